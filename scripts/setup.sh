@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every build and test dependency from Debian's packages and npm.
+# Idempotent and quiet when everything is already there.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+
+packages=(
+  cmake g++ make pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libpoco-dev
+  tshark
+  curl
+  nodejs npm
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  # tshark asks whether ordinary users may capture; the answer does not matter here.
+  echo "wireshark-common wireshark-common/install-setuid boolean false" | debconf-set-selections
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# npm packages used by the tests (OPC UA client), pinned in tests/npm/package.json.
+if [ -f "$here/tests/npm/package.json" ] && [ ! -d "$here/tests/npm/node_modules" ]; then
+  echo "setup: installing npm packages for the tests"
+  (cd "$here/tests/npm" && npm install --no-audit --no-fund --silent)
+fi
