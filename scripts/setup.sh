@@ -10,8 +10,10 @@ packages=(
   libpoco-dev
   tshark
   curl
-  nodejs npm
 )
+# Node.js may come from elsewhere than Debian (with its own npm): ask for the commands.
+command -v node >/dev/null || packages+=(nodejs)
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do
