@@ -4,10 +4,11 @@
 // test's own processes only. The child is ended (by its pid) and reaped when
 // the object goes.
 
-#include <gtest/gtest.h>
+#include "support/temp_dir.h"
 
 #include <csignal>
 #include <filesystem>
+#include <stdexcept>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -16,29 +17,6 @@
 extern char** environ;
 
 namespace gw::test {
-
-// A fresh temporary directory, removed with everything in it.
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "fgwXXXXXX").string();
-        if (::mkdtemp(tmpl.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = tmpl;
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    ~TempDir()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& Path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 // A name of at most 15 characters unique to this test process.
 inline std::string UniqueName(const std::string& prefix)
@@ -50,7 +28,7 @@ class NamedChild {
 public:
     NamedChild(const TempDir& dir, const std::string& name)
     {
-        const std::filesystem::path program = dir.Path() / name;
+        const std::filesystem::path program = dir.File(name);
         if (!std::filesystem::exists(program))
             std::filesystem::copy_file("/bin/sleep", program);
         std::string path = program.string();

@@ -7,20 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
-#include <sstream>
+#include <csignal>
+#include <filesystem>
 #include <sys/wait.h>
 
 namespace gw::test {
 namespace {
-
-std::string ReadFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 int WaitFor(pid_t pid)
 {
@@ -97,10 +89,10 @@ TEST(TWatcherLaunch, WaitForAFailedLaunchEndsAtItsLimit)
 TEST(TWatcherLaunch, RealLaunchOfAProgram)
 {
     TempDir dir;
-    const std::filesystem::path out = dir.Path() / "started";
+    const std::string out = dir.File("started");
     FakeClock clock;
     SimSleeper sleeper(clock);
-    TProgramLauncher launcher({"/bin/sh", "-c", "echo -w > \"$0\"", out.string()});
+    TProgramLauncher launcher({"/bin/sh", "-c", "echo -w > \"$0\"", out});
     {
         TWatcherLaunch launch(launcher, clock, sleeper);
         launch.start_watchdog_thread();
@@ -110,7 +102,7 @@ TEST(TWatcherLaunch, RealLaunchOfAProgram)
     // is the one just launched, reaped here.
     int status = 0;
     ASSERT_GT(::waitpid(-1, &status, 0), 0);
-    EXPECT_EQ(ReadFile(out), "-w\n");
+    EXPECT_EQ(dir.Read("started"), "-w\n");
 
     TProgramLauncher missing({"/nonexistent/fieldgate", "-w"});
     TWatcherLaunch failing(missing, clock, sleeper);
