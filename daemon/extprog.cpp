@@ -47,22 +47,25 @@ public:
     {
         posix_spawn_file_actions_init(&actions_);
         posix_spawnattr_init(&attr_);
-        posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        if (stdoutFd >= 0)
-            posix_spawn_file_actions_adddup2(&actions_, stdoutFd, STDOUT_FILENO);
-        else
-            posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-
         sigset_t none;
         sigemptyset(&none);
-        posix_spawnattr_setsigmask(&attr_, &none);
         sigset_t defaults;
         sigemptyset(&defaults);
         sigaddset(&defaults, SIGPIPE);
         sigaddset(&defaults, SIGCHLD);
-        posix_spawnattr_setsigdefault(&attr_, &defaults);
-        posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        const int errors[] = {
+            posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0),
+            stdoutFd >= 0 ? posix_spawn_file_actions_adddup2(&actions_, stdoutFd, STDOUT_FILENO)
+                          : posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null", O_WRONLY, 0),
+            posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null", O_WRONLY, 0),
+            posix_spawnattr_setsigmask(&attr_, &none),
+            posix_spawnattr_setsigdefault(&attr_, &defaults),
+            posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF),
+        };
+        for (int error : errors) {
+            if (error != 0 && error_ == 0)
+                error_ = error;
+        }
     }
     TSpawnSetup(const TSpawnSetup&) = delete;
     TSpawnSetup& operator=(const TSpawnSetup&) = delete;
@@ -76,6 +79,8 @@ public:
     // cannot be found or executed included).
     int Spawn(const std::vector<std::string>& argv, pid_t& pid) const
     {
+        if (error_ != 0)
+            return error_; // never start a child with the caller's streams
         std::vector<char*> args;
         args.reserve(argv.size() + 1);
         for (const std::string& a : argv)
@@ -87,6 +92,7 @@ public:
 private:
     posix_spawn_file_actions_t actions_;
     posix_spawnattr_t attr_;
+    int error_ = 0;
 };
 
 std::string ReadAll(int fd)
