@@ -10,6 +10,7 @@ packages=(
   libpoco-dev
   tshark
   curl
+  procps
 )
 # Node.js may come from elsewhere than Debian (with its own npm): ask for the commands.
 command -v node >/dev/null || packages+=(nodejs)
