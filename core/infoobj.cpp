@@ -1,5 +1,7 @@
 #include "core/infoobj.h"
 
+#include "core/messbuff.h"
+
 namespace gw {
 
 int GetObjAddr(std::span<const std::uint8_t> bytes, std::size_t& position, int width)
@@ -14,7 +16,7 @@ int GetObjAddr(std::span<const std::uint8_t> bytes, std::size_t& position, int w
 }
 
 bool GetDate(std::span<const std::uint8_t> bytes, std::size_t position, TDateTime& dt, int length,
-             const TClock& clock)
+             const TClock& clock, TMessBuff* log)
 {
     if (length < 2 || length > 7 || position > bytes.size() || bytes.size() - position < std::size_t(length))
         return false;
@@ -42,8 +44,11 @@ bool GetDate(std::span<const std::uint8_t> bytes, std::size_t position, TDateTim
     if (p.year <= 2000 || p.minute > 59 || p.hour > 23 || p.second > 59 || p.day < 1 || p.day > 32 ||
         p.month < 1 || p.month > 12)
         return true;
-    if (!TryEncodeDateTime(p, dt))
-        return false; // no such date
+    if (!TryEncodeDateTime(p, dt)) {
+        if (log)
+            log->Put(1, "(err) Error! u_TypeIdent.GetDate(). Плохая метка времени", 0);
+        return false;
+    }
     return true;
 }
 

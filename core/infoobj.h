@@ -10,6 +10,10 @@
 #include <span>
 
 namespace gw {
+class TMessBuff;
+}
+
+namespace gw {
 
 // Reads an object address of `width` bytes (1, 2 or 3), low byte first, at
 // `position` and moves `position` past it. Any other width, or too few bytes
@@ -20,9 +24,10 @@ int GetObjAddr(std::span<const std::uint8_t> bytes, std::size_t& position, int w
 // `position`, as local time the station sent. A CP24Time2a takes date and
 // hour from clock.Now(). Fields out of range (year byte 0, minute 60, ...)
 // leave dt as it was and give true; fields that form no date (31 April)
-// leave dt, log "(err) ... Плохая метка времени" and give false, as does a
-// time tag running past the end of `bytes` or a length outside 2..7.
+// leave dt, put "(err) ... Плохая метка времени" into log (when not null) and
+// give false, as does a time tag running past the end of `bytes` or a length
+// outside 2..7.
 bool GetDate(std::span<const std::uint8_t> bytes, std::size_t position, TDateTime& dt, int length,
-             const TClock& clock);
+             const TClock& clock, TMessBuff* log);
 
 } // namespace gw

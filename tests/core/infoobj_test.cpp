@@ -1,5 +1,7 @@
 #include "core/infoobj.h"
 
+#include "core/cp56.h"
+#include "core/messbuff.h"
 #include "support/fake_clock.h"
 
 #include <gtest/gtest.h>
@@ -54,8 +56,20 @@ TEST(TimeTag, Cp56Decodes)
     };
     for (const Case& c : cases) {
         TDateTime dt = 0;
-        EXPECT_TRUE(GetDate(c.bytes, 0, dt, 7, clock));
+        EXPECT_TRUE(GetDate(c.bytes, 0, dt, 7, clock, nullptr));
         EXPECT_NEAR(dt, c.expected, 0.5 / MsPerDay);
+    }
+}
+
+TEST(TimeTag, Cp56EncodedByTheSenderDecodesBack)
+{
+    test::FakeClock clock;
+    for (TDateTime t : {At(2021, 3, 7, 14, 5, 9, 250), At(2001, 1, 1, 0, 0, 0, 0), At(2024, 2, 29, 23, 59, 59, 999)}) {
+        std::uint8_t buf[CP56Size];
+        DateTimeToCP56(buf, t);
+        TDateTime dt = 0;
+        EXPECT_TRUE(GetDate(buf, 0, dt, 7, clock, nullptr));
+        EXPECT_NEAR(dt, t, 0.5 / MsPerDay);
     }
 }
 
@@ -73,7 +87,7 @@ TEST(TimeTag, Cp56WithFieldsOutOfRangeLeavesTheTimeAlone)
     };
     for (const auto& b : accepted_but_ignored) {
         TDateTime dt = 123.0;
-        EXPECT_TRUE(GetDate(b, 0, dt, 7, clock));
+        EXPECT_TRUE(GetDate(b, 0, dt, 7, clock, nullptr));
         EXPECT_EQ(dt, 123.0);
     }
     const std::vector<std::vector<std::uint8_t>> no_such_date = {
@@ -81,9 +95,11 @@ TEST(TimeTag, Cp56WithFieldsOutOfRangeLeavesTheTimeAlone)
         {0x10, 0x27, 0x00, 0x00, 0x1D, 0x02, 0x15}, // 29 February 2021
     };
     for (const auto& b : no_such_date) {
+        TMessBuff log(10, 1);
         TDateTime dt = 123.0;
-        EXPECT_FALSE(GetDate(b, 0, dt, 7, clock));
+        EXPECT_FALSE(GetDate(b, 0, dt, 7, clock, &log));
         EXPECT_EQ(dt, 123.0);
+        EXPECT_EQ(log.Get(), "(err) Error! u_TypeIdent.GetDate(). Плохая метка времени");
     }
 }
 
@@ -93,12 +109,12 @@ TEST(TimeTag, Cp24TakesDateAndHourFromTheClock)
     // 30000 ms, minute 5, at offset 2 of a longer buffer
     const std::vector<std::uint8_t> b = {0xAA, 0xBB, 0x30, 0x75, 0x05};
     TDateTime dt = 0;
-    EXPECT_TRUE(GetDate(b, 2, dt, 3, clock));
+    EXPECT_TRUE(GetDate(b, 2, dt, 3, clock, nullptr));
     EXPECT_NEAR(dt, At(2024, 2, 29, 13, 5, 30, 0), 0.5 / MsPerDay);
 
     // IV bit set with minute 7: the bit is ignored
     const std::vector<std::uint8_t> iv = {0x00, 0x00, 0x87};
-    EXPECT_TRUE(GetDate(iv, 0, dt, 3, clock));
+    EXPECT_TRUE(GetDate(iv, 0, dt, 3, clock, nullptr));
     EXPECT_NEAR(dt, At(2024, 2, 29, 13, 7, 0, 0), 0.5 / MsPerDay);
 }
 
@@ -107,11 +123,11 @@ TEST(TimeTag, ShortBufferOrBadLengthIsRefused)
     test::FakeClock clock;
     const std::vector<std::uint8_t> b = {0x10, 0x27, 0x00, 0x00, 0x01, 0x01};
     TDateTime dt = 5.0;
-    EXPECT_FALSE(GetDate(b, 0, dt, 7, clock));
-    EXPECT_FALSE(GetDate(b, 4, dt, 3, clock));
-    EXPECT_FALSE(GetDate(b, 7, dt, 3, clock));
-    EXPECT_FALSE(GetDate(b, 0, dt, 8, clock));
-    EXPECT_FALSE(GetDate(b, 0, dt, 1, clock));
+    EXPECT_FALSE(GetDate(b, 0, dt, 7, clock, nullptr));
+    EXPECT_FALSE(GetDate(b, 4, dt, 3, clock, nullptr));
+    EXPECT_FALSE(GetDate(b, 7, dt, 3, clock, nullptr));
+    EXPECT_FALSE(GetDate(b, 0, dt, 8, clock, nullptr));
+    EXPECT_FALSE(GetDate(b, 0, dt, 1, clock, nullptr));
     EXPECT_EQ(dt, 5.0);
 }
 
