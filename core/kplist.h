@@ -82,7 +82,8 @@ public:
     // nullptr outside 1..Count().
     TSst* GetSst(int pos);
     // The substation has received a point or a measured value: sets
-    // bflssReceiveTsTit and bflssChanged the first time.
+    // bflssReceiveTsTit and bflssChanged the first time. Point stores call it
+    // under the tag list's lock.
     void MarkSstReceive(int sstID);
 
 private:
