@@ -86,24 +86,20 @@ void TElemTU::Abort(const std::string& why)
 
 void TElemTU::ExecuteNextStep()
 {
-    std::string text;
-    if (step1 == TStepTU::stuInit) {
-        step1 = TStepTU::stuFormSelect;
-        text = CreateAsduTUCommand(step1);
-        if (!text.empty())
-            return Abort(text);
-        text = "TU: Сформирована TU-Select";
-        fl.Op(TFlagOperation::FSet, TBitTuExecute::btue_TU_FormSelect);
-    } else if (step1 == TStepTU::stuActSelect && prDoExecute) {
-        step1 = TStepTU::stuFormExecute1;
-        text = CreateAsduTUCommand(step1);
-        if (!text.empty())
-            return Abort(text);
-        text = "TU: Сформирована TU-Execute";
-        fl.Op(TFlagOperation::FSet, TBitTuExecute::btue_TU_FormExecute1);
-    }
-    if (!text.empty())
-        Log(128, "(iec3)" + text);
+    if (step1 == TStepTU::stuInit)
+        FormStep(TStepTU::stuFormSelect, TBitTuExecute::btue_TU_FormSelect, "TU: Сформирована TU-Select");
+    else if (step1 == TStepTU::stuActSelect && prDoExecute)
+        FormStep(TStepTU::stuFormExecute1, TBitTuExecute::btue_TU_FormExecute1, "TU: Сформирована TU-Execute");
+}
+
+void TElemTU::FormStep(TStepTU step, TBitTuExecute done, const char* text)
+{
+    step1 = step;
+    const std::string error = CreateAsduTUCommand(step);
+    if (!error.empty())
+        return Abort(error);
+    fl.Op(TFlagOperation::FSet, done);
+    Log(128, std::string("(iec3)") + text);
 }
 
 void TElemTU::TuService1(TTuSender& channel)

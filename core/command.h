@@ -35,8 +35,9 @@ enum class TBitTuExecute {
 using TFlagTuExecute = TFlagOf<TBitTuExecute>;
 
 // The link side of a command: queue a frame made from asdu in the send
-// window when the channel is connected and the window has room (true), or
-// refuse it for now (false: the sequencer offers it again next pass).
+// window when the channel is connected and the window has room (true, and the
+// link logs "(iec3) TU: Send" with its flags), or refuse it for now (false:
+// the sequencer offers it again next pass).
 class TTuSender {
 public:
     virtual bool QueueTuAsdu(const TIEC_ASDUt& asdu) = 0;
@@ -81,6 +82,9 @@ public:
 
 private:
     void ExecuteNextStep();
+    // Enters step (select or execute formed) and builds its ASDU; a build
+    // that fails aborts the command.
+    void FormStep(TStepTU step, TBitTuExecute done, const char* text);
     // The select or execute ASDU of the command; an error text when none can be built.
     std::string CreateAsduTUCommand(TStepTU step);
     void Abort(const std::string& why);
