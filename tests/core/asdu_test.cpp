@@ -202,6 +202,33 @@ TEST_F(AsduParse, TruncatedAsdusAreRefusedAndStoreNothing)
     EXPECT_GT(refused, 300);
 }
 
+TEST_F(AsduParse, AsduOutsideItsFrameIsRefused)
+{
+    AddTag(1, 100);
+    const auto& bytes = AsduVector("M_SP_NA_1").bytes;
+    const int n = static_cast<int>(bytes.size());
+    std::vector<std::uint8_t> big(300, 0x01);
+    const struct {
+        std::span<const std::uint8_t> frame;
+        int offset, length;
+    } cases[] = {
+        {bytes, 0, n + 1},  // claims a byte the frame does not have
+        {bytes, 1, n},      // shifted past the end
+        {bytes, -1, n},
+        {bytes, 0, -1},
+        {big, 0, kMaxAsduLen + 1}, // longer than any I-frame carries
+    };
+    for (const auto& c : cases) {
+        TIEC_ASDUt a(c.frame, c.offset, c.length, {}, types);
+        EXPECT_FALSE(a.HeaderOk());
+        a.IP_address2 = kIp;
+        a.IP_port3 = kPort;
+        a.ReceiveRaspak1({tags, clock, &log});
+        EXPECT_EQ(Lines(), std::vector<std::string>{"(err) ReceiveRaspak() неверная длина ASDU=" + std::to_string(c.length)});
+    }
+    EXPECT_EQ(ReceivedTags(), 0);
+}
+
 TEST_F(AsduParse, ObjectCountMustMatchTheLength)
 {
     // M_ME_NC, three objects of 3 + 5 bytes.
