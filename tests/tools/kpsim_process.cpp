@@ -15,6 +15,8 @@ KpsimProcess::KpsimProcess(const std::vector<std::string>& args)
         Poco::Process::launch(KPSIM_PROGRAM, all, &input_, &output_, nullptr));
     if (!WaitFor("ready"))
         throw std::runtime_error("kpsim did not get ready");
+    // A connecting station may have printed its first events before "ready".
+    consumed_ = 0;
 }
 
 KpsimProcess::~KpsimProcess()

@@ -1,6 +1,7 @@
 #include "control.h"
 
-#include <cmath>
+#include "options.h"
+
 #include <cstdlib>
 #include <sstream>
 #include <vector>
@@ -68,13 +69,10 @@ std::string ParseControlLine(const std::string& line, ControlRequest& request)
         request.value = words[3];
         break;
     }
-    case Action::Rate: {
-        char* end = nullptr;
-        request.rate = std::strtod(words[2].c_str(), &end);
-        if (*end != '\0' || !(request.rate >= 0 && request.rate <= 1e6))
+    case Action::Rate:
+        if (!ParseRate(words[2], request.rate))
             return "rate: bad rate";
         break;
-    }
     case Action::Refuse:
         if (words[2] != "on" && words[2] != "off")
             return "refuse: on or off";

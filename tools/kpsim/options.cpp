@@ -95,24 +95,17 @@ struct ValueOption {
 const std::vector<ValueOption>& ValueOptions()
 {
     static const std::vector<ValueOption> options{
-            {"--ca", UnsignedField(&StationConfig::ca, 0xFFFF)},
-            {"--cot-size", WidthField(&Widths::cot, 1, 2)},
-            {"--ca-size", WidthField(&Widths::ca, 1, 2)},
-            {"--ioa-size", WidthField(&Widths::ioa, 1, 3)},
-            {"--k", IntField(&StationConfig::k, 1, 32767)},
-            {"--w", IntField(&StationConfig::w, 1, 32767)},
-            {"--t1", IntField(&StationConfig::t1Ms, 1, 255000)},
-            {"--t2", IntField(&StationConfig::t2Ms, 1, 255000)},
-            {"--reconnect", IntField(&StationConfig::reconnectMs, 10, 3600000)},
-            {"--cmd-offset", UnsignedField(&StationConfig::cmdOffset, 0xFFFFFF)},
-            {"--rate", [](StationConfig& s, const std::string& text) {
-                 char* end = nullptr;
-                 const double r = std::strtod(text.c_str(), &end);
-                 if (text.empty() || *end != '\0' || !(r >= 0 && r <= 1e6))
-                     return false;
-                 s.rate = r;
-                 return true;
-         }},
+        {"--ca", UnsignedField(&StationConfig::ca, 0xFFFF)},
+        {"--cot-size", WidthField(&Widths::cot, 1, 2)},
+        {"--ca-size", WidthField(&Widths::ca, 1, 2)},
+        {"--ioa-size", WidthField(&Widths::ioa, 1, 3)},
+        {"--k", IntField(&StationConfig::k, 1, 32767)},
+        {"--w", IntField(&StationConfig::w, 1, 32767)},
+        {"--t1", IntField(&StationConfig::t1Ms, 1, 255000)},
+        {"--t2", IntField(&StationConfig::t2Ms, 1, 255000)},
+        {"--reconnect", IntField(&StationConfig::reconnectMs, 10, 3600000)},
+        {"--cmd-offset", UnsignedField(&StationConfig::cmdOffset, 0xFFFFFF)},
+        {"--rate", [](StationConfig& s, const std::string& text) { return ParseRate(text, s.rate); }},
     };
     return options;
 }
@@ -159,6 +152,16 @@ std::string CheckStation(const StationConfig& s, std::size_t number)
 }
 
 }  // namespace
+
+bool ParseRate(const std::string& text, double& rate)
+{
+    char* end = nullptr;
+    const double r = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(r >= 0 && r <= 1e6))
+        return false;
+    rate = r;
+    return true;
+}
 
 std::string ParseCommandLine(const std::vector<std::string>& args, Options& options)
 {

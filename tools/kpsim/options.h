@@ -41,6 +41,9 @@ struct Options {
 // Fills `options` or returns the reason the command line is wrong.
 std::string ParseCommandLine(const std::vector<std::string>& args, Options& options);
 
+// Spontaneous changes per second: 0 .. 1e6.
+bool ParseRate(const std::string& text, double& rate);
+
 const char* HelpText();
 
 }  // namespace kpsim
