@@ -3,6 +3,7 @@
 #include "kpsim_process.h"
 #include "test_link.h"
 
+#include "support/temp_dir.h"
 #include "support/tshark.h"
 
 #include <Poco/Net/ServerSocket.h>
@@ -246,6 +247,37 @@ TEST(Kpsim, ObservesKAndAcknowledgesAfterW)
     frame = s.link.ReadFrame();
     ASSERT_TRUE(frame && IsIFrame(*frame));
     EXPECT_EQ(ToHex(TBytes(frame->begin() + 2, frame->begin() + 6)), "02 00 04 00");
+}
+
+TEST(Kpsim, AcknowledgesAloneAfterT2AndDropsThePeerAfterT1)
+{
+    KpsimProcess kp({"--listen", "0", "--t1", "300", "--t2", "100"});
+    TestLink link(kp.ListenPort(1));
+    // Before STARTDT the confirmation cannot go out, so only an S-frame acknowledges the request.
+    link.SendAsdu(kCsAct);
+    EXPECT_EQ(link.ReadFrame(), FromHex("68 04 01 00 02 00"));
+
+    link.SendRaw(kStartDtAct);
+    EXPECT_EQ(link.ReadFrame(), kStartDtCon);
+    const auto con = link.ReadFrame();
+    ASSERT_TRUE(con && IsIFrame(*con));
+    // Never acknowledged: t1 ends the connection.
+    EXPECT_EQ(link.WaitForEnd(), TestLink::End::Closed);
+    EXPECT_TRUE(kp.WaitFor("disconnected station=1 reason=t1"));
+}
+
+TEST(Kpsim, ConfigFileHoldsOneStationPerLine)
+{
+    TempDir dir;
+    dir.Write("stations.conf", "# two stations\n--listen 0 --ca 5 --sp 1\n--listen 0 --ca 6 --dp 2  # the second\n");
+    KpsimProcess kp({"--config", dir.File("stations.conf")});
+    TestLink link(kp.ListenPort(2));
+    link.SendRaw(kStartDtAct);
+    EXPECT_EQ(link.ReadFrame(), kStartDtCon);
+    link.SendAsdu(FromHex("64 01 06 00 06 00 00 00 00 14"));
+    const auto asdus = Asdus(link.ReadUntilAsdu(FromHex("64 01 0A 00 06 00")));
+    ASSERT_EQ(asdus.size(), 3u);
+    EXPECT_EQ(asdus[1], FromHex("03 01 14 00 06 00 02 00 00 01"));
 }
 
 TEST(Kpsim, SendsSpontaneousChangesWithTimeTags)
