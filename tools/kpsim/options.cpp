@@ -287,13 +287,17 @@ negative act con (cause 7, P/N=1).
 
 Standard output, one line per event:
   listening station=S address=A port=P
-  connected station=S peer=A:P          disconnected station=S reason=R
+  connected station=S peer=A:P
+  disconnected station=S reason=R   (R: peer-closed, peer-reset, bad-frame,
+      bad-sequence, bad-ack, t1, write-failed, close, reset, error, stop)
   startdt station=S   stopdt station=S   testfr station=S
   interrogation station=S ca=C qoi=Q
   counter-interrogation station=S ca=C qcc=Q
   clock-sync station=S ca=C time=YYYY-MM-DDTHH:MM:SS.mmm
   command station=S type=T ca=C ioa=X value=V select=0|1 qu=Q reply=R
-      (R: con, negative, unknown-type, unknown-cause, unknown-ca, unknown-ioa)
+      (R: con, negative, unknown-ioa)
+  refused station=S type=T reply=unknown-type|unknown-cause|unknown-ca
+  refused-connection station=S peer=A:P   (a second connection, closed at once)
   done station=S action=A    error TEXT
 
 Standard input, one control line each (S = station number, 0 = all):
