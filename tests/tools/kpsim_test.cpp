@@ -280,6 +280,32 @@ TEST(Kpsim, ConfigFileHoldsOneStationPerLine)
     EXPECT_EQ(asdus[1], FromHex("03 01 14 00 06 00 02 00 00 01"));
 }
 
+TEST(Kpsim, SetSendsAValueWithItsQualityAndTime)
+{
+    KpsimProcess kp({"--listen", "0", "--me-float", "701:2", "--sp", "100"});
+    Started s(kp);
+    struct Case {
+        const char* control;
+        const char* asdu;  // objects of the reference table, one at a time
+    };
+    const Case cases[] = {
+        {"set 1 701 -0.125 nt", "0D 01 03 00 01 00 BD 02 00 00 00 00 BE 40"},
+        {"set 1 702 230.5 time=2021-03-07T14:05:09.250", "24 01 03 00 01 00 BE 02 00 00 80 66 43 00 22 24 05 0E E7 03 15"},
+        {"set 1 100 0 iv", "01 01 03 00 01 00 64 00 00 80"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.control);
+        kp.Control(c.control);
+        const auto frame = s.link.ReadFrame();
+        ASSERT_TRUE(frame);
+        EXPECT_EQ(ToHex(AsduOf(*frame)), c.asdu);
+    }
+    for (const char* bad : {"set 1 100 2", "set 1 100 1 ov", "set 1 999 1", "set 1 701 1 time=2021-13-01T00:00:00.000"}) {
+        kp.Control(bad);
+        EXPECT_TRUE(kp.WaitFor("error")) << bad;
+    }
+}
+
 TEST(Kpsim, SendsSpontaneousChangesWithTimeTags)
 {
     KpsimProcess kp({"--listen", "0", "--sp", "100", "--me-float", "300", "--rate", "200", "--time"});
