@@ -1,5 +1,7 @@
 #include "core/apdu.h"
 
+#include "core/text.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -75,16 +77,7 @@ std::span<const std::uint8_t> T104APDU::Asdu() const
 
 std::string T104APDU::toString(const std::string& mess) const
 {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string s = mess;
-    s.reserve(mess.size() + static_cast<std::size_t>(lenData) * 3);
-    for (int i = 0; i < lenData; ++i) {
-        const std::uint8_t b = Data[static_cast<std::size_t>(i)];
-        s += digits[b >> 4];
-        s += digits[b & 0x0F];
-        s += ' ';
-    }
-    return s;
+    return BufToHex(Data, static_cast<std::size_t>(lenData), mess);
 }
 
 void FillIControl(T104APDU& frame, int ns, int nr)

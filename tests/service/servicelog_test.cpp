@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <Poco/File.h>
-#include <Poco/TemporaryFile.h>
+#include "support/temp_dir.h"
 
-#include <fstream>
+#include <Poco/File.h>
+
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -13,18 +13,10 @@
 namespace gw::test {
 namespace {
 
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class ServiceLog : public ::testing::Test {
 protected:
-    void SetUp() override { Poco::File(dir.path()).createDirectories(); }
-    Poco::TemporaryFile dir;
+    std::string ReadAll(const std::string& name) const { return dir.Read(name); }
+    TempDir dir;
 };
 
 TEST_F(ServiceLog, AppendsWholeLinesInWindows1251)
@@ -33,7 +25,7 @@ TEST_F(ServiceLog, AppendsWholeLinesInWindows1251)
     log.AppendLogLine("Ошибка открытия сокета 2404", "error_iec104.txt");
     log.AppendThreadLog(" Connect - _10.0.0.1", "error_iec104.txt");
     // "Ошибка" in Windows-1251.
-    EXPECT_EQ(ReadAll(dir.path() + "/error_iec104.txt"),
+    EXPECT_EQ(ReadAll("error_iec104.txt"),
               "\xCE\xF8\xE8\xE1\xEA\xE0 \xEE\xF2\xEA\xF0\xFB\xF2\xE8\xFF \xF1\xEE\xEA\xE5\xF2\xE0 2404\n"
               " Connect - _10.0.0.1\n");
     EXPECT_EQ(ToCp1251("日"), "?");
@@ -61,7 +53,7 @@ TEST_F(ServiceLog, LinesFromManyThreadsNeitherInterleaveNorGetLost)
         th.join();
     int count = 0;
     for (const char* name : {"Socket0.txt", "Socket1.txt"}) {
-        std::istringstream in(ReadAll(dir.path() + "/" + name));
+        std::istringstream in(ReadAll(name));
         std::string line;
         while (std::getline(in, line)) {
             ++count;
