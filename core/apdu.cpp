@@ -1,5 +1,6 @@
 #include "core/apdu.h"
 
+#include "core/asdu.h"
 #include "core/text.h"
 
 #include <algorithm>
@@ -45,6 +46,20 @@ bool T104APDU::Assign(std::span<const std::uint8_t> bytes)
     }
     std::memcpy(Data.data(), bytes.data(), bytes.size());
     lenData = static_cast<int>(bytes.size());
+    return true;
+}
+
+bool T104APDU::FromAsdu(const TIEC_ASDUt& asdu)
+{
+    const int n = asdu.Encode(std::span<std::uint8_t>(Data).subspan(AsduOffset));
+    if (n <= 0) {
+        lenData = 0;
+        return false;
+    }
+    Data[0] = StartByte104;
+    Data[1] = static_cast<std::uint8_t>(n + 4);
+    Data[2] = Data[3] = Data[4] = Data[5] = 0;
+    lenData = n + AsduOffset;
     return true;
 }
 
@@ -103,38 +118,6 @@ void FormUFrame(T104APDU& frame, U_Func func, UActCon actcon)
     frame.Data[2] = UControlByte(func, actcon);
     frame.Data[3] = frame.Data[4] = frame.Data[5] = 0;
     frame.lenData = 6;
-}
-
-int CotBytes(const TFieldWidths& w) { return w.sz_COT >= 2 ? 2 : 1; }
-int CommonAddressBytes(const TFieldWidths& w) { return std::clamp(w.sz_ASDUAddress, 0, 2); }
-int ObjAddressBytes(const TFieldWidths& w) { return std::clamp(w.sz_InfObjAddress, 0, 3); }
-int AsduHeaderBytes(const TFieldWidths& w) { return 2 + CotBytes(w) + CommonAddressBytes(w); }
-
-bool BuildIFrame(T104APDU& frame, const TAsduHeader& h, const TFieldWidths& w, std::span<const std::uint8_t> data)
-{
-    const int total = AsduOffset + AsduHeaderBytes(w) + ObjAddressBytes(w) + static_cast<int>(data.size());
-    if (total > MaxFrameLen) {
-        frame.lenData = 0;
-        return false;
-    }
-    auto* p = frame.Data.data();
-    p[0] = StartByte104;
-    p[1] = static_cast<std::uint8_t>(total - 2);
-    p[2] = p[3] = p[4] = p[5] = 0;
-    p += AsduOffset;
-    *p++ = static_cast<std::uint8_t>(h.TypeCode);
-    *p++ = static_cast<std::uint8_t>(h.SeqNumb1);
-    *p++ = static_cast<std::uint8_t>(h.COT);
-    if (CotBytes(w) == 2)
-        *p++ = static_cast<std::uint8_t>(h.OriginatorAddress);
-    for (int i = 0; i < CommonAddressBytes(w); ++i)
-        *p++ = static_cast<std::uint8_t>(h.ASDUAddress >> (8 * i));
-    for (int i = 0; i < ObjAddressBytes(w); ++i)
-        *p++ = static_cast<std::uint8_t>(h.ObjAddress >> (8 * i));
-    if (!data.empty())
-        std::memcpy(p, data.data(), data.size());
-    frame.lenData = total;
-    return true;
 }
 
 int IncSeq(int n) { return n >= SeqModulo - 1 ? 0 : n + 1; }

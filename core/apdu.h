@@ -12,6 +12,8 @@
 
 namespace gw {
 
+class TIEC_ASDUt;
+
 constexpr std::uint8_t StartByte104 = 0x68;
 // Length byte L counts control field plus ASDU: 4 (S, U) to 253 (IEC 60870-5-104, 5.1).
 constexpr int MinApduLen = 4;
@@ -39,6 +41,9 @@ public:
 
     // Copies one received frame; false (and an empty frame) when it cannot be one.
     bool Assign(std::span<const std::uint8_t> bytes);
+    // An I-frame carrying the ASDU, its control field zero (the link fills it
+    // when it sends the frame); false (and an empty frame) when it does not fit.
+    bool FromAsdu(const TIEC_ASDUt& asdu);
 
     TApduFormat Format() const;
     int UFunction() const { return Data[2] & 0xFC; }
@@ -56,34 +61,6 @@ public:
 void FillIControl(T104APDU& frame, int ns, int nr);
 void FormSFrame(T104APDU& frame, int nr);
 void FormUFrame(T104APDU& frame, U_Func func, UActCon actcon);
-
-// Widths of the ASDU header fields of one channel.
-struct TFieldWidths {
-    int sz_COT = 2;
-    int sz_ASDUAddress = 2;
-    int sz_InfObjAddress = 3;
-};
-// Bytes the widths really take: the originator byte exists only with a
-// two-byte cause, the common address takes 0 to 2, the object address 0 to 3.
-int CotBytes(const TFieldWidths& w);
-int CommonAddressBytes(const TFieldWidths& w);
-int ObjAddressBytes(const TFieldWidths& w);
-// Type, qualifier, cause (and originator), common address.
-int AsduHeaderBytes(const TFieldWidths& w);
-
-struct TAsduHeader {
-    int TypeCode = 0;
-    int SeqNumb1 = 1;
-    int COT = 6;
-    int OriginatorAddress = 0;
-    int ASDUAddress = 0;
-    int ObjAddress = 0;
-};
-
-// An I-frame with a zero control field (the link fills it when it sends):
-// header by the widths, one object address, then the element bytes.
-// False when the frame would exceed the 253-byte APDU.
-bool BuildIFrame(T104APDU& frame, const TAsduHeader& h, const TFieldWidths& w, std::span<const std::uint8_t> data);
 
 // Sequence numbers run 0..32767.
 int IncSeq(int n);

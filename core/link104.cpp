@@ -1,6 +1,6 @@
 #include "core/link104.h"
 
-#include "core/cp56.h"
+#include "core/asdu.h"
 #include "core/messbuff.h"
 #include "core/text.h"
 
@@ -12,7 +12,6 @@ namespace {
 
 constexpr int ReceiveQueueSize = 250;
 constexpr int ClockSyncType = 103, CounterInterrogationType = 101;
-constexpr int CauseActivation = 6;
 // The clock synchronisation leaves a little after it was stamped.
 constexpr double ClockSyncLeadMs = 20.0;
 
@@ -44,7 +43,10 @@ TSubj104::TSubj104(const TPrmn& aprm, bool AprServer, TLinkEnv aenv)
 {
 }
 
-TFieldWidths TSubj104::Widths() const { return {prm.sz_COT, prm.sz_ASDUAddress, prm.sz_InfObjAddress}; }
+TAsduLayout TSubj104::Layout() const
+{
+    return TAsduLayout::Make(prm.sz_COT, prm.sz_ASDUAddress, prm.sz_InfObjAddress, prm.OriginatorAddress);
+}
 
 void TSubj104::Log(std::uint32_t category, const std::string& text) const
 {
@@ -161,7 +163,7 @@ bool TSubj104::RaspakAPDU(const T104APDU& papdu, bool Save_Obmen, int nomer_sock
         break;
     }
     AcceptIFrame(papdu, Save_Obmen, nomer_socket);
-    const int headerBytes = AsduHeaderBytes(Widths()) + ObjAddressBytes(Widths());
+    const int headerBytes = Layout().FixedLen() + Layout().szIoa;
     if (static_cast<int>(papdu.Asdu().size()) < headerBytes) {
         Log(0, "Error: ASDU короче заголовка, длина=" + std::to_string(papdu.Asdu().size()));
         return false;
@@ -350,20 +352,14 @@ bool TSubj104::SendSCommand1(int vr, bool /*wOver*/, bool Save_Obmen, int nomer_
     return ok;
 }
 
-void TSubj104::StampClockSync(T104APDU& papdu) const
-{
-    const auto at = static_cast<std::size_t>(AsduOffset + AsduHeaderBytes(Widths()) + ObjAddressBytes(Widths()));
-    if (papdu.Data[AsduOffset] != ClockSyncType || papdu.Data[AsduOffset + 2] != CauseActivation ||
-        at + CP56Size > static_cast<std::size_t>(papdu.lenData))
-        return;
-    const TDateTime t = Clock().Now() - Popravka_time_103 / 24.0 + ClockSyncLeadMs / MsPerDay;
-    DateTimeToCP56(std::span<std::uint8_t, CP56Size>(papdu.Data.data() + at, CP56Size), t);
-}
-
 bool TSubj104::SendICommand(T104APDU& papdu, bool Save_Obmen, int nomer_socket)
 {
     FillIControl(papdu, Fvs, Fvr);
-    StampClockSync(papdu);
+    // A clock synchronisation carries the time of the moment it leaves.
+    if (papdu.lenData > AsduOffset) {
+        const auto asdu = std::span<std::uint8_t>(papdu.Data).subspan(AsduOffset, static_cast<std::size_t>(papdu.lenData - AsduOffset));
+        StampClockSync(asdu, Layout(), Clock().Now() - Popravka_time_103 / 24.0 + ClockSyncLeadMs / MsPerDay);
+    }
     const bool ok = SendToSocket(papdu, Save_Obmen, nomer_socket);
     if (ok) {
         Fvs = IncSeq(Fvs);

@@ -8,6 +8,7 @@
 // (IEC 60870-5-104, 5.2) instead of being sent again.
 
 #include "core/apdu.h"
+#include "core/asdu_layout.h"
 #include "core/clock.h"
 #include "core/flags.h"
 #include "core/linkport.h"
@@ -112,7 +113,7 @@ public:
 
     std::string str_vsvrCnt() const;
     std::string str_AddrPort() const;
-    TFieldWidths Widths() const;
+    TAsduLayout Layout() const;
     const TReceiveArea& Area() const { return area; }
 
     TFl104Subj flag;
@@ -138,7 +139,6 @@ private:
     // Sends the U-frames waiting for the mailbox; false when one was refused.
     bool SendWaitingU(bool Save_Obmen, int nomer_socket);
     bool T1Expired();
-    void StampClockSync(T104APDU& papdu) const;
     void ResetLink();
 
     bool prServer;

@@ -1,5 +1,8 @@
 #include "core/apdu.h"
 
+#include "core/asdu.h"
+#include "core/typeident.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -69,32 +72,31 @@ TEST(Apdu, ControlFieldsOfTheThreeFormats)
     EXPECT_EQ(f.toString("P:"), "P:68 04 FE FF 58 02 ");
 }
 
-TEST(Apdu, IFrameLayoutFollowsTheFieldWidths)
+// Frames built from ASDUs follow the channel's field widths.
+TEST(Apdu, IFrameFromAnAsduFollowsTheFieldWidths)
 {
-    const std::uint8_t qoi[] = {0x14};
+    const TTypeIdentList types;
     T104APDU f;
+    auto build = [&](int code, int cot, int ca, int ioa, std::vector<std::uint8_t> data, TAsduLayout layout) {
+        return f.FromAsdu(TIEC_ASDUt(code, 1, cot, ca, ioa, data, layout, types));
+    };
     // The general interrogation of a reference encoding, 104 widths.
-    ASSERT_TRUE(BuildIFrame(f, {100, 1, 6, 0, 1, 0}, {2, 2, 3}, qoi));
+    ASSERT_TRUE(build(100, 6, 1, 0, {0x14}, TAsduLayout::Make(2, 2, 3)));
     EXPECT_EQ(Bytes(f), Hex("68 0E 00 00 00 00 64 01 06 00 01 00 00 00 00 14"));
 
     // One-byte cause: no originator byte; one-byte common address, two-byte object address.
-    const std::uint8_t sco[] = {0x80};
-    ASSERT_TRUE(BuildIFrame(f, {45, 1, 6, 9, 7, 0x1388}, {1, 1, 2}, sco));
+    ASSERT_TRUE(build(45, 6, 7, 0x1388, {0x80}, TAsduLayout::Make(1, 1, 2, 9)));
     EXPECT_EQ(Bytes(f), Hex("68 0B 00 00 00 00 2D 01 06 07 88 13 80"));
 
     // No address fields: the element follows the originator byte at once.
-    ASSERT_TRUE(BuildIFrame(f, {45, 1, 6, 3, 7, 5}, {2, 0, 0}, sco));
+    ASSERT_TRUE(build(45, 6, 7, 5, {0x80}, TAsduLayout::Make(2, 0, 0, 3)));
     EXPECT_EQ(Bytes(f), Hex("68 09 00 00 00 00 2D 01 06 03 80"));
 
-    // Widths beyond the field sizes are clamped.
-    ASSERT_TRUE(BuildIFrame(f, {45, 1, 6, 0, 0x0201, 0x030201}, {2, 4, 5}, sco));
-    EXPECT_EQ(Bytes(f), Hex("68 0E 00 00 00 00 2D 01 06 00 01 02 01 02 03 80"));
-
     std::vector<std::uint8_t> big(240, 0); // 6 + 9 header bytes + 240 = 255
-    EXPECT_TRUE(BuildIFrame(f, {13, 1, 3, 0, 1, 1}, {2, 2, 3}, big));
+    EXPECT_TRUE(build(13, 3, 1, 1, big, TAsduLayout::Make(2, 2, 3)));
     EXPECT_EQ(f.lenData, MaxFrameLen);
     big.push_back(0);
-    EXPECT_FALSE(BuildIFrame(f, {13, 1, 3, 0, 1, 1}, {2, 2, 3}, big));
+    EXPECT_FALSE(build(13, 3, 1, 1, big, TAsduLayout::Make(2, 2, 3)));
     EXPECT_EQ(f.lenData, 0);
 }
 

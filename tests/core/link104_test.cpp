@@ -2,7 +2,9 @@
 
 #include "core/link104.h"
 
+#include "core/asdu.h"
 #include "core/cp56.h"
+#include "core/typeident.h"
 #include "core/messbuff.h"
 #include "fake_port.h"
 #include "support/fake_clock.h"
@@ -103,7 +105,7 @@ protected:
     {
         const std::uint8_t value[] = {0, 0, 0x50, 0x40, 0};
         T104APDU f;
-        EXPECT_TRUE(BuildIFrame(f, {13, 1, 3, 0, 1, ioa}, link->Widths(), value));
+        EXPECT_TRUE(f.FromAsdu(TIEC_ASDUt(13, 1, 3, 1, ioa, value, link->Layout(), types)));
         return f;
     }
     bool Logged(const std::string& part)
@@ -116,6 +118,7 @@ protected:
         return found;
     }
 
+    const TTypeIdentList types;
     FakeClock clock;
     TMessBuff log;
     TraceLines trace;
@@ -375,9 +378,8 @@ TEST_F(Link104, ClockSyncIsStampedWhenSentAtTheLayoutsTimePosition)
     Make();
     link->Popravka_time_103 = -3;
     Started();
-    const std::uint8_t zero[7] = {};
     T104APDU f;
-    ASSERT_TRUE(BuildIFrame(f, {103, 1, 6, 0, 3, 0}, link->Widths(), zero));
+    ASSERT_TRUE(f.FromAsdu(BuildClockSync(3, 0, link->Layout(), types)));
     link->QueueIFrame(f);
     link->Pass();
     const auto sent = port.TakeSent();
