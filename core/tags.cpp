@@ -1,5 +1,9 @@
 #include "core/tags.h"
 
+#include "core/kplist.h"
+#include "core/messbuff.h"
+#include "core/signals.h"
+
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -475,8 +479,31 @@ bool TTagSignalList::TakeNew(int ind, TValue1& value)
     return true;
 }
 
-int TTagSignalList::SstIdOf(const TTagSignal&) const { return 0; }
-void TTagSignalList::MarkReceive(const TTagSignal&) {}
-void TTagSignalList::Trace(const TTagSignal&) {}
+int TTagSignalList::SstIdOf(const TTagSignal& tag) const
+{
+    const TArmRec* rec = armSignals_ ? armSignals_->GetRec(tag.FIndArm) : nullptr;
+    return rec ? rec->sstID() : 0;
+}
+
+void TTagSignalList::MarkReceive(const TTagSignal& tag)
+{
+    if (sstList_)
+        sstList_->MarkSstReceive(SstIdOf(tag));
+}
+
+void TTagSignalList::Trace(const TTagSignal& tag)
+{
+    constexpr std::uint32_t TraceCategory = 0x2000;
+    // The line is built only when the queue keeps it: this runs on every change.
+    if (!trace_ || !(trace_->LogMask() & TraceCategory))
+        return;
+    char addr[32];
+    std::snprintf(addr, sizeof addr, "%04X:%06X", static_cast<unsigned>(tag.FAsduAddress),
+                  static_cast<unsigned>(tag.FObjAddress));
+    trace_->Put(TraceCategory,
+                std::string("(ptg1) New TS,TIT:(") + addr + "), ПС(" + std::to_string(SstIdOf(tag)) + ") " +
+                    tag.FName + ", " + tag.Value.ToStringValue(),
+                0);
+}
 
 } // namespace gw
