@@ -92,6 +92,7 @@ void TSubj104::DoOnDisconnect()
     flag.Reset();
     Set(TBit104Subj::bsb_ClearValid);
     Date_Time_Disconnect = Clock().Now();
+    disconnectMs = Clock().MonotonicMs();
     ResetLink();
     Log(LogLink, "(iec5) DoOnDisconnect():" + FIpPort + "(сбросить STARTDT)" + flag.ToString());
 }
@@ -258,6 +259,14 @@ bool TSubj104::SendWaitingU(bool Save_Obmen, int nomer_socket)
         if (!SendUCommand1(U_Func::U_TESTFR, UActCon::UCON, Save_Obmen, nomer_socket))
             return false;
         Clear(TBit104Subj::bsb_TESTFR_ConWant);
+    }
+    if (Yes(TBit104Subj::bsb_STARTDT_Want)) {
+        // Outstanding only once it really went out.
+        if (!SendUCommand1(U_Func::U_STARTDT, UActCon::UACT, Save_Obmen, nomer_socket))
+            return false;
+        Clear(TBit104Subj::bsb_STARTDT_Want);
+        Set(TBit104Subj::bsb_STARTDT_Act);
+        t1_Response.Start();
     }
     if (Yes(TBit104Subj::bsb_TESTFR_Want)) {
         if (!SendUCommand1(U_Func::U_TESTFR, UActCon::UACT, Save_Obmen, nomer_socket))

@@ -69,7 +69,7 @@ std::string LongTimeText(TDateTime dt);
 class TSubj104 {
 public:
     // Log categories of the link's lines.
-    static constexpr std::uint32_t LogExchange = 16, LogLink = 0x10000, LogError = 1;
+    static constexpr std::uint32_t LogExchange = 16, LogCommand = 128, LogLink = 0x10000, LogError = 1;
 
     TSubj104(const TPrmn& aprm, bool AprServer, TLinkEnv aenv);
     virtual ~TSubj104() = default;
@@ -92,7 +92,8 @@ public:
     // Acts on one frame's control field; true when it is an I-frame whose
     // ASDU is to be parsed.
     bool RaspakAPDU(const T104APDU& papdu, bool Save_Obmen, int nomer_socket);
-    // The service pass: acknowledgements, timers, waiting U-frames, send loop.
+    // The service pass: acknowledgements, timers, waiting U-frames (STARTDT
+    // act among them), send loop.
     void ConnectService(bool Save_Obmen, int nomer_socket);
 
     // Appends an I-frame to the send window; false when the window is full.
@@ -115,6 +116,7 @@ public:
     std::string str_AddrPort() const;
     TAsduLayout Layout() const;
     const TReceiveArea& Area() const { return area; }
+    std::int64_t MsSinceDisconnect() const { return Clock().MonotonicMs() - disconnectMs; }
 
     TFl104Subj flag;
     TPrmn prm;
@@ -122,6 +124,7 @@ public:
     TBufferAPDU r_APDUBuf;
     std::string FIpPort;
     TDateTime Date_Time_Disconnect = 0;
+    std::int64_t disconnectMs = 0; // the same instant on the monotonic clock
     int Popravka_time_103 = 0;
     int k = 0;
 
