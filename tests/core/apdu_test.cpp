@@ -2,24 +2,16 @@
 
 #include "core/asdu.h"
 #include "core/typeident.h"
+#include "support/asdu_vectors.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
-#include <sstream>
 
 namespace gw::test {
 namespace {
 
-std::vector<std::uint8_t> Hex(const std::string& text)
-{
-    std::vector<std::uint8_t> out;
-    std::istringstream in(text);
-    std::string byte;
-    while (in >> byte)
-        out.push_back(static_cast<std::uint8_t>(std::stoul(byte, nullptr, 16)));
-    return out;
-}
+std::vector<std::uint8_t> Hex(const std::string& text) { return HexBytes(text); }
 
 std::vector<std::uint8_t> Bytes(const T104APDU& f) { return {f.Data.begin(), f.Data.begin() + f.lenData}; }
 

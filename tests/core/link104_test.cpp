@@ -7,41 +7,15 @@
 #include "core/typeident.h"
 #include "core/messbuff.h"
 #include "fake_port.h"
+#include "link_frames.h"
 #include "support/fake_clock.h"
 #include "support/tshark.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 
 namespace gw::test {
 namespace {
-
-TFrameBytes Hex(const std::string& text)
-{
-    TFrameBytes out;
-    std::istringstream in(text);
-    std::string byte;
-    while (in >> byte)
-        out.push_back(static_cast<std::uint8_t>(std::stoul(byte, nullptr, 16)));
-    return out;
-}
-
-// An I-frame of the station: N(S), N(R) and a measured value at IOA 700.
-TFrameBytes StationI(int ns, int nr, const std::string& asdu = "0D 01 03 00 01 00 BC 02 00 00 00 50 40 00")
-{
-    TFrameBytes f = Hex(asdu);
-    f.insert(f.begin(), {0x68, static_cast<std::uint8_t>(f.size() + 4), static_cast<std::uint8_t>(ns << 1),
-                         static_cast<std::uint8_t>(ns >> 7), static_cast<std::uint8_t>(nr << 1),
-                         static_cast<std::uint8_t>(nr >> 7)});
-    return f;
-}
-
-TFrameBytes SFrame(int nr) { return {0x68, 4, 1, 0, static_cast<std::uint8_t>(nr << 1), static_cast<std::uint8_t>(nr >> 7)}; }
-
-const TFrameBytes STARTDT_act = {0x68, 4, 0x07, 0, 0, 0}, STARTDT_con = {0x68, 4, 0x0B, 0, 0, 0};
-const TFrameBytes STOPDT_act = {0x68, 4, 0x13, 0, 0, 0}, STOPDT_con = {0x68, 4, 0x23, 0, 0, 0};
-const TFrameBytes TESTFR_act = {0x68, 4, 0x43, 0, 0, 0}, TESTFR_con = {0x68, 4, 0x83, 0, 0, 0};
 
 class TraceLines final : public TLinkTrace {
 public:
