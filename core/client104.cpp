@@ -8,7 +8,7 @@
 namespace gw {
 
 T104Client::T104Client(const TLinkSocket& apsock, const TPrmn& aprm, const TClientContext& actx)
-    : TSubj104(aprm, false, actx.link), ElemTU(*actx.link.clock, *actx.types, actx.link.log), psock(apsock),
+    : TSubj104(aprm, actx.link), ElemTU(*actx.link.clock, *actx.types, actx.link.log), psock(apsock),
       ctx(actx), tWaitConnect(*actx.link.clock)
 {
     if (prm.prWork1 == 1)
@@ -22,7 +22,6 @@ bool T104Client::SendToSocket(const T104APDU& papdu, bool Save_Obmen, int nomer_
 {
     if (!Connected() || !psock.port->OfferFrame(papdu.Bytes()))
         return false;
-    TraceTraffic.AddBytes(papdu.lenData);
     Trace(Save_Obmen, nomer_socket, "То KP " + LongTimeText(Clock().Now()) + "  " + papdu.toString(" "));
     return true;
 }

@@ -36,9 +36,9 @@ std::string LongTimeText(TDateTime dt)
     return buf;
 }
 
-TSubj104::TSubj104(const TPrmn& aprm, bool AprServer, TLinkEnv aenv)
+TSubj104::TSubj104(const TPrmn& aprm, TLinkEnv aenv)
     : prm(aprm), s_APDUBuf(aprm.kMax), r_APDUBuf(ReceiveQueueCapacity(aprm.kMax)), env(aenv),
-      TraceTraffic(*aenv.clock), prServer(AprServer), t1_Response(*aenv.clock), t2_AckReseiveI(*aenv.clock),
+      t1_Response(*aenv.clock), t2_AckReseiveI(*aenv.clock),
       t3_TestSending(*aenv.clock)
 {
 }
@@ -103,7 +103,6 @@ void TSubj104::Receive(const TSocket_temp& Socket, bool Save_Obmen, int nomer_so
     Trace(Save_Obmen, nomer_socket,
           BufToHex(Socket.ReceiveBuf_str, n, "From KP " + LongTimeText(Clock().Now()) + " ") + "  Count =" +
               std::to_string(n));
-    TraceTraffic.AddBytes(static_cast<std::int64_t>(n));
     peerText = " \"\"" + std::string(Socket.RemoteAddress) + "=" + std::to_string(Socket.RemotePort) + "\"\" ";
     area.Add(Socket.ReceiveBuf_str);
     t3_TestSending.Start();

@@ -71,7 +71,7 @@ public:
     // Log categories of the link's lines.
     static constexpr std::uint32_t LogExchange = 16, LogCommand = 128, LogLink = 0x10000, LogError = 1;
 
-    TSubj104(const TPrmn& aprm, bool AprServer, TLinkEnv aenv);
+    TSubj104(const TPrmn& aprm, TLinkEnv aenv);
     virtual ~TSubj104() = default;
     TSubj104(const TSubj104&) = delete;
     TSubj104& operator=(const TSubj104&) = delete;
@@ -133,7 +133,6 @@ protected:
     void Trace(bool Save_Obmen, int nomer_socket, const std::string& line) const;
     TClock& Clock() const { return *env.clock; }
     TLinkEnv env;
-    TTraceTraffic TraceTraffic;
 
 private:
     void DoAckSend(int vrSecond);
@@ -144,7 +143,6 @@ private:
     bool T1Expired();
     void ResetLink();
 
-    bool prServer;
     int Fvs = 0;
     int Fvr = 0;
     int FVrAck = 0;

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 namespace gw::test {
@@ -296,6 +297,39 @@ TEST_F(Channel, SelectThenExecuteWaitsForTheMatchingConfirmation)
     EXPECT_TRUE(cl->ElemTU.Idle());
     Tick();
     EXPECT_TRUE(port.TakeSent().empty());
+}
+
+class TraceLines final : public TLinkTrace {
+public:
+    void TraceLine(int n, const std::string& line) override { lines.push_back(std::to_string(n) + "|" + line); }
+    std::vector<std::string> lines;
+};
+
+// The exchange trace of a channel; fieldgate leaves out the line naming each sent request.
+TEST_F(Channel, TraceShowsEveryFrameBothWays)
+{
+    for (bool desktop : {true, false}) {
+        TraceLines trace;
+        TClients104 own;
+        ctx = {TLinkEnv{&clock, &log, &trace, desktop}, &types, &tags, true};
+        auto c = own.AddClient(TLinkSocket{&port}, prmn, ctx);
+        TClient104Frm f(c, true, TChannelModel{});
+        f.OnConnect();
+        own.Connecting(true, 0);
+        f.DoService(true, 0);
+        f.OnReceive({STARTDT_con, kHost, kPort}, true, 0);
+        own.Connecting(true, 0);
+        f.DoService(true, 0);
+        ASSERT_GE(trace.lines.size(), 4u);
+        EXPECT_EQ(trace.lines[0].rfind("0|То KP ", 0), 0u) << trace.lines[0];
+        EXPECT_NE(trace.lines[0].find("  68 04 07 00 00 00 "), std::string::npos) << trace.lines[0];
+        EXPECT_EQ(trace.lines[1].rfind("0|From KP ", 0), 0u) << trace.lines[1];
+        EXPECT_NE(trace.lines[1].find(" 68 04 0B 00 00 00   Count =6"), std::string::npos) << trace.lines[1];
+        EXPECT_EQ(trace.lines[2].rfind("0| Data >         68 04 0B 00 00 00 ", 0), 0u) << trace.lines[2];
+        const bool named = std::find(trace.lines.begin(), trace.lines.end(), "0|Опрос КП") != trace.lines.end();
+        EXPECT_EQ(named, desktop);
+        port.TakeSent();
+    }
 }
 
 TEST_F(Channel, TableFindsClientsAndKeepsThemWhileHeld)

@@ -26,7 +26,7 @@ public:
 // The link over the fake port, as the controlling-station link will be.
 class TestLink final : public TSubj104 {
 public:
-    TestLink(const TPrmn& p, TLinkEnv e, FakePort& fake) : TSubj104(p, false, e), port_(fake) {}
+    TestLink(const TPrmn& p, TLinkEnv e, FakePort& fake) : TSubj104(p, e), port_(fake) {}
     bool GetConnected() const override { return port_.IsConnected(); }
     bool SendToSocket(const T104APDU& papdu, bool, int) override
     {
