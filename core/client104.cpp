@@ -22,7 +22,8 @@ bool T104Client::SendToSocket(const T104APDU& papdu, bool Save_Obmen, int nomer_
 {
     if (!Connected() || !psock.port->OfferFrame(papdu.Bytes()))
         return false;
-    Trace(Save_Obmen, nomer_socket, "То KP " + LongTimeText(Clock().Now()) + "  " + papdu.toString(" "));
+    if (Traces(Save_Obmen))
+        Trace(Save_Obmen, nomer_socket, "То KP " + LongTimeText(Clock().Now()) + "  " + papdu.toString(" "));
     return true;
 }
 
@@ -184,7 +185,8 @@ void T104Client::ParseAsdu(const T104APDU& frame, int nomer_socket)
     asdu.IP_address2 = host;
     asdu.IP_port3 = port;
     asdu.Nomer_sock = nomer_socket;
-    Log(LogExchange, ">(iec0)" + FIpPort + asdu.ToString());
+    if (Logs(LogExchange))
+        Log(LogExchange, ">(iec0)" + FIpPort + asdu.ToString());
     if (ctx.tags)
         asdu.ReceiveRaspak1({*ctx.tags, Clock(), env.log});
 }

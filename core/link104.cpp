@@ -48,6 +48,11 @@ TAsduLayout TSubj104::Layout() const
     return TAsduLayout::Make(prm.sz_COT, prm.sz_ASDUAddress, prm.sz_InfObjAddress, prm.OriginatorAddress);
 }
 
+bool TSubj104::Logs(std::uint32_t category) const
+{
+    return env.log != nullptr && (category == 0 || (env.log->LogMask() & category) != 0);
+}
+
 void TSubj104::Log(std::uint32_t category, const std::string& text) const
 {
     if (env.log)
@@ -100,10 +105,12 @@ void TSubj104::DoOnDisconnect()
 void TSubj104::Receive(const TSocket_temp& Socket, bool Save_Obmen, int nomer_socket)
 {
     const auto n = Socket.ReceiveBuf_str.size();
-    Trace(Save_Obmen, nomer_socket,
-          BufToHex(Socket.ReceiveBuf_str, n, "From KP " + LongTimeText(Clock().Now()) + " ") + "  Count =" +
-              std::to_string(n));
-    peerText = " \"\"" + std::string(Socket.RemoteAddress) + "=" + std::to_string(Socket.RemotePort) + "\"\" ";
+    if (Traces(Save_Obmen))
+        Trace(Save_Obmen, nomer_socket,
+              BufToHex(Socket.ReceiveBuf_str, n, "From KP " + LongTimeText(Clock().Now()) + " ") + "  Count =" +
+                  std::to_string(n));
+    if (Traces(Save_Obmen) || Logs(LogExchange))
+        peerText = " \"\"" + std::string(Socket.RemoteAddress) + "=" + std::to_string(Socket.RemotePort) + "\"\" ";
     area.Add(Socket.ReceiveBuf_str);
     t3_TestSending.Start();
     CutFrames(Save_Obmen, nomer_socket);
@@ -136,8 +143,10 @@ bool TSubj104::CutFrames(bool Save_Obmen, int nomer_socket)
         }
         r_APDUBuf.Put1(frame);
         queued = true;
-        Trace(Save_Obmen, nomer_socket, frame.toString(" Data >         ") + " " + peerText);
-        Log(LogExchange, ">(iec0)" + peerText + frame.toString(" Receive: "));
+        if (Traces(Save_Obmen))
+            Trace(Save_Obmen, nomer_socket, frame.toString(" Data >         ") + " " + peerText);
+        if (Logs(LogExchange))
+            Log(LogExchange, ">(iec0)" + peerText + frame.toString(" Receive: "));
     }
     return queued;
 }
@@ -153,7 +162,8 @@ bool TSubj104::RaspakAPDU(const T104APDU& papdu, bool Save_Obmen, int nomer_sock
             return false;
         }
         DoAckSend(nr);
-        Log(LogLink, ">(iec5) " + str_vsvrCnt() + papdu.toString("S!!!: "));
+        if (Logs(LogLink))
+            Log(LogLink, ">(iec5) " + str_vsvrCnt() + papdu.toString("S!!!: "));
         return false;
     }
     case TApduFormat::U:
@@ -189,7 +199,8 @@ void TSubj104::AcceptIFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_so
         Log(0, text);
         Set(TBit104Subj::bsb_ERRSEQAPDU);
     }
-    Log(LogExchange, ">(iec0)" + FIpPort + " I(" + std::to_string(ns) + "," + std::to_string(nr) + ") " + str_vsvrCnt());
+    if (Logs(LogExchange))
+        Log(LogExchange, ">(iec0)" + FIpPort + " I(" + std::to_string(ns) + "," + std::to_string(nr) + ") " + str_vsvrCnt());
 }
 
 void TSubj104::AcceptUFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_socket)
@@ -343,7 +354,8 @@ bool TSubj104::SendUCommand1(U_Func command, UActCon ActCon, bool Save_Obmen, in
     if (command == U_Func::U_TESTFR)
         Set(TBit104Subj::bsb_DoTESTFR);
     const bool ok = SendToSocket(frame, Save_Obmen, nomer_socket);
-    Log(LogLink, "<(iec5) " + frame.toString(ok ? "Send_U:" : "Error Send_U:") + flag.ToString());
+    if (Logs(LogLink))
+        Log(LogLink, "<(iec5) " + frame.toString(ok ? "Send_U:" : "Error Send_U:") + flag.ToString());
     return ok;
 }
 
@@ -356,7 +368,8 @@ bool TSubj104::SendSCommand1(int vr, bool /*wOver*/, bool Save_Obmen, int nomer_
         FVrAck = vr;
         t2_AckReseiveI.Stop();
     }
-    Log(LogLink, "<(iec5) " + frame.toString(ok ? "Send_S: " : "Error Send_S: ") + flag.ToString());
+    if (Logs(LogLink))
+        Log(LogLink, "<(iec5) " + frame.toString(ok ? "Send_S: " : "Error Send_S: ") + flag.ToString());
     return ok;
 }
 
@@ -375,7 +388,8 @@ bool TSubj104::SendICommand(T104APDU& papdu, bool Save_Obmen, int nomer_socket)
         FVrAck = Fvr;
         t2_AckReseiveI.Stop();
     }
-    Log(LogExchange, "<(iec0)" + std::string(ok ? "" : "Error Send I:") + str_vsvrCnt() + papdu.toString(""));
+    if (Logs(LogExchange))
+        Log(LogExchange, "<(iec0)" + std::string(ok ? "" : "Error Send I:") + str_vsvrCnt() + papdu.toString(""));
     if (ok && env.nameSentFrames) {
         const int type = papdu.Data[AsduOffset];
         Trace(Save_Obmen, nomer_socket,

@@ -129,6 +129,10 @@ public:
     int k = 0;
 
 protected:
+    // Whether a line of that category / the trace would be kept: the lines of
+    // every frame are only built when they are.
+    bool Logs(std::uint32_t category) const;
+    bool Traces(bool Save_Obmen) const { return Save_Obmen && env.trace != nullptr; }
     void Log(std::uint32_t category, const std::string& text) const;
     void Trace(bool Save_Obmen, int nomer_socket, const std::string& line) const;
     TClock& Clock() const { return *env.clock; }
