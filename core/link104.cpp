@@ -183,7 +183,9 @@ bool TSubj104::RaspakAPDU(const T104APDU& papdu, bool Save_Obmen, int nomer_sock
 
 void TSubj104::AcceptIFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_socket)
 {
+    // Data flowing means the transfer runs: no STARTDT con is awaited any more.
     Set(TBit104Subj::bsb_STARTDT_Ok);
+    Clear(TBit104Subj::bsb_STARTDT_Act);
     int ns = 0, nr = 0;
     papdu.GetFromAPCI(0, ns, nr);
     DoAckSend(nr);

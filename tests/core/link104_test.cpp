@@ -272,6 +272,18 @@ TEST_F(Link104, T3SendsATestFrameWhoseConMustComeWithinT1)
     EXPECT_EQ(port.disconnectRequests, 1);
 }
 
+TEST_F(Link104, AnIFrameStartsTheTransferWhileStartdtConIsAwaited)
+{
+    link->Set(TBit104Subj::bsb_STARTDT_Want);
+    link->Pass();
+    EXPECT_EQ(port.TakeSent(), std::vector<TFrameBytes>{STARTDT_act});
+    link->Feed(StationI(0, 0));
+    EXPECT_TRUE(link->StartDT());
+    clock.Advance(prm.t1 + 1);
+    link->Pass();
+    EXPECT_EQ(port.disconnectRequests, 0);
+}
+
 TEST_F(Link104, SequenceErrorsDropTheConnectionAtTheNextPass)
 {
     struct Case { const char* name; TFrameBytes frame; bool asdu; } cases[] = {
