@@ -254,38 +254,36 @@ void TSubj104::DoAckSend(int vrSecond)
 
 bool TSubj104::SendWaitingU(bool Save_Obmen, int nomer_socket)
 {
-    if (Yes(TBit104Subj::bsb_STARTDT_ConWant)) {
-        if (!SendUCommand1(U_Func::U_STARTDT, UActCon::UCON, Save_Obmen, nomer_socket))
+    // Answers to the station first, then our own acts; an act is awaited
+    // (t1) only once it really went out.
+    struct TWaitingU {
+        TBit104Subj want;
+        U_Func func;
+        UActCon actcon;
+        TBit104Subj awaited; // the act's outstanding bit; unused for answers
+    };
+    static constexpr TWaitingU waiting[] = {
+        {TBit104Subj::bsb_STARTDT_ConWant, U_Func::U_STARTDT, UActCon::UCON, TBit104Subj::bsb_STARTDT_Act},
+        {TBit104Subj::bsb_STOPDT_ConWant, U_Func::U_STOPDT, UActCon::UCON, TBit104Subj::bsb_STARTDT_Act},
+        {TBit104Subj::bsb_TESTFR_ConWant, U_Func::U_TESTFR, UActCon::UCON, TBit104Subj::bsb_TESTFR_Act},
+        {TBit104Subj::bsb_STARTDT_Want, U_Func::U_STARTDT, UActCon::UACT, TBit104Subj::bsb_STARTDT_Act},
+        {TBit104Subj::bsb_TESTFR_Want, U_Func::U_TESTFR, UActCon::UACT, TBit104Subj::bsb_TESTFR_Act},
+    };
+    for (const TWaitingU& u : waiting) {
+        if (!Yes(u.want))
+            continue;
+        if (!SendUCommand1(u.func, u.actcon, Save_Obmen, nomer_socket))
             return false;
-        Clear(TBit104Subj::bsb_STARTDT_ConWant);
-        Set(TBit104Subj::bsb_STARTDT_Ok);
-        Clear(TBit104Subj::bsb_STARTDT_Act);
-        Set(TBit104Subj::bsb_PROC_CLOCK_SYNC_103);
-    }
-    if (Yes(TBit104Subj::bsb_STOPDT_ConWant)) {
-        if (!SendUCommand1(U_Func::U_STOPDT, UActCon::UCON, Save_Obmen, nomer_socket))
-            return false;
-        Clear(TBit104Subj::bsb_STOPDT_ConWant);
-    }
-    if (Yes(TBit104Subj::bsb_TESTFR_ConWant)) {
-        if (!SendUCommand1(U_Func::U_TESTFR, UActCon::UCON, Save_Obmen, nomer_socket))
-            return false;
-        Clear(TBit104Subj::bsb_TESTFR_ConWant);
-    }
-    if (Yes(TBit104Subj::bsb_STARTDT_Want)) {
-        // Outstanding only once it really went out.
-        if (!SendUCommand1(U_Func::U_STARTDT, UActCon::UACT, Save_Obmen, nomer_socket))
-            return false;
-        Clear(TBit104Subj::bsb_STARTDT_Want);
-        Set(TBit104Subj::bsb_STARTDT_Act);
-        t1_Response.Start();
-    }
-    if (Yes(TBit104Subj::bsb_TESTFR_Want)) {
-        if (!SendUCommand1(U_Func::U_TESTFR, UActCon::UACT, Save_Obmen, nomer_socket))
-            return false;
-        Clear(TBit104Subj::bsb_TESTFR_Want);
-        Set(TBit104Subj::bsb_TESTFR_Act);
-        t1_Response.Start();
+        Clear(u.want);
+        if (u.actcon == UActCon::UACT) {
+            Set(u.awaited);
+            t1_Response.Start();
+        } else if (u.func == U_Func::U_STARTDT) {
+            // The station started the transfer and heard our con.
+            Set(TBit104Subj::bsb_STARTDT_Ok);
+            Clear(TBit104Subj::bsb_STARTDT_Act);
+            Set(TBit104Subj::bsb_PROC_CLOCK_SYNC_103);
+        }
     }
     return true;
 }

@@ -13,6 +13,7 @@
 #include "core/typeident.h"
 #include "fake_port.h"
 #include "link_frames.h"
+#include "support/dates.h"
 #include "support/fake_clock.h"
 #include "support/tshark.h"
 
@@ -27,12 +28,6 @@ namespace {
 constexpr const char* kHost = "10.0.0.7";
 constexpr int kPort = 2404;
 
-TDateTime At(int y, int mo, int d, int h, int mi, int s, int ms)
-{
-    TDateTime dt = 0;
-    EXPECT_TRUE(TryEncodeDateTime({y, mo, d, h, mi, s, ms}, dt));
-    return dt;
-}
 
 class Channel : public ::testing::Test {
 protected:
@@ -93,15 +88,7 @@ protected:
         tags.ReadValue(0, v);
         return v.Qualit;
     }
-    bool Logged(const std::string& part)
-    {
-        std::string text;
-        TDateTime dt;
-        bool found = false;
-        while (log.Get(text, dt))
-            found = found || text.find(part) != std::string::npos;
-        return found;
-    }
+    bool Logged(const std::string& part) { return test::Logged(log, part); }
 
     TTypeIdentList types;
     TTagCategoryList cats{1};

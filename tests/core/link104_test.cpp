@@ -82,15 +82,7 @@ protected:
         EXPECT_TRUE(f.FromAsdu(TIEC_ASDUt(13, 1, 3, 1, ioa, value, link->Layout(), types)));
         return f;
     }
-    bool Logged(const std::string& part)
-    {
-        std::string text;
-        TDateTime dt;
-        bool found = false;
-        while (log.Get(text, dt))
-            found = found || text.find(part) != std::string::npos;
-        return found;
-    }
+    bool Logged(const std::string& part) { return test::Logged(log, part); }
 
     const TTypeIdentList types;
     FakeClock clock;
