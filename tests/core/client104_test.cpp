@@ -158,6 +158,14 @@ TEST_F(Channel, WithoutClockSyncTheInterrogationFollowsStartdtAndValuesReachTheT
     StationAsdu("0D 01 14 00 01 00 BC 02 00 00 00 50 40 00");
     EXPECT_DOUBLE_EQ(TagValue(), 3.25);
     EXPECT_EQ(TagQuality(), 0);
+
+    // An unknown type is counted and acknowledged like any I-frame, and stores nothing.
+    StationAsdu("16 01 03 00 01 00 BC 02 00 00 00 00 00 00");
+    StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 80 40 00");
+    EXPECT_DOUBLE_EQ(TagValue(), 4.0);
+    Tick();
+    EXPECT_EQ(cl->vr(), 3);
+    EXPECT_EQ(port.disconnectRequests, 0);
 }
 
 TEST_F(Channel, InterrogationSwitchedOffStillSendsCounterInterrogation)
