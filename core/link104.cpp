@@ -119,8 +119,8 @@ void TSubj104::Receive(const TSocket_temp& Socket, bool Save_Obmen, int nomer_so
 bool TSubj104::CutFrames(bool Save_Obmen, int nomer_socket)
 {
     bool queued = false;
-    T104APDU frame;
-    while (!r_APDUBuf.Full()) {
+    while (T104APDU* slot = r_APDUBuf.NextFree()) {
+        T104APDU& frame = *slot;
         const auto pending = area.Pending();
         const auto cut = area.Cut(frame);
         if (cut == TReceiveArea::TCut::NeedMore)
@@ -141,7 +141,7 @@ bool TSubj104::CutFrames(bool Save_Obmen, int nomer_socket)
             Set(TBit104Subj::bsb_ERRSEQAPDU);
             break;
         }
-        r_APDUBuf.Put1(frame);
+        r_APDUBuf.Added();
         queued = true;
         if (Traces(Save_Obmen))
             Trace(Save_Obmen, nomer_socket, frame.toString(" Data >         ") + " " + peerText);
