@@ -124,7 +124,6 @@ public:
     TBufferAPDU r_APDUBuf;
     std::string FIpPort;
     TDateTime Date_Time_Disconnect = 0;
-    std::int64_t disconnectMs = 0; // the same instant on the monotonic clock
     int Popravka_time_103 = 0;
     int k = 0;
 
@@ -147,6 +146,7 @@ private:
     bool T1Expired();
     void ResetLink();
 
+    std::int64_t disconnectMs = 0; // Date_Time_Disconnect on the monotonic clock
     int Fvs = 0;
     int Fvr = 0;
     int FVrAck = 0;
