@@ -54,16 +54,19 @@ enum class TBitFlagSst : std::uint8_t {
 };
 using TFlagSst = TFlagOf<TBitFlagSst>;
 
-struct TSst {
+class TSst {
+public:
     // Starts with bflssNoFileTxt, bflssNoFileCif, bflssNoKPP1 and bflssChanged set.
     TSst(int AId, std::string AName);
 
     int ID() const { return FId; }
     const std::string& Name() const { return FName; }
 
+    TFlagSst flss;
+
+private:
     int FId;
     std::string FName;
-    TFlagSst flss;
 };
 
 // The substations, positions counted from 1 as the station table counts.
