@@ -330,6 +330,14 @@ TWebServer::TWebServer(const TSubj104Serv_ext& handler, const std::string& addre
 
 TWebServer::~TWebServer() { Stop(); }
 
+TFieldgateWeb::TFieldgateWeb(THttpSettings settings, TWebPages::TSnapshotSource snapshot,
+                             TShared<bool>& ReconfigureRequested, const std::string& address, std::uint16_t port)
+    : pages_(settings.ServiceDir, std::move(snapshot)),
+      handler_(pages_, std::move(settings), ReconfigureRequested),
+      server_(handler_, address, port)
+{
+}
+
 void TWebServer::Stop()
 {
     if (stopped_)
