@@ -33,6 +33,8 @@ Toprosdevice::~Toprosdevice()
 void Toprosdevice::Start(std::shared_ptr<TClient104Frm> frm)
 {
     frm_ = std::move(frm);
+    // The first connect pause counts from here, not from when the thread runs.
+    Date_TimeLast_OTVET_Good = Date_Time_Period_test = env.clock->MonotonicMs();
     thread_ = std::thread([this] { Execute(); });
 }
 
@@ -82,8 +84,7 @@ void Toprosdevice::CurrentAddress(std::string& host, int& port) const
 
 void Toprosdevice::Execute()
 {
-    Date_TimeLast_OTVET_Good = Date_Time_Period_test = env.clock->MonotonicMs();
-    if (wake_.WaitMs(*env.clock, FirstConnectPauseMs))
+    if (wake_.WaitUntil(*env.clock, Date_TimeLast_OTVET_Good + FirstConnectPauseMs))
         FirstConnect();
     while (!wake_.StopRequested()) {
         try {

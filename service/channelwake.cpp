@@ -43,10 +43,9 @@ short TChannelWake::Poll(int fd, short events)
     return fd >= 0 ? fds[1].revents : 0;
 }
 
-bool TChannelWake::WaitMs(const TClock& clock, std::int64_t ms)
+bool TChannelWake::WaitUntil(const TClock& clock, std::int64_t untilMs)
 {
-    const std::int64_t until = clock.MonotonicMs() + ms;
-    while (!StopRequested() && clock.MonotonicMs() < until)
+    while (!StopRequested() && clock.MonotonicMs() < untilMs)
         Poll(-1, 0);
     return !StopRequested();
 }

@@ -30,8 +30,10 @@ public:
     // Waits at most one slice for events on fd (none when fd < 0) or a wake;
     // returns fd's returned events, 0 when it had none.
     short Poll(int fd, short events);
-    // Sleeps ms on the clock; false when a stop cut it short.
-    bool WaitMs(const TClock& clock, std::int64_t ms);
+    // Sleeps ms on the clock, or until its monotonic time untilMs; false
+    // when a stop cut it short.
+    bool WaitMs(const TClock& clock, std::int64_t ms) { return WaitUntil(clock, clock.MonotonicMs() + ms); }
+    bool WaitUntil(const TClock& clock, std::int64_t untilMs);
 
 private:
     int fd_;
