@@ -1,0 +1,157 @@
+#include "service/cfgtext.h"
+
+#include "core/cp1251.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace gw {
+namespace {
+
+constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
+
+std::string Message(const std::string& file, int line, const std::string& field, const std::string& what)
+{
+    std::string m = file;
+    if (line > 0)
+        m += ", line " + std::to_string(line);
+    if (!field.empty())
+        m += ", " + field;
+    return m + ": " + what;
+}
+
+void SplitLines(std::string_view bytes, TTextEncoding encoding, std::vector<TTextLine>& lines)
+{
+    lines.clear();
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        const std::size_t nl = bytes.find('\n', start);
+        const std::size_t end = nl == std::string_view::npos ? bytes.size() : nl;
+        TTextLine line;
+        std::size_t textEnd = end;
+        if (nl != std::string_view::npos) {
+            const bool crlf = end > start && bytes[end - 1] == '\r';
+            textEnd = crlf ? end - 1 : end;
+            line.eol = crlf ? "\r\n" : "\n";
+        }
+        const std::string_view text = bytes.substr(start, textEnd - start);
+        line.text = encoding == TTextEncoding::Cp1251 ? Cp1251ToUtf8(text) : std::string(text);
+        lines.push_back(std::move(line));
+        start = end + 1;
+    }
+}
+
+[[noreturn]] void FailWrite(const std::filesystem::path& path, const char* step, int err)
+{
+    throw TConfigError(path.string(), 0, "", std::string(step) + ": " + std::strerror(err));
+}
+
+bool WriteAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+} // namespace
+
+TConfigError::TConfigError(const std::string& file, int line, const std::string& field, const std::string& what)
+    : std::runtime_error(Message(file, line, field, what)), FFile(file), FLine(line), FField(field)
+{
+}
+
+bool LoadTextFile(const std::filesystem::path& path, TTextFile& file)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec) && !ec)
+        return false;
+    std::ifstream in;
+    if (!std::filesystem::is_directory(path, ec))
+        in.open(path, std::ios::binary);
+    if (!in.is_open())
+        throw TConfigError(path.string(), 0, "", "cannot be opened");
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        throw TConfigError(path.string(), 0, "", "cannot be read");
+
+    std::string_view view = bytes;
+    file.encoding = TTextEncoding::Cp1251;
+    if (view.substr(0, Utf8Bom.size()) == Utf8Bom) {
+        view.remove_prefix(Utf8Bom.size());
+        if (!IsValidUtf8(view))
+            throw TConfigError(path.string(), 0, "", "starts with a UTF-8 byte-order mark but is not UTF-8");
+        file.encoding = TTextEncoding::Utf8Bom;
+    }
+    SplitLines(view, file.encoding, file.lines);
+    return true;
+}
+
+bool EncodeTextFile(const TTextFile& file, std::string& bytes)
+{
+    std::string out;
+    if (file.encoding == TTextEncoding::Utf8Bom)
+        out = Utf8Bom;
+    for (const TTextLine& line : file.lines) {
+        if (file.encoding == TTextEncoding::Utf8Bom) {
+            if (!IsValidUtf8(line.text))
+                return false;
+            out += line.text;
+        } else {
+            std::string cp;
+            if (!Utf8ToCp1251(line.text, cp))
+                return false;
+            out += cp;
+        }
+        out += line.eol;
+    }
+    bytes = std::move(out);
+    return true;
+}
+
+void WriteFileReplacing(const std::filesystem::path& path, std::string_view bytes)
+{
+    std::string temp = path.string() + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        FailWrite(path, "cannot create a temporary file", errno);
+
+    // Keep the permissions of the file being replaced; a new file gets rw-r--r--.
+    struct stat old {};
+    const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+    const bool written = WriteAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    const int writeErr = errno;
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed) {
+        const int err = !written ? writeErr : errno;
+        ::unlink(temp.c_str());
+        FailWrite(path, "cannot write", err ? err : EIO);
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(temp.c_str());
+        FailWrite(path, "cannot replace", err);
+    }
+}
+
+std::string_view TrimBlanks(std::string_view s)
+{
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= 0x20)
+        s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= 0x20)
+        s.remove_suffix(1);
+    return s;
+}
+
+} // namespace gw
