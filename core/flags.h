@@ -1,0 +1,55 @@
+#pragma once
+// 32-bit flag words addressed by bit number. The link objects, commands,
+// stations and signal records keep their state in them; each owner gives its
+// bits an enumeration and reaches them through `Op`.
+
+#include <concepts>
+#include <cstdint>
+#include <string>
+
+namespace gw {
+
+enum class TFlagOperation { FSet, FClear, FYes, FNo, FClearAll };
+
+class TFLAG {
+public:
+    explicit TFLAG(std::uint32_t afln = 0) : fln(afln) {}
+
+    // FSet, FClear and FClearAll change the word and return false; FYes and
+    // FNo tell whether the bit (taken modulo 32) is set or clear.
+    bool Operation(TFlagOperation opName, int bit);
+    void Reset() { fln = 0; }
+
+    std::uint32_t Flags() const { return fln; }
+    void SetFlags(std::uint32_t value) { fln = value; }
+
+    // "(0105h)": at least four upper-case hex digits, for trace lines.
+    std::string ToString() const;
+
+protected:
+    std::uint32_t fln;
+};
+
+// A flag word whose bits are named by the enumeration Bits.
+template <class Bits>
+class TFlagOf : public TFLAG {
+public:
+    using TFLAG::TFLAG;
+    bool Op(TFlagOperation opName, Bits bit) { return Operation(opName, static_cast<int>(bit)); }
+};
+
+template <std::integral V, std::integral M>
+constexpr bool FlagYes(V value, M mask) { return (value & mask) != 0; }
+
+template <std::integral V, std::integral M>
+constexpr bool FlagNo(V value, M mask) { return (value & mask) == 0; }
+
+template <std::integral V, std::integral M>
+constexpr void FlagSet(V& value, M mask) { value = static_cast<V>(value | mask); }
+
+constexpr void FlagSetByte(std::uint8_t& value, std::uint8_t mask) { FlagSet(value, mask); }
+
+template <std::integral V, std::integral M>
+constexpr void FlagClear(V& value, M mask) { value = static_cast<V>(value & ~mask); }
+
+} // namespace gw
