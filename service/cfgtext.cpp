@@ -1,15 +1,10 @@
 #include "service/cfgtext.h"
 
 #include "core/cp1251.h"
+#include "core/files.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <iterator>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace gw {
 namespace {
@@ -45,24 +40,6 @@ void SplitLines(std::string_view bytes, TTextEncoding encoding, std::vector<TTex
         lines.push_back(std::move(line));
         start = end + 1;
     }
-}
-
-[[noreturn]] void FailWrite(const std::filesystem::path& path, const char* step, int err)
-{
-    throw TConfigError(path.string(), 0, "", std::string(step) + ": " + std::strerror(err));
-}
-
-bool WriteAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 } // namespace
@@ -122,27 +99,8 @@ bool EncodeTextFile(const TTextFile& file, std::string& bytes)
 
 void WriteFileReplacing(const std::filesystem::path& path, std::string_view bytes)
 {
-    std::string temp = path.string() + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        FailWrite(path, "cannot create a temporary file", errno);
-
-    // Keep the permissions of the file being replaced; a new file gets rw-r--r--.
-    struct stat old {};
-    const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-    const bool written = WriteAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    const int writeErr = errno;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed) {
-        const int err = !written ? writeErr : errno;
-        ::unlink(temp.c_str());
-        FailWrite(path, "cannot write", err ? err : EIO);
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        FailWrite(path, "cannot replace", err);
-    }
+    if (!WriteWholeFile(path.string(), bytes))
+        throw TConfigError(path.string(), 0, "", "cannot be written");
 }
 
 std::string_view TrimBlanks(std::string_view s)
