@@ -3,6 +3,9 @@
 #include "core/cp1251.h"
 #include "core/files.h"
 
+#include <Poco/TextConverter.h>
+#include <Poco/UTF8Encoding.h>
+
 #include <fstream>
 #include <iterator>
 
@@ -10,6 +13,20 @@ namespace gw {
 namespace {
 
 constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
+
+bool IsValidUtf8(std::string_view text)
+{
+    Poco::UTF8Encoding utf8;
+    Poco::TextConverter check(utf8, utf8);
+    std::string copy;
+    return check.convert(text.data(), static_cast<int>(text.size()), copy) == 0;
+}
+
+// True when the text converts to Windows-1251 and back unchanged.
+bool FitsCp1251(std::string_view text)
+{
+    return Cp1251ToUtf8(Utf8ToCp1251(text)) == text;
+}
 
 std::string Message(const std::string& file, int line, const std::string& field, const std::string& what)
 {
@@ -86,10 +103,9 @@ bool EncodeTextFile(const TTextFile& file, std::string& bytes)
                 return false;
             out += line.text;
         } else {
-            std::string cp;
-            if (!Utf8ToCp1251(line.text, cp))
+            if (!FitsCp1251(line.text))
                 return false;
-            out += cp;
+            out += Utf8ToCp1251(line.text);
         }
         out += line.eol;
     }

@@ -114,10 +114,13 @@ TEST_F(CnfIni, BadLinesAreReportedWithFileLineAndKeyAndChangeNothing)
 
 TEST_F(CnfIni, ByteOrderMarkOnSomethingElseIsAnError)
 {
-    Put("cnf.ini", "\xEF\xBB\xBF[pwd]\r\npwd=\xCF\xD1\r\n"); // Windows-1251 after a UTF-8 mark
-    TCnfIni s = NonDefaults();
-    EXPECT_THROW(ReadCnfIni(dir, s), TConfigError);
-    EXPECT_EQ(s.pwd, "old");
+    // Windows-1251 after the mark, a truncated sequence, an overlong '/', a surrogate.
+    for (const std::string pwd : {"\xCF\xD1", "a\xC3", "\xC0\xAF", "\xED\xA0\x80"}) {
+        Put("cnf.ini", "\xEF\xBB\xBF[pwd]\r\npwd=" + pwd + "\r\n");
+        TCnfIni s = NonDefaults();
+        EXPECT_THROW(ReadCnfIni(dir, s), TConfigError) << pwd;
+        EXPECT_EQ(s.pwd, "old");
+    }
 }
 
 TEST_F(CnfIni, WritesANewFileThatReadsBack)
