@@ -1,0 +1,55 @@
+#include "core/infoobj.h"
+
+#include "core/messbuff.h"
+
+namespace gw {
+
+int GetObjAddr(std::span<const std::uint8_t> bytes, std::size_t& position, int width)
+{
+    if (width < 1 || width > 3 || position > bytes.size() || bytes.size() - position < std::size_t(width))
+        return 0;
+    int addr = 0;
+    for (int i = width - 1; i >= 0; --i)
+        addr = addr << 8 | bytes[position + i];
+    position += static_cast<std::size_t>(width);
+    return addr;
+}
+
+bool GetDate(std::span<const std::uint8_t> bytes, std::size_t position, TDateTime& dt, int length,
+             const TClock& clock, TMessBuff* log)
+{
+    if (length < 2 || length > 7 || position > bytes.size() || bytes.size() - position < std::size_t(length))
+        return false;
+    const std::uint8_t* b = bytes.data() + position;
+    TDateTimeParts p;
+    const int ms = b[0] | b[1] << 8;
+    p.second = ms / 1000;
+    p.millisecond = ms % 1000;
+    if (length == 7) {
+        p.minute = b[2] & 0x3F;
+        p.hour = b[3] & 0x1F;
+        p.day = b[4] & 0x1F;
+        p.month = b[5] & 0x0F;
+        p.year = (b[6] & 0x7F) + 2000;
+    } else {
+        // A short tag carries no date: it belongs to the current hour of today.
+        TDateTimeParts now;
+        TryDecodeDateTime(clock.Now(), now);
+        p.year = now.year;
+        p.month = now.month;
+        p.day = now.day;
+        p.hour = now.hour;
+        p.minute = length >= 3 ? b[2] & 0x3F : now.minute;
+    }
+    if (p.year <= 2000 || p.minute > 59 || p.hour > 23 || p.second > 59 || p.day < 1 || p.day > 32 ||
+        p.month < 1 || p.month > 12)
+        return true;
+    if (!TryEncodeDateTime(p, dt)) {
+        if (log)
+            log->Put(1, "(err) Error! u_TypeIdent.GetDate(). Плохая метка времени", 0);
+        return false;
+    }
+    return true;
+}
+
+} // namespace gw

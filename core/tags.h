@@ -1,0 +1,213 @@
+#pragma once
+// The value store of the controlling station: one tag per configured point or
+// measured value, with its address, raw value bytes, quality byte, time stamp
+// and changed flag, and the categories that classify it.
+//
+// Locking: one mutex per tag list guards every tag's value and flags. The
+// receive path takes Lock() once per ASDU and then finds and stores; readers on
+// other threads use ReadValue or TakeNew, which lock by themselves. Names,
+// addresses and the list itself change only while the service starts or
+// stops, so reading them needs no lock.
+
+#include "core/datetime.h"
+#include "core/typeident.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace gw {
+
+class TArmSignals;
+class TSstList;
+class TMessBuff;
+
+// tcn_ values are signal categories (what the configuration says a signal is),
+// dcn_ values data categories (how the last received value is encoded).
+enum class TagCategName : std::uint8_t {
+    tcn_TS, tcn_TIT, tcn_TII, tcn_TU,
+    dcn_SingleTS1, dcn_DoubleTS, dcn_TITnorm, dcn_TITscale1, dcn_TITfloat, dcn_TII, dcn_Diskr7,
+    dcn_TS8a, dcn_TS32, dcn_TS16IZM
+};
+
+struct TTagCategory {
+    TagCategName tcName;
+    int valuelen; // value bytes kept and compared for this category
+    std::string_view FDescr;
+};
+
+// Categories are constants: a reference stays valid for the whole process.
+using PTagCategory = const TTagCategory*;
+
+class TTagCategoryList {
+public:
+    // Variant 1: the signal categories; any other value: the data categories.
+    explicit TTagCategoryList(int variant);
+
+    int Count() const { return static_cast<int>(List.size()); }
+    // The category of that name in this list, nullptr when the list has none.
+    PTagCategory GetPtc(TagCategName tcName) const;
+
+    std::vector<PTagCategory> List;
+};
+
+// The data category of that name, as every store takes it.
+PTagCategory DataCategory(TagCategName tcName);
+
+// The value of one tag: raw bytes as received, lowest address first.
+struct TValue1 {
+    PTagCategory ptc = nullptr; // signal category, set when the tag is bound
+    PTagCategory pdc = nullptr; // data category of the last store, nullptr before
+    TQualityType qtype = TQualityType::Q0;
+    std::array<std::uint8_t, 8> bv{};
+    bool prQualit = false;      // a quality byte has been stored
+    std::uint8_t Qualit = 0x80; // IV until the first quality arrives
+    TDateTime dt = 0;           // 0: no time received yet
+
+    // Stores one value byte; a dt2 of 0 keeps the earlier time stamp, and
+    // prQual false keeps the earlier quality.
+    void SetParam1(std::uint8_t bt, std::uint8_t Quality, bool prQual, TDateTime dt2, TQualityType qtype,
+                   PTagCategory pdc);
+    // The same with the category's value bytes copied from buf at offset;
+    // false, and nothing stored, when buf holds fewer bytes.
+    bool SetParam1(std::span<const std::uint8_t> buf, std::size_t offset, std::uint8_t Quality, bool prQual,
+                   TDateTime dt2, TQualityType qtype, PTagCategory pdc);
+
+    // True when nothing that matters changed against LastValue: the quality
+    // (when this value has one) and the category's value bytes.
+    bool Equival(const TValue1& LastValue) const;
+
+    // The readings every server takes (see tags.cpp for the table per category).
+    void GetArmValue(int& iValue, int& Quality, int& iValue_DoubleTS, double& fValue, TDateTime& dtStamp) const;
+    bool GetTsValue(int& ival) const;
+    bool GetTitValue(double& fval) const;
+    std::string ToStringValue() const;
+};
+
+class TTagSignalList;
+
+class TTagSignal {
+public:
+    TTagSignal() = default;
+
+    void Init(std::string AName, int AAsduAddress, int AObjAddress, std::string IP_addr_host, int IP_POrt99,
+              PTagCategory ptc, int AIndArm, int Adouble_ts_val, int Nomer_TS_in_KP1, int Nomer_TIT_in_KP1);
+
+    // Stores a single or double point (M_SP_*, M_DP_*); "" or an error text.
+    std::string ChangeTS1(PTypeIdent ptid, std::span<const std::uint8_t> buf, std::size_t offset, TDateTime dt);
+    // Stores every other monitored type; "" or an error text.
+    std::string ChangeVal(PTypeIdent ptid, std::span<const std::uint8_t> buf, std::size_t offset, TDateTime dt);
+    // The first store marks the tag changed; later ones only when not ReceiveEquival.
+    void SetOnReceive(bool ReceiveEquival);
+    // Marks the value invalid (IV) and changed, unless it already is invalid.
+    void SetInvalid();
+    void GetArmValue(int& iValue, int& Quality, int& iValue_DoubleTS, double& fValue, TDateTime& dtStamp) const
+    {
+        Value.GetArmValue(iValue, Quality, iValue_DoubleTS, fValue, dtStamp);
+    }
+
+    bool prNew() const { return FPrNew; }
+    bool prReceive() const { return FprReceive; }
+    const std::string& Name() const { return FName; }
+    int AsduAddress() const { return FAsduAddress; }
+    int ObjAddress() const { return FObjAddress; }
+    int IndArm() const { return FIndArm; }
+    int Port4() const { return FPort4; }
+    const std::string& IP_adrr4() const { return FIP_adrr4; }
+    int double_ts_val2() const { return Fdouble_ts_val2; }
+
+    TValue1 Value;
+    int Nomer_TS_in_KP = 0;
+    int Nomer_TIT_in_KP = 0;
+
+private:
+    friend class TTagSignalList;
+
+    // After a store: the changed flag, and the trace line when it is set.
+    void AfterStore(const TValue1& before);
+
+    bool FPrNew = false;
+    bool FprReceive = false;
+    std::string FName;
+    int FAsduAddress = 0;
+    int FObjAddress = 0;
+    int FIndArm = 0;
+    int FPort4 = 0;
+    std::string FIP_adrr4;
+    int Fdouble_ts_val2 = 0;
+    TTagSignalList* owner_ = nullptr; // the list that holds the tag, if any
+    int conn_ = -1;                   // the list's number of (FIP_adrr4, FPort4)
+};
+
+using PTagSignal = TTagSignal*;
+
+class TTagSignalList {
+public:
+    // armSignals and sstList let a point store mark its substation as
+    // receiving; trace takes the "(ptg1) New TS,TIT" lines (nullptr: none).
+    explicit TTagSignalList(const TArmSignals* armSignals = nullptr, TSstList* sstList = nullptr,
+                            TMessBuff* trace = nullptr);
+    TTagSignalList(const TTagSignalList&) = delete;
+    TTagSignalList& operator=(const TTagSignalList&) = delete;
+
+    int Count() const { return static_cast<int>(List.size()); }
+    void Clear();
+    // nullptr outside 0..Count()-1; a tag stays where it is until Clear.
+    PTagSignal GetTag(int ind);
+    // Appends a copy of ptg (unchanged, not yet received); duplicates are kept,
+    // and a lookup finds the first of them.
+    void AddTag(const TTagSignal& ptg);
+
+    // Index of the first tag with these addresses, -1 when none (ptg untouched).
+    int FindTag(int AsduAddress, int ObjAddress, std::string_view IPaddress10, int IPPort10, PTagSignal& ptg);
+    // The same split in two for a whole ASDU: the connection once, then each
+    // object. FindConn gives -1 when no tag arrives on that connection.
+    int FindConn(std::string_view IPaddress, int IPPort) const;
+    int FindTag(int conn, int AsduAddress, int ObjAddress, PTagSignal& ptg);
+
+    // Spreads the 8 bits of an M_BO_TC tag over the point tags at its address
+    // and the seven after it; "" or an error text.
+    std::string RaspakNewTag(PTypeIdent ptid, PTagSignal ptg0);
+
+    // Held around every store, and around reads that must see several tags at once.
+    std::unique_lock<std::mutex> Lock() const { return std::unique_lock<std::mutex>(mutex_); }
+    // A consistent copy of tag ind's value, false outside the list.
+    bool ReadValue(int ind, TValue1& value) const;
+    // When tag ind is marked changed: clears the mark, copies the value, true.
+    bool TakeNew(int ind, TValue1& value);
+
+private:
+    friend class TTagSignal;
+
+    struct TKey {
+        int conn, asdu, obj;
+        bool operator==(const TKey&) const = default;
+    };
+    struct TKeyHash {
+        std::size_t operator()(const TKey& k) const;
+    };
+
+    int InternConn(const std::string& ip, int port);
+    int SstIdOf(const TTagSignal& tag) const;
+    void MarkReceive(const TTagSignal& tag);
+    void Trace(const TTagSignal& tag);
+
+    std::deque<TTagSignal> List;
+    std::unordered_map<TKey, int, TKeyHash> index_;
+    std::map<std::string, std::vector<std::pair<int, int>>, std::less<>> conns_; // ip -> (port, conn)
+    int connCount_ = 0;
+    const TArmSignals* armSignals_;
+    TSstList* sstList_;
+    TMessBuff* trace_;
+    mutable std::mutex mutex_;
+};
+
+} // namespace gw
