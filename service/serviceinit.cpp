@@ -153,6 +153,8 @@ void ServiceInit(TServiceContext& ctx)
 
 bool ServiceStart(TServiceContext& ctx)
 {
+    if (!ctx.Clients104)
+        ServiceInit(ctx);
     if (ctx.Run)
         ServiceStop(ctx);
     if (ctx.StaleRun) {
@@ -196,7 +198,7 @@ bool ServiceStart(TServiceContext& ctx)
     // The threads come last, when everything they store into is built.
     for (std::size_t c = 0; c < ctx.Run->Channels.size(); ++c)
         if (ctx.Run->Channels[c])
-            ctx.Run->Channels[c]->Start(*ctx.Run->Client104Frms[c]);
+            ctx.Run->Channels[c]->Start(ctx.Run->Client104Frms[c]);
     StartWebServer(ctx);
     return true;
 }
@@ -259,7 +261,7 @@ void OpenChannels(TServiceContext& ctx, TServiceRun& run)
 
     const TChannelModel model{&run.KpList, &run.TagSignalList, &run.ArmSignals};
     for (int c = 0; c < clients.Count(); ++c)
-        run.Client104Frms.push_back(std::make_unique<TClient104Frm>(clients.GetPcl(c), true, model));
+        run.Client104Frms.push_back(std::make_shared<TClient104Frm>(clients.GetPcl(c), true, model));
 }
 
 void FillKpPorts(TServiceContext& ctx)
@@ -340,7 +342,7 @@ void ServiceStop(TServiceContext& ctx)
     ctx.PollingOn = false;
     if (ctx.WebServer)
         ctx.WebServer->Stop();
-    if (!ctx.ConfiguratorMode && ctx.OpcUa && ctx.OpcUaRunning)
+    if (!ctx.ConfiguratorMode && ctx.OpcUa)
         ctx.OpcUa->Stop();
     ctx.OpcUaRunning = false;
     if (!ctx.Run)

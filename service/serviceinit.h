@@ -24,6 +24,7 @@ struct TServiceRun {
     TServiceRun();
     ~TServiceRun(); // after its channels have been joined
 
+    std::unique_ptr<TLinkTrace> SocketTrace;
     TKpList KpList;
     TSstList SstList;
     TArmSignals ArmSignals;
@@ -34,9 +35,9 @@ struct TServiceRun {
     // tag list is built station by station.
     std::vector<std::pair<int, int>> StationTags;
     // By channel, 0-based: channel c belongs to station c + 1.
-    std::vector<std::unique_ptr<TClient104Frm>> Client104Frms;
+    std::vector<std::shared_ptr<TClient104Frm>> Client104Frms;
+    // Last, so they go first: nothing of the start is freed under them.
     std::vector<std::unique_ptr<TChannel>> Channels; // null where none opened
-    std::unique_ptr<TLinkTrace> SocketTrace;
 };
 
 // How long the stop waits for all channel threads together.
