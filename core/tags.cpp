@@ -121,7 +121,7 @@ bool TValue1::SetParam1(std::span<const std::uint8_t> buf, std::size_t offset, s
     const std::size_t n = pdc_ ? static_cast<std::size_t>(pdc_->valuelen) : 0;
     if (offset > buf.size() || buf.size() - offset < n)
         return false;
-    SetParam1(bv[0], Quality, prQual, dt2, qtype_, pdc_);
+    SetParam1(bv[0], Quality, prQual, dt2, qtype_, pdc_); // everything but the value bytes
     std::memcpy(bv.data(), buf.data() + offset, n);
     return true;
 }
@@ -375,6 +375,11 @@ void TTagSignalList::Clear()
 }
 
 PTagSignal TTagSignalList::GetTag(int ind)
+{
+    return ind >= 0 && ind < Count() ? &List[static_cast<std::size_t>(ind)] : nullptr;
+}
+
+const TTagSignal* TTagSignalList::GetTag(int ind) const
 {
     return ind >= 0 && ind < Count() ? &List[static_cast<std::size_t>(ind)] : nullptr;
 }

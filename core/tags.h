@@ -162,6 +162,7 @@ public:
     void Clear();
     // nullptr outside 0..Count()-1; a tag stays where it is until Clear.
     PTagSignal GetTag(int ind);
+    const TTagSignal* GetTag(int ind) const;
     // Appends a copy of ptg (unchanged, not yet received); duplicates are kept,
     // and a lookup finds the first of them.
     void AddTag(const TTagSignal& ptg);

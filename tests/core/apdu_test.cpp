@@ -2,24 +2,16 @@
 
 #include "core/asdu.h"
 #include "core/typeident.h"
+#include "support/asdu_vectors.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
-#include <sstream>
 
 namespace gw::test {
 namespace {
 
-std::vector<std::uint8_t> Hex(const std::string& text)
-{
-    std::vector<std::uint8_t> out;
-    std::istringstream in(text);
-    std::string byte;
-    while (in >> byte)
-        out.push_back(static_cast<std::uint8_t>(std::stoul(byte, nullptr, 16)));
-    return out;
-}
+std::vector<std::uint8_t> Hex(const std::string& text) { return HexBytes(text); }
 
 std::vector<std::uint8_t> Bytes(const T104APDU& f) { return {f.Data.begin(), f.Data.begin() + f.lenData}; }
 
@@ -190,6 +182,7 @@ TEST(BufferApdu, WindowKeepsRefusedFramesAndFreesOnlyWhatIsAcknowledged)
     }
     EXPECT_TRUE(w.Full());
     EXPECT_FALSE(w.Put1(T104APDU{}));
+    EXPECT_EQ(w.NextFree(), nullptr);
 
     // A frame that was looked at but not accepted is still the next one.
     ASSERT_NE(w.NextToSend(), nullptr);
@@ -237,6 +230,12 @@ TEST(BufferApdu, ResetWithoutSentFramesKeepsTheWaitingOnes)
     TBufferAPDU w(3);
     T104APDU f;
     f.lenData = 6;
+    w.Put1(f);
+    w.NextFree()->lenData = 9; // filled in place
+    w.Added();
+    EXPECT_EQ(w.GetToSend()->lenData, 6);
+    EXPECT_EQ(w.GetToSend()->lenData, 9);
+    w.Reset(false);
     w.Put1(f);
     w.Put1(f);
     w.Reset(false);

@@ -1,18 +1,19 @@
 #pragma once
 // The socket side of one channel as the link objects see it: a one-frame
 // mailbox the test empties by hand (or at once), and the connect and
-// disconnect requests it records.
+// disconnect requests it records. Safe to use from several threads, as the
+// real channel threads are.
 
 #include "core/linkport.h"
+#include "link_frames.h"
 
+#include <mutex>
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace gw::test {
-
-using TFrameBytes = std::vector<std::uint8_t>;
 
 class FakePort final : public TLinkPort {
 public:
@@ -20,22 +21,29 @@ public:
     bool IsConnected() const override { return connected; }
     bool OfferFrame(std::span<const std::uint8_t> frame) override
     {
+        std::lock_guard<std::mutex> guard(mutex_);
         if (mailbox)
             return false;
         mailbox = TFrameBytes(frame.begin(), frame.end());
         if (autoDrain)
-            Drain();
+            DrainLocked();
         return true;
     }
     void RequestConnect(const std::string& h, int p) override
     {
+        std::lock_guard<std::mutex> guard(mutex_);
         ++connectRequests;
         host = h;
         port = p;
     }
-    void RequestDisconnect() override { ++disconnectRequests; }
+    void RequestDisconnect() override
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        ++disconnectRequests;
+    }
     void CurrentAddress(std::string& h, int& p) const override
     {
+        std::lock_guard<std::mutex> guard(mutex_);
         h = host;
         p = port;
     }
@@ -43,12 +51,15 @@ public:
     // The channel thread writes what waits in the mailbox.
     void Drain()
     {
-        if (mailbox)
-            sent.push_back(*mailbox);
-        mailbox.reset();
+        std::lock_guard<std::mutex> guard(mutex_);
+        DrainLocked();
     }
     // The frames written since the last call.
-    std::vector<TFrameBytes> TakeSent() { return std::exchange(sent, {}); }
+    std::vector<TFrameBytes> TakeSent()
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return std::exchange(sent, {});
+    }
 
     bool thread = true;
     bool connected = true;
@@ -59,6 +70,15 @@ public:
     int disconnectRequests = 0;
     std::string host = "10.0.0.7";
     int port = 2404;
+
+private:
+    void DrainLocked()
+    {
+        if (mailbox)
+            sent.push_back(*mailbox);
+        mailbox.reset();
+    }
+    mutable std::mutex mutex_;
 };
 
 } // namespace gw::test

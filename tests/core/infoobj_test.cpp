@@ -38,6 +38,12 @@ TEST(ObjAddr, WidthsOneToThreeLowByteFirst)
     pos = 2;
     EXPECT_EQ(GetObjAddr(b, pos, 3), 0);
     EXPECT_EQ(pos, 2u);
+
+    TPrmn prm;
+    prm.sz_InfObjAddress = 2;
+    pos = 1;
+    EXPECT_EQ(GetObjAddr(b, pos, prm), 0x3322);
+    EXPECT_EQ(pos, 3u);
 }
 
 TEST(TimeTag, Cp56Decodes)

@@ -7,41 +7,15 @@
 #include "core/typeident.h"
 #include "core/messbuff.h"
 #include "fake_port.h"
+#include "link_frames.h"
 #include "support/fake_clock.h"
 #include "support/tshark.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 
 namespace gw::test {
 namespace {
-
-TFrameBytes Hex(const std::string& text)
-{
-    TFrameBytes out;
-    std::istringstream in(text);
-    std::string byte;
-    while (in >> byte)
-        out.push_back(static_cast<std::uint8_t>(std::stoul(byte, nullptr, 16)));
-    return out;
-}
-
-// An I-frame of the station: N(S), N(R) and a measured value at IOA 700.
-TFrameBytes StationI(int ns, int nr, const std::string& asdu = "0D 01 03 00 01 00 BC 02 00 00 00 50 40 00")
-{
-    TFrameBytes f = Hex(asdu);
-    f.insert(f.begin(), {0x68, static_cast<std::uint8_t>(f.size() + 4), static_cast<std::uint8_t>(ns << 1),
-                         static_cast<std::uint8_t>(ns >> 7), static_cast<std::uint8_t>(nr << 1),
-                         static_cast<std::uint8_t>(nr >> 7)});
-    return f;
-}
-
-TFrameBytes SFrame(int nr) { return {0x68, 4, 1, 0, static_cast<std::uint8_t>(nr << 1), static_cast<std::uint8_t>(nr >> 7)}; }
-
-const TFrameBytes STARTDT_act = {0x68, 4, 0x07, 0, 0, 0}, STARTDT_con = {0x68, 4, 0x0B, 0, 0, 0};
-const TFrameBytes STOPDT_act = {0x68, 4, 0x13, 0, 0, 0}, STOPDT_con = {0x68, 4, 0x23, 0, 0, 0};
-const TFrameBytes TESTFR_act = {0x68, 4, 0x43, 0, 0, 0}, TESTFR_con = {0x68, 4, 0x83, 0, 0, 0};
 
 class TraceLines final : public TLinkTrace {
 public:
@@ -52,7 +26,7 @@ public:
 // The link over the fake port, as the controlling-station link will be.
 class TestLink final : public TSubj104 {
 public:
-    TestLink(const TPrmn& p, TLinkEnv e, FakePort& fake) : TSubj104(p, false, e), port_(fake) {}
+    TestLink(const TPrmn& p, TLinkEnv e, FakePort& fake) : TSubj104(p, e), port_(fake) {}
     bool GetConnected() const override { return port_.IsConnected(); }
     bool SendToSocket(const T104APDU& papdu, bool, int) override
     {
@@ -108,15 +82,7 @@ protected:
         EXPECT_TRUE(f.FromAsdu(TIEC_ASDUt(13, 1, 3, 1, ioa, value, link->Layout(), types)));
         return f;
     }
-    bool Logged(const std::string& part)
-    {
-        std::string text;
-        TDateTime dt;
-        bool found = false;
-        while (log.Get(text, dt))
-            found = found || text.find(part) != std::string::npos;
-        return found;
-    }
+    bool Logged(const std::string& part) { return test::Logged(log, part); }
 
     const TTypeIdentList types;
     FakeClock clock;
@@ -298,6 +264,18 @@ TEST_F(Link104, T3SendsATestFrameWhoseConMustComeWithinT1)
     EXPECT_EQ(port.disconnectRequests, 1);
 }
 
+TEST_F(Link104, AnIFrameStartsTheTransferWhileStartdtConIsAwaited)
+{
+    link->Set(TBit104Subj::bsb_STARTDT_Want);
+    link->Pass();
+    EXPECT_EQ(port.TakeSent(), std::vector<TFrameBytes>{STARTDT_act});
+    link->Feed(StationI(0, 0));
+    EXPECT_TRUE(link->StartDT());
+    clock.Advance(prm.t1 + 1);
+    link->Pass();
+    EXPECT_EQ(port.disconnectRequests, 0);
+}
+
 TEST_F(Link104, SequenceErrorsDropTheConnectionAtTheNextPass)
 {
     struct Case { const char* name; TFrameBytes frame; bool asdu; } cases[] = {
@@ -393,22 +371,33 @@ TEST_F(Link104, ClockSyncIsStampedWhenSentAtTheLayoutsTimePosition)
     EXPECT_EQ(p.second * 1000 + p.millisecond, 9270);
 }
 
+// Both directions run once around the 15-bit numbers: every frame is
+// acknowledged and accepted across the wrap, then a new connection starts at 0.
 TEST_F(Link104, SequenceNumbersWrapAndRestartAtEveryConnection)
 {
     Started();
-    for (int i = 0; i < 3; ++i) {
-        link->QueueIFrame(Measurement(i));
+    constexpr int Around = 32768 + 3;
+    for (int i = 0; i < Around; ++i) {
+        ASSERT_TRUE(link->QueueIFrame(Measurement(1)));
         link->Pass();
-        link->Feed(SFrame(link->Vs()));
+        ASSERT_EQ(link->k, 1) << i;
+        link->Feed(StationI(i % 32768, link->Vs()));
+        ASSERT_EQ(link->s_APDUBuf.Count(), 0) << i;
+        ASSERT_EQ(port.disconnectRequests, 0) << i;
+        if (i % 8 == 7)
+            link->Pass(); // w reached: acknowledged
     }
-    link->Feed(StationI(0, 3));
+    EXPECT_EQ(link->Vs(), 3);
+    EXPECT_EQ(link->vr(), 3);
+    port.TakeSent();
+
     link->DoOnConnect();
     Started();
     link->QueueIFrame(Measurement(1));
     link->Pass();
     auto sent = port.TakeSent();
-    ASSERT_FALSE(sent.empty());
-    EXPECT_EQ(TFrameBytes(sent.back().begin() + 2, sent.back().begin() + 6), Hex("00 00 00 00"));
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(TFrameBytes(sent[0].begin() + 2, sent[0].begin() + 6), Hex("00 00 00 00"));
 }
 
 // The frames the link puts on the wire, as an independent decoder reads them.
