@@ -94,9 +94,9 @@ TIEC_ASDUt::TIEC_ASDUt(std::span<const std::uint8_t> frame, int offset, int leng
     ASDUAddress = h->ca;
     nelem = SeqNumb1 & 0x7F;
     lenData = length - layout.FixedLen();
-    std::copy_n(asdu + layout.FixedLen(), lenData, Data1.begin());
+    FView = asdu + layout.FixedLen();
     if (lenData >= layout.szIoa)
-        ObjAddress = ReadLe(Data1.data(), layout.szIoa);
+        ObjAddress = ReadLe(FView, layout.szIoa);
 }
 
 TIEC_ASDUt::TIEC_ASDUt(int code, int SeqNumb, int cot, int asduAddress, int objAddress,
@@ -113,14 +113,14 @@ int TIEC_ASDUt::Encode(std::span<std::uint8_t> out) const
 {
     if (!FHeaderOk)
         return 0;
-    const int ioa = FBuilt ? FLayout.szIoa : 0; // a received Data1 holds its addresses
+    const int ioa = FBuilt ? FLayout.szIoa : 0; // received data hold their addresses
     const int total = FLayout.FixedLen() + ioa + lenData;
     if (total > kMaxAsduLen || static_cast<std::size_t>(total) > out.size())
         return 0;
     TAsduHeader h{FCode, SeqNumb1, COT, OriginatorAddress, ASDUAddress};
     int pos = WriteAsduHeader(out.data(), h, FLayout);
     WriteLe(out.data() + pos, ioa, ObjAddress);
-    std::copy_n(Data1.begin(), lenData, out.begin() + pos + ioa);
+    std::copy_n(Data().begin(), lenData, out.begin() + pos + ioa);
     return total;
 }
 
@@ -140,7 +140,7 @@ void TIEC_ASDUt::ReceiveRaspak1(const TRaspakContext& ctx)
         return;
     }
     if (plan->sequence) {
-        BlockAddress = ReadLe(Data1.data(), FLayout.szIoa);
+        BlockAddress = ReadLe(Data().data(), FLayout.szIoa);
         if (plan->sharedTime)
             GetDate(Data(), static_cast<std::size_t>(plan->TimeAt(0, lenData)), BlockDate, ptid->timelen, ctx.clock, ctx.log);
     }
@@ -157,7 +157,7 @@ std::string TIEC_ASDUt::RaspakInformObject(const TObjectPlan& plan, int ielem, i
 {
     const TObjAction act = ActionOf(ptid->Name);
     const int addr = plan.sequence ? BlockAddress + ielem * AddressStep(act)
-                                   : ReadLe(Data1.data() + plan.AddressAt(ielem), FLayout.szIoa);
+                                   : ReadLe(Data().data() + plan.AddressAt(ielem), FLayout.szIoa);
     const auto elem = static_cast<std::size_t>(plan.ElementAt(ielem));
     switch (act) {
     case TObjAction::StoreTS:

@@ -36,7 +36,8 @@ public:
     TIEC_ASDUt() = default;
     // A received ASDU: the length bytes from offset of frame (the link passes
     // the I-frame with offset 6). When the bytes are fewer than the header
-    // (or run past frame), HeaderOk() is false and nothing else is read.
+    // (or run past frame), HeaderOk() is false and nothing else is read. The
+    // objects are read in place: frame must outlive the ASDU's use.
     TIEC_ASDUt(std::span<const std::uint8_t> frame, int offset, int length, const TAsduLayout& layout,
                const TTypeIdentList& types);
     // An ASDU for sending: the element bytes data follow the object address.
@@ -47,7 +48,13 @@ public:
     bool isSeqence() const { return (SeqNumb1 & 0x80) != 0; }
     int Code() const { return FCode; }
     const TAsduLayout& Layout() const { return FLayout; }
-    std::span<const std::uint8_t> Data() const { return {Data1.data(), static_cast<std::size_t>(lenData)}; }
+    // Received: every byte after the common address (object addresses,
+    // elements, time tags), read in place in the caller's frame. Built: the
+    // element bytes that follow the object address (Data1).
+    std::span<const std::uint8_t> Data() const
+    {
+        return {FBuilt ? Data1.data() : FView, static_cast<std::size_t>(lenData)};
+    }
 
     // Stores every object of a received ASDU into its tag, under one lock of
     // the tag list. A wrong length is one error line and stores nothing; an
@@ -66,7 +73,7 @@ public:
     int SeqNumb1 = 0;       // VSQ: SQ in bit 7, element count in bits 0..6
     int COT = 0;            // cause byte with P/N (0x40) and T (0x80)
     int lenData = 0;        // bytes in Data1
-    TACOMDATA Data1{};      // received: all bytes after the common address; built: the element bytes
+    TACOMDATA Data1{};      // built: the element bytes (see Data())
     PTypeIdent ptid = nullptr; // nullptr for a code the station does not know
     int ObjAddress = 0;     // received: the first object's address; built: the object address
     int OriginatorAddress = 0;
@@ -87,6 +94,7 @@ private:
     int FLength = 0; // bytes of the ASDU as received
     TAsduLayout FLayout;
     const TTypeIdentList* FTypes = nullptr;
+    const std::uint8_t* FView = nullptr; // received: the bytes after the common address
     bool FHeaderOk = false;
     bool FBuilt = false;
 };

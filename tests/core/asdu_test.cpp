@@ -8,6 +8,7 @@
 #include "core/tags.h"
 
 #include "support/asdu_vectors.h"
+#include "support/dates.h"
 #include "support/fake_clock.h"
 #include "support/tshark.h"
 
@@ -19,20 +20,15 @@ namespace gw {
 namespace {
 
 using test::AsduVector;
+using test::At;
 using test::HexText;
 using C = TagCategName;
 
 constexpr const char* kIp = "10.0.0.5";
 constexpr int kPort = 2404;
 
-TDateTime At(int y, int mo, int d, int h, int mi, int s, int ms)
-{
-    TDateTime dt = 0;
-    EXPECT_TRUE(TryEncodeDateTime({y, mo, d, h, mi, s, ms}, dt));
-    return dt;
-}
-
-const TDateTime kRefTime = At(2021, 3, 7, 14, 5, 9, 250);
+// The time of the reference rows, 2021-03-07 14:05:09.250.
+TDateTime RefTime() { return At(2021, 3, 7, 14, 5, 9, 250); }
 
 // The value a tag holds, read from its raw bytes by its data category.
 double RawValue(const TValue1& v)
@@ -154,7 +150,7 @@ TEST_F(AsduParse, ReferenceRowsStoreWhatTheyHold)
             EXPECT_DOUBLE_EQ(RawValue(t->Value), o.value);
             EXPECT_EQ(t->Value.Qualit, o.quality);
             if (o.timed)
-                EXPECT_NEAR(t->Value.dt, kRefTime, 1e-9);
+                EXPECT_NEAR(t->Value.dt, RefTime(), 1e-9);
             else
                 EXPECT_EQ(t->Value.dt, 0.0);
         }
@@ -202,6 +198,33 @@ TEST_F(AsduParse, TruncatedAsdusAreRefusedAndStoreNothing)
     EXPECT_GT(refused, 300);
 }
 
+TEST_F(AsduParse, AsduOutsideItsFrameIsRefused)
+{
+    AddTag(1, 100);
+    const auto& bytes = AsduVector("M_SP_NA_1").bytes;
+    const int n = static_cast<int>(bytes.size());
+    std::vector<std::uint8_t> big(300, 0x01);
+    const struct {
+        std::span<const std::uint8_t> frame;
+        int offset, length;
+    } cases[] = {
+        {bytes, 0, n + 1},  // claims a byte the frame does not have
+        {bytes, 1, n},      // shifted past the end
+        {bytes, -1, n},
+        {bytes, 0, -1},
+        {big, 0, kMaxAsduLen + 1}, // longer than any I-frame carries
+    };
+    for (const auto& c : cases) {
+        TIEC_ASDUt a(c.frame, c.offset, c.length, {}, types);
+        EXPECT_FALSE(a.HeaderOk());
+        a.IP_address2 = kIp;
+        a.IP_port3 = kPort;
+        a.ReceiveRaspak1({tags, clock, &log});
+        EXPECT_EQ(Lines(), std::vector<std::string>{"(err) ReceiveRaspak() неверная длина ASDU=" + std::to_string(c.length)});
+    }
+    EXPECT_EQ(ReceivedTags(), 0);
+}
+
 TEST_F(AsduParse, ObjectCountMustMatchTheLength)
 {
     // M_ME_NC, three objects of 3 + 5 bytes.
@@ -231,7 +254,7 @@ TEST_F(AsduParse, SequenceWithOneTrailingTimeTagGivesEveryElementThatTime)
     Parse(asdu);
     EXPECT_EQ(Lines(), std::vector<std::string>{});
     for (int ioa = 910; ioa <= 912; ++ioa) {
-        EXPECT_NEAR(Tag(1, ioa)->Value.dt, kRefTime, 1e-9);
+        EXPECT_NEAR(Tag(1, ioa)->Value.dt, RefTime(), 1e-9);
         EXPECT_EQ(Tag(1, ioa)->Value.bv[0], ioa == 911 ? 0 : 1);
     }
 }
@@ -367,7 +390,7 @@ TEST_F(AsduBuild, RequestsAreTheReferenceBytes)
     auto ref = [](const char* row) { return HexText(AsduVector(row).bytes.data(), AsduVector(row).bytes.size()); };
     EXPECT_EQ(Bytes(BuildInterrogation(1, l104, types)), ref("C_IC_NA_1 act"));
     EXPECT_EQ(Bytes(BuildCounterInterrogation(1, l104, types)), ref("C_CI_NA_1 act"));
-    EXPECT_EQ(Bytes(BuildClockSync(1, kRefTime, l104, types)), ref("C_CS_NA_1 act"));
+    EXPECT_EQ(Bytes(BuildClockSync(1, RefTime(), l104, types)), ref("C_CS_NA_1 act"));
 }
 
 TEST_F(AsduBuild, RequestsFollowTheConfiguredWidths)
@@ -390,16 +413,16 @@ TEST_F(AsduBuild, ClockSyncIsStampedAfterTheObjectAddressOfTheLayout)
     for (auto layout : {TAsduLayout::Make(2, 2, 3), TAsduLayout::Make(1, 1, 2), TAsduLayout::Make(1, 0, 1)}) {
         std::uint8_t out[kMaxAsduLen];
         const int n = BuildClockSync(3, At(2020, 1, 1, 0, 0, 0, 0), layout, types).Encode(out);
-        ASSERT_TRUE(StampClockSync(std::span(out, static_cast<std::size_t>(n)), layout, kRefTime));
+        ASSERT_TRUE(StampClockSync(std::span(out, static_cast<std::size_t>(n)), layout, RefTime()));
         EXPECT_EQ(HexText(out + layout.FixedLen() + layout.szIoa, 7), "22 24 05 0E E7 03 15");
         EXPECT_EQ(n, layout.FixedLen() + layout.szIoa + 7);
     }
     std::uint8_t gi[kMaxAsduLen];
     const int n = BuildInterrogation(3, {}, types).Encode(gi);
-    EXPECT_FALSE(StampClockSync(std::span(gi, static_cast<std::size_t>(n)), {}, kRefTime));
+    EXPECT_FALSE(StampClockSync(std::span(gi, static_cast<std::size_t>(n)), {}, RefTime()));
     std::uint8_t cs[kMaxAsduLen];
-    BuildClockSync(3, kRefTime, {}, types).Encode(cs);
-    EXPECT_FALSE(StampClockSync(std::span(cs, 15), {}, kRefTime)); // too short for the time
+    BuildClockSync(3, RefTime(), {}, types).Encode(cs);
+    EXPECT_FALSE(StampClockSync(std::span(cs, 15), {}, RefTime())); // too short for the time
 }
 
 TEST_F(AsduBuild, EncodeRefusesWhatDoesNotFit)
@@ -418,7 +441,7 @@ TEST_F(AsduBuild, TsharkReadsTheRequests)
     const TAsduLayout l104;
     const auto rows = test::TsharkFields(
         {Frame(BuildInterrogation(3, l104, types)), Frame(BuildCounterInterrogation(0x1234, l104, types)),
-         Frame(BuildClockSync(65535, kRefTime, l104, types))},
+         Frame(BuildClockSync(65535, RefTime(), l104, types))},
         {"iec60870_asdu.typeid", "iec60870_asdu.causetx", "iec60870_asdu.addr", "iec60870_asdu.ioa",
          "iec60870_asdu.qoi", "iec60870_asdu.qcc", "iec60870_asdu.cp56time.year", "iec60870_asdu.cp56time.month",
          "iec60870_asdu.cp56time.day", "iec60870_asdu.cp56time.hour", "iec60870_asdu.cp56time.min",
