@@ -14,19 +14,6 @@ namespace gw {
 
 namespace {
 
-// The link objects' exchange trace: "Socket" + channel + ".txt".
-class TSocketTrace final : public TLinkTrace {
-public:
-    explicit TSocketTrace(TServiceLog& log) : log_(log) {}
-    void TraceLine(int nomer_socket, const std::string& line) override
-    {
-        log_.AppendLogLine(line, "Socket" + std::to_string(nomer_socket) + ".txt");
-    }
-
-private:
-    TServiceLog& log_;
-};
-
 // The service directory with its separator, "" for the working directory.
 std::string ServiceDir(const TServiceContext& ctx) { return ctx.FilePath(""); }
 
