@@ -4,12 +4,13 @@
 
 #include "service/activechannel.h"
 
+#include "service/serviceinit.h"
+
 #include "channel_rig.h"
 #include "tools/kpsim_process.h"
 
 #include <Poco/Net/StreamSocket.h>
 
-#include <future>
 
 namespace gw::test {
 namespace {
@@ -38,8 +39,9 @@ protected:
         Kp(1).IP2 = host2;
         Kp(1).Port2 = port2;
         Prm(1).Port = port;
-        Prm(1).Host.SetText(host);
-        auto& dev = Keep(std::make_shared<Toprosdevice>(Env(), 1, ActiveSettingsOf(ctx, 1)));
+        Prm(1).Host.SetText(host); // the service start copies the station's IP there
+        const TActiveChannelParams params{1, host, port, host2, port2, Prm(1).t0 > 0 ? Prm(1).t0 : SilenceFallbackMs};
+        auto& dev = Keep(std::make_shared<Toprosdevice>(Env(), params));
         AddLink(1, dev);
         dev.Start(Frm(1));
         StartTick();
@@ -53,9 +55,8 @@ protected:
     // Stop and join of a thread must end within a bound, whatever it waits on.
     static bool StopsWithin(Toprosdevice& dev, std::chrono::milliseconds bound)
     {
-        dev.Stop();
-        auto joined = std::async(std::launch::async, [&dev] { dev.Join(); });
-        return joined.wait_for(bound) == std::future_status::ready;
+        dev.RequestStop();
+        return dev.Join(bound.count());
     }
 };
 
