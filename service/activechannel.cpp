@@ -181,7 +181,7 @@ void Toprosdevice::ReadBytes()
     const int n = ReadStream(*IdTCPClient_Thread, buf, wake_);
     if (n < 0) {
         ThreadLog(" ClientDisconnected " + HostPort() + " ");
-        ClientDisconnected();
+        CloseSocket();
         return;
     }
     if (n == 0)
@@ -199,12 +199,12 @@ void Toprosdevice::WriteBytes(const std::vector<std::uint8_t>& bytes)
     if (!IdTCPClient_Thread)
         return;
     if (!WriteStream(*IdTCPClient_Thread, bytes, ChannelWriteTimeoutMs, *env.clock, wake_)) {
+        // A write that fails means the connection is gone.
         ThreadLog(BufToHex(bytes, bytes.size(), " Ошибка отправки байт "));
-        ClientDisconnected();
+        CloseSocket();
         return;
     }
     ThreadLog(BufToHex(bytes, bytes.size(), " -> "));
-    Date_TimeLastOprosGood = env.clock->MonotonicMs();
 }
 
 void Toprosdevice::CheckSilence()
@@ -215,8 +215,6 @@ void Toprosdevice::CheckSilence()
     CloseSocket();
     wake_.WaitMs(*env.clock, SilencePauseMs);
 }
-
-void Toprosdevice::ClientDisconnected() { CloseSocket(); }
 
 void Toprosdevice::CloseSocket()
 {

@@ -72,7 +72,6 @@ private:
     void CheckSilence();
     // Closes the socket and hands over one disconnect when a connect was handed over.
     void CloseSocket();
-    void ClientDisconnected();
 
     void SyncConnected();
     void SyncDisconnected();
@@ -102,9 +101,8 @@ private:
     std::mutex str_To_write_cr_section;
     std::vector<std::uint8_t> str_To_write; // empty = free
 
-    // Monotonic milliseconds of the last good write, the last received byte
-    // (also set at connects and failed connects) and the last periodic line.
-    std::int64_t Date_TimeLastOprosGood = 0;
+    // Monotonic milliseconds of the last received byte (also set at connects
+    // and failed connects) and of the last periodic line.
     std::int64_t Date_TimeLast_OTVET_Good = 0;
     std::int64_t Date_Time_Period_test = 0;
 

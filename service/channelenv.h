@@ -11,7 +11,6 @@
 #include "core/clock.h"
 
 #include <cstdint>
-#include <memory>
 #include <span>
 #include <string>
 
