@@ -15,20 +15,6 @@
 namespace gw::test {
 namespace {
 
-// Reads what the gateway sent (STARTDT act) up to the end of the stream.
-bool ReadsToEnd(Poco::Net::StreamSocket& peer)
-{
-    peer.setReceiveTimeout(Poco::Timespan(5, 0));
-    char buf[256];
-    try {
-        while (peer.receiveBytes(buf, sizeof buf) > 0) {
-        }
-        return true;
-    } catch (const Poco::Exception&) {
-        return false;
-    }
-}
-
 class ActiveChannel : public ChannelRig {
 protected:
     // Station 1 at host:port (reserve host2:port2), its channel thread started.
@@ -52,12 +38,6 @@ protected:
     std::size_t Disconnects() { return Count("Socket0.txt", " DisConnect - _"); }
     std::size_t Connects() { return Count("Socket0.txt", " Connect - _"); }
     std::vector<std::string> Attempts() { return LinesWith("Thread0.txt", " пробую соединиться с "); }
-    // Stop and join of a thread must end within a bound, whatever it waits on.
-    static bool StopsWithin(Toprosdevice& dev, std::chrono::milliseconds bound)
-    {
-        dev.RequestStop();
-        return dev.Join(bound.count());
-    }
 };
 
 TEST_F(ActiveChannel, StartUpWithKpsimReachesTheLinkAndInterrogates)
@@ -73,12 +53,8 @@ TEST_F(ActiveChannel, StartUpWithKpsimReachesTheLinkAndInterrogates)
     ASSERT_TRUE(kpsim.WaitFor("clock-sync station=1 ca=3"));
     ASSERT_TRUE(kpsim.WaitFor("interrogation station=1 ca=3 qoi=20"));
     // The interrogation's answers came back through the receive path.
-    EXPECT_TRUE(Eventually([&] {
-        std::lock_guard<std::mutex> channel(ctx.ChannelLock(1));
-        auto lock = Client(1)->Lock();
-        // clock sync con, interrogation con, the points, the values, act term
-        return Client(1)->StartDT() && Client(1)->vr() == 5;
-    }));
+    // clock sync con, interrogation con, the points, the values, act term
+    EXPECT_TRUE(LinkStarted(1, 5));
     EXPECT_TRUE(RowConnected(1));
     EXPECT_EQ(RowIpTek(1), "127.0.0.1");
     EXPECT_EQ(Connects(), 1u);
@@ -123,18 +99,24 @@ TEST_F(ActiveChannel, PeerCloseAndResetHandOverOneDisconnectAndReconnect)
     EXPECT_EQ(Connects(), 3u);
 }
 
-TEST_F(ActiveChannel, SilenceBeyondT0InMillisecondsDropsTheConnectionThenPauses)
+class ActiveSilence : public ActiveChannel, public ::testing::WithParamInterface<std::int32_t> {};
+
+// No byte for more than t0 ms (30000 when t0 is 0), compared in milliseconds,
+// drops the connection; the thread then pauses 2500 ms before it reconnects.
+TEST_P(ActiveSilence, BeyondT0DropsTheConnectionThenPauses)
 {
     Poco::Net::ServerSocket station(Poco::Net::SocketAddress("127.0.0.1", 0));
-    Prm(1).t0 = 1500;
+    Prm(1).t0 = GetParam();
+    Prm(1).t1 = Prm(1).t3 = 600000; // no link timer interferes
+    const std::int64_t limit = GetParam() > 0 ? GetParam() : 30000;
     auto& dev = Open("127.0.0.1", station.address().port());
     PassFirstPause();
     Poco::Net::StreamSocket peer = station.acceptConnection();
     ASSERT_TRUE(Eventually([&] { return dev.IsConnected(); }));
 
-    clock.Advance(1400);
+    clock.Advance(limit - 100);
     std::this_thread::sleep_for(100ms);
-    EXPECT_TRUE(dev.IsConnected()) << "1400 ms of silence is below t0";
+    EXPECT_TRUE(dev.IsConnected()) << "below t0";
     clock.Advance(100);
     std::this_thread::sleep_for(100ms);
     EXPECT_TRUE(dev.IsConnected()) << "exactly t0 is not beyond it";
@@ -142,31 +124,16 @@ TEST_F(ActiveChannel, SilenceBeyondT0InMillisecondsDropsTheConnectionThenPauses)
     ASSERT_TRUE(Eventually([&] { return Disconnects() == 1; }));
     EXPECT_FALSE(RowConnected(1));
     EXPECT_EQ(Count("Thread0.txt", " вышел таймаут. разрываю соединение 127.0.0.1:"), 1u);
-    EXPECT_TRUE(ReadsToEnd(peer)) << "the station sees the connection closed";
+    EXPECT_TRUE(ClosedByPeer(peer)) << "the station sees the connection closed";
 
-    // The 2500 ms pause after a silence holds back the reconnect.
-    clock.Advance(2400);
+    clock.Advance(Toprosdevice::SilencePauseMs - 100);
     std::this_thread::sleep_for(100ms);
-    EXPECT_TRUE(Attempts().empty());
+    EXPECT_TRUE(Attempts().empty()) << "the link's request waits for the pause";
     ASSERT_TRUE(AdvanceUntil([&] { return !Attempts().empty(); }));
     EXPECT_TRUE(StopsWithin(dev, 2s));
 }
 
-TEST_F(ActiveChannel, SilenceLimitIs30000MsWhenT0IsZero)
-{
-    Poco::Net::ServerSocket station(Poco::Net::SocketAddress("127.0.0.1", 0));
-    Prm(1).t0 = 0;
-    Prm(1).t1 = Prm(1).t3 = 600000; // no link timer interferes
-    auto& dev = Open("127.0.0.1", station.address().port());
-    PassFirstPause();
-    Poco::Net::StreamSocket peer = station.acceptConnection();
-    ASSERT_TRUE(Eventually([&] { return dev.IsConnected(); }));
-    clock.Advance(30000);
-    std::this_thread::sleep_for(100ms);
-    EXPECT_TRUE(dev.IsConnected());
-    clock.Advance(1);
-    EXPECT_TRUE(Eventually([&] { return Disconnects() == 1; }));
-}
+INSTANTIATE_TEST_SUITE_P(T0, ActiveSilence, ::testing::Values(1500, 0));
 
 // Primary refused, reserve listening: A first, then B, A, B on the link's
 // successive connect requests; the values keep the primary address.
