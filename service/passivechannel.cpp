@@ -91,11 +91,8 @@ void TPassiveServer::Execute()
             SrvLog(std::string(" ошибка потока ") + e.what() + " ");
         }
     }
-    if (connection_) {
-        connection_->close();
-        connection_.reset();
-        PassiveOnDisconnect();
-    }
+    if (connection_)
+        CloseConnection();
     listener_.close();
 }
 
@@ -154,9 +151,7 @@ void TPassiveServer::PassiveOnExecute()
     std::uint8_t buf[ChannelReadCap];
     const int n = ReadStream(*connection_, buf, wake_);
     if (n < 0) {
-        connection_->close();
-        connection_.reset();
-        PassiveOnDisconnect();
+        CloseConnection();
         return;
     }
     if (n == 0)
@@ -172,13 +167,16 @@ bool TPassiveServer::PassiveDropIfRequested()
     if (!Kp().Must_disconnect_SVR)
         return false;
     SrvLog(" disconnect_SVR ");
-    Kp().Connected = false;
+    CloseConnection();
+    SrvLog(" disconnected SVR ");
+    return true;
+}
+
+void TPassiveServer::CloseConnection()
+{
     connection_->close();
     connection_.reset();
-    Kp().Must_disconnect_SVR = false;
-    SrvLog(" disconnected SVR ");
     PassiveOnDisconnect();
-    return true;
 }
 
 void TPassiveServer::PassiveSend()

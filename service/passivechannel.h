@@ -67,6 +67,8 @@ private:
     void PassiveSend();
     void PassiveReceived(std::span<const std::uint8_t> bytes);
     void PassiveOnDisconnect();
+    // Closes the connection and hands its disconnect over.
+    void CloseConnection();
     void ClearMailbox();
 
     T_KP& Kp() const;
