@@ -357,6 +357,9 @@ protected:
     std::vector<TStationSpec> stations;
     int readings = 0;
     std::map<int, int> fromGateway, toGateway; // I-frames counted per station
+    // Plugged in by the tests that want them.
+    FakeOpcUa ua{events};
+    FakeWebServer web{events};
     TServiceContext ctx; // last: stopped before the fakes go
 };
 

@@ -166,8 +166,6 @@ TEST_F(ServiceInitTest, IdentifiersBeyondTheTableGetNoRow)
 
 TEST_F(ServiceInitTest, StopStopsWebServerOpcUaAndEveryChannelBeforeItFreesThem)
 {
-    FakeOpcUa ua(events);
-    FakeWebServer web(events);
     temp.Write("cnf.ini", "[UseWebServer]\r\nUseWebServer=1\r\n[Port_WebServ]\r\nPort_WebServ=8080\r\n");
     ctx.OpcUa = &ua;
     ctx.WebServer = &web;
@@ -245,7 +243,6 @@ TEST_F(ServiceInitTest, TwoPassiveStationsOnOnePortTheSecondIsLoggedTheFirstWork
 
 TEST_F(ServiceInitTest, FieldgateStartsItsWebServerAlsoWhenTheConfigurationIsBad)
 {
-    FakeWebServer web(events);
     ctx.WebServer = &web;
     temp.Write("cnf.ini", "[UseWebServer]\nUseWebServer=1\n[Port_WebServ]\nPort_WebServ=810\n");
     ServiceInit(ctx);
@@ -260,7 +257,6 @@ TEST_F(ServiceInitTest, FieldgateStartsItsWebServerAlsoWhenTheConfigurationIsBad
 
 TEST_F(ServiceInitTest, AWebServerThatCannotStartIsLoggedAndTheStartSucceeds)
 {
-    FakeWebServer web(events);
     web.fail = true;
     ctx.WebServer = &web;
     temp.Write("cnf.ini", "[UseWebServer]\nUseWebServer=1\n");
@@ -271,7 +267,6 @@ TEST_F(ServiceInitTest, AWebServerThatCannotStartIsLoggedAndTheStartSucceeds)
 
 TEST_F(ServiceInitTest, OpcUaOffOrConfiguratorModeLeavesTheBridgeNotRunning)
 {
-    FakeOpcUa ua(events);
     ctx.OpcUa = &ua;
     ua.enabled = false;
     Start();
