@@ -157,6 +157,36 @@ TEST(Kpsim, SelectThenExecuteIsConfirmedTerminatedAndChangesThePoint)
     EXPECT_TRUE(kp.WaitFor("command station=1 type=C_DC_NA_1 ca=1 ioa=5001 value=2 select=0 qu=0 reply=con"));
 }
 
+TEST(Kpsim, ExecutesTimeTaggedAndShortPulseCommands)
+{
+    KpsimProcess kp({"--listen", "0", "--sp", "5000", "--dp", "5001"});
+    Started s(kp);
+    struct Case {
+        const char* command;
+        const char* point;  // the changed point sent between act con and act term
+        const char* line;
+    };
+    const Case cases[] = {
+        {"3A 01 06 00 01 00 88 13 00 01 22 24 05 0E E7 03 15", "01 01 03 00 01 00 88 13 00 01",
+         "type=C_SC_TA_1 ca=1 ioa=5000 value=1 select=0 qu=0 reply=con"},
+        {"3B 01 06 00 01 00 89 13 00 01 22 24 05 0E E7 03 15", "03 01 03 00 01 00 89 13 00 01",
+         "type=C_DC_TA_1 ca=1 ioa=5001 value=1 select=0 qu=0 reply=con"},
+        // Execute with qualifier 1 (short pulse), as the gateway sends it.
+        {"2D 01 06 00 01 00 88 13 00 04", "01 01 03 00 01 00 88 13 00 00",
+         "type=C_SC_NA_1 ca=1 ioa=5000 value=0 select=0 qu=1 reply=con"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        const TBytes command = FromHex(c.command);
+        s.link.SendAsdu(command);
+        const auto asdus = Asdus(s.link.ReadUntilAsdu(WithCause(command, 0x0A)));
+        ASSERT_EQ(asdus.size(), 3u);
+        EXPECT_EQ(asdus[0], WithCause(command, 0x07));
+        EXPECT_EQ(ToHex(asdus[1]), c.point);
+        EXPECT_TRUE(kp.WaitFor(std::string("command station=1 ") + c.line));
+    }
+}
+
 TEST(Kpsim, CommandsItCannotExecuteAreRefused)
 {
     KpsimProcess kp({"--listen", "0", "--sp", "5000", "--dp", "5001"});
@@ -278,6 +308,32 @@ TEST(Kpsim, ConfigFileHoldsOneStationPerLine)
     const auto asdus = Asdus(link.ReadUntilAsdu(FromHex("64 01 0A 00 06 00")));
     ASSERT_EQ(asdus.size(), 3u);
     EXPECT_EQ(asdus[1], FromHex("03 01 14 00 06 00 02 00 00 01"));
+}
+
+TEST(Kpsim, SetSendsAValueWithItsQualityAndTime)
+{
+    KpsimProcess kp({"--listen", "0", "--me-float", "701:2", "--sp", "100"});
+    Started s(kp);
+    struct Case {
+        const char* control;
+        const char* asdu;  // objects of the reference table, one at a time
+    };
+    const Case cases[] = {
+        {"set 1 701 -0.125 nt", "0D 01 03 00 01 00 BD 02 00 00 00 00 BE 40"},
+        {"set 1 702 230.5 time=2021-03-07T14:05:09.250", "24 01 03 00 01 00 BE 02 00 00 80 66 43 00 22 24 05 0E E7 03 15"},
+        {"set 1 100 0 iv", "01 01 03 00 01 00 64 00 00 80"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.control);
+        kp.Control(c.control);
+        const auto frame = s.link.ReadFrame();
+        ASSERT_TRUE(frame);
+        EXPECT_EQ(ToHex(AsduOf(*frame)), c.asdu);
+    }
+    for (const char* bad : {"set 1 100 2", "set 1 100 1 ov", "set 1 999 1", "set 1 701 1 time=2021-13-01T00:00:00.000"}) {
+        kp.Control(bad);
+        EXPECT_TRUE(kp.WaitFor("error")) << bad;
+    }
 }
 
 TEST(Kpsim, SendsSpontaneousChangesWithTimeTags)

@@ -163,4 +163,25 @@ std::string FormatTime(const LocalTime& t)
     return text;
 }
 
+std::optional<LocalTime> ParseTime(const std::string& text)
+{
+    LocalTime t;
+    char end = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d%c", &t.year, &t.month, &t.day, &t.hour, &t.minute,
+                    &t.second, &t.millisecond, &end) != 7)
+        return std::nullopt;
+    if (t.year < 2000 || t.year > 2127 || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 ||
+        t.minute > 59 || t.second > 59 || t.millisecond < 0 || t.millisecond > 999)
+        return std::nullopt;
+    // Day of the week by the days-from-civil count; 1970-01-01 was a Thursday.
+    const int y = t.month <= 2 ? t.year - 1 : t.year;
+    const int era = y / 400;
+    const int yoe = y - era * 400;
+    const int doy = (153 * (t.month + (t.month > 2 ? -3 : 9)) + 2) / 5 + t.day - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const long days = static_cast<long>(era) * 146097 + doe - 719468;
+    t.weekday = static_cast<int>((days + 3) % 7) + 1;
+    return t;
+}
+
 }  // namespace kpsim

@@ -115,5 +115,7 @@ LocalTime NowLocal();
 Bytes EncodeCp56(const LocalTime& t);
 std::optional<LocalTime> DecodeCp56(const std::uint8_t* p);
 std::string FormatTime(const LocalTime& t);  // 2021-03-07T14:05:09.250
+// The reverse of FormatTime, with the day of the week computed; years 2000..2127.
+std::optional<LocalTime> ParseTime(const std::string& text);
 
 }  // namespace kpsim

@@ -13,12 +13,14 @@ struct Verb {
     const char* name;
     Action action;
     int arguments;  // after the station number
+    bool moreAllowed;
 };
 
 constexpr Verb kVerbs[] = {
-    {"close", Action::Close, 0},   {"reset", Action::Reset, 0}, {"silent", Action::Silent, 0},
-    {"talk", Action::Talk, 0},     {"garbage", Action::Garbage, 0}, {"set", Action::Set, 2},
-    {"rate", Action::Rate, 1},     {"refuse", Action::Refuse, 1},
+    {"close", Action::Close, 0, false},     {"reset", Action::Reset, 0, false},
+    {"silent", Action::Silent, 0, false},   {"talk", Action::Talk, 0, false},
+    {"garbage", Action::Garbage, 0, false}, {"set", Action::Set, 2, true},
+    {"rate", Action::Rate, 1, false},       {"refuse", Action::Refuse, 1, false},
 };
 
 bool ToNumber(const std::string& text, long high, long& out)
@@ -51,7 +53,8 @@ std::string ParseControlLine(const std::string& line, ControlRequest& request)
             verb = &v;
     if (verb == nullptr)
         return "unknown control " + words[0];
-    if (words.size() != static_cast<std::size_t>(verb->arguments) + 2)
+    const std::size_t needed = static_cast<std::size_t>(verb->arguments) + 2;
+    if (words.size() < needed || (words.size() > needed && !verb->moreAllowed))
         return words[0] + ": wrong number of arguments";
     long station = 0;
     if (!ToNumber(words[1], 1000000, station))
@@ -67,6 +70,15 @@ std::string ParseControlLine(const std::string& line, ControlRequest& request)
             return "set: bad object address";
         request.ioa = static_cast<std::uint32_t>(ioa);
         request.value = words[3];
+        for (std::size_t i = needed; i < words.size(); ++i) {
+            if (words[i].rfind("time=", 0) == 0) {
+                request.time = ParseTime(words[i].substr(5));
+                if (!request.time)
+                    return "set: bad time " + words[i];
+            } else {
+                request.flags.push_back(words[i]);
+            }
+        }
         break;
     }
     case Action::Rate:

@@ -2,8 +2,12 @@
 // asked for by a test or a person at the terminal.
 #pragma once
 
+#include "asdu.h"
+
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace kpsim {
 
@@ -14,6 +18,8 @@ struct ControlRequest {
     int station = 0;  // 0 = every station
     std::uint32_t ioa = 0;
     std::string value;  // "set": the value text, checked against the point's kind
+    std::vector<std::string> flags;  // "set": quality flag names, checked likewise
+    std::optional<LocalTime> time;   // "set": the time tag to send
     double rate = 0;
     bool on = false;
 };

@@ -306,7 +306,10 @@ Standard input, one control line each (S = station number, 0 = all):
   silent S    stop sending and answering; read and drop what arrives
   talk S      end "silent"
   garbage S   send bytes that are no frame
-  set S IOA VALUE   set a point and send it spontaneously
+  set S IOA VALUE [FLAG...] [time=YYYY-MM-DDTHH:MM:SS.mmm]
+              set a point and send it spontaneously; FLAGs iv, nt, sb, bl
+              (ov for measured values; iv only for totals) stay with the
+              point until the next "set"; a time sends it time-tagged
   rate S N    spontaneous changes per second
   refuse S on|off   refuse every command with a negative act con
   quit        end the program

@@ -55,13 +55,14 @@ private:
     std::map<TypeId, AsduBuilder> open_;
 };
 
-void AddPoint(Packer& packer, const Point& p, bool timed)
+// With `timed` the object carries `time`, or the time of now when none is given.
+void AddPoint(Packer& packer, const Point& p, bool timed, const std::optional<LocalTime>& time = std::nullopt)
 {
     const KindInfo& kind = InfoOf(p.kind);
     Bytes element = EncodeElement(p);
     if (timed) {
-        const Bytes time = EncodeCp56(NowLocal());
-        element.insert(element.end(), time.begin(), time.end());
+        const Bytes cp56 = EncodeCp56(time ? *time : NowLocal());
+        element.insert(element.end(), cp56.begin(), cp56.end());
     }
     packer.Add(timed ? kind.timed : kind.untimed, p.ioa, element);
 }
@@ -290,10 +291,10 @@ void Session::OnCommand(const Request& r)
     Reply(r, kCauseActTerm, false);
 }
 
-void Session::SendSpontaneous(const Point& point)
+void Session::SendSpontaneous(const Point& point, const std::optional<LocalTime>& time)
 {
     Packer packer(config_.widths, config_.ca, kCauseSpontaneous, queued_);
-    AddPoint(packer, point, config_.timeTags);
+    AddPoint(packer, point, config_.timeTags || time, time);
 }
 
 void Session::Spontaneous(SteadyTime now)

@@ -34,8 +34,9 @@ public:
     // False when the connection has to be dropped; CloseReason says why.
     bool Receive(const std::uint8_t* data, std::size_t size, SteadyTime now);
     bool Tick(SteadyTime now);
-    // Sends the point's current value as a spontaneous change.
-    void SendSpontaneous(const Point& point);
+    // Sends the point's current value as a spontaneous change; with a time
+    // given, time-tagged with it whatever --time says.
+    void SendSpontaneous(const Point& point, const std::optional<LocalTime>& time = std::nullopt);
 
     Bytes TakeOutput();
     const std::string& CloseReason() const { return closeReason_; }

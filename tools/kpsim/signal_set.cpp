@@ -127,30 +127,30 @@ Bytes EncodeElement(const Point& p)
     Bytes out;
     switch (p.kind) {
     case PointKind::Single:
-        out.push_back(p.value != 0 ? 1 : 0);
+        out.push_back(static_cast<std::uint8_t>((p.value != 0 ? 1 : 0) | p.quality));
         break;
     case PointKind::Double:
-        out.push_back(static_cast<std::uint8_t>(Clamp(p.value, 0, 3)));
+        out.push_back(static_cast<std::uint8_t>(Clamp(p.value, 0, 3) | p.quality));
         break;
     case PointKind::Normalized:
         PutInt(out, Clamp(p.value * 32768.0, -32768, 32767), 2);
-        out.push_back(0);
+        out.push_back(p.quality);
         break;
     case PointKind::Scaled:
         PutInt(out, Clamp(p.value, -32768, 32767), 2);
-        out.push_back(0);
+        out.push_back(p.quality);
         break;
     case PointKind::Float: {
         const float f = static_cast<float>(p.value);
         std::uint32_t bits = 0;
         std::memcpy(&bits, &f, sizeof bits);
         PutInt(out, static_cast<std::int32_t>(bits), 4);
-        out.push_back(0);
+        out.push_back(p.quality);
         break;
     }
     case PointKind::Counter:
         PutInt(out, Clamp(p.value, -2147483648.0, 2147483647.0), 4);
-        out.push_back(p.sequence & 0x1F);
+        out.push_back(static_cast<std::uint8_t>((p.sequence & 0x1F) | p.quality));
         break;
     }
     return out;
@@ -174,6 +174,31 @@ bool ParseValue(PointKind kind, const std::string& text, double& value)
     }
     value = v;
     return true;
+}
+
+std::uint8_t QualityBit(PointKind kind, const std::string& name)
+{
+    struct Flag {
+        const char* name;
+        std::uint8_t bit;
+        bool pointsToo;     // single and double points carry it as well
+        bool countersToo;   // integrated totals carry it as well
+    };
+    static constexpr Flag kFlags[] = {
+        {"iv", 0x80, true, true},
+        {"nt", 0x40, true, false},
+        {"sb", 0x20, true, false},
+        {"bl", 0x10, true, false},
+        {"ov", 0x01, false, false},
+    };
+    const bool point = kind == PointKind::Single || kind == PointKind::Double;
+    for (const Flag& f : kFlags)
+        if (name == f.name) {
+            if ((point && !f.pointsToo) || (kind == PointKind::Counter && !f.countersToo))
+                return 0;
+            return f.bit;
+        }
+    return 0;
 }
 
 }  // namespace kpsim

@@ -36,6 +36,7 @@ struct Point {
     std::uint32_t ioa;
     double value;
     std::uint8_t sequence = 0;  // integrated totals only
+    std::uint8_t quality = 0;   // IV, NT, SB, BL, OV bits as the element carries them
 };
 
 class SignalSet {
@@ -63,5 +64,8 @@ private:
 Bytes EncodeElement(const Point& point);
 // Reads a value text for a point of this kind ("1", "2", "0.25", "-17").
 bool ParseValue(PointKind kind, const std::string& text, double& value);
+// The quality bit of a flag name ("iv", "nt", "sb", "bl", "ov") for a point
+// of this kind; 0 when the kind has no such flag.
+std::uint8_t QualityBit(PointKind kind, const std::string& name);
 
 }  // namespace kpsim

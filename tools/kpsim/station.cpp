@@ -203,9 +203,19 @@ bool Station::Apply(const ControlRequest& r, Poco::Net::StreamSocket* connection
             log_.Line("error " + Tag() + " set: no such point or bad value");
             return true;
         }
+        std::uint8_t quality = 0;
+        for (const std::string& flag : r.flags) {
+            const std::uint8_t bit = QualityBit(point->kind, flag);
+            if (bit == 0) {
+                log_.Line("error " + Tag() + " set: no quality flag " + flag + " for this point");
+                return true;
+            }
+            quality = static_cast<std::uint8_t>(quality | bit);
+        }
         point->value = value;
+        point->quality = quality;
         if (session != nullptr && !state_.silent)
-            session->SendSpontaneous(*point);
+            session->SendSpontaneous(*point, r.time);
         Done(r);
         return true;
     }
