@@ -187,6 +187,57 @@ TEST_F(ActiveChannel, WithoutReserveEveryAttemptGoesToThePrimary)
     EXPECT_EQ(Count("Thread0.txt", " cмена текущего IP на  "), 0u);
 }
 
+// "127.000.000.010" is 127.0.0.10, not the octal 127.0.0.8.
+TEST_F(ActiveChannel, ZeroPaddedOctetsAreDecimal)
+{
+    Poco::Net::ServerSocket station(Poco::Net::SocketAddress("127.0.0.10", 0));
+    auto& dev = Open("127.000.000.010", station.address().port());
+    PassFirstPause();
+    Poco::Net::StreamSocket peer = station.acceptConnection();
+    EXPECT_TRUE(Eventually([&] { return dev.IsConnected(); }));
+}
+
+// Whatever the station sends at once reaches the link in reads of at most
+// ChannelReadCap bytes, far below the link's receive area, and nothing is lost.
+TEST_F(ActiveChannel, ReadsAreCappedAndLoseNothing)
+{
+    Poco::Net::ServerSocket station(Poco::Net::SocketAddress("127.0.0.1", 0));
+    auto& dev = Open("127.0.0.1", station.address().port());
+    PassFirstPause();
+    Poco::Net::StreamSocket peer = station.acceptConnection();
+    char startdt[6];
+    ASSERT_EQ(peer.receiveBytes(startdt, sizeof startdt), 6) << "nothing is read before the first write";
+    const std::vector<std::uint8_t> sFrame{0x68, 0x04, 0x01, 0x00, 0x00, 0x00};
+    std::vector<std::uint8_t> burst;
+    for (int i = 0; i < 2000; ++i)
+        burst.insert(burst.end(), sFrame.begin(), sFrame.end());
+    ASSERT_EQ(peer.sendBytes(burst.data(), static_cast<int>(burst.size())), static_cast<int>(burst.size()));
+
+    auto readBytes = [&] {
+        std::size_t total = 0, largest = 0;
+        for (const std::string& line : LinesWith("Thread0.txt", " <- ")) {
+            const std::size_t n = (line.size() - line.find(" <- ") - 4) / 3; // "68 " per byte
+            total += n;
+            largest = std::max(largest, n);
+        }
+        return std::pair{total, largest};
+    };
+    ASSERT_TRUE(Eventually([&] { return readBytes().first == burst.size(); }));
+    EXPECT_LE(readBytes().second, ChannelReadCap);
+    EXPECT_TRUE(dev.IsConnected()) << "S-frames are no fault";
+}
+
+// The one-frame mailbox: a second frame is refused while the first waits.
+TEST_F(ActiveChannel, MailboxHoldsOneFrame)
+{
+    Toprosdevice dev(Env(), TActiveChannelParams{1, "127.0.0.1", 1, "", 0, 30000});
+    const std::vector<std::uint8_t> a{0x68, 0x04, 0x07, 0x00, 0x00, 0x00}, b{0x68, 0x04, 0x43, 0x00, 0x00, 0x00};
+    EXPECT_TRUE(dev.OfferFrame(a));
+    EXPECT_FALSE(dev.OfferFrame(b));
+    EXPECT_FALSE(dev.IsConnected());
+    EXPECT_TRUE(dev.HasThread());
+}
+
 // A listening socket whose backlog is full never completes a connect: the
 // connect times out on the channel's clock, and a stop ends the thread while
 // the next connect hangs.

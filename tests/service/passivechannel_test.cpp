@@ -149,5 +149,25 @@ TEST_F(PassiveChannel, LinkRequestedDropClosesTheConnection)
     EXPECT_EQ(Count("Thread_srv_port_" + std::to_string(srv.LocalPort()) + ".txt", " disconnect_SVR "), 1u);
 }
 
+// The station's one-frame mailbox: a second frame is refused while the first
+// waits; a new connection starts with it empty.
+TEST_F(PassiveChannel, MailboxHoldsOneFrameAndANewConnectionStartsEmpty)
+{
+    auto& srv = Listen(1, 0, false);
+    ASSERT_TRUE(srv.Open(0));
+    const std::vector<std::uint8_t> a{0x68, 0x04, 0x07, 0x00, 0x00, 0x00}, b{0x68, 0x04, 0x43, 0x00, 0x00, 0x00};
+    EXPECT_TRUE(srv.OfferFrame(a));
+    EXPECT_FALSE(srv.OfferFrame(b));
+    EXPECT_FALSE(srv.HasThread());
+
+    srv.Start(Frm(1));
+    StartTick();
+    Poco::Net::StreamSocket client(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(srv.LocalPort())));
+    ASSERT_TRUE(Eventually([&] { return RowConnected(1); }));
+    client.setReceiveTimeout(Poco::Timespan(0, 200000));
+    char byte = 0;
+    EXPECT_THROW(client.receiveBytes(&byte, 1), Poco::TimeoutException) << "the old frame is not sent";
+}
+
 } // namespace
 } // namespace gw::test
