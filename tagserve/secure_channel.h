@@ -45,6 +45,9 @@ public:
     bool IsOpen() const { return open_; }
     uint32_t Id() const { return channelId_; }
     const std::string& HelloUrl() const { return helloUrl_; }
+    // opc.tcp URL of the socket's local address, for clients that name no URL.
+    void SetLocalUrl(std::string url) { localUrl_ = std::move(url); }
+    const std::string& LocalUrl() const { return localUrl_; }
 
 private:
     void OnChunk(const std::string& chunk, int64_t nowMs);
@@ -61,6 +64,7 @@ private:
     ChunkStream stream_;
     Negotiated limits_;
     std::string helloUrl_;
+    std::string localUrl_;
     std::string output_;
     bool hello_ = false;
     bool open_ = false;

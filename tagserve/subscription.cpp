@@ -1,0 +1,163 @@
+#include "subscription.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tagserve {
+
+namespace {
+
+double Number(const Variant& v)
+{
+    if (!v.IsScalar())
+        return 0;
+    const Scalar& s = v.values[0];
+    if (auto d = std::get_if<double>(&s))
+        return *d;
+    if (auto i = std::get_if<int64_t>(&s))
+        return static_cast<double>(*i);
+    if (auto u = std::get_if<uint64_t>(&s))
+        return static_cast<double>(*u);
+    if (auto b = std::get_if<bool>(&s))
+        return *b ? 1 : 0;
+    return 0;
+}
+
+bool SameValue(const DataValue& a, const DataValue& b, double deadband)
+{
+    if ((a.mask & DataValue::HasValue) != (b.mask & DataValue::HasValue))
+        return false;
+    if (!(a.mask & DataValue::HasValue))
+        return true;
+    if (deadband > 0)
+        return std::fabs(Number(a.value) - Number(b.value)) <= deadband;
+    Writer wa, wb;
+    wa.WriteVariant(a.value);
+    wb.WriteVariant(b.value);
+    return wa.Bytes() == wb.Bytes();
+}
+
+} // namespace
+
+void MonitoredItem::Offer(const DataValue& v)
+{
+    if (mode == 0)
+        return;
+    if (hasLast) {
+        bool statusChanged = v.status != last.status;
+        bool valueChanged = trigger >= 1 && !SameValue(v, last, deadband);
+        bool timeChanged = trigger == 2 && v.sourceTimestamp != last.sourceTimestamp;
+        if (!statusChanged && !valueChanged && !timeChanged)
+            return;
+    }
+    last = v;
+    hasLast = true;
+    queue.push_back(v);
+    if (queue.size() <= queueSize)
+        return;
+    // Keep the newest (or the oldest) and flag that values were lost in between.
+    if (discardOldest) {
+        queue.pop_front();
+        if (queueSize > 1) {
+            queue.front().mask |= DataValue::HasStatus;
+            queue.front().status |= status::InfoOverflow;
+        }
+    } else {
+        queue.erase(queue.end() - 2);
+        if (queueSize > 1) {
+            queue.back().mask |= DataValue::HasStatus;
+            queue.back().status |= status::InfoOverflow;
+        }
+    }
+}
+
+RevisedSubscription ReviseSubscription(double interval, uint32_t lifetime, uint32_t keepAlive,
+                                       uint32_t maxNotifications)
+{
+    RevisedSubscription r;
+    r.publishingInterval =
+        std::isnan(interval) || interval <= 0 ? kMinPublishingIntervalMs : std::clamp(interval, 100.0, 3600000.0);
+    r.maxKeepAliveCount = keepAlive == 0 ? 10 : std::clamp<uint32_t>(keepAlive, 1, 10000);
+    r.lifetimeCount = std::min<uint32_t>(std::max(lifetime, 3 * r.maxKeepAliveCount), 100000);
+    r.maxNotifications = maxNotifications == 0 ? kMaxNotificationsPerPublish
+                                               : std::min(maxNotifications, kMaxNotificationsPerPublish);
+    return r;
+}
+
+bool Subscription::HasNotifications() const
+{
+    if (!publishing)
+        return false;
+    for (const auto& [itemId, item] : items)
+        if (item.mode == 2 && !item.queue.empty())
+            return true;
+    return false;
+}
+
+std::string Subscription::TakeMessage(int64_t publishTime, bool& moreNotifications)
+{
+    moreNotifications = false;
+    Writer w;
+    bool data = HasNotifications();
+    uint32_t sequence = nextSequence;
+    w.UInt32(sequence);
+    w.Int64(publishTime);
+    if (!data) {
+        w.EmptyArray(); // keep-alive: the sequence number is not consumed
+        return std::move(w.Bytes());
+    }
+    nextSequence = nextSequence == 0xFFFFFFFFu ? 1 : nextSequence + 1;
+    w.Int32(1);
+    {
+        ExtensionObjectBody body(w, msg::DataChangeNotification);
+        size_t countAt = w.Size();
+        w.Int32(0);
+        uint32_t count = 0;
+        for (auto& [itemId, item] : items) {
+            if (item.mode != 2)
+                continue;
+            while (!item.queue.empty() && count < limits.maxNotifications) {
+                w.UInt32(item.clientHandle);
+                w.WriteDataValue(item.queue.front());
+                item.queue.pop_front();
+                ++count;
+            }
+            if (!item.queue.empty())
+                moreNotifications = true;
+        }
+        w.PatchUInt32(countAt, count);
+        w.EmptyArray(); // diagnosticInfos
+    }
+    retransmit.emplace_back(sequence, w.Bytes());
+    if (retransmit.size() > kRetransmitQueue)
+        retransmit.pop_front();
+    return std::move(w.Bytes());
+}
+
+std::vector<uint32_t> Subscription::AvailableSequenceNumbers() const
+{
+    std::vector<uint32_t> r;
+    for (const auto& [seq, message] : retransmit)
+        r.push_back(seq);
+    return r;
+}
+
+bool Subscription::Acknowledge(uint32_t sequenceNumber)
+{
+    auto it = std::find_if(retransmit.begin(), retransmit.end(),
+                           [&](const auto& m) { return m.first == sequenceNumber; });
+    if (it == retransmit.end())
+        return false;
+    retransmit.erase(it);
+    return true;
+}
+
+const std::string* Subscription::Find(uint32_t sequenceNumber) const
+{
+    for (const auto& [seq, message] : retransmit)
+        if (seq == sequenceNumber)
+            return &message;
+    return nullptr;
+}
+
+} // namespace tagserve
