@@ -48,8 +48,8 @@ const Services::Entry Services::kServices[] = {
     {msg::DeleteSubscriptionsRequest, &Services::DeleteSubscriptions, true},
 };
 
-Services::Services(Model& model, const ServerConfig& config)
-    : model_(model), config_(config), space_(config.info, model), watchers_(model.Variables().size()),
+Services::Services(Model& model, const ServerConfig& config, Clock clock)
+    : model_(model), config_(config), clock_(clock), space_(config.info, model), watchers_(model.Variables().size()),
       nextSubscriptionId_(RandomUInt32() % 1000000 + 1)
 {
 }
@@ -79,7 +79,7 @@ void Services::OnRequest(SecureChannel& channel, uint32_t requestId, std::string
         channel.Fail(status::BadDecodingError, e.what());
         return;
     }
-    Call call{channel, requestId, header, nullptr, MonotonicMs()};
+    Call call{channel, requestId, header, nullptr, clock_()};
     const Entry* entry = nullptr;
     for (const Entry& e : kServices)
         if (e.requestType == type)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "address_space.h"
+#include "clock.h"
 #include "envelope.h"
 #include "model.h"
 #include "secure_channel.h"
@@ -30,7 +31,9 @@ struct ServerConfig {
 
 class Services : public MessageHandler {
 public:
-    Services(Model& model, const ServerConfig& config);
+    using Clock = int64_t (*)();
+    // clock gives monotonic milliseconds for session deadlines and publishing cycles.
+    Services(Model& model, const ServerConfig& config, Clock clock = &MonotonicMs);
     ~Services() override;
 
     void OnRequest(SecureChannel& channel, uint32_t requestId, std::string_view body) override;
@@ -110,6 +113,7 @@ private:
 
     Model& model_;
     ServerConfig config_;
+    Clock clock_;
     AddressSpace space_;
     std::unordered_map<uint32_t, SecureChannel*> channels_;
     std::vector<std::unique_ptr<Session>> sessions_;
