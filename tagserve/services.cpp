@@ -323,13 +323,13 @@ void Services::AnswerQueuedPublishes(Session& session, uint32_t status)
 
 void Services::Tick(int64_t nowMs)
 {
-    DeliverChanges(nowMs);
+    DeliverChanges();
     for (auto& [id, s] : subscriptions_) {
         if (nowMs < s.nextCycleMs)
             continue;
         auto interval = static_cast<int64_t>(s.limits.publishingInterval);
         s.nextCycleMs = std::max(s.nextCycleMs + interval, nowMs + 1);
-        RunCycle(s, nowMs);
+        RunCycle(s);
     }
     std::erase_if(subscriptions_, [](const auto& kv) { return kv.second.session == nullptr; });
     // Publish requests the client has stopped waiting for.

@@ -105,11 +105,12 @@ private:
     void Watch(MonitoredItem& item);
     void Unwatch(const MonitoredItem& item);
     void DeleteSubscription(uint32_t id);
-    void RunCycle(Subscription& s, int64_t nowMs);
-    bool PublishNow(Subscription& s, int64_t nowMs);
+    void RunCycle(Subscription& s);
+    // Answers the oldest queued Publish of the owner; false when none is queued.
+    bool PublishNow(Subscription& s);
     void AnswerQueuedPublishes(Session& session, uint32_t status);
     void SampleNamespaceZero(Subscription& s);
-    void DeliverChanges(int64_t nowMs);
+    void DeliverChanges();
 
     Model& model_;
     ServerConfig config_;

@@ -326,12 +326,14 @@ void Services::Publish(Call& call, Reader& r)
     // A subscription that had something to say while no request was waiting answers now.
     for (uint32_t id : session.subscriptionIds) {
         Subscription& s = subscriptions_.at(id);
-        if (s.late && PublishNow(s, call.nowMs))
+        if (s.late) {
             s.late = false;
+            PublishNow(s);
+        }
     }
 }
 
-bool Services::PublishNow(Subscription& s, int64_t nowMs)
+bool Services::PublishNow(Subscription& s)
 {
     Session& session = *s.session;
     while (!session.publishQueue.empty()) {
@@ -355,9 +357,11 @@ bool Services::PublishNow(Subscription& s, int64_t nowMs)
         s.keepAliveCounter = 0;
         s.lifetimeCounter = 0;
         s.first = false;
-        (void)nowMs;
+        // What did not fit goes out with the next request, without waiting for a cycle.
+        s.late = more;
         return true;
     }
+    s.late = true;
     return false;
 }
 
@@ -421,7 +425,7 @@ void Services::SampleNamespaceZero(Subscription& s)
             item.Offer(space_.ReadAttribute(space_.At(item.node), attr::Value, item.timestamps));
 }
 
-void Services::RunCycle(Subscription& s, int64_t nowMs)
+void Services::RunCycle(Subscription& s)
 {
     if (!s.session)
         return;
@@ -440,19 +444,16 @@ void Services::RunCycle(Subscription& s, int64_t nowMs)
         return;
     }
     if (hasData || keepAlive) {
-        if (PublishNow(s, nowMs))
-            return;
-        s.late = true;
+        PublishNow(s);
         return;
     }
     ++s.keepAliveCounter;
 }
 
-void Services::DeliverChanges(int64_t nowMs)
+void Services::DeliverChanges()
 {
     bool resync = model_.DrainChanges(changes_);
     int64_t now = UaNow();
-    (void)nowMs;
     for (const Change& c : changes_) {
         for (MonitoredItem* item : watchers_[c.index])
             item->Offer(AddressSpace::ValueOf(space_.At(item->node), c.value, item->timestamps, now));

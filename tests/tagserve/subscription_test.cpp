@@ -66,14 +66,14 @@ struct Sub {
     Harness h;
     uint32_t id = 0;
 
-    explicit Sub(uint32_t keepAlive = 3, uint32_t lifetime = 30)
+    explicit Sub(uint32_t keepAlive = 3, uint32_t lifetime = 30, uint32_t maxNotifications = 0)
     {
         h.OpenSession();
         Response r = h.Call(msg::CreateSubscriptionRequest, [&](Writer& w) {
             w.Double(100);
             w.UInt32(lifetime);
             w.UInt32(keepAlive);
-            w.UInt32(0);
+            w.UInt32(maxNotifications);
             w.Boolean(true);
             w.Byte(0);
         });
@@ -208,6 +208,24 @@ TEST(Subscription, TransitionsWithinOneIntervalAreKeptAndOverflowIsFlagged)
     EXPECT_EQ(ValueOf(overflow[0].notifications[0]), 11);
     EXPECT_EQ(overflow[0].notifications[0].value.status & 0xFFFFu, status::InfoOverflow);
     EXPECT_EQ(ValueOf(overflow[0].notifications[1]), 12);
+}
+
+TEST(Subscription, WhatDidNotFitGoesToTheNextWaitingPublishAtOnce)
+{
+    Sub s(3, 30, 1);
+    s.Monitor(NodeId(1, 4), 1);
+    s.Monitor(NodeId(1, 3), 2);
+    s.Publish();
+    auto first = s.Cycle();
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].notifications.size(), 1u);
+    EXPECT_TRUE(first[0].more);
+    auto second = s.Publish(); // answered without waiting for the next cycle
+    ASSERT_EQ(second.size(), 1u);
+    PublishResult p = ParsePublish(second[0]);
+    EXPECT_EQ(p.notifications.size(), 1u);
+    EXPECT_EQ(p.notifications[0].clientHandle, 2u);
+    EXPECT_FALSE(p.more);
 }
 
 TEST(Subscription, AcknowledgeAndRepublish)
