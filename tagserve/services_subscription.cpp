@@ -232,8 +232,8 @@ void Services::ModifyMonitoredItems(Call& call, Reader& r)
             item = before; // a refused filter leaves the item as it was
         else
             item.timestamps = static_cast<TimestampsToReturn>(timestamps);
-        while (item.queue.size() > item.queueSize)
-            item.queue.pop_front();
+        if (item.queue.size() > item.queueSize)
+            item.queue.erase(item.queue.begin(), item.queue.end() - item.queueSize);
         w.UInt32(st);
         w.Double(item.samplingInterval);
         w.UInt32(item.queueSize);

@@ -57,7 +57,7 @@ void MonitoredItem::Offer(const DataValue& v)
         return;
     // Keep the newest (or the oldest) and flag that values were lost in between.
     if (discardOldest) {
-        queue.pop_front();
+        queue.erase(queue.begin());
         if (queueSize > 1) {
             queue.front().mask |= DataValue::HasStatus;
             queue.front().status |= status::InfoOverflow;
@@ -116,12 +116,13 @@ std::string Subscription::TakeMessage(int64_t publishTime, bool& moreNotificatio
         for (auto& [itemId, item] : items) {
             if (item.mode != 2)
                 continue;
-            while (!item.queue.empty() && count < limits.maxNotifications) {
+            size_t taken = 0;
+            while (taken < item.queue.size() && count < limits.maxNotifications) {
                 w.UInt32(item.clientHandle);
-                w.WriteDataValue(item.queue.front());
-                item.queue.pop_front();
+                w.WriteDataValue(item.queue[taken++]);
                 ++count;
             }
+            item.queue.erase(item.queue.begin(), item.queue.begin() + static_cast<long>(taken));
             if (!item.queue.empty())
                 moreNotifications = true;
         }

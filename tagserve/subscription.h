@@ -10,6 +10,7 @@
 #include <deque>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace tagserve {
 
@@ -35,7 +36,7 @@ struct MonitoredItem {
     uint32_t trigger = 1;       // 0 status, 1 status or value, 2 also source timestamp
     double deadband = 0;        // absolute; 0 = none
 
-    std::deque<DataValue> queue;
+    std::vector<DataValue> queue; // short (queueSize <= 100): a vector costs less memory than a deque
     bool hasLast = false;
     DataValue last;
 
