@@ -217,6 +217,8 @@ bool SecureChannel::Send(uint32_t requestId, std::string_view body, uint32_t ext
         (limits_.clientMaxChunkCount != 0 && chunks > limits_.clientMaxChunkCount) ||
         (extraLimit != 0 && body.size() > extraLimit))
         return false;
+    // After a Renew the old token secures our messages until the client switches.
+    uint32_t token = previousTokenId_ != 0 ? previousTokenId_ : tokenId_;
     for (size_t i = 0; i < chunks; ++i) {
         std::string_view part = body.substr(i * perChunk, perChunk);
         Writer w;
@@ -224,7 +226,7 @@ bool SecureChannel::Send(uint32_t requestId, std::string_view body, uint32_t ext
         w.Byte(i + 1 == chunks ? 'F' : 'C');
         w.UInt32(static_cast<uint32_t>(kSymmetricOverhead + part.size()));
         w.UInt32(channelId_);
-        w.UInt32(tokenId_);
+        w.UInt32(token);
         w.UInt32(NextSendSequence());
         w.UInt32(requestId);
         w.Raw(part);

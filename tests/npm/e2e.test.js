@@ -267,3 +267,42 @@ test("the client recovers after the host restarts the server", async () => {
         await host.stop();
     }
 });
+
+test("the client recovers when the host process is replaced on the same port", async () => {
+    const host = await Host.start();
+    let next;
+    try {
+        const client = newClient({ connectionStrategy: { maxRetry: 100, initialDelay: 200, maxDelay: 1000 } });
+        await client.connect(host.url);
+        const session = await client.createSession();
+        const values = [];
+        await monitor(session, "ns=1;i=4", values);
+        await until(() => values.length >= 2, 5000, "values before the restart");
+        await host.stop();
+        const stoppedAt = Date.now();
+        next = await Host.start(["--port", String(host.port)]);
+        // The new process counts from its start again: values resume from 100.
+        await until(() => values.filter((v) => v.at > stoppedAt).length >= 3, 40000, "values from the new process");
+        await session.close();
+        await client.disconnect();
+    } finally {
+        if (next) await next.stop();
+        else await host.stop().catch(() => {});
+    }
+});
+
+test("secure channel renewal keeps requests flowing", async () => {
+    const host = await Host.start();
+    try {
+        await withSession(host, undefined, async (session, client) => {
+            let renewed = 0;
+            client.on("security_token_renewed", () => ++renewed);
+            await sleep(8500);
+            const dv = await session.read({ nodeId: "ns=1;i=3", attributeId: AttributeIds.Value });
+            assert.equal(dv.statusCode, StatusCodes.Good);
+            assert.ok(renewed >= 1, "token renewed");
+        }, { defaultSecureTokenLifetime: 10000 });
+    } finally {
+        await host.stop();
+    }
+});

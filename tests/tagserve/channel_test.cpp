@@ -191,7 +191,11 @@ TEST(SecureChannel, RenewKeepsOldTokenUntilClientSwitches)
     ch.Feed(Open(77, 1, 3));
     EXPECT_EQ(ch.Take().substr(0, 4), "OPNF");
     ch.Feed(Msg('F', 77, 1, 4, 3, "b")); // old token still fine
+    ASSERT_TRUE(ch.channel.Send(3, "r"));
+    EXPECT_EQ(U32At(ch.Take(), 12), 1u) << "answers keep the old token until the client switches";
     ch.Feed(Msg('F', 77, 2, 5, 4, "c")); // switch
+    ASSERT_TRUE(ch.channel.Send(4, "r"));
+    EXPECT_EQ(U32At(ch.Take(), 12), 2u);
     EXPECT_EQ(ch.handler.requests.size(), 3u);
     ch.Feed(Msg('F', 77, 1, 6, 5, "d")); // old token now gone
     EXPECT_EQ(ch.ErrorStatus(), status::BadSecureChannelTokenUnknown);

@@ -1,7 +1,7 @@
 // Loads libtagserve.so with dlopen and drives its entry points the way the
 // gateway's bridge does, for the end-to-end tests with a real OPC UA client.
 //
-//   tagserve_host <library> [--password <user> <password>]
+//   tagserve_host <library> [--password <user> <password>] [--port <port>]
 //
 // Builds two groups, starts the server thread on a free port and prints
 // "READY <port>". Pushes m1 and lifebit every 100 ms. Prints one JSON line per
@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <mutex>
@@ -123,14 +124,20 @@ std::thread Start(int port, const Credentials& c)
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: tagserve_host <library> [--password <user> <password>]\n");
+        std::fprintf(stderr, "usage: tagserve_host <library> [--password <user> <password>] [--port <port>]\n");
         return 2;
     }
     Credentials credentials;
-    if (argc >= 5 && std::string(argv[2]) == "--password") {
-        credentials.byPassword = true;
-        credentials.user = argv[3];
-        credentials.password = argv[4];
+    int port = 0;
+    for (int i = 2; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--password" && i + 2 < argc) {
+            credentials.byPassword = true;
+            credentials.user = argv[++i];
+            credentials.password = argv[++i];
+        } else if (arg == "--port" && i + 1 < argc) {
+            port = std::atoi(argv[++i]);
+        }
     }
     void* lib = dlopen(argv[1], RTLD_LAZY);
     if (!lib) {
@@ -148,7 +155,8 @@ int main(int argc, char** argv)
     Resolve(lib, "get_double_valwrite_by_index", api.writtenDouble);
     Resolve(lib, "get_bool_valwrite_by_index", api.writtenBool);
 
-    int port = FreePort();
+    if (port == 0)
+        port = FreePort();
     std::atomic<bool> quit{false};
     std::atomic<bool> mBad{false};
     std::mutex buildMutex; // no pushes while the address space is rebuilt
