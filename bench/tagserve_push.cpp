@@ -1,6 +1,7 @@
 // libtagserve with 60 000 variables and one client subscribed to all of them:
 // the cost of a value push, the notifications delivered per second while
 // 20 000 values per second are pushed, and the resident memory.
+#include "tests/tagserve/client_kit.h"
 #include "tagserve/binary.h"
 #include "tagserve/ids.h"
 #include "tagserve/tagserve.h"
@@ -70,14 +71,7 @@ public:
             throw std::runtime_error("cannot connect");
         int one = 1;
         ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        Writer hel;
-        hel.Raw("HELF");
-        hel.UInt32(0);
-        for (uint32_t v : {0u, 65536u, 65536u, 0u, 0u})
-            hel.UInt32(v);
-        hel.String("opc.tcp://127.0.0.1:" + std::to_string(port));
-        hel.PatchUInt32(4, static_cast<uint32_t>(hel.Size()));
-        SendAll(hel.Bytes());
+        SendAll(test::HelloChunk("opc.tcp://127.0.0.1:" + std::to_string(port)));
         ReadChunk();
         Open();
     }
@@ -98,13 +92,7 @@ public:
     {
         Writer w;
         w.WriteNodeId(NodeId(0, type));
-        w.WriteNodeId(token_);
-        w.Int64(0);
-        w.UInt32(++handle_);
-        w.UInt32(0);
-        w.NullString();
-        w.UInt32(0);
-        w.NullExtensionObject();
+        test::WriteRequestHeader(w, token_, ++handle_);
         body(w);
         uint32_t id = ++requestId_;
         constexpr size_t perChunk = 65536 - 24;
@@ -153,35 +141,11 @@ public:
 
     void Session()
     {
-        std::string created = Call(msg::CreateSessionRequest, [](Writer& w) {
-            for (int i = 0; i < 2; ++i)
-                w.NullString();
-            w.WriteLocalizedText({});
-            w.Int32(1);
-            w.NullString();
-            w.NullString();
-            w.EmptyArray();
-            for (int i = 0; i < 3; ++i)
-                w.NullString();
-            w.Int32(-1);
-            w.Int32(-1);
-            w.Double(600000);
-            w.UInt32(0);
-        });
+        std::string created = Call(msg::CreateSessionRequest, [](Writer& w) { test::WriteCreateSessionBody(w, "", 600000); });
         Reader r(created);
         r.ReadNodeId();
         token_ = r.ReadNodeId();
-        Call(msg::ActivateSessionRequest, [](Writer& w) {
-            w.NullString();
-            w.Int32(-1);
-            w.EmptyArray();
-            w.EmptyArray();
-            Writer token;
-            token.String("anonymous");
-            w.WriteExtensionObject({NodeId(0, msg::AnonymousIdentityToken), 1, token.Bytes()});
-            w.NullString();
-            w.Int32(-1);
-        });
+        Call(msg::ActivateSessionRequest, [](Writer& w) { test::WriteActivateSessionBody(w, test::AnonymousToken()); });
     }
 
 private:
@@ -222,29 +186,7 @@ private:
 
     void Open()
     {
-        Writer w;
-        w.Raw("OPNF");
-        w.UInt32(0);
-        w.UInt32(0);
-        w.String("http://opcfoundation.org/UA/SecurityPolicy#None");
-        w.Int32(-1);
-        w.Int32(-1);
-        w.UInt32(++sequence_);
-        w.UInt32(++requestId_);
-        w.WriteNodeId(NodeId(0, msg::OpenSecureChannelRequest));
-        w.WriteNodeId(NodeId());
-        w.Int64(0);
-        w.UInt32(0);
-        w.UInt32(0);
-        w.NullString();
-        w.UInt32(0);
-        w.NullExtensionObject();
-        for (uint32_t v : {0u, 0u, 1u})
-            w.UInt32(v);
-        w.Int32(-1);
-        w.UInt32(3600000);
-        w.PatchUInt32(4, static_cast<uint32_t>(w.Size()));
-        SendAll(w.Bytes());
+        SendAll(test::OpenChunk(++sequence_, ++requestId_));
         std::string reply = ReadChunk();
         Reader r(reply);
         r.Skip(8);
@@ -310,7 +252,7 @@ struct World {
             Add_new_perem(static_cast<int32_t>(name.size()), id, 10, 80001 + (id - 1) / kPerGroup, 1, 0, name.c_str());
             Set_new_val_to_perem(10, id, 0, 0.0, 0, UaNow(), UaNow());
         }
-        port = FreePort();
+        port = test::FreePort();
         server = std::thread([this] { UA_ServerNetworkLayerTCP_dll(port, 0, 0, 0, nullptr, ""); });
         client = std::make_unique<Client>(port);
         client->Session();
@@ -325,19 +267,6 @@ struct World {
         setrunning_bool(0);
         server.join();
         publisher.join();
-    }
-
-    static int FreePort()
-    {
-        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-        ::close(fd);
-        return ntohs(addr.sin_port);
     }
 
     void Subscribe()

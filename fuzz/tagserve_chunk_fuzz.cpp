@@ -4,6 +4,8 @@
 // The first byte picks the mode: even, the input is a raw byte stream from
 // connection start; odd, the rest is cut at 0xFF 0xFE markers into request
 // bodies that go out as well-formed MSG chunks on an open channel and session.
+#include "tests/tagserve/client_kit.h"
+
 #include "binary.h"
 #include "ids.h"
 #include "model.h"
@@ -36,45 +38,6 @@ const Model& FixtureModel()
         return m;
     }();
     return *model;
-}
-
-std::string HelloChunk()
-{
-    Writer w;
-    w.Raw("HELF");
-    w.UInt32(0);
-    for (uint32_t v : {0u, 65536u, 65536u, 0u, 0u})
-        w.UInt32(v);
-    w.String("opc.tcp://127.0.0.1:4840");
-    w.PatchUInt32(4, static_cast<uint32_t>(w.Size()));
-    return w.Bytes();
-}
-
-std::string OpenChunk()
-{
-    Writer w;
-    w.Raw("OPNF");
-    w.UInt32(0);
-    w.UInt32(0);
-    w.String(kSecurityPolicyNone);
-    w.Int32(-1);
-    w.Int32(-1);
-    w.UInt32(1);
-    w.UInt32(1);
-    w.WriteNodeId(NodeId(0, msg::OpenSecureChannelRequest));
-    w.WriteNodeId(NodeId());
-    w.Int64(0);
-    w.UInt32(1);
-    w.UInt32(0);
-    w.NullString();
-    w.UInt32(0);
-    w.NullExtensionObject();
-    for (uint32_t v : {0u, 0u, 1u})
-        w.UInt32(v);
-    w.Int32(-1);
-    w.UInt32(600000);
-    w.PatchUInt32(4, static_cast<uint32_t>(w.Size()));
-    return w.Bytes();
 }
 
 struct Fixture {
@@ -114,20 +77,8 @@ struct Fixture {
     {
         Writer c;
         c.WriteNodeId(NodeId(0, msg::CreateSessionRequest));
-        Header(c);
-        for (int i = 0; i < 2; ++i)
-            c.NullString();
-        c.WriteLocalizedText({});
-        c.Int32(1);
-        c.NullString();
-        c.NullString();
-        c.EmptyArray();
-        for (int i = 0; i < 3; ++i)
-            c.NullString();
-        c.Int32(-1);
-        c.Int32(-1);
-        c.Double(60000);
-        c.UInt32(0);
+        test::WriteRequestHeader(c, token, 1);
+        test::WriteCreateSessionBody(c);
         Request(c.Bytes());
         Reader r(channel->Output());
         r.Skip(24);
@@ -141,29 +92,10 @@ struct Fixture {
         channel->Output().clear();
         Writer a;
         a.WriteNodeId(NodeId(0, msg::ActivateSessionRequest));
-        Header(a);
-        a.NullString();
-        a.Int32(-1);
-        a.EmptyArray();
-        a.EmptyArray();
-        Writer anonymous;
-        anonymous.String("anonymous");
-        a.WriteExtensionObject({NodeId(0, msg::AnonymousIdentityToken), 1, anonymous.Bytes()});
-        a.NullString();
-        a.Int32(-1);
+        test::WriteRequestHeader(a, token, 2);
+        test::WriteActivateSessionBody(a, test::AnonymousToken());
         Request(a.Bytes());
         channel->Output().clear();
-    }
-
-    void Header(Writer& w)
-    {
-        w.WriteNodeId(token);
-        w.Int64(0);
-        w.UInt32(1);
-        w.UInt32(0);
-        w.NullString();
-        w.UInt32(0);
-        w.NullExtensionObject();
     }
 
     // Each fuzzed body gets the session's token put in front, after its encoding id.
@@ -191,8 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         f.Feed(input);
         return 0;
     }
-    f.Feed(HelloChunk());
-    f.Feed(OpenChunk());
+    f.Feed(test::HelloChunk());
+    f.Feed(test::OpenChunk(1, 1));
     f.channel->Output().clear();
     f.OpenSession();
     size_t at = 0;

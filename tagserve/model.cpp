@@ -18,7 +18,9 @@ bool KnownType(int32_t type)
            type == static_cast<int32_t>(VarType::Double);
 }
 
-int32_t Saturate(double v)
+} // namespace
+
+int32_t SaturateToInt32(double v)
 {
     if (std::isnan(v))
         return 0;
@@ -28,8 +30,6 @@ int32_t Saturate(double v)
         return std::numeric_limits<int32_t>::min();
     return static_cast<int32_t>(v);
 }
-
-} // namespace
 
 Model::Model() { Reset(0, 0); }
 
@@ -131,7 +131,7 @@ int32_t Model::SetValue(int32_t type, int32_t id, int32_t ival, double dval, uin
         v.i32 = (pushedDouble ? dval != 0 : ival != 0) ? 1 : 0;
         break;
     case VarType::Int32:
-        v.i32 = pushedDouble ? Saturate(dval) : ival;
+        v.i32 = pushedDouble ? SaturateToInt32(dval) : ival;
         break;
     case VarType::Double:
         v.dbl = pushedDouble ? dval : static_cast<double>(ival);

@@ -50,6 +50,9 @@ struct Change {
 
 constexpr size_t kMaxPendingChanges = 100000;
 
+// A double as Int32: truncated, clamped to the range, NaN as 0.
+int32_t SaturateToInt32(double v);
+
 class Model {
 public:
     Model();

@@ -23,6 +23,15 @@ uint32_t RandomUInt32()
 
 } // namespace
 
+uint32_t OperationCountStatus(int32_t count)
+{
+    if (count == 0)
+        return status::BadNothingToDo;
+    if (count > kMaxOperationsPerCall)
+        return status::BadTooManyOperations;
+    return status::Good;
+}
+
 const Services::Entry Services::kServices[] = {
     {msg::GetEndpointsRequest, &Services::GetEndpoints, false},
     {msg::FindServersRequest, &Services::FindServers, false},

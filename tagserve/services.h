@@ -22,6 +22,11 @@ namespace tagserve {
 
 using WriteCallback = void (*)(int32_t id);
 
+constexpr int32_t kMaxOperationsPerCall = 1000;
+
+// Service-level check of the number of operations in a request.
+uint32_t OperationCountStatus(int32_t count);
+
 struct ServerConfig {
     uint16_t port = 4840;
     Credentials credentials;

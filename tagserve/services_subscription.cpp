@@ -13,7 +13,15 @@ namespace tagserve {
 
 namespace {
 
-constexpr int32_t kMaxItemsPerCall = 1000;
+// Service-level checks of CreateMonitoredItems and ModifyMonitoredItems.
+uint32_t ItemsCallStatus(const Subscription* s, uint32_t timestamps, int32_t count)
+{
+    if (!s)
+        return status::BadSubscriptionIdInvalid;
+    if (timestamps > 3)
+        return status::BadTimestampsToReturnInvalid;
+    return OperationCountStatus(count);
+}
 
 } // namespace
 
@@ -150,14 +158,8 @@ void Services::CreateMonitoredItems(Call& call, Reader& r)
     uint32_t timestamps = r.UInt32();
     int32_t n = r.ArrayLength();
     Subscription* s = SessionSubscription(*call.session, id);
-    if (!s)
-        return Fault(call, status::BadSubscriptionIdInvalid);
-    if (timestamps > 3)
-        return Fault(call, status::BadTimestampsToReturnInvalid);
-    if (n == 0)
-        return Fault(call, status::BadNothingToDo);
-    if (n > kMaxItemsPerCall)
-        return Fault(call, status::BadTooManyOperations);
+    if (uint32_t st = ItemsCallStatus(s, timestamps, n); st != status::Good)
+        return Fault(call, st);
     Writer w;
     BeginResponse(w, msg::CreateMonitoredItemsResponse, call.header.requestHandle);
     w.Int32(n);
@@ -210,12 +212,8 @@ void Services::ModifyMonitoredItems(Call& call, Reader& r)
     uint32_t timestamps = r.UInt32();
     int32_t n = r.ArrayLength();
     Subscription* s = SessionSubscription(*call.session, id);
-    if (!s)
-        return Fault(call, status::BadSubscriptionIdInvalid);
-    if (timestamps > 3)
-        return Fault(call, status::BadTimestampsToReturnInvalid);
-    if (n == 0)
-        return Fault(call, status::BadNothingToDo);
+    if (uint32_t st = ItemsCallStatus(s, timestamps, n); st != status::Good)
+        return Fault(call, st);
     Writer w;
     BeginResponse(w, msg::ModifyMonitoredItemsResponse, call.header.requestHandle);
     w.Int32(n);

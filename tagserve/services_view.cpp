@@ -5,36 +5,12 @@
 #include "clock.h"
 #include "ids.h"
 
-#include <cmath>
-#include <limits>
 
 namespace tagserve {
 
 namespace {
 
-constexpr int32_t kMaxOperations = 1000;
 constexpr uint32_t kMaxReferencesPerNode = 1000;
-
-// Service-level check of an operation count.
-uint32_t CountStatus(int32_t count)
-{
-    if (count == 0)
-        return status::BadNothingToDo;
-    if (count > kMaxOperations)
-        return status::BadTooManyOperations;
-    return status::Good;
-}
-
-int32_t SaturateToInt32(double v)
-{
-    if (std::isnan(v))
-        return 0;
-    if (v >= static_cast<double>(std::numeric_limits<int32_t>::max()))
-        return std::numeric_limits<int32_t>::max();
-    if (v <= static_cast<double>(std::numeric_limits<int32_t>::min()))
-        return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(v);
-}
 
 } // namespace
 
@@ -112,7 +88,7 @@ void Services::Browse(Call& call, Reader& r)
     int32_t n = r.ArrayLength();
     if (!view.IsNull())
         return Fault(call, status::BadViewIdUnknown);
-    if (uint32_t st = CountStatus(n); st != status::Good)
+    if (uint32_t st = OperationCountStatus(n); st != status::Good)
         return Fault(call, st);
     Writer w;
     BeginResponse(w, msg::BrowseResponse, call.header.requestHandle);
@@ -150,7 +126,7 @@ void Services::BrowseNext(Call& call, Reader& r)
 {
     bool release = r.Boolean();
     int32_t n = r.ArrayLength();
-    if (uint32_t st = CountStatus(n); st != status::Good)
+    if (uint32_t st = OperationCountStatus(n); st != status::Good)
         return Fault(call, st);
     Session& session = *call.session;
     Writer w;
@@ -183,7 +159,7 @@ void Services::BrowseNext(Call& call, Reader& r)
 void Services::TranslateBrowsePaths(Call& call, Reader& r)
 {
     int32_t n = r.ArrayLength();
-    if (uint32_t st = CountStatus(n); st != status::Good)
+    if (uint32_t st = OperationCountStatus(n); st != status::Good)
         return Fault(call, st);
     Writer w;
     BeginResponse(w, msg::TranslateBrowsePathsResponse, call.header.requestHandle);
@@ -243,7 +219,7 @@ void Services::TranslateBrowsePaths(Call& call, Reader& r)
 void Services::RegisterNodes(Call& call, Reader& r)
 {
     int32_t n = r.ArrayLength();
-    if (uint32_t st = CountStatus(n); st != status::Good)
+    if (uint32_t st = OperationCountStatus(n); st != status::Good)
         return Fault(call, st);
     Writer w;
     BeginResponse(w, msg::RegisterNodesResponse, call.header.requestHandle);
@@ -269,7 +245,7 @@ void Services::Read(Call& call, Reader& r)
         return Fault(call, status::BadMaxAgeInvalid);
     if (timestamps > 3)
         return Fault(call, status::BadTimestampsToReturnInvalid);
-    if (uint32_t st = CountStatus(n); st != status::Good)
+    if (uint32_t st = OperationCountStatus(n); st != status::Good)
         return Fault(call, st);
     Writer w;
     BeginResponse(w, msg::ReadResponse, call.header.requestHandle);
@@ -348,7 +324,7 @@ uint32_t Services::WriteOne(const NodeId& id, uint32_t attributeId, bool hasInde
 void Services::Write(Call& call, Reader& r)
 {
     int32_t n = r.ArrayLength();
-    if (uint32_t st = CountStatus(n); st != status::Good)
+    if (uint32_t st = OperationCountStatus(n); st != status::Good)
         return Fault(call, st);
     // Decoded whole before any write is done, so a broken request writes nothing.
     struct Item {

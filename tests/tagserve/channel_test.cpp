@@ -1,3 +1,4 @@
+#include "client_kit.h"
 #include "fixtures.h"
 
 #include "tagserve/binary.h"
@@ -46,30 +47,7 @@ uint32_t U32At(const std::string& s, size_t at)
 std::string Open(uint32_t channelId, uint32_t requestType, uint32_t sequence, const char* policy = kSecurityPolicyNone,
                  uint32_t securityMode = 1)
 {
-    Writer w;
-    w.Raw("OPNF");
-    w.UInt32(0);
-    w.UInt32(channelId);
-    w.String(policy);
-    w.Int32(-1);
-    w.Int32(-1);
-    w.UInt32(sequence);
-    w.UInt32(sequence);
-    w.WriteNodeId(NodeId(0, msg::OpenSecureChannelRequest));
-    w.WriteNodeId(NodeId());
-    w.Int64(0);
-    w.UInt32(sequence);
-    w.UInt32(0);
-    w.NullString();
-    w.UInt32(0);
-    w.NullExtensionObject();
-    w.UInt32(0);
-    w.UInt32(requestType);
-    w.UInt32(securityMode);
-    w.Int32(-1);
-    w.UInt32(600000);
-    w.PatchUInt32(4, static_cast<uint32_t>(w.Size()));
-    return w.Bytes();
+    return test::OpenChunk(sequence, sequence, channelId, requestType, policy, securityMode);
 }
 
 std::string Msg(char chunkType, uint32_t channelId, uint32_t token, uint32_t sequence, uint32_t requestId,
@@ -127,14 +105,7 @@ TEST(SecureChannel, HelloIsAnsweredWithNegotiatedSizes)
     };
     for (const auto& c : cases) {
         Channel ch;
-        Writer w;
-        w.Raw("HELF");
-        w.UInt32(0);
-        for (uint32_t v : {0u, c.clientReceive, c.clientSend, 0u, 0u})
-            w.UInt32(v);
-        w.String("opc.tcp://h:1");
-        w.PatchUInt32(4, static_cast<uint32_t>(w.Size()));
-        ch.Feed(w.Bytes());
+        ch.Feed(test::HelloChunk("opc.tcp://h:1", c.clientReceive, c.clientSend));
         if (c.ackReceive == 0) {
             EXPECT_EQ(ch.ErrorStatus(), status::BadTcpInternalError);
             continue;

@@ -1,5 +1,7 @@
 // The built libtagserve.so as the bridge uses it: loaded with dlopen, driven
 // through its 13 entry points, and reached over real loopback sockets.
+#include "client_kit.h"
+
 #include "tagserve/binary.h"
 #include "tagserve/ids.h"
 #include "tagserve/model.h"
@@ -70,18 +72,7 @@ private:
     void* handle_;
 };
 
-int FreePort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
+using test::FreePort;
 
 // A loopback connection that sends bytes and reads what comes back until
 // the server closes or nothing arrives for a while.
@@ -135,17 +126,7 @@ private:
     int fd_ = -1;
 };
 
-std::string Hello()
-{
-    Writer w;
-    w.Raw("HELF");
-    w.UInt32(0);
-    for (uint32_t v : {0u, 65536u, 65536u, 0u, 0u})
-        w.UInt32(v);
-    w.String("opc.tcp://127.0.0.1:1");
-    w.PatchUInt32(4, static_cast<uint32_t>(w.Size()));
-    return w.Bytes();
-}
+std::string Hello() { return test::HelloChunk("opc.tcp://127.0.0.1:1"); }
 
 uint32_t ErrStatus(const std::string& chunk)
 {

@@ -34,39 +34,10 @@ Harness::Harness(Credentials credentials, bool withCallback)
     services->AttachChannel(*channel);
     writtenIds.clear();
 
-    Writer hel;
-    hel.Raw("HELF");
-    hel.UInt32(0);
-    for (uint32_t v : {0u, 65536u, 65536u, 0u, 0u})
-        hel.UInt32(v);
-    hel.String("opc.tcp://127.0.0.1:4840");
-    hel.PatchUInt32(4, static_cast<uint32_t>(hel.Size()));
-    channel->Receive(hel.Bytes().data(), hel.Size(), fakeNowMs);
-
-    Writer opn;
-    opn.Raw("OPNF");
-    opn.UInt32(0);
-    opn.UInt32(0);
-    opn.String(kSecurityPolicyNone);
-    opn.Int32(-1);
-    opn.Int32(-1);
-    opn.UInt32(sequence_++);
-    opn.UInt32(requestId_++);
-    opn.WriteNodeId(NodeId(0, msg::OpenSecureChannelRequest));
-    opn.WriteNodeId(NodeId());
-    opn.Int64(0);
-    opn.UInt32(1);
-    opn.UInt32(0);
-    opn.NullString();
-    opn.UInt32(0);
-    opn.NullExtensionObject();
-    opn.UInt32(0);
-    opn.UInt32(0);
-    opn.UInt32(1);
-    opn.Int32(-1);
-    opn.UInt32(600000);
-    opn.PatchUInt32(4, static_cast<uint32_t>(opn.Size()));
-    channel->Receive(opn.Bytes().data(), opn.Size(), fakeNowMs);
+    std::string hello = HelloChunk();
+    channel->Receive(hello.data(), hello.size(), fakeNowMs);
+    std::string open = OpenChunk(sequence_++, requestId_++);
+    channel->Receive(open.data(), open.size(), fakeNowMs);
     channel->Output().clear();
 }
 
@@ -133,13 +104,7 @@ std::vector<Response> Harness::Send(uint32_t type, const std::function<void(Writ
 {
     Writer w;
     w.WriteNodeId(NodeId(0, type));
-    w.WriteNodeId(withToken ? *withToken : token);
-    w.Int64(0);
-    w.UInt32(handle_++);
-    w.UInt32(0);
-    w.NullString();
-    w.UInt32(10000);
-    w.NullExtensionObject();
+    WriteRequestHeader(w, withToken ? *withToken : token, handle_++, 10000);
     body(w);
     return SendRaw(w.Bytes());
 }
@@ -152,55 +117,15 @@ Response Harness::Call(uint32_t type, const std::function<void(Writer&)>& body)
     return r[0];
 }
 
-ExtensionObject AnonymousToken(const std::string& policyId)
-{
-    Writer w;
-    w.String(policyId);
-    return {NodeId(0, msg::AnonymousIdentityToken), 1, w.Bytes()};
-}
-
-ExtensionObject UserNameToken(const std::string& user, const std::string& password, const std::string& policyId)
-{
-    Writer w;
-    w.String(policyId);
-    w.String(user);
-    w.ByteString(password);
-    w.NullString();
-    return {NodeId(0, msg::UserNameIdentityToken), 1, w.Bytes()};
-}
-
 uint32_t Harness::Activate(const ExtensionObject& identity)
 {
-    Response r = Call(msg::ActivateSessionRequest, [&](Writer& w) {
-        w.NullString();
-        w.Int32(-1);
-        w.EmptyArray();
-        w.EmptyArray();
-        w.WriteExtensionObject(identity);
-        w.NullString();
-        w.Int32(-1);
-    });
+    Response r = Call(msg::ActivateSessionRequest, [&](Writer& w) { WriteActivateSessionBody(w, identity); });
     return r.serviceResult;
 }
 
 void Harness::OpenSession()
 {
-    Response r = Call(msg::CreateSessionRequest, [](Writer& w) {
-        w.NullString();
-        w.NullString();
-        w.WriteLocalizedText({});
-        w.Int32(1);
-        w.NullString();
-        w.NullString();
-        w.EmptyArray();
-        w.NullString();
-        w.String("opc.tcp://127.0.0.1:4840");
-        w.String("s");
-        w.Int32(-1);
-        w.Int32(-1);
-        w.Double(60000);
-        w.UInt32(0);
-    });
+    Response r = Call(msg::CreateSessionRequest, [](Writer& w) { WriteCreateSessionBody(w); });
     if (r.serviceResult != status::Good)
         throw std::runtime_error("CreateSession failed");
     Reader b = r.Body();

@@ -2,6 +2,8 @@
 // request bodies and a fake monotonic clock.
 #pragma once
 
+#include "client_kit.h"
+
 #include "tagserve/binary.h"
 #include "tagserve/ids.h"
 #include "tagserve/model.h"
@@ -66,9 +68,5 @@ private:
     uint32_t requestId_ = 1;
     uint32_t handle_ = 100;
 };
-
-ExtensionObject AnonymousToken(const std::string& policyId = "anonymous");
-ExtensionObject UserNameToken(const std::string& user, const std::string& password,
-                              const std::string& policyId = "username");
 
 } // namespace tagserve::test

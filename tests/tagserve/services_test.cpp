@@ -449,22 +449,7 @@ TEST(Services, IdentityChecks)
     };
     for (const auto& c : cases) {
         Harness h(c.credentials);
-        Response r = h.Call(msg::CreateSessionRequest, [](Writer& w) {
-            for (int i = 0; i < 2; ++i)
-                w.NullString();
-            w.WriteLocalizedText({});
-            w.Int32(1);
-            w.NullString();
-            w.NullString();
-            w.EmptyArray();
-            w.NullString();
-            w.NullString();
-            w.NullString();
-            w.Int32(-1);
-            w.Int32(-1);
-            w.Double(0);
-            w.UInt32(0);
-        });
+        Response r = h.Call(msg::CreateSessionRequest, [](Writer& w) { test::WriteCreateSessionBody(w); });
         Reader b = r.Body();
         b.ReadNodeId();
         h.token = b.ReadNodeId();

@@ -7,6 +7,7 @@
 // "READY <port>". Pushes m1 and lifebit every 100 ms. Prints one JSON line per
 // client write. Reads commands from stdin: "bad" (m1 goes bad), "restart"
 // (stop and start the server as a service restart does), "quit" or end of input.
+#include "tests/tagserve/client_kit.h"
 #include "tagserve/tagserve.h"
 
 #include <dlfcn.h>
@@ -65,19 +66,6 @@ void OnWrite(int32_t id)
     std::snprintf(line, sizeof line, "{\"write\":%d,\"int32\":%d,\"double\":%.17g,\"bool\":%u}", id,
                   api.writtenInt(id), api.writtenDouble(id), unsigned{api.writtenBool(id)});
     Say(line);
-}
-
-int FreePort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
 }
 
 int64_t UaNow()
@@ -156,7 +144,7 @@ int main(int argc, char** argv)
     Resolve(lib, "get_bool_valwrite_by_index", api.writtenBool);
 
     if (port == 0)
-        port = FreePort();
+        port = tagserve::test::FreePort();
     std::atomic<bool> quit{false};
     std::atomic<bool> mBad{false};
     std::mutex buildMutex; // no pushes while the address space is rebuilt
