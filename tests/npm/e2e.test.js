@@ -52,6 +52,16 @@ class Host {
     }
 }
 
+// Runs fn with a started host and stops the host afterwards, whatever fn did.
+async function withHost(args, fn) {
+    const host = await Host.start(args);
+    try {
+        return await fn(host);
+    } finally {
+        await host.stop();
+    }
+}
+
 function newClient(options = {}) {
     return OPCUAClient.create({
         connectionStrategy: { maxRetry: 2, initialDelay: 100, maxDelay: 500 },
@@ -77,99 +87,90 @@ async function withSession(host, identity, fn, clientOptions) {
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
 test("anonymous connect with default client options", async () => {
-    const host = await Host.start();
-    try {
-        const client = OPCUAClient.create({ connectionStrategy: { maxRetry: 0 } });
-        await client.connect(host.url);
-        const session = await client.createSession();
-        const ns = await session.read({ nodeId: "ns=0;i=2255", attributeId: AttributeIds.Value });
-        assert.equal(ns.statusCode, StatusCodes.Good);
-        assert.equal(ns.value.value.length, 2);
-        const state = await session.read({ nodeId: "ns=0;i=2259", attributeId: AttributeIds.Value });
-        assert.equal(state.value.value, 0);
-        const status = await session.read({ nodeId: "ns=0;i=2256", attributeId: AttributeIds.Value });
-        assert.equal(status.statusCode, StatusCodes.Good);
-        assert.equal(status.value.value.state, 0);
-        const limits = await session.read({ nodeId: "ns=0;i=11705", attributeId: AttributeIds.Value });
-        assert.equal(limits.value.value, 1000);
-        await session.close();
-        await client.disconnect();
-    } finally {
-        await host.stop();
-    }
+    await withHost([], async (host) => {
+    const client = OPCUAClient.create({ connectionStrategy: { maxRetry: 0 } });
+    await client.connect(host.url);
+    const session = await client.createSession();
+    const ns = await session.read({ nodeId: "ns=0;i=2255", attributeId: AttributeIds.Value });
+    assert.equal(ns.statusCode, StatusCodes.Good);
+    assert.equal(ns.value.value.length, 2);
+    const state = await session.read({ nodeId: "ns=0;i=2259", attributeId: AttributeIds.Value });
+    assert.equal(state.value.value, 0);
+    const status = await session.read({ nodeId: "ns=0;i=2256", attributeId: AttributeIds.Value });
+    assert.equal(status.statusCode, StatusCodes.Good);
+    assert.equal(status.value.value.state, 0);
+    const limits = await session.read({ nodeId: "ns=0;i=11705", attributeId: AttributeIds.Value });
+    assert.equal(limits.value.value, 1000);
+    await session.close();
+    await client.disconnect();
+    });
 });
 
 test("user name and password: right, wrong and anonymous", async () => {
-    const host = await Host.start(["--password", "op", "secret"]);
-    try {
-        await withSession(host, { type: UserTokenType.UserName, userName: "op", password: "secret" }, async (s) => {
-            const dv = await s.read({ nodeId: "ns=1;i=3", attributeId: AttributeIds.Value });
-            assert.equal(dv.statusCode, StatusCodes.Good);
-        });
-        const client = newClient();
-        await client.connect(host.url);
-        await assert.rejects(client.createSession({ type: UserTokenType.UserName, userName: "op", password: "wrong" }),
-            /BadUserAccessDenied/);
-        await assert.rejects(client.createSession());
-        await client.disconnect();
-    } finally {
-        await host.stop();
-    }
+    await withHost(["--password", "op", "secret"], async (host) => {
+    await withSession(host, { type: UserTokenType.UserName, userName: "op", password: "secret" }, async (s) => {
+        const dv = await s.read({ nodeId: "ns=1;i=3", attributeId: AttributeIds.Value });
+        assert.equal(dv.statusCode, StatusCodes.Good);
+    });
+    const client = newClient();
+    await client.connect(host.url);
+    await assert.rejects(client.createSession({ type: UserTokenType.UserName, userName: "op", password: "wrong" }),
+        /BadUserAccessDenied/);
+    await assert.rejects(client.createSession());
+    await client.disconnect();
+    });
 });
 
 test("browse to the groups and read values, statuses and source timestamps", async () => {
-    const host = await Host.start();
-    try {
-        await withSession(host, undefined, async (session) => {
-            const objects = await session.browse("ns=0;i=85");
-            const names = objects.references.map((r) => r.browseName.toString());
-            assert.ok(names.includes("1:Station_1") && names.includes("1:lifebit"), names.join());
-            const station = objects.references.find((r) => r.browseName.name === "Station_1");
-            assert.equal(station.nodeId.toString(), "ns=1;i=80001");
-            assert.equal(station.typeDefinition.toString(), "ns=0;i=61");
+    await withHost([], async (host) => {
+    await withSession(host, undefined, async (session) => {
+        const objects = await session.browse("ns=0;i=85");
+        const names = objects.references.map((r) => r.browseName.toString());
+        assert.ok(names.includes("1:Station_1") && names.includes("1:lifebit"), names.join());
+        const station = objects.references.find((r) => r.browseName.name === "Station_1");
+        assert.equal(station.nodeId.toString(), "ns=1;i=80001");
+        assert.equal(station.typeDefinition.toString(), "ns=0;i=61");
 
-            const vars = await session.browse("ns=1;i=80001");
-            assert.deepEqual(vars.references.map((r) => r.browseName.name).sort(),
-                ["Connected", "m1", "p_init", "p_int", "p_sw"]);
+        const vars = await session.browse("ns=1;i=80001");
+        assert.deepEqual(vars.references.map((r) => r.browseName.name).sort(),
+            ["Connected", "m1", "p_init", "p_int", "p_sw"]);
 
-            // Paging with one reference per node.
-            const first = await session.browse({
-                nodeId: "ns=1;i=80001", browseDirection: BrowseDirection.Forward, referenceTypeId: "HierarchicalReferences",
-                includeSubtypes: true, resultMask: 63,
-            });
-            assert.ok(first.references.length >= 5);
-
-            const path = await session.translateBrowsePath(makeBrowsePath("ns=0;i=85", "/1:Station_1/1:p_int"));
-            assert.equal(path.statusCode, StatusCodes.Good);
-            assert.equal(path.targets[0].targetId.toString(), "ns=1;i=3");
-
-            const before = Date.now();
-            const [connected, pInt, m1, pInit] = await session.read([
-                { nodeId: "ns=1;i=1", attributeId: AttributeIds.Value },
-                { nodeId: "ns=1;i=3", attributeId: AttributeIds.Value },
-                { nodeId: "ns=1;i=4", attributeId: AttributeIds.Value },
-                { nodeId: "ns=1;i=6", attributeId: AttributeIds.Value },
-            ], 0);
-            assert.equal(connected.value.dataType, DataType.Boolean);
-            assert.equal(connected.value.value, true);
-            assert.equal(pInt.value.dataType, DataType.Int32);
-            assert.equal(pInt.value.value, 7);
-            assert.equal(m1.value.dataType, DataType.Double);
-            assert.ok(m1.value.value >= 100);
-            assert.ok(m1.sourceTimestamp instanceof Date);
-            assert.ok(Math.abs(m1.sourceTimestamp.getTime() - before) < 5000, "source timestamp is the pushed time");
-            assert.equal(pInit.statusCode, StatusCodes.BadWaitingForInitialData);
-
-            const dataType = await session.read({ nodeId: "ns=1;i=4", attributeId: AttributeIds.DataType });
-            assert.equal(dataType.value.value.toString(), "ns=0;i=11");
-            const all = await session.readAllAttributes("ns=1;i=3");
-            assert.equal(all.browseName.toString(), "1:p_int");
-            const int32Type = await session.readAllAttributes("ns=0;i=6");
-            assert.equal(int32Type.browseName.toString(), "Int32");
+        // Paging with one reference per node.
+        const first = await session.browse({
+            nodeId: "ns=1;i=80001", browseDirection: BrowseDirection.Forward, referenceTypeId: "HierarchicalReferences",
+            includeSubtypes: true, resultMask: 63,
         });
-    } finally {
-        await host.stop();
-    }
+        assert.ok(first.references.length >= 5);
+
+        const path = await session.translateBrowsePath(makeBrowsePath("ns=0;i=85", "/1:Station_1/1:p_int"));
+        assert.equal(path.statusCode, StatusCodes.Good);
+        assert.equal(path.targets[0].targetId.toString(), "ns=1;i=3");
+
+        const before = Date.now();
+        const [connected, pInt, m1, pInit] = await session.read([
+            { nodeId: "ns=1;i=1", attributeId: AttributeIds.Value },
+            { nodeId: "ns=1;i=3", attributeId: AttributeIds.Value },
+            { nodeId: "ns=1;i=4", attributeId: AttributeIds.Value },
+            { nodeId: "ns=1;i=6", attributeId: AttributeIds.Value },
+        ], 0);
+        assert.equal(connected.value.dataType, DataType.Boolean);
+        assert.equal(connected.value.value, true);
+        assert.equal(pInt.value.dataType, DataType.Int32);
+        assert.equal(pInt.value.value, 7);
+        assert.equal(m1.value.dataType, DataType.Double);
+        assert.ok(m1.value.value >= 100);
+        assert.ok(m1.sourceTimestamp instanceof Date);
+        assert.ok(Math.abs(m1.sourceTimestamp.getTime() - before) < 5000, "source timestamp is the pushed time");
+        assert.equal(pInit.statusCode, StatusCodes.BadWaitingForInitialData);
+
+        const dataType = await session.read({ nodeId: "ns=1;i=4", attributeId: AttributeIds.DataType });
+        assert.equal(dataType.value.value.toString(), "ns=0;i=11");
+        const all = await session.readAllAttributes("ns=1;i=3");
+        assert.equal(all.browseName.toString(), "1:p_int");
+        const int32Type = await session.readAllAttributes("ns=0;i=6");
+        assert.equal(int32Type.browseName.toString(), "Int32");
+    });
+    });
 });
 
 async function monitor(session, nodeId, values) {
@@ -193,79 +194,70 @@ async function until(predicate, timeoutMs, what) {
 }
 
 test("subscription delivers pushed changes, a bad status and keep-alives", async () => {
-    const host = await Host.start();
-    try {
-        await withSession(host, undefined, async (session) => {
-            const values = [];
-            const sub = await monitor(session, "ns=1;i=4", values);
-            await until(() => values.length >= 4, 5000, "four values");
-            const nums = values.map((v) => v.dv.value.value);
-            for (let i = 1; i < nums.length; ++i) assert.ok(nums[i] > nums[i - 1], nums.join());
-            host.send("bad");
-            await until(() => values.some((v) => v.dv.statusCode.isBad()), 5000, "a bad status");
-            await sub.terminate();
-            // A subscription on a value that never changes lives on keep-alives.
-            const state = [];
-            const idle = await monitor(session, "ns=0;i=2259", state);
-            let keepAlives = 0;
-            idle.on("keepalive", () => ++keepAlives);
-            await sleep(3000);
-            assert.equal(state.length, 1, "only the initial value");
-            assert.ok(keepAlives >= 1, "keep-alive seen");
-            await idle.terminate();
-        });
-    } finally {
-        await host.stop();
-    }
+    await withHost([], async (host) => {
+    await withSession(host, undefined, async (session) => {
+        const values = [];
+        const sub = await monitor(session, "ns=1;i=4", values);
+        await until(() => values.length >= 4, 5000, "four values");
+        const nums = values.map((v) => v.dv.value.value);
+        for (let i = 1; i < nums.length; ++i) assert.ok(nums[i] > nums[i - 1], nums.join());
+        host.send("bad");
+        await until(() => values.some((v) => v.dv.statusCode.isBad()), 5000, "a bad status");
+        await sub.terminate();
+        // A subscription on a value that never changes lives on keep-alives.
+        const state = [];
+        const idle = await monitor(session, "ns=0;i=2259", state);
+        let keepAlives = 0;
+        idle.on("keepalive", () => ++keepAlives);
+        await sleep(3000);
+        assert.equal(state.length, 1, "only the initial value");
+        assert.ok(keepAlives >= 1, "keep-alive seen");
+        await idle.terminate();
+    });
+    });
 });
 
 test("writes reach the callback with all three slots; refused writes do not", async () => {
-    const host = await Host.start();
-    try {
-        await withSession(host, undefined, async (session) => {
-            const write = (nodeId, dataType, value) =>
-                session.write({ nodeId, attributeId: AttributeIds.Value, value: { value: { dataType, value } } });
-            assert.equal(await write("ns=1;i=2", DataType.Boolean, true), StatusCodes.Good);
-            await host.waitFor((l) => l.includes("\"write\":2"));
-            assert.deepEqual(host.writes().at(-1), { write: 2, int32: 1, double: 1, bool: 1 });
-            assert.equal(await write("ns=1;i=3", DataType.Int32, 2), StatusCodes.Good);
-            await host.waitFor((l) => l.includes("\"write\":3"));
-            assert.deepEqual(host.writes().at(-1), { write: 3, int32: 2, double: 2, bool: 1 });
-            assert.equal(await write("ns=1;i=3", DataType.Double, 2.5), StatusCodes.BadTypeMismatch);
-            assert.equal(await write("ns=1;i=1", DataType.Boolean, true), StatusCodes.BadNotWritable);
-            assert.equal(await write("ns=1;i=4", DataType.Double, 1), StatusCodes.BadNotWritable);
-            const displayName = await session.write({
-                nodeId: "ns=1;i=2", attributeId: AttributeIds.DisplayName,
-                value: { value: { dataType: DataType.LocalizedText, value: { text: "x" } } },
-            });
-            assert.equal(displayName, StatusCodes.BadNotWritable);
-            assert.equal(await write("ns=1;i=999", DataType.Int32, 1), StatusCodes.BadNodeIdUnknown);
-            await sleep(200);
-            assert.equal(host.writes().length, 2, "refused writes never reach the callback");
+    await withHost([], async (host) => {
+    await withSession(host, undefined, async (session) => {
+        const write = (nodeId, dataType, value) =>
+            session.write({ nodeId, attributeId: AttributeIds.Value, value: { value: { dataType, value } } });
+        assert.equal(await write("ns=1;i=2", DataType.Boolean, true), StatusCodes.Good);
+        await host.waitFor((l) => l.includes("\"write\":2"));
+        assert.deepEqual(host.writes().at(-1), { write: 2, int32: 1, double: 1, bool: 1 });
+        assert.equal(await write("ns=1;i=3", DataType.Int32, 2), StatusCodes.Good);
+        await host.waitFor((l) => l.includes("\"write\":3"));
+        assert.deepEqual(host.writes().at(-1), { write: 3, int32: 2, double: 2, bool: 1 });
+        assert.equal(await write("ns=1;i=3", DataType.Double, 2.5), StatusCodes.BadTypeMismatch);
+        assert.equal(await write("ns=1;i=1", DataType.Boolean, true), StatusCodes.BadNotWritable);
+        assert.equal(await write("ns=1;i=4", DataType.Double, 1), StatusCodes.BadNotWritable);
+        const displayName = await session.write({
+            nodeId: "ns=1;i=2", attributeId: AttributeIds.DisplayName,
+            value: { value: { dataType: DataType.LocalizedText, value: { text: "x" } } },
         });
-    } finally {
-        await host.stop();
-    }
+        assert.equal(displayName, StatusCodes.BadNotWritable);
+        assert.equal(await write("ns=1;i=999", DataType.Int32, 1), StatusCodes.BadNodeIdUnknown);
+        await sleep(200);
+        assert.equal(host.writes().length, 2, "refused writes never reach the callback");
+    });
+    });
 });
 
 test("the client recovers after the host restarts the server", async () => {
-    const host = await Host.start();
-    try {
-        const client = newClient({ connectionStrategy: { maxRetry: 100, initialDelay: 200, maxDelay: 1000 } });
-        await client.connect(host.url);
-        const session = await client.createSession();
-        const values = [];
-        await monitor(session, "ns=1;i=4", values);
-        await until(() => values.length >= 2, 5000, "values before the restart");
-        host.send("restart");
-        await host.waitFor((l) => l === "OK restart");
-        const restartedAt = Date.now();
-        await until(() => values.filter((v) => v.at > restartedAt + 500).length >= 3, 40000, "values after the restart");
-        await session.close();
-        await client.disconnect();
-    } finally {
-        await host.stop();
-    }
+    await withHost([], async (host) => {
+    const client = newClient({ connectionStrategy: { maxRetry: 100, initialDelay: 200, maxDelay: 1000 } });
+    await client.connect(host.url);
+    const session = await client.createSession();
+    const values = [];
+    await monitor(session, "ns=1;i=4", values);
+    await until(() => values.length >= 2, 5000, "values before the restart");
+    host.send("restart");
+    await host.waitFor((l) => l === "OK restart");
+    const restartedAt = Date.now();
+    await until(() => values.filter((v) => v.at > restartedAt + 500).length >= 3, 40000, "values after the restart");
+    await session.close();
+    await client.disconnect();
+    });
 });
 
 test("the client recovers when the host process is replaced on the same port", async () => {
@@ -292,17 +284,14 @@ test("the client recovers when the host process is replaced on the same port", a
 });
 
 test("secure channel renewal keeps requests flowing", async () => {
-    const host = await Host.start();
-    try {
-        await withSession(host, undefined, async (session, client) => {
-            let renewed = 0;
-            client.on("security_token_renewed", () => ++renewed);
-            await sleep(8500);
-            const dv = await session.read({ nodeId: "ns=1;i=3", attributeId: AttributeIds.Value });
-            assert.equal(dv.statusCode, StatusCodes.Good);
-            assert.ok(renewed >= 1, "token renewed");
-        }, { defaultSecureTokenLifetime: 10000 });
-    } finally {
-        await host.stop();
-    }
+    await withHost([], async (host) => {
+    await withSession(host, undefined, async (session, client) => {
+        let renewed = 0;
+        client.on("security_token_renewed", () => ++renewed);
+        await sleep(8500);
+        const dv = await session.read({ nodeId: "ns=1;i=3", attributeId: AttributeIds.Value });
+        assert.equal(dv.statusCode, StatusCodes.Good);
+        assert.ok(renewed >= 1, "token renewed");
+    }, { defaultSecureTokenLifetime: 10000 });
+    });
 });
