@@ -190,10 +190,8 @@ void AddressSpace::AddNamespaceZero()
         n.isAbstract = row.isAbstract;
         n.symmetric = row.id == ref::References;
         n.inverseName = row.inverseName;
-        if (row.typeDefinition)
-            n.typeDefinition = NodeId(0, row.typeDefinition);
-        if (row.dataType)
-            n.dataType = NodeId(0, row.dataType);
+        n.typeDefinition = row.typeDefinition;
+        n.dataType = row.dataType;
         n.valueRank = row.valueRank;
         Add(std::move(n));
     }
@@ -243,7 +241,7 @@ void AddressSpace::AddGateway()
         Node n;
         n.id = NodeId(1, static_cast<uint32_t>(g.id));
         n.browseName = {1, g.name};
-        n.typeDefinition = NodeId(0, 61);
+        n.typeDefinition = 61;
         uint32_t index = Add(std::move(n));
         Link(objects, ref::Organizes, index);
         Link(index, ref::HasTypeDefinition, folderType);
@@ -256,9 +254,8 @@ void AddressSpace::AddGateway()
         n.id = NodeId(1, static_cast<uint32_t>(v.id));
         n.nodeClass = NodeClass::Variable;
         n.browseName = {1, v.name};
-        n.typeDefinition = NodeId(0, 63);
-        uint32_t dataType = v.type == VarType::Boolean ? 1 : v.type == VarType::Int32 ? 6 : 11;
-        n.dataType = NodeId(0, dataType);
+        n.typeDefinition = 63;
+        n.dataType = v.type == VarType::Boolean ? 1 : v.type == VarType::Int32 ? 6 : 11;
         n.accessLevel = v.writable ? (kAccessRead | kAccessWrite) : kAccessRead;
         n.minimumSamplingInterval = 100;
         n.modelIndex = static_cast<int32_t>(i);
@@ -426,7 +423,7 @@ DataValue AddressSpace::ReadAttribute(const Node& node, uint32_t attributeId, Ti
     case attr::DataType:
         if (!hasDataType)
             break;
-        d.value = Variant::OfNodeId(node.dataType);
+        d.value = Variant::OfNodeId(NodeId(0, node.dataType));
         return d;
     case attr::ValueRank:
         if (!hasDataType)

@@ -29,12 +29,12 @@ struct Node {
     NodeClass nodeClass = NodeClass::Object;
     QualifiedName browseName;
     std::vector<Reference> references;
-    NodeId typeDefinition; // Objects and Variables
+    uint32_t typeDefinition = 0; // Objects and Variables: a type node of ns 0
     bool isAbstract = false;
     bool symmetric = false;
     std::string inverseName;
     // Variables and VariableTypes.
-    NodeId dataType;
+    uint32_t dataType = 0; // a DataType node of ns 0
     int32_t valueRank = -1;
     uint8_t accessLevel = 1;
     double minimumSamplingInterval = 1000;

@@ -93,6 +93,7 @@ constexpr uint32_t BadTcpInternalError = 0x80820000;
 constexpr uint32_t BadSecureChannelTokenUnknown = 0x80870000;
 constexpr uint32_t BadSequenceNumberInvalid = 0x80880000;
 constexpr uint32_t BadResponseTooLarge = 0x80B90000;
+constexpr uint32_t BadTooManyMonitoredItems = 0x80DB0000;
 // Set on a queued value when older values of the same item were dropped.
 constexpr uint32_t InfoOverflow = 0x480;
 } // namespace status

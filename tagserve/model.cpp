@@ -98,10 +98,16 @@ int32_t Model::IndexOf(int32_t id) const
     return it == variableIndex_.end() ? -1 : static_cast<int32_t>(it->second);
 }
 
-void Model::LogUnknownOnce(int32_t id)
+bool Model::FirstUnknown(int32_t id)
 {
-    if (loggedUnknown_.size() < kMaxLoggedUnknown && loggedUnknown_.insert(id).second)
+    return loggedUnknown_.size() < kMaxLoggedUnknown && loggedUnknown_.insert(id).second;
+}
+
+int32_t Model::Unknown(int32_t id, bool first)
+{
+    if (first) // logged outside the lock: a push never waits for I/O
         Log(LogKind::Caller, "value for unknown variable id %d", id);
+    return -1;
 }
 
 void Model::Push(uint32_t index)
@@ -116,11 +122,12 @@ void Model::Push(uint32_t index)
 int32_t Model::SetValue(int32_t type, int32_t id, int32_t ival, double dval, uint32_t status, int64_t sourceTime,
                         int64_t serverTime)
 {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     auto it = variableIndex_.find(id);
     if (it == variableIndex_.end()) {
-        LogUnknownOnce(id);
-        return -1;
+        bool first = FirstUnknown(id);
+        lock.unlock();
+        return Unknown(id, first);
     }
     uint32_t index = it->second;
     bool pushedDouble = type == static_cast<int32_t>(VarType::Double);
@@ -146,11 +153,12 @@ int32_t Model::SetValue(int32_t type, int32_t id, int32_t ival, double dval, uin
 
 int32_t Model::SetQuality(int32_t id, uint32_t status, int64_t sourceTime, int64_t serverTime)
 {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     auto it = variableIndex_.find(id);
     if (it == variableIndex_.end()) {
-        LogUnknownOnce(id);
-        return -1;
+        bool first = FirstUnknown(id);
+        lock.unlock();
+        return Unknown(id, first);
     }
     VariableValue& v = values_[it->second];
     v.status = status;

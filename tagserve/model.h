@@ -82,7 +82,8 @@ public:
 
 private:
     void Push(uint32_t index);
-    void LogUnknownOnce(int32_t id);
+    bool FirstUnknown(int32_t id); // under the lock
+    static int32_t Unknown(int32_t id, bool first);
 
     std::vector<ModelGroup> groups_;
     std::vector<ModelVariable> variables_;

@@ -103,7 +103,8 @@ private:
             fds.push_back({listenFd_, POLLIN, 0});
         size_t first = fds.size();
         for (auto& c : connections_) {
-            short events = c->channel->Closed() ? 0 : POLLIN;
+            bool backlog = c->channel->Output().size() >= kMaxPendingOutput;
+            short events = c->channel->Closed() || backlog ? 0 : POLLIN;
             if (!c->channel->Output().empty())
                 events |= POLLOUT;
             fds.push_back({c->fd, events, 0});
@@ -118,8 +119,10 @@ private:
         size_t i = first;
         for (auto& c : connections_) {
             short ev = fds[i++].revents;
-            if (ev & (POLLIN | POLLHUP | POLLERR))
+            if (ev & POLLIN)
                 ReadFrom(*c);
+            else if (ev & (POLLHUP | POLLERR))
+                c->dead = true;
             if (ev & POLLOUT)
                 Flush(*c);
         }

@@ -182,6 +182,8 @@ void Services::CreateMonitoredItems(Call& call, Reader& r)
             st = status::BadAttributeIdInvalid;
         else if (mode > 2)
             st = status::BadMonitoringModeInvalid;
+        else if (s->items.size() >= kMaxMonitoredItemsPerSubscription)
+            st = status::BadTooManyMonitoredItems;
         if (st != status::Good) {
             w.UInt32(st);
             w.UInt32(0);

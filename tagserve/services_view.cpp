@@ -55,7 +55,7 @@ void Services::WriteBrowseResult(Writer& w, Session& session, BrowseFilter filte
         refs.WriteLocalizedText(mask & 0x10 ? LocalizedText::Of(target.browseName.name) : LocalizedText{});
         refs.Int32(mask & 0x04 ? static_cast<int32_t>(target.nodeClass) : 0);
         bool typed = target.nodeClass == NodeClass::Object || target.nodeClass == NodeClass::Variable;
-        refs.WriteExpandedNodeId(mask & 0x20 && typed ? target.typeDefinition : NodeId());
+        refs.WriteExpandedNodeId(NodeId(0, mask & 0x20 && typed ? target.typeDefinition : 0));
         ++count;
     }
     bool more = false;

@@ -346,3 +346,53 @@ TEST(Exports, TooManyConnectionsAreRefusedWithErr)
 
 } // namespace
 } // namespace tagserve
+
+namespace tagserve {
+namespace {
+
+// A client that sends requests and never reads the answers holds up only itself.
+TEST(Exports, ClientThatDoesNotReadHoldsUpOnlyItself)
+{
+    Library lib;
+    Build(lib);
+    int port = FreePort();
+    Running server(lib, port);
+    Client greedy(port);
+    ASSERT_TRUE(greedy.Connected());
+    greedy.Send(Hello());
+    ASSERT_EQ(greedy.Receive(28).substr(0, 4), "ACKF");
+    greedy.Send(test::OpenChunk(1, 1));
+    std::string opened = greedy.Receive(135);
+    ASSERT_EQ(opened.substr(0, 4), "OPNF");
+    Reader r(opened.data() + 8, 4);
+    uint32_t channel = r.UInt32();
+
+    std::thread flood([&] {
+        for (uint32_t i = 0; i < 40000; ++i) {
+            Writer body;
+            body.WriteNodeId(NodeId(0, msg::GetEndpointsRequest));
+            test::WriteRequestHeader(body, NodeId(), i);
+            body.NullString();
+            body.EmptyArray();
+            body.EmptyArray();
+            Writer w;
+            w.Raw("MSGF");
+            w.UInt32(static_cast<uint32_t>(24 + body.Size()));
+            w.UInt32(channel);
+            w.UInt32(1);
+            w.UInt32(i + 2);
+            w.UInt32(i + 2);
+            w.Raw(body.Bytes());
+            greedy.Send(w.Bytes()); // blocks once the server stops reading
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    Client other(port);
+    other.Send(Hello());
+    EXPECT_EQ(other.Receive(28).substr(0, 4), "ACKF");
+    EXPECT_LT(server.Stop(), std::chrono::milliseconds(1000));
+    flood.join(); // the stop closed the greedy connection, so its sends fail and end
+}
+
+} // namespace
+} // namespace tagserve
