@@ -1,7 +1,7 @@
 // libtagserve with 60 000 variables and one client subscribed to all of them:
 // the cost of a value push, the notifications delivered per second while
 // 20 000 values per second are pushed, and the resident memory.
-#include "tests/tagserve/client_kit.h"
+#include "tests/tagserve/session_client.h"
 #include "tagserve/binary.h"
 #include "tagserve/ids.h"
 #include "tagserve/tagserve.h"
@@ -49,166 +49,6 @@ int64_t UaNow()
     return 116444736000000000LL + us * 10;
 }
 
-// Just enough of an OPC UA client: one channel, one session, one subscription.
-class Client {
-public:
-    explicit Client(int port)
-    {
-        for (int attempt = 0; attempt < 200 && fd_ < 0; ++attempt) {
-            int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in addr{};
-            addr.sin_family = AF_INET;
-            addr.sin_port = htons(static_cast<uint16_t>(port));
-            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-                fd_ = fd;
-                break;
-            }
-            ::close(fd);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (fd_ < 0)
-            throw std::runtime_error("cannot connect");
-        int one = 1;
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        SendAll(test::HelloChunk("opc.tcp://127.0.0.1:" + std::to_string(port)));
-        ReadChunk();
-        Open();
-    }
-    ~Client() { ::close(fd_); }
-
-    // Sends a request and waits for its response body (after the response header).
-    std::string Call(uint32_t type, const std::function<void(Writer&)>& body)
-    {
-        uint32_t id = Request(type, body);
-        for (;;) {
-            auto [requestId, response] = ReadMessage();
-            if (requestId == id)
-                return response;
-        }
-    }
-
-    uint32_t Request(uint32_t type, const std::function<void(Writer&)>& body)
-    {
-        Writer w;
-        w.WriteNodeId(NodeId(0, type));
-        test::WriteRequestHeader(w, token_, ++handle_);
-        body(w);
-        uint32_t id = ++requestId_;
-        constexpr size_t perChunk = 65536 - 24;
-        const std::string& b = w.Bytes();
-        for (size_t at = 0; at < b.size(); at += perChunk) {
-            std::string part = b.substr(at, perChunk);
-            Writer c;
-            c.Raw("MSG");
-            c.Byte(at + perChunk >= b.size() ? 'F' : 'C');
-            c.UInt32(static_cast<uint32_t>(24 + part.size()));
-            c.UInt32(channel_);
-            c.UInt32(tokenId_);
-            c.UInt32(++sequence_);
-            c.UInt32(id);
-            c.Raw(part);
-            SendAll(c.Bytes());
-        }
-        return id;
-    }
-
-    // One whole response: its request id and its body after the ResponseHeader.
-    std::pair<uint32_t, std::string> ReadMessage()
-    {
-        std::string whole;
-        for (;;) {
-            std::string chunk = ReadChunk();
-            Reader r(chunk);
-            r.Skip(3);
-            char type = static_cast<char>(r.Byte());
-            r.Skip(4 + 4 + 4 + 4);
-            uint32_t requestId = r.UInt32();
-            whole.append(r.Rest());
-            if (type != 'F')
-                continue;
-            Reader b(whole);
-            b.ReadNodeId();
-            b.Int64();
-            b.UInt32();
-            b.UInt32();
-            b.ReadDiagnosticInfo();
-            b.StringArray();
-            b.ReadExtensionObject();
-            return {requestId, std::string(b.Rest())};
-        }
-    }
-
-    void Session()
-    {
-        std::string created = Call(msg::CreateSessionRequest, [](Writer& w) { test::WriteCreateSessionBody(w, "", 600000); });
-        Reader r(created);
-        r.ReadNodeId();
-        token_ = r.ReadNodeId();
-        Call(msg::ActivateSessionRequest, [](Writer& w) { test::WriteActivateSessionBody(w, test::AnonymousToken()); });
-    }
-
-private:
-    void SendAll(const std::string& bytes)
-    {
-        size_t at = 0;
-        while (at < bytes.size()) {
-            ssize_t n = ::send(fd_, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
-            if (n <= 0)
-                throw std::runtime_error("send failed");
-            at += static_cast<size_t>(n);
-        }
-    }
-
-    void RecvExactly(char* out, size_t n)
-    {
-        size_t at = 0;
-        while (at < n) {
-            ssize_t got = ::recv(fd_, out + at, n - at, 0);
-            if (got <= 0)
-                throw std::runtime_error("connection closed");
-            at += static_cast<size_t>(got);
-        }
-    }
-
-    std::string ReadChunk()
-    {
-        std::string chunk(8, '\0');
-        RecvExactly(chunk.data(), 8);
-        Reader h(chunk.data() + 4, 4);
-        uint32_t size = h.UInt32();
-        chunk.resize(size);
-        RecvExactly(chunk.data() + 8, size - 8);
-        if (chunk.compare(0, 3, "ERR") == 0)
-            throw std::runtime_error("server sent ERR");
-        return chunk;
-    }
-
-    void Open()
-    {
-        SendAll(test::OpenChunk(++sequence_, ++requestId_));
-        std::string reply = ReadChunk();
-        Reader r(reply);
-        r.Skip(8);
-        channel_ = r.UInt32();
-        r.String();
-        r.ByteString();
-        r.ByteString();
-        r.Skip(8);
-        r.ReadNodeId();
-        r.Skip(8 + 4 + 4);
-        r.ReadDiagnosticInfo();
-        r.StringArray();
-        r.ReadExtensionObject();
-        r.UInt32();
-        r.UInt32();
-        tokenId_ = r.UInt32();
-    }
-
-    int fd_ = -1;
-    uint32_t channel_ = 0, tokenId_ = 0, sequence_ = 0, requestId_ = 0, handle_ = 0;
-    NodeId token_;
-};
 
 // Counts the MonitoredItemNotifications of a PublishResponse body; returns the subscription's ack.
 size_t CountNotifications(const std::string& body, uint32_t& subscription, uint32_t& sequence)
@@ -237,7 +77,7 @@ struct World {
     std::atomic<uint64_t> notifications{0};
     std::atomic<bool> done{false};
     double rssEmpty = 0, rssBuilt = 0, rssSubscribed = 0;
-    std::unique_ptr<Client> client;
+    std::unique_ptr<test::SessionClient> client;
 
     World()
     {
@@ -254,8 +94,8 @@ struct World {
         }
         port = test::FreePort();
         server = std::thread([this] { UA_ServerNetworkLayerTCP_dll(port, 0, 0, 0, nullptr, ""); });
-        client = std::make_unique<Client>(port);
-        client->Session();
+        client = std::make_unique<test::SessionClient>(port);
+        client->Session(test::AnonymousToken());
         rssBuilt = ResidentMiB();
         Subscribe();
         rssSubscribed = ResidentMiB();
@@ -271,7 +111,7 @@ struct World {
 
     void Subscribe()
     {
-        std::string created = client->Call(msg::CreateSubscriptionRequest, [](Writer& w) {
+        test::Answer created = client->Call(msg::CreateSubscriptionRequest, [](Writer& w) {
             w.Double(100);
             w.UInt32(100000);
             w.UInt32(100);
@@ -279,7 +119,7 @@ struct World {
             w.Boolean(true);
             w.Byte(0);
         });
-        Reader r(created);
+        Reader r(created.body);
         uint32_t subscription = r.UInt32();
         for (int32_t first = 1; first <= kVariables; first += 1000) {
             client->Call(msg::CreateMonitoredItemsRequest, [&](Writer& w) {
@@ -306,9 +146,9 @@ struct World {
         publisher = std::thread([this] {
             try {
                 while (!done) {
-                    auto [id, body] = client->ReadMessage();
+                    test::Answer a = client->ReadMessage();
                     uint32_t sub = 0, seq = 0;
-                    notifications += CountNotifications(body, sub, seq);
+                    notifications += CountNotifications(a.body, sub, seq);
                     client->Request(msg::PublishRequest, [&](Writer& w) {
                         w.Int32(1);
                         w.UInt32(sub);

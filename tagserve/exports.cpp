@@ -62,17 +62,16 @@ Credentials CredentialsOf(int32_t byPassword, int32_t userLength, int32_t passwo
     c.byPassword = byPassword != 0;
     if (!c.byPassword)
         return c;
-    // The caller's buffer holds 100 bytes: what does not fit is refused, not cut.
-    if (userLength < 0 || passwordLength < 0 || buffer == nullptr ||
-        int64_t{userLength} + passwordLength > static_cast<int64_t>(kMaxCredentialBytes)) {
+    // The caller's buffer holds 100 bytes, and at most 99 of each: what does not fit is refused, not cut.
+    if (userLength < 0 || passwordLength < 0 || userLength > kMaxNameBytes || passwordLength > kMaxNameBytes ||
+        buffer == nullptr || int64_t{userLength} + passwordLength > static_cast<int64_t>(kMaxCredentialBytes)) {
         c.refused = true;
-        Log(LogKind::Caller, "user name and password longer than %zu bytes: every login is refused",
+        Log(LogKind::Caller, "user name and password do not fit %zu bytes: every login is refused",
             kMaxCredentialBytes);
         return c;
     }
-    c.user.assign(buffer, static_cast<size_t>(userLength < kMaxNameBytes ? userLength : kMaxNameBytes));
-    c.password.assign(buffer + userLength,
-                      static_cast<size_t>(passwordLength < kMaxNameBytes ? passwordLength : kMaxNameBytes));
+    c.user.assign(buffer, static_cast<size_t>(userLength));
+    c.password.assign(buffer + userLength, static_cast<size_t>(passwordLength));
     return c;
 }
 

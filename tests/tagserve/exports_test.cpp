@@ -1,6 +1,7 @@
 // The built libtagserve.so as the bridge uses it: loaded with dlopen, driven
 // through its 13 entry points, and reached over real loopback sockets.
 #include "client_kit.h"
+#include "session_client.h"
 
 #include "tagserve/binary.h"
 #include "tagserve/ids.h"
@@ -392,6 +393,47 @@ TEST(Exports, ClientThatDoesNotReadHoldsUpOnlyItself)
     EXPECT_EQ(other.Receive(28).substr(0, 4), "ACKF");
     EXPECT_LT(server.Stop(), std::chrono::milliseconds(1000));
     flood.join(); // the stop closed the greedy connection, so its sends fail and end
+}
+
+} // namespace
+} // namespace tagserve
+
+namespace tagserve {
+namespace {
+
+// The credential buffer: user name bytes, then password bytes, 100 bytes at most together.
+TEST(Exports, CredentialsFromTheBufferAndRefusedWhenTooLong)
+{
+    Library lib;
+    struct Case {
+        std::string user, password;
+        bool fits;
+    };
+    const Case cases[] = {
+        {"op", "secret", true},
+        {std::string(60, 'u'), std::string(40, 'p'), true},  // exactly 100
+        {std::string(60, 'u'), std::string(41, 'p'), false}, // over: refused, never cut
+        {std::string(100, 'u'), "", false},                  // the caller passes at most 99 bytes of each
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.user.size() + c.password.size());
+        Build(lib);
+        std::string buffer = (c.user + c.password).substr(0, 100);
+        buffer.resize(100, '\0');
+        int port = FreePort();
+        Running server(lib, port, 1, buffer.c_str(), static_cast<int32_t>(c.user.size()),
+                       static_cast<int32_t>(c.password.size()));
+        {
+            test::SessionClient right(port);
+            EXPECT_EQ(right.Session(test::UserNameToken(c.user, c.password)),
+                      c.fits ? status::Good : status::BadUserAccessDenied);
+            test::SessionClient cut(port);
+            EXPECT_EQ(cut.Session(test::UserNameToken(c.user, c.password.substr(0, c.password.size() - 1))), status::BadUserAccessDenied);
+            test::SessionClient anonymous(port);
+            EXPECT_EQ(anonymous.Session(test::AnonymousToken()), status::BadIdentityTokenInvalid);
+        }
+        server.Stop();
+    }
 }
 
 } // namespace
