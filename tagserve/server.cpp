@@ -53,9 +53,14 @@ public:
             int64_t now = MonotonicMs();
             if (listenFd_ < 0 && now >= nextBind && !Bind())
                 nextBind = now + kBindRetryMs;
-            PollOnce();
+            try {
+                PollOnce();
+                services_.Tick(MonotonicMs());
+            } catch (const std::exception& e) {
+                // The caller relies on this call blocking until the stop: log and go on.
+                Log(LogKind::Internal, "server loop: %s", e.what());
+            }
             now = MonotonicMs();
-            services_.Tick(now);
             for (auto& c : connections_)
                 if (c->channel->Expired(now) && !c->channel->Closed()) {
                     Log(LogKind::Network, "closing an idle or expired connection");

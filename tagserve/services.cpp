@@ -105,6 +105,10 @@ void Services::OnRequest(SecureChannel& channel, uint32_t requestId, std::string
     } catch (const DecodeError& e) {
         Log(LogKind::Client, "request %u: %s", type, e.what());
         Fault(call, status::BadDecodingError);
+    } catch (const std::exception& e) {
+        // Out of memory or a fault of ours: this request fails, the server goes on.
+        Log(LogKind::Internal, "request %u failed: %s", type, e.what());
+        Fault(call, status::BadInternalError);
     }
 }
 
