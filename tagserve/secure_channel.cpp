@@ -161,6 +161,8 @@ void SecureChannel::OnMessage(const std::string& chunk, const ChunkHeader& h, in
         partial_.erase(requestId);
         return;
     }
+    if (h.chunkType != 'C' && h.chunkType != 'F')
+        return Fail(status::BadTcpMessageTypeInvalid, "unknown chunk type");
     auto it = partial_.find(requestId);
     if (it == partial_.end()) {
         if (h.chunkType == 'F')
@@ -176,8 +178,6 @@ void SecureChannel::OnMessage(const std::string& chunk, const ChunkHeader& h, in
         std::string whole = std::move(it->second);
         partial_.erase(it);
         handler_.OnRequest(*this, requestId, whole);
-    } else if (h.chunkType != 'C') {
-        Fail(status::BadTcpMessageTypeInvalid, "unknown chunk type");
     }
 }
 

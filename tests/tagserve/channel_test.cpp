@@ -186,6 +186,7 @@ TEST(SecureChannel, ProtocolViolationsGiveErrAndClose)
         {"second Issue", Open(0, 0, 2), status::BadTcpSecureChannelUnknown},
         {"Renew of other channel", Open(5, 1, 2), status::BadTcpSecureChannelUnknown},
         {"unknown message type", Msg('F', 77, 1, 2, 2, "x", "XYZ"), status::BadTcpMessageTypeInvalid},
+        {"unknown chunk type", Msg('X', 77, 1, 2, 2, "x"), status::BadTcpMessageTypeInvalid},
         {"chunk over receive buffer", std::string("MSGF\x00\x00\x02\x00", 8), status::BadTcpMessageTooLarge},
         {"size below header", std::string("MSGF\x04\x00\x00\x00", 8), status::BadTcpMessageTypeInvalid},
         {"truncated header in chunk", std::string("MSGF\x0c\x00\x00\x00\x4d\x00\x00\x00", 12),
