@@ -438,3 +438,40 @@ TEST(Exports, CredentialsFromTheBufferAndRefusedWhenTooLong)
 
 } // namespace
 } // namespace tagserve
+
+namespace tagserve {
+namespace {
+
+// Name bytes are code points U+0000..U+00FF, sent as UTF-8; control bytes become "_"; at most 99 bytes count.
+TEST(Exports, NameBytesBecomeUtf8BrowseNames)
+{
+    Library lib;
+    ASSERT_EQ(lib.createDinArrays(2, 2), 0);
+    ASSERT_EQ(lib.addNewGroup(4, 80001, "A\xe9\x01z"), 0);
+    std::string longName(120, 'n');
+    ASSERT_EQ(lib.addNewPerem(120, 1, 0, 80001, 1, 0, longName.c_str()), 0);
+    int port = FreePort();
+    Running server(lib, port);
+    test::SessionClient client(port);
+    ASSERT_EQ(client.Session(test::AnonymousToken()), status::Good);
+    test::Answer read = client.Call(msg::ReadRequest, [](Writer& w) {
+        w.Double(0);
+        w.UInt32(3);
+        w.Int32(2);
+        for (uint32_t id : {80001u, 1u}) {
+            w.WriteNodeId(NodeId(1, id));
+            w.UInt32(attr::BrowseName);
+            w.NullString();
+            w.WriteQualifiedName({});
+        }
+    });
+    Reader r(read.body);
+    ASSERT_EQ(r.ArrayLength(), 2);
+    DataValue group = r.ReadDataValue();
+    DataValue variable = r.ReadDataValue();
+    EXPECT_EQ(std::get<QualifiedName>(group.value.values.at(0)), (QualifiedName{1, "A\xc3\xa9_z"}));
+    EXPECT_EQ(std::get<QualifiedName>(variable.value.values.at(0)).name, std::string(99, 'n'));
+}
+
+} // namespace
+} // namespace tagserve
