@@ -28,7 +28,9 @@ if [ $# -eq 0 ] && command -v clang++ >/dev/null &&
   cmake -S . -B build/fuzz -DGATEWAY_FUZZ=ON -DGATEWAY_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
   cmake --build build/fuzz --target tagserve_chunk_fuzz -j8 >/dev/null
+  # Seeded with the requests of the captured client exchanges (fuzz/corpus).
   corpus=$(mktemp -d)
+  cp fuzz/corpus/* "$corpus"/
   build/fuzz/fuzz/tagserve_chunk_fuzz -runs=20000 -max_total_time=60 "$corpus" 2>&1 | tail -1
   rm -rf "$corpus"
 fi
