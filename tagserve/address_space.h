@@ -67,7 +67,6 @@ public:
     int32_t IndexOf(const NodeId& id) const; // -1 when unknown
     const Node& At(uint32_t index) const { return nodes_[index]; }
     size_t Size() const { return nodes_.size(); }
-    const ServerInfo& Info() const { return info_; }
 
     // True when type is base or one of its subtypes (HasSubtype closure).
     bool IsSubtypeOf(uint32_t type, uint32_t base) const;

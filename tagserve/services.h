@@ -48,7 +48,6 @@ public:
     void Tick(int64_t nowMs);
 
     size_t SessionCount() const { return sessions_.size(); }
-    const AddressSpace& Space() const { return space_; }
 
 private:
     struct Call {

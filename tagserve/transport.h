@@ -56,7 +56,6 @@ public:
     // Takes the next whole chunk out of the buffer. The size in the header is
     // checked against maxChunkSize before the chunk's bytes are awaited.
     Result Next(uint32_t maxChunkSize, std::string& chunk);
-    size_t Buffered() const { return buffer_.size(); }
 
 private:
     std::string buffer_;
