@@ -23,35 +23,32 @@ double Number(const Variant& v)
     return 0;
 }
 
-bool SameValue(const DataValue& a, const DataValue& b, double deadband)
-{
-    if ((a.mask & DataValue::HasValue) != (b.mask & DataValue::HasValue))
-        return false;
-    if (!(a.mask & DataValue::HasValue))
-        return true;
-    if (deadband > 0)
-        return std::fabs(Number(a.value) - Number(b.value)) <= deadband;
-    Writer wa, wb;
-    wa.WriteVariant(a.value);
-    wb.WriteVariant(b.value);
-    return wa.Bytes() == wb.Bytes();
-}
-
 } // namespace
 
 void MonitoredItem::Offer(const DataValue& v)
 {
     if (mode == 0)
         return;
+    bool hasValue = (v.mask & DataValue::HasValue) != 0;
+    Writer encoded;
+    if (hasValue)
+        encoded.WriteVariant(v.value);
+    double number = hasValue ? Number(v.value) : 0;
     if (hasLast) {
-        bool statusChanged = v.status != last.status;
-        bool valueChanged = trigger >= 1 && !SameValue(v, last, deadband);
-        bool timeChanged = trigger == 2 && v.sourceTimestamp != last.sourceTimestamp;
-        if (!statusChanged && !valueChanged && !timeChanged)
+        bool statusChanged = v.status != lastStatus;
+        bool valueChanged = hasValue != lastHasValue ||
+                            (deadband > 0 ? std::fabs(number - lastNumber) > deadband
+                                          : encoded.Bytes() != lastEncoded);
+        bool timeChanged = trigger == 2 && v.sourceTimestamp != lastSourceTimestamp;
+        if (!statusChanged && !(trigger >= 1 && valueChanged) && !timeChanged)
             return;
     }
-    last = v;
     hasLast = true;
+    lastHasValue = hasValue;
+    lastStatus = v.status;
+    lastSourceTimestamp = v.sourceTimestamp;
+    lastNumber = number;
+    lastEncoded = std::move(encoded.Bytes());
     queue.push_back(v);
     if (queue.size() <= queueSize)
         return;

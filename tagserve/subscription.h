@@ -39,8 +39,15 @@ struct MonitoredItem {
     double deadband = 0;        // absolute; 0 = none
 
     std::vector<DataValue> queue; // short (queueSize <= 100): a vector costs less memory than a deque
+
+    // What the filter compares with: the last queued value, kept small
+    // because a subscription may watch every variable of the gateway.
     bool hasLast = false;
-    DataValue last;
+    bool lastHasValue = false;
+    uint32_t lastStatus = 0;
+    int64_t lastSourceTimestamp = 0;
+    double lastNumber = 0;      // for the deadband
+    std::string lastEncoded;    // the encoded Variant: a double or an int fits without allocation
 
     // Queues the value when the filter says it is a change.
     void Offer(const DataValue& v);
