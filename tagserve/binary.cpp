@@ -289,6 +289,9 @@ void Reader::DiagnosticInfoAt(int depth)
 
 Scalar Reader::ScalarOf(uint8_t t, int depth)
 {
+    if (scalarBudget_ == 0)
+        throw DecodeError("too many values in one message");
+    --scalarBudget_;
     switch (t) {
     case type::Boolean:
         return Boolean();

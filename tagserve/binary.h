@@ -26,6 +26,9 @@ constexpr size_t kMaxByteStringBytes = 1 << 20;
 constexpr int32_t kMaxArrayLength = 100000;
 constexpr int kMaxVariantDepth = 8;
 constexpr int kMaxDiagnosticDepth = 4;
+// Variant elements one message may hold in all: arrays nested in arrays
+// cannot multiply a few megabytes of input into gigabytes of memory.
+constexpr size_t kMaxScalarsPerMessage = 200000;
 
 struct Guid {
     uint32_t data1 = 0;
@@ -188,6 +191,7 @@ private:
     const uint8_t* p_;
     size_t n_;
     size_t pos_ = 0;
+    size_t scalarBudget_ = kMaxScalarsPerMessage;
 };
 
 class Writer {

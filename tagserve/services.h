@@ -127,6 +127,7 @@ private:
     std::vector<Change> changes_;
     uint32_t nextSubscriptionId_;
     uint32_t nextMonitoredItemId_ = 1;
+    size_t monitoredItems_ = 0; // in all subscriptions
 };
 
 } // namespace tagserve

@@ -182,7 +182,7 @@ void Services::CreateMonitoredItems(Call& call, Reader& r)
             st = status::BadAttributeIdInvalid;
         else if (mode > 2)
             st = status::BadMonitoringModeInvalid;
-        else if (s->items.size() >= kMaxMonitoredItemsPerSubscription)
+        else if (monitoredItems_ >= kMaxMonitoredItems)
             st = status::BadTooManyMonitoredItems;
         if (st != status::Good) {
             w.UInt32(st);
@@ -195,6 +195,7 @@ void Services::CreateMonitoredItems(Call& call, Reader& r)
         item.id = nextMonitoredItemId_++;
         item.modelIndex = space_.At(item.node).modelIndex;
         MonitoredItem& stored = s->items.emplace(item.id, std::move(item)).first->second;
+        ++monitoredItems_;
         Watch(stored);
         // The current value goes out with the next Publish.
         stored.Offer(space_.ReadAttribute(space_.At(stored.node), attr::Value, stored.timestamps));
@@ -290,6 +291,7 @@ void Services::DeleteMonitoredItems(Call& call, Reader& r)
         }
         Unwatch(it->second);
         s->items.erase(it);
+        --monitoredItems_;
         results.push_back(status::Good);
     }
     Writer w;
@@ -395,6 +397,7 @@ void Services::DeleteSubscription(uint32_t id)
         if (session->subscriptionIds.empty())
             AnswerQueuedPublishes(*session, status::BadNoSubscription);
     }
+    monitoredItems_ -= s.items.size();
     s.items.clear();
     s.session = nullptr; // erased by the next Tick, which may be iterating right now
 }

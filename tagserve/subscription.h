@@ -18,8 +18,9 @@ struct Session;
 
 constexpr size_t kMaxSubscriptionsPerSession = 10;
 constexpr size_t kRetransmitQueue = 10;
-// Enough for every variable of a large station table, and a bound on a client's memory.
-constexpr size_t kMaxMonitoredItemsPerSubscription = 200000;
+// For all sessions together: enough to watch every variable of a large
+// station table a few times, and a bound on what clients can make us hold.
+constexpr size_t kMaxMonitoredItems = 300000;
 constexpr uint32_t kMaxQueueSize = 100;
 constexpr uint32_t kMaxNotificationsPerPublish = 1000;
 constexpr double kMinPublishingIntervalMs = 100;

@@ -278,6 +278,18 @@ TEST(Binary, HostileLengthsAndTruncationThrow)
             break;
         }
     }
+    // Arrays of Variants holding arrays: the total number of values is bounded, not only each array.
+    Writer nested;
+    nested.Byte(0x80 | type::Variant);
+    nested.Int32(100);
+    for (int i = 0; i < 100; ++i) {
+        nested.Byte(0x80 | type::Boolean);
+        nested.Int32(5000);
+        nested.Raw(std::string(5000, '\x01'));
+    }
+    Reader bomb(nested.Bytes());
+    EXPECT_THROW(bomb.ReadVariant(), DecodeError);
+
     // Every prefix of a valid DataValue fails cleanly.
     DataValue d;
     d.mask = 0x0f;
