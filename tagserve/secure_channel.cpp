@@ -158,7 +158,10 @@ void SecureChannel::OnMessage(const std::string& chunk, const ChunkHeader& h, in
         return;
     }
     if (h.chunkType == 'A') {
-        partial_.erase(requestId);
+        if (auto it = partial_.find(requestId); it != partial_.end()) {
+            partialBytes_ -= it->second.size();
+            partial_.erase(it);
+        }
         return;
     }
     if (h.chunkType != 'C' && h.chunkType != 'F')
@@ -171,11 +174,14 @@ void SecureChannel::OnMessage(const std::string& chunk, const ChunkHeader& h, in
             return Fail(status::BadTcpMessageTooLarge, "too many partial messages");
         it = partial_.emplace(requestId, std::string()).first;
     }
-    if (it->second.size() + body.size() > kMaxRequestMessageSize)
+    // One limit for all partial messages of the channel together, not one each.
+    if (partialBytes_ + body.size() > kMaxRequestMessageSize)
         return Fail(status::BadTcpMessageTooLarge, "request larger than 4 MiB");
     it->second.append(body);
+    partialBytes_ += body.size();
     if (h.chunkType == 'F') {
         std::string whole = std::move(it->second);
+        partialBytes_ -= whole.size();
         partial_.erase(it);
         handler_.OnRequest(*this, requestId, whole);
     }

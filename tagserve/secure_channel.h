@@ -80,6 +80,7 @@ private:
     uint32_t sendSequence_ = 0;
 
     std::map<uint32_t, std::string> partial_; // request id -> chunks so far
+    size_t partialBytes_ = 0;                 // in all of partial_
 };
 
 } // namespace tagserve

@@ -241,6 +241,19 @@ TEST(SecureChannel, ChunksAreReassembledPerRequestAndAbortDiscards)
     EXPECT_EQ(ch.handler.requests[0].body, "abcdef");
     EXPECT_FALSE(ch.channel.Closed());
 
+    // Partial messages share one size limit.
+    {
+        Channel big;
+        big.OpenUp();
+        std::string part(60000, 'x');
+        uint32_t seq = 2;
+        for (uint32_t request = 1; request <= 4; ++request)
+            for (int i = 0; i < 18 && !big.channel.Closed(); ++i)
+                big.Feed(Msg('C', 77, 1, seq++, request, part));
+        EXPECT_EQ(big.ErrorStatus(), status::BadTcpMessageTooLarge);
+        EXPECT_LT(seq, 2u + 4 * 18) << "refused once all four together pass 4 MiB";
+    }
+
     // More partial messages than allowed close the connection.
     for (uint32_t i = 0; i < 5; ++i)
         ch.Feed(Msg('C', 77, 1, 7 + i, 20 + i, "x"));
