@@ -198,11 +198,11 @@ test("subscription delivers pushed changes, a bad status and keep-alives", async
     await withSession(host, undefined, async (session) => {
         const values = [];
         const sub = await monitor(session, "ns=1;i=4", values);
-        await until(() => values.length >= 4, 5000, "four values");
+        await until(() => values.length >= 4, 15000, "four values");
         const nums = values.map((v) => v.dv.value.value);
         for (let i = 1; i < nums.length; ++i) assert.ok(nums[i] > nums[i - 1], nums.join());
         host.send("bad");
-        await until(() => values.some((v) => v.dv.statusCode.isBad()), 5000, "a bad status");
+        await until(() => values.some((v) => v.dv.statusCode.isBad()), 15000, "a bad status");
         await sub.terminate();
         // A subscription on a value that never changes lives on keep-alives.
         const state = [];
@@ -250,7 +250,7 @@ test("the client recovers after the host restarts the server", async () => {
     const session = await client.createSession();
     const values = [];
     await monitor(session, "ns=1;i=4", values);
-    await until(() => values.length >= 2, 5000, "values before the restart");
+    await until(() => values.length >= 2, 15000, "values before the restart");
     host.send("restart");
     await host.waitFor((l) => l === "OK restart");
     const restartedAt = Date.now();
@@ -269,7 +269,7 @@ test("the client recovers when the host process is replaced on the same port", a
         const session = await client.createSession();
         const values = [];
         await monitor(session, "ns=1;i=4", values);
-        await until(() => values.length >= 2, 5000, "values before the restart");
+        await until(() => values.length >= 2, 15000, "values before the restart");
         await host.stop();
         const stoppedAt = Date.now();
         next = await Host.start(["--port", String(host.port)]);
