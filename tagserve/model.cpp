@@ -119,8 +119,8 @@ void Model::Push(uint32_t index)
     pending_.push_back({index, values_[index]});
 }
 
-int32_t Model::SetValue(int32_t type, int32_t id, int32_t ival, double dval, uint32_t status, int64_t sourceTime,
-                        int64_t serverTime)
+template <typename SetValueFn>
+int32_t Model::Update(int32_t id, uint32_t status, int64_t sourceTime, int64_t serverTime, SetValueFn setValue)
 {
     std::unique_lock lock(mutex_);
     auto it = variableIndex_.find(id);
@@ -130,20 +130,8 @@ int32_t Model::SetValue(int32_t type, int32_t id, int32_t ival, double dval, uin
         return Unknown(id, first);
     }
     uint32_t index = it->second;
-    bool pushedDouble = type == static_cast<int32_t>(VarType::Double);
     VariableValue& v = values_[index];
-    // The value takes the variable's declared type, whatever type the caller pushed.
-    switch (variables_[index].type) {
-    case VarType::Boolean:
-        v.i32 = (pushedDouble ? dval != 0 : ival != 0) ? 1 : 0;
-        break;
-    case VarType::Int32:
-        v.i32 = pushedDouble ? SaturateToInt32(dval) : ival;
-        break;
-    case VarType::Double:
-        v.dbl = pushedDouble ? dval : static_cast<double>(ival);
-        break;
-    }
+    setValue(v, variables_[index].type);
     v.status = status;
     v.sourceTime = sourceTime;
     v.serverTime = serverTime;
@@ -151,21 +139,29 @@ int32_t Model::SetValue(int32_t type, int32_t id, int32_t ival, double dval, uin
     return 0;
 }
 
+int32_t Model::SetValue(int32_t type, int32_t id, int32_t ival, double dval, uint32_t status, int64_t sourceTime,
+                        int64_t serverTime)
+{
+    bool pushedDouble = type == static_cast<int32_t>(VarType::Double);
+    // The value takes the variable's declared type, whatever type the caller pushed.
+    return Update(id, status, sourceTime, serverTime, [&](VariableValue& v, VarType declared) {
+        switch (declared) {
+        case VarType::Boolean:
+            v.i32 = (pushedDouble ? dval != 0 : ival != 0) ? 1 : 0;
+            break;
+        case VarType::Int32:
+            v.i32 = pushedDouble ? SaturateToInt32(dval) : ival;
+            break;
+        case VarType::Double:
+            v.dbl = pushedDouble ? dval : static_cast<double>(ival);
+            break;
+        }
+    });
+}
+
 int32_t Model::SetQuality(int32_t id, uint32_t status, int64_t sourceTime, int64_t serverTime)
 {
-    std::unique_lock lock(mutex_);
-    auto it = variableIndex_.find(id);
-    if (it == variableIndex_.end()) {
-        bool first = FirstUnknown(id);
-        lock.unlock();
-        return Unknown(id, first);
-    }
-    VariableValue& v = values_[it->second];
-    v.status = status;
-    v.sourceTime = sourceTime;
-    v.serverTime = serverTime;
-    Push(it->second);
-    return 0;
+    return Update(id, status, sourceTime, serverTime, [](VariableValue&, VarType) {});
 }
 
 VariableValue Model::Snapshot(uint32_t index) const

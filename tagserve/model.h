@@ -81,6 +81,9 @@ public:
     WriteSlots Written(int32_t id) const;
 
 private:
+    // Finds the variable, lets setValue change its value, stamps it and queues the change.
+    template <typename SetValueFn>
+    int32_t Update(int32_t id, uint32_t status, int64_t sourceTime, int64_t serverTime, SetValueFn setValue);
     void Push(uint32_t index);
     bool FirstUnknown(int32_t id); // under the lock
     static int32_t Unknown(int32_t id, bool first);
