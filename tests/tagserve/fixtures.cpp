@@ -34,7 +34,7 @@ std::string Field(const std::string& line, const std::string& key)
 
 std::vector<TracedChunk> LoadTrace(const std::string& name)
 {
-    std::string path = std::string(GATEWAY_SOURCE_DIR) + "/../../shared/vectors/opcua/trace_" + name + ".jsonl";
+    std::string path = std::string(GATEWAY_SOURCE_DIR) + "/tests/data/opcua/trace_" + name + ".jsonl";
     std::ifstream in(path);
     if (!in)
         throw std::runtime_error("cannot open trace " + name);

@@ -1,4 +1,4 @@
-// The captured client exchanges of shared/vectors/opcua/ as lists of chunks.
+// The captured client exchanges of tests/data/opcua/ as lists of chunks.
 #pragma once
 
 #include <string>
