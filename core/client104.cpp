@@ -115,7 +115,13 @@ void T104Client::Connecting(bool /*Save_Obmen*/, int /*nomer_socket*/)
 void T104Client::QueueStationRequest(const TIEC_ASDUt& asdu, const std::string& what)
 {
     T104APDU frame;
-    if (s_APDUBuf.Full() || !frame.FromAsdu(asdu) || !QueueIFrame(frame))
+    if (s_APDUBuf.Full())
+        return;
+    if (!frame.FromAsdu(asdu)) {
+        Log(LogError, "Error: кадр не сформирован! " + what + std::to_string(prm.CommonAsduAddress));
+        return;
+    }
+    if (!QueueIFrame(frame))
         return;
     Log(LogLink, what + std::to_string(prm.CommonAsduAddress));
 }

@@ -185,6 +185,27 @@ TEST_F(Channel, InterrogationSwitchedOffStillSendsCounterInterrogation)
     EXPECT_EQ(rows[0][2], "5");
 }
 
+// A common address the field cannot hold would interrogate another station.
+TEST_F(Channel, StationRequestsWithACommonAddressWiderThanItsFieldAreRefusedAndLogged)
+{
+    prmn[0].sz_ASDUAddress = 1;
+    prmn[0].CommonAsduAddress = 0x103;
+    Open();
+    Connect(false);
+    {
+        auto lock = cl->Lock();
+        cl->opros_counters_101_ = true;
+    }
+    Tick();
+    EXPECT_TRUE(port.TakeSent().empty());
+    std::string lines, line;
+    TDateTime dt;
+    while (log.Get(line, dt))
+        lines += line + "\n";
+    EXPECT_NE(lines.find("Error: кадр не сформирован! (iec5) OprosKP: Адрес КП=259"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("Error: кадр не сформирован! (iec5) Opros счетчиков: Адрес КП=259"), std::string::npos);
+}
+
 TEST_F(Channel, PassiveChannelSendsStartdtOnlyWhenAskedTo)
 {
     Open(true, false);
