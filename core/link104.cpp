@@ -4,6 +4,7 @@
 #include "core/messbuff.h"
 #include "core/text.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace gw {
@@ -15,7 +16,17 @@ constexpr int ClockSyncType = 103, CounterInterrogationType = 101;
 // The clock synchronisation leaves a little after it was stamped.
 constexpr double ClockSyncLeadMs = 20.0;
 
-int ReceiveQueueCapacity(int kMax) { return kMax >= ReceiveQueueSize ? kMax * 3 + 24 : ReceiveQueueSize; }
+// More frames than 15-bit numbers cannot be told apart when acknowledged,
+// whatever the parameter record says.
+constexpr int MaxWindow = 32767;
+
+int SendWindowCapacity(int kMax) { return std::clamp(kMax, 0, MaxWindow); }
+
+int ReceiveQueueCapacity(int kMax)
+{
+    const int k = SendWindowCapacity(kMax);
+    return k >= ReceiveQueueSize ? k * 3 + 24 : ReceiveQueueSize;
+}
 
 std::string Hex2(int value)
 {
@@ -37,7 +48,7 @@ std::string LongTimeText(TDateTime dt)
 }
 
 TSubj104::TSubj104(const TPrmn& aprm, TLinkEnv aenv)
-    : prm(aprm), s_APDUBuf(aprm.kMax), r_APDUBuf(ReceiveQueueCapacity(aprm.kMax)), env(aenv),
+    : prm(aprm), s_APDUBuf(SendWindowCapacity(aprm.kMax)), r_APDUBuf(ReceiveQueueCapacity(aprm.kMax)), env(aenv),
       t1_Response(*aenv.clock), t2_AckReseiveI(*aenv.clock),
       t3_TestSending(*aenv.clock)
 {

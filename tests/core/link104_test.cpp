@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 
 namespace gw::test {
 namespace {
@@ -186,6 +188,22 @@ TEST_F(Link104, SendWindowHoldsKFramesAndFreesOnlyWhatIsAcknowledged)
     EXPECT_EQ(link->AckNr(), 8);
     link->Pass();
     EXPECT_EQ(port.TakeSent().size(), 5u);
+}
+
+// k beyond the 15-bit numbers cannot be told apart on acknowledgement; a
+// window that large is held at 32767 frames rather than sized from the record.
+TEST_F(Link104, AHugeKFromTheParametersIsHeldToTheSequenceRange)
+{
+    prm.kMax = std::numeric_limits<std::int32_t>::max();
+    Make();
+    EXPECT_EQ(link->s_APDUBuf.Size(), 32767);
+    EXPECT_GE(link->r_APDUBuf.Size(), 250);
+    Started();
+    ASSERT_TRUE(link->QueueIFrame(Measurement(1)));
+    link->Pass();
+    EXPECT_EQ(port.TakeSent().size(), 1u);
+    EXPECT_EQ(link->Feed(StationI(0, 1)).size(), 1u);
+    EXPECT_TRUE(link->s_APDUBuf.Empty());
 }
 
 TEST_F(Link104, RefusedFramesStayQueuedAndNoneGoesOutTwice)
