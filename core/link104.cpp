@@ -116,6 +116,12 @@ void TSubj104::DoOnDisconnect()
 void TSubj104::Receive(const TSocket_temp& Socket, bool Save_Obmen, int nomer_socket)
 {
     const auto n = Socket.ReceiveBuf_str.size();
+    // A connection being dropped lost its framing or its sequence: what still
+    // arrives on it before the socket closes is not taken for frames.
+    if (Yes(TBit104Subj::bsb_Dropping)) {
+        Trace(Save_Obmen, nomer_socket, "Соединение разрывается, принятые байты пропущены. Count =" + std::to_string(n));
+        return;
+    }
     if (Traces(Save_Obmen))
         Trace(Save_Obmen, nomer_socket,
               BufToHex(Socket.ReceiveBuf_str, n, "From KP " + LongTimeText(Clock().Now()) + " ") + "  Count =" +

@@ -315,6 +315,33 @@ TEST_F(Channel, SelectThenExecuteWaitsForTheMatchingConfirmation)
     EXPECT_TRUE(port.TakeSent().empty());
 }
 
+// Once the stream lost its framing the link drops the connection; what
+// still arrives on it before the socket closes starts at no frame boundary
+// and is not taken for values.
+TEST_F(Channel, BytesArrivingAfterTheLinkDroppedTheConnectionStoreNothing)
+{
+    Open();
+    Connect(false);
+    Tick();
+    port.TakeSent();
+    StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 50 40 00");
+    ASSERT_DOUBLE_EQ(TagValue(), 3.25);
+    Station(Hex("55 FF 00 00"));
+    ASSERT_EQ(port.disconnectRequests, 1);
+    StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 80 40 00");
+    EXPECT_DOUBLE_EQ(TagValue(), 3.25);
+    EXPECT_TRUE(port.TakeSent().empty()) << "nothing more goes out on it either";
+
+    // The next connection is heard again.
+    frm->OnDisconnect();
+    Tick();
+    port.connectRequests = 0;
+    stationNs = 0;
+    Connect(false);
+    StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 80 40 00");
+    EXPECT_DOUBLE_EQ(TagValue(), 4.0);
+}
+
 class TraceLines final : public TLinkTrace {
 public:
     void TraceLine(int n, const std::string& line) override { lines.push_back(std::to_string(n) + "|" + line); }
