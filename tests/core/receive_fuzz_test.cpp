@@ -263,5 +263,40 @@ TEST_F(ReceiveFuzz, ChunkBoundariesDoNotChangeWhatIsStored)
     }
 }
 
+// Random ASDUs under every field layout a channel may be configured with,
+// parsed, stored, shown and offered to a command as its confirmation.
+TEST_F(ReceiveFuzz, RandomAsdusUnderEveryLayout)
+{
+    StreamMaker maker(1104);
+    TElemTU tu(clock, types, &log);
+    std::vector<std::uint8_t> bytes;
+    for (int i = 0; i < 20000; ++i) {
+        const TAsduLayout layout = TAsduLayout::Make(maker.Pick(0, 3), maker.Pick(-1, 3), maker.Pick(-1, 4));
+        bytes.resize(static_cast<std::size_t>(maker.Pick(0, 260)));
+        for (auto& b : bytes)
+            b = static_cast<std::uint8_t>(maker.Chance(30) ? maker.Pick(0, 3) : maker.Pick(0, 255));
+        if (!bytes.empty() && maker.Chance(80)) {
+            static const int codes[] = {1, 3, 5, 7, 9, 11, 13, 15, 20, 21, 30, 31, 33, 36, 37, 45, 46, 100, 103, 136};
+            bytes[0] = static_cast<std::uint8_t>(codes[maker.Pick(0, static_cast<int>(std::size(codes)) - 1)]);
+        }
+        const int offset = maker.Pick(0, 3);
+        const int length = static_cast<int>(bytes.size()) - offset + maker.Pick(-2, 2);
+        TIEC_ASDUt asdu(bytes, offset, length, layout, types);
+        asdu.IP_address2 = kHost;
+        asdu.IP_port3 = kPort;
+        if (maker.Chance(5))
+            tu.Init(TTUCommand::tuCommand_On, asdu.ASDUAddress, asdu.ObjAddress, layout, true, maker.Pick(0, 3));
+        tu.OnConfirmation(asdu);
+        asdu.ReceiveRaspak1({tags, clock, &log});
+        EXPECT_LE(asdu.ToString().size(), 400u);
+        std::array<std::uint8_t, kMaxAsduLen> out{};
+        EXPECT_LE(asdu.Encode(out), kMaxAsduLen);
+        std::string line;
+        TDateTime dt;
+        while (log.Get(line, dt)) {
+        }
+    }
+}
+
 } // namespace
 } // namespace gw::test
