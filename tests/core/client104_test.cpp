@@ -262,6 +262,47 @@ TEST_F(Channel, ActiveChannelAsksForAConnectionEveryTwoSeconds)
     EXPECT_TRUE(cl->WaitConnect());
 }
 
+// A command is queued only while data transfer runs: one given while the
+// station has not started it (or stopped it) is abandoned at its timeout, and
+// its execute never goes out whenever the transfer starts later on.
+TEST_F(Channel, CommandsWaitForTheDataTransferAndAreAbandonedIfItNeverRuns)
+{
+    Open();
+    frm->OnConnect();
+    Tick();
+    ASSERT_EQ(port.TakeSent(), std::vector<TFrameBytes>{STARTDT_act});
+    {
+        auto lock = cl->Lock();
+        cl->ElemTU.Init(TTUCommand::tuCommand_On, 1, 5000, cl->Layout(), true, 1);
+    }
+    Tick();
+    clock.Advance(6001);
+    Tick();
+    EXPECT_TRUE(cl->ElemTU.Idle());
+    Station(STARTDT_con);
+    Tick();
+    for (const TFrameBytes& f : port.TakeSent())
+        EXPECT_NE(f.size() > 6 ? f[6] : 0, 45) << "a command left 6 s after it was given up";
+
+    // The station stops the transfer: a command waits for it again.
+    Station(STOPDT_act);
+    port.TakeSent();
+    {
+        auto lock = cl->Lock();
+        cl->ElemTU.Init(TTUCommand::tuCommand_Off, 1, 5000, cl->Layout(), true, 1);
+    }
+    Tick();
+    EXPECT_EQ(cl->ElemTU.step1, TStepTU::stuFormExecute1);
+    Station(STARTDT_act);
+    Tick();
+    auto sent = port.TakeSent();
+    ASSERT_EQ(sent.size(), 3u) << "STARTDT con, the command, the interrogation the start brings";
+    EXPECT_EQ(sent[0], STARTDT_con);
+    EXPECT_EQ(sent[1][6], 45);
+    EXPECT_EQ(sent[1][15], 0x04);
+    EXPECT_EQ(sent[2][6], 100);
+}
+
 // Select before execute: a foreign confirmation changes nothing, the
 // matching one brings the execute, a negative one ends the command.
 TEST_F(Channel, SelectThenExecuteWaitsForTheMatchingConfirmation)
