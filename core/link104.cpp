@@ -239,6 +239,9 @@ void TSubj104::AcceptUFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_so
         Clear(TBit104Subj::bsb_STARTDT_Ok);
         Clear(TBit104Subj::bsb_STARTDT_Act);
         Set(TBit104Subj::bsb_STOPDT_ConWant);
+        // Waiting frames would leave whenever the station starts again, a
+        // command long after it was given; the start brings new requests.
+        s_APDUBuf.DropWaiting();
         break;
     case UFn_STOPDT_Con: break;
     case UFn_TESTFR_Act: Set(TBit104Subj::bsb_TESTFR_ConWant); break;

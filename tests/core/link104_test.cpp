@@ -206,6 +206,35 @@ TEST_F(Link104, AHugeKFromTheParametersIsHeldToTheSequenceRange)
     EXPECT_TRUE(link->s_APDUBuf.Empty());
 }
 
+// Frames still waiting when the station stops the data transfer are given
+// up: they would leave whenever it starts again, a command long after it was
+// given. Frames already sent stay for the acknowledgement.
+TEST_F(Link104, StopdtGivesUpTheFramesStillWaiting)
+{
+    Started();
+    port.autoDrain = false;
+    link->QueueIFrame(Measurement(1));
+    link->QueueIFrame(Measurement(2));
+    link->Pass();
+    ASSERT_EQ(link->Vs(), 1);
+    link->Feed(STOPDT_act);
+    EXPECT_EQ(link->s_APDUBuf.Count(), 1) << "the sent frame awaits its acknowledgement";
+    port.Drain();
+    link->Pass();
+    port.Drain();
+    link->Feed(STARTDT_act);
+    port.Drain();
+    link->Pass();
+    port.Drain();
+    const auto sent = port.TakeSent();
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[0][12], 1);
+    EXPECT_EQ(sent[1], STOPDT_con);
+    EXPECT_EQ(sent[2], STARTDT_con);
+    link->Feed(SFrame(1));
+    EXPECT_TRUE(link->s_APDUBuf.Empty());
+}
+
 TEST_F(Link104, RefusedFramesStayQueuedAndNoneGoesOutTwice)
 {
     Started();
