@@ -477,6 +477,44 @@ TEST_F(Channel, ValuesTurnInvalidOncePerDisconnectAfterTheReserveGrace)
     EXPECT_EQ(TagQuality(), 0);
 }
 
+// A station that comes back before the slow tick saw it go still had its
+// values lost with the connection: they turn invalid before the new
+// connection brings any, never after.
+TEST_F(Channel, AQuickReconnectStillInvalidatesTheOldValuesFirst)
+{
+    Open();
+    Connect(false);
+    StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 50 40 00");
+    ASSERT_EQ(TagQuality(), 0);
+    frm->OnDisconnect();
+    Tick();
+    stationNs = 0;
+    Connect(false); // before any CheckValid1
+    EXPECT_EQ(TagQuality(), 0x80) << "an old value shown good across the reconnect";
+    StationAsdu("0D 01 14 00 01 00 BC 02 00 00 00 50 40 00");
+    EXPECT_EQ(TagQuality(), 0);
+    frm->CheckValid1(false);
+    EXPECT_EQ(TagQuality(), 0) << "the fresh value stays good";
+
+    // The link itself drops a silent connection (t1); the same holds.
+    {
+        auto lock = cl->Lock();
+        cl->QueueIFrame([&] {
+            T104APDU f;
+            f.FromAsdu(BuildInterrogation(1, cl->Layout(), types));
+            return f;
+        }());
+    }
+    Tick();
+    clock.Advance(prmn[0].t1 + 1);
+    Tick();
+    ASSERT_EQ(port.disconnectRequests, 1);
+    port.TakeSent();
+    stationNs = 0;
+    Connect(false);
+    EXPECT_EQ(TagQuality(), 0x80);
+}
+
 TEST_F(Channel, ReceiveOnAChannelSwitchedOffParsesButRunsNoPass)
 {
     Open();
