@@ -103,6 +103,9 @@ void TClient104Frm::OnReceive(const TSocket_temp& Socket, bool Save_Obmen, int n
 void TClient104Frm::OnConnect()
 {
     auto lock = pcl_->Lock();
+    // A station may be back before any pass took its disconnect.
+    if (pcl_->Yes(TBit104Subj::bsb_CallDoDisconnect))
+        pcl_->DoOnDisconnect();
     // A new connection clears the link's flags, a pending invalidation with
     // them: the values of the lost connection turn invalid now, before the
     // new one can store any. Only a station that came back through its reserve

@@ -513,6 +513,14 @@ TEST_F(Channel, AQuickReconnectStillInvalidatesTheOldValuesFirst)
     stationNs = 0;
     Connect(false);
     EXPECT_EQ(TagQuality(), 0x80);
+
+    // A passive station may be back before any pass took its disconnect.
+    StationAsdu("0D 01 14 00 01 00 BC 02 00 00 00 50 40 00");
+    ASSERT_EQ(TagQuality(), 0);
+    frm->OnDisconnect();
+    stationNs = 0;
+    Connect(false);
+    EXPECT_EQ(TagQuality(), 0x80);
 }
 
 TEST_F(Channel, ReceiveOnAChannelSwitchedOffParsesButRunsNoPass)
