@@ -241,7 +241,10 @@ void TSubj104::AcceptUFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_so
         Set(TBit104Subj::bsb_STOPDT_ConWant);
         // Waiting frames would leave whenever the station starts again, a
         // command long after it was given; the start brings new requests.
-        s_APDUBuf.DropWaiting();
+        if (const int waiting = s_APDUBuf.Count() - s_APDUBuf.Send(); waiting > 0) {
+            s_APDUBuf.DropWaiting();
+            Log(0, "(iec5) STOPDT: не отправлены ожидавшие I-кадры, " + std::to_string(waiting) + " шт.");
+        }
         break;
     case UFn_STOPDT_Con: break;
     case UFn_TESTFR_Act: Set(TBit104Subj::bsb_TESTFR_ConWant); break;

@@ -219,6 +219,7 @@ TEST_F(Link104, StopdtGivesUpTheFramesStillWaiting)
     ASSERT_EQ(link->Vs(), 1);
     link->Feed(STOPDT_act);
     EXPECT_EQ(link->s_APDUBuf.Count(), 1) << "the sent frame awaits its acknowledgement";
+    EXPECT_TRUE(Logged("STOPDT: не отправлены ожидавшие I-кадры, 1 шт."));
     port.Drain();
     link->Pass();
     port.Drain();
