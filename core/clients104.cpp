@@ -128,19 +128,15 @@ void TClient104Frm::OnDisconnect()
 
 void TClient104Frm::CheckValid1(bool prAll)
 {
-    std::string host;
-    int port = 0;
-    {
-        auto lock = pcl_->Lock();
-        if (InReserveGrace())
-            return;
-        if (!pcl_->Yes(TBit104Subj::bsb_ClearValid))
-            return;
-        pcl_->Clear(TBit104Subj::bsb_ClearValid);
-        host = pcl_->prm.Host.Text();
-        port = pcl_->prm.Port;
-    }
-    InvalidateStations(prAll, host, port);
+    // Invalidating under the link's lock (the receive path's order: link, then
+    // tags) keeps a reconnect's fresh values from being marked invalid after it.
+    auto lock = pcl_->Lock();
+    if (InReserveGrace())
+        return;
+    if (!pcl_->Yes(TBit104Subj::bsb_ClearValid))
+        return;
+    pcl_->Clear(TBit104Subj::bsb_ClearValid);
+    InvalidateStations(prAll, pcl_->prm.Host.Text(), pcl_->prm.Port);
 }
 
 void TClient104Frm::InvalidateStations(bool prAll, const std::string& host, int port)
