@@ -217,6 +217,7 @@ public:
     std::unique_ptr<TServiceLog> ServiceLog;
     // What the program plugs in (service/serviceparts.h); none of them owned
     // here, any may be null: no channel opens, no OPC UA, no web server.
+    // They must outlive the context, whose end stops a service still started.
     TChannelFactory* ChannelFactory = nullptr;
     TOpcUaBridge* OpcUa = nullptr;
     // fieldgate: the start reads "cnf.ini" and runs this web server.
