@@ -25,14 +25,16 @@
 // CPU and memory. getrusage(RUSAGE_SELF) of this process (kpsim is a child
 // and not counted) over the measured window, less the thread CPU time the
 // loop spends walking the table and reading kpsim's output; per second of
-// wall time, so 1.0 is one core. VmRSS at the end and VmHWM from
-// /proc/self/status; rss_before is the process before the service start.
+// wall time, so 1.0 is one core, and split into user and system time. VmRSS
+// at the end and VmHWM from /proc/self/status; rss_before is the process
+// before the service start.
 //
 // Run: build/default/bench/bench_load104 [--benchmark_filter=200]
 // LOAD104_SECONDS sets the measured window (default 20 s, after the warm-up
 // in which every station connects and its interrogation settles). Counters:
-// p50_ms, p99_ms, max_ms, values_per_s (delays measured per second), cpu_per_s,
-// rss_MiB, hwm_MiB, rss_before_MiB, no_row (signals beyond the item table).
+// p50_ms, p99_ms, max_ms, values_per_s (delays measured per second),
+// cpu_per_s, user_per_s, sys_per_s, rss_MiB, hwm_MiB, rss_before_MiB, no_row
+// (signals beyond the item table).
 
 #include "core/datetime.h"
 #include "service/channelfactory.h"
@@ -70,11 +72,17 @@ double CpuSeconds(const timeval& user, const timeval& sys)
     return static_cast<double>(user.tv_sec + sys.tv_sec) + static_cast<double>(user.tv_usec + sys.tv_usec) / 1e6;
 }
 
-double ProcessCpu()
+// User and system CPU seconds of the whole process.
+struct TCpu {
+    double user = 0, sys = 0;
+};
+
+TCpu ProcessCpu()
 {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    return CpuSeconds(u.ru_utime, u.ru_stime);
+    const timeval zero{};
+    return {CpuSeconds(u.ru_utime, zero), CpuSeconds(zero, u.ru_stime)};
 }
 
 double ThreadCpu()
@@ -303,21 +311,26 @@ void BM_Load104(benchmark::State& state)
         for (const auto warm = Steady::now() + WarmUp; Steady::now() < warm;)
             tick(false);
 
-        const double cpu0 = ProcessCpu();
+        const TCpu cpu0 = ProcessCpu();
         const double own0 = observer.OwnCpu();
         const auto t0 = Steady::now();
         const auto end = t0 + std::chrono::seconds(MeasuredSeconds());
         while (Steady::now() < end)
             tick(true);
         const double wall = std::chrono::duration<double>(Steady::now() - t0).count();
-        const double cpu = ProcessCpu() - cpu0 - (observer.OwnCpu() - own0);
+        const TCpu cpu1 = ProcessCpu();
+        // The loop's own walks are user time almost all.
+        const double user = cpu1.user - cpu0.user - (observer.OwnCpu() - own0);
+        const double sys = cpu1.sys - cpu0.sys;
 
         const TDelays& delays = observer.Delays();
         state.counters["p50_ms"] = delays.Percentile(0.50);
         state.counters["p99_ms"] = delays.Percentile(0.99);
         state.counters["max_ms"] = delays.Max();
         state.counters["values_per_s"] = static_cast<double>(delays.Count()) / wall;
-        state.counters["cpu_per_s"] = cpu / wall;
+        state.counters["cpu_per_s"] = (user + sys) / wall;
+        state.counters["user_per_s"] = user / wall;
+        state.counters["sys_per_s"] = sys / wall;
         state.counters["rss_MiB"] = StatusMiB("VmRSS");
         state.counters["hwm_MiB"] = StatusMiB("VmHWM");
         state.counters["rss_before_MiB"] = rssBefore;
