@@ -160,10 +160,16 @@ bool ServiceStart(TServiceContext& ctx)
         throw;
     }
     auto run = std::make_unique<TServiceRun>();
-    OpenChannels(ctx, *run);
-    FillKpPorts(ctx);
-    LoadSignalLists(ctx, *run);
-    CountSignals(ctx, *run);
+    try {
+        OpenChannels(ctx, *run);
+        FillKpPorts(ctx);
+        LoadSignalLists(ctx, *run);
+        CountSignals(ctx, *run);
+    } catch (...) {
+        // No thread runs yet: the half-built start goes whole, link objects included.
+        ctx.Clients104->DelClient();
+        throw;
+    }
     for (int i = 1; i <= ctx.KpCount && i < static_cast<int>(PrmnCount); ++i)
         ctx.Prmn104[static_cast<std::size_t>(i - 1)].prWork1 = 1;
     NumberOpcItems(ctx);

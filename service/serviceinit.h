@@ -14,6 +14,7 @@
 #include "service/tables.h"
 
 #include <memory>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,17 @@ struct TServiceRun {
     // Last, so they go first: nothing of the start is freed under them.
     std::vector<std::unique_ptr<TChannel>> Channels; // null where none opened
 };
+
+// How a thread other than the main one (command callers, web requests, the
+// OPC UA thread) reads the objects of the start: fn(run) with them held
+// against the stop, fn(nullptr) while stopped. The station table, too, is
+// only read while a run is set: the start rewrites it before it sets one.
+template <class Fn>
+auto WithRun(TServiceContext& ctx, Fn&& fn)
+{
+    std::shared_lock<std::shared_mutex> running(ctx.RunLock);
+    return fn(ctx.Run.get());
+}
 
 // How long the stop waits for all channel threads together.
 constexpr std::int64_t ChannelJoinMs = 5000;

@@ -281,6 +281,40 @@ TEST_F(ServiceInitTest, OpcUaOffOrConfiguratorModeLeavesTheBridgeNotRunning)
     EXPECT_EQ(std::count(ev.begin(), ev.end(), "ua start 2"), 0);
 }
 
+// A factory that cannot open the second active channel.
+class FailingFactory final : public TChannelFactory {
+public:
+    explicit FailingFactory(TChannelFactory& inner) : inner_(inner) {}
+    std::unique_ptr<TChannel> OpenActive(TServiceContext& ctx, int kpIndex, const TActiveChannelParams& p) override
+    {
+        if (kpIndex == 3)
+            throw std::runtime_error("no thread");
+        return inner_.OpenActive(ctx, kpIndex, p);
+    }
+    std::unique_ptr<TChannel> OpenPassive(TServiceContext& ctx, int kpIndex, int port) override
+    {
+        return inner_.OpenPassive(ctx, kpIndex, port);
+    }
+
+private:
+    TChannelFactory& inner_;
+};
+
+TEST_F(ServiceInitTest, AStartThatFailsHalfWayLeavesNoLinkObjectBehind)
+{
+    FailingFactory failing(factory);
+    ctx.ChannelFactory = &failing;
+    ServiceInit(ctx);
+    EXPECT_THROW(ServiceStart(ctx), std::runtime_error);
+    EXPECT_FALSE(ctx.Run);
+    EXPECT_EQ(ctx.Clients104->Count(), 0);
+    auto ev = events.Take();
+    EXPECT_EQ(std::count(ev.begin(), ev.end(), "free 1"), 1); // never started, freed
+    ctx.ChannelFactory = &factory;
+    Start();
+    EXPECT_EQ(ctx.Clients104->Count(), 3);
+}
+
 TEST_F(ServiceInitTest, EventLogsOnlyWithSaveObmen)
 {
     ctx.Save_Obmen_v_File = true;
