@@ -1,5 +1,7 @@
 #include "core/cp56.h"
 
+#include "support/dates.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -9,12 +11,7 @@ namespace {
 
 using Cp56 = std::array<std::uint8_t, CP56Size>;
 
-TDateTime At(int y, int mo, int d, int h, int mi, int s, int ms)
-{
-    TDateTime dt = 0;
-    EXPECT_TRUE(TryEncodeDateTime({y, mo, d, h, mi, s, ms}, dt));
-    return dt;
-}
+using test::At;
 
 Cp56 ToCp56(TDateTime dt)
 {

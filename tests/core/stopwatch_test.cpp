@@ -2,6 +2,8 @@
 
 #include "support/fake_clock.h"
 
+#include "support/dates.h"
+
 #include <gtest/gtest.h>
 
 namespace gw {
@@ -9,12 +11,7 @@ namespace {
 
 using test::FakeClock;
 
-TDateTime At(int y, int mo, int d, int h, int mi, int s, int ms)
-{
-    TDateTime dt = 0;
-    EXPECT_TRUE(TryEncodeDateTime({y, mo, d, h, mi, s, ms}, dt));
-    return dt;
-}
+using test::At;
 
 TEST(Stopwatch, MidnightGivesTheTrueInterval)
 {

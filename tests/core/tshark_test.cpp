@@ -5,6 +5,8 @@
 
 #include "support/tshark.h"
 
+#include "support/dates.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -14,12 +16,7 @@ namespace {
 
 using test::TApdu;
 
-TDateTime At(int y, int mo, int d, int h, int mi, int s, int ms)
-{
-    TDateTime dt = 0;
-    EXPECT_TRUE(TryEncodeDateTime({y, mo, d, h, mi, s, ms}, dt));
-    return dt;
-}
+using test::At;
 
 // C_CS_NA_1 activation to common address 3 carrying the time tag of dt.
 TApdu ClockSync(TDateTime dt)

@@ -1,0 +1,25 @@
+#include "service/tables.h"
+
+#include "core/files.h"
+
+namespace gw {
+
+TServiceContext::TServiceContext() = default;
+
+void TServiceContext::ResetStations()
+{
+    KpTable.assign(1, T_KP{});
+    KpCount = 0;
+}
+
+std::string TServiceContext::FilePath(std::string_view name) const
+{
+    if (ExePath.empty())
+        return std::string(name);
+    const auto slash = ExePath.find_last_of("/\\");
+    if (slash == std::string::npos)
+        return std::string(name);
+    return MakePath(std::string_view(ExePath).substr(0, slash + 1), name);
+}
+
+} // namespace gw

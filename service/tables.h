@@ -1,0 +1,199 @@
+#pragma once
+// The state of the gateway service: the station table, the OPC item table
+// with its values, the per-channel tables, the link parameters and the
+// switches. All of it lives in one TServiceContext that the service init
+// creates and hands down; nothing here is a global.
+//
+// Stations and signals are 1-based: KpTable[1..KpCount], TS_arr[1..Kol_TS],
+// TI_arr[1..Kol_TI], row 0 of each left empty. The per-channel tables are
+// indexed by station index too: the channel start-up opens one channel per
+// station, in order.
+
+#include "core/datetime.h"
+#include "core/errlist.h"
+#include "core/messbuff.h"
+#include "core/prmn.h"
+#include "core/shared_value.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace gw {
+
+constexpr int MaxKpCount = 980;      // stations read from "iec104.cfg"
+constexpr int MaxChannelSlots = 990; // rows of the per-channel tables, 1-based
+constexpr int MaxOpcItem = 60000;    // highest OPC item identifier
+constexpr int MessBuffSize = 1000;
+
+// One single or double point of a station ("TS" line).
+struct T_TS {
+    std::int32_t NomerKP = 0; // never filled
+    std::string NameKP;       // never filled
+    std::string NameTS;
+    std::int32_t AdrASDU = 0;
+    std::int32_t AdrIOA = 0;
+    std::int32_t AdrASDU_TU = 0; // common address of its command
+    std::int32_t AdrIOA_TU = 0;  // object address of its command
+    // 0 single command with select, 1 single direct, 2 double with select, 3 double direct.
+    std::int32_t Type_TU = 0;
+    std::int32_t Type_Var = 0; // 0 single point (Boolean), 1 double point (integer)
+};
+
+// One measured value of a station ("TIT" or "TI" line).
+struct T_TI {
+    std::int32_t NomerKP = 0; // never filled
+    std::string NameKP;       // never filled
+    std::string NameTI;
+    std::int32_t AdrASDU = 0;
+    std::int32_t AdrIOA = 0;
+    double Min_TM_Diap = 0, Max_TM_Diap = 0;   // raw range
+    double Min_Eng_Diap = 0, Max_Eng_Diap = 0; // engineering range
+    std::int32_t Znak_for_norm = 0;            // 1 = publish the integer reading
+};
+
+// One controlled station (KP), a row of KpTable.
+struct T_KP {
+    std::string NameKP;
+    std::string IP; // as configured; "IP<index>" for a passive station without one
+    std::int32_t Port = 0;
+    std::int32_t ASDU_Adr = 0;
+    std::int32_t Kol_TI = 0;
+    std::int32_t Kol_TS = 0;
+    std::vector<T_TI> TI_arr = std::vector<T_TI>(1); // 1..Kol_TI
+    std::vector<T_TS> TS_arr = std::vector<T_TS>(1); // 1..Kol_TS
+    std::int32_t Nom_OPC_1st = 0;   // item of the station's branch
+    std::int32_t Nom_OPC_Alarm = 0; // item of its "Connected"
+    std::int32_t Nom_OPC_TS = 0;    // point n is Nom_OPC_TS + n - 1
+    std::int32_t Nom_OPC_TI = 0;    // value n is Nom_OPC_TI + n - 1
+    bool PereschetTI = false;
+    bool Time_To_OPC = false;
+    std::int32_t Popravka_Time = 0; // hours added to the station's stamps
+    std::int32_t OPROS_KP = 0;      // general interrogation period, minutes
+    TDateTime Last_opros_KP_Time = 0;
+    TShared<bool> Connected;
+    std::string IP_tek; // written under the station's channel lock
+    std::int32_t Port_tek = 0;
+    std::string IP2;
+    std::int32_t Port2 = 0;
+    std::int32_t Interval_opros_counters_101 = 0; // minutes
+    TDateTime Last_opros_counters_101_Time = 0;
+    std::int32_t Interval_CLOCK_SYNC_103 = 0; // minutes
+    TDateTime Last_CLOCK_SYNC_103_Time = 0;
+    bool Passive = false;
+    bool send_start_DT_passiv = false;
+    TShared<bool> Must_disconnect_SVR;
+    // Passive send mailbox: one frame, a byte a character; empty = free.
+    std::string Str_to_write_;
+    // The passive locks exist only once the station's listening server has
+    // opened; the channel start-up makes them afresh. Copies of a row share them.
+    std::shared_ptr<std::mutex> Str_to_write_section; // guards Str_to_write_
+    TShared<TDateTime> Last_otvet_from_KP;
+    std::shared_ptr<std::mutex> section1; // serialises the passive receive path
+};
+
+// One row of the OPC item table.
+struct TIndent {
+    std::string Name;
+    std::string NamePC;
+    std::int32_t Quality = 0; // OPC DA quality, 0xC0 good
+    TDateTime Stamp_DateTime = 0;
+    bool FirstOpros = false;
+    std::int32_t NomerPC = 0;
+    std::int32_t Nomer_Th = 0;
+    std::uint16_t Maska = 0;
+    std::uint16_t vtDataType = 0;
+    std::uint16_t vtDataType_OPC_UA = 0; // 3 double point, 11 single point
+    bool Timestamp_not_from_IEC = false;
+    std::int32_t Nomer_Tag = 0;
+    std::int32_t Nomer_Tag_OPC_UA = 0;
+};
+
+class Toprosdevice;   // the channel thread of an active station
+class TPassiveServer; // the listening server of a passive station
+
+// How a link object reaches its socket side; copied into the link object.
+struct PClientSocket {
+    std::int32_t Nomer_Thread = 0; // channel number
+    std::int32_t Nomer_KP = 0;     // station index (passive stations)
+    Toprosdevice* oprosdevice2 = nullptr;
+    std::string Str_to_write_SRV;
+    bool Passive_ = false;
+    bool send_start_DT_passiv_ = false;
+    std::uint8_t WrkTimeTU = 0;
+    TPassiveServer* IdTCPServer_ = nullptr;
+};
+
+struct TPassiveServerSlot {
+    std::shared_ptr<TPassiveServer> Server;
+    bool Opened = false;
+};
+
+class TServiceContext {
+public:
+    TServiceContext();
+    TServiceContext(const TServiceContext&) = delete;
+    TServiceContext& operator=(const TServiceContext&) = delete;
+
+    // Empties the station table before "iec104.cfg" is read again.
+    void ResetStations();
+    bool IsKpIndex(int i) const { return i >= 1 && i <= KpCount; }
+    bool IsOpcItem(int id) const { return id >= 1 && id <= MaxOpcItem; }
+
+    // A file of the service: bare in the working directory when ExePath is
+    // empty, else in the directory of ExePath.
+    std::string FilePath(std::string_view name) const;
+
+    // Serialises everything that touches the link object of station i's channel.
+    std::mutex& ChannelLock(int kpIndex) { return channelLocks.at(kpIndex); }
+
+    // Stations.
+    std::vector<T_KP> KpTable = std::vector<T_KP>(1); // row 0 empty
+    std::int32_t KpCount = 0;
+
+    // OPC items, rows 0..MaxOpcItem (row 0 empty), and their values.
+    std::vector<TIndent> OpcItems = std::vector<TIndent>(MaxOpcItem + 1);
+    std::vector<double> OpcItemValues = std::vector<double>(MaxOpcItem + 1);
+    std::mutex OpcItemsLock; // OpcItems and OpcItemValues
+    std::mutex TagValuesLock; // values, qualities and stamps of the tags
+
+    // Per channel, 1..MaxChannelSlots by station index.
+    std::vector<PClientSocket> ClientSockets = std::vector<PClientSocket>(MaxChannelSlots + 1);
+    std::vector<std::shared_ptr<Toprosdevice>> OprosThreads =
+        std::vector<std::shared_ptr<Toprosdevice>>(MaxChannelSlots + 1);
+    std::vector<TPassiveServerSlot> PassiveServers = std::vector<TPassiveServerSlot>(MaxChannelSlots + 1);
+    std::int32_t ChannelCount = 0;
+
+    // Link parameters, record i for channel i (station i + 1).
+    TPrmnArray Prmn104 = MakePrmn104();
+
+    std::int32_t SignalCountTS = 0, SignalCountTI = 0, SignalCountTU = 0;
+
+    // Switches.
+    TShared<bool> PollingOn;
+    TShared<bool> OpcUaRunning;
+    bool ConfiguratorMode = false;
+    bool PrmTFromCfg = false;
+    TShared<bool> Save_Obmen_v_File;
+    bool UseWebServer = false;
+    std::int32_t Port_WebServ = 0;
+    std::int32_t SelectedKpIndex = 0;
+    TDateTime OneHour = 1.0 / 24;
+    std::int32_t TickCounter = 0; // 0..100
+    std::mutex PassiveEventLock;
+    std::string ExePath; // "/etc/fieldgated/" in fieldgate, empty in opcstation
+    std::string ArmDir;  // the per-installation data files
+
+    // The core's log queue and error texts.
+    TMessBuff MessBuff{MessBuffSize};
+    TErrLstArm ErrLstArm;
+
+private:
+    std::array<std::mutex, MaxChannelSlots + 1> channelLocks;
+};
+
+} // namespace gw
