@@ -62,7 +62,7 @@ bool TSstList::Add(TSst sst)
 {
     if (Count() >= Capacity)
         return false;
-    byId_.emplace(sst.FId, Count() + 1);
+    byId_.emplace(sst.ID(), Count() + 1);
     List.push_back(std::move(sst));
     return true;
 }

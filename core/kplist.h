@@ -54,16 +54,19 @@ enum class TBitFlagSst : std::uint8_t {
 };
 using TFlagSst = TFlagOf<TBitFlagSst>;
 
-struct TSst {
+class TSst {
+public:
     // Starts with bflssNoFileTxt, bflssNoFileCif, bflssNoKPP1 and bflssChanged set.
     TSst(int AId, std::string AName);
 
     int ID() const { return FId; }
     const std::string& Name() const { return FName; }
 
+    TFlagSst flss;
+
+private:
     int FId;
     std::string FName;
-    TFlagSst flss;
 };
 
 // The substations, positions counted from 1 as the station table counts.
@@ -82,7 +85,8 @@ public:
     // nullptr outside 1..Count().
     TSst* GetSst(int pos);
     // The substation has received a point or a measured value: sets
-    // bflssReceiveTsTit and bflssChanged the first time.
+    // bflssReceiveTsTit and bflssChanged the first time. Point stores call it
+    // under the tag list's lock.
     void MarkSstReceive(int sstID);
 
 private:

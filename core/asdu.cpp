@@ -1,0 +1,257 @@
+#include "core/asdu.h"
+
+#include "core/cp56.h"
+#include "core/infoobj.h"
+#include "core/messbuff.h"
+#include "core/tags.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace gw {
+
+namespace {
+
+// What the parser does with one information object, by type name.
+enum class TObjAction : std::uint8_t {
+    Unhandled,  // "Нет обработки принятого кадра с типом=..."
+    StoreTS,    // single and double points: ChangeTS1
+    StoreVal,   // every other monitored value: ChangeVal
+    StoreBits8, // M_BO_TC: ChangeVal, then spread its 8 bits over point tags
+    Confirm,    // command confirmations: a text for causes 7 and 10
+    GiDone,     // the station reports an interrogation
+    Delay,      // a delay acquisition nobody asked for
+    Silent,     // end of initialisation, clock synchronisation
+};
+
+using N = NameTypeIdent;
+constexpr int kNameCount = static_cast<int>(N::M_CB_TC) + 1;
+
+constexpr std::array<TObjAction, kNameCount> MakeActions()
+{
+    std::array<TObjAction, kNameCount> a{};
+    auto set = [&a](std::initializer_list<N> names, TObjAction act) {
+        for (N n : names)
+            a[static_cast<int>(n)] = act;
+    };
+    set({N::M_SP_NA, N::M_SP_TA, N::M_DP_NA, N::M_DP_TA, N::M_SP_TB, N::M_DP_TB}, TObjAction::StoreTS);
+    set({N::M_ST_NA, N::M_ST_TA, N::M_BO_NA, N::M_BO_TA, N::M_ME_NA, N::M_ME_TA, N::M_ME_NB, N::M_ME_TB, N::M_ME_NC,
+         N::M_ME_TC, N::M_PS_NA, N::M_ME_ND, N::M_ST_TB, N::M_BO_TB, N::M_ME_TD, N::M_ME_TE, N::M_ME_TF, N::M_IT_NA,
+         N::M_IT_TA, N::M_IT_TB},
+        TObjAction::StoreVal);
+    set({N::M_BO_TC}, TObjAction::StoreBits8);
+    set({N::C_SC_NA, N::C_DC_NA}, TObjAction::Confirm);
+    set({N::C_IC_NA}, TObjAction::GiDone);
+    set({N::C_CD_NA}, TObjAction::Delay);
+    set({N::M_EI_NA, N::C_CS_NA}, TObjAction::Silent);
+    return a;
+}
+constexpr auto kActions = MakeActions();
+
+TObjAction ActionOf(N name)
+{
+    auto i = static_cast<std::size_t>(name);
+    return i < kActions.size() ? kActions[i] : TObjAction::Unhandled;
+}
+
+// In a sequence each M_BO_TC element covers eight single points.
+int AddressStep(TObjAction act) { return act == TObjAction::StoreBits8 ? 8 : 1; }
+
+void Log(TMessBuff* log, std::uint32_t category, const std::string& text, const TClock& clock)
+{
+    if (log != nullptr)
+        log->Put(category, text, clock.Now());
+}
+
+std::string Hex(int value, int digits)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%0*X", digits, static_cast<unsigned>(value));
+    return buf;
+}
+
+constexpr std::uint8_t kActivation = 6;
+
+} // namespace
+
+TIEC_ASDUt::TIEC_ASDUt(std::span<const std::uint8_t> frame, int offset, int length, const TAsduLayout& layout,
+                       const TTypeIdentList& types)
+    : FLength(length), FLayout(layout), FTypes(&types)
+{
+    if (offset < 0 || length < 0 || static_cast<std::size_t>(offset) + static_cast<std::size_t>(length) > frame.size()
+        || length > kMaxAsduLen)
+        return;
+    const std::uint8_t* asdu = frame.data() + offset;
+    auto h = ReadAsduHeader(asdu, length, layout);
+    if (!h)
+        return;
+    FHeaderOk = true;
+    FCode = h->type;
+    ptid = types.FindTypeIdent(h->type);
+    SeqNumb1 = h->vsq;
+    COT = h->cot;
+    OriginatorAddress = h->originator;
+    ASDUAddress = h->ca;
+    nelem = SeqNumb1 & 0x7F;
+    lenData = length - layout.FixedLen();
+    FView = asdu + layout.FixedLen();
+    if (lenData >= layout.szIoa)
+        ObjAddress = ReadLe(FView, layout.szIoa);
+}
+
+TIEC_ASDUt::TIEC_ASDUt(int code, int SeqNumb, int cot, int asduAddress, int objAddress,
+                       std::span<const std::uint8_t> data, const TAsduLayout& layout, const TTypeIdentList& types)
+    : SeqNumb1(SeqNumb), COT(cot), ptid(types.FindTypeIdent(code)), ObjAddress(objAddress),
+      OriginatorAddress(layout.originator), ASDUAddress(asduAddress), nelem(SeqNumb & 0x7F), FCode(code),
+      FLayout(layout), FTypes(&types), FHeaderOk(true), FBuilt(true)
+{
+    lenData = static_cast<int>(std::min(data.size(), Data1.size()));
+    std::copy_n(data.begin(), lenData, Data1.begin());
+}
+
+int TIEC_ASDUt::Encode(std::span<std::uint8_t> out) const
+{
+    if (!FHeaderOk)
+        return 0;
+    const int ioa = FBuilt ? FLayout.szIoa : 0; // received data hold their addresses
+    const int total = FLayout.FixedLen() + ioa + lenData;
+    if (total > kMaxAsduLen || static_cast<std::size_t>(total) > out.size())
+        return 0;
+    // An address cut to its field would name another station or object.
+    if (!FitsLe(ASDUAddress, FLayout.szCa) || !FitsLe(ObjAddress, ioa))
+        return 0;
+    TAsduHeader h{FCode, SeqNumb1, COT, OriginatorAddress, ASDUAddress};
+    int pos = WriteAsduHeader(out.data(), h, FLayout);
+    WriteLe(out.data() + pos, ioa, ObjAddress);
+    std::copy_n(Data().begin(), lenData, out.begin() + pos + ioa);
+    return total;
+}
+
+void TIEC_ASDUt::ReceiveRaspak1(const TRaspakContext& ctx)
+{
+    if (!FHeaderOk) {
+        Log(ctx.log, 1, "(err) ReceiveRaspak() неверная длина ASDU=" + std::to_string(FLength), ctx.clock);
+        return;
+    }
+    if (ptid == nullptr)
+        return;
+    BlockAddress = 0;
+    BlockDate = 0;
+    auto plan = PlanObjects(lenData, nelem, isSeqence(), ptid->objlen, ptid->timelen, FLayout.szIoa);
+    if (!plan) {
+        Log(ctx.log, 1, "(err) ReceiveRaspak() ошибка в размере блока" + ptid->Text, ctx.clock);
+        return;
+    }
+    if (plan->sequence) {
+        BlockAddress = ReadLe(Data().data(), FLayout.szIoa);
+        if (plan->sharedTime)
+            GetDate(Data(), static_cast<std::size_t>(plan->TimeAt(0, lenData)), BlockDate, ptid->timelen, ctx.clock, ctx.log);
+    }
+    auto lock = ctx.tags.Lock();
+    const int conn = ctx.tags.FindConn(IP_address2, IP_port3);
+    for (int i = 0; i < plan->count; ++i) {
+        std::string text = RaspakInformObject(*plan, i, conn, ctx);
+        if (!text.empty())
+            Log(ctx.log, 64, "(iec2) " + text, ctx.clock);
+    }
+}
+
+std::string TIEC_ASDUt::RaspakInformObject(const TObjectPlan& plan, int ielem, int conn, const TRaspakContext& ctx)
+{
+    const TObjAction act = ActionOf(ptid->Name);
+    const int addr = plan.sequence ? BlockAddress + ielem * AddressStep(act)
+                                   : ReadLe(Data().data() + plan.AddressAt(ielem), FLayout.szIoa);
+    const auto elem = static_cast<std::size_t>(plan.ElementAt(ielem));
+    switch (act) {
+    case TObjAction::StoreTS:
+    case TObjAction::StoreVal:
+    case TObjAction::StoreBits8: {
+        PTagSignal ptg = nullptr;
+        if (conn < 0 || ctx.tags.FindTag(conn, ASDUAddress, addr, ptg) < 0)
+            return "Нет адреса " + Hex(ASDUAddress, 4) + ":" + Hex(addr, 6)
+                   + " для бработки принятого кадра с типом=" + std::to_string(FCode);
+        TDateTime dt = 0;
+        if (plan.sharedTime)
+            dt = BlockDate;
+        else if (plan.timeLen > 0)
+            GetDate(Data(), static_cast<std::size_t>(plan.TimeAt(ielem, lenData)), dt, plan.timeLen, ctx.clock, ctx.log);
+        if (act == TObjAction::StoreTS)
+            return ptg->ChangeTS1(ptid, Data(), elem, dt);
+        std::string text = ptg->ChangeVal(ptid, Data(), elem, dt);
+        if (act == TObjAction::StoreBits8 && ptg->prNew())
+            text = ctx.tags.RaspakNewTag(ptid, ptg);
+        return text;
+    }
+    case TObjAction::Confirm:
+        if ((COT & 0x40) != 0)
+            return "отрицательное подтверждение ТУ. Адрес=" + std::to_string(addr) + " COT=" + std::to_string(COT);
+        if (COT == 7)
+            return "подтверждение активации ТУ. Адрес=" + std::to_string(addr);
+        if (COT == 10)
+            return "завершение активации ТУ. Адрес=" + std::to_string(addr);
+        return {};
+    case TObjAction::GiDone:
+        return "КП сообщает о завершении Команды опроса";
+    case TObjAction::Delay:
+        return "Кадр задержки не ждали. Игнорируем";
+    case TObjAction::Silent:
+        return {};
+    case TObjAction::Unhandled:
+        break;
+    }
+    return "Нет обработки принятого кадра с типом=" + std::to_string(FCode);
+}
+
+std::string TIEC_ASDUt::ToString() const
+{
+    if (ptid == nullptr)
+        return {};
+    std::string s = "TypeIdent=(" + std::to_string(FCode) + ")" + ptid->Text;
+    s += isSeqence() ? ", SQ=1" : ", SQ=0";
+    s += ", ASDUAddr=" + Hex(ASDUAddress, 4) + ", ObjAddr=" + Hex(ObjAddress, 6);
+    s += " nelem=" + std::to_string(nelem) + " COT=" + std::to_string(COT);
+    if (COT < 50 && FTypes != nullptr)
+        s += "(" + FTypes->CauseName(COT) + ")";
+    else
+        s += "(" + std::string(11, '?') + ")";
+    return s;
+}
+
+namespace {
+
+TIEC_ASDUt StationRequest(int code, std::uint8_t qualifier, int commonAddress, const TAsduLayout& layout,
+                          const TTypeIdentList& types)
+{
+    const std::uint8_t element[1] = {qualifier};
+    return TIEC_ASDUt(code, 1, kActivation, commonAddress, 0, element, layout, types);
+}
+
+} // namespace
+
+TIEC_ASDUt BuildInterrogation(int commonAddress, const TAsduLayout& layout, const TTypeIdentList& types)
+{
+    return StationRequest(100, 20, commonAddress, layout, types); // C_IC_NA, station interrogation
+}
+
+TIEC_ASDUt BuildCounterInterrogation(int commonAddress, const TAsduLayout& layout, const TTypeIdentList& types)
+{
+    return StationRequest(101, 5, commonAddress, layout, types); // C_CI_NA, general request, no freeze
+}
+
+TIEC_ASDUt BuildClockSync(int commonAddress, TDateTime t, const TAsduLayout& layout, const TTypeIdentList& types)
+{
+    std::array<std::uint8_t, CP56Size> time{};
+    DateTimeToCP56(time, t);
+    return TIEC_ASDUt(103, 1, kActivation, commonAddress, 0, time, layout, types); // C_CS_NA
+}
+
+bool StampClockSync(std::span<std::uint8_t> asdu, const TAsduLayout& layout, TDateTime t)
+{
+    const std::size_t at = static_cast<std::size_t>(layout.FixedLen() + layout.szIoa);
+    if (asdu.size() < at + CP56Size || asdu[0] != 103 || asdu[2] != kActivation)
+        return false;
+    DateTimeToCP56(asdu.subspan(at).first<CP56Size>(), t);
+    return true;
+}
+
+} // namespace gw

@@ -1,0 +1,149 @@
+#include "core/command.h"
+
+#include "core/messbuff.h"
+
+namespace gw {
+
+namespace {
+
+constexpr int kCauseActivation = 6;
+constexpr int kCauseActCon = 7;
+constexpr int kNegative = 0x40; // P/N bit of the cause byte
+
+bool IsSingle(int type_tu) { return type_tu == 0 || type_tu == 1; }
+bool IsKnownType(int type_tu) { return type_tu >= 0 && type_tu <= 3; }
+
+} // namespace
+
+TElemTU::TElemTU(TClock& clock, const TTypeIdentList& types, TMessBuff* log, int timeout)
+    : AckTimeout(timeout), tmCommand(clock), types_(types), log_(log), clock_(clock)
+{
+}
+
+void TElemTU::Log(std::uint32_t category, const std::string& text)
+{
+    if (log_ != nullptr)
+        log_->Put(category, text, clock_.Now());
+}
+
+void TElemTU::Init(TTUCommand ATUCommand, int ACtrlASDUAddr, int ACtrlObjAddr, const TAsduLayout& alayout,
+                   bool prDoExec, int type_tu3)
+{
+    TUCommand = ATUCommand;
+    prDoExecute = prDoExec;
+    if (ACtrlASDUAddr == 0 || ACtrlObjAddr == 0) {
+        Log(1, "Error: Ошибка инициализации ТУ. Нет МЭК-адреса ТУ!");
+        return;
+    }
+    // A command of no known kind must not take over the addresses of one in
+    // progress: it is refused before anything changes.
+    if (!IsKnownType(type_tu3)) {
+        Log(1, "Error: Ошибка инициализации ТУ. Неизвестный тип ТУ=" + std::to_string(type_tu3));
+        return;
+    }
+    CtrlASDUAddr = ACtrlASDUAddr;
+    CtrlObjAddr = ACtrlObjAddr;
+    layout = alayout;
+    type_tu_ElemTU = type_tu3;
+    asdu.reset();
+    sent_ = false;
+    fl.Op(TFlagOperation::FSet, TBitTuExecute::btue_TU_Init);
+    if (type_tu3 == 0 || type_tu3 == 2) {
+        step1 = TStepTU::stuInit;
+    } else {
+        // Executed directly: the select counts as done.
+        step1 = TStepTU::stuActSelect;
+        fl.Op(TFlagOperation::FSet, TBitTuExecute::btue_TU_FormSelect);
+        fl.Op(TFlagOperation::FSet, TBitTuExecute::btue_TU_SendSelect);
+    }
+    tmCommand.Start();
+    Log(128, "(iec3)TU: Инициализация команды ТУ");
+}
+
+std::string TElemTU::CreateAsduTUCommand(TStepTU step)
+{
+    asdu.reset();
+    const bool on = TUCommand == TTUCommand::tuCommand_On;
+    if (!on && TUCommand != TTUCommand::tuCommand_Off)
+        return "CreateAsduTUCommand() Команда не опознана!";
+    if (!FitsLe(CtrlASDUAddr, layout.szCa) || !FitsLe(CtrlObjAddr, layout.szIoa))
+        return "CreateAsduTUCommand() Адрес ТУ " + std::to_string(CtrlASDUAddr) + ":" + std::to_string(CtrlObjAddr) +
+               " не помещается в поля адресов ASDU!";
+    // State, qualifier 1 (short pulse), and S/E = 1 for the select.
+    std::uint8_t state = IsSingle(type_tu_ElemTU) ? (on ? 1 : 0) : (on ? 2 : 1);
+    std::uint8_t element = state | 0x04;
+    if (step != TStepTU::stuFormExecute1)
+        element |= 0x80;
+    const int code = IsSingle(type_tu_ElemTU) ? 45 : 46; // C_SC_NA, C_DC_NA
+    const std::uint8_t data[1] = {element};
+    asdu.emplace(code, 1, kCauseActivation, CtrlASDUAddr, CtrlObjAddr, data, layout, types_);
+    return {};
+}
+
+void TElemTU::Abort(const std::string& why)
+{
+    step1 = TStepTU::stuNone;
+    asdu.reset();
+    Log(128, "(iec3)" + why);
+}
+
+void TElemTU::ExecuteNextStep()
+{
+    if (step1 == TStepTU::stuInit)
+        FormStep(TStepTU::stuFormSelect, TBitTuExecute::btue_TU_FormSelect, "TU: Сформирована TU-Select");
+    else if (step1 == TStepTU::stuActSelect && prDoExecute)
+        FormStep(TStepTU::stuFormExecute1, TBitTuExecute::btue_TU_FormExecute1, "TU: Сформирована TU-Execute");
+}
+
+void TElemTU::FormStep(TStepTU step, TBitTuExecute done, const char* text)
+{
+    step1 = step;
+    const std::string error = CreateAsduTUCommand(step);
+    if (!error.empty())
+        return Abort(error);
+    fl.Op(TFlagOperation::FSet, done);
+    Log(128, std::string("(iec3)") + text);
+}
+
+void TElemTU::TuService1(TTuSender& channel)
+{
+    if (step1 == TStepTU::stuSendExecute)
+        step1 = TStepTU::stuNone; // the execute went out in the previous pass
+    if (!Idle() && tmCommand.CheckExpire(AckTimeout, false)) {
+        fl.Op(TFlagOperation::FSet, TBitTuExecute::btue_TU_TimeOut1);
+        Abort("TU: Команда ТУ не завершена за " + std::to_string(AckTimeout) + " мс и снята");
+    }
+    if (Idle())
+        return;
+    ExecuteNextStep();
+    const bool select = step1 == TStepTU::stuFormSelect;
+    if ((select || step1 == TStepTU::stuFormExecute1) && asdu && channel.QueueTuAsdu(*asdu)) {
+        sent_ = true;
+        step1 = select ? TStepTU::stuSendSelect : TStepTU::stuSendExecute;
+        fl.Op(TFlagOperation::FSet, select ? TBitTuExecute::btue_TU_SendSelect : TBitTuExecute::btue_TU_SendExecute);
+    }
+}
+
+bool TElemTU::OnConfirmation(const TIEC_ASDUt& rx)
+{
+    if (Idle() || !sent_ || rx.ptid == nullptr || rx.nelem < 1)
+        return false;
+    const NameTypeIdent want = IsSingle(type_tu_ElemTU) ? NameTypeIdent::C_SC_NA : NameTypeIdent::C_DC_NA;
+    if (rx.ptid->Name != want || rx.ASDUAddress != CtrlASDUAddr || rx.ObjAddress != CtrlObjAddr)
+        return false;
+    if ((rx.COT & kNegative) != 0) {
+        Log(1, "(iec3)TU: Отрицательное подтверждение ТУ. Адрес=" + std::to_string(CtrlObjAddr)
+                   + " COT=" + std::to_string(rx.COT) + ". Команда не выполнена");
+        step1 = TStepTU::stuNone;
+        asdu.reset();
+        return true;
+    }
+    if (rx.COT == kCauseActCon && step1 == TStepTU::stuSendSelect) {
+        step1 = TStepTU::stuActSelect;
+        fl.Op(TFlagOperation::FSet, TBitTuExecute::btue_TU_ActSelect);
+        return true;
+    }
+    return false;
+}
+
+} // namespace gw

@@ -1,0 +1,100 @@
+#pragma once
+// The command sequencer of a channel: carries one single or double command
+// through select, the station's confirmation and execute, or through execute
+// alone. The command entry starts it (Init), the link's tick advances it
+// (TuService1) and its receive path reports confirmations (OnConfirmation).
+// A command not completed within AckTimeout ms of Init is abandoned. The
+// sequencer takes no lock: the link's mutex serialises every call.
+
+#include "core/asdu.h"
+#include "core/flags.h"
+#include "core/stopwatch.h"
+
+#include <optional>
+#include <string>
+
+namespace gw {
+
+class TMessBuff;
+
+enum class TStepTU { stuNone, stuInit, stuFormSelect, stuSendSelect, stuActSelect, stuFormExecute1, stuSendExecute };
+
+enum class TTUCommand { tuCommand_Empty = 0, tuCommand_On = 1, tuCommand_Off = 2 };
+
+// What the current command went through; nothing branches on it.
+enum class TBitTuExecute {
+    btue_TU_Init,
+    btue_TU_TimeOut1,
+    btue_TU_FormSelect,
+    btue_TU_SendSelect,
+    btue_TU_ActSelect,
+    btue_TU_FormExecute1,
+    btue_TU_SendExecute,
+    btue_TU_Start,
+};
+using TFlagTuExecute = TFlagOf<TBitTuExecute>;
+
+// The link side of a command: queue a frame made from asdu in the send
+// window when the data transfer runs and the window has room (true, and the
+// link logs "(iec3) TU: Send" with its flags), or refuse it for now (false:
+// the sequencer offers it again next pass).
+class TTuSender {
+public:
+    virtual bool QueueTuAsdu(const TIEC_ASDUt& asdu) = 0;
+
+protected:
+    ~TTuSender() = default;
+};
+
+class TElemTU {
+public:
+    // log may be null (fieldgate writes no line).
+    TElemTU(TClock& clock, const TTypeIdentList& types, TMessBuff* log, int timeout = 6000);
+
+    // Starts a command, replacing one in progress. type_tu3: 0 single with
+    // select, 1 single direct, 2 double with select, 3 double direct. Without
+    // both addresses only the command and prDoExec are kept, and an error is
+    // logged.
+    void Init(TTUCommand ATUCommand, int ACtrlASDUAddr, int ACtrlObjAddr, const TAsduLayout& layout, bool prDoExec,
+              int type_tu3);
+
+    // The per-pass step: completes a sent execute, abandons an expired
+    // command, builds the next ASDU and offers it to the channel.
+    void TuService1(TTuSender& channel);
+
+    // A received ASDU. A confirmation of this command's type, common address
+    // and object address advances a pending select (cause 7) or ends the
+    // command as failed (P/N = 1); true when it did either.
+    bool OnConfirmation(const TIEC_ASDUt& asdu);
+
+    bool Idle() const { return step1 == TStepTU::stuNone; }
+
+    TStepTU step1 = TStepTU::stuNone;
+    TFlagTuExecute fl;
+    bool prDoExecute = false;
+    TTUCommand TUCommand = TTUCommand::tuCommand_Empty;
+    int CtrlASDUAddr = 0;
+    int CtrlObjAddr = 0;
+    TAsduLayout layout;
+    std::optional<TIEC_ASDUt> asdu; // the ASDU of the current step
+    int type_tu_ElemTU = 0;
+    int AckTimeout;
+
+private:
+    void ExecuteNextStep();
+    // Enters step (select or execute formed) and builds its ASDU; a build
+    // that fails aborts the command.
+    void FormStep(TStepTU step, TBitTuExecute done, const char* text);
+    // The select or execute ASDU of the command; an error text when none can be built.
+    std::string CreateAsduTUCommand(TStepTU step);
+    void Abort(const std::string& why);
+    void Log(std::uint32_t category, const std::string& text);
+
+    TTimeCheckPause tmCommand;
+    bool sent_ = false; // a frame of this command was queued
+    const TTypeIdentList& types_;
+    TMessBuff* log_;
+    TClock& clock_;
+};
+
+} // namespace gw

@@ -1,0 +1,56 @@
+#include "daemon/instances.h"
+
+#include <stdexcept>
+
+namespace gw {
+
+namespace {
+
+// Linux keeps 16 bytes of a process name, the terminating NUL included.
+constexpr std::size_t ProcessNameLength = 15;
+
+bool IsNameChar(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+           c == '-';
+}
+
+void CheckProgramName(const std::string& name)
+{
+    if (name.empty() || name.front() == '-')
+        throw std::invalid_argument("program name for pgrep is empty or starts with '-': " + name);
+    for (char c : name) {
+        if (!IsNameChar(c))
+            throw std::invalid_argument("program name for pgrep holds a character other than A-Z a-z 0-9 . _ -: " +
+                                        name);
+    }
+}
+
+// pgrep takes an extended regular expression: a '.' must stand for itself.
+std::string LiteralPattern(const std::string& name)
+{
+    std::string pattern;
+    for (char c : name.substr(0, ProcessNameLength)) {
+        if (c == '.')
+            pattern += '\\';
+        pattern += c;
+    }
+    return pattern;
+}
+
+} // namespace
+
+TPgrepLister::TPgrepLister(const std::string& programName)
+{
+    CheckProgramName(programName);
+    pattern_ = LiteralPattern(programName);
+}
+
+void TPgrepLister::List(TStringList& lines)
+{
+    // The status is of no interest: "no process" and "pgrep missing" both
+    // leave no lines, and the watcher then does nothing.
+    call_external_prog_argv({"pgrep", pattern_}, lines);
+}
+
+} // namespace gw

@@ -1,0 +1,152 @@
+#include "daemon/watcher.h"
+
+#include <stdexcept>
+
+namespace gw {
+
+namespace {
+
+constexpr std::int64_t CyclePauseMs = 1000;
+constexpr std::int64_t GoneConfirmMs = 5000;
+constexpr std::int64_t CrowdConfirmMs = 30000;
+constexpr std::int64_t ProgressPollMs = 1000;
+constexpr std::int64_t StallLimitMs = 2 * 60 * 1000;
+constexpr std::int64_t TakeOverDelayMs = 2000;
+// The service and its watcher; more only for a moment (a detaching service,
+// a watcher replacing itself) or when a second service was started.
+constexpr std::size_t CrowdCount = 3;
+
+// Leaves the sleeper when the scope ends, however it ends.
+class TLeaveOnExit {
+public:
+    explicit TLeaveOnExit(TSleeper& sleeper) : sleeper_(sleeper) {}
+    TLeaveOnExit(const TLeaveOnExit&) = delete;
+    TLeaveOnExit& operator=(const TLeaveOnExit&) = delete;
+    ~TLeaveOnExit() { sleeper_.Leave(); }
+
+private:
+    TSleeper& sleeper_;
+};
+
+} // namespace
+
+void TSystemReboot::Reboot()
+{
+    TStringList ignored;
+    call_external_prog_argv({"reboot"}, ignored);
+}
+
+TWatcher::~TWatcher()
+{
+    if (checkThread_.joinable()) {
+        parts_.sleeper.Stop();
+        checkThread_.join();
+    }
+}
+
+bool TWatcher::wait_life_process()
+{
+    if (lifeCheckStarted_)
+        throw std::logic_error("the life check of a watcher runs once");
+    lifeCheckStarted_ = true;
+
+    parts_.sleeper.Enter();
+    TLeaveOnExit leave(parts_.sleeper);
+    parts_.sleeper.Enter(); // for the check thread, before it can sleep; it leaves itself
+    checkThread_ = std::thread([this] { RunCheckThread(); });
+
+    std::int32_t seen = counter_.load();
+    std::int64_t seenAt = parts_.clock.MonotonicMs();
+    for (;;) {
+        if (counter_.load() != seen) {
+            seen = counter_.load();
+            seenAt = parts_.clock.MonotonicMs();
+        }
+        if (!parts_.sleeper.Sleep(ProgressPollMs))
+            return false;
+        if (parts_.clock.MonotonicMs() - seenAt > StallLimitMs)
+            return false;
+        if (serviceGone_.load()) {
+            parts_.sleeper.Sleep(TakeOverDelayMs);
+            checkThread_.join(); // it only starts the launch after finding the service gone
+            return true;
+        }
+    }
+}
+
+void TWatcher::RunCheckThread()
+{
+    TLeaveOnExit leave(parts_.sleeper);
+    try {
+        check_life_process();
+    } catch (...) {
+        // The instances cannot be counted (no process can be created): the
+        // cycles stop, and the caller's thread sees the stall.
+    }
+}
+
+void TWatcher::check_life_process()
+{
+    counter_.store(0);
+    serviceGone_.store(false);
+    TStringList instances;
+    while (!serviceGone_.load()) {
+        CountCycle();
+        if (!parts_.sleeper.Sleep(CyclePauseMs))
+            return;
+        parts_.lister.List(instances);
+        if (!parts_.sleeper.Sleep(CyclePauseMs))
+            return;
+        if (!GoneTest(instances))
+            return;
+        if (serviceGone_.load())
+            break;
+        if (!CrowdTest(instances))
+            return;
+    }
+    parts_.launch.start_watchdog_thread();
+}
+
+void TWatcher::CountCycle()
+{
+    const std::int32_t next = counter_.load() + 1;
+    counter_.store(next > CounterLimit ? 0 : next);
+}
+
+// pgrep lists the watcher itself, so one line that is our own id means
+// that nothing else of the program runs.
+bool TWatcher::IsOnlySelf(const TStringList& instances) const
+{
+    return instances.size() == 1 && instances.front() == parts_.ownPid;
+}
+
+bool TWatcher::GoneTest(TStringList& instances)
+{
+    if (!IsOnlySelf(instances))
+        return true;
+    // A service that is restarting may be missing for a moment: confirm.
+    if (!parts_.sleeper.Sleep(GoneConfirmMs))
+        return false;
+    parts_.lister.List(instances);
+    if (IsOnlySelf(instances))
+        serviceGone_.store(true);
+    return true;
+}
+
+bool TWatcher::CrowdTest(TStringList& instances)
+{
+    instances.clear();
+    parts_.lister.List(instances);
+    if (instances.size() < CrowdCount)
+        return true;
+    // Extra instances are normal for a moment; only a lasting crowd reboots.
+    if (!parts_.sleeper.Sleep(CrowdConfirmMs))
+        return false;
+    instances.clear();
+    parts_.lister.List(instances);
+    if (instances.size() >= CrowdCount)
+        parts_.reboot.Reboot();
+    return true;
+}
+
+} // namespace gw

@@ -1,0 +1,67 @@
+#include "daemon/instances.h"
+
+#include "named_child.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace gw::test {
+namespace {
+
+TEST(TPgrepLister, RefusesNamesThatAreNotPlainFileNames)
+{
+    for (const char* name : {"", "-x", "--list-full", "a b", "a;reboot", "a/b", "a*", "$(id)", "fg\n", "\xd0\xb0"})
+        EXPECT_THROW(TPgrepLister{name}, std::invalid_argument) << "name: " << name;
+    EXPECT_NO_THROW(TPgrepLister{"fieldgate"});
+    EXPECT_NO_THROW(TPgrepLister{"Field.gate_1-2"});
+}
+
+TEST(TPgrepLister, PatternIsLiteralAndAsLongAsAProcessName)
+{
+    EXPECT_EQ(TPgrepLister("fieldgate").Pattern(), "fieldgate");
+    EXPECT_EQ(TPgrepLister("a.b").Pattern(), "a\\.b");
+    EXPECT_EQ(TPgrepLister("fieldgate-with-a-long-name").Pattern(), "fieldgate-with-");
+}
+
+TEST(TPgrepLister, ListsOnlyProcessesWhoseNameContainsTheName)
+{
+    TempDir dir;
+    const std::string dotted = UniqueName("fg.w");
+    const std::string plain = UniqueName("fgxw");
+    NamedChild dottedChild(dir, dotted);
+    NamedChild plainChild(dir, plain);
+    NamedChild longer(dir, "z" + dotted + "z"); // another program containing the name counts
+
+    TStringList lines;
+    TPgrepLister(dotted).List(lines);
+    std::sort(lines.begin(), lines.end());
+    TStringList expected = {dottedChild.PidText(), longer.PidText()};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(lines, expected); // "." did not match the "x" of the other name
+
+    TPgrepLister(plain).List(lines);
+    EXPECT_EQ(lines, TStringList{plainChild.PidText()});
+}
+
+TEST(TPgrepLister, FindsAProgramWithALongName)
+{
+    TempDir dir;
+    const std::string name = UniqueName("fgl") + "-a-rather-long-name";
+    NamedChild child(dir, name);
+
+    TStringList lines;
+    TPgrepLister(name).List(lines);
+    EXPECT_EQ(lines, TStringList{child.PidText()});
+}
+
+TEST(TPgrepLister, NoProcessGivesNoLines)
+{
+    TStringList lines = {"old"};
+    TPgrepLister(UniqueName("fgnone")).List(lines);
+    EXPECT_TRUE(lines.empty());
+}
+
+} // namespace
+} // namespace gw::test

@@ -1,0 +1,114 @@
+#include "daemon/watcherlaunch.h"
+
+#include "daemon/extprog.h"
+#include "named_child.h"
+#include "sim_sleeper.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <filesystem>
+#include <sys/wait.h>
+
+namespace gw::test {
+namespace {
+
+int WaitFor(pid_t pid)
+{
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    return status;
+}
+
+TEST(StartDetachedProgram, ChildHasItsStandardStreamsOnDevNull)
+{
+    const pid_t pid = StartDetachedProgram({"sleep", "600"});
+    ASSERT_GT(pid, 0);
+    const std::filesystem::path fds = "/proc/" + std::to_string(pid) + "/fd";
+    for (const char* fd : {"0", "1", "2"})
+        EXPECT_EQ(std::filesystem::read_symlink(fds / fd), "/dev/null") << "descriptor " << fd;
+    ::kill(pid, SIGKILL);
+    WaitFor(pid);
+}
+
+TEST(StartDetachedProgram, MissingProgramIsNotStarted)
+{
+    EXPECT_EQ(StartDetachedProgram({"/nonexistent/fieldgate", "-w"}), -1);
+    EXPECT_EQ(StartDetachedProgram({}), -1);
+}
+
+class CountingLauncher final : public TLauncher {
+public:
+    explicit CountingLauncher(bool succeeds) : succeeds_(succeeds) {}
+    bool Launch() override
+    {
+        ++calls;
+        return succeeds_;
+    }
+    std::atomic<int> calls{0};
+
+private:
+    bool succeeds_;
+};
+
+TEST(TWatcherLaunch, SetsWatcherLaunchedOnceTheProcessExists)
+{
+    FakeClock clock;
+    SimSleeper sleeper(clock);
+    CountingLauncher launcher(true);
+    TWatcherLaunch launch(launcher, clock, sleeper);
+    EXPECT_FALSE(launch.WatcherLaunched());
+
+    launch.start_watchdog_thread();
+    EXPECT_TRUE(launch.WaitWatcherLaunched(10'000));
+    EXPECT_EQ(launcher.calls, 1);
+
+    launch.ClearWatcherLaunched();
+    EXPECT_FALSE(launch.WatcherLaunched());
+    launch.start_watchdog_thread();
+    EXPECT_TRUE(launch.WaitWatcherLaunched(10'000));
+    EXPECT_EQ(launcher.calls, 2);
+}
+
+TEST(TWatcherLaunch, WaitForAFailedLaunchEndsAtItsLimit)
+{
+    FakeClock clock;
+    SimSleeper sleeper(clock);
+    CountingLauncher launcher(false);
+    TWatcherLaunch launch(launcher, clock, sleeper);
+
+    const std::int64_t start = clock.MonotonicMs();
+    launch.start_watchdog_thread();
+    EXPECT_FALSE(launch.WaitWatcherLaunched(10'000));
+    EXPECT_GE(clock.MonotonicMs() - start, 10'000);
+    EXPECT_LT(clock.MonotonicMs() - start, 10'200);
+    EXPECT_EQ(launcher.calls, 1);
+}
+
+TEST(TWatcherLaunch, RealLaunchOfAProgram)
+{
+    TempDir dir;
+    const std::string out = dir.File("started");
+    FakeClock clock;
+    SimSleeper sleeper(clock);
+    TProgramLauncher launcher({"/bin/sh", "-c", "echo -w > \"$0\"", out});
+    {
+        TWatcherLaunch launch(launcher, clock, sleeper);
+        launch.start_watchdog_thread();
+        EXPECT_TRUE(launch.WaitWatcherLaunched(10'000));
+    }
+    // The launch does not wait for its program; the only child of this test
+    // is the one just launched, reaped here.
+    int status = 0;
+    ASSERT_GT(::waitpid(-1, &status, 0), 0);
+    EXPECT_EQ(dir.Read("started"), "-w\n");
+
+    TProgramLauncher missing({"/nonexistent/fieldgate", "-w"});
+    TWatcherLaunch failing(missing, clock, sleeper);
+    failing.start_watchdog_thread();
+    EXPECT_FALSE(failing.WaitWatcherLaunched(1'000));
+}
+
+} // namespace
+} // namespace gw::test
