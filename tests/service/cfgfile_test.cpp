@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <string>
@@ -106,6 +108,19 @@ TEST_F(Iec104Cfg, Windows1251FileReadsAndWritesBackByteForByte)
 
     WriteIec104Cfg(t, ua, dir, "copy.cfg");
     EXPECT_EQ(Get("copy.cfg"), bytes);
+}
+
+TEST_F(Iec104Cfg, BundledExampleReadsAndWritesBackByteForByte)
+{
+    const std::filesystem::path examples = std::filesystem::path(GATEWAY_SOURCE_DIR) / "examples";
+    ASSERT_TRUE(ReadIec104Cfg(t, ua, examples, "iec104.cfg", [this](const std::string& l) { logged.push_back(l); }));
+    EXPECT_TRUE(logged.empty());
+    EXPECT_GE(t.KpCount, 2);
+    WriteIec104Cfg(t, ua, dir, "iec104.cfg");
+    EXPECT_EQ(Get("iec104.cfg"), [&] {
+        std::ifstream in(examples / "iec104.cfg", std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }());
 }
 
 TEST_F(Iec104Cfg, ReaderTakesWhatTheWriterNeverWrites)
