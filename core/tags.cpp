@@ -351,16 +351,6 @@ std::string TTagSignal::ChangeVal(PTypeIdent ptid, std::span<const std::uint8_t>
 
 // ---- tag list ----
 
-std::size_t TTagSignalList::TKeyHash::operator()(const TKey& k) const
-{
-    std::uint64_t x = std::uint64_t(std::uint32_t(k.obj)) << 32 ^ std::uint32_t(k.asdu) ^
-                      std::uint64_t(std::uint32_t(k.conn)) << 20;
-    x ^= x >> 33;
-    x *= 0xFF51AFD7ED558CCDull;
-    x ^= x >> 33;
-    return static_cast<std::size_t>(x);
-}
-
 TTagSignalList::TTagSignalList(const TArmSignals* armSignals, TSstList* sstList, TMessBuff* trace)
     : armSignals_(armSignals), sstList_(sstList), trace_(trace)
 {
@@ -369,7 +359,7 @@ TTagSignalList::TTagSignalList(const TArmSignals* armSignals, TSstList* sstList,
 void TTagSignalList::Clear()
 {
     List.clear();
-    index_.clear();
+    index_.Clear();
     conns_.clear();
     connCount_ = 0;
 }
@@ -401,7 +391,7 @@ void TTagSignalList::AddTag(const TTagSignal& ptg)
     tag.owner_ = this;
     tag.conn_ = InternConn(tag.FIP_adrr4, tag.FPort4);
     // emplace keeps an existing entry, so the lowest index wins.
-    index_.emplace(TKey{tag.conn_, tag.FAsduAddress, tag.FObjAddress}, Count() - 1);
+    index_.Insert({tag.conn_, tag.FAsduAddress, tag.FObjAddress}, Count() - 1);
 }
 
 int TTagSignalList::FindConn(std::string_view IPaddress, int IPPort) const
@@ -419,11 +409,10 @@ int TTagSignalList::FindTag(int conn, int AsduAddress, int ObjAddress, PTagSigna
 {
     if (conn < 0)
         return -1;
-    const auto it = index_.find(TKey{conn, AsduAddress, ObjAddress});
-    if (it == index_.end())
-        return -1;
-    ptg = &List[static_cast<std::size_t>(it->second)];
-    return it->second;
+    const int ind = index_.Find({conn, AsduAddress, ObjAddress});
+    if (ind >= 0)
+        ptg = &List[static_cast<std::size_t>(ind)];
+    return ind;
 }
 
 int TTagSignalList::FindTag(int AsduAddress, int ObjAddress, std::string_view IPaddress10, int IPPort10,

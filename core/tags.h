@@ -10,6 +10,7 @@
 // stops, so reading them needs no lock.
 
 #include "core/datetime.h"
+#include "core/tagindex.h"
 #include "core/typeident.h"
 
 #include <array>
@@ -21,7 +22,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace gw {
@@ -188,21 +188,13 @@ public:
 private:
     friend class TTagSignal;
 
-    struct TKey {
-        int conn, asdu, obj;
-        bool operator==(const TKey&) const = default;
-    };
-    struct TKeyHash {
-        std::size_t operator()(const TKey& k) const;
-    };
-
     int InternConn(const std::string& ip, int port);
     int SstIdOf(const TTagSignal& tag) const;
     void MarkReceive(const TTagSignal& tag);
     void Trace(const TTagSignal& tag);
 
     std::deque<TTagSignal> List;
-    std::unordered_map<TKey, int, TKeyHash> index_;
+    TTagIndex index_;
     std::map<std::string, std::vector<std::pair<int, int>>, std::less<>> conns_; // ip -> (port, conn)
     int connCount_ = 0;
     const TArmSignals* armSignals_;

@@ -1,0 +1,43 @@
+#include "service/channelenv.h"
+
+#include "core/clients104.h"
+#include "core/link104.h"
+#include "service/servicelog.h"
+#include "service/servicetick.h"
+#include "service/tables.h"
+
+namespace gw {
+
+void TraceChannelLine(const TChannelEnv& env, const std::string& file, const std::string& text)
+{
+    if (env.log && env.ctx->Save_Obmen_v_File)
+        env.log->AppendLogLine(LongTimeText(env.clock->Now()) + text, file);
+}
+
+void TraceSocketLine(const TChannelEnv& env, int kpIndex, const std::string& text)
+{
+    if (env.log && env.ctx->Save_Obmen_v_File)
+        env.log->AppendLogLine(text, "Socket" + std::to_string(kpIndex - 1) + ".txt");
+}
+
+void StationConnected(const TChannelEnv& env, TClient104Frm& frm, int kpIndex)
+{
+    frm.OnConnect();
+    T_KP& kp = env.ctx->KpTable.at(static_cast<std::size_t>(kpIndex));
+    kp.Connected = true;
+    ArmRequestsOnConnect(kp, env.clock->MonotonicMs());
+}
+
+void StationDisconnected(const TChannelEnv& env, TClient104Frm& frm, int kpIndex)
+{
+    frm.OnDisconnect();
+    env.ctx->KpTable.at(static_cast<std::size_t>(kpIndex)).Connected = false;
+}
+
+void StationReceived(const TChannelEnv& env, TClient104Frm& frm, int kpIndex, std::span<const std::uint8_t> bytes,
+                     const std::string& host, int port)
+{
+    frm.OnReceive(TSocket_temp{bytes, host, port}, env.ctx->Save_Obmen_v_File, kpIndex - 1);
+}
+
+} // namespace gw

@@ -1,0 +1,53 @@
+#pragma once
+// The real kpsim program as a child process: its standard input takes
+// control lines, its standard output is read line by line with time-outs.
+
+#include <Poco/Pipe.h>
+#include <Poco/Process.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace gw::test {
+
+class KpsimProcess {
+public:
+    // Starts kpsim with `args` (and --exit-on-eof, so it ends with the test)
+    // and waits for its "ready" line. Throws when it does not come.
+    explicit KpsimProcess(const std::vector<std::string>& args);
+    ~KpsimProcess();
+    KpsimProcess(const KpsimProcess&) = delete;
+    KpsimProcess& operator=(const KpsimProcess&) = delete;
+
+    // The port printed in the "listening station=N" line.
+    int ListenPort(int station) const;
+
+    void Control(const std::string& line);
+    // The next output line that starts with `prefix`; earlier lines are kept
+    // in Lines() but skipped. Nothing after the time-out or at the end.
+    std::optional<std::string> WaitFor(const std::string& prefix,
+                                       std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    const std::vector<std::string>& Lines() const { return lines_; }
+
+    // Ends the program with "quit" and returns its exit code.
+    int Quit();
+
+private:
+    std::optional<std::string> NextLine(std::chrono::steady_clock::time_point deadline);
+
+    Poco::Pipe input_;
+    Poco::Pipe output_;
+    std::unique_ptr<Poco::ProcessHandle> handle_;
+    std::string pending_;
+    std::vector<std::string> lines_;
+    std::size_t consumed_ = 0;
+    bool ended_ = false;
+};
+
+// Runs kpsim with arguments it must reject and returns its exit code.
+int RunKpsimExpectingExit(const std::vector<std::string>& args);
+
+}  // namespace gw::test

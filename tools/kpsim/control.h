@@ -1,0 +1,32 @@
+// Control lines read from standard input: misbehaviour and value changes
+// asked for by a test or a person at the terminal.
+#pragma once
+
+#include "asdu.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kpsim {
+
+enum class Action { Close, Reset, Silent, Talk, Garbage, Set, Rate, Refuse, Quit };
+
+struct ControlRequest {
+    Action action = Action::Quit;
+    int station = 0;  // 0 = every station
+    std::uint32_t ioa = 0;
+    std::string value;  // "set": the value text, checked against the point's kind
+    std::vector<std::string> flags;  // "set": quality flag names, checked likewise
+    std::optional<LocalTime> time;   // "set": the time tag to send
+    double rate = 0;
+    bool on = false;
+};
+
+// Fills `request` or returns what is wrong with the line.
+std::string ParseControlLine(const std::string& line, ControlRequest& request);
+
+const char* ActionName(Action action);
+
+}  // namespace kpsim

@@ -1,0 +1,94 @@
+// The controlled-station side of one 104 connection, without sockets: it
+// takes the received bytes, answers U-frames, keeps the sequence numbers,
+// acknowledges by w and t2, holds back I-frames beyond k, supervises t1,
+// answers the requests and commands and generates the spontaneous changes.
+// The caller writes out what TakeOutput returns.
+#pragma once
+
+#include "apci.h"
+#include "asdu.h"
+#include "event_log.h"
+#include "options.h"
+#include "signal_set.h"
+
+#include <chrono>
+#include <deque>
+#include <string>
+
+namespace kpsim {
+
+using SteadyTime = std::chrono::steady_clock::time_point;
+
+// What outlives a connection: the points and the switches set by control lines.
+struct StationState {
+    SignalSet signals;
+    double rate = 0;
+    bool refuse = false;
+    bool silent = false;
+};
+
+class Session {
+public:
+    Session(int number, const StationConfig& config, StationState& state, EventLog& log);
+
+    // False when the connection has to be dropped; CloseReason says why.
+    bool Receive(const std::uint8_t* data, std::size_t size, SteadyTime now);
+    bool Tick(SteadyTime now);
+    // Sends the point's current value as a spontaneous change; with a time
+    // given, time-tagged with it whatever --time says.
+    void SendSpontaneous(const Point& point, const std::optional<LocalTime>& time = std::nullopt);
+
+    Bytes TakeOutput();
+    const std::string& CloseReason() const { return closeReason_; }
+
+private:
+    struct Request;
+    using Handler = void (Session::*)(const Request&);
+    struct Route {
+        TypeId type;
+        Handler handler;
+        bool broadcastAllowed;
+    };
+    static const Route kRoutes[];
+
+    bool Fail(const std::string& reason);
+    bool OnFrame(const Frame& frame, SteadyTime now);
+    void OnUFrame(std::uint8_t function);
+    bool AcceptAck(std::uint16_t recvSeq);
+    void OnAsdu(const Bytes& asdu);
+
+    void OnInterrogation(const Request& r);
+    void OnCounterInterrogation(const Request& r);
+    void OnClockSync(const Request& r);
+    void OnCommand(const Request& r);
+
+    void Reply(const Request& r, std::uint8_t cause, bool negative);
+    void QueueAll(PointKind kind, std::uint8_t cause, bool timed);
+    void Spontaneous(SteadyTime now);
+    void Flush(SteadyTime now);
+    void Emit(const Bytes& frame) { out_.insert(out_.end(), frame.begin(), frame.end()); }
+    std::string Tag() const { return "station=" + std::to_string(number_); }
+
+    const int number_;
+    const StationConfig& config_;
+    StationState& state_;
+    EventLog& log_;
+
+    FrameReader reader_;
+    Bytes out_;
+    std::deque<Bytes> queued_;          // ASDUs waiting for the window
+    std::deque<SteadyTime> sentTimes_;  // send time of every unacknowledged I-frame
+    bool started_;
+    std::uint16_t sendSeq_ = 0;
+    std::uint16_t recvSeq_ = 0;
+    std::uint16_t ackedByPeer_ = 0;
+    int unackedReceived_ = 0;
+    SteadyTime firstUnackedReceived_;
+
+    double spontaneousRate_ = -1;
+    SteadyTime spontaneousSince_;
+    std::uint64_t spontaneousDone_ = 0;
+    std::string closeReason_;
+};
+
+}  // namespace kpsim
