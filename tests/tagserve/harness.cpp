@@ -23,9 +23,9 @@ void BuildFixtureModel(Model& model)
     model.AddVariable(5, 5, 80002, false, "lifebit");
 }
 
-Harness::Harness(Credentials credentials, bool withCallback)
+Harness::Harness(Credentials credentials, bool withCallback, const std::function<void(Model&)>& build)
 {
-    BuildFixtureModel(model);
+    build(model);
     config.credentials = std::move(credentials);
     config.callback = withCallback ? &RecordWrite : nullptr;
     config.info.applicationUri = "urn:test:tagserve";

@@ -41,7 +41,9 @@ void RecordWrite(int32_t id);
 
 class Harness {
 public:
-    explicit Harness(Credentials credentials = {}, bool withCallback = true);
+    // build fills the model before the services are made (the fixture model by default).
+    explicit Harness(Credentials credentials = {}, bool withCallback = true,
+                     const std::function<void(Model&)>& build = BuildFixtureModel);
 
     Model model;
     ServerConfig config;
