@@ -493,6 +493,44 @@ TEST(Services, SessionChecksAndUnknownServices)
               status::BadSessionIdInvalid);
 }
 
+TEST(Services, SessionsThatNeverLogInDoNotLockOutTheOperator)
+{
+    Harness h(Credentials{true, false, "op", "secret"});
+    // Someone without the password fills every session slot, each with the longest timeout.
+    std::vector<NodeId> strangers;
+    for (size_t i = 0; i < kMaxSessions; ++i) {
+        Response r = h.Call(msg::CreateSessionRequest, [](Writer& w) { test::WriteCreateSessionBody(w, "", 1e9); });
+        ASSERT_EQ(r.serviceResult, status::Good);
+        Reader b = r.Body();
+        b.ReadNodeId();
+        strangers.push_back(b.ReadNodeId());
+    }
+    h.OpenSession(); // the operator still gets in
+    EXPECT_EQ(h.services->SessionCount(), kMaxSessions);
+    // The oldest stranger's session gave way; the newest is still there.
+    EXPECT_EQ(h.Send(msg::ActivateSessionRequest,
+                     [](Writer& w) { test::WriteActivateSessionBody(w, test::UserNameToken("op", "secret")); },
+                     strangers.front())[0]
+                  .serviceResult,
+              status::BadSessionIdInvalid);
+    EXPECT_EQ(h.Send(msg::ActivateSessionRequest,
+                     [](Writer& w) { test::WriteActivateSessionBody(w, test::UserNameToken("op", "secret")); },
+                     strangers.back())[0]
+                  .serviceResult,
+              status::Good);
+    // Once every slot holds a logged-in session, a further one is refused.
+    for (size_t i = 2; i < kMaxSessions; ++i) {
+        Response r = h.Call(msg::CreateSessionRequest, [](Writer& w) { test::WriteCreateSessionBody(w); });
+        ASSERT_EQ(r.serviceResult, status::Good);
+        Reader b = r.Body();
+        b.ReadNodeId();
+        h.token = b.ReadNodeId();
+        ASSERT_EQ(h.Activate(test::UserNameToken("op", "secret")), status::Good);
+    }
+    EXPECT_EQ(h.Call(msg::CreateSessionRequest, [](Writer& w) { test::WriteCreateSessionBody(w); }).serviceResult,
+              status::BadTooManySessions);
+}
+
 TEST(Services, SessionExpiresAfterItsTimeout)
 {
     Harness h;
