@@ -28,7 +28,7 @@ void SecureChannel::Receive(const char* data, size_t size, int64_t nowMs)
         return;
     stream_.Append(data, size);
     std::string chunk;
-    while (!closed_) {
+    while (!closed_ && output_.size() < kMaxPendingOutput) {
         // Before the HEL is through only a HEL-sized chunk makes sense.
         uint32_t limit = hello_ ? limits_.receiveBufferSize : kMaxUrlBytes + 64;
         switch (stream_.Next(limit, chunk)) {

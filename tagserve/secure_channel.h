@@ -26,13 +26,20 @@ constexpr int64_t kHelloTimeoutMs = 10000;
 constexpr size_t kMaxPartialMessages = 4;
 constexpr uint32_t kMinTokenLifetimeMs = 10000;
 constexpr uint32_t kMaxTokenLifetimeMs = 3600000;
+// A client that does not read its answers gets no further ones, and is not
+// read from either, once this much waits for it.
+constexpr size_t kMaxPendingOutput = 8u << 20;
 constexpr const char* kSecurityPolicyNone = "http://opcfoundation.org/UA/SecurityPolicy#None";
 
 class SecureChannel {
 public:
     SecureChannel(uint32_t channelId, MessageHandler& handler, int64_t nowMs);
 
+    // Takes the bytes and answers the whole requests among them, until the
+    // output waiting for the client reaches kMaxPendingOutput.
     void Receive(const char* data, size_t size, int64_t nowMs);
+    // Received requests left unanswered for that reason: Receive(nullptr, 0, ...) goes on with them.
+    bool HasUnreadInput() const { return !closed_ && stream_.HasBytes(); }
     // Sends a response body as C...F chunks. Sends nothing and returns false
     // when the body exceeds what the client accepts (or extraLimit, when non-zero).
     bool Send(uint32_t requestId, std::string_view body, uint32_t extraLimit = 0);

@@ -66,8 +66,12 @@ public:
                     Log(LogKind::Network, "closing an idle or expired connection");
                     c->dead = true;
                 }
-            for (auto& c : connections_)
+            for (auto& c : connections_) {
                 Flush(*c);
+                // Requests held back while the client was not reading its answers.
+                if (!c->dead && c->channel->Output().size() < kMaxPendingOutput && c->channel->HasUnreadInput())
+                    c->channel->Receive(nullptr, 0, MonotonicMs());
+            }
             Reap();
         }
     }

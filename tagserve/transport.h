@@ -52,10 +52,15 @@ class ChunkStream {
 public:
     enum class Result { NeedMore, Chunk, TooLarge, Malformed };
 
-    void Append(const char* data, size_t size) { buffer_.append(data, size); }
+    void Append(const char* data, size_t size)
+    {
+        if (size != 0)
+            buffer_.append(data, size);
+    }
     // Takes the next whole chunk out of the buffer. The size in the header is
     // checked against maxChunkSize before the chunk's bytes are awaited.
     Result Next(uint32_t maxChunkSize, std::string& chunk);
+    bool HasBytes() const { return buffer_.size() > start_; }
 
 private:
     std::string buffer_;

@@ -57,6 +57,8 @@ public:
                                std::optional<NodeId> withToken = std::nullopt);
     // Sends a whole request body as it came from a client.
     std::vector<Response> SendRaw(const std::string& body);
+    // The MSG chunks of a request body, for tests that feed several at once.
+    std::string Chunks(const std::string& body);
     // Exactly one response expected.
     Response Call(uint32_t type, const std::function<void(Writer&)>& body);
     std::vector<Response> Collect();

@@ -531,6 +531,38 @@ TEST(Services, SessionsThatNeverLogInDoNotLockOutTheOperator)
               status::BadTooManySessions);
 }
 
+TEST(Services, AClientThatDoesNotReadIsNotAnsweredWithoutBound)
+{
+    Harness h;
+    h.OpenSession();
+    // 300 requests of 1000 reads each, sent in one go, none of the answers taken.
+    Writer read;
+    read.WriteNodeId(NodeId(0, msg::ReadRequest));
+    test::WriteRequestHeader(read, h.token, 7);
+    read.Double(0);
+    read.UInt32(0);
+    read.Int32(1000);
+    for (int i = 0; i < 1000; ++i) {
+        read.WriteNodeId(NodeId(0, 2255));
+        read.UInt32(attr::Value);
+        read.NullString();
+        read.WriteQualifiedName({});
+    }
+    std::string stream;
+    for (int k = 0; k < 300; ++k)
+        stream += h.Chunks(read.Bytes());
+    h.channel->Receive(stream.data(), stream.size(), test::fakeNowMs);
+    size_t answered = h.Collect().size();
+    EXPECT_LT(answered, 300u);
+    // The rest is answered as the client takes what waits for it.
+    for (int round = 0; round < 10 && answered < 300; ++round) {
+        h.channel->Receive(nullptr, 0, test::fakeNowMs);
+        answered += h.Collect().size();
+    }
+    EXPECT_EQ(answered, 300u);
+    EXPECT_FALSE(h.channel->Closed());
+}
+
 TEST(Services, SessionExpiresAfterItsTimeout)
 {
     Harness h;
