@@ -219,7 +219,8 @@ bool SecureChannel::Send(uint32_t requestId, std::string_view body, uint32_t ext
         return true;
     size_t perChunk = limits_.sendBufferSize - kSymmetricOverhead;
     size_t chunks = std::max<size_t>(1, (body.size() + perChunk - 1) / perChunk);
-    if ((limits_.clientMaxMessageSize != 0 && body.size() > limits_.clientMaxMessageSize) ||
+    if (body.size() > kMaxResponseMessageSize ||
+        (limits_.clientMaxMessageSize != 0 && body.size() > limits_.clientMaxMessageSize) ||
         (limits_.clientMaxChunkCount != 0 && chunks > limits_.clientMaxChunkCount) ||
         (extraLimit != 0 && body.size() > extraLimit))
         return false;

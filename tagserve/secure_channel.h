@@ -41,7 +41,8 @@ public:
     // Received requests left unanswered for that reason: Receive(nullptr, 0, ...) goes on with them.
     bool HasUnreadInput() const { return !closed_ && stream_.HasBytes(); }
     // Sends a response body as C...F chunks. Sends nothing and returns false
-    // when the body exceeds what the client accepts (or extraLimit, when non-zero).
+    // when the body exceeds what the client accepts (or extraLimit, when
+    // non-zero), or kMaxResponseMessageSize.
     bool Send(uint32_t requestId, std::string_view body, uint32_t extraLimit = 0);
     // Sends ERR and stops reading: the connection closes once output is flushed.
     void Fail(uint32_t status, std::string_view reason);

@@ -12,6 +12,9 @@ constexpr size_t kChunkHeaderSize = 8;
 constexpr uint32_t kMinBufferSize = 8192;
 constexpr uint32_t kMaxBufferSize = 65536;
 constexpr uint32_t kMaxRequestMessageSize = 4u << 20;
+// The largest response we build, whatever the client accepts: one Browse of
+// many large folders must not hold hundreds of megabytes per connection.
+constexpr uint32_t kMaxResponseMessageSize = 16u << 20;
 constexpr size_t kMaxUrlBytes = 4096;
 
 struct ChunkHeader {
