@@ -35,11 +35,12 @@ class SecureChannel {
 public:
     SecureChannel(uint32_t channelId, MessageHandler& handler, int64_t nowMs);
 
-    // Takes the bytes and answers the whole requests among them, until the
-    // output waiting for the client reaches kMaxPendingOutput.
+    // Takes the bytes and answers at most one request among them, none while
+    // the output waiting for the client has reached kMaxPendingOutput: one
+    // client's requests take their turn with the others'.
     void Receive(const char* data, size_t size, int64_t nowMs);
-    // Received requests left unanswered for that reason: Receive(nullptr, 0, ...) goes on with them.
-    bool HasUnreadInput() const { return !closed_ && stream_.HasBytes(); }
+    // Whole chunks received and not taken yet: Receive(nullptr, 0, ...) goes on with them.
+    bool HasUnreadInput() const;
     // Sends a response body as C...F chunks. Sends nothing and returns false
     // when the body exceeds what the client accepts (or extraLimit, when
     // non-zero), or kMaxResponseMessageSize.
@@ -58,6 +59,7 @@ public:
     const std::string& LocalUrl() const { return localUrl_; }
 
 private:
+    uint32_t ChunkLimit() const;
     void OnChunk(const std::string& chunk, int64_t nowMs);
     void OnHello(const std::string& chunk);
     void OnOpen(const std::string& chunk, int64_t nowMs);
@@ -77,6 +79,7 @@ private:
     bool hello_ = false;
     bool open_ = false;
     bool closed_ = false;
+    bool requestTaken_ = false; // by the current Receive
 
     uint32_t tokenId_ = 0;
     uint32_t previousTokenId_ = 0; // still accepted until the client switches

@@ -63,7 +63,8 @@ public:
     // Takes the next whole chunk out of the buffer. The size in the header is
     // checked against maxChunkSize before the chunk's bytes are awaited.
     Result Next(uint32_t maxChunkSize, std::string& chunk);
-    bool HasBytes() const { return buffer_.size() > start_; }
+    // True when Next would give more than NeedMore.
+    bool HasChunk(uint32_t maxChunkSize) const;
 
 private:
     std::string buffer_;
