@@ -232,24 +232,25 @@ void Services::ModifyMonitoredItems(Call& call, Reader& r)
     for (int32_t k = 0; k < n; ++k) {
         uint32_t itemId = r.UInt32();
         auto it = s->items.find(itemId);
-        MonitoredItem scratch;
-        MonitoredItem& item = it == s->items.end() ? scratch : it->second;
-        MonitoredItem before = item;
-        uint32_t st = ApplyParameters(item, r, s->limits.publishingInterval);
-        if (it == s->items.end())
+        bool known = it != s->items.end();
+        // Revised in a copy: a refused filter, or a request that breaks off, leaves the item as it was.
+        MonitoredItem revised = known ? it->second : MonitoredItem{};
+        uint32_t st = ApplyParameters(revised, r, s->limits.publishingInterval);
+        if (!known)
             st = status::BadMonitoredItemIdInvalid;
-        else if (st != status::Good)
-            item = before; // a refused filter leaves the item as it was
-        else {
-            item.timestamps = static_cast<TimestampsToReturn>(timestamps);
-            queuedValues_ -= before.queueSize;
-            item.queueSize = GrantQueue(item.queueSize);
+        if (st == status::Good) {
+            MonitoredItem& item = it->second;
+            revised.timestamps = static_cast<TimestampsToReturn>(timestamps);
+            queuedValues_ -= item.queueSize;
+            revised.queueSize = GrantQueue(revised.queueSize);
+            if (revised.queue.size() > revised.queueSize)
+                revised.queue.erase(revised.queue.begin(), revised.queue.end() - revised.queueSize);
+            item = std::move(revised);
         }
-        if (item.queue.size() > item.queueSize)
-            item.queue.erase(item.queue.begin(), item.queue.end() - item.queueSize);
+        const MonitoredItem& shown = known ? it->second : revised;
         w.UInt32(st);
-        w.Double(item.samplingInterval);
-        w.UInt32(item.queueSize);
+        w.Double(shown.samplingInterval);
+        w.UInt32(shown.queueSize);
         w.NullExtensionObject();
     }
     w.EmptyArray();

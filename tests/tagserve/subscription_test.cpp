@@ -354,6 +354,39 @@ TEST(Subscription, MonitoredItemChecksAndDeadband)
     EXPECT_EQ(values, (std::vector<double>{10, 11.6}));
 }
 
+TEST(Subscription, ModifyThatBreaksOffLeavesTheItemAsItWas)
+{
+    Sub s;
+    auto [created, itemId] = s.Monitor(NodeId(1, 4), 7, 1);
+    ASSERT_EQ(created, status::Good);
+    s.Publish();
+    s.Cycle(); // initial value
+    // New handle and queue size, and a DataChangeFilter whose body breaks off after the trigger.
+    Writer cut;
+    cut.UInt32(1);
+    Response r = s.h.Call(msg::ModifyMonitoredItemsRequest, [&](Writer& w) {
+        w.UInt32(s.id);
+        w.UInt32(2);
+        w.Int32(1);
+        w.UInt32(itemId);
+        w.UInt32(9);
+        w.Double(100);
+        w.WriteExtensionObject({NodeId(0, msg::DataChangeFilter), 1, cut.Bytes()});
+        w.UInt32(10);
+        w.Boolean(true);
+    });
+    EXPECT_EQ(r.serviceResult, status::BadDecodingError);
+    // Still the old handle and a queue of one.
+    s.Push(4, 1);
+    s.Push(4, 2);
+    s.Publish();
+    auto after = s.Cycle();
+    ASSERT_EQ(after.size(), 1u);
+    ASSERT_EQ(after[0].notifications.size(), 1u);
+    EXPECT_EQ(after[0].notifications[0].clientHandle, 7u);
+    EXPECT_EQ(ValueOf(after[0].notifications[0]), 2);
+}
+
 TEST(Subscription, QueuedValuesOfAllItemsStayWithinABudget)
 {
     Sub s;
