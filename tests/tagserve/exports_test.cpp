@@ -431,24 +431,28 @@ TEST(Exports, HeavyRequestsOfOneClientHoldUpNeitherOthersNorTheStop)
             w.UInt32(63);
         }
     };
-    // What one such request costs in this build.
-    auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(greedy.Call(msg::BrowseRequest, browse).serviceResult, status::Good);
-    auto one = std::chrono::steady_clock::now() - start;
-
-    for (int k = 0; k < 60; ++k)
+    constexpr int kQueued = 60;
+    for (int k = 0; k < kQueued; ++k)
         greedy.Request(msg::BrowseRequest, browse);
-    std::this_thread::sleep_for(one * 2);
+
+    // The other client is let in between the greedy one's requests, so its
+    // ACK comes after a few of them, long before all are answered...
     Client other(port);
-    auto asked = std::chrono::steady_clock::now();
     other.Send(Hello());
     std::string ack;
-    while (ack.size() < 28 && std::chrono::steady_clock::now() - asked < one * 70)
+    for (int polls = 0; polls < 20 && ack.size() < 28; ++polls)
         ack += other.Receive(28 - ack.size());
     EXPECT_EQ(ack.substr(0, 4), "ACKF");
-    // Another client waits for a few of those requests, not for all of them; so does the stop.
-    EXPECT_LT(std::chrono::steady_clock::now() - asked, one * 6 + std::chrono::milliseconds(300));
-    EXPECT_LT(server.Stop(), one * 3 + std::chrono::milliseconds(300));
+    // ...and the stop is taken between two turns, leaving the rest unanswered.
+    server.Stop();
+    int answered = 0;
+    try {
+        for (; answered < kQueued; ++answered)
+            greedy.ReadMessage();
+    } catch (const std::exception&) {
+        // the stopped server closed the connection
+    }
+    EXPECT_LT(answered, kQueued / 2);
 }
 
 TEST(Exports, CredentialsFromTheBufferAndRefusedWhenTooLong)
