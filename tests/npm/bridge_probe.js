@@ -4,6 +4,7 @@
 // variable, makes the write asked for, and prints one line per finding:
 //   group <id> <name>
 //   var <group id> <id> <name> <value> <status name>
+//   time <id> <source timestamp, ms since 1970 UTC>
 //   write <id> <status name>
 // Exits 1 with the error on stderr when the session cannot be made.
 "use strict";
@@ -38,6 +39,7 @@ async function main() {
                     const dv = await session.read({ nodeId: v.nodeId, attributeId: AttributeIds.Value });
                     const value = dv.value && dv.value.value !== null ? dv.value.value : "null";
                     console.log(`var ${gid} ${numericId(v.nodeId)} ${v.browseName.name} ${value} ${dv.statusCode.name}`);
+                    if (dv.sourceTimestamp) console.log(`time ${numericId(v.nodeId)} ${dv.sourceTimestamp.getTime()}`);
                 }
             }
             if (write) {

@@ -4,6 +4,7 @@
 #include "service/service_fixture.h"
 
 #include "opcua/opcuabridge.h"
+#include "opcua/uatime.h"
 #include "service/cfgfile.h"
 
 #include <Poco/Net/ServerSocket.h>
@@ -158,6 +159,12 @@ TEST_F(BridgeTest, ClientBrowsesReadsAndWritesACommandToTheRightSignal)
                              "var 80002 9 Vikl__1 null BadWaitingForInitialData", "write 9 Good"})
         EXPECT_TRUE(Has(out, line)) << line << "\n" << out;
     EXPECT_NE(out.find("var 80003 11 lifebit "), std::string::npos) << out;
+    // Source times: the items' local stamps as the same instant in UTC.
+    for (int id : {3, 5}) {
+        const std::int64_t ms = (DateTimeToUaTime(ctx.OpcItems[static_cast<std::size_t>(id)].Stamp_DateTime) -
+                                 UaTimeOf1970) / 10'000;
+        EXPECT_TRUE(Has(out, "time " + std::to_string(id) + " " + std::to_string(ms))) << id << "\n" << out;
+    }
 
     // The write to station 2's point is a single command On to its object
     // 201, on station 2's channel only.
