@@ -2,6 +2,7 @@
 // real libtagserve.so loaded from the service directory, checked with a real
 // OPC UA client (node-opcua-client, tests/npm/bridge_probe.js).
 #include "service/service_fixture.h"
+#include "service/station_asdu.h"
 
 #include "opcua/opcuabridge.h"
 #include "opcua/uatime.h"
@@ -10,7 +11,6 @@
 #include <Poco/Net/ServerSocket.h>
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <sstream>
 
@@ -23,22 +23,6 @@ int FreePort()
 {
     Poco::Net::ServerSocket socket(Poco::Net::SocketAddress("127.0.0.1", 0));
     return socket.address().port();
-}
-
-// ASDUs as a station sends them: cause 3, common address 1, three-byte object address.
-TBytes Asdu(int type, int ioa, const TBytes& element)
-{
-    TBytes a{static_cast<std::uint8_t>(type), 0x01, 0x03, 0x00, 0x01, 0x00, static_cast<std::uint8_t>(ioa),
-             static_cast<std::uint8_t>(ioa >> 8), static_cast<std::uint8_t>(ioa >> 16)};
-    a.insert(a.end(), element.begin(), element.end());
-    return a;
-}
-TBytes Float(float v, std::uint8_t qds)
-{
-    TBytes b(4);
-    std::memcpy(b.data(), &v, 4);
-    b.push_back(qds);
-    return b;
 }
 
 class BridgeTest : public ServiceTest {
