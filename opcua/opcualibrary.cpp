@@ -35,7 +35,8 @@ bool TOpcUaLibrary::Load(const std::string& path, std::string& error)
 {
     Unload();
     try {
-        lib_.load(path);
+        // Its names stay its own: nothing loaded later binds to them.
+        lib_.load(path, Poco::SharedLibrary::SHLIB_LOCAL);
         LookUpAll();
         return true;
     } catch (const Poco::Exception& e) {

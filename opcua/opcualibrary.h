@@ -58,7 +58,7 @@ struct TOpcUaEntryPoints {
 // The loaded library; empty until Load succeeds.
 class TOpcUaLibrary {
 public:
-    // Loads path (lazily bound) and looks up all 13 entry points. False, with
+    // Loads path (lazily bound, its symbols local) and looks up all 13 entry points. False, with
     // why in error, when the file cannot be loaded or lacks one of them;
     // nothing stays loaded then.
     bool Load(const std::string& path, std::string& error);
