@@ -1,29 +1,13 @@
 #include "service_fixture.h"
+#include "station_asdu.h"
 
 #include "core/cp56.h"
 #include "service/publication.h"
 
-#include <cstring>
 
 namespace gw::test {
 namespace {
 
-// ASDUs as a station sends them: cause 3 (spontaneous), common address 1,
-// three-byte object address.
-TBytes Asdu(int type, int ioa, const TBytes& element)
-{
-    TBytes a{static_cast<std::uint8_t>(type), 0x01, 0x03, 0x00, 0x01, 0x00, static_cast<std::uint8_t>(ioa),
-             static_cast<std::uint8_t>(ioa >> 8), static_cast<std::uint8_t>(ioa >> 16)};
-    a.insert(a.end(), element.begin(), element.end());
-    return a;
-}
-TBytes Float(float v, std::uint8_t qds)
-{
-    TBytes b(4);
-    std::memcpy(b.data(), &v, 4);
-    b.push_back(qds);
-    return b;
-}
 TBytes WithTime(TBytes element, TDateTime t)
 {
     std::array<std::uint8_t, CP56Size> cp{};

@@ -1,0 +1,243 @@
+#include "opcua/opcuabridge.h"
+
+#include "opcua/uanames.h"
+#include "opcua/uatime.h"
+#include "service/commandentry.h"
+#include "service/serviceinit.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+
+namespace gw {
+
+namespace {
+
+constexpr const char* UaLog = "log_iec104.txt";
+constexpr std::size_t CredentialBytes = 100;
+
+// The bridge whose server runs: the library's callback carries only the id.
+std::atomic<TOpcUaLibraryBridge*> ActiveBridge{nullptr};
+
+std::int32_t Length(const std::string& s) { return static_cast<std::int32_t>(s.size()); }
+
+} // namespace
+
+std::optional<TTUCommand> UaWrittenCommand(std::uint16_t kind, std::int32_t v)
+{
+    if (kind == UaKindSinglePoint)
+        return v > 0 ? TTUCommand::tuCommand_On : TTUCommand::tuCommand_Off;
+    if (kind == UaKindDoublePoint) {
+        if (v == 2)
+            return TTUCommand::tuCommand_On;
+        if (v == 1)
+            return TTUCommand::tuCommand_Off;
+    }
+    return std::nullopt;
+}
+
+TOpcUaLibraryBridge::TOpcUaLibraryBridge(const TOpcUaSettings& settings) : settings_(settings) {}
+
+TOpcUaLibraryBridge::~TOpcUaLibraryBridge()
+{
+    Stop();
+    if (thread_.joinable()) {
+        // Stop gave up waiting: the thread still runs inside the library,
+        // which must stay loaded until it is out.
+        thread_.join();
+        Release();
+    }
+}
+
+bool TOpcUaLibraryBridge::LoadOpcUaLibrary(TServiceContext& ctx)
+{
+    std::string path = ctx.FilePath(OpcUaLibraryName);
+    if (path.find('/') == std::string::npos)
+        path = "./" + path; // the working directory, never the system's search path
+    std::string error;
+    if (lib_.Load(path, error))
+        return true;
+    AppendServiceLine(ctx, "OPC UA: библиотека не загружена, " + path + ": " + error, UaLog);
+    return false;
+}
+
+bool TOpcUaLibraryBridge::Start(TServiceContext& ctx)
+{
+    Stop();
+    if (!settings_.OPC_UA_use)
+        return false;
+    if (thread_.joinable()) {
+        AppendServiceLine(ctx, "OPC UA: сервер прошлого запуска не остановился, OPC UA не запущен", UaLog);
+        return false;
+    }
+    TOpcUaLibraryBridge* none = nullptr;
+    if (!ActiveBridge.compare_exchange_strong(none, this)) {
+        AppendServiceLine(ctx, "OPC UA: библиотеку уже использует другой сервер", UaLog);
+        return false;
+    }
+    if (!LoadOpcUaLibrary(ctx)) {
+        ActiveBridge = nullptr;
+        return false;
+    }
+    ctx_ = &ctx;
+    StartOpcUa(ctx);
+    const std::size_t credentials = settings_.OPC_UA_username.size() + settings_.OPC_UA_password.size();
+    if (settings_.OPC_UA_by_pwd && credentials > CredentialBytes)
+        AppendServiceLine(ctx, "OPC UA: имя и пароль длиннее 100 байт, вход будет отклонён", UaLog);
+    ended_ = false;
+    thread_ = std::thread([this] { Execute(); });
+    return true;
+}
+
+void TOpcUaLibraryBridge::StartOpcUa(TServiceContext& ctx)
+{
+    const TOpcUaEntryPoints& api = lib_.Api();
+    api.create_din_arrays(ctx.SignalCountTS + ctx.SignalCountTI + ctx.SignalCountTU + 5 * ctx.KpCount + 3,
+                          ctx.KpCount + 4);
+    OpcUaKpCount = ctx.KpCount;
+    OpcUaGroups.assign(static_cast<std::size_t>(ctx.KpCount) + 4, {});
+    for (int i = 1; i <= ctx.KpCount; ++i) {
+        TAll_groups_OPC_UA& g = OpcUaGroups[static_cast<std::size_t>(i)];
+        g.Name = UaNameFilter(ctx.KpTable[static_cast<std::size_t>(i)].NameKP, false);
+        g.index1 = UaGroupBase + i;
+        api.add_new_group(Length(g.Name), g.index1, g.Name.c_str());
+    }
+    TAll_groups_OPC_UA& life = OpcUaGroups[static_cast<std::size_t>(ctx.KpCount) + 1];
+    life.Name = UaNameFilter("lifebit", false);
+    life.index1 = UaGroupBase + 1 + ctx.KpCount;
+    api.add_new_group(Length(life.Name), life.index1, life.Name.c_str());
+
+    points_.assign(MaxOpcItem + 1, {});
+    std::int32_t tag = 0;
+    int lastId = 0;
+    for (int i = 1; i <= ctx.KpCount; ++i) {
+        AddStation(ctx, i, tag);
+        const T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+        lastId = kp.Nom_OPC_TI + kp.Kol_TI - 1;
+    }
+    OpcUaLifebitId = lastId + 2;
+    api.Add_new_perem(7, OpcUaLifebitId, UaTypeInt32, life.index1, 1, 0, "lifebit");
+}
+
+// Station i's "Connected", points and measured values, on the ids the
+// service start has given their OPC items; tag runs on as the tag list does.
+void TOpcUaLibraryBridge::AddStation(TServiceContext& ctx, int i, std::int32_t& tag)
+{
+    const TOpcUaEntryPoints& api = lib_.Api();
+    const T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+    const std::int32_t group = UaGroupBase + i;
+    api.Add_new_perem(9, kp.Nom_OPC_Alarm, UaTypeBoolean, group, 1, 0, "Connected");
+    const std::int32_t writable = settings_.OPC_UA_writable ? 1 : 0;
+    std::lock_guard<std::mutex> items(ctx.OpcItemsLock);
+    for (int n = 1; n <= kp.Kol_TS; ++n, ++tag) {
+        const int id = kp.Nom_OPC_TS + n - 1;
+        if (!ctx.IsOpcItem(id) || static_cast<std::size_t>(n) >= kp.TS_arr.size())
+            continue;
+        const T_TS& ts = kp.TS_arr[static_cast<std::size_t>(n)];
+        const std::string name = UaNameFilter(ts.NameTS, false);
+        api.Add_new_perem(Length(name), id, ts.Type_Var != 0 ? UaTypeInt32 : UaTypeBoolean, group, 1, writable,
+                          name.c_str());
+        TIndent& row = ctx.OpcItems[static_cast<std::size_t>(id)];
+        row.vtDataType_OPC_UA = ts.Type_Var == 1 ? UaKindDoublePoint : UaKindSinglePoint;
+        row.Nomer_Tag_OPC_UA = tag;
+        points_[static_cast<std::size_t>(id)] = {row.vtDataType_OPC_UA, tag};
+    }
+    for (int n = 1; n <= kp.Kol_TI; ++n, ++tag) {
+        const int id = kp.Nom_OPC_TI + n - 1;
+        if (!ctx.IsOpcItem(id) || static_cast<std::size_t>(n) >= kp.TI_arr.size())
+            continue;
+        const std::string name = UaNameFilter(kp.TI_arr[static_cast<std::size_t>(n)].NameTI, false);
+        ctx.OpcItems[static_cast<std::size_t>(id)].Nomer_Tag_OPC_UA = tag;
+        api.Add_new_perem(Length(name), id, UaTypeDouble, group, 1, 0, name.c_str());
+    }
+}
+
+void TOpcUaLibraryBridge::Execute()
+{
+    // User name, then password, as UTF-8 bytes, the way clients send them.
+    // What does not fit the 100 bytes is left out; the full lengths tell the
+    // library to refuse every login then.
+    char buffer[CredentialBytes] = {};
+    const std::string& user = settings_.OPC_UA_username;
+    const std::string& password = settings_.OPC_UA_password;
+    std::memcpy(buffer, user.data(), std::min(user.size(), CredentialBytes));
+    if (user.size() < CredentialBytes)
+        std::memcpy(buffer + user.size(), password.data(), std::min(password.size(), CredentialBytes - user.size()));
+    const std::int32_t result = lib_.Api().UA_ServerNetworkLayerTCP_dll(
+        settings_.OPC_UA_Port, settings_.OPC_UA_by_pwd ? 1 : 0, Length(user), Length(password), &OpcUaWriteCallback,
+        buffer);
+    if (result != 0)
+        AppendServiceLine(*ctx_, "OPC UA: сервер завершился с кодом " + std::to_string(result) + ", порт " +
+                                     std::to_string(settings_.OPC_UA_Port),
+                          UaLog);
+    std::lock_guard<std::mutex> guard(endedLock);
+    ended_ = true;
+    endedSignal.notify_all();
+}
+
+void TOpcUaLibraryBridge::OpcUaWriteCallback(std::int32_t id)
+{
+    TOpcUaLibraryBridge* bridge = ActiveBridge.load();
+    if (!bridge)
+        return;
+    try {
+        const TOpcUaEntryPoints& api = bridge->lib_.Api();
+        const std::int32_t v = api.get_int32_valwrite_by_index(id);
+        bridge->OpcUaWriteToCommand(id, v);
+    } catch (const std::exception&) {
+        // Nothing may unwind into the library.
+    }
+}
+
+bool TOpcUaLibraryBridge::OpcUaWriteToCommand(int id, std::int32_t v)
+{
+    const TUaPoint point =
+        id >= 0 && static_cast<std::size_t>(id) < points_.size() ? points_[static_cast<std::size_t>(id)] : TUaPoint{};
+    const std::optional<TTUCommand> command = point.kind ? UaWrittenCommand(point.kind, v) : std::nullopt;
+    if (!command) {
+        AppendServiceLine(*ctx_, "OPC UA: запись " + std::to_string(v) + " в переменную " + std::to_string(id) +
+                                     " не даёт команды",
+                          UaLog);
+        return false;
+    }
+    return ExecuteTU(*ctx_, point.tag, *command);
+}
+
+void TOpcUaLibraryBridge::Stop()
+{
+    if (!thread_.joinable())
+        return;
+    lib_.Api().setrunning_bool(0);
+    std::unique_lock<std::mutex> guard(endedLock);
+    if (!endedSignal.wait_for(guard, std::chrono::milliseconds(OpcUaJoinMs), [this] { return ended_; })) {
+        AppendServiceLine(*ctx_, "OPC UA: сервер не остановился вовремя", UaLog);
+        return;
+    }
+    guard.unlock();
+    thread_.join();
+    Release();
+}
+
+void TOpcUaLibraryBridge::Release()
+{
+    lib_.Unload();
+    ActiveBridge = nullptr;
+    OpcUaLifebitId = 0;
+    points_.clear();
+}
+
+void TOpcUaLibraryBridge::SetValue(int type, int id, int iValue, double dValue, std::uint32_t status,
+                                   TDateTime source, TDateTime server)
+{
+    if (lib_.IsLoaded())
+        lib_.Api().Set_new_val_to_perem(type, id, iValue, dValue, status, DateTimeToUaTime(source),
+                                        DateTimeToUaTime(server));
+}
+
+void TOpcUaLibraryBridge::SetQuality(int id, std::uint32_t status, TDateTime source, TDateTime server)
+{
+    if (lib_.IsLoaded())
+        lib_.Api().Set_new_quality_to_perem(id, status, DateTimeToUaTime(source), DateTimeToUaTime(server));
+}
+
+} // namespace gw

@@ -1,0 +1,105 @@
+#pragma once
+// The OPC UA bridge: at each service start it loads the OPC UA library from
+// the service directory, builds the library's address space from the
+// station table (a group per station and one for the "lifebit", a
+// "Connected" variable per station and one variable per point and measured
+// value, with the ids of the OPC items), and runs the library's blocking
+// server call on a thread of its own. The value publication pushes through
+// it; a client's write of a point comes back on the library's thread and
+// becomes an On or Off command through the command entry.
+//
+// The library keeps one server per process and calls back with the variable
+// id alone, so one bridge at a time holds it; a second one is refused.
+
+#include "core/command.h"
+#include "service/cfgfile.h"
+#include "service/serviceparts.h"
+#include "opcua/opcualibrary.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace gw {
+
+class TServiceContext;
+
+
+// One group of the address space.
+struct TAll_groups_OPC_UA {
+    std::string Name; // the filtered name
+    std::string comment;
+    std::int32_t index1 = 0; // the group id
+};
+
+// Library type codes of the variables.
+constexpr int UaTypeBoolean = 0, UaTypeInt32 = 5, UaTypeDouble = 10;
+// Kinds of a point's OPC item row (vtDataType_OPC_UA).
+constexpr std::uint16_t UaKindDoublePoint = 3, UaKindSinglePoint = 11;
+constexpr std::int32_t UaGroupBase = 80000; // station i has group 80000 + i
+// How long the stop waits for the server call to return.
+constexpr std::int64_t OpcUaJoinMs = 3000;
+
+// The command a client's written integer v asks of a point of kind:
+// a single point On for v > 0, else Off; a double point On for 2, Off for 1,
+// none otherwise.
+std::optional<TTUCommand> UaWrittenCommand(std::uint16_t kind, std::int32_t v);
+
+class TOpcUaLibraryBridge final : public TOpcUaBridge {
+public:
+    // settings are read at every Start: the service start has just read them
+    // with "iec104.cfg". They must outlive the bridge.
+    explicit TOpcUaLibraryBridge(const TOpcUaSettings& settings);
+    ~TOpcUaLibraryBridge() override;
+    TOpcUaLibraryBridge(const TOpcUaLibraryBridge&) = delete;
+    TOpcUaLibraryBridge& operator=(const TOpcUaLibraryBridge&) = delete;
+
+    // False when OPC_UA_use is off, or (with a line in "log_iec104.txt") when
+    // the library cannot be loaded or another bridge holds it.
+    bool Start(TServiceContext& ctx) override;
+    // setrunning_bool(0), then joins the server thread within OpcUaJoinMs and
+    // unloads the library.
+    void Stop() override;
+    int LifebitId() const override { return OpcUaLifebitId; }
+    void SetValue(int type, int id, int iValue, double dValue, std::uint32_t status, TDateTime source,
+                  TDateTime server) override;
+    void SetQuality(int id, std::uint32_t status, TDateTime source, TDateTime server) override;
+
+    const std::vector<TAll_groups_OPC_UA>& Groups() const { return OpcUaGroups; }
+    // A client wrote v to variable id: the command of that point, if any.
+    // True when a command was started.
+    bool OpcUaWriteToCommand(int id, std::int32_t v);
+
+private:
+    // What a writable variable commands.
+    struct TUaPoint {
+        std::uint16_t kind = 0; // 0: not a point of this build
+        std::int32_t tag = 0;
+    };
+
+    bool LoadOpcUaLibrary(TServiceContext& ctx);
+    void StartOpcUa(TServiceContext& ctx);
+    void AddStation(TServiceContext& ctx, int i, std::int32_t& tag);
+    void Execute(); // the server thread (TOPCUAThread)
+    static void OpcUaWriteCallback(std::int32_t id);
+    void Release(); // after the thread has ended
+
+    const TOpcUaSettings& settings_;
+    TOpcUaLibrary lib_;
+    TServiceContext* ctx_ = nullptr;
+    std::int32_t OpcUaKpCount = 0;
+    std::vector<TAll_groups_OPC_UA> OpcUaGroups;
+    int OpcUaLifebitId = 0;
+    std::vector<TUaPoint> points_; // by variable id; fixed while the thread runs
+
+    std::thread thread_;
+    std::mutex endedLock;
+    std::condition_variable endedSignal;
+    bool ended_ = false;
+};
+
+} // namespace gw

@@ -1,0 +1,260 @@
+// The bridge on a real service start (fake clock, fake channels) with the
+// real libtagserve.so loaded from the service directory, checked with a real
+// OPC UA client (node-opcua-client, tests/npm/bridge_probe.js).
+#include "service/service_fixture.h"
+#include "service/station_asdu.h"
+
+#include "opcua/opcuabridge.h"
+#include "opcua/uatime.h"
+#include "service/cfgfile.h"
+
+#include <Poco/Net/ServerSocket.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+
+namespace gw::test {
+namespace {
+
+const std::string NpmDir = std::string(GATEWAY_SOURCE_DIR) + "/tests/npm";
+
+int FreePort()
+{
+    Poco::Net::ServerSocket socket(Poco::Net::SocketAddress("127.0.0.1", 0));
+    return socket.address().port();
+}
+
+class BridgeTest : public ServiceTest {
+protected:
+    BridgeTest()
+    {
+        settings.OPC_UA_use = true;
+        settings.OPC_UA_writable = true;
+        settings.OPC_UA_Port = FreePort();
+        TStationSpec s1;
+        s1.name = "Трансформатор 1";
+        // Items: Connected 2, single point 3 (command 101, direct), double
+        // point 4 (command 102, direct), measured values 5 and 6.
+        s1.ts = {TSignalSpec{1, 101, 1, 0}, TSignalSpec{2, 102, 3, 1}};
+        s1.ti = {TSignalSpec{10, 0, 0, 0}, TSignalSpec{11, 0, 0, 0}};
+        TStationSpec s2;
+        s2.name = "1-я секция";
+        s2.ip = "10.0.0.2";
+        // Items: Connected 8, single point 9 (command 201, direct).
+        s2.ts = {TSignalSpec{1, 201, 1, 0}};
+        stations = {s1, s2};
+        ctx.ReadConfig = [this](TServiceContext& c) {
+            Configure(c);
+            c.KpTable[1].TS_arr[1].NameTS = "Выкл. 1";
+            c.KpTable[1].TS_arr[2].NameTS = "QF-2";
+            c.KpTable[1].TI_arr[1].NameTI = "Ток";
+            c.KpTable[1].TI_arr[2].NameTI = "Напряжение";
+            c.KpTable[2].TS_arr[1].NameTS = "Выкл. 1";
+        };
+        ctx.OpcUa = &bridge;
+    }
+    ~BridgeTest() override
+    {
+        ServiceStop(ctx);
+        ctx.OpcUa = nullptr; // the bridge goes before the context
+    }
+
+    void WithLibrary()
+    {
+        std::filesystem::create_symlink(TAGSERVE_LIBRARY, temp.File(OpcUaLibraryName));
+    }
+    bool HasClient() const { return std::filesystem::exists(NpmDir + "/node_modules/node-opcua-client"); }
+    // What the probe printed, one finding a line; the probe's exit status in status.
+    std::string Probe(const std::string& args, int& status)
+    {
+        const std::string command = "XDG_CONFIG_HOME='" + temp.File("xdg") + "' node '" + NpmDir +
+                                    "/bridge_probe.js' opc.tcp://127.0.0.1:" +
+                                    std::to_string(settings.OPC_UA_Port) + " " + args + " 2>&1";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        if (!pipe) {
+            status = -1;
+            return {};
+        }
+        std::string out;
+        char buffer[4096];
+        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+            out.append(buffer, n);
+        status = ::pclose(pipe);
+        return out;
+    }
+    // Up to and including the next publication pass.
+    void Pass()
+    {
+        do
+            Ticks(1);
+        while (ctx.TickCounter % 3 != 0);
+    }
+    // The command frames (type 45, 46) station kp's channel sent in one tick:
+    // type, object address and command byte.
+    std::vector<std::array<int, 3>> Commands(int kp)
+    {
+        Ticks(1);
+        std::vector<TBytes> frames;
+        Answer(kp, &frames);
+        std::vector<std::array<int, 3>> commands;
+        for (const TBytes& f : frames)
+            if (f.size() >= 16 && (f[6] == 45 || f[6] == 46))
+                commands.push_back({f[6], f[12] | f[13] << 8 | f[14] << 16, f[15]});
+        return commands;
+    }
+
+    TOpcUaSettings settings;
+    TOpcUaLibraryBridge bridge{settings};
+};
+
+bool Has(const std::string& out, const std::string& line)
+{
+    std::istringstream in(out);
+    for (std::string l; std::getline(in, l);)
+        if (l == line)
+            return true;
+    return false;
+}
+
+TEST_F(BridgeTest, ClientBrowsesReadsAndWritesACommandToTheRightSignal)
+{
+    if (!HasClient())
+        GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
+    WithLibrary();
+    Start();
+    ASSERT_TRUE(ctx.OpcUaRunning);
+    EXPECT_EQ(bridge.LifebitId(), 11); // last item 9, plus 2
+    Bring(1);
+    Bring(2);
+    Send(1, Asdu(1, 1, {0x01}));               // single point on
+    Send(1, Asdu(3, 2, {0x01}));               // double point off
+    Send(1, Asdu(13, 10, Float(12.5f, 0)));    // good
+    Send(1, Asdu(13, 11, Float(3.0f, 0x80)));  // invalid
+    Pass();
+
+    int status = 0;
+    const std::string out = Probe("--write 'ns=1;i=9' Boolean true", status);
+    ASSERT_EQ(status, 0) << out;
+    for (const char* line : {"group 80001 Transformator_1", "group 80002 n_a_sekcia", "group 80003 lifebit",
+                             "var 80001 2 Connected true Good", "var 80001 3 Vikl__1 true Good",
+                             "var 80001 4 QF_2 1 Good", "var 80001 5 Tok 12.5 Good",
+                             "var 80001 6 Napragenie 0 Bad", "var 80002 8 Connected true Good",
+                             "var 80002 9 Vikl__1 null BadWaitingForInitialData", "write 9 Good"})
+        EXPECT_TRUE(Has(out, line)) << line << "\n" << out;
+    EXPECT_NE(out.find("var 80003 11 lifebit "), std::string::npos) << out;
+    // Source times: the items' local stamps as the same instant in UTC.
+    for (int id : {3, 5}) {
+        const std::int64_t ms = (DateTimeToUaTime(ctx.OpcItems[static_cast<std::size_t>(id)].Stamp_DateTime) -
+                                 UaTimeOf1970) / 10'000;
+        EXPECT_TRUE(Has(out, "time " + std::to_string(id) + " " + std::to_string(ms))) << id << "\n" << out;
+    }
+
+    // The write to station 2's point is a single command On to its object
+    // 201, on station 2's channel only.
+    EXPECT_TRUE(Commands(1).empty());
+    const auto commands = Commands(2);
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(commands[0][0], 45);
+    EXPECT_EQ(commands[0][1], 201);
+    EXPECT_EQ(commands[0][2] & 0x81, 0x01); // execute, On
+}
+
+TEST_F(BridgeTest, DoublePointWritesAndReadOnlyPoints)
+{
+    if (!HasClient())
+        GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
+    WithLibrary();
+    Start();
+    Bring(1);
+    int status = 0;
+    // 2 is On for a double point: a double command (46) to object 102.
+    std::string out = Probe("--write 'ns=1;i=4' Int32 2", status);
+    ASSERT_TRUE(Has(out, "write 4 Good")) << out;
+    auto commands = Commands(1);
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(commands[0][0], 46);
+    EXPECT_EQ(commands[0][1], 102);
+    EXPECT_EQ(commands[0][2] & 0x83, 0x02);
+    // 3 is no state of a double point: no command.
+    out = Probe("--write 'ns=1;i=4' Int32 3", status);
+    ASSERT_TRUE(Has(out, "write 4 Good")) << out;
+    EXPECT_TRUE(Commands(1).empty());
+    EXPECT_NE(Log("log_iec104.txt").find("OPC UA: запись 3 в переменную 4 не даёт команды"), std::string::npos);
+
+    // Without write access every point is read-only, after the next start.
+    ServiceStop(ctx);
+    settings.OPC_UA_writable = false;
+    Start();
+    Bring(1);
+    out = Probe("--write 'ns=1;i=3' Boolean true", status);
+    EXPECT_TRUE(Has(out, "write 3 BadNotWritable")) << out;
+    EXPECT_TRUE(Commands(1).empty());
+}
+
+TEST_F(BridgeTest, UserNameAndPasswordInUtf8)
+{
+    if (!HasClient())
+        GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
+    WithLibrary();
+    settings.OPC_UA_by_pwd = true;
+    settings.OPC_UA_username = "оператор";
+    settings.OPC_UA_password = "секрет";
+    Start();
+    int status = 0;
+    std::string out = Probe("--user оператор секрет", status);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_TRUE(Has(out, "group 80001 Transformator_1")) << out;
+    out = Probe("--user оператор неверно", status);
+    EXPECT_NE(status, 0) << out;
+    EXPECT_FALSE(Has(out, "group 80001 Transformator_1")) << out;
+}
+
+TEST_F(BridgeTest, StopJoinsTheServerAndAStartBuildsAfresh)
+{
+    WithLibrary();
+    for (int round = 0; round < 3; ++round) {
+        Start();
+        ASSERT_TRUE(ctx.OpcUaRunning);
+        ASSERT_EQ(bridge.Groups().size(), 6u);
+        EXPECT_EQ(bridge.Groups()[2].Name, "n_a_sekcia");
+        EXPECT_EQ(bridge.Groups()[3].index1, 80003);
+        EXPECT_EQ(ctx.OpcItems[4].vtDataType_OPC_UA, UaKindDoublePoint);
+        EXPECT_EQ(ctx.OpcItems[9].vtDataType_OPC_UA, UaKindSinglePoint);
+        EXPECT_EQ(ctx.OpcItems[9].Nomer_Tag_OPC_UA, 4);
+        ServiceStop(ctx);
+        EXPECT_FALSE(ctx.OpcUaRunning);
+        EXPECT_EQ(bridge.LifebitId(), 0);
+    }
+    // A second bridge cannot take the library while the first one runs.
+    Start();
+    TOpcUaLibraryBridge other(settings);
+    EXPECT_FALSE(other.Start(ctx));
+    EXPECT_NE(Log("log_iec104.txt").find("другой сервер"), std::string::npos);
+}
+
+TEST_F(BridgeTest, OffOrLibraryMissingTheServiceRunsWithoutOpcUa)
+{
+    settings.OPC_UA_use = false;
+    WithLibrary();
+    Start();
+    EXPECT_FALSE(ctx.OpcUaRunning);
+    EXPECT_EQ(Log("log_iec104.txt"), "");
+    ServiceStop(ctx);
+    std::filesystem::remove(temp.File(OpcUaLibraryName));
+
+    settings.OPC_UA_use = true;
+    Start();
+    EXPECT_FALSE(ctx.OpcUaRunning);
+    EXPECT_NE(Log("log_iec104.txt").find("OPC UA: библиотека не загружена, " + temp.File(OpcUaLibraryName)),
+              std::string::npos)
+        << Log("log_iec104.txt");
+    // The 104 side goes on: values reach the item table.
+    Bring(1);
+    Send(1, Asdu(13, 10, Float(7.5f, 0)));
+    Pass();
+    EXPECT_EQ(ctx.OpcItemValues[5], 7.5);
+}
+
+} // namespace
+} // namespace gw::test
