@@ -1,0 +1,43 @@
+#pragma once
+// "cnf.ini": the settings beside the station configuration. Each key stands
+// in a section of its own name:
+//   [UseWebServer]       UseWebServer=1        start the web server
+//   [Port_WebServ]       Port_WebServ=80       its TCP port
+//   [Save_Obmen_v_File]  Save_Obmen_v_File=0   write the exchange and event logs
+//   [pwd]                pwd=...               password of the remote configuration transfer
+
+#include "service/cfgtext.h"
+
+#include <filesystem>
+#include <string>
+
+namespace gw {
+
+inline constexpr const char* CnfIniFileName = "cnf.ini";
+
+struct TCnfIni {
+    bool UseWebServer = false;
+    int Port_WebServ = 80;
+    bool Save_Obmen_v_File = false;
+    std::string pwd;
+};
+
+// Reads dir/"cnf.ini" into settings. A missing file or key gives the defaults.
+// Lines may end in CR LF or LF, keys and values may have blanks around them,
+// and a UTF-8 byte-order mark is accepted. Booleans are 0 or 1, the port
+// 1..65535; anything else, or a line that is neither a section, a key nor a
+// comment, is a TConfigError naming the file, line and key: it is written to
+// log (when given) and thrown, and settings are left as they were.
+void ReadCnfIni(const std::filesystem::path& dir, TCnfIni& settings, const TConfigLog& log = {});
+
+// The station dialog's OK: the three switches. Other lines of the file stay
+// byte for byte; a missing file is created.
+void WriteCnfIniOptions(const std::filesystem::path& dir, bool UseWebServer, int Port_WebServ,
+                        bool Save_Obmen_v_File);
+
+// The password command. A password that would not read back the same
+// (control characters, blanks at either end, a character the file's encoding
+// lacks) is refused with a TConfigError and the file is not touched.
+void WriteCnfIniPwd(const std::filesystem::path& dir, const std::string& pwd);
+
+} // namespace gw
