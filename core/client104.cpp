@@ -1,0 +1,193 @@
+#include "core/client104.h"
+
+#include "core/asdu.h"
+#include "core/tags.h"
+
+#include <utility>
+
+namespace gw {
+
+T104Client::T104Client(const TLinkSocket& apsock, const TPrmn& aprm, const TClientContext& actx)
+    : TSubj104(aprm, false, actx.link), ElemTU(*actx.link.clock, *actx.types, actx.link.log), psock(apsock),
+      ctx(actx), tWaitConnect(*actx.link.clock)
+{
+    if (prm.prWork1 == 1)
+        setWork(true);
+    FIpPort = " \"\"" + prm.Host.Text() + "=" + std::to_string(prm.Port) + "\"\" ";
+}
+
+bool T104Client::GetConnected() const { return psock.port != nullptr && psock.port->IsConnected(); }
+
+bool T104Client::SendToSocket(const T104APDU& papdu, bool Save_Obmen, int nomer_socket)
+{
+    if (!Connected() || !psock.port->OfferFrame(papdu.Bytes()))
+        return false;
+    TraceTraffic.AddBytes(papdu.lenData);
+    Trace(Save_Obmen, nomer_socket, "То KP " + LongTimeText(Clock().Now()) + "  " + papdu.toString(" "));
+    return true;
+}
+
+void T104Client::StopConnect()
+{
+    Log(LogLink, "(iec5) !!! Вызвана процедура StopConnect()! ClSFlag=" + ClSFlag.ToString());
+    DoOnDisconnect();
+    if (psock.port)
+        psock.port->RequestDisconnect();
+    Clear(TBit104Subj::bsb_ERRSEQAPDU);
+}
+
+void T104Client::DoOnConnect()
+{
+    TSubj104::DoOnConnect();
+    Log(LogLink, "(iec5) T104Client.DoOnConnect() Соед.установлено! Флаг Connecting." + flag.ToString() +
+                     ClSFlag.ToString());
+    ClSFlag.Op(TFlagOperation::FSet, TBitClient::bclb_ConnectingOk);
+}
+
+void T104Client::setWork(bool onoff)
+{
+    ClSFlag.Op(onoff ? TFlagOperation::FSet : TFlagOperation::FClear, TBitClient::bclb_Work);
+    prm.prWork1 = onoff ? 1 : 0;
+    if (!onoff && Connected())
+        ClSFlag.Op(TFlagOperation::FSet, TBitClient::bclb_DisConnect);
+}
+
+void T104Client::Connecting(bool /*Save_Obmen*/, int /*nomer_socket*/)
+{
+    auto cl = [this](TBitClient b) { return ClSFlag.Op(TFlagOperation::FYes, b); };
+    auto clClear = [this](TBitClient b) { ClSFlag.Op(TFlagOperation::FClear, b); };
+    const bool active = psock.port != nullptr && psock.port->HasThread();
+
+    if (Yes(TBit104Subj::bsb_CallDoDisconnect))
+        DoOnDisconnect();
+
+    if (cl(TBitClient::bclb_Work) && cl(TBitClient::bclb_AutoConnect) && active && !Connected() &&
+        tWaitConnect.CheckExpire(ConnectPauseMs, true)) {
+        nClConnAtt = nClConnAtt >= MaxConnectAttempts ? 0 : nClConnAtt + 1;
+        ClSFlag.Op(TFlagOperation::FSet, TBitClient::bclb_Connect);
+        FWaitConnect = true;
+    }
+    if (cl(TBitClient::bclb_Connect)) {
+        clClear(TBitClient::bclb_Connect);
+        clClear(TBitClient::bclb_ConnectingOk);
+        Log(LogLink, "(iec5) sock.Open  Запуск соединения! prm.Host=" + prm.Host.Text() +
+                         " prm.Port=" + std::to_string(prm.Port) + flag.ToString() + ClSFlag.ToString());
+        if (active && !Connected())
+            psock.port->RequestConnect(prm.Host.Text(), prm.Port);
+    }
+
+    if (std::exchange(PROC_CLOCK_SYNC_103_, false))
+        Set(TBit104Subj::bsb_PROC_CLOCK_SYNC_103);
+    if (std::exchange(OPROS_KP_, false))
+        Set(TBit104Subj::bsb_PROC_OPROS);
+    if (std::exchange(opros_counters_101_, false))
+        Set(TBit104Subj::bsb_PROC_OPROS_101);
+
+    if (cl(TBitClient::bclb_ConnectingOk)) {
+        clClear(TBitClient::bclb_ConnectingOk);
+        if (!psock.Passive_ || psock.send_start_DT_passiv_)
+            Set(TBit104Subj::bsb_STARTDT_Want); // sent by the service pass once the mailbox takes it
+        Log(LogLink, "(iec5) Cоединение Ок! Host=" + prm.Host.Text() + "Port=" + std::to_string(prm.Port) +
+                         " Посылаем STARTDT_ACT" + flag.ToString() + ClSFlag.ToString());
+    }
+
+    if (Yes(TBit104Subj::bsb_PROC_CLOCK_SYNC_103)) {
+        if (is_CLOCK_SYNC_103_)
+            Opros_CLOCK_SYNC_103();
+        else
+            Set(TBit104Subj::bsb_PROC_OPROS);
+        Clear(TBit104Subj::bsb_PROC_CLOCK_SYNC_103);
+    }
+    if (Yes(TBit104Subj::bsb_PROC_OPROS))
+        Opros();
+    if (Yes(TBit104Subj::bsb_PROC_OPROS_101))
+        Opros_Counters_101();
+    if (Yes(TBit104Subj::bsb_DoTESTFR))
+        OnTestFr();
+
+    if (cl(TBitClient::bclb_DisConnect)) {
+        clClear(TBitClient::bclb_DisConnect);
+        if (Connected())
+            psock.port->RequestDisconnect();
+    }
+}
+
+void T104Client::QueueStationRequest(const TIEC_ASDUt& asdu, const std::string& what)
+{
+    T104APDU frame;
+    if (s_APDUBuf.Full() || !frame.FromAsdu(asdu) || !QueueIFrame(frame))
+        return;
+    Log(LogLink, what + std::to_string(prm.CommonAsduAddress));
+}
+
+bool T104Client::QueueTuAsdu(const TIEC_ASDUt& asdu)
+{
+    T104APDU frame;
+    if (!Connected() || s_APDUBuf.Full() || !frame.FromAsdu(asdu) || !QueueIFrame(frame))
+        return false;
+    Log(LogCommand, "(iec3) TU: Send" + flag.ToString() + ClSFlag.ToString());
+    return true;
+}
+
+void T104Client::Opros_CLOCK_SYNC_103()
+{
+    if (StartDT()) {
+        const TDateTime t = Clock().Now() - Popravka_time_103 / 24.0;
+        QueueStationRequest(BuildClockSync(prm.CommonAsduAddress, t, Layout(), *ctx.types),
+                            "() Команда синхронизации часов: Адрес КП=");
+    }
+    Clear(TBit104Subj::bsb_PROC_CLOCK_SYNC_103);
+}
+
+void T104Client::Opros()
+{
+    if (StartDT() && ctx.prOprosSend) {
+        QueueStationRequest(BuildInterrogation(prm.CommonAsduAddress, Layout(), *ctx.types),
+                            "(iec5) OprosKP: Адрес КП=");
+        First_CLOCK_SYNC_103_ = false;
+    }
+    Clear(TBit104Subj::bsb_PROC_OPROS);
+}
+
+void T104Client::Opros_Counters_101()
+{
+    if (StartDT())
+        QueueStationRequest(BuildCounterInterrogation(prm.CommonAsduAddress, Layout(), *ctx.types),
+                            "(iec5) Opros счетчиков: Адрес КП=");
+    Clear(TBit104Subj::bsb_PROC_OPROS_101);
+}
+
+void T104Client::OnTestFr()
+{
+    Clear(TBit104Subj::bsb_DoTESTFR);
+    if (Yes(TBit104Subj::bsb_STARTDT_Act) && !StartDT())
+        Set(TBit104Subj::bsb_STARTDT_Want);
+}
+
+void T104Client::RaspakReceiveBufferAPDU(bool Save_Obmen, int nomer_socket)
+{
+    while (const T104APDU* frame = r_APDUBuf.GetToSend())
+        if (RaspakAPDU(*frame, Save_Obmen, nomer_socket))
+            ParseAsdu(*frame, nomer_socket);
+    r_APDUBuf.Reset(false);
+}
+
+void T104Client::ParseAsdu(const T104APDU& frame, int nomer_socket)
+{
+    TIEC_ASDUt asdu(frame.Bytes(), AsduOffset, frame.lenData - AsduOffset, Layout(), *ctx.types);
+    ElemTU.OnConfirmation(asdu);
+    if (asdu.Code() == 103 && First_CLOCK_SYNC_103_)
+        Set(TBit104Subj::bsb_PROC_OPROS); // the first clock sync answered: interrogate
+    std::string host;
+    int port = 0;
+    if (psock.port)
+        psock.port->CurrentAddress(host, port);
+    asdu.IP_address2 = host;
+    asdu.IP_port3 = port;
+    asdu.Nomer_sock = nomer_socket;
+    Log(LogExchange, ">(iec0)" + FIpPort + asdu.ToString());
+    if (ctx.tags)
+        asdu.ReceiveRaspak1({*ctx.tags, Clock(), env.log});
+}
+
+} // namespace gw

@@ -1,0 +1,89 @@
+#pragma once
+// The link object of a channel on which the gateway is the controlling
+// station: it hands frames to the channel's one-frame mailbox, asks the
+// socket side to connect and disconnect, sends STARTDT act, queues the
+// station-wide requests (clock synchronisation, general and counter
+// interrogation) and parses the received ASDUs into the tags.
+//
+// Every call into one client runs under its Lock(): the tick, the receive
+// path, connect and disconnect hand-over and the command entry may come from
+// different threads.
+
+#include "core/command.h"
+#include "core/link104.h"
+
+#include <mutex>
+
+namespace gw {
+
+class TTagSignalList;
+
+enum class TBitClient { bclb_Work, bclb_AutoConnect, bclb_ConnectingOk, bclb_Connect, bclb_DisConnect };
+using TClSFlag = TFlagOf<TBitClient>;
+
+// What every client of one service start shares.
+struct TClientContext {
+    TLinkEnv link;
+    const TTypeIdentList* types = nullptr;
+    TTagSignalList* tags = nullptr; // where received values are stored
+    bool prOprosSend = true;        // general interrogations are sent at all
+};
+
+class T104Client : public TSubj104, private TTuSender {
+public:
+    static constexpr std::int64_t ConnectPauseMs = 2000;
+    static constexpr int MaxConnectAttempts = 6000;
+
+    T104Client(const TLinkSocket& psock, const TPrmn& aprm, const TClientContext& actx);
+
+    std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(mutex_); }
+
+    bool GetConnected() const override;
+    bool SendToSocket(const T104APDU& papdu, bool Save_Obmen, int nomer_socket) override;
+    void StopConnect() override;
+    void DoOnConnect() override;
+
+    void setWork(bool onoff);
+    bool Work() { return ClSFlag.Op(TFlagOperation::FYes, TBitClient::bclb_Work); }
+    const TLinkSocket& PSocket() const { return psock; }
+    bool WaitConnect() const { return FWaitConnect; }
+
+    // The per-tick connection and request handling.
+    void Connecting(bool Save_Obmen, int nomer_socket);
+    // Interprets the queued frames and stores the values of their ASDUs.
+    void RaspakReceiveBufferAPDU(bool Save_Obmen, int nomer_socket);
+
+    // The per-tick step of the command sequencer.
+    void TuService1() { ElemTU.TuService1(*this); }
+
+    void Opros();
+    void Opros_Counters_101();
+    void Opros_CLOCK_SYNC_103();
+    void OnTestFr();
+
+    TClSFlag ClSFlag;
+    TElemTU ElemTU;
+    // Requests of the service's period timers, taken at the next Connecting.
+    bool OPROS_KP_ = false;
+    bool opros_counters_101_ = false;
+    bool PROC_CLOCK_SYNC_103_ = false;
+    bool is_CLOCK_SYNC_103_ = false;
+    bool First_CLOCK_SYNC_103_ = false;
+    bool Is_Rezerv_IP = false;
+    int nClConnAtt = 0;
+
+private:
+    // The sequencer's frames: queued while connected and the window has room.
+    bool QueueTuAsdu(const TIEC_ASDUt& asdu) override;
+    // Queues a station-wide request; dropped when the window is full.
+    void QueueStationRequest(const TIEC_ASDUt& asdu, const std::string& what);
+    void ParseAsdu(const T104APDU& frame, int nomer_socket);
+
+    TLinkSocket psock;
+    TClientContext ctx;
+    TTimeCheckPause tWaitConnect;
+    bool FWaitConnect = false;
+    std::mutex mutex_;
+};
+
+} // namespace gw

@@ -1,0 +1,150 @@
+#include "core/clients104.h"
+
+#include "core/kplist.h"
+#include "core/signals.h"
+#include "core/tags.h"
+
+#include <algorithm>
+
+namespace gw {
+
+TClients104::TClients104(int MaxClients) : FSize(std::max(MaxClients, 0)) {}
+
+int TClients104::Count() const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    return static_cast<int>(ListClients.size());
+}
+
+std::shared_ptr<T104Client> TClients104::AddClient(const TLinkSocket& psock, std::span<const TPrmn> prmn104,
+                                                   const TClientContext& ctx)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    const std::size_t n = ListClients.size();
+    if (static_cast<int>(n) >= FSize || n >= prmn104.size())
+        return nullptr;
+    return ListClients.emplace_back(std::make_shared<T104Client>(psock, prmn104[n], ctx));
+}
+
+void TClients104::DelClient()
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    ListClients.clear();
+}
+
+std::shared_ptr<T104Client> TClients104::Find(std::string_view IPAddress, int Port) const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (const auto& c : ListClients)
+        if (c->prm.Port == Port && c->prm.Host.Text() == IPAddress)
+            return c;
+    return nullptr;
+}
+
+std::shared_ptr<T104Client> TClients104::GetPcl(int ind) const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (ind < 0 || ind >= static_cast<int>(ListClients.size()))
+        return nullptr;
+    return ListClients[static_cast<std::size_t>(ind)];
+}
+
+std::vector<std::shared_ptr<T104Client>> TClients104::Snapshot() const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    return ListClients;
+}
+
+void TClients104::Connecting(bool Save_Obmen, int /*nomer_socket*/)
+{
+    const auto clients = Snapshot();
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+        auto lock = clients[i]->Lock();
+        if (clients[i]->Work())
+            clients[i]->Connecting(Save_Obmen, static_cast<int>(i));
+    }
+}
+
+TClient104Frm::TClient104Frm(std::shared_ptr<T104Client> Apcl, bool prAuto, TChannelModel model)
+    : pcl_(std::move(Apcl)), model_(model)
+{
+    ChBoxAuto(prAuto);
+}
+
+void TClient104Frm::ChBoxAuto(bool check)
+{
+    auto lock = pcl_->Lock();
+    pcl_->ClSFlag.Op(check ? TFlagOperation::FSet : TFlagOperation::FClear, TBitClient::bclb_AutoConnect);
+}
+
+void TClient104Frm::DoService(bool Save_Obmen, int nomer_socket)
+{
+    auto lock = pcl_->Lock();
+    if (!pcl_->Work())
+        return;
+    pcl_->TuService1();
+    pcl_->ConnectService(Save_Obmen, nomer_socket);
+}
+
+void TClient104Frm::OnReceive(const TSocket_temp& Socket, bool Save_Obmen, int nomer_socket)
+{
+    auto lock = pcl_->Lock();
+    pcl_->Receive(Socket, Save_Obmen, nomer_socket);
+    // A chunk may hold more frames than the receive queue: cut on until all are parsed.
+    do
+        pcl_->RaspakReceiveBufferAPDU(Save_Obmen, nomer_socket);
+    while (pcl_->CutFrames(Save_Obmen, nomer_socket));
+    if (!pcl_->Work())
+        return;
+    pcl_->TuService1();
+    pcl_->ConnectService(Save_Obmen, nomer_socket);
+}
+
+void TClient104Frm::OnConnect()
+{
+    auto lock = pcl_->Lock();
+    pcl_->DoOnConnect();
+}
+
+void TClient104Frm::OnDisconnect()
+{
+    auto lock = pcl_->Lock();
+    pcl_->Set(TBit104Subj::bsb_CallDoDisconnect);
+}
+
+void TClient104Frm::CheckValid1(bool prAll)
+{
+    std::string host;
+    int port = 0;
+    {
+        auto lock = pcl_->Lock();
+        if (pcl_->Is_Rezerv_IP && pcl_->MsSinceDisconnect() < ReserveGraceMs)
+            return;
+        if (!pcl_->Yes(TBit104Subj::bsb_ClearValid))
+            return;
+        pcl_->Clear(TBit104Subj::bsb_ClearValid);
+        host = pcl_->prm.Host.Text();
+        port = pcl_->prm.Port;
+    }
+    InvalidateStations(prAll, host, port);
+}
+
+void TClient104Frm::InvalidateStations(bool prAll, const std::string& host, int port)
+{
+    if (!model_.kps || !model_.tags || !model_.recs)
+        return;
+    auto lock = model_.tags->Lock();
+    for (int s = 0; s < model_.kps->Count(); ++s) {
+        const PKpEthernet kp = model_.kps->GetIndKP(s);
+        if (!prAll && (kp->IPAddress != host || kp->Port != port))
+            continue;
+        for (int t = 0; t < model_.tags->Count(); ++t) {
+            const PTagSignal tag = model_.tags->GetTag(t);
+            const TArmRec* rec = model_.recs->GetRec(tag->IndArm());
+            if (rec && rec->sstID() == kp->ID)
+                tag->SetInvalid();
+        }
+    }
+}
+
+} // namespace gw

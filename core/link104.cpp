@@ -1,0 +1,390 @@
+#include "core/link104.h"
+
+#include "core/asdu.h"
+#include "core/messbuff.h"
+#include "core/text.h"
+
+#include <cstdio>
+
+namespace gw {
+
+namespace {
+
+constexpr int ReceiveQueueSize = 250;
+constexpr int ClockSyncType = 103, CounterInterrogationType = 101;
+// The clock synchronisation leaves a little after it was stamped.
+constexpr double ClockSyncLeadMs = 20.0;
+
+int ReceiveQueueCapacity(int kMax) { return kMax >= ReceiveQueueSize ? kMax * 3 + 24 : ReceiveQueueSize; }
+
+std::string Hex2(int value)
+{
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%02X", value & 0xFF);
+    return buf;
+}
+
+} // namespace
+
+std::string LongTimeText(TDateTime dt)
+{
+    TDateTimeParts p;
+    if (!TryDecodeDateTime(dt, p))
+        return "00:00:00";
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", p.hour, p.minute, p.second);
+    return buf;
+}
+
+TSubj104::TSubj104(const TPrmn& aprm, bool AprServer, TLinkEnv aenv)
+    : prm(aprm), s_APDUBuf(aprm.kMax), r_APDUBuf(ReceiveQueueCapacity(aprm.kMax)), env(aenv),
+      TraceTraffic(*aenv.clock), prServer(AprServer), t1_Response(*aenv.clock), t2_AckReseiveI(*aenv.clock),
+      t3_TestSending(*aenv.clock)
+{
+}
+
+TAsduLayout TSubj104::Layout() const
+{
+    return TAsduLayout::Make(prm.sz_COT, prm.sz_ASDUAddress, prm.sz_InfObjAddress, prm.OriginatorAddress);
+}
+
+void TSubj104::Log(std::uint32_t category, const std::string& text) const
+{
+    if (env.log)
+        env.log->Put(category, text, Clock().Now());
+}
+
+void TSubj104::Trace(bool Save_Obmen, int nomer_socket, const std::string& line) const
+{
+    if (Save_Obmen && env.trace)
+        env.trace->TraceLine(nomer_socket, line);
+}
+
+std::string TSubj104::str_vsvrCnt() const
+{
+    return "(" + std::to_string(Fvs) + "," + std::to_string(Fvr) + "," + std::to_string(Ack) + ",k=" + std::to_string(k) +
+           ") ";
+}
+
+std::string TSubj104::str_AddrPort() const { return FIpPort; }
+
+void TSubj104::ResetLink()
+{
+    s_APDUBuf.Reset(true);
+    r_APDUBuf.Reset(true);
+    // A tail from the previous connection would spoil the first frame of the next.
+    area.Clear();
+    t1_Response.Stop();
+    t2_AckReseiveI.Stop();
+}
+
+void TSubj104::DoOnConnect()
+{
+    Fvs = Fvr = FVrAck = k = Ack = 0;
+    flag.Reset();
+    ResetLink();
+    t3_TestSending.Start();
+    Log(LogLink, "(iec5) DoOnConnect (сбросить все счетчики,STARTDT)" + flag.ToString());
+}
+
+void TSubj104::DoOnDisconnect()
+{
+    flag.Reset();
+    Set(TBit104Subj::bsb_ClearValid);
+    Date_Time_Disconnect = Clock().Now();
+    disconnectMs = Clock().MonotonicMs();
+    ResetLink();
+    Log(LogLink, "(iec5) DoOnDisconnect():" + FIpPort + "(сбросить STARTDT)" + flag.ToString());
+}
+
+void TSubj104::Receive(const TSocket_temp& Socket, bool Save_Obmen, int nomer_socket)
+{
+    const auto n = Socket.ReceiveBuf_str.size();
+    Trace(Save_Obmen, nomer_socket,
+          BufToHex(Socket.ReceiveBuf_str, n, "From KP " + LongTimeText(Clock().Now()) + " ") + "  Count =" +
+              std::to_string(n));
+    TraceTraffic.AddBytes(static_cast<std::int64_t>(n));
+    peerText = " \"\"" + std::string(Socket.RemoteAddress) + "=" + std::to_string(Socket.RemotePort) + "\"\" ";
+    area.Add(Socket.ReceiveBuf_str);
+    t3_TestSending.Start();
+    CutFrames(Save_Obmen, nomer_socket);
+}
+
+bool TSubj104::CutFrames(bool Save_Obmen, int nomer_socket)
+{
+    bool queued = false;
+    T104APDU frame;
+    while (!r_APDUBuf.Full()) {
+        const auto pending = area.Pending();
+        const auto cut = area.Cut(frame);
+        if (cut == TReceiveArea::TCut::NeedMore)
+            break;
+        if (cut != TReceiveArea::TCut::Frame) {
+            // The stream has lost its framing: nothing after this byte can be
+            // trusted, so the connection is dropped at the next pass.
+            const std::string text = cut == TReceiveArea::TCut::BadStart
+                                         ? "ERROR: 1-й байт APDU не равен 68H. Байт=" + Hex2(area.Current())
+                                         : "ERROR: длина APDU=" + std::to_string(area.Uncut()[1]) +
+                                               " вне 4..253. Разрыв соедин!";
+            Trace(Save_Obmen, nomer_socket, text);
+            Trace(Save_Obmen, nomer_socket,
+                  BufToHex(area.Uncut(), pending, "Data " + LongTimeText(Clock().Now()) + " ") + "  Count =" +
+                      std::to_string(pending));
+            Log(LogError, text);
+            area.Clear();
+            Set(TBit104Subj::bsb_ERRSEQAPDU);
+            break;
+        }
+        r_APDUBuf.Put1(frame);
+        queued = true;
+        Trace(Save_Obmen, nomer_socket, frame.toString(" Data >         ") + " " + peerText);
+        Log(LogExchange, ">(iec0)" + peerText + frame.toString(" Receive: "));
+    }
+    return queued;
+}
+
+bool TSubj104::RaspakAPDU(const T104APDU& papdu, bool Save_Obmen, int nomer_socket)
+{
+    switch (papdu.Format()) {
+    case TApduFormat::S: {
+        int ns = 0, nr = 0;
+        papdu.GetFromAPCI(1, ns, nr);
+        if (papdu.Data[1] != 4) {
+            Log(0, "Формат S ошибка в длине");
+            return false;
+        }
+        DoAckSend(nr);
+        Log(LogLink, ">(iec5) " + str_vsvrCnt() + papdu.toString("S!!!: "));
+        return false;
+    }
+    case TApduFormat::U:
+        AcceptUFrame(papdu, Save_Obmen, nomer_socket);
+        return false;
+    case TApduFormat::I:
+        break;
+    }
+    AcceptIFrame(papdu, Save_Obmen, nomer_socket);
+    const int headerBytes = Layout().FixedLen() + Layout().szIoa;
+    if (static_cast<int>(papdu.Asdu().size()) < headerBytes) {
+        Log(0, "Error: ASDU короче заголовка, длина=" + std::to_string(papdu.Asdu().size()));
+        return false;
+    }
+    return true;
+}
+
+void TSubj104::AcceptIFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_socket)
+{
+    Set(TBit104Subj::bsb_STARTDT_Ok);
+    int ns = 0, nr = 0;
+    papdu.GetFromAPCI(0, ns, nr);
+    DoAckSend(nr);
+    if (ns == Fvr) {
+        // t2 runs from the oldest frame not yet acknowledged.
+        if (GetW() == 0)
+            t2_AckReseiveI.Start();
+        Fvr = IncSeq(Fvr);
+    } else if (DiffSeq(ns, Fvr) > 0) {
+        const std::string text = "Error Нарушена последовательность APDU_I. vr=" + std::to_string(Fvr * 2) +
+                                 " меньше vsSecond=" + std::to_string(ns * 2) + " Разрыв соедин!";
+        Trace(Save_Obmen, nomer_socket, text);
+        Log(0, text);
+        Set(TBit104Subj::bsb_ERRSEQAPDU);
+    }
+    Log(LogExchange, ">(iec0)" + FIpPort + " I(" + std::to_string(ns) + "," + std::to_string(nr) + ") " + str_vsvrCnt());
+}
+
+void TSubj104::AcceptUFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_socket)
+{
+    if (papdu.Data[1] != 4 || papdu.Data[3] != 0 || papdu.Data[4] != 0 || papdu.Data[5] != 0) {
+        Log(0, "Формат U ошибка в длине или байты 3,4,5<>0");
+        return;
+    }
+    switch (papdu.UFunction()) {
+    case UFn_STARTDT_Act: Set(TBit104Subj::bsb_STARTDT_ConWant); break;
+    case UFn_STARTDT_Con:
+        Set(TBit104Subj::bsb_STARTDT_Ok);
+        Clear(TBit104Subj::bsb_STARTDT_Act);
+        Set(TBit104Subj::bsb_PROC_CLOCK_SYNC_103);
+        break;
+    case UFn_STOPDT_Act:
+        Clear(TBit104Subj::bsb_STARTDT_Ok);
+        Clear(TBit104Subj::bsb_STARTDT_Act);
+        Set(TBit104Subj::bsb_STOPDT_ConWant);
+        break;
+    case UFn_STOPDT_Con: break;
+    case UFn_TESTFR_Act: Set(TBit104Subj::bsb_TESTFR_ConWant); break;
+    case UFn_TESTFR_Con: Clear(TBit104Subj::bsb_TESTFR_Act); break;
+    default: Log(0, "Одновременно несколько функций? actcon=" + Hex2(papdu.UFunction())); return;
+    }
+    Log(LogLink, ">(iec5) U " + FIpPort + papdu.toString(" ") + flag.ToString());
+    // Answers go out at once when the mailbox is free, else at the next pass.
+    if (Connected())
+        SendWaitingU(Save_Obmen, nomer_socket);
+}
+
+void TSubj104::DoAckSend(int vrSecond)
+{
+    const int unacked = SeqDistance(Fvs, Ack);
+    const int covered = SeqDistance(vrSecond, Ack);
+    if (covered > unacked) {
+        // An acknowledgement of frames never sent: the peer is out of step.
+        Log(0, "Error N(R)=" + std::to_string(vrSecond) + " вне окна (" + std::to_string(Ack) + ".." +
+                   std::to_string(Fvs) + "). Разрыв соедин!");
+        Set(TBit104Subj::bsb_ERRSEQAPDU);
+        return;
+    }
+    if (covered == 0)
+        return;
+    s_APDUBuf.FreeSent(covered);
+    Ack = vrSecond;
+    k = DiffSeq(Fvs, Ack);
+}
+
+bool TSubj104::SendWaitingU(bool Save_Obmen, int nomer_socket)
+{
+    if (Yes(TBit104Subj::bsb_STARTDT_ConWant)) {
+        if (!SendUCommand1(U_Func::U_STARTDT, UActCon::UCON, Save_Obmen, nomer_socket))
+            return false;
+        Clear(TBit104Subj::bsb_STARTDT_ConWant);
+        Set(TBit104Subj::bsb_STARTDT_Ok);
+        Clear(TBit104Subj::bsb_STARTDT_Act);
+        Set(TBit104Subj::bsb_PROC_CLOCK_SYNC_103);
+    }
+    if (Yes(TBit104Subj::bsb_STOPDT_ConWant)) {
+        if (!SendUCommand1(U_Func::U_STOPDT, UActCon::UCON, Save_Obmen, nomer_socket))
+            return false;
+        Clear(TBit104Subj::bsb_STOPDT_ConWant);
+    }
+    if (Yes(TBit104Subj::bsb_TESTFR_ConWant)) {
+        if (!SendUCommand1(U_Func::U_TESTFR, UActCon::UCON, Save_Obmen, nomer_socket))
+            return false;
+        Clear(TBit104Subj::bsb_TESTFR_ConWant);
+    }
+    if (Yes(TBit104Subj::bsb_STARTDT_Want)) {
+        // Outstanding only once it really went out.
+        if (!SendUCommand1(U_Func::U_STARTDT, UActCon::UACT, Save_Obmen, nomer_socket))
+            return false;
+        Clear(TBit104Subj::bsb_STARTDT_Want);
+        Set(TBit104Subj::bsb_STARTDT_Act);
+        t1_Response.Start();
+    }
+    if (Yes(TBit104Subj::bsb_TESTFR_Want)) {
+        if (!SendUCommand1(U_Func::U_TESTFR, UActCon::UACT, Save_Obmen, nomer_socket))
+            return false;
+        Clear(TBit104Subj::bsb_TESTFR_Want);
+        Set(TBit104Subj::bsb_TESTFR_Act);
+        t1_Response.Start();
+    }
+    return true;
+}
+
+bool TSubj104::T1Expired()
+{
+    const std::int64_t t1 = prm.t1;
+    if (s_APDUBuf.Send() > 0 && Clock().MonotonicMs() - s_APDUBuf.OldestSentMs() > t1) {
+        Log(LogLink, "(iec5) t1(вышел таймаут! Нет подтверждения I-кадра. Разрыв соединения)");
+        return true;
+    }
+    const bool actOutstanding = Yes(TBit104Subj::bsb_STARTDT_Act) || Yes(TBit104Subj::bsb_TESTFR_Act);
+    if (actOutstanding && t1_Response.CheckExpire(t1, false)) {
+        Log(LogLink, "(iec5) t1(вышел таймаут! Нет ответа на U-кадр. Разрыв соединения)");
+        return true;
+    }
+    return false;
+}
+
+void TSubj104::ConnectService(bool Save_Obmen, int nomer_socket)
+{
+    if (Yes(TBit104Subj::bsb_CallDoDisconnect))
+        DoOnDisconnect();
+    if (!Connected() || Yes(TBit104Subj::bsb_Dropping))
+        return;
+    if (Yes(TBit104Subj::bsb_ERRSEQAPDU) || T1Expired()) {
+        StopConnect();
+        Set(TBit104Subj::bsb_Dropping);
+        return;
+    }
+    if (!SendWaitingU(Save_Obmen, nomer_socket))
+        return;
+
+    const int w = GetW();
+    if (w > 0) {
+        const bool wOver = w >= prm.wMax;
+        if (wOver || t2_AckReseiveI.CheckExpire(prm.t2, false)) {
+            Log(LogLink, wOver ? "(iec5) Подтверждение приема т.к.(GetW>=wMax)"
+                               : "(iec5) Подтверждение приема т.к.(вышел таймаут t2!");
+            if (!SendSCommand1(Fvr, wOver, Save_Obmen, nomer_socket))
+                return;
+        }
+    }
+
+    if (t3_TestSending.CheckExpire(prm.t3, true) && !Yes(TBit104Subj::bsb_TESTFR_Act)) {
+        Log(LogLink, "(iec5) t3_(вышел таймаут! Послать проверку связи.)");
+        Set(TBit104Subj::bsb_TESTFR_Want);
+        if (!SendWaitingU(Save_Obmen, nomer_socket))
+            return;
+    }
+
+    // I-frames only once the data transfer runs; a refused one stays next in line.
+    if (!StartDT())
+        return;
+    while (T104APDU* frame = s_APDUBuf.NextToSend()) {
+        if (!SendICommand(*frame, Save_Obmen, nomer_socket))
+            break;
+        s_APDUBuf.MarkSent(Clock().MonotonicMs());
+    }
+}
+
+bool TSubj104::QueueIFrame(const T104APDU& frame) { return s_APDUBuf.Put1(frame); }
+
+bool TSubj104::SendUCommand1(U_Func command, UActCon ActCon, bool Save_Obmen, int nomer_socket)
+{
+    T104APDU frame;
+    FormUFrame(frame, command, ActCon);
+    if (command == U_Func::U_TESTFR)
+        Set(TBit104Subj::bsb_DoTESTFR);
+    const bool ok = SendToSocket(frame, Save_Obmen, nomer_socket);
+    Log(LogLink, "<(iec5) " + frame.toString(ok ? "Send_U:" : "Error Send_U:") + flag.ToString());
+    return ok;
+}
+
+bool TSubj104::SendSCommand1(int vr, bool /*wOver*/, bool Save_Obmen, int nomer_socket)
+{
+    T104APDU frame;
+    FormSFrame(frame, vr);
+    const bool ok = SendToSocket(frame, Save_Obmen, nomer_socket);
+    if (ok) {
+        FVrAck = vr;
+        t2_AckReseiveI.Stop();
+    }
+    Log(LogLink, "<(iec5) " + frame.toString(ok ? "Send_S: " : "Error Send_S: ") + flag.ToString());
+    return ok;
+}
+
+bool TSubj104::SendICommand(T104APDU& papdu, bool Save_Obmen, int nomer_socket)
+{
+    FillIControl(papdu, Fvs, Fvr);
+    // A clock synchronisation carries the time of the moment it leaves.
+    if (papdu.lenData > AsduOffset) {
+        const auto asdu = std::span<std::uint8_t>(papdu.Data).subspan(AsduOffset, static_cast<std::size_t>(papdu.lenData - AsduOffset));
+        StampClockSync(asdu, Layout(), Clock().Now() - Popravka_time_103 / 24.0 + ClockSyncLeadMs / MsPerDay);
+    }
+    const bool ok = SendToSocket(papdu, Save_Obmen, nomer_socket);
+    if (ok) {
+        Fvs = IncSeq(Fvs);
+        k = DiffSeq(Fvs, Ack);
+        FVrAck = Fvr;
+        t2_AckReseiveI.Stop();
+    }
+    Log(LogExchange, "<(iec0)" + std::string(ok ? "" : "Error Send I:") + str_vsvrCnt() + papdu.toString(""));
+    if (ok && env.nameSentFrames) {
+        const int type = papdu.Data[AsduOffset];
+        Trace(Save_Obmen, nomer_socket,
+              type == ClockSyncType              ? "Команда синхронизации часов"
+              : type == CounterInterrogationType ? "Команда опроса счетчиков"
+                                                 : "Опрос КП");
+    }
+    return ok;
+}
+
+} // namespace gw

@@ -1,0 +1,420 @@
+// One channel of the controlling station driven through its wrapper, as the
+// service tick and the socket side drive it: fake port, fake clock, real
+// ASDUs, tags and channel table.
+
+#include "core/clients104.h"
+
+#include "core/asdu.h"
+#include "core/cp56.h"
+#include "core/kplist.h"
+#include "core/messbuff.h"
+#include "core/signals.h"
+#include "core/tags.h"
+#include "core/typeident.h"
+#include "fake_port.h"
+#include "link_frames.h"
+#include "support/fake_clock.h"
+#include "support/tshark.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace gw::test {
+namespace {
+
+constexpr const char* kHost = "10.0.0.7";
+constexpr int kPort = 2404;
+
+TDateTime At(int y, int mo, int d, int h, int mi, int s, int ms)
+{
+    TDateTime dt = 0;
+    EXPECT_TRUE(TryEncodeDateTime({y, mo, d, h, mi, s, ms}, dt));
+    return dt;
+}
+
+class Channel : public ::testing::Test {
+protected:
+    Channel() : prmn(MakePrmn104())
+    {
+        for (int i = 0; i < 3; ++i) {
+            SetPrmnDefault(prmn[static_cast<std::size_t>(i)], PrmnKind104, kHost, kPort + i);
+            prmn[static_cast<std::size_t>(i)].prWork1 = 1;
+        }
+        kps.Add(TKpEthernet(1001, 1001, KpTypeAddr::kpta_KP, "KP1", kHost, kPort));
+        recs.AddRec(1001, SignalType::stTIT, "P", 0);
+        TTagSignal t;
+        t.Init("P", 1, 700, kHost, kPort, cats.GetPtc(TagCategName::tcn_TIT), 0, 0, 0, 1);
+        tags.AddTag(t);
+    }
+    void Open(bool passive = false, bool sendStartDT = false)
+    {
+        ctx = {TLinkEnv{&clock, &log, nullptr, true}, &types, &tags, prOprosSend};
+        cl = table.AddClient(TLinkSocket{&port, 1, passive, sendStartDT}, prmn, ctx);
+        ASSERT_TRUE(cl);
+        port.thread = !passive;
+        frm = std::make_unique<TClient104Frm>(cl, true, TChannelModel{&kps, &tags, &recs});
+    }
+    // A connection came up and the station confirmed STARTDT.
+    void Connect(bool clockSync)
+    {
+        frm->OnConnect();
+        {
+            auto lock = cl->Lock();
+            cl->is_CLOCK_SYNC_103_ = cl->First_CLOCK_SYNC_103_ = clockSync;
+        }
+        Tick();
+        ASSERT_EQ(port.TakeSent(), std::vector<TFrameBytes>{STARTDT_act});
+        Station(STARTDT_con);
+    }
+    void Tick()
+    {
+        table.Connecting(false, 100);
+        frm->DoService(false, 0);
+    }
+    void Station(const TFrameBytes& bytes) { frm->OnReceive({bytes, kHost, kPort}, false, 0); }
+    // The station's I-frame with the next N(S), acknowledging everything.
+    void StationAsdu(const std::string& asdu)
+    {
+        Station(IFrame(stationNs++, cl->Vs(), Hex(asdu)));
+    }
+    double TagValue()
+    {
+        TValue1 v;
+        EXPECT_TRUE(tags.ReadValue(0, v));
+        double f = 0;
+        v.GetTitValue(f);
+        return f;
+    }
+    int TagQuality()
+    {
+        TValue1 v;
+        tags.ReadValue(0, v);
+        return v.Qualit;
+    }
+    bool Logged(const std::string& part)
+    {
+        std::string text;
+        TDateTime dt;
+        bool found = false;
+        while (log.Get(text, dt))
+            found = found || text.find(part) != std::string::npos;
+        return found;
+    }
+
+    TTypeIdentList types;
+    TTagCategoryList cats{1};
+    TTagSignalList tags;
+    TKpList kps;
+    TArmSignals recs;
+    FakeClock clock{At(2021, 3, 7, 14, 5, 9, 230)};
+    TMessBuff log{1000, 0xFFFFFFFF};
+    FakePort port;
+    TPrmnArray prmn;
+    TClients104 table;
+    bool prOprosSend = true;
+    TClientContext ctx;
+    std::shared_ptr<T104Client> cl;
+    std::unique_ptr<TClient104Frm> frm;
+    int stationNs = 0;
+};
+
+TEST_F(Channel, StartUpSendsStartdtThenClockSyncThenInterrogationOnItsConfirmation)
+{
+    Open();
+    Connect(true);
+    Tick();
+    auto sent = port.TakeSent();
+    ASSERT_EQ(sent.size(), 1u);
+    const TFrameBytes clockSync = sent[0];
+    EXPECT_TRUE(port.TakeSent().empty());
+
+    // The station confirms the clock synchronisation: the interrogation follows.
+    StationAsdu("67 01 07 00 03 00 00 00 00 22 24 05 0E E7 03 15");
+    Tick();
+    sent = port.TakeSent();
+    ASSERT_EQ(sent.size(), 1u);
+    const TFrameBytes interrogation = sent[0];
+
+    const auto rows = TsharkFields({clockSync, interrogation},
+                                   {"iec60870_104.tx", "iec60870_104.rx", "iec60870_asdu.typeid",
+                                    "iec60870_asdu.causetx", "iec60870_asdu.addr", "iec60870_asdu.ioa",
+                                    "iec60870_asdu.cp56time.hour", "iec60870_asdu.cp56time.min",
+                                    "iec60870_asdu.cp56time.ms", "iec60870_asdu.qoi"});
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0][0], "0");
+    EXPECT_EQ(rows[0][2], "103");
+    EXPECT_EQ(rows[0][3], "6");
+    EXPECT_EQ(rows[0][4], "3");
+    EXPECT_EQ(rows[0][5], "0");
+    EXPECT_EQ(rows[0][6], "14");
+    EXPECT_EQ(rows[0][7], "5");
+    EXPECT_EQ(rows[0][8], "9250"); // stamped when sent, 20 ms ahead
+    EXPECT_EQ(rows[1][0], "1");
+    EXPECT_EQ(rows[1][1], "1");
+    EXPECT_EQ(rows[1][2], "100");
+    EXPECT_EQ(rows[1][3], "6");
+    EXPECT_EQ(rows[1][4], "3");
+    EXPECT_EQ(rows[1][9], "20");
+}
+
+TEST_F(Channel, WithoutClockSyncTheInterrogationFollowsStartdtAndValuesReachTheTags)
+{
+    Open();
+    Connect(false);
+    Tick();
+    auto sent = port.TakeSent();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0][6], 100);
+
+    StationAsdu("0D 01 14 00 01 00 BC 02 00 00 00 50 40 00");
+    EXPECT_DOUBLE_EQ(TagValue(), 3.25);
+    EXPECT_EQ(TagQuality(), 0);
+}
+
+TEST_F(Channel, InterrogationSwitchedOffStillSendsCounterInterrogation)
+{
+    prOprosSend = false;
+    Open();
+    Connect(false);
+    {
+        auto lock = cl->Lock();
+        cl->OPROS_KP_ = cl->opros_counters_101_ = true;
+    }
+    Tick();
+    auto sent = port.TakeSent();
+    ASSERT_EQ(sent.size(), 1u);
+    const auto rows = TsharkFields(sent, {"iec60870_asdu.typeid", "iec60870_asdu.qcc", "iec60870_asdu.rqt"});
+    EXPECT_EQ(rows[0][0], "101");
+    EXPECT_EQ(rows[0][2], "5");
+}
+
+TEST_F(Channel, PassiveChannelSendsStartdtOnlyWhenAskedTo)
+{
+    Open(true, false);
+    frm->OnConnect();
+    Tick();
+    Tick();
+    EXPECT_TRUE(port.TakeSent().empty());
+    EXPECT_EQ(port.connectRequests, 0);
+    // The station's first I-frame starts the data transfer.
+    StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 50 40 00");
+    EXPECT_TRUE(cl->StartDT());
+    EXPECT_DOUBLE_EQ(TagValue(), 3.25);
+
+    table.DelClient();
+    Open(true, true);
+    frm->OnConnect();
+    Tick();
+    EXPECT_EQ(port.TakeSent(), std::vector<TFrameBytes>{STARTDT_act});
+}
+
+TEST_F(Channel, StartdtIsOutstandingOnlyOnceTheMailboxTookIt)
+{
+    Open();
+    port.autoDrain = false;
+    port.mailbox = TFrameBytes{1};
+    frm->OnConnect();
+    Tick();
+    clock.Advance(prmn[0].t1 + 1);
+    Tick();
+    EXPECT_EQ(port.disconnectRequests, 0) << "t1 ran for a frame that never left";
+    port.mailbox.reset();
+    Tick();
+    port.Drain();
+    EXPECT_EQ(port.TakeSent(), std::vector<TFrameBytes>{STARTDT_act});
+    clock.Advance(prmn[0].t1 + 1);
+    Tick();
+    EXPECT_EQ(port.disconnectRequests, 1) << "no STARTDT con within t1";
+    EXPECT_TRUE(Logged("Нет ответа на U-кадр"));
+}
+
+TEST_F(Channel, ActiveChannelAsksForAConnectionEveryTwoSeconds)
+{
+    port.connected = false;
+    Open();
+    Tick();
+    EXPECT_EQ(port.connectRequests, 1);
+    EXPECT_EQ(port.host, kHost);
+    clock.Advance(T104Client::ConnectPauseMs);
+    Tick();
+    EXPECT_EQ(port.connectRequests, 1);
+    clock.Advance(1);
+    Tick();
+    EXPECT_EQ(port.connectRequests, 2);
+    EXPECT_TRUE(cl->WaitConnect());
+}
+
+// Select before execute: a foreign confirmation changes nothing, the
+// matching one brings the execute, a negative one ends the command.
+TEST_F(Channel, SelectThenExecuteWaitsForTheMatchingConfirmation)
+{
+    Open();
+    Connect(false);
+    Tick();
+    port.TakeSent(); // the interrogation
+    const TAsduLayout layout = cl->Layout();
+    {
+        auto lock = cl->Lock();
+        cl->ElemTU.Init(TTUCommand::tuCommand_On, 1, 5000, layout, true, 0);
+    }
+    Tick();
+    auto sent = port.TakeSent();
+    ASSERT_EQ(sent.size(), 1u);
+    const TFrameBytes select = sent[0];
+
+    StationAsdu("2D 01 07 00 01 00 89 13 00 85"); // another object
+    StationAsdu("2E 01 07 00 01 00 88 13 00 85"); // another type
+    Tick();
+    EXPECT_TRUE(port.TakeSent().empty());
+    StationAsdu("2D 01 07 00 01 00 88 13 00 85");
+    Tick();
+    sent = port.TakeSent();
+    ASSERT_EQ(sent.size(), 1u);
+    const TFrameBytes execute = sent[0];
+    Tick();
+    EXPECT_TRUE(cl->ElemTU.Idle());
+
+    const auto rows = TsharkFields({select, execute}, {"iec60870_asdu.typeid", "iec60870_asdu.causetx",
+                                                       "iec60870_asdu.addr", "iec60870_asdu.ioa",
+                                                       "iec60870_asdu.sco.on", "iec60870_asdu.sco.se"});
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"45", "6", "1", "5000", "1", "1"}));
+    EXPECT_EQ(rows[1], (std::vector<std::string>{"45", "6", "1", "5000", "1", "0"}));
+
+    // A double command refused by the station.
+    {
+        auto lock = cl->Lock();
+        cl->ElemTU.Init(TTUCommand::tuCommand_Off, 1, 5001, layout, true, 2);
+    }
+    Tick();
+    sent = port.TakeSent();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(TsharkFields(sent, {"iec60870_asdu.typeid", "iec60870_asdu.dco.on", "iec60870_asdu.dco.se"})[0],
+              (std::vector<std::string>{"46", "1", "1"}));
+    StationAsdu("2E 01 47 00 01 00 89 13 00 85");
+    EXPECT_TRUE(cl->ElemTU.Idle());
+    Tick();
+    EXPECT_TRUE(port.TakeSent().empty());
+}
+
+TEST_F(Channel, TableFindsClientsAndKeepsThemWhileHeld)
+{
+    TClients104 small(2);
+    ctx = {TLinkEnv{&clock, &log, nullptr, true}, &types, &tags, true};
+    auto a = small.AddClient(TLinkSocket{&port}, prmn, ctx);
+    auto b = small.AddClient(TLinkSocket{&port}, prmn, ctx);
+    EXPECT_FALSE(small.AddClient(TLinkSocket{&port}, prmn, ctx)) << "the table is full";
+    EXPECT_EQ(small.Count(), 2);
+    EXPECT_EQ(small.Find(kHost, kPort + 1), b);
+    EXPECT_EQ(small.Find(kHost, kPort + 2), nullptr);
+    EXPECT_EQ(small.Find("10.0.0.07", kPort), nullptr);
+    EXPECT_EQ(small.GetPcl(0), a);
+    EXPECT_EQ(small.GetPcl(2), nullptr);
+    EXPECT_EQ(small.GetPcl(-1), nullptr);
+
+    std::weak_ptr<T104Client> wa = a, wb = b;
+    small.DelClient();
+    EXPECT_EQ(small.Count(), 0);
+    b.reset();
+    EXPECT_TRUE(wb.expired());
+    EXPECT_FALSE(wa.expired()) << "a socket side still holding its client can still call it";
+    a.reset();
+    EXPECT_TRUE(wa.expired());
+}
+
+TEST_F(Channel, ValuesTurnInvalidOncePerDisconnectAfterTheReserveGrace)
+{
+    Open();
+    Connect(false);
+    StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 50 40 00");
+    ASSERT_EQ(TagQuality(), 0);
+    frm->OnDisconnect();
+    frm->CheckValid1(false);
+    EXPECT_EQ(TagQuality(), 0) << "the disconnect is taken at the next pass";
+    Tick();
+    frm->CheckValid1(false);
+    EXPECT_EQ(TagQuality(), 0x80);
+    TValue1 taken;
+    EXPECT_TRUE(tags.TakeNew(0, taken));
+    frm->CheckValid1(false);
+    EXPECT_FALSE(tags.TakeNew(0, taken)) << "only once per disconnect";
+
+    // With a reserve address the station has 30 s to come back.
+    Connect(false);
+    StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 50 40 00");
+    {
+        auto lock = cl->Lock();
+        cl->Is_Rezerv_IP = true;
+    }
+    frm->OnDisconnect();
+    Tick();
+    clock.Advance(29000);
+    frm->CheckValid1(false);
+    EXPECT_EQ(TagQuality(), 0);
+    stationNs = 0;
+    Connect(false); // back in time: nothing turns invalid
+    clock.Advance(2000);
+    frm->CheckValid1(false);
+    EXPECT_EQ(TagQuality(), 0);
+}
+
+TEST_F(Channel, ReceiveOnAChannelSwitchedOffParsesButRunsNoPass)
+{
+    Open();
+    Connect(false);
+    Tick();
+    port.TakeSent();
+    {
+        auto lock = cl->Lock();
+        cl->setWork(false);
+    }
+    for (int i = 0; i < prmn[0].wMax; ++i)
+        StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 50 40 00");
+    EXPECT_DOUBLE_EQ(TagValue(), 3.25);
+    EXPECT_TRUE(port.TakeSent().empty()) << "no acknowledgement without a pass";
+    Tick();
+    EXPECT_TRUE(port.TakeSent().empty());
+}
+
+// The receive path, the tick and the command entry run on different threads;
+// the channel's lock keeps the link consistent (ThreadSanitizer checks it).
+TEST_F(Channel, ReceiveTickAndCommandsFromSeveralThreads)
+{
+    Open();
+    Connect(false);
+    Tick();
+    port.TakeSent();
+    const TAsduLayout layout = cl->Layout();
+    constexpr int Frames = 400;
+    std::thread receiver([&] {
+        for (int i = 0; i < Frames; ++i) {
+            int nr = 0;
+            {
+                auto lock = cl->Lock();
+                nr = cl->Vs();
+            }
+            Station(IFrame(i, nr, Hex("0D 01 03 00 01 00 BC 02 00 00 00 50 40 00")));
+        }
+    });
+    std::thread ticker([&] {
+        for (int i = 0; i < Frames; ++i)
+            Tick();
+    });
+    std::thread commands([&] {
+        for (int i = 0; i < 50; ++i) {
+            auto lock = cl->Lock();
+            cl->ElemTU.Init(TTUCommand::tuCommand_On, 1, 5000 + i, layout, true, 1);
+        }
+    });
+    receiver.join();
+    ticker.join();
+    commands.join();
+    Tick();
+    auto lock = cl->Lock();
+    EXPECT_EQ(cl->vr(), Frames);
+    EXPECT_EQ(port.disconnectRequests, 0);
+}
+
+} // namespace
+} // namespace gw::test
