@@ -1,10 +1,21 @@
 #include "service/tables.h"
 
+#include "core/clients104.h"
 #include "core/files.h"
+#include "core/typeident.h"
+#include "service/serviceinit.h"
+#include "service/servicelog.h"
+#include "web/userarm.h"
 
 namespace gw {
 
 TServiceContext::TServiceContext() = default;
+// A context left started is stopped first, so no thread outlives what it reads.
+TServiceContext::~TServiceContext()
+{
+    if (Run)
+        ServiceStop(*this);
+}
 
 void TServiceContext::ResetStations()
 {

@@ -9,6 +9,7 @@
 // indexed by station index too: the channel start-up opens one channel per
 // station, in order.
 
+#include "core/clock.h"
 #include "core/datetime.h"
 #include "core/errlist.h"
 #include "core/messbuff.h"
@@ -17,8 +18,11 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,16 +78,18 @@ struct T_KP {
     bool Time_To_OPC = false;
     std::int32_t Popravka_Time = 0; // hours added to the station's stamps
     std::int32_t OPROS_KP = 0;      // general interrogation period, minutes
-    TDateTime Last_opros_KP_Time = 0;
+    // The periodic-request clocks, monotonic ms; written under the station's
+    // channel lock. General interrogation waits for the first connection.
+    std::optional<std::int64_t> Last_opros_KP_Time;
     TShared<bool> Connected;
     std::string IP_tek; // written under the station's channel lock
     std::int32_t Port_tek = 0;
     std::string IP2;
     std::int32_t Port2 = 0;
     std::int32_t Interval_opros_counters_101 = 0; // minutes
-    TDateTime Last_opros_counters_101_Time = 0;
+    std::optional<std::int64_t> Last_opros_counters_101_Time;
     std::int32_t Interval_CLOCK_SYNC_103 = 0; // minutes
-    TDateTime Last_CLOCK_SYNC_103_Time = 0;
+    std::optional<std::int64_t> Last_CLOCK_SYNC_103_Time;
     bool Passive = false;
     bool send_start_DT_passiv = false;
     TShared<bool> Must_disconnect_SVR;
@@ -114,6 +120,14 @@ struct TIndent {
 };
 
 class Toprosdevice;   // the channel thread of an active station
+class TTypeIdentList;
+class TClients104;
+class TUserArm1;
+class TServiceLog;
+struct TServiceRun;
+class TChannelFactory;
+class TOpcUaBridge;
+class TServiceWebServer;
 class TPassiveServer; // the listening server of a passive station
 
 // How a link object reaches its socket side; copied into the link object.
@@ -136,6 +150,7 @@ struct TPassiveServerSlot {
 class TServiceContext {
 public:
     TServiceContext();
+    ~TServiceContext();
     TServiceContext(const TServiceContext&) = delete;
     TServiceContext& operator=(const TServiceContext&) = delete;
 
@@ -191,6 +206,31 @@ public:
     // The core's log queue and error texts.
     TMessBuff MessBuff{MessBuffSize};
     TErrLstArm ErrLstArm;
+
+    // Every timer and period of the service runs on this clock.
+    TClock* Clock = &SystemClock();
+
+    // Made by the service init (service/serviceinit.h), kept for the process.
+    std::unique_ptr<TTypeIdentList> TypeIdentList;
+    std::unique_ptr<TClients104> Clients104;
+    std::unique_ptr<TUserArm1> CurrentUser;
+    std::unique_ptr<TServiceLog> ServiceLog;
+    // What the program plugs in (service/serviceparts.h); none of them owned
+    // here, any may be null: no channel opens, no OPC UA, no web server.
+    TChannelFactory* ChannelFactory = nullptr;
+    TOpcUaBridge* OpcUa = nullptr;
+    // fieldgate: the start reads "cnf.ini" and runs this web server.
+    TServiceWebServer* WebServer = nullptr;
+    // Reads "iec104.cfg" into the station table; throws a TConfigError.
+    std::function<void(TServiceContext&)> ReadConfig;
+
+    // The objects of one service start; null while stopped. Threads other
+    // than the main one (command callers) use it under RunLock held shared;
+    // the start and stop replace it holding RunLock alone.
+    std::unique_ptr<TServiceRun> Run;
+    std::shared_mutex RunLock;
+    // A start whose channels did not end in time: kept, never freed under them.
+    std::unique_ptr<TServiceRun> StaleRun;
 
 private:
     std::array<std::mutex, MaxChannelSlots + 1> channelLocks;

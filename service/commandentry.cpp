@@ -1,0 +1,58 @@
+#include "service/commandentry.h"
+
+#include "service/serviceinit.h"
+
+#include <mutex>
+#include <shared_mutex>
+
+namespace gw {
+
+namespace {
+
+constexpr const char* TuTrace = "TU.txt";
+
+bool Refuse(TServiceContext& ctx, int sstID, const std::string& why)
+{
+    AppendServiceLine(ctx, " ExecuteTU - команда не выдана, sstID=" + std::to_string(sstID) + ": " + why,
+                      "log_iec104.txt");
+    return false;
+}
+
+} // namespace
+
+bool ExecuteTU(TServiceContext& ctx, int sstID, TTUCommand TUCommand)
+{
+    std::shared_lock<std::shared_mutex> running(ctx.RunLock);
+    AppendObmenLine(ctx, " ExecuteTU - _sstID=" + std::to_string(sstID), TuTrace);
+    if (!ctx.Run)
+        return Refuse(ctx, sstID, "сервер не запущен");
+    if (TUCommand != TTUCommand::tuCommand_On && TUCommand != TTUCommand::tuCommand_Off)
+        return Refuse(ctx, sstID, "нет команды");
+    TServiceRun& run = *ctx.Run;
+    const PTagSignal tag = run.TagSignalList.GetTag(sstID);
+    if (!tag)
+        return Refuse(ctx, sstID, "нет такого сигнала");
+    const TArmRec* rec = run.ArmSignals.GetRec(tag->IndArm());
+    const PKpEthernet kp = rec ? run.KpList.FindKP_KpID(rec->kpID()) : nullptr;
+    const int i = kp ? kp->ID - 1000 : 0;
+    if (!rec || !kp || !ctx.IsKpIndex(i))
+        return Refuse(ctx, sstID, "нет записи сигнала или КП");
+    if (!rec->prTU())
+        return Refuse(ctx, sstID, "у сигнала нет адресов команды");
+    AppendObmenLine(ctx, " ExecuteTU - pkp.IPAddress=" + kp->IPAddress + " pkp.Port=" + std::to_string(kp->Port),
+                    TuTrace);
+
+    std::lock_guard<std::mutex> channel(ctx.ChannelLock(i));
+    const auto pcl = ctx.Clients104->GetPcl(i - 1);
+    if (!pcl) {
+        AppendObmenLine(ctx, " pclTU - nil", TuTrace);
+        return Refuse(ctx, sstID, "нет канала КП " + std::to_string(i));
+    }
+    auto lock = pcl->Lock();
+    AppendObmenLine(ctx, " pclTU - Find=" + pcl->str_AddrPort() + " pkp.Port=", TuTrace);
+    pcl->ElemTU.fl.Reset();
+    pcl->ElemTU.Init(TUCommand, rec->CtrlASDUAddr(), rec->CtrlObjAddr(), pcl->Layout(), true, rec->type_tu());
+    return true;
+}
+
+} // namespace gw

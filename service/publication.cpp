@@ -1,0 +1,194 @@
+#include "service/publication.h"
+
+#include "service/serviceinit.h"
+
+#include <exception>
+#include <mutex>
+
+namespace gw {
+
+namespace {
+
+constexpr std::int32_t QualityGood = 0xC0;
+
+// One publication pass: the pushes go to the bridge only while it runs, and
+// a failing push is dropped alone.
+class TPass {
+public:
+    explicit TPass(TServiceContext& ctx)
+        : ctx_(ctx), run_(*ctx.Run), now_(ctx.Clock->Now()),
+          ua_(ctx.OpcUa != nullptr && ctx.OpcUaRunning ? ctx.OpcUa : nullptr)
+    {
+    }
+
+    void Station(int i);
+    void Lifebit();
+
+private:
+    void ConnectedItem(const T_KP& kp, int c);
+    void Point(const T_KP& kp, const TTagSignal& tag, const TValue1& value, int c);
+    void Measured(const T_KP& kp, const TTagSignal& tag, const TArmRec& rec, const TValue1& value);
+    TDateTime Stamp(const T_KP& kp, TDateTime tagTime) const;
+    // Row id of the item table, written under its lock; false beyond the table.
+    bool Store(int id, double value, std::int32_t quality, TDateTime stamp);
+    template <class Push>
+    void ToUa(Push push)
+    {
+        if (!ua_)
+            return;
+        try {
+            push(*ua_);
+        } catch (const std::exception&) {
+        }
+    }
+
+    TServiceContext& ctx_;
+    TServiceRun& run_;
+    TDateTime now_;
+    TOpcUaBridge* ua_;
+};
+
+bool TPass::Store(int id, double value, std::int32_t quality, TDateTime stamp)
+{
+    if (!ctx_.IsOpcItem(id))
+        return false;
+    std::lock_guard<std::mutex> guard(ctx_.OpcItemsLock);
+    ctx_.OpcItemValues[static_cast<std::size_t>(id)] = value;
+    TIndent& row = ctx_.OpcItems[static_cast<std::size_t>(id)];
+    row.Quality = quality;
+    row.Stamp_DateTime = stamp;
+    return true;
+}
+
+void TPass::ConnectedItem(const T_KP& kp, int c)
+{
+    const int id = kp.Nom_OPC_Alarm;
+    if (!ctx_.IsOpcItem(id))
+        return;
+    {
+        std::lock_guard<std::mutex> guard(ctx_.OpcItemsLock);
+        if (ctx_.OpcItemValues[static_cast<std::size_t>(id)] == c)
+            return;
+    }
+    Store(id, c, QualityGood, now_);
+    // The only failure that ends the pass, as an error of the bridge here means it is gone.
+    if (ua_)
+        ua_->SetValue(0, id, c, c, 0, now_, now_);
+}
+
+TDateTime TPass::Stamp(const T_KP& kp, TDateTime tagTime) const
+{
+    if (!kp.Time_To_OPC)
+        return now_;
+    const TDateTime t = tagTime + kp.Popravka_Time * ctx_.OneHour;
+    const TDateTime window = StampWindowHours * ctx_.OneHour;
+    if (tagTime > 0 && t > now_ - window && t < now_ + window)
+        return t;
+    return now_;
+}
+
+void TPass::Point(const T_KP& kp, const TTagSignal& tag, const TValue1& value, int c)
+{
+    int iValue = 0, quality = 0, iDouble = 0;
+    double fValue = 0;
+    TDateTime dt = 0;
+    value.GetArmValue(iValue, quality, iDouble, fValue, dt);
+    const bool dbl = tag.double_ts_val2() == 1;
+    const int v = dbl ? iDouble : iValue;
+    const int id = kp.Nom_OPC_TS + tag.Nomer_TS_in_KP - 1;
+    const TDateTime stamp = Stamp(kp, dt);
+    if (!Store(id, v, OpcQualityOf(quality), stamp))
+        return;
+    const std::uint32_t status = UaStatusOf(quality);
+    ToUa([&](TOpcUaBridge& ua) {
+        if (status != 0)
+            ua.SetQuality(id, status, stamp, stamp);
+        else
+            ua.SetValue(dbl ? 5 : 0, id, v, v, 0, stamp, stamp);
+    });
+    ToUa([&](TOpcUaBridge& ua) { ua.SetValue(0, kp.Nom_OPC_Alarm, c, c, 0, stamp, stamp); });
+}
+
+void TPass::Measured(const T_KP& kp, const TTagSignal& tag, const TArmRec& rec, const TValue1& value)
+{
+    int iValue = 0, quality = 0, iDouble = 0;
+    double fValue = 0;
+    TDateTime dt = 0;
+    value.GetArmValue(iValue, quality, iDouble, fValue, dt);
+    const int n = tag.Nomer_TIT_in_KP;
+    const bool integer = n >= 1 && n < static_cast<int>(kp.TI_arr.size()) &&
+                         kp.TI_arr[static_cast<std::size_t>(n)].Znak_for_norm == 1;
+    const double raw = integer ? iValue : fValue;
+    const double v = kp.PereschetTI ? rec.RawToEng(raw) : raw;
+    const int id = kp.Nom_OPC_TI + n - 1;
+    const TDateTime stamp = Stamp(kp, dt);
+    if (!Store(id, v, OpcQualityOf(quality), stamp))
+        return;
+    const std::uint32_t status = UaStatusOf(quality);
+    ToUa([&](TOpcUaBridge& ua) {
+        if (status != 0)
+            ua.SetQuality(id, status, stamp, now_);
+        else
+            ua.SetValue(10, id, 0, v, 0, stamp, now_);
+    });
+}
+
+void TPass::Station(int i)
+{
+    const T_KP& kp = ctx_.KpTable[static_cast<std::size_t>(i)];
+    const int c = kp.Connected ? 1 : 0;
+    ConnectedItem(kp, c);
+    if (static_cast<std::size_t>(i) >= run_.StationTags.size())
+        return;
+    const auto [first, end] = run_.StationTags[static_cast<std::size_t>(i)];
+    TValue1 value;
+    for (int t = first; t < end; ++t) {
+        if (!run_.TagSignalList.TakeNew(t, value))
+            continue;
+        const TTagSignal& tag = *run_.TagSignalList.GetTag(t);
+        const TArmRec* rec = run_.ArmSignals.GetRec(tag.IndArm());
+        if (!rec)
+            continue;
+        if (rec->st() == SignalType::stTS)
+            Point(kp, tag, value, c);
+        else if (rec->st() == SignalType::stTIT)
+            Measured(kp, tag, *rec, value);
+    }
+}
+
+void TPass::Lifebit()
+{
+    if (!ua_ || ua_->LifebitId() <= 0)
+        return;
+    const int s = TimeOfDayMs(now_) / 1000 % 60;
+    ToUa([&](TOpcUaBridge& ua) { ua.SetValue(5, ua.LifebitId(), s, s, 0, now_, now_); });
+}
+
+} // namespace
+
+std::int32_t OpcQualityOf(int iecQuality)
+{
+    if (iecQuality & 0x80)
+        return 0x00;
+    if (iecQuality & 0x40)
+        return 0x14;
+    if (iecQuality & 0x20)
+        return 0xD8;
+    if (iecQuality & 0x10)
+        return 0x1C;
+    return QualityGood;
+}
+
+std::uint32_t UaStatusOf(int iecQuality) { return iecQuality != 0 ? TOpcUaBridge::StatusBad : 0u; }
+
+void PushOpcValues(TServiceContext& ctx)
+{
+    if (!ctx.Run)
+        return;
+    TPass pass(ctx);
+    for (int i = 1; i <= ctx.KpCount; ++i)
+        pass.Station(i);
+    pass.Lifebit();
+}
+
+} // namespace gw

@@ -1,0 +1,24 @@
+#pragma once
+// The value publication, every third tick on the main thread: moves the tags
+// stored anew into the OPC item table (value, OPC DA quality, time stamp),
+// keeps each station's "Connected" item, and feeds the OPC UA bridge while it
+// runs. Each station's tags are one contiguous run of the tag list, so a
+// pass walks every tag once.
+
+#include "service/tables.h"
+
+#include <cstdint>
+
+namespace gw {
+
+// OPC DA quality of the tag's IEC quality bits (IV, NT, SB, BL in that order).
+std::int32_t OpcQualityOf(int iecQuality);
+// OPC UA status: bad when any quality bit at all is set.
+std::uint32_t UaStatusOf(int iecQuality);
+
+// Station time stamps further than this from now are not believed.
+constexpr double StampWindowHours = 30;
+
+void PushOpcValues(TServiceContext& ctx);
+
+} // namespace gw

@@ -1,0 +1,374 @@
+#include "service/serviceinit.h"
+
+#include "core/kpbuild.h"
+#include "core/typeident.h"
+#include "service/cnfini.h"
+#include "service/servicelog.h"
+#include "web/userarm.h"
+
+#include <chrono>
+#include <exception>
+#include <mutex>
+
+namespace gw {
+
+namespace {
+
+// The link objects' exchange trace: "Socket" + channel + ".txt".
+class TSocketTrace final : public TLinkTrace {
+public:
+    explicit TSocketTrace(TServiceLog& log) : log_(log) {}
+    void TraceLine(int nomer_socket, const std::string& line) override
+    {
+        log_.AppendLogLine(line, "Socket" + std::to_string(nomer_socket) + ".txt");
+    }
+
+private:
+    TServiceLog& log_;
+};
+
+// The service directory with its separator, "" for the working directory.
+std::string ServiceDir(const TServiceContext& ctx) { return ctx.FilePath(""); }
+
+void ReadConfiguration(TServiceContext& ctx)
+{
+    if (ctx.ReadConfig)
+        ctx.ReadConfig(ctx);
+}
+
+// fieldgate: "cnf.ini" and the web server. A failure is logged and the start
+// goes on without web server.
+void StartWebServer(TServiceContext& ctx)
+{
+    if (!ctx.WebServer)
+        return;
+    try {
+        TCnfIni settings;
+        const std::string dir = ServiceDir(ctx);
+        ReadCnfIni(dir.empty() ? std::filesystem::path(".") : std::filesystem::path(dir), settings);
+        ctx.UseWebServer = settings.UseWebServer;
+        ctx.Port_WebServ = settings.Port_WebServ;
+        ctx.Save_Obmen_v_File = settings.Save_Obmen_v_File;
+        if (ctx.UseWebServer)
+            ctx.WebServer->Start(settings);
+    } catch (const std::exception& e) {
+        AppendServiceLine(ctx, std::string("Web Serv Error ") + e.what(), "log_iec104.txt");
+    }
+}
+
+TActiveChannelParams ActiveParams(TServiceContext& ctx, int i)
+{
+    T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+    TPrmn& prm = ctx.Prmn104[static_cast<std::size_t>(i - 1)];
+    prm.Host.SetText(kp.IP);
+    TActiveChannelParams p;
+    p.Number_of_Thread = ctx.ChannelCount;
+    p.Host_Thread = kp.IP;
+    p.Port_Thread = prm.Port != 0 ? prm.Port : kp.Port;
+    p.Host_Thread2 = kp.IP2;
+    p.Port_Thread2 = kp.Port2;
+    p.T0 = prm.t0 != 0 ? prm.t0 : SilenceFallbackMs;
+    return p;
+}
+
+// Opens station i's passive listening channel; null, with the line of
+// "error_iec104.txt", when it cannot listen.
+std::unique_ptr<TChannel> OpenPassiveChannel(TServiceContext& ctx, int i)
+{
+    T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+    const int port = ctx.Prmn104[static_cast<std::size_t>(i - 1)].Port;
+    kp.Port = port;
+    if (kp.IP.empty())
+        kp.IP = "IP" + std::to_string(i);
+    ctx.PassiveServers[static_cast<std::size_t>(i)].Opened = false;
+    std::unique_ptr<TChannel> channel;
+    try {
+        if (ctx.ChannelFactory)
+            channel = ctx.ChannelFactory->OpenPassive(ctx, i, port);
+    } catch (const std::exception&) {
+        channel.reset();
+    }
+    if (!channel) {
+        AppendServiceLine(ctx, "Ошибка открытия сокета " + std::to_string(port), "error_iec104.txt");
+        return nullptr;
+    }
+    ctx.PassiveServers[static_cast<std::size_t>(i)].Opened = true;
+    kp.section1 = std::make_shared<std::mutex>();
+    kp.Str_to_write_section = std::make_shared<std::mutex>();
+    return channel;
+}
+
+// Asks every channel to end, then waits for all of them within one bound.
+// True when every thread has ended.
+bool StopChannels(TServiceRun& run)
+{
+    for (auto& channel : run.Channels)
+        if (channel)
+            channel->RequestStop();
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + milliseconds(ChannelJoinMs);
+    bool all = true;
+    for (auto& channel : run.Channels) {
+        if (!channel)
+            continue;
+        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+        all = channel->Join(std::max<std::int64_t>(left, 0)) && all;
+    }
+    return all;
+}
+
+} // namespace
+
+void AppendServiceLine(TServiceContext& ctx, const std::string& line, const std::string& fileName)
+{
+    if (ctx.ServiceLog)
+        ctx.ServiceLog->AppendLogLine(line, fileName);
+}
+
+void AppendObmenLine(TServiceContext& ctx, const std::string& line, const std::string& fileName)
+{
+    if (ctx.Save_Obmen_v_File)
+        AppendServiceLine(ctx, line, fileName);
+}
+
+TServiceRun::TServiceRun() : TagSignalList(&ArmSignals, &SstList, nullptr) {}
+
+TServiceRun::~TServiceRun() = default;
+
+void ServiceInit(TServiceContext& ctx)
+{
+    ctx.KpCount = 0;
+    ctx.TypeIdentList = std::make_unique<TTypeIdentList>();
+    ctx.Clients104 = std::make_unique<TClients104>(TClients104::DefaultSize);
+    ctx.CurrentUser = std::make_unique<TUserArm1>(*ctx.Clock);
+    ctx.ServiceLog = std::make_unique<TServiceLog>(ServiceDir(ctx));
+    ctx.Prmn104 = MakePrmn104();
+    try {
+        ReadConfiguration(ctx);
+    } catch (const std::exception&) {
+        // The program starts with what was read; the reader has logged why.
+    }
+    AppendObmenLine(ctx, "Create " + ctx.ExePath + "  " + "iec104.cfg", "log_104.txt");
+}
+
+bool ServiceStart(TServiceContext& ctx)
+{
+    if (ctx.Run)
+        ServiceStop(ctx);
+    if (ctx.StaleRun) {
+        if (!StopChannels(*ctx.StaleRun)) {
+            AppendServiceLine(ctx, "ServiceStart: каналы прошлого запуска не завершились, запуск отменён",
+                              "error_iec104.txt");
+            return false;
+        }
+        ctx.StaleRun.reset();
+    }
+    ctx.OneHour = 1.0 / 24;
+    try {
+        ReadConfiguration(ctx);
+    } catch (...) {
+        StartWebServer(ctx);
+        throw;
+    }
+    auto run = std::make_unique<TServiceRun>();
+    OpenChannels(ctx, *run);
+    FillKpPorts(ctx);
+    LoadSignalLists(ctx, *run);
+    CountSignals(ctx, *run);
+    for (int i = 1; i <= ctx.KpCount && i < static_cast<int>(PrmnCount); ++i)
+        ctx.Prmn104[static_cast<std::size_t>(i - 1)].prWork1 = 1;
+    NumberOpcItems(ctx);
+    {
+        std::lock_guard<std::mutex> guard(ctx.OpcItemsLock);
+        for (int id = 1; id <= MaxOpcItem; ++id)
+            ctx.OpcItems[static_cast<std::size_t>(id)].FirstOpros = true;
+    }
+    {
+        std::unique_lock<std::shared_mutex> guard(ctx.RunLock);
+        ctx.Run = std::move(run);
+    }
+    if (!ctx.ConfiguratorMode) {
+        ctx.OpcUaRunning = ctx.OpcUa != nullptr && ctx.OpcUa->Start(ctx);
+        if (ctx.OpcUaRunning)
+            AppendObmenLine(ctx, "start OPC_UA", "log_104.txt");
+    }
+    ctx.PollingOn = true;
+    // The threads come last, when everything they store into is built.
+    for (std::size_t c = 0; c < ctx.Run->Channels.size(); ++c)
+        if (ctx.Run->Channels[c])
+            ctx.Run->Channels[c]->Start(*ctx.Run->Client104Frms[c]);
+    StartWebServer(ctx);
+    return true;
+}
+
+void OpenChannels(TServiceContext& ctx, TServiceRun& run)
+{
+    TClients104& clients = *ctx.Clients104;
+    if (!RdWrPrmnBin(0, ctx.FilePath("iec104sr.bin"), ctx.Prmn104, ctx.PrmTFromCfg, ctx.KpCount))
+        for (TPrmn& prm : ctx.Prmn104)
+            SetPrmnDefault(prm, PrmnKind104, "127.0.0.1", 2404);
+    for (int r = ctx.KpCount; r < MaxChannelSlots; ++r)
+        ctx.Prmn104[static_cast<std::size_t>(r)].prWork1 = 0;
+
+    run.SocketTrace = std::make_unique<TSocketTrace>(*ctx.ServiceLog);
+    TClientContext cctx;
+    cctx.link.clock = ctx.Clock;
+    cctx.link.log = &ctx.MessBuff;
+    cctx.link.trace = run.SocketTrace.get();
+    cctx.types = ctx.TypeIdentList.get();
+    cctx.tags = &run.TagSignalList;
+
+    ctx.ChannelCount = 0;
+    for (int i = 1; i <= ctx.KpCount && clients.Count() < TClients104::DefaultSize; ++i) {
+        T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+        ctx.ChannelCount += 1;
+        PClientSocket& cs = ctx.ClientSockets[static_cast<std::size_t>(i)];
+        cs = PClientSocket{};
+        cs.Nomer_Thread = ctx.ChannelCount;
+        std::unique_ptr<TChannel> channel;
+        TLinkSocket psock;
+        if (!kp.Passive) {
+            const TActiveChannelParams params = ActiveParams(ctx, i);
+            if (ctx.ChannelFactory)
+                channel = ctx.ChannelFactory->OpenActive(ctx, i, params);
+        } else {
+            cs.Passive_ = true;
+            cs.send_start_DT_passiv_ = kp.send_start_DT_passiv;
+            cs.Nomer_KP = i;
+            channel = OpenPassiveChannel(ctx, i);
+            psock.Passive_ = true;
+            psock.send_start_DT_passiv_ = kp.send_start_DT_passiv;
+            psock.Nomer_KP = i;
+        }
+        psock.port = channel ? &channel->Port() : nullptr;
+        clients.AddClient(psock, ctx.Prmn104, cctx);
+        run.Channels.push_back(std::move(channel));
+    }
+
+    for (int i = 1; i <= ctx.KpCount && i < static_cast<int>(PrmnCount); ++i) {
+        const auto pcl = clients.GetPcl(i - 1);
+        if (!pcl)
+            break;
+        auto lock = pcl->Lock();
+        pcl->prm = ctx.Prmn104[static_cast<std::size_t>(i - 1)];
+        pcl->prm.prWork1 = 1;
+        ctx.Prmn104[static_cast<std::size_t>(i - 1)].prWork1 = 1;
+        pcl->setWork(true);
+        pcl->ClSFlag.Op(TFlagOperation::FSet, TBitClient::bclb_AutoConnect);
+    }
+
+    const TChannelModel model{&run.KpList, &run.TagSignalList, &run.ArmSignals};
+    for (int c = 0; c < clients.Count(); ++c)
+        run.Client104Frms.push_back(std::make_unique<TClient104Frm>(clients.GetPcl(c), true, model));
+}
+
+void FillKpPorts(TServiceContext& ctx)
+{
+    for (int i = 1; i <= ctx.KpCount; ++i) {
+        T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+        if (kp.Port <= 0)
+            kp.Port = ctx.Prmn104[static_cast<std::size_t>(i - 1)].Port;
+    }
+}
+
+void LoadSignalLists(TServiceContext& ctx, TServiceRun& run)
+{
+    ctx.ArmDir = ServiceDir(ctx);
+    CreateKpList(run.KpList, ctx.KpTable, ctx.KpCount);
+    ReadElemCodeFile(ctx.KpTable, ctx.KpCount, run.KpList, run.SstList, run.ArmSignals);
+    FillTagList(run.ArmSignals, run.TagSignalList);
+
+    run.StationTags.assign(static_cast<std::size_t>(ctx.KpCount) + 1, {0, 0});
+    int prev = 0;
+    for (int t = 0; t < run.TagSignalList.Count(); ++t) {
+        const TArmRec* rec = run.ArmSignals.GetRec(run.TagSignalList.GetTag(t)->IndArm());
+        const int i = rec ? rec->sstID() - 1000 : 0;
+        if (!ctx.IsKpIndex(i))
+            continue;
+        auto& range = run.StationTags[static_cast<std::size_t>(i)];
+        if (i != prev)
+            range.first = t;
+        range.second = t + 1;
+        prev = i;
+    }
+}
+
+void CountSignals(TServiceContext& ctx, const TServiceRun& run)
+{
+    ctx.SignalCountTS = ctx.SignalCountTI = ctx.SignalCountTU = 0;
+    for (int r = 0; r < run.ArmSignals.Count(); ++r) {
+        const TArmRec& rec = *run.ArmSignals.GetRec(r);
+        if (rec.st() == SignalType::stTS) {
+            ctx.SignalCountTS += 1;
+            if (rec.prTU())
+                ctx.SignalCountTU += 1;
+        } else if (rec.st() == SignalType::stTIT) {
+            ctx.SignalCountTI += 1;
+        }
+    }
+    AppendObmenLine(ctx, "nTS = " + std::to_string(ctx.SignalCountTS), "log_104.txt");
+}
+
+void NumberOpcItems(TServiceContext& ctx)
+{
+    std::lock_guard<std::mutex> guard(ctx.OpcItemsLock);
+    int id = 0;
+    int tag = 0;
+    auto row = [&](int item) {
+        if (ctx.IsOpcItem(item)) {
+            TIndent& r = ctx.OpcItems[static_cast<std::size_t>(item)];
+            r.Nomer_Tag = tag;
+            r.Timestamp_not_from_IEC = false;
+        }
+        tag += 1;
+    };
+    for (int i = 1; i <= ctx.KpCount; ++i) {
+        T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+        kp.Nom_OPC_1st = ++id;
+        kp.Nom_OPC_Alarm = ++id;
+        kp.Nom_OPC_TS = id + 1;
+        for (int n = 1; n <= kp.Kol_TS; ++n)
+            row(++id);
+        kp.Nom_OPC_TI = id + 1;
+        for (int n = 1; n <= kp.Kol_TI; ++n)
+            row(++id);
+    }
+}
+
+void ServiceStop(TServiceContext& ctx)
+{
+    ctx.PollingOn = false;
+    if (ctx.WebServer)
+        ctx.WebServer->Stop();
+    if (!ctx.ConfiguratorMode && ctx.OpcUa && ctx.OpcUaRunning)
+        ctx.OpcUa->Stop();
+    ctx.OpcUaRunning = false;
+    if (!ctx.Run)
+        return;
+
+    const bool ended = StopChannels(*ctx.Run);
+    ctx.ChannelCount = 0;
+    std::unique_ptr<TServiceRun> run;
+    {
+        std::unique_lock<std::shared_mutex> guard(ctx.RunLock);
+        run = std::move(ctx.Run);
+    }
+    if (!ended) {
+        // A thread that has not ended may still read the start's objects and
+        // its link objects: keep them, and let the next start wait for it.
+        AppendServiceLine(ctx, "ServiceStop: канал не завершился вовремя", "error_iec104.txt");
+        ctx.StaleRun = std::move(run);
+        ctx.Clients104->DelClient();
+        return;
+    }
+    ctx.Clients104->DelClient();
+    for (int i = 1; i <= ctx.KpCount; ++i) {
+        T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+        kp.section1.reset();
+        kp.Str_to_write_section.reset();
+        ctx.PassiveServers[static_cast<std::size_t>(i)].Opened = false;
+    }
+    run.reset();
+}
+
+} // namespace gw

@@ -1,0 +1,101 @@
+#include "service/servicetick.h"
+
+#include "core/clients104.h"
+#include "service/publication.h"
+#include "service/serviceinit.h"
+
+#include <exception>
+#include <mutex>
+
+namespace gw {
+
+namespace {
+
+// Never requested yet, or more than minutes past the last request.
+bool Due(const std::optional<std::int64_t>& last, int minutes, std::int64_t nowMs)
+{
+    return !last || nowMs > *last + minutes * MsPerMinute;
+}
+
+} // namespace
+
+void ArmRequestsOnConnect(T_KP& kp, std::int64_t nowMs)
+{
+    kp.Last_opros_KP_Time = nowMs;
+    kp.Last_opros_counters_101_Time = nowMs + CountersAfterConnectMs;
+}
+
+void RaisePeriodicRequests(TServiceContext& ctx, int i, T104Client& pcl, std::int64_t nowMs)
+{
+    T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+    if (kp.Interval_CLOCK_SYNC_103 > 0 && Due(kp.Last_CLOCK_SYNC_103_Time, kp.Interval_CLOCK_SYNC_103, nowMs)) {
+        pcl.PROC_CLOCK_SYNC_103_ = true;
+        kp.Last_CLOCK_SYNC_103_Time = nowMs + ClockSyncSlackMs;
+    }
+    if (kp.OPROS_KP > 0 && kp.Last_opros_KP_Time && Due(kp.Last_opros_KP_Time, kp.OPROS_KP, nowMs)) {
+        if (kp.Passive && kp.Must_disconnect_SVR)
+            AppendObmenLine(ctx, LongTimeText(ctx.Clock->Now()) + " Cicle 1 " + " ",
+                            "Thread_srv_port_" + std::to_string(kp.Port) + ".txt");
+        pcl.OPROS_KP_ = true;
+        kp.Last_opros_KP_Time = nowMs;
+    }
+    if (kp.Interval_opros_counters_101 >= 1 &&
+        Due(kp.Last_opros_counters_101_Time, kp.Interval_opros_counters_101, nowMs)) {
+        pcl.opros_counters_101_ = true;
+        kp.Last_opros_counters_101_Time = nowMs;
+    }
+}
+
+void ServiceTick(TServiceContext& ctx)
+{
+    if (!ctx.Run)
+        return;
+    ctx.TickCounter += 1;
+    if (ctx.TickCounter > TickCounterMax)
+        ctx.TickCounter = 0;
+    ServicePeriodic(ctx);
+    if (ctx.TickCounter % 3 == 0)
+        ServiceSlowTick(ctx);
+}
+
+void ServicePeriodic(TServiceContext& ctx)
+{
+    const std::int64_t now = ctx.Clock->MonotonicMs();
+    const bool save = ctx.Save_Obmen_v_File;
+    auto& frms = ctx.Run->Client104Frms;
+    for (int c = 0; c < static_cast<int>(frms.size()) && ctx.IsKpIndex(c + 1); ++c) {
+        std::lock_guard<std::mutex> channel(ctx.ChannelLock(c + 1));
+        TClient104Frm& frm = *frms[static_cast<std::size_t>(c)];
+        try {
+            {
+                auto lock = frm.pcl()->Lock();
+                RaisePeriodicRequests(ctx, c + 1, *frm.pcl(), now);
+                if (frm.pcl()->Work())
+                    frm.pcl()->Connecting(save, c);
+            }
+            frm.DoService(save, c);
+        } catch (const std::exception&) {
+            // One channel's failure leaves the others their pass.
+        }
+    }
+}
+
+void ServiceSlowTick(TServiceContext& ctx)
+{
+    try {
+        PushOpcValues(ctx);
+    } catch (const std::exception&) {
+    }
+    const bool save = ctx.Save_Obmen_v_File;
+    auto& frms = ctx.Run->Client104Frms;
+    for (int c = 0; c < static_cast<int>(frms.size()) && ctx.IsKpIndex(c + 1); ++c) {
+        std::lock_guard<std::mutex> channel(ctx.ChannelLock(c + 1));
+        try {
+            frms[static_cast<std::size_t>(c)]->DoService(save, c);
+            frms[static_cast<std::size_t>(c)]->CheckValid1(false);
+        } catch (const std::exception&) {
+        }
+    }
+}
+
+} // namespace gw

@@ -1,0 +1,192 @@
+#include "service_fixture.h"
+
+#include "service/commandentry.h"
+
+#include <atomic>
+#include <thread>
+
+namespace gw::test {
+namespace {
+
+// The fields of a command frame the gateway sent; co without its qualifier
+// of command (QU), that is S/E and the state.
+struct TCommandFrame {
+    int type = 0, cot = 0, ca = 0, ioa = 0, co = 0;
+    int raw = 0; // the whole command byte
+};
+TCommandFrame Decode(const TBytes& f)
+{
+    EXPECT_GE(f.size(), 16u);
+    if (f.size() < 16)
+        return {};
+    return {f[6], f[8] & 0x3F, f[10] | f[11] << 8, f[12] | f[13] << 8 | f[14] << 16, f[15] & 0x83, f[15]};
+}
+
+class CommandEntryTest : public ServiceTest {
+protected:
+    // The command frames sent on station kp's channel during one tick.
+    std::vector<TCommandFrame> Commands(int kp)
+    {
+        Ticks(1);
+        std::vector<TBytes> frames;
+        Answer(kp, &frames);
+        std::vector<TCommandFrame> commands;
+        for (const TBytes& f : frames)
+            if (f[6] == 45 || f[6] == 46)
+                commands.push_back(Decode(f));
+        return commands;
+    }
+    // The station confirms the select: the same command with cause 7.
+    void Confirm(int kp, const TCommandFrame& c)
+    {
+        Send(kp, {static_cast<std::uint8_t>(c.type), 0x01, 0x07, 0x00, static_cast<std::uint8_t>(c.ca), 0x00,
+                  static_cast<std::uint8_t>(c.ioa), static_cast<std::uint8_t>(c.ioa >> 8),
+                  static_cast<std::uint8_t>(c.ioa >> 16), static_cast<std::uint8_t>(c.raw)});
+    }
+    // A passive station connects and starts the transfer itself.
+    void BringPassive(int kp)
+    {
+        Channel(kp).Connect(clock.MonotonicMs());
+        Channel(kp).Receive({0x68, 0x04, 0x07, 0x00, 0x00, 0x00});
+        Ticks(1);
+        Answer(kp);
+    }
+    TStationSpec WithCommand(int typeTu, std::string ip = "10.0.0.1")
+    {
+        TStationSpec s;
+        s.ip = std::move(ip);
+        s.ts = {TSignalSpec{1, 0, 0, 0}, TSignalSpec{2, 4000 + typeTu, typeTu, typeTu >= 2 ? 1 : 0}};
+        return s;
+    }
+};
+
+TEST_F(CommandEntryTest, SingleAndDoubleWithSelectAndDirect)
+{
+    struct TCase {
+        int typeTu;
+        TTUCommand cmd;
+        int type;
+        int selectCo; // -1: executed directly
+        int executeCo;
+    } cases[] = {
+        {0, TTUCommand::tuCommand_On, 45, 0x81, 0x01},
+        {0, TTUCommand::tuCommand_Off, 45, 0x80, 0x00},
+        {1, TTUCommand::tuCommand_On, 45, -1, 0x01},
+        {2, TTUCommand::tuCommand_On, 46, 0x82, 0x02},
+        {2, TTUCommand::tuCommand_Off, 46, 0x81, 0x01},
+        {3, TTUCommand::tuCommand_Off, 46, -1, 0x01},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.typeTu * 10 + static_cast<int>(c.cmd));
+        stations = {WithCommand(c.typeTu)};
+        Start();
+        Bring(1);
+        ASSERT_TRUE(ExecuteTU(ctx, 1, c.cmd));
+        auto sent = Commands(1);
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0].type, c.type);
+        EXPECT_EQ(sent[0].cot, 6);
+        EXPECT_EQ(sent[0].ca, 1);
+        EXPECT_EQ(sent[0].ioa, 4000 + c.typeTu);
+        if (c.selectCo >= 0) {
+            EXPECT_EQ(sent[0].co, c.selectCo);
+            Confirm(1, sent[0]);
+            sent = Commands(1);
+            ASSERT_EQ(sent.size(), 1u);
+        }
+        EXPECT_EQ(sent[0].co, c.executeCo);
+        EXPECT_TRUE(Commands(1).empty()); // sent once
+        ServiceStop(ctx);
+    }
+}
+
+TEST_F(CommandEntryTest, TheLinkOfTheSignalsOwnChannelWhenTwoStationsShareAnAddress)
+{
+    stations = {WithCommand(1), WithCommand(1)}; // both 10.0.0.1:2404
+    Start();
+    Bring(1);
+    Bring(2);
+    ASSERT_TRUE(ExecuteTU(ctx, 3, TTUCommand::tuCommand_On)); // station 2's commandable point
+    EXPECT_TRUE(Commands(1).empty());
+    ASSERT_EQ(Commands(2).size(), 1u);
+}
+
+TEST_F(CommandEntryTest, APassiveStationWithoutAddress)
+{
+    TStationSpec active = WithCommand(1);
+    TStationSpec passive = WithCommand(1, "");
+    passive.passive = true;
+    stations = {active, passive};
+    Start();
+    EXPECT_EQ(ctx.KpTable[2].IP, "IP2");
+    BringPassive(2);
+    ASSERT_TRUE(ExecuteTU(ctx, 3, TTUCommand::tuCommand_On));
+    const auto sent = Commands(2);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].ioa, 4001);
+}
+
+TEST_F(CommandEntryTest, NotStartedIsFalseAndALogLine)
+{
+    stations = {WithCommand(0)};
+    ServiceInit(ctx);
+    EXPECT_FALSE(ExecuteTU(ctx, 1, TTUCommand::tuCommand_On));
+    Start();
+    Bring(1);
+    EXPECT_FALSE(ExecuteTU(ctx, 0, TTUCommand::tuCommand_On));   // no command addresses
+    EXPECT_FALSE(ExecuteTU(ctx, 2, TTUCommand::tuCommand_On));   // no such tag
+    EXPECT_FALSE(ExecuteTU(ctx, -1, TTUCommand::tuCommand_Off)); // no such tag
+    EXPECT_FALSE(ExecuteTU(ctx, 1, TTUCommand::tuCommand_Empty));
+    EXPECT_TRUE(Commands(1).empty());
+    const std::string log = Log("log_iec104.txt");
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 5);
+    EXPECT_NE(log.find(" ExecuteTU - команда не выдана, sstID=1: сервер не запущен\n"), std::string::npos);
+    EXPECT_NE(log.find("sstID=0: у сигнала нет адресов команды\n"), std::string::npos);
+}
+
+TEST_F(CommandEntryTest, TraceWithSaveObmen)
+{
+    stations = {WithCommand(0)};
+    ctx.Save_Obmen_v_File = true;
+    Start();
+    ASSERT_TRUE(ExecuteTU(ctx, 1, TTUCommand::tuCommand_On));
+    EXPECT_FALSE(ExecuteTU(ctx, 0, TTUCommand::tuCommand_On));
+    const std::string trace = Log("TU.txt");
+    EXPECT_EQ(trace.substr(0, trace.find(" pclTU")),
+              " ExecuteTU - _sstID=1\n ExecuteTU - pkp.IPAddress=10.0.0.1 pkp.Port=2404\n");
+    EXPECT_NE(trace.find(" pkp.Port=\n ExecuteTU - _sstID=0\n"), std::string::npos);
+    EXPECT_EQ(std::count(trace.begin(), trace.end(), '\n'), 4);
+}
+
+// Commands from another thread while the main thread ticks, the channel
+// receives, and the service stops and starts again.
+TEST_F(CommandEntryTest, CommandsFromOtherThreadsMeetTicksReceivesAndRestarts)
+{
+    stations = {WithCommand(0), WithCommand(2, "10.0.0.2")};
+    Start();
+    Bring(1);
+    std::atomic<bool> done{false};
+    std::atomic<int> started{0};
+    std::thread commander([&] {
+        while (!done)
+            if (ExecuteTU(ctx, 1, TTUCommand::tuCommand_On) | ExecuteTU(ctx, 3, TTUCommand::tuCommand_Off))
+                ++started;
+    });
+    for (int round = 0; round < 3; ++round) {
+        FakeChannel& ch = Channel(1);
+        std::thread station([&] {
+            for (int k = 0; k < 200; ++k)
+                ch.Receive({0x68, 0x04, 0x43, 0x00, 0x00, 0x00}); // test frames
+        });
+        Ticks(200);
+        station.join();
+        ServiceStop(ctx);
+        Start();
+    }
+    done = true;
+    commander.join();
+    EXPECT_GT(started.load(), 0);
+}
+
+} // namespace
+} // namespace gw::test

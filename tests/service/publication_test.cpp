@@ -1,0 +1,245 @@
+#include "service_fixture.h"
+
+#include "core/cp56.h"
+#include "service/publication.h"
+
+#include <cstring>
+
+namespace gw::test {
+namespace {
+
+// ASDUs as a station sends them: cause 3 (spontaneous), common address 1,
+// three-byte object address.
+TBytes Asdu(int type, int ioa, const TBytes& element)
+{
+    TBytes a{static_cast<std::uint8_t>(type), 0x01, 0x03, 0x00, 0x01, 0x00, static_cast<std::uint8_t>(ioa),
+             static_cast<std::uint8_t>(ioa >> 8), static_cast<std::uint8_t>(ioa >> 16)};
+    a.insert(a.end(), element.begin(), element.end());
+    return a;
+}
+TBytes Float(float v, std::uint8_t qds)
+{
+    TBytes b(4);
+    std::memcpy(b.data(), &v, 4);
+    b.push_back(qds);
+    return b;
+}
+TBytes WithTime(TBytes element, TDateTime t)
+{
+    std::array<std::uint8_t, CP56Size> cp{};
+    DateTimeToCP56(cp, t);
+    element.insert(element.end(), cp.begin(), cp.end());
+    return element;
+}
+TDateTime At(int day, int hour)
+{
+    TDateTime t = 0;
+    EXPECT_TRUE(TryEncodeDateTime(TDateTimeParts{2026, 12, day, hour, 0, 0, 0}, t));
+    return t;
+}
+
+class PublicationTest : public ServiceTest {
+protected:
+    PublicationTest()
+    {
+        TStationSpec s;
+        s.ts = {TSignalSpec{1, 0, 0, 0}, TSignalSpec{2, 0, 0, 1}}; // single, double point
+        s.ti = {TSignalSpec{100, 0, 0, 0}};
+        stations = {s};
+        ctx.OpcUa = &ua;
+    }
+    // Items of station 1: Connected 2, points 3 and 4, measured value 5.
+    double Value(int id) const { return ctx.OpcItemValues[static_cast<std::size_t>(id)]; }
+    const TIndent& Item(int id) const { return ctx.OpcItems[static_cast<std::size_t>(id)]; }
+    // Up to and including the next slow tick.
+    void Pass()
+    {
+        do
+            Ticks(1);
+        while (ctx.TickCounter % 3 != 0);
+    }
+    std::vector<FakeOpcUa::TPush> PushesOf(int id) const
+    {
+        std::vector<FakeOpcUa::TPush> of;
+        for (const auto& p : ua.pushes)
+            if (p.id == id)
+                of.push_back(p);
+        return of;
+    }
+
+    FakeOpcUa ua{events};
+};
+
+TEST_F(PublicationTest, ReceivedValuesReachTheirItemsAndTheBridge)
+{
+    Start();
+    Bring(1);
+    Send(1, Asdu(1, 1, {0x01}));           // single point on
+    Send(1, Asdu(3, 2, {0x02}));           // double point on
+    Send(1, Asdu(13, 100, Float(12.5f, 0))); // short float
+    Pass();
+    const TDateTime now = clock.Now();
+    EXPECT_EQ(Value(2), 1); // Connected
+    EXPECT_EQ(Value(3), 1);
+    EXPECT_EQ(Value(4), 2);
+    EXPECT_EQ(Value(5), 12.5);
+    for (int id : {2, 3, 4, 5}) {
+        EXPECT_EQ(Item(id).Quality, 0xC0) << id;
+        EXPECT_NEAR(Item(id).Stamp_DateTime, now, 0.2 / 86400) << id;
+    }
+    ASSERT_EQ(PushesOf(3).size(), 1u);
+    EXPECT_EQ(PushesOf(3)[0].type, 0);
+    EXPECT_EQ(PushesOf(3)[0].iValue, 1);
+    ASSERT_EQ(PushesOf(4).size(), 1u);
+    EXPECT_EQ(PushesOf(4)[0].type, 5);
+    EXPECT_EQ(PushesOf(4)[0].iValue, 2);
+    ASSERT_EQ(PushesOf(5).size(), 1u);
+    EXPECT_EQ(PushesOf(5)[0].type, 10);
+    EXPECT_EQ(PushesOf(5)[0].dValue, 12.5);
+
+    // Published once: a pass with nothing new pushes nothing.
+    ua.pushes.clear();
+    Pass();
+    EXPECT_TRUE(ua.pushes.empty());
+}
+
+TEST_F(PublicationTest, QualityMapping)
+{
+    struct TCase {
+        int iec;
+        std::int32_t opc;
+        std::uint32_t ua;
+    } cases[] = {
+        {0x00, 0xC0, 0},          {0x80, 0x00, 0x80000000u}, {0xC0, 0x00, 0x80000000u},
+        {0x40, 0x14, 0x80000000u}, {0x20, 0xD8, 0x80000000u}, {0x30, 0xD8, 0x80000000u},
+        {0x10, 0x1C, 0x80000000u}, {0x01, 0xC0, 0x80000000u},
+    };
+    for (const TCase& c : cases) {
+        EXPECT_EQ(OpcQualityOf(c.iec), c.opc) << c.iec;
+        EXPECT_EQ(UaStatusOf(c.iec), c.ua) << c.iec;
+    }
+}
+
+TEST_F(PublicationTest, BadQualitiesGoToTheBridgeAsQualities)
+{
+    Start();
+    Bring(1);
+    Send(1, Asdu(1, 1, {0x11}));              // blocked
+    Send(1, Asdu(13, 100, Float(7.0f, 0x01))); // overflow only
+    Pass();
+    EXPECT_EQ(Item(3).Quality, 0x1C);
+    EXPECT_EQ(Item(5).Quality, 0xC0);
+    EXPECT_EQ(Value(5), 7.0);
+    for (int id : {3, 5}) {
+        ASSERT_EQ(PushesOf(id).size(), 1u) << id;
+        EXPECT_EQ(PushesOf(id)[0].what, "quality");
+        EXPECT_EQ(PushesOf(id)[0].status, TOpcUaBridge::StatusBad);
+    }
+}
+
+TEST_F(PublicationTest, StationTimeCorrectedWhenWithin30HoursElseTheTimeOfThePass)
+{
+    ctx.ReadConfig = [this](TServiceContext& c) {
+        Configure(c);
+        c.KpTable[1].Time_To_OPC = true;
+        c.KpTable[1].Popravka_Time = 3;
+    };
+    clock.SetWall(At(10, 11));
+    Start();
+    Bring(1);
+    Send(1, Asdu(30, 1, WithTime({0x01}, At(10, 10))));   // 10:00 + 3 h
+    Send(1, Asdu(31, 2, WithTime({0x01}, At(8, 10))));    // two days old
+    Pass();
+    EXPECT_NEAR(Item(3).Stamp_DateTime, At(10, 13), 1e-7);
+    EXPECT_NEAR(Item(4).Stamp_DateTime, clock.Now(), 0.2 / 86400);
+    EXPECT_EQ(Value(4), 1); // double point off
+}
+
+TEST_F(PublicationTest, WithoutStationTimeTheStampIsThePass)
+{
+    clock.SetWall(At(10, 11));
+    Start();
+    Bring(1);
+    Send(1, Asdu(30, 1, WithTime({0x01}, At(10, 10))));
+    Pass();
+    EXPECT_NEAR(Item(3).Stamp_DateTime, clock.Now(), 0.2 / 86400);
+}
+
+TEST_F(PublicationTest, EngineeringUnitsByTheValuesRange)
+{
+    ctx.ReadConfig = [this](TServiceContext& c) {
+        Configure(c);
+        c.KpTable[1].PereschetTI = true;
+        T_TI& ti = c.KpTable[1].TI_arr[1];
+        ti.Min_TM_Diap = 0;
+        ti.Max_TM_Diap = 100;
+        ti.Min_Eng_Diap = 0;
+        ti.Max_Eng_Diap = 1000;
+    };
+    Start();
+    Bring(1);
+    Send(1, Asdu(13, 100, Float(50.0f, 0)));
+    Pass();
+    EXPECT_EQ(Value(5), 500);
+}
+
+TEST_F(PublicationTest, ConnectedFollowsTheStationAlsoWithoutNewValues)
+{
+    Start();
+    Pass();
+    EXPECT_EQ(Value(2), 0);
+    Bring(1);
+    Pass();
+    EXPECT_EQ(Value(2), 1);
+    clock.Advance(60000);
+    Channel(1).Disconnect();
+    Pass();
+    const TDateTime now = clock.Now();
+    EXPECT_EQ(Value(2), 0);
+    EXPECT_EQ(Item(2).Quality, 0xC0);
+    EXPECT_NEAR(Item(2).Stamp_DateTime, now, 0.2 / 86400);
+    const auto pushes = PushesOf(2);
+    ASSERT_FALSE(pushes.empty());
+    EXPECT_EQ(pushes.back().iValue, 0);
+}
+
+TEST_F(PublicationTest, EachStationsTagsGoToItsOwnItems)
+{
+    TStationSpec second = stations[0];
+    second.ip = "10.0.0.2"; // the same addresses on another station
+    stations.push_back(second);
+    Start();
+    Bring(1);
+    Bring(2);
+    Send(2, Asdu(1, 1, {0x01}));
+    Pass();
+    const T_KP& kp2 = ctx.KpTable[2];
+    EXPECT_EQ(Value(kp2.Nom_OPC_TS), 1);
+    EXPECT_EQ(Value(3), 0);
+    EXPECT_EQ(Value(kp2.Nom_OPC_Alarm), 1);
+}
+
+TEST_F(PublicationTest, NothingGoesToABridgeThatDoesNotRunAndTheLifebitCountsSeconds)
+{
+    ua.enabled = false;
+    ua.lifebit = 77;
+    Start();
+    Bring(1);
+    Send(1, Asdu(1, 1, {0x01}));
+    Pass();
+    EXPECT_EQ(Value(3), 1);
+    EXPECT_TRUE(ua.pushes.empty());
+
+    ServiceStop(ctx);
+    ua.enabled = true;
+    clock.SetWall(At(10, 11) + 42.0 / 86400);
+    Start();
+    Pass();
+    const auto pushes = PushesOf(77);
+    ASSERT_FALSE(pushes.empty());
+    EXPECT_EQ(pushes.back().type, 5);
+    EXPECT_EQ(pushes.back().iValue, 42);
+}
+
+} // namespace
+} // namespace gw::test
