@@ -1,0 +1,306 @@
+#include "service/activechannel.h"
+
+#include "core/clients104.h"
+#include "core/text.h"
+#include "service/channelsocket.h"
+#include "service/tables.h"
+
+#include <poll.h>
+
+#include <utility>
+
+namespace gw {
+
+TActiveSettings ActiveSettingsOf(const TServiceContext& ctx, int kpIndex)
+{
+    const T_KP& kp = ctx.KpTable.at(static_cast<std::size_t>(kpIndex));
+    const TPrmn& prm = ctx.Prmn104.at(static_cast<std::size_t>(kpIndex - 1));
+    return {kp.IP, prm.Port != 0 ? prm.Port : kp.Port, kp.IP2, kp.Port2, SilenceLimitMs(prm.t0)};
+}
+
+Toprosdevice::Toprosdevice(TChannelEnv aenv, int number, TActiveSettings s)
+    : env(aenv), Number_of_Thread(number), Host_Thread(std::move(s.Host_Thread)), Port_Thread(s.Port_Thread),
+      Host_Thread2(std::move(s.Host_Thread2)), Port_Thread2(s.Port_Thread2), T0(s.T0)
+{
+}
+
+Toprosdevice::~Toprosdevice()
+{
+    Stop();
+    Join();
+}
+
+void Toprosdevice::Start(std::shared_ptr<TClient104Frm> frm)
+{
+    frm_ = std::move(frm);
+    // The first connect pause counts from here, not from when the thread runs.
+    Date_TimeLast_OTVET_Good = Date_Time_Period_test = env.clock->MonotonicMs();
+    thread_ = std::thread([this] { Execute(); });
+}
+
+void Toprosdevice::Stop() { wake_.RequestStop(); }
+
+void Toprosdevice::Join()
+{
+    if (thread_.joinable())
+        thread_.join();
+}
+
+bool Toprosdevice::OfferFrame(std::span<const std::uint8_t> frame)
+{
+    {
+        std::lock_guard<std::mutex> guard(str_To_write_cr_section);
+        if (!str_To_write.empty())
+            return false;
+        str_To_write.assign(frame.begin(), frame.end());
+    }
+    wake_.Wake();
+    return true;
+}
+
+void Toprosdevice::RequestConnect(const std::string& host, int port)
+{
+    {
+        std::lock_guard<std::mutex> guard(addressLock_);
+        Host_Thread = host;
+        Port_Thread = port;
+    }
+    must_connect = true;
+    wake_.Wake();
+}
+
+void Toprosdevice::RequestDisconnect()
+{
+    must_Disconnect = true;
+    wake_.Wake();
+}
+
+void Toprosdevice::CurrentAddress(std::string& host, int& port) const
+{
+    std::lock_guard<std::mutex> guard(addressLock_);
+    host = Host_Thread;
+    port = Port_Thread;
+}
+
+void Toprosdevice::Execute()
+{
+    if (wake_.WaitUntil(*env.clock, Date_TimeLast_OTVET_Good + FirstConnectPauseMs))
+        FirstConnect();
+    while (!wake_.StopRequested()) {
+        try {
+            Cycle();
+        } catch (const std::exception& e) {
+            ThreadLog(std::string(" ошибка потока ") + e.what() + " ");
+        }
+    }
+    ThreadLog(" поток завершается " + HostPort() + " ");
+    must_Disconnect = false;
+    CloseSocket();
+}
+
+void Toprosdevice::FirstConnect()
+{
+    {
+        std::lock_guard<std::mutex> guard(addressLock_);
+        Host_Thread_tek = Host_Thread;
+        Port_Thread_tek = Port_Thread;
+    }
+    const bool ok = Connect(FirstConnectTimeoutMs);
+    Date_TimeLast_OTVET_Good = env.clock->MonotonicMs();
+    if (!ok) {
+        ThreadLog(" ошибка первого соединения с " + HostPort() + " ");
+        return;
+    }
+    ThreadLog(" первое соединение с " + HostPort() + " установлено");
+    SyncConnected();
+    must_connect = false;
+}
+
+void Toprosdevice::Cycle()
+{
+    if (must_connect)
+        Reconnect();
+    if (must_Disconnect.exchange(false)) {
+        CloseSocket();
+        ThreadLog(" соединение с " + HostPort() + " разорвано");
+    }
+    const std::int64_t now = env.clock->MonotonicMs();
+    if (now - Date_Time_Period_test > PeriodicLogMs) {
+        ThreadLog(" периодическая запись в лог " + HostPort() + " ");
+        Date_Time_Period_test = now;
+    }
+    std::vector<std::uint8_t> frame;
+    {
+        std::lock_guard<std::mutex> guard(str_To_write_cr_section);
+        frame.swap(str_To_write);
+    }
+    if (!frame.empty())
+        WriteBytes(frame);
+    ReadBytes();
+    CheckSilence();
+}
+
+void Toprosdevice::Reconnect()
+{
+    ThreadLog(" пробую убрать соединение " + HostPort() + " ");
+    CloseSocket();
+    if (!wake_.WaitMs(*env.clock, ReconnectPauseMs))
+        return;
+    {
+        std::lock_guard<std::mutex> guard(addressLock_);
+        if (HasReserve())
+            SwitchAddress();
+        else {
+            Host_Thread_tek = Host_Thread;
+            Port_Thread_tek = Port_Thread;
+        }
+    }
+    ThreadLog(" пробую соединиться с " + HostPort() + " ");
+    if (Connect(ConnectTimeoutMs)) {
+        ThreadLog(" соединение с " + HostPort() + " установлено");
+        SyncConnected();
+    } else
+        ThreadLog(" не удалось соединиться с " + HostPort() + " ");
+    Date_TimeLast_OTVET_Good = env.clock->MonotonicMs();
+    must_connect = false;
+}
+
+// Alternates between the primary and the reserve address, compared as text:
+// a reserve with the primary's own address is never used.
+void Toprosdevice::SwitchAddress()
+{
+    const bool onReserve = Host_Thread_tek == Host_Thread2 && Port_Thread_tek == Port_Thread2;
+    const bool onPrimary = Host_Thread_tek == Host_Thread && Port_Thread_tek == Port_Thread;
+    if (onReserve && !onPrimary) {
+        Host_Thread_tek = Host_Thread;
+        Port_Thread_tek = Port_Thread;
+    } else if (onPrimary && !onReserve) {
+        Host_Thread_tek = Host_Thread2;
+        Port_Thread_tek = Port_Thread2;
+    } else
+        return;
+    ThreadLog(" cмена текущего IP на  " + HostPort() + " ");
+}
+
+bool Toprosdevice::HasReserve() const { return Port_Thread2 > 0 && !Host_Thread2.empty(); }
+
+bool Toprosdevice::Connect(std::int64_t timeoutMs)
+{
+    IdTCPClient_Thread = ConnectStream(Host_Thread_tek, Port_Thread_tek, timeoutMs, *env.clock, wake_);
+    return IdTCPClient_Thread.has_value();
+}
+
+void Toprosdevice::ReadBytes()
+{
+    if (first_zapusk || !IdTCPClient_Thread) {
+        wake_.Poll(-1, 0);
+        return;
+    }
+    std::uint8_t buf[ChannelReadCap];
+    const int n = ReadStream(*IdTCPClient_Thread, buf, wake_);
+    if (n < 0) {
+        ThreadLog(" ClientDisconnected " + HostPort() + " ");
+        ClientDisconnected();
+        return;
+    }
+    if (n == 0)
+        return;
+    const std::span<const std::uint8_t> bytes(buf, static_cast<std::size_t>(n));
+    Date_TimeLast_OTVET_Good = env.clock->MonotonicMs();
+    ThreadLog(BufToHex(bytes, bytes.size(), " <- "));
+    SyncReceived(bytes);
+}
+
+void Toprosdevice::WriteBytes(const std::vector<std::uint8_t>& bytes)
+{
+    first_zapusk = false;
+    ThreadLog(" WriteText len=" + std::to_string(bytes.size()));
+    if (!IdTCPClient_Thread)
+        return;
+    if (!WriteStream(*IdTCPClient_Thread, bytes, ChannelWriteTimeoutMs, *env.clock, wake_)) {
+        ThreadLog(BufToHex(bytes, bytes.size(), " Ошибка отправки байт "));
+        ClientDisconnected();
+        return;
+    }
+    ThreadLog(BufToHex(bytes, bytes.size(), " -> "));
+    Date_TimeLastOprosGood = env.clock->MonotonicMs();
+}
+
+void Toprosdevice::CheckSilence()
+{
+    if (!Is_Connect || env.clock->MonotonicMs() - Date_TimeLast_OTVET_Good <= T0)
+        return;
+    ThreadLog(" вышел таймаут. разрываю соединение " + HostPort() + " " + std::to_string(T0));
+    CloseSocket();
+    wake_.WaitMs(*env.clock, SilencePauseMs);
+}
+
+void Toprosdevice::ClientDisconnected() { CloseSocket(); }
+
+void Toprosdevice::CloseSocket()
+{
+    if (IdTCPClient_Thread) {
+        IdTCPClient_Thread->close();
+        IdTCPClient_Thread.reset();
+    }
+    if (std::exchange(handedConnect_, false))
+        SyncDisconnected();
+    Is_Connect = false;
+}
+
+void Toprosdevice::SyncConnected()
+{
+    std::lock_guard<std::mutex> channel(env.ctx->ChannelLock(Number_of_Thread));
+    ClearMailbox();
+    Is_Connect = true;
+    handedConnect_ = true;
+    StationConnected(env, *frm_, Number_of_Thread);
+    T_KP& kp = env.ctx->KpTable.at(static_cast<std::size_t>(Number_of_Thread));
+    {
+        auto link = frm_->pcl()->Lock();
+        T104Client& cl = *frm_->pcl();
+        cl.is_CLOCK_SYNC_103_ = cl.First_CLOCK_SYNC_103_ = kp.Interval_CLOCK_SYNC_103 > 0;
+        if (kp.Interval_CLOCK_SYNC_103 > 0)
+            cl.Popravka_time_103 = kp.Popravka_Time;
+    }
+    kp.IP_tek = Host_Thread_tek;
+    kp.Port_tek = Port_Thread_tek;
+    TraceSocketLine(env, Number_of_Thread, " Connect - _" + Host_Thread_tek);
+}
+
+void Toprosdevice::SyncDisconnected()
+{
+    std::lock_guard<std::mutex> channel(env.ctx->ChannelLock(Number_of_Thread));
+    Is_Connect = false;
+    // A frame of the old connection must not open the next one.
+    ClearMailbox();
+    StationDisconnected(env, *frm_, Number_of_Thread);
+    {
+        auto link = frm_->pcl()->Lock();
+        frm_->pcl()->Is_Rezerv_IP = HasReserve();
+    }
+    TraceSocketLine(env, Number_of_Thread, " DisConnect - _" + Host_Thread_tek);
+}
+
+void Toprosdevice::SyncReceived(std::span<const std::uint8_t> bytes)
+{
+    if (!env.ctx->PollingOn)
+        return;
+    std::lock_guard<std::mutex> channel(env.ctx->ChannelLock(Number_of_Thread));
+    StationReceived(env, *frm_, Number_of_Thread, bytes, Host_Thread_tek, Port_Thread_tek);
+}
+
+void Toprosdevice::ClearMailbox()
+{
+    std::lock_guard<std::mutex> guard(str_To_write_cr_section);
+    str_To_write.clear();
+}
+
+std::string Toprosdevice::HostPort() const { return Host_Thread_tek + ":" + std::to_string(Port_Thread_tek); }
+
+void Toprosdevice::ThreadLog(const std::string& text) const
+{
+    TraceChannelLine(env, "Thread" + std::to_string(Number_of_Thread - 1) + ".txt", text);
+}
+
+} // namespace gw

@@ -1,0 +1,54 @@
+#pragma once
+// What the channel threads of active and passive stations are handed, and
+// the station-side steps both kinds share: the station row and link object
+// of a channel whose connection came up or went down, and the time-prefixed
+// trace lines they write when "Save_Obmen_v_File" is set.
+//
+// Station i owns channel i (link object i - 1). Every step that touches the
+// link object or the row's connection fields runs under the channel's
+// TServiceContext::ChannelLock(i); the mailbox lock comes after it.
+
+#include "core/clock.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace gw {
+
+class TClient104Frm;
+class TServiceContext;
+class TServiceLog;
+
+struct TChannelEnv {
+    TServiceContext* ctx = nullptr;
+    TClock* clock = nullptr;
+    TServiceLog* log = nullptr; // no lines at all when null
+};
+
+// A channel whose link parameters have t0 0 drops a silent station after this.
+constexpr std::int32_t DefaultSilenceMs = 30000;
+// Bytes taken from a socket per read, well below the link's receive area.
+constexpr std::size_t ChannelReadCap = 4096;
+// A frame that cannot be written within this long breaks the connection.
+constexpr std::int64_t ChannelWriteTimeoutMs = 5000;
+
+inline std::int32_t SilenceLimitMs(std::int32_t t0) { return t0 > 0 ? t0 : DefaultSilenceMs; }
+
+// Appends the time of day and text to file, when "Save_Obmen_v_File" is set.
+void TraceChannelLine(const TChannelEnv& env, const std::string& file, const std::string& text);
+// The link's trace file of station i: "Socket" + (i - 1) + ".txt".
+void TraceSocketLine(const TChannelEnv& env, int kpIndex, const std::string& text);
+
+// Under the channel lock: the link object starts a connection; the row is
+// connected and its interrogation clocks restart.
+void StationConnected(const TChannelEnv& env, TClient104Frm& frm, int kpIndex);
+// Under the channel lock: the link object handles the disconnect at its next
+// service; the row is no longer connected.
+void StationDisconnected(const TChannelEnv& env, TClient104Frm& frm, int kpIndex);
+// Under the channel lock: received bytes into the link object's receive path.
+void StationReceived(const TChannelEnv& env, TClient104Frm& frm, int kpIndex, std::span<const std::uint8_t> bytes,
+                     const std::string& host, int port);
+
+} // namespace gw

@@ -1,0 +1,77 @@
+#include "service/channelsocket.h"
+
+#include "service/ipv4.h"
+
+#include <Poco/Net/IPAddress.h>
+#include <Poco/Net/NetException.h>
+#include <Poco/Net/SocketAddress.h>
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+
+namespace gw {
+
+std::optional<Poco::Net::StreamSocket> ConnectStream(const std::string& host, int port, std::int64_t timeoutMs,
+                                                     const TClock& clock, TChannelWake& wake)
+{
+    const std::optional<TIPv4> ip = ParseIPv4(host);
+    if (!ip || port <= 0 || port > 65535)
+        return std::nullopt;
+    try {
+        const Poco::Net::SocketAddress address(Poco::Net::IPAddress(ip->data(), sizeof(TIPv4)),
+                                               static_cast<Poco::UInt16>(port));
+        Poco::Net::StreamSocket socket;
+        socket.connectNB(address);
+        const std::int64_t until = clock.MonotonicMs() + timeoutMs;
+        while (!wake.StopRequested()) {
+            if (wake.Poll(socket.impl()->sockfd(), POLLOUT) != 0) {
+                if (socket.impl()->socketError() != 0)
+                    return std::nullopt;
+                socket.setNoDelay(true);
+                return socket;
+            }
+            if (clock.MonotonicMs() >= until)
+                return std::nullopt;
+        }
+    } catch (const Poco::Exception&) {
+    }
+    return std::nullopt;
+}
+
+int ReadStream(Poco::Net::StreamSocket& socket, std::span<std::uint8_t> buf, TChannelWake& wake)
+{
+    const int fd = socket.impl()->sockfd();
+    if ((wake.Poll(fd, POLLIN) & (POLLIN | POLLHUP | POLLERR)) == 0)
+        return 0;
+    const ssize_t n = ::recv(fd, buf.data(), buf.size(), MSG_DONTWAIT);
+    if (n > 0)
+        return static_cast<int>(n);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return 0;
+    return -1;
+}
+
+bool WriteStream(Poco::Net::StreamSocket& socket, std::span<const std::uint8_t> bytes, std::int64_t timeoutMs,
+                 const TClock& clock, TChannelWake& wake)
+{
+    const int fd = socket.impl()->sockfd();
+    const std::int64_t until = clock.MonotonicMs() + timeoutMs;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        if (wake.StopRequested() || clock.MonotonicMs() >= until)
+            return false;
+        wake.Poll(fd, POLLOUT);
+    }
+    return true;
+}
+
+} // namespace gw

@@ -1,0 +1,254 @@
+#include "service/passivechannel.h"
+
+#include "core/clients104.h"
+#include "core/text.h"
+#include "service/channelsocket.h"
+#include "service/servicelog.h"
+#include "service/tables.h"
+
+#include <Poco/Net/NetException.h>
+#include <Poco/Net/SocketAddress.h>
+
+#include <poll.h>
+
+namespace gw {
+
+TPassiveServer::TPassiveServer(TChannelEnv aenv, int kpIndex) : env(aenv), kpIndex_(kpIndex) {}
+
+TPassiveServer::~TPassiveServer()
+{
+    Stop();
+    Join();
+}
+
+T_KP& TPassiveServer::Kp() const { return env.ctx->KpTable.at(static_cast<std::size_t>(kpIndex_)); }
+
+bool TPassiveServer::Open()
+{
+    const TPrmn& prm = env.ctx->Prmn104.at(static_cast<std::size_t>(kpIndex_ - 1));
+    silenceMs_ = SilenceLimitMs(prm.t0);
+    try {
+        if (prm.Port < 0 || prm.Port > 65535)
+            throw Poco::InvalidArgumentException("port");
+        listener_.bind(Poco::Net::SocketAddress("0.0.0.0", static_cast<Poco::UInt16>(prm.Port)), true, false);
+        listener_.listen();
+        listener_.setBlocking(false);
+    } catch (const Poco::Exception&) {
+        if (env.log)
+            env.log->AppendLogLine("Ошибка открытия сокета " + std::to_string(prm.Port), "error_iec104.txt");
+        return false;
+    }
+    port_ = listener_.address().port();
+    T_KP& kp = Kp();
+    kp.Port = port_;
+    if (kp.IP.empty())
+        kp.IP = "IP" + std::to_string(kpIndex_);
+    kp.Str_to_write_section = std::make_shared<std::mutex>();
+    opened_ = true;
+    return true;
+}
+
+void TPassiveServer::Start(std::shared_ptr<TClient104Frm> frm)
+{
+    if (!opened_)
+        return;
+    frm_ = std::move(frm);
+    thread_ = std::thread([this] { Execute(); });
+}
+
+void TPassiveServer::Stop() { wake_.RequestStop(); }
+
+void TPassiveServer::Join()
+{
+    if (thread_.joinable())
+        thread_.join();
+}
+
+bool TPassiveServer::IsConnected() const { return Kp().Connected; }
+
+bool TPassiveServer::OfferFrame(std::span<const std::uint8_t> frame)
+{
+    T_KP& kp = Kp();
+    if (!kp.Str_to_write_section)
+        return false;
+    {
+        std::lock_guard<std::mutex> guard(*kp.Str_to_write_section);
+        if (!kp.Str_to_write_.empty())
+            return false;
+        kp.Str_to_write_.assign(frame.begin(), frame.end());
+    }
+    wake_.Wake();
+    return true;
+}
+
+void TPassiveServer::RequestDisconnect()
+{
+    Kp().Must_disconnect_SVR = true;
+    wake_.Wake();
+}
+
+void TPassiveServer::CurrentAddress(std::string& host, int& port) const
+{
+    host = Kp().IP;
+    port = Kp().Port;
+}
+
+void TPassiveServer::Execute()
+{
+    while (!wake_.StopRequested()) {
+        try {
+            if (connection_)
+                PassiveOnExecute();
+            else
+                wake_.Poll(listener_.impl()->sockfd(), POLLIN);
+            AcceptWaiting();
+        } catch (const std::exception& e) {
+            SrvLog(std::string(" ошибка потока ") + e.what() + " ");
+        }
+    }
+    if (connection_) {
+        connection_->close();
+        connection_.reset();
+        PassiveOnDisconnect();
+    }
+    listener_.close();
+}
+
+bool TPassiveServer::ListenerReady() const
+{
+    pollfd fd{listener_.impl()->sockfd(), POLLIN, 0};
+    return ::poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN) != 0;
+}
+
+void TPassiveServer::AcceptWaiting()
+{
+    while (ListenerReady()) {
+        Poco::Net::SocketAddress peer;
+        Poco::Net::StreamSocket socket;
+        try {
+            socket = listener_.acceptConnection(peer);
+        } catch (const Poco::Exception&) {
+            return; // gone before it was taken
+        }
+        if (connection_) {
+            SrvLog(" Refused " + peer.toString() + " to port " + std::to_string(port_) + " ");
+            socket.close(); // one connection per station
+            continue;
+        }
+        PassiveOnConnect(socket, peer.toString());
+    }
+}
+
+void TPassiveServer::PassiveOnConnect(Poco::Net::StreamSocket socket, const std::string& peer)
+{
+    std::lock_guard<std::mutex> events(env.ctx->PassiveEventLock);
+    connection_ = std::move(socket);
+    peer_ = peer;
+    {
+        std::lock_guard<std::mutex> channel(env.ctx->ChannelLock(kpIndex_));
+        T_KP& kp = Kp();
+        ClearMailbox();
+        kp.Must_disconnect_SVR = false;
+        lastRxMs_ = env.clock->MonotonicMs();
+        kp.Last_otvet_from_KP = env.clock->Now();
+        StationConnected(env, *frm_, kpIndex_);
+        kp.IP_tek = kp.IP;
+        kp.Port_tek = kp.Port;
+        TraceSocketLine(env, kpIndex_, " Connect -  to port " + std::to_string(kp.Port_tek));
+    }
+    SrvLog(" Connect " + peer_ + " to port " + std::to_string(port_) + " ");
+}
+
+void TPassiveServer::PassiveOnExecute()
+{
+    if (env.clock->MonotonicMs() - lastRxMs_ > silenceMs_)
+        Kp().Must_disconnect_SVR = true;
+    if (PassiveDropIfRequested())
+        return;
+    PassiveSend();
+    std::uint8_t buf[ChannelReadCap];
+    const int n = ReadStream(*connection_, buf, wake_);
+    if (n < 0) {
+        connection_->close();
+        connection_.reset();
+        PassiveOnDisconnect();
+        return;
+    }
+    if (n == 0)
+        return;
+    const std::span<const std::uint8_t> bytes(buf, static_cast<std::size_t>(n));
+    SrvLog(BufToHex(bytes, bytes.size(), " Read from client ") + " ");
+    PassiveReceived(bytes);
+    PassiveSend();
+}
+
+bool TPassiveServer::PassiveDropIfRequested()
+{
+    if (!Kp().Must_disconnect_SVR)
+        return false;
+    SrvLog(" disconnect_SVR ");
+    Kp().Connected = false;
+    connection_->close();
+    connection_.reset();
+    Kp().Must_disconnect_SVR = false;
+    SrvLog(" disconnected SVR ");
+    PassiveOnDisconnect();
+    return true;
+}
+
+void TPassiveServer::PassiveSend()
+{
+    T_KP& kp = Kp();
+    std::string frame;
+    {
+        std::lock_guard<std::mutex> guard(*kp.Str_to_write_section);
+        frame.swap(kp.Str_to_write_);
+    }
+    if (frame.empty() || !kp.Connected)
+        return;
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(frame.data()), frame.size());
+    if (WriteStream(*connection_, bytes, ChannelWriteTimeoutMs, *env.clock, wake_)) {
+        SrvLog(BufToHex(bytes, bytes.size(), " Write to client ") + " ");
+        return;
+    }
+    SrvLog(BufToHex(bytes, bytes.size(), " Error Write ") + " ");
+    kp.Must_disconnect_SVR = true; // the frame is lost; the next pass drops the connection
+}
+
+void TPassiveServer::PassiveReceived(std::span<const std::uint8_t> bytes)
+{
+    std::lock_guard<std::mutex> channel(env.ctx->ChannelLock(kpIndex_));
+    T_KP& kp = Kp();
+    lastRxMs_ = env.clock->MonotonicMs();
+    kp.Last_otvet_from_KP = env.clock->Now();
+    StationReceived(env, *frm_, kpIndex_, bytes, kp.IP, kp.Port);
+}
+
+void TPassiveServer::PassiveOnDisconnect()
+{
+    std::lock_guard<std::mutex> events(env.ctx->PassiveEventLock);
+    {
+        std::lock_guard<std::mutex> channel(env.ctx->ChannelLock(kpIndex_));
+        T_KP& kp = Kp();
+        // A frame of the old connection must not open the next one.
+        ClearMailbox();
+        StationDisconnected(env, *frm_, kpIndex_);
+        kp.Must_disconnect_SVR = false;
+        TraceSocketLine(env, kpIndex_, " DisConnect -  from port " + std::to_string(kp.Port_tek));
+    }
+    SrvLog(" DisConnect " + peer_ + " port " + std::to_string(port_) + " ");
+}
+
+void TPassiveServer::ClearMailbox()
+{
+    T_KP& kp = Kp();
+    std::lock_guard<std::mutex> guard(*kp.Str_to_write_section);
+    kp.Str_to_write_.clear();
+}
+
+void TPassiveServer::SrvLog(const std::string& text) const
+{
+    TraceChannelLine(env, "Thread_srv_port_" + std::to_string(port_) + ".txt", text);
+}
+
+} // namespace gw

@@ -1,0 +1,166 @@
+#pragma once
+// Stations, link objects and a service tick for the channel tests: real link
+// objects and wrappers, channels on loopback sockets, the tick running on its
+// own thread (as the main loop does) under each channel's lock, and one fake
+// clock that the channel threads and the link objects share.
+
+#include "core/clients104.h"
+#include "core/typeident.h"
+#include "service/channelenv.h"
+#include "service/servicelog.h"
+#include "service/tables.h"
+#include "support/fake_clock.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <Poco/Net/ServerSocket.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace gw::test {
+
+using namespace std::chrono_literals;
+
+// Polls pred in real time until it holds or the limit passes.
+template <class Pred>
+bool Eventually(Pred pred, std::chrono::milliseconds limit = 10s)
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+// A loopback port nothing listens on (it was free a moment ago).
+inline int FreePort(const std::string& host = "127.0.0.1")
+{
+    Poco::Net::ServerSocket probe(Poco::Net::SocketAddress(host, 0));
+    return probe.address().port();
+}
+
+class ChannelRig : public ::testing::Test {
+protected:
+    ChannelRig()
+    {
+        ctx.Save_Obmen_v_File = true;
+        ctx.PollingOn = true;
+        ctx.KpTable.resize(4);
+        ctx.KpCount = 3;
+        for (int i = 1; i <= 3; ++i)
+            SetPrmnDefault(Prm(i), PrmnKind104, "127.0.0.1", 0);
+    }
+    // The tick stops first: a link object must not reach a channel that is gone.
+    ~ChannelRig() override
+    {
+        StopTick();
+        channels.clear();
+    }
+
+    // Keeps a channel until the tick has stopped.
+    template <class T>
+    T& Keep(std::shared_ptr<T> channel)
+    {
+        channels.push_back(channel);
+        return *channel;
+    }
+
+    TChannelEnv Env() { return {&ctx, &clock, &log}; }
+    T_KP& Kp(int i) { return ctx.KpTable.at(static_cast<std::size_t>(i)); }
+    TPrmn& Prm(int i) { return ctx.Prmn104.at(static_cast<std::size_t>(i - 1)); }
+
+    // The link object of station i (added in station order) on its channel.
+    void AddLink(int i, TLinkPort& port, bool passive = false, bool sendStartDT = false)
+    {
+        ASSERT_EQ(table.Count(), i - 1);
+        Prm(i).prWork1 = 1;
+        auto cl = table.AddClient(TLinkSocket{&port, i, passive, sendStartDT}, ctx.Prmn104, cctx);
+        ASSERT_TRUE(cl);
+        frms.push_back(std::make_shared<TClient104Frm>(cl, true, TChannelModel{}));
+    }
+    std::shared_ptr<TClient104Frm> Frm(int i) { return frms.at(static_cast<std::size_t>(i - 1)); }
+    std::shared_ptr<T104Client> Client(int i) { return Frm(i)->pcl(); }
+
+    // The service tick every 2 ms of real time: connect requests and the
+    // service pass of every link object, each under its channel lock.
+    void StartTick()
+    {
+        ticking = true;
+        ticker = std::thread([this] {
+            while (ticking) {
+                for (std::size_t c = 0; c < frms.size(); ++c) {
+                    std::lock_guard<std::mutex> channel(ctx.ChannelLock(static_cast<int>(c) + 1));
+                    {
+                        auto lock = frms[c]->pcl()->Lock();
+                        if (frms[c]->pcl()->Work())
+                            frms[c]->pcl()->Connecting(false, static_cast<int>(c));
+                    }
+                    frms[c]->DoService(false, static_cast<int>(c));
+                }
+                std::this_thread::sleep_for(2ms);
+            }
+        });
+    }
+    void StopTick()
+    {
+        ticking = false;
+        if (ticker.joinable())
+            ticker.join();
+    }
+
+    // Moves the fake clock in steps until pred holds (a bounded real time).
+    template <class Pred>
+    bool AdvanceUntil(Pred pred, std::int64_t stepMs = 100)
+    {
+        return Eventually([&] {
+            if (pred())
+                return true;
+            clock.Advance(stepMs);
+            return false;
+        });
+    }
+
+    // Lines of a log file of the service directory that contain part (UTF-8).
+    std::vector<std::string> LinesWith(const std::string& file, const std::string& part)
+    {
+        std::ifstream in(dir.File(file));
+        std::vector<std::string> found;
+        const std::string needle = ToCp1251(part);
+        for (std::string line; std::getline(in, line);)
+            if (line.find(needle) != std::string::npos)
+                found.push_back(line);
+        return found;
+    }
+    std::size_t Count(const std::string& file, const std::string& part) { return LinesWith(file, part).size(); }
+
+    bool RowConnected(int i) { return Kp(i).Connected; }
+    std::string RowIpTek(int i)
+    {
+        std::lock_guard<std::mutex> channel(ctx.ChannelLock(i));
+        return Kp(i).IP_tek;
+    }
+
+    FakeClock clock;
+    TempDir dir;
+    TServiceContext ctx;
+    TServiceLog log{dir.path()};
+    TTypeIdentList types;
+    TClientContext cctx{TLinkEnv{&clock, nullptr, nullptr, false}, &types, nullptr, true};
+    TClients104 table;
+    std::vector<std::shared_ptr<TClient104Frm>> frms;
+    std::atomic<bool> ticking{false};
+    std::thread ticker;
+    std::vector<std::shared_ptr<void>> channels;
+};
+
+} // namespace gw::test
