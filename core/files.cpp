@@ -74,19 +74,54 @@ bool OpenTextFile(std::ifstream& f, const std::string& name, char mode, std::str
     return false;
 }
 
-bool WriteWholeFile(const std::string& path, std::string_view content)
+namespace {
+
+bool WriteWholeFileWithMode(const std::string& path, std::string_view content, mode_t mode)
 {
     std::string temp = path + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return false;
-    // mkstemp makes the file private; the file in place is an ordinary one.
-    const bool written = ::fchmod(fd, 0644) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
+    // mkstemp makes the file private; the file in place gets the mode asked for.
+    const bool written = ::fchmod(fd, mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;
     if (written && closed && ::rename(temp.c_str(), path.c_str()) == 0)
         return true;
     ::unlink(temp.c_str());
     return false;
+}
+
+void SyncDirectoryOf(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+bool WriteWholeFile(const std::string& path, std::string_view content)
+{
+    return WriteWholeFileWithMode(path, content, 0644);
+}
+
+bool ReplaceWholeFile(const std::string& path, std::string_view content)
+{
+    mode_t mode = 0644;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode))
+            return false;
+        mode = st.st_mode & 07777;
+    }
+    if (!WriteWholeFileWithMode(path, content, mode))
+        return false;
+    SyncDirectoryOf(path);
+    return true;
 }
 
 } // namespace gw

@@ -36,4 +36,9 @@ bool OpenTextFile(std::ifstream& f, const std::string& name, char mode, std::str
 // false (and no file left behind) when any step fails.
 bool WriteWholeFile(const std::string& path, std::string_view content);
 
+// The same for a file that replaces one in place: the new file keeps the
+// mode of the old one (0644 when there is none), and the rename is flushed
+// to the directory. False when path names something other than a file.
+bool ReplaceWholeFile(const std::string& path, std::string_view content);
+
 } // namespace gw

@@ -1,0 +1,340 @@
+#include "daemon/httphandler.h"
+
+#include "core/files.h"
+#include "web/webpages.h"
+
+#include <Poco/Net/HTTPBasicCredentials.h>
+#include <Poco/Net/HTTPRequestHandler.h>
+#include <Poco/Net/HTTPRequestHandlerFactory.h>
+#include <Poco/Net/HTTPServerParams.h>
+#include <Poco/Net/HTTPServerRequest.h>
+#include <Poco/Net/HTTPServerResponse.h>
+#include <Poco/Net/ServerSocket.h>
+#include <Poco/URI.h>
+
+#include <fstream>
+#include <istream>
+#include <optional>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace gw {
+
+using Poco::Net::HTTPResponse;
+using Poco::Net::HTTPServerRequest;
+using Poco::Net::HTTPServerResponse;
+
+namespace {
+
+bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+
+// A request without a length and not chunked has no body (RFC 7230 3.3.3);
+// reading its stream would wait for the client to close.
+bool HasBody(const HTTPServerRequest& request)
+{
+    return request.hasContentLength() || request.getChunkedTransferEncoding();
+}
+
+// Compares in a time that depends only on the length of what the client
+// sent, so the answer's timing tells nothing about the password.
+bool SameSecret(std::string_view given, std::string_view secret)
+{
+    unsigned diff = given.size() == secret.size() ? 0u : 1u;
+    for (std::size_t i = 0; i < given.size(); ++i) {
+        const char expected = i < secret.size() ? secret[i] : '\0';
+        diff |= static_cast<unsigned char>(given[i] ^ expected);
+    }
+    return diff == 0;
+}
+
+// Reads and drops up to limit bytes of a body that will not be used, so the
+// connection can carry the next request. False when more is left; the
+// connection is then closed after the answer.
+bool DiscardBody(HTTPServerRequest& request, std::size_t limit)
+{
+    if (!HasBody(request))
+        return true;
+    if (request.hasContentLength() && request.getContentLength64() > static_cast<Poco::Int64>(limit))
+        return false;
+    std::istream& in = request.stream();
+    char buffer[8192];
+    std::size_t total = 0;
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        total += static_cast<std::size_t>(in.gcount());
+        if (total > limit)
+            return false;
+    }
+    return true;
+}
+
+// The whole body, or none when it is longer than limit.
+std::optional<std::string> ReadBody(HTTPServerRequest& request, std::size_t limit)
+{
+    if (!HasBody(request))
+        return std::string();
+    if (request.hasContentLength() && request.getContentLength64() > static_cast<Poco::Int64>(limit))
+        return std::nullopt;
+    std::istream& in = request.stream();
+    std::string body;
+    char buffer[8192];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        body.append(buffer, static_cast<std::size_t>(in.gcount()));
+        if (body.size() > limit)
+            return std::nullopt;
+    }
+    return body;
+}
+
+void SendEmpty(HTTPServerResponse& response, HTTPResponse::HTTPStatus status)
+{
+    response.setStatus(status);
+    response.setContentLength(0);
+    response.send().flush();
+}
+
+void SendText(HTTPServerResponse& response, HTTPResponse::HTTPStatus status, const std::string& contentType,
+              const std::string& text)
+{
+    response.setStatus(status);
+    response.setContentType(contentType);
+    response.sendBuffer(text.data(), text.size());
+}
+
+void SendError(HTTPServerResponse& response, HTTPResponse::HTTPStatus status, const std::string& text)
+{
+    SendText(response, status, "text/plain", text);
+}
+
+void SendChallenge(HTTPServerResponse& response)
+{
+    response.requireAuthentication(TransferRealm);
+    SendText(response, HTTPResponse::HTTP_UNAUTHORIZED, "text/html",
+             "<html><head><title>401 Unauthorized</title></head>"
+             "<body><h1>401 Unauthorized</h1></body></html>");
+}
+
+std::optional<std::string> ReadFileBytes(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (in.bad())
+        return std::nullopt;
+    return bytes.str();
+}
+
+} // namespace
+
+TSubj104Serv_ext::TSubj104Serv_ext(const TWebPages& pages, THttpSettings settings, TShared<bool>& ReconfigureRequested)
+    : pages_(pages), settings_(std::move(settings)), reconfigureRequested_(ReconfigureRequested)
+{
+}
+
+bool TSubj104Serv_ext::Authorised(const HTTPServerRequest& request) const
+{
+    if (settings_.TransferPassword.empty() || !request.hasCredentials())
+        return false;
+    try {
+        // The user name is not looked at.
+        const Poco::Net::HTTPBasicCredentials credentials(request);
+        return SameSecret(credentials.getPassword(), settings_.TransferPassword);
+    } catch (const Poco::Exception&) {
+        return false; // another scheme, or credentials that do not decode
+    }
+}
+
+void TSubj104Serv_ext::HTTPCommandGet(HTTPServerRequest& request, HTTPServerResponse& response) const
+{
+    try {
+        const std::string& method = request.getMethod();
+        const bool get = method == Poco::Net::HTTPRequest::HTTP_GET;
+        const bool post = method == Poco::Net::HTTPRequest::HTTP_POST;
+        const bool head = method == Poco::Net::HTTPRequest::HTTP_HEAD;
+        if (!get && !post && !head) {
+            response.setKeepAlive(DiscardBody(request, settings_.MaxUploadBytes) && response.getKeepAlive());
+            response.set("Allow", "GET, POST, HEAD");
+            SendError(response, HTTPResponse::HTTP_METHOD_NOT_ALLOWED, "Method not allowed");
+            return;
+        }
+        std::string document, query;
+        try {
+            const Poco::URI uri(request.getURI());
+            document = uri.getPath();
+            query = uri.getRawQuery();
+        } catch (const Poco::SyntaxException&) {
+            response.setKeepAlive(DiscardBody(request, settings_.MaxUploadBytes) && response.getKeepAlive());
+            SendError(response, HTTPResponse::HTTP_BAD_REQUEST, "Bad request path");
+            return;
+        }
+
+        std::string contentType, cacheControl, content;
+        pages_.WebGetPage(method, document, query, contentType, cacheControl, content);
+        if (get)
+            Get(request, response, contentType, cacheControl, content);
+        else if (post)
+            Post(request, response, document);
+        else
+            SendEmpty(response, HTTPResponse::HTTP_OK);
+    } catch (const std::exception& e) {
+        if (!response.sent()) {
+            response.setKeepAlive(false);
+            SendError(response, HTTPResponse::HTTP_INTERNAL_SERVER_ERROR, e.what());
+        }
+    } catch (...) {
+        if (!response.sent()) {
+            response.setKeepAlive(false);
+            SendError(response, HTTPResponse::HTTP_INTERNAL_SERVER_ERROR, "Internal error");
+        }
+    }
+}
+
+void TSubj104Serv_ext::Get(HTTPServerRequest& request, HTTPServerResponse& response, const std::string& contentType,
+                           const std::string& cacheControl, const std::string& content) const
+{
+    if (content.empty()) {
+        SendEmpty(response, HTTPResponse::HTTP_NOT_FOUND);
+        return;
+    }
+    if (!cacheControl.empty())
+        response.set("Cache-Control", cacheControl);
+
+    if (contentType == "image/jpeg" || contentType == "image/gif" || contentType == "image/png") {
+        const auto bytes = ReadFileBytes(content);
+        if (!bytes)
+            SendError(response, HTTPResponse::HTTP_INTERNAL_SERVER_ERROR, "Cannot open file " + content);
+        else
+            SendText(response, HTTPResponse::HTTP_OK, contentType, *bytes);
+        return;
+    }
+    if (contentType == "application/octet-stream") {
+        if (!Authorised(request)) {
+            SendChallenge(response);
+            return;
+        }
+        response.setContentType(contentType);
+        if (Contains(content, "test.cfg")) {
+            SendEmpty(response, HTTPResponse::HTTP_OK); // the client's probe of the password
+            return;
+        }
+        const auto bytes = ReadFileBytes(content);
+        if (!bytes)
+            SendError(response, HTTPResponse::HTTP_INTERNAL_SERVER_ERROR, "Cannot open file " + content);
+        else
+            SendText(response, HTTPResponse::HTTP_OK, contentType, *bytes);
+        return;
+    }
+    SendText(response, HTTPResponse::HTTP_OK,
+             contentType == "text/html" ? "text/html; charset=windows-1251" : contentType, content);
+}
+
+void TSubj104Serv_ext::Post(HTTPServerRequest& request, HTTPServerResponse& response, const std::string& document) const
+{
+    const std::size_t limit = settings_.MaxUploadBytes;
+    // Refusals drop the body unread into memory, and store nothing.
+    const auto refuse = [&](auto send) {
+        response.setKeepAlive(DiscardBody(request, limit) && response.getKeepAlive());
+        send();
+    };
+    if (!Authorised(request)) {
+        refuse([&] { SendChallenge(response); });
+        return;
+    }
+    if (!WebDocumentSafe(document)) {
+        refuse([&] { SendError(response, HTTPResponse::HTTP_FORBIDDEN, "Forbidden file name"); });
+        return;
+    }
+    if (Contains(document, "test.cfg")) {
+        refuse([&] { SendEmpty(response, HTTPResponse::HTTP_OK); });
+        return;
+    }
+    const auto body = ReadBody(request, limit);
+    if (!body) {
+        response.setKeepAlive(false);
+        SendError(response, HTTPResponse::HTTP_REQUEST_ENTITY_TOO_LARGE, "Body too large");
+        return;
+    }
+    const std::string error = ReceiveUploadedFile(*body, document);
+    if (!error.empty()) {
+        SendError(response, HTTPResponse::HTTP_INTERNAL_SERVER_ERROR, error);
+        return;
+    }
+    // The client has its answer before the service begins to stop.
+    SendEmpty(response, HTTPResponse::HTTP_OK);
+    if (Contains(document, "cnf.ini"))
+        reconfigureRequested_ = true;
+}
+
+std::string TSubj104Serv_ext::ReceiveUploadedFile(std::string_view body, std::string_view document) const
+{
+    if (body.empty())
+        return "Empty body: nothing stored";
+    if (!WebDocumentSafe(document))
+        return "Forbidden file name";
+    const std::string name(document.substr(1));
+    if (name.empty() || name.back() == '/')
+        return "No file name";
+    const std::string path = settings_.ServiceDir + name;
+    if (!ReplaceWholeFile(path, body))
+        return "Cannot write file " + path;
+    return "";
+}
+
+namespace {
+
+class TRequestHandler : public Poco::Net::HTTPRequestHandler {
+public:
+    explicit TRequestHandler(const TSubj104Serv_ext& handler) : handler_(handler) {}
+    void handleRequest(HTTPServerRequest& request, HTTPServerResponse& response) override
+    {
+        handler_.HTTPCommandGet(request, response);
+    }
+
+private:
+    const TSubj104Serv_ext& handler_;
+};
+
+class THandlerFactory : public Poco::Net::HTTPRequestHandlerFactory {
+public:
+    explicit THandlerFactory(const TSubj104Serv_ext& handler) : handler_(handler) {}
+    Poco::Net::HTTPRequestHandler* createRequestHandler(const HTTPServerRequest&) override
+    {
+        return new TRequestHandler(handler_);
+    }
+
+private:
+    const TSubj104Serv_ext& handler_;
+};
+
+} // namespace
+
+TWebServer::TWebServer(const TSubj104Serv_ext& handler, const std::string& address, std::uint16_t port)
+    : pool_(2, 16)
+{
+    Poco::Net::ServerSocket socket(Poco::Net::SocketAddress(address, port));
+    port_ = socket.address().port();
+    auto params = new Poco::Net::HTTPServerParams;
+    params->setMaxThreads(16);
+    params->setMaxQueued(64);
+    params->setTimeout(Poco::Timespan(10, 0)); // a silent client frees its thread
+    params->setKeepAliveTimeout(Poco::Timespan(5, 0));
+    server_ = std::make_unique<Poco::Net::HTTPServer>(new THandlerFactory(handler), pool_, socket, params);
+    server_->start();
+}
+
+TWebServer::~TWebServer() { Stop(); }
+
+void TWebServer::Stop()
+{
+    if (stopped_)
+        return;
+    stopped_ = true;
+    server_->stopAll(true);
+    pool_.joinAll();
+}
+
+} // namespace gw

@@ -1,0 +1,94 @@
+#pragma once
+// The HTTP handler of fieldgate: the web pages, and the download and upload
+// of "iec104.cfg" and "cnf.ini" behind Basic authentication against the
+// transfer password of "cnf.ini". An uploaded "cnf.ini" asks the service to
+// stop, so that its watcher restarts it with the new files.
+//
+// The transfer as a client sees it:
+//   GET of a configuration document    401 unless the password is right;
+//                                      200 and no body for "test.cfg";
+//                                      else 200 with the file's bytes
+//   POST of any document               401 unless the password is right;
+//                                      200 and nothing stored for "test.cfg";
+//                                      else the body is stored, 200
+//   GET of any other document          the pages and files of the web folder
+//   HEAD of any document               200, no body
+// Documents with "..", a NUL byte or no leading "/" are refused (404, 403
+// for uploads) before any file is opened.
+
+#include "core/shared_value.h"
+
+#include <Poco/Net/HTTPServer.h>
+#include <Poco/ThreadPool.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace Poco::Net {
+class HTTPServerRequest;
+class HTTPServerResponse;
+} // namespace Poco::Net
+
+namespace gw {
+
+class TWebPages;
+
+struct THttpSettings {
+    std::string ServiceDir;       // with its trailing "/"
+    std::string TransferPassword; // "pwd" of "cnf.ini"; empty refuses every transfer
+    std::size_t MaxUploadBytes = 32 * 1024 * 1024;
+};
+
+// The realm of the Basic challenge, its trailing blank included.
+inline constexpr const char* TransferRealm = "Varmoskat. Enter your password ";
+
+class TSubj104Serv_ext {
+public:
+    // ReconfigureRequested is set once an uploaded "cnf.ini" has been stored
+    // and answered; the main loop reads it.
+    TSubj104Serv_ext(const TWebPages& pages, THttpSettings settings, TShared<bool>& ReconfigureRequested);
+
+    // One GET, POST or HEAD request; any other method gets 405, a request
+    // whose path cannot be decoded 400. Never throws.
+    void HTTPCommandGet(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response) const;
+
+    // Stores body as the file named by document below the service directory,
+    // replacing it whole and keeping its mode; "" or the error's text.
+    std::string ReceiveUploadedFile(std::string_view body, std::string_view document) const;
+
+private:
+    void Get(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response,
+             const std::string& contentType, const std::string& cacheControl, const std::string& content) const;
+    void Post(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response,
+              const std::string& document) const;
+    bool Authorised(const Poco::Net::HTTPServerRequest& request) const;
+
+    const TWebPages& pages_;
+    THttpSettings settings_;
+    TShared<bool>& reconfigureRequested_;
+};
+
+// The web server of fieldgate: POCO's HTTPServer on its own thread pool,
+// all of whose threads Stop joins.
+class TWebServer {
+public:
+    // Listens on address:port (port 0: one the system picks).
+    TWebServer(const TSubj104Serv_ext& handler, const std::string& address, std::uint16_t port);
+    ~TWebServer();
+    TWebServer(const TWebServer&) = delete;
+    TWebServer& operator=(const TWebServer&) = delete;
+
+    std::uint16_t Port() const { return port_; }
+    void Stop();
+
+private:
+    Poco::ThreadPool pool_;
+    std::unique_ptr<Poco::Net::HTTPServer> server_;
+    std::uint16_t port_ = 0;
+    bool stopped_ = false;
+};
+
+} // namespace gw
