@@ -2,6 +2,7 @@
 // its pages and restarting after an uploaded "cnf.ini".
 
 #include "daemon/serviceevents.h"
+#include "event_lines.h"
 #include "fieldgate_rig.h"
 
 #include <Poco/Net/HTTPBasicCredentials.h>
@@ -61,15 +62,16 @@ std::optional<Answer> WaitForPage(int port, const std::string& path, std::chrono
     return std::nullopt;
 }
 
-std::vector<std::string> EventLines(const TempDir& home)
+// Starts the program on a fresh port and waits for its two processes and
+// its first page.
+FieldgateInstances StartWithPage(FieldgateRig& rig, int port, const std::string& pwd)
 {
-    std::vector<std::string> lines;
-    if (!std::filesystem::exists(home.File(ServiceEventsFile)))
-        return lines;
-    const std::string text = home.Read(ServiceEventsFile);
-    for (std::size_t from = 0, end; (end = text.find('\n', from)) != std::string::npos; from = end + 1)
-        lines.push_back(text.substr(from, end - from));
-    return lines;
+    rig.Home().Write("cnf.ini", FieldgateRig::CnfIni(port, pwd));
+    rig.Start();
+    const FieldgateInstances first = rig.WaitInstances();
+    EXPECT_NE(first.service, 0) << "no service with its watcher";
+    EXPECT_TRUE(WaitForPage(port, "/", std::chrono::seconds(30))) << "no page on port " << port;
+    return first;
 }
 
 bool EndsWith(const std::string& text, const std::string& end)
@@ -81,11 +83,8 @@ TEST(FieldgateProgram, UploadedCnfIniRestartsTheServiceThroughItsWatcherWithTheN
 {
     FieldgateRig rig;
     const int port = FreePort();
-    rig.Home().Write("cnf.ini", FieldgateRig::CnfIni(port, "first"));
-    rig.Start();
-    const FieldgateInstances first = rig.WaitInstances();
-    ASSERT_NE(first.service, 0) << "no service with its watcher";
-    ASSERT_TRUE(WaitForPage(port, "/", std::chrono::seconds(30))) << "no page on port " << port;
+    const FieldgateInstances first = StartWithPage(rig, port, "first");
+    ASSERT_FALSE(HasFailure());
 
     // "iec104.cfg" alone changes nothing in the running service.
     const auto cfg = Request(port, "POST", "/iec104.cfg", "first", ";kol,0\r\n");
@@ -103,7 +102,7 @@ TEST(FieldgateProgram, UploadedCnfIniRestartsTheServiceThroughItsWatcherWithTheN
     // The service stops with its two lines and exits with status 0 ...
     const int status = rig.WaitExit(first.service, std::chrono::seconds(60));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    const std::vector<std::string> lines = EventLines(rig.Home());
+    const std::vector<std::string> lines = EventLines(rig.Home().path());
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_TRUE(EndsWith(lines[0], " Reconfigure Service ")) << lines[0];
     EXPECT_TRUE(EndsWith(lines[1], " End stop ")) << lines[1];
@@ -130,11 +129,8 @@ TEST(FieldgateProgram, KilledServiceIsTakenOverByItsWatcherWithoutLogLines)
 {
     FieldgateRig rig;
     const int port = FreePort();
-    rig.Home().Write("cnf.ini", FieldgateRig::CnfIni(port, "pw"));
-    rig.Start();
-    const FieldgateInstances first = rig.WaitInstances();
-    ASSERT_NE(first.service, 0) << "no service with its watcher";
-    ASSERT_TRUE(WaitForPage(port, "/", std::chrono::seconds(30)));
+    const FieldgateInstances first = StartWithPage(rig, port, "pw");
+    ASSERT_FALSE(HasFailure());
 
     ASSERT_EQ(::kill(first.service, SIGTERM), 0);
     const int status = rig.WaitExit(first.service, std::chrono::seconds(30));
@@ -145,7 +141,7 @@ TEST(FieldgateProgram, KilledServiceIsTakenOverByItsWatcherWithoutLogLines)
     EXPECT_EQ(rig.WaitExit(first.watcher, std::chrono::seconds(30)), 0);
     EXPECT_NE(second.watcher, first.watcher);
     EXPECT_TRUE(WaitForPage(port, "/", std::chrono::seconds(30)));
-    EXPECT_TRUE(EventLines(rig.Home()).empty()) << "SIGTERM ends the service without its stop";
+    EXPECT_TRUE(EventLines(rig.Home().path()).empty()) << "SIGTERM ends the service without its stop";
 }
 
 } // namespace

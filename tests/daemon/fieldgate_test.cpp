@@ -1,6 +1,7 @@
 #include "daemon/fieldgate.h"
 
 #include "daemon/serviceevents.h"
+#include "event_lines.h"
 #include "service/servicelog.h"
 #include "sim_sleeper.h"
 #include "support/temp_dir.h"
@@ -153,18 +154,7 @@ public:
         return RunFieldgate(role, parts);
     }
 
-    std::vector<std::string> EventLines() const
-    {
-        std::vector<std::string> lines;
-        if (!std::filesystem::exists(dir.File(ServiceEventsFile)))
-            return lines;
-        const std::string text = dir.Read(ServiceEventsFile);
-        std::size_t from = 0;
-        for (std::size_t end; (end = text.find('\n', from)) != std::string::npos; from = end + 1)
-            lines.push_back(text.substr(from, end - from));
-        EXPECT_EQ(from, text.size()) << "a line without its line feed";
-        return lines;
-    }
+    std::vector<std::string> EventLines() const { return test::EventLines(dir.path()); }
 
     TempDir dir;
     FakeClock clock;

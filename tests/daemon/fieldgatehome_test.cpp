@@ -1,5 +1,12 @@
 #include "daemon/fieldgatehome.h"
 
+#include "daemon/fieldgatemain.h"
+#include "daemon/serviceevents.h"
+#include "event_lines.h"
+#include "service/servicelog.h"
+#include "support/fake_clock.h"
+#include "support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 namespace gw::test {
@@ -39,6 +46,26 @@ TEST(FieldgateHome, HomeHoldsTheProgramUnderTheNameItRunsAs)
     }
     EXPECT_EQ(FieldgateHomeFrom("relative/dir", nullptr, "fg").ServiceDir.front(), '/')
         << "the detached service works from /";
+}
+
+TEST(MakeRebootAction, TestSwitchMakesTheRebootALineAndProductionKeepsIt)
+{
+    TempDir dir;
+    TServiceLog events(dir.path());
+    FakeClock clock;
+
+    const auto skipped = MakeRebootAction(FieldgateHomeFrom(dir.path().c_str(), "1", "fg"), events, clock);
+    skipped->Reboot();
+    EXPECT_EQ(EventLines(dir.path()),
+              std::vector<std::string>{ServiceEventStamp(clock.Now()) + " Reboot skipped: FIELDGATE_TEST_NO_REBOOT "});
+
+    // Never called: it would reboot the machine.
+    for (const char* noReboot : {static_cast<const char*>(nullptr), "0"}) {
+        const auto real = MakeRebootAction(FieldgateHomeFrom(dir.path().c_str(), noReboot, "fg"), events, clock);
+        EXPECT_NE(dynamic_cast<TSystemReboot*>(real.get()), nullptr);
+    }
+    const auto installed = MakeRebootAction(FieldgateHomeFrom(nullptr, "1", "fg"), events, clock);
+    EXPECT_NE(dynamic_cast<TSystemReboot*>(installed.get()), nullptr);
 }
 
 } // namespace
