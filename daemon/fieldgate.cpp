@@ -39,6 +39,21 @@ void StopWithin(TServiceBody& service, TFieldgateParts& p)
     service.Stop();
 }
 
+void TickOrFail(TServiceBody& service, TFieldgateParts& p)
+{
+    try {
+        service.Tick();
+    } catch (const std::exception& e) {
+        if (p.tickFailed)
+            p.tickFailed(e.what());
+        throw;
+    } catch (...) {
+        if (p.tickFailed)
+            p.tickFailed("unknown exception");
+        throw;
+    }
+}
+
 } // namespace
 
 TRole RoleFromCommandLine(int argc, const char* const argv[])
@@ -77,7 +92,7 @@ int RunService(TFieldgateParts& p)
     service->Start();
     bool ServiceRunning = true;
     while (ServiceRunning) {
-        service->Tick();
+        TickOrFail(*service, p);
         // A stopped sleeper ends the loop as a reconfiguration does.
         if (!p.loopSleeper.Sleep(LoopPeriodMs))
             break;

@@ -73,11 +73,15 @@ struct TFieldgateParts {
     // Runs on a guard thread when the stop has taken longer than
     // limits.StopMs; production ends the process there.
     std::function<void()> stopOverdue;
+    // Gets the text of a failure that escaped the tick, before anything is
+    // unwound: production reports it and ends the process with status 217
+    // there, so nothing is freed under the service's running threads. When
+    // it returns (tests), the failure goes on to the caller.
+    std::function<void(const char* text)> tickFailed;
 };
 
 // Start-up, role selection and, for the service, its whole run. Returns the
-// exit status; throws TStartFailure, and lets through what escapes the
-// service tick, both of which end the process with status 217.
+// exit status; throws TStartFailure, which ends the process with status 217.
 int RunFieldgate(TRole role, TFieldgateParts& parts);
 
 // The detached service: start, loop, stop and its log lines. Returns 0.

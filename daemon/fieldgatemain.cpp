@@ -63,7 +63,8 @@ private:
                           [&events, &clock] {
                               LogServiceEvent(events, clock, StopOverdueText);
                               ::_exit(0);
-                          }};
+                          },
+                          [](const char* text) { EndWithFailure(text); }};
     // No destructor may run from here on, not even while an exception
     // unwinds: the watcher's check thread may hang in "pgrep", and after a
     // fork the threads of the objects above belong to another process.

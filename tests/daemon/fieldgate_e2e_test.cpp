@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <sys/wait.h>
@@ -142,6 +143,22 @@ TEST(FieldgateProgram, KilledServiceIsTakenOverByItsWatcherWithoutLogLines)
     EXPECT_NE(second.watcher, first.watcher);
     EXPECT_TRUE(WaitForPage(port, "/", std::chrono::seconds(30)));
     EXPECT_TRUE(EventLines(rig.Home().path()).empty()) << "SIGTERM ends the service without its stop";
+}
+
+TEST(FieldgateProgram, FailureNothingCaughtIsReportedWithStatus217)
+{
+    // A file name that pgrep must not be handed: the start fails before
+    // anything runs.
+    TempDir home;
+    const std::string program = home.File("fg bad");
+    std::filesystem::copy_file(FIELDGATE_PROGRAM, program);
+    const std::string command = "FIELDGATE_HOME='" + home.path() + "' FIELDGATE_TEST_NO_REBOOT=1 '" + program +
+                                "' 2>'" + home.File("stderr") + "'";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 217);
+    EXPECT_EQ(home.Read("stderr").rfind("fieldgate: unhandled failure: program name for pgrep", 0), 0u)
+        << home.Read("stderr");
 }
 
 } // namespace

@@ -150,7 +150,8 @@ public:
                               clock,
                               pid,
                               limits,
-                              [this] { stopOverdue = true; }};
+                              [this] { stopOverdue = true; },
+                              [this](const char* text) { journal.push_back(std::string("failed: ") + text); }};
         return RunFieldgate(role, parts);
     }
 
@@ -219,7 +220,7 @@ TEST(RunFieldgate, FailureEscapingTheTickEndsWithoutStopOrLogLine)
     Entry entry;
     entry.script.throwAtTick = 2;
     EXPECT_THROW(entry.Run(TRole::Service), std::runtime_error);
-    EXPECT_EQ(entry.journal, Journal({"detach (watcher launched)", "start", "tick", "tick"}));
+    EXPECT_EQ(entry.journal, Journal({"detach (watcher launched)", "start", "tick", "tick", "failed: tick failed"}));
     EXPECT_TRUE(entry.EventLines().empty());
 }
 
