@@ -180,6 +180,14 @@ bool TBufferAPDU::Put1(const T104APDU& frame)
     return true;
 }
 
+T104APDU* TBufferAPDU::NextFree() { return Full() ? nullptr : &At(indAdd).frame; }
+
+void TBufferAPDU::Added()
+{
+    if (!Full())
+        ++indAdd;
+}
+
 T104APDU* TBufferAPDU::NextToSend() { return AllSended() ? nullptr : &At(indSend).frame; }
 
 void TBufferAPDU::MarkSent(std::int64_t nowMs)

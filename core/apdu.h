@@ -104,6 +104,10 @@ public:
 
     // False and nothing stored when full.
     bool Put1(const T104APDU& frame);
+    // The free slot Put1 would fill, nullptr when full; Added() keeps what
+    // was written there, so a received frame is copied once only.
+    T104APDU* NextFree();
+    void Added();
     // The frame at the cursor, nullptr when all were sent. It stays waiting
     // until MarkSent, so a frame the socket side refused is offered again.
     T104APDU* NextToSend();

@@ -8,7 +8,7 @@
 namespace gw {
 
 T104Client::T104Client(const TLinkSocket& apsock, const TPrmn& aprm, const TClientContext& actx)
-    : TSubj104(aprm, false, actx.link), ElemTU(*actx.link.clock, *actx.types, actx.link.log), psock(apsock),
+    : TSubj104(aprm, actx.link), ElemTU(*actx.link.clock, *actx.types, actx.link.log), psock(apsock),
       ctx(actx), tWaitConnect(*actx.link.clock)
 {
     if (prm.prWork1 == 1)
@@ -22,8 +22,8 @@ bool T104Client::SendToSocket(const T104APDU& papdu, bool Save_Obmen, int nomer_
 {
     if (!Connected() || !psock.port->OfferFrame(papdu.Bytes()))
         return false;
-    TraceTraffic.AddBytes(papdu.lenData);
-    Trace(Save_Obmen, nomer_socket, "То KP " + LongTimeText(Clock().Now()) + "  " + papdu.toString(" "));
+    if (Traces(Save_Obmen))
+        Trace(Save_Obmen, nomer_socket, "То KP " + LongTimeText(Clock().Now()) + "  " + papdu.toString(" "));
     return true;
 }
 
@@ -185,7 +185,8 @@ void T104Client::ParseAsdu(const T104APDU& frame, int nomer_socket)
     asdu.IP_address2 = host;
     asdu.IP_port3 = port;
     asdu.Nomer_sock = nomer_socket;
-    Log(LogExchange, ">(iec0)" + FIpPort + asdu.ToString());
+    if (Logs(LogExchange))
+        Log(LogExchange, ">(iec0)" + FIpPort + asdu.ToString());
     if (ctx.tags)
         asdu.ReceiveRaspak1({*ctx.tags, Clock(), env.log});
 }

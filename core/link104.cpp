@@ -36,9 +36,9 @@ std::string LongTimeText(TDateTime dt)
     return buf;
 }
 
-TSubj104::TSubj104(const TPrmn& aprm, bool AprServer, TLinkEnv aenv)
+TSubj104::TSubj104(const TPrmn& aprm, TLinkEnv aenv)
     : prm(aprm), s_APDUBuf(aprm.kMax), r_APDUBuf(ReceiveQueueCapacity(aprm.kMax)), env(aenv),
-      TraceTraffic(*aenv.clock), prServer(AprServer), t1_Response(*aenv.clock), t2_AckReseiveI(*aenv.clock),
+      t1_Response(*aenv.clock), t2_AckReseiveI(*aenv.clock),
       t3_TestSending(*aenv.clock)
 {
 }
@@ -46,6 +46,11 @@ TSubj104::TSubj104(const TPrmn& aprm, bool AprServer, TLinkEnv aenv)
 TAsduLayout TSubj104::Layout() const
 {
     return TAsduLayout::Make(prm.sz_COT, prm.sz_ASDUAddress, prm.sz_InfObjAddress, prm.OriginatorAddress);
+}
+
+bool TSubj104::Logs(std::uint32_t category) const
+{
+    return env.log != nullptr && (category == 0 || (env.log->LogMask() & category) != 0);
 }
 
 void TSubj104::Log(std::uint32_t category, const std::string& text) const
@@ -100,11 +105,12 @@ void TSubj104::DoOnDisconnect()
 void TSubj104::Receive(const TSocket_temp& Socket, bool Save_Obmen, int nomer_socket)
 {
     const auto n = Socket.ReceiveBuf_str.size();
-    Trace(Save_Obmen, nomer_socket,
-          BufToHex(Socket.ReceiveBuf_str, n, "From KP " + LongTimeText(Clock().Now()) + " ") + "  Count =" +
-              std::to_string(n));
-    TraceTraffic.AddBytes(static_cast<std::int64_t>(n));
-    peerText = " \"\"" + std::string(Socket.RemoteAddress) + "=" + std::to_string(Socket.RemotePort) + "\"\" ";
+    if (Traces(Save_Obmen))
+        Trace(Save_Obmen, nomer_socket,
+              BufToHex(Socket.ReceiveBuf_str, n, "From KP " + LongTimeText(Clock().Now()) + " ") + "  Count =" +
+                  std::to_string(n));
+    if (Traces(Save_Obmen) || Logs(LogExchange))
+        peerText = " \"\"" + std::string(Socket.RemoteAddress) + "=" + std::to_string(Socket.RemotePort) + "\"\" ";
     area.Add(Socket.ReceiveBuf_str);
     t3_TestSending.Start();
     CutFrames(Save_Obmen, nomer_socket);
@@ -113,8 +119,8 @@ void TSubj104::Receive(const TSocket_temp& Socket, bool Save_Obmen, int nomer_so
 bool TSubj104::CutFrames(bool Save_Obmen, int nomer_socket)
 {
     bool queued = false;
-    T104APDU frame;
-    while (!r_APDUBuf.Full()) {
+    while (T104APDU* slot = r_APDUBuf.NextFree()) {
+        T104APDU& frame = *slot;
         const auto pending = area.Pending();
         const auto cut = area.Cut(frame);
         if (cut == TReceiveArea::TCut::NeedMore)
@@ -135,10 +141,12 @@ bool TSubj104::CutFrames(bool Save_Obmen, int nomer_socket)
             Set(TBit104Subj::bsb_ERRSEQAPDU);
             break;
         }
-        r_APDUBuf.Put1(frame);
+        r_APDUBuf.Added();
         queued = true;
-        Trace(Save_Obmen, nomer_socket, frame.toString(" Data >         ") + " " + peerText);
-        Log(LogExchange, ">(iec0)" + peerText + frame.toString(" Receive: "));
+        if (Traces(Save_Obmen))
+            Trace(Save_Obmen, nomer_socket, frame.toString(" Data >         ") + " " + peerText);
+        if (Logs(LogExchange))
+            Log(LogExchange, ">(iec0)" + peerText + frame.toString(" Receive: "));
     }
     return queued;
 }
@@ -154,7 +162,8 @@ bool TSubj104::RaspakAPDU(const T104APDU& papdu, bool Save_Obmen, int nomer_sock
             return false;
         }
         DoAckSend(nr);
-        Log(LogLink, ">(iec5) " + str_vsvrCnt() + papdu.toString("S!!!: "));
+        if (Logs(LogLink))
+            Log(LogLink, ">(iec5) " + str_vsvrCnt() + papdu.toString("S!!!: "));
         return false;
     }
     case TApduFormat::U:
@@ -174,7 +183,9 @@ bool TSubj104::RaspakAPDU(const T104APDU& papdu, bool Save_Obmen, int nomer_sock
 
 void TSubj104::AcceptIFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_socket)
 {
+    // Data flowing means the transfer runs: no STARTDT con is awaited any more.
     Set(TBit104Subj::bsb_STARTDT_Ok);
+    Clear(TBit104Subj::bsb_STARTDT_Act);
     int ns = 0, nr = 0;
     papdu.GetFromAPCI(0, ns, nr);
     DoAckSend(nr);
@@ -190,7 +201,8 @@ void TSubj104::AcceptIFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_so
         Log(0, text);
         Set(TBit104Subj::bsb_ERRSEQAPDU);
     }
-    Log(LogExchange, ">(iec0)" + FIpPort + " I(" + std::to_string(ns) + "," + std::to_string(nr) + ") " + str_vsvrCnt());
+    if (Logs(LogExchange))
+        Log(LogExchange, ">(iec0)" + FIpPort + " I(" + std::to_string(ns) + "," + std::to_string(nr) + ") " + str_vsvrCnt());
 }
 
 void TSubj104::AcceptUFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_socket)
@@ -242,38 +254,36 @@ void TSubj104::DoAckSend(int vrSecond)
 
 bool TSubj104::SendWaitingU(bool Save_Obmen, int nomer_socket)
 {
-    if (Yes(TBit104Subj::bsb_STARTDT_ConWant)) {
-        if (!SendUCommand1(U_Func::U_STARTDT, UActCon::UCON, Save_Obmen, nomer_socket))
+    // Answers to the station first, then our own acts; an act is awaited
+    // (t1) only once it really went out.
+    struct TWaitingU {
+        TBit104Subj want;
+        U_Func func;
+        UActCon actcon;
+        TBit104Subj awaited; // the act's outstanding bit; unused for answers
+    };
+    static constexpr TWaitingU waiting[] = {
+        {TBit104Subj::bsb_STARTDT_ConWant, U_Func::U_STARTDT, UActCon::UCON, TBit104Subj::bsb_STARTDT_Act},
+        {TBit104Subj::bsb_STOPDT_ConWant, U_Func::U_STOPDT, UActCon::UCON, TBit104Subj::bsb_STARTDT_Act},
+        {TBit104Subj::bsb_TESTFR_ConWant, U_Func::U_TESTFR, UActCon::UCON, TBit104Subj::bsb_TESTFR_Act},
+        {TBit104Subj::bsb_STARTDT_Want, U_Func::U_STARTDT, UActCon::UACT, TBit104Subj::bsb_STARTDT_Act},
+        {TBit104Subj::bsb_TESTFR_Want, U_Func::U_TESTFR, UActCon::UACT, TBit104Subj::bsb_TESTFR_Act},
+    };
+    for (const TWaitingU& u : waiting) {
+        if (!Yes(u.want))
+            continue;
+        if (!SendUCommand1(u.func, u.actcon, Save_Obmen, nomer_socket))
             return false;
-        Clear(TBit104Subj::bsb_STARTDT_ConWant);
-        Set(TBit104Subj::bsb_STARTDT_Ok);
-        Clear(TBit104Subj::bsb_STARTDT_Act);
-        Set(TBit104Subj::bsb_PROC_CLOCK_SYNC_103);
-    }
-    if (Yes(TBit104Subj::bsb_STOPDT_ConWant)) {
-        if (!SendUCommand1(U_Func::U_STOPDT, UActCon::UCON, Save_Obmen, nomer_socket))
-            return false;
-        Clear(TBit104Subj::bsb_STOPDT_ConWant);
-    }
-    if (Yes(TBit104Subj::bsb_TESTFR_ConWant)) {
-        if (!SendUCommand1(U_Func::U_TESTFR, UActCon::UCON, Save_Obmen, nomer_socket))
-            return false;
-        Clear(TBit104Subj::bsb_TESTFR_ConWant);
-    }
-    if (Yes(TBit104Subj::bsb_STARTDT_Want)) {
-        // Outstanding only once it really went out.
-        if (!SendUCommand1(U_Func::U_STARTDT, UActCon::UACT, Save_Obmen, nomer_socket))
-            return false;
-        Clear(TBit104Subj::bsb_STARTDT_Want);
-        Set(TBit104Subj::bsb_STARTDT_Act);
-        t1_Response.Start();
-    }
-    if (Yes(TBit104Subj::bsb_TESTFR_Want)) {
-        if (!SendUCommand1(U_Func::U_TESTFR, UActCon::UACT, Save_Obmen, nomer_socket))
-            return false;
-        Clear(TBit104Subj::bsb_TESTFR_Want);
-        Set(TBit104Subj::bsb_TESTFR_Act);
-        t1_Response.Start();
+        Clear(u.want);
+        if (u.actcon == UActCon::UACT) {
+            Set(u.awaited);
+            t1_Response.Start();
+        } else if (u.func == U_Func::U_STARTDT) {
+            // The station started the transfer and heard our con.
+            Set(TBit104Subj::bsb_STARTDT_Ok);
+            Clear(TBit104Subj::bsb_STARTDT_Act);
+            Set(TBit104Subj::bsb_PROC_CLOCK_SYNC_103);
+        }
     }
     return true;
 }
@@ -344,7 +354,8 @@ bool TSubj104::SendUCommand1(U_Func command, UActCon ActCon, bool Save_Obmen, in
     if (command == U_Func::U_TESTFR)
         Set(TBit104Subj::bsb_DoTESTFR);
     const bool ok = SendToSocket(frame, Save_Obmen, nomer_socket);
-    Log(LogLink, "<(iec5) " + frame.toString(ok ? "Send_U:" : "Error Send_U:") + flag.ToString());
+    if (Logs(LogLink))
+        Log(LogLink, "<(iec5) " + frame.toString(ok ? "Send_U:" : "Error Send_U:") + flag.ToString());
     return ok;
 }
 
@@ -357,7 +368,8 @@ bool TSubj104::SendSCommand1(int vr, bool /*wOver*/, bool Save_Obmen, int nomer_
         FVrAck = vr;
         t2_AckReseiveI.Stop();
     }
-    Log(LogLink, "<(iec5) " + frame.toString(ok ? "Send_S: " : "Error Send_S: ") + flag.ToString());
+    if (Logs(LogLink))
+        Log(LogLink, "<(iec5) " + frame.toString(ok ? "Send_S: " : "Error Send_S: ") + flag.ToString());
     return ok;
 }
 
@@ -376,7 +388,8 @@ bool TSubj104::SendICommand(T104APDU& papdu, bool Save_Obmen, int nomer_socket)
         FVrAck = Fvr;
         t2_AckReseiveI.Stop();
     }
-    Log(LogExchange, "<(iec0)" + std::string(ok ? "" : "Error Send I:") + str_vsvrCnt() + papdu.toString(""));
+    if (Logs(LogExchange))
+        Log(LogExchange, "<(iec0)" + std::string(ok ? "" : "Error Send I:") + str_vsvrCnt() + papdu.toString(""));
     if (ok && env.nameSentFrames) {
         const int type = papdu.Data[AsduOffset];
         Trace(Save_Obmen, nomer_socket,

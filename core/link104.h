@@ -71,7 +71,7 @@ public:
     // Log categories of the link's lines.
     static constexpr std::uint32_t LogExchange = 16, LogCommand = 128, LogLink = 0x10000, LogError = 1;
 
-    TSubj104(const TPrmn& aprm, bool AprServer, TLinkEnv aenv);
+    TSubj104(const TPrmn& aprm, TLinkEnv aenv);
     virtual ~TSubj104() = default;
     TSubj104(const TSubj104&) = delete;
     TSubj104& operator=(const TSubj104&) = delete;
@@ -124,16 +124,18 @@ public:
     TBufferAPDU r_APDUBuf;
     std::string FIpPort;
     TDateTime Date_Time_Disconnect = 0;
-    std::int64_t disconnectMs = 0; // the same instant on the monotonic clock
     int Popravka_time_103 = 0;
     int k = 0;
 
 protected:
+    // Whether a line of that category / the trace would be kept: the lines of
+    // every frame are only built when they are.
+    bool Logs(std::uint32_t category) const;
+    bool Traces(bool Save_Obmen) const { return Save_Obmen && env.trace != nullptr; }
     void Log(std::uint32_t category, const std::string& text) const;
     void Trace(bool Save_Obmen, int nomer_socket, const std::string& line) const;
     TClock& Clock() const { return *env.clock; }
     TLinkEnv env;
-    TTraceTraffic TraceTraffic;
 
 private:
     void DoAckSend(int vrSecond);
@@ -144,7 +146,7 @@ private:
     bool T1Expired();
     void ResetLink();
 
-    bool prServer;
+    std::int64_t disconnectMs = 0; // Date_Time_Disconnect on the monotonic clock
     int Fvs = 0;
     int Fvr = 0;
     int FVrAck = 0;

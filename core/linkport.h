@@ -3,6 +3,10 @@
 // its channel (a channel thread for an active station, the connection of a
 // listening server for a passive one) and the exchange trace file. The
 // service plugs real sockets and files in; tests plug fakes.
+//
+// Locks: the link calls the port under its channel lock, and the port takes
+// its own mailbox lock inside; so the socket side must never call into the
+// link (receive, connect, disconnect) while it holds its mailbox lock.
 
 #include <cstdint>
 #include <span>

@@ -3,7 +3,6 @@
 #include "service/serviceinit.h"
 
 #include <mutex>
-#include <shared_mutex>
 
 namespace gw {
 
@@ -18,17 +17,11 @@ bool Refuse(TServiceContext& ctx, int sstID, const std::string& why)
     return false;
 }
 
-} // namespace
-
-bool ExecuteTU(TServiceContext& ctx, int sstID, TTUCommand TUCommand)
+// Finds the signal and its station's link object and starts the command.
+bool StartCommand(TServiceContext& ctx, TServiceRun& run, int sstID, TTUCommand TUCommand)
 {
-    std::shared_lock<std::shared_mutex> running(ctx.RunLock);
-    AppendObmenLine(ctx, " ExecuteTU - _sstID=" + std::to_string(sstID), TuTrace);
-    if (!ctx.Run)
-        return Refuse(ctx, sstID, "сервер не запущен");
     if (TUCommand != TTUCommand::tuCommand_On && TUCommand != TTUCommand::tuCommand_Off)
         return Refuse(ctx, sstID, "нет команды");
-    TServiceRun& run = *ctx.Run;
     const PTagSignal tag = run.TagSignalList.GetTag(sstID);
     if (!tag)
         return Refuse(ctx, sstID, "нет такого сигнала");
@@ -53,6 +46,18 @@ bool ExecuteTU(TServiceContext& ctx, int sstID, TTUCommand TUCommand)
     pcl->ElemTU.fl.Reset();
     pcl->ElemTU.Init(TUCommand, rec->CtrlASDUAddr(), rec->CtrlObjAddr(), pcl->Layout(), true, rec->type_tu());
     return true;
+}
+
+} // namespace
+
+bool ExecuteTU(TServiceContext& ctx, int sstID, TTUCommand TUCommand)
+{
+    return WithRun(ctx, [&](TServiceRun* run) {
+        AppendObmenLine(ctx, " ExecuteTU - _sstID=" + std::to_string(sstID), TuTrace);
+        if (!run)
+            return Refuse(ctx, sstID, "сервер не запущен");
+        return StartCommand(ctx, *run, sstID, TUCommand);
+    });
 }
 
 } // namespace gw

@@ -4,12 +4,20 @@
 
 #include <exception>
 #include <mutex>
+#include <optional>
 
 namespace gw {
 
 namespace {
 
 constexpr std::int32_t QualityGood = 0xC0;
+
+// A tag's readings as GetArmValue gives them.
+struct TReading {
+    int iValue = 0, quality = 0, iDouble = 0;
+    double fValue = 0;
+    TDateTime dt = 0;
+};
 
 // One publication pass: the pushes go to the bridge only while it runs, and
 // a failing push is dropped alone.
@@ -26,11 +34,16 @@ public:
 
 private:
     void ConnectedItem(const T_KP& kp, int c);
-    void Point(const T_KP& kp, const TTagSignal& tag, const TValue1& value, int c);
-    void Measured(const T_KP& kp, const TTagSignal& tag, const TArmRec& rec, const TValue1& value);
+    void Point(const T_KP& kp, const TTagSignal& tag, const TReading& r, int c);
+    void Measured(const T_KP& kp, const TTagSignal& tag, const TArmRec& rec, const TReading& r);
     TDateTime Stamp(const T_KP& kp, TDateTime tagTime) const;
     // Row id of the item table, written under its lock; false beyond the table.
     bool Store(int id, double value, std::int32_t quality, TDateTime stamp);
+    // A signal's row: value, quality and stamp; the stamp, none beyond the table.
+    std::optional<TDateTime> StoreSignal(const T_KP& kp, int id, double value, const TReading& r);
+    // A signal to the bridge: its value, or only its bad status.
+    void PushSignal(int id, int type, int iValue, double dValue, const TReading& r, TDateTime stamp,
+                    TDateTime server);
     template <class Push>
     void ToUa(Push push)
     {
@@ -60,6 +73,14 @@ bool TPass::Store(int id, double value, std::int32_t quality, TDateTime stamp)
     return true;
 }
 
+std::optional<TDateTime> TPass::StoreSignal(const T_KP& kp, int id, double value, const TReading& r)
+{
+    const TDateTime stamp = Stamp(kp, r.dt);
+    if (!Store(id, value, OpcQualityOf(r.quality), stamp))
+        return std::nullopt;
+    return stamp;
+}
+
 void TPass::ConnectedItem(const T_KP& kp, int c)
 {
     const int id = kp.Nom_OPC_Alarm;
@@ -87,50 +108,40 @@ TDateTime TPass::Stamp(const T_KP& kp, TDateTime tagTime) const
     return now_;
 }
 
-void TPass::Point(const T_KP& kp, const TTagSignal& tag, const TValue1& value, int c)
+void TPass::PushSignal(int id, int type, int iValue, double dValue, const TReading& r, TDateTime stamp,
+                       TDateTime server)
 {
-    int iValue = 0, quality = 0, iDouble = 0;
-    double fValue = 0;
-    TDateTime dt = 0;
-    value.GetArmValue(iValue, quality, iDouble, fValue, dt);
-    const bool dbl = tag.double_ts_val2() == 1;
-    const int v = dbl ? iDouble : iValue;
-    const int id = kp.Nom_OPC_TS + tag.Nomer_TS_in_KP - 1;
-    const TDateTime stamp = Stamp(kp, dt);
-    if (!Store(id, v, OpcQualityOf(quality), stamp))
-        return;
-    const std::uint32_t status = UaStatusOf(quality);
+    const std::uint32_t status = UaStatusOf(r.quality);
     ToUa([&](TOpcUaBridge& ua) {
         if (status != 0)
-            ua.SetQuality(id, status, stamp, stamp);
+            ua.SetQuality(id, status, stamp, server);
         else
-            ua.SetValue(dbl ? 5 : 0, id, v, v, 0, stamp, stamp);
+            ua.SetValue(type, id, iValue, dValue, 0, stamp, server);
     });
-    ToUa([&](TOpcUaBridge& ua) { ua.SetValue(0, kp.Nom_OPC_Alarm, c, c, 0, stamp, stamp); });
 }
 
-void TPass::Measured(const T_KP& kp, const TTagSignal& tag, const TArmRec& rec, const TValue1& value)
+void TPass::Point(const T_KP& kp, const TTagSignal& tag, const TReading& r, int c)
 {
-    int iValue = 0, quality = 0, iDouble = 0;
-    double fValue = 0;
-    TDateTime dt = 0;
-    value.GetArmValue(iValue, quality, iDouble, fValue, dt);
+    const bool dbl = tag.double_ts_val2() == 1;
+    const int v = dbl ? r.iDouble : r.iValue;
+    const int id = kp.Nom_OPC_TS + tag.Nomer_TS_in_KP - 1;
+    const auto stamp = StoreSignal(kp, id, v, r);
+    if (!stamp)
+        return;
+    PushSignal(id, dbl ? 5 : 0, v, v, r, *stamp, *stamp);
+    ToUa([&](TOpcUaBridge& ua) { ua.SetValue(0, kp.Nom_OPC_Alarm, c, c, 0, *stamp, *stamp); });
+}
+
+void TPass::Measured(const T_KP& kp, const TTagSignal& tag, const TArmRec& rec, const TReading& r)
+{
     const int n = tag.Nomer_TIT_in_KP;
     const bool integer = n >= 1 && n < static_cast<int>(kp.TI_arr.size()) &&
                          kp.TI_arr[static_cast<std::size_t>(n)].Znak_for_norm == 1;
-    const double raw = integer ? iValue : fValue;
+    const double raw = integer ? r.iValue : r.fValue;
     const double v = kp.PereschetTI ? rec.RawToEng(raw) : raw;
     const int id = kp.Nom_OPC_TI + n - 1;
-    const TDateTime stamp = Stamp(kp, dt);
-    if (!Store(id, v, OpcQualityOf(quality), stamp))
-        return;
-    const std::uint32_t status = UaStatusOf(quality);
-    ToUa([&](TOpcUaBridge& ua) {
-        if (status != 0)
-            ua.SetQuality(id, status, stamp, now_);
-        else
-            ua.SetValue(10, id, 0, v, 0, stamp, now_);
-    });
+    if (const auto stamp = StoreSignal(kp, id, v, r))
+        PushSignal(id, 10, 0, v, r, *stamp, now_);
 }
 
 void TPass::Station(int i)
@@ -149,10 +160,12 @@ void TPass::Station(int i)
         const TArmRec* rec = run_.ArmSignals.GetRec(tag.IndArm());
         if (!rec)
             continue;
+        TReading r;
+        value.GetArmValue(r.iValue, r.quality, r.iDouble, r.fValue, r.dt);
         if (rec->st() == SignalType::stTS)
-            Point(kp, tag, value, c);
+            Point(kp, tag, r, c);
         else if (rec->st() == SignalType::stTIT)
-            Measured(kp, tag, *rec, value);
+            Measured(kp, tag, *rec, r);
     }
 }
 

@@ -14,19 +14,6 @@ namespace gw {
 
 namespace {
 
-// The link objects' exchange trace: "Socket" + channel + ".txt".
-class TSocketTrace final : public TLinkTrace {
-public:
-    explicit TSocketTrace(TServiceLog& log) : log_(log) {}
-    void TraceLine(int nomer_socket, const std::string& line) override
-    {
-        log_.AppendLogLine(line, "Socket" + std::to_string(nomer_socket) + ".txt");
-    }
-
-private:
-    TServiceLog& log_;
-};
-
 // The service directory with its separator, "" for the working directory.
 std::string ServiceDir(const TServiceContext& ctx) { return ctx.FilePath(""); }
 
@@ -153,6 +140,8 @@ void ServiceInit(TServiceContext& ctx)
 
 bool ServiceStart(TServiceContext& ctx)
 {
+    if (!ctx.Clients104)
+        ServiceInit(ctx);
     if (ctx.Run)
         ServiceStop(ctx);
     if (ctx.StaleRun) {
@@ -171,10 +160,16 @@ bool ServiceStart(TServiceContext& ctx)
         throw;
     }
     auto run = std::make_unique<TServiceRun>();
-    OpenChannels(ctx, *run);
-    FillKpPorts(ctx);
-    LoadSignalLists(ctx, *run);
-    CountSignals(ctx, *run);
+    try {
+        OpenChannels(ctx, *run);
+        FillKpPorts(ctx);
+        LoadSignalLists(ctx, *run);
+        CountSignals(ctx, *run);
+    } catch (...) {
+        // No thread runs yet: the half-built start goes whole, link objects included.
+        ctx.Clients104->DelClient();
+        throw;
+    }
     for (int i = 1; i <= ctx.KpCount && i < static_cast<int>(PrmnCount); ++i)
         ctx.Prmn104[static_cast<std::size_t>(i - 1)].prWork1 = 1;
     NumberOpcItems(ctx);
@@ -196,7 +191,7 @@ bool ServiceStart(TServiceContext& ctx)
     // The threads come last, when everything they store into is built.
     for (std::size_t c = 0; c < ctx.Run->Channels.size(); ++c)
         if (ctx.Run->Channels[c])
-            ctx.Run->Channels[c]->Start(*ctx.Run->Client104Frms[c]);
+            ctx.Run->Channels[c]->Start(ctx.Run->Client104Frms[c]);
     StartWebServer(ctx);
     return true;
 }
@@ -259,7 +254,7 @@ void OpenChannels(TServiceContext& ctx, TServiceRun& run)
 
     const TChannelModel model{&run.KpList, &run.TagSignalList, &run.ArmSignals};
     for (int c = 0; c < clients.Count(); ++c)
-        run.Client104Frms.push_back(std::make_unique<TClient104Frm>(clients.GetPcl(c), true, model));
+        run.Client104Frms.push_back(std::make_shared<TClient104Frm>(clients.GetPcl(c), true, model));
 }
 
 void FillKpPorts(TServiceContext& ctx)
@@ -340,7 +335,7 @@ void ServiceStop(TServiceContext& ctx)
     ctx.PollingOn = false;
     if (ctx.WebServer)
         ctx.WebServer->Stop();
-    if (!ctx.ConfiguratorMode && ctx.OpcUa && ctx.OpcUaRunning)
+    if (!ctx.ConfiguratorMode && ctx.OpcUa)
         ctx.OpcUa->Stop();
     ctx.OpcUaRunning = false;
     if (!ctx.Run)

@@ -14,6 +14,7 @@
 #include "service/tables.h"
 
 #include <memory>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ struct TServiceRun {
     TServiceRun();
     ~TServiceRun(); // after its channels have been joined
 
+    std::unique_ptr<TLinkTrace> SocketTrace;
     TKpList KpList;
     TSstList SstList;
     TArmSignals ArmSignals;
@@ -34,10 +36,21 @@ struct TServiceRun {
     // tag list is built station by station.
     std::vector<std::pair<int, int>> StationTags;
     // By channel, 0-based: channel c belongs to station c + 1.
-    std::vector<std::unique_ptr<TClient104Frm>> Client104Frms;
+    std::vector<std::shared_ptr<TClient104Frm>> Client104Frms;
+    // Last, so they go first: nothing of the start is freed under them.
     std::vector<std::unique_ptr<TChannel>> Channels; // null where none opened
-    std::unique_ptr<TLinkTrace> SocketTrace;
 };
+
+// How a thread other than the main one (command callers, web requests, the
+// OPC UA thread) reads the objects of the start: fn(run) with them held
+// against the stop, fn(nullptr) while stopped. The station table, too, is
+// only read while a run is set: the start rewrites it before it sets one.
+template <class Fn>
+auto WithRun(TServiceContext& ctx, Fn&& fn)
+{
+    std::shared_lock<std::shared_mutex> running(ctx.RunLock);
+    return fn(ctx.Run.get());
+}
 
 // How long the stop waits for all channel threads together.
 constexpr std::int64_t ChannelJoinMs = 5000;

@@ -4,6 +4,8 @@
 // inside the program and Windows-1251 in the file. A log that cannot be
 // written never disturbs its caller.
 
+#include "core/linkport.h"
+
 #include <map>
 #include <memory>
 #include <mutex>
@@ -28,6 +30,19 @@ private:
     std::string dir_;
     std::mutex locksLock_;
     std::map<std::string, std::unique_ptr<std::mutex>> fileLocks_;
+};
+
+// The link objects' exchange traces: "Socket" + channel number + ".txt".
+class TSocketTrace final : public TLinkTrace {
+public:
+    explicit TSocketTrace(TServiceLog& log) : log_(log) {}
+    void TraceLine(int nomer_socket, const std::string& line) override
+    {
+        log_.AppendLogLine(line, "Socket" + std::to_string(nomer_socket) + ".txt");
+    }
+
+private:
+    TServiceLog& log_;
 };
 
 // UTF-8 to the single-byte Windows-1251 of the files; '?' for what it lacks.

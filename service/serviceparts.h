@@ -27,9 +27,8 @@ public:
 
     // What the link object of the channel sends through and asks for.
     virtual TLinkPort& Port() = 0;
-    // Starts the thread; frm is the channel's link wrapper, alive until Join
-    // has returned true.
-    virtual void Start(TClient104Frm& frm) = 0;
+    // Starts the thread; frm is the wrapper of the channel's link object.
+    virtual void Start(std::shared_ptr<TClient104Frm> frm) = 0;
     // Asks the thread to end and interrupts every wait of it (a connect in
     // progress included); does not wait.
     virtual void RequestStop() = 0;
@@ -53,8 +52,10 @@ public:
     // Station kpIndex of ctx is active. Not started yet.
     virtual std::unique_ptr<TChannel> OpenActive(TServiceContext& ctx, int kpIndex,
                                                  const TActiveChannelParams& params) = 0;
-    // Station kpIndex listens on 0.0.0.0:port; throws (std::exception) when it
-    // cannot listen. Bound, not started yet.
+    // Station kpIndex listens on 0.0.0.0:port (the service has already set
+    // the row's Port and IP). Null, or a std::exception, when it cannot
+    // listen: the service then writes the line of "error_iec104.txt". Bound,
+    // not started yet.
     virtual std::unique_ptr<TChannel> OpenPassive(TServiceContext& ctx, int kpIndex, int port) = 0;
 };
 
@@ -69,7 +70,7 @@ public:
     // numbered and starts the server thread; false when OPC UA is off or its
     // library cannot be loaded.
     virtual bool Start(TServiceContext& ctx) = 0;
-    // Ends the server run and joins its thread.
+    // Ends the server run and joins its thread; harmless when not running.
     virtual void Stop() = 0;
     // The "lifebit" variable, 0 when there is none.
     virtual int LifebitId() const = 0;

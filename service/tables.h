@@ -217,6 +217,7 @@ public:
     std::unique_ptr<TServiceLog> ServiceLog;
     // What the program plugs in (service/serviceparts.h); none of them owned
     // here, any may be null: no channel opens, no OPC UA, no web server.
+    // They must outlive the context, whose end stops a service still started.
     TChannelFactory* ChannelFactory = nullptr;
     TOpcUaBridge* OpcUa = nullptr;
     // fieldgate: the start reads "cnf.ini" and runs this web server.
@@ -225,8 +226,9 @@ public:
     std::function<void(TServiceContext&)> ReadConfig;
 
     // The objects of one service start; null while stopped. Threads other
-    // than the main one (command callers) use it under RunLock held shared;
-    // the start and stop replace it holding RunLock alone.
+    // than the main one use it, and the station table, only through WithRun
+    // (service/serviceinit.h), which holds RunLock shared; the start and stop
+    // replace it holding RunLock alone.
     std::unique_ptr<TServiceRun> Run;
     std::shared_mutex RunLock;
     // A start whose channels did not end in time: kept, never freed under them.

@@ -182,6 +182,7 @@ TEST(BufferApdu, WindowKeepsRefusedFramesAndFreesOnlyWhatIsAcknowledged)
     }
     EXPECT_TRUE(w.Full());
     EXPECT_FALSE(w.Put1(T104APDU{}));
+    EXPECT_EQ(w.NextFree(), nullptr);
 
     // A frame that was looked at but not accepted is still the next one.
     ASSERT_NE(w.NextToSend(), nullptr);
@@ -229,6 +230,12 @@ TEST(BufferApdu, ResetWithoutSentFramesKeepsTheWaitingOnes)
     TBufferAPDU w(3);
     T104APDU f;
     f.lenData = 6;
+    w.Put1(f);
+    w.NextFree()->lenData = 9; // filled in place
+    w.Added();
+    EXPECT_EQ(w.GetToSend()->lenData, 6);
+    EXPECT_EQ(w.GetToSend()->lenData, 9);
+    w.Reset(false);
     w.Put1(f);
     w.Put1(f);
     w.Reset(false);

@@ -13,11 +13,13 @@
 #include "core/typeident.h"
 #include "fake_port.h"
 #include "link_frames.h"
+#include "support/dates.h"
 #include "support/fake_clock.h"
 #include "support/tshark.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 namespace gw::test {
@@ -26,12 +28,6 @@ namespace {
 constexpr const char* kHost = "10.0.0.7";
 constexpr int kPort = 2404;
 
-TDateTime At(int y, int mo, int d, int h, int mi, int s, int ms)
-{
-    TDateTime dt = 0;
-    EXPECT_TRUE(TryEncodeDateTime({y, mo, d, h, mi, s, ms}, dt));
-    return dt;
-}
 
 class Channel : public ::testing::Test {
 protected:
@@ -92,15 +88,7 @@ protected:
         tags.ReadValue(0, v);
         return v.Qualit;
     }
-    bool Logged(const std::string& part)
-    {
-        std::string text;
-        TDateTime dt;
-        bool found = false;
-        while (log.Get(text, dt))
-            found = found || text.find(part) != std::string::npos;
-        return found;
-    }
+    bool Logged(const std::string& part) { return test::Logged(log, part); }
 
     TTypeIdentList types;
     TTagCategoryList cats{1};
@@ -170,6 +158,14 @@ TEST_F(Channel, WithoutClockSyncTheInterrogationFollowsStartdtAndValuesReachTheT
     StationAsdu("0D 01 14 00 01 00 BC 02 00 00 00 50 40 00");
     EXPECT_DOUBLE_EQ(TagValue(), 3.25);
     EXPECT_EQ(TagQuality(), 0);
+
+    // An unknown type is counted and acknowledged like any I-frame, and stores nothing.
+    StationAsdu("16 01 03 00 01 00 BC 02 00 00 00 00 00 00");
+    StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 80 40 00");
+    EXPECT_DOUBLE_EQ(TagValue(), 4.0);
+    Tick();
+    EXPECT_EQ(cl->vr(), 3);
+    EXPECT_EQ(port.disconnectRequests, 0);
 }
 
 TEST_F(Channel, InterrogationSwitchedOffStillSendsCounterInterrogation)
@@ -296,6 +292,39 @@ TEST_F(Channel, SelectThenExecuteWaitsForTheMatchingConfirmation)
     EXPECT_TRUE(cl->ElemTU.Idle());
     Tick();
     EXPECT_TRUE(port.TakeSent().empty());
+}
+
+class TraceLines final : public TLinkTrace {
+public:
+    void TraceLine(int n, const std::string& line) override { lines.push_back(std::to_string(n) + "|" + line); }
+    std::vector<std::string> lines;
+};
+
+// The exchange trace of a channel; fieldgate leaves out the line naming each sent request.
+TEST_F(Channel, TraceShowsEveryFrameBothWays)
+{
+    for (bool desktop : {true, false}) {
+        TraceLines trace;
+        TClients104 own;
+        ctx = {TLinkEnv{&clock, &log, &trace, desktop}, &types, &tags, true};
+        auto c = own.AddClient(TLinkSocket{&port}, prmn, ctx);
+        TClient104Frm f(c, true, TChannelModel{});
+        f.OnConnect();
+        own.Connecting(true, 0);
+        f.DoService(true, 0);
+        f.OnReceive({STARTDT_con, kHost, kPort}, true, 0);
+        own.Connecting(true, 0);
+        f.DoService(true, 0);
+        ASSERT_GE(trace.lines.size(), 4u);
+        EXPECT_EQ(trace.lines[0].rfind("0|То KP ", 0), 0u) << trace.lines[0];
+        EXPECT_NE(trace.lines[0].find("  68 04 07 00 00 00 "), std::string::npos) << trace.lines[0];
+        EXPECT_EQ(trace.lines[1].rfind("0|From KP ", 0), 0u) << trace.lines[1];
+        EXPECT_NE(trace.lines[1].find(" 68 04 0B 00 00 00   Count =6"), std::string::npos) << trace.lines[1];
+        EXPECT_EQ(trace.lines[2].rfind("0| Data >         68 04 0B 00 00 00 ", 0), 0u) << trace.lines[2];
+        const bool named = std::find(trace.lines.begin(), trace.lines.end(), "0|Опрос КП") != trace.lines.end();
+        EXPECT_EQ(named, desktop);
+        port.TakeSent();
+    }
 }
 
 TEST_F(Channel, TableFindsClientsAndKeepsThemWhileHeld)

@@ -26,7 +26,7 @@ public:
 // The link over the fake port, as the controlling-station link will be.
 class TestLink final : public TSubj104 {
 public:
-    TestLink(const TPrmn& p, TLinkEnv e, FakePort& fake) : TSubj104(p, false, e), port_(fake) {}
+    TestLink(const TPrmn& p, TLinkEnv e, FakePort& fake) : TSubj104(p, e), port_(fake) {}
     bool GetConnected() const override { return port_.IsConnected(); }
     bool SendToSocket(const T104APDU& papdu, bool, int) override
     {
@@ -82,15 +82,7 @@ protected:
         EXPECT_TRUE(f.FromAsdu(TIEC_ASDUt(13, 1, 3, 1, ioa, value, link->Layout(), types)));
         return f;
     }
-    bool Logged(const std::string& part)
-    {
-        std::string text;
-        TDateTime dt;
-        bool found = false;
-        while (log.Get(text, dt))
-            found = found || text.find(part) != std::string::npos;
-        return found;
-    }
+    bool Logged(const std::string& part) { return test::Logged(log, part); }
 
     const TTypeIdentList types;
     FakeClock clock;
@@ -272,6 +264,18 @@ TEST_F(Link104, T3SendsATestFrameWhoseConMustComeWithinT1)
     EXPECT_EQ(port.disconnectRequests, 1);
 }
 
+TEST_F(Link104, AnIFrameStartsTheTransferWhileStartdtConIsAwaited)
+{
+    link->Set(TBit104Subj::bsb_STARTDT_Want);
+    link->Pass();
+    EXPECT_EQ(port.TakeSent(), std::vector<TFrameBytes>{STARTDT_act});
+    link->Feed(StationI(0, 0));
+    EXPECT_TRUE(link->StartDT());
+    clock.Advance(prm.t1 + 1);
+    link->Pass();
+    EXPECT_EQ(port.disconnectRequests, 0);
+}
+
 TEST_F(Link104, SequenceErrorsDropTheConnectionAtTheNextPass)
 {
     struct Case { const char* name; TFrameBytes frame; bool asdu; } cases[] = {
@@ -367,22 +371,33 @@ TEST_F(Link104, ClockSyncIsStampedWhenSentAtTheLayoutsTimePosition)
     EXPECT_EQ(p.second * 1000 + p.millisecond, 9270);
 }
 
+// Both directions run once around the 15-bit numbers: every frame is
+// acknowledged and accepted across the wrap, then a new connection starts at 0.
 TEST_F(Link104, SequenceNumbersWrapAndRestartAtEveryConnection)
 {
     Started();
-    for (int i = 0; i < 3; ++i) {
-        link->QueueIFrame(Measurement(i));
+    constexpr int Around = 32768 + 3;
+    for (int i = 0; i < Around; ++i) {
+        ASSERT_TRUE(link->QueueIFrame(Measurement(1)));
         link->Pass();
-        link->Feed(SFrame(link->Vs()));
+        ASSERT_EQ(link->k, 1) << i;
+        link->Feed(StationI(i % 32768, link->Vs()));
+        ASSERT_EQ(link->s_APDUBuf.Count(), 0) << i;
+        ASSERT_EQ(port.disconnectRequests, 0) << i;
+        if (i % 8 == 7)
+            link->Pass(); // w reached: acknowledged
     }
-    link->Feed(StationI(0, 3));
+    EXPECT_EQ(link->Vs(), 3);
+    EXPECT_EQ(link->vr(), 3);
+    port.TakeSent();
+
     link->DoOnConnect();
     Started();
     link->QueueIFrame(Measurement(1));
     link->Pass();
     auto sent = port.TakeSent();
-    ASSERT_FALSE(sent.empty());
-    EXPECT_EQ(TFrameBytes(sent.back().begin() + 2, sent.back().begin() + 6), Hex("00 00 00 00"));
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(TFrameBytes(sent[0].begin() + 2, sent[0].begin() + 6), Hex("00 00 00 00"));
 }
 
 // The frames the link puts on the wire, as an independent decoder reads them.

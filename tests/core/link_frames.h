@@ -1,6 +1,7 @@
 #pragma once
 // Frames a station sends, for the link tests.
 
+#include "core/messbuff.h"
 #include "support/asdu_vectors.h"
 
 #include <cstdint>
@@ -36,5 +37,16 @@ inline TFrameBytes SFrame(int nr)
 inline const TFrameBytes STARTDT_act = {0x68, 4, 0x07, 0, 0, 0}, STARTDT_con = {0x68, 4, 0x0B, 0, 0, 0};
 inline const TFrameBytes STOPDT_act = {0x68, 4, 0x13, 0, 0, 0}, STOPDT_con = {0x68, 4, 0x23, 0, 0, 0};
 inline const TFrameBytes TESTFR_act = {0x68, 4, 0x43, 0, 0, 0}, TESTFR_con = {0x68, 4, 0x83, 0, 0, 0};
+
+// Empties the log queue; true when one of its lines held part.
+inline bool Logged(TMessBuff& log, const std::string& part)
+{
+    std::string text;
+    TDateTime dt;
+    bool found = false;
+    while (log.Get(text, dt))
+        found = found || text.find(part) != std::string::npos;
+    return found;
+}
 
 } // namespace gw::test

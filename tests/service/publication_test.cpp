@@ -66,8 +66,6 @@ protected:
                 of.push_back(p);
         return of;
     }
-
-    FakeOpcUa ua{events};
 };
 
 TEST_F(PublicationTest, ReceivedValuesReachTheirItemsAndTheBridge)

@@ -57,9 +57,9 @@ public:
     ~FakeChannel() override { events_.Add("free " + std::to_string(kp_)); }
 
     TLinkPort& Port() override { return *this; }
-    void Start(TClient104Frm& frm) override
+    void Start(std::shared_ptr<TClient104Frm> frm) override
     {
-        frm_ = &frm;
+        frm_ = std::move(frm);
         events_.Add("start " + std::to_string(kp_));
     }
     void RequestStop() override { events_.Add("stop " + std::to_string(kp_)); }
@@ -128,7 +128,7 @@ private:
     int kp_;
     bool passive_;
     TEvents& events_;
-    TClient104Frm* frm_ = nullptr;
+    std::shared_ptr<TClient104Frm> frm_;
     bool connected_ = false;
 };
 
@@ -357,6 +357,9 @@ protected:
     std::vector<TStationSpec> stations;
     int readings = 0;
     std::map<int, int> fromGateway, toGateway; // I-frames counted per station
+    // Plugged in by the tests that want them.
+    FakeOpcUa ua{events};
+    FakeWebServer web{events};
     TServiceContext ctx; // last: stopped before the fakes go
 };
 

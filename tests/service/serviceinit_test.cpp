@@ -166,8 +166,6 @@ TEST_F(ServiceInitTest, IdentifiersBeyondTheTableGetNoRow)
 
 TEST_F(ServiceInitTest, StopStopsWebServerOpcUaAndEveryChannelBeforeItFreesThem)
 {
-    FakeOpcUa ua(events);
-    FakeWebServer web(events);
     temp.Write("cnf.ini", "[UseWebServer]\r\nUseWebServer=1\r\n[Port_WebServ]\r\nPort_WebServ=8080\r\n");
     ctx.OpcUa = &ua;
     ctx.WebServer = &web;
@@ -245,7 +243,6 @@ TEST_F(ServiceInitTest, TwoPassiveStationsOnOnePortTheSecondIsLoggedTheFirstWork
 
 TEST_F(ServiceInitTest, FieldgateStartsItsWebServerAlsoWhenTheConfigurationIsBad)
 {
-    FakeWebServer web(events);
     ctx.WebServer = &web;
     temp.Write("cnf.ini", "[UseWebServer]\nUseWebServer=1\n[Port_WebServ]\nPort_WebServ=810\n");
     ServiceInit(ctx);
@@ -260,7 +257,6 @@ TEST_F(ServiceInitTest, FieldgateStartsItsWebServerAlsoWhenTheConfigurationIsBad
 
 TEST_F(ServiceInitTest, AWebServerThatCannotStartIsLoggedAndTheStartSucceeds)
 {
-    FakeWebServer web(events);
     web.fail = true;
     ctx.WebServer = &web;
     temp.Write("cnf.ini", "[UseWebServer]\nUseWebServer=1\n");
@@ -271,7 +267,6 @@ TEST_F(ServiceInitTest, AWebServerThatCannotStartIsLoggedAndTheStartSucceeds)
 
 TEST_F(ServiceInitTest, OpcUaOffOrConfiguratorModeLeavesTheBridgeNotRunning)
 {
-    FakeOpcUa ua(events);
     ctx.OpcUa = &ua;
     ua.enabled = false;
     Start();
@@ -284,6 +279,40 @@ TEST_F(ServiceInitTest, OpcUaOffOrConfiguratorModeLeavesTheBridgeNotRunning)
     EXPECT_FALSE(ctx.OpcUaRunning);
     auto ev = events.Take();
     EXPECT_EQ(std::count(ev.begin(), ev.end(), "ua start 2"), 0);
+}
+
+// A factory that cannot open the second active channel.
+class FailingFactory final : public TChannelFactory {
+public:
+    explicit FailingFactory(TChannelFactory& inner) : inner_(inner) {}
+    std::unique_ptr<TChannel> OpenActive(TServiceContext& ctx, int kpIndex, const TActiveChannelParams& p) override
+    {
+        if (kpIndex == 3)
+            throw std::runtime_error("no thread");
+        return inner_.OpenActive(ctx, kpIndex, p);
+    }
+    std::unique_ptr<TChannel> OpenPassive(TServiceContext& ctx, int kpIndex, int port) override
+    {
+        return inner_.OpenPassive(ctx, kpIndex, port);
+    }
+
+private:
+    TChannelFactory& inner_;
+};
+
+TEST_F(ServiceInitTest, AStartThatFailsHalfWayLeavesNoLinkObjectBehind)
+{
+    FailingFactory failing(factory);
+    ctx.ChannelFactory = &failing;
+    ServiceInit(ctx);
+    EXPECT_THROW(ServiceStart(ctx), std::runtime_error);
+    EXPECT_FALSE(ctx.Run);
+    EXPECT_EQ(ctx.Clients104->Count(), 0);
+    auto ev = events.Take();
+    EXPECT_EQ(std::count(ev.begin(), ev.end(), "free 1"), 1); // never started, freed
+    ctx.ChannelFactory = &factory;
+    Start();
+    EXPECT_EQ(ctx.Clients104->Count(), 3);
 }
 
 TEST_F(ServiceInitTest, EventLogsOnlyWithSaveObmen)

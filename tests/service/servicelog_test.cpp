@@ -31,6 +31,16 @@ TEST_F(ServiceLog, AppendsWholeLinesInWindows1251)
     EXPECT_EQ(ToCp1251("日"), "?");
 }
 
+TEST_F(ServiceLog, LinkTracesGoToTheirChannelsSocketFile)
+{
+    TServiceLog log(dir.path());
+    TSocketTrace trace(log);
+    TLinkTrace& link = trace;
+    link.TraceLine(3, "То KP 10:00:00   68 04 07 00 00 00 ");
+    link.TraceLine(3, "From KP 10:00:01 68 04 0B 00 00 00   Count =6");
+    EXPECT_EQ(ReadAll("Socket3.txt"), ToCp1251("То KP 10:00:00   68 04 07 00 00 00 \nFrom KP 10:00:01 68 04 0B 00 00 00   Count =6\n"));
+}
+
 TEST_F(ServiceLog, MissingDirectoryIsSilentlyIgnored)
 {
     TServiceLog log(dir.path() + "/no/such/dir");
