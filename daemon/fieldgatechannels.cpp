@@ -13,10 +13,6 @@ namespace {
 
 TChannelEnv EnvOf(TServiceContext& ctx) { return {&ctx, ctx.Clock, ctx.ServiceLog.get()}; }
 
-// The link wrapper lives in the service run until the channel has been
-// joined: the thread gets it without taking a share in it.
-std::shared_ptr<TClient104Frm> Unowned(TClient104Frm& frm) { return {std::shared_ptr<void>(), &frm}; }
-
 // Both threads end within a bounded time once asked to (every wait of
 // theirs is a short slice that Stop cuts short), so Join waits for them;
 // their destructors stop and join as well.
@@ -26,7 +22,7 @@ public:
     explicit TThreadChannel(std::unique_ptr<TThread> thread) : thread_(std::move(thread)) {}
 
     TLinkPort& Port() override { return *thread_; }
-    void Start(TClient104Frm& frm) override { thread_->Start(Unowned(frm)); }
+    void Start(std::shared_ptr<TClient104Frm> frm) override { thread_->Start(std::move(frm)); }
     void RequestStop() override { thread_->Stop(); }
     bool Join(std::int64_t) override
     {

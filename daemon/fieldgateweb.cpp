@@ -6,8 +6,6 @@
 #include "service/serviceinit.h"
 #include "web/websnapshot.h"
 
-#include <mutex>
-#include <shared_mutex>
 #include <stdexcept>
 
 namespace gw {
@@ -45,11 +43,11 @@ void TFieldgateWeb::Stop()
 
 std::uint16_t TFieldgateWeb::Port() const { return server_ ? server_->Port() : 0; }
 
-// On a request thread: the run is read under RunLock held shared, which the
-// start and stop take alone to replace it.
+// On a request thread: the run and the station table are read through
+// WithRun, which holds them against the stop; while no run is set (a
+// configuration that could not be read) the pages show no station.
 TWebSnapshot TFieldgateWeb::Snapshot() const
 {
-    std::shared_lock run(ctx_.RunLock);
     TLinkPrmnOf linkPrmnOf = [this](int channel) -> std::optional<TPrmn> {
         const auto pcl = ctx_.Clients104 ? ctx_.Clients104->GetPcl(channel) : nullptr;
         if (!pcl)
@@ -57,9 +55,14 @@ TWebSnapshot TFieldgateWeb::Snapshot() const
         auto lock = pcl->Lock();
         return pcl->prm;
     };
-    if (!ctx_.Run)
-        return TakeWebSnapshot(ctx_, nullptr, nullptr, linkPrmnOf);
-    return TakeWebSnapshot(ctx_, &ctx_.Run->TagSignalList, &ctx_.Run->ArmSignals, linkPrmnOf);
+    return WithRun(ctx_, [&](TServiceRun* run) {
+        if (!run) {
+            TWebSnapshot none;
+            none.OneHour = ctx_.OneHour;
+            return none;
+        }
+        return TakeWebSnapshot(ctx_, &run->TagSignalList, &run->ArmSignals, linkPrmnOf);
+    });
 }
 
 } // namespace gw
