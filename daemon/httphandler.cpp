@@ -128,6 +128,16 @@ std::optional<std::string> ReadFileBytes(const std::string& path)
     return bytes.str();
 }
 
+// The file's bytes unchanged; 500 when it cannot be read.
+void SendFile(HTTPServerResponse& response, const std::string& path, const std::string& contentType)
+{
+    const auto bytes = ReadFileBytes(path);
+    if (!bytes)
+        SendError(response, HTTPResponse::HTTP_INTERNAL_SERVER_ERROR, "Cannot open file " + path);
+    else
+        SendText(response, HTTPResponse::HTTP_OK, contentType, *bytes);
+}
+
 } // namespace
 
 TSubj104Serv_ext::TSubj104Serv_ext(const TWebPages& pages, THttpSettings settings, TShared<bool>& ReconfigureRequested)
@@ -204,11 +214,7 @@ void TSubj104Serv_ext::Get(HTTPServerRequest& request, HTTPServerResponse& respo
         response.set("Cache-Control", cacheControl);
 
     if (contentType == "image/jpeg" || contentType == "image/gif" || contentType == "image/png") {
-        const auto bytes = ReadFileBytes(content);
-        if (!bytes)
-            SendError(response, HTTPResponse::HTTP_INTERNAL_SERVER_ERROR, "Cannot open file " + content);
-        else
-            SendText(response, HTTPResponse::HTTP_OK, contentType, *bytes);
+        SendFile(response, content, contentType);
         return;
     }
     if (contentType == "application/octet-stream") {
@@ -221,11 +227,7 @@ void TSubj104Serv_ext::Get(HTTPServerRequest& request, HTTPServerResponse& respo
             SendEmpty(response, HTTPResponse::HTTP_OK); // the client's probe of the password
             return;
         }
-        const auto bytes = ReadFileBytes(content);
-        if (!bytes)
-            SendError(response, HTTPResponse::HTTP_INTERNAL_SERVER_ERROR, "Cannot open file " + content);
-        else
-            SendText(response, HTTPResponse::HTTP_OK, contentType, *bytes);
+        SendFile(response, content, contentType);
         return;
     }
     SendText(response, HTTPResponse::HTTP_OK,
@@ -327,6 +329,14 @@ TWebServer::TWebServer(const TSubj104Serv_ext& handler, const std::string& addre
 }
 
 TWebServer::~TWebServer() { Stop(); }
+
+TFieldgateWeb::TFieldgateWeb(THttpSettings settings, TWebPages::TSnapshotSource snapshot,
+                             TShared<bool>& ReconfigureRequested, const std::string& address, std::uint16_t port)
+    : pages_(settings.ServiceDir, std::move(snapshot)),
+      handler_(pages_, std::move(settings), ReconfigureRequested),
+      server_(handler_, address, port)
+{
+}
 
 void TWebServer::Stop()
 {

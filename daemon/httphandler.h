@@ -17,6 +17,7 @@
 // for uploads) before any file is opened.
 
 #include "core/shared_value.h"
+#include "web/webpages.h"
 
 #include <Poco/Net/HTTPServer.h>
 #include <Poco/ThreadPool.h>
@@ -33,8 +34,6 @@ class HTTPServerResponse;
 } // namespace Poco::Net
 
 namespace gw {
-
-class TWebPages;
 
 struct THttpSettings {
     std::string ServiceDir;       // with its trailing "/"
@@ -89,6 +88,24 @@ private:
     std::unique_ptr<Poco::Net::HTTPServer> server_;
     std::uint16_t port_ = 0;
     bool stopped_ = false;
+};
+
+// The web side of fieldgate as the service start creates it: the pages of
+// the service directory's web folder, the handler and its server. Stop (or
+// the end of the object) joins every thread of the server.
+class TFieldgateWeb {
+public:
+    TFieldgateWeb(THttpSettings settings, TWebPages::TSnapshotSource snapshot, TShared<bool>& ReconfigureRequested,
+                  const std::string& address, std::uint16_t port);
+
+    const TWebPages& Pages() const { return pages_; }
+    std::uint16_t Port() const { return server_.Port(); }
+    void Stop() { server_.Stop(); }
+
+private:
+    TWebPages pages_;
+    TSubj104Serv_ext handler_;
+    TWebServer server_;
 };
 
 } // namespace gw

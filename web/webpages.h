@@ -87,7 +87,8 @@ public:
 
     // programDir: the directory of the program file with its trailing '/'
     // ("" for the working directory); the web folder is programDir + "web".
-    // lineBreak ends every line of a page and of a text file.
+    // lineBreak ends every line of a page and of a text file. snapshot is
+    // called on the server's connection threads, several at a time.
     TWebPages(std::string programDir, TSnapshotSource snapshot, std::string lineBreak = "\n");
 
     // Document is the decoded path, QueryParams the raw query without "?".

@@ -1,5 +1,6 @@
 #include "web/websnapshot.h"
 
+#include "core/clients104.h"
 #include "core/signals.h"
 #include "core/tags.h"
 #include "service/tables.h"
@@ -24,7 +25,8 @@ TWebStation StationRow(TServiceContext& ctx, int i, const TLinkPrmnOf& linkPrmnO
     row.Time_To_OPC = kp.Time_To_OPC;
     row.Popravka_Time = kp.Popravka_Time;
     row.Passive = kp.Passive;
-    row.Link = linkPrmnOf ? linkPrmnOf(i - 1) : std::nullopt;
+    if (linkPrmnOf)
+        row.Link = linkPrmnOf(i - 1);
     std::lock_guard lock(ctx.ChannelLock(i));
     row.Connected = kp.Connected;
     row.IP_tek = kp.IP_tek;
@@ -42,6 +44,17 @@ TWebSignalKind KindOf(SignalType st)
 }
 
 } // namespace
+
+TLinkPrmnOf LinkPrmnOf(const TClients104& clients)
+{
+    return [&clients](int channel) -> std::optional<TPrmn> {
+        const auto client = clients.GetPcl(channel);
+        if (!client)
+            return std::nullopt;
+        const auto lock = client->Lock();
+        return client->prm;
+    };
+}
 
 TWebSnapshot TakeWebSnapshot(TServiceContext& ctx, TTagSignalList* tags, const TArmSignals* arms,
                              const TLinkPrmnOf& linkPrmnOf)

@@ -2,7 +2,6 @@
 
 #include "core/cp1251.h"
 #include "support/temp_dir.h"
-#include "web/webpages.h"
 
 #include <Poco/Base64Encoder.h>
 #include <Poco/Net/HTTPBasicCredentials.h>
@@ -67,8 +66,12 @@ protected:
         root.Write("svc/web/logo.png", std::string("\x89PNG\r\n\x1a\n\0\0", 10));
         root.Write("secret.css", "outside");
         root.Write("cnf.ini", "pwd=outside");
-        handler.emplace(pages, THttpSettings{Dir(), transferPassword, Cap}, reconfigure);
-        server = std::make_unique<TWebServer>(*handler, "127.0.0.1", 0);
+        server = std::make_unique<TFieldgateWeb>(THttpSettings{Dir(), transferPassword, Cap}, [] {
+            TWebSnapshot snap;
+            snap.Stations.resize(1);
+            snap.Stations[0].NameKP = "Sever";
+            return snap;
+        }, reconfigure, "127.0.0.1", 0);
     }
 
     std::string Dir() const { return root.File("svc/"); }
@@ -121,15 +124,8 @@ protected:
     }
 
     test::TempDir root;
-    TWebPages pages{root.File("svc/"), [] {
-                        TWebSnapshot snap;
-                        snap.Stations.resize(1);
-                        snap.Stations[0].NameKP = "Sever";
-                        return snap;
-                    }};
     TShared<bool> reconfigure;
-    std::optional<TSubj104Serv_ext> handler;
-    std::unique_ptr<TWebServer> server;
+    std::unique_ptr<TFieldgateWeb> server;
 };
 
 TEST_F(HttpHandler, RoutesPagesAndFiles)
@@ -167,7 +163,7 @@ TEST_F(HttpHandler, RoutesPagesAndFiles)
     }
     const Answer page = Send("GET", "/titek.php");
     std::string type, cache, content;
-    pages.WebGetPage("GET", "/titek.php", "", type, cache, content);
+    server->Pages().WebGetPage("GET", "/titek.php", "", type, cache, content);
     EXPECT_EQ(page.body, content);
     EXPECT_EQ(Send("GET", "/logo.png").body, root.Read("svc/web/logo.png"));
 }

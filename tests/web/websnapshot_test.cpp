@@ -1,10 +1,12 @@
 #include "web/websnapshot.h"
 
+#include "core/clients104.h"
 #include "core/signals.h"
 #include "core/tags.h"
 #include "core/typeident.h"
 #include "service/tables.h"
 #include "support/dates.h"
+#include "support/fake_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -96,6 +98,29 @@ TEST(WebSnapshot, WithoutAStartedServiceOnlyStations)
     ASSERT_EQ(snap.Stations.size(), 1u);
     EXPECT_FALSE(snap.Stations[0].Link);
     EXPECT_TRUE(snap.Tags.empty());
+}
+
+// The station table shows the parameters that each link object holds.
+TEST(WebSnapshot, LinkParametersFromTheChannelTable)
+{
+    TServiceContext ctx;
+    ctx.KpCount = 2;
+    ctx.KpTable.resize(3);
+    ctx.KpTable[1].NameKP = "A";
+    ctx.KpTable[2].NameKP = "B";
+    TPrmnArray prmn = MakePrmn104();
+    SetPrmnDefault(prmn[0], PrmnKind104, "10.0.0.1", 2410);
+    test::FakeClock clock;
+    const TTypeIdentList types;
+    TTagSignalList tags;
+    TClients104 clients;
+    ASSERT_TRUE(clients.AddClient(TLinkSocket{}, prmn, TClientContext{TLinkEnv{&clock}, &types, &tags, true}));
+
+    const TWebSnapshot snap = TakeWebSnapshot(ctx, nullptr, nullptr, LinkPrmnOf(clients));
+    ASSERT_TRUE(snap.Stations[0].Link);
+    EXPECT_EQ(snap.Stations[0].Link->Port, 2410);
+    EXPECT_EQ(snap.Stations[0].Link->t1, prmn[0].t1);
+    EXPECT_FALSE(snap.Stations[1].Link); // no link object for the second channel
 }
 
 } // namespace
