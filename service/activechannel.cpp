@@ -11,39 +11,20 @@
 
 namespace gw {
 
-TActiveSettings ActiveSettingsOf(const TServiceContext& ctx, int kpIndex)
-{
-    const T_KP& kp = ctx.KpTable.at(static_cast<std::size_t>(kpIndex));
-    const TPrmn& prm = ctx.Prmn104.at(static_cast<std::size_t>(kpIndex - 1));
-    return {kp.IP, prm.Port != 0 ? prm.Port : kp.Port, kp.IP2, kp.Port2, SilenceLimitMs(prm.t0)};
-}
-
-Toprosdevice::Toprosdevice(TChannelEnv aenv, int number, TActiveSettings s)
-    : env(aenv), Number_of_Thread(number), Host_Thread(std::move(s.Host_Thread)), Port_Thread(s.Port_Thread),
-      Host_Thread2(std::move(s.Host_Thread2)), Port_Thread2(s.Port_Thread2), T0(s.T0)
+Toprosdevice::Toprosdevice(TChannelEnv aenv, const TActiveChannelParams& p)
+    : env(aenv), Number_of_Thread(p.Number_of_Thread), Host_Thread(p.Host_Thread), Port_Thread(p.Port_Thread),
+      Host_Thread2(p.Host_Thread2), Port_Thread2(p.Port_Thread2), T0(p.T0)
 {
 }
 
-Toprosdevice::~Toprosdevice()
-{
-    Stop();
-    Join();
-}
+Toprosdevice::~Toprosdevice() { thread_.StopAndJoin(); }
 
 void Toprosdevice::Start(std::shared_ptr<TClient104Frm> frm)
 {
     frm_ = std::move(frm);
     // The first connect pause counts from here, not from when the thread runs.
     Date_TimeLast_OTVET_Good = Date_Time_Period_test = env.clock->MonotonicMs();
-    thread_ = std::thread([this] { Execute(); });
-}
-
-void Toprosdevice::Stop() { wake_.RequestStop(); }
-
-void Toprosdevice::Join()
-{
-    if (thread_.joinable())
-        thread_.join();
+    thread_.Start([this] { Execute(); });
 }
 
 bool Toprosdevice::OfferFrame(std::span<const std::uint8_t> frame)
@@ -200,7 +181,7 @@ void Toprosdevice::ReadBytes()
     const int n = ReadStream(*IdTCPClient_Thread, buf, wake_);
     if (n < 0) {
         ThreadLog(" ClientDisconnected " + HostPort() + " ");
-        ClientDisconnected();
+        CloseSocket();
         return;
     }
     if (n == 0)
@@ -218,12 +199,12 @@ void Toprosdevice::WriteBytes(const std::vector<std::uint8_t>& bytes)
     if (!IdTCPClient_Thread)
         return;
     if (!WriteStream(*IdTCPClient_Thread, bytes, ChannelWriteTimeoutMs, *env.clock, wake_)) {
+        // A write that fails means the connection is gone.
         ThreadLog(BufToHex(bytes, bytes.size(), " Ошибка отправки байт "));
-        ClientDisconnected();
+        CloseSocket();
         return;
     }
     ThreadLog(BufToHex(bytes, bytes.size(), " -> "));
-    Date_TimeLastOprosGood = env.clock->MonotonicMs();
 }
 
 void Toprosdevice::CheckSilence()
@@ -234,8 +215,6 @@ void Toprosdevice::CheckSilence()
     CloseSocket();
     wake_.WaitMs(*env.clock, SilencePauseMs);
 }
-
-void Toprosdevice::ClientDisconnected() { CloseSocket(); }
 
 void Toprosdevice::CloseSocket()
 {

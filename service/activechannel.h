@@ -13,7 +13,8 @@
 
 #include "core/linkport.h"
 #include "service/channelenv.h"
-#include "service/channelwake.h"
+#include "service/channelthread.h"
+#include "service/serviceparts.h"
 
 #include <Poco/Net/StreamSocket.h>
 
@@ -22,25 +23,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace gw {
 
-// Where an active station is reached; filled from its row and link parameters.
-struct TActiveSettings {
-    std::string Host_Thread;
-    std::int32_t Port_Thread = 0;
-    std::string Host_Thread2; // reserve, empty = none
-    std::int32_t Port_Thread2 = 0;
-    std::int32_t T0 = DefaultSilenceMs;
-};
-
-// The settings of station i: its IP, the port of its parameter record (its own
-// Port when that is 0), its reserve address and port, and t0 (30000 when 0).
-TActiveSettings ActiveSettingsOf(const TServiceContext& ctx, int kpIndex);
-
-class Toprosdevice final : public TLinkPort {
+class Toprosdevice final : public TChannel, public TLinkPort {
 public:
     static constexpr std::int64_t FirstConnectPauseMs = 1200;
     static constexpr std::int64_t FirstConnectTimeoutMs = 10000;
@@ -49,17 +36,19 @@ public:
     static constexpr std::int64_t SilencePauseMs = 2500;
     static constexpr std::int64_t PeriodicLogMs = 60000;
 
-    // Number_of_Thread is the channel number, which is the station index.
-    Toprosdevice(TChannelEnv env, int Number_of_Thread, TActiveSettings settings);
+    // Number_of_Thread of the params is the channel number, which is the
+    // station index.
+    Toprosdevice(TChannelEnv env, const TActiveChannelParams& params);
     ~Toprosdevice() override;
     Toprosdevice(const Toprosdevice&) = delete;
     Toprosdevice& operator=(const Toprosdevice&) = delete;
 
+    TLinkPort& Port() override { return *this; }
     // Runs the thread; frm is the wrapper of the channel's link object.
-    void Start(std::shared_ptr<TClient104Frm> frm);
-    // Asks the thread to end; it hands over its last disconnect and closes the socket.
-    void Stop();
-    void Join();
+    void Start(std::shared_ptr<TClient104Frm> frm) override;
+    // The thread hands over its last disconnect and closes the socket.
+    void RequestStop() override { thread_.RequestStop(); }
+    bool Join(std::int64_t timeoutMs) override { return thread_.Join(timeoutMs); }
 
     // The link object's side.
     bool HasThread() const override { return true; }
@@ -83,7 +72,6 @@ private:
     void CheckSilence();
     // Closes the socket and hands over one disconnect when a connect was handed over.
     void CloseSocket();
-    void ClientDisconnected();
 
     void SyncConnected();
     void SyncDisconnected();
@@ -113,9 +101,8 @@ private:
     std::mutex str_To_write_cr_section;
     std::vector<std::uint8_t> str_To_write; // empty = free
 
-    // Monotonic milliseconds of the last good write, the last received byte
-    // (also set at connects and failed connects) and the last periodic line.
-    std::int64_t Date_TimeLastOprosGood = 0;
+    // Monotonic milliseconds of the last received byte (also set at connects
+    // and failed connects) and of the last periodic line.
     std::int64_t Date_TimeLast_OTVET_Good = 0;
     std::int64_t Date_Time_Period_test = 0;
 
@@ -124,8 +111,8 @@ private:
     std::atomic<bool> Is_Connect{false};
     bool first_zapusk = true; // nothing is read before the first write
 
-    TChannelWake wake_;
-    std::thread thread_;
+    TChannelThread thread_;
+    TChannelWake& wake_{thread_.Wake()};
 };
 
 } // namespace gw

@@ -3,14 +3,10 @@
 #include "core/clients104.h"
 #include "core/link104.h"
 #include "service/servicelog.h"
+#include "service/servicetick.h"
 #include "service/tables.h"
 
 namespace gw {
-
-namespace {
-constexpr double SecondsPerDay = 86400.0;
-constexpr double CountersDelaySeconds = 18; // counters are first read 18 s after a connect
-} // namespace
 
 void TraceChannelLine(const TChannelEnv& env, const std::string& file, const std::string& text)
 {
@@ -28,10 +24,8 @@ void StationConnected(const TChannelEnv& env, TClient104Frm& frm, int kpIndex)
 {
     frm.OnConnect();
     T_KP& kp = env.ctx->KpTable.at(static_cast<std::size_t>(kpIndex));
-    const TDateTime now = env.clock->Now();
     kp.Connected = true;
-    kp.Last_opros_KP_Time = now;
-    kp.Last_opros_counters_101_Time = now + CountersDelaySeconds / SecondsPerDay;
+    ArmRequestsOnConnect(kp, env.clock->MonotonicMs());
 }
 
 void StationDisconnected(const TChannelEnv& env, TClient104Frm& frm, int kpIndex)

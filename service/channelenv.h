@@ -11,7 +11,6 @@
 #include "core/clock.h"
 
 #include <cstdint>
-#include <memory>
 #include <span>
 #include <string>
 
@@ -27,14 +26,10 @@ struct TChannelEnv {
     TServiceLog* log = nullptr; // no lines at all when null
 };
 
-// A channel whose link parameters have t0 0 drops a silent station after this.
-constexpr std::int32_t DefaultSilenceMs = 30000;
 // Bytes taken from a socket per read, well below the link's receive area.
 constexpr std::size_t ChannelReadCap = 4096;
 // A frame that cannot be written within this long breaks the connection.
 constexpr std::int64_t ChannelWriteTimeoutMs = 5000;
-
-inline std::int32_t SilenceLimitMs(std::int32_t t0) { return t0 > 0 ? t0 : DefaultSilenceMs; }
 
 // Appends the time of day and text to file, when "Save_Obmen_v_File" is set.
 void TraceChannelLine(const TChannelEnv& env, const std::string& file, const std::string& text);
@@ -42,7 +37,7 @@ void TraceChannelLine(const TChannelEnv& env, const std::string& file, const std
 void TraceSocketLine(const TChannelEnv& env, int kpIndex, const std::string& text);
 
 // Under the channel lock: the link object starts a connection; the row is
-// connected and its interrogation clocks restart.
+// connected and its interrogation clocks restart on the monotonic clock.
 void StationConnected(const TChannelEnv& env, TClient104Frm& frm, int kpIndex);
 // Under the channel lock: the link object handles the disconnect at its next
 // service; the row is no longer connected.

@@ -3,7 +3,7 @@
 #include "core/clients104.h"
 #include "core/text.h"
 #include "service/channelsocket.h"
-#include "service/servicelog.h"
+#include "service/serviceinit.h"
 #include "service/tables.h"
 
 #include <Poco/Net/NetException.h>
@@ -15,35 +15,28 @@ namespace gw {
 
 TPassiveServer::TPassiveServer(TChannelEnv aenv, int kpIndex) : env(aenv), kpIndex_(kpIndex) {}
 
-TPassiveServer::~TPassiveServer()
-{
-    Stop();
-    Join();
-}
+TPassiveServer::~TPassiveServer() { thread_.StopAndJoin(); }
 
 T_KP& TPassiveServer::Kp() const { return env.ctx->KpTable.at(static_cast<std::size_t>(kpIndex_)); }
 
-bool TPassiveServer::Open()
+bool TPassiveServer::Open(int port)
 {
-    const TPrmn& prm = env.ctx->Prmn104.at(static_cast<std::size_t>(kpIndex_ - 1));
-    silenceMs_ = SilenceLimitMs(prm.t0);
+    const std::int32_t t0 = env.ctx->Prmn104.at(static_cast<std::size_t>(kpIndex_ - 1)).t0;
+    silenceMs_ = t0 > 0 ? t0 : SilenceFallbackMs;
+    if (port < 0 || port > 65535)
+        return false;
     try {
-        if (prm.Port < 0 || prm.Port > 65535)
-            throw Poco::InvalidArgumentException("port");
-        listener_.bind(Poco::Net::SocketAddress("0.0.0.0", static_cast<Poco::UInt16>(prm.Port)), true, false);
+        listener_.bind(Poco::Net::SocketAddress("0.0.0.0", static_cast<Poco::UInt16>(port)), true, false);
         listener_.listen();
         listener_.setBlocking(false);
     } catch (const Poco::Exception&) {
-        if (env.log)
-            env.log->AppendLogLine("Ошибка открытия сокета " + std::to_string(prm.Port), "error_iec104.txt");
         return false;
     }
     port_ = listener_.address().port();
     T_KP& kp = Kp();
     kp.Port = port_;
-    if (kp.IP.empty())
-        kp.IP = "IP" + std::to_string(kpIndex_);
-    kp.Str_to_write_section = std::make_shared<std::mutex>();
+    if (!kp.Str_to_write_section)
+        kp.Str_to_write_section = std::make_shared<std::mutex>();
     opened_ = true;
     return true;
 }
@@ -53,15 +46,7 @@ void TPassiveServer::Start(std::shared_ptr<TClient104Frm> frm)
     if (!opened_)
         return;
     frm_ = std::move(frm);
-    thread_ = std::thread([this] { Execute(); });
-}
-
-void TPassiveServer::Stop() { wake_.RequestStop(); }
-
-void TPassiveServer::Join()
-{
-    if (thread_.joinable())
-        thread_.join();
+    thread_.Start([this] { Execute(); });
 }
 
 bool TPassiveServer::IsConnected() const { return Kp().Connected; }
@@ -106,11 +91,8 @@ void TPassiveServer::Execute()
             SrvLog(std::string(" ошибка потока ") + e.what() + " ");
         }
     }
-    if (connection_) {
-        connection_->close();
-        connection_.reset();
-        PassiveOnDisconnect();
-    }
+    if (connection_)
+        CloseConnection();
     listener_.close();
 }
 
@@ -169,9 +151,7 @@ void TPassiveServer::PassiveOnExecute()
     std::uint8_t buf[ChannelReadCap];
     const int n = ReadStream(*connection_, buf, wake_);
     if (n < 0) {
-        connection_->close();
-        connection_.reset();
-        PassiveOnDisconnect();
+        CloseConnection();
         return;
     }
     if (n == 0)
@@ -187,13 +167,16 @@ bool TPassiveServer::PassiveDropIfRequested()
     if (!Kp().Must_disconnect_SVR)
         return false;
     SrvLog(" disconnect_SVR ");
-    Kp().Connected = false;
+    CloseConnection();
+    SrvLog(" disconnected SVR ");
+    return true;
+}
+
+void TPassiveServer::CloseConnection()
+{
     connection_->close();
     connection_.reset();
-    Kp().Must_disconnect_SVR = false;
-    SrvLog(" disconnected SVR ");
     PassiveOnDisconnect();
-    return true;
 }
 
 void TPassiveServer::PassiveSend()

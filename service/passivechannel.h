@@ -13,7 +13,8 @@
 
 #include "core/linkport.h"
 #include "service/channelenv.h"
-#include "service/channelwake.h"
+#include "service/channelthread.h"
+#include "service/serviceparts.h"
 
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/StreamSocket.h>
@@ -21,31 +22,31 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 namespace gw {
 
 struct T_KP;
 
-class TPassiveServer final : public TLinkPort {
+class TPassiveServer final : public TChannel, public TLinkPort {
 public:
     TPassiveServer(TChannelEnv env, int kpIndex);
     ~TPassiveServer() override;
     TPassiveServer(const TPassiveServer&) = delete;
     TPassiveServer& operator=(const TPassiveServer&) = delete;
 
-    // Listens on 0.0.0.0 and the port of the station's parameter record; the
-    // station's Port becomes the bound port, an empty IP becomes "IP" + index,
-    // and the row gets a fresh mailbox lock. When the port cannot be opened:
-    // "Ошибка открытия сокета " and the port in "error_iec104.txt", false.
-    bool Open();
-    // Runs the thread of an opened server; frm wraps the station's link object.
-    void Start(std::shared_ptr<TClient104Frm> frm);
-    // Asks the thread to end; it drops the connection (handing over its
-    // disconnect) and closes the listening socket.
-    void Stop();
-    void Join();
+    // Listens on 0.0.0.0:port (0: any free one); the station's Port becomes
+    // the bound port, and the row gets its mailbox lock when it has none.
+    // False when the port cannot be opened.
+    bool Open(int port);
     int LocalPort() const { return port_; }
+
+    TLinkPort& Port() override { return *this; }
+    // Runs the thread of an opened server; frm wraps the station's link object.
+    void Start(std::shared_ptr<TClient104Frm> frm) override;
+    // The thread drops the connection (handing over its disconnect) and
+    // closes the listening socket.
+    void RequestStop() override { thread_.RequestStop(); }
+    bool Join(std::int64_t timeoutMs) override { return thread_.Join(timeoutMs); }
 
     // The link object's side.
     bool HasThread() const override { return false; }
@@ -66,6 +67,8 @@ private:
     void PassiveSend();
     void PassiveReceived(std::span<const std::uint8_t> bytes);
     void PassiveOnDisconnect();
+    // Closes the connection and hands its disconnect over.
+    void CloseConnection();
     void ClearMailbox();
 
     T_KP& Kp() const;
@@ -74,7 +77,7 @@ private:
     TChannelEnv env;
     const int kpIndex_;
     int port_ = 0;
-    std::int32_t silenceMs_ = DefaultSilenceMs;
+    std::int32_t silenceMs_ = 0;
     std::shared_ptr<TClient104Frm> frm_;
     Poco::Net::ServerSocket listener_;
     bool opened_ = false;
@@ -82,8 +85,8 @@ private:
     std::string peer_;
     std::int64_t lastRxMs_ = 0; // monotonic stamp of Last_otvet_from_KP
 
-    TChannelWake wake_;
-    std::thread thread_;
+    TChannelThread thread_;
+    TChannelWake& wake_{thread_.Wake()};
 };
 
 } // namespace gw

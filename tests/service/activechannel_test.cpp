@@ -4,29 +4,16 @@
 
 #include "service/activechannel.h"
 
+#include "service/serviceinit.h"
+
 #include "channel_rig.h"
 #include "tools/kpsim_process.h"
 
 #include <Poco/Net/StreamSocket.h>
 
-#include <future>
 
 namespace gw::test {
 namespace {
-
-// Reads what the gateway sent (STARTDT act) up to the end of the stream.
-bool ReadsToEnd(Poco::Net::StreamSocket& peer)
-{
-    peer.setReceiveTimeout(Poco::Timespan(5, 0));
-    char buf[256];
-    try {
-        while (peer.receiveBytes(buf, sizeof buf) > 0) {
-        }
-        return true;
-    } catch (const Poco::Exception&) {
-        return false;
-    }
-}
 
 class ActiveChannel : public ChannelRig {
 protected:
@@ -38,8 +25,9 @@ protected:
         Kp(1).IP2 = host2;
         Kp(1).Port2 = port2;
         Prm(1).Port = port;
-        Prm(1).Host.SetText(host);
-        auto& dev = Keep(std::make_shared<Toprosdevice>(Env(), 1, ActiveSettingsOf(ctx, 1)));
+        Prm(1).Host.SetText(host); // the service start copies the station's IP there
+        const TActiveChannelParams params{1, host, port, host2, port2, Prm(1).t0 > 0 ? Prm(1).t0 : SilenceFallbackMs};
+        auto& dev = Keep(std::make_shared<Toprosdevice>(Env(), params));
         AddLink(1, dev);
         dev.Start(Frm(1));
         StartTick();
@@ -50,13 +38,6 @@ protected:
     std::size_t Disconnects() { return Count("Socket0.txt", " DisConnect - _"); }
     std::size_t Connects() { return Count("Socket0.txt", " Connect - _"); }
     std::vector<std::string> Attempts() { return LinesWith("Thread0.txt", " пробую соединиться с "); }
-    // Stop and join of a thread must end within a bound, whatever it waits on.
-    static bool StopsWithin(Toprosdevice& dev, std::chrono::milliseconds bound)
-    {
-        dev.Stop();
-        auto joined = std::async(std::launch::async, [&dev] { dev.Join(); });
-        return joined.wait_for(bound) == std::future_status::ready;
-    }
 };
 
 TEST_F(ActiveChannel, StartUpWithKpsimReachesTheLinkAndInterrogates)
@@ -72,12 +53,8 @@ TEST_F(ActiveChannel, StartUpWithKpsimReachesTheLinkAndInterrogates)
     ASSERT_TRUE(kpsim.WaitFor("clock-sync station=1 ca=3"));
     ASSERT_TRUE(kpsim.WaitFor("interrogation station=1 ca=3 qoi=20"));
     // The interrogation's answers came back through the receive path.
-    EXPECT_TRUE(Eventually([&] {
-        std::lock_guard<std::mutex> channel(ctx.ChannelLock(1));
-        auto lock = Client(1)->Lock();
-        // clock sync con, interrogation con, the points, the values, act term
-        return Client(1)->StartDT() && Client(1)->vr() == 5;
-    }));
+    // clock sync con, interrogation con, the points, the values, act term
+    EXPECT_TRUE(LinkStarted(1, 5));
     EXPECT_TRUE(RowConnected(1));
     EXPECT_EQ(RowIpTek(1), "127.0.0.1");
     EXPECT_EQ(Connects(), 1u);
@@ -122,18 +99,24 @@ TEST_F(ActiveChannel, PeerCloseAndResetHandOverOneDisconnectAndReconnect)
     EXPECT_EQ(Connects(), 3u);
 }
 
-TEST_F(ActiveChannel, SilenceBeyondT0InMillisecondsDropsTheConnectionThenPauses)
+class ActiveSilence : public ActiveChannel, public ::testing::WithParamInterface<std::int32_t> {};
+
+// No byte for more than t0 ms (30000 when t0 is 0), compared in milliseconds,
+// drops the connection; the thread then pauses 2500 ms before it reconnects.
+TEST_P(ActiveSilence, BeyondT0DropsTheConnectionThenPauses)
 {
     Poco::Net::ServerSocket station(Poco::Net::SocketAddress("127.0.0.1", 0));
-    Prm(1).t0 = 1500;
+    Prm(1).t0 = GetParam();
+    Prm(1).t1 = Prm(1).t3 = 600000; // no link timer interferes
+    const std::int64_t limit = GetParam() > 0 ? GetParam() : 30000;
     auto& dev = Open("127.0.0.1", station.address().port());
     PassFirstPause();
     Poco::Net::StreamSocket peer = station.acceptConnection();
     ASSERT_TRUE(Eventually([&] { return dev.IsConnected(); }));
 
-    clock.Advance(1400);
+    clock.Advance(limit - 100);
     std::this_thread::sleep_for(100ms);
-    EXPECT_TRUE(dev.IsConnected()) << "1400 ms of silence is below t0";
+    EXPECT_TRUE(dev.IsConnected()) << "below t0";
     clock.Advance(100);
     std::this_thread::sleep_for(100ms);
     EXPECT_TRUE(dev.IsConnected()) << "exactly t0 is not beyond it";
@@ -141,31 +124,16 @@ TEST_F(ActiveChannel, SilenceBeyondT0InMillisecondsDropsTheConnectionThenPauses)
     ASSERT_TRUE(Eventually([&] { return Disconnects() == 1; }));
     EXPECT_FALSE(RowConnected(1));
     EXPECT_EQ(Count("Thread0.txt", " вышел таймаут. разрываю соединение 127.0.0.1:"), 1u);
-    EXPECT_TRUE(ReadsToEnd(peer)) << "the station sees the connection closed";
+    EXPECT_TRUE(ClosedByPeer(peer)) << "the station sees the connection closed";
 
-    // The 2500 ms pause after a silence holds back the reconnect.
-    clock.Advance(2400);
+    clock.Advance(Toprosdevice::SilencePauseMs - 100);
     std::this_thread::sleep_for(100ms);
-    EXPECT_TRUE(Attempts().empty());
+    EXPECT_TRUE(Attempts().empty()) << "the link's request waits for the pause";
     ASSERT_TRUE(AdvanceUntil([&] { return !Attempts().empty(); }));
     EXPECT_TRUE(StopsWithin(dev, 2s));
 }
 
-TEST_F(ActiveChannel, SilenceLimitIs30000MsWhenT0IsZero)
-{
-    Poco::Net::ServerSocket station(Poco::Net::SocketAddress("127.0.0.1", 0));
-    Prm(1).t0 = 0;
-    Prm(1).t1 = Prm(1).t3 = 600000; // no link timer interferes
-    auto& dev = Open("127.0.0.1", station.address().port());
-    PassFirstPause();
-    Poco::Net::StreamSocket peer = station.acceptConnection();
-    ASSERT_TRUE(Eventually([&] { return dev.IsConnected(); }));
-    clock.Advance(30000);
-    std::this_thread::sleep_for(100ms);
-    EXPECT_TRUE(dev.IsConnected());
-    clock.Advance(1);
-    EXPECT_TRUE(Eventually([&] { return Disconnects() == 1; }));
-}
+INSTANTIATE_TEST_SUITE_P(T0, ActiveSilence, ::testing::Values(1500, 0));
 
 // Primary refused, reserve listening: A first, then B, A, B on the link's
 // successive connect requests; the values keep the primary address.
@@ -217,6 +185,57 @@ TEST_F(ActiveChannel, WithoutReserveEveryAttemptGoesToThePrimary)
     for (const std::string& line : Attempts())
         EXPECT_NE(line.find("127.0.0.1:" + std::to_string(portA)), std::string::npos) << line;
     EXPECT_EQ(Count("Thread0.txt", " cмена текущего IP на  "), 0u);
+}
+
+// "127.000.000.010" is 127.0.0.10, not the octal 127.0.0.8.
+TEST_F(ActiveChannel, ZeroPaddedOctetsAreDecimal)
+{
+    Poco::Net::ServerSocket station(Poco::Net::SocketAddress("127.0.0.10", 0));
+    auto& dev = Open("127.000.000.010", station.address().port());
+    PassFirstPause();
+    Poco::Net::StreamSocket peer = station.acceptConnection();
+    EXPECT_TRUE(Eventually([&] { return dev.IsConnected(); }));
+}
+
+// Whatever the station sends at once reaches the link in reads of at most
+// ChannelReadCap bytes, far below the link's receive area, and nothing is lost.
+TEST_F(ActiveChannel, ReadsAreCappedAndLoseNothing)
+{
+    Poco::Net::ServerSocket station(Poco::Net::SocketAddress("127.0.0.1", 0));
+    auto& dev = Open("127.0.0.1", station.address().port());
+    PassFirstPause();
+    Poco::Net::StreamSocket peer = station.acceptConnection();
+    char startdt[6];
+    ASSERT_EQ(peer.receiveBytes(startdt, sizeof startdt), 6) << "nothing is read before the first write";
+    const std::vector<std::uint8_t> sFrame{0x68, 0x04, 0x01, 0x00, 0x00, 0x00};
+    std::vector<std::uint8_t> burst;
+    for (int i = 0; i < 2000; ++i)
+        burst.insert(burst.end(), sFrame.begin(), sFrame.end());
+    ASSERT_EQ(peer.sendBytes(burst.data(), static_cast<int>(burst.size())), static_cast<int>(burst.size()));
+
+    auto readBytes = [&] {
+        std::size_t total = 0, largest = 0;
+        for (const std::string& line : LinesWith("Thread0.txt", " <- ")) {
+            const std::size_t n = (line.size() - line.find(" <- ") - 4) / 3; // "68 " per byte
+            total += n;
+            largest = std::max(largest, n);
+        }
+        return std::pair{total, largest};
+    };
+    ASSERT_TRUE(Eventually([&] { return readBytes().first == burst.size(); }));
+    EXPECT_LE(readBytes().second, ChannelReadCap);
+    EXPECT_TRUE(dev.IsConnected()) << "S-frames are no fault";
+}
+
+// The one-frame mailbox: a second frame is refused while the first waits.
+TEST_F(ActiveChannel, MailboxHoldsOneFrame)
+{
+    Toprosdevice dev(Env(), TActiveChannelParams{1, "127.0.0.1", 1, "", 0, 30000});
+    const std::vector<std::uint8_t> a{0x68, 0x04, 0x07, 0x00, 0x00, 0x00}, b{0x68, 0x04, 0x43, 0x00, 0x00, 0x00};
+    EXPECT_TRUE(dev.OfferFrame(a));
+    EXPECT_FALSE(dev.OfferFrame(b));
+    EXPECT_FALSE(dev.IsConnected());
+    EXPECT_TRUE(dev.HasThread());
 }
 
 // A listening socket whose backlog is full never completes a connect: the

