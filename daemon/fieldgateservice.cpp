@@ -11,7 +11,7 @@ TFieldgateService::TFieldgateService(const std::string& serviceDir, std::string 
 {
     ctx_->ExePath = serviceDir;
     ctx_->ChannelFactory = &channels_;
-    web_ = std::make_unique<TFieldgateWeb>(*ctx_, serviceDir, ReconfigureRequested_, std::move(webAddress));
+    web_ = std::make_unique<TFieldgateWebServer>(*ctx_, serviceDir, ReconfigureRequested_, std::move(webAddress));
     ctx_->WebServer = web_.get();
 }
 

@@ -5,8 +5,8 @@
 
 #include "core/shared_value.h"
 #include "daemon/fieldgate.h"
-#include "daemon/fieldgatechannels.h"
-#include "daemon/fieldgateweb.h"
+#include "service/channelfactory.h"
+#include "daemon/webserverpart.h"
 
 #include <memory>
 #include <string>
@@ -37,8 +37,8 @@ public:
 private:
     std::unique_ptr<TServiceContext> ctx_;
     TShared<bool> ReconfigureRequested_;
-    TFieldgateChannels channels_;
-    std::unique_ptr<TFieldgateWeb> web_;
+    TSocketChannelFactory channels_;
+    std::unique_ptr<TFieldgateWebServer> web_;
 };
 
 } // namespace gw

@@ -1,7 +1,7 @@
 #pragma once
 // fieldgate's web server as the service start runs it: the pages of the
 // running service and the configuration transfer on 0.0.0.0 and the port of
-// "cnf.ini", with the transfer password read by that start.
+// "cnf.ini", with the transfer password that start has read.
 
 #include "core/shared_value.h"
 #include "service/serviceparts.h"
@@ -11,20 +11,18 @@
 
 namespace gw {
 
-class TSubj104Serv_ext;
-class TWebPages;
-class TWebServer;
+class TFieldgateWeb;
 struct TWebSnapshot;
 
-class TFieldgateWeb final : public TServiceWebServer {
+class TFieldgateWebServer final : public TServiceWebServer {
 public:
     // serviceDir with its trailing "/"; ReconfigureRequested is set by an
     // uploaded "cnf.ini". address is "0.0.0.0" but for tests.
-    TFieldgateWeb(TServiceContext& ctx, std::string serviceDir, TShared<bool>& ReconfigureRequested,
-                  std::string address = "0.0.0.0");
-    ~TFieldgateWeb() override;
-    TFieldgateWeb(const TFieldgateWeb&) = delete;
-    TFieldgateWeb& operator=(const TFieldgateWeb&) = delete;
+    TFieldgateWebServer(TServiceContext& ctx, std::string serviceDir, TShared<bool>& ReconfigureRequested,
+                        std::string address = "0.0.0.0");
+    ~TFieldgateWebServer() override;
+    TFieldgateWebServer(const TFieldgateWebServer&) = delete;
+    TFieldgateWebServer& operator=(const TFieldgateWebServer&) = delete;
 
     void Start(const TCnfIni& settings) override;
     void Stop() override;
@@ -38,9 +36,7 @@ private:
     std::string serviceDir_;
     TShared<bool>& reconfigureRequested_;
     std::string address_;
-    std::unique_ptr<TWebPages> pages_;
-    std::unique_ptr<TSubj104Serv_ext> handler_;
-    std::unique_ptr<TWebServer> server_;
+    std::unique_ptr<TFieldgateWeb> web_;
 };
 
 } // namespace gw
