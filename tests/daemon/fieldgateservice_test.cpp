@@ -1,0 +1,54 @@
+#include "daemon/fieldgateservice.h"
+
+#include "fieldgate_rig.h"
+#include "support/temp_dir.h"
+
+#include <Poco/Net/HTTPBasicCredentials.h>
+#include <Poco/Net/HTTPClientSession.h>
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Net/HTTPResponse.h>
+#include <Poco/Net/NetException.h>
+
+#include <gtest/gtest.h>
+
+namespace gw::test {
+namespace {
+
+int Post(int port, const std::string& path, const std::string& password, const std::string& body)
+{
+    Poco::Net::HTTPClientSession session("127.0.0.1", static_cast<Poco::UInt16>(port));
+    Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_POST, path, Poco::Net::HTTPMessage::HTTP_1_1);
+    Poco::Net::HTTPBasicCredentials("", password).authenticate(request);
+    request.setContentLength(static_cast<std::streamsize>(body.size()));
+    session.sendRequest(request) << body;
+    Poco::Net::HTTPResponse response;
+    session.receiveResponse(response);
+    return response.getStatus();
+}
+
+TEST(FieldgateService, UploadedCnfIniAsksForTheRestartAndTheStopEndsTheWebServer)
+{
+    TempDir dir;
+    const int port = FreePort();
+    dir.Write("cnf.ini", FieldgateRig::CnfIni(port, "pw"));
+    TFieldgateService service(dir.path() + "/", "127.0.0.1");
+    service.Start();
+    ASSERT_EQ(service.WebPort(), port);
+    service.Tick();
+
+    EXPECT_EQ(Post(port, "/iec104.cfg", "pw", ";kol,0\r\n"), 200);
+    service.Tick();
+    EXPECT_FALSE(service.ReconfigureRequested());
+    EXPECT_EQ(Post(port, "/cnf.ini", "wrong", "x"), 401);
+    EXPECT_FALSE(service.ReconfigureRequested());
+    EXPECT_EQ(Post(port, "/cnf.ini", "pw", FieldgateRig::CnfIni(port, "new")), 200);
+    EXPECT_TRUE(service.ReconfigureRequested());
+    EXPECT_EQ(dir.Read("cnf.ini"), FieldgateRig::CnfIni(port, "new"));
+
+    service.Stop();
+    EXPECT_EQ(service.WebPort(), 0);
+    EXPECT_THROW(Post(port, "/", "", ""), Poco::Net::NetException);
+}
+
+} // namespace
+} // namespace gw::test
