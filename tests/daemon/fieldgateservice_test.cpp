@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 namespace gw::test {
 namespace {
 
@@ -42,6 +45,9 @@ TEST(FieldgateService, UploadedCnfIniAsksForTheRestartAndTheStopEndsTheWebServer
     EXPECT_EQ(Post(port, "/cnf.ini", "wrong", "x"), 401);
     EXPECT_FALSE(service.ReconfigureRequested());
     EXPECT_EQ(Post(port, "/cnf.ini", "pw", FieldgateRig::CnfIni(port, "new")), 200);
+    // The handler flags the restart once its answer has gone out.
+    for (int i = 0; i < 1000 && !service.ReconfigureRequested(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(service.ReconfigureRequested());
     EXPECT_EQ(dir.Read("cnf.ini"), FieldgateRig::CnfIni(port, "new"));
 
