@@ -117,6 +117,9 @@ int TIEC_ASDUt::Encode(std::span<std::uint8_t> out) const
     const int total = FLayout.FixedLen() + ioa + lenData;
     if (total > kMaxAsduLen || static_cast<std::size_t>(total) > out.size())
         return 0;
+    // An address cut to its field would name another station or object.
+    if (!FitsLe(ASDUAddress, FLayout.szCa) || !FitsLe(ObjAddress, ioa))
+        return 0;
     TAsduHeader h{FCode, SeqNumb1, COT, OriginatorAddress, ASDUAddress};
     int pos = WriteAsduHeader(out.data(), h, FLayout);
     WriteLe(out.data() + pos, ioa, ObjAddress);

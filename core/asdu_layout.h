@@ -53,6 +53,10 @@ inline int ReadLe(const std::uint8_t* p, int n)
     return v;
 }
 
+// Whether v can be written into a field of n (1..3) bytes without being cut
+// to another address; a field of no bytes carries nothing and takes anything.
+inline bool FitsLe(int v, int n) { return n <= 0 || (v >= 0 && v < (1 << (8 * n))); }
+
 inline void WriteLe(std::uint8_t* p, int n, int v)
 {
     for (int i = 0; i < n; ++i)

@@ -115,15 +115,23 @@ void T104Client::Connecting(bool /*Save_Obmen*/, int /*nomer_socket*/)
 void T104Client::QueueStationRequest(const TIEC_ASDUt& asdu, const std::string& what)
 {
     T104APDU frame;
-    if (s_APDUBuf.Full() || !frame.FromAsdu(asdu) || !QueueIFrame(frame))
+    if (s_APDUBuf.Full())
+        return;
+    if (!frame.FromAsdu(asdu)) {
+        Log(LogError, "Error: кадр не сформирован! " + what + std::to_string(prm.CommonAsduAddress));
+        return;
+    }
+    if (!QueueIFrame(frame))
         return;
     Log(LogLink, what + std::to_string(prm.CommonAsduAddress));
 }
 
 bool T104Client::QueueTuAsdu(const TIEC_ASDUt& asdu)
 {
+    // Queued only while it can leave now: a command kept in the window until
+    // the station starts (again) its data transfer would go out any time later.
     T104APDU frame;
-    if (!Connected() || s_APDUBuf.Full() || !frame.FromAsdu(asdu) || !QueueIFrame(frame))
+    if (!Connected() || !StartDT() || s_APDUBuf.Full() || !frame.FromAsdu(asdu) || !QueueIFrame(frame))
         return false;
     Log(LogCommand, "(iec3) TU: Send" + flag.ToString() + ClSFlag.ToString());
     return true;

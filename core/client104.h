@@ -73,7 +73,7 @@ public:
     int nClConnAtt = 0;
 
 private:
-    // The sequencer's frames: queued while connected and the window has room.
+    // The sequencer's frames: queued while the data transfer runs and the window has room.
     bool QueueTuAsdu(const TIEC_ASDUt& asdu) override;
     // Queues a station-wide request; dropped when the window is full.
     void QueueStationRequest(const TIEC_ASDUt& asdu, const std::string& what);

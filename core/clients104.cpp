@@ -103,7 +103,21 @@ void TClient104Frm::OnReceive(const TSocket_temp& Socket, bool Save_Obmen, int n
 void TClient104Frm::OnConnect()
 {
     auto lock = pcl_->Lock();
+    // A station may be back before any pass took its disconnect.
+    if (pcl_->Yes(TBit104Subj::bsb_CallDoDisconnect))
+        pcl_->DoOnDisconnect();
+    // A new connection clears the link's flags, a pending invalidation with
+    // them: the values of the lost connection turn invalid now, before the
+    // new one can store any. Only a station that came back through its reserve
+    // address within the grace keeps them.
+    if (pcl_->Yes(TBit104Subj::bsb_ClearValid) && !InReserveGrace())
+        InvalidateStations(false, pcl_->prm.Host.Text(), pcl_->prm.Port);
     pcl_->DoOnConnect();
+}
+
+bool TClient104Frm::InReserveGrace() const
+{
+    return pcl_->Is_Rezerv_IP && pcl_->MsSinceDisconnect() < ReserveGraceMs;
 }
 
 void TClient104Frm::OnDisconnect()
@@ -114,19 +128,15 @@ void TClient104Frm::OnDisconnect()
 
 void TClient104Frm::CheckValid1(bool prAll)
 {
-    std::string host;
-    int port = 0;
-    {
-        auto lock = pcl_->Lock();
-        if (pcl_->Is_Rezerv_IP && pcl_->MsSinceDisconnect() < ReserveGraceMs)
-            return;
-        if (!pcl_->Yes(TBit104Subj::bsb_ClearValid))
-            return;
-        pcl_->Clear(TBit104Subj::bsb_ClearValid);
-        host = pcl_->prm.Host.Text();
-        port = pcl_->prm.Port;
-    }
-    InvalidateStations(prAll, host, port);
+    // Invalidating under the link's lock (the receive path's order: link, then
+    // tags) keeps a reconnect's fresh values from being marked invalid after it.
+    auto lock = pcl_->Lock();
+    if (InReserveGrace())
+        return;
+    if (!pcl_->Yes(TBit104Subj::bsb_ClearValid))
+        return;
+    pcl_->Clear(TBit104Subj::bsb_ClearValid);
+    InvalidateStations(prAll, pcl_->prm.Host.Text(), pcl_->prm.Port);
 }
 
 void TClient104Frm::InvalidateStations(bool prAll, const std::string& host, int port)

@@ -76,6 +76,9 @@ public:
     const std::shared_ptr<T104Client>& pcl() const { return pcl_; }
 
 private:
+    // Under the client's lock: disconnected with a reserve address less than
+    // ReserveGraceMs ago.
+    bool InReserveGrace() const;
     void InvalidateStations(bool prAll, const std::string& host, int port);
 
     std::shared_ptr<T104Client> pcl_;

@@ -66,6 +66,9 @@ std::string TElemTU::CreateAsduTUCommand(TStepTU step)
     const bool on = TUCommand == TTUCommand::tuCommand_On;
     if (!on && TUCommand != TTUCommand::tuCommand_Off)
         return "CreateAsduTUCommand() Команда не опознана!";
+    if (!FitsLe(CtrlASDUAddr, layout.szCa) || !FitsLe(CtrlObjAddr, layout.szIoa))
+        return "CreateAsduTUCommand() Адрес ТУ " + std::to_string(CtrlASDUAddr) + ":" + std::to_string(CtrlObjAddr) +
+               " не помещается в поля адресов ASDU!";
     // State, qualifier 1 (short pulse), and S/E = 1 for the select.
     std::uint8_t state = IsSingle(type_tu_ElemTU) ? (on ? 1 : 0) : (on ? 2 : 1);
     std::uint8_t element = state | 0x04;

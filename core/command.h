@@ -35,7 +35,7 @@ enum class TBitTuExecute {
 using TFlagTuExecute = TFlagOf<TBitTuExecute>;
 
 // The link side of a command: queue a frame made from asdu in the send
-// window when the channel is connected and the window has room (true, and the
+// window when the data transfer runs and the window has room (true, and the
 // link logs "(iec3) TU: Send" with its flags), or refuse it for now (false:
 // the sequencer offers it again next pass).
 class TTuSender {

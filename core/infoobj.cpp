@@ -44,11 +44,20 @@ bool GetDate(std::span<const std::uint8_t> bytes, std::size_t position, TDateTim
     if (p.year <= 2000 || p.minute > 59 || p.hour > 23 || p.second > 59 || p.day < 1 || p.day > 32 ||
         p.month < 1 || p.month > 12)
         return true;
-    if (!TryEncodeDateTime(p, dt)) {
+    TDateTime decoded = 0;
+    if (!TryEncodeDateTime(p, decoded)) {
         if (log)
             log->Put(1, "(err) Error! u_TypeIdent.GetDate(). Плохая метка времени", 0);
         return false;
     }
+    if (length < 7) {
+        // The short tag counts within the hour (or minute) it was sent in: a
+        // time more than half of it ahead was sent before that turned.
+        const double period = length >= 3 ? 1.0 / 24 : 1.0 / (24 * 60);
+        if (decoded - clock.Now() > period / 2)
+            decoded -= period;
+    }
+    dt = decoded;
     return true;
 }
 

@@ -28,7 +28,8 @@ inline int GetObjAddr(std::span<const std::uint8_t> bytes, std::size_t& position
 
 // Decodes the time tag of `length` bytes (7 CP56Time2a, 3 CP24Time2a) at
 // `position`, as local time the station sent. A CP24Time2a takes date and
-// hour from clock.Now(). Fields out of range (year byte 0, minute 60, ...)
+// hour from clock.Now(), or the hour before when its minute lies more than
+// half an hour ahead. Fields out of range (year byte 0, minute 60, ...)
 // leave dt as it was and give true; fields that form no date (31 April)
 // leave dt, put "(err) ... Плохая метка времени" into log (when not null) and
 // give false, as does a time tag running past the end of `bytes` or a length

@@ -4,6 +4,7 @@
 #include "core/messbuff.h"
 #include "core/text.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace gw {
@@ -15,7 +16,17 @@ constexpr int ClockSyncType = 103, CounterInterrogationType = 101;
 // The clock synchronisation leaves a little after it was stamped.
 constexpr double ClockSyncLeadMs = 20.0;
 
-int ReceiveQueueCapacity(int kMax) { return kMax >= ReceiveQueueSize ? kMax * 3 + 24 : ReceiveQueueSize; }
+// More frames than 15-bit numbers cannot be told apart when acknowledged,
+// whatever the parameter record says.
+constexpr int MaxWindow = 32767;
+
+int SendWindowCapacity(int kMax) { return std::clamp(kMax, 0, MaxWindow); }
+
+int ReceiveQueueCapacity(int kMax)
+{
+    const int k = SendWindowCapacity(kMax);
+    return k >= ReceiveQueueSize ? k * 3 + 24 : ReceiveQueueSize;
+}
 
 std::string Hex2(int value)
 {
@@ -37,7 +48,7 @@ std::string LongTimeText(TDateTime dt)
 }
 
 TSubj104::TSubj104(const TPrmn& aprm, TLinkEnv aenv)
-    : prm(aprm), s_APDUBuf(aprm.kMax), r_APDUBuf(ReceiveQueueCapacity(aprm.kMax)), env(aenv),
+    : prm(aprm), s_APDUBuf(SendWindowCapacity(aprm.kMax)), r_APDUBuf(ReceiveQueueCapacity(aprm.kMax)), env(aenv),
       t1_Response(*aenv.clock), t2_AckReseiveI(*aenv.clock),
       t3_TestSending(*aenv.clock)
 {
@@ -105,6 +116,12 @@ void TSubj104::DoOnDisconnect()
 void TSubj104::Receive(const TSocket_temp& Socket, bool Save_Obmen, int nomer_socket)
 {
     const auto n = Socket.ReceiveBuf_str.size();
+    // A connection being dropped lost its framing or its sequence: what still
+    // arrives on it before the socket closes is not taken for frames.
+    if (Yes(TBit104Subj::bsb_Dropping)) {
+        Trace(Save_Obmen, nomer_socket, "Соединение разрывается, принятые байты пропущены. Count =" + std::to_string(n));
+        return;
+    }
     if (Traces(Save_Obmen))
         Trace(Save_Obmen, nomer_socket,
               BufToHex(Socket.ReceiveBuf_str, n, "From KP " + LongTimeText(Clock().Now()) + " ") + "  Count =" +
@@ -222,6 +239,12 @@ void TSubj104::AcceptUFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_so
         Clear(TBit104Subj::bsb_STARTDT_Ok);
         Clear(TBit104Subj::bsb_STARTDT_Act);
         Set(TBit104Subj::bsb_STOPDT_ConWant);
+        // Waiting frames would leave whenever the station starts again, a
+        // command long after it was given; the start brings new requests.
+        if (const int waiting = s_APDUBuf.Count() - s_APDUBuf.Send(); waiting > 0) {
+            s_APDUBuf.DropWaiting();
+            Log(0, "(iec5) STOPDT: не отправлены ожидавшие I-кадры, " + std::to_string(waiting) + " шт.");
+        }
         break;
     case UFn_STOPDT_Con: break;
     case UFn_TESTFR_Act: Set(TBit104Subj::bsb_TESTFR_ConWant); break;

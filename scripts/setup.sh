@@ -11,6 +11,7 @@ packages=(
   tshark
   curl
   procps
+  clang libclang-rt-14-dev # libFuzzer for the short fuzz runs
 )
 # Node.js may come from elsewhere than Debian (with its own npm): ask for the commands.
 command -v node >/dev/null || packages+=(nodejs)

@@ -185,6 +185,27 @@ TEST_F(Channel, InterrogationSwitchedOffStillSendsCounterInterrogation)
     EXPECT_EQ(rows[0][2], "5");
 }
 
+// A common address the field cannot hold would interrogate another station.
+TEST_F(Channel, StationRequestsWithACommonAddressWiderThanItsFieldAreRefusedAndLogged)
+{
+    prmn[0].sz_ASDUAddress = 1;
+    prmn[0].CommonAsduAddress = 0x103;
+    Open();
+    Connect(false);
+    {
+        auto lock = cl->Lock();
+        cl->opros_counters_101_ = true;
+    }
+    Tick();
+    EXPECT_TRUE(port.TakeSent().empty());
+    std::string lines, line;
+    TDateTime dt;
+    while (log.Get(line, dt))
+        lines += line + "\n";
+    EXPECT_NE(lines.find("Error: кадр не сформирован! (iec5) OprosKP: Адрес КП=259"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("Error: кадр не сформирован! (iec5) Opros счетчиков: Адрес КП=259"), std::string::npos);
+}
+
 TEST_F(Channel, PassiveChannelSendsStartdtOnlyWhenAskedTo)
 {
     Open(true, false);
@@ -241,6 +262,47 @@ TEST_F(Channel, ActiveChannelAsksForAConnectionEveryTwoSeconds)
     EXPECT_TRUE(cl->WaitConnect());
 }
 
+// A command is queued only while data transfer runs: one given while the
+// station has not started it (or stopped it) is abandoned at its timeout, and
+// its execute never goes out whenever the transfer starts later on.
+TEST_F(Channel, CommandsWaitForTheDataTransferAndAreAbandonedIfItNeverRuns)
+{
+    Open();
+    frm->OnConnect();
+    Tick();
+    ASSERT_EQ(port.TakeSent(), std::vector<TFrameBytes>{STARTDT_act});
+    {
+        auto lock = cl->Lock();
+        cl->ElemTU.Init(TTUCommand::tuCommand_On, 1, 5000, cl->Layout(), true, 1);
+    }
+    Tick();
+    clock.Advance(6001);
+    Tick();
+    EXPECT_TRUE(cl->ElemTU.Idle());
+    Station(STARTDT_con);
+    Tick();
+    for (const TFrameBytes& f : port.TakeSent())
+        EXPECT_NE(f.size() > 6 ? f[6] : 0, 45) << "a command left 6 s after it was given up";
+
+    // The station stops the transfer: a command waits for it again.
+    Station(STOPDT_act);
+    port.TakeSent();
+    {
+        auto lock = cl->Lock();
+        cl->ElemTU.Init(TTUCommand::tuCommand_Off, 1, 5000, cl->Layout(), true, 1);
+    }
+    Tick();
+    EXPECT_EQ(cl->ElemTU.step1, TStepTU::stuFormExecute1);
+    Station(STARTDT_act);
+    Tick();
+    auto sent = port.TakeSent();
+    ASSERT_EQ(sent.size(), 3u) << "STARTDT con, the command, the interrogation the start brings";
+    EXPECT_EQ(sent[0], STARTDT_con);
+    EXPECT_EQ(sent[1][6], 45);
+    EXPECT_EQ(sent[1][15], 0x04);
+    EXPECT_EQ(sent[2][6], 100);
+}
+
 // Select before execute: a foreign confirmation changes nothing, the
 // matching one brings the execute, a negative one ends the command.
 TEST_F(Channel, SelectThenExecuteWaitsForTheMatchingConfirmation)
@@ -292,6 +354,33 @@ TEST_F(Channel, SelectThenExecuteWaitsForTheMatchingConfirmation)
     EXPECT_TRUE(cl->ElemTU.Idle());
     Tick();
     EXPECT_TRUE(port.TakeSent().empty());
+}
+
+// Once the stream lost its framing the link drops the connection; what
+// still arrives on it before the socket closes starts at no frame boundary
+// and is not taken for values.
+TEST_F(Channel, BytesArrivingAfterTheLinkDroppedTheConnectionStoreNothing)
+{
+    Open();
+    Connect(false);
+    Tick();
+    port.TakeSent();
+    StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 50 40 00");
+    ASSERT_DOUBLE_EQ(TagValue(), 3.25);
+    Station(Hex("55 FF 00 00"));
+    ASSERT_EQ(port.disconnectRequests, 1);
+    StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 80 40 00");
+    EXPECT_DOUBLE_EQ(TagValue(), 3.25);
+    EXPECT_TRUE(port.TakeSent().empty()) << "nothing more goes out on it either";
+
+    // The next connection is heard again.
+    frm->OnDisconnect();
+    Tick();
+    port.connectRequests = 0;
+    stationNs = 0;
+    Connect(false);
+    StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 80 40 00");
+    EXPECT_DOUBLE_EQ(TagValue(), 4.0);
 }
 
 class TraceLines final : public TLinkTrace {
@@ -386,6 +475,52 @@ TEST_F(Channel, ValuesTurnInvalidOncePerDisconnectAfterTheReserveGrace)
     clock.Advance(2000);
     frm->CheckValid1(false);
     EXPECT_EQ(TagQuality(), 0);
+}
+
+// A station that comes back before the slow tick saw it go still had its
+// values lost with the connection: they turn invalid before the new
+// connection brings any, never after.
+TEST_F(Channel, AQuickReconnectStillInvalidatesTheOldValuesFirst)
+{
+    Open();
+    Connect(false);
+    StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 50 40 00");
+    ASSERT_EQ(TagQuality(), 0);
+    frm->OnDisconnect();
+    Tick();
+    stationNs = 0;
+    Connect(false); // before any CheckValid1
+    EXPECT_EQ(TagQuality(), 0x80) << "an old value shown good across the reconnect";
+    StationAsdu("0D 01 14 00 01 00 BC 02 00 00 00 50 40 00");
+    EXPECT_EQ(TagQuality(), 0);
+    frm->CheckValid1(false);
+    EXPECT_EQ(TagQuality(), 0) << "the fresh value stays good";
+
+    // The link itself drops a silent connection (t1); the same holds.
+    {
+        auto lock = cl->Lock();
+        cl->QueueIFrame([&] {
+            T104APDU f;
+            f.FromAsdu(BuildInterrogation(1, cl->Layout(), types));
+            return f;
+        }());
+    }
+    Tick();
+    clock.Advance(prmn[0].t1 + 1);
+    Tick();
+    ASSERT_EQ(port.disconnectRequests, 1);
+    port.TakeSent();
+    stationNs = 0;
+    Connect(false);
+    EXPECT_EQ(TagQuality(), 0x80);
+
+    // A passive station may be back before any pass took its disconnect.
+    StationAsdu("0D 01 14 00 01 00 BC 02 00 00 00 50 40 00");
+    ASSERT_EQ(TagQuality(), 0);
+    frm->OnDisconnect();
+    stationNs = 0;
+    Connect(false);
+    EXPECT_EQ(TagQuality(), 0x80);
 }
 
 TEST_F(Channel, ReceiveOnAChannelSwitchedOffParsesButRunsNoPass)

@@ -312,6 +312,37 @@ TEST_F(Sequencer, FailedBuildAbortsTheCommand)
     EXPECT_EQ(channel.queued.size(), 1u);
 }
 
+// An address wider than its field would be cut to another object's or
+// another station's address: such a command is aborted, never sent.
+TEST_F(Sequencer, AddressesWiderThanTheirFieldsAbortTheCommand)
+{
+    struct Case {
+        int ca, ioa;
+        TAsduLayout layout;
+    };
+    const Case cases[] = {
+        {kCa, 0x10000 + kIoa, TAsduLayout::Make(2, 2, 2)}, // would reach object 5000
+        {0x100 + kCa, kIoa, TAsduLayout::Make(2, 1, 3)},   // would reach station 1
+        {kCa, 0x1000000 + kIoa, TAsduLayout{}},
+        {kCa, -kIoa, TAsduLayout{}},
+    };
+    for (const Case& c : cases) {
+        for (int type : {0, 1, 2, 3}) {
+            tu.Init(TTUCommand::tuCommand_On, c.ca, c.ioa, c.layout, true, type);
+            Pass();
+            Pass();
+            EXPECT_TRUE(tu.Idle()) << c.ca << ":" << c.ioa << " type " << type;
+        }
+    }
+    EXPECT_TRUE(channel.queued.empty());
+
+    // Addresses that fill their fields exactly still go out.
+    tu.Init(TTUCommand::tuCommand_On, 0xFF, 0xFFFF, TAsduLayout::Make(1, 1, 2), true, 1);
+    Pass();
+    ASSERT_EQ(channel.queued.size(), 1u);
+    EXPECT_EQ(HexText(channel.queued[0].data(), channel.queued[0].size()), "2D 01 06 FF FF FF 05");
+}
+
 TEST_F(Sequencer, WithoutExecuteSwitchTheConfirmedSelectWaitsForTheTimeout)
 {
     tu.Init(TTUCommand::tuCommand_On, kCa, kIoa, TAsduLayout{}, false, 0);

@@ -124,6 +124,31 @@ TEST(TimeTag, Cp24TakesDateAndHourFromTheClock)
     EXPECT_NEAR(dt, At(2024, 2, 29, 13, 7, 0, 0), 0.5 / MsPerDay);
 }
 
+// A CP24Time2a names a minute of the last hour: one that lies far ahead in
+// the current hour was sent before the hour turned.
+TEST(TimeTag, Cp24JustAfterTheHourBelongsToTheHourBefore)
+{
+    struct Case {
+        TDateTime now;
+        int minute, ms;
+        TDateTime expected;
+    } cases[] = {
+        {At(2024, 2, 29, 14, 0, 1, 0), 59, 58000, At(2024, 2, 29, 13, 59, 58, 0)},
+        {At(2024, 3, 1, 0, 0, 2, 0), 59, 59500, At(2024, 2, 29, 23, 59, 59, 500)},
+        {At(2024, 2, 29, 14, 0, 0, 0), 0, 1000, At(2024, 2, 29, 14, 0, 1, 0)}, // station clock a little ahead
+        {At(2024, 2, 29, 14, 50, 0, 0), 5, 0, At(2024, 2, 29, 14, 5, 0, 0)},   // an old event of this hour
+    };
+    for (const Case& c : cases) {
+        test::FakeClock clock(c.now);
+        const std::vector<std::uint8_t> b = {static_cast<std::uint8_t>(c.ms & 0xFF),
+                                             static_cast<std::uint8_t>(c.ms >> 8),
+                                             static_cast<std::uint8_t>(c.minute)};
+        TDateTime dt = 0;
+        EXPECT_TRUE(GetDate(b, 0, dt, 3, clock, nullptr));
+        EXPECT_NEAR(dt, c.expected, 0.5 / MsPerDay) << c.minute << ":" << c.ms;
+    }
+}
+
 TEST(TimeTag, ShortBufferOrBadLengthIsRefused)
 {
     test::FakeClock clock;

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 
 namespace gw::test {
 namespace {
@@ -186,6 +188,52 @@ TEST_F(Link104, SendWindowHoldsKFramesAndFreesOnlyWhatIsAcknowledged)
     EXPECT_EQ(link->AckNr(), 8);
     link->Pass();
     EXPECT_EQ(port.TakeSent().size(), 5u);
+}
+
+// k beyond the 15-bit numbers cannot be told apart on acknowledgement; a
+// window that large is held at 32767 frames rather than sized from the record.
+TEST_F(Link104, AHugeKFromTheParametersIsHeldToTheSequenceRange)
+{
+    prm.kMax = std::numeric_limits<std::int32_t>::max();
+    Make();
+    EXPECT_EQ(link->s_APDUBuf.Size(), 32767);
+    EXPECT_GE(link->r_APDUBuf.Size(), 250);
+    Started();
+    ASSERT_TRUE(link->QueueIFrame(Measurement(1)));
+    link->Pass();
+    EXPECT_EQ(port.TakeSent().size(), 1u);
+    EXPECT_EQ(link->Feed(StationI(0, 1)).size(), 1u);
+    EXPECT_TRUE(link->s_APDUBuf.Empty());
+}
+
+// Frames still waiting when the station stops the data transfer are given
+// up: they would leave whenever it starts again, a command long after it was
+// given. Frames already sent stay for the acknowledgement.
+TEST_F(Link104, StopdtGivesUpTheFramesStillWaiting)
+{
+    Started();
+    port.autoDrain = false;
+    link->QueueIFrame(Measurement(1));
+    link->QueueIFrame(Measurement(2));
+    link->Pass();
+    ASSERT_EQ(link->Vs(), 1);
+    link->Feed(STOPDT_act);
+    EXPECT_EQ(link->s_APDUBuf.Count(), 1) << "the sent frame awaits its acknowledgement";
+    EXPECT_TRUE(Logged("STOPDT: не отправлены ожидавшие I-кадры, 1 шт."));
+    port.Drain();
+    link->Pass();
+    port.Drain();
+    link->Feed(STARTDT_act);
+    port.Drain();
+    link->Pass();
+    port.Drain();
+    const auto sent = port.TakeSent();
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[0][12], 1);
+    EXPECT_EQ(sent[1], STOPDT_con);
+    EXPECT_EQ(sent[2], STARTDT_con);
+    link->Feed(SFrame(1));
+    EXPECT_TRUE(link->s_APDUBuf.Empty());
 }
 
 TEST_F(Link104, RefusedFramesStayQueuedAndNoneGoesOutTwice)

@@ -1,0 +1,96 @@
+// The node store: namespace 0 (the minimum standard clients expect) and
+// namespace 1 (the gateway's groups and variables), with references in both
+// directions, attribute reads and the browse filter.
+#pragma once
+
+#include "binary.h"
+#include "ids.h"
+#include "model.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace tagserve {
+
+struct Reference {
+    uint32_t type;   // reference type, ns 0 numeric id
+    bool forward;
+    uint32_t target; // node index
+};
+
+// Values of ns 0 variables that change while the server runs.
+enum class LiveValue : uint8_t { None, CurrentTime, ServerStatus, State };
+
+struct Node {
+    NodeId id;
+    NodeClass nodeClass = NodeClass::Object;
+    QualifiedName browseName;
+    std::vector<Reference> references;
+    uint32_t typeDefinition = 0; // Objects and Variables: a type node of ns 0
+    bool isAbstract = false;
+    bool symmetric = false;
+    std::string inverseName;
+    // Variables and VariableTypes.
+    uint32_t dataType = 0; // a DataType node of ns 0
+    int32_t valueRank = -1;
+    uint8_t accessLevel = 1;
+    double minimumSamplingInterval = 1000;
+    int32_t modelIndex = -1; // gateway variable: its index in the model
+    VarType varType = VarType::Boolean;
+    Variant value;           // ns 0 variable with a fixed value
+    LiveValue live = LiveValue::None;
+};
+
+// Facts about this server that show in namespace 0 and in the endpoints.
+struct ServerInfo {
+    std::string applicationUri;
+    std::string productUri = "urn:tagserve";
+    std::string productName = "tagserve";
+    std::string manufacturer = "tagserve";
+    std::string softwareVersion = "1.0";
+    std::string namespaceUri = "urn:tagserve:gateway";
+    int64_t startTime = 0;
+};
+
+constexpr uint8_t kAccessRead = 0x01, kAccessWrite = 0x02;
+
+enum class TimestampsToReturn : uint32_t { Source = 0, Server = 1, Both = 2, Neither = 3 };
+
+class AddressSpace {
+public:
+    AddressSpace(const ServerInfo& info, const Model& model);
+
+    const Node* Find(const NodeId& id) const;
+    int32_t IndexOf(const NodeId& id) const; // -1 when unknown
+    const Node& At(uint32_t index) const { return nodes_[index]; }
+    size_t Size() const { return nodes_.size(); }
+
+    // True when type is base or one of its subtypes (HasSubtype closure).
+    bool IsSubtypeOf(uint32_t type, uint32_t base) const;
+    bool IsReferenceType(const NodeId& id) const;
+
+    DataValue ReadAttribute(const Node& node, uint32_t attributeId, TimestampsToReturn timestamps) const;
+    // The Value attribute of a gateway variable from a snapshot.
+    static DataValue ValueOf(const Node& node, const VariableValue& v, TimestampsToReturn timestamps, int64_t now);
+
+private:
+    uint32_t Add(Node node);
+    void Link(uint32_t source, uint32_t type, uint32_t target);
+    void AddNamespaceZero();
+    void AddGateway();
+    Variant LiveVariant(LiveValue live) const;
+    uint32_t Ns0(uint32_t id) const;
+
+    ServerInfo info_;
+    const Model& model_;
+    std::vector<Node> nodes_;
+    std::unordered_map<NodeId, uint32_t, NodeIdHash> index_;
+};
+
+// The body of a ServerStatusDataType (864) at the given time.
+std::string EncodeServerStatus(const ServerInfo& info, int64_t now);
+
+} // namespace tagserve

@@ -1,0 +1,22 @@
+// The server loop: the listening socket, the client connections, and the
+// timers, all on the one thread that runs Run().
+#pragma once
+
+#include "model.h"
+#include "services.h"
+
+#include <atomic>
+
+namespace tagserve {
+
+constexpr size_t kMaxConnections = 32;
+constexpr int kPollTimeoutMs = 50;
+constexpr int64_t kBindRetryMs = 5000;
+// A client that does not read its answers is not read from either, once this much waits for it.
+constexpr size_t kMaxPendingOutput = 8u << 20;
+
+// Runs until stop is set. wakeFd is an eventfd that the stopper writes to.
+// Returns 0; every socket is closed and every session gone when it returns.
+int RunServer(Model& model, const ServerConfig& config, const std::atomic<bool>& stop, int wakeFd);
+
+} // namespace tagserve

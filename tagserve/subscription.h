@@ -1,0 +1,92 @@
+// Subscriptions and monitored items: the data-change filter, the per-item
+// queues, sequence numbers, keep-alive and lifetime counters, and the
+// retransmission queue for Republish.
+#pragma once
+
+#include "address_space.h"
+#include "binary.h"
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tagserve {
+
+struct Session;
+
+constexpr size_t kMaxSubscriptionsPerSession = 10;
+constexpr size_t kRetransmitQueue = 10;
+// For all sessions together: enough to watch every variable of a large
+// station table a few times, and a bound on what clients can make us hold.
+constexpr size_t kMaxMonitoredItems = 300000;
+constexpr uint32_t kMaxQueueSize = 100;
+constexpr uint32_t kMaxNotificationsPerPublish = 1000;
+constexpr double kMinPublishingIntervalMs = 100;
+constexpr double kMinSamplingIntervalMs = 100;
+
+struct MonitoredItem {
+    uint32_t id = 0;
+    uint32_t clientHandle = 0;
+    uint32_t node = 0;          // node index
+    int32_t modelIndex = -1;    // gateway variable, else an ns 0 variable sampled per cycle
+    uint32_t mode = 2;          // 0 Disabled, 1 Sampling, 2 Reporting
+    TimestampsToReturn timestamps = TimestampsToReturn::Both;
+    double samplingInterval = 0;
+    uint32_t queueSize = 1;
+    bool discardOldest = true;
+    uint32_t trigger = 1;       // 0 status, 1 status or value, 2 also source timestamp
+    double deadband = 0;        // absolute; 0 = none
+
+    std::vector<DataValue> queue; // short (queueSize <= 100): a vector costs less memory than a deque
+
+    // What the filter compares with: the last queued value, kept small
+    // because a subscription may watch every variable of the gateway.
+    bool hasLast = false;
+    bool lastHasValue = false;
+    uint32_t lastStatus = 0;
+    int64_t lastSourceTimestamp = 0;
+    double lastNumber = 0;      // for the deadband
+    std::string lastEncoded;    // the encoded Variant: a double or an int fits without allocation
+
+    // Queues the value when the filter says it is a change.
+    void Offer(const DataValue& v);
+};
+
+struct RevisedSubscription {
+    double publishingInterval;
+    uint32_t lifetimeCount;
+    uint32_t maxKeepAliveCount;
+    uint32_t maxNotifications;
+};
+
+RevisedSubscription ReviseSubscription(double interval, uint32_t lifetime, uint32_t keepAlive,
+                                       uint32_t maxNotifications);
+
+struct Subscription {
+    uint32_t id = 0;
+    Session* session = nullptr; // the owner; it outlives its subscriptions
+    RevisedSubscription limits{};
+    bool publishing = true;
+    int64_t nextCycleMs = 0;
+    uint32_t lifetimeCounter = 0;
+    uint32_t keepAliveCounter = 0;
+    bool late = false;
+    bool first = true;
+    uint32_t nextSequence = 1;
+    std::map<uint32_t, MonitoredItem> items;
+    std::deque<std::pair<uint32_t, std::string>> retransmit; // sequence number, encoded NotificationMessage
+
+    bool HasNotifications() const;
+    bool KeepAliveDue() const { return first || keepAliveCounter + 1 >= limits.maxKeepAliveCount; }
+    // Encodes the next NotificationMessage: queued data changes (consuming a
+    // sequence number, kept for Republish) or, with none, a keep-alive.
+    std::string TakeMessage(int64_t publishTime, bool& moreNotifications);
+    std::vector<uint32_t> AvailableSequenceNumbers() const;
+    // Removes an acknowledged message; false when it is not held.
+    bool Acknowledge(uint32_t sequenceNumber);
+    const std::string* Find(uint32_t sequenceNumber) const;
+};
+
+} // namespace tagserve

@@ -1,0 +1,477 @@
+// The built libtagserve.so as the bridge uses it: loaded with dlopen, driven
+// through its 13 entry points, and reached over real loopback sockets.
+#include "client_kit.h"
+#include "session_client.h"
+
+#include "tagserve/binary.h"
+#include "tagserve/ids.h"
+#include "tagserve/model.h"
+#include "tagserve/tagserve.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <dlfcn.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace tagserve {
+namespace {
+
+class Library {
+public:
+    Library()
+    {
+        handle_ = dlopen(TAGSERVE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (!handle_)
+            throw std::runtime_error(dlerror());
+        Bind("create_din_arrays", createDinArrays);
+        Bind("add_new_group", addNewGroup);
+        Bind("Add_new_perem", addNewPerem);
+        Bind("UA_ServerNetworkLayerTCP_dll", serve);
+        Bind("setrunning_bool", setRunning);
+        Bind("getrunning_bool", getRunning);
+        Bind("Set_new_val_to_perem", setValue);
+        Bind("Set_new_quality_to_perem", setQuality);
+        Bind("get_int32_valwrite_by_index", writtenInt);
+        Bind("get_double_valwrite_by_index", writtenDouble);
+        Bind("get_bool_valwrite_by_index", writtenBool);
+        Bind("DLL_add", dllAdd);
+        Bind("Add_All_perem_to_serv", addAll);
+    }
+    ~Library() { dlclose(handle_); }
+
+    decltype(&create_din_arrays) createDinArrays;
+    decltype(&add_new_group) addNewGroup;
+    decltype(&Add_new_perem) addNewPerem;
+    decltype(&UA_ServerNetworkLayerTCP_dll) serve;
+    decltype(&setrunning_bool) setRunning;
+    decltype(&getrunning_bool) getRunning;
+    decltype(&Set_new_val_to_perem) setValue;
+    decltype(&Set_new_quality_to_perem) setQuality;
+    decltype(&get_int32_valwrite_by_index) writtenInt;
+    decltype(&get_double_valwrite_by_index) writtenDouble;
+    decltype(&get_bool_valwrite_by_index) writtenBool;
+    decltype(&DLL_add) dllAdd;
+    decltype(&Add_All_perem_to_serv) addAll;
+
+private:
+    template <typename T>
+    void Bind(const char* name, T& fn)
+    {
+        fn = reinterpret_cast<T>(dlsym(handle_, name));
+        if (!fn)
+            throw std::runtime_error(std::string("missing ") + name);
+    }
+    void* handle_;
+};
+
+using test::FreePort;
+
+// A loopback connection that sends bytes and reads what comes back until
+// the server closes or nothing arrives for a while.
+class Client {
+public:
+    explicit Client(int port)
+    {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_port = htons(static_cast<uint16_t>(port));
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
+                return;
+            ::close(fd_);
+            fd_ = -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20)); // the server thread is still binding
+        }
+    }
+    ~Client()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    bool Connected() const { return fd_ >= 0; }
+    void Send(const std::string& bytes) { ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+    // Reads until `want` bytes arrived, the peer closed, or 3 s passed.
+    std::string Receive(size_t want, bool* closed = nullptr)
+    {
+        std::string got;
+        if (closed)
+            *closed = false;
+        while (got.size() < want) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 3000) <= 0)
+                break;
+            char buf[4096];
+            ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+            if (n <= 0) {
+                if (closed)
+                    *closed = true;
+                break;
+            }
+            got.append(buf, static_cast<size_t>(n));
+        }
+        return got;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+std::string Hello() { return test::HelloChunk("opc.tcp://127.0.0.1:1"); }
+
+uint32_t ErrStatus(const std::string& chunk)
+{
+    if (chunk.size() < 12 || chunk.compare(0, 4, "ERRF") != 0)
+        return 0;
+    Reader r(chunk.data() + 8, 4);
+    return r.UInt32();
+}
+
+void Build(Library& lib)
+{
+    ASSERT_EQ(lib.createDinArrays(4, 1), 0);
+    ASSERT_EQ(lib.addNewGroup(9, 80001, "Station_1"), 0);
+    ASSERT_EQ(lib.addNewPerem(9, 1, 0, 80001, 1, 0, "Connected"), 0);
+    ASSERT_EQ(lib.addNewPerem(2, 2, 5, 80001, 1, 1, "p2"), 0);
+    ASSERT_EQ(lib.addNewPerem(2, 3, 10, 80001, 1, 0, "m3"), 0);
+}
+
+struct Running {
+    Library& lib;
+    int port;
+    std::thread thread;
+    int32_t result = -99;
+
+    Running(Library& l, int p, int32_t byPassword = 0, const char* credentials = "", int32_t ulen = 0,
+            int32_t plen = 0)
+        : lib(l), port(p)
+    {
+        thread = std::thread([=, this] { result = lib.serve(port, byPassword, ulen, plen, nullptr, credentials); });
+    }
+    // Stops the server and returns how long the blocking call took to return.
+    std::chrono::milliseconds Stop()
+    {
+        auto start = std::chrono::steady_clock::now();
+        lib.setRunning(0);
+        thread.join();
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    }
+    ~Running()
+    {
+        if (thread.joinable())
+            Stop();
+    }
+};
+
+TEST(Exports, ReturnCodesOfTheBuildAndPushCalls)
+{
+    Library lib;
+    EXPECT_EQ(lib.dllAdd(), 0);
+    EXPECT_EQ(lib.addAll(), 0);
+    Build(lib);
+    EXPECT_EQ(lib.addNewGroup(3, 80001, "dup"), -1);
+    EXPECT_EQ(lib.addNewPerem(1, 9, 7, 80001, 1, 0, "x"), -1);  // unknown type code
+    EXPECT_EQ(lib.addNewPerem(1, 9, 0, 80099, 1, 0, "x"), -1);  // unknown group
+    EXPECT_EQ(lib.addNewPerem(1, 2, 0, 80001, 1, 0, "x"), -1);  // duplicate id
+    EXPECT_EQ(lib.addNewPerem(1, 80001, 0, 80001, 1, 0, "x"), -1); // the id of a group
+    EXPECT_EQ(lib.addNewPerem(1, 9, 0, 80001, 2, 0, "x"), 0);   // other namespace: taken as 1
+    EXPECT_EQ(lib.setValue(5, 2, 7, 0, 0, 1, 1), 0);
+    EXPECT_EQ(lib.setValue(5, 77, 7, 0, 0, 1, 1), -1);
+    EXPECT_EQ(lib.setQuality(2, 0x80000000u, 1, 1), 0);
+    EXPECT_EQ(lib.setQuality(77, 0, 1, 1), -1);
+    EXPECT_EQ(lib.writtenInt(2), 0); // never written
+    EXPECT_EQ(lib.writtenDouble(77), 0.0);
+    EXPECT_EQ(lib.writtenBool(77), 0);
+    EXPECT_EQ(lib.getRunning(), 0);
+    // A reset forgets everything.
+    EXPECT_EQ(lib.createDinArrays(1, 1), 0);
+    EXPECT_EQ(lib.setValue(5, 2, 7, 0, 0, 1, 1), -1);
+    EXPECT_EQ(lib.addNewGroup(9, 80001, "Station_1"), 0);
+}
+
+TEST(Exports, PushesTakeTheDeclaredType)
+{
+    Model m;
+    m.AddGroup(1, "g");
+    m.AddVariable(10, 0, 1, false, "b");
+    m.AddVariable(11, 5, 1, false, "i");
+    m.AddVariable(12, 10, 1, false, "d");
+    struct Case {
+        int32_t type, id, ival;
+        double dval;
+        int32_t i32;
+        double dbl;
+    };
+    const Case cases[] = {
+        {5, 10, 5, 0, 1, 0},      {10, 10, 0, 0.5, 1, 0},   {10, 10, 0, 0.0, 0, 0},
+        {10, 11, 0, 2.9, 2, 0},   {10, 11, 0, -3e12, INT32_MIN, 0}, {0, 11, 1, 0, 1, 0},
+        {5, 12, -4, 0, 0, -4.0},  {0, 12, 1, 9.0, 0, 1.0},  {10, 12, 0, 2.25, 0, 2.25},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(m.SetValue(c.type, c.id, c.ival, c.dval, 0, 1, 2), 0);
+        VariableValue v = m.Snapshot(static_cast<uint32_t>(m.IndexOf(c.id)));
+        EXPECT_EQ(v.i32, c.i32) << c.type << " " << c.id;
+        EXPECT_EQ(v.dbl, c.dbl) << c.type << " " << c.id;
+        EXPECT_EQ(v.status, 0u);
+        EXPECT_EQ(v.serverTime, 2);
+    }
+}
+
+TEST(Exports, StopBeforeStartReturnsAtOnce)
+{
+    Library lib;
+    Build(lib);
+    lib.setRunning(0);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(lib.serve(FreePort(), 0, 0, 0, nullptr, ""), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(lib.getRunning(), 0);
+}
+
+TEST(Exports, StartStopStartInOneProcess)
+{
+    Library lib;
+    int port = FreePort();
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        Build(lib); // clears the stop of the last run
+        Running server(lib, port);
+        Client c(port);
+        ASSERT_TRUE(c.Connected());
+        c.Send(Hello());
+        EXPECT_EQ(c.Receive(28).substr(0, 4), "ACKF");
+        EXPECT_EQ(lib.getRunning(), 1);
+        // No structure changes while it runs.
+        EXPECT_EQ(lib.createDinArrays(1, 1), -1);
+        EXPECT_LT(server.Stop(), std::chrono::milliseconds(1000));
+        EXPECT_EQ(server.result, 0);
+        EXPECT_EQ(lib.getRunning(), 0);
+        bool closed = false;
+        c.Receive(1, &closed);
+        EXPECT_TRUE(closed) << "connections are closed when the server stops";
+    }
+}
+
+TEST(Exports, StopsWhileWaitingToRetryABusyPort)
+{
+    Library lib;
+    Build(lib);
+    int blocker = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(blocker, 1), 0);
+    ::getsockname(blocker, reinterpret_cast<sockaddr*>(&addr), &len);
+    Running server(lib, ntohs(addr.sin_port));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // let the bind fail
+    EXPECT_EQ(lib.getRunning(), 1) << "a failed bind keeps the call blocking";
+    EXPECT_LT(server.Stop(), std::chrono::milliseconds(1000));
+    ::close(blocker);
+}
+
+// A bad chunk closes that client's connection with ERR; the server goes on.
+TEST(Exports, HostileInputClosesOnlyThatConnection)
+{
+    Library lib;
+    Build(lib);
+    int port = FreePort();
+    Running server(lib, port);
+    struct Case {
+        const char* name;
+        std::string bytes;
+        uint32_t status;
+    };
+    std::string hugeHello = Hello();
+    hugeHello.replace(4, 4, std::string("\xff\xff\xff\x0f", 4));
+    std::string hugeUrl = Hello();
+    hugeUrl.replace(28, 4, std::string("\xff\xff\xff\x7f", 4));
+    const Case cases[] = {
+        {"not a HEL", std::string("MSGF\x10\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00", 16),
+         status::BadTcpMessageTypeInvalid},
+        {"HEL size beyond limits", hugeHello, status::BadTcpMessageTooLarge},
+        {"size below the header", std::string("HELF\x03\x00\x00\x00", 8), status::BadTcpMessageTypeInvalid},
+        {"URL length beyond the chunk", hugeUrl, status::BadDecodingError},
+        {"chunk after HEL too large", Hello() + std::string("MSGF\x00\x00\x10\x00", 8), status::BadTcpMessageTooLarge},
+    };
+    for (const auto& c : cases) {
+        Client bad(port);
+        ASSERT_TRUE(bad.Connected());
+        bad.Send(c.bytes);
+        bool closed = false;
+        std::string got = bad.Receive(1 << 20, &closed);
+        if (got.compare(0, 4, "ACKF") == 0)
+            got = got.substr(28);
+        EXPECT_EQ(ErrStatus(got), c.status) << c.name;
+        EXPECT_TRUE(closed) << c.name;
+    }
+    Client good(port);
+    good.Send(Hello());
+    EXPECT_EQ(good.Receive(28).substr(0, 4), "ACKF");
+}
+
+TEST(Exports, TooManyConnectionsAreRefusedWithErr)
+{
+    Library lib;
+    Build(lib);
+    int port = FreePort();
+    Running server(lib, port);
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 32; ++i) {
+        clients.push_back(std::make_unique<Client>(port));
+        clients.back()->Send(Hello());
+        ASSERT_EQ(clients.back()->Receive(28).substr(0, 4), "ACKF") << i;
+    }
+    Client extra(port);
+    bool closed = false;
+    std::string got = extra.Receive(1 << 16, &closed);
+    EXPECT_EQ(ErrStatus(got), status::BadTcpServerTooBusy);
+    EXPECT_TRUE(closed);
+    clients.pop_back();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the server notices the close
+    Client again(port);
+    again.Send(Hello());
+    EXPECT_EQ(again.Receive(28).substr(0, 4), "ACKF");
+}
+
+} // namespace
+} // namespace tagserve
+
+namespace tagserve {
+namespace {
+
+// A client that sends requests and never reads the answers holds up only itself.
+TEST(Exports, ClientThatDoesNotReadHoldsUpOnlyItself)
+{
+    Library lib;
+    Build(lib);
+    int port = FreePort();
+    Running server(lib, port);
+    Client greedy(port);
+    ASSERT_TRUE(greedy.Connected());
+    greedy.Send(Hello());
+    ASSERT_EQ(greedy.Receive(28).substr(0, 4), "ACKF");
+    greedy.Send(test::OpenChunk(1, 1));
+    std::string opened = greedy.Receive(135);
+    ASSERT_EQ(opened.substr(0, 4), "OPNF");
+    Reader r(opened.data() + 8, 4);
+    uint32_t channel = r.UInt32();
+
+    std::thread flood([&] {
+        for (uint32_t i = 0; i < 40000; ++i) {
+            Writer body;
+            body.WriteNodeId(NodeId(0, msg::GetEndpointsRequest));
+            test::WriteRequestHeader(body, NodeId(), i);
+            body.NullString();
+            body.EmptyArray();
+            body.EmptyArray();
+            Writer w;
+            w.Raw("MSGF");
+            w.UInt32(static_cast<uint32_t>(24 + body.Size()));
+            w.UInt32(channel);
+            w.UInt32(1);
+            w.UInt32(i + 2);
+            w.UInt32(i + 2);
+            w.Raw(body.Bytes());
+            greedy.Send(w.Bytes()); // blocks once the server stops reading
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    Client other(port);
+    other.Send(Hello());
+    EXPECT_EQ(other.Receive(28).substr(0, 4), "ACKF");
+    EXPECT_LT(server.Stop(), std::chrono::milliseconds(1000));
+    flood.join(); // the stop closed the greedy connection, so its sends fail and end
+}
+
+} // namespace
+} // namespace tagserve
+
+namespace tagserve {
+namespace {
+
+// The credential buffer: user name bytes, then password bytes, 100 bytes at most together.
+TEST(Exports, CredentialsFromTheBufferAndRefusedWhenTooLong)
+{
+    Library lib;
+    struct Case {
+        std::string user, password;
+        bool fits;
+    };
+    const Case cases[] = {
+        {"op", "secret", true},
+        {std::string(60, 'u'), std::string(40, 'p'), true},  // exactly 100
+        {std::string(60, 'u'), std::string(41, 'p'), false}, // over: refused, never cut
+        {std::string(100, 'u'), "", false},                  // the caller passes at most 99 bytes of each
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.user.size() + c.password.size());
+        Build(lib);
+        std::string buffer = (c.user + c.password).substr(0, 100);
+        buffer.resize(100, '\0');
+        int port = FreePort();
+        Running server(lib, port, 1, buffer.c_str(), static_cast<int32_t>(c.user.size()),
+                       static_cast<int32_t>(c.password.size()));
+        {
+            test::SessionClient right(port);
+            EXPECT_EQ(right.Session(test::UserNameToken(c.user, c.password)),
+                      c.fits ? status::Good : status::BadUserAccessDenied);
+            test::SessionClient cut(port);
+            EXPECT_EQ(cut.Session(test::UserNameToken(c.user, c.password.substr(0, c.password.size() - 1))), status::BadUserAccessDenied);
+            test::SessionClient anonymous(port);
+            EXPECT_EQ(anonymous.Session(test::AnonymousToken()), status::BadIdentityTokenInvalid);
+        }
+        server.Stop();
+    }
+}
+
+} // namespace
+} // namespace tagserve
+
+namespace tagserve {
+namespace {
+
+// Name bytes are code points U+0000..U+00FF, sent as UTF-8; control bytes become "_"; at most 99 bytes count.
+TEST(Exports, NameBytesBecomeUtf8BrowseNames)
+{
+    Library lib;
+    ASSERT_EQ(lib.createDinArrays(2, 2), 0);
+    ASSERT_EQ(lib.addNewGroup(4, 80001, "A\xe9\x01z"), 0);
+    std::string longName(120, 'n');
+    ASSERT_EQ(lib.addNewPerem(120, 1, 0, 80001, 1, 0, longName.c_str()), 0);
+    int port = FreePort();
+    Running server(lib, port);
+    test::SessionClient client(port);
+    ASSERT_EQ(client.Session(test::AnonymousToken()), status::Good);
+    test::Answer read = client.Call(msg::ReadRequest, [](Writer& w) {
+        w.Double(0);
+        w.UInt32(3);
+        w.Int32(2);
+        for (uint32_t id : {80001u, 1u}) {
+            w.WriteNodeId(NodeId(1, id));
+            w.UInt32(attr::BrowseName);
+            w.NullString();
+            w.WriteQualifiedName({});
+        }
+    });
+    Reader r(read.body);
+    ASSERT_EQ(r.ArrayLength(), 2);
+    DataValue group = r.ReadDataValue();
+    DataValue variable = r.ReadDataValue();
+    EXPECT_EQ(std::get<QualifiedName>(group.value.values.at(0)), (QualifiedName{1, "A\xc3\xa9_z"}));
+    EXPECT_EQ(std::get<QualifiedName>(variable.value.values.at(0)).name, std::string(99, 'n'));
+}
+
+} // namespace
+} // namespace tagserve
