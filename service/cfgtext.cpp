@@ -22,11 +22,6 @@ bool IsValidUtf8(std::string_view text)
     return check.convert(text.data(), static_cast<int>(text.size()), copy) == 0;
 }
 
-// True when the text converts to Windows-1251 and back unchanged.
-bool FitsCp1251(std::string_view text)
-{
-    return Cp1251ToUtf8(Utf8ToCp1251(text)) == text;
-}
 
 std::string Message(const std::string& file, int line, const std::string& field, const std::string& what)
 {
@@ -117,6 +112,11 @@ void WriteFileReplacing(const std::filesystem::path& path, std::string_view byte
 {
     if (!WriteWholeFile(path.string(), bytes))
         throw TConfigError(path.string(), 0, "", "cannot be written");
+}
+
+bool FitsCp1251(std::string_view text)
+{
+    return Cp1251ToUtf8(Utf8ToCp1251(text)) == text;
 }
 
 std::string_view TrimBlanks(std::string_view s)

@@ -58,6 +58,10 @@ bool EncodeTextFile(const TTextFile& file, std::string& bytes);
 // it fails; the old file is then unchanged.
 void WriteFileReplacing(const std::filesystem::path& path, std::string_view bytes);
 
+// True when text is UTF-8 that Windows-1251 can hold, so it converts there
+// and back unchanged.
+bool FitsCp1251(std::string_view text);
+
 // Leading and trailing blanks and control characters (up to U+0020) removed.
 std::string_view TrimBlanks(std::string_view s);
 

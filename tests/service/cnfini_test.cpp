@@ -50,6 +50,13 @@ TEST_F(CnfIni, ReadsLineEndsBlanksByteOrderMarkAndCase)
     }
 }
 
+TEST_F(CnfIni, BundledExampleReads)
+{
+    TCnfIni s;
+    ReadCnfIni(std::filesystem::path(GATEWAY_SOURCE_DIR) / "examples", s);
+    ExpectSettings(s, true, 8080, false, "example");
+}
+
 TEST_F(CnfIni, MissingFileOrKeysGiveDefaults)
 {
     TCnfIni s = NonDefaults();

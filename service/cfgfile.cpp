@@ -1,0 +1,552 @@
+#include "service/cfgfile.h"
+
+#include "core/cp1251.h"
+#include "core/prmn.h"
+#include "core/signals.h"
+#include "core/text.h"
+#include "service/serviceinit.h"
+#include "service/tables.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <utility>
+#include <vector>
+
+namespace gw {
+namespace {
+
+constexpr int MaxFields = 60;
+
+struct TRange {
+    std::int32_t min = std::numeric_limits<std::int32_t>::min();
+    std::int32_t max = std::numeric_limits<std::int32_t>::max();
+};
+constexpr TRange AnyInt{};
+constexpr TRange NonNegative{0, std::numeric_limits<std::int32_t>::max()};
+constexpr TRange CommonAddress{0, 65535};
+constexpr TRange ObjectAddress{0, 16777215};
+constexpr TRange PortNumber{0, 65535};
+constexpr TRange Minutes{0, 525600}; // up to a year
+constexpr TRange Hours{-24, 24};
+
+// The fields of one line, converted with the file's rules; a field that does
+// not convert ends the reading with an error naming it.
+class TCfgFields {
+public:
+    TCfgFields(const std::string& file, int line, const TSplitArray& split) : FFile(file), FLine(line), FSplit(split)
+    {
+    }
+
+    std::string Text(int ind) const { return FSplit.GetField(ind); }
+
+    // Must be there and an integer.
+    std::int32_t Required(int ind, const char* name, TRange range = AnyInt) const
+    {
+        const std::string text = Text(ind);
+        if (text.empty())
+            Fail(ind, name, "is missing");
+        return Checked(ind, name, text, range);
+    }
+    // An empty or missing field gives def.
+    std::int32_t Optional(int ind, const char* name, std::int32_t def, TRange range = AnyInt) const
+    {
+        const std::string text = Text(ind);
+        return text.empty() ? def : Checked(ind, name, text, range);
+    }
+    // True only for 1; empty or missing is false.
+    bool Flag(int ind, const char* name) const { return Optional(ind, name, 0) == 1; }
+
+    // '.' or ',' as separator, whichever the field holds; empty is 0.
+    double Float(int ind, const char* name) const
+    {
+        const std::string text = Text(ind);
+        try {
+            return ToFloat(text, '_');
+        } catch (const EConvertError&) {
+            Fail(ind, name, "\"" + text + "\" is not a number");
+        }
+    }
+
+    [[noreturn]] void Fail(int ind, const char* name, const std::string& what) const
+    {
+        throw TConfigError(FFile, FLine, "field " + std::to_string(ind) + " (" + name + ")", what);
+    }
+
+private:
+    std::int32_t Checked(int ind, const char* name, const std::string& text, TRange range) const
+    {
+        std::int32_t v = 0;
+        try {
+            v = StrToInt(text);
+        } catch (const EConvertError&) {
+            Fail(ind, name, "\"" + text + "\" is not an integer");
+        }
+        if (v < range.min || v > range.max)
+            Fail(ind, name, text + " is outside " + std::to_string(range.min) + ".." + std::to_string(range.max));
+        return v;
+    }
+
+    const std::string& FFile;
+    int FLine;
+    const TSplitArray& FSplit;
+};
+
+// Reads into its own copies; the caller takes them only when the whole file was read.
+class TCfgReader {
+public:
+    TCfgReader(std::string file, const TConfigLog& log, const TPrmnArray& prmn104, TOpcUaSettings opcUa)
+        : FFile(std::move(file)), FLog(log)
+    {
+        Prmn104 = prmn104;
+        Prmn104.resize(std::max(Prmn104.size(), PrmnCount));
+        OpcUa = std::move(opcUa);
+    }
+
+    // False when the rest of the file is not to be read.
+    bool Line(int lineNo, std::string_view raw)
+    {
+        const std::string_view text = TrimBlanks(raw);
+        if (text.empty() || text.front() == ';')
+            return true;
+        FSplit.SplitString(text);
+        const TCfgFields f(FFile, lineNo, FSplit);
+        const std::string keyword = f.Text(0);
+        const SignalType kind = StrToSignalType(keyword);
+        if (OpcUaLine(kind, f))
+            return true;
+        if (kind == SignalType::stKP)
+            return Kp(f, lineNo);
+        if (!StationLine(kind))
+            return true; // "SST", "VER", ... and unknown keywords carry nothing for us
+        if (KpCount == 0) {
+            Log(lineNo, "\"" + keyword + "\" before the first KP line belongs to no station, ignored");
+            return true;
+        }
+        Station(kind, f);
+        return true;
+    }
+
+    // A station with no "PRM_T" line of its own, in a file that has them,
+    // would otherwise run on whatever its record held before.
+    void Finish()
+    {
+        if (!PrmTFromCfg)
+            return;
+        for (int i = 1; i <= KpCount; ++i) {
+            if (OwnPrmT[static_cast<std::size_t>(i)])
+                continue;
+            TPrmn& prm = Prmn104[static_cast<std::size_t>(i - 1)];
+            const std::string name = prm.Name.Text();
+            SetPrmnDefault(prm, PrmnKind104, KpTable[static_cast<std::size_t>(i)].IP, DefaultPrmnPort);
+            prm.Name.SetText(name);
+        }
+    }
+
+    std::vector<T_KP> KpTable = std::vector<T_KP>(1);
+    int KpCount = 0;
+    TPrmnArray Prmn104;
+    bool PrmTFromCfg = false;
+    TOpcUaSettings OpcUa;
+
+private:
+    static constexpr std::int32_t DefaultPrmnPort = 2404;
+
+    static bool StationLine(SignalType kind)
+    {
+        switch (kind) {
+        case SignalType::stPRM_T: case SignalType::stPER: case SignalType::stTIM: case SignalType::stPOPR:
+        case SignalType::stOPROS: case SignalType::stOPROS_101: case SignalType::stCLOCK_SYNC_103:
+        case SignalType::stIP2: case SignalType::stPORT2: case SignalType::stPASSIV:
+        case SignalType::stsend_start_DT: case SignalType::stTS: case SignalType::stTIT:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    void Log(int lineNo, const std::string& what) const
+    {
+        if (FLog)
+            FLog(FFile + ", line " + std::to_string(lineNo) + ": " + what);
+    }
+
+    bool OpcUaLine(SignalType kind, const TCfgFields& f)
+    {
+        switch (kind) {
+        case SignalType::stOPC_UA_use: OpcUa.OPC_UA_use = f.Flag(1, "OPC_UA_use"); return true;
+        case SignalType::stOPC_UA_writable: OpcUa.OPC_UA_writable = f.Flag(1, "OPC_UA_writable"); return true;
+        case SignalType::stOPC_UA_by_pwd: OpcUa.OPC_UA_by_pwd = f.Flag(1, "OPC_UA_by_pwd"); return true;
+        case SignalType::stOPC_UA_Control_podkl:
+            OpcUa.OPC_UA_Control_podkl = f.Flag(1, "OPC_UA_Control_podkl");
+            return true;
+        case SignalType::stOPC_UA_Port:
+            OpcUa.OPC_UA_Port = f.Optional(1, "OPC_UA_Port", 16670, PortNumber);
+            return true;
+        case SignalType::stOPC_UA_username: OpcUa.OPC_UA_username = f.Text(1); return true;
+        case SignalType::stOPC_UA_password: OpcUa.OPC_UA_password = f.Text(1); return true;
+        case SignalType::stOPC_UA_Timeout_of_control:
+            OpcUa.OPC_UA_Timeout_of_control = f.Optional(1, "OPC_UA_Timeout_of_control", 16670);
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    bool Kp(const TCfgFields& f, int lineNo)
+    {
+        const std::int32_t asduAdr = f.Required(1, "ASDU_Adr", CommonAddress);
+        f.Required(2, "KP number");
+        if (KpCount == MaxKpCount) {
+            Log(lineNo, "more than " + std::to_string(MaxKpCount) +
+                            " stations: this KP line and the rest of the file are ignored");
+            return false;
+        }
+        ++KpCount;
+        T_KP& kp = KpTable.emplace_back();
+        kp.ASDU_Adr = asduAdr;
+        kp.NameKP = f.Text(3);
+        kp.IP = f.Text(4);
+        kp.TS_arr.resize(1);
+        kp.TI_arr.resize(1);
+        OwnPrmT.resize(static_cast<std::size_t>(KpCount) + 1, false);
+        TPrmn& prm = Prmn104[static_cast<std::size_t>(KpCount - 1)];
+        prm.Host.SetText(kp.IP);
+        prm.Name.SetText(kp.NameKP);
+        return true;
+    }
+
+    void Station(SignalType kind, const TCfgFields& f)
+    {
+        T_KP& kp = KpTable[static_cast<std::size_t>(KpCount)];
+        switch (kind) {
+        case SignalType::stPRM_T: PrmT(f, kp); break;
+        case SignalType::stPER: kp.PereschetTI = f.Flag(1, "PereschetTI"); break;
+        case SignalType::stTIM: kp.Time_To_OPC = f.Flag(1, "Time_To_OPC"); break;
+        case SignalType::stPOPR: kp.Popravka_Time = f.Optional(1, "Popravka_Time", 0, Hours); break;
+        case SignalType::stOPROS: kp.OPROS_KP = f.Optional(1, "OPROS_KP", 0, Minutes); break;
+        case SignalType::stOPROS_101:
+            kp.Interval_opros_counters_101 = f.Optional(1, "Interval_opros_counters_101", 0, Minutes);
+            break;
+        case SignalType::stCLOCK_SYNC_103:
+            kp.Interval_CLOCK_SYNC_103 = f.Optional(1, "Interval_CLOCK_SYNC_103", 0, Minutes);
+            break;
+        case SignalType::stIP2: kp.IP2 = f.Text(1); break;
+        case SignalType::stPORT2: kp.Port2 = f.Optional(1, "Port2", 0, PortNumber); break;
+        case SignalType::stPASSIV: kp.Passive = f.Flag(1, "Passive"); break;
+        case SignalType::stsend_start_DT: kp.send_start_DT_passiv = f.Flag(1, "send_start_DT_passiv"); break;
+        case SignalType::stTS: Ts(f, kp); break;
+        case SignalType::stTIT: Ti(f, kp); break;
+        default: break;
+        }
+    }
+
+    // Fields 1, 2 and 5 of a "TS" or "TIT" line are checked, not kept.
+    void SignalHead(const TCfgFields& f)
+    {
+        f.Required(1, "station identifier");
+        f.Required(2, "station address");
+        f.Required(5, "constant");
+        if (++FSignals > MaxCfgSignals)
+            f.Fail(0, "keyword", "more than " + std::to_string(MaxCfgSignals) + " signals in the file");
+    }
+
+    void Ts(const TCfgFields& f, T_KP& kp)
+    {
+        SignalHead(f);
+        T_TS ts;
+        ts.NameTS = DelQuotes(f.Text(4));
+        ts.AdrASDU = f.Optional(6, "AdrASDU", 0, CommonAddress);
+        ts.AdrIOA = f.Optional(7, "AdrIOA", 0, ObjectAddress);
+        ts.AdrASDU_TU = f.Optional(8, "AdrASDU_TU", 0, CommonAddress);
+        ts.AdrIOA_TU = f.Optional(9, "AdrIOA_TU", 0, ObjectAddress);
+        ts.Type_TU = f.Optional(10, "Type_TU", 0, {0, 3});
+        ts.Type_Var = f.Optional(11, "Type_Var", 0);
+        kp.TS_arr.push_back(std::move(ts));
+        ++kp.Kol_TS;
+    }
+
+    void Ti(const TCfgFields& f, T_KP& kp)
+    {
+        SignalHead(f);
+        T_TI ti;
+        ti.NameTI = DelQuotes(f.Text(4));
+        ti.AdrASDU = f.Optional(6, "AdrASDU", 0, CommonAddress);
+        ti.AdrIOA = f.Optional(7, "AdrIOA", 0, ObjectAddress);
+        ti.Min_Eng_Diap = f.Float(8, "Min_Eng_Diap");
+        ti.Max_Eng_Diap = f.Float(9, "Max_Eng_Diap");
+        ti.Min_TM_Diap = f.Float(14, "Min_TM_Diap");
+        ti.Max_TM_Diap = f.Float(15, "Max_TM_Diap");
+        ti.Znak_for_norm = f.Optional(16, "Znak_for_norm", 0);
+        kp.TI_arr.push_back(std::move(ti));
+        ++kp.Kol_TI;
+    }
+
+    void PrmT(const TCfgFields& f, T_KP& kp)
+    {
+        TPrmn& p = Prmn104[static_cast<std::size_t>(KpCount - 1)];
+        p.Port = f.Optional(1, "Port", 1, PortNumber);
+        p.t0 = f.Optional(2, "t0", 30000, NonNegative);
+        p.t1 = f.Optional(3, "t1", 15000, NonNegative);
+        p.t2 = f.Optional(4, "t2", 10000, NonNegative);
+        p.t3 = f.Optional(5, "t3", 20000, NonNegative);
+        p.kMax = f.Optional(6, "kMax", 12, {0, 32767});
+        p.wMax = f.Optional(7, "wMax", 8, {0, 32767});
+        p.ReceiveBufferLength = f.Optional(8, "ReceiveBufferLength", 100, NonNegative);
+        p.OriginatorAddress = f.Optional(9, "OriginatorAddress", 0, {0, 255});
+        p.LinkAddress1 = f.Optional(10, "LinkAddress1", 0);
+        p.sz_LinkAddress = f.Optional(11, "sz_LinkAddress", 0, {0, 2});
+        p.PollingCycle = f.Optional(12, "PollingCycle", 0);
+        p.ConfirmationTimeout = f.Optional(13, "ConfirmationTimeout", 5000, NonNegative);
+        p.TerminationTimeout = f.Optional(14, "TerminationTimeout", 30000, NonNegative);
+        p.RetryCount = f.Optional(15, "RetryCount", 3, NonNegative);
+        p.RetryTimeOut = f.Optional(16, "RetryTimeOut", 20000, NonNegative);
+        p.CommonAsduAddress = f.Optional(17, "CommonAsduAddress", 1, CommonAddress);
+        p.sz_ASDUAddress = f.Optional(18, "sz_ASDUAddress", 2, {0, 2});
+        p.sz_InfObjAddress = f.Optional(19, "sz_InfObjAddress", 3, {0, 3});
+        p.sz_COT = f.Optional(20, "sz_COT", 2, {0, 2});
+        p.ClockSinhronizationTime = f.Optional(21, "ClockSinhronizationTime", 30);
+        kp.Port = p.Port;
+        PrmTFromCfg = true;
+        OwnPrmT[static_cast<std::size_t>(KpCount)] = true;
+    }
+
+    std::string FFile;
+    const TConfigLog& FLog;
+    TSplitArray FSplit{MaxFields, ','};
+    std::vector<bool> OwnPrmT = std::vector<bool>(1, false);
+    int FSignals = 0;
+};
+
+
+// Builds the file line by line; a value that the reader would not give back
+// the same is refused with an error naming where it is.
+class TCfgWriter {
+public:
+    explicit TCfgWriter(std::string file) : FFile(std::move(file)) {}
+
+    void Add(std::string line) { FLines.push_back(std::move(line)); }
+
+    // A field the reader splits at commas and quotes and trims.
+    std::string Plain(const std::string& where, const std::string& text) const
+    {
+        Check(where, text);
+        if (text.find_first_of(",\"") != std::string::npos || TrimBlanks(text).size() != text.size())
+            Fail(where, "\"" + text + "\" has a comma, a '\"' or blanks at its ends, which would not read back");
+        return text;
+    }
+    // A name in double quotes: commas and blanks are safe there, quotes are not.
+    std::string Quoted(const std::string& where, const std::string& text) const
+    {
+        Check(where, text);
+        if (text.find('"') != std::string::npos)
+            Fail(where, "\"" + text + "\" has a '\"', which would not read back");
+        return "\"" + text + "\"";
+    }
+    std::string Real(const std::string& where, double v) const
+    {
+        if (!std::isfinite(v))
+            Fail(where, "is not a finite number");
+        return FormatCfgFloat(v);
+    }
+
+    [[noreturn]] void Fail(const std::string& where, const std::string& what) const
+    {
+        throw TConfigError(FFile, 0, where, what);
+    }
+
+    const std::vector<std::string>& Lines() const { return FLines; }
+
+private:
+    void Check(const std::string& where, const std::string& text) const
+    {
+        for (char c : text)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                Fail(where, "holds a control character");
+        if (!FitsCp1251(text))
+            Fail(where, "\"" + text + "\" holds a character that Windows-1251 lacks");
+    }
+
+    std::string FFile;
+    std::vector<std::string> FLines;
+};
+
+// Rows 1..count of a 1-based table are there.
+template <class Rows>
+bool HoldsRows(const Rows& rows, int count)
+{
+    return count == 0 || (count > 0 && static_cast<std::size_t>(count) < rows.size());
+}
+
+std::string Bit(bool b) { return b ? "1" : "0"; }
+
+std::string Str(std::int32_t v) { return std::to_string(v); }
+
+void WriteOpcUa(TCfgWriter& w, const TOpcUaSettings& u)
+{
+    w.Add("OPC_UA_use," + Bit(u.OPC_UA_use));
+    w.Add("OPC_UA_writable," + Bit(u.OPC_UA_writable));
+    w.Add("OPC_UA_by_pwd," + Bit(u.OPC_UA_by_pwd));
+    w.Add("OPC_UA_Control_podkl," + Bit(u.OPC_UA_Control_podkl));
+    w.Add("OPC_UA_Port," + Str(u.OPC_UA_Port));
+    w.Add("OPC_UA_password," + w.Plain("OPC_UA_password", u.OPC_UA_password));
+    w.Add("OPC_UA_username," + w.Plain("OPC_UA_username", u.OPC_UA_username));
+    w.Add("OPC_UA_Timeout_of_control," + Str(u.OPC_UA_Timeout_of_control));
+}
+
+std::string PrmTLine(const TPrmn& p)
+{
+    const std::int32_t fields[] = {p.Port, p.t0, p.t1, p.t2, p.t3, p.kMax, p.wMax, p.ReceiveBufferLength,
+                                   p.OriginatorAddress, p.LinkAddress1, p.sz_LinkAddress, p.PollingCycle,
+                                   p.ConfirmationTimeout, p.TerminationTimeout, p.RetryCount, p.RetryTimeOut,
+                                   p.CommonAsduAddress, p.sz_ASDUAddress, p.sz_InfObjAddress, p.sz_COT,
+                                   p.ClockSinhronizationTime};
+    std::string line = "PRM_T";
+    for (std::int32_t v : fields)
+        line += "," + Str(v);
+    return line;
+}
+
+void WriteStation(TCfgWriter& w, const TServiceContext& t, int i, const TOpcUaSettings& opcUa)
+{
+    const T_KP& kp = t.KpTable[static_cast<std::size_t>(i)];
+    const std::string at = "station " + Str(i) + " ";
+    if (!HoldsRows(kp.TS_arr, kp.Kol_TS) || !HoldsRows(kp.TI_arr, kp.Kol_TI))
+        w.Fail(at + "Kol_TS/Kol_TI", "the counts do not match the signal rows");
+    const std::string head =
+        Str(kp.ASDU_Adr) + ",1," + w.Plain(at + "NameKP", kp.NameKP) + "," + w.Plain(at + "IP", kp.IP);
+    w.Add("KP," + head);
+    w.Add(PrmTLine(t.Prmn104[static_cast<std::size_t>(i - 1)]));
+    w.Add(";PORT," + head + "," + Str(kp.Port));
+    w.Add("PER," + Bit(kp.PereschetTI));
+    w.Add("TIM," + Bit(kp.Time_To_OPC));
+    w.Add("POPR," + Str(kp.Popravka_Time));
+    w.Add("OPROS," + Str(kp.OPROS_KP));
+    w.Add("OPROS_101," + Str(kp.Interval_opros_counters_101));
+    w.Add("CLOCK_SYNC_103," + Str(kp.Interval_CLOCK_SYNC_103));
+    w.Add("IP2," + w.Plain(at + "IP2", kp.IP2));
+    w.Add("PORT2," + Str(kp.Port2));
+    w.Add("PASSIV," + Bit(kp.Passive));
+    w.Add("send_start_DT," + Bit(kp.send_start_DT_passiv));
+    WriteOpcUa(w, opcUa);
+    const std::string station = Str(i + 1000) + "," + Str(kp.ASDU_Adr) + ",,";
+    for (int n = 1; n <= kp.Kol_TS; ++n) {
+        const T_TS& ts = kp.TS_arr[static_cast<std::size_t>(n)];
+        w.Add("TS," + station + w.Quoted(at + "point " + Str(n) + " NameTS", ts.NameTS) + ",8272," +
+              Str(ts.AdrASDU) + "," + Str(ts.AdrIOA) + "," + Str(ts.AdrASDU_TU) + "," + Str(ts.AdrIOA_TU) + "," +
+              Str(ts.Type_TU) + "," + Str(ts.Type_Var));
+    }
+    for (int n = 1; n <= kp.Kol_TI; ++n) {
+        const T_TI& ti = kp.TI_arr[static_cast<std::size_t>(n)];
+        const std::string where = at + "value " + Str(n) + " ";
+        const std::string range = w.Real(where + "Min_Eng_Diap", ti.Min_Eng_Diap) + "," +
+                                  w.Real(where + "Max_Eng_Diap", ti.Max_Eng_Diap);
+        w.Add("TIT," + station + w.Quoted(where + "NameTI", ti.NameTI) + ",8280," + Str(ti.AdrASDU) + "," +
+              Str(ti.AdrIOA) + "," + range + "," + range + "," + range + "," +
+              w.Real(where + "Min_TM_Diap", ti.Min_TM_Diap) + "," + w.Real(where + "Max_TM_Diap", ti.Max_TM_Diap) +
+              "," + Str(ti.Znak_for_norm));
+    }
+}
+
+} // namespace
+
+bool ReadIec104Cfg(TServiceContext& ctx, TOpcUaSettings& opcUa, const std::filesystem::path& dir,
+                   const std::string& fileName, const TConfigLog& log)
+{
+    const std::filesystem::path path = dir / fileName;
+    try {
+        TTextFile file;
+        if (!LoadTextFile(path, file))
+            return false;
+        TCfgReader reader(path.string(), log, ctx.Prmn104, opcUa);
+        for (std::size_t i = 0; i < file.lines.size(); ++i)
+            if (!reader.Line(static_cast<int>(i) + 1, file.lines[i].text))
+                break;
+        reader.Finish();
+        // Everything read: only now does anything change.
+        ctx.KpTable = std::move(reader.KpTable);
+        ctx.KpCount = reader.KpCount;
+        ctx.Prmn104 = std::move(reader.Prmn104);
+        ctx.PrmTFromCfg = reader.PrmTFromCfg;
+        opcUa = std::move(reader.OpcUa);
+        return true;
+    } catch (const TConfigError& e) {
+        if (log)
+            log(e.what());
+        throw;
+    }
+}
+
+std::function<void(TServiceContext&)> Iec104CfgReader(TOpcUaSettings& opcUa)
+{
+    return [&opcUa](TServiceContext& ctx) {
+        const std::string dir = ctx.FilePath("");
+        const TConfigLog log = [&ctx](const std::string& line) { AppendServiceLine(ctx, line, "error_iec104.txt"); };
+        if (!ReadIec104Cfg(ctx, opcUa, dir.empty() ? "." : dir, Iec104CfgFileName, log))
+            AppendObmenLine(ctx, std::string("No file  FileName ") + Iec104CfgFileName, "log_104.txt");
+    };
+}
+
+void WriteIec104Cfg(const TServiceContext& ctx, const TOpcUaSettings& opcUa, const std::filesystem::path& dir,
+                    const std::string& fileName)
+{
+    const std::filesystem::path path = dir / fileName;
+    TCfgWriter w(path.string());
+    if (ctx.KpCount > MaxKpCount || !HoldsRows(ctx.KpTable, ctx.KpCount) ||
+        ctx.Prmn104.size() < static_cast<std::size_t>(ctx.KpCount))
+        w.Fail("KpCount", Str(ctx.KpCount) + " stations, the file holds 0.." + Str(MaxKpCount));
+    w.Add(";kol," + Str(ctx.KpCount));
+    for (int i = 1; i <= ctx.KpCount; ++i)
+        WriteStation(w, ctx, i, opcUa);
+    if (ctx.KpCount == 0)
+        WriteOpcUa(w, opcUa); // the settings are global; they must survive a file without stations
+
+    // A number the reader would refuse (an address or port out of range, say)
+    // must not make a file that the next start cannot read.
+    const TConfigLog silent;
+    TCfgReader check(path.string() + " as it would be written", silent, ctx.Prmn104, opcUa);
+    std::string text;
+    for (std::size_t n = 0; n < w.Lines().size(); ++n) {
+        check.Line(static_cast<int>(n) + 1, w.Lines()[n]);
+        text += w.Lines()[n] + "\r\n";
+    }
+    WriteFileReplacing(path, Utf8ToCp1251(text));
+}
+
+std::string FormatCfgFloat(double v)
+{
+    if (v == 0)
+        return "0";
+    // 15 significant digits: d.dddddddddddddde[+-]x
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.14e", v);
+    std::string_view s = buf;
+    std::string out;
+    if (s.front() == '-') {
+        out = "-";
+        s.remove_prefix(1);
+    }
+    const std::size_t e = s.find('e');
+    std::string digits = std::string(1, s[0]) + std::string(s.substr(2, e - 2));
+    const int exp = std::atoi(std::string(s.substr(e + 1)).c_str());
+    while (digits.size() > 1 && digits.back() == '0')
+        digits.pop_back();
+
+    if (exp >= -5 && exp < 15) {
+        if (exp < 0)
+            return out + "0." + std::string(static_cast<std::size_t>(-exp - 1), '0') + digits;
+        const auto intDigits = static_cast<std::size_t>(exp) + 1;
+        if (digits.size() <= intDigits)
+            return out + digits + std::string(intDigits - digits.size(), '0');
+        return out + digits.substr(0, intDigits) + "." + digits.substr(intDigits);
+    }
+    out += digits.substr(0, 1);
+    if (digits.size() > 1)
+        out += "." + digits.substr(1);
+    return out + "E" + std::to_string(exp);
+}
+
+} // namespace gw
