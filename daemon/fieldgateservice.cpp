@@ -10,6 +10,7 @@ TFieldgateService::TFieldgateService(const std::string& serviceDir, std::string 
     : ctx_(std::make_unique<TServiceContext>())
 {
     ctx_->ExePath = serviceDir;
+    ctx_->ReadConfig = Iec104CfgReader(opcUa_);
     ctx_->ChannelFactory = &channels_;
     web_ = std::make_unique<TFieldgateWebServer>(*ctx_, serviceDir, ReconfigureRequested_, std::move(webAddress));
     ctx_->WebServer = web_.get();

@@ -4,6 +4,7 @@
 // all on one service context of its own.
 
 #include "core/shared_value.h"
+#include "service/cfgfile.h"
 #include "daemon/fieldgate.h"
 #include "service/channelfactory.h"
 #include "daemon/webserverpart.h"
@@ -35,6 +36,7 @@ public:
     std::uint16_t WebPort() const { return web_->Port(); }
 
 private:
+    TOpcUaSettings opcUa_; // read with "iec104.cfg"; no bridge uses them yet
     std::unique_ptr<TServiceContext> ctx_;
     TShared<bool> ReconfigureRequested_;
     TSocketChannelFactory channels_;

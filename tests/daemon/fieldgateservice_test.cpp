@@ -56,5 +56,23 @@ TEST(FieldgateService, UploadedCnfIniAsksForTheRestartAndTheStopEndsTheWebServer
     EXPECT_THROW(Post(port, "/", "", ""), Poco::Net::NetException);
 }
 
+TEST(FieldgateService, ConfigurationThatCannotBeReadIsLoggedAndTheWebServerStillRuns)
+{
+    TempDir dir;
+    const int port = FreePort();
+    dir.Write("cnf.ini", FieldgateRig::CnfIni(port, "pw"));
+    dir.Write("iec104.cfg", ";kol,1\r\nKP,1,1,bad,127.0.0.1\r\nPRM_T,not-a-port\r\n");
+    TFieldgateService service(dir.path() + "/", "127.0.0.1");
+    service.Start();
+    service.Tick();
+    EXPECT_NE(dir.Read("error_iec104.txt").find("iec104.cfg"), std::string::npos);
+
+    // So a good configuration can be sent.
+    ASSERT_EQ(service.WebPort(), port);
+    EXPECT_EQ(Post(port, "/iec104.cfg", "pw", ";kol,0\r\n"), 200);
+    EXPECT_EQ(dir.Read("iec104.cfg"), ";kol,0\r\n");
+    service.Stop();
+}
+
 } // namespace
 } // namespace gw::test
