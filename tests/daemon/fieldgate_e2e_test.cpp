@@ -1,18 +1,11 @@
 // fieldgate end to end: the real program detaching, watching itself, serving
 // its pages and restarting after an uploaded "cnf.ini".
 
+#include "core/cp1251.h"
 #include "daemon/serviceevents.h"
 #include "event_lines.h"
 #include "fieldgate_rig.h"
-#include "core/cp1251.h"
 #include "tools/kpsim_process.h"
-
-#include <Poco/Net/HTTPBasicCredentials.h>
-#include <Poco/Net/HTTPClientSession.h>
-#include <Poco/Net/HTTPRequest.h>
-#include <Poco/Net/HTTPResponse.h>
-#include <Poco/Net/NetException.h>
-#include <Poco/StreamCopier.h>
 
 #include <gtest/gtest.h>
 
@@ -26,34 +19,6 @@
 
 namespace gw::test {
 namespace {
-
-struct Answer {
-    int status = 0;
-    std::string body;
-};
-
-// One request; nothing when no server answers.
-std::optional<Answer> Request(int port, const std::string& method, const std::string& path,
-                              const std::string& password = "", const std::string& body = "")
-{
-    try {
-        Poco::Net::HTTPClientSession session("127.0.0.1", static_cast<Poco::UInt16>(port));
-        session.setTimeout(Poco::Timespan(10, 0));
-        Poco::Net::HTTPRequest request(method, path, Poco::Net::HTTPMessage::HTTP_1_1);
-        if (!password.empty())
-            Poco::Net::HTTPBasicCredentials("", password).authenticate(request);
-        request.setContentLength(static_cast<std::streamsize>(body.size()));
-        session.sendRequest(request) << body;
-        Poco::Net::HTTPResponse response;
-        std::istream& in = session.receiveResponse(response);
-        Answer answer;
-        answer.status = response.getStatus();
-        Poco::StreamCopier::copyToString(in, answer.body);
-        return answer;
-    } catch (const Poco::Exception&) {
-        return std::nullopt;
-    }
-}
 
 // Polls until the page answers 200 (the service starts its web server last).
 std::optional<Answer> WaitForPage(int port, const std::string& path, std::chrono::seconds limit)

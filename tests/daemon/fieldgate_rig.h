@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <thread>
@@ -63,5 +64,15 @@ private:
 
 // A TCP port nobody listens on just now.
 int FreePort();
+
+struct Answer {
+    int status = 0;
+    std::string body;
+};
+
+// One HTTP request to 127.0.0.1:port, with Basic credentials of an empty
+// user name when a password is given; nothing when no server answers.
+std::optional<Answer> Request(int port, const std::string& method, const std::string& path,
+                              const std::string& password = "", const std::string& body = "");
 
 } // namespace gw::test
