@@ -1,9 +1,13 @@
 #include "service_fixture.h"
 
+#include "service/cfgfile.h"
 #include "service/cfgtext.h"
+#include "service/commandentry.h"
 #include "web/userarm.h"
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 
 namespace gw::test {
 namespace {
@@ -320,6 +324,46 @@ TEST_F(ServiceInitTest, EventLogsOnlyWithSaveObmen)
     ctx.Save_Obmen_v_File = true;
     Start();
     EXPECT_EQ(Log("log_104.txt"), "Create " + ctx.ExePath + "  iec104.cfg\nnTS = 3\n");
+}
+
+std::string ExampleFile(const std::string& name)
+{
+    std::ifstream in(std::string(GATEWAY_SOURCE_DIR) + "/examples/" + name, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// The bundled example as fieldgate starts it: "iec104.cfg" and "cnf.ini"
+// read from the service directory.
+TEST_F(ServiceTest, TheBundledExampleStartsFromItsFiles)
+{
+    temp.Write("iec104.cfg", ExampleFile("iec104.cfg"));
+    temp.Write("cnf.ini", ExampleFile("cnf.ini"));
+    TOpcUaSettings opcUa;
+    ctx.ReadConfig = Iec104CfgReader(opcUa);
+    ctx.OpcUa = &ua;
+    ctx.WebServer = &web;
+    Start();
+    EXPECT_TRUE(opcUa.OPC_UA_use);
+    EXPECT_EQ(events.Take(), (std::vector<std::string>{"open 1", "open 2", "open 3", "ua start 2", "start 1",
+                                                      "start 2", "start 3", "web start 8080"}));
+    EXPECT_EQ(Channel(1).params.Host_Thread, "127.0.0.1");
+    EXPECT_EQ(Channel(1).params.Port_Thread, 24041);
+    EXPECT_EQ(Channel(2).params.Port_Thread, 24042);
+    EXPECT_EQ(factory.listening, (std::set<int>{24043}));
+    EXPECT_EQ(ctx.KpTable[3].Port, 24043);
+
+    const int expected[][4] = {{1, 2, 3, 9}, {13, 14, 15, 18}, {20, 21, 22, 25}};
+    for (int i = 1; i <= 3; ++i) {
+        const T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+        EXPECT_EQ((std::array<int, 4>{kp.Nom_OPC_1st, kp.Nom_OPC_Alarm, kp.Nom_OPC_TS, kp.Nom_OPC_TI}),
+                  (std::array<int, 4>{expected[i - 1][0], expected[i - 1][1], expected[i - 1][2],
+                                      expected[i - 1][3]}));
+    }
+    EXPECT_EQ(ctx.Run->TagSignalList.Count(), 20);
+    EXPECT_TRUE(ExecuteTU(ctx, 0, TTUCommand::tuCommand_On));  // a breaker with its command addresses
+    EXPECT_FALSE(ExecuteTU(ctx, 2, TTUCommand::tuCommand_On)); // a protection signal has none
 }
 
 } // namespace
