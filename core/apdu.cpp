@@ -169,18 +169,26 @@ void TReceiveArea::Clear()
     pos_ = 0;
 }
 
-TBufferAPDU::TBufferAPDU(int size) : FSize(std::max(size, 0)), List(static_cast<std::size_t>(FSize)) {}
+TBufferAPDU::TBufferAPDU(int size) : FSize(std::max(size, 0)) {}
+
+TBufferAPDU::TSlot& TBufferAPDU::FreeSlot()
+{
+    const auto index = static_cast<std::size_t>((head + indAdd) % FSize);
+    while (List.size() <= index)
+        List.emplace_back();
+    return List[index];
+}
 
 bool TBufferAPDU::Put1(const T104APDU& frame)
 {
     if (Full())
         return false;
-    At(indAdd).frame = frame;
+    FreeSlot().frame = frame;
     ++indAdd;
     return true;
 }
 
-T104APDU* TBufferAPDU::NextFree() { return Full() ? nullptr : &At(indAdd).frame; }
+T104APDU* TBufferAPDU::NextFree() { return Full() ? nullptr : &FreeSlot().frame; }
 
 void TBufferAPDU::Added()
 {
@@ -215,6 +223,10 @@ void TBufferAPDU::FreeSent(int n)
     head = (head + n) % FSize;
     indSend -= n;
     indAdd -= n;
+    // Empty: the next frame goes to the first slot again, so a queue emptied
+    // after every chunk makes only as many slots as it held at once.
+    if (indAdd == 0)
+        head = 0;
 }
 
 void TBufferAPDU::Reset(bool prAll)

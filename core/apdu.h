@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <string>
 #include <vector>
@@ -90,7 +91,11 @@ private:
 };
 
 // Bounded FIFO of frames with a send cursor: frames before the cursor are
-// sent and not yet acknowledged, those after it wait.
+// sent and not yet acknowledged, those after it wait. A slot is made when the
+// write position first reaches it and stays where it is, so a frame handed
+// out by pointer never moves; an emptied buffer starts over at its first
+// slot, so a receive queue of 250 that holds a few frames at a time (every
+// link has one) costs a few frames, not 250.
 class TBufferAPDU {
 public:
     explicit TBufferAPDU(int size);
@@ -130,12 +135,14 @@ private:
     };
     TSlot& At(int i) { return List[static_cast<std::size_t>((head + i) % FSize)]; }
     const TSlot& At(int i) const { return List[static_cast<std::size_t>((head + i) % FSize)]; }
+    // The slot at the write position, made if it is not yet; the caller has checked !Full().
+    TSlot& FreeSlot();
 
     int FSize;
     int head = 0;
     int indSend = 0;
     int indAdd = 0;
-    std::vector<TSlot> List;
+    std::deque<TSlot> List;
 };
 
 } // namespace gw

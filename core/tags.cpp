@@ -4,6 +4,7 @@
 #include "core/messbuff.h"
 #include "core/signals.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -471,6 +472,20 @@ bool TTagSignalList::TakeNew(int ind, TValue1& value)
     tag.FPrNew = false;
     value = tag.Value;
     return true;
+}
+
+void TTagSignalList::TakeNewRange(int first, int end, std::vector<std::pair<int, TValue1>>& out)
+{
+    first = std::max(first, 0);
+    end = std::min(end, Count());
+    const auto lock = Lock();
+    for (int ind = first; ind < end; ++ind) {
+        TTagSignal& tag = List[static_cast<std::size_t>(ind)];
+        if (!tag.FPrNew)
+            continue;
+        tag.FPrNew = false;
+        out.emplace_back(ind, tag.Value);
+    }
 }
 
 int TTagSignalList::SstIdOf(const TTagSignal& tag) const

@@ -184,6 +184,9 @@ public:
     bool ReadValue(int ind, TValue1& value) const;
     // When tag ind is marked changed: clears the mark, copies the value, true.
     bool TakeNew(int ind, TValue1& value);
+    // TakeNew for every tag in [first, end) under one lock: appends the
+    // (index, value) of each changed one to out.
+    void TakeNewRange(int first, int end, std::vector<std::pair<int, TValue1>>& out);
 
 private:
     friend class TTagSignal;

@@ -188,14 +188,16 @@ void Toprosdevice::ReadBytes()
         return;
     const std::span<const std::uint8_t> bytes(buf, static_cast<std::size_t>(n));
     Date_TimeLast_OTVET_Good = env.clock->MonotonicMs();
-    ThreadLog(BufToHex(bytes, bytes.size(), " <- "));
+    if (ChannelTracing(env))
+        ThreadLog(BufToHex(bytes, bytes.size(), " <- "));
     SyncReceived(bytes);
 }
 
 void Toprosdevice::WriteBytes(const std::vector<std::uint8_t>& bytes)
 {
     first_zapusk = false;
-    ThreadLog(" WriteText len=" + std::to_string(bytes.size()));
+    if (ChannelTracing(env))
+        ThreadLog(" WriteText len=" + std::to_string(bytes.size()));
     if (!IdTCPClient_Thread)
         return;
     if (!WriteStream(*IdTCPClient_Thread, bytes, ChannelWriteTimeoutMs, *env.clock, wake_)) {
@@ -204,7 +206,8 @@ void Toprosdevice::WriteBytes(const std::vector<std::uint8_t>& bytes)
         CloseSocket();
         return;
     }
-    ThreadLog(BufToHex(bytes, bytes.size(), " -> "));
+    if (ChannelTracing(env))
+        ThreadLog(BufToHex(bytes, bytes.size(), " -> "));
 }
 
 void Toprosdevice::CheckSilence()

@@ -8,15 +8,17 @@
 
 namespace gw {
 
+bool ChannelTracing(const TChannelEnv& env) { return env.log && env.ctx->Save_Obmen_v_File; }
+
 void TraceChannelLine(const TChannelEnv& env, const std::string& file, const std::string& text)
 {
-    if (env.log && env.ctx->Save_Obmen_v_File)
+    if (ChannelTracing(env))
         env.log->AppendLogLine(LongTimeText(env.clock->Now()) + text, file);
 }
 
 void TraceSocketLine(const TChannelEnv& env, int kpIndex, const std::string& text)
 {
-    if (env.log && env.ctx->Save_Obmen_v_File)
+    if (ChannelTracing(env))
         env.log->AppendLogLine(text, "Socket" + std::to_string(kpIndex - 1) + ".txt");
 }
 

@@ -31,6 +31,10 @@ constexpr std::size_t ChannelReadCap = 4096;
 // A frame that cannot be written within this long breaks the connection.
 constexpr std::int64_t ChannelWriteTimeoutMs = 5000;
 
+// "Save_Obmen_v_File" is set: the trace lines are written. Lines made for
+// every frame are built only then, so a channel without traces does not
+// format each received chunk as hex.
+bool ChannelTracing(const TChannelEnv& env);
 // Appends the time of day and text to file, when "Save_Obmen_v_File" is set.
 void TraceChannelLine(const TChannelEnv& env, const std::string& file, const std::string& text);
 // The link's trace file of station i: "Socket" + (i - 1) + ".txt".

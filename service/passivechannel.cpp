@@ -157,7 +157,8 @@ void TPassiveServer::PassiveOnExecute()
     if (n == 0)
         return;
     const std::span<const std::uint8_t> bytes(buf, static_cast<std::size_t>(n));
-    SrvLog(BufToHex(bytes, bytes.size(), " Read from client ") + " ");
+    if (ChannelTracing(env))
+        SrvLog(BufToHex(bytes, bytes.size(), " Read from client ") + " ");
     PassiveReceived(bytes);
     PassiveSend();
 }
@@ -191,7 +192,8 @@ void TPassiveServer::PassiveSend()
         return;
     const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(frame.data()), frame.size());
     if (WriteStream(*connection_, bytes, ChannelWriteTimeoutMs, *env.clock, wake_)) {
-        SrvLog(BufToHex(bytes, bytes.size(), " Write to client ") + " ");
+        if (ChannelTracing(env))
+            SrvLog(BufToHex(bytes, bytes.size(), " Write to client ") + " ");
         return;
     }
     SrvLog(BufToHex(bytes, bytes.size(), " Error Write ") + " ");

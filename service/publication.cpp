@@ -5,6 +5,8 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace gw {
 
@@ -59,6 +61,7 @@ private:
     TServiceRun& run_;
     TDateTime now_;
     TOpcUaBridge* ua_;
+    std::vector<std::pair<int, TValue1>> changed_; // one station's changed tags, reused
 };
 
 bool TPass::Store(int id, double value, std::int32_t quality, TDateTime stamp)
@@ -152,10 +155,9 @@ void TPass::Station(int i)
     if (static_cast<std::size_t>(i) >= run_.StationTags.size())
         return;
     const auto [first, end] = run_.StationTags[static_cast<std::size_t>(i)];
-    TValue1 value;
-    for (int t = first; t < end; ++t) {
-        if (!run_.TagSignalList.TakeNew(t, value))
-            continue;
+    changed_.clear();
+    run_.TagSignalList.TakeNewRange(first, end, changed_);
+    for (const auto& [t, value] : changed_) {
         const TTagSignal& tag = *run_.TagSignalList.GetTag(t);
         const TArmRec* rec = run_.ArmSignals.GetRec(tag.IndArm());
         if (!rec)

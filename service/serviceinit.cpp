@@ -4,7 +4,7 @@
 #include "core/typeident.h"
 #include "service/cnfini.h"
 #include "service/servicelog.h"
-#include "web/userarm.h"
+#include "core/userarm.h"
 
 #include <chrono>
 #include <exception>

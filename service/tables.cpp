@@ -5,7 +5,7 @@
 #include "core/typeident.h"
 #include "service/serviceinit.h"
 #include "service/servicelog.h"
-#include "web/userarm.h"
+#include "core/userarm.h"
 
 namespace gw {
 

@@ -28,10 +28,9 @@ void SecureChannel::Receive(const char* data, size_t size, int64_t nowMs)
         return;
     stream_.Append(data, size);
     std::string chunk;
-    while (!closed_) {
-        // Before the HEL is through only a HEL-sized chunk makes sense.
-        uint32_t limit = hello_ ? limits_.receiveBufferSize : kMaxUrlBytes + 64;
-        switch (stream_.Next(limit, chunk)) {
+    requestTaken_ = false;
+    while (!closed_ && !requestTaken_ && output_.size() < kMaxPendingOutput) {
+        switch (stream_.Next(ChunkLimit(), chunk)) {
         case ChunkStream::Result::NeedMore:
             return;
         case ChunkStream::Result::TooLarge:
@@ -50,6 +49,14 @@ void SecureChannel::Receive(const char* data, size_t size, int64_t nowMs)
         }
     }
 }
+
+uint32_t SecureChannel::ChunkLimit() const
+{
+    // Before the HEL is through only a HEL-sized chunk makes sense.
+    return hello_ ? limits_.receiveBufferSize : kMaxUrlBytes + 64;
+}
+
+bool SecureChannel::HasUnreadInput() const { return !closed_ && stream_.HasChunk(ChunkLimit()); }
 
 void SecureChannel::OnChunk(const std::string& chunk, int64_t nowMs)
 {
@@ -168,8 +175,10 @@ void SecureChannel::OnMessage(const std::string& chunk, const ChunkHeader& h, in
         return Fail(status::BadTcpMessageTypeInvalid, "unknown chunk type");
     auto it = partial_.find(requestId);
     if (it == partial_.end()) {
-        if (h.chunkType == 'F')
+        if (h.chunkType == 'F') {
+            requestTaken_ = true;
             return handler_.OnRequest(*this, requestId, body);
+        }
         if (partial_.size() >= kMaxPartialMessages)
             return Fail(status::BadTcpMessageTooLarge, "too many partial messages");
         it = partial_.emplace(requestId, std::string()).first;
@@ -183,6 +192,7 @@ void SecureChannel::OnMessage(const std::string& chunk, const ChunkHeader& h, in
         std::string whole = std::move(it->second);
         partialBytes_ -= whole.size();
         partial_.erase(it);
+        requestTaken_ = true;
         handler_.OnRequest(*this, requestId, whole);
     }
 }
@@ -219,7 +229,8 @@ bool SecureChannel::Send(uint32_t requestId, std::string_view body, uint32_t ext
         return true;
     size_t perChunk = limits_.sendBufferSize - kSymmetricOverhead;
     size_t chunks = std::max<size_t>(1, (body.size() + perChunk - 1) / perChunk);
-    if ((limits_.clientMaxMessageSize != 0 && body.size() > limits_.clientMaxMessageSize) ||
+    if (body.size() > kMaxResponseMessageSize ||
+        (limits_.clientMaxMessageSize != 0 && body.size() > limits_.clientMaxMessageSize) ||
         (limits_.clientMaxChunkCount != 0 && chunks > limits_.clientMaxChunkCount) ||
         (extraLimit != 0 && body.size() > extraLimit))
         return false;

@@ -26,15 +26,24 @@ constexpr int64_t kHelloTimeoutMs = 10000;
 constexpr size_t kMaxPartialMessages = 4;
 constexpr uint32_t kMinTokenLifetimeMs = 10000;
 constexpr uint32_t kMaxTokenLifetimeMs = 3600000;
+// A client that does not read its answers gets no further ones, and is not
+// read from either, once this much waits for it.
+constexpr size_t kMaxPendingOutput = 8u << 20;
 constexpr const char* kSecurityPolicyNone = "http://opcfoundation.org/UA/SecurityPolicy#None";
 
 class SecureChannel {
 public:
     SecureChannel(uint32_t channelId, MessageHandler& handler, int64_t nowMs);
 
+    // Takes the bytes and answers at most one request among them, none while
+    // the output waiting for the client has reached kMaxPendingOutput: one
+    // client's requests take their turn with the others'.
     void Receive(const char* data, size_t size, int64_t nowMs);
+    // Whole chunks received and not taken yet: Receive(nullptr, 0, ...) goes on with them.
+    bool HasUnreadInput() const;
     // Sends a response body as C...F chunks. Sends nothing and returns false
-    // when the body exceeds what the client accepts (or extraLimit, when non-zero).
+    // when the body exceeds what the client accepts (or extraLimit, when
+    // non-zero), or kMaxResponseMessageSize.
     bool Send(uint32_t requestId, std::string_view body, uint32_t extraLimit = 0);
     // Sends ERR and stops reading: the connection closes once output is flushed.
     void Fail(uint32_t status, std::string_view reason);
@@ -50,6 +59,7 @@ public:
     const std::string& LocalUrl() const { return localUrl_; }
 
 private:
+    uint32_t ChunkLimit() const;
     void OnChunk(const std::string& chunk, int64_t nowMs);
     void OnHello(const std::string& chunk);
     void OnOpen(const std::string& chunk, int64_t nowMs);
@@ -69,6 +79,7 @@ private:
     bool hello_ = false;
     bool open_ = false;
     bool closed_ = false;
+    bool requestTaken_ = false; // by the current Receive
 
     uint32_t tokenId_ = 0;
     uint32_t previousTokenId_ = 0; // still accepted until the client switches

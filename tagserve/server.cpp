@@ -66,8 +66,12 @@ public:
                     Log(LogKind::Network, "closing an idle or expired connection");
                     c->dead = true;
                 }
-            for (auto& c : connections_)
+            for (auto& c : connections_) {
                 Flush(*c);
+                // The next of the requests already received, one per client and turn.
+                if (!c->dead && Waiting(*c) && !stop_.load())
+                    c->channel->Receive(nullptr, 0, MonotonicMs());
+            }
             Reap();
         }
     }
@@ -78,6 +82,12 @@ private:
         std::unique_ptr<SecureChannel> channel;
         bool dead = false;
     };
+
+    // A received request that can be taken now.
+    static bool Waiting(const Connection& c)
+    {
+        return c.channel->HasUnreadInput() && c.channel->Output().size() < kMaxPendingOutput;
+    }
 
     bool Bind()
     {
@@ -107,14 +117,18 @@ private:
         if (listenFd_ >= 0)
             fds.push_back({listenFd_, POLLIN, 0});
         size_t first = fds.size();
+        int timeout = kPollTimeoutMs;
         for (auto& c : connections_) {
-            bool backlog = c->channel->Output().size() >= kMaxPendingOutput;
+            // Nothing more is read while received requests wait for their turn or answers wait for the client.
+            bool backlog = c->channel->Output().size() >= kMaxPendingOutput || c->channel->HasUnreadInput();
             short events = c->channel->Closed() || backlog ? 0 : POLLIN;
             if (!c->channel->Output().empty())
                 events |= POLLOUT;
             fds.push_back({c->fd, events, 0});
+            if (Waiting(*c))
+                timeout = 0;
         }
-        int n = ::poll(fds.data(), fds.size(), kPollTimeoutMs);
+        int n = ::poll(fds.data(), fds.size(), timeout);
         if (n <= 0)
             return;
         if (fds[0].revents & POLLIN) {
@@ -174,7 +188,7 @@ private:
     void ReadFrom(Connection& c)
     {
         char buf[kReadChunk];
-        for (int rounds = 0; rounds < 16 && !c.channel->Closed(); ++rounds) {
+        for (int rounds = 0; rounds < 16 && !c.channel->Closed() && !c.channel->HasUnreadInput(); ++rounds) {
             ssize_t n = ::recv(c.fd, buf, sizeof buf, 0);
             if (n > 0) {
                 c.channel->Receive(buf, static_cast<size_t>(n), MonotonicMs());

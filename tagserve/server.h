@@ -12,8 +12,6 @@ namespace tagserve {
 constexpr size_t kMaxConnections = 32;
 constexpr int kPollTimeoutMs = 50;
 constexpr int64_t kBindRetryMs = 5000;
-// A client that does not read its answers is not read from either, once this much waits for it.
-constexpr size_t kMaxPendingOutput = 8u << 20;
 
 // Runs until stop is set. wakeFd is an eventfd that the stopper writes to.
 // Returns 0; every socket is closed and every session gone when it returns.

@@ -232,8 +232,14 @@ void Services::CreateSession(Call& call, Reader& r)
     r.ByteString(); // clientCertificate
     double requestedTimeout = r.Double();
     uint32_t maxResponse = r.UInt32();
-    if (sessions_.size() >= kMaxSessions)
-        return Fault(call, status::BadTooManySessions);
+    if (sessions_.size() >= kMaxSessions) {
+        // The oldest session that never logged in gives way: clients without
+        // the password must not hold every slot until their sessions time out.
+        auto idle = std::find_if(sessions_.begin(), sessions_.end(), [](const auto& s) { return !s->activated; });
+        if (idle == sessions_.end())
+            return Fault(call, status::BadTooManySessions);
+        DeleteSession(idle->get(), status::BadSessionClosed);
+    }
 
     auto s = std::make_unique<Session>();
     s->sessionId.ns = 1;

@@ -106,6 +106,8 @@ private:
     void DeleteSubscriptions(Call& call, Reader& r);
     Subscription* SessionSubscription(Session& session, uint32_t id);
     uint32_t ApplyParameters(MonitoredItem& item, Reader& r, double publishingInterval);
+    // The queue size an item gets out of what is left of kMaxQueuedValues; taken from it.
+    uint32_t GrantQueue(uint32_t requested);
     void Watch(MonitoredItem& item);
     void Unwatch(const MonitoredItem& item);
     void DeleteSubscription(uint32_t id);
@@ -128,6 +130,7 @@ private:
     uint32_t nextSubscriptionId_;
     uint32_t nextMonitoredItemId_ = 1;
     size_t monitoredItems_ = 0; // in all subscriptions
+    size_t queuedValues_ = 0;   // queue sizes of all monitored items
 };
 
 } // namespace tagserve

@@ -140,6 +140,14 @@ uint32_t Services::ApplyParameters(MonitoredItem& item, Reader& r, double publis
     return status::Good;
 }
 
+uint32_t Services::GrantQueue(uint32_t requested)
+{
+    size_t left = queuedValues_ < kMaxQueuedValues ? kMaxQueuedValues - queuedValues_ : 0;
+    auto granted = static_cast<uint32_t>(std::clamp<size_t>(requested, 1, std::max<size_t>(left, 1)));
+    queuedValues_ += granted;
+    return granted;
+}
+
 void Services::Watch(MonitoredItem& item)
 {
     if (item.modelIndex >= 0)
@@ -194,6 +202,7 @@ void Services::CreateMonitoredItems(Call& call, Reader& r)
         }
         item.id = nextMonitoredItemId_++;
         item.modelIndex = space_.At(item.node).modelIndex;
+        item.queueSize = GrantQueue(item.queueSize);
         MonitoredItem& stored = s->items.emplace(item.id, std::move(item)).first->second;
         ++monitoredItems_;
         Watch(stored);
@@ -223,21 +232,25 @@ void Services::ModifyMonitoredItems(Call& call, Reader& r)
     for (int32_t k = 0; k < n; ++k) {
         uint32_t itemId = r.UInt32();
         auto it = s->items.find(itemId);
-        MonitoredItem scratch;
-        MonitoredItem& item = it == s->items.end() ? scratch : it->second;
-        MonitoredItem before = item;
-        uint32_t st = ApplyParameters(item, r, s->limits.publishingInterval);
-        if (it == s->items.end())
+        bool known = it != s->items.end();
+        // Revised in a copy: a refused filter, or a request that breaks off, leaves the item as it was.
+        MonitoredItem revised = known ? it->second : MonitoredItem{};
+        uint32_t st = ApplyParameters(revised, r, s->limits.publishingInterval);
+        if (!known)
             st = status::BadMonitoredItemIdInvalid;
-        else if (st != status::Good)
-            item = before; // a refused filter leaves the item as it was
-        else
-            item.timestamps = static_cast<TimestampsToReturn>(timestamps);
-        if (item.queue.size() > item.queueSize)
-            item.queue.erase(item.queue.begin(), item.queue.end() - item.queueSize);
+        if (st == status::Good) {
+            MonitoredItem& item = it->second;
+            revised.timestamps = static_cast<TimestampsToReturn>(timestamps);
+            queuedValues_ -= item.queueSize;
+            revised.queueSize = GrantQueue(revised.queueSize);
+            if (revised.queue.size() > revised.queueSize)
+                revised.queue.erase(revised.queue.begin(), revised.queue.end() - revised.queueSize);
+            item = std::move(revised);
+        }
+        const MonitoredItem& shown = known ? it->second : revised;
         w.UInt32(st);
-        w.Double(item.samplingInterval);
-        w.UInt32(item.queueSize);
+        w.Double(shown.samplingInterval);
+        w.UInt32(shown.queueSize);
         w.NullExtensionObject();
     }
     w.EmptyArray();
@@ -290,6 +303,7 @@ void Services::DeleteMonitoredItems(Call& call, Reader& r)
             continue;
         }
         Unwatch(it->second);
+        queuedValues_ -= it->second.queueSize;
         s->items.erase(it);
         --monitoredItems_;
         results.push_back(status::Good);
@@ -389,8 +403,10 @@ void Services::DeleteSubscription(uint32_t id)
     if (it == subscriptions_.end())
         return;
     Subscription& s = it->second;
-    for (auto& [itemId, item] : s.items)
+    for (auto& [itemId, item] : s.items) {
         Unwatch(item);
+        queuedValues_ -= item.queueSize;
+    }
     if (Session* session = s.session) {
         std::erase(session->subscriptionIds, id);
         // Parked Publish requests have nothing left to wait for.

@@ -5,12 +5,17 @@
 #include "clock.h"
 #include "ids.h"
 
+#include <algorithm>
 
 namespace tagserve {
 
 namespace {
 
 constexpr uint32_t kMaxReferencesPerNode = 1000;
+// References one TranslateBrowsePaths request may look at: a path can go back
+// and forth between nodes as often as it likes, and the server thread must
+// not stall on it. Ordinary requests look at a few thousand.
+constexpr size_t kMaxTranslateVisits = 2000000;
 
 } // namespace
 
@@ -164,6 +169,7 @@ void Services::TranslateBrowsePaths(Call& call, Reader& r)
     Writer w;
     BeginResponse(w, msg::TranslateBrowsePathsResponse, call.header.requestHandle);
     w.Int32(n);
+    size_t visits = 0; // references looked at for the whole request
     for (int32_t k = 0; k < n; ++k) {
         NodeId start = r.ReadNodeId();
         int32_t elements = r.ArrayLength();
@@ -191,16 +197,29 @@ void Services::TranslateBrowsePaths(Call& call, Reader& r)
         std::vector<uint32_t> current;
         if (st == status::Good)
             current.push_back(static_cast<uint32_t>(startIndex));
-        for (const auto& e : path) {
-            std::vector<uint32_t> next;
+        for (size_t e = 0; e < path.size() && !current.empty(); ++e) {
             BrowseFilter f;
-            f.direction = e.inverse ? 1 : 0;
-            f.referenceType = e.referenceType;
-            f.includeSubtypes = e.includeSubtypes;
-            for (uint32_t node : current)
-                for (const Reference& ref : space_.At(node).references)
-                    if (Matches(f, ref) && space_.At(ref.target).browseName == e.target)
+            f.direction = path[e].inverse ? 1 : 0;
+            f.referenceType = path[e].referenceType;
+            f.includeSubtypes = path[e].includeSubtypes;
+            std::vector<uint32_t> next;
+            for (uint32_t node : current) {
+                const std::vector<Reference>& refs = space_.At(node).references;
+                visits += refs.size();
+                if (visits > kMaxTranslateVisits)
+                    break;
+                for (const Reference& ref : refs)
+                    if (space_.At(ref.target).browseName == path[e].target && Matches(f, ref))
                         next.push_back(ref.target);
+            }
+            if (visits > kMaxTranslateVisits) {
+                st = status::BadTooManyOperations;
+                current.clear();
+                break;
+            }
+            // A node reached over several references, or from several nodes, is one target.
+            std::sort(next.begin(), next.end());
+            next.erase(std::unique(next.begin(), next.end()), next.end());
             current.swap(next);
         }
         if (st == status::Good && current.empty())

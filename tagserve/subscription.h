@@ -22,6 +22,10 @@ constexpr size_t kRetransmitQueue = 10;
 // station table a few times, and a bound on what clients can make us hold.
 constexpr size_t kMaxMonitoredItems = 300000;
 constexpr uint32_t kMaxQueueSize = 100;
+// Queue sizes of all monitored items together: every item gets at least one
+// value, larger queues only while the sum stays below this, so that clients
+// asking the largest queue on every item cannot make us hold gigabytes.
+constexpr size_t kMaxQueuedValues = 1000000;
 constexpr uint32_t kMaxNotificationsPerPublish = 1000;
 constexpr double kMinPublishingIntervalMs = 100;
 constexpr double kMinSamplingIntervalMs = 100;

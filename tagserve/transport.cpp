@@ -81,6 +81,15 @@ std::string BuildError(uint32_t status, std::string_view reason)
     return Finish(w);
 }
 
+bool ChunkStream::HasChunk(uint32_t maxChunkSize) const
+{
+    size_t available = buffer_.size() - start_;
+    if (available < kChunkHeaderSize)
+        return false;
+    uint32_t size = ParseChunkHeader(std::string_view(buffer_).substr(start_, kChunkHeaderSize)).messageSize;
+    return size < kChunkHeaderSize || size > maxChunkSize || available >= size;
+}
+
 ChunkStream::Result ChunkStream::Next(uint32_t maxChunkSize, std::string& chunk)
 {
     size_t available = buffer_.size() - start_;

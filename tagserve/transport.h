@@ -12,6 +12,9 @@ constexpr size_t kChunkHeaderSize = 8;
 constexpr uint32_t kMinBufferSize = 8192;
 constexpr uint32_t kMaxBufferSize = 65536;
 constexpr uint32_t kMaxRequestMessageSize = 4u << 20;
+// The largest response we build, whatever the client accepts: one Browse of
+// many large folders must not hold hundreds of megabytes per connection.
+constexpr uint32_t kMaxResponseMessageSize = 16u << 20;
 constexpr size_t kMaxUrlBytes = 4096;
 
 struct ChunkHeader {
@@ -52,10 +55,16 @@ class ChunkStream {
 public:
     enum class Result { NeedMore, Chunk, TooLarge, Malformed };
 
-    void Append(const char* data, size_t size) { buffer_.append(data, size); }
+    void Append(const char* data, size_t size)
+    {
+        if (size != 0)
+            buffer_.append(data, size);
+    }
     // Takes the next whole chunk out of the buffer. The size in the header is
     // checked against maxChunkSize before the chunk's bytes are awaited.
     Result Next(uint32_t maxChunkSize, std::string& chunk);
+    // True when Next would give more than NeedMore.
+    bool HasChunk(uint32_t maxChunkSize) const;
 
 private:
     std::string buffer_;

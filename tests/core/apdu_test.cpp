@@ -225,6 +225,64 @@ TEST(BufferApdu, WindowKeepsRefusedFramesAndFreesOnlyWhatIsAcknowledged)
     EXPECT_TRUE(w.Empty());
 }
 
+// Slots are made as the queue first fills them: a frame handed out stays
+// where it is while the queue grows behind it, and a queue grown to its full
+// size still wraps like a ring.
+TEST(BufferApdu, FramesHandedOutStayPutWhileTheQueueGrows)
+{
+    TBufferAPDU q(250);
+    auto frame = [](int n) {
+        T104APDU f;
+        f.lenData = 8;
+        f.Data[6] = static_cast<std::uint8_t>(n);
+        f.Data[7] = static_cast<std::uint8_t>(n >> 8);
+        return f;
+    };
+    ASSERT_TRUE(q.Put1(frame(0)));
+    const T104APDU* first = q.GetToSend();
+    T104APDU* filled = q.NextFree();
+    *filled = frame(1);
+    q.Added();
+    for (int n = 2; n < 250; ++n)
+        ASSERT_TRUE(q.Put1(frame(n))) << n;
+    EXPECT_TRUE(q.Full());
+    EXPECT_EQ(first->Data[6], 0);
+    EXPECT_EQ(q.GetToSend(), filled);
+    EXPECT_EQ(filled->Data[6], 1);
+
+    for (int n = 2; n < 200; ++n)
+        q.GetToSend();
+    q.FreeSent(200);
+    for (int n = 250; n < 450; ++n)
+        ASSERT_TRUE(q.Put1(frame(n))) << n;
+    EXPECT_TRUE(q.Full());
+    for (int n = 200; n < 450; ++n) {
+        const T104APDU* f = q.GetToSend();
+        ASSERT_NE(f, nullptr) << n;
+        EXPECT_EQ(f->Data[6] | f->Data[7] << 8, n);
+    }
+    EXPECT_EQ(q.GetToSend(), nullptr);
+}
+
+// A receive queue emptied after every chunk fills the same slots again.
+TEST(BufferApdu, AnEmptiedQueueStartsOverAtItsFirstSlot)
+{
+    TBufferAPDU q(250);
+    std::vector<const T104APDU*> slots;
+    for (int chunk = 0; chunk < 3; ++chunk) {
+        for (int n = 0; n < 2; ++n)
+            ASSERT_TRUE(q.Put1(T104APDU{}));
+        std::vector<const T104APDU*> taken;
+        while (const T104APDU* f = q.GetToSend())
+            taken.push_back(f);
+        q.Reset(false);
+        EXPECT_TRUE(q.Empty());
+        if (chunk == 0)
+            slots = taken;
+        EXPECT_EQ(taken, slots) << chunk;
+    }
+}
+
 TEST(BufferApdu, ResetWithoutSentFramesKeepsTheWaitingOnes)
 {
     TBufferAPDU w(3);

@@ -456,3 +456,32 @@ TEST(TagConcurrency, StoresAndTakesMeetUnderTheListLock)
 
 } // namespace
 } // namespace gw
+
+namespace gw {
+namespace {
+
+TEST(TagChanged, TakeNewRangeTakesOnlyTheChangedTagsOfItsRange)
+{
+    TTagSignalList list;
+    for (int i = 0; i < 5; ++i)
+        list.AddTag(Bound("t", 1, 100 + i, "h", 2404));
+    const Bytes value = {0, 0, 0x80, 0x3F, 0};
+    for (int i : {0, 2, 3, 4})
+        ASSERT_EQ(list.GetTag(i)->ChangeVal(Type(13), value, 0, 0), "");
+
+    std::vector<std::pair<int, TValue1>> out;
+    list.TakeNewRange(-3, 4, out); // clamped to the list; tag 4 lies outside
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0].first, 0);
+    EXPECT_EQ(out[1].first, 2);
+    EXPECT_EQ(out[2].first, 3);
+    EXPECT_EQ(out[2].second.Qualit, 0);
+
+    out.clear();
+    list.TakeNewRange(0, 99, out); // the marks were cleared; only tag 4 is left
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].first, 4);
+}
+
+} // namespace
+} // namespace gw

@@ -3,7 +3,7 @@
 #include "service/cfgfile.h"
 #include "service/cfgtext.h"
 #include "service/commandentry.h"
-#include "web/userarm.h"
+#include "core/userarm.h"
 
 #include <algorithm>
 #include <fstream>

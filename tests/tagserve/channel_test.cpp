@@ -286,6 +286,9 @@ TEST(SecureChannel, ResponsesAreSplitBySendBufferAndLimitsRespected)
     EXPECT_EQ(std::string(types.begin(), types.end()), "CCF");
     EXPECT_FALSE(ch.channel.Send(6, body, 100000)); // over the session's response limit
     EXPECT_TRUE(ch.Take().empty());
+    // This client sets no limit of its own: the server's holds.
+    EXPECT_FALSE(ch.channel.Send(7, std::string(kMaxResponseMessageSize + 1, 'x')));
+    EXPECT_TRUE(ch.Take().empty());
 }
 
 TEST(SecureChannel, HelloTimeoutAndTokenExpiry)

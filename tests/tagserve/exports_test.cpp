@@ -402,6 +402,55 @@ namespace tagserve {
 namespace {
 
 // The credential buffer: user name bytes, then password bytes, 100 bytes at most together.
+TEST(Exports, HeavyRequestsOfOneClientHoldUpNeitherOthersNorTheStop)
+{
+    // One station with many signals: a Browse that matches none of the type
+    // definition's references looks at every one of them.
+    Library lib;
+    constexpr int32_t kSignals = 20000;
+    ASSERT_EQ(lib.createDinArrays(kSignals, 1), 0);
+    ASSERT_EQ(lib.addNewGroup(9, 80001, "Station_1"), 0);
+    for (int32_t id = 1; id <= kSignals; ++id)
+        ASSERT_EQ(lib.addNewPerem(1, id, 0, 80001, 1, 0, "s"), 0);
+    int port = FreePort();
+    Running server(lib, port);
+    test::SessionClient greedy(port);
+    ASSERT_EQ(greedy.Session(test::AnonymousToken()), status::Good);
+    auto browse = [](Writer& w) {
+        w.WriteNodeId(NodeId());
+        w.Int64(0);
+        w.UInt32(0);
+        w.UInt32(0);
+        w.Int32(1000);
+        for (int i = 0; i < 1000; ++i) {
+            w.WriteNodeId(NodeId(0, 63));
+            w.UInt32(2);
+            w.WriteNodeId(NodeId());
+            w.Boolean(false);
+            w.UInt32(1); // Objects only
+            w.UInt32(63);
+        }
+    };
+    // What one such request costs in this build.
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(greedy.Call(msg::BrowseRequest, browse).serviceResult, status::Good);
+    auto one = std::chrono::steady_clock::now() - start;
+
+    for (int k = 0; k < 60; ++k)
+        greedy.Request(msg::BrowseRequest, browse);
+    std::this_thread::sleep_for(one * 2);
+    Client other(port);
+    auto asked = std::chrono::steady_clock::now();
+    other.Send(Hello());
+    std::string ack;
+    while (ack.size() < 28 && std::chrono::steady_clock::now() - asked < one * 70)
+        ack += other.Receive(28 - ack.size());
+    EXPECT_EQ(ack.substr(0, 4), "ACKF");
+    // Another client waits for a few of those requests, not for all of them; so does the stop.
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, one * 6 + std::chrono::milliseconds(300));
+    EXPECT_LT(server.Stop(), one * 3 + std::chrono::milliseconds(300));
+}
+
 TEST(Exports, CredentialsFromTheBufferAndRefusedWhenTooLong)
 {
     Library lib;

@@ -23,9 +23,9 @@ void BuildFixtureModel(Model& model)
     model.AddVariable(5, 5, 80002, false, "lifebit");
 }
 
-Harness::Harness(Credentials credentials, bool withCallback)
+Harness::Harness(Credentials credentials, bool withCallback, const std::function<void(Model&)>& build)
 {
-    BuildFixtureModel(model);
+    build(model);
     config.credentials = std::move(credentials);
     config.callback = withCallback ? &RecordWrite : nullptr;
     config.info.applicationUri = "urn:test:tagserve";
@@ -78,10 +78,18 @@ std::vector<Response> Harness::Collect()
 
 std::vector<Response> Harness::SendRaw(const std::string& body)
 {
+    std::string chunks = Chunks(body);
+    channel->Receive(chunks.data(), chunks.size(), fakeNowMs);
+    return Collect();
+}
+
+std::string Harness::Chunks(const std::string& body)
+{
     // Cut into chunks as a client with 65536-byte buffers would.
     constexpr size_t perChunk = 65536 - 24;
     size_t offset = 0;
     uint32_t requestId = requestId_++;
+    std::string out;
     do {
         std::string part = body.substr(offset, perChunk);
         offset += part.size();
@@ -94,9 +102,9 @@ std::vector<Response> Harness::SendRaw(const std::string& body)
         w.UInt32(sequence_++);
         w.UInt32(requestId);
         w.Raw(part);
-        channel->Receive(w.Bytes().data(), w.Size(), fakeNowMs);
+        out += w.Bytes();
     } while (offset < body.size());
-    return Collect();
+    return out;
 }
 
 std::vector<Response> Harness::Send(uint32_t type, const std::function<void(Writer&)>& body,

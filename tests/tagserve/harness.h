@@ -41,7 +41,9 @@ void RecordWrite(int32_t id);
 
 class Harness {
 public:
-    explicit Harness(Credentials credentials = {}, bool withCallback = true);
+    // build fills the model before the services are made (the fixture model by default).
+    explicit Harness(Credentials credentials = {}, bool withCallback = true,
+                     const std::function<void(Model&)>& build = BuildFixtureModel);
 
     Model model;
     ServerConfig config;
@@ -55,6 +57,8 @@ public:
                                std::optional<NodeId> withToken = std::nullopt);
     // Sends a whole request body as it came from a client.
     std::vector<Response> SendRaw(const std::string& body);
+    // The MSG chunks of a request body, for tests that feed several at once.
+    std::string Chunks(const std::string& body);
     // Exactly one response expected.
     Response Call(uint32_t type, const std::function<void(Writer&)>& body);
     std::vector<Response> Collect();

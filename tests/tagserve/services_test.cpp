@@ -231,6 +231,90 @@ TEST(Services, TranslateBrowsePathsMatchesAndFails)
     EXPECT_EQ(translate(NodeId(7, 7), {{1, "x"}}).first, status::BadNodeIdUnknown);
 }
 
+// Every station group holds a variable "Connected", so paths that go back and
+// forth between those variables and their common type definition reach the
+// same nodes over and over.
+struct PathElement {
+    uint32_t referenceType;
+    bool inverse;
+    QualifiedName target;
+};
+
+std::vector<std::pair<uint32_t, std::vector<NodeId>>> TranslatePaths(
+    Harness& h, const std::vector<std::pair<NodeId, std::vector<PathElement>>>& paths)
+{
+    Response r = h.Call(msg::TranslateBrowsePathsRequest, [&](Writer& w) {
+        w.Int32(static_cast<int32_t>(paths.size()));
+        for (const auto& [start, elements] : paths) {
+            w.WriteNodeId(start);
+            w.Int32(static_cast<int32_t>(elements.size()));
+            for (const auto& e : elements) {
+                w.WriteNodeId(NodeId(0, e.referenceType));
+                w.Boolean(e.inverse);
+                w.Boolean(false);
+                w.WriteQualifiedName(e.target);
+            }
+        }
+    });
+    EXPECT_EQ(r.serviceResult, status::Good);
+    Reader b = r.Body();
+    std::vector<std::pair<uint32_t, std::vector<NodeId>>> out(static_cast<size_t>(b.ArrayLength()));
+    for (auto& [st, targets] : out) {
+        st = b.UInt32();
+        targets.resize(static_cast<size_t>(b.ArrayLength()));
+        for (auto& t : targets) {
+            t = b.ReadExpandedNodeId().id;
+            b.UInt32();
+        }
+    }
+    return out;
+}
+
+std::function<void(Model&)> Stations(int count)
+{
+    return [count](Model& m) {
+        m.Reset(count, count);
+        for (int i = 1; i <= count; ++i) {
+            m.AddGroup(80000 + i, "Station_" + std::to_string(i));
+            m.AddVariable(i, 0, 80000 + i, false, "Connected");
+        }
+    };
+}
+
+const PathElement toConnected{40, true, {1, "Connected"}};
+const PathElement toType{40, false, {0, "BaseDataVariableType"}};
+const NodeId baseDataVariableType(0, 63);
+
+TEST(Services, TranslateBrowsePathsReachEachTargetOnce)
+{
+    Harness h({}, true, Stations(3));
+    h.OpenSession();
+    auto r = TranslatePaths(h, {{baseDataVariableType, {toConnected, toType, toConnected}}});
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].first, status::Good);
+    EXPECT_EQ(r[0].second, (std::vector<NodeId>{NodeId(1, 1), NodeId(1, 2), NodeId(1, 3)}));
+}
+
+TEST(Services, TranslateBrowsePathsStayWithinABudget)
+{
+    // A long back-and-forth path over many stations: answered at once, the
+    // path that exhausts the request's work refused, the ordinary one served.
+    Harness big({}, true, Stations(1000));
+    big.OpenSession();
+    std::vector<PathElement> hostile;
+    for (int i = 0; i < 10000; ++i) {
+        hostile.push_back(toConnected);
+        hostile.push_back(toType);
+    }
+    auto r = TranslatePaths(big, {{NodeId(0, 85), {{35, false, {1, "Station_7"}}, {47, false, {1, "Connected"}}}},
+                             {baseDataVariableType, hostile}});
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0].first, status::Good);
+    EXPECT_EQ(r[0].second, std::vector<NodeId>{NodeId(1, 7)});
+    EXPECT_EQ(r[1].first, status::BadTooManyOperations);
+    EXPECT_TRUE(r[1].second.empty());
+}
+
 TEST(Services, ReadAttributesByNodeClass)
 {
     Harness h;
@@ -407,6 +491,79 @@ TEST(Services, SessionChecksAndUnknownServices)
     EXPECT_EQ(h.Call(msg::CloseSessionRequest, [](Writer& w) { w.Boolean(true); }).serviceResult, status::Good);
     EXPECT_EQ(h.Call(msg::ReadRequest, [](Writer& w) { w.Double(0); w.UInt32(0); w.Int32(0); }).serviceResult,
               status::BadSessionIdInvalid);
+}
+
+TEST(Services, SessionsThatNeverLogInDoNotLockOutTheOperator)
+{
+    Harness h(Credentials{true, false, "op", "secret"});
+    // Someone without the password fills every session slot, each with the longest timeout.
+    std::vector<NodeId> strangers;
+    for (size_t i = 0; i < kMaxSessions; ++i) {
+        Response r = h.Call(msg::CreateSessionRequest, [](Writer& w) { test::WriteCreateSessionBody(w, "", 1e9); });
+        ASSERT_EQ(r.serviceResult, status::Good);
+        Reader b = r.Body();
+        b.ReadNodeId();
+        strangers.push_back(b.ReadNodeId());
+    }
+    h.OpenSession(); // the operator still gets in
+    EXPECT_EQ(h.services->SessionCount(), kMaxSessions);
+    // The oldest stranger's session gave way; the newest is still there.
+    EXPECT_EQ(h.Send(msg::ActivateSessionRequest,
+                     [](Writer& w) { test::WriteActivateSessionBody(w, test::UserNameToken("op", "secret")); },
+                     strangers.front())[0]
+                  .serviceResult,
+              status::BadSessionIdInvalid);
+    EXPECT_EQ(h.Send(msg::ActivateSessionRequest,
+                     [](Writer& w) { test::WriteActivateSessionBody(w, test::UserNameToken("op", "secret")); },
+                     strangers.back())[0]
+                  .serviceResult,
+              status::Good);
+    // Once every slot holds a logged-in session, a further one is refused.
+    for (size_t i = 2; i < kMaxSessions; ++i) {
+        Response r = h.Call(msg::CreateSessionRequest, [](Writer& w) { test::WriteCreateSessionBody(w); });
+        ASSERT_EQ(r.serviceResult, status::Good);
+        Reader b = r.Body();
+        b.ReadNodeId();
+        h.token = b.ReadNodeId();
+        ASSERT_EQ(h.Activate(test::UserNameToken("op", "secret")), status::Good);
+    }
+    EXPECT_EQ(h.Call(msg::CreateSessionRequest, [](Writer& w) { test::WriteCreateSessionBody(w); }).serviceResult,
+              status::BadTooManySessions);
+}
+
+TEST(Services, AClientThatDoesNotReadIsNotAnsweredWithoutBound)
+{
+    Harness h;
+    h.OpenSession();
+    // 300 requests of 1000 reads each, sent in one go, none of the answers taken.
+    Writer read;
+    read.WriteNodeId(NodeId(0, msg::ReadRequest));
+    test::WriteRequestHeader(read, h.token, 7);
+    read.Double(0);
+    read.UInt32(0);
+    read.Int32(1000);
+    for (int i = 0; i < 1000; ++i) {
+        read.WriteNodeId(NodeId(0, 2255));
+        read.UInt32(attr::Value);
+        read.NullString();
+        read.WriteQualifiedName({});
+    }
+    std::string stream;
+    for (int k = 0; k < 300; ++k)
+        stream += h.Chunks(read.Bytes());
+    h.channel->Receive(stream.data(), stream.size(), test::fakeNowMs);
+    for (int turn = 0; turn < 300 && h.channel->HasUnreadInput(); ++turn)
+        h.channel->Receive(nullptr, 0, test::fakeNowMs);
+    EXPECT_LT(h.channel->Output().size(), kMaxPendingOutput + 200000);
+    size_t answered = h.Collect().size();
+    EXPECT_LT(answered, 300u);
+    // The rest is answered as the client takes what waits for it.
+    for (int turn = 0; turn < 300 && h.channel->HasUnreadInput(); ++turn) {
+        h.channel->Receive(nullptr, 0, test::fakeNowMs);
+        answered += h.Collect().size();
+    }
+    EXPECT_EQ(answered, 300u);
+    EXPECT_FALSE(h.channel->Closed());
 }
 
 TEST(Services, SessionExpiresAfterItsTimeout)

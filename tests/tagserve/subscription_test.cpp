@@ -354,6 +354,92 @@ TEST(Subscription, MonitoredItemChecksAndDeadband)
     EXPECT_EQ(values, (std::vector<double>{10, 11.6}));
 }
 
+TEST(Subscription, ModifyThatBreaksOffLeavesTheItemAsItWas)
+{
+    Sub s;
+    auto [created, itemId] = s.Monitor(NodeId(1, 4), 7, 1);
+    ASSERT_EQ(created, status::Good);
+    s.Publish();
+    s.Cycle(); // initial value
+    // New handle and queue size, and a DataChangeFilter whose body breaks off after the trigger.
+    Writer cut;
+    cut.UInt32(1);
+    Response r = s.h.Call(msg::ModifyMonitoredItemsRequest, [&](Writer& w) {
+        w.UInt32(s.id);
+        w.UInt32(2);
+        w.Int32(1);
+        w.UInt32(itemId);
+        w.UInt32(9);
+        w.Double(100);
+        w.WriteExtensionObject({NodeId(0, msg::DataChangeFilter), 1, cut.Bytes()});
+        w.UInt32(10);
+        w.Boolean(true);
+    });
+    EXPECT_EQ(r.serviceResult, status::BadDecodingError);
+    // Still the old handle and a queue of one.
+    s.Push(4, 1);
+    s.Push(4, 2);
+    s.Publish();
+    auto after = s.Cycle();
+    ASSERT_EQ(after.size(), 1u);
+    ASSERT_EQ(after[0].notifications.size(), 1u);
+    EXPECT_EQ(after[0].notifications[0].clientHandle, 7u);
+    EXPECT_EQ(ValueOf(after[0].notifications[0]), 2);
+}
+
+TEST(Subscription, QueuedValuesOfAllItemsStayWithinABudget)
+{
+    Sub s;
+    // Monitors m1 count times asking for 100 queued values each; returns (item id, revised queue size).
+    auto monitor = [&](int count) {
+        Response r = s.h.Call(msg::CreateMonitoredItemsRequest, [&](Writer& w) {
+            w.UInt32(s.id);
+            w.UInt32(2);
+            w.Int32(count);
+            for (int i = 0; i < count; ++i) {
+                w.WriteNodeId(NodeId(1, 4));
+                w.UInt32(attr::Value);
+                w.NullString();
+                w.WriteQualifiedName({});
+                w.UInt32(2);
+                w.UInt32(static_cast<uint32_t>(i));
+                w.Double(100);
+                w.NullExtensionObject();
+                w.UInt32(100);
+                w.Boolean(true);
+            }
+        });
+        Reader b = r.Body();
+        std::vector<std::pair<uint32_t, uint32_t>> out(static_cast<size_t>(b.ArrayLength()));
+        for (auto& [itemId, queue] : out) {
+            EXPECT_EQ(b.UInt32(), status::Good);
+            itemId = b.UInt32();
+            b.Double();
+            queue = b.UInt32();
+            b.ReadExtensionObject();
+        }
+        return out;
+    };
+    std::vector<uint32_t> first;
+    for (size_t call = 0; call < kMaxQueuedValues / kMaxQueueSize / 1000; ++call)
+        for (auto [itemId, queue] : monitor(1000)) {
+            EXPECT_EQ(queue, kMaxQueueSize);
+            if (call == 0)
+                first.push_back(itemId);
+        }
+    // The budget is spent: a further item still gets its one value.
+    EXPECT_EQ(monitor(1).at(0).second, 1u);
+    // Deleted items give their share back.
+    Response del = s.h.Call(msg::DeleteMonitoredItemsRequest, [&](Writer& w) {
+        w.UInt32(s.id);
+        w.Int32(static_cast<int32_t>(first.size()));
+        for (uint32_t itemId : first)
+            w.UInt32(itemId);
+    });
+    EXPECT_EQ(del.serviceResult, status::Good);
+    EXPECT_EQ(monitor(1).at(0).second, kMaxQueueSize);
+}
+
 TEST(Subscription, OverflowOfPendingChangesStillDeliversTheLatestValue)
 {
     Sub s;

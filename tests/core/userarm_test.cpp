@@ -1,4 +1,4 @@
-#include "web/userarm.h"
+#include "core/userarm.h"
 
 #include "support/fake_clock.h"
 
