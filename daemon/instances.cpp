@@ -1,5 +1,8 @@
 #include "daemon/instances.h"
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace gw {
@@ -38,6 +41,19 @@ std::string LiteralPattern(const std::string& name)
     return pattern;
 }
 
+// A process that has ended but is not yet reaped (a zombie, state 'Z' in
+// /proc/<pid>/stat, after the last ')' of the name), or that has gone since
+// pgrep listed it, is no running instance.
+bool HasEnded(const std::string& pid)
+{
+    std::ifstream in("/proc/" + pid + "/stat");
+    const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t nameEnd = stat.rfind(')');
+    if (nameEnd == std::string::npos || nameEnd + 2 >= stat.size())
+        return true;
+    return stat[nameEnd + 2] == 'Z' || stat[nameEnd + 2] == 'X';
+}
+
 } // namespace
 
 TPgrepLister::TPgrepLister(const std::string& programName)
@@ -51,6 +67,9 @@ void TPgrepLister::List(TStringList& lines)
     // The status is of no interest: "no process" and "pgrep missing" both
     // leave no lines, and the watcher then does nothing.
     call_external_prog_argv({"pgrep", pattern_}, lines);
+    // pgrep lists zombies too: under an init that does not reap orphans, a
+    // service that has ended would count as running for ever.
+    lines.erase(std::remove_if(lines.begin(), lines.end(), HasEnded), lines.end());
 }
 
 } // namespace gw

@@ -23,6 +23,7 @@ public:
 // digits, '.', '_' and '-', not starting with '-'; anything else throws
 // std::invalid_argument. A '.' is matched literally, and only the first 15
 // characters are looked for, as the kernel keeps no more of a process name.
+// Processes that have ended but are not yet reaped (zombies) are left out.
 class TPgrepLister final : public TInstanceLister {
 public:
     explicit TPgrepLister(const std::string& programName);

@@ -33,6 +33,7 @@ void TWatcherLaunch::start_watchdog_thread()
     if (thread_.joinable())
         thread_.join(); // an earlier launch; it ends as soon as its process exists
     sleeper_.Enter(); // left by the launch thread itself
+    running_.store(true);
     thread_ = std::thread([this] { RunLaunch(); });
 }
 
@@ -46,6 +47,17 @@ void TWatcherLaunch::RunLaunch()
     } catch (...) {
     }
     sleeper_.Leave();
+    running_.store(false);
+}
+
+bool TWatcherLaunch::JoinFinishedLaunch()
+{
+    std::lock_guard lock(threadMutex_);
+    if (running_.load())
+        return false;
+    if (thread_.joinable())
+        thread_.join(); // it has returned from its last step already
+    return true;
 }
 
 bool TWatcherLaunch::WaitWatcherLaunched(std::int64_t limitMs)

@@ -54,6 +54,12 @@ public:
     // failed must not keep the caller waiting for ever. Returns the flag.
     bool WaitWatcherLaunched(std::int64_t limitMs);
 
+    // Joins the launch thread once it has finished, so that a process about
+    // to fork holds no other thread; true when no launch thread runs any
+    // more. False while a launch still runs (a hung process creation): the
+    // forked child must then leave this object alone.
+    bool JoinFinishedLaunch();
+
 private:
     void RunLaunch();
 
@@ -61,6 +67,7 @@ private:
     TClock& clock_;
     TSleeper& sleeper_;
     std::atomic<bool> launched_{false};
+    std::atomic<bool> running_{false}; // a launch thread has not finished yet
     std::mutex threadMutex_;
     std::thread thread_;
 };

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <sys/wait.h>
 #include <stdexcept>
 
 namespace gw::test {
@@ -54,6 +56,22 @@ TEST(TPgrepLister, FindsAProgramWithALongName)
     TStringList lines;
     TPgrepLister(name).List(lines);
     EXPECT_EQ(lines, TStringList{child.PidText()});
+}
+
+TEST(TPgrepLister, EndedButUnreapedProcessIsNoInstance)
+{
+    TempDir dir;
+    const std::string name = UniqueName("fgz");
+    NamedChild running(dir, name);
+    NamedChild ended(dir, name);
+    ::kill(ended.Pid(), SIGKILL);
+    // Wait until it has ended, leaving it unreaped (a zombie) for now.
+    siginfo_t info{};
+    ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(ended.Pid()), &info, WEXITED | WNOWAIT), 0);
+
+    TStringList lines;
+    TPgrepLister(name).List(lines);
+    EXPECT_EQ(lines, TStringList{running.PidText()});
 }
 
 TEST(TPgrepLister, NoProcessGivesNoLines)

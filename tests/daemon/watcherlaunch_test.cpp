@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <csignal>
 #include <filesystem>
 #include <sys/wait.h>
@@ -84,6 +87,54 @@ TEST(TWatcherLaunch, WaitForAFailedLaunchEndsAtItsLimit)
     EXPECT_GE(clock.MonotonicMs() - start, 10'000);
     EXPECT_LT(clock.MonotonicMs() - start, 10'200);
     EXPECT_EQ(launcher.calls, 1);
+}
+
+// Blocks in Launch until released, as a hung process creation would.
+class BlockingLauncher final : public TLauncher {
+public:
+    bool Launch() override
+    {
+        std::unique_lock lock(mutex_);
+        entered_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return released_; });
+        return true;
+    }
+    void WaitEntered()
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return entered_; });
+    }
+    void Release()
+    {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool entered_ = false;
+    bool released_ = false;
+};
+
+TEST(TWatcherLaunch, JoinsTheLaunchThreadOnlyOnceItHasFinished)
+{
+    FakeClock clock;
+    SimSleeper sleeper(clock);
+    BlockingLauncher launcher;
+    TWatcherLaunch launch(launcher, clock, sleeper);
+    EXPECT_TRUE(launch.JoinFinishedLaunch()) << "no launch yet";
+
+    launch.start_watchdog_thread();
+    launcher.WaitEntered();
+    EXPECT_FALSE(launch.JoinFinishedLaunch());
+    launcher.Release();
+    EXPECT_TRUE(launch.WaitWatcherLaunched(10'000));
+    while (!launch.JoinFinishedLaunch())
+        std::this_thread::yield();
+    EXPECT_TRUE(launch.JoinFinishedLaunch());
 }
 
 TEST(TWatcherLaunch, RealLaunchOfAProgram)

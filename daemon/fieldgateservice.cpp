@@ -1,0 +1,44 @@
+#include "daemon/fieldgateservice.h"
+
+#include "service/serviceinit.h"
+#include "service/servicetick.h"
+#include "service/tables.h"
+
+namespace gw {
+
+TFieldgateService::TFieldgateService(const std::string& serviceDir, std::string webAddress)
+    : ctx_(std::make_unique<TServiceContext>())
+{
+    ctx_->ExePath = serviceDir;
+    ctx_->ReadConfig = Iec104CfgReader(opcUa_);
+    ctx_->ChannelFactory = &channels_;
+    ctx_->OpcUa = &opcUaBridge_;
+    web_ = std::make_unique<TFieldgateWebServer>(*ctx_, serviceDir, ReconfigureRequested_, std::move(webAddress));
+    ctx_->WebServer = web_.get();
+}
+
+TFieldgateService::~TFieldgateService()
+{
+    // Channels that did not end in the stop's time still use the context:
+    // it is left to the end of the process rather than freed under them.
+    if (ctx_->StaleRun) {
+        web_.release();
+        ctx_.release();
+    }
+}
+
+void TFieldgateService::Start()
+{
+    ServiceInit(*ctx_);
+    try {
+        ServiceStart(*ctx_);
+    } catch (const std::exception&) {
+        // The reader has written its line; the loop runs on what was read.
+    }
+}
+
+void TFieldgateService::Tick() { ServiceTick(*ctx_); }
+
+void TFieldgateService::Stop() { ServiceStop(*ctx_); }
+
+} // namespace gw

@@ -1,0 +1,190 @@
+// fieldgate end to end: the real program detaching, watching itself, serving
+// its pages and restarting after an uploaded "cnf.ini".
+
+#include "core/cp1251.h"
+#include "daemon/serviceevents.h"
+#include "event_lines.h"
+#include "fieldgate_rig.h"
+#include "tools/kpsim_process.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sys/wait.h>
+
+namespace gw::test {
+namespace {
+
+// Polls until the page answers 200 (the service starts its web server last).
+std::optional<Answer> WaitForPage(int port, const std::string& path, std::chrono::seconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (auto answer = Request(port, "GET", path); answer && answer->status == 200)
+            return answer;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return std::nullopt;
+}
+
+// Starts the program on a fresh port and waits for its two processes and
+// its first page.
+FieldgateInstances StartWithPage(FieldgateRig& rig, int port, const std::string& pwd)
+{
+    rig.Home().Write("cnf.ini", FieldgateRig::CnfIni(port, pwd));
+    rig.Start();
+    const FieldgateInstances first = rig.WaitInstances();
+    EXPECT_NE(first.service, 0) << "no service with its watcher";
+    EXPECT_TRUE(WaitForPage(port, "/", std::chrono::seconds(30))) << "no page on port " << port;
+    return first;
+}
+
+bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The first stations of the bundled example, station n reached at ports[n - 1]
+// (the example's stations 1 and 2 listen on 24041 and 24042).
+std::string ExampleStations(const std::vector<int>& ports)
+{
+    std::ifstream in(std::string(GATEWAY_SOURCE_DIR) + "/examples/iec104.cfg", std::ios::binary);
+    std::string cfg((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string next = "\r\nKP," + std::to_string(ports.size() + 1) + ",";
+    cfg = cfg.substr(0, cfg.find(next) + 2);
+    for (std::size_t n = 0; n < ports.size(); ++n) {
+        const std::string example = "PRM_T," + std::to_string(24041 + n) + ",";
+        cfg.replace(cfg.find(example), example.size(), "PRM_T," + std::to_string(ports[n]) + ",");
+    }
+    return cfg;
+}
+
+// Two stations as the example's first two: float values, normalized values.
+std::vector<std::string> TwoStations()
+{
+    return {"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100:4", "--dp", "200:2", "--me-float", "300:4",
+            "--cmd-offset", "5000", "--listen", "127.0.0.1:0", "--ca", "2", "--sp", "100:2", "--dp", "200",
+            "--me-norm", "300:2", "--cmd-offset", "5000"};
+}
+
+// Sets a value at the station and waits until the page shows its row
+// (ASDU, IOA, reading); the last body seen.
+std::string ShowsLiveValue(KpsimProcess& kpsim, int port, int station, int ioa, const std::string& value)
+{
+    kpsim.Control("set " + std::to_string(station) + " " + std::to_string(ioa) + " " + value);
+    const std::string row =
+        "<td>" + std::to_string(station) + "</td><td>" + std::to_string(ioa) + "</td><td>" + value + "</td>";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::string body;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (const auto page = Request(port, "GET", "/titek.php"); page && page->status == 200) {
+            body = page->body;
+            if (body.find(row) != std::string::npos)
+                return row;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return body;
+}
+
+TEST(FieldgateProgram, UploadedCnfIniRestartsTheServiceThroughItsWatcherWithTheNewFiles)
+{
+    KpsimProcess kpsim(TwoStations());
+    const std::vector<int> stations = {kpsim.ListenPort(1), kpsim.ListenPort(2)};
+    FieldgateRig rig;
+    rig.Home().Write("iec104.cfg", ExampleStations({stations[0]}));
+    const int port = FreePort();
+    const FieldgateInstances first = StartWithPage(rig, port, "first");
+    ASSERT_FALSE(HasFailure());
+    ASSERT_TRUE(kpsim.WaitFor("startdt station=1", std::chrono::seconds(30))) << "the service did not connect";
+    const std::string row1 = "<td>1</td><td>300</td><td>123.5</td>";
+    EXPECT_EQ(ShowsLiveValue(kpsim, port, 1, 300, "123.5"), row1);
+
+    // "iec104.cfg" alone changes nothing in the running service.
+    const std::string newCfg = ExampleStations(stations);
+    const auto cfg = Request(port, "POST", "/iec104.cfg", "first", newCfg);
+    ASSERT_TRUE(cfg);
+    EXPECT_EQ(cfg->status, 200);
+    EXPECT_EQ(rig.Home().Read("iec104.cfg"), newCfg);
+
+    const int newPort = FreePort();
+    const std::string newCnf = FieldgateRig::CnfIni(newPort, "second");
+    const auto upload = Request(port, "POST", "/cnf.ini", "first", newCnf);
+    ASSERT_TRUE(upload);
+    EXPECT_EQ(upload->status, 200);
+    EXPECT_EQ(rig.Home().Read("cnf.ini"), newCnf);
+
+    // The service stops with its two lines and exits with status 0 ...
+    const int status = rig.WaitExit(first.service, std::chrono::seconds(60));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const std::vector<std::string> lines = EventLines(rig.Home().path());
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(EndsWith(lines[0], " Reconfigure Service ")) << lines[0];
+    EXPECT_TRUE(EndsWith(lines[1], " End stop ")) << lines[1];
+
+    // ... and its watcher becomes the service (detaching, so its own process
+    // ends at the fork), with a watcher of its own, on the new files: the
+    // new port and password, and the second station.
+    const FieldgateInstances second = rig.WaitInstances();
+    ASSERT_NE(second.service, 0);
+    EXPECT_EQ(rig.WaitExit(first.watcher, std::chrono::seconds(30)), 0);
+    EXPECT_NE(second.service, first.service);
+    EXPECT_NE(second.watcher, first.watcher);
+    ASSERT_TRUE(WaitForPage(newPort, "/", std::chrono::seconds(30))) << "no page on the new port " << newPort;
+    EXPECT_TRUE(kpsim.WaitFor("startdt station=2", std::chrono::seconds(30))) << "no connection to station 2";
+    EXPECT_EQ(ShowsLiveValue(kpsim, newPort, 1, 301, "77.25"), "<td>1</td><td>301</td><td>77.25</td>");
+    const auto stationsPage = Request(newPort, "GET", "/config.php");
+    ASSERT_TRUE(stationsPage);
+    EXPECT_NE(stationsPage->body.find(Utf8ToCp1251("ПС 35 кВ Заречная")), std::string::npos);
+
+    const auto download = Request(newPort, "GET", "/cnf.ini", "second");
+    ASSERT_TRUE(download);
+    EXPECT_EQ(download->status, 200);
+    EXPECT_EQ(download->body, newCnf);
+    const auto oldPassword = Request(newPort, "GET", "/cnf.ini", "first");
+    ASSERT_TRUE(oldPassword);
+    EXPECT_EQ(oldPassword->status, 401);
+}
+
+TEST(FieldgateProgram, KilledServiceIsTakenOverByItsWatcherWithoutLogLines)
+{
+    FieldgateRig rig;
+    const int port = FreePort();
+    const FieldgateInstances first = StartWithPage(rig, port, "pw");
+    ASSERT_FALSE(HasFailure());
+
+    ASSERT_EQ(::kill(first.service, SIGTERM), 0);
+    const int status = rig.WaitExit(first.service, std::chrono::seconds(30));
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+
+    const FieldgateInstances second = rig.WaitInstances();
+    ASSERT_NE(second.service, 0);
+    EXPECT_EQ(rig.WaitExit(first.watcher, std::chrono::seconds(30)), 0);
+    EXPECT_NE(second.watcher, first.watcher);
+    EXPECT_TRUE(WaitForPage(port, "/", std::chrono::seconds(30)));
+    EXPECT_TRUE(EventLines(rig.Home().path()).empty()) << "SIGTERM ends the service without its stop";
+}
+
+TEST(FieldgateProgram, FailureNothingCaughtIsReportedWithStatus217)
+{
+    // A file name that pgrep must not be handed: the start fails before
+    // anything runs.
+    TempDir home;
+    const std::string program = home.File("fg bad");
+    std::filesystem::copy_file(FIELDGATE_PROGRAM, program);
+    const std::string command = "FIELDGATE_HOME='" + home.path() + "' FIELDGATE_TEST_NO_REBOOT=1 '" + program +
+                                "' 2>'" + home.File("stderr") + "'";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 217);
+    EXPECT_EQ(home.Read("stderr").rfind("fieldgate: unhandled failure: program name for pgrep", 0), 0u)
+        << home.Read("stderr");
+}
+
+} // namespace
+} // namespace gw::test
