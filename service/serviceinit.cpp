@@ -67,6 +67,9 @@ std::unique_ptr<TChannel> OpenPassiveChannel(TServiceContext& ctx, int i)
     kp.Port = port;
     if (kp.IP.empty())
         kp.IP = "IP" + std::to_string(i);
+    // The link's address is the one its values are stored under, so the
+    // values of a lost connection are found to be invalidated.
+    ctx.Prmn104[static_cast<std::size_t>(i - 1)].Host.SetText(kp.IP);
     ctx.PassiveServers[static_cast<std::size_t>(i)].Opened = false;
     std::unique_ptr<TChannel> channel;
     try {

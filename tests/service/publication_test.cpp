@@ -201,6 +201,35 @@ TEST_F(PublicationTest, ConnectedFollowsTheStationAlsoWithoutNewValues)
     EXPECT_EQ(pushes.back().iValue, 0);
 }
 
+// A station that is gone shows its values bad, whatever its kind and
+// whether it was configured with an address.
+class PublicationLostStation : public PublicationTest,
+                               public ::testing::WithParamInterface<std::pair<bool, const char*>> {};
+
+TEST_P(PublicationLostStation, ValuesTurnBadWhenTheStationDisconnects)
+{
+    stations[0].passive = GetParam().first;
+    stations[0].ip = GetParam().second;
+    Start();
+    Bring(1);
+    Send(1, Asdu(1, 1, {0x01}));
+    Send(1, Asdu(13, 100, Float(12.5f, 0)));
+    Pass();
+    ASSERT_EQ(Item(3).Quality, 0xC0);
+    ASSERT_EQ(Item(5).Quality, 0xC0);
+
+    Channel(1).Disconnect();
+    Pass();
+    Pass();
+    EXPECT_EQ(Value(2), 0);
+    EXPECT_EQ(Item(3).Quality, 0x00);
+    EXPECT_EQ(Item(5).Quality, 0x00);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, PublicationLostStation,
+                         ::testing::Values(std::pair{false, "10.0.0.1"}, std::pair{true, "10.0.0.1"},
+                                           std::pair{true, ""}));
+
 TEST_F(PublicationTest, EachStationsTagsGoToItsOwnItems)
 {
     TStationSpec second = stations[0];
