@@ -3,6 +3,7 @@
 #include "core/kpbuild.h"
 #include "core/typeident.h"
 #include "service/cnfini.h"
+#include "service/publication.h"
 #include "service/servicelog.h"
 #include "core/userarm.h"
 
@@ -346,6 +347,7 @@ void ServiceStop(TServiceContext& ctx)
 
     const bool ended = StopChannels(*ctx.Run);
     ctx.ChannelCount = 0;
+    InvalidateOpcItems(ctx);
     std::unique_ptr<TServiceRun> run;
     {
         std::unique_lock<std::shared_mutex> guard(ctx.RunLock);

@@ -230,6 +230,29 @@ INSTANTIATE_TEST_SUITE_P(Kinds, PublicationLostStation,
                          ::testing::Values(std::pair{false, "10.0.0.1"}, std::pair{true, "10.0.0.1"},
                                            std::pair{true, ""}));
 
+// Once the service stops no station is served: the item table must not go
+// on showing the last values good and the stations connected.
+TEST_F(PublicationTest, AStopLeavesNoItemShownGood)
+{
+    Start();
+    Bring(1);
+    Send(1, Asdu(1, 1, {0x01}));
+    Send(1, Asdu(3, 2, {0x02}));
+    Send(1, Asdu(13, 100, Float(12.5f, 0)));
+    Pass();
+    ASSERT_EQ(Value(2), 1);
+    clock.Advance(1000);
+    ServiceStop(ctx);
+    const TDateTime now = clock.Now();
+    EXPECT_EQ(Value(2), 0);
+    EXPECT_EQ(Item(2).Quality, 0xC0);
+    EXPECT_NEAR(Item(2).Stamp_DateTime, now, 0.2 / 86400);
+    for (int id : {3, 4, 5}) {
+        EXPECT_EQ(Item(id).Quality, 0x00) << id;
+        EXPECT_NEAR(Item(id).Stamp_DateTime, now, 0.2 / 86400) << id;
+    }
+}
+
 TEST_F(PublicationTest, EachStationsTagsGoToItsOwnItems)
 {
     TStationSpec second = stations[0];
