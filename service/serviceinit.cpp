@@ -172,6 +172,7 @@ bool ServiceStart(TServiceContext& ctx)
     } catch (...) {
         // No thread runs yet: the half-built start goes whole, link objects included.
         ctx.Clients104->DelClient();
+        StartWebServer(ctx);
         throw;
     }
     for (int i = 1; i <= ctx.KpCount && i < static_cast<int>(PrmnCount); ++i)
