@@ -91,8 +91,10 @@ void TPass::ConnectedItem(const T_KP& kp, int c)
     if (!ctx_.IsOpcItem(id))
         return;
     {
+        // The row may still hold what another numbering left in it.
         std::lock_guard<std::mutex> guard(ctx_.OpcItemsLock);
-        if (ctx_.OpcItemValues[static_cast<std::size_t>(id)] == c)
+        if (ctx_.OpcItemValues[static_cast<std::size_t>(id)] == c &&
+            ctx_.OpcItems[static_cast<std::size_t>(id)].Quality == QualityGood)
             return;
     }
     Store(id, c, QualityGood, now_);

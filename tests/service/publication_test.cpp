@@ -253,6 +253,23 @@ TEST_F(PublicationTest, AStopLeavesNoItemShownGood)
     }
 }
 
+// The row of a "Connected" item may hold what another numbering left there
+// (a signal's value and quality): the first pass makes it the station's.
+TEST_F(PublicationTest, ConnectedItemIsTheStationsFromTheFirstPass)
+{
+    ctx.OpcItemValues[2] = 1;
+    ctx.OpcItems[2].Quality = 0x00;
+    Start();
+    Bring(1);
+    Pass();
+    EXPECT_EQ(Value(2), 1);
+    EXPECT_EQ(Item(2).Quality, 0xC0);
+    EXPECT_NEAR(Item(2).Stamp_DateTime, clock.Now(), 0.2 / 86400);
+    const auto pushes = PushesOf(2);
+    ASSERT_FALSE(pushes.empty());
+    EXPECT_EQ(pushes.back().iValue, 1);
+}
+
 TEST_F(PublicationTest, EachStationsTagsGoToItsOwnItems)
 {
     TStationSpec second = stations[0];
