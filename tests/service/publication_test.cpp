@@ -203,13 +203,20 @@ TEST_F(PublicationTest, ConnectedFollowsTheStationAlsoWithoutNewValues)
 
 // A station that is gone shows its values bad, whatever its kind and
 // whether it was configured with an address.
-class PublicationLostStation : public PublicationTest,
-                               public ::testing::WithParamInterface<std::pair<bool, const char*>> {};
+struct TLostStation {
+    const char* name;
+    bool passive;
+    const char* ip;
+};
+
+void PrintTo(const TLostStation& kind, std::ostream* os) { *os << kind.name; }
+
+class PublicationLostStation : public PublicationTest, public ::testing::WithParamInterface<TLostStation> {};
 
 TEST_P(PublicationLostStation, ValuesTurnBadWhenTheStationDisconnects)
 {
-    stations[0].passive = GetParam().first;
-    stations[0].ip = GetParam().second;
+    stations[0].passive = GetParam().passive;
+    stations[0].ip = GetParam().ip;
     Start();
     Bring(1);
     Send(1, Asdu(1, 1, {0x01}));
@@ -227,8 +234,9 @@ TEST_P(PublicationLostStation, ValuesTurnBadWhenTheStationDisconnects)
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, PublicationLostStation,
-                         ::testing::Values(std::pair{false, "10.0.0.1"}, std::pair{true, "10.0.0.1"},
-                                           std::pair{true, ""}));
+                         ::testing::Values(TLostStation{"Active", false, "10.0.0.1"},
+                                           TLostStation{"Passive", true, "10.0.0.1"},
+                                           TLostStation{"PassiveWithoutAddress", true, ""}));
 
 // Once the service stops no station is served: the item table must not go
 // on showing the last values good and the stations connected.
