@@ -312,6 +312,11 @@ void CountSignals(TServiceContext& ctx, const TServiceRun& run)
 void NumberOpcItems(TServiceContext& ctx)
 {
     std::lock_guard<std::mutex> guard(ctx.OpcItemsLock);
+    // A write to a row without a signal of this numbering (a branch, a
+    // "Connected" item, a row only an earlier configuration had) must not
+    // command whatever tag the row held before.
+    for (TIndent& r : ctx.OpcItems)
+        r.Nomer_Tag = NoOpcTag;
     int id = 0;
     int tag = 0;
     auto row = [&](int item) {
