@@ -13,6 +13,7 @@ namespace gw {
 namespace {
 
 constexpr std::int32_t QualityGood = 0xC0;
+constexpr std::int32_t QualityBad = 0x00;
 
 // A tag's readings as GetArmValue gives them.
 struct TReading {
@@ -90,8 +91,10 @@ void TPass::ConnectedItem(const T_KP& kp, int c)
     if (!ctx_.IsOpcItem(id))
         return;
     {
+        // The row may still hold what another numbering left in it.
         std::lock_guard<std::mutex> guard(ctx_.OpcItemsLock);
-        if (ctx_.OpcItemValues[static_cast<std::size_t>(id)] == c)
+        if (ctx_.OpcItemValues[static_cast<std::size_t>(id)] == c &&
+            ctx_.OpcItems[static_cast<std::size_t>(id)].Quality == QualityGood)
             return;
     }
     Store(id, c, QualityGood, now_);
@@ -184,7 +187,7 @@ void TPass::Lifebit()
 std::int32_t OpcQualityOf(int iecQuality)
 {
     if (iecQuality & 0x80)
-        return 0x00;
+        return QualityBad;
     if (iecQuality & 0x40)
         return 0x14;
     if (iecQuality & 0x20)
@@ -204,6 +207,28 @@ void PushOpcValues(TServiceContext& ctx)
     for (int i = 1; i <= ctx.KpCount; ++i)
         pass.Station(i);
     pass.Lifebit();
+}
+
+void InvalidateOpcItems(TServiceContext& ctx)
+{
+    const TDateTime now = ctx.Clock->Now();
+    std::lock_guard<std::mutex> guard(ctx.OpcItemsLock);
+    auto mark = [&](int id, std::int32_t quality) {
+        TIndent& row = ctx.OpcItems[static_cast<std::size_t>(id)];
+        row.Quality = quality;
+        row.Stamp_DateTime = now;
+    };
+    for (int i = 1; i <= ctx.KpCount; ++i) {
+        const T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+        if (ctx.IsOpcItem(kp.Nom_OPC_Alarm)) {
+            ctx.OpcItemValues[static_cast<std::size_t>(kp.Nom_OPC_Alarm)] = 0;
+            mark(kp.Nom_OPC_Alarm, QualityGood);
+        }
+        for (int id = kp.Nom_OPC_TS; id < kp.Nom_OPC_TS + kp.Kol_TS && ctx.IsOpcItem(id); ++id)
+            mark(id, QualityBad);
+        for (int id = kp.Nom_OPC_TI; id < kp.Nom_OPC_TI + kp.Kol_TI && ctx.IsOpcItem(id); ++id)
+            mark(id, QualityBad);
+    }
 }
 
 } // namespace gw

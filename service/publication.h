@@ -21,4 +21,9 @@ constexpr double StampWindowHours = 30;
 
 void PushOpcValues(TServiceContext& ctx);
 
+// The service has stopped: every station's "Connected" item shows 0 and its
+// signals' items bad quality, stamped now, so no reader takes the last values
+// of a run that no longer serves them for good ones.
+void InvalidateOpcItems(TServiceContext& ctx);
+
 } // namespace gw

@@ -3,6 +3,7 @@
 #include "core/kpbuild.h"
 #include "core/typeident.h"
 #include "service/cnfini.h"
+#include "service/publication.h"
 #include "service/servicelog.h"
 #include "core/userarm.h"
 
@@ -67,6 +68,9 @@ std::unique_ptr<TChannel> OpenPassiveChannel(TServiceContext& ctx, int i)
     kp.Port = port;
     if (kp.IP.empty())
         kp.IP = "IP" + std::to_string(i);
+    // The link's address is the one its values are stored under, so the
+    // values of a lost connection are found to be invalidated.
+    ctx.Prmn104[static_cast<std::size_t>(i - 1)].Host.SetText(kp.IP);
     ctx.PassiveServers[static_cast<std::size_t>(i)].Opened = false;
     std::unique_ptr<TChannel> channel;
     try {
@@ -168,6 +172,7 @@ bool ServiceStart(TServiceContext& ctx)
     } catch (...) {
         // No thread runs yet: the half-built start goes whole, link objects included.
         ctx.Clients104->DelClient();
+        StartWebServer(ctx);
         throw;
     }
     for (int i = 1; i <= ctx.KpCount && i < static_cast<int>(PrmnCount); ++i)
@@ -307,6 +312,11 @@ void CountSignals(TServiceContext& ctx, const TServiceRun& run)
 void NumberOpcItems(TServiceContext& ctx)
 {
     std::lock_guard<std::mutex> guard(ctx.OpcItemsLock);
+    // A write to a row without a signal of this numbering (a branch, a
+    // "Connected" item, a row only an earlier configuration had) must not
+    // command whatever tag the row held before.
+    for (TIndent& r : ctx.OpcItems)
+        r.Nomer_Tag = NoOpcTag;
     int id = 0;
     int tag = 0;
     auto row = [&](int item) {
@@ -343,6 +353,7 @@ void ServiceStop(TServiceContext& ctx)
 
     const bool ended = StopChannels(*ctx.Run);
     ctx.ChannelCount = 0;
+    InvalidateOpcItems(ctx);
     std::unique_ptr<TServiceRun> run;
     {
         std::unique_lock<std::shared_mutex> guard(ctx.RunLock);

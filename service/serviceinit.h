@@ -62,8 +62,9 @@ void AppendServiceLine(TServiceContext& ctx, const std::string& line, const std:
 void AppendObmenLine(TServiceContext& ctx, const std::string& line, const std::string& fileName);
 
 void ServiceInit(TServiceContext& ctx);
-// Throws what the configuration reading throws (after fieldgate's web
-// server has been started, so a bad configuration can be replaced). False,
+// Throws what the configuration reading or the building of the start
+// throws (after fieldgate's web server has been started, so a bad
+// configuration can be replaced). False,
 // with a log line, when an earlier start's channels still have not ended.
 bool ServiceStart(TServiceContext& ctx);
 void ServiceStop(TServiceContext& ctx);

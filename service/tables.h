@@ -32,6 +32,7 @@ namespace gw {
 constexpr int MaxKpCount = 980;      // stations read from "iec104.cfg"
 constexpr int MaxChannelSlots = 990; // rows of the per-channel tables, 1-based
 constexpr int MaxOpcItem = 60000;    // highest OPC item identifier
+constexpr int NoOpcTag = -1;         // Nomer_Tag of a row that has no signal
 constexpr int MessBuffSize = 1000;
 
 // One single or double point of a station ("TS" line).
@@ -115,7 +116,7 @@ struct TIndent {
     std::uint16_t vtDataType = 0;
     std::uint16_t vtDataType_OPC_UA = 0; // 3 double point, 11 single point
     bool Timestamp_not_from_IEC = false;
-    std::int32_t Nomer_Tag = 0;
+    std::int32_t Nomer_Tag = 0; // NoOpcTag once numbered without a signal
     std::int32_t Nomer_Tag_OPC_UA = 0;
 };
 

@@ -99,6 +99,24 @@ TEST_F(ActiveChannel, PeerCloseAndResetHandOverOneDisconnectAndReconnect)
     EXPECT_EQ(Connects(), 3u);
 }
 
+// Bytes that are no frame make the link drop the connection: the thread
+// closes it once, hands over one disconnect, and connects again on request.
+TEST_F(ActiveChannel, GarbageFromTheStationDropsTheConnectionOnce)
+{
+    KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "3", "--sp", "100:2"});
+    Open("127.0.0.1", kpsim.ListenPort(1));
+    PassFirstPause();
+    ASSERT_TRUE(kpsim.WaitFor("interrogation station=1"));
+    kpsim.Control("garbage 1");
+    ASSERT_TRUE(kpsim.WaitFor("disconnected station=1"));
+    ASSERT_TRUE(Eventually([&] { return Disconnects() == 1; }));
+    EXPECT_FALSE(RowConnected(1));
+    ASSERT_TRUE(AdvanceUntil([&] { return RowConnected(1); }));
+    ASSERT_TRUE(kpsim.WaitFor("interrogation station=1"));
+    EXPECT_EQ(Disconnects(), 1u);
+    EXPECT_EQ(Connects(), 2u);
+}
+
 class ActiveSilence : public ActiveChannel, public ::testing::WithParamInterface<std::int32_t> {};
 
 // No byte for more than t0 ms (30000 when t0 is 0), compared in milliseconds,

@@ -144,6 +144,30 @@ TEST_F(CommandEntryTest, NotStartedIsFalseAndALogLine)
     EXPECT_NE(log.find("sstID=0: у сигнала нет адресов команды\n"), std::string::npos);
 }
 
+// An item write commands the tag of its row. A station's branch and
+// "Connected" rows, and rows a bigger earlier configuration numbered, have
+// no signal: a write to them must command nothing.
+TEST_F(CommandEntryTest, ItemsWithoutASignalCommandNothing)
+{
+    TStationSpec s;
+    s.ts = {TSignalSpec{1, 4001, 1, 0}}; // tag 0 can be commanded
+    stations = {s, s};                   // items 1 to 3 and 4 to 6 (tag 1)
+    Start();
+    ServiceStop(ctx);
+    s.ts.push_back(TSignalSpec{2, 4002, 1, 0});
+    stations = {s}; // items 1 to 4, tag 1 is the second point now
+    Start();
+    Bring(1);
+    for (int id : {ctx.KpTable[1].Nom_OPC_1st, ctx.KpTable[1].Nom_OPC_Alarm, 5, 6}) {
+        SCOPED_TRACE(id);
+        EXPECT_FALSE(ExecuteTU(ctx, ctx.OpcItems[static_cast<std::size_t>(id)].Nomer_Tag, TTUCommand::tuCommand_On));
+        EXPECT_TRUE(Commands(1).empty());
+    }
+    EXPECT_TRUE(ExecuteTU(ctx, ctx.OpcItems[static_cast<std::size_t>(ctx.KpTable[1].Nom_OPC_TS)].Nomer_Tag,
+                          TTUCommand::tuCommand_On));
+    EXPECT_EQ(Commands(1).size(), 1u);
+}
+
 TEST_F(CommandEntryTest, TraceWithSaveObmen)
 {
     stations = {WithCommand(0)};

@@ -185,6 +185,83 @@ TEST_F(PublicationTest, ConnectedFollowsTheStationAlsoWithoutNewValues)
     EXPECT_EQ(pushes.back().iValue, 0);
 }
 
+// A station that is gone shows its values bad, whatever its kind and
+// whether it was configured with an address.
+struct TLostStation {
+    const char* name;
+    bool passive;
+    const char* ip;
+};
+
+void PrintTo(const TLostStation& kind, std::ostream* os) { *os << kind.name; }
+
+class PublicationLostStation : public PublicationTest, public ::testing::WithParamInterface<TLostStation> {};
+
+TEST_P(PublicationLostStation, ValuesTurnBadWhenTheStationDisconnects)
+{
+    stations[0].passive = GetParam().passive;
+    stations[0].ip = GetParam().ip;
+    Start();
+    Bring(1);
+    Send(1, Asdu(1, 1, {0x01}));
+    Send(1, Asdu(13, 100, Float(12.5f, 0)));
+    Pass();
+    ASSERT_EQ(Item(3).Quality, 0xC0);
+    ASSERT_EQ(Item(5).Quality, 0xC0);
+
+    Channel(1).Disconnect();
+    Pass();
+    Pass();
+    EXPECT_EQ(Value(2), 0);
+    EXPECT_EQ(Item(3).Quality, 0x00);
+    EXPECT_EQ(Item(5).Quality, 0x00);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, PublicationLostStation,
+                         ::testing::Values(TLostStation{"Active", false, "10.0.0.1"},
+                                           TLostStation{"Passive", true, "10.0.0.1"},
+                                           TLostStation{"PassiveWithoutAddress", true, ""}));
+
+// Once the service stops no station is served: the item table must not go
+// on showing the last values good and the stations connected.
+TEST_F(PublicationTest, AStopLeavesNoItemShownGood)
+{
+    Start();
+    Bring(1);
+    Send(1, Asdu(1, 1, {0x01}));
+    Send(1, Asdu(3, 2, {0x02}));
+    Send(1, Asdu(13, 100, Float(12.5f, 0)));
+    Pass();
+    ASSERT_EQ(Value(2), 1);
+    clock.Advance(1000);
+    ServiceStop(ctx);
+    const TDateTime now = clock.Now();
+    EXPECT_EQ(Value(2), 0);
+    EXPECT_EQ(Item(2).Quality, 0xC0);
+    EXPECT_NEAR(Item(2).Stamp_DateTime, now, 0.2 / 86400);
+    for (int id : {3, 4, 5}) {
+        EXPECT_EQ(Item(id).Quality, 0x00) << id;
+        EXPECT_NEAR(Item(id).Stamp_DateTime, now, 0.2 / 86400) << id;
+    }
+}
+
+// The row of a "Connected" item may hold what another numbering left there
+// (a signal's value and quality): the first pass makes it the station's.
+TEST_F(PublicationTest, ConnectedItemIsTheStationsFromTheFirstPass)
+{
+    ctx.OpcItemValues[2] = 1;
+    ctx.OpcItems[2].Quality = 0x00;
+    Start();
+    Bring(1);
+    Pass();
+    EXPECT_EQ(Value(2), 1);
+    EXPECT_EQ(Item(2).Quality, 0xC0);
+    EXPECT_NEAR(Item(2).Stamp_DateTime, clock.Now(), 0.2 / 86400);
+    const auto pushes = PushesOf(2);
+    ASSERT_FALSE(pushes.empty());
+    EXPECT_EQ(pushes.back().iValue, 1);
+}
+
 TEST_F(PublicationTest, EachStationsTagsGoToItsOwnItems)
 {
     TStationSpec second = stations[0];

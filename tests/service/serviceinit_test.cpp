@@ -319,6 +319,22 @@ TEST_F(ServiceInitTest, AStartThatFailsHalfWayLeavesNoLinkObjectBehind)
     EXPECT_EQ(ctx.Clients104->Count(), 3);
 }
 
+// A configuration the start cannot carry out (more stations than the
+// process can open channels for, say) must still be replaceable remotely.
+TEST_F(ServiceInitTest, FieldgateStartsItsWebServerAlsoWhenTheStartFailsHalfWay)
+{
+    FailingFactory failing(factory);
+    ctx.ChannelFactory = &failing;
+    ctx.WebServer = &web;
+    temp.Write("cnf.ini", "[UseWebServer]\nUseWebServer=1\n[Port_WebServ]\nPort_WebServ=810\n");
+    ServiceInit(ctx);
+    EXPECT_THROW(ServiceStart(ctx), std::runtime_error);
+    auto ev = events.Take();
+    EXPECT_EQ(std::count(ev.begin(), ev.end(), "web start 810"), 1);
+    ServiceStop(ctx);
+    EXPECT_EQ(events.Take(), (std::vector<std::string>{"web stop"}));
+}
+
 TEST_F(ServiceInitTest, EventLogsOnlyWithSaveObmen)
 {
     ctx.Save_Obmen_v_File = true;
