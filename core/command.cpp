@@ -26,21 +26,22 @@ void TElemTU::Log(std::uint32_t category, const std::string& text)
         log_->Put(category, text, clock_.Now());
 }
 
-void TElemTU::Init(TTUCommand ATUCommand, int ACtrlASDUAddr, int ACtrlObjAddr, const TAsduLayout& alayout,
+bool TElemTU::Init(TTUCommand ATUCommand, int ACtrlASDUAddr, int ACtrlObjAddr, const TAsduLayout& alayout,
                    bool prDoExec, int type_tu3)
 {
-    TUCommand = ATUCommand;
-    prDoExecute = prDoExec;
+    // A command refused here must not change the one in progress: not its
+    // state (an execute would go out with the new one), nor its addresses.
     if (ACtrlASDUAddr == 0 || ACtrlObjAddr == 0) {
         Log(1, "Error: Ошибка инициализации ТУ. Нет МЭК-адреса ТУ!");
-        return;
+        return false;
     }
-    // A command of no known kind must not take over the addresses of one in
-    // progress: it is refused before anything changes.
     if (!IsKnownType(type_tu3)) {
         Log(1, "Error: Ошибка инициализации ТУ. Неизвестный тип ТУ=" + std::to_string(type_tu3));
-        return;
+        return false;
     }
+    TUCommand = ATUCommand;
+    prDoExecute = prDoExec;
+    fl.Reset();
     CtrlASDUAddr = ACtrlASDUAddr;
     CtrlObjAddr = ACtrlObjAddr;
     layout = alayout;
@@ -58,6 +59,7 @@ void TElemTU::Init(TTUCommand ATUCommand, int ACtrlASDUAddr, int ACtrlObjAddr, c
     }
     tmCommand.Start();
     Log(128, "(iec3)TU: Инициализация команды ТУ");
+    return true;
 }
 
 std::string TElemTU::CreateAsduTUCommand(TStepTU step)

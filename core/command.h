@@ -53,9 +53,9 @@ public:
 
     // Starts a command, replacing one in progress. type_tu3: 0 single with
     // select, 1 single direct, 2 double with select, 3 double direct. Without
-    // both addresses only the command and prDoExec are kept, and an error is
-    // logged.
-    void Init(TTUCommand ATUCommand, int ACtrlASDUAddr, int ACtrlObjAddr, const TAsduLayout& layout, bool prDoExec,
+    // both addresses or with an unknown kind nothing changes, an error is
+    // logged and the result is false.
+    bool Init(TTUCommand ATUCommand, int ACtrlASDUAddr, int ACtrlObjAddr, const TAsduLayout& layout, bool prDoExec,
               int type_tu3);
 
     // The per-pass step: completes a sent execute, abandons an expired

@@ -43,8 +43,12 @@ bool StartCommand(TServiceContext& ctx, TServiceRun& run, int sstID, TTUCommand 
     }
     auto lock = pcl->Lock();
     AppendObmenLine(ctx, " pclTU - Find=" + pcl->str_AddrPort() + " pkp.Port=", TuTrace);
-    pcl->ElemTU.fl.Reset();
-    pcl->ElemTU.Init(TUCommand, rec->CtrlASDUAddr(), rec->CtrlObjAddr(), pcl->Layout(), true, rec->type_tu());
+    // Without data transfer the command could only leave after a reconnect,
+    // long after the operator gave it: it is refused now instead.
+    if (!pcl->StartDT())
+        return Refuse(ctx, sstID, "нет связи с КП " + std::to_string(i));
+    if (!pcl->ElemTU.Init(TUCommand, rec->CtrlASDUAddr(), rec->CtrlObjAddr(), pcl->Layout(), true, rec->type_tu()))
+        return Refuse(ctx, sstID, "команда не инициализирована");
     return true;
 }
 

@@ -275,12 +275,11 @@ TEST_F(Sequencer, RefusedFrameIsOfferedAgainUntilTheTimeout)
 
 TEST_F(Sequencer, InitWithoutAddressesStartsNothing)
 {
-    tu.Init(TTUCommand::tuCommand_Off, kCa, 0, TAsduLayout{}, false, 0);
+    EXPECT_FALSE(tu.Init(TTUCommand::tuCommand_Off, kCa, 0, TAsduLayout{}, false, 0));
     EXPECT_TRUE(tu.Idle());
-    EXPECT_EQ(tu.TUCommand, TTUCommand::tuCommand_Off);
-    EXPECT_FALSE(tu.prDoExecute);
+    EXPECT_EQ(tu.TUCommand, TTUCommand::tuCommand_Empty);
     EXPECT_TRUE(Has("Error: Ошибка инициализации ТУ. Нет МЭК-адреса ТУ!"));
-    tu.Init(TTUCommand::tuCommand_Off, 0, kIoa, TAsduLayout{}, true, 0);
+    EXPECT_FALSE(tu.Init(TTUCommand::tuCommand_Off, 0, kIoa, TAsduLayout{}, true, 0));
     EXPECT_TRUE(tu.Idle());
     Pass();
     EXPECT_TRUE(channel.queued.empty());
@@ -290,7 +289,9 @@ TEST_F(Sequencer, UnknownKindDoesNotTakeOverARunningCommand)
 {
     Start(TTUCommand::tuCommand_On, 0);
     Pass();
-    tu.Init(TTUCommand::tuCommand_Off, kCa, 777, TAsduLayout{}, true, 4);
+    EXPECT_FALSE(tu.Init(TTUCommand::tuCommand_Off, kCa, 777, TAsduLayout{}, true, 4));
+    EXPECT_FALSE(tu.Init(TTUCommand::tuCommand_Off, kCa, 0, TAsduLayout{}, true, 0));
+    EXPECT_EQ(tu.TUCommand, TTUCommand::tuCommand_On); // the execute keeps the selected state
     EXPECT_EQ(tu.CtrlObjAddr, kIoa);
     EXPECT_EQ(tu.step1, S::stuSendSelect);
     EXPECT_TRUE(Answer(45, 7));

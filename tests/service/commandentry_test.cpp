@@ -168,11 +168,29 @@ TEST_F(CommandEntryTest, ItemsWithoutASignalCommandNothing)
     EXPECT_EQ(Commands(1).size(), 1u);
 }
 
+// A command to a station without data transfer would leave only after a
+// reconnect, long after it was given: it is refused and logged instead.
+TEST_F(CommandEntryTest, AStationWithoutDataTransferTakesNoCommand)
+{
+    stations = {WithCommand(0)};
+    Start();
+    EXPECT_FALSE(ExecuteTU(ctx, 1, TTUCommand::tuCommand_On)); // never connected
+    EXPECT_NE(Log("log_iec104.txt").find("ExecuteTU - команда не выдана, sstID=1: нет связи с КП 1"),
+              std::string::npos);
+    Bring(1);
+    EXPECT_TRUE(ExecuteTU(ctx, 1, TTUCommand::tuCommand_On));
+    EXPECT_EQ(Commands(1).size(), 1u);
+    Channel(1).Disconnect();
+    Ticks(1);
+    EXPECT_FALSE(ExecuteTU(ctx, 1, TTUCommand::tuCommand_On)); // connection lost
+}
+
 TEST_F(CommandEntryTest, TraceWithSaveObmen)
 {
     stations = {WithCommand(0)};
     ctx.Save_Obmen_v_File = true;
     Start();
+    Bring(1);
     ASSERT_TRUE(ExecuteTU(ctx, 1, TTUCommand::tuCommand_On));
     EXPECT_FALSE(ExecuteTU(ctx, 0, TTUCommand::tuCommand_On));
     const std::string trace = Log("TU.txt");

@@ -378,6 +378,7 @@ TEST_F(ServiceTest, TheBundledExampleStartsFromItsFiles)
                                       expected[i - 1][3]}));
     }
     EXPECT_EQ(ctx.Run->TagSignalList.Count(), 20);
+    Bring(1);
     EXPECT_TRUE(ExecuteTU(ctx, 0, TTUCommand::tuCommand_On));  // a breaker with its command addresses
     EXPECT_FALSE(ExecuteTU(ctx, 2, TTUCommand::tuCommand_On)); // a protection signal has none
 }
