@@ -10,6 +10,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace gw {
@@ -86,10 +87,27 @@ std::unique_ptr<TRebootAction> MakeRebootAction(const TFieldgateHome& home, TSer
     return std::make_unique<TSystemReboot>();
 }
 
+namespace {
+
+// Every channel holds a socket and a wake-up descriptor, so a full
+// configuration needs about two thousand descriptors, more than the usual
+// soft limit of 1024: take what the hard limit allows.
+void RaiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+} // namespace
+
 void FieldgateMain(int argc, char** argv)
 {
     // A peer that closes its socket must not end the service.
     std::signal(SIGPIPE, SIG_IGN);
+    RaiseDescriptorLimit();
     try {
         Run(argc, argv); // ends the process itself once its parts are built
     } catch (const std::exception& e) {
