@@ -6,6 +6,7 @@
 #include "service/channelfactory.h"
 
 #include "channel_rig.h"
+#include "service/commandentry.h"
 #include "service/serviceinit.h"
 #include "service/servicetick.h"
 #include "tools/kpsim_process.h"
@@ -15,6 +16,8 @@ namespace {
 
 constexpr int Ca = 3;
 constexpr int PointIoa = 100;
+constexpr int DoubleIoa = 200;
+constexpr int CommandOffset = 5000; // the command of point X is addressed X + 5000
 
 // The next lines of kpsim hold all of these, in any order.
 bool WaitForAll(KpsimProcess& kpsim, std::vector<std::string> prefixes)
@@ -56,11 +59,18 @@ protected:
             kp.ASDU_Adr = Ca;
             kp.Passive = i == 2;
             kp.send_start_DT_passiv = true;
-            T_TS ts;
-            ts.AdrASDU = Ca;
-            ts.AdrIOA = PointIoa;
-            kp.TS_arr.push_back(ts);
-            kp.Kol_TS = 1;
+            // A single and a double point with their commands: with select on
+            // the active station, executed directly on the passive one.
+            for (const bool dbl : {false, true}) {
+                T_TS ts;
+                ts.AdrASDU = ts.AdrASDU_TU = Ca;
+                ts.AdrIOA = dbl ? DoubleIoa : PointIoa;
+                ts.AdrIOA_TU = ts.AdrIOA + CommandOffset;
+                ts.Type_Var = dbl ? 1 : 0;
+                ts.Type_TU = (dbl ? 2 : 0) + (kp.Passive ? 1 : 0);
+                kp.TS_arr.push_back(ts);
+                kp.Kol_TS += 1;
+            }
             c.KpTable.push_back(kp);
             c.KpCount += 1;
             TPrmn& prm = c.Prmn104[static_cast<std::size_t>(i - 1)];
@@ -98,6 +108,12 @@ protected:
         ServiceStop(ctx);
     }
 
+    // The tag that the OPC item of point n of station i commands.
+    int PointTag(int i, int n) const
+    {
+        const int id = ctx.KpTable[static_cast<std::size_t>(i)].Nom_OPC_TS + n - 1;
+        return ctx.OpcItems[static_cast<std::size_t>(id)].Nomer_Tag;
+    }
     double ItemValue(int id)
     {
         std::lock_guard<std::mutex> guard(ctx.OpcItemsLock);
@@ -144,6 +160,48 @@ TEST_F(SocketService, ValuesOfAnActiveAndAPassiveStationReachTheItemTable)
         EXPECT_TRUE(WaitForAll(kpsim, {"disconnected station=1", "disconnected station=2"}));
         EXPECT_FALSE(ctx.StaleRun) << "every channel thread ended within the bound";
     }
+}
+
+// Commands given to the command entry reach kpsim with their station, type,
+// addresses and state: select then execute where the signal asks for it,
+// execute alone where not; kpsim's change comes back into the item table.
+TEST_F(SocketService, CommandsReachTheStationWithTheirAddresses)
+{
+    const std::string offset = std::to_string(CommandOffset);
+    KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "3", "--sp", "100", "--dp", "200", "--cmd-offset", offset,
+                        "--connect", "127.0.0.1:" + std::to_string(passivePort), "--reconnect", "50", "--ca", "3",
+                        "--sp", "100", "--dp", "200", "--cmd-offset", offset});
+    activePort = kpsim.ListenPort(1);
+    Start();
+    ASSERT_TRUE(WaitForAll(kpsim, {"interrogation station=1 ca=3", "interrogation station=2 ca=3"}));
+
+    struct Case {
+        int station, point;
+        TTUCommand command;
+        std::vector<std::string> lines; // what kpsim receives, in order
+    };
+    const Case cases[] = {
+        {1, 1, TTUCommand::tuCommand_On,
+         {"command station=1 type=C_SC_NA_1 ca=3 ioa=5100 value=1 select=1",
+          "command station=1 type=C_SC_NA_1 ca=3 ioa=5100 value=1 select=0"}},
+        {1, 2, TTUCommand::tuCommand_Off,
+         {"command station=1 type=C_DC_NA_1 ca=3 ioa=5200 value=1 select=1",
+          "command station=1 type=C_DC_NA_1 ca=3 ioa=5200 value=1 select=0"}},
+        {2, 1, TTUCommand::tuCommand_On, {"command station=2 type=C_SC_NA_1 ca=3 ioa=5100 value=1 select=0"}},
+        {2, 2, TTUCommand::tuCommand_On, {"command station=2 type=C_DC_NA_1 ca=3 ioa=5200 value=2 select=0"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines.back());
+        ASSERT_TRUE(ExecuteTU(ctx, PointTag(c.station, c.point), c.command));
+        for (const std::string& line : c.lines) {
+            const auto got = kpsim.WaitFor("command ");
+            ASSERT_TRUE(got);
+            EXPECT_EQ(got->substr(0, line.size()), line);
+        }
+    }
+    // The executed single point of station 1 comes back switched on.
+    const int id = ctx.KpTable[1].Nom_OPC_TS;
+    EXPECT_TRUE(Eventually([&] { return ItemValue(id) == 1; }));
 }
 
 // A stop while the active station's connect hangs (a full backlog) and the
