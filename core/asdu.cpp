@@ -135,6 +135,13 @@ void TIEC_ASDUt::ReceiveRaspak1(const TRaspakContext& ctx)
     }
     if (ptid == nullptr)
         return;
+    // A test transmission (T = 1) checks the link, not the process: its
+    // values must not stand in the tags as if the station had measured them.
+    if (COT & 0x80) {
+        Log(ctx.log, 64, "(iec2) ReceiveRaspak() кадр с битом теста (T=1) не сохраняется, тип=" + std::to_string(FCode),
+            ctx.clock);
+        return;
+    }
     BlockAddress = 0;
     BlockDate = 0;
     auto plan = PlanObjects(lenData, nelem, isSeqence(), ptid->objlen, ptid->timelen, FLayout.szIoa);

@@ -267,6 +267,20 @@ TEST_F(AsduParse, UnknownTypeIsDroppedSilently)
     EXPECT_EQ(Lines(), std::vector<std::string>{});
 }
 
+TEST_F(AsduParse, TestTransmissionsStoreNothing)
+{
+    AddTag(1, 100);
+    AddTag(1, 101);
+    std::vector<std::uint8_t> bytes = AsduVector("M_SP_NA_1").bytes;
+    bytes[2] |= 0x80; // T bit of the cause
+    Parse(bytes);
+    EXPECT_EQ(ReceivedTags(), 0);
+    EXPECT_EQ(Lines(), std::vector<std::string>{"(iec2) ReceiveRaspak() кадр с битом теста (T=1) не сохраняется, тип=1"});
+    bytes[2] &= 0x7F;
+    Parse(bytes);
+    EXPECT_EQ(ReceivedTags(), 2);
+}
+
 TEST_F(AsduParse, ObjectWithoutTagIsLoggedAndTheOthersStored)
 {
     AddTag(1, 100);
