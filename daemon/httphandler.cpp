@@ -317,7 +317,12 @@ private:
 TWebServer::TWebServer(const TSubj104Serv_ext& handler, const std::string& address, std::uint16_t port)
     : pool_(2, 16)
 {
-    Poco::Net::ServerSocket socket(Poco::Net::SocketAddress(address, port));
+    // The address may be reused at once after a restart, but the port is not
+    // shared: POCO's short form also sets SO_REUSEPORT, with which a second
+    // service would bind the same port and take part of the requests.
+    Poco::Net::ServerSocket socket;
+    socket.bind(Poco::Net::SocketAddress(address, port), true, false);
+    socket.listen(64);
     port_ = socket.address().port();
     auto params = new Poco::Net::HTTPServerParams;
     params->setMaxThreads(16);

@@ -17,8 +17,8 @@ public:
     virtual void List(TStringList& lines) = 0;
 };
 
-// Runs "pgrep <name>" without a shell: every process whose name contains the
-// program's name counts, another program with a longer name included. The
+// Runs "pgrep -x <name>" without a shell: every process of exactly the
+// program's name counts, not another program whose name contains it. The
 // name is checked, so nothing but a plain file name reaches pgrep: letters,
 // digits, '.', '_' and '-', not starting with '-'; anything else throws
 // std::invalid_argument. A '.' is matched literally, and only the first 15

@@ -2,13 +2,17 @@
 // its pages and restarting after an uploaded "cnf.ini".
 
 #include "core/cp1251.h"
+#include "daemon/fieldgate.h"
+#include "daemon/fieldgateservice.h"
 #include "daemon/serviceevents.h"
 #include "event_lines.h"
 #include "fieldgate_rig.h"
+#include "support/temp_dir.h"
 #include "tools/kpsim_process.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +20,8 @@
 #include <iterator>
 #include <optional>
 #include <sys/wait.h>
+#include <thread>
+#include <vector>
 
 namespace gw::test {
 namespace {
@@ -90,6 +96,57 @@ std::string ShowsLiveValue(KpsimProcess& kpsim, int port, int station, int ioa, 
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return body;
+}
+
+// In one process, so the thread checker sees both sides: pages read on
+// several connections while values arrive and the main thread ticks, then
+// the stop of a reconfiguration with requests still coming. Every page that
+// is answered is whole.
+TEST(FieldgateService, PagesReadWhileValuesArriveAndTheServiceStops)
+{
+    KpsimProcess kpsim(TwoStations());
+    TempDir dir;
+    const int port = FreePort();
+    dir.Write("cnf.ini", FieldgateRig::CnfIni(port, "pw"));
+    dir.Write("iec104.cfg", ExampleStations({kpsim.ListenPort(1), kpsim.ListenPort(2)}));
+    TFieldgateService service(dir.path() + "/", "127.0.0.1");
+    service.Start();
+    ASSERT_EQ(service.WebPort(), port);
+    bool connected = false;
+    for (int i = 0; i < 300 && !connected; ++i) {
+        service.Tick(); // the channels are opened by the ticks
+        connected = kpsim.WaitFor("startdt station=1", std::chrono::milliseconds(LoopPeriodMs)).has_value();
+    }
+    ASSERT_TRUE(connected);
+
+    std::atomic<bool> reading{true};
+    std::atomic<int> whole{0}, broken{0};
+    std::vector<std::thread> readers;
+    for (const char* page : {"/titek.php", "/tstek.php", "/config.php", "/titek.php?p_ti=all"}) {
+        readers.emplace_back([&, page] {
+            while (reading) {
+                const auto answer = Request(port, "GET", page);
+                if (!answer)
+                    continue; // the server has stopped
+                if (answer->status == 200 && EndsWith(answer->body, "</html>\n"))
+                    ++whole;
+                else
+                    ++broken;
+            }
+        });
+    }
+    for (int i = 0; i < 40; ++i) {
+        kpsim.Control("set 1 300 " + std::to_string(i) + ".5");
+        kpsim.Control("set 1 100 " + std::to_string(i % 2));
+        service.Tick();
+        std::this_thread::sleep_for(std::chrono::milliseconds(LoopPeriodMs));
+    }
+    service.Stop();
+    reading = false;
+    for (auto& reader : readers)
+        reader.join();
+    EXPECT_GT(whole.load(), 0);
+    EXPECT_EQ(broken.load(), 0);
 }
 
 TEST(FieldgateProgram, UploadedCnfIniRestartsTheServiceThroughItsWatcherWithTheNewFiles)

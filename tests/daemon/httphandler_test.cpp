@@ -8,6 +8,8 @@
 #include <Poco/Net/HTTPClientSession.h>
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/Net/HTTPResponse.h>
+#include <Poco/Net/NetException.h>
+#include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/StreamSocket.h>
 #include <Poco/StreamCopier.h>
 #include <gtest/gtest.h>
@@ -342,6 +344,24 @@ TEST_F(HttpHandler, CurlDownloadsAndUploadsBothFiles)
     EXPECT_EQ(root.Read("svc/iec104.cfg"), cfg2);
     EXPECT_EQ(root.Read("svc/cnf.ini"), "[pwd]\npwd=later\n");
     EXPECT_TRUE(WaitReconfigure());
+}
+
+// A port that another server holds, even one that lets others share it, is
+// refused: a second service must not take half of the requests, uploads
+// included, of the first.
+TEST_F(HttpHandler, PortInUseIsRefused)
+{
+    Poco::Net::ServerSocket shared;
+    shared.bind(Poco::Net::SocketAddress("127.0.0.1", 0), true, true);
+    shared.listen();
+    const std::uint16_t taken = shared.address().port();
+    TShared<bool> other;
+    EXPECT_THROW(TFieldgateWeb(THttpSettings{Dir(), Password, Cap}, [] { return TWebSnapshot{}; }, other, "127.0.0.1",
+                               taken),
+                 Poco::Net::NetException);
+    EXPECT_THROW(TFieldgateWeb(THttpSettings{Dir(), Password, Cap}, [] { return TWebSnapshot{}; }, other, "127.0.0.1",
+                               server->Port()),
+                 Poco::Net::NetException);
 }
 
 } // namespace

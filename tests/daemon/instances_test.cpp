@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <csignal>
 #include <sys/wait.h>
 #include <stdexcept>
@@ -27,21 +26,21 @@ TEST(TPgrepLister, PatternIsLiteralAndAsLongAsAProcessName)
     EXPECT_EQ(TPgrepLister("fieldgate-with-a-long-name").Pattern(), "fieldgate-with-");
 }
 
-TEST(TPgrepLister, ListsOnlyProcessesWhoseNameContainsTheName)
+TEST(TPgrepLister, ListsOnlyProcessesOfExactlyThatName)
 {
     TempDir dir;
     const std::string dotted = UniqueName("fg.w");
     const std::string plain = UniqueName("fgxw");
     NamedChild dottedChild(dir, dotted);
     NamedChild plainChild(dir, plain);
-    NamedChild longer(dir, "z" + dotted + "z"); // another program containing the name counts
+    // Other programs whose names contain the name: the program of another
+    // test whose process id starts with this one's, a helper of the service.
+    NamedChild longer(dir, dotted + "7");
+    NamedChild around(dir, "z" + dotted + "z");
 
     TStringList lines;
     TPgrepLister(dotted).List(lines);
-    std::sort(lines.begin(), lines.end());
-    TStringList expected = {dottedChild.PidText(), longer.PidText()};
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(lines, expected); // "." did not match the "x" of the other name
+    EXPECT_EQ(lines, TStringList{dottedChild.PidText()}); // "." did not match the "x" of the other name
 
     TPgrepLister(plain).List(lines);
     EXPECT_EQ(lines, TStringList{plainChild.PidText()});
