@@ -79,10 +79,10 @@ namespace {
 bool WriteWholeFileWithMode(const std::string& path, std::string_view content, mode_t mode)
 {
     std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return false;
-    // mkstemp makes the file private; the file in place gets the mode asked for.
+    // mkostemp makes the file private; the file in place gets the mode asked for.
     const bool written = ::fchmod(fd, mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;
     if (written && closed && ::rename(temp.c_str(), path.c_str()) == 0)
