@@ -2,6 +2,7 @@
 // information objects per second on one core. Two streams with different
 // values alternate, so every store is a change.
 
+#include "bench/measured_tags.h"
 #include "core/asdu.h"
 #include "core/tags.h"
 
@@ -99,11 +100,7 @@ void AsduDecode(benchmark::State& state)
     TTypeIdentList types;
     TTagCategoryList cats(1);
     TTagSignalList tags;
-    TTagSignal t;
-    for (int ioa = 1; ioa <= kTags; ++ioa) {
-        t.Init("tag", kCa, ioa, kIp, kPort, cats.GetPtc(TagCategName::tcn_TIT), 0, 0, 0, 0);
-        tags.AddTag(t);
-    }
+    bench::AddMeasuredTags(tags, cats, kCa, kTags, kIp, kPort);
     const std::vector<std::uint8_t> streams[2] = {Stream(0), Stream(1)};
     const TAsduLayout layout;
     const TRaspakContext ctx{tags, SystemClock(), nullptr};

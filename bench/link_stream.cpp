@@ -3,6 +3,7 @@
 // parsed and stored into 60 000 tags. Information objects per second on one
 // core.
 
+#include "bench/measured_tags.h"
 #include "core/clients104.h"
 #include "core/tags.h"
 #include "core/typeident.h"
@@ -77,11 +78,7 @@ void LinkStream(benchmark::State& state)
     TTypeIdentList types;
     TTagCategoryList cats(1);
     TTagSignalList tags;
-    TTagSignal t;
-    for (int ioa = 1; ioa <= kTags; ++ioa) {
-        t.Init("tag", 1, ioa, kIp, kPort, cats.GetPtc(TagCategName::tcn_TIT), 0, 0, 0, 0);
-        tags.AddTag(t);
-    }
+    bench::AddMeasuredTags(tags, cats, 1, kTags, kIp, kPort);
     TPrmnArray prmn = MakePrmn104();
     SetPrmnDefault(prmn[0], PrmnKind104, kIp, kPort);
     prmn[0].prWork1 = 1;
