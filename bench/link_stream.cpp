@@ -3,6 +3,7 @@
 // parsed and stored into 60 000 tags. Information objects per second on one
 // core.
 
+#include "bench/cross_build_note.h"
 #include "bench/measured_tags.h"
 #include "core/clients104.h"
 #include "core/tags.h"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs every build and test dependency from Debian's packages and npm.
-# Idempotent and quiet when everything is already there.
+# Idempotent and quiet when everything is already there. Given preset names
+# (as scripts/test.sh passes them), it also sets up the aarch64 cross build
+# when that preset is among them.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -36,3 +38,7 @@ if [ -f "$here/tests/npm/package.json" ] && [ ! -d "$here/tests/npm/node_modules
   echo "setup: installing npm packages for the tests"
   (cd "$here/tests/npm" && npm install --no-audit --no-fund --silent)
 fi
+
+for preset in "$@"; do
+  if [ "$preset" = aarch64 ]; then bash "$here/scripts/setup-aarch64.sh"; fi
+done

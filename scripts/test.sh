@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the default build, then AddressSanitizer
-# and ThreadSanitizer builds of the same tests.
+# and ThreadSanitizer builds of the same tests, then the aarch64 cross build
+# with its tests under qemu-user.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 
-bash scripts/setup.sh
-
-presets=(default asan tsan)
+presets=(default asan tsan aarch64)
 [ $# -gt 0 ] && presets=("$@")
+
+bash scripts/setup.sh "${presets[@]}"
 
 for preset in "${presets[@]}"; do
   echo "== $preset: configure and build"

@@ -12,6 +12,7 @@
 #include <Poco/StreamCopier.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <spawn.h>
@@ -26,10 +27,20 @@ namespace gw::test {
 
 namespace {
 
+// The program file a process runs. Under qemu-user's binfmt entry /proc/PID/exe
+// names the emulator, which was given the program's path as its first argument.
 std::string ExeOf(pid_t pid)
 {
+    const std::string proc = "/proc/" + std::to_string(pid);
     std::error_code error;
-    return std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error).string();
+    const std::string exe = std::filesystem::read_symlink(proc + "/exe", error).string();
+    if (std::filesystem::path(exe).filename().string().rfind("qemu-", 0) != 0)
+        return exe;
+    std::ifstream in(proc + "/cmdline");
+    std::string emulator, program;
+    std::getline(in, emulator, '\0');
+    std::getline(in, program, '\0');
+    return program;
 }
 
 // The process name (at most 15 characters); a zombie keeps it.
@@ -45,7 +56,8 @@ std::string CommOf(pid_t pid)
 
 FieldgateRig::FieldgateRig() : name_(UniqueName("fg")), program_(home_.File(name_))
 {
-    if (::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
+    // qemu-user refuses this prctl; the aarch64 build's launcher has done it.
+    if (::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0 && std::getenv("GATEWAY_TEST_SUBREAPER") == nullptr)
         throw std::runtime_error("cannot become a subreaper");
     std::filesystem::copy_file(FIELDGATE_PROGRAM, program_);
     std::filesystem::copy(std::string(GATEWAY_SOURCE_DIR) + "/examples/web", home_.File("web"),
