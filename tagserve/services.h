@@ -7,6 +7,7 @@
 #include "clock.h"
 #include "envelope.h"
 #include "model.h"
+#include "requests.h"
 #include "secure_channel.h"
 #include "session.h"
 #include "subscription.h"
@@ -81,7 +82,7 @@ private:
     Session* FindSession(const NodeId& token);
     void DeleteSession(Session* session, uint32_t publishStatus);
 
-    // View and attribute.
+    // View.
     void Browse(Call& call, Reader& r);
     void BrowseNext(Call& call, Reader& r);
     void WriteBrowseResult(Writer& w, Session& session, BrowseFilter filter, size_t offset, uint32_t max);
@@ -89,9 +90,11 @@ private:
     void TranslateBrowsePaths(Call& call, Reader& r);
     void RegisterNodes(Call& call, Reader& r);
     void UnregisterNodes(Call& call, Reader& r);
+
+    // Attribute.
     void Read(Call& call, Reader& r);
     void Write(Call& call, Reader& r);
-    uint32_t WriteOne(const NodeId& node, uint32_t attributeId, bool hasIndexRange, const DataValue& value);
+    uint32_t WriteOne(const WriteValue& item);
 
     // Subscriptions.
     void CreateSubscription(Call& call, Reader& r);
