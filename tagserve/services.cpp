@@ -215,6 +215,31 @@ Session* Services::FindSession(const NodeId& token)
     return nullptr;
 }
 
+Session* Services::SessionToDisplace()
+{
+    // A client that died with its session open leaves it without a channel
+    // until the session times out; nobody can use it before a client
+    // re-activates it, and such a client just creates a new one when told the
+    // session is gone. Sessions never logged into come next: clients without
+    // the password must not hold every slot either.
+    for (auto& s : sessions_)
+        if (!channels_.contains(s->channelId))
+            return s.get();
+    for (auto& s : sessions_)
+        if (!s->activated)
+            return s.get();
+    return nullptr;
+}
+
+Services::ChannelUse Services::UseOf(uint32_t channelId) const
+{
+    ChannelUse use = ChannelUse::None;
+    for (const auto& s : sessions_)
+        if (s->channelId == channelId)
+            use = s->activated ? ChannelUse::Activated : std::max(use, ChannelUse::Created);
+    return use;
+}
+
 void Services::CreateSession(Call& call, Reader& r)
 {
     // clientDescription
@@ -233,12 +258,11 @@ void Services::CreateSession(Call& call, Reader& r)
     double requestedTimeout = r.Double();
     uint32_t maxResponse = r.UInt32();
     if (sessions_.size() >= kMaxSessions) {
-        // The oldest session that never logged in gives way: clients without
-        // the password must not hold every slot until their sessions time out.
-        auto idle = std::find_if(sessions_.begin(), sessions_.end(), [](const auto& s) { return !s->activated; });
-        if (idle == sessions_.end())
+        Session* displaced = SessionToDisplace();
+        if (!displaced)
             return Fault(call, status::BadTooManySessions);
-        DeleteSession(idle->get(), status::BadSessionClosed);
+        Log(LogKind::Client, "session limit reached: a new session takes the place of an unused one");
+        DeleteSession(displaced, status::BadSessionClosed);
     }
 
     auto s = std::make_unique<Session>();

@@ -50,6 +50,10 @@ public:
 
     size_t SessionCount() const { return sessions_.size(); }
 
+    // How far the client of a channel has got with its sessions.
+    enum class ChannelUse { None, Created, Activated };
+    ChannelUse UseOf(uint32_t channelId) const;
+
 private:
     struct Call {
         SecureChannel& channel;
@@ -80,6 +84,8 @@ private:
     void ActivateSession(Call& call, Reader& r);
     void CloseSession(Call& call, Reader& r);
     Session* FindSession(const NodeId& token);
+    // The session a new one takes the place of at the session limit, or null.
+    Session* SessionToDisplace();
     void DeleteSession(Session* session, uint32_t publishStatus);
 
     // View.
