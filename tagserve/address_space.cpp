@@ -315,6 +315,10 @@ bool AddressSpace::Follows(const Reference& ref, uint32_t direction, const NodeI
         return false;
     if (referenceType.IsNull())
         return true;
+    // Every reference type of ours is a numeric node of namespace 0; an id of
+    // another namespace or form names none of them, whatever its number.
+    if (referenceType.ns != 0 || referenceType.kind != NodeId::Kind::Numeric)
+        return false;
     uint32_t want = referenceType.numeric;
     return includeSubtypes ? IsSubtypeOf(ref.type, want) : ref.type == want;
 }

@@ -196,10 +196,16 @@ void Services::GetEndpoints(Call& call, Reader& r)
 void Services::FindServers(Call& call, Reader& r)
 {
     std::string url = EndpointUrl(call.channel, r.String());
+    r.StringArray(); // localeIds
+    std::vector<std::string> serverUris = r.StringArray();
+    // A client that asks for other servers by URI must not be sent to this one.
+    bool wanted = serverUris.empty() ||
+                  std::find(serverUris.begin(), serverUris.end(), config_.info.applicationUri) != serverUris.end();
     Writer w;
     BeginResponse(w, msg::FindServersResponse, call.header.requestHandle);
-    w.Int32(1);
-    WriteApplication(w, url);
+    w.Int32(wanted ? 1 : 0);
+    if (wanted)
+        WriteApplication(w, url);
     Reply(call, w);
 }
 

@@ -43,6 +43,8 @@ uint32_t Services::WriteOne(const WriteValue& item)
     const Node* node = space_.Find(item.nodeId);
     if (!node)
         return status::BadNodeIdUnknown;
+    if (item.attributeId == 0 || item.attributeId > attr::Last)
+        return status::BadAttributeIdInvalid;
     if (item.attributeId != attr::Value || node->nodeClass != NodeClass::Variable)
         return status::BadNotWritable;
     // Without a callback the gateway cannot act on a write: treat it as read-only.

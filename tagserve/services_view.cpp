@@ -181,8 +181,12 @@ void Services::RegisterNodes(Call& call, Reader& r)
     Reply(call, w);
 }
 
-void Services::UnregisterNodes(Call& call, Reader&)
+void Services::UnregisterNodes(Call& call, Reader& r)
 {
+    // Registering keeps nothing, so there is nothing to release; only the count is checked.
+    int32_t n = r.ArrayLength();
+    if (uint32_t st = OperationCountStatus(n); st != status::Good)
+        return Fault(call, st);
     Writer w;
     BeginResponse(w, msg::UnregisterNodesResponse, call.header.requestHandle);
     Reply(call, w);
