@@ -2,6 +2,8 @@
 
 #include "clock.h"
 
+#include <algorithm>
+
 namespace tagserve {
 
 namespace {
@@ -302,6 +304,61 @@ bool AddressSpace::IsSubtypeOf(uint32_t type, uint32_t base) const
         type = parent;
     }
     return false;
+}
+
+bool AddressSpace::Follows(const Reference& ref, uint32_t direction, const NodeId& referenceType,
+                           bool includeSubtypes) const
+{
+    if (direction == 0 && !ref.forward)
+        return false;
+    if (direction == 1 && ref.forward)
+        return false;
+    if (referenceType.IsNull())
+        return true;
+    // Every reference type of ours is a numeric node of namespace 0; an id of
+    // another namespace or form names none of them, whatever its number.
+    if (referenceType.ns != 0 || referenceType.kind != NodeId::Kind::Numeric)
+        return false;
+    uint32_t want = referenceType.numeric;
+    return includeSubtypes ? IsSubtypeOf(ref.type, want) : ref.type == want;
+}
+
+PathTargets AddressSpace::Walk(const BrowsePath& path, size_t& visits) const
+{
+    PathTargets result;
+    int32_t start = IndexOf(path.startingNode);
+    if (start < 0)
+        result.status = status::BadNodeIdUnknown;
+    else if (path.elements.empty())
+        result.status = status::BadNothingToDo;
+    for (const RelativePathElement& e : path.elements)
+        if (e.targetName.name.empty() && result.status == status::Good)
+            result.status = status::BadBrowseNameInvalid;
+    if (result.status != status::Good)
+        return result;
+    std::vector<uint32_t> current{static_cast<uint32_t>(start)};
+    for (size_t e = 0; e < path.elements.size() && !current.empty(); ++e) {
+        const RelativePathElement& element = path.elements[e];
+        std::vector<uint32_t> next;
+        for (uint32_t node : current) {
+            const std::vector<Reference>& refs = nodes_[node].references;
+            visits += refs.size();
+            if (visits > kMaxTranslateVisits)
+                return {status::BadTooManyOperations, {}};
+            for (const Reference& ref : refs)
+                if (nodes_[ref.target].browseName == element.targetName &&
+                    Follows(ref, element.isInverse ? 1 : 0, element.referenceTypeId, element.includeSubtypes))
+                    next.push_back(ref.target);
+        }
+        // A node reached over several references, or from several nodes, is one target.
+        std::sort(next.begin(), next.end());
+        next.erase(std::unique(next.begin(), next.end()), next.end());
+        current.swap(next);
+    }
+    if (current.empty())
+        result.status = status::BadNoMatch;
+    result.nodes = std::move(current);
+    return result;
 }
 
 Variant AddressSpace::LiveVariant(LiveValue live) const

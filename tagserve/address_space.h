@@ -6,6 +6,7 @@
 #include "binary.h"
 #include "ids.h"
 #include "model.h"
+#include "requests.h"
 
 #include <cstdint>
 #include <functional>
@@ -57,6 +58,17 @@ struct ServerInfo {
 
 constexpr uint8_t kAccessRead = 0x01, kAccessWrite = 0x02;
 
+// References one TranslateBrowsePaths request may look at: a path can go back
+// and forth between nodes as often as it likes, and the server thread must
+// not stall on it. Ordinary requests look at a few thousand.
+constexpr size_t kMaxTranslateVisits = 2000000;
+
+// Where a browse path leads: the node indexes reached, or why none.
+struct PathTargets {
+    uint32_t status = 0;
+    std::vector<uint32_t> nodes;
+};
+
 enum class TimestampsToReturn : uint32_t { Source = 0, Server = 1, Both = 2, Neither = 3 };
 
 class AddressSpace {
@@ -71,6 +83,12 @@ public:
     // True when type is base or one of its subtypes (HasSubtype closure).
     bool IsSubtypeOf(uint32_t type, uint32_t base) const;
     bool IsReferenceType(const NodeId& id) const;
+    // True when a browse in the direction (0 forward, 1 inverse, 2 both) for
+    // the reference type (null: any) takes the reference.
+    bool Follows(const Reference& ref, uint32_t direction, const NodeId& referenceType, bool includeSubtypes) const;
+    // Walks a path from its starting node, one element at a time. visits counts
+    // the references looked at, over all paths of one request.
+    PathTargets Walk(const BrowsePath& path, size_t& visits) const;
 
     DataValue ReadAttribute(const Node& node, uint32_t attributeId, TimestampsToReturn timestamps) const;
     // The Value attribute of a gateway variable from a snapshot.

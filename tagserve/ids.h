@@ -103,6 +103,8 @@ constexpr uint32_t NodeId = 1, NodeClass = 2, BrowseName = 3, DisplayName = 4, D
 constexpr uint32_t WriteMask = 6, UserWriteMask = 7, IsAbstract = 8, Symmetric = 9, InverseName = 10;
 constexpr uint32_t EventNotifier = 12, Value = 13, DataType = 14, ValueRank = 15, ArrayDimensions = 16;
 constexpr uint32_t AccessLevel = 17, UserAccessLevel = 18, MinimumSamplingInterval = 19, Historizing = 20;
+// The highest id the standard gives an attribute (AccessLevelEx); above it, and 0, name none.
+constexpr uint32_t Last = 27;
 } // namespace attr
 
 enum class NodeClass : int32_t {

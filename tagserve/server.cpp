@@ -1,5 +1,6 @@
 #include "server.h"
 
+#include "admission.h"
 #include "clock.h"
 #include "ids.h"
 #include "log.h"
@@ -33,8 +34,8 @@ uint32_t RandomChannelStart()
 
 class Loop {
 public:
-    Loop(Model& model, const ServerConfig& config, const std::atomic<bool>& stop, int wakeFd)
-        : services_(model, config), config_(config), stop_(stop), wakeFd_(wakeFd),
+    Loop(Model& model, const ServerConfig& config, const std::atomic<bool>& stop, int wakeFd, Services::Clock clock)
+        : services_(model, config, clock), config_(config), stop_(stop), wakeFd_(wakeFd), clock_(clock),
           nextChannelId_(RandomChannelStart())
     {
     }
@@ -50,27 +51,22 @@ public:
     {
         int64_t nextBind = 0;
         while (!stop_.load()) {
-            int64_t now = MonotonicMs();
+            int64_t now = clock_();
             if (listenFd_ < 0 && now >= nextBind && !Bind())
                 nextBind = now + kBindRetryMs;
             try {
                 PollOnce();
-                services_.Tick(MonotonicMs());
+                services_.Tick(clock_());
             } catch (const std::exception& e) {
                 // The caller relies on this call blocking until the stop: log and go on.
                 Log(LogKind::Internal, "server loop: %s", e.what());
             }
-            now = MonotonicMs();
-            for (auto& c : connections_)
-                if (c->channel->Expired(now) && !c->channel->Closed()) {
-                    Log(LogKind::Network, "closing an idle or expired connection");
-                    c->dead = true;
-                }
+            CloseIdle(clock_());
             for (auto& c : connections_) {
                 Flush(*c);
                 // The next of the requests already received, one per client and turn.
                 if (!c->dead && Waiting(*c) && !stop_.load())
-                    c->channel->Receive(nullptr, 0, MonotonicMs());
+                    c->channel->Receive(nullptr, 0, clock_());
             }
             Reap();
         }
@@ -81,7 +77,54 @@ private:
         int fd;
         std::unique_ptr<SecureChannel> channel;
         bool dead = false;
+        int64_t lastInUseMs = 0; // the last time it was still opening or had a session
     };
+
+    // Sockets that never open a channel, channels whose token expired, and
+    // channels that carry no session: none of them may hold a slot for long.
+    void CloseIdle(int64_t now)
+    {
+        for (auto& c : connections_) {
+            if (c->dead || c->channel->Closed())
+                continue;
+            bool inUse = !c->channel->IsOpen() || services_.UseOf(c->channel->Id()) != Services::ChannelUse::None;
+            if (inUse)
+                c->lastInUseMs = now;
+            if (c->channel->Expired(now) || now - c->lastInUseMs > kSessionlessChannelMs) {
+                Log(LogKind::Network, "closing an idle or expired connection");
+                c->dead = true;
+            }
+        }
+    }
+
+    Standing StandingOf(const Connection& c) const
+    {
+        if (!c.channel->IsOpen())
+            return Standing::Opening;
+        bool activated = services_.UseOf(c.channel->Id()) == Services::ChannelUse::Activated;
+        return activated ? Standing::InSession : Standing::Sessionless;
+    }
+
+    // Closes the connection a newcomer takes the place of; false when every one is in use.
+    bool Displace()
+    {
+        std::vector<Standing> standings;
+        for (auto& c : connections_)
+            standings.push_back(c->dead || c->channel->Closed() ? Standing::Opening : StandingOf(*c));
+        int index = DisplacedConnection(standings);
+        if (index < 0)
+            return false;
+        auto it = std::next(connections_.begin(), index);
+        Connection& c = **it;
+        if (!c.dead) {
+            c.channel->Fail(status::BadTcpServerTooBusy, "displaced by a new connection");
+            Flush(c);
+            Log(LogKind::Network, "connection limit reached: a new connection takes the place of an unused one");
+        }
+        CloseConnection(c);
+        connections_.erase(it);
+        return true;
+    }
 
     // A received request that can be taken now.
     static bool Waiting(const Connection& c)
@@ -159,7 +202,7 @@ private:
                 return;
             int one = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            if (connections_.size() >= kMaxConnections) {
+            if (connections_.size() >= kMaxConnections && !Displace()) {
                 std::string err = BuildError(status::BadTcpServerTooBusy, "too many connections");
                 [[maybe_unused]] ssize_t w = ::send(fd, err.data(), err.size(), MSG_NOSIGNAL);
                 ::close(fd);
@@ -168,8 +211,9 @@ private:
             }
             auto c = std::make_unique<Connection>();
             c->fd = fd;
-            c->channel = std::make_unique<SecureChannel>(nextChannelId_++, services_, MonotonicMs());
+            c->channel = std::make_unique<SecureChannel>(nextChannelId_++, services_, clock_());
             c->channel->SetLocalUrl(LocalUrl(fd));
+            c->lastInUseMs = clock_();
             services_.AttachChannel(*c->channel);
             connections_.push_back(std::move(c));
         }
@@ -191,7 +235,7 @@ private:
         for (int rounds = 0; rounds < 16 && !c.channel->Closed() && !c.channel->HasUnreadInput(); ++rounds) {
             ssize_t n = ::recv(c.fd, buf, sizeof buf, 0);
             if (n > 0) {
-                c.channel->Receive(buf, static_cast<size_t>(n), MonotonicMs());
+                c.channel->Receive(buf, static_cast<size_t>(n), clock_());
                 continue;
             }
             if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
@@ -239,6 +283,7 @@ private:
     const ServerConfig& config_;
     const std::atomic<bool>& stop_;
     int wakeFd_;
+    Services::Clock clock_;
     int listenFd_ = -1;
     uint32_t nextChannelId_;
     std::list<std::unique_ptr<Connection>> connections_;
@@ -246,9 +291,10 @@ private:
 
 } // namespace
 
-int RunServer(Model& model, const ServerConfig& config, const std::atomic<bool>& stop, int wakeFd)
+int RunServer(Model& model, const ServerConfig& config, const std::atomic<bool>& stop, int wakeFd,
+              Services::Clock clock)
 {
-    Loop loop(model, config, stop, wakeFd);
+    Loop loop(model, config, stop, wakeFd, clock);
     loop.Run();
     return 0;
 }

@@ -12,9 +12,14 @@ namespace tagserve {
 constexpr size_t kMaxConnections = 32;
 constexpr int kPollTimeoutMs = 50;
 constexpr int64_t kBindRetryMs = 5000;
+// How long an open secure channel may go without a session: enough for a
+// client to create one, or to re-activate its old one after a reconnection.
+constexpr int64_t kSessionlessChannelMs = 10000;
 
 // Runs until stop is set. wakeFd is an eventfd that the stopper writes to.
+// clock gives the monotonic milliseconds of every timer of the server.
 // Returns 0; every socket is closed and every session gone when it returns.
-int RunServer(Model& model, const ServerConfig& config, const std::atomic<bool>& stop, int wakeFd);
+int RunServer(Model& model, const ServerConfig& config, const std::atomic<bool>& stop, int wakeFd,
+              Services::Clock clock = &MonotonicMs);
 
 } // namespace tagserve

@@ -196,10 +196,16 @@ void Services::GetEndpoints(Call& call, Reader& r)
 void Services::FindServers(Call& call, Reader& r)
 {
     std::string url = EndpointUrl(call.channel, r.String());
+    r.StringArray(); // localeIds
+    std::vector<std::string> serverUris = r.StringArray();
+    // A client that asks for other servers by URI must not be sent to this one.
+    bool wanted = serverUris.empty() ||
+                  std::find(serverUris.begin(), serverUris.end(), config_.info.applicationUri) != serverUris.end();
     Writer w;
     BeginResponse(w, msg::FindServersResponse, call.header.requestHandle);
-    w.Int32(1);
-    WriteApplication(w, url);
+    w.Int32(wanted ? 1 : 0);
+    if (wanted)
+        WriteApplication(w, url);
     Reply(call, w);
 }
 
@@ -213,6 +219,31 @@ Session* Services::FindSession(const NodeId& token)
         if (s->authenticationToken == token)
             return s.get();
     return nullptr;
+}
+
+Session* Services::SessionToDisplace()
+{
+    // A client that died with its session open leaves it without a channel
+    // until the session times out; nobody can use it before a client
+    // re-activates it, and such a client just creates a new one when told the
+    // session is gone. Sessions never logged into come next: clients without
+    // the password must not hold every slot either.
+    for (auto& s : sessions_)
+        if (!channels_.contains(s->channelId))
+            return s.get();
+    for (auto& s : sessions_)
+        if (!s->activated)
+            return s.get();
+    return nullptr;
+}
+
+Services::ChannelUse Services::UseOf(uint32_t channelId) const
+{
+    ChannelUse use = ChannelUse::None;
+    for (const auto& s : sessions_)
+        if (s->channelId == channelId)
+            use = s->activated ? ChannelUse::Activated : std::max(use, ChannelUse::Created);
+    return use;
 }
 
 void Services::CreateSession(Call& call, Reader& r)
@@ -233,12 +264,11 @@ void Services::CreateSession(Call& call, Reader& r)
     double requestedTimeout = r.Double();
     uint32_t maxResponse = r.UInt32();
     if (sessions_.size() >= kMaxSessions) {
-        // The oldest session that never logged in gives way: clients without
-        // the password must not hold every slot until their sessions time out.
-        auto idle = std::find_if(sessions_.begin(), sessions_.end(), [](const auto& s) { return !s->activated; });
-        if (idle == sessions_.end())
+        Session* displaced = SessionToDisplace();
+        if (!displaced)
             return Fault(call, status::BadTooManySessions);
-        DeleteSession(idle->get(), status::BadSessionClosed);
+        Log(LogKind::Client, "session limit reached: a new session takes the place of an unused one");
+        DeleteSession(displaced, status::BadSessionClosed);
     }
 
     auto s = std::make_unique<Session>();

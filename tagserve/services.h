@@ -7,6 +7,7 @@
 #include "clock.h"
 #include "envelope.h"
 #include "model.h"
+#include "requests.h"
 #include "secure_channel.h"
 #include "session.h"
 #include "subscription.h"
@@ -49,6 +50,10 @@ public:
 
     size_t SessionCount() const { return sessions_.size(); }
 
+    // How far the client of a channel has got with its sessions.
+    enum class ChannelUse { None, Created, Activated };
+    ChannelUse UseOf(uint32_t channelId) const;
+
 private:
     struct Call {
         SecureChannel& channel;
@@ -79,9 +84,11 @@ private:
     void ActivateSession(Call& call, Reader& r);
     void CloseSession(Call& call, Reader& r);
     Session* FindSession(const NodeId& token);
+    // The session a new one takes the place of at the session limit, or null.
+    Session* SessionToDisplace();
     void DeleteSession(Session* session, uint32_t publishStatus);
 
-    // View and attribute.
+    // View.
     void Browse(Call& call, Reader& r);
     void BrowseNext(Call& call, Reader& r);
     void WriteBrowseResult(Writer& w, Session& session, BrowseFilter filter, size_t offset, uint32_t max);
@@ -89,9 +96,11 @@ private:
     void TranslateBrowsePaths(Call& call, Reader& r);
     void RegisterNodes(Call& call, Reader& r);
     void UnregisterNodes(Call& call, Reader& r);
+
+    // Attribute.
     void Read(Call& call, Reader& r);
     void Write(Call& call, Reader& r);
-    uint32_t WriteOne(const NodeId& node, uint32_t attributeId, bool hasIndexRange, const DataValue& value);
+    uint32_t WriteOne(const WriteValue& item);
 
     // Subscriptions.
     void CreateSubscription(Call& call, Reader& r);

@@ -1,8 +1,7 @@
-// View and attribute services: Browse, BrowseNext, TranslateBrowsePaths,
-// RegisterNodes, UnregisterNodes, Read and Write.
+// View services: Browse, BrowseNext, TranslateBrowsePaths, RegisterNodes
+// and UnregisterNodes.
 #include "services.h"
 
-#include "clock.h"
 #include "ids.h"
 
 #include <algorithm>
@@ -12,28 +11,14 @@ namespace tagserve {
 namespace {
 
 constexpr uint32_t kMaxReferencesPerNode = 1000;
-// References one TranslateBrowsePaths request may look at: a path can go back
-// and forth between nodes as often as it likes, and the server thread must
-// not stall on it. Ordinary requests look at a few thousand.
-constexpr size_t kMaxTranslateVisits = 2000000;
 
 } // namespace
 
 bool Services::Matches(const BrowseFilter& f, const Reference& ref) const
 {
-    if (f.direction == 0 && !ref.forward)
+    if (!space_.Follows(ref, f.direction, f.referenceType, f.includeSubtypes))
         return false;
-    if (f.direction == 1 && ref.forward)
-        return false;
-    if (!f.referenceType.IsNull()) {
-        uint32_t want = f.referenceType.numeric;
-        if (f.includeSubtypes ? !space_.IsSubtypeOf(ref.type, want) : ref.type != want)
-            return false;
-    }
-    if (f.nodeClassMask != 0 &&
-        (f.nodeClassMask & static_cast<uint32_t>(space_.At(ref.target).nodeClass)) == 0)
-        return false;
-    return true;
+    return f.nodeClassMask == 0 || (f.nodeClassMask & static_cast<uint32_t>(space_.At(ref.target).nodeClass)) != 0;
 }
 
 void Services::WriteBrowseResult(Writer& w, Session& session, BrowseFilter filter, size_t offset, uint32_t max)
@@ -163,70 +148,18 @@ void Services::BrowseNext(Call& call, Reader& r)
 
 void Services::TranslateBrowsePaths(Call& call, Reader& r)
 {
-    int32_t n = r.ArrayLength();
-    if (uint32_t st = OperationCountStatus(n); st != status::Good)
+    TranslateBrowsePathsRequest req = DecodeTranslateBrowsePathsRequest(r);
+    if (uint32_t st = OperationCountStatus(static_cast<int32_t>(req.browsePaths.size())); st != status::Good)
         return Fault(call, st);
     Writer w;
     BeginResponse(w, msg::TranslateBrowsePathsResponse, call.header.requestHandle);
-    w.Int32(n);
+    w.Int32(static_cast<int32_t>(req.browsePaths.size()));
     size_t visits = 0; // references looked at for the whole request
-    for (int32_t k = 0; k < n; ++k) {
-        NodeId start = r.ReadNodeId();
-        int32_t elements = r.ArrayLength();
-        struct Element {
-            NodeId referenceType;
-            bool inverse, includeSubtypes;
-            QualifiedName target;
-        };
-        std::vector<Element> path(static_cast<size_t>(elements));
-        for (auto& e : path) {
-            e.referenceType = r.ReadNodeId();
-            e.inverse = r.Boolean();
-            e.includeSubtypes = r.Boolean();
-            e.target = r.ReadQualifiedName();
-        }
-        int32_t startIndex = space_.IndexOf(start);
-        uint32_t st = status::Good;
-        if (startIndex < 0)
-            st = status::BadNodeIdUnknown;
-        else if (path.empty())
-            st = status::BadNothingToDo;
-        for (const auto& e : path)
-            if (e.target.name.empty())
-                st = st == status::Good ? status::BadBrowseNameInvalid : st;
-        std::vector<uint32_t> current;
-        if (st == status::Good)
-            current.push_back(static_cast<uint32_t>(startIndex));
-        for (size_t e = 0; e < path.size() && !current.empty(); ++e) {
-            BrowseFilter f;
-            f.direction = path[e].inverse ? 1 : 0;
-            f.referenceType = path[e].referenceType;
-            f.includeSubtypes = path[e].includeSubtypes;
-            std::vector<uint32_t> next;
-            for (uint32_t node : current) {
-                const std::vector<Reference>& refs = space_.At(node).references;
-                visits += refs.size();
-                if (visits > kMaxTranslateVisits)
-                    break;
-                for (const Reference& ref : refs)
-                    if (space_.At(ref.target).browseName == path[e].target && Matches(f, ref))
-                        next.push_back(ref.target);
-            }
-            if (visits > kMaxTranslateVisits) {
-                st = status::BadTooManyOperations;
-                current.clear();
-                break;
-            }
-            // A node reached over several references, or from several nodes, is one target.
-            std::sort(next.begin(), next.end());
-            next.erase(std::unique(next.begin(), next.end()), next.end());
-            current.swap(next);
-        }
-        if (st == status::Good && current.empty())
-            st = status::BadNoMatch;
-        w.UInt32(st);
-        w.Int32(static_cast<int32_t>(current.size()));
-        for (uint32_t node : current) {
+    for (const BrowsePath& path : req.browsePaths) {
+        PathTargets found = space_.Walk(path, visits);
+        w.UInt32(found.status);
+        w.Int32(static_cast<int32_t>(found.nodes.size()));
+        for (uint32_t node : found.nodes) {
             w.WriteExpandedNodeId(space_.At(node).id);
             w.UInt32(0xFFFFFFFFu);
         }
@@ -248,126 +181,14 @@ void Services::RegisterNodes(Call& call, Reader& r)
     Reply(call, w);
 }
 
-void Services::UnregisterNodes(Call& call, Reader&)
+void Services::UnregisterNodes(Call& call, Reader& r)
 {
+    // Registering keeps nothing, so there is nothing to release; only the count is checked.
+    int32_t n = r.ArrayLength();
+    if (uint32_t st = OperationCountStatus(n); st != status::Good)
+        return Fault(call, st);
     Writer w;
     BeginResponse(w, msg::UnregisterNodesResponse, call.header.requestHandle);
-    Reply(call, w);
-}
-
-void Services::Read(Call& call, Reader& r)
-{
-    double maxAge = r.Double();
-    uint32_t timestamps = r.UInt32();
-    int32_t n = r.ArrayLength();
-    if (maxAge < 0)
-        return Fault(call, status::BadMaxAgeInvalid);
-    if (timestamps > 3)
-        return Fault(call, status::BadTimestampsToReturnInvalid);
-    if (uint32_t st = OperationCountStatus(n); st != status::Good)
-        return Fault(call, st);
-    Writer w;
-    BeginResponse(w, msg::ReadResponse, call.header.requestHandle);
-    w.Int32(n);
-    for (int32_t k = 0; k < n; ++k) {
-        NodeId id = r.ReadNodeId();
-        uint32_t attributeId = r.UInt32();
-        bool noRange = true;
-        r.String(&noRange);
-        QualifiedName encoding = r.ReadQualifiedName();
-        DataValue bad;
-        bad.mask = DataValue::HasStatus;
-        const Node* node = space_.Find(id);
-        if (!node)
-            bad.status = status::BadNodeIdUnknown;
-        else if (!noRange)
-            bad.status = status::BadIndexRangeInvalid;
-        else if (!encoding.name.empty() && !(encoding.ns == 0 && encoding.name == "Default Binary"))
-            bad.status = status::BadDataEncodingInvalid;
-        if (bad.status != status::Good)
-            w.WriteDataValue(bad);
-        else
-            w.WriteDataValue(space_.ReadAttribute(*node, attributeId, static_cast<TimestampsToReturn>(timestamps)));
-    }
-    w.EmptyArray();
-    Reply(call, w);
-}
-
-uint32_t Services::WriteOne(const NodeId& id, uint32_t attributeId, bool hasIndexRange, const DataValue& value)
-{
-    const Node* node = space_.Find(id);
-    if (!node)
-        return status::BadNodeIdUnknown;
-    if (attributeId != attr::Value || node->nodeClass != NodeClass::Variable)
-        return status::BadNotWritable;
-    // Without a callback the gateway cannot act on a write: treat it as read-only.
-    if (!(node->accessLevel & kAccessWrite) || node->modelIndex < 0 || config_.callback == nullptr)
-        return status::BadNotWritable;
-    if (hasIndexRange)
-        return status::BadIndexRangeInvalid;
-    if (value.mask & ~DataValue::HasValue)
-        return status::BadWriteNotSupported;
-    const Variant& v = value.value;
-    uint8_t expected = node->varType == VarType::Boolean ? type::Boolean
-                       : node->varType == VarType::Int32 ? type::Int32
-                                                         : type::Double;
-    if (!v.IsScalar() || v.type != expected)
-        return status::BadTypeMismatch;
-
-    WriteSlots slots;
-    const Scalar& s = v.values[0];
-    switch (node->varType) {
-    case VarType::Boolean:
-        slots.b = std::get<bool>(s);
-        slots.i32 = slots.b ? 1 : 0;
-        slots.dbl = slots.b ? 1 : 0;
-        break;
-    case VarType::Int32:
-        slots.i32 = static_cast<int32_t>(std::get<int64_t>(s));
-        slots.dbl = slots.i32;
-        slots.b = slots.i32 != 0;
-        break;
-    case VarType::Double:
-        slots.dbl = std::get<double>(s);
-        slots.i32 = SaturateToInt32(slots.dbl);
-        slots.b = slots.dbl != 0;
-        break;
-    }
-    auto index = static_cast<uint32_t>(node->modelIndex);
-    model_.StoreWrite(index, slots);
-    // The callback runs here, on the server thread, with no lock of ours held.
-    config_.callback(model_.Variables()[index].id);
-    return status::Good;
-}
-
-void Services::Write(Call& call, Reader& r)
-{
-    int32_t n = r.ArrayLength();
-    if (uint32_t st = OperationCountStatus(n); st != status::Good)
-        return Fault(call, st);
-    // Decoded whole before any write is done, so a broken request writes nothing.
-    struct Item {
-        NodeId id;
-        uint32_t attributeId;
-        bool hasIndexRange;
-        DataValue value;
-    };
-    std::vector<Item> items(static_cast<size_t>(n));
-    for (Item& item : items) {
-        item.id = r.ReadNodeId();
-        item.attributeId = r.UInt32();
-        bool noRange = true;
-        r.String(&noRange);
-        item.hasIndexRange = !noRange;
-        item.value = r.ReadDataValue();
-    }
-    std::vector<uint32_t> results;
-    for (const Item& item : items)
-        results.push_back(WriteOne(item.id, item.attributeId, item.hasIndexRange, item.value));
-    Writer w;
-    BeginResponse(w, msg::WriteResponse, call.header.requestHandle);
-    w.StatusArray(results);
-    w.EmptyArray();
     Reply(call, w);
 }
 

@@ -5,6 +5,8 @@ const { test } = require("node:test");
 const assert = require("node:assert/strict");
 const { spawn } = require("node:child_process");
 const readline = require("node:readline");
+const net = require("node:net");
+const path = require("node:path");
 const {
     OPCUAClient, AttributeIds, TimestampsToReturn, DataType, StatusCodes, UserTokenType,
     ClientSubscription, ClientMonitoredItem, makeBrowsePath, BrowseDirection,
@@ -293,5 +295,62 @@ test("secure channel renewal keeps requests flowing", async () => {
         assert.equal(dv.statusCode, StatusCodes.Good);
         assert.ok(renewed >= 1, "token renewed");
     }, { defaultSecureTokenLifetime: 10000 });
+    });
+});
+
+// A client process that opens a session, then is killed without closing it.
+async function killedWithSession(url) {
+    const proc = spawn(process.execPath, [path.join(__dirname, "session_holder.js"), url],
+        { stdio: ["ignore", "pipe", "inherit"] });
+    const exited = new Promise((resolve) => proc.on("exit", resolve));
+    // The client library logs on stdout too: wait for the verdict line.
+    const lines = readline.createInterface({ input: proc.stdout });
+    const verdict = await new Promise((resolve) => {
+        lines.on("line", (l) => { if (l === "SESSION" || l.startsWith("FAILED")) resolve(l); });
+        proc.on("exit", () => resolve("exited"));
+    });
+    assert.equal(verdict, "SESSION");
+    proc.kill("SIGKILL");
+    await exited;
+}
+
+async function readState(url) {
+    return withSession({ url }, undefined, async (session) => {
+        const dv = await session.read({ nodeId: "ns=0;i=2259", attributeId: AttributeIds.Value });
+        return dv.statusCode;
+    });
+}
+
+test("sessions of client processes that were killed do not lock out a new client", async () => {
+    await withHost([], async (host) => {
+        // The first one makes the client certificate the others then share.
+        await killedWithSession(host.url);
+        await Promise.all(Array.from({ length: 15 }, () => killedWithSession(host.url)));
+        assert.equal(await readState(host.url), StatusCodes.Good);
+    });
+});
+
+test("idle sockets and bare secure channels at the connection limit do not lock out a real client", async () => {
+    await withHost([], async (host) => {
+        const sockets = [];
+        const holders = [];
+        try {
+            for (let i = 0; i < 16; ++i) {
+                const socket = net.connect(host.port, "127.0.0.1");
+                socket.on("error", () => {});
+                await new Promise((resolve) => socket.once("connect", resolve));
+                sockets.push(socket);
+            }
+            for (let i = 0; i < 16; ++i) {
+                const holder = OPCUAClient.create({ connectionStrategy: { maxRetry: 0 } });
+                await holder.connect(host.url);
+                holders.push(holder);
+            }
+            assert.equal(await readState(host.url), StatusCodes.Good);
+            assert.equal(await readState(host.url), StatusCodes.Good);
+        } finally {
+            sockets.forEach((s) => s.destroy());
+            await Promise.all(holders.map((h) => h.disconnect().catch(() => {})));
+        }
     });
 });

@@ -199,13 +199,13 @@ TEST(Services, TranslateBrowsePathsMatchesAndFails)
 {
     Harness h;
     h.OpenSession();
-    auto translate = [&](NodeId start, std::vector<QualifiedName> names) {
+    auto translate = [&](NodeId start, std::vector<QualifiedName> names, NodeId referenceType = NodeId(0, 33)) {
         Response r = h.Call(msg::TranslateBrowsePathsRequest, [&](Writer& w) {
             w.Int32(1);
             w.WriteNodeId(start);
             w.Int32(static_cast<int32_t>(names.size()));
             for (const auto& n : names) {
-                w.WriteNodeId(NodeId(0, 33));
+                w.WriteNodeId(referenceType);
                 w.Boolean(false);
                 w.Boolean(true);
                 w.WriteQualifiedName(n);
@@ -226,9 +226,37 @@ TEST(Services, TranslateBrowsePathsMatchesAndFails)
     ASSERT_EQ(ok.second.size(), 1u);
     EXPECT_EQ(ok.second[0], NodeId(1, 3));
     EXPECT_EQ(translate(NodeId(0, 85), {{0, "Station_1"}}).first, status::BadNoMatch); // wrong namespace
+    // The reference type is named by its whole id: the number 33 in another namespace is not it.
+    EXPECT_EQ(translate(NodeId(0, 85), {{1, "Station_1"}}, NodeId(1, 33)).first, status::BadNoMatch);
+    EXPECT_EQ(translate(NodeId(0, 85), {{1, "Station_1"}}, NodeId()).first, status::Good); // any reference
     EXPECT_EQ(translate(NodeId(0, 85), {{1, ""}}).first, status::BadBrowseNameInvalid);
     EXPECT_EQ(translate(NodeId(0, 85), {}).first, status::BadNothingToDo);
     EXPECT_EQ(translate(NodeId(7, 7), {{1, "x"}}).first, status::BadNodeIdUnknown);
+}
+
+TEST(Services, RegisterAndUnregisterNodesCheckTheirCount)
+{
+    Harness h;
+    h.OpenSession();
+    auto nodes = [](const std::vector<NodeId>& ids) {
+        return [ids](Writer& w) {
+            w.Int32(static_cast<int32_t>(ids.size()));
+            for (const NodeId& id : ids)
+                w.WriteNodeId(id);
+        };
+    };
+    Response registered = h.Call(msg::RegisterNodesRequest, nodes({NodeId(1, 3), NodeId(1, 4)}));
+    Reader b = registered.Body();
+    ASSERT_EQ(b.ArrayLength(), 2);
+    EXPECT_EQ(b.ReadNodeId(), NodeId(1, 3));
+    EXPECT_EQ(b.ReadNodeId(), NodeId(1, 4));
+    EXPECT_EQ(h.Call(msg::UnregisterNodesRequest, nodes({NodeId(1, 3)})).serviceResult, status::Good);
+    for (uint32_t type : {msg::RegisterNodesRequest, msg::UnregisterNodesRequest}) {
+        EXPECT_EQ(h.Call(type, nodes({})).serviceResult, status::BadNothingToDo) << type;
+        EXPECT_EQ(h.Call(type, nodes(std::vector<NodeId>(1001, NodeId(1, 3)))).serviceResult,
+                  status::BadTooManyOperations)
+            << type;
+    }
 }
 
 // Every station group holds a variable "Connected", so paths that go back and
@@ -440,6 +468,9 @@ TEST(Services, WriteStoresAllSlotsCallsBackAndRefuses)
     const Case cases[] = {
         {NodeId(1, 99), Valued(Variant::Int32(1)), attr::Value, false, status::BadNodeIdUnknown},
         {NodeId(1, 3), Valued(Variant::Int32(1)), attr::DisplayName, false, status::BadNotWritable},
+        {NodeId(1, 3), Valued(Variant::Int32(1)), 0, false, status::BadAttributeIdInvalid},
+        {NodeId(1, 3), Valued(Variant::Int32(1)), attr::Last + 1, false, status::BadAttributeIdInvalid},
+        {NodeId(1, 3), Valued(Variant::Int32(1)), 0xFFFFFFFFu, false, status::BadAttributeIdInvalid},
         {NodeId(1, 80001), Valued(Variant::Int32(1)), attr::Value, false, status::BadNotWritable},
         {NodeId(1, 1), Valued(Variant::Boolean(true)), attr::Value, false, status::BadNotWritable},
         {NodeId(1, 4), Valued(Variant::Double(1)), attr::Value, false, status::BadNotWritable},
@@ -647,6 +678,16 @@ TEST(Services, EndpointsEchoTheClientUrl)
     fb.String();
     fb.String();
     EXPECT_EQ(fb.StringArray(), std::vector<std::string>{"opc.tcp://127.0.0.1:4840"});
+    // The server-URI filter: only a request that names this server, or none, gets it.
+    for (const auto& [uris, count] : std::vector<std::pair<std::vector<std::string>, int32_t>>{
+             {{}, 1}, {{"urn:other"}, 0}, {{"urn:other", "urn:test:tagserve"}, 1}, {{"urn:test:tagserve:x"}, 0}}) {
+        Response filtered = h.Call(msg::FindServersRequest, [&](Writer& w) {
+            w.NullString();
+            w.EmptyArray();
+            w.StringArray(uris);
+        });
+        EXPECT_EQ(filtered.Body().ArrayLength(), count) << uris.size();
+    }
     // A profile we do not offer gives no endpoint.
     Response none = h.Call(msg::GetEndpointsRequest, [](Writer& w) {
         w.NullString();

@@ -113,10 +113,12 @@ public:
         }
     }
 
-    // CreateSession, then ActivateSession with the identity; returns the activation's status.
+    // CreateSession, then ActivateSession with the identity; returns the first status that is not Good.
     uint32_t Session(const ExtensionObject& identity)
     {
         Answer created = Call(msg::CreateSessionRequest, [](Writer& w) { WriteCreateSessionBody(w, "", 600000); });
+        if (created.serviceResult != 0)
+            return created.serviceResult;
         Reader r(created.body);
         r.ReadNodeId();
         token_ = r.ReadNodeId();
