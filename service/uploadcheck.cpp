@@ -9,8 +9,9 @@ namespace gw {
 
 std::string UploadRefusal(std::string_view fileName, std::string_view body)
 {
-    // "./cnf.ini" and "web/../cnf.ini" are the stored file too.
-    const std::filesystem::path name = std::filesystem::path(fileName).lexically_normal();
+    // "./cnf.ini" and "/cnf.ini" (below the service directory) are the
+    // stored file too.
+    const std::filesystem::path name = std::filesystem::path(fileName).lexically_normal().relative_path();
     try {
         if (name == CnfIniFileName)
             CheckCnfIni(body);
