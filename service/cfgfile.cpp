@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -545,17 +546,28 @@ void CheckIec104Cfg(std::string_view bytes)
 
 std::function<void(TServiceContext&)> Iec104CfgReader(TOpcUaSettings& opcUa)
 {
-    return [&opcUa](TServiceContext& ctx) {
+    // The service init and its start read the same file one after the
+    // other: what the last reading said is not said again.
+    auto said = std::make_shared<std::vector<std::string>>();
+    return [&opcUa, said](TServiceContext& ctx) {
         const std::string dir = ctx.FilePath("");
-        const TConfigComplaint complain =
-            LogComplaints([&ctx](const std::string& line) { AppendServiceLine(ctx, line, "log_iec104.txt"); });
+        std::vector<std::string> lines;
+        const TConfigComplaint complain = LogComplaints([&lines](const std::string& line) { lines.push_back(line); });
+        const auto tell = [&] {
+            if (lines != *said)
+                for (const std::string& line : lines)
+                    AppendServiceLine(ctx, line, "log_iec104.txt");
+            *said = std::move(lines);
+        };
         try {
             if (!ReadIec104Cfg(ctx, opcUa, dir.empty() ? "." : dir, Iec104CfgFileName, complain))
                 AppendObmenLine(ctx, std::string("No file  FileName ") + Iec104CfgFileName, "log_104.txt");
         } catch (const TConfigError& e) {
+            tell();
             AppendServiceLine(ctx, e.what(), "error_iec104.txt");
             throw;
         }
+        tell();
     };
 }
 

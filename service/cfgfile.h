@@ -56,7 +56,8 @@ bool ReadIec104Cfg(TServiceContext& ctx, TOpcUaSettings& opcUa, const std::files
 void CheckIec104Cfg(std::string_view bytes);
 
 // The service's reading of "iec104.cfg" in its directory, for
-// TServiceContext::ReadConfig: complaints go to "log_iec104.txt", a reading
+// TServiceContext::ReadConfig: complaints go to "log_iec104.txt" (unless the
+// reading before said the same), a reading
 // that fails to "error_iec104.txt" (and is thrown on), a missing file to
 // "log_104.txt" (with Save_Obmen_v_File) as "No file  FileName iec104.cfg".
 // opcUa must outlive the context.

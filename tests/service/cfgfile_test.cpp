@@ -189,7 +189,9 @@ TEST_F(Iec104Cfg, StationWithoutItsOwnPrmTGetsTheDefaultProfile)
 // and its signals are read.
 TEST_F(Iec104Cfg, MalformedSettingsGetTheirDefaultWithAWarning)
 {
-    using Value = std::int32_t (*)(const TServiceContext&, const TOpcUaSettings&);
+    using Ctx = const TServiceContext&;
+    using Ua = const TOpcUaSettings&;
+    using Value = std::int32_t (*)(Ctx, Ua);
     struct Case {
         std::string line;
         std::string field;
@@ -197,26 +199,22 @@ TEST_F(Iec104Cfg, MalformedSettingsGetTheirDefaultWithAWarning)
         std::int32_t def;
     };
     const std::vector<Case> cases = {
-        {"PRM_T,2404,abc", "field 2 (t0)", [](const TServiceContext& s, const TOpcUaSettings&) { return s.Prmn104[0].t0; }, 30000},
-        {"PRM_T,65536", "field 1 (Port)", [](const TServiceContext& s, const TOpcUaSettings&) { return s.KpTable[1].Port; }, 1},
-        {"PRM_T,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,5", "field 20 (sz_COT)",
-         [](const TServiceContext& s, const TOpcUaSettings&) { return s.Prmn104[0].sz_COT; }, 2},
+        {"PRM_T,2404,abc", "field 2 (t0)", [](Ctx s, Ua) { return s.Prmn104[0].t0; }, 30000},
+        {"PRM_T,65536", "field 1 (Port)", [](Ctx s, Ua) { return s.KpTable[1].Port; }, 1},
+        {"PRM_T,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,5", "field 20 (sz_COT)", [](Ctx s, Ua) { return s.Prmn104[0].sz_COT; },
+         2},
         {"PRM_T,1,1,1,1,1,1,1,1,256", "field 9 (OriginatorAddress)",
-         [](const TServiceContext& s, const TOpcUaSettings&) { return s.Prmn104[0].OriginatorAddress; }, 0},
-        {"POPR,+3h", "field 1 (Popravka_Time)", [](const TServiceContext& s, const TOpcUaSettings&) { return s.KpTable[1].Popravka_Time; }, 0},
-        {"OPROS,-1", "field 1 (OPROS_KP)", [](const TServiceContext& s, const TOpcUaSettings&) { return s.KpTable[1].OPROS_KP; }, 0},
-        {"PORT2,99999", "field 1 (Port2)", [](const TServiceContext& s, const TOpcUaSettings&) { return s.KpTable[1].Port2; }, 0},
-        {"PASSIV,yes", "field 1 (Passive)",
-         [](const TServiceContext& s, const TOpcUaSettings&) { return std::int32_t{s.KpTable[1].Passive}; }, 0},
-        {"PER,да", "field 1 (PereschetTI)",
-         [](const TServiceContext& s, const TOpcUaSettings&) { return std::int32_t{s.KpTable[1].PereschetTI}; }, 0},
-        {"TIM,1.0", "field 1 (Time_To_OPC)",
-         [](const TServiceContext& s, const TOpcUaSettings&) { return std::int32_t{s.KpTable[1].Time_To_OPC}; }, 0},
-        {"OPC_UA_Port,port", "field 1 (OPC_UA_Port)", [](const TServiceContext&, const TOpcUaSettings& u) { return u.OPC_UA_Port; }, 16670},
-        {"OPC_UA_use,2x", "field 1 (OPC_UA_use)",
-         [](const TServiceContext&, const TOpcUaSettings& u) { return std::int32_t{u.OPC_UA_use}; }, 0},
+         [](Ctx s, Ua) { return s.Prmn104[0].OriginatorAddress; }, 0},
+        {"POPR,+3h", "field 1 (Popravka_Time)", [](Ctx s, Ua) { return s.KpTable[1].Popravka_Time; }, 0},
+        {"OPROS,-1", "field 1 (OPROS_KP)", [](Ctx s, Ua) { return s.KpTable[1].OPROS_KP; }, 0},
+        {"PORT2,99999", "field 1 (Port2)", [](Ctx s, Ua) { return s.KpTable[1].Port2; }, 0},
+        {"PASSIV,yes", "field 1 (Passive)", [](Ctx s, Ua) { return std::int32_t{s.KpTable[1].Passive}; }, 0},
+        {"PER,да", "field 1 (PereschetTI)", [](Ctx s, Ua) { return std::int32_t{s.KpTable[1].PereschetTI}; }, 0},
+        {"TIM,1.0", "field 1 (Time_To_OPC)", [](Ctx s, Ua) { return std::int32_t{s.KpTable[1].Time_To_OPC}; }, 0},
+        {"OPC_UA_Port,port", "field 1 (OPC_UA_Port)", [](Ctx, Ua u) { return u.OPC_UA_Port; }, 16670},
+        {"OPC_UA_use,2x", "field 1 (OPC_UA_use)", [](Ctx, Ua u) { return std::int32_t{u.OPC_UA_use}; }, 0},
         {"OPC_UA_Timeout_of_control,60s", "field 1 (OPC_UA_Timeout_of_control)",
-         [](const TServiceContext&, const TOpcUaSettings& u) { return u.OPC_UA_Timeout_of_control; }, 16670},
+         [](Ctx, Ua u) { return u.OPC_UA_Timeout_of_control; }, 16670},
     };
     for (const Case& c : cases) {
         const std::string text = ";kol,1\r\nKP,9,1,Z,1.1.1.1\r\n" + c.line + "\r\nTS,1001,9,,\"a\",8272,9,5\r\n";
@@ -351,10 +349,19 @@ TEST_F(Iec104Cfg, ServiceReadingLogsInTheServiceDirectory)
     PutCfg("KP,1,1,A,10.0.0.1\r\nTS,1001,1,,\"a\",8272,1,x\r\nPER,on\r\n");
     read(t);
     EXPECT_EQ(t.KpCount, 1);
-    EXPECT_EQ(Get("log_iec104.txt"),
-              (dir / "iec104.cfg").string() + ", line 2, field 7 (AdrIOA): \"x\" is not an integer; the line is skipped\n" +
-                  (dir / "iec104.cfg").string() + ", line 3, field 1 (PereschetTI): \"on\" is not an integer; " +
-                  "the default 0 is used\n");
+    const std::string said =
+        (dir / "iec104.cfg").string() + ", line 2, field 7 (AdrIOA): \"x\" is not an integer; the line is skipped\n" +
+        (dir / "iec104.cfg").string() + ", line 3, field 1 (PereschetTI): \"on\" is not an integer; " +
+        "the default 0 is used\n";
+    EXPECT_EQ(Get("log_iec104.txt"), said);
+    // The start reads the file again after the init: the same is not said twice.
+    read(t);
+    EXPECT_EQ(Get("log_iec104.txt"), said);
+    PutCfg("KP,1,1,A,10.0.0.1\r\n");
+    read(t);
+    PutCfg("KP,1,1,A,10.0.0.1\r\nTS,1001,1,,\"a\",8272,1,x\r\nPER,on\r\n");
+    read(t);
+    EXPECT_EQ(Get("log_iec104.txt"), said + said);
     EXPECT_FALSE(std::filesystem::exists(dir / "error_iec104.txt"));
 
     // A reading that fails is logged where errors go, and thrown on.
