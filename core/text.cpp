@@ -1,6 +1,8 @@
 #include "core/text.h"
 
 #include <charconv>
+#include <cstdio>
+#include <cstdlib>
 #include <cmath>
 #include <limits>
 
@@ -143,6 +145,43 @@ std::string BufToHex(std::span<const std::uint8_t> buf, std::size_t count, std::
         result += ' ';
     }
     return result;
+}
+
+std::string FloatToText(double v)
+{
+    if (std::isnan(v))
+        return "NAN";
+    if (std::isinf(v))
+        return v < 0 ? "-INF" : "INF";
+    if (v == 0)
+        return "0";
+    // 15 significant digits, rounded once: d.dddddddddddddde[+-]x
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.14e", v);
+    std::string_view s = buf;
+    std::string out;
+    if (s.front() == '-') {
+        out = "-";
+        s.remove_prefix(1);
+    }
+    const std::size_t e = s.find('e');
+    std::string digits = std::string(1, s[0]) + std::string(s.substr(2, e - 2));
+    const int exp = std::atoi(std::string(s.substr(e + 1)).c_str());
+    while (digits.size() > 1 && digits.back() == '0')
+        digits.pop_back();
+
+    if (exp >= -5 && exp < 15) {
+        if (exp < 0)
+            return out + "0." + std::string(static_cast<std::size_t>(-exp - 1), '0') + digits;
+        const auto intDigits = static_cast<std::size_t>(exp) + 1;
+        if (digits.size() <= intDigits)
+            return out + digits + std::string(intDigits - digits.size(), '0');
+        return out + digits.substr(0, intDigits) + "." + digits.substr(intDigits);
+    }
+    out += digits.substr(0, 1);
+    if (digits.size() > 1)
+        out += "." + digits.substr(1);
+    return out + "E" + std::to_string(exp);
 }
 
 } // namespace gw

@@ -52,6 +52,14 @@ std::int32_t StrToIntDef(std::string_view text, std::int32_t def);
 // other than the chosen one, trailing garbage, inf and nan.
 double ToFloat(std::string_view text, char sep);
 
+// A real number as "iec104.cfg" and the web pages write it: the shortest
+// general form with at most 15 significant digits and '.' as separator; fixed
+// notation (0, 100, 0.5, -12.75, 0.00001) from 0.00001 in magnitude up to 15
+// integer digits, else scientific with "E", a sign only when negative and no
+// leading zeros in the exponent (1E-6, 2.5E20). -0 is "0"; values that are not
+// finite are "NAN", "INF" and "-INF".
+std::string FloatToText(double v);
+
 // Removes one pair of surrounding double quotes.
 std::string DelQuotes(std::string_view text);
 

@@ -1,6 +1,8 @@
 #include "daemon/httphandler.h"
 
+#include "core/cp1251.h"
 #include "core/files.h"
+#include "service/uploadcheck.h"
 #include "web/webpages.h"
 
 #include <Poco/Net/HTTPBasicCredentials.h>
@@ -258,6 +260,12 @@ void TSubj104Serv_ext::Post(HTTPServerRequest& request, HTTPServerResponse& resp
     if (!body) {
         response.setKeepAlive(false);
         SendError(response, HTTPResponse::HTTP_REQUEST_ENTITY_TOO_LARGE, "Body too large");
+        return;
+    }
+    // A configuration the service would not read as it stands is not stored.
+    const std::string refusal = UploadRefusal(document.substr(1), *body);
+    if (!refusal.empty()) {
+        SendText(response, HTTPResponse::HTTP_BAD_REQUEST, "text/plain; charset=windows-1251", Utf8ToCp1251(refusal));
         return;
     }
     const std::string error = ReceiveUploadedFile(*body, document);

@@ -1,5 +1,6 @@
 #include "service/cfgfile.h"
 
+#include "core/asdu_layout.h"
 #include "core/cp1251.h"
 #include "core/prmn.h"
 #include "core/signals.h"
@@ -9,10 +10,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -33,17 +33,23 @@ constexpr TRange PortNumber{0, 65535};
 constexpr TRange Minutes{0, 525600}; // up to a year
 constexpr TRange Hours{-24, 24};
 
-// The fields of one line, converted with the file's rules; a field that does
-// not convert ends the reading with an error naming it.
+// A field that makes its line unusable: the reader skips that line (for a
+// "KP" line, the whole station) and reads on.
+struct TLineFault {
+    TConfigError error;
+};
+
+// The fields of one line, converted with the file's rules.
 class TCfgFields {
 public:
-    TCfgFields(const std::string& file, int line, const TSplitArray& split) : FFile(file), FLine(line), FSplit(split)
+    TCfgFields(const std::string& file, int line, const TSplitArray& split, const TConfigComplaint& complain)
+        : FFile(file), FLine(line), FSplit(split), FComplain(complain)
     {
     }
 
     std::string Text(int ind) const { return FSplit.GetField(ind); }
 
-    // Must be there and an integer.
+    // Must be there and an integer; else the line is refused.
     std::int32_t Required(int ind, const char* name, TRange range = AnyInt) const
     {
         const std::string text = Text(ind);
@@ -51,14 +57,29 @@ public:
             Fail(ind, name, "is missing");
         return Checked(ind, name, text, range);
     }
-    // An empty or missing field gives def.
+    // An empty or missing field gives def; a malformed one refuses the line.
     std::int32_t Optional(int ind, const char* name, std::int32_t def, TRange range = AnyInt) const
     {
         const std::string text = Text(ind);
         return text.empty() ? def : Checked(ind, name, text, range);
     }
-    // True only for 1; empty or missing is false.
-    bool Flag(int ind, const char* name) const { return Optional(ind, name, 0) == 1; }
+    // A setting with a default: a malformed or out-of-range field gives def
+    // too, with a complaint, and the line still counts.
+    std::int32_t Def(int ind, const char* name, std::int32_t def, TRange range = AnyInt) const
+    {
+        const std::string text = Text(ind);
+        if (text.empty())
+            return def;
+        try {
+            return Checked(ind, name, text, range);
+        } catch (const TLineFault& fault) {
+            FComplain(fault.error, "the default " + std::to_string(def) + " is used");
+            return def;
+        }
+    }
+    // True only for 1; empty, missing or another number is false; text that
+    // is no number is false with a complaint.
+    bool Flag(int ind, const char* name) const { return Def(ind, name, 0) == 1; }
 
     // '.' or ',' as separator, whichever the field holds; empty is 0.
     double Float(int ind, const char* name) const
@@ -71,9 +92,23 @@ public:
         }
     }
 
+    // The address fits the field it is sent in: a wider one would be cut
+    // to another station's or object's address.
+    std::int32_t Fitting(int ind, const char* name, std::int32_t v, int bytes) const
+    {
+        if (!FitsLe(v, bytes))
+            Fail(ind, name, std::to_string(v) + " does not fit the station's " + std::to_string(bytes) +
+                                "-byte address field");
+        return v;
+    }
+
+    TConfigError Fault(int ind, const char* name, const std::string& what) const
+    {
+        return TConfigError(FFile, FLine, "field " + std::to_string(ind) + " (" + name + ")", what);
+    }
     [[noreturn]] void Fail(int ind, const char* name, const std::string& what) const
     {
-        throw TConfigError(FFile, FLine, "field " + std::to_string(ind) + " (" + name + ")", what);
+        throw TLineFault{Fault(ind, name, what)};
     }
 
 private:
@@ -93,13 +128,15 @@ private:
     const std::string& FFile;
     int FLine;
     const TSplitArray& FSplit;
+    const TConfigComplaint& FComplain;
 };
 
 // Reads into its own copies; the caller takes them only when the whole file was read.
 class TCfgReader {
 public:
-    TCfgReader(std::string file, const TConfigLog& log, const TPrmnArray& prmn104, TOpcUaSettings opcUa)
-        : FFile(std::move(file)), FLog(log)
+    TCfgReader(std::string file, const TConfigComplaint& complain, const TPrmnArray& prmn104, TOpcUaSettings opcUa)
+        : FFile(std::move(file)),
+          FComplain(complain ? complain : [](const TConfigError&, const std::string&) {})
     {
         Prmn104 = prmn104;
         Prmn104.resize(std::max(Prmn104.size(), PrmnCount));
@@ -113,20 +150,24 @@ public:
         if (text.empty() || text.front() == ';')
             return true;
         FSplit.SplitString(text);
-        const TCfgFields f(FFile, lineNo, FSplit);
+        const TCfgFields f(FFile, lineNo, FSplit, FComplain);
         const std::string keyword = f.Text(0);
         const SignalType kind = StrToSignalType(keyword);
         if (OpcUaLine(kind, f))
             return true;
-        if (kind == SignalType::stKP)
-            return Kp(f, lineNo);
-        if (!StationLine(kind))
-            return true; // "SST", "VER", ... and unknown keywords carry nothing for us
-        if (KpCount == 0) {
-            Log(lineNo, "\"" + keyword + "\" before the first KP line belongs to no station, ignored");
-            return true;
+        try {
+            if (kind == SignalType::stKP)
+                return Kp(f, lineNo);
+            if (!StationLine(kind) || FSkipStation)
+                return true; // "SST", "VER", ... and unknown keywords carry nothing for us
+            if (KpCount == 0)
+                f.Fail(0, "keyword", "\"" + keyword + "\" before the first KP line belongs to no station");
+            Station(kind, f);
+        } catch (const TLineFault& fault) {
+            FSkipStation = kind == SignalType::stKP;
+            FComplain(fault.error, FSkipStation ? "the station is skipped with its lines up to the next KP line"
+                                                : "the line is skipped");
         }
-        Station(kind, f);
         return true;
     }
 
@@ -168,12 +209,6 @@ private:
         }
     }
 
-    void Log(int lineNo, const std::string& what) const
-    {
-        if (FLog)
-            FLog(FFile + ", line " + std::to_string(lineNo) + ": " + what);
-    }
-
     bool OpcUaLine(SignalType kind, const TCfgFields& f)
     {
         switch (kind) {
@@ -184,12 +219,12 @@ private:
             OpcUa.OPC_UA_Control_podkl = f.Flag(1, "OPC_UA_Control_podkl");
             return true;
         case SignalType::stOPC_UA_Port:
-            OpcUa.OPC_UA_Port = f.Optional(1, "OPC_UA_Port", 16670, PortNumber);
+            OpcUa.OPC_UA_Port = f.Def(1, "OPC_UA_Port", 16670, PortNumber);
             return true;
         case SignalType::stOPC_UA_username: OpcUa.OPC_UA_username = f.Text(1); return true;
         case SignalType::stOPC_UA_password: OpcUa.OPC_UA_password = f.Text(1); return true;
         case SignalType::stOPC_UA_Timeout_of_control:
-            OpcUa.OPC_UA_Timeout_of_control = f.Optional(1, "OPC_UA_Timeout_of_control", 16670);
+            OpcUa.OPC_UA_Timeout_of_control = f.Def(1, "OPC_UA_Timeout_of_control", 16670);
             return true;
         default:
             return false;
@@ -201,10 +236,11 @@ private:
         const std::int32_t asduAdr = f.Required(1, "ASDU_Adr", CommonAddress);
         f.Required(2, "KP number");
         if (KpCount == MaxKpCount) {
-            Log(lineNo, "more than " + std::to_string(MaxKpCount) +
-                            " stations: this KP line and the rest of the file are ignored");
+            FComplain(TConfigError(FFile, lineNo, "", "more than " + std::to_string(MaxKpCount) + " stations"),
+                      "this KP line and the rest of the file are not read");
             return false;
         }
+        FSkipStation = false;
         ++KpCount;
         T_KP& kp = KpTable.emplace_back();
         kp.ASDU_Adr = asduAdr;
@@ -226,16 +262,16 @@ private:
         case SignalType::stPRM_T: PrmT(f, kp); break;
         case SignalType::stPER: kp.PereschetTI = f.Flag(1, "PereschetTI"); break;
         case SignalType::stTIM: kp.Time_To_OPC = f.Flag(1, "Time_To_OPC"); break;
-        case SignalType::stPOPR: kp.Popravka_Time = f.Optional(1, "Popravka_Time", 0, Hours); break;
-        case SignalType::stOPROS: kp.OPROS_KP = f.Optional(1, "OPROS_KP", 0, Minutes); break;
+        case SignalType::stPOPR: kp.Popravka_Time = f.Def(1, "Popravka_Time", 0, Hours); break;
+        case SignalType::stOPROS: kp.OPROS_KP = f.Def(1, "OPROS_KP", 0, Minutes); break;
         case SignalType::stOPROS_101:
-            kp.Interval_opros_counters_101 = f.Optional(1, "Interval_opros_counters_101", 0, Minutes);
+            kp.Interval_opros_counters_101 = f.Def(1, "Interval_opros_counters_101", 0, Minutes);
             break;
         case SignalType::stCLOCK_SYNC_103:
-            kp.Interval_CLOCK_SYNC_103 = f.Optional(1, "Interval_CLOCK_SYNC_103", 0, Minutes);
+            kp.Interval_CLOCK_SYNC_103 = f.Def(1, "Interval_CLOCK_SYNC_103", 0, Minutes);
             break;
         case SignalType::stIP2: kp.IP2 = f.Text(1); break;
-        case SignalType::stPORT2: kp.Port2 = f.Optional(1, "Port2", 0, PortNumber); break;
+        case SignalType::stPORT2: kp.Port2 = f.Def(1, "Port2", 0, PortNumber); break;
         case SignalType::stPASSIV: kp.Passive = f.Flag(1, "Passive"); break;
         case SignalType::stsend_start_DT: kp.send_start_DT_passiv = f.Flag(1, "send_start_DT_passiv"); break;
         case SignalType::stTS: Ts(f, kp); break;
@@ -245,26 +281,43 @@ private:
     }
 
     // Fields 1, 2 and 5 of a "TS" or "TIT" line are checked, not kept.
-    void SignalHead(const TCfgFields& f)
+    static void SignalHead(const TCfgFields& f)
     {
         f.Required(1, "station identifier");
         f.Required(2, "station address");
         f.Required(5, "constant");
+    }
+
+    // The widths the station's addresses are sent with, when the file gives
+    // them before its signals; else the widest the fields allow.
+    TAsduLayout Widths() const
+    {
+        if (!OwnPrmT[static_cast<std::size_t>(KpCount)])
+            return TAsduLayout::Make(2, 2, 3);
+        const TPrmn& p = Prmn104[static_cast<std::size_t>(KpCount - 1)];
+        return TAsduLayout::Make(p.sz_COT, p.sz_ASDUAddress, p.sz_InfObjAddress);
+    }
+
+    // The line was read whole; only now does it count.
+    void Counted(const TCfgFields& f)
+    {
         if (++FSignals > MaxCfgSignals)
-            f.Fail(0, "keyword", "more than " + std::to_string(MaxCfgSignals) + " signals in the file");
+            throw f.Fault(0, "keyword", "more than " + std::to_string(MaxCfgSignals) + " signals in the file");
     }
 
     void Ts(const TCfgFields& f, T_KP& kp)
     {
         SignalHead(f);
+        const TAsduLayout w = Widths();
         T_TS ts;
         ts.NameTS = DelQuotes(f.Text(4));
-        ts.AdrASDU = f.Optional(6, "AdrASDU", 0, CommonAddress);
-        ts.AdrIOA = f.Optional(7, "AdrIOA", 0, ObjectAddress);
-        ts.AdrASDU_TU = f.Optional(8, "AdrASDU_TU", 0, CommonAddress);
-        ts.AdrIOA_TU = f.Optional(9, "AdrIOA_TU", 0, ObjectAddress);
+        ts.AdrASDU = f.Fitting(6, "AdrASDU", f.Optional(6, "AdrASDU", 0, CommonAddress), w.szCa);
+        ts.AdrIOA = f.Fitting(7, "AdrIOA", f.Optional(7, "AdrIOA", 0, ObjectAddress), w.szIoa);
+        ts.AdrASDU_TU = f.Fitting(8, "AdrASDU_TU", f.Optional(8, "AdrASDU_TU", 0, CommonAddress), w.szCa);
+        ts.AdrIOA_TU = f.Fitting(9, "AdrIOA_TU", f.Optional(9, "AdrIOA_TU", 0, ObjectAddress), w.szIoa);
         ts.Type_TU = f.Optional(10, "Type_TU", 0, {0, 3});
         ts.Type_Var = f.Optional(11, "Type_Var", 0);
+        Counted(f);
         kp.TS_arr.push_back(std::move(ts));
         ++kp.Kol_TS;
     }
@@ -272,15 +325,17 @@ private:
     void Ti(const TCfgFields& f, T_KP& kp)
     {
         SignalHead(f);
+        const TAsduLayout w = Widths();
         T_TI ti;
         ti.NameTI = DelQuotes(f.Text(4));
-        ti.AdrASDU = f.Optional(6, "AdrASDU", 0, CommonAddress);
-        ti.AdrIOA = f.Optional(7, "AdrIOA", 0, ObjectAddress);
+        ti.AdrASDU = f.Fitting(6, "AdrASDU", f.Optional(6, "AdrASDU", 0, CommonAddress), w.szCa);
+        ti.AdrIOA = f.Fitting(7, "AdrIOA", f.Optional(7, "AdrIOA", 0, ObjectAddress), w.szIoa);
         ti.Min_Eng_Diap = f.Float(8, "Min_Eng_Diap");
         ti.Max_Eng_Diap = f.Float(9, "Max_Eng_Diap");
         ti.Min_TM_Diap = f.Float(14, "Min_TM_Diap");
         ti.Max_TM_Diap = f.Float(15, "Max_TM_Diap");
         ti.Znak_for_norm = f.Optional(16, "Znak_for_norm", 0);
+        Counted(f);
         kp.TI_arr.push_back(std::move(ti));
         ++kp.Kol_TI;
     }
@@ -288,36 +343,37 @@ private:
     void PrmT(const TCfgFields& f, T_KP& kp)
     {
         TPrmn& p = Prmn104[static_cast<std::size_t>(KpCount - 1)];
-        p.Port = f.Optional(1, "Port", 1, PortNumber);
-        p.t0 = f.Optional(2, "t0", 30000, NonNegative);
-        p.t1 = f.Optional(3, "t1", 15000, NonNegative);
-        p.t2 = f.Optional(4, "t2", 10000, NonNegative);
-        p.t3 = f.Optional(5, "t3", 20000, NonNegative);
-        p.kMax = f.Optional(6, "kMax", 12, {0, 32767});
-        p.wMax = f.Optional(7, "wMax", 8, {0, 32767});
-        p.ReceiveBufferLength = f.Optional(8, "ReceiveBufferLength", 100, NonNegative);
-        p.OriginatorAddress = f.Optional(9, "OriginatorAddress", 0, {0, 255});
-        p.LinkAddress1 = f.Optional(10, "LinkAddress1", 0);
-        p.sz_LinkAddress = f.Optional(11, "sz_LinkAddress", 0, {0, 2});
-        p.PollingCycle = f.Optional(12, "PollingCycle", 0);
-        p.ConfirmationTimeout = f.Optional(13, "ConfirmationTimeout", 5000, NonNegative);
-        p.TerminationTimeout = f.Optional(14, "TerminationTimeout", 30000, NonNegative);
-        p.RetryCount = f.Optional(15, "RetryCount", 3, NonNegative);
-        p.RetryTimeOut = f.Optional(16, "RetryTimeOut", 20000, NonNegative);
-        p.CommonAsduAddress = f.Optional(17, "CommonAsduAddress", 1, CommonAddress);
-        p.sz_ASDUAddress = f.Optional(18, "sz_ASDUAddress", 2, {0, 2});
-        p.sz_InfObjAddress = f.Optional(19, "sz_InfObjAddress", 3, {0, 3});
-        p.sz_COT = f.Optional(20, "sz_COT", 2, {0, 2});
-        p.ClockSinhronizationTime = f.Optional(21, "ClockSinhronizationTime", 30);
+        p.Port = f.Def(1, "Port", 1, PortNumber);
+        p.t0 = f.Def(2, "t0", 30000, NonNegative);
+        p.t1 = f.Def(3, "t1", 15000, NonNegative);
+        p.t2 = f.Def(4, "t2", 10000, NonNegative);
+        p.t3 = f.Def(5, "t3", 20000, NonNegative);
+        p.kMax = f.Def(6, "kMax", 12, {0, 32767});
+        p.wMax = f.Def(7, "wMax", 8, {0, 32767});
+        p.ReceiveBufferLength = f.Def(8, "ReceiveBufferLength", 100, NonNegative);
+        p.OriginatorAddress = f.Def(9, "OriginatorAddress", 0, {0, 255});
+        p.LinkAddress1 = f.Def(10, "LinkAddress1", 0);
+        p.sz_LinkAddress = f.Def(11, "sz_LinkAddress", 0, {0, 2});
+        p.PollingCycle = f.Def(12, "PollingCycle", 0);
+        p.ConfirmationTimeout = f.Def(13, "ConfirmationTimeout", 5000, NonNegative);
+        p.TerminationTimeout = f.Def(14, "TerminationTimeout", 30000, NonNegative);
+        p.RetryCount = f.Def(15, "RetryCount", 3, NonNegative);
+        p.RetryTimeOut = f.Def(16, "RetryTimeOut", 20000, NonNegative);
+        p.CommonAsduAddress = f.Def(17, "CommonAsduAddress", 1, CommonAddress);
+        p.sz_ASDUAddress = f.Def(18, "sz_ASDUAddress", 2, {0, 2});
+        p.sz_InfObjAddress = f.Def(19, "sz_InfObjAddress", 3, {0, 3});
+        p.sz_COT = f.Def(20, "sz_COT", 2, {0, 2});
+        p.ClockSinhronizationTime = f.Def(21, "ClockSinhronizationTime", 30);
         kp.Port = p.Port;
         PrmTFromCfg = true;
         OwnPrmT[static_cast<std::size_t>(KpCount)] = true;
     }
 
     std::string FFile;
-    const TConfigLog& FLog;
+    TConfigComplaint FComplain;
     TSplitArray FSplit{MaxFields, ','};
     std::vector<bool> OwnPrmT = std::vector<bool>(1, false);
+    bool FSkipStation = false; // the lines of a station whose KP line was refused
     int FSignals = 0;
 };
 
@@ -350,7 +406,7 @@ public:
     {
         if (!std::isfinite(v))
             Fail(where, "is not a finite number");
-        return FormatCfgFloat(v);
+        return FloatToText(v);
     }
 
     [[noreturn]] void Fail(const std::string& where, const std::string& what) const
@@ -451,42 +507,67 @@ void WriteStation(TCfgWriter& w, const TServiceContext& t, int i, const TOpcUaSe
     }
 }
 
+void ReadLines(TCfgReader& reader, const TTextFile& file)
+{
+    for (std::size_t i = 0; i < file.lines.size(); ++i)
+        if (!reader.Line(static_cast<int>(i) + 1, file.lines[i].text))
+            break;
+    reader.Finish();
+}
+
 } // namespace
 
 bool ReadIec104Cfg(TServiceContext& ctx, TOpcUaSettings& opcUa, const std::filesystem::path& dir,
-                   const std::string& fileName, const TConfigLog& log)
+                   const std::string& fileName, const TConfigComplaint& complain)
 {
     const std::filesystem::path path = dir / fileName;
-    try {
-        TTextFile file;
-        if (!LoadTextFile(path, file))
-            return false;
-        TCfgReader reader(path.string(), log, ctx.Prmn104, opcUa);
-        for (std::size_t i = 0; i < file.lines.size(); ++i)
-            if (!reader.Line(static_cast<int>(i) + 1, file.lines[i].text))
-                break;
-        reader.Finish();
-        // Everything read: only now does anything change.
-        ctx.KpTable = std::move(reader.KpTable);
-        ctx.KpCount = reader.KpCount;
-        ctx.Prmn104 = std::move(reader.Prmn104);
-        ctx.PrmTFromCfg = reader.PrmTFromCfg;
-        opcUa = std::move(reader.OpcUa);
-        return true;
-    } catch (const TConfigError& e) {
-        if (log)
-            log(e.what());
-        throw;
-    }
+    TTextFile file;
+    if (!LoadTextFile(path, file))
+        return false;
+    TCfgReader reader(path.string(), complain, ctx.Prmn104, opcUa);
+    ReadLines(reader, file);
+    // Everything read: only now does anything change.
+    ctx.KpTable = std::move(reader.KpTable);
+    ctx.KpCount = reader.KpCount;
+    ctx.Prmn104 = std::move(reader.Prmn104);
+    ctx.PrmTFromCfg = reader.PrmTFromCfg;
+    opcUa = std::move(reader.OpcUa);
+    return true;
+}
+
+void CheckIec104Cfg(std::string_view bytes)
+{
+    TTextFile file;
+    ParseTextFile(bytes, Iec104CfgFileName, file);
+    const TConfigComplaint refuse = RefuseComplaints();
+    TCfgReader reader(Iec104CfgFileName, refuse, MakePrmn104(), TOpcUaSettings{});
+    ReadLines(reader, file);
 }
 
 std::function<void(TServiceContext&)> Iec104CfgReader(TOpcUaSettings& opcUa)
 {
-    return [&opcUa](TServiceContext& ctx) {
+    // The service init and its start read the same file one after the
+    // other: what the last reading said is not said again.
+    auto said = std::make_shared<std::vector<std::string>>();
+    return [&opcUa, said](TServiceContext& ctx) {
         const std::string dir = ctx.FilePath("");
-        const TConfigLog log = [&ctx](const std::string& line) { AppendServiceLine(ctx, line, "error_iec104.txt"); };
-        if (!ReadIec104Cfg(ctx, opcUa, dir.empty() ? "." : dir, Iec104CfgFileName, log))
-            AppendObmenLine(ctx, std::string("No file  FileName ") + Iec104CfgFileName, "log_104.txt");
+        std::vector<std::string> lines;
+        const TConfigComplaint complain = LogComplaints([&lines](const std::string& line) { lines.push_back(line); });
+        const auto tell = [&] {
+            if (lines != *said)
+                for (const std::string& line : lines)
+                    AppendServiceLine(ctx, line, "log_iec104.txt");
+            *said = std::move(lines);
+        };
+        try {
+            if (!ReadIec104Cfg(ctx, opcUa, dir.empty() ? "." : dir, Iec104CfgFileName, complain))
+                AppendObmenLine(ctx, std::string("No file  FileName ") + Iec104CfgFileName, "log_104.txt");
+        } catch (const TConfigError& e) {
+            tell();
+            AppendServiceLine(ctx, e.what(), "error_iec104.txt");
+            throw;
+        }
+        tell();
     };
 }
 
@@ -504,49 +585,16 @@ void WriteIec104Cfg(const TServiceContext& ctx, const TOpcUaSettings& opcUa, con
     if (ctx.KpCount == 0)
         WriteOpcUa(w, opcUa); // the settings are global; they must survive a file without stations
 
-    // A number the reader would refuse (an address or port out of range, say)
-    // must not make a file that the next start cannot read.
-    const TConfigLog silent;
-    TCfgReader check(path.string() + " as it would be written", silent, ctx.Prmn104, opcUa);
+    // A number the reader would not take as written (an address or port out
+    // of range, say) must not make a file that the next start reads otherwise.
+    const TConfigComplaint refuse = RefuseComplaints();
+    TCfgReader check(path.string() + " as it would be written", refuse, ctx.Prmn104, opcUa);
     std::string text;
     for (std::size_t n = 0; n < w.Lines().size(); ++n) {
         check.Line(static_cast<int>(n) + 1, w.Lines()[n]);
         text += w.Lines()[n] + "\r\n";
     }
     WriteFileReplacing(path, Utf8ToCp1251(text));
-}
-
-std::string FormatCfgFloat(double v)
-{
-    if (v == 0)
-        return "0";
-    // 15 significant digits: d.dddddddddddddde[+-]x
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.14e", v);
-    std::string_view s = buf;
-    std::string out;
-    if (s.front() == '-') {
-        out = "-";
-        s.remove_prefix(1);
-    }
-    const std::size_t e = s.find('e');
-    std::string digits = std::string(1, s[0]) + std::string(s.substr(2, e - 2));
-    const int exp = std::atoi(std::string(s.substr(e + 1)).c_str());
-    while (digits.size() > 1 && digits.back() == '0')
-        digits.pop_back();
-
-    if (exp >= -5 && exp < 15) {
-        if (exp < 0)
-            return out + "0." + std::string(static_cast<std::size_t>(-exp - 1), '0') + digits;
-        const auto intDigits = static_cast<std::size_t>(exp) + 1;
-        if (digits.size() <= intDigits)
-            return out + digits + std::string(intDigits - digits.size(), '0');
-        return out + digits.substr(0, intDigits) + "." + digits.substr(intDigits);
-    }
-    out += digits.substr(0, 1);
-    if (digits.size() > 1)
-        out += "." + digits.substr(1);
-    return out + "E" + std::to_string(exp);
 }
 
 } // namespace gw

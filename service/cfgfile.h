@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace gw {
 
@@ -32,24 +33,34 @@ struct TOpcUaSettings {
 };
 
 // Reads dir/fileName into KpTable, KpCount, Prmn104 and PrmTFromCfg of ctx
-// and into opcUa, all at once or not at all:
-// - false when the file does not exist; nothing changes then;
-// - a line the reader cannot take (a malformed or out-of-range number, more
-//   than 60000 signals) or a file that cannot be read is a TConfigError
-//   naming the file, line and field; it is written to log and thrown, and
-//   nothing changes, so callers need not log it again;
-// - lines that belong to a station but come before the first "KP" line, and
-//   "KP" lines beyond the 980th (the rest of the file is then not read), are
-//   logged and skipped.
+// and into opcUa. A line that cannot be taken as written goes to complain,
+// naming file, line and field, and the reading goes on, so that one bad line
+// costs that line and not every station:
+// - a setting with a default (the "PRM_T" fields, the option and OPC UA
+//   lines) that is malformed or out of range gets its default;
+// - a "TS" or "TIT" line with a malformed or out-of-range number (an
+//   address that does not fit the station's address field included) is
+//   skipped; a "KP" line with one is skipped with all lines of its station;
+// - lines that belong to a station but come before the first "KP" line are
+//   skipped; at a "KP" line beyond the 980th the reading ends.
+// False when the file does not exist. A file that cannot be read, or more
+// than 60000 signals, is a TConfigError and nothing changes.
 // A station without a "PRM_T" line of its own, in a file that has such
 // lines, gets the default link profile.
 bool ReadIec104Cfg(TServiceContext& ctx, TOpcUaSettings& opcUa, const std::filesystem::path& dir,
-                   const std::string& fileName, const TConfigLog& log);
+                   const std::string& fileName, const TConfigComplaint& complain);
+
+// The check of an "iec104.cfg" that is to replace the stored one: a
+// TConfigError for the first line that ReadIec104Cfg would complain about,
+// or for a file it could not read.
+void CheckIec104Cfg(std::string_view bytes);
 
 // The service's reading of "iec104.cfg" in its directory, for
-// TServiceContext::ReadConfig: complaints go to "error_iec104.txt", a missing
-// file to "log_104.txt" (with Save_Obmen_v_File) as
-// "No file  FileName iec104.cfg". opcUa must outlive the context.
+// TServiceContext::ReadConfig: complaints go to "log_iec104.txt" (unless the
+// reading before said the same), a reading
+// that fails to "error_iec104.txt" (and is thrown on), a missing file to
+// "log_104.txt" (with Save_Obmen_v_File) as "No file  FileName iec104.cfg".
+// opcUa must outlive the context.
 std::function<void(TServiceContext&)> Iec104CfgReader(TOpcUaSettings& opcUa);
 
 // Writes ctx and opcUa to dir/fileName in the form the reader reads back to
@@ -58,14 +69,9 @@ std::function<void(TServiceContext&)> Iec104CfgReader(TOpcUaSettings& opcUa);
 // in a quoted name, control characters, blanks at the ends of an unquoted
 // field, a character Windows-1251 lacks), a number that is not finite, or
 // more than 980 stations: a TConfigError naming the station and field. A
-// number the reader would refuse: the reader's TConfigError for the line as
-// it would be written. Either way the file is not touched.
+// number the reader would not take as written: the reader's TConfigError for
+// the line as it would be written. Either way the file is not touched.
 void WriteIec104Cfg(const TServiceContext& ctx, const TOpcUaSettings& opcUa, const std::filesystem::path& dir,
                     const std::string& fileName);
-
-// A real number as the file holds it: at most 15 significant digits, '.'
-// as separator; fixed notation (0, 100, 0.5, -12.75) from 0.00001 up to 15
-// integer digits, else scientific (1E-6, 2.5E20). v must be finite.
-std::string FormatCfgFloat(double v);
 
 } // namespace gw

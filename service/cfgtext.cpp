@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 namespace gw {
 namespace {
@@ -61,6 +62,19 @@ TConfigError::TConfigError(const std::string& file, int line, const std::string&
 {
 }
 
+TConfigComplaint LogComplaints(TConfigLog log)
+{
+    return [log = std::move(log)](const TConfigError& fault, const std::string& outcome) {
+        if (log)
+            log(std::string(fault.what()) + "; " + outcome);
+    };
+}
+
+TConfigComplaint RefuseComplaints()
+{
+    return [](const TConfigError& fault, const std::string&) { throw fault; };
+}
+
 bool LoadTextFile(const std::filesystem::path& path, TTextFile& file)
 {
     std::error_code ec;
@@ -75,16 +89,20 @@ bool LoadTextFile(const std::filesystem::path& path, TTextFile& file)
     if (in.bad())
         throw TConfigError(path.string(), 0, "", "cannot be read");
 
-    std::string_view view = bytes;
+    ParseTextFile(bytes, path.string(), file);
+    return true;
+}
+
+void ParseTextFile(std::string_view bytes, const std::string& name, TTextFile& file)
+{
     file.encoding = TTextEncoding::Cp1251;
-    if (view.substr(0, Utf8Bom.size()) == Utf8Bom) {
-        view.remove_prefix(Utf8Bom.size());
-        if (!IsValidUtf8(view))
-            throw TConfigError(path.string(), 0, "", "starts with a UTF-8 byte-order mark but is not UTF-8");
+    if (bytes.substr(0, Utf8Bom.size()) == Utf8Bom) {
+        bytes.remove_prefix(Utf8Bom.size());
+        if (!IsValidUtf8(bytes))
+            throw TConfigError(name, 0, "", "starts with a UTF-8 byte-order mark but is not UTF-8");
         file.encoding = TTextEncoding::Utf8Bom;
     }
-    SplitLines(view, file.encoding, file.lines);
-    return true;
+    SplitLines(bytes, file.encoding, file.lines);
 }
 
 bool EncodeTextFile(const TTextFile& file, std::string& bytes)

@@ -31,6 +31,18 @@ private:
     std::string FField;
 };
 
+// A line that a reader could not take as written (fault), and what it did
+// instead (outcome: "the line is skipped", "the default 80 is used"). At
+// start-up the service logs it and reads on, since a device that reads
+// nothing of a file with one bad line can no longer be reached; a file that
+// is to replace the stored one is taken only as it stands.
+using TConfigComplaint = std::function<void(const TConfigError& fault, const std::string& outcome)>;
+
+// Each complaint as one line of log: the fault, "; ", the outcome.
+TConfigComplaint LogComplaints(TConfigLog log);
+// Throws the first fault: the file is not taken at all.
+TConfigComplaint RefuseComplaints();
+
 // Files are Windows-1251; a UTF-8 byte-order mark marks a file that an editor
 // saved as UTF-8, and it stays so when written back.
 enum class TTextEncoding { Cp1251, Utf8Bom };
@@ -48,6 +60,10 @@ struct TTextFile {
 // False when the file does not exist. A file that exists but cannot be read,
 // or claims UTF-8 and is not, is a TConfigError.
 bool LoadTextFile(const std::filesystem::path& path, TTextFile& file);
+
+// The lines of a file's bytes; name is the file's name in the TConfigError
+// of a UTF-8 byte-order mark on something else.
+void ParseTextFile(std::string_view bytes, const std::string& name, TTextFile& file);
 
 // The file's bytes; false when a line holds a character the encoding cannot
 // hold (bytes is left untouched then).

@@ -77,7 +77,10 @@ TKeyPlace FindKey(const TTextFile& file, std::string_view key)
 
 class TCnfIniReader {
 public:
-    explicit TCnfIniReader(std::string fileName) : FFile(std::move(fileName)) {}
+    TCnfIniReader(std::string fileName, const TConfigComplaint& complain)
+        : FFile(std::move(fileName)), FComplain(complain)
+    {
+    }
 
     TCnfIni Read(const TTextFile& file)
     {
@@ -87,62 +90,86 @@ public:
             FLine = static_cast<int>(i) + 1;
             const TIniLine l = ParseIniLine(file.lines[i].text);
             if (l.kind == TIniLine::Bad)
-                Fail("", "a line that is neither a [section], a key=value nor a ;comment");
-            if (l.kind == TIniLine::Section)
+                Skip("", "a line that is neither a [section], a key=value nor a ;comment");
+            else if (l.kind == TIniLine::Section)
                 section = l.name;
-            if (l.kind != TIniLine::Key || !SameName(section, l.name))
-                continue;
-            if (SameName(l.name, KeyUseWebServer))
-                Flag(KeyUseWebServer, l.value, s.UseWebServer);
-            else if (SameName(l.name, KeyPort_WebServ))
-                Port(l.value, s.Port_WebServ);
-            else if (SameName(l.name, KeySave_Obmen_v_File))
-                Flag(KeySave_Obmen_v_File, l.value, s.Save_Obmen_v_File);
-            else if (SameName(l.name, KeyPwd) && Once(KeyPwd))
-                s.pwd = l.value;
+            else if (l.kind == TIniLine::Key)
+                Key(section, l, s);
         }
         return s;
     }
 
 private:
-    [[noreturn]] void Fail(std::string_view key, const std::string& what)
+    void Key(std::string_view section, const TIniLine& l, TCnfIni& s)
     {
-        throw TConfigError(FFile, FLine, std::string(key), what);
+        std::string_view key;
+        for (std::string_view known : {KeyUseWebServer, KeyPort_WebServ, KeySave_Obmen_v_File, KeyPwd})
+            if (SameName(l.name, known))
+                key = known;
+        if (key.empty())
+            return Skip(l.name, "is no key of this file");
+        if (!SameName(section, key))
+            return Skip(key, "stands outside its own section [" + std::string(key) + "]");
+        if (Taken(key))
+            return Skip(key, "is there already; the first one counts");
+        const bool read = key == KeyUseWebServer       ? Flag(key, l.value, s.UseWebServer)
+                          : key == KeyPort_WebServ      ? Port(l.value, s.Port_WebServ)
+                          : key == KeySave_Obmen_v_File ? Flag(key, l.value, s.Save_Obmen_v_File)
+                                                        : Text(l.value, s.pwd);
+        if (read)
+            FTaken.push_back(key);
     }
 
-    // The first of repeated keys is the one that counts.
-    bool Once(std::string_view key)
+    void Skip(std::string_view key, const std::string& what) const
     {
-        for (std::string_view seen : FSeen)
-            if (seen == key)
-                return false;
-        FSeen.push_back(key);
+        if (FComplain)
+            FComplain(TConfigError(FFile, FLine, std::string(key), what), "the line is skipped");
+    }
+
+    bool Taken(std::string_view key) const
+    {
+        for (std::string_view taken : FTaken)
+            if (taken == key)
+                return true;
+        return false;
+    }
+
+    // An empty value keeps the default, as a missing key does.
+    bool Flag(std::string_view key, std::string_view value, bool& out) const
+    {
+        if (!value.empty() && value != "0" && value != "1") {
+            Skip(key, "\"" + std::string(value) + "\" is not 0 or 1");
+            return false;
+        }
+        if (!value.empty())
+            out = value == "1";
         return true;
     }
 
-    void Flag(std::string_view key, std::string_view value, bool& out)
+    bool Port(std::string_view value, int& out) const
     {
-        if (!Once(key) || value.empty())
-            return;
-        if (value != "0" && value != "1")
-            Fail(key, "\"" + std::string(value) + "\" is not 0 or 1");
-        out = value == "1";
-    }
-
-    void Port(std::string_view value, int& out)
-    {
-        if (!Once(KeyPort_WebServ) || value.empty())
-            return;
+        if (value.empty())
+            return true;
         int port = 0;
         const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
-        if (ec != std::errc() || end != value.data() + value.size() || port < 1 || port > 65535)
-            Fail(KeyPort_WebServ, "\"" + std::string(value) + "\" is not a port number 1..65535");
+        if (ec != std::errc() || end != value.data() + value.size() || port < 1 || port > 65535) {
+            Skip(KeyPort_WebServ, "\"" + std::string(value) + "\" is not a port number 1..65535");
+            return false;
+        }
         out = port;
+        return true;
+    }
+
+    static bool Text(std::string_view value, std::string& out)
+    {
+        out = value;
+        return true;
     }
 
     std::string FFile;
+    const TConfigComplaint& FComplain;
     int FLine = 0;
-    std::vector<std::string_view> FSeen;
+    std::vector<std::string_view> FTaken;
 };
 
 // Sets key=value in the section of the key's name, keeping every other line.
@@ -189,17 +216,18 @@ void WriteKeys(const std::filesystem::path& dir, const TKeyValues& keys)
 
 } // namespace
 
-void ReadCnfIni(const std::filesystem::path& dir, TCnfIni& settings, const TConfigLog& log)
+void ReadCnfIni(const std::filesystem::path& dir, TCnfIni& settings, const TConfigComplaint& complain)
 {
     const std::filesystem::path path = dir / CnfIniFileName;
-    try {
-        TTextFile file;
-        settings = LoadTextFile(path, file) ? TCnfIniReader(path.string()).Read(file) : TCnfIni{};
-    } catch (const TConfigError& e) {
-        if (log)
-            log(e.what());
-        throw;
-    }
+    TTextFile file;
+    settings = LoadTextFile(path, file) ? TCnfIniReader(path.string(), complain).Read(file) : TCnfIni{};
+}
+
+void CheckCnfIni(std::string_view bytes)
+{
+    TTextFile file;
+    ParseTextFile(bytes, CnfIniFileName, file);
+    TCnfIniReader(CnfIniFileName, RefuseComplaints()).Read(file);
 }
 
 void WriteCnfIniOptions(const std::filesystem::path& dir, bool UseWebServer, int Port_WebServ,

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace gw {
 
@@ -24,11 +25,18 @@ struct TCnfIni {
 
 // Reads dir/"cnf.ini" into settings. A missing file or key gives the defaults.
 // Lines may end in CR LF or LF, keys and values may have blanks around them,
-// and a UTF-8 byte-order mark is accepted. Booleans are 0 or 1, the port
-// 1..65535; anything else, or a line that is neither a section, a key nor a
-// comment, is a TConfigError naming the file, line and key: it is written to
-// log (when given) and thrown, and settings are left as they were.
-void ReadCnfIni(const std::filesystem::path& dir, TCnfIni& settings, const TConfigLog& log = {});
+// names compare without regard to case, and a UTF-8 byte-order mark is
+// accepted. Booleans are 0 or 1, the port 1..65535; an empty value is the
+// default. A line the reader cannot use (another value, a line that is
+// neither a section, a key nor a comment, a key it does not know, one outside
+// its own section, a repeated one) goes to complain, naming file, line and
+// key, and is skipped: the rest of the file still counts. A file that exists
+// but cannot be read is a TConfigError, and settings are left as they were.
+void ReadCnfIni(const std::filesystem::path& dir, TCnfIni& settings, const TConfigComplaint& complain = {});
+
+// The check of a "cnf.ini" that is to replace the stored one: a TConfigError
+// for the first line that ReadCnfIni would skip.
+void CheckCnfIni(std::string_view bytes);
 
 // The station dialog's OK: the three switches. Other lines of the file stay
 // byte for byte; a missing file is created.

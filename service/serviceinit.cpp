@@ -33,7 +33,11 @@ void StartWebServer(TServiceContext& ctx)
     try {
         TCnfIni settings;
         const std::string dir = ServiceDir(ctx);
-        ReadCnfIni(dir.empty() ? std::filesystem::path(".") : std::filesystem::path(dir), settings);
+        // A line it cannot use costs that line, not the web server: without
+        // it the device could not be reached to mend the file.
+        const TConfigComplaint complain =
+            LogComplaints([&ctx](const std::string& line) { AppendServiceLine(ctx, line, "log_iec104.txt"); });
+        ReadCnfIni(dir.empty() ? std::filesystem::path(".") : std::filesystem::path(dir), settings, complain);
         ctx.UseWebServer = settings.UseWebServer;
         ctx.Port_WebServ = settings.Port_WebServ;
         ctx.Save_Obmen_v_File = settings.Save_Obmen_v_File;

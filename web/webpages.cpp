@@ -1,9 +1,9 @@
 #include "web/webpages.h"
 
 #include "core/cp1251.h"
+#include "core/text.h"
 #include "web/htmlescape.h"
 
-#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <initializer_list>
@@ -57,11 +57,11 @@ bool QueryIs(const std::vector<std::string>& forms, const std::string& wanted)
 
 std::string TiValueCells(const TWebTag& tag, const TWebStation* kp)
 {
-    std::string cells = Cell(WebFloat(tag.FValue)) + Cell(tag.Quality);
+    std::string cells = Cell(FloatToText(tag.FValue)) + Cell(tag.Quality);
     if (!kp || !kp->Connected)
         cells += Cell("Нет соединения");
     else
-        cells += Cell(WebFloat(kp->PereschetTI ? tag.EngValue : tag.FValue));
+        cells += Cell(FloatToText(kp->PereschetTI ? tag.EngValue : tag.FValue));
     return cells;
 }
 
@@ -124,29 +124,6 @@ bool WebDocumentSafe(std::string_view Document)
 {
     return !Document.empty() && Document.front() == '/' && !Contains(Document, "..") &&
            Document.find('\0') == std::string_view::npos;
-}
-
-std::string WebFloat(double value)
-{
-    if (value == 0)
-        return "0"; // -0 too
-    char text[40];
-    std::snprintf(text, sizeof text, "%.15G", value);
-    // "1E+20" and "1E-05" are written "1E20" and "1E-5".
-    std::string out(text);
-    const auto e = out.find('E');
-    if (e == std::string::npos)
-        return out;
-    std::string mantissa = out.substr(0, e);
-    std::string exponent = out.substr(e + 1);
-    std::string sign;
-    if (exponent[0] == '+' || exponent[0] == '-') {
-        if (exponent[0] == '-')
-            sign = "-";
-        exponent.erase(0, 1);
-    }
-    exponent.erase(0, exponent.find_first_not_of('0'));
-    return mantissa + "E" + sign + exponent;
 }
 
 std::string WebStamp(TDateTime stamp)

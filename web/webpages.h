@@ -76,9 +76,8 @@ void WebSignalTable(const TWebSnapshot& snap, std::string_view kind, std::string
 void WebKpTable(const TWebSnapshot& snap, std::vector<std::string>& lines);
 void WebPageFoot(std::vector<std::string>& lines);
 
-// Numbers as the pages write them: '.' always, general form with up to 15
-// significant digits (12.5, 0, -3.25, 1E20); stamps as DD.MM.YYYY hh:nn:ss.zzz.
-std::string WebFloat(double value);
+// Stamps as the pages write them: DD.MM.YYYY hh:nn:ss.zzz. Numbers are
+// written by FloatToText, as "iec104.cfg" holds them.
 std::string WebStamp(TDateTime stamp);
 
 class TWebPages {

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace gw {
@@ -93,6 +96,24 @@ TEST(Numbers, FloatTable)
     };
     for (const auto& c : bad)
         EXPECT_THROW(ToFloat(c.text, c.sep), EConvertError) << c.text;
+}
+
+// One form for "iec104.cfg" and the web pages: fixed notation down to
+// 0.00001, scientific below it and from 16 integer digits on.
+TEST(Numbers, FloatToTextTable)
+{
+    const std::vector<std::pair<double, std::string>> cases = {
+        {0.0, "0"}, {-0.0, "0"}, {100, "100"}, {0.5, "0.5"}, {-12.75, "-12.75"}, {12.5, "12.5"}, {-3.25, "-3.25"},
+        {4095, "4095"}, {0.1, "0.1"}, {0.1 + 0.2, "0.3"}, {1.0 / 3, "0.333333333333333"},
+        {2.0 / 3, "0.666666666666667"}, {0.0001, "0.0001"}, {0.00001, "0.00001"}, {-0.00001, "-0.00001"},
+        {0.000012345, "0.000012345"}, {0.000001, "1E-6"}, {9.99999999999999e-6, "9.99999999999999E-6"},
+        {-1.5e-7, "-1.5E-7"}, {123456789012345.0, "123456789012345"}, {1e15, "1E15"}, {2.5e20, "2.5E20"},
+        {1e20, "1E20"}, {1234567.891, "1234567.891"}, {999999999999999.9, "1E15"}, {1e308, "1E308"},
+        {-65535, "-65535"}, {-2147483648.0, "-2147483648"}, {std::numeric_limits<double>::quiet_NaN(), "NAN"},
+        {std::numeric_limits<double>::infinity(), "INF"}, {-std::numeric_limits<double>::infinity(), "-INF"},
+    };
+    for (const auto& [v, text] : cases)
+        EXPECT_EQ(FloatToText(v), text) << v;
 }
 
 TEST(Text, DelQuotesTable)

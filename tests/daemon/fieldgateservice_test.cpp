@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 namespace gw::test {
@@ -44,21 +45,79 @@ TEST(FieldgateService, UploadedCnfIniAsksForTheRestartAndTheStopEndsTheWebServer
     EXPECT_FALSE(Request(port, "GET", "/")) << "still listening";
 }
 
-TEST(FieldgateService, ConfigurationThatCannotBeReadIsLoggedAndTheWebServerStillRuns)
+// Lines the readers cannot use cost those lines, not the web server: the
+// device stays reachable to receive a mended file, and the log names each.
+TEST(FieldgateService, LinesTheReadersCannotUseAreLoggedAndTheWebServerStillRuns)
 {
     TempDir dir;
     const int port = FreePort();
-    dir.Write("cnf.ini", FieldgateRig::CnfIni(port, "pw"));
+    std::string cnf = "a line of free text\n" + FieldgateRig::CnfIni(port, "pw");
+    cnf.replace(cnf.find("Save_Obmen_v_File=0"), 19, "Save_Obmen_v_File=yes");
+    dir.Write("cnf.ini", cnf);
     dir.Write("iec104.cfg", ";kol,1\r\nKP,1,1,bad,127.0.0.1\r\nPRM_T,not-a-port\r\n");
     TFieldgateService service(dir.path() + "/", "127.0.0.1");
     service.Start();
     service.Tick();
-    EXPECT_NE(dir.Read("error_iec104.txt").find("iec104.cfg"), std::string::npos);
+    const std::string cfgAt = dir.path() + "/iec104.cfg, ";
+    const std::string cnfAt = dir.path() + "/cnf.ini, ";
+    EXPECT_EQ(dir.Read("log_iec104.txt"),
+              cfgAt + "line 3, field 1 (Port): \"not-a-port\" is not an integer; the default 1 is used\n" + cnfAt +
+                  "line 1: a line that is neither a [section], a key=value nor a ;comment; the line is skipped\n" +
+                  cnfAt + "line 7, Save_Obmen_v_File: \"yes\" is not 0 or 1; the line is skipped\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/error_iec104.txt"));
 
-    // So a good configuration can be sent.
     ASSERT_EQ(service.WebPort(), port);
+    const auto stations = Request(port, "GET", "/config.php");
+    ASSERT_TRUE(stations);
+    EXPECT_NE(stations->body.find("<td>bad</td>"), std::string::npos) << "the station is not read";
     EXPECT_EQ(Post(port, "/iec104.cfg", "pw", ";kol,0\r\n"), 200);
     EXPECT_EQ(dir.Read("iec104.cfg"), ";kol,0\r\n");
+    service.Stop();
+}
+
+// A file the service would not read as it stands is refused before it
+// replaces the stored one: 400 with the line and its fault, and no restart.
+TEST(FieldgateService, UploadsTheServiceWouldNotReadWholeAreRefused)
+{
+    TempDir dir;
+    const int port = FreePort();
+    const std::string stored = FieldgateRig::CnfIni(port, "pw");
+    dir.Write("cnf.ini", stored);
+    dir.Write("iec104.cfg", ";kol,0\r\n");
+    TFieldgateService service(dir.path() + "/", "127.0.0.1");
+    service.Start();
+    ASSERT_EQ(service.WebPort(), port);
+    struct Case {
+        const char* doc;
+        std::string body;
+        std::string reason;
+    } cases[] = {
+        {"/cnf.ini", "[UseWebServer]\r\nUseWebServer=1\r\nfree text\r\n",
+         "cnf.ini, line 3: a line that is neither a [section], a key=value nor a ;comment"},
+        {"/cnf.ini", std::string(stored).replace(stored.find("Save_Obmen_v_File=0"), 19, "Save_Obmen_v_File=yes"),
+         "cnf.ini, line 6, Save_Obmen_v_File: \"yes\" is not 0 or 1"},
+        {"/./cnf.ini", "[Port_WebServ]\nPort_WebServ=80a\n",
+         "cnf.ini, line 2, Port_WebServ: \"80a\" is not a port number 1..65535"},
+        {"/iec104.cfg", "KP,1,1,A,127.0.0.1\r\nPASSIV,yes\r\n",
+         "iec104.cfg, line 2, field 1 (Passive): \"yes\" is not an integer"},
+        {"/iec104.cfg", "KP,1,1,A,127.0.0.1\r\nTS,1001,1,,\"a\",8272,1,16777216\r\n",
+         "iec104.cfg, line 2, field 7 (AdrIOA): 16777216 is outside 0..16777215"},
+        {"/iec104.cfg", "KP,x,1,A,127.0.0.1\r\n", "iec104.cfg, line 1, field 1 (ASDU_Adr): \"x\" is not an integer"},
+    };
+    for (const auto& c : cases) {
+        const auto answer = Request(port, "POST", c.doc, "pw", c.body);
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->status, 400) << c.body;
+        EXPECT_EQ(answer->body, c.reason);
+    }
+    EXPECT_EQ(dir.Read("cnf.ini"), stored);
+    EXPECT_EQ(dir.Read("iec104.cfg"), ";kol,0\r\n");
+    service.Tick();
+    EXPECT_FALSE(service.ReconfigureRequested());
+
+    // Other files are no configuration: they are stored as sent.
+    EXPECT_EQ(Post(port, "/old_iec104.cfg.txt", "pw", "KP,x\r\n"), 200);
+    EXPECT_EQ(dir.Read("old_iec104.cfg.txt"), "KP,x\r\n");
     service.Stop();
 }
 

@@ -198,7 +198,7 @@ TEST_F(HttpHandler, DownloadsBehindThePassword)
 TEST_F(HttpHandler, UploadsReplaceFilesKeepingTheirMode)
 {
     ::chmod(Dir().append("iec104.cfg").c_str(), 0600);
-    const std::string cfg2 = Utf8ToCp1251("KP,ПС-2\r\n") + std::string("\0\xff", 2);
+    const std::string cfg2 = Utf8ToCp1251("KP,2,1,ПС-2,10.0.0.2\r\n") + std::string("\0\xff", 2);
     EXPECT_EQ(Send("POST", "/iec104.cfg", cfg2, Password).status, 200);
     EXPECT_EQ(root.Read("svc/iec104.cfg"), cfg2);
     struct stat st {};
@@ -242,6 +242,24 @@ TEST_F(HttpHandler, CnfIniUploadAnswersThenAsksForTheRestart)
     EXPECT_TRUE(WaitReconfigure());
     EXPECT_EQ(root.Read("svc/cnf.ini"), "[pwd]\npwd=next\n");
     EXPECT_EQ(root.Read("svc/iec104.cfg"), "new cfg");
+}
+
+// The reason of a refused configuration quotes the file's own text, in the
+// file's code page, and the stored file stays as it was.
+TEST_F(HttpHandler, ConfigurationThatWouldNotBeReadWholeIsRefusedWithTheReason)
+{
+    Poco::Net::HTTPClientSession session("127.0.0.1", server->Port());
+    session.setKeepAlive(true);
+    const Answer a = Send(session, "POST", "/cnf.ini", Utf8ToCp1251("[Port_WebServ]\nPort_WebServ=восемь\n"), Password);
+    EXPECT_EQ(a.status, 400);
+    EXPECT_EQ(a.head.getContentType(), "text/plain; charset=windows-1251");
+    EXPECT_EQ(a.body, Utf8ToCp1251("cnf.ini, line 2, Port_WebServ: \"восемь\" is not a port number 1..65535"));
+    EXPECT_EQ(Send(session, "GET", "/cnf.ini", "", Password).body, Cnf);
+    EXPECT_EQ(Send("POST", "/web/../iec104.cfg", "KP,1", Password).status, 403);
+    for (const char* doc : {"/./iec104.cfg", "//iec104.cfg", "///iec104.cfg"})
+        EXPECT_EQ(Send("POST", doc, "KP,1", Password).status, 400) << doc;
+    EXPECT_EQ(root.Read("svc/iec104.cfg"), Cfg);
+    EXPECT_FALSE(reconfigure.Get());
 }
 
 TEST_F(HttpHandler, HostileRequestsAreRefused)
@@ -331,7 +349,7 @@ TEST_F(HttpHandler, CurlDownloadsAndUploadsBothFiles)
     EXPECT_EQ(RunCommand(curl + base + "/cnf.ini"), Cnf);
     EXPECT_EQ(RunCommand("curl -s -u :nope -o /dev/null -w '%{http_code}' " + base + "/cnf.ini"), "401");
 
-    const std::string cfg2 = Utf8ToCp1251("KP,ПС-9\r\n");
+    const std::string cfg2 = Utf8ToCp1251("KP,9,1,ПС-9,10.0.0.9\r\n");
     root.Write("cfg.new", cfg2);
     root.Write("cnf.new", "[pwd]\npwd=later\n");
     EXPECT_EQ(RunCommand(curl + "-o /dev/null -w '%{http_code}' --data-binary @" + root.File("cfg.new") + " " + base +

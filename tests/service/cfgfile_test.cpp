@@ -25,7 +25,8 @@ protected:
     bool Read() { return ReadInto(t, ua); }
     bool ReadInto(TServiceContext& ctx, TOpcUaSettings& opcUa)
     {
-        return ReadIec104Cfg(ctx, opcUa, dir, "iec104.cfg", [this](const std::string& l) { logged.push_back(l); });
+        return ReadIec104Cfg(ctx, opcUa, dir, "iec104.cfg",
+                             LogComplaints([this](const std::string& l) { logged.push_back(l); }));
     }
     void PutCfg(const std::string& utf8) { Put("iec104.cfg", Utf8ToCp1251(utf8)); }
 
@@ -113,7 +114,8 @@ TEST_F(Iec104Cfg, Windows1251FileReadsAndWritesBackByteForByte)
 TEST_F(Iec104Cfg, BundledExampleReadsAndWritesBackByteForByte)
 {
     const std::filesystem::path examples = std::filesystem::path(GATEWAY_SOURCE_DIR) / "examples";
-    ASSERT_TRUE(ReadIec104Cfg(t, ua, examples, "iec104.cfg", [this](const std::string& l) { logged.push_back(l); }));
+    ASSERT_TRUE(ReadIec104Cfg(t, ua, examples, "iec104.cfg",
+                              LogComplaints([this](const std::string& l) { logged.push_back(l); })));
     EXPECT_TRUE(logged.empty());
     EXPECT_GE(t.KpCount, 2);
     WriteIec104Cfg(t, ua, dir, "iec104.cfg");
@@ -182,17 +184,74 @@ TEST_F(Iec104Cfg, StationWithoutItsOwnPrmTGetsTheDefaultProfile)
     EXPECT_FALSE(t.PrmTFromCfg);
 }
 
-TEST_F(Iec104Cfg, BadLinesAreReportedWithFileLineAndFieldAndChangeNothing)
+// A malformed setting with a default costs that setting, not the station:
+// it gets its default, a warning names file, line and field, and the station
+// and its signals are read.
+TEST_F(Iec104Cfg, MalformedSettingsGetTheirDefaultWithAWarning)
+{
+    using Ctx = const TServiceContext&;
+    using Ua = const TOpcUaSettings&;
+    using Value = std::int32_t (*)(Ctx, Ua);
+    struct Case {
+        std::string line;
+        std::string field;
+        Value value;
+        std::int32_t def;
+    };
+    const std::vector<Case> cases = {
+        {"PRM_T,2404,abc", "field 2 (t0)", [](Ctx s, Ua) { return s.Prmn104[0].t0; }, 30000},
+        {"PRM_T,65536", "field 1 (Port)", [](Ctx s, Ua) { return s.KpTable[1].Port; }, 1},
+        {"PRM_T,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,5", "field 20 (sz_COT)", [](Ctx s, Ua) { return s.Prmn104[0].sz_COT; },
+         2},
+        {"PRM_T,1,1,1,1,1,1,1,1,256", "field 9 (OriginatorAddress)",
+         [](Ctx s, Ua) { return s.Prmn104[0].OriginatorAddress; }, 0},
+        {"POPR,+3h", "field 1 (Popravka_Time)", [](Ctx s, Ua) { return s.KpTable[1].Popravka_Time; }, 0},
+        {"OPROS,-1", "field 1 (OPROS_KP)", [](Ctx s, Ua) { return s.KpTable[1].OPROS_KP; }, 0},
+        {"PORT2,99999", "field 1 (Port2)", [](Ctx s, Ua) { return s.KpTable[1].Port2; }, 0},
+        {"PASSIV,yes", "field 1 (Passive)", [](Ctx s, Ua) { return std::int32_t{s.KpTable[1].Passive}; }, 0},
+        {"PER,да", "field 1 (PereschetTI)", [](Ctx s, Ua) { return std::int32_t{s.KpTable[1].PereschetTI}; }, 0},
+        {"TIM,1.0", "field 1 (Time_To_OPC)", [](Ctx s, Ua) { return std::int32_t{s.KpTable[1].Time_To_OPC}; }, 0},
+        {"OPC_UA_Port,port", "field 1 (OPC_UA_Port)", [](Ctx, Ua u) { return u.OPC_UA_Port; }, 16670},
+        {"OPC_UA_use,2x", "field 1 (OPC_UA_use)", [](Ctx, Ua u) { return std::int32_t{u.OPC_UA_use}; }, 0},
+        {"OPC_UA_Timeout_of_control,60s", "field 1 (OPC_UA_Timeout_of_control)",
+         [](Ctx, Ua u) { return u.OPC_UA_Timeout_of_control; }, 16670},
+    };
+    for (const Case& c : cases) {
+        const std::string text = ";kol,1\r\nKP,9,1,Z,1.1.1.1\r\n" + c.line + "\r\nTS,1001,9,,\"a\",8272,9,5\r\n";
+        PutCfg(text);
+        ua = TOpcUaSettings{};
+        ua.OPC_UA_use = true;
+        ua.OPC_UA_Port = 4840;
+        ua.OPC_UA_Timeout_of_control = 60;
+        logged.clear();
+        ASSERT_TRUE(Read()) << c.line;
+        ASSERT_EQ(t.KpCount, 1) << c.line;
+        EXPECT_EQ(t.KpTable[1].Kol_TS, 1) << c.line;
+        EXPECT_EQ(c.value(t, ua), c.def) << c.line;
+        ASSERT_EQ(logged.size(), 1u) << c.line;
+        EXPECT_EQ(logged[0].find((dir / "iec104.cfg").string() + ", line 3, " + c.field + ": "), 0u) << logged[0];
+        EXPECT_NE(logged[0].find("; the default " + std::to_string(c.def) + " is used"), std::string::npos)
+            << logged[0];
+        // An upload takes no file with such a line.
+        try {
+            CheckIec104Cfg(Utf8ToCp1251(text));
+            ADD_FAILURE() << "upload check passed " << c.line;
+        } catch (const TConfigError& e) {
+            EXPECT_EQ(std::string(e.what()).find("iec104.cfg, line 3, " + c.field + ": "), 0u) << e.what();
+        }
+    }
+}
+
+// A number that would poll a wrong station or address refuses its line
+// (a "KP" line: its whole station); the other lines and stations are read.
+TEST_F(Iec104Cfg, LinesThatWouldMakeAWrongStationOrAddressAreSkipped)
 {
     struct Case {
         std::string line;
         std::string field;
     };
-    const std::vector<Case> cases = {
-        {"KP,x,1,A,1.2.3.4", "field 1 (ASDU_Adr)"},
-        {"KP,,1,A,1.2.3.4", "field 1 (ASDU_Adr)"},
-        {"KP,70000,1,A,1.2.3.4", "field 1 (ASDU_Adr)"},
-        {"KP,1", "field 2 (KP number)"},
+    const std::string narrow = "PRM_T,2404,30000,15000,10000,20000,12,8,100,0,0,0,0,5000,30000,3,20000,9,1,2,2,30\r\n";
+    const std::vector<Case> signalLines = {
         {"TS,1001,1,,\"a\",8272,1,12x", "field 7 (AdrIOA)"},
         {"TS,1001,1,,\"a\",8272,1,16777216", "field 7 (AdrIOA)"},
         {"TS,1001,1,,\"a\",8272,-1,1", "field 6 (AdrASDU)"},
@@ -204,40 +263,62 @@ TEST_F(Iec104Cfg, BadLinesAreReportedWithFileLineAndFieldAndChangeNothing)
         {"TIT,1001,1,,\"a\",8280,1,1,0,10,,,,,0,inf", "field 15 (Max_TM_Diap)"},
         {"TIT,1001,1,,\"a\",8280,1,1,0,10,,,,,0,nan", "field 15 (Max_TM_Diap)"},
         {"TIT,1001,1,,\"a\",8280,1,1,0,10,,,,,0,1,x", "field 16 (Znak_for_norm)"},
-        {"PRM_T,2404,abc", "field 2 (t0)"},
-        {"PRM_T,65536", "field 1 (Port)"},
-        {"PRM_T,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,5", "field 20 (sz_COT)"},
-        {"PRM_T,1,1,1,1,1,1,1,1,256", "field 9 (OriginatorAddress)"},
-        {"POPR,+3h", "field 1 (Popravka_Time)"},
-        {"OPROS,-1", "field 1 (OPROS_KP)"},
-        {"PORT2,99999", "field 1 (Port2)"},
-        {"PASSIV,yes", "field 1 (Passive)"},
-        {"OPC_UA_Port,port", "field 1 (OPC_UA_Port)"},
-        {"OPC_UA_use,2x", "field 1 (OPC_UA_use)"},
+        // The station's PRM_T gives one byte of common address, two of object address.
+        {narrow + "TS,1001,9,,\"a\",8272,256,1", "field 6 (AdrASDU)"},
+        {narrow + "TS,1001,9,,\"a\",8272,9,65536", "field 7 (AdrIOA)"},
+        {narrow + "TS,1001,9,,\"a\",8272,9,1,300,1,1", "field 8 (AdrASDU_TU)"},
+        {narrow + "TS,1001,9,,\"a\",8272,9,1,9,70000,1", "field 9 (AdrIOA_TU)"},
+        {narrow + "TIT,1001,9,,\"a\",8280,9,65536", "field 7 (AdrIOA)"},
     };
-    PutCfg(Canonical);
-    Read();
-    const std::string good = Get("iec104.cfg");
-    for (const Case& c : cases) {
-        PutCfg(";kol,1\r\nKP,9,1,Z,1.1.1.1\r\n" + c.line + "\r\n");
+    const std::vector<Case> kpLines = {
+        {"KP,x,1,A,1.2.3.4", "field 1 (ASDU_Adr)"},
+        {"KP,,1,A,1.2.3.4", "field 1 (ASDU_Adr)"},
+        {"KP,70000,1,A,1.2.3.4", "field 1 (ASDU_Adr)"},
+        {"KP,1", "field 2 (KP number)"},
+    };
+    const std::string next = "KP,10,1,Y,2.2.2.2\r\nTS,1002,10,,\"y\",8272,10,7\r\n";
+    const auto check = [&](const Case& c, const std::string& text, int line, const std::string& outcome) {
+        PutCfg(text);
         logged.clear();
+        ASSERT_TRUE(Read()) << c.line;
+        ASSERT_EQ(logged.size(), 1u) << c.line;
+        const std::string at = "iec104.cfg, line " + std::to_string(line) + ", " + c.field + ": ";
+        EXPECT_NE(logged[0].find(at), std::string::npos) << logged[0];
+        EXPECT_NE(logged[0].find("; " + outcome), std::string::npos) << logged[0];
+        const T_KP& y = t.KpTable[static_cast<std::size_t>(t.KpCount)];
+        EXPECT_EQ(y.NameKP, "Y");
+        ASSERT_EQ(y.Kol_TS, 1);
+        EXPECT_EQ(y.TS_arr[1].AdrIOA, 7);
         try {
-            Read();
-            ADD_FAILURE() << "accepted " << c.line;
+            CheckIec104Cfg(Utf8ToCp1251(text));
+            ADD_FAILURE() << "upload check passed " << c.line;
         } catch (const TConfigError& e) {
-            EXPECT_EQ(e.line(), 3) << c.line;
-            EXPECT_EQ(e.field(), c.field) << c.line;
-            EXPECT_NE(std::string(e.what()).find("iec104.cfg, line 3, " + c.field), std::string::npos) << e.what();
-            EXPECT_EQ(logged, std::vector<std::string>{e.what()});
+            EXPECT_EQ(std::string(e.what()).find(at), 0u) << e.what();
         }
-        // The tables still hold the good file.
+    };
+    for (const Case& c : signalLines) {
+        const int line = 3 + (c.line.find("PRM_T") == 0 ? 1 : 0);
+        check(c, ";kol,2\r\nKP,9,1,Z,1.1.1.1\r\n" + c.line + "\r\nTS,1001,9,,\"ok\",8272,9,5\r\n" + next, line,
+              "the line is skipped");
         ASSERT_EQ(t.KpCount, 2) << c.line;
-        EXPECT_EQ(t.KpTable[1].Kol_TS, 2);
-        EXPECT_EQ(ua.OPC_UA_Port, 4840);
-        EXPECT_EQ(t.Prmn104[0].Port, 2404);
+        ASSERT_EQ(t.KpTable[1].Kol_TS, 1) << c.line;
+        EXPECT_EQ(t.KpTable[1].TS_arr[1].NameTS, "ok");
+        EXPECT_EQ(t.KpTable[1].Kol_TI, 0) << c.line;
     }
-    WriteIec104Cfg(t, ua, dir, "again.cfg");
-    EXPECT_EQ(Get("again.cfg"), good);
+    for (const Case& c : kpLines) {
+        // The station's own lines go with it, not to the station before.
+        check(c, ";kol,3\r\nKP,8,1,X,3.3.3.3\r\n" + c.line + "\r\nPRM_T,2500\r\nTS,1002,9,,\"lost\",8272,9,5\r\n" + next,
+              3, "the station is skipped with its lines up to the next KP line");
+        ASSERT_EQ(t.KpCount, 2) << c.line;
+        EXPECT_EQ(t.KpTable[1].NameKP, "X");
+        EXPECT_EQ(t.KpTable[1].Kol_TS, 0);
+        EXPECT_EQ(t.KpTable[1].Port, 0);
+        EXPECT_FALSE(t.PrmTFromCfg);
+    }
+    // Lines that belong to no station are no file to upload either.
+    EXPECT_THROW(CheckIec104Cfg("TS,1001,5,,\"x\",8272,5,1\r\nKP,1,1,A,1.1.1.1\r\n"), TConfigError);
+    PutCfg(Canonical);
+    EXPECT_NO_THROW(CheckIec104Cfg(Get("iec104.cfg")));
 }
 
 TEST_F(Iec104Cfg, MissingOrUnreadableFileLeavesTheTables)
@@ -252,7 +333,6 @@ TEST_F(Iec104Cfg, MissingOrUnreadableFileLeavesTheTables)
     std::filesystem::create_directory(dir / "iec104.cfg"); // there, but no file to read
     EXPECT_THROW(Read(), TConfigError);
     EXPECT_EQ(t.KpCount, 2);
-    EXPECT_EQ(logged.size(), 1u);
 }
 
 TEST_F(Iec104Cfg, ServiceReadingLogsInTheServiceDirectory)
@@ -266,11 +346,31 @@ TEST_F(Iec104Cfg, ServiceReadingLogsInTheServiceDirectory)
     read(t);
     EXPECT_NE(Get("log_104.txt").find("No file  FileName iec104.cfg"), std::string::npos);
 
-    PutCfg("KP,1,1,A,10.0.0.1\r\nTS,1001,1,,\"a\",8272,1,x\r\n");
-    EXPECT_THROW(read(t), TConfigError);
-    EXPECT_NE(Get("error_iec104.txt").find("iec104.cfg, line 2, field 7 (AdrIOA)"), std::string::npos);
+    PutCfg("KP,1,1,A,10.0.0.1\r\nTS,1001,1,,\"a\",8272,1,x\r\nPER,on\r\n");
+    read(t);
+    EXPECT_EQ(t.KpCount, 1);
+    const std::string said =
+        (dir / "iec104.cfg").string() + ", line 2, field 7 (AdrIOA): \"x\" is not an integer; the line is skipped\n" +
+        (dir / "iec104.cfg").string() + ", line 3, field 1 (PereschetTI): \"on\" is not an integer; " +
+        "the default 0 is used\n";
+    EXPECT_EQ(Get("log_iec104.txt"), said);
+    // The start reads the file again after the init: the same is not said twice.
+    read(t);
+    EXPECT_EQ(Get("log_iec104.txt"), said);
+    PutCfg("KP,1,1,A,10.0.0.1\r\n");
+    read(t);
+    PutCfg("KP,1,1,A,10.0.0.1\r\nTS,1001,1,,\"a\",8272,1,x\r\nPER,on\r\n");
+    read(t);
+    EXPECT_EQ(Get("log_iec104.txt"), said + said);
+    EXPECT_FALSE(std::filesystem::exists(dir / "error_iec104.txt"));
+
+    // A reading that fails is logged where errors go, and thrown on.
     PutCfg(Canonical);
     read(t);
+    std::filesystem::remove(dir / "iec104.cfg");
+    std::filesystem::create_directory(dir / "iec104.cfg");
+    EXPECT_THROW(read(t), TConfigError);
+    EXPECT_NE(Get("error_iec104.txt").find("iec104.cfg: cannot be opened"), std::string::npos);
     EXPECT_EQ(t.KpCount, 2);
     EXPECT_EQ(ua.OPC_UA_Port, 4840);
 }
@@ -410,19 +510,6 @@ TEST_F(Iec104Cfg, WriterRefusesWhatWouldNotReadBack)
         EXPECT_EQ(Get("iec104.cfg"), before);
         EXPECT_EQ(FileCount(), 1u);
     }
-}
-
-TEST(FormatCfgFloat, ShortestFormWithFifteenDigits)
-{
-    const std::vector<std::pair<double, std::string>> cases = {
-        {0.0, "0"}, {-0.0, "0"}, {100, "100"}, {0.5, "0.5"}, {-12.75, "-12.75"}, {4095, "4095"},
-        {0.1, "0.1"}, {1.0 / 3, "0.333333333333333"}, {2.0 / 3, "0.666666666666667"},
-        {0.00001, "0.00001"}, {0.000012345, "0.000012345"}, {0.000001, "1E-6"}, {-1.5e-7, "-1.5E-7"},
-        {123456789012345.0, "123456789012345"}, {1e15, "1E15"}, {2.5e20, "2.5E20"},
-        {1234567.891, "1234567.891"}, {999999999999999.9, "1E15"}, {1e308, "1E308"}, {-65535, "-65535"},
-    };
-    for (const auto& [v, text] : cases)
-        EXPECT_EQ(FormatCfgFloat(v), text) << v;
 }
 
 } // namespace
