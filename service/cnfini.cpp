@@ -112,7 +112,7 @@ private:
             return Skip(key, "stands outside its own section [" + std::string(key) + "]");
         if (Taken(key))
             return Skip(key, "is there already; the first one counts");
-        const bool read = key == KeyUseWebServer       ? Flag(key, l.value, s.UseWebServer)
+        const bool read = key == KeyUseWebServer       ? WebFlag(l.value, s.UseWebServer)
                           : key == KeyPort_WebServ      ? Port(l.value, s.Port_WebServ)
                           : key == KeySave_Obmen_v_File ? Flag(key, l.value, s.Save_Obmen_v_File)
                                                         : Text(l.value, s.pwd);
@@ -144,6 +144,21 @@ private:
         if (!value.empty())
             out = value == "1";
         return true;
+    }
+
+    // The web server is the device's only remote path: a value the user wrote
+    // but that is not 0 or 1 ("yes", "on") starts it rather than cut the device off.
+    bool WebFlag(std::string_view value, bool& out) const
+    {
+        if (!value.empty() && value != "0" && value != "1") {
+            if (FComplain)
+                FComplain(TConfigError(FFile, FLine, std::string(KeyUseWebServer),
+                                       "\"" + std::string(value) + "\" is not 0 or 1"),
+                          "only 0 turns the web server off, so it is started");
+            out = true;
+            return true;
+        }
+        return Flag(KeyUseWebServer, value, out);
     }
 
     bool Port(std::string_view value, int& out) const

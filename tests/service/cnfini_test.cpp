@@ -112,8 +112,6 @@ TEST_F(CnfIni, ALineItCannotUseIsSkippedWithFileLineAndKey)
         std::string what;
     };
     const std::vector<Case> cases = {
-        {"UseWebServer=yes", "UseWebServer", "\"yes\" is not 0 or 1"},
-        {"UseWebServer=2", "UseWebServer", "\"2\" is not 0 or 1"},
         {"Save_Obmen_v_File=yes", "Save_Obmen_v_File", "\"yes\" is not 0 or 1"},
         {"Port_WebServ=abc", "Port_WebServ", "\"abc\" is not a port number 1..65535"},
         {"Port_WebServ=80a", "Port_WebServ", "\"80a\" is not a port number 1..65535"},
@@ -147,6 +145,27 @@ TEST_F(CnfIni, ALineItCannotUseIsSkippedWithFileLineAndKey)
     }
     EXPECT_NO_THROW(CheckCnfIni(""));
     EXPECT_NO_THROW(CheckCnfIni("; a comment\n[pwd]\npwd=\n[UseWebServer]\nUseWebServer=0\n"));
+}
+
+// Only 0 turns the web server off: a value that is not 0 or 1 starts it, so a
+// slip in the file does not cut the device off. An upload of it is refused.
+TEST_F(CnfIni, AnUnreadableUseWebServerStartsTheWebServer)
+{
+    for (const std::string value : {"yes", "2", "on"}) {
+        const std::string bytes = "[UseWebServer]\r\nUseWebServer=" + value + "\r\n";
+        Put("cnf.ini", bytes);
+        TCnfIni s;
+        const std::vector<std::string> logged = ReadLogging(dir, s);
+        EXPECT_TRUE(s.UseWebServer) << value;
+        ASSERT_EQ(logged.size(), 1u) << value;
+        EXPECT_EQ(logged[0], (dir / "cnf.ini").string() + ", line 2, UseWebServer: \"" + value +
+                                 "\" is not 0 or 1; only 0 turns the web server off, so it is started");
+        EXPECT_THROW(CheckCnfIni(bytes), TConfigError) << value;
+    }
+    Put("cnf.ini", "[UseWebServer]\r\nUseWebServer=0\r\n");
+    TCnfIni s = NonDefaults();
+    EXPECT_TRUE(ReadLogging(dir, s).empty());
+    EXPECT_FALSE(s.UseWebServer);
 }
 
 TEST_F(CnfIni, ByteOrderMarkOnSomethingElseIsAnError)
