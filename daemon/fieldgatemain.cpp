@@ -42,6 +42,7 @@ private:
     const TFieldgateHome home = FieldgateHomeFromEnvironment();
     TClock& clock = SystemClock();
     TServiceLog events(home.ServiceDir);
+    SetFatalStopHandler(LogFatalStop(events, clock));
 
     TSystemSleeper watchSleeper;
     TProgramLauncher launcher({home.BasePath, "-w"});
