@@ -119,9 +119,9 @@ public:
         return clock_.Now();
     }
 
-    // A channel thread reads its clock at the top of every pass and in its
-    // silence or connect checks: three reads at the present time span at
-    // least one whole pass made on it.
+    // A channel thread reads its clock at the top of every pass (a passive
+    // one while it holds a connection) and in its silence or connect checks:
+    // three reads at the present time span at least one whole pass on it.
     bool AwaitPass(int reads = 3)
     {
         std::unique_lock<std::mutex> lock(lock_);
