@@ -120,9 +120,11 @@ public:
     }
 
     // A channel thread reads its clock at the top of every pass (a passive
-    // one while it holds a connection) and in its silence or connect checks:
-    // three reads at the present time span at least one whole pass on it.
-    bool AwaitPass(int reads = 3)
+    // one while it holds a connection), on received bytes and in its silence
+    // or connect checks: four reads at the present time span at least one
+    // whole pass on it and the start of the next, so what that pass did is
+    // done.
+    bool AwaitPass(int reads = 4)
     {
         std::unique_lock<std::mutex> lock(lock_);
         watchFrom_ = clock_.MonotonicMs();
