@@ -1,8 +1,7 @@
 #include "core/fatal.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <mutex>
+#include <unistd.h>
 
 namespace gw {
 
@@ -10,7 +9,6 @@ namespace {
 
 struct TFatalSetup {
     std::mutex lock;
-    std::string logPath;
     TFatalStopHandler handler;
 };
 
@@ -22,12 +20,6 @@ TFatalSetup& Setup()
 
 } // namespace
 
-void SetFatalStopLog(const std::string& path)
-{
-    std::lock_guard guard(Setup().lock);
-    Setup().logPath = path;
-}
-
 void SetFatalStopHandler(TFatalStopHandler handler)
 {
     std::lock_guard guard(Setup().lock);
@@ -37,24 +29,16 @@ void SetFatalStopHandler(TFatalStopHandler handler)
 void FatalStop(const std::string& text)
 {
     TFatalStopHandler handler;
-    std::string logPath;
     {
         std::lock_guard guard(Setup().lock);
         handler = Setup().handler;
-        logPath = Setup().logPath;
     }
-    if (handler) {
+    // Straight to descriptor 2: no stream buffer that another thread may hold.
+    const std::string line = text + "\n";
+    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
+    if (handler)
         handler(text);
-        std::exit(1);
-    }
-    std::fprintf(stderr, "%s\n", text.c_str());
-    if (!logPath.empty()) {
-        if (std::FILE* log = std::fopen(logPath.c_str(), "a")) {
-            std::fprintf(log, "%s\n", text.c_str());
-            std::fclose(log);
-        }
-    }
-    std::exit(1);
+    ::_exit(1);
 }
 
 } // namespace gw

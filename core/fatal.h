@@ -6,16 +6,14 @@
 
 namespace gw {
 
-// Writes text to stderr and appends it to the error log (when one is set),
-// then ends the process with exit code 1.
+// Writes text to stderr and hands it to the handler (when one is set), then
+// ends the process at once with exit code 1. No destructor runs: other
+// threads may still use what they would free.
 [[noreturn]] void FatalStop(const std::string& text);
 
-// The file FatalStop appends its line to; "" (the start) for none.
-void SetFatalStopLog(const std::string& path);
-
-// Tests put a handler in place of the stop (one that throws, typically);
-// an empty handler brings the stop back. Should the handler return, the
-// process still ends.
+// What hears the text besides stderr, which may lead nowhere (fieldgate puts
+// it into "log_service.txt"). Tests put one that throws, so that the stop
+// does not come; an empty handler is none.
 using TFatalStopHandler = std::function<void(const std::string& text)>;
 void SetFatalStopHandler(TFatalStopHandler handler);
 

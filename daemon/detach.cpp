@@ -19,16 +19,23 @@ pid_t ForkOrFail()
     return pid;
 }
 
-// Descriptor 2 stays as inherited: nothing is written to it from here on.
-void StandardStreamsToDevNull()
+bool Reopen(int target, const char* path, int flags)
 {
-    const int fd = ::open("/dev/null", O_RDWR);
+    const int fd = ::open(path, flags, 0644);
     if (fd < 0)
-        return;
-    ::dup2(fd, STDIN_FILENO);
-    ::dup2(fd, STDOUT_FILENO);
-    if (fd > STDERR_FILENO)
+        return false;
+    ::dup2(fd, target);
+    if (fd != target)
         ::close(fd);
+    return true;
+}
+
+void StandardStreamsDetached(const std::string& stderrLog)
+{
+    Reopen(STDIN_FILENO, "/dev/null", O_RDWR);
+    Reopen(STDOUT_FILENO, "/dev/null", O_RDWR);
+    if (!Reopen(STDERR_FILENO, stderrLog.c_str(), O_WRONLY | O_APPEND | O_CREAT))
+        Reopen(STDERR_FILENO, "/dev/null", O_RDWR);
 }
 
 } // namespace
@@ -40,7 +47,7 @@ TForkSide TSystemDetacher::Detach()
     if (::setsid() < 0)
         throw TStartFailure("Impossible to create an independent session");
     std::signal(SIGCHLD, SIG_IGN); // children are reaped by the system
-    StandardStreamsToDevNull();
+    StandardStreamsDetached(stderrLog_);
     // The session leader ends at once; the service goes on without a
     // terminal it could ever acquire.
     if (ForkOrFail() > 0)

@@ -2,9 +2,12 @@
 // Detaching the service from the terminal that started it: fork, a new
 // session, SIGCHLD ignored, standard input and output on /dev/null, a second
 // fork so that the service can never acquire a terminal again, file mode
-// mask 033 and "/" as the working directory.
+// mask 033 and "/" as the working directory. Standard error goes to a log of
+// the service directory: what the loaded libraries report there (a port
+// already in use, say) would otherwise reach a terminal long closed.
 
 #include <stdexcept>
+#include <string>
 
 namespace gw {
 
@@ -26,9 +29,17 @@ public:
     virtual TForkSide Detach() = 0;
 };
 
+// In the service directory, appended; /dev/null when it cannot be opened.
+inline constexpr const char* StderrLogFile = "log_stderr.txt";
+
 class TSystemDetacher final : public TDetacher {
 public:
+    // stderrLog: the full path of the file standard error is appended to.
+    explicit TSystemDetacher(std::string stderrLog) : stderrLog_(std::move(stderrLog)) {}
     TForkSide Detach() override;
+
+private:
+    std::string stderrLog_;
 };
 
 } // namespace gw

@@ -42,6 +42,7 @@ private:
     const TFieldgateHome home = FieldgateHomeFromEnvironment();
     TClock& clock = SystemClock();
     TServiceLog events(home.ServiceDir);
+    SetFatalStopHandler(LogFatalStop(events, clock));
 
     TSystemSleeper watchSleeper;
     TProgramLauncher launcher({home.BasePath, "-w"});
@@ -50,7 +51,7 @@ private:
     const std::unique_ptr<TRebootAction> reboot = MakeRebootAction(home, events, clock);
     TWatcher watcher({lister, *reboot, launch, clock, watchSleeper, std::to_string(::getpid())});
 
-    TSystemDetacher detacher;
+    TSystemDetacher detacher(home.ServiceDir + StderrLogFile);
     TSystemSleeper loopSleeper;
     TFieldgateParts parts{launch,
                           [&watcher] { return watcher.wait_life_process(); },

@@ -19,6 +19,7 @@ TFieldgateService::TFieldgateService(const std::string& serviceDir, std::string 
 
 TFieldgateService::~TFieldgateService()
 {
+    Stop();
     // Channels that did not end in the stop's time still use the context:
     // it is left to the end of the process rather than freed under them.
     if (ctx_->StaleRun) {

@@ -37,12 +37,15 @@ public:
     std::uint16_t WebPort() const { return web_->Port(); }
 
 private:
+    // The parts the context points at are declared before it, so they are
+    // destroyed after it: the context's end stops what still runs through
+    // them (web server, OPC UA, channels) while they are all still there.
     TOpcUaSettings opcUa_; // read with "iec104.cfg"
-    TOpcUaLibraryBridge opcUaBridge_{opcUa_}; // outlives the context that points at it
-    std::unique_ptr<TServiceContext> ctx_;
-    TShared<bool> ReconfigureRequested_;
+    TOpcUaLibraryBridge opcUaBridge_{opcUa_};
     TSocketChannelFactory channels_;
-    std::unique_ptr<TFieldgateWebServer> web_;
+    TShared<bool> ReconfigureRequested_;
+    std::unique_ptr<TFieldgateWebServer> web_; // made on the context, once it exists
+    std::unique_ptr<TServiceContext> ctx_;
 };
 
 } // namespace gw

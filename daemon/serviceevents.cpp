@@ -22,4 +22,9 @@ void LogServiceEvent(TServiceLog& log, const TClock& clock, const std::string& t
     log.AppendLogLine(ServiceEventStamp(clock.Now()) + text, ServiceEventsFile);
 }
 
+TFatalStopHandler LogFatalStop(TServiceLog& log, const TClock& clock)
+{
+    return [&log, &clock](const std::string& text) { LogServiceEvent(log, clock, " " + text + " "); };
+}
+
 } // namespace gw

@@ -4,6 +4,7 @@
 // fixed text: 9-12-26 02:34:11 Reconfigure Service
 
 #include "core/clock.h"
+#include "core/fatal.h"
 
 #include <string>
 
@@ -25,5 +26,9 @@ std::string ServiceEventStamp(TDateTime now);
 // Appends the stamp of clock.Now() and text as one line; a line that cannot
 // be written is lost without a word.
 void LogServiceEvent(TServiceLog& log, const TClock& clock, const std::string& text);
+
+// FatalStop's reason as an event line, " " + reason + " ": the stderr of a
+// watcher that became the service leads to "/dev/null".
+TFatalStopHandler LogFatalStop(TServiceLog& log, const TClock& clock);
 
 } // namespace gw

@@ -3,6 +3,7 @@
 #include "core/clients104.h"
 #include "core/text.h"
 #include "service/channelsocket.h"
+#include "service/channelstep.h"
 #include "service/tables.h"
 
 #include <poll.h>
@@ -63,20 +64,22 @@ void Toprosdevice::CurrentAddress(std::string& host, int& port) const
     port = Port_Thread;
 }
 
+// Every step runs under its own guard: a failure is logged with the station
+// and the thread goes on, so that the stop still hands over its disconnect.
 void Toprosdevice::Execute()
 {
-    if (wake_.WaitUntil(*env.clock, Date_TimeLast_OTVET_Good + FirstConnectPauseMs))
-        FirstConnect();
+    ChannelStep(env, Number_of_Thread, [this] {
+        if (wake_.WaitUntil(*env.clock, Date_TimeLast_OTVET_Good + FirstConnectPauseMs))
+            FirstConnect();
+    });
     while (!wake_.StopRequested()) {
-        try {
-            Cycle();
-        } catch (const std::exception& e) {
-            ThreadLog(std::string(" ошибка потока ") + e.what() + " ");
-        }
+        // A failure that comes back at once must not make the loop spin.
+        if (!ChannelStep(env, Number_of_Thread, [this] { Cycle(); }))
+            wake_.Poll(-1, 0);
     }
-    ThreadLog(" поток завершается " + HostPort() + " ");
+    ChannelStep(env, Number_of_Thread, [this] { ThreadLog(" поток завершается " + HostPort() + " "); });
     must_Disconnect = false;
-    CloseSocket();
+    ChannelStep(env, Number_of_Thread, [this] { CloseSocket(); });
 }
 
 void Toprosdevice::FirstConnect()

@@ -3,6 +3,7 @@
 #include "core/clients104.h"
 #include "core/text.h"
 #include "service/channelsocket.h"
+#include "service/channelstep.h"
 #include "service/serviceinit.h"
 #include "service/tables.h"
 
@@ -78,21 +79,26 @@ void TPassiveServer::CurrentAddress(std::string& host, int& port) const
     port = Kp().Port;
 }
 
+// Every step runs under its own guard: a failure is logged with the station
+// and the thread goes on, so that the stop still closes the connection.
 void TPassiveServer::Execute()
 {
     while (!wake_.StopRequested()) {
-        try {
+        const bool done = ChannelStep(env, kpIndex_, [this] {
             if (connection_)
                 PassiveOnExecute();
             else
                 wake_.Poll(listener_.impl()->sockfd(), POLLIN);
             AcceptWaiting();
-        } catch (const std::exception& e) {
-            SrvLog(std::string(" ошибка потока ") + e.what() + " ");
-        }
+        });
+        // A failure that comes back at once must not make the loop spin.
+        if (!done)
+            wake_.Poll(-1, 0);
     }
-    if (connection_)
-        CloseConnection();
+    ChannelStep(env, kpIndex_, [this] {
+        if (connection_)
+            CloseConnection();
+    });
     listener_.close();
 }
 

@@ -5,6 +5,7 @@
 #include "service/serviceinit.h"
 
 #include <exception>
+#include <string>
 #include <mutex>
 
 namespace gw {
@@ -15,6 +16,17 @@ namespace {
 bool Due(const std::optional<std::int64_t>& last, int minutes, std::int64_t nowMs)
 {
     return !last || nowMs > *last + minutes * MsPerMinute;
+}
+
+// The tick goes on past a failure, but never without a word: the line names
+// the station (0 for the value publication) and what failed.
+void TickFailure(TServiceContext& ctx, int kpIndex, const char* what) noexcept
+{
+    try {
+        AppendServiceLine(ctx, "ServiceTick: КП " + std::to_string(kpIndex) + ": " + what, "error_iec104.txt");
+    } catch (...) {
+        // A line that cannot be made is lost, as one that cannot be written.
+    }
 }
 
 } // namespace
@@ -74,8 +86,9 @@ void ServicePeriodic(TServiceContext& ctx)
                     frm.pcl()->Connecting(save, c);
             }
             frm.DoService(save, c);
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
             // One channel's failure leaves the others their pass.
+            TickFailure(ctx, c + 1, e.what());
         }
     }
 }
@@ -84,7 +97,8 @@ void ServiceSlowTick(TServiceContext& ctx)
 {
     try {
         PushOpcValues(ctx);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        TickFailure(ctx, 0, e.what());
     }
     const bool save = ctx.Save_Obmen_v_File;
     auto& frms = ctx.Run->Client104Frms;
@@ -93,7 +107,8 @@ void ServiceSlowTick(TServiceContext& ctx)
         try {
             frms[static_cast<std::size_t>(c)]->DoService(save, c);
             frms[static_cast<std::size_t>(c)]->CheckValid1(false);
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
+            TickFailure(ctx, c + 1, e.what());
         }
     }
 }

@@ -10,12 +10,9 @@
 namespace gw {
 
 TServiceContext::TServiceContext() = default;
-// A context left started is stopped first, so no thread outlives what it reads.
-TServiceContext::~TServiceContext()
-{
-    if (Run)
-        ServiceStop(*this);
-}
+// A context left started is stopped first, so no thread outlives what it
+// reads; the web server too, which runs even when the start failed.
+TServiceContext::~TServiceContext() { ServiceStop(*this); }
 
 void TServiceContext::ResetStations()
 {

@@ -2,15 +2,19 @@
 // its pages and restarting after an uploaded "cnf.ini".
 
 #include "core/cp1251.h"
+#include "daemon/detach.h"
 #include "daemon/fieldgate.h"
 #include "daemon/fieldgateservice.h"
 #include "daemon/serviceevents.h"
 #include "event_lines.h"
+#include "opcua/opcualibrary.h"
 #include "fieldgate_rig.h"
 #include "support/temp_dir.h"
 #include "tools/kpsim_process.h"
 
 #include <gtest/gtest.h>
+
+#include <Poco/Net/ServerSocket.h>
 
 #include <atomic>
 #include <csignal>
@@ -241,6 +245,33 @@ TEST(FieldgateProgram, FailureNothingCaughtIsReportedWithStatus217)
     EXPECT_EQ(WEXITSTATUS(status), 217);
     EXPECT_EQ(home.Read("stderr").rfind("fieldgate: unhandled failure: program name for pgrep", 0), 0u)
         << home.Read("stderr");
+}
+
+// What a loaded library says goes to stderr, which the detached service sends
+// to its directory: a port already taken leaves its reason there.
+TEST(FieldgateProgram, OpcUaPortAlreadyTakenLeavesItsReasonInTheServiceDirectory)
+{
+#ifndef TAGSERVE_LIBRARY
+    GTEST_SKIP() << "built without the OPC UA library";
+#else
+    Poco::Net::ServerSocket taken(Poco::Net::SocketAddress("0.0.0.0", 0));
+    const int opcUaPort = taken.address().port();
+    FieldgateRig rig;
+    std::filesystem::copy_file(TAGSERVE_LIBRARY, rig.Home().File(OpcUaLibraryName));
+    std::string cfg = ExampleStations({FreePort()});
+    const std::string example = "OPC_UA_Port,16670";
+    cfg.replace(cfg.find(example), example.size(), "OPC_UA_Port," + std::to_string(opcUaPort));
+    rig.Home().Write("iec104.cfg", cfg);
+    StartWithPage(rig, FreePort(), "pw");
+    ASSERT_FALSE(HasFailure());
+
+    const std::string reason = "cannot listen on port " + std::to_string(opcUaPort);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (rig.Home().Read(StderrLogFile).find(reason) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_NE(rig.Home().Read(StderrLogFile).find(reason), std::string::npos) << rig.Home().Read(StderrLogFile);
+#endif
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "event_lines.h"
 #include "service/servicelog.h"
 #include "sim_sleeper.h"
+#include "support/fake_clock.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -56,6 +57,23 @@ TEST(ServiceEventStamp, DayAndMonthWithoutLeadingZerosTwoDigitYear)
         ASSERT_TRUE(TryEncodeDateTime(c.when, dt));
         EXPECT_EQ(ServiceEventStamp(dt), c.text);
     }
+}
+
+// The reason of a fatal stop stays in the service directory, as an event
+// line, whatever stderr leads to; the process still ends at once with 1.
+TEST(ServiceEventsDeathTest, FatalStopLeavesItsReasonInLogService)
+{
+    TempDir dir;
+    const FakeClock clock;
+    EXPECT_EXIT(
+        {
+            TServiceLog log(dir.path());
+            SetFatalStopHandler(LogFatalStop(log, clock));
+            FatalStop("Превшена константа MAXTITARM");
+        },
+        ::testing::ExitedWithCode(1), "");
+    EXPECT_EQ(EventLines(dir.path()),
+              std::vector<std::string>{ServiceEventStamp(clock.Now()) + ToCp1251(" Превшена константа MAXTITARM ")});
 }
 
 // Succeeds for the first `successes` launches, fails after.

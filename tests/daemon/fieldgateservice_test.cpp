@@ -2,6 +2,7 @@
 
 #include "fieldgate_rig.h"
 #include "support/temp_dir.h"
+#include "tools/kpsim_process.h"
 
 #include <gtest/gtest.h>
 
@@ -119,6 +120,38 @@ TEST(FieldgateService, UploadsTheServiceWouldNotReadWholeAreRefused)
     EXPECT_EQ(Post(port, "/old_iec104.cfg.txt", "pw", "KP,x\r\n"), 200);
     EXPECT_EQ(dir.Read("old_iec104.cfg.txt"), "KP,x\r\n");
     service.Stop();
+}
+
+// One active station at 127.0.0.1:port, OPC UA off.
+std::string OneStation(int port)
+{
+    return ";kol,1\r\nKP,1,1,KP1,127.0.0.1\r\nPRM_T," + std::to_string(port) +
+           ",30000,15000,10000,20000,12,8,100,0,0,0,0,5000,30000,3,20000,1,2,3,2,30\r\n"
+           "OPC_UA_use,0\r\nTS,1001,1,,\"TS1\",8272,1,100,0,0,0,0\r\n";
+}
+
+// The owner may go without a stop: what runs on the context (the web
+// server, the channels) ends with it and never outlives the parts it uses.
+TEST(FieldgateService, DestroyedWhileStartedEndsTheWebServerAndTheChannels)
+{
+    KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100:1"});
+    TempDir dir;
+    const int port = FreePort();
+    dir.Write("cnf.ini", FieldgateRig::CnfIni(port, "pw"));
+    dir.Write("iec104.cfg", OneStation(kpsim.ListenPort(1)));
+    {
+        TFieldgateService service(dir.path() + "/", "127.0.0.1");
+        service.Start();
+        bool started = false;
+        for (int i = 0; i < 200 && !started; ++i) {
+            service.Tick();
+            started = kpsim.WaitFor("startdt station=1", std::chrono::milliseconds(LoopPeriodMs)).has_value();
+        }
+        ASSERT_TRUE(started);
+        ASSERT_TRUE(Request(port, "GET", "/"));
+    }
+    EXPECT_TRUE(kpsim.WaitFor("disconnected station=1"));
+    EXPECT_FALSE(Request(port, "GET", "/")) << "still listening";
 }
 
 } // namespace

@@ -85,7 +85,7 @@ TEST_F(ActiveChannel, PeerCloseAndResetHandOverOneDisconnectAndReconnect)
         ASSERT_TRUE(Eventually([&] { return Disconnects() == expected; })) << "noticed without any clock moving";
         EXPECT_FALSE(RowConnected(1));
         EXPECT_FALSE(dev.IsConnected());
-        std::this_thread::sleep_for(50ms);
+        ASSERT_TRUE(channelClock.AwaitPass());
         EXPECT_EQ(Disconnects(), expected) << "exactly one disconnect";
         {
             std::lock_guard<std::mutex> channel(ctx.ChannelLock(1));
@@ -133,10 +133,10 @@ TEST_P(ActiveSilence, BeyondT0DropsTheConnectionThenPauses)
     ASSERT_TRUE(Eventually([&] { return dev.IsConnected(); }));
 
     clock.Advance(limit - 100);
-    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(channelClock.AwaitPass());
     EXPECT_TRUE(dev.IsConnected()) << "below t0";
     clock.Advance(100);
-    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(channelClock.AwaitPass());
     EXPECT_TRUE(dev.IsConnected()) << "exactly t0 is not beyond it";
     clock.Advance(1);
     ASSERT_TRUE(Eventually([&] { return Disconnects() == 1; }));
@@ -145,7 +145,7 @@ TEST_P(ActiveSilence, BeyondT0DropsTheConnectionThenPauses)
     EXPECT_TRUE(ClosedByPeer(peer)) << "the station sees the connection closed";
 
     clock.Advance(Toprosdevice::SilencePauseMs - 100);
-    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(channelClock.AwaitPass());
     EXPECT_TRUE(Attempts().empty()) << "the link's request waits for the pause";
     ASSERT_TRUE(AdvanceUntil([&] { return !Attempts().empty(); }));
     EXPECT_TRUE(StopsWithin(dev, 2s));
@@ -264,26 +264,43 @@ TEST_F(ActiveChannel, HangingConnectTimesOutOnTheClockAndStopsWithinABound)
     Poco::Net::ServerSocket full;
     full.bind(Poco::Net::SocketAddress("127.0.0.1", 0));
     full.listen(0);
-    std::vector<Poco::Net::StreamSocket> fillers;
-    for (int i = 0; i < 8; ++i) {
-        Poco::Net::StreamSocket s;
-        s.connectNB(full.address());
-        fillers.push_back(s);
-    }
-    std::this_thread::sleep_for(50ms);
+    const auto fillers = FillBacklog(full);
     auto& dev = Open("127.0.0.1", full.address().port());
     PassFirstPause();
-    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(channelClock.AwaitPass());
     EXPECT_FALSE(dev.IsConnected());
     EXPECT_EQ(Count("Thread0.txt", " ошибка первого соединения с "), 0u) << "still connecting";
 
     clock.Advance(Toprosdevice::FirstConnectTimeoutMs);
     ASSERT_TRUE(Eventually([&] { return Count("Thread0.txt", " ошибка первого соединения с ") == 1; }));
     ASSERT_TRUE(AdvanceUntil([&] { return Attempts().size() == 1; }));
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(channelClock.AwaitPass()) << "the connect runs";
     EXPECT_TRUE(StopsWithin(dev, 2s)) << "a hanging connect does not hold the stop";
     EXPECT_EQ(Count("Thread0.txt", " поток завершается "), 1u);
     EXPECT_EQ(Disconnects(), 0u) << "nothing was connected, nothing to hand over";
+}
+
+// Whatever a step of the thread throws (here the clock, while it writes a
+// trace line of received bytes, and again in the stop) is logged with the
+// station; the thread goes on, and the stop still closes the connection.
+TEST_F(ActiveChannel, AFailingStepIsLoggedWithTheStationAndTheThreadGoesOn)
+{
+    Poco::Net::ServerSocket station(Poco::Net::SocketAddress("127.0.0.1", 0));
+    auto& dev = Open("127.0.0.1", station.address().port());
+    PassFirstPause();
+    Poco::Net::StreamSocket peer = station.acceptConnection();
+    char startdt[6];
+    ASSERT_EQ(peer.receiveBytes(startdt, sizeof startdt), 6);
+
+    channelClock.failWall = true;
+    const std::uint8_t sFrame[] = {0x68, 0x04, 0x01, 0x00, 0x00, 0x00};
+    peer.sendBytes(sFrame, sizeof sFrame);
+    ASSERT_TRUE(Eventually([&] { return Count("error_iec104.txt", "Поток КП 1: wall clock failed") >= 1; }));
+    ASSERT_TRUE(channelClock.AwaitPass()) << "the thread goes on";
+    EXPECT_TRUE(StopsWithin(dev, 2s));
+    EXPECT_TRUE(ClosedByPeer(peer)) << "the stop closed the connection";
+    EXPECT_FALSE(RowConnected(1));
+    channelClock.failWall = false;
 }
 
 } // namespace

@@ -18,11 +18,15 @@
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/StreamSocket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -68,6 +72,20 @@ inline bool ClosedByPeer(Poco::Net::StreamSocket& station)
     }
 }
 
+// Connections that fill the accept queue of a listener with a backlog of 0:
+// once one of them is established, a further connect hangs.
+inline std::vector<Poco::Net::StreamSocket> FillBacklog(const Poco::Net::ServerSocket& full)
+{
+    std::vector<Poco::Net::StreamSocket> fillers(8);
+    for (Poco::Net::StreamSocket& s : fillers)
+        s.connectNB(full.address());
+    const auto established = [](Poco::Net::StreamSocket& s) {
+        return s.poll(Poco::Timespan(0), Poco::Net::Socket::SELECT_WRITE);
+    };
+    Eventually([&] { return std::any_of(fillers.begin(), fillers.end(), established); });
+    return fillers;
+}
+
 // A stop ends a channel's thread within the bound, whatever it waits on.
 template <class Channel>
 bool StopsWithin(Channel& channel, std::chrono::milliseconds bound)
@@ -75,6 +93,54 @@ bool StopsWithin(Channel& channel, std::chrono::milliseconds bound)
     channel.RequestStop();
     return channel.Join(bound.count());
 }
+
+// The channel threads' view of the fake clock. The hook: a test that moved
+// the clock waits until the threads have read it a few times at the new
+// time, that is until they have made a pass on it, before it asserts that
+// nothing happened. And its wall time can be made to fail, as anything a
+// thread calls in the middle of a step may.
+class ChannelClock final : public TClock {
+public:
+    explicit ChannelClock(const FakeClock& clock) : clock_(clock) {}
+
+    std::int64_t MonotonicMs() const override
+    {
+        const std::int64_t now = clock_.MonotonicMs();
+        std::lock_guard<std::mutex> guard(lock_);
+        if (now >= watchFrom_)
+            ++reads_;
+        readCv_.notify_all();
+        return now;
+    }
+    TDateTime Now() const override
+    {
+        if (failWall)
+            throw std::runtime_error("wall clock failed");
+        return clock_.Now();
+    }
+
+    // A channel thread reads its clock at the top of every pass (a passive
+    // one while it holds a connection), on received bytes and in its silence
+    // or connect checks: four reads at the present time span at least one
+    // whole pass on it and the start of the next, so what that pass did is
+    // done.
+    bool AwaitPass(int reads = 4)
+    {
+        std::unique_lock<std::mutex> lock(lock_);
+        watchFrom_ = clock_.MonotonicMs();
+        reads_ = 0;
+        return readCv_.wait_for(lock, 10s, [&] { return reads_ >= reads; });
+    }
+
+    std::atomic<bool> failWall{false};
+
+private:
+    const FakeClock& clock_;
+    mutable std::mutex lock_;
+    mutable std::condition_variable readCv_;
+    mutable int reads_ = 0;
+    std::int64_t watchFrom_ = 0;
+};
 
 class ChannelRig : public ::testing::Test {
 protected:
@@ -102,7 +168,7 @@ protected:
         return *channel;
     }
 
-    TChannelEnv Env() { return {&ctx, &clock, &log}; }
+    TChannelEnv Env() { return {&ctx, &channelClock, &log}; }
     T_KP& Kp(int i) { return ctx.KpTable.at(static_cast<std::size_t>(i)); }
     TPrmn& Prm(int i) { return ctx.Prmn104.at(static_cast<std::size_t>(i - 1)); }
 
@@ -187,6 +253,7 @@ protected:
     }
 
     FakeClock clock;
+    ChannelClock channelClock{clock};
     TempDir dir;
     TServiceContext ctx;
     TServiceLog log{dir.path()};

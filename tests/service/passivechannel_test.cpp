@@ -104,7 +104,7 @@ TEST_P(PassiveSilence, SilentStationIsDroppedBeyondT0)
     Poco::Net::StreamSocket client(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(srv.LocalPort())));
     ASSERT_TRUE(Eventually([&] { return RowConnected(1); }));
     clock.Advance(limit);
-    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(channelClock.AwaitPass());
     EXPECT_TRUE(RowConnected(1)) << "exactly t0 is not beyond it";
     clock.Advance(1);
     EXPECT_TRUE(ClosedByPeer(client));
@@ -167,6 +167,28 @@ TEST_F(PassiveChannel, MailboxHoldsOneFrameAndANewConnectionStartsEmpty)
     client.setReceiveTimeout(Poco::Timespan(0, 200000));
     char byte = 0;
     EXPECT_THROW(client.receiveBytes(&byte, 1), Poco::TimeoutException) << "the old frame is not sent";
+}
+
+// Whatever a step of the thread throws (here the clock, while it writes a
+// trace line of received bytes, and again in the stop) is logged with the
+// station; the thread goes on, and the stop still closes the connection.
+TEST_F(PassiveChannel, AFailingStepIsLoggedWithTheStationAndTheThreadGoesOn)
+{
+    auto& srv = Listen(1, 0, false);
+    Run(1, srv);
+    StartTick();
+    Poco::Net::StreamSocket client(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(srv.LocalPort())));
+    ASSERT_TRUE(Eventually([&] { return RowConnected(1); }));
+
+    channelClock.failWall = true;
+    const std::uint8_t startdt[] = {0x68, 0x04, 0x07, 0x00, 0x00, 0x00};
+    client.sendBytes(startdt, sizeof startdt);
+    ASSERT_TRUE(Eventually([&] { return Count("error_iec104.txt", "Поток КП 1: wall clock failed") >= 1; }));
+    ASSERT_TRUE(channelClock.AwaitPass()) << "the thread goes on";
+    EXPECT_TRUE(StopsWithin(srv, 2s));
+    EXPECT_TRUE(ClosedByPeer(client)) << "the stop closed the connection";
+    EXPECT_FALSE(RowConnected(1));
+    channelClock.failWall = false;
 }
 
 } // namespace

@@ -73,6 +73,8 @@ public:
     bool IsConnected() const override { return connected_; }
     bool OfferFrame(std::span<const std::uint8_t> frame) override
     {
+        if (failOffer)
+            throw std::runtime_error("offer failed");
         sent.emplace_back(frame.begin(), frame.end());
         return true;
     }
@@ -118,6 +120,7 @@ public:
     std::vector<TBytes> TakeSent() { return std::exchange(sent, {}); }
 
     bool hang = false;
+    bool failOffer = false; // a channel whose sending throws
     std::vector<TBytes> sent;
     std::vector<std::string> connectRequests;
     int disconnectRequests = 0;

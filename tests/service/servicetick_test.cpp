@@ -121,5 +121,20 @@ TEST_F(ServiceTickTest, TheCounterRunsTo100AndTheSlowTickComesEveryThirdTick)
     EXPECT_EQ(published, (std::vector<int>{3}));
 }
 
+// A channel whose link fails in the tick is logged with its station, every
+// tick it fails in; the other stations get their pass all the same.
+TEST_F(ServiceTickTest, AFailingChannelIsLoggedWithItsStationAndTheOthersGoOn)
+{
+    stations = {TStationSpec{}, TStationSpec{}};
+    Start();
+    Channel(1).failOffer = true;
+    Channel(1).Connect(clock.MonotonicMs()); // STARTDT act is sent in the next tick
+    Bring(2);
+    EXPECT_EQ(fromGateway[2], 1) << "station 2 got its general interrogation";
+    const std::string log = Log("error_iec104.txt");
+    EXPECT_NE(log.find("ServiceTick: КП 1: offer failed"), std::string::npos) << log;
+    EXPECT_EQ(log.find("КП 2"), std::string::npos) << log;
+}
+
 } // namespace
 } // namespace gw::test

@@ -35,7 +35,7 @@ class SocketService : public ::testing::Test {
 protected:
     SocketService()
     {
-        ctx.Clock = &clock;
+        ctx.Clock = &channelClock;
         ctx.ExePath = temp.File("fieldgate");
         ctx.ChannelFactory = &factory;
         ctx.ReadConfig = [this](TServiceContext& c) { Configure(c); };
@@ -127,6 +127,7 @@ protected:
 
     TempDir temp;
     FakeClock clock;
+    ChannelClock channelClock{clock};
     TSocketChannelFactory factory;
     int activePort = 0;
     int passivePort = FreePort();
@@ -211,12 +212,13 @@ TEST_F(SocketService, StopJoinsWhileAConnectHangs)
     Poco::Net::ServerSocket full;
     full.bind(Poco::Net::SocketAddress("127.0.0.1", 0));
     full.listen(0);
-    std::vector<Poco::Net::StreamSocket> fillers(8);
-    for (auto& s : fillers)
-        s.connectNB(full.address());
+    const auto fillers = FillBacklog(full);
     activePort = full.address().port();
-    Start();
-    std::this_thread::sleep_for(100ms);
+    // No tick: the channel threads alone read the clock, so its reads show
+    // the first connect under way.
+    ASSERT_TRUE(ServiceStart(ctx));
+    clock.Advance(1200);
+    ASSERT_TRUE(channelClock.AwaitPass()) << "the connect runs";
     Stop();
     EXPECT_FALSE(ctx.StaleRun);
     Start();

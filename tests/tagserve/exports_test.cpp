@@ -2,6 +2,7 @@
 // through its 13 entry points, and reached over real loopback sockets.
 #include "client_kit.h"
 #include "session_client.h"
+#include "support/temp_dir.h"
 
 #include "tagserve/binary.h"
 #include "tagserve/ids.h"
@@ -12,6 +13,7 @@
 
 #include <arpa/inet.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -99,8 +101,13 @@ public:
         if (fd_ >= 0)
             ::close(fd_);
     }
+    // False once the connection is gone.
+    bool Send(const std::string& bytes)
+    {
+        return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    }
     bool Connected() const { return fd_ >= 0; }
-    void Send(const std::string& bytes) { ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+    int Fd() const { return fd_; }
     // Reads until `want` bytes arrived, the peer closed, or 3 s passed.
     std::string Receive(size_t want, bool* closed = nullptr)
     {
@@ -128,6 +135,55 @@ private:
 };
 
 std::string Hello() { return test::HelloChunk("opc.tcp://127.0.0.1:1"); }
+
+// Standard error into a file while it lives, so that a test can wait for a
+// line the library reports there.
+class StderrFile {
+public:
+    StderrFile() : path_(dir_.File("stderr")), saved_(::dup(STDERR_FILENO))
+    {
+        const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, STDERR_FILENO);
+        ::close(fd);
+    }
+    ~StderrFile()
+    {
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+    }
+    StderrFile(const StderrFile&) = delete;
+    StderrFile& operator=(const StderrFile&) = delete;
+
+    bool WaitFor(const std::string& text) const
+    {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (dir_.Read("stderr").find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > limit)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
+
+private:
+    gw::test::TempDir dir_;
+    std::string path_;
+    int saved_;
+};
+
+// A fresh connection that has been answered with ACK; a connection refused
+// with ERR (the server has not yet noticed a close) is tried again.
+bool Acknowledged(int port)
+{
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < limit) {
+        Client c(port);
+        c.Send(Hello());
+        if (c.Receive(28).substr(0, 4) == "ACKF")
+            return true;
+    }
+    return false;
+}
 
 uint32_t ErrStatus(const std::string& chunk)
 {
@@ -274,8 +330,9 @@ TEST(Exports, StopsWhileWaitingToRetryABusyPort)
     ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     ASSERT_EQ(::listen(blocker, 1), 0);
     ::getsockname(blocker, reinterpret_cast<sockaddr*>(&addr), &len);
+    StderrFile stderrFile;
     Running server(lib, ntohs(addr.sin_port));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // let the bind fail
+    ASSERT_TRUE(stderrFile.WaitFor("cannot listen on port " + std::to_string(ntohs(addr.sin_port))));
     EXPECT_EQ(lib.getRunning(), 1) << "a failed bind keeps the call blocking";
     EXPECT_LT(server.Stop(), std::chrono::milliseconds(1000));
     ::close(blocker);
@@ -341,6 +398,8 @@ TEST(Exports, AtTheConnectionLimitTheOldestUnopenedConnectionGivesWay)
     std::string got = clients.front()->Receive(1 << 16, &closed);
     EXPECT_EQ(ErrStatus(got), status::BadTcpServerTooBusy);
     EXPECT_TRUE(closed);
+    clients.pop_back();
+    EXPECT_TRUE(Acknowledged(port)) << "a closed connection frees its place";
 }
 
 } // namespace
@@ -366,8 +425,10 @@ TEST(Exports, ClientThatDoesNotReadHoldsUpOnlyItself)
     Reader r(opened.data() + 8, 4);
     uint32_t channel = r.UInt32();
 
+    // As many requests as it takes: the server buffers answers up to its
+    // limit before it stops reading the connection.
     std::thread flood([&] {
-        for (uint32_t i = 0; i < 40000; ++i) {
+        for (uint32_t i = 0;; ++i) {
             Writer body;
             body.WriteNodeId(NodeId(0, msg::GetEndpointsRequest));
             test::WriteRequestHeader(body, NodeId(), i);
@@ -382,10 +443,21 @@ TEST(Exports, ClientThatDoesNotReadHoldsUpOnlyItself)
             w.UInt32(i + 2);
             w.UInt32(i + 2);
             w.Raw(body.Bytes());
-            greedy.Send(w.Bytes()); // blocks once the server stops reading
+            if (!greedy.Send(w.Bytes())) // blocks once the server stops reading
+                return;
         }
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // The greedy connection takes no more: the server has stopped reading it,
+    // its answers pile up unread. Only then is another client's turn a test.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    bool held = false;
+    while (!held && std::chrono::steady_clock::now() < limit) {
+        pollfd p{greedy.Fd(), POLLOUT, 0};
+        held = ::poll(&p, 1, 0) == 0;
+        if (!held)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(held) << "the server kept reading a client that does not read";
     Client other(port);
     other.Send(Hello());
     EXPECT_EQ(other.Receive(28).substr(0, 4), "ACKF");
