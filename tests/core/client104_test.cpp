@@ -49,7 +49,7 @@ protected:
         cl = table.AddClient(TLinkSocket{&port, 1, passive, sendStartDT}, prmn, ctx);
         ASSERT_TRUE(cl);
         port.thread = !passive;
-        frm = std::make_unique<TClient104Frm>(cl, true, TChannelModel{&kps, &tags, &recs});
+        frm = std::make_unique<TClient104Frm>(cl, true, TChannelModel{&kps, &tags, &recs, &stationTags});
     }
     // A connection came up and the station confirmed STARTDT.
     void Connect(bool clockSync)
@@ -95,6 +95,7 @@ protected:
     TTagSignalList tags;
     TKpList kps;
     TArmSignals recs;
+    std::vector<std::pair<int, int>> stationTags{{0, 0}, {0, 1}}; // station 1001: the one tag
     FakeClock clock{At(2021, 3, 7, 14, 5, 9, 230)};
     TMessBuff log{1000, 0xFFFFFFFF};
     FakePort port;
