@@ -478,6 +478,34 @@ TEST_F(Channel, ValuesTurnInvalidOncePerDisconnectAfterTheReserveGrace)
     EXPECT_EQ(TagQuality(), 0);
 }
 
+// A lost station's values turn invalid, and only those: the tags of a
+// station on another connection keep their good quality.
+TEST_F(Channel, InvalidationKeepsToTheLostStationsTags)
+{
+    kps.Add(TKpEthernet(1002, 1002, KpTypeAddr::kpta_KP, "KP2", kHost, kPort + 1));
+    recs.AddRec(1002, SignalType::stTIT, "Q", 0);
+    TTagSignal other;
+    other.Init("Q", 1, 700, kHost, kPort + 1, cats.GetPtc(TagCategName::tcn_TIT), 1, 0, 0, 1);
+    tags.AddTag(other);
+    stationTags.emplace_back(1, 2);
+    {
+        auto lock = tags.Lock();
+        tags.GetTag(1)->Value.Qualit = 0;
+    }
+    Open();
+    Connect(false);
+    StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 50 40 00");
+    frm->OnDisconnect();
+    Tick();
+    frm->CheckValid1(false);
+    TValue1 mine, theirs;
+    ASSERT_TRUE(tags.ReadValue(0, mine));
+    ASSERT_TRUE(tags.ReadValue(1, theirs));
+    EXPECT_EQ(mine.Qualit, 0x80);
+    EXPECT_EQ(theirs.Qualit, 0) << "another station's value was invalidated";
+    EXPECT_EQ(frm->Invalidations(), 1u);
+}
+
 // A station that comes back before the slow tick saw it go still had its
 // values lost with the connection: they turn invalid before the new
 // connection brings any, never after.
