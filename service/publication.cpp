@@ -49,9 +49,10 @@ private:
     TLinkView Link(int i);
     // What the station lost since the last pass, published first, even when
     // it is connected again by now.
-    void Losses(int i, const T_KP& kp, const TLinkView& link);
+    void Losses(TStationSeen& seen, const T_KP& kp, const TLinkView& link);
     void InvalidItems(const T_KP& kp, TDateTime stamp);
-    void ConnectedItem(const T_KP& kp, int c, TDateTime stamp);
+    // Stored and pushed when it changes, and always when announce is set.
+    void ConnectedItem(const T_KP& kp, int c, TDateTime stamp, bool announce = false);
     void Point(const T_KP& kp, const TTagSignal& tag, const TReading& r, int c, TDateTime connectedStamp);
     void Measured(const T_KP& kp, const TTagSignal& tag, const TArmRec& rec, const TReading& r);
     TDateTime Stamp(const T_KP& kp, TDateTime tagTime) const;
@@ -95,9 +96,8 @@ TLinkView TPass::Link(int i)
     return v;
 }
 
-void TPass::Losses(int i, const T_KP& kp, const TLinkView& link)
+void TPass::Losses(TStationSeen& seen, const T_KP& kp, const TLinkView& link)
 {
-    TStationSeen& seen = run_.PublishedLink[static_cast<std::size_t>(i)];
     if (link.drops != seen.drops) {
         seen.drops = link.drops;
         ConnectedItem(kp, 0, link.dropTime);
@@ -146,12 +146,12 @@ std::optional<TDateTime> TPass::StoreSignal(const T_KP& kp, int id, double value
     return stamp;
 }
 
-void TPass::ConnectedItem(const T_KP& kp, int c, TDateTime stamp)
+void TPass::ConnectedItem(const T_KP& kp, int c, TDateTime stamp, bool announce)
 {
     const int id = kp.Nom_OPC_Alarm;
     if (!ctx_.IsOpcItem(id))
         return;
-    {
+    if (!announce) {
         // The row may still hold what another numbering left in it.
         std::lock_guard<std::mutex> guard(ctx_.OpcItemsLock);
         if (ctx_.OpcItemValues[static_cast<std::size_t>(id)] == c &&
@@ -217,9 +217,15 @@ void TPass::Station(int i)
     const T_KP& kp = ctx_.KpTable[static_cast<std::size_t>(i)];
     const TLinkView link = Link(i);
     const int c = link.connected ? 1 : 0;
-    if (static_cast<std::size_t>(i) < run_.PublishedLink.size())
-        Losses(i, kp, link);
-    ConnectedItem(kp, c, link.since);
+    TStationSeen* seen =
+        static_cast<std::size_t>(i) < run_.PublishedLink.size() ? &run_.PublishedLink[static_cast<std::size_t>(i)] : nullptr;
+    if (seen)
+        Losses(*seen, kp, link);
+    // The bridge's variables start without a value: the first pass of a run
+    // gives each station's, also when the item table holds it already.
+    ConnectedItem(kp, c, link.since, seen && !seen->announced);
+    if (seen)
+        seen->announced = true;
     if (static_cast<std::size_t>(i) >= run_.StationTags.size())
         return;
     const auto [first, end] = run_.StationTags[static_cast<std::size_t>(i)];

@@ -22,6 +22,7 @@ namespace gw {
 
 // What the publication last saw of a station's link (main thread only).
 struct TStationSeen {
+    bool announced = false; // "Connected" published in this run
     std::uint32_t drops = 0;
     std::uint32_t invalidations = 0;
 };

@@ -327,6 +327,24 @@ TEST_F(ConnectedState, ConnectedFromTheConfirmedStartOfTransferStampedWithIt)
     EXPECT_EQ(connected.sourceMs, UaMs(started)) << "\"Connected\" took the point's time";
 }
 
+// A station that never connected reads "Connected" false through OPC UA
+// from the first pass, also after a restart of the service, whose new
+// variables start without a value.
+TEST_F(ConnectedState, NeverConnectedStationReadsFalseAfterARestart)
+{
+    if (!HasClient())
+        GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
+    KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100", "--silent"});
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        Start(kpsim);
+        Pass();
+        EXPECT_EQ(PageConnection(), "Нет");
+        EXPECT_EQ(UaRead(alarmId).value, "false Good");
+        ServiceStop(ctx);
+    }
+}
+
 // A station that stops answering is lost when its link gives up on it, and
 // a new TCP connection to the hung station does not bring it back.
 TEST_F(ConnectedState, StationThatHangsIsLostAndStaysLostAcrossReconnects)
