@@ -217,8 +217,8 @@ void TPass::Station(int i)
     const T_KP& kp = ctx_.KpTable[static_cast<std::size_t>(i)];
     const TLinkView link = Link(i);
     const int c = link.connected ? 1 : 0;
-    TStationSeen* seen =
-        static_cast<std::size_t>(i) < run_.PublishedLink.size() ? &run_.PublishedLink[static_cast<std::size_t>(i)] : nullptr;
+    const auto row = static_cast<std::size_t>(i);
+    TStationSeen* seen = row < run_.PublishedLink.size() ? &run_.PublishedLink[row] : nullptr;
     if (seen)
         Losses(*seen, kp, link);
     // The bridge's variables start without a value: the first pass of a run
