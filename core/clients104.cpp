@@ -139,21 +139,40 @@ void TClient104Frm::CheckValid1(bool prAll)
     InvalidateStations(prAll, pcl_->prm.Host.Text(), pcl_->prm.Port);
 }
 
+bool TClient104Frm::DataTransfer() const
+{
+    auto lock = pcl_->Lock();
+    return pcl_->Connected() && pcl_->StartDT() && !pcl_->Yes(TBit104Subj::bsb_CallDoDisconnect) &&
+           !pcl_->Yes(TBit104Subj::bsb_Dropping);
+}
+
 void TClient104Frm::InvalidateStations(bool prAll, const std::string& host, int port)
 {
-    if (!model_.kps || !model_.tags || !model_.recs)
+    if (!model_.kps || !model_.tags || !model_.recs || !model_.stationTags)
         return;
     auto lock = model_.tags->Lock();
     for (int s = 0; s < model_.kps->Count(); ++s) {
         const PKpEthernet kp = model_.kps->GetIndKP(s);
-        if (!prAll && (kp->IPAddress != host || kp->Port != port))
-            continue;
-        for (int t = 0; t < model_.tags->Count(); ++t) {
-            const PTagSignal tag = model_.tags->GetTag(t);
-            const TArmRec* rec = model_.recs->GetRec(tag->IndArm());
-            if (rec && rec->sstID() == kp->ID)
-                tag->SetInvalid();
-        }
+        if (prAll || (kp->IPAddress == host && kp->Port == port))
+            InvalidateTags(kp->ID);
+    }
+    invalidations_ += 1;
+}
+
+// Under the tag list's lock, which every received ASDU takes: only the
+// station's own run of tags, not the whole list.
+void TClient104Frm::InvalidateTags(int kpId)
+{
+    const auto& ranges = *model_.stationTags;
+    const int row = kpId - 1000;
+    if (row < 0 || row >= static_cast<int>(ranges.size()))
+        return;
+    const auto [first, end] = ranges[static_cast<std::size_t>(row)];
+    for (int t = first; t < end; ++t) {
+        const PTagSignal tag = model_.tags->GetTag(t);
+        const TArmRec* rec = tag ? model_.recs->GetRec(tag->IndArm()) : nullptr;
+        if (rec && rec->sstID() == kpId)
+            tag->SetInvalid();
     }
 }
 

@@ -9,10 +9,13 @@
 
 #include "core/client104.h"
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace gw {
@@ -48,10 +51,14 @@ private:
 };
 
 // The station model whose values a channel invalidates after a disconnect.
+// The tag list is built station by station: the tags of the station in row i
+// of the station table (ID 1000 + i) are [(*stationTags)[i].first,
+// (*stationTags)[i].second), so an invalidation walks only those.
 struct TChannelModel {
     TKpList* kps = nullptr;
     TTagSignalList* tags = nullptr;
     const TArmSignals* recs = nullptr;
+    const std::vector<std::pair<int, int>>* stationTags = nullptr;
 };
 
 class TClient104Frm {
@@ -72,6 +79,12 @@ public:
     // Marks the tags of the client's station invalid once per disconnect;
     // prAll does so for every station.
     void CheckValid1(bool prAll);
+    // How often this channel has marked its station's tags invalid: a reader
+    // that polls can tell an invalidation whose tags were stored anew since.
+    std::uint32_t Invalidations() const { return invalidations_.load(); }
+    // Under the client's lock: the connection is up and its data transfer
+    // confirmed (STARTDT con, or the station's I-frames), and no drop is pending.
+    bool DataTransfer() const;
 
     const std::shared_ptr<T104Client>& pcl() const { return pcl_; }
 
@@ -80,9 +93,11 @@ private:
     // ReserveGraceMs ago.
     bool InReserveGrace() const;
     void InvalidateStations(bool prAll, const std::string& host, int port);
+    void InvalidateTags(int kpId);
 
     std::shared_ptr<T104Client> pcl_;
     TChannelModel model_;
+    std::atomic<std::uint32_t> invalidations_{0};
 };
 
 } // namespace gw

@@ -26,20 +26,36 @@ void StationConnected(const TChannelEnv& env, TClient104Frm& frm, int kpIndex)
 {
     frm.OnConnect();
     T_KP& kp = env.ctx->KpTable.at(static_cast<std::size_t>(kpIndex));
-    kp.Connected = true;
     ArmRequestsOnConnect(kp, env.clock->MonotonicMs());
 }
 
 void StationDisconnected(const TChannelEnv& env, TClient104Frm& frm, int kpIndex)
 {
     frm.OnDisconnect();
-    env.ctx->KpTable.at(static_cast<std::size_t>(kpIndex)).Connected = false;
+    T_KP& kp = env.ctx->KpTable.at(static_cast<std::size_t>(kpIndex));
+    if (!kp.Connected)
+        return;
+    const TDateTime now = env.clock->Now();
+    kp.Connected = false;
+    kp.Connected_Time = now;
+    kp.Drop_Time = now;
+    kp.Drop_Count = kp.Drop_Count + 1;
 }
 
 void StationReceived(const TChannelEnv& env, TClient104Frm& frm, int kpIndex, std::span<const std::uint8_t> bytes,
                      const std::string& host, int port)
 {
     frm.OnReceive(TSocket_temp{bytes, host, port}, env.ctx->Save_Obmen_v_File, kpIndex - 1);
+    StationTransferCheck(*env.ctx, frm, kpIndex);
+}
+
+void StationTransferCheck(TServiceContext& ctx, const TClient104Frm& frm, int kpIndex)
+{
+    T_KP& kp = ctx.KpTable.at(static_cast<std::size_t>(kpIndex));
+    if (kp.Connected || !frm.DataTransfer())
+        return;
+    kp.Connected = true;
+    kp.Connected_Time = ctx.Clock->Now();
 }
 
 } // namespace gw

@@ -40,14 +40,19 @@ void TraceChannelLine(const TChannelEnv& env, const std::string& file, const std
 // The link's trace file of station i: "Socket" + (i - 1) + ".txt".
 void TraceSocketLine(const TChannelEnv& env, int kpIndex, const std::string& text);
 
-// Under the channel lock: the link object starts a connection; the row is
-// connected and its interrogation clocks restart on the monotonic clock.
+// Under the channel lock: the link object starts a connection and the row's
+// interrogation clocks restart on the monotonic clock. The row is not
+// connected yet: a station that accepts TCP and then never answers is not.
 void StationConnected(const TChannelEnv& env, TClient104Frm& frm, int kpIndex);
 // Under the channel lock: the link object handles the disconnect at its next
-// service; the row is no longer connected.
+// service; a connected row is no longer, and its drop is counted.
 void StationDisconnected(const TChannelEnv& env, TClient104Frm& frm, int kpIndex);
-// Under the channel lock: received bytes into the link object's receive path.
+// Under the channel lock: received bytes into the link object's receive path,
+// which may confirm the data transfer.
 void StationReceived(const TChannelEnv& env, TClient104Frm& frm, int kpIndex, std::span<const std::uint8_t> bytes,
                      const std::string& host, int port);
+// Under the channel lock, after anything that may have confirmed the link's
+// data transfer: the row becomes connected, stamped now.
+void StationTransferCheck(TServiceContext& ctx, const TClient104Frm& frm, int kpIndex);
 
 } // namespace gw

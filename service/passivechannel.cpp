@@ -50,7 +50,7 @@ void TPassiveServer::Start(std::shared_ptr<TClient104Frm> frm)
     thread_.Start([this] { Execute(); });
 }
 
-bool TPassiveServer::IsConnected() const { return Kp().Connected; }
+bool TPassiveServer::IsConnected() const { return socketUp_.load(); }
 
 bool TPassiveServer::OfferFrame(std::span<const std::uint8_t> frame)
 {
@@ -139,6 +139,7 @@ void TPassiveServer::PassiveOnConnect(Poco::Net::StreamSocket socket, const std:
         kp.Must_disconnect_SVR = false;
         lastRxMs_ = env.clock->MonotonicMs();
         kp.Last_otvet_from_KP = env.clock->Now();
+        socketUp_ = true;
         StationConnected(env, *frm_, kpIndex_);
         kp.IP_tek = kp.IP;
         kp.Port_tek = kp.Port;
@@ -194,7 +195,7 @@ void TPassiveServer::PassiveSend()
         std::lock_guard<std::mutex> guard(*kp.Str_to_write_section);
         frame.swap(kp.Str_to_write_);
     }
-    if (frame.empty() || !kp.Connected)
+    if (frame.empty() || !socketUp_)
         return;
     const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(frame.data()), frame.size());
     if (WriteStream(*connection_, bytes, ChannelWriteTimeoutMs, *env.clock, wake_)) {
@@ -223,6 +224,7 @@ void TPassiveServer::PassiveOnDisconnect()
         T_KP& kp = Kp();
         // A frame of the old connection must not open the next one.
         ClearMailbox();
+        socketUp_ = false;
         StationDisconnected(env, *frm_, kpIndex_);
         kp.Must_disconnect_SVR = false;
         TraceSocketLine(env, kpIndex_, " DisConnect -  from port " + std::to_string(kp.Port_tek));

@@ -19,6 +19,7 @@
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/StreamSocket.h>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -82,6 +83,9 @@ private:
     Poco::Net::ServerSocket listener_;
     bool opened_ = false;
     std::optional<Poco::Net::StreamSocket> connection_;
+    // The link object's view of the socket, set under the channel lock; the
+    // row's Connected waits for the data transfer.
+    std::atomic<bool> socketUp_{false};
     std::string peer_;
     std::int64_t lastRxMs_ = 0; // monotonic stamp of Last_otvet_from_KP
 

@@ -22,6 +22,16 @@ struct TReading {
     TDateTime dt = 0;
 };
 
+// A station's connection as its channel last left it, read at once under the
+// channel lock.
+struct TLinkView {
+    bool connected = false;
+    TDateTime since = 0; // when connected last changed
+    std::uint32_t drops = 0;
+    TDateTime dropTime = 0;
+    std::uint32_t invalidations = 0; // of the channel's tags
+};
+
 // One publication pass: the pushes go to the bridge only while it runs, and
 // a failing push is dropped alone.
 class TPass {
@@ -36,8 +46,14 @@ public:
     void Lifebit();
 
 private:
-    void ConnectedItem(const T_KP& kp, int c);
-    void Point(const T_KP& kp, const TTagSignal& tag, const TReading& r, int c);
+    TLinkView Link(int i);
+    // What the station lost since the last pass, published first, even when
+    // it is connected again by now.
+    void Losses(TStationSeen& seen, const T_KP& kp, const TLinkView& link);
+    void InvalidItems(const T_KP& kp, TDateTime stamp);
+    // Stored and pushed when it changes, and always when announce is set.
+    void ConnectedItem(const T_KP& kp, int c, TDateTime stamp, bool announce = false);
+    void Point(const T_KP& kp, const TTagSignal& tag, const TReading& r, int c, TDateTime connectedStamp);
     void Measured(const T_KP& kp, const TTagSignal& tag, const TArmRec& rec, const TReading& r);
     TDateTime Stamp(const T_KP& kp, TDateTime tagTime) const;
     // Row id of the item table, written under its lock; false beyond the table.
@@ -65,6 +81,51 @@ private:
     std::vector<std::pair<int, TValue1>> changed_; // one station's changed tags, reused
 };
 
+TLinkView TPass::Link(int i)
+{
+    std::lock_guard<std::mutex> channel(ctx_.ChannelLock(i));
+    const T_KP& kp = ctx_.KpTable[static_cast<std::size_t>(i)];
+    TLinkView v{kp.Connected, kp.Connected_Time, kp.Drop_Count, kp.Drop_Time, 0};
+    const auto& frms = run_.Client104Frms;
+    if (static_cast<std::size_t>(i - 1) < frms.size() && frms[static_cast<std::size_t>(i - 1)])
+        v.invalidations = frms[static_cast<std::size_t>(i - 1)]->Invalidations();
+    if (v.since <= 0)
+        v.since = now_;
+    if (v.dropTime <= 0)
+        v.dropTime = now_;
+    return v;
+}
+
+void TPass::Losses(TStationSeen& seen, const T_KP& kp, const TLinkView& link)
+{
+    if (link.drops != seen.drops) {
+        seen.drops = link.drops;
+        ConnectedItem(kp, 0, link.dropTime);
+    }
+    // The tags may hold the next connection's values already.
+    if (link.invalidations != seen.invalidations) {
+        seen.invalidations = link.invalidations;
+        InvalidItems(kp, link.dropTime);
+    }
+}
+
+void TPass::InvalidItems(const T_KP& kp, TDateTime stamp)
+{
+    auto invalid = [&](int id) {
+        {
+            std::lock_guard<std::mutex> guard(ctx_.OpcItemsLock);
+            TIndent& row = ctx_.OpcItems[static_cast<std::size_t>(id)];
+            row.Quality = QualityBad;
+            row.Stamp_DateTime = stamp;
+        }
+        ToUa([&](TOpcUaBridge& ua) { ua.SetQuality(id, TOpcUaBridge::StatusBad, stamp, now_); });
+    };
+    for (int id = kp.Nom_OPC_TS; id < kp.Nom_OPC_TS + kp.Kol_TS && ctx_.IsOpcItem(id); ++id)
+        invalid(id);
+    for (int id = kp.Nom_OPC_TI; id < kp.Nom_OPC_TI + kp.Kol_TI && ctx_.IsOpcItem(id); ++id)
+        invalid(id);
+}
+
 bool TPass::Store(int id, double value, std::int32_t quality, TDateTime stamp)
 {
     if (!ctx_.IsOpcItem(id))
@@ -85,22 +146,22 @@ std::optional<TDateTime> TPass::StoreSignal(const T_KP& kp, int id, double value
     return stamp;
 }
 
-void TPass::ConnectedItem(const T_KP& kp, int c)
+void TPass::ConnectedItem(const T_KP& kp, int c, TDateTime stamp, bool announce)
 {
     const int id = kp.Nom_OPC_Alarm;
     if (!ctx_.IsOpcItem(id))
         return;
-    {
+    if (!announce) {
         // The row may still hold what another numbering left in it.
         std::lock_guard<std::mutex> guard(ctx_.OpcItemsLock);
         if (ctx_.OpcItemValues[static_cast<std::size_t>(id)] == c &&
             ctx_.OpcItems[static_cast<std::size_t>(id)].Quality == QualityGood)
             return;
     }
-    Store(id, c, QualityGood, now_);
+    Store(id, c, QualityGood, stamp);
     // The only failure that ends the pass, as an error of the bridge here means it is gone.
     if (ua_)
-        ua_->SetValue(0, id, c, c, 0, now_, now_);
+        ua_->SetValue(0, id, c, c, 0, stamp, now_);
 }
 
 TDateTime TPass::Stamp(const T_KP& kp, TDateTime tagTime) const
@@ -126,7 +187,7 @@ void TPass::PushSignal(int id, int type, int iValue, double dValue, const TReadi
     });
 }
 
-void TPass::Point(const T_KP& kp, const TTagSignal& tag, const TReading& r, int c)
+void TPass::Point(const T_KP& kp, const TTagSignal& tag, const TReading& r, int c, TDateTime connectedStamp)
 {
     const bool dbl = tag.double_ts_val2() == 1;
     const int v = dbl ? r.iDouble : r.iValue;
@@ -135,7 +196,8 @@ void TPass::Point(const T_KP& kp, const TTagSignal& tag, const TReading& r, int 
     if (!stamp)
         return;
     PushSignal(id, dbl ? 5 : 0, v, v, r, *stamp, *stamp);
-    ToUa([&](TOpcUaBridge& ua) { ua.SetValue(0, kp.Nom_OPC_Alarm, c, c, 0, *stamp, *stamp); });
+    // "Connected" changed when the link did, not when the point did.
+    ToUa([&](TOpcUaBridge& ua) { ua.SetValue(0, kp.Nom_OPC_Alarm, c, c, 0, connectedStamp, now_); });
 }
 
 void TPass::Measured(const T_KP& kp, const TTagSignal& tag, const TArmRec& rec, const TReading& r)
@@ -153,8 +215,17 @@ void TPass::Measured(const T_KP& kp, const TTagSignal& tag, const TArmRec& rec, 
 void TPass::Station(int i)
 {
     const T_KP& kp = ctx_.KpTable[static_cast<std::size_t>(i)];
-    const int c = kp.Connected ? 1 : 0;
-    ConnectedItem(kp, c);
+    const TLinkView link = Link(i);
+    const int c = link.connected ? 1 : 0;
+    const auto row = static_cast<std::size_t>(i);
+    TStationSeen* seen = row < run_.PublishedLink.size() ? &run_.PublishedLink[row] : nullptr;
+    if (seen)
+        Losses(*seen, kp, link);
+    // The bridge's variables start without a value: the first pass of a run
+    // gives each station's, also when the item table holds it already.
+    ConnectedItem(kp, c, link.since, seen && !seen->announced);
+    if (seen)
+        seen->announced = true;
     if (static_cast<std::size_t>(i) >= run_.StationTags.size())
         return;
     const auto [first, end] = run_.StationTags[static_cast<std::size_t>(i)];
@@ -168,7 +239,7 @@ void TPass::Station(int i)
         TReading r;
         value.GetArmValue(r.iValue, r.quality, r.iDouble, r.fValue, r.dt);
         if (rec->st() == SignalType::stTS)
-            Point(kp, tag, r, c);
+            Point(kp, tag, r, c, link.since);
         else if (rec->st() == SignalType::stTIT)
             Measured(kp, tag, *rec, r);
     }

@@ -4,6 +4,12 @@
 // keeps each station's "Connected" item, and feeds the OPC UA bridge while it
 // runs. Each station's tags are one contiguous run of the tag list, so a
 // pass walks every tag once.
+//
+// "Connected" is stamped with the time the station's link changed. A link
+// that dropped since the last pass is published as lost ("Connected" 0, its
+// signals bad, stamped with the drop) before whatever the station is now, so
+// a reader of the bridge sees every loss even when the station came back
+// within one pass.
 
 #include "service/tables.h"
 

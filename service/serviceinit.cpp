@@ -261,7 +261,7 @@ void OpenChannels(TServiceContext& ctx, TServiceRun& run)
         pcl->ClSFlag.Op(TFlagOperation::FSet, TBitClient::bclb_AutoConnect);
     }
 
-    const TChannelModel model{&run.KpList, &run.TagSignalList, &run.ArmSignals};
+    const TChannelModel model{&run.KpList, &run.TagSignalList, &run.ArmSignals, &run.StationTags};
     for (int c = 0; c < clients.Count(); ++c)
         run.Client104Frms.push_back(std::make_shared<TClient104Frm>(clients.GetPcl(c), true, model));
 }
@@ -283,6 +283,7 @@ void LoadSignalLists(TServiceContext& ctx, TServiceRun& run)
     FillTagList(run.ArmSignals, run.TagSignalList);
 
     run.StationTags.assign(static_cast<std::size_t>(ctx.KpCount) + 1, {0, 0});
+    run.PublishedLink.assign(static_cast<std::size_t>(ctx.KpCount) + 1, {});
     int prev = 0;
     for (int t = 0; t < run.TagSignalList.Count(); ++t) {
         const TArmRec* rec = run.ArmSignals.GetRec(run.TagSignalList.GetTag(t)->IndArm());

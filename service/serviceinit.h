@@ -20,6 +20,13 @@
 
 namespace gw {
 
+// What the publication last saw of a station's link (main thread only).
+struct TStationSeen {
+    bool announced = false; // "Connected" published in this run
+    std::uint32_t drops = 0;
+    std::uint32_t invalidations = 0;
+};
+
 // The objects of one service start, freed by the stop.
 struct TServiceRun {
     TServiceRun();
@@ -35,6 +42,7 @@ struct TServiceRun {
     // Tags of station i (1-based) are [StationTags[i].first, .second): the
     // tag list is built station by station.
     std::vector<std::pair<int, int>> StationTags;
+    std::vector<TStationSeen> PublishedLink; // by station index, 1-based
     // By channel, 0-based: channel c belongs to station c + 1.
     std::vector<std::shared_ptr<TClient104Frm>> Client104Frms;
     // Last, so they go first: nothing of the start is freed under them.

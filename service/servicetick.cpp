@@ -1,6 +1,7 @@
 #include "service/servicetick.h"
 
 #include "core/clients104.h"
+#include "service/channelenv.h"
 #include "service/publication.h"
 #include "service/serviceinit.h"
 
@@ -86,6 +87,8 @@ void ServicePeriodic(TServiceContext& ctx)
                     frm.pcl()->Connecting(save, c);
             }
             frm.DoService(save, c);
+            // The service answers a station's STARTDT act: that starts the transfer too.
+            StationTransferCheck(ctx, frm, c + 1);
         } catch (const std::exception& e) {
             // One channel's failure leaves the others their pass.
             TickFailure(ctx, c + 1, e.what());
@@ -106,6 +109,7 @@ void ServiceSlowTick(TServiceContext& ctx)
         std::lock_guard<std::mutex> channel(ctx.ChannelLock(c + 1));
         try {
             frms[static_cast<std::size_t>(c)]->DoService(save, c);
+            StationTransferCheck(ctx, *frms[static_cast<std::size_t>(c)], c + 1);
             frms[static_cast<std::size_t>(c)]->CheckValid1(false);
         } catch (const std::exception& e) {
             TickFailure(ctx, c + 1, e.what());

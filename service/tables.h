@@ -82,7 +82,15 @@ struct T_KP {
     // The periodic-request clocks, monotonic ms; written under the station's
     // channel lock. General interrogation waits for the first connection.
     std::optional<std::int64_t> Last_opros_KP_Time;
+    // The station is connected from the confirmed start of its data transfer
+    // until its link drops; a bare TCP connection does not count. These four
+    // are written under the station's channel lock.
     TShared<bool> Connected;
+    TShared<TDateTime> Connected_Time; // local time of the last change of Connected, 0 before any
+    // Drops of a connected station, counted, so that a pass that finds the
+    // station connected again still sees that it was lost in between.
+    TShared<std::uint32_t> Drop_Count;
+    TShared<TDateTime> Drop_Time; // local time of the last drop
     std::string IP_tek; // written under the station's channel lock
     std::int32_t Port_tek = 0;
     std::string IP2;

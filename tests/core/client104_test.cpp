@@ -49,7 +49,7 @@ protected:
         cl = table.AddClient(TLinkSocket{&port, 1, passive, sendStartDT}, prmn, ctx);
         ASSERT_TRUE(cl);
         port.thread = !passive;
-        frm = std::make_unique<TClient104Frm>(cl, true, TChannelModel{&kps, &tags, &recs});
+        frm = std::make_unique<TClient104Frm>(cl, true, TChannelModel{&kps, &tags, &recs, &stationTags});
     }
     // A connection came up and the station confirmed STARTDT.
     void Connect(bool clockSync)
@@ -95,6 +95,7 @@ protected:
     TTagSignalList tags;
     TKpList kps;
     TArmSignals recs;
+    std::vector<std::pair<int, int>> stationTags{{0, 0}, {0, 1}}; // station 1001: the one tag
     FakeClock clock{At(2021, 3, 7, 14, 5, 9, 230)};
     TMessBuff log{1000, 0xFFFFFFFF};
     FakePort port;
@@ -475,6 +476,34 @@ TEST_F(Channel, ValuesTurnInvalidOncePerDisconnectAfterTheReserveGrace)
     clock.Advance(2000);
     frm->CheckValid1(false);
     EXPECT_EQ(TagQuality(), 0);
+}
+
+// A lost station's values turn invalid, and only those: the tags of a
+// station on another connection keep their good quality.
+TEST_F(Channel, InvalidationKeepsToTheLostStationsTags)
+{
+    kps.Add(TKpEthernet(1002, 1002, KpTypeAddr::kpta_KP, "KP2", kHost, kPort + 1));
+    recs.AddRec(1002, SignalType::stTIT, "Q", 0);
+    TTagSignal other;
+    other.Init("Q", 1, 700, kHost, kPort + 1, cats.GetPtc(TagCategName::tcn_TIT), 1, 0, 0, 1);
+    tags.AddTag(other);
+    stationTags.emplace_back(1, 2);
+    {
+        auto lock = tags.Lock();
+        tags.GetTag(1)->Value.Qualit = 0;
+    }
+    Open();
+    Connect(false);
+    StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 50 40 00");
+    frm->OnDisconnect();
+    Tick();
+    frm->CheckValid1(false);
+    TValue1 mine, theirs;
+    ASSERT_TRUE(tags.ReadValue(0, mine));
+    ASSERT_TRUE(tags.ReadValue(1, theirs));
+    EXPECT_EQ(mine.Qualit, 0x80);
+    EXPECT_EQ(theirs.Qualit, 0) << "another station's value was invalidated";
+    EXPECT_EQ(frm->Invalidations(), 1u);
 }
 
 // A station that comes back before the slow tick saw it go still had its

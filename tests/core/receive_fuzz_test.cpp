@@ -139,7 +139,7 @@ protected:
         AddTags();
         ctx = {TLinkEnv{&clock, &log, nullptr, true}, &types, &tags, true};
         cl = table.AddClient(TLinkSocket{&port, 1, false, false}, prmn, ctx);
-        frm = std::make_unique<TClient104Frm>(cl, true, TChannelModel{&kps, &tags, &recs});
+        frm = std::make_unique<TClient104Frm>(cl, true, TChannelModel{&kps, &tags, &recs, &stationTags});
     }
 
     static constexpr int kTags = 24;
@@ -175,6 +175,7 @@ protected:
     TTagCategoryList cats{1};
     TArmSignals recs;
     TKpList kps;
+    std::vector<std::pair<int, int>> stationTags{{0, 0}, {0, kTags}}; // station 1001: every tag
     FakeClock clock;
     TMessBuff log{64, 0xFFFFFFFF};
     TTagSignalList tags{&recs, nullptr, &log};

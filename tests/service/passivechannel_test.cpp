@@ -75,10 +75,11 @@ TEST_F(PassiveChannel, SecondConnectionOnABusyPortIsClosedAtOnce)
     StartTick();
     const Poco::Net::SocketAddress address("127.0.0.1", static_cast<Poco::UInt16>(srv.LocalPort()));
     Poco::Net::StreamSocket first(address);
-    ASSERT_TRUE(Eventually([&] { return RowConnected(1); }));
+    ASSERT_TRUE(Eventually([&] { return srv.IsConnected(); }));
     Poco::Net::StreamSocket second(address);
     EXPECT_TRUE(ClosedByPeer(second));
-    EXPECT_TRUE(RowConnected(1)) << "the first connection stays";
+    EXPECT_TRUE(srv.IsConnected()) << "the first connection stays";
+    EXPECT_FALSE(RowConnected(1)) << "a bare TCP connection starts no data transfer";
     EXPECT_EQ(Connects(1), 1u);
     EXPECT_EQ(Count("Thread_srv_port_" + std::to_string(srv.LocalPort()) + ".txt", " Refused "), 1u);
 
@@ -102,14 +103,14 @@ TEST_P(PassiveSilence, SilentStationIsDroppedBeyondT0)
     Run(1, srv);
     StartTick();
     Poco::Net::StreamSocket client(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(srv.LocalPort())));
-    ASSERT_TRUE(Eventually([&] { return RowConnected(1); }));
+    ASSERT_TRUE(Eventually([&] { return srv.IsConnected(); }));
     clock.Advance(limit);
     ASSERT_TRUE(channelClock.AwaitPass());
-    EXPECT_TRUE(RowConnected(1)) << "exactly t0 is not beyond it";
+    EXPECT_TRUE(srv.IsConnected()) << "exactly t0 is not beyond it";
     clock.Advance(1);
     EXPECT_TRUE(ClosedByPeer(client));
     EXPECT_TRUE(Eventually([&] { return Disconnects(1) == 1; }));
-    EXPECT_FALSE(RowConnected(1));
+    EXPECT_FALSE(srv.IsConnected());
 }
 
 INSTANTIATE_TEST_SUITE_P(T0, PassiveSilence, ::testing::Values(2000, 0));
@@ -138,7 +139,7 @@ TEST_F(PassiveChannel, LinkRequestedDropClosesTheConnection)
     Run(1, srv);
     StartTick();
     Poco::Net::StreamSocket client(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(srv.LocalPort())));
-    ASSERT_TRUE(Eventually([&] { return RowConnected(1); }));
+    ASSERT_TRUE(Eventually([&] { return srv.IsConnected(); }));
     {
         std::lock_guard<std::mutex> channel(ctx.ChannelLock(1));
         auto lock = Client(1)->Lock();
@@ -163,7 +164,7 @@ TEST_F(PassiveChannel, MailboxHoldsOneFrameAndANewConnectionStartsEmpty)
     srv.Start(Frm(1));
     StartTick();
     Poco::Net::StreamSocket client(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(srv.LocalPort())));
-    ASSERT_TRUE(Eventually([&] { return RowConnected(1); }));
+    ASSERT_TRUE(Eventually([&] { return srv.IsConnected(); }));
     client.setReceiveTimeout(Poco::Timespan(0, 200000));
     char byte = 0;
     EXPECT_THROW(client.receiveBytes(&byte, 1), Poco::TimeoutException) << "the old frame is not sent";

@@ -222,6 +222,49 @@ INSTANTIATE_TEST_SUITE_P(Kinds, PublicationLostStation,
                                            TLostStation{"Passive", true, "10.0.0.1"},
                                            TLostStation{"PassiveWithoutAddress", true, ""}));
 
+// A station lost and back within one pass: the bridge hears "Connected" 0,
+// stamped with the drop, then 1 again; its values go bad in between unless
+// the channel came back within its reserve grace, which keeps them.
+TEST_F(PublicationTest, ADropBetweenTwoPassesIsPublishedBeforeTheStationIsBack)
+{
+    for (const bool reserve : {false, true}) {
+        SCOPED_TRACE(reserve ? "reserve" : "no reserve");
+        Start();
+        Bring(1);
+        Send(1, Asdu(1, 1, {0x01}));
+        Pass();
+        ua.pushes.clear();
+        {
+            auto cl = ctx.Run->Client104Frms[0]->pcl();
+            auto lock = cl->Lock();
+            cl->Is_Rezerv_IP = reserve;
+        }
+        clock.Advance(10);
+        const TDateTime dropped = clock.Now();
+        Channel(1).Disconnect();
+        clock.Advance(10);
+        toGateway[1] = fromGateway[1] = 0;
+        Bring(1);
+        ASSERT_EQ(ctx.TickCounter % 3, 2) << "no pass between the drop and the new connection";
+        Send(1, Asdu(1, 1, {0x00}));
+        Pass();
+
+        std::vector<int> connected;
+        for (const auto& p : PushesOf(2))
+            connected.push_back(p.iValue);
+        ASSERT_GE(connected.size(), 2u);
+        EXPECT_EQ(connected[0], 0);
+        EXPECT_EQ(connected.back(), 1);
+        EXPECT_EQ(PushesOf(2)[0].source, dropped);
+        const auto point = PushesOf(3);
+        ASSERT_FALSE(point.empty());
+        EXPECT_EQ(point.front().what, reserve ? "value" : "quality");
+        EXPECT_EQ(point.back().what, "value");
+        EXPECT_EQ(Item(3).Quality, 0xC0);
+        ServiceStop(ctx);
+    }
+}
+
 // Once the service stops no station is served: the item table must not go
 // on showing the last values good and the stations connected.
 TEST_F(PublicationTest, AStopLeavesNoItemShownGood)

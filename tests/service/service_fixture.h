@@ -7,6 +7,7 @@
 
 #include "core/clients104.h"
 #include "core/cp1251.h"
+#include "service/channelenv.h"
 #include "service/cnfini.h"
 #include "service/serviceinit.h"
 #include "service/servicetick.h"
@@ -91,14 +92,12 @@ public:
     }
 
     // The hand-over of a real channel.
-    void Connect(std::int64_t nowMs)
+    void Connect()
     {
         std::lock_guard<std::mutex> channel(ctx_.ChannelLock(kp_));
         connected_ = true;
-        T_KP& row = ctx_.KpTable[static_cast<std::size_t>(kp_)];
-        row.Connected = true;
-        ArmRequestsOnConnect(row, nowMs);
-        frm_->OnConnect();
+        const T_KP& row = ctx_.KpTable[static_cast<std::size_t>(kp_)];
+        StationConnected(Env(), *frm_, kp_);
         if (!passive_) {
             auto lock = frm_->pcl()->Lock();
             frm_->pcl()->is_CLOCK_SYNC_103_ = row.Interval_CLOCK_SYNC_103 > 0;
@@ -108,14 +107,13 @@ public:
     {
         std::lock_guard<std::mutex> channel(ctx_.ChannelLock(kp_));
         connected_ = false;
-        ctx_.KpTable[static_cast<std::size_t>(kp_)].Connected = false;
-        frm_->OnDisconnect();
+        StationDisconnected(Env(), *frm_, kp_);
     }
     void Receive(const TBytes& bytes)
     {
         std::lock_guard<std::mutex> channel(ctx_.ChannelLock(kp_));
         const T_KP& row = ctx_.KpTable[static_cast<std::size_t>(kp_)];
-        frm_->OnReceive(TSocket_temp{bytes, row.IP, row.Port}, false, kp_ - 1);
+        StationReceived(Env(), *frm_, kp_, bytes, row.IP, row.Port);
     }
     std::vector<TBytes> TakeSent() { return std::exchange(sent, {}); }
 
@@ -127,6 +125,8 @@ public:
     TActiveChannelParams params;
 
 private:
+    TChannelEnv Env() const { return TChannelEnv{&ctx_, ctx_.Clock, nullptr}; }
+
     TServiceContext& ctx_;
     int kp_;
     bool passive_;
@@ -299,7 +299,7 @@ protected:
     // what the link sends then (its first general interrogation).
     void Bring(int kp)
     {
-        Channel(kp).Connect(clock.MonotonicMs());
+        Channel(kp).Connect();
         Ticks(1);
         Channel(kp).TakeSent();
         Channel(kp).Receive({0x68, 0x04, 0x0B, 0x00, 0x00, 0x00});

@@ -2,11 +2,9 @@
 // The real kpsim program as a child process: its standard input takes
 // control lines, its standard output is read line by line with time-outs.
 
-#include <Poco/Pipe.h>
-#include <Poco/Process.h>
+#include "support/child_lines.h"
 
 #include <chrono>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,26 +23,22 @@ public:
     // The port printed in the "listening station=N" line.
     int ListenPort(int station) const;
 
-    void Control(const std::string& line);
+    void Control(const std::string& line) { child_.Write(line); }
     // The next output line that starts with `prefix`; earlier lines are kept
     // in Lines() but skipped. Nothing after the time-out or at the end.
     std::optional<std::string> WaitFor(const std::string& prefix,
-                                       std::chrono::milliseconds timeout = std::chrono::seconds(5));
-    const std::vector<std::string>& Lines() const { return lines_; }
+                                       std::chrono::milliseconds timeout = std::chrono::seconds(5))
+    {
+        return child_.WaitFor(prefix, timeout);
+    }
+    const std::vector<std::string>& Lines() const { return child_.Lines(); }
 
     // Ends the program with "quit" and returns its exit code.
     int Quit();
 
 private:
-    std::optional<std::string> NextLine(std::chrono::steady_clock::time_point deadline);
-
-    Poco::Pipe input_;
-    Poco::Pipe output_;
-    std::unique_ptr<Poco::ProcessHandle> handle_;
-    std::string pending_;
-    std::vector<std::string> lines_;
-    std::size_t consumed_ = 0;
-    bool ended_ = false;
+    ChildLines child_;
+    bool running_ = true;
 };
 
 // Runs kpsim with arguments it must reject and returns its exit code.

@@ -1,0 +1,401 @@
+// A station's "Connected" as the operator sees it, on the web pages and
+// through the OPC UA library at once: the real service on a fake clock with
+// its socket channels, kpsim as the station, fieldgate's web server and the
+// real libtagserve.so read by a real OPC UA client (tests/npm). The ticks run
+// on the test's thread, so a test decides where a publication pass falls.
+
+#include "core/cp1251.h"
+#include "core/link104.h"
+#include "daemon/webserverpart.h"
+#include "fieldgate_rig.h"
+#include "opcua/opcuabridge.h"
+#include "opcua/opcualibrary.h"
+#include "opcua/uatime.h"
+#include "service/channelfactory.h"
+#include "service/serviceinit.h"
+#include "service/servicetick.h"
+#include "support/child_lines.h"
+#include "support/fake_clock.h"
+#include "support/temp_dir.h"
+#include "tools/kpsim_process.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+namespace gw::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string NpmDir = std::string(GATEWAY_SOURCE_DIR) + "/tests/npm";
+constexpr int Ca = 1;
+constexpr int PointIoa = 100;
+
+// "YYYY-MM-DDThh:mm:ss.zzz" of a local date-time, as kpsim's "set ... time=" takes it.
+std::string KpsimTime(TDateTime dt)
+{
+    TDateTimeParts p;
+    EXPECT_TRUE(TryDecodeDateTime(dt, p));
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", p.year, p.month, p.day, p.hour, p.minute,
+                  p.second, p.millisecond);
+    return text;
+}
+
+// Milliseconds since 1970 UTC of a local date-time, as the OPC UA client prints source times.
+std::int64_t UaMs(TDateTime dt) { return (DateTimeToUaTime(dt) - UaTimeOf1970) / 10'000; }
+
+class ConnectedState : public ::testing::Test {
+protected:
+    ConnectedState()
+    {
+        std::filesystem::create_symlink(TAGSERVE_LIBRARY, home.File(OpcUaLibraryName));
+        home.Write("cnf.ini", FieldgateRig::CnfIni(webPort, "pw"));
+        settings.OPC_UA_use = true;
+        settings.OPC_UA_Port = FreePort();
+        ctx.Clock = &clock;
+        ctx.ExePath = home.File("fieldgate");
+        ctx.ChannelFactory = &factory;
+        ctx.WebServer = &web;
+        ctx.OpcUa = &bridge;
+        ctx.ReadConfig = [this](TServiceContext& c) { Configure(c); };
+        ServiceInit(ctx);
+    }
+    ~ConnectedState() override
+    {
+        watch.reset();
+        ServiceStop(ctx);
+        ctx.OpcUa = nullptr;
+        ctx.WebServer = nullptr;
+    }
+
+    bool HasClient() const { return std::filesystem::exists(NpmDir + "/node_modules/node-opcua-client"); }
+
+    // One active station with one single point; its stamps are taken into OPC.
+    void Configure(TServiceContext& c)
+    {
+        c.ResetStations();
+        T_KP kp;
+        kp.NameKP = "KP1";
+        kp.IP = "127.0.0.1";
+        kp.ASDU_Adr = Ca;
+        kp.Time_To_OPC = true;
+        T_TS ts;
+        ts.AdrASDU = Ca;
+        ts.AdrIOA = PointIoa;
+        ts.NameTS = "P1";
+        kp.TS_arr.push_back(ts);
+        kp.Kol_TS = 1;
+        c.KpTable.push_back(kp);
+        c.KpCount = 1;
+        TPrmn& prm = c.Prmn104[0];
+        SetPrmnDefault(prm, PrmnKind104, "127.0.0.1", stationPort);
+        prm.CommonAsduAddress = Ca;
+        c.PrmTFromCfg = true;
+    }
+
+    void Start(KpsimProcess& kpsim)
+    {
+        stationPort = kpsim.ListenPort(1);
+        ASSERT_TRUE(ServiceStart(ctx));
+        ASSERT_TRUE(ctx.OpcUaRunning);
+        alarmId = ctx.KpTable[1].Nom_OPC_Alarm;
+        pointId = ctx.KpTable[1].Nom_OPC_TS;
+    }
+
+    // 50 ms of the fake clock and one tick: every third one publishes.
+    void Tick()
+    {
+        clock.Advance(50);
+        ServiceTick(ctx);
+    }
+    // Up to and including the next publication pass.
+    void Pass()
+    {
+        do
+            Tick();
+        while (ctx.TickCounter % 3 != 0);
+    }
+    // 50 ms and the link's part of a tick alone: connects, timers, frames,
+    // but no publication.
+    void LinkTick()
+    {
+        clock.Advance(50);
+        ServicePeriodic(ctx);
+    }
+    // Ticks (or link ticks) until kpsim prints a line starting with prefix.
+    bool TickUntilLine(KpsimProcess& kpsim, const std::string& prefix, bool publish = true)
+    {
+        for (int i = 0; i < 2000; ++i) {
+            publish ? Tick() : LinkTick();
+            if (kpsim.WaitFor(prefix, 5ms))
+                return true;
+        }
+        return false;
+    }
+    template <class Pred>
+    bool TickUntil(Pred pred, bool publish = true)
+    {
+        for (int i = 0; i < 2000; ++i) {
+            if (pred())
+                return true;
+            publish ? Tick() : LinkTick();
+            std::this_thread::sleep_for(2ms);
+        }
+        return false;
+    }
+    // The link has sent STARTDT act and waits for its con.
+    bool StartDtOutstanding()
+    {
+        std::lock_guard<std::mutex> channel(ctx.ChannelLock(1));
+        auto cl = ctx.Run->Client104Frms[0]->pcl();
+        auto lock = cl->Lock();
+        return cl->Yes(TBit104Subj::bsb_STARTDT_Act);
+    }
+
+    // The link runs its data transfer and has taken n I-frames on this connection.
+    bool Received(int n)
+    {
+        std::lock_guard<std::mutex> channel(ctx.ChannelLock(1));
+        auto cl = ctx.Run->Client104Frms[0]->pcl();
+        auto lock = cl->Lock();
+        return cl->StartDT() && cl->vr() >= n;
+    }
+
+    // The station row's connection cell on the stations page.
+    std::string PageConnection()
+    {
+        const auto page = Request(webPort, "GET", "/config.php");
+        if (!page || page->status != 200)
+            return "no page";
+        const std::string body = Cp1251ToUtf8(page->body);
+        const std::string row = "<td>KP1</td><td>127.0.0.1</td><td>" + std::to_string(stationPort) + "</td><td>";
+        const auto at = body.find(row);
+        if (at == std::string::npos)
+            return "no row";
+        const auto from = at + row.size();
+        return body.substr(from, body.find("</td>", from) - from);
+    }
+    // The point's value cell on the points page ("Нет соединения" while not connected).
+    std::string PagePoint()
+    {
+        const auto page = Request(webPort, "GET", "/tstek.php");
+        if (!page || page->status != 200)
+            return "no page";
+        const std::string body = Cp1251ToUtf8(page->body);
+        const std::string row = "<td>" + std::to_string(Ca) + "</td><td>" + std::to_string(PointIoa) + "</td><td>";
+        const auto at = body.find(row);
+        if (at == std::string::npos)
+            return "no row";
+        const auto from = at + row.size();
+        return body.substr(from, body.find("</td>", from) - from);
+    }
+
+    // What a fresh OPC UA client reads now: "value status" of variable id,
+    // and its source time in ms since 1970 UTC.
+    struct TUaRead {
+        std::string value;
+        std::int64_t sourceMs = 0;
+    };
+    TUaRead UaRead(int id)
+    {
+        const std::string command = "XDG_CONFIG_HOME='" + home.File("xdg") + "' node '" + NpmDir +
+                                    "/bridge_probe.js' opc.tcp://127.0.0.1:" + std::to_string(settings.OPC_UA_Port) +
+                                    " 2>&1";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        std::string out;
+        char buffer[4096];
+        while (std::size_t n = pipe ? std::fread(buffer, 1, sizeof buffer, pipe) : 0)
+            out.append(buffer, n);
+        if (pipe)
+            ::pclose(pipe);
+        TUaRead r;
+        std::istringstream in(out);
+        const std::string id_ = std::to_string(id);
+        for (std::string line; std::getline(in, line);) {
+            std::istringstream words(line);
+            std::string kind, a, b, name, value, status;
+            words >> kind >> a;
+            if (kind == "var" && (words >> b >> name >> value >> status) && b == id_)
+                r.value = value + " " + status;
+            else if (kind == "time" && a == id_)
+                words >> r.sourceMs;
+        }
+        return r;
+    }
+
+    // A client subscribed to "Connected" and the point, from now on.
+    void Watch()
+    {
+        Poco::Process::Env env{{"XDG_CONFIG_HOME", home.File("xdg")}};
+        watch = std::make_unique<ChildLines>(
+            "node",
+            std::vector<std::string>{NpmDir + "/ua_watch.js",
+                                     "opc.tcp://127.0.0.1:" + std::to_string(settings.OPC_UA_Port),
+                                     std::to_string(alarmId), std::to_string(pointId)},
+            env);
+        ASSERT_TRUE(watch->WaitFor("ready", 30s)) << "no subscription";
+    }
+    // "value status" of every notification of variable id the client has read so far.
+    std::vector<std::string> Notified(int id)
+    {
+        std::vector<std::string> seen;
+        const std::string prefix = "change " + std::to_string(id) + " ";
+        for (const std::string& line : watch->Lines())
+            if (line.rfind(prefix, 0) == 0) {
+                std::istringstream words(line.substr(prefix.size()));
+                std::string value, status;
+                words >> value >> status;
+                seen.push_back(value + " " + status);
+            }
+        return seen;
+    }
+
+    // Brings the station up: connected on both sides, the point published good.
+    void BringUp(KpsimProcess& kpsim)
+    {
+        ASSERT_TRUE(TickUntilLine(kpsim, "interrogation station=1"));
+        ASSERT_TRUE(TickUntil([&] { return Received(3); })); // act con, the point, act term
+        Pass();
+        ASSERT_EQ(PageConnection().rfind("Есть", 0), 0u) << PageConnection();
+        ASSERT_EQ(UaRead(alarmId).value, "true Good");
+        ASSERT_EQ(UaRead(pointId).value, "false Good");
+    }
+
+    TempDir home;
+    FakeClock clock;
+    int webPort = FreePort();
+    int stationPort = 0;
+    int alarmId = 0, pointId = 0;
+    TOpcUaSettings settings;
+    TOpcUaLibraryBridge bridge{settings};
+    TSocketChannelFactory factory;
+    TShared<bool> reconfigure;
+    TServiceContext ctx;
+    TFieldgateWebServer web{ctx, home.path() + "/", reconfigure, "127.0.0.1"};
+    std::unique_ptr<ChildLines> watch;
+};
+
+// A station that takes the TCP connection but never answers STARTDT is not
+// connected; once it answers, it is, stamped with the time it started, and a
+// time-tagged point later does not move that stamp.
+TEST_F(ConnectedState, ConnectedFromTheConfirmedStartOfTransferStampedWithIt)
+{
+    if (!HasClient())
+        GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
+    KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100", "--silent"});
+    Start(kpsim);
+    ASSERT_TRUE(TickUntilLine(kpsim, "connected station=1"));
+    ASSERT_TRUE(TickUntil([&] { return StartDtOutstanding(); }));
+    Pass();
+    EXPECT_EQ(PageConnection(), "Нет") << "a bare TCP connection shown as a connected station";
+    EXPECT_EQ(UaRead(alarmId).value, "false Good");
+    EXPECT_EQ(PagePoint(), "Нет соединения");
+
+    // The STARTDT act went to a silent station: t1 drops the connection, and
+    // the next one starts the transfer.
+    kpsim.Control("talk 1");
+    ASSERT_TRUE(TickUntilLine(kpsim, "startdt station=1"));
+    ASSERT_TRUE(TickUntil([&] { return ctx.KpTable[1].Connected.Get(); }));
+    const TDateTime started = ctx.KpTable[1].Connected_Time;
+    ASSERT_TRUE(TickUntilLine(kpsim, "interrogation station=1"));
+    for (int i = 0; i < 20; ++i)
+        Tick(); // the stamp is the start's, not that of a later pass
+    EXPECT_EQ(PageConnection(), "Есть (127.0.0.1:" + std::to_string(stationPort) + ")");
+    TUaRead connected = UaRead(alarmId);
+    EXPECT_EQ(connected.value, "true Good");
+    EXPECT_EQ(connected.sourceMs, UaMs(started));
+
+    // A point time-tagged an hour ago: its own stamp, not "Connected"'s.
+    TDateTime pointTime = 0;
+    TDateTimeParts parts;
+    ASSERT_TRUE(TryDecodeDateTime(clock.Now() - 1.0 / 24, parts));
+    ASSERT_TRUE(TryEncodeDateTime(parts, pointTime)); // whole milliseconds, as CP56Time2a carries them
+    kpsim.Control("set 1 100 1 time=" + KpsimTime(pointTime));
+    ASSERT_TRUE(TickUntil([&] { return PagePoint() == "1"; }));
+    Pass();
+    const TUaRead point = UaRead(pointId);
+    EXPECT_EQ(point.value, "true Good");
+    EXPECT_EQ(point.sourceMs, UaMs(pointTime));
+    connected = UaRead(alarmId);
+    EXPECT_EQ(connected.value, "true Good");
+    EXPECT_EQ(connected.sourceMs, UaMs(started)) << "\"Connected\" took the point's time";
+}
+
+// A station that never connected reads "Connected" false through OPC UA
+// from the first pass, also after a restart of the service, whose new
+// variables start without a value.
+TEST_F(ConnectedState, NeverConnectedStationReadsFalseAfterARestart)
+{
+    if (!HasClient())
+        GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
+    KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100", "--silent"});
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        Start(kpsim);
+        Pass();
+        EXPECT_EQ(PageConnection(), "Нет");
+        EXPECT_EQ(UaRead(alarmId).value, "false Good");
+        ServiceStop(ctx);
+    }
+}
+
+// A station that stops answering is lost when its link gives up on it, and
+// a new TCP connection to the hung station does not bring it back.
+TEST_F(ConnectedState, StationThatHangsIsLostAndStaysLostAcrossReconnects)
+{
+    if (!HasClient())
+        GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
+    KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100"});
+    Start(kpsim);
+    BringUp(kpsim);
+    ASSERT_FALSE(HasFailure());
+
+    kpsim.Control("silent 1");
+    ASSERT_TRUE(kpsim.WaitFor("done station=1 action=silent"));
+    ASSERT_TRUE(TickUntilLine(kpsim, "disconnected station=1"));
+    ASSERT_TRUE(TickUntilLine(kpsim, "connected station=1"));
+    ASSERT_TRUE(TickUntil([&] { return StartDtOutstanding(); }));
+    Pass();
+    EXPECT_EQ(PageConnection(), "Нет");
+    EXPECT_EQ(PagePoint(), "Нет соединения");
+    EXPECT_EQ(UaRead(alarmId).value, "false Good");
+    EXPECT_EQ(UaRead(pointId).value.substr(UaRead(pointId).value.find(' ') + 1), "Bad");
+}
+
+// A drop and the reconnect that follows inside one publication pass: the
+// client still sees "Connected" false and the point invalid, then the new
+// connection's state.
+TEST_F(ConnectedState, DropAndReconnectWithinOnePassIsStillPublished)
+{
+    if (!HasClient())
+        GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
+    KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100"});
+    Start(kpsim);
+    BringUp(kpsim);
+    ASSERT_FALSE(HasFailure());
+    Watch();
+    ASSERT_FALSE(HasFailure());
+
+    kpsim.Control("close 1");
+    ASSERT_TRUE(TickUntilLine(kpsim, "disconnected station=1", false));
+    ASSERT_TRUE(TickUntilLine(kpsim, "interrogation station=1", false));
+    ASSERT_TRUE(TickUntil([&] { return Received(3); }, false));
+    ASSERT_TRUE(ctx.KpTable[1].Connected.Get());
+    Pass();
+    EXPECT_EQ(PageConnection(), "Есть (127.0.0.1:" + std::to_string(stationPort) + ")");
+
+    ASSERT_TRUE(watch->WaitFor("change " + std::to_string(alarmId) + " true", 10s));
+    for (int tries = 0; tries < 100 && Notified(pointId).size() < 3; ++tries)
+        watch->WaitFor("change " + std::to_string(pointId), 100ms);
+    EXPECT_EQ(Notified(alarmId), (std::vector<std::string>{"true Good", "false Good", "true Good"}));
+    EXPECT_EQ(Notified(pointId), (std::vector<std::string>{"false Good", "false Bad", "false Good"}));
+}
+
+} // namespace
+} // namespace gw::test
