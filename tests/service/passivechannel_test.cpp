@@ -179,7 +179,7 @@ TEST_F(PassiveChannel, AFailingStepIsLoggedWithTheStationAndTheThreadGoesOn)
     Run(1, srv);
     StartTick();
     Poco::Net::StreamSocket client(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(srv.LocalPort())));
-    ASSERT_TRUE(Eventually([&] { return RowConnected(1); }));
+    ASSERT_TRUE(Eventually([&] { return srv.IsConnected(); }));
 
     channelClock.failWall = true;
     const std::uint8_t startdt[] = {0x68, 0x04, 0x07, 0x00, 0x00, 0x00};
@@ -188,7 +188,7 @@ TEST_F(PassiveChannel, AFailingStepIsLoggedWithTheStationAndTheThreadGoesOn)
     ASSERT_TRUE(channelClock.AwaitPass()) << "the thread goes on";
     EXPECT_TRUE(StopsWithin(srv, 2s));
     EXPECT_TRUE(ClosedByPeer(client)) << "the stop closed the connection";
-    EXPECT_FALSE(RowConnected(1));
+    EXPECT_FALSE(srv.IsConnected());
     channelClock.failWall = false;
 }
 

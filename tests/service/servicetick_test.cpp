@@ -128,7 +128,7 @@ TEST_F(ServiceTickTest, AFailingChannelIsLoggedWithItsStationAndTheOthersGoOn)
     stations = {TStationSpec{}, TStationSpec{}};
     Start();
     Channel(1).failOffer = true;
-    Channel(1).Connect(clock.MonotonicMs()); // STARTDT act is sent in the next tick
+    Channel(1).Connect(); // STARTDT act is sent in the next tick
     Bring(2);
     EXPECT_EQ(fromGateway[2], 1) << "station 2 got its general interrogation";
     const std::string log = Log("error_iec104.txt");
