@@ -84,7 +84,7 @@ bool FetchPage(Poco::Net::HTTPClientSession& session)
         Poco::Net::HTTPResponse response;
         std::string body;
         Poco::StreamCopier::copyToString(session.receiveResponse(response), body);
-        return response.getStatus() == Poco::Net::HTTPResponse::HTTP_OK && body == "td {}";
+        return response.getStatus() == Poco::Net::HTTPResponse::HTTP_OK && body.find("td {}") == 0;
     } catch (const Poco::Exception&) {
         session.reset();
         return false;

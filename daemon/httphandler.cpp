@@ -1,12 +1,10 @@
 #include "daemon/httphandler.h"
 
 #include "core/files.h"
+#include "daemon/httpexchange.h"
 #include "web/webpages.h"
 
 #include <Poco/Net/HTTPBasicCredentials.h>
-#include <Poco/Net/HTTPRequestHandler.h>
-#include <Poco/Net/HTTPRequestHandlerFactory.h>
-#include <Poco/Net/HTTPServerParams.h>
 #include <Poco/Net/HTTPServerRequest.h>
 #include <Poco/Net/HTTPServerResponse.h>
 #include <Poco/Net/ServerSocket.h>
@@ -288,34 +286,13 @@ std::string TSubj104Serv_ext::ReceiveUploadedFile(std::string_view body, std::st
 
 namespace {
 
-class TRequestHandler : public Poco::Net::HTTPRequestHandler {
-public:
-    explicit TRequestHandler(const TSubj104Serv_ext& handler) : handler_(handler) {}
-    void handleRequest(HTTPServerRequest& request, HTTPServerResponse& response) override
-    {
-        handler_.HTTPCommandGet(request, response);
-    }
-
-private:
-    const TSubj104Serv_ext& handler_;
-};
-
-class THandlerFactory : public Poco::Net::HTTPRequestHandlerFactory {
-public:
-    explicit THandlerFactory(const TSubj104Serv_ext& handler) : handler_(handler) {}
-    Poco::Net::HTTPRequestHandler* createRequestHandler(const HTTPServerRequest&) override
-    {
-        return new TRequestHandler(handler_);
-    }
-
-private:
-    const TSubj104Serv_ext& handler_;
-};
+constexpr unsigned HandlerThreads = 16;
 
 } // namespace
 
-TWebServer::TWebServer(const TSubj104Serv_ext& handler, const std::string& address, std::uint16_t port)
-    : pool_(2, 16)
+TWebServer::TWebServer(const TSubj104Serv_ext& handler, const THttpSettings& settings, const THttpLimits& limits,
+                       const std::string& address, std::uint16_t port, const TClock& clock)
+    : handler_(handler), params_(new Poco::Net::HTTPServerParams)
 {
     // The address may be reused at once after a restart, but the port is not
     // shared: POCO's short form also sets SO_REUSEPORT, with which a second
@@ -324,32 +301,69 @@ TWebServer::TWebServer(const TSubj104Serv_ext& handler, const std::string& addre
     socket.bind(Poco::Net::SocketAddress(address, port), true, false);
     socket.listen(64);
     port_ = socket.address().port();
-    auto params = new Poco::Net::HTTPServerParams;
-    params->setMaxThreads(16);
-    params->setMaxQueued(64);
-    params->setTimeout(Poco::Timespan(10, 0)); // a silent client frees its thread
-    params->setKeepAliveTimeout(Poco::Timespan(5, 0));
-    server_ = std::make_unique<Poco::Net::HTTPServer>(new THandlerFactory(handler), pool_, socket, params);
-    server_->start();
+    params_->setTimeout(Poco::Timespan(10, 0)); // a client that does not take its answer frees its thread
+    gate_ = std::make_unique<THttpGate>(socket, limits, settings.MaxUploadBytes, clock,
+                                        [this](std::unique_ptr<THttpConnection> c) { Dispatch(std::move(c)); });
+    for (unsigned i = 0; i < HandlerThreads; ++i)
+        workers_.emplace_back([this] { Work(); });
 }
 
 TWebServer::~TWebServer() { Stop(); }
 
+void TWebServer::Dispatch(std::unique_ptr<THttpConnection> connection)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_)
+            return;
+        queue_.push_back(std::move(connection));
+    }
+    ready_.notify_one();
+}
+
+void TWebServer::Work()
+{
+    for (;;) {
+        std::unique_ptr<THttpConnection> connection;
+        {
+            std::unique_lock lock(mutex_);
+            ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            if (stopping_)
+                return;
+            connection = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        const bool keepAlive = ServeRequest(handler_, *connection, params_);
+        gate_->Return(std::move(connection), keepAlive);
+    }
+}
+
 TFieldgateWeb::TFieldgateWeb(THttpSettings settings, TWebPages::TSnapshotSource snapshot,
-                             TShared<bool>& ReconfigureRequested, const std::string& address, std::uint16_t port)
+                             TShared<bool>& ReconfigureRequested, const std::string& address, std::uint16_t port,
+                             const THttpLimits& limits, const TClock& clock)
     : pages_(settings.ServiceDir, std::move(snapshot)),
-      handler_(pages_, std::move(settings), ReconfigureRequested),
-      server_(handler_, address, port)
+      handler_(pages_, settings, ReconfigureRequested),
+      server_(handler_, settings, limits, address, port, clock)
 {
 }
 
+// The gate stops first, so no request is handed on while the handler
+// threads end; a request being answered is finished.
 void TWebServer::Stop()
 {
-    if (stopped_)
+    if (!gate_)
         return;
-    stopped_ = true;
-    server_->stopAll(true);
-    pool_.joinAll();
+    gate_->Stop();
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    ready_.notify_all();
+    for (auto& worker : workers_)
+        worker.join();
+    workers_.clear();
+    queue_.clear();
+    gate_.reset();
 }
 
 } // namespace gw
