@@ -65,11 +65,14 @@ bool DiscardBody(HTTPServerRequest& request, std::size_t limit)
     return true;
 }
 
-// The whole body, or none when it is longer than limit.
-std::optional<std::string> ReadBody(HTTPServerRequest& request, std::size_t limit)
+// The whole body: exactly its announced length, none when that is over
+// limit (refusal 413) or when fewer bytes came (refusal 400). A body cut
+// short must never be taken for a whole one: it would be stored.
+std::optional<std::string> ReadBody(HTTPServerRequest& request, std::size_t limit, HTTPResponse::HTTPStatus& refusal)
 {
     if (!HasBody(request))
         return std::string();
+    refusal = HTTPResponse::HTTP_REQUEST_ENTITY_TOO_LARGE;
     if (request.hasContentLength() && request.getContentLength64() > static_cast<Poco::Int64>(limit))
         return std::nullopt;
     std::istream& in = request.stream();
@@ -80,12 +83,17 @@ std::optional<std::string> ReadBody(HTTPServerRequest& request, std::size_t limi
         if (body.size() > limit)
             return std::nullopt;
     }
+    refusal = HTTPResponse::HTTP_BAD_REQUEST;
+    if (in.bad() || (request.hasContentLength() && static_cast<Poco::Int64>(body.size()) != request.getContentLength64()))
+        return std::nullopt;
     return body;
 }
 
+// Every answer carries its status's own reason phrase; POCO's setStatus
+// would leave "OK" on an error.
 void SendEmpty(HTTPServerResponse& response, HTTPResponse::HTTPStatus status)
 {
-    response.setStatus(status);
+    response.setStatusAndReason(status);
     response.setContentLength(0);
     response.send().flush();
 }
@@ -93,7 +101,7 @@ void SendEmpty(HTTPServerResponse& response, HTTPResponse::HTTPStatus status)
 void SendText(HTTPServerResponse& response, HTTPResponse::HTTPStatus status, const std::string& contentType,
               const std::string& text)
 {
-    response.setStatus(status);
+    response.setStatusAndReason(status);
     response.setContentType(contentType);
     response.sendBuffer(text.data(), text.size());
 }
@@ -252,14 +260,17 @@ void TSubj104Serv_ext::Post(HTTPServerRequest& request, HTTPServerResponse& resp
         refuse([&] { SendEmpty(response, HTTPResponse::HTTP_OK); });
         return;
     }
-    const auto body = ReadBody(request, limit);
+    // A failed upload ends its connection: the client starts again afresh.
+    HTTPResponse::HTTPStatus refusal = HTTPResponse::HTTP_OK;
+    const auto body = ReadBody(request, limit, refusal);
     if (!body) {
         response.setKeepAlive(false);
-        SendError(response, HTTPResponse::HTTP_REQUEST_ENTITY_TOO_LARGE, "Body too large");
+        SendError(response, refusal, refusal == HTTPResponse::HTTP_BAD_REQUEST ? "Incomplete body" : "Body too large");
         return;
     }
     const std::string error = ReceiveUploadedFile(*body, document);
     if (!error.empty()) {
+        response.setKeepAlive(false);
         SendError(response, HTTPResponse::HTTP_INTERNAL_SERVER_ERROR, error);
         return;
     }
@@ -279,7 +290,9 @@ std::string TSubj104Serv_ext::ReceiveUploadedFile(std::string_view body, std::st
     if (name.empty() || name.back() == '/')
         return "No file name";
     const std::string path = settings_.ServiceDir + name;
-    if (!ReplaceWholeFile(path, body))
+    // "cnf.ini" holds the transfer password in clear text.
+    const bool stored = Contains(name, "cnf.ini") ? ReplacePrivateFile(path, body) : ReplaceWholeFile(path, body);
+    if (!stored)
         return "Cannot write file " + path;
     return "";
 }
