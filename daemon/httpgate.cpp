@@ -29,7 +29,8 @@ void SendNow(const Poco::Net::StreamSocket& socket, const std::string& bytes)
 
 std::string ErrorAnswer(int status, const std::string& text)
 {
-    const auto& reason = Poco::Net::HTTPResponse::getReasonForStatus(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(status));
+    using Poco::Net::HTTPResponse;
+    const std::string& reason = HTTPResponse::getReasonForStatus(static_cast<HTTPResponse::HTTPStatus>(status));
     return "HTTP/1.1 " + std::to_string(status) + " " + reason +
            "\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: " + std::to_string(text.size()) +
            "\r\n\r\n" + text;

@@ -84,7 +84,9 @@ std::optional<std::string> ReadBody(HTTPServerRequest& request, std::size_t limi
             return std::nullopt;
     }
     refusal = HTTPResponse::HTTP_BAD_REQUEST;
-    if (in.bad() || (request.hasContentLength() && static_cast<Poco::Int64>(body.size()) != request.getContentLength64()))
+    const auto got = static_cast<Poco::Int64>(body.size());
+    const bool cut = request.hasContentLength() && got != request.getContentLength64();
+    if (in.bad() || cut)
         return std::nullopt;
     return body;
 }
@@ -312,7 +314,7 @@ TWebServer::TWebServer(const TSubj104Serv_ext& handler, const THttpSettings& set
     // service would bind the same port and take part of the requests.
     Poco::Net::ServerSocket socket;
     socket.bind(Poco::Net::SocketAddress(address, port), true, false);
-    socket.listen(64);
+    socket.listen(256); // a burst of connections waits in the queue rather than being dropped
     port_ = socket.address().port();
     params_->setTimeout(Poco::Timespan(10, 0)); // a client that does not take its answer frees its thread
     gate_ = std::make_unique<THttpGate>(socket, limits, settings.MaxUploadBytes, clock,

@@ -164,7 +164,8 @@ TEST_F(HttpGate, UploadCutShortIsNotStored)
 {
     const std::string cnf = LongCnf();
     const std::string head = "POST /cnf.ini HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + AuthLine();
-    const std::string byLength = head + "Content-Length: " + std::to_string(cnf.size()) + "\r\n\r\n" + cnf.substr(0, 8192);
+    const std::string byLength =
+        head + "Content-Length: " + std::to_string(cnf.size()) + "\r\n\r\n" + cnf.substr(0, 8192);
     const std::string byChunks = head + "Transfer-Encoding: chunked\r\n\r\n" + Chunked(cnf.substr(0, 8192)) +
                                  Chunked(cnf.substr(8192)); // the zero chunk never comes
     struct Case {
