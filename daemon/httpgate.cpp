@@ -43,18 +43,21 @@ THttpAddressCount::THttpAddressCount(std::size_t maxPerAddress, std::size_t maxC
 {
 }
 
-bool THttpAddressCount::TryAdd(const std::string& host)
+THttpAddressCount::TAdd THttpAddressCount::TryAdd(const std::string& host)
 {
     std::lock_guard lock(mutex_);
     std::size_t& count = perAddress_[host];
-    if (count >= maxPerAddress_ || total_ >= maxConnections_) {
+    const TAdd result = count >= maxPerAddress_ ? TAdd::AddressFull
+                        : total_ >= maxConnections_ ? TAdd::AllFull
+                                                    : TAdd::Added;
+    if (result != TAdd::Added) {
         if (count == 0)
             perAddress_.erase(host);
-        return false;
+        return result;
     }
     ++count;
     ++total_;
-    return true;
+    return result;
 }
 
 void THttpAddressCount::Remove(const std::string& host)
@@ -205,16 +208,44 @@ void THttpGate::Accept()
             return; // nothing more waiting, or a connection that went away before it was taken
         Poco::Net::StreamSocket socket(new Poco::Net::StreamSocketImpl(fd));
         const Poco::Net::SocketAddress peer(reinterpret_cast<const sockaddr*>(&address), length);
-        if (!count_->TryAdd(peer.host().toString())) {
+        if (!AddConnection(socket, peer)) {
             SendNow(socket, ErrorAnswer(503, "Too many connections"));
             socket.close();
-            continue;
         }
-        socket.setNoDelay(true); // answers are written whole; nothing is gained by waiting
-        auto c = std::make_unique<THttpConnection>(socket, peer, maxBody_, count_);
-        c->deadlineMs_ = clock_.MonotonicMs() + limits_.HeadTimeoutMs;
-        waiting_.push_back(std::move(c));
     }
+}
+
+bool THttpGate::AddConnection(Poco::Net::StreamSocket& socket, const Poco::Net::SocketAddress& peer)
+{
+    using TAdd = THttpAddressCount::TAdd;
+    TAdd added = count_->TryAdd(peer.host().toString());
+    if (added == TAdd::AllFull && EvictLongestWaiting())
+        added = count_->TryAdd(peer.host().toString());
+    if (added != TAdd::Added)
+        return false;
+    socket.setNoDelay(true); // answers are written whole; nothing is gained by waiting
+    auto c = std::make_unique<THttpConnection>(socket, peer, maxBody_, count_);
+    c->deadlineMs_ = clock_.MonotonicMs() + limits_.HeadTimeoutMs;
+    waiting_.push_back(std::move(c));
+    return true;
+}
+
+// Of the connections without a request under way (a body being received, an
+// answer being written), the one whose time runs out first goes.
+bool THttpGate::EvictLongestWaiting()
+{
+    auto oldest = waiting_.end();
+    for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
+        if ((*it)->phase_ != THttpConnection::TPhase::Body &&
+            (oldest == waiting_.end() || (*it)->deadlineMs_ < (*oldest)->deadlineMs_))
+            oldest = it;
+    }
+    if (oldest == waiting_.end())
+        return false;
+    if ((*oldest)->phase_ == THttpConnection::TPhase::Head)
+        SendNow((*oldest)->Socket, ErrorAnswer(503, "Too many connections"));
+    waiting_.erase(oldest); // its place is given back as it is destroyed
+    return true;
 }
 
 // False when the connection is done with: closed by the client, or broken.

@@ -8,8 +8,11 @@
 //   - the whole body within BodyTimeoutMs of the end of the head,
 //   - a kept-alive connection's next request begun within IdleTimeoutMs.
 // A request past its deadline is answered 408 and its connection closed.
-// One client address holds at most MaxPerAddress connections and all hold at
-// most MaxConnections; a connection past either is answered 503 and closed.
+// One client address holds at most MaxPerAddress connections; a connection
+// past that is answered 503 and closed. When all addresses together hold
+// MaxConnections, the connection that has waited longest for its request
+// (idle, or still sending its head) makes room for the new one: a newcomer
+// is not locked out by a crowd of slow clients.
 
 #include "core/clock.h"
 #include "daemon/httprequestreader.h"
@@ -46,7 +49,8 @@ struct THttpLimits {
 class THttpAddressCount {
 public:
     THttpAddressCount(std::size_t maxPerAddress, std::size_t maxConnections);
-    bool TryAdd(const std::string& host);
+    enum class TAdd { Added, AddressFull, AllFull };
+    TAdd TryAdd(const std::string& host);
     void Remove(const std::string& host);
 
 private:
@@ -104,6 +108,8 @@ private:
     void Run();
     void Wake();
     void Accept();
+    bool AddConnection(Poco::Net::StreamSocket& socket, const Poco::Net::SocketAddress& peer);
+    bool EvictLongestWaiting();
     bool Receive(THttpConnection& connection);
     bool Settle(std::unique_ptr<THttpConnection>& connection);
     bool Expired(THttpConnection& connection, std::int64_t now);

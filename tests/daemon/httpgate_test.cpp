@@ -321,6 +321,21 @@ TEST_F(HttpGate, ConnectionsPerAddressAreBounded)
     EXPECT_EQ(StatusLine(ReadToEnd(again).bytes), "HTTP/1.1 200 OK");
 }
 
+// A crowd of silent connections from many addresses, as many as the server
+// holds, does not lock a newcomer out: the longest waiting makes room.
+TEST_F(HttpGate, NewcomerTakesThePlaceOfTheLongestWaiting)
+{
+    std::vector<Poco::Net::StreamSocket> crowd;
+    for (std::size_t i = 0; i < Limits().MaxConnections; ++i)
+        crowd.push_back(Connect("127.0.3." + std::to_string(i / Limits().MaxPerAddress + 1)));
+    Poco::Net::StreamSocket newcomer = Connect();
+    SendQuietly(newcomer, "GET /css/style.css HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(StatusLine(ReadToEnd(newcomer).bytes), "HTTP/1.1 200 OK");
+    const TReceived first = ReadToEnd(crowd.front());
+    EXPECT_EQ(StatusLine(first.bytes), "HTTP/1.1 503 Service Unavailable");
+    EXPECT_TRUE(first.closed);
+}
+
 TEST_F(HttpGate, ErrorAnswersCarryTheirOwnReasonPhrase)
 {
     const std::string auth = AuthLine();
