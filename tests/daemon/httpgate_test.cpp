@@ -17,12 +17,15 @@
 #include <Poco/StreamCopier.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <latch>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 namespace gw {
@@ -112,7 +115,7 @@ protected:
         limits.BodyTimeoutMs = 60'000;
         limits.IdleTimeoutMs = 5'000;
         limits.MaxPerAddress = 4;
-        limits.MaxConnections = 128;
+        limits.MaxConnections = 256;
         return limits;
     }
 
@@ -298,6 +301,33 @@ TEST_F(HttpGate, SlowClientsLeaveTheServerToOthers)
     session.receiveResponse(response);
     EXPECT_EQ(response.getStatus(), Poco::Net::HTTPResponse::HTTP_OK);
     EXPECT_EQ(root.Read("svc/iec104.cfg"), "KP,Yug\r\n\n");
+}
+
+// Many clients at once (fewer than the server holds), each opening a
+// connection for its request: every one gets its answer.
+TEST_F(HttpGate, BurstOfClientsIsAnsweredWhole)
+{
+    constexpr int Clients = 200;
+    std::latch start(Clients);
+    std::atomic<int> answered{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < Clients; ++i) {
+        clients.emplace_back([&, i] {
+            start.arrive_and_wait();
+            try {
+                Poco::Net::StreamSocket socket =
+                    Connect("127.0.4." + std::to_string(i / static_cast<int>(Limits().MaxPerAddress) + 1));
+                SendQuietly(socket, "GET /css/style.css HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+                if (StatusLine(ReadToEnd(socket).bytes) == "HTTP/1.1 200 OK")
+                    ++answered;
+            } catch (const Poco::Exception&) {
+                // counted as not answered
+            }
+        });
+    }
+    for (auto& client : clients)
+        client.join();
+    EXPECT_EQ(answered.load(), Clients);
 }
 
 TEST_F(HttpGate, ConnectionsPerAddressAreBounded)
