@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,7 +110,9 @@ bool WriteWholeFile(const std::string& path, std::string_view content)
     return WriteWholeFileWithMode(path, content, 0644);
 }
 
-bool ReplaceWholeFile(const std::string& path, std::string_view content)
+namespace {
+
+bool ReplaceWithMode(const std::string& path, std::string_view content, std::optional<mode_t> forced)
 {
     mode_t mode = 0644;
     struct stat st {};
@@ -118,10 +121,22 @@ bool ReplaceWholeFile(const std::string& path, std::string_view content)
             return false;
         mode = st.st_mode & 07777;
     }
-    if (!WriteWholeFileWithMode(path, content, mode))
+    if (!WriteWholeFileWithMode(path, content, forced.value_or(mode)))
         return false;
     SyncDirectoryOf(path);
     return true;
+}
+
+} // namespace
+
+bool ReplaceWholeFile(const std::string& path, std::string_view content)
+{
+    return ReplaceWithMode(path, content, std::nullopt);
+}
+
+bool ReplacePrivateFile(const std::string& path, std::string_view content)
+{
+    return ReplaceWithMode(path, content, 0600);
 }
 
 } // namespace gw

@@ -41,4 +41,8 @@ bool WriteWholeFile(const std::string& path, std::string_view content);
 // to the directory. False when path names something other than a file.
 bool ReplaceWholeFile(const std::string& path, std::string_view content);
 
+// The same for a file that holds a secret: the new file is the owner's
+// alone (0600), whatever mode the old one had.
+bool ReplacePrivateFile(const std::string& path, std::string_view content);
+
 } // namespace gw

@@ -186,6 +186,16 @@ pid_t StartDetachedProgram(const std::vector<std::string>& argv)
     return pid;
 }
 
+std::string SystemProgram(std::string_view name)
+{
+    for (const char* dir : {"/usr/bin/", "/bin/", "/usr/sbin/", "/sbin/"}) {
+        std::string path = dir + std::string(name);
+        if (::access(path.c_str(), X_OK) == 0)
+            return path;
+    }
+    return "";
+}
+
 void SplitOutputLines(std::string_view text, TStringList& lines)
 {
     lines.clear();

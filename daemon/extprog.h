@@ -37,6 +37,12 @@ int call_external_prog_argv(const std::vector<std::string>& argv, TStringList& o
 // end soon after, so the system reaps it).
 pid_t StartDetachedProgram(const std::vector<std::string>& argv);
 
+// The system program of that name in the system's own directories
+// ("/usr/bin", "/bin", "/usr/sbin", "/sbin", in that order), never in the
+// inherited PATH, where a writable directory would let anyone plant one; ""
+// when none is there.
+std::string SystemProgram(std::string_view name);
+
 // Replaces `lines` by the lines of text: a line ends at CR, LF or CR LF; a
 // last line without an end counts; a final line end adds no empty line.
 void SplitOutputLines(std::string_view text, TStringList& lines);

@@ -2,13 +2,11 @@
 
 #include "core/cp1251.h"
 #include "core/files.h"
+#include "daemon/httpexchange.h"
 #include "service/uploadcheck.h"
 #include "web/webpages.h"
 
 #include <Poco/Net/HTTPBasicCredentials.h>
-#include <Poco/Net/HTTPRequestHandler.h>
-#include <Poco/Net/HTTPRequestHandlerFactory.h>
-#include <Poco/Net/HTTPServerParams.h>
 #include <Poco/Net/HTTPServerRequest.h>
 #include <Poco/Net/HTTPServerResponse.h>
 #include <Poco/Net/ServerSocket.h>
@@ -69,11 +67,14 @@ bool DiscardBody(HTTPServerRequest& request, std::size_t limit)
     return true;
 }
 
-// The whole body, or none when it is longer than limit.
-std::optional<std::string> ReadBody(HTTPServerRequest& request, std::size_t limit)
+// The whole body: exactly its announced length, none when that is over
+// limit (refusal 413) or when fewer bytes came (refusal 400). A body cut
+// short must never be taken for a whole one: it would be stored.
+std::optional<std::string> ReadBody(HTTPServerRequest& request, std::size_t limit, HTTPResponse::HTTPStatus& refusal)
 {
     if (!HasBody(request))
         return std::string();
+    refusal = HTTPResponse::HTTP_REQUEST_ENTITY_TOO_LARGE;
     if (request.hasContentLength() && request.getContentLength64() > static_cast<Poco::Int64>(limit))
         return std::nullopt;
     std::istream& in = request.stream();
@@ -84,12 +85,19 @@ std::optional<std::string> ReadBody(HTTPServerRequest& request, std::size_t limi
         if (body.size() > limit)
             return std::nullopt;
     }
+    refusal = HTTPResponse::HTTP_BAD_REQUEST;
+    const auto got = static_cast<Poco::Int64>(body.size());
+    const bool cut = request.hasContentLength() && got != request.getContentLength64();
+    if (in.bad() || cut)
+        return std::nullopt;
     return body;
 }
 
+// Every answer carries its status's own reason phrase; POCO's setStatus
+// would leave "OK" on an error.
 void SendEmpty(HTTPServerResponse& response, HTTPResponse::HTTPStatus status)
 {
-    response.setStatus(status);
+    response.setStatusAndReason(status);
     response.setContentLength(0);
     response.send().flush();
 }
@@ -97,7 +105,7 @@ void SendEmpty(HTTPServerResponse& response, HTTPResponse::HTTPStatus status)
 void SendText(HTTPServerResponse& response, HTTPResponse::HTTPStatus status, const std::string& contentType,
               const std::string& text)
 {
-    response.setStatus(status);
+    response.setStatusAndReason(status);
     response.setContentType(contentType);
     response.sendBuffer(text.data(), text.size());
 }
@@ -256,20 +264,25 @@ void TSubj104Serv_ext::Post(HTTPServerRequest& request, HTTPServerResponse& resp
         refuse([&] { SendEmpty(response, HTTPResponse::HTTP_OK); });
         return;
     }
-    const auto body = ReadBody(request, limit);
+    // A failed upload ends its connection: the client starts again afresh.
+    HTTPResponse::HTTPStatus refusal = HTTPResponse::HTTP_OK;
+    const auto body = ReadBody(request, limit, refusal);
     if (!body) {
         response.setKeepAlive(false);
-        SendError(response, HTTPResponse::HTTP_REQUEST_ENTITY_TOO_LARGE, "Body too large");
+        SendError(response, refusal, refusal == HTTPResponse::HTTP_BAD_REQUEST ? "Incomplete body" : "Body too large");
         return;
     }
     // A configuration the service would not read as it stands is not stored.
-    const std::string refusal = UploadRefusal(document.substr(1), *body);
-    if (!refusal.empty()) {
-        SendText(response, HTTPResponse::HTTP_BAD_REQUEST, "text/plain; charset=windows-1251", Utf8ToCp1251(refusal));
+    const std::string unreadable = UploadRefusal(document.substr(1), *body);
+    if (!unreadable.empty()) {
+        response.setKeepAlive(false);
+        SendText(response, HTTPResponse::HTTP_BAD_REQUEST, "text/plain; charset=windows-1251",
+                 Utf8ToCp1251(unreadable));
         return;
     }
     const std::string error = ReceiveUploadedFile(*body, document);
     if (!error.empty()) {
+        response.setKeepAlive(false);
         SendError(response, HTTPResponse::HTTP_INTERNAL_SERVER_ERROR, error);
         return;
     }
@@ -289,75 +302,93 @@ std::string TSubj104Serv_ext::ReceiveUploadedFile(std::string_view body, std::st
     if (name.empty() || name.back() == '/')
         return "No file name";
     const std::string path = settings_.ServiceDir + name;
-    if (!ReplaceWholeFile(path, body))
+    // "cnf.ini" holds the transfer password in clear text.
+    const bool stored = Contains(name, "cnf.ini") ? ReplacePrivateFile(path, body) : ReplaceWholeFile(path, body);
+    if (!stored)
         return "Cannot write file " + path;
     return "";
 }
 
 namespace {
 
-class TRequestHandler : public Poco::Net::HTTPRequestHandler {
-public:
-    explicit TRequestHandler(const TSubj104Serv_ext& handler) : handler_(handler) {}
-    void handleRequest(HTTPServerRequest& request, HTTPServerResponse& response) override
-    {
-        handler_.HTTPCommandGet(request, response);
-    }
-
-private:
-    const TSubj104Serv_ext& handler_;
-};
-
-class THandlerFactory : public Poco::Net::HTTPRequestHandlerFactory {
-public:
-    explicit THandlerFactory(const TSubj104Serv_ext& handler) : handler_(handler) {}
-    Poco::Net::HTTPRequestHandler* createRequestHandler(const HTTPServerRequest&) override
-    {
-        return new TRequestHandler(handler_);
-    }
-
-private:
-    const TSubj104Serv_ext& handler_;
-};
+constexpr unsigned HandlerThreads = 16;
 
 } // namespace
 
-TWebServer::TWebServer(const TSubj104Serv_ext& handler, const std::string& address, std::uint16_t port)
-    : pool_(2, 16)
+TWebServer::TWebServer(const TSubj104Serv_ext& handler, const THttpSettings& settings, const THttpLimits& limits,
+                       const std::string& address, std::uint16_t port, const TClock& clock)
+    : handler_(handler), params_(new Poco::Net::HTTPServerParams)
 {
     // The address may be reused at once after a restart, but the port is not
     // shared: POCO's short form also sets SO_REUSEPORT, with which a second
     // service would bind the same port and take part of the requests.
     Poco::Net::ServerSocket socket;
     socket.bind(Poco::Net::SocketAddress(address, port), true, false);
-    socket.listen(64);
+    socket.listen(256); // a burst of connections waits in the queue rather than being dropped
     port_ = socket.address().port();
-    auto params = new Poco::Net::HTTPServerParams;
-    params->setMaxThreads(16);
-    params->setMaxQueued(64);
-    params->setTimeout(Poco::Timespan(10, 0)); // a silent client frees its thread
-    params->setKeepAliveTimeout(Poco::Timespan(5, 0));
-    server_ = std::make_unique<Poco::Net::HTTPServer>(new THandlerFactory(handler), pool_, socket, params);
-    server_->start();
+    params_->setTimeout(Poco::Timespan(10, 0)); // a client that does not take its answer frees its thread
+    gate_ = std::make_unique<THttpGate>(socket, limits, settings.MaxUploadBytes, clock,
+                                        [this](std::unique_ptr<THttpConnection> c) { Dispatch(std::move(c)); });
+    for (unsigned i = 0; i < HandlerThreads; ++i)
+        workers_.emplace_back([this] { Work(); });
 }
 
 TWebServer::~TWebServer() { Stop(); }
 
+void TWebServer::Dispatch(std::unique_ptr<THttpConnection> connection)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_)
+            return;
+        queue_.push_back(std::move(connection));
+    }
+    ready_.notify_one();
+}
+
+void TWebServer::Work()
+{
+    for (;;) {
+        std::unique_ptr<THttpConnection> connection;
+        {
+            std::unique_lock lock(mutex_);
+            ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            if (stopping_)
+                return;
+            connection = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        const bool keepAlive = ServeRequest(handler_, *connection, params_);
+        gate_->Return(std::move(connection), keepAlive);
+    }
+}
+
 TFieldgateWeb::TFieldgateWeb(THttpSettings settings, TWebPages::TSnapshotSource snapshot,
-                             TShared<bool>& ReconfigureRequested, const std::string& address, std::uint16_t port)
+                             TShared<bool>& ReconfigureRequested, const std::string& address, std::uint16_t port,
+                             const THttpLimits& limits, const TClock& clock)
     : pages_(settings.ServiceDir, std::move(snapshot)),
-      handler_(pages_, std::move(settings), ReconfigureRequested),
-      server_(handler_, address, port)
+      handler_(pages_, settings, ReconfigureRequested),
+      server_(handler_, settings, limits, address, port, clock)
 {
 }
 
+// The gate stops first, so no request is handed on while the handler
+// threads end; a request being answered is finished.
 void TWebServer::Stop()
 {
-    if (stopped_)
+    if (!gate_)
         return;
-    stopped_ = true;
-    server_->stopAll(true);
-    pool_.joinAll();
+    gate_->Stop();
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    ready_.notify_all();
+    for (auto& worker : workers_)
+        worker.join();
+    workers_.clear();
+    queue_.clear();
+    gate_.reset();
 }
 
 } // namespace gw

@@ -16,17 +16,23 @@
 // Documents with "..", a NUL byte or no leading "/" are refused (404, 403
 // for uploads) before any file is opened.
 
+#include "core/clock.h"
 #include "core/shared_value.h"
+#include "daemon/httpgate.h"
 #include "web/webpages.h"
 
-#include <Poco/Net/HTTPServer.h>
-#include <Poco/ThreadPool.h>
+#include <Poco/Net/HTTPServerParams.h>
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 namespace Poco::Net {
 class HTTPServerRequest;
@@ -70,12 +76,13 @@ private:
     TShared<bool>& reconfigureRequested_;
 };
 
-// The web server of fieldgate: POCO's HTTPServer on its own thread pool,
-// all of whose threads Stop joins.
+// The web server of fieldgate: the gate reads each request whole, a fixed
+// set of handler threads answers them. Stop joins every thread.
 class TWebServer {
 public:
     // Listens on address:port (port 0: one the system picks).
-    TWebServer(const TSubj104Serv_ext& handler, const std::string& address, std::uint16_t port);
+    TWebServer(const TSubj104Serv_ext& handler, const THttpSettings& settings, const THttpLimits& limits,
+               const std::string& address, std::uint16_t port, const TClock& clock);
     ~TWebServer();
     TWebServer(const TWebServer&) = delete;
     TWebServer& operator=(const TWebServer&) = delete;
@@ -84,10 +91,18 @@ public:
     void Stop();
 
 private:
-    Poco::ThreadPool pool_;
-    std::unique_ptr<Poco::Net::HTTPServer> server_;
+    void Dispatch(std::unique_ptr<THttpConnection> connection);
+    void Work();
+
+    const TSubj104Serv_ext& handler_;
+    Poco::Net::HTTPServerParams::Ptr params_;
     std::uint16_t port_ = 0;
-    bool stopped_ = false;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::unique_ptr<THttpConnection>> queue_;
+    bool stopping_ = false;
+    std::vector<std::thread> workers_;
+    std::unique_ptr<THttpGate> gate_;
 };
 
 // The web side of fieldgate as the service start creates it: the pages of
@@ -96,7 +111,8 @@ private:
 class TFieldgateWeb {
 public:
     TFieldgateWeb(THttpSettings settings, TWebPages::TSnapshotSource snapshot, TShared<bool>& ReconfigureRequested,
-                  const std::string& address, std::uint16_t port);
+                  const std::string& address, std::uint16_t port, const THttpLimits& limits = THttpLimits(),
+                  const TClock& clock = SystemClock());
 
     const TWebPages& Pages() const { return pages_; }
     std::uint16_t Port() const { return server_.Port(); }

@@ -68,7 +68,7 @@ void TPgrepLister::List(TStringList& lines)
     // leave no lines, and the watcher then does nothing.
     // Whole names only: another program whose name merely contains this one
     // would count as an instance, and a lasting crowd reboots the machine.
-    call_external_prog_argv({"pgrep", "-x", pattern_}, lines);
+    call_external_prog_argv({SystemProgram("pgrep"), "-x", pattern_}, lines);
     // pgrep lists zombies too: under an init that does not reap orphans, a
     // service that has ended would count as running for ever.
     lines.erase(std::remove_if(lines.begin(), lines.end(), HasEnded), lines.end());

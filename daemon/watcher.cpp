@@ -33,7 +33,7 @@ private:
 void TSystemReboot::Reboot()
 {
     TStringList ignored;
-    call_external_prog_argv({"reboot"}, ignored);
+    call_external_prog_argv({SystemProgram("reboot")}, ignored);
 }
 
 TWatcher::~TWatcher()

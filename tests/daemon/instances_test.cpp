@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <sys/wait.h>
 #include <stdexcept>
 
@@ -78,6 +81,56 @@ TEST(TPgrepLister, NoProcessGivesNoLines)
     TStringList lines = {"old"};
     TPgrepLister(UniqueName("fgnone")).List(lines);
     EXPECT_TRUE(lines.empty());
+}
+
+// PATH for the life of the object, the old one back afterwards.
+class PathSetTo {
+public:
+    explicit PathSetTo(const std::string& path)
+    {
+        if (const char* old = std::getenv("PATH"))
+            old_ = old;
+        ::setenv("PATH", path.c_str(), 1);
+    }
+    ~PathSetTo()
+    {
+        if (old_)
+            ::setenv("PATH", old_->c_str(), 1);
+        else
+            ::unsetenv("PATH");
+    }
+    PathSetTo(const PathSetTo&) = delete;
+    PathSetTo& operator=(const PathSetTo&) = delete;
+
+private:
+    std::optional<std::string> old_;
+};
+
+// A "pgrep" and a "reboot" planted in a directory of the inherited PATH are
+// never run: the system's own are.
+TEST(TPgrepLister, PlantedProgramsOnThePathAreNotRun)
+{
+    TempDir dir;
+    const std::string marker = dir.File("planted-ran");
+    for (const char* name : {"pgrep", "reboot"}) {
+        dir.Write(name, "#!/bin/sh\ntouch " + marker + "\n");
+        std::filesystem::permissions(dir.File(name), std::filesystem::perms::owner_all);
+    }
+    const std::string name = UniqueName("fgpath");
+    NamedChild child(dir, name);
+
+    PathSetTo planted(dir.path());
+    TStringList lines;
+    TPgrepLister(name).List(lines);
+    EXPECT_EQ(lines, TStringList{child.PidText()});
+    EXPECT_FALSE(std::filesystem::exists(marker));
+    for (const char* program : {"pgrep", "reboot"}) {
+        const std::string path = SystemProgram(program);
+        EXPECT_TRUE(path.rfind("/usr/", 0) == 0 || path.rfind("/bin/", 0) == 0 || path.rfind("/sbin/", 0) == 0)
+            << program << ": " << path;
+        EXPECT_EQ(path.substr(path.rfind('/') + 1), program);
+    }
+    EXPECT_EQ(SystemProgram("no-such-program-fgw"), "");
 }
 
 } // namespace

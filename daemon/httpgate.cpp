@@ -1,0 +1,330 @@
+#include "daemon/httpgate.h"
+
+#include <Poco/Net/HTTPResponse.h>
+#include <Poco/Net/StreamSocketImpl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace gw {
+
+namespace {
+
+// Without a wake-up a fake clock's deadlines are seen this late at most.
+constexpr int PollCapMs = 50;
+constexpr std::size_t ReceiveChunk = 64 * 1024;
+constexpr int MaxAcceptsPerRound = 64;
+
+// Best effort and without waiting: the answer is a few hundred bytes, which
+// a fresh socket buffer always takes.
+void SendNow(const Poco::Net::StreamSocket& socket, const std::string& bytes)
+{
+    (void)::send(socket.impl()->sockfd(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+std::string ErrorAnswer(int status, const std::string& text)
+{
+    using Poco::Net::HTTPResponse;
+    const std::string& reason = HTTPResponse::getReasonForStatus(static_cast<HTTPResponse::HTTPStatus>(status));
+    return "HTTP/1.1 " + std::to_string(status) + " " + reason +
+           "\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: " + std::to_string(text.size()) +
+           "\r\n\r\n" + text;
+}
+
+} // namespace
+
+THttpAddressCount::THttpAddressCount(std::size_t maxPerAddress, std::size_t maxConnections)
+    : maxPerAddress_(maxPerAddress), maxConnections_(maxConnections)
+{
+}
+
+THttpAddressCount::TAdd THttpAddressCount::TryAdd(const std::string& host)
+{
+    std::lock_guard lock(mutex_);
+    std::size_t& count = perAddress_[host];
+    const TAdd result = count >= maxPerAddress_ ? TAdd::AddressFull
+                        : total_ >= maxConnections_ ? TAdd::AllFull
+                                                    : TAdd::Added;
+    if (result != TAdd::Added) {
+        if (count == 0)
+            perAddress_.erase(host);
+        return result;
+    }
+    ++count;
+    ++total_;
+    return result;
+}
+
+void THttpAddressCount::Remove(const std::string& host)
+{
+    std::lock_guard lock(mutex_);
+    const auto it = perAddress_.find(host);
+    if (it == perAddress_.end())
+        return;
+    --total_;
+    if (--it->second == 0)
+        perAddress_.erase(it);
+}
+
+THttpConnection::THttpConnection(Poco::Net::StreamSocket socket, Poco::Net::SocketAddress peer, std::size_t maxBody,
+                                 std::shared_ptr<THttpAddressCount> count)
+    : Socket(std::move(socket)), Peer(std::move(peer)), Reader(maxBody), count_(std::move(count))
+{
+}
+
+THttpConnection::~THttpConnection()
+{
+    try {
+        Socket.close();
+    } catch (const Poco::Exception&) {
+        // already gone; the descriptor is released all the same
+    }
+    count_->Remove(Peer.host().toString());
+}
+
+THttpGate::THttpGate(Poco::Net::ServerSocket listener, const THttpLimits& limits, std::size_t maxBody,
+                     const TClock& clock, TDispatch dispatch)
+    : listener_(std::move(listener)), limits_(limits), maxBody_(maxBody), clock_(clock), dispatch_(std::move(dispatch)),
+      count_(std::make_shared<THttpAddressCount>(limits.MaxPerAddress, limits.MaxConnections))
+{
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ < 0)
+        throw std::runtime_error("eventfd for the web server");
+    listener_.setBlocking(false);
+    thread_ = std::thread([this] { Run(); });
+}
+
+THttpGate::~THttpGate()
+{
+    Stop();
+    ::close(wakeFd_);
+}
+
+void THttpGate::Stop()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    Wake();
+    if (thread_.joinable())
+        thread_.join();
+    returned_.clear();
+}
+
+void THttpGate::Return(std::unique_ptr<THttpConnection> connection, bool keepAlive)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_)
+            return; // closed as it goes out of scope
+        returned_.emplace_back(std::move(connection), keepAlive);
+    }
+    Wake();
+}
+
+void THttpGate::Wake()
+{
+    const std::uint64_t one = 1;
+    (void)::write(wakeFd_, &one, sizeof one);
+}
+
+void THttpGate::Run()
+{
+    std::vector<pollfd> fds;
+    for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_)
+                break;
+        }
+        TakeReturned();
+        fds.assign({{wakeFd_, POLLIN, 0}, {listener_.impl()->sockfd(), POLLIN, 0}});
+        for (const auto& c : waiting_)
+            fds.push_back({c->Socket.impl()->sockfd(), POLLIN, 0});
+        if (::poll(fds.data(), fds.size(), PollTimeoutMs()) < 0 && errno != EINTR)
+            break;
+        if (fds[0].revents != 0) {
+            std::uint64_t count = 0;
+            (void)::read(wakeFd_, &count, sizeof count);
+        }
+        // Only the connections polled; those accepted now are looked at next round.
+        const std::int64_t now = clock_.MonotonicMs();
+        const std::size_t polled = fds.size() - 2;
+        for (std::size_t i = 0; i < polled; ++i) {
+            auto& c = waiting_[i];
+            if ((fds[i + 2].revents != 0 && !Receive(*c)) || Expired(*c, now)) {
+                c.reset();
+                continue;
+            }
+            if (!Settle(c))
+                c.reset();
+        }
+        waiting_.erase(std::remove(waiting_.begin(), waiting_.end(), nullptr), waiting_.end());
+        if (fds[1].revents != 0)
+            Accept();
+    }
+    waiting_.clear();
+    listener_.close();
+}
+
+int THttpGate::PollTimeoutMs() const { return waiting_.empty() ? -1 : PollCapMs; }
+
+void THttpGate::TakeReturned()
+{
+    std::vector<std::pair<std::unique_ptr<THttpConnection>, bool>> returned;
+    {
+        std::lock_guard lock(mutex_);
+        returned.swap(returned_);
+    }
+    for (auto& [c, keepAlive] : returned) {
+        c->Socket.setBlocking(false);
+        if (!keepAlive) {
+            StartClosing(*c);
+        } else {
+            c->phase_ = THttpConnection::TPhase::Idle;
+            c->deadlineMs_ = clock_.MonotonicMs() + limits_.IdleTimeoutMs;
+            c->Reader.Next(); // a request sent behind the last one is read on
+            if (!Settle(c))
+                continue;
+        }
+        waiting_.push_back(std::move(c));
+    }
+}
+
+void THttpGate::Accept()
+{
+    for (int i = 0; i < MaxAcceptsPerRound; ++i) {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        const int fd = ::accept4(listener_.impl()->sockfd(), reinterpret_cast<sockaddr*>(&address), &length,
+                                 SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0)
+            return; // nothing more waiting, or a connection that went away before it was taken
+        Poco::Net::StreamSocket socket(new Poco::Net::StreamSocketImpl(fd));
+        const Poco::Net::SocketAddress peer(reinterpret_cast<const sockaddr*>(&address), length);
+        if (!AddConnection(socket, peer)) {
+            SendNow(socket, ErrorAnswer(503, "Too many connections"));
+            socket.close();
+        }
+    }
+}
+
+bool THttpGate::AddConnection(Poco::Net::StreamSocket& socket, const Poco::Net::SocketAddress& peer)
+{
+    using TAdd = THttpAddressCount::TAdd;
+    TAdd added = count_->TryAdd(peer.host().toString());
+    if (added == TAdd::AllFull && EvictLongestWaiting())
+        added = count_->TryAdd(peer.host().toString());
+    if (added != TAdd::Added)
+        return false;
+    socket.setNoDelay(true); // answers are written whole; nothing is gained by waiting
+    auto c = std::make_unique<THttpConnection>(socket, peer, maxBody_, count_);
+    c->deadlineMs_ = clock_.MonotonicMs() + limits_.HeadTimeoutMs;
+    waiting_.push_back(std::move(c));
+    return true;
+}
+
+// Of the connections without a request under way (a body being received, an
+// answer being written), the one whose time runs out first goes.
+bool THttpGate::EvictLongestWaiting()
+{
+    auto oldest = waiting_.end();
+    for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
+        if ((*it)->phase_ != THttpConnection::TPhase::Body &&
+            (oldest == waiting_.end() || (*it)->deadlineMs_ < (*oldest)->deadlineMs_))
+            oldest = it;
+    }
+    if (oldest == waiting_.end())
+        return false;
+    if ((*oldest)->phase_ == THttpConnection::TPhase::Head)
+        SendNow((*oldest)->Socket, ErrorAnswer(503, "Too many connections"));
+    waiting_.erase(oldest); // its place is given back as it is destroyed
+    return true;
+}
+
+// False when the connection is done with: closed by the client, or broken.
+bool THttpGate::Receive(THttpConnection& c)
+{
+    char buffer[ReceiveChunk];
+    const ssize_t n = ::recv(c.Socket.impl()->sockfd(), buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n < 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    if (c.phase_ == THttpConnection::TPhase::Closing)
+        return n > 0; // late bytes of a refused request are dropped
+    if (n == 0) {
+        // A request cut short is never handed on; a client that only shut
+        // its sending side still learns why.
+        if (c.Reader.State() != THttpRequestReader::TState::Idle)
+            SendNow(c.Socket, ErrorAnswer(400, "Incomplete request"));
+        return false;
+    }
+    c.Reader.Feed(std::string_view(buffer, static_cast<std::size_t>(n)));
+    return true;
+}
+
+// Acts on the reader's state: hands a complete request on, answers a refused
+// one, starts the deadline of the part that now arrives. False when the
+// connection has left the gate's hands (or is gone).
+bool THttpGate::Settle(std::unique_ptr<THttpConnection>& c)
+{
+    using TState = THttpRequestReader::TState;
+    using TPhase = THttpConnection::TPhase;
+    if (c->phase_ == TPhase::Closing)
+        return true;
+    const TState state = c->Reader.State();
+    if (state == TState::Complete) {
+        dispatch_(std::move(c));
+        return false;
+    }
+    if (state == TState::Refused) {
+        Refuse(*c, c->Reader.RefusalStatus(), c->Reader.RefusalText());
+        return true;
+    }
+    const std::int64_t now = clock_.MonotonicMs();
+    if (state == TState::Head && c->phase_ == TPhase::Idle) {
+        c->phase_ = TPhase::Head;
+        c->deadlineMs_ = now + limits_.HeadTimeoutMs;
+    } else if (state == TState::Body && c->phase_ != TPhase::Body) {
+        c->phase_ = TPhase::Body;
+        c->deadlineMs_ = now + limits_.BodyTimeoutMs;
+    }
+    if (c->Reader.TakeContinue())
+        SendNow(c->Socket, "HTTP/1.1 100 Continue\r\n\r\n");
+    return true;
+}
+
+// True when the connection is to go now; a request past its deadline is
+// answered first.
+bool THttpGate::Expired(THttpConnection& c, std::int64_t now)
+{
+    if (now < c.deadlineMs_)
+        return false;
+    using TPhase = THttpConnection::TPhase;
+    if (c.phase_ == TPhase::Head || c.phase_ == TPhase::Body)
+        SendNow(c.Socket, ErrorAnswer(408, "Request not received in time"));
+    return true;
+}
+
+void THttpGate::Refuse(THttpConnection& c, int status, const std::string& text)
+{
+    SendNow(c.Socket, ErrorAnswer(status, text));
+    StartClosing(c);
+}
+
+// Ends the sending side, so the client sees the end of the answer, and reads
+// on for a while: closing with unread bytes would reset the connection and
+// could take the answer with it.
+void THttpGate::StartClosing(THttpConnection& c)
+{
+    c.phase_ = THttpConnection::TPhase::Closing;
+    c.deadlineMs_ = clock_.MonotonicMs() + limits_.LingerMs;
+    (void)::shutdown(c.Socket.impl()->sockfd(), SHUT_WR);
+}
+
+} // namespace gw

@@ -1,0 +1,136 @@
+#pragma once
+// The door of the web server: accepts connections and reads each request
+// whole before a handler thread sees it, all on one thread that waits on
+// every connection at once. A slow or silent client so holds a descriptor,
+// never a handler thread, and only for as long as its deadline:
+//   - the whole head within HeadTimeoutMs (of the connection, or of the
+//     first byte of a kept-alive connection's next request),
+//   - the whole body within BodyTimeoutMs of the end of the head,
+//   - a kept-alive connection's next request begun within IdleTimeoutMs.
+// A request past its deadline is answered 408 and its connection closed.
+// One client address holds at most MaxPerAddress connections; a connection
+// past that is answered 503 and closed. When all addresses together hold
+// MaxConnections, the connection that has waited longest for its request
+// (idle, or still sending its head) makes room for the new one: a newcomer
+// is not locked out by a crowd of slow clients.
+
+#include "core/clock.h"
+#include "daemon/httprequestreader.h"
+
+#include <Poco/Net/ServerSocket.h>
+#include <Poco/Net/SocketAddress.h>
+#include <Poco/Net/StreamSocket.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace gw {
+
+struct THttpLimits {
+    std::int64_t HeadTimeoutMs = 10'000;
+    std::int64_t BodyTimeoutMs = 60'000;
+    std::int64_t IdleTimeoutMs = 5'000;
+    // How long a closing connection's late bytes are read and dropped, so
+    // that its answer is not lost to a reset.
+    std::int64_t LingerMs = 2'000;
+    std::size_t MaxPerAddress = 16;
+    std::size_t MaxConnections = 512;
+};
+
+// The connections of each client address, shared by the gate and every
+// connection, which gives its place back when it is destroyed.
+class THttpAddressCount {
+public:
+    THttpAddressCount(std::size_t maxPerAddress, std::size_t maxConnections);
+    enum class TAdd { Added, AddressFull, AllFull };
+    TAdd TryAdd(const std::string& host);
+    void Remove(const std::string& host);
+
+private:
+    std::mutex mutex_;
+    std::map<std::string, std::size_t> perAddress_;
+    std::size_t total_ = 0;
+    const std::size_t maxPerAddress_;
+    const std::size_t maxConnections_;
+};
+
+// A client's connection and its request as far as it has arrived.
+class THttpConnection {
+public:
+    THttpConnection(Poco::Net::StreamSocket socket, Poco::Net::SocketAddress peer, std::size_t maxBody,
+                    std::shared_ptr<THttpAddressCount> count);
+    ~THttpConnection();
+    THttpConnection(const THttpConnection&) = delete;
+    THttpConnection& operator=(const THttpConnection&) = delete;
+
+    Poco::Net::StreamSocket Socket;
+    const Poco::Net::SocketAddress Peer;
+    THttpRequestReader Reader;
+
+private:
+    friend class THttpGate;
+    enum class TPhase { Idle, Head, Body, Closing };
+    TPhase phase_ = TPhase::Head;
+    std::int64_t deadlineMs_ = 0;
+    std::shared_ptr<THttpAddressCount> count_;
+};
+
+class THttpGate {
+public:
+    // Called on the gate's thread with each complete request; the callee
+    // hands the connection back through Return.
+    using TDispatch = std::function<void(std::unique_ptr<THttpConnection>)>;
+
+    // listener is bound and listening; the gate takes it over. Bodies longer
+    // than maxBody are left unread.
+    THttpGate(Poco::Net::ServerSocket listener, const THttpLimits& limits, std::size_t maxBody, const TClock& clock,
+              TDispatch dispatch);
+    ~THttpGate();
+    THttpGate(const THttpGate&) = delete;
+    THttpGate& operator=(const THttpGate&) = delete;
+
+    // A connection whose answer has been sent: it waits for its next request
+    // when keepAlive, else it is closed. Any thread; after Stop it is closed.
+    void Return(std::unique_ptr<THttpConnection> connection, bool keepAlive);
+    // Closes the listener and every connection the gate holds; joins its thread.
+    void Stop();
+
+private:
+    using TConnections = std::vector<std::unique_ptr<THttpConnection>>;
+
+    void Run();
+    void Wake();
+    void Accept();
+    bool AddConnection(Poco::Net::StreamSocket& socket, const Poco::Net::SocketAddress& peer);
+    bool EvictLongestWaiting();
+    bool Receive(THttpConnection& connection);
+    bool Settle(std::unique_ptr<THttpConnection>& connection);
+    bool Expired(THttpConnection& connection, std::int64_t now);
+    void StartClosing(THttpConnection& connection);
+    void Refuse(THttpConnection& connection, int status, const std::string& text);
+    void TakeReturned();
+    int PollTimeoutMs() const;
+
+    Poco::Net::ServerSocket listener_;
+    const THttpLimits limits_;
+    const std::size_t maxBody_;
+    const TClock& clock_;
+    TDispatch dispatch_;
+    std::shared_ptr<THttpAddressCount> count_;
+    int wakeFd_ = -1;
+    TConnections waiting_; // the gate thread's own
+
+    std::mutex mutex_;
+    std::vector<std::pair<std::unique_ptr<THttpConnection>, bool>> returned_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+} // namespace gw

@@ -1,0 +1,436 @@
+// The web server against clients that misbehave on the wire: cut uploads,
+// lengths that hide a second request, slow and silent connections, many
+// connections from one address. Raw sockets on loopback; the server's
+// deadlines run on a fake clock.
+
+#include "daemon/httphandler.h"
+
+#include "support/fake_clock.h"
+#include "support/temp_dir.h"
+
+#include <Poco/Base64Encoder.h>
+#include <Poco/Net/HTTPBasicCredentials.h>
+#include <Poco/Net/HTTPClientSession.h>
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Net/HTTPResponse.h>
+#include <Poco/Net/StreamSocket.h>
+#include <Poco/StreamCopier.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <latch>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+namespace gw {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* Password = "s3cret";
+const std::string Cnf = "[UseWebServer]\nUseWebServer=1\n[pwd]\npwd=s3cret\n";
+const std::string Cfg = "KP,Sever,10.0.0.1,2404\r\n";
+
+std::string AuthLine()
+{
+    std::ostringstream out;
+    Poco::Base64Encoder encoder(out);
+    encoder << ":" << Password;
+    encoder.close();
+    return "Authorization: Basic " + out.str() + "\r\n";
+}
+
+// A "cnf.ini" of more than 8 KiB whose password comes last, as a cut after
+// 8 KiB would lose it.
+std::string LongCnf()
+{
+    std::string text = "[UseWebServer]\nUseWebServer=1\n";
+    for (int i = 0; text.size() < 9000; ++i)
+        text += "; comment line " + std::to_string(i) + "\n";
+    return text + "[pwd]\npwd=s3cret\n";
+}
+
+std::string Chunked(std::string_view body)
+{
+    std::ostringstream out;
+    out << std::hex << body.size() << "\r\n" << body << "\r\n";
+    return out.str();
+}
+
+void SendQuietly(Poco::Net::StreamSocket& socket, const std::string& bytes)
+{
+    // The server may have closed the connection already; that is what some tests wait for.
+    (void)::send(socket.impl()->sockfd(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+}
+
+struct TReceived {
+    std::string bytes;
+    bool closed = false; // the server ended the connection (else the wait ran out)
+};
+
+TReceived ReadToEnd(Poco::Net::StreamSocket& socket, int timeoutMs = 10'000)
+{
+    socket.setReceiveTimeout(Poco::Timespan(0, timeoutMs * 1000));
+    TReceived r;
+    char buffer[4096];
+    try {
+        for (;;) {
+            const int n = socket.receiveBytes(buffer, sizeof buffer);
+            if (n <= 0) {
+                r.closed = true;
+                return r;
+            }
+            r.bytes.append(buffer, static_cast<std::size_t>(n));
+        }
+    } catch (const Poco::TimeoutException&) {
+        return r;
+    } catch (const Poco::Exception&) {
+        r.closed = true; // reset
+        return r;
+    }
+}
+
+std::string StatusLine(const std::string& answer) { return answer.substr(0, answer.find("\r\n")); }
+
+std::size_t Count(const std::string& text, const std::string& part)
+{
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+class HttpGate : public ::testing::Test {
+protected:
+    static THttpLimits Limits()
+    {
+        THttpLimits limits;
+        limits.HeadTimeoutMs = 10'000;
+        limits.BodyTimeoutMs = 60'000;
+        limits.IdleTimeoutMs = 5'000;
+        limits.MaxPerAddress = 4;
+        limits.MaxConnections = 256;
+        return limits;
+    }
+
+    HttpGate()
+    {
+        fs::create_directories(root.File("svc/web/css"));
+        root.Write("svc/iec104.cfg", Cfg);
+        root.Write("svc/cnf.ini", Cnf);
+        ::chmod(root.File("svc/cnf.ini").c_str(), 0644);
+        root.Write("svc/web/css/style.css", "td {}");
+        server = std::make_unique<TFieldgateWeb>(THttpSettings{root.File("svc/"), Password, 64 * 1024},
+                                                 [] { return TWebSnapshot{}; }, reconfigure, "127.0.0.1", 0, Limits(),
+                                                 clock);
+    }
+
+    // A connection from the given loopback address.
+    Poco::Net::StreamSocket Connect(const std::string& from = "127.0.0.1") const
+    {
+        Poco::Net::StreamSocket socket(Poco::Net::SocketAddress::IPv4);
+        socket.impl()->bind(Poco::Net::SocketAddress(from, 0));
+        socket.connect(Poco::Net::SocketAddress("127.0.0.1", server->Port()));
+        return socket;
+    }
+
+    // A page on a new connection of its own, answered. The server reads all
+    // connections on one thread in turn, so whatever was sent or closed
+    // before has been seen when this answer comes.
+    std::string Barrier() const
+    {
+        Poco::Net::StreamSocket socket = Connect("127.0.0.99");
+        SendQuietly(socket, "GET /css/style.css HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        return StatusLine(ReadToEnd(socket).bytes);
+    }
+
+    // Byte for byte; a failure names the file rather than printing it.
+    void ExpectFilesUntouched() const
+    {
+        EXPECT_TRUE(root.Read("svc/cnf.ini") == Cnf) << "cnf.ini was changed";
+        EXPECT_TRUE(root.Read("svc/iec104.cfg") == Cfg) << "iec104.cfg was changed";
+        EXPECT_FALSE(reconfigure.Get());
+    }
+
+    test::TempDir root;
+    test::FakeClock clock;
+    TShared<bool> reconfigure;
+    std::unique_ptr<TFieldgateWeb> server;
+};
+
+TEST_F(HttpGate, UploadCutShortIsNotStored)
+{
+    const std::string cnf = LongCnf();
+    const std::string head = "POST /cnf.ini HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + AuthLine();
+    const std::string byLength =
+        head + "Content-Length: " + std::to_string(cnf.size()) + "\r\n\r\n" + cnf.substr(0, 8192);
+    const std::string byChunks = head + "Transfer-Encoding: chunked\r\n\r\n" + Chunked(cnf.substr(0, 8192)) +
+                                 Chunked(cnf.substr(8192)); // the zero chunk never comes
+    struct Case {
+        const char* what;
+        const std::string& bytes;
+        bool stall; // else the client closes its sending side
+        const char* status;
+    } cases[] = {
+        {"length, closed", byLength, false, "HTTP/1.1 400 Bad Request"},
+        {"length, stalled", byLength, true, "HTTP/1.1 408 Request Time-out"},
+        {"chunks, closed", byChunks, false, "HTTP/1.1 400 Bad Request"},
+        {"chunks, stalled", byChunks, true, "HTTP/1.1 408 Request Time-out"},
+    };
+    for (const auto& c : cases) {
+        Poco::Net::StreamSocket client = Connect();
+        SendQuietly(client, c.bytes);
+        if (c.stall) {
+            ASSERT_EQ(Barrier(), "HTTP/1.1 200 OK");
+            clock.Advance(Limits().BodyTimeoutMs);
+        } else {
+            client.shutdownSend();
+        }
+        const TReceived answer = ReadToEnd(client);
+        EXPECT_EQ(StatusLine(answer.bytes), c.status) << c.what;
+        EXPECT_TRUE(answer.closed) << c.what;
+        ExpectFilesUntouched();
+    }
+    // The whole file is taken.
+    Poco::Net::StreamSocket client = Connect();
+    SendQuietly(client, byChunks + "0\r\n\r\n");
+    EXPECT_EQ(StatusLine(ReadToEnd(client).bytes), "HTTP/1.1 200 OK");
+    EXPECT_TRUE(root.Read("svc/cnf.ini") == cnf);
+}
+
+// The bytes after a length that does not parse are not a request: they are
+// never answered, and the connection ends after the refusal.
+TEST_F(HttpGate, FramingThatDoesNotParseEndsTheConnection)
+{
+    const std::string hidden = "GET /iec104.cfg HTTP/1.1\r\nHost: x\r\n" + AuthLine() + "\r\n";
+    const std::string post = "POST /cnf.ini HTTP/1.1\r\nHost: x\r\n";
+    struct Case {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"negative length", post + "Content-Length: -" + std::to_string(hidden.size()) + "\r\n\r\n" + hidden},
+        {"length with a sign", post + "Content-Length: +4\r\n\r\nabcd" + hidden},
+        {"two lengths", post + "Content-Length: 0\r\nContent-Length: 4\r\n\r\nabcd" + hidden},
+        {"length beside chunks", post + "Content-Length: 4\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n" + hidden},
+        {"bad chunk size", post + "Transfer-Encoding: chunked\r\n\r\nzz\r\n" + hidden},
+        {"chunk size with junk", post + "Transfer-Encoding: chunked\r\n\r\n0 x\r\n\r\n" + hidden},
+    };
+    for (const auto& c : cases) {
+        Poco::Net::StreamSocket client = Connect();
+        SendQuietly(client, c.bytes);
+        const TReceived answer = ReadToEnd(client);
+        EXPECT_EQ(StatusLine(answer.bytes), "HTTP/1.1 400 Bad Request") << c.what;
+        EXPECT_EQ(Count(answer.bytes, "HTTP/1.1 "), 1u) << c.what << ": " << answer.bytes;
+        EXPECT_EQ(answer.bytes.find(Cfg), std::string::npos) << c.what;
+        EXPECT_TRUE(answer.closed) << c.what;
+        ExpectFilesUntouched();
+    }
+}
+
+// The head has one deadline for all of it: a byte now and then does not
+// keep a connection.
+TEST_F(HttpGate, SlowOrSilentHeadIsCutOff)
+{
+    Poco::Net::StreamSocket slow = Connect();
+    Poco::Net::StreamSocket silent = Connect();
+    SendQuietly(slow, "GET /css/style.css HTTP/1.1\r\n");
+    ASSERT_EQ(Barrier(), "HTTP/1.1 200 OK");
+    for (int i = 0; i < 4; ++i) {
+        clock.Advance(Limits().HeadTimeoutMs / 3);
+        SendQuietly(slow, "X-Slow: " + std::to_string(i) + "\r\n");
+    }
+    for (auto* client : {&slow, &silent}) {
+        const TReceived answer = ReadToEnd(*client);
+        EXPECT_EQ(StatusLine(answer.bytes), "HTTP/1.1 408 Request Time-out");
+        EXPECT_TRUE(answer.closed);
+    }
+}
+
+TEST_F(HttpGate, IdleKeptAliveConnectionIsClosed)
+{
+    Poco::Net::StreamSocket client = Connect();
+    SendQuietly(client, "GET /css/style.css HTTP/1.1\r\nHost: x\r\n\r\n");
+    const TReceived page = ReadToEnd(client, 200);
+    ASSERT_EQ(StatusLine(page.bytes), "HTTP/1.1 200 OK");
+    ASSERT_FALSE(page.closed);
+    // The connection goes back to waiting just after its answer; until the
+    // server has it, the clock moves on without it.
+    TReceived rest;
+    for (int i = 0; i < 50 && !rest.closed; ++i) {
+        clock.Advance(Limits().IdleTimeoutMs);
+        rest = ReadToEnd(client, 100);
+    }
+    EXPECT_TRUE(rest.closed);
+    EXPECT_EQ(rest.bytes, ""); // closed without a word: no request was begun
+}
+
+// Slow and silent clients, more of them than there are handler threads, hold
+// no thread: a good client gets its pages and its upload.
+TEST_F(HttpGate, SlowClientsLeaveTheServerToOthers)
+{
+    std::vector<Poco::Net::StreamSocket> slow;
+    for (int i = 0; i < 48; ++i) {
+        slow.push_back(Connect("127.0.1." + std::to_string(i + 1)));
+        if (i % 3 == 0)
+            SendQuietly(slow.back(), "GET /css/style.css HTTP/1.1\r\nX-Slow: ");
+        else if (i % 3 == 1)
+            SendQuietly(slow.back(), "POST /cnf.ini HTTP/1.1\r\nContent-Length: 100\r\n\r\n[pwd]\n");
+    }
+    Poco::Net::HTTPClientSession session("127.0.0.1", server->Port());
+    session.setTimeout(Poco::Timespan(5, 0));
+    session.setKeepAlive(true);
+    for (int i = 0; i < 3; ++i) {
+        Poco::Net::HTTPRequest request("GET", "/css/style.css", Poco::Net::HTTPMessage::HTTP_1_1);
+        session.sendRequest(request);
+        Poco::Net::HTTPResponse response;
+        std::string body;
+        Poco::StreamCopier::copyToString(session.receiveResponse(response), body);
+        EXPECT_EQ(response.getStatus(), Poco::Net::HTTPResponse::HTTP_OK);
+    }
+    Poco::Net::HTTPRequest upload("POST", "/iec104.cfg", Poco::Net::HTTPMessage::HTTP_1_1);
+    Poco::Net::HTTPBasicCredentials("opcstation", Password).authenticate(upload);
+    upload.setContentLength(9);
+    session.sendRequest(upload) << "KP,Yug\r\n\n";
+    Poco::Net::HTTPResponse response;
+    session.receiveResponse(response);
+    EXPECT_EQ(response.getStatus(), Poco::Net::HTTPResponse::HTTP_OK);
+    EXPECT_EQ(root.Read("svc/iec104.cfg"), "KP,Yug\r\n\n");
+}
+
+// One answer with its Content-Length body, the connection left open.
+std::string ReadOneAnswer(Poco::Net::StreamSocket& socket)
+{
+    socket.setReceiveTimeout(Poco::Timespan(10, 0));
+    std::string answer;
+    char buffer[4096];
+    for (;;) {
+        const auto headEnd = answer.find("\r\n\r\n");
+        if (headEnd != std::string::npos) {
+            const auto at = answer.find("Content-Length: ");
+            const std::size_t length = at == std::string::npos ? 0 : std::stoul(answer.substr(at + 16));
+            if (answer.size() >= headEnd + 4 + length)
+                return answer;
+        }
+        const int n = socket.receiveBytes(buffer, sizeof buffer);
+        if (n <= 0)
+            return answer;
+        answer.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+// Many clients at once (fewer than the server holds), each opening a
+// connection for its request and keeping it open, as browsers do: every one
+// gets its answer, though none of them closes.
+TEST_F(HttpGate, BurstOfClientsIsAnsweredWhole)
+{
+    constexpr int Clients = 200;
+    std::latch start(Clients);
+    std::latch done(Clients);
+    std::atomic<int> answered{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < Clients; ++i) {
+        clients.emplace_back([&, i] {
+            start.arrive_and_wait();
+            try {
+                Poco::Net::StreamSocket socket =
+                    Connect("127.0.4." + std::to_string(i / static_cast<int>(Limits().MaxPerAddress) + 1));
+                SendQuietly(socket, "GET /css/style.css HTTP/1.1\r\nHost: x\r\n\r\n");
+                if (StatusLine(ReadOneAnswer(socket)) == "HTTP/1.1 200 OK")
+                    ++answered;
+                done.arrive_and_wait();
+            } catch (const std::exception&) {
+                done.count_down(); // counted as not answered
+            }
+        });
+    }
+    for (auto& client : clients)
+        client.join();
+    EXPECT_EQ(answered.load(), Clients);
+}
+
+TEST_F(HttpGate, ConnectionsPerAddressAreBounded)
+{
+    std::vector<Poco::Net::StreamSocket> held;
+    for (std::size_t i = 0; i < Limits().MaxPerAddress; ++i)
+        held.push_back(Connect("127.0.2.1"));
+    Poco::Net::StreamSocket over = Connect("127.0.2.1");
+    const TReceived refused = ReadToEnd(over);
+    EXPECT_EQ(StatusLine(refused.bytes), "HTTP/1.1 503 Service Unavailable");
+    EXPECT_TRUE(refused.closed);
+
+    Poco::Net::StreamSocket other = Connect("127.0.2.2");
+    SendQuietly(other, "GET /css/style.css HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(StatusLine(ReadToEnd(other).bytes), "HTTP/1.1 200 OK");
+
+    held.front().close(); // its place is free again
+    ASSERT_EQ(Barrier(), "HTTP/1.1 200 OK");
+    Poco::Net::StreamSocket again = Connect("127.0.2.1");
+    SendQuietly(again, "GET /css/style.css HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(StatusLine(ReadToEnd(again).bytes), "HTTP/1.1 200 OK");
+}
+
+// A crowd of silent connections from many addresses, as many as the server
+// holds, does not lock a newcomer out: the longest waiting makes room.
+TEST_F(HttpGate, NewcomerTakesThePlaceOfTheLongestWaiting)
+{
+    std::vector<Poco::Net::StreamSocket> crowd;
+    for (std::size_t i = 0; i < Limits().MaxConnections; ++i)
+        crowd.push_back(Connect("127.0.3." + std::to_string(i / Limits().MaxPerAddress + 1)));
+    Poco::Net::StreamSocket newcomer = Connect();
+    SendQuietly(newcomer, "GET /css/style.css HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(StatusLine(ReadToEnd(newcomer).bytes), "HTTP/1.1 200 OK");
+    const TReceived first = ReadToEnd(crowd.front());
+    EXPECT_EQ(StatusLine(first.bytes), "HTTP/1.1 503 Service Unavailable");
+    EXPECT_TRUE(first.closed);
+}
+
+TEST_F(HttpGate, ErrorAnswersCarryTheirOwnReasonPhrase)
+{
+    const std::string auth = AuthLine();
+    struct Case {
+        std::string request;
+        const char* status;
+    } cases[] = {
+        {"GET /missing.html HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 404 Not Found"},
+        {"BREW /titek.php HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 405 Method Not Allowed"},
+        {"POST /../x_cnf.ini HTTP/1.1\r\nHost: x\r\n" + auth + "Content-Length: 1\r\n\r\nx", "HTTP/1.1 403 Forbidden"},
+        {"GET /cnf.ini HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 401 Unauthorized"},
+        {"GET /missing_cnf.ini HTTP/1.1\r\nHost: x\r\n" + auth + "\r\n", "HTTP/1.1 500 Internal Server Error"},
+        {"GET /%zz HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+        {"POST /cnf.ini HTTP/1.1\r\nHost: x\r\n" + auth + "Content-Length: 100000000\r\n\r\n",
+         "HTTP/1.1 413 Request Entity Too Large"},
+    };
+    for (const auto& c : cases) {
+        std::string request = c.request;
+        request.insert(request.find("\r\n") + 2, "Connection: close\r\n");
+        Poco::Net::StreamSocket client = Connect();
+        SendQuietly(client, request);
+        const TReceived answer = ReadToEnd(client);
+        EXPECT_EQ(StatusLine(answer.bytes), c.status) << c.request;
+        EXPECT_TRUE(answer.closed) << c.request;
+    }
+}
+
+// The password of "cnf.ini" is in clear text: the stored file is the
+// owner's alone, whatever mode the one it replaces had.
+TEST_F(HttpGate, StoredCnfIniIsPrivate)
+{
+    Poco::Net::StreamSocket client = Connect();
+    const std::string cnf = "[pwd]\npwd=next\n";
+    SendQuietly(client, "POST /cnf.ini HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + AuthLine() +
+                            "Content-Length: " + std::to_string(cnf.size()) + "\r\n\r\n" + cnf);
+    EXPECT_EQ(StatusLine(ReadToEnd(client, 2000).bytes), "HTTP/1.1 200 OK");
+    struct stat st {};
+    ASSERT_EQ(::stat(root.File("svc/cnf.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(root.Read("svc/cnf.ini"), cnf);
+}
+
+} // namespace
+} // namespace gw
