@@ -355,6 +355,7 @@ TEST_F(AsduParse, EightBitsAreGoodAndAnIdenticalByteIsNoChange)
     Parse(frame(0xA5));
     EXPECT_EQ(takeAll().size(), 8u);
     for (int ioa = 100; ioa < 108; ++ioa) {
+        EXPECT_NEAR(Tag(1, ioa)->Value.dt, RefTime(), 1e-9) << ioa;
         EXPECT_EQ(Tag(1, ioa)->Value.Qualit, 0) << ioa; // the type carries no quality: nothing is wrong
         EXPECT_TRUE(Tag(1, ioa)->Value.prQualit) << ioa;
     }
