@@ -145,6 +145,29 @@ TEST_F(PublicationTest, StationTimeCorrectedWhenWithin30HoursElseTheTimeOfThePas
     EXPECT_EQ(Value(4), 1); // double point off
 }
 
+// A time tag marked invalid left the reception time in the tag: ours, so
+// the station's correction is not added to it; the OPC UA side hears why.
+TEST_F(PublicationTest, InvalidTimeTagIsStampedWithThePassUncorrected)
+{
+    ctx.ReadConfig = [this](TServiceContext& c) {
+        Configure(c);
+        c.KpTable[1].Time_To_OPC = true;
+        c.KpTable[1].Popravka_Time = 3;
+    };
+    clock.SetWall(At(10, 11));
+    Start();
+    Bring(1);
+    TBytes element = WithTime({0x01}, At(10, 10));
+    element[3] |= 0x80; // IV of the minutes byte
+    Send(1, Asdu(30, 1, element));
+    Pass();
+    EXPECT_NEAR(Item(3).Stamp_DateTime, clock.Now(), 0.2 / 86400);
+    EXPECT_EQ(Item(3).Quality, 0xC0);
+    ASSERT_EQ(PushesOf(3).size(), 1u);
+    EXPECT_EQ(PushesOf(3)[0].status, TOpcUaBridge::StatusUncertain);
+    EXPECT_EQ(PushesOf(3)[0].iValue, 1);
+}
+
 TEST_F(PublicationTest, WithoutStationTimeTheStampIsThePass)
 {
     clock.SetWall(At(10, 11));
