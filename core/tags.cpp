@@ -350,8 +350,8 @@ std::string TTagSignal::ChangeTS1(PTypeIdent ptid, std::span<const std::uint8_t>
         return "ChangeTS() не обрабатывает код=" + std::to_string(ptid->Code);
     }
     const TValue1 before = Value;
-    Value.SetParam1(static_cast<std::uint8_t>(b & mask), StoredQuality(static_cast<std::uint8_t>(b & ~mask), timeInvalid),
-                    true, dt, ptid->qtype, pdc);
+    const std::uint8_t quality = StoredQuality(static_cast<std::uint8_t>(b & ~mask), timeInvalid);
+    Value.SetParam1(static_cast<std::uint8_t>(b & mask), quality, true, dt, ptid->qtype, pdc);
     AfterStore(before);
     return {};
 }

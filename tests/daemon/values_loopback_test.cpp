@@ -124,7 +124,8 @@ protected:
 
     // Sends a control line and ticks the service until the page row of ioa
     // (kind "ti" or "ts") satisfies done; the cells after ASDU and IOA.
-    Cells SetAndWait(const std::string& control, const char* page, int ioa, const std::function<bool(const Cells&)>& done)
+    Cells SetAndWait(const std::string& control, const char* page, int ioa,
+                     const std::function<bool(const Cells&)>& done)
     {
         kpsim_.Control(control);
         EXPECT_TRUE(kpsim_.WaitFor("done station=1 action=set")) << control;
