@@ -144,6 +144,7 @@ void TIEC_ASDUt::ReceiveRaspak1(const TRaspakContext& ctx)
     }
     BlockAddress = 0;
     BlockDate = 0;
+    FBlockTimeInvalid = false;
     auto plan = PlanObjects(lenData, nelem, isSeqence(), ptid->objlen, ptid->timelen, FLayout.szIoa);
     if (!plan) {
         Log(ctx.log, 1, "(err) ReceiveRaspak() ошибка в размере блока" + ptid->Text, ctx.clock);
@@ -151,8 +152,11 @@ void TIEC_ASDUt::ReceiveRaspak1(const TRaspakContext& ctx)
     }
     if (plan->sequence) {
         BlockAddress = ReadLe(Data().data(), FLayout.szIoa);
-        if (plan->sharedTime)
-            GetDate(Data(), static_cast<std::size_t>(plan->TimeAt(0, lenData)), BlockDate, ptid->timelen, ctx.clock, ctx.log);
+        if (plan->sharedTime) {
+            const auto at = static_cast<std::size_t>(plan->TimeAt(0, lenData));
+            GetDate(Data(), at, BlockDate, ptid->timelen, ctx.clock, ctx.log);
+            FBlockTimeInvalid = TimeTagInvalid(Data(), at, ptid->timelen);
+        }
     }
     auto lock = ctx.tags.Lock();
     const int conn = ctx.tags.FindConn(IP_address2, IP_port3);
@@ -177,17 +181,13 @@ std::string TIEC_ASDUt::RaspakInformObject(const TObjectPlan& plan, int ielem, i
         if (conn < 0 || ctx.tags.FindTag(conn, ASDUAddress, addr, ptg) < 0)
             return "Нет адреса " + Hex(ASDUAddress, 4) + ":" + Hex(addr, 6)
                    + " для бработки принятого кадра с типом=" + std::to_string(FCode);
-        TDateTime dt = 0;
-        if (plan.sharedTime)
-            dt = BlockDate;
-        else if (plan.timeLen > 0)
-            GetDate(Data(), static_cast<std::size_t>(plan.TimeAt(ielem, lenData)), dt, plan.timeLen, ctx.clock, ctx.log);
+        bool timeInvalid = false;
+        const TDateTime dt = ElementTime(plan, ielem, ctx, timeInvalid);
         if (act == TObjAction::StoreTS)
-            return ptg->ChangeTS1(ptid, Data(), elem, dt);
-        std::string text = ptg->ChangeVal(ptid, Data(), elem, dt);
-        if (act == TObjAction::StoreBits8 && ptg->prNew())
-            text = ctx.tags.RaspakNewTag(ptid, ptg);
-        return text;
+            return ptg->ChangeTS1(ptid, Data(), elem, dt, timeInvalid);
+        if (act == TObjAction::StoreBits8)
+            return ctx.tags.ChangeBits8(ptid, ptg, Data(), elem, dt, timeInvalid);
+        return ptg->ChangeVal(ptid, Data(), elem, dt, timeInvalid);
     }
     case TObjAction::Confirm:
         if ((COT & 0x40) != 0)
@@ -207,6 +207,25 @@ std::string TIEC_ASDUt::RaspakInformObject(const TObjectPlan& plan, int ielem, i
         break;
     }
     return "Нет обработки принятого кадра с типом=" + std::to_string(FCode);
+}
+
+TDateTime TIEC_ASDUt::ElementTime(const TObjectPlan& plan, int ielem, const TRaspakContext& ctx,
+                                  bool& timeInvalid) const
+{
+    TDateTime dt = 0;
+    if (plan.sharedTime) {
+        dt = BlockDate;
+        timeInvalid = FBlockTimeInvalid;
+    } else if (plan.timeLen > 0) {
+        const auto at = static_cast<std::size_t>(plan.TimeAt(ielem, lenData));
+        GetDate(Data(), at, dt, plan.timeLen, ctx.clock, ctx.log);
+        timeInvalid = TimeTagInvalid(Data(), at, plan.timeLen);
+    }
+    // A time the station itself calls wrong would stand as the moment of the
+    // value: the moment it arrived is the best there is.
+    if (timeInvalid)
+        dt = ctx.clock.Now();
+    return dt;
 }
 
 std::string TIEC_ASDUt::ToString() const

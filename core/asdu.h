@@ -89,12 +89,16 @@ public:
 
 private:
     std::string RaspakInformObject(const TObjectPlan& plan, int ielem, int conn, const TRaspakContext& ctx);
+    // The time of element ielem (0 when its type has none); a time tag marked
+    // invalid gives the reception time and sets timeInvalid.
+    TDateTime ElementTime(const TObjectPlan& plan, int ielem, const TRaspakContext& ctx, bool& timeInvalid) const;
 
     int FCode = 0;
     int FLength = 0; // bytes of the ASDU as received
     TAsduLayout FLayout;
     const TTypeIdentList* FTypes = nullptr;
     const std::uint8_t* FView = nullptr; // received: the bytes after the common address
+    bool FBlockTimeInvalid = false; // BlockDate's time tag came marked invalid
     bool FHeaderOk = false;
     bool FBuilt = false;
 };

@@ -61,4 +61,11 @@ bool GetDate(std::span<const std::uint8_t> bytes, std::size_t position, TDateTim
     return true;
 }
 
+bool TimeTagInvalid(std::span<const std::uint8_t> bytes, std::size_t position, int length)
+{
+    if (length < 3 || position > bytes.size() || bytes.size() - position < std::size_t(length))
+        return false;
+    return (bytes[position + 2] & 0x80) != 0;
+}
+
 } // namespace gw

@@ -37,4 +37,9 @@ inline int GetObjAddr(std::span<const std::uint8_t> bytes, std::size_t& position
 bool GetDate(std::span<const std::uint8_t> bytes, std::size_t position, TDateTime& dt, int length,
              const TClock& clock, TMessBuff* log);
 
+// The IV bit (bit 7 of the minutes byte) of a CP56Time2a or CP24Time2a time
+// tag of `length` bytes at `position`: the station says the time is wrong.
+// False for a shorter tag (it has no such bit) or one past the end of bytes.
+bool TimeTagInvalid(std::span<const std::uint8_t> bytes, std::size_t position, int length);
+
 } // namespace gw

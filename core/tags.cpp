@@ -28,8 +28,7 @@ constexpr TTagCategory Categories[] = {
     {C::dcn_TII, 4, "ТИИ"},
     {C::dcn_Diskr7, 1, "Дискретная(-64..63)"},
     {C::dcn_TS8a, 1, "8 ТС (байт)"},
-    // Bitstrings keep only their first byte: the servers show no bitstring value.
-    {C::dcn_TS32, 1, "32 ТС (4 байта)"},
+    {C::dcn_TS32, 4, "32 ТС (4 байта)"},
     {C::dcn_TS16IZM, 1, "16 ТС с изм.(4 байта)"},
 };
 
@@ -46,10 +45,17 @@ std::int16_t Word16(const std::array<std::uint8_t, 8>& bv)
 // where its quality byte stands in the element.
 struct TValRule {
     TagCategName pdc;
-    int qualityAt; // data byte of the quality, or one of the two below
+    int qualityAt; // data byte of the quality, or NoQualityByte
+    bool counter = false; // the quality byte is a total's status byte
 };
-constexpr int NoQualityByte = -1;   // quality is always 0 (M_ME_ND)
-constexpr int QualityUntouched = -2; // the type carries none; keep the last (M_BO_TC)
+// The type carries no quality descriptor (M_ME_ND, M_BO_TC): nothing is known
+// to be wrong with the value, so it is stored as good (0).
+constexpr int NoQualityByte = -1;
+
+// Of a total's status byte only IV is quality: the sequence number, CY and CA
+// describe the reading (kept in CounterStatus), and as quality bits they
+// would read as BL, SB and NT.
+constexpr std::uint8_t CounterQualityBits = 0x80;
 
 bool FindValRule(NameTypeIdent name, TValRule& rule)
 {
@@ -59,11 +65,11 @@ bool FindValRule(NameTypeIdent name, TValRule& rule)
     case N::M_ME_ND: rule = {C::dcn_TITnorm, NoQualityByte}; return true;
     case N::M_ME_NB: case N::M_ME_TB: case N::M_ME_TE: rule = {C::dcn_TITscale1, 2}; return true;
     case N::M_ME_NC: case N::M_ME_TC: case N::M_ME_TF: rule = {C::dcn_TITfloat, 4}; return true;
-    case N::M_IT_NA: case N::M_IT_TA: case N::M_IT_TB: rule = {C::dcn_TII, 4}; return true;
+    case N::M_IT_NA: case N::M_IT_TA: case N::M_IT_TB: rule = {C::dcn_TII, 4, true}; return true;
     case N::M_ST_NA: case N::M_ST_TA: case N::M_ST_TB: rule = {C::dcn_Diskr7, 1}; return true;
     case N::M_BO_NA: case N::M_BO_TA: case N::M_BO_TB: rule = {C::dcn_TS32, 4}; return true;
     case N::M_PS_NA: rule = {C::dcn_TS16IZM, 4}; return true;
-    case N::M_BO_TC: rule = {C::dcn_TS8a, QualityUntouched}; return true;
+    case N::M_BO_TC: rule = {C::dcn_TS8a, NoQualityByte}; return true;
     default: return false;
     }
 }
@@ -71,6 +77,19 @@ bool FindValRule(NameTypeIdent name, TValRule& rule)
 bool ElementFits(PTypeIdent ptid, std::span<const std::uint8_t> buf, std::size_t offset)
 {
     return offset <= buf.size() && buf.size() - offset >= static_cast<std::size_t>(ptid->objlen);
+}
+
+// The quality byte to store: a station's reserved bit 3 is dropped, so that
+// the bit says only what QualityTimeInvalid says.
+std::uint8_t StoredQuality(std::uint8_t received, bool timeInvalid)
+{
+    const auto q = static_cast<std::uint8_t>(received & ~QualityTimeInvalid);
+    return timeInvalid ? static_cast<std::uint8_t>(q | QualityTimeInvalid) : q;
+}
+
+std::uint32_t Word32(const std::array<std::uint8_t, 8>& bv)
+{
+    return std::uint32_t(bv[0]) | std::uint32_t(bv[1]) << 8 | std::uint32_t(bv[2]) << 16 | std::uint32_t(bv[3]) << 24;
 }
 
 } // namespace
@@ -131,6 +150,8 @@ bool TValue1::Equival(const TValue1& LastValue) const
 {
     if (prQualit && (!LastValue.prQualit || Qualit != LastValue.Qualit))
         return false;
+    if (CounterStatus != LastValue.CounterStatus)
+        return false;
     const std::size_t n = pdc ? static_cast<std::size_t>(pdc->valuelen) : 0;
     return std::memcmp(bv.data(), LastValue.bv.data(), n) == 0;
 }
@@ -144,7 +165,9 @@ bool TValue1::Equival(const TValue1& LastValue) const
 //   TITfloat         fValue = the IEEE 754 single
 //   TII              iValue = fValue = the 32-bit two's complement count
 //   Diskr7           all three = bits 0..6 as a 7-bit two's complement number
-//   TS32, TS16IZM    nothing but zeros
+//   TS32             fValue = the 32 bits as an unsigned number (exact in a double),
+//                    iValue = iValue_DoubleTS = the same 32 bits in an int
+//   TS16IZM          nothing but zeros
 void TValue1::GetArmValue(int& iValue, int& Quality, int& iValue_DoubleTS, double& fValue,
                           TDateTime& dtStamp) const
 {
@@ -179,13 +202,14 @@ void TValue1::GetArmValue(int& iValue, int& Quality, int& iValue_DoubleTS, doubl
         fValue = f;
         break;
     }
-    case C::dcn_TII: {
-        const std::uint32_t u = std::uint32_t(bv[0]) | std::uint32_t(bv[1]) << 8 | std::uint32_t(bv[2]) << 16 |
-                                std::uint32_t(bv[3]) << 24;
-        iValue = static_cast<std::int32_t>(u);
+    case C::dcn_TII:
+        iValue = static_cast<std::int32_t>(Word32(bv));
         fValue = iValue;
         break;
-    }
+    case C::dcn_TS32:
+        iValue = iValue_DoubleTS = static_cast<std::int32_t>(Word32(bv));
+        fValue = Word32(bv);
+        break;
     case C::dcn_Diskr7:
         iValue = iValue_DoubleTS = (bv[0] & 0x40) ? (bv[0] & 0x3F) - 64 : bv[0] & 0x3F;
         fValue = iValue;
@@ -242,6 +266,8 @@ std::string TValue1::ToStringValue() const
     case C::dcn_TII:
     case C::dcn_Diskr7:
         return std::to_string(iValue);
+    case C::dcn_TS32:
+        return std::to_string(Word32(bv));
     case C::dcn_TITscale1:
     case C::dcn_TITfloat:
         std::snprintf(text, sizeof text, "%8.3f", fValue);
@@ -294,7 +320,7 @@ void TTagSignal::AfterStore(const TValue1& before)
 }
 
 std::string TTagSignal::ChangeTS1(PTypeIdent ptid, std::span<const std::uint8_t> buf, std::size_t offset,
-                                  TDateTime dt)
+                                  TDateTime dt, bool timeInvalid)
 {
     if (!ptid)
         return "ChangeTS() нет типа";
@@ -324,14 +350,14 @@ std::string TTagSignal::ChangeTS1(PTypeIdent ptid, std::span<const std::uint8_t>
         return "ChangeTS() не обрабатывает код=" + std::to_string(ptid->Code);
     }
     const TValue1 before = Value;
-    Value.SetParam1(static_cast<std::uint8_t>(b & mask), static_cast<std::uint8_t>(b & ~mask), true, dt, ptid->qtype,
-                    pdc);
+    const std::uint8_t quality = StoredQuality(static_cast<std::uint8_t>(b & ~mask), timeInvalid);
+    Value.SetParam1(static_cast<std::uint8_t>(b & mask), quality, true, dt, ptid->qtype, pdc);
     AfterStore(before);
     return {};
 }
 
 std::string TTagSignal::ChangeVal(PTypeIdent ptid, std::span<const std::uint8_t> buf, std::size_t offset,
-                                  TDateTime dt)
+                                  TDateTime dt, bool timeInvalid)
 {
     if (!ptid)
         return "ChangeVal(). Нет типа";
@@ -344,8 +370,10 @@ std::string TTagSignal::ChangeVal(PTypeIdent ptid, std::span<const std::uint8_t>
     if (rule.qualityAt >= 0)
         quality = buf[offset + static_cast<std::size_t>(rule.qualityAt)];
     const TValue1 before = Value;
-    Value.SetParam1(buf, offset, quality, rule.qualityAt != QualityUntouched, dt, ptid->qtype,
-                    DataCategory(rule.pdc));
+    Value.CounterStatus = rule.counter ? quality : 0;
+    if (rule.counter)
+        quality &= CounterQualityBits;
+    Value.SetParam1(buf, offset, StoredQuality(quality, timeInvalid), true, dt, ptid->qtype, DataCategory(rule.pdc));
     AfterStore(before);
     return {};
 }
@@ -426,15 +454,37 @@ std::string TTagSignalList::RaspakNewTag(PTypeIdent ptid, PTagSignal ptg0)
 {
     if (!ptid || !ptg0)
         return "RaspakNewTag1() нет типа или тега";
+    return Spread(ptid, *ptg0, ptg0->Value);
+}
+
+std::string TTagSignalList::ChangeBits8(PTypeIdent ptid, PTagSignal ptg0, std::span<const std::uint8_t> buf,
+                                        std::size_t offset, TDateTime dt, bool timeInvalid)
+{
+    if (!ptid || !ptg0)
+        return "RaspakNewTag1() нет типа или тега";
+    if (!Is(ptg0->Value.ptc, C::tcn_TS)) {
+        std::string text = ptg0->ChangeVal(ptid, buf, offset, dt, timeInvalid);
+        return text.empty() ? RaspakNewTag(ptid, ptg0) : text;
+    }
+    // The byte is not stored into ptg0 first: ptg0 is also the point of bit
+    // 0, and the next identical byte would differ from that bit again.
+    TValue1 source = ptg0->Value;
+    if (!ElementFits(ptid, buf, offset) || !source.SetParam1(buf, offset, StoredQuality(0, timeInvalid), true, dt,
+                                                             ptid->qtype, DataCategory(C::dcn_TS8a)))
+        return "ChangeVal(). Мало байт для кода:" + ptid->Text;
+    return Spread(ptid, *ptg0, source);
+}
+
+std::string TTagSignalList::Spread(PTypeIdent ptid, const TTagSignal& ptg0, TValue1 source)
+{
     std::string result;
     if (ptid->Name != NameTypeIdent::M_BO_TC) {
         result = "это не многопозиционная команда!";
     } else {
-        const TValue1 source = ptg0->Value;
-        const int ioa = ptg0->FObjAddress;
+        const int ioa = ptg0.FObjAddress;
         for (int n = 0; n < 8; ++n) {
             PTagSignal target = nullptr;
-            if (FindTag(ptg0->conn_, ptg0->FAsduAddress, ioa + n, target) < 0) {
+            if (FindTag(ptg0.conn_, ptg0.FAsduAddress, ioa + n, target) < 0) {
                 result = "Нет тега с адресом=" + std::to_string(ioa + n);
             } else if (result.empty() && !Is(target->Value.ptc, C::tcn_TS)) {
                 result = "Не подходящий тип тега с адресом=" + std::to_string(ioa + n);
@@ -443,7 +493,7 @@ std::string TTagSignalList::RaspakNewTag(PTypeIdent ptid, PTagSignal ptg0)
                 target->Value.SetParam1(static_cast<std::uint8_t>(source.bv[n / 8] >> (n % 8) & 1), source.Qualit,
                                         source.prQualit, source.dt, TQualityType::Q0,
                                         DataCategory(C::dcn_TS8a));
-                target->SetOnReceive(target->Value.Equival(before));
+                target->AfterStore(before);
             }
         }
     }

@@ -62,6 +62,11 @@ public:
 // The data category of that name, as every store takes it.
 PTagCategory DataCategory(TagCategName tcName);
 
+// A bit of the stored quality byte that no quality descriptor uses (bit 3 is
+// reserved in SIQ, DIQ and QDS): the value's time tag arrived marked invalid,
+// so the stored time is the reception time instead.
+constexpr std::uint8_t QualityTimeInvalid = 0x08;
+
 // The value of one tag: raw bytes as received, lowest address first.
 struct TValue1 {
     PTagCategory ptc = nullptr; // signal category, set when the tag is bound
@@ -71,6 +76,10 @@ struct TValue1 {
     bool prQualit = false;      // a quality byte has been stored
     std::uint8_t Qualit = 0x80; // IV until the first quality arrives
     TDateTime dt = 0;           // 0: no time received yet
+    // Integrated totals: the status byte as received (sequence number in bits
+    // 0..4, CY, CA, IV). Only its IV is quality; the rest tells about the
+    // reading and is kept for whoever shows it.
+    std::uint8_t CounterStatus = 0;
 
     // Stores one value byte; a dt2 of 0 keeps the earlier time stamp, and
     // prQual false keeps the earlier quality.
@@ -82,7 +91,7 @@ struct TValue1 {
                    TDateTime dt2, TQualityType qtype, PTagCategory pdc);
 
     // True when nothing that matters changed against LastValue: the quality
-    // (when this value has one) and the category's value bytes.
+    // (when this value has one), a total's status and the category's value bytes.
     bool Equival(const TValue1& LastValue) const;
 
     // The readings every server takes (see tags.cpp for the table per category).
@@ -102,9 +111,13 @@ public:
               PTagCategory ptc, int AIndArm, int Adouble_ts_val, int Nomer_TS_in_KP1, int Nomer_TIT_in_KP1);
 
     // Stores a single or double point (M_SP_*, M_DP_*); "" or an error text.
-    std::string ChangeTS1(PTypeIdent ptid, std::span<const std::uint8_t> buf, std::size_t offset, TDateTime dt);
+    // timeInvalid: dt is the reception time standing in for a time tag that
+    // came marked invalid; the quality keeps QualityTimeInvalid.
+    std::string ChangeTS1(PTypeIdent ptid, std::span<const std::uint8_t> buf, std::size_t offset, TDateTime dt,
+                          bool timeInvalid = false);
     // Stores every other monitored type; "" or an error text.
-    std::string ChangeVal(PTypeIdent ptid, std::span<const std::uint8_t> buf, std::size_t offset, TDateTime dt);
+    std::string ChangeVal(PTypeIdent ptid, std::span<const std::uint8_t> buf, std::size_t offset, TDateTime dt,
+                          bool timeInvalid = false);
     // The first store marks the tag changed; later ones only when not ReceiveEquival.
     void SetOnReceive(bool ReceiveEquival);
     // Marks the value invalid (IV) and changed, unless it already is invalid.
@@ -177,6 +190,13 @@ public:
     // Spreads the 8 bits of an M_BO_TC tag over the point tags at its address
     // and the seven after it; "" or an error text.
     std::string RaspakNewTag(PTypeIdent ptid, PTagSignal ptg0);
+    // Stores a received M_BO_TC element found at ptg0's address. A point tag
+    // there is the first of the eight points: the byte goes straight to the
+    // spread, so that each point, ptg0 included, holds its own bit and
+    // counts as changed only when that bit or the quality changed. Any other
+    // tag keeps the byte (ChangeVal) and the spread reports it.
+    std::string ChangeBits8(PTypeIdent ptid, PTagSignal ptg0, std::span<const std::uint8_t> buf,
+                            std::size_t offset, TDateTime dt, bool timeInvalid = false);
 
     // Held around every store, and around reads that must see several tags at once.
     std::unique_lock<std::mutex> Lock() const { return std::unique_lock<std::mutex>(mutex_); }
@@ -191,6 +211,8 @@ public:
 private:
     friend class TTagSignal;
 
+    // source is a copy: ptg0 itself is the point of bit 0.
+    std::string Spread(PTypeIdent ptid, const TTagSignal& ptg0, TValue1 source);
     int InternConn(const std::string& ip, int port);
     int SstIdOf(const TTagSignal& tag) const;
     void MarkReceive(const TTagSignal& tag);

@@ -1,5 +1,6 @@
 #include "service/publication.h"
 
+#include "core/tags.h"
 #include "service/serviceinit.h"
 
 #include <exception>
@@ -55,12 +56,13 @@ private:
     void ConnectedItem(const T_KP& kp, int c, TDateTime stamp, bool announce = false);
     void Point(const T_KP& kp, const TTagSignal& tag, const TReading& r, int c, TDateTime connectedStamp);
     void Measured(const T_KP& kp, const TTagSignal& tag, const TArmRec& rec, const TReading& r);
-    TDateTime Stamp(const T_KP& kp, TDateTime tagTime) const;
+    TDateTime Stamp(const T_KP& kp, const TReading& r) const;
     // Row id of the item table, written under its lock; false beyond the table.
     bool Store(int id, double value, std::int32_t quality, TDateTime stamp);
     // A signal's row: value, quality and stamp; the stamp, none beyond the table.
     std::optional<TDateTime> StoreSignal(const T_KP& kp, int id, double value, const TReading& r);
-    // A signal to the bridge: its value, or only its bad status.
+    // A signal to the bridge: its value with its status, whatever the
+    // status, so a client never keeps a value older than the quality it sees.
     void PushSignal(int id, int type, int iValue, double dValue, const TReading& r, TDateTime stamp,
                     TDateTime server);
     template <class Push>
@@ -140,7 +142,7 @@ bool TPass::Store(int id, double value, std::int32_t quality, TDateTime stamp)
 
 std::optional<TDateTime> TPass::StoreSignal(const T_KP& kp, int id, double value, const TReading& r)
 {
-    const TDateTime stamp = Stamp(kp, r.dt);
+    const TDateTime stamp = Stamp(kp, r);
     if (!Store(id, value, OpcQualityOf(r.quality), stamp))
         return std::nullopt;
     return stamp;
@@ -164,10 +166,13 @@ void TPass::ConnectedItem(const T_KP& kp, int c, TDateTime stamp, bool announce)
         ua_->SetValue(0, id, c, c, 0, stamp, now_);
 }
 
-TDateTime TPass::Stamp(const T_KP& kp, TDateTime tagTime) const
+TDateTime TPass::Stamp(const T_KP& kp, const TReading& r) const
 {
-    if (!kp.Time_To_OPC)
+    // A time tag marked invalid left the reception time in the tag: it is
+    // our own clock's, so the station's correction does not apply to it.
+    if (!kp.Time_To_OPC || (r.quality & QualityTimeInvalid) != 0)
         return now_;
+    const TDateTime tagTime = r.dt;
     const TDateTime t = tagTime + kp.Popravka_Time * ctx_.OneHour;
     const TDateTime window = StampWindowHours * ctx_.OneHour;
     if (tagTime > 0 && t > now_ - window && t < now_ + window)
@@ -179,12 +184,7 @@ void TPass::PushSignal(int id, int type, int iValue, double dValue, const TReadi
                        TDateTime server)
 {
     const std::uint32_t status = UaStatusOf(r.quality);
-    ToUa([&](TOpcUaBridge& ua) {
-        if (status != 0)
-            ua.SetQuality(id, status, stamp, server);
-        else
-            ua.SetValue(type, id, iValue, dValue, 0, stamp, server);
-    });
+    ToUa([&](TOpcUaBridge& ua) { ua.SetValue(type, id, iValue, dValue, status, stamp, server); });
 }
 
 void TPass::Point(const T_KP& kp, const TTagSignal& tag, const TReading& r, int c, TDateTime connectedStamp)
@@ -268,7 +268,21 @@ std::int32_t OpcQualityOf(int iecQuality)
     return QualityGood;
 }
 
-std::uint32_t UaStatusOf(int iecQuality) { return iecQuality != 0 ? TOpcUaBridge::StatusBad : 0u; }
+std::uint32_t UaStatusOf(int iecQuality)
+{
+    using B = TOpcUaBridge;
+    if (iecQuality & 0x80)
+        return B::StatusBad;
+    if (iecQuality & 0x40)
+        return B::StatusUncertainLastUsableValue;
+    if (iecQuality & 0x01)
+        return B::StatusUncertainEngineeringUnitsExceeded;
+    if (iecQuality & (0x10 | QualityTimeInvalid))
+        return B::StatusUncertain;
+    if (iecQuality & 0x20)
+        return B::StatusGoodLocalOverride;
+    return 0;
+}
 
 void PushOpcValues(TServiceContext& ctx)
 {

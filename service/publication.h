@@ -19,7 +19,9 @@ namespace gw {
 
 // OPC DA quality of the tag's IEC quality bits (IV, NT, SB, BL in that order).
 std::int32_t OpcQualityOf(int iecQuality);
-// OPC UA status: bad when any quality bit at all is set.
+// OPC UA status of the tag's quality byte, first match wins: IV bad; NT,
+// OV, BL and an invalid time tag uncertain; SB good with local override;
+// else good. The other bits (a scaled value's scale) are no quality.
 std::uint32_t UaStatusOf(int iecQuality);
 
 // Station time stamps further than this from now are not believed.

@@ -60,10 +60,15 @@ public:
 };
 
 // The OPC UA library's server as the service starts it and the value
-// publication feeds it. Statuses: 0 good, 0x80000000 bad.
+// publication feeds it. Statuses are OPC UA status codes: 0 good,
+// 0x80000000 bad, and the few below that tell a client more.
 class TOpcUaBridge {
 public:
     static constexpr std::uint32_t StatusBad = 0x80000000u;
+    static constexpr std::uint32_t StatusUncertain = 0x40000000u;
+    static constexpr std::uint32_t StatusUncertainLastUsableValue = 0x40900000u;
+    static constexpr std::uint32_t StatusUncertainEngineeringUnitsExceeded = 0x40940000u;
+    static constexpr std::uint32_t StatusGoodLocalOverride = 0x00960000u;
 
     virtual ~TOpcUaBridge() = default;
     // Builds the address space on the OPC items that the start has just

@@ -1,6 +1,7 @@
 #include "web/webpages.h"
 
 #include "core/cp1251.h"
+#include "core/tags.h"
 #include "core/text.h"
 #include "web/htmlescape.h"
 
@@ -74,7 +75,10 @@ std::string StampCell(const TWebTag& tag, const TWebStation* kp, TDateTime oneHo
 {
     if (!(tag.Stamp > 1.0))
         return Cell("");
-    const double correction = kp ? kp->Popravka_Time * oneHour : 0.0;
+    // The reception time that stands in for an invalid time tag is ours, not
+    // the station's: the station's correction does not apply to it.
+    const bool ours = (tag.Quality & QualityTimeInvalid) != 0;
+    const double correction = kp && !ours ? kp->Popravka_Time * oneHour : 0.0;
     return Cell(WebStamp(tag.Stamp + correction));
 }
 

@@ -45,6 +45,8 @@ double RawValue(const TValue1& v)
     }
     case C::dcn_TII:
         return static_cast<std::int32_t>(b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24);
+    case C::dcn_TS32:
+        return b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24;
     case C::dcn_Diskr7:
         return (b[0] & 0x40) ? (b[0] & 0x7F) - 128 : (b[0] & 0x7F);
     default:
@@ -106,6 +108,7 @@ struct Stored {
     double value;
     int quality;
     bool timed;
+    int counterStatus = 0;
 };
 
 struct ReferenceRow {
@@ -123,13 +126,14 @@ TEST_F(AsduParse, ReferenceRowsStoreWhatTheyHold)
         {"M_DP_NA_1", 1, {{200, 2, 0, false}, {201, 1, 0, false}, {202, 0, 0x80, false}, {203, 3, 0x80, false}}},
         {"M_DP_TB_1", 1, {{204, 2, 0x10, true}}},
         {"M_ST_NA_1", 1, {{300, -5, 0, false}, {301, 63, 0, false}}},
-        {"M_BO_NA_1", 1, {{400, 0x78, 0, false}}}, // a bitstring keeps its first byte
+        {"M_BO_NA_1", 1, {{400, 0x12345678, 0, false}}}, // all 32 bits
         {"M_ME_NA_1", 1, {{500, 16384, 0, false}, {501, -32768, 0x01, false}}},
         {"M_ME_NB_1", 1, {{600, -1234, 0, false}}},
         {"M_ME_NC_1", 1, {{700, 3.25, 0, false}, {701, -0.125, 0x40, false}}},
         {"M_ME_TF_1", 1, {{702, 230.5, 0, true}}},
-        {"M_IT_NA_1", 1, {{800, -5, 0x03, false}, {801, -2147483647, 0xA4, false}}},
-        {"M_IT_TB_1", 1, {{802, 123456, 0x01, true}}},
+        // Of a total's status only IV is quality; the whole byte stays in CounterStatus.
+        {"M_IT_NA_1", 1, {{800, -5, 0x00, false, 0x03}, {801, -2147483647, 0x80, false, 0xA4}}},
+        {"M_IT_TB_1", 1, {{802, 123456, 0x00, true, 0x01}}},
         {"M_ME_NC_1 SQ=1", 1, {{900, 0, 0, false}, {901, 1.5, 0, false}, {902, 3, 0, false}, {903, 4.5, 0, false},
                                {904, 6, 0, false}}},
         {"M_SP_TB_1 SQ=1", 1, {{910, 0, 0, true}, {911, 1, 0, true}, {912, 0, 0, true}}},
@@ -149,6 +153,7 @@ TEST_F(AsduParse, ReferenceRowsStoreWhatTheyHold)
             ASSERT_TRUE(t && t->prReceive() && t->Value.pdc);
             EXPECT_DOUBLE_EQ(RawValue(t->Value), o.value);
             EXPECT_EQ(t->Value.Qualit, o.quality);
+            EXPECT_EQ(t->Value.CounterStatus, o.counterStatus);
             if (o.timed)
                 EXPECT_NEAR(t->Value.dt, RefTime(), 1e-9);
             else
@@ -328,6 +333,71 @@ TEST_F(AsduParse, EightBitSequenceSpreadsOverPointTags)
         EXPECT_TRUE(Tag(1, 100 + i)->prReceive());
         EXPECT_EQ(Tag(1, 100 + i)->Value.bv[0], want[i]);
     }
+}
+
+TEST_F(AsduParse, EightBitsAreGoodAndAnIdenticalByteIsNoChange)
+{
+    // M_BO_TC (136) at 100, one element with its time.
+    auto frame = [](std::uint8_t bits) {
+        return std::vector<std::uint8_t>{0x88, 0x01, 0x03, 0x00, 0x01, 0x00, 0x64, 0x00, 0x00, bits,
+                                         0x22, 0x24, 0x05, 0x0E, 0xE7, 0x03, 0x15};
+    };
+    for (int ioa = 100; ioa < 108; ++ioa)
+        AddTag(1, ioa, C::tcn_TS);
+    auto takeAll = [this] {
+        std::vector<int> changed;
+        TValue1 v;
+        for (int i = 0; i < tags.Count(); ++i)
+            if (tags.TakeNew(i, v))
+                changed.push_back(tags.GetTag(i)->ObjAddress());
+        return changed;
+    };
+    Parse(frame(0xA5));
+    EXPECT_EQ(takeAll().size(), 8u);
+    for (int ioa = 100; ioa < 108; ++ioa) {
+        EXPECT_NEAR(Tag(1, ioa)->Value.dt, RefTime(), 1e-9) << ioa;
+        EXPECT_EQ(Tag(1, ioa)->Value.Qualit, 0) << ioa; // the type carries no quality: nothing is wrong
+        EXPECT_TRUE(Tag(1, ioa)->Value.prQualit) << ioa;
+    }
+    Parse(frame(0xA5));
+    EXPECT_EQ(takeAll(), std::vector<int>{});
+    // Bit 1 alone changes: only the point of bit 1, not the one at the element's own address.
+    Parse(frame(0xA7));
+    EXPECT_EQ(takeAll(), std::vector<int>{101});
+    EXPECT_EQ(Tag(1, 100)->Value.bv[0], 1);
+    EXPECT_EQ(Tag(1, 101)->Value.bv[0], 1);
+}
+
+TEST_F(AsduParse, InvalidTimeTagGivesTheReceptionTimeAndMarksTheQuality)
+{
+    AddTag(1, 702);
+    AddTag(1, 102);
+    AddTag(1, 802);
+    struct Case {
+        const char* row;
+        int ioa;
+        std::uint8_t quality; // stored with the mark
+    };
+    const Case cases[] = {{"M_ME_TF_1", 702, 0x08}, {"M_SP_TB_1", 102, 0x08}, {"M_IT_TB_1", 802, 0x08}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.row);
+        auto bytes = AsduVector(c.row).bytes;
+        const std::size_t minutes = bytes.size() - 5; // CP56Time2a at the end: ms, ms, minutes, ...
+        bytes[minutes] |= 0x80;
+        Parse(bytes);
+        EXPECT_EQ(Tag(1, c.ioa)->Value.dt, clock.Now());
+        EXPECT_EQ(Tag(1, c.ioa)->Value.Qualit, c.quality);
+        // The same with a valid time: the station's time and no mark.
+        bytes[minutes] &= 0x7F;
+        Parse(bytes);
+        EXPECT_NEAR(Tag(1, c.ioa)->Value.dt, RefTime(), 1e-9);
+        EXPECT_EQ(Tag(1, c.ioa)->Value.Qualit, 0);
+    }
+    // A station's reserved bit 3 is not taken for the mark.
+    auto bytes = AsduVector("M_ME_TF_1").bytes;
+    bytes[bytes.size() - 8] = 0x08;
+    Parse(bytes);
+    EXPECT_EQ(Tag(1, 702)->Value.Qualit, 0);
 }
 
 TEST_F(AsduParse, ConfirmationsAndReportsGiveTheirTexts)

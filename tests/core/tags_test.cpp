@@ -80,8 +80,10 @@ TEST(TagValue, EveryDataKindWithItsQuality)
         {"step -1", 5, 0, {0x7F, 0x00}, C::dcn_Diskr7, -1, 0x00, -1, -1, "-1"},
         {"step -64", 5, 0, {0x40, 0x00}, C::dcn_Diskr7, -64, 0x00, -64, -64, "-64"},
         {"step -5 transient, invalid", 5, 0, {0xFB, 0x80}, C::dcn_Diskr7, -5, 0x80, -5, -5, "-5"},
-        {"bitstring", 7, 0, {0x78, 0x56, 0x34, 0x12, 0x40}, C::dcn_TS32, 0, 0x40, -99, 0,
-         "!!!! не определен вывод величины"},
+        {"bitstring", 7, 0, {0x78, 0x56, 0x34, 0x12, 0x40}, C::dcn_TS32, 0x12345678, 0x40, 0x12345678, 0x12345678,
+         "305419896"},
+        {"bitstring above 2^31 is unsigned", 33, 0, {0xAA, 0xAA, 0xAA, 0xAA, 0x00}, C::dcn_TS32,
+         static_cast<int>(0xAAAAAAAAu), 0x00, static_cast<int>(0xAAAAAAAAu), 2863311530.0, "2863311530"},
         {"packed points", 20, 0, {0x01, 0x00, 0x01, 0x00, 0x00}, C::dcn_TS16IZM, 0, 0x00, -99, 0,
          "!!!! не определен вывод величины"},
         {"normalised 0.5", 9, 0, {0x00, 0x40, 0x00}, C::dcn_TITnorm, 0, 0x00, 16384, 16384, "16384"},
@@ -94,11 +96,13 @@ TEST(TagValue, EveryDataKindWithItsQuality)
         {"float 3.25", 13, 0, {0x00, 0x00, 0x50, 0x40, 0x00}, C::dcn_TITfloat, 0, 0x00, -99, 3.25, "   3.250"},
         {"float -0.125 not topical", 36, 0, {0x00, 0x00, 0x00, 0xBE, 0x40}, C::dcn_TITfloat, 0, 0x40, -99, -0.125,
          "  -0.125"},
-        {"total -5", 15, 0, {0xFB, 0xFF, 0xFF, 0xFF, 0x03}, C::dcn_TII, -5, 0x03, -99, -5, "-5"},
-        {"total -2147483647 carry invalid", 15, 0, {0x01, 0x00, 0x00, 0x80, 0xA4}, C::dcn_TII, -2147483647, 0xA4,
+        // A total's sequence number, CY and CA are no quality: only IV is.
+        {"total -5 seq 3", 15, 0, {0xFB, 0xFF, 0xFF, 0xFF, 0x03}, C::dcn_TII, -5, 0x00, -99, -5, "-5"},
+        {"total seq 31 adjusted carry", 15, 0, {0x07, 0x00, 0x00, 0x00, 0x7F}, C::dcn_TII, 7, 0x00, -99, 7, "7"},
+        {"total -2147483647 carry invalid", 15, 0, {0x01, 0x00, 0x00, 0x80, 0xA4}, C::dcn_TII, -2147483647, 0x80,
          -99, -2147483647.0, "-2147483647"},
-        {"total 123456", 37, 0, {0x40, 0xE2, 0x01, 0x00, 0x01}, C::dcn_TII, 123456, 0x01, -99, 123456, "123456"},
-        {"eight points", 136, 0, {0xA5}, C::dcn_TS8a, 1, 0x80, 1, 0, "вкл "},
+        {"total 123456", 37, 0, {0x40, 0xE2, 0x01, 0x00, 0x01}, C::dcn_TII, 123456, 0x00, -99, 123456, "123456"},
+        {"eight points", 136, 0, {0xA5}, C::dcn_TS8a, 1, 0x00, 1, 0, "вкл "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -163,8 +167,8 @@ TEST(TagChanged, FirstStoreMarksThenOnlyRealChanges)
     EXPECT_EQ(t->ChangeVal(Type(136), Bytes{0x00}, 0, 0), "");
     EXPECT_TRUE(list.TakeNew(0, v));
     EXPECT_FALSE(list.TakeNew(0, v));
-    EXPECT_EQ(t->ChangeVal(Type(36), zero, 0, 45000.0), ""); // quality arrives
-    EXPECT_TRUE(list.TakeNew(0, v));
+    EXPECT_EQ(t->ChangeVal(Type(36), zero, 0, 45000.0), ""); // the same zero bytes, the same good quality
+    EXPECT_FALSE(list.TakeNew(0, v));
     EXPECT_EQ(t->ChangeVal(Type(36), zero, 0, 45001.0), ""); // only the time differs
     EXPECT_FALSE(t->prNew());
     EXPECT_EQ(t->Value.dt, 45001.0);
@@ -187,20 +191,30 @@ TEST(TagChanged, WhatDoesNotCountAsAChange)
     list.AddTag(tpl);
     PTagSignal t = list.GetTag(0);
     TValue1 v;
-    // A bitstring keeps only its first byte.
+    // All 32 bits of a bitstring count; the same 32 bits again are no change.
     t->ChangeVal(Type(7), Bytes{0x01, 0x02, 0x03, 0x04, 0x00}, 0, 0);
     list.TakeNew(0, v);
     t->ChangeVal(Type(7), Bytes{0x01, 0xFF, 0xFF, 0xFF, 0x00}, 0, 0);
+    EXPECT_TRUE(list.TakeNew(0, v));
+    t->ChangeVal(Type(7), Bytes{0x01, 0xFF, 0xFF, 0xFF, 0x00}, 0, 0);
+    EXPECT_FALSE(list.TakeNew(0, v));
+    // A total read again in a new period (sequence number) is news; the same status is not.
+    t->ChangeVal(Type(15), Bytes{0x05, 0, 0, 0, 0x01}, 0, 0);
+    list.TakeNew(0, v);
+    t->ChangeVal(Type(15), Bytes{0x05, 0, 0, 0, 0x02}, 0, 0);
+    EXPECT_TRUE(list.TakeNew(0, v));
+    EXPECT_EQ(v.CounterStatus, 0x02);
+    t->ChangeVal(Type(15), Bytes{0x05, 0, 0, 0, 0x02}, 0, 0);
     EXPECT_FALSE(list.TakeNew(0, v));
     // Without a quality byte (M_ME_ND) quality is stored as 0 every time.
     t->ChangeVal(Type(21), Bytes{0x01, 0x00}, 0, 0);
     list.TakeNew(0, v);
     EXPECT_EQ(v.Qualit, 0);
     EXPECT_TRUE(v.prQualit);
-    // M_BO_TC never touches the quality byte.
+    // M_BO_TC carries no quality: its value is good, as M_ME_ND's.
     t->SetInvalid();
     t->ChangeVal(Type(136), Bytes{0x01}, 0, 0);
-    EXPECT_EQ(t->Value.Qualit, 0x80);
+    EXPECT_EQ(t->Value.Qualit, 0);
 }
 
 TEST(TagInvalid, SetsIvAndMarksOnlyOnce)
@@ -406,7 +420,7 @@ TEST(TagCategories, TwoFixedLists)
     EXPECT_EQ(signal.GetPtc(TagCategName::tcn_TIT)->valuelen, 4);
     EXPECT_EQ(signal.GetPtc(TagCategName::dcn_TII), nullptr);
     EXPECT_EQ(data.GetPtc(TagCategName::tcn_TS), nullptr);
-    EXPECT_EQ(data.GetPtc(TagCategName::dcn_TS32)->valuelen, 1);
+    EXPECT_EQ(data.GetPtc(TagCategName::dcn_TS32)->valuelen, 4);
     EXPECT_EQ(data.GetPtc(TagCategName::dcn_TITfloat)->FDescr, "ТИТ с плав.точкой");
     EXPECT_EQ(DataCategory(TagCategName::dcn_Diskr7), data.GetPtc(TagCategName::dcn_Diskr7));
     EXPECT_EQ(DataCategory(TagCategName::tcn_TS), nullptr);

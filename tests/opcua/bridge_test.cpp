@@ -139,7 +139,7 @@ TEST_F(BridgeTest, ClientBrowsesReadsAndWritesACommandToTheRightSignal)
     for (const char* line : {"group 80001 Transformator_1", "group 80002 n_a_sekcia", "group 80003 lifebit",
                              "var 80001 2 Connected true Good", "var 80001 3 Vikl__1 true Good",
                              "var 80001 4 QF_2 1 Good", "var 80001 5 Tok 12.5 Good",
-                             "var 80001 6 Napragenie 0 Bad", "var 80002 8 Connected true Good",
+                             "var 80001 6 Napragenie 3 Bad", "var 80002 8 Connected true Good",
                              "var 80002 9 Vikl__1 null BadWaitingForInitialData", "write 9 Good"})
         EXPECT_TRUE(Has(out, line)) << line << "\n" << out;
     EXPECT_NE(out.find("var 80003 11 lifebit "), std::string::npos) << out;

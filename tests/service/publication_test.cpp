@@ -92,9 +92,11 @@ TEST_F(PublicationTest, QualityMapping)
         std::int32_t opc;
         std::uint32_t ua;
     } cases[] = {
-        {0x00, 0xC0, 0},          {0x80, 0x00, 0x80000000u}, {0xC0, 0x00, 0x80000000u},
-        {0x40, 0x14, 0x80000000u}, {0x20, 0xD8, 0x80000000u}, {0x30, 0xD8, 0x80000000u},
-        {0x10, 0x1C, 0x80000000u}, {0x01, 0xC0, 0x80000000u},
+        {0x00, 0xC0, 0},           {0x80, 0x00, 0x80000000u}, {0xC0, 0x00, 0x80000000u},
+        {0x81, 0x00, 0x80000000u}, {0x40, 0x14, 0x40900000u}, {0x20, 0xD8, 0x00960000u},
+        {0x30, 0xD8, 0x40000000u}, {0x60, 0x14, 0x40900000u}, {0x10, 0x1C, 0x40000000u},
+        {0x01, 0xC0, 0x40940000u}, {0x08, 0xC0, 0x40000000u}, {0x28, 0xD8, 0x40000000u},
+        {0x06, 0xC0, 0}, // a scaled value's scale is no quality
     };
     for (const TCase& c : cases) {
         EXPECT_EQ(OpcQualityOf(c.iec), c.opc) << c.iec;
@@ -102,7 +104,7 @@ TEST_F(PublicationTest, QualityMapping)
     }
 }
 
-TEST_F(PublicationTest, BadQualitiesGoToTheBridgeAsQualities)
+TEST_F(PublicationTest, EveryQualityGoesToTheBridgeWithItsValue)
 {
     Start();
     Bring(1);
@@ -112,11 +114,17 @@ TEST_F(PublicationTest, BadQualitiesGoToTheBridgeAsQualities)
     EXPECT_EQ(Item(3).Quality, 0x1C);
     EXPECT_EQ(Item(5).Quality, 0xC0);
     EXPECT_EQ(Value(5), 7.0);
-    for (int id : {3, 5}) {
+    const std::pair<int, std::uint32_t> pushed[] = {
+        {3, TOpcUaBridge::StatusUncertain},
+        {5, TOpcUaBridge::StatusUncertainEngineeringUnitsExceeded},
+    };
+    for (const auto& [id, status] : pushed) {
         ASSERT_EQ(PushesOf(id).size(), 1u) << id;
-        EXPECT_EQ(PushesOf(id)[0].what, "quality");
-        EXPECT_EQ(PushesOf(id)[0].status, TOpcUaBridge::StatusBad);
+        EXPECT_EQ(PushesOf(id)[0].what, "value") << id;
+        EXPECT_EQ(PushesOf(id)[0].status, status) << id;
     }
+    EXPECT_EQ(PushesOf(3)[0].iValue, 1);
+    EXPECT_EQ(PushesOf(5)[0].dValue, 7.0);
 }
 
 TEST_F(PublicationTest, StationTimeCorrectedWhenWithin30HoursElseTheTimeOfThePass)
@@ -135,6 +143,29 @@ TEST_F(PublicationTest, StationTimeCorrectedWhenWithin30HoursElseTheTimeOfThePas
     EXPECT_NEAR(Item(3).Stamp_DateTime, At(10, 13), 1e-7);
     EXPECT_NEAR(Item(4).Stamp_DateTime, clock.Now(), 0.2 / 86400);
     EXPECT_EQ(Value(4), 1); // double point off
+}
+
+// A time tag marked invalid left the reception time in the tag: ours, so
+// the station's correction is not added to it; the OPC UA side hears why.
+TEST_F(PublicationTest, InvalidTimeTagIsStampedWithThePassUncorrected)
+{
+    ctx.ReadConfig = [this](TServiceContext& c) {
+        Configure(c);
+        c.KpTable[1].Time_To_OPC = true;
+        c.KpTable[1].Popravka_Time = 3;
+    };
+    clock.SetWall(At(10, 11));
+    Start();
+    Bring(1);
+    TBytes element = WithTime({0x01}, At(10, 10));
+    element[3] |= 0x80; // IV of the minutes byte
+    Send(1, Asdu(30, 1, element));
+    Pass();
+    EXPECT_NEAR(Item(3).Stamp_DateTime, clock.Now(), 0.2 / 86400);
+    EXPECT_EQ(Item(3).Quality, 0xC0);
+    ASSERT_EQ(PushesOf(3).size(), 1u);
+    EXPECT_EQ(PushesOf(3)[0].status, TOpcUaBridge::StatusUncertain);
+    EXPECT_EQ(PushesOf(3)[0].iValue, 1);
 }
 
 TEST_F(PublicationTest, WithoutStationTimeTheStampIsThePass)

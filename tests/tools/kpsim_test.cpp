@@ -336,6 +336,46 @@ TEST(Kpsim, SetSendsAValueWithItsQualityAndTime)
     }
 }
 
+TEST(Kpsim, SetSendsTotalsStatusBitstringsEightPointsAndInvalidTimeTags)
+{
+    KpsimProcess kp({"--listen", "0", "--it", "800", "--bo", "400", "--bits8", "600", "--me-scaled", "300"});
+    Started s(kp);
+    struct Case {
+        const char* control;
+        const char* asdu;
+    };
+    const Case cases[] = {
+        {"set 1 800 -5 seq=3", "0F 01 03 00 01 00 20 03 00 FB FF FF FF 03"},
+        {"set 1 800 -2147483647 cy iv seq=4", "0F 01 03 00 01 00 20 03 00 01 00 00 80 A4"},
+        {"set 1 800 7 ca", "0F 01 03 00 01 00 20 03 00 07 00 00 00 44"}, // the sequence number stays
+        {"set 1 400 0x12345678", "07 01 03 00 01 00 90 01 00 78 56 34 12 00"},
+        {"set 1 400 2863311530 ov bl", "07 01 03 00 01 00 90 01 00 AA AA AA AA 11"},
+        {"set 1 600 165 time=2021-03-07T14:05:09.250", "88 01 03 00 01 00 58 02 00 A5 22 24 05 0E E7 03 15"},
+        {"set 1 300 -17 sb time=2021-03-07T14:05:09.250 time-iv",
+         "23 01 03 00 01 00 2C 01 00 EF FF 20 22 24 85 0E E7 03 15"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.control);
+        kp.Control(c.control);
+        const auto frame = s.link.ReadFrame();
+        ASSERT_TRUE(frame);
+        EXPECT_EQ(ToHex(AsduOf(*frame)), c.asdu);
+    }
+    // Without a time, time-iv sends the time of now marked invalid.
+    kp.Control("set 1 400 1 time-iv");
+    const auto frame = s.link.ReadFrame();
+    ASSERT_TRUE(frame);
+    const TBytes asdu = AsduOf(*frame);
+    ASSERT_EQ(asdu.size(), 21u);
+    EXPECT_EQ(asdu[0], 33); // M_BO_TB_1
+    EXPECT_EQ(asdu[16] & 0x80, 0x80);
+    for (const char* bad : {"set 1 800 1 nt", "set 1 600 1 iv", "set 1 300 1 seq=2", "set 1 800 1 seq=32",
+                            "set 1 600 256", "set 1 400 -1"}) {
+        kp.Control(bad);
+        EXPECT_TRUE(kp.WaitFor("error")) << bad;
+    }
+}
+
 TEST(Kpsim, SendsSpontaneousChangesWithTimeTags)
 {
     KpsimProcess kp({"--listen", "0", "--sp", "100", "--me-float", "300", "--rate", "200", "--time"});

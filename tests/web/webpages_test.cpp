@@ -1,6 +1,7 @@
 #include "web/webpages.h"
 
 #include "core/cp1251.h"
+#include "core/tags.h"
 #include "support/dates.h"
 #include "support/temp_dir.h"
 
@@ -245,6 +246,26 @@ TEST(WebPages, NumbersAndStamps)
     const std::string page = Get(PagesOf(snap), "/titek.php").content;
     EXPECT_NE(page.find("<td>0.00001</td><td>0</td><td>1.5E-7</td>"), std::string::npos) << page;
     EXPECT_EQ(WebStamp(At(2026, 3, 4, 5, 6, 7, 8)), "04.03.2026 05:06:07.008");
+}
+
+// The station's correction applies to the station's times only: a reception
+// time standing in for an invalid time tag is shown as it is.
+TEST(WebPages, ReceptionTimeOfAnInvalidTimeTagIsNotCorrected)
+{
+    TWebSnapshot snap = TwoStations(); // "Sever" corrects by three hours
+    TWebTag station = Tag("S", 1001, TWebSignalKind::TIT, 1, 110);
+    station.Stamp = At(2026, 12, 9, 10, 0, 0, 0);
+    TWebTag received = Tag("R", 1001, TWebSignalKind::TIT, 1, 111);
+    received.Stamp = At(2026, 12, 9, 10, 0, 0, 0);
+    received.Quality = QualityTimeInvalid;
+    snap.Tags = {station, received};
+    const std::string page = Get(PagesOf(snap), "/titek.php").content;
+    EXPECT_NE(page.find("<td>110</td><td>0</td><td>0</td><td>0</td><td>09.12.2026 13:00:00.000</td>"),
+              std::string::npos)
+        << page;
+    EXPECT_NE(page.find("<td>111</td><td>0</td><td>8</td><td>0</td><td>09.12.2026 10:00:00.000</td>"),
+              std::string::npos)
+        << page;
 }
 
 class WebFolder : public ::testing::Test {

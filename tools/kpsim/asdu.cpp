@@ -8,15 +8,17 @@
 namespace kpsim {
 namespace {
 
-constexpr std::array<TypeInfo, 19> kTypes{{
+constexpr std::array<TypeInfo, 22> kTypes{{
     {M_SP_NA_1, "M_SP_NA_1", 1},
     {M_DP_NA_1, "M_DP_NA_1", 1},
+    {M_BO_NA_1, "M_BO_NA_1", 5},
     {M_ME_NA_1, "M_ME_NA_1", 3},
     {M_ME_NB_1, "M_ME_NB_1", 3},
     {M_ME_NC_1, "M_ME_NC_1", 5},
     {M_IT_NA_1, "M_IT_NA_1", 5},
     {M_SP_TB_1, "M_SP_TB_1", 1 + kCp56Size},
     {M_DP_TB_1, "M_DP_TB_1", 1 + kCp56Size},
+    {M_BO_TB_1, "M_BO_TB_1", 5 + kCp56Size},
     {M_ME_TD_1, "M_ME_TD_1", 3 + kCp56Size},
     {M_ME_TE_1, "M_ME_TE_1", 3 + kCp56Size},
     {M_ME_TF_1, "M_ME_TF_1", 5 + kCp56Size},
@@ -28,6 +30,7 @@ constexpr std::array<TypeInfo, 19> kTypes{{
     {C_IC_NA_1, "C_IC_NA_1", 1},
     {C_CI_NA_1, "C_CI_NA_1", 1},
     {C_CS_NA_1, "C_CS_NA_1", kCp56Size},
+    {M_BO_TC, "M_BO_TC", 1 + kCp56Size},
 }};
 
 void PutLittleEndian(Bytes& out, std::uint32_t value, int width)

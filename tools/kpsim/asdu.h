@@ -14,12 +14,14 @@ namespace kpsim {
 enum TypeId : std::uint8_t {
     M_SP_NA_1 = 1,
     M_DP_NA_1 = 3,
+    M_BO_NA_1 = 7,
     M_ME_NA_1 = 9,
     M_ME_NB_1 = 11,
     M_ME_NC_1 = 13,
     M_IT_NA_1 = 15,
     M_SP_TB_1 = 30,
     M_DP_TB_1 = 31,
+    M_BO_TB_1 = 33,
     M_ME_TD_1 = 34,
     M_ME_TE_1 = 35,
     M_ME_TF_1 = 36,
@@ -31,6 +33,8 @@ enum TypeId : std::uint8_t {
     C_IC_NA_1 = 100,
     C_CI_NA_1 = 101,
     C_CS_NA_1 = 103,
+    // Private range: eight single points in one byte, always with CP56Time2a.
+    M_BO_TC = 136,
 };
 
 enum Cause : std::uint8_t {

@@ -33,6 +33,31 @@ bool ToNumber(const std::string& text, long high, long& out)
     return true;
 }
 
+// The words of a "set" line after the value that are no quality flag: the
+// time tag and how it goes, a total's sequence number. False when the word
+// is none of these.
+bool ParseSetOption(const std::string& word, ControlRequest& request, std::string& error)
+{
+    if (word.rfind("time=", 0) == 0) {
+        request.time = ParseTime(word.substr(5));
+        if (!request.time)
+            error = "set: bad time " + word;
+        return true;
+    }
+    if (word == "time-iv") {
+        request.timeInvalid = true;
+        return true;
+    }
+    if (word.rfind("seq=", 0) == 0) {
+        long sequence = 0;
+        if (!ToNumber(word.substr(4), 31, sequence))
+            error = "set: bad sequence number " + word;
+        request.sequence = static_cast<int>(sequence);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::string ParseControlLine(const std::string& line, ControlRequest& request)
@@ -71,13 +96,11 @@ std::string ParseControlLine(const std::string& line, ControlRequest& request)
         request.ioa = static_cast<std::uint32_t>(ioa);
         request.value = words[3];
         for (std::size_t i = needed; i < words.size(); ++i) {
-            if (words[i].rfind("time=", 0) == 0) {
-                request.time = ParseTime(words[i].substr(5));
-                if (!request.time)
-                    return "set: bad time " + words[i];
-            } else {
+            std::string error;
+            if (!ParseSetOption(words[i], request, error))
                 request.flags.push_back(words[i]);
-            }
+            if (!error.empty())
+                return error;
         }
         break;
     }

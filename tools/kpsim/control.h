@@ -20,6 +20,8 @@ struct ControlRequest {
     std::string value;  // "set": the value text, checked against the point's kind
     std::vector<std::string> flags;  // "set": quality flag names, checked likewise
     std::optional<LocalTime> time;   // "set": the time tag to send
+    bool timeInvalid = false;        // "set": the time tag goes with its IV bit set
+    std::optional<int> sequence;     // "set": a total's sequence number 0..31
     double rate = 0;
     bool on = false;
 };

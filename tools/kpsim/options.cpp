@@ -261,6 +261,8 @@ Usage: kpsim [--exit-on-eof] [--config FILE] STATION...
   --me-scaled IOA[:COUNT] scaled values         (M_ME_NB_1 / M_ME_TE_1)
   --me-float IOA[:COUNT] short floating values  (M_ME_NC_1 / M_ME_TF_1)
   --it IOA[:COUNT]      integrated totals       (M_IT_NA_1 / M_IT_TB_1)
+  --bo IOA[:COUNT]      32-bit bitstrings       (M_BO_NA_1 / M_BO_TB_1)
+  --bits8 IOA[:COUNT]   eight points in a byte  (type 136, always timed)
   --rate N              spontaneous changes per second over all points (0)
   --time                spontaneous changes carry CP56Time2a
   --cot-size 1|2  --ca-size 1|2  --ioa-size 1..3   field widths (2, 2, 3)
@@ -272,7 +274,8 @@ Usage: kpsim [--exit-on-eof] [--config FILE] STATION...
   --config FILE         more options from FILE; '#' starts a comment
 
 Start values: single point i (from 0) is i mod 2, double point 1 + i mod 2,
-normalized 0.125 * (i mod 8), scaled 100 * i, float 1.5 * i, counter 1000 * i.
+normalized 0.125 * (i mod 8), scaled 100 * i, float 1.5 * i, counter 1000 * i,
+bitstring 0x01010101 * (i mod 256), eight points i mod 256.
 A spontaneous change steps the next point round-robin: single points toggle,
 double points swap 1 and 2, normalized +0.125, scaled +1, float +0.5.
 
@@ -308,8 +311,11 @@ Standard input, one control line each (S = station number, 0 = all):
   garbage S   send bytes that are no frame
   set S IOA VALUE [FLAG...] [time=YYYY-MM-DDTHH:MM:SS.mmm]
               set a point and send it spontaneously; FLAGs iv, nt, sb, bl
-              (ov for measured values; iv only for totals) stay with the
-              point until the next "set"; a time sends it time-tagged
+              (ov for measured values and bitstrings; iv, ca, cy for
+              totals; none for eight points) stay with the point until the
+              next "set"; a time sends it time-tagged
+              more words: seq=N (totals, 0..31, stays), time-iv (the time
+              tag with its IV bit; the time of now when none is given)
   rate S N    spontaneous changes per second
   refuse S on|off   refuse every command with a negative act con
   quit        end the program

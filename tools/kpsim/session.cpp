@@ -60,6 +60,7 @@ void AddPoint(Packer& packer, const Point& p, bool timed, const std::optional<Lo
 {
     const KindInfo& kind = InfoOf(p.kind);
     Bytes element = EncodeElement(p);
+    timed = timed || kind.timeOnly;
     if (timed) {
         const Bytes cp56 = EncodeCp56(time ? *time : NowLocal());
         element.insert(element.end(), cp56.begin(), cp56.end());

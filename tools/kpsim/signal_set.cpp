@@ -33,6 +33,8 @@ double InitialValue(PointKind kind, std::uint32_t index)
     case PointKind::Scaled: return 100.0 * index;
     case PointKind::Float: return 1.5 * index;
     case PointKind::Counter: return 1000.0 * index;
+    case PointKind::Bitstring: return 0x01010101u * (index % 256);
+    case PointKind::Bits8: return index % 256;
     }
     return 0;
 }
@@ -46,6 +48,8 @@ double Stepped(const Point& p)
     case PointKind::Scaled: return p.value + 1 > 32767 ? -32768 : p.value + 1;
     case PointKind::Float: return p.value + 0.5 > 1e6 ? 0 : p.value + 0.5;
     case PointKind::Counter: return p.value;
+    case PointKind::Bitstring: return p.value >= 4294967295.0 ? 0 : p.value + 1;
+    case PointKind::Bits8: return p.value >= 255 ? 0 : p.value + 1;
     }
     return p.value;
 }
@@ -61,6 +65,8 @@ const std::vector<KindInfo>& Kinds()
         {PointKind::Scaled, "me-scaled", M_ME_NB_1, M_ME_TE_1},
         {PointKind::Float, "me-float", M_ME_NC_1, M_ME_TF_1},
         {PointKind::Counter, "it", M_IT_NA_1, M_IT_TB_1},
+        {PointKind::Bitstring, "bo", M_BO_NA_1, M_BO_TB_1},
+        {PointKind::Bits8, "bits8", M_BO_TC, M_BO_TC, true},
     };
     return kinds;
 }
@@ -152,6 +158,13 @@ Bytes EncodeElement(const Point& p)
         PutInt(out, Clamp(p.value, -2147483648.0, 2147483647.0), 4);
         out.push_back(static_cast<std::uint8_t>((p.sequence & 0x1F) | p.quality));
         break;
+    case PointKind::Bitstring:
+        PutInt(out, static_cast<std::int32_t>(static_cast<std::uint32_t>(p.value)), 4);
+        out.push_back(p.quality);
+        break;
+    case PointKind::Bits8:
+        out.push_back(static_cast<std::uint8_t>(p.value));  // the type has no quality descriptor
+        break;
     }
     return out;
 }
@@ -171,6 +184,8 @@ bool ParseValue(PointKind kind, const std::string& text, double& value)
     case PointKind::Scaled: if (v < -32768 || v > 32767 || v != std::floor(v)) return false; break;
     case PointKind::Float: break;
     case PointKind::Counter: if (v < -2147483648.0 || v > 2147483647.0 || v != std::floor(v)) return false; break;
+    case PointKind::Bitstring: if (v < 0 || v > 4294967295.0 || v != std::floor(v)) return false; break;
+    case PointKind::Bits8: if (v < 0 || v > 255 || v != std::floor(v)) return false; break;
     }
     value = v;
     return true;
@@ -178,26 +193,28 @@ bool ParseValue(PointKind kind, const std::string& text, double& value)
 
 std::uint8_t QualityBit(PointKind kind, const std::string& name)
 {
+    using K = PointKind;
     struct Flag {
         const char* name;
         std::uint8_t bit;
-        bool pointsToo;     // single and double points carry it as well
-        bool countersToo;   // integrated totals carry it as well
+        std::vector<PointKind> kinds;  // the kinds whose element carries the flag
     };
-    static constexpr Flag kFlags[] = {
-        {"iv", 0x80, true, true},
-        {"nt", 0x40, true, false},
-        {"sb", 0x20, true, false},
-        {"bl", 0x10, true, false},
-        {"ov", 0x01, false, false},
+    // SIQ and DIQ lack OV; a total's status has IV, CA and CY where QDS has
+    // IV, NT and SB; the eight-point byte has no quality at all.
+    static const Flag kFlags[] = {
+        {"iv", 0x80, {K::Single, K::Double, K::Normalized, K::Scaled, K::Float, K::Counter, K::Bitstring}},
+        {"nt", 0x40, {K::Single, K::Double, K::Normalized, K::Scaled, K::Float, K::Bitstring}},
+        {"sb", 0x20, {K::Single, K::Double, K::Normalized, K::Scaled, K::Float, K::Bitstring}},
+        {"bl", 0x10, {K::Single, K::Double, K::Normalized, K::Scaled, K::Float, K::Bitstring}},
+        {"ov", 0x01, {K::Normalized, K::Scaled, K::Float, K::Bitstring}},
+        {"ca", 0x40, {K::Counter}},
+        {"cy", 0x20, {K::Counter}},
     };
-    const bool point = kind == PointKind::Single || kind == PointKind::Double;
     for (const Flag& f : kFlags)
-        if (name == f.name) {
-            if ((point && !f.pointsToo) || (kind == PointKind::Counter && !f.countersToo))
-                return 0;
-            return f.bit;
-        }
+        if (name == f.name)
+            for (const PointKind k : f.kinds)
+                if (k == kind)
+                    return f.bit;
     return 0;
 }
 

@@ -1,6 +1,7 @@
 // The monitored objects of one simulated station: single and double points,
-// measured values (normalized, scaled, short float) and integrated totals,
-// each kind with its untimed and CP56-timed type identification.
+// measured values (normalized, scaled, short float), integrated totals,
+// bitstrings and eight-point bytes, each kind with its untimed and
+// CP56-timed type identification.
 #pragma once
 
 #include "asdu.h"
@@ -12,13 +13,14 @@
 
 namespace kpsim {
 
-enum class PointKind { Single, Double, Normalized, Scaled, Float, Counter };
+enum class PointKind { Single, Double, Normalized, Scaled, Float, Counter, Bitstring, Bits8 };
 
 struct KindInfo {
     PointKind kind;
     const char* option;  // command-line option without "--"
     TypeId untimed;
     TypeId timed;
+    bool timeOnly = false;  // the kind has no untimed type: always sent with a time tag
 };
 
 const std::vector<KindInfo>& Kinds();
@@ -36,7 +38,7 @@ struct Point {
     std::uint32_t ioa;
     double value;
     std::uint8_t sequence = 0;  // integrated totals only
-    std::uint8_t quality = 0;   // IV, NT, SB, BL, OV bits as the element carries them
+    std::uint8_t quality = 0;   // IV, NT, SB, BL, OV (totals: IV, CA, CY) bits as the element carries them
 };
 
 class SignalSet {
@@ -64,8 +66,8 @@ private:
 Bytes EncodeElement(const Point& point);
 // Reads a value text for a point of this kind ("1", "2", "0.25", "-17").
 bool ParseValue(PointKind kind, const std::string& text, double& value);
-// The quality bit of a flag name ("iv", "nt", "sb", "bl", "ov") for a point
-// of this kind; 0 when the kind has no such flag.
+// The quality bit of a flag name ("iv", "nt", "sb", "bl", "ov"; "cy", "ca"
+// for totals) for a point of this kind; 0 when the kind has no such flag.
 std::uint8_t QualityBit(PointKind kind, const std::string& name);
 
 }  // namespace kpsim

@@ -18,6 +18,19 @@ const Poco::Timespan kSendTimeout(5, 0);
 // Not a frame: no start octet 0x68 in front, then a start octet with a length below 4.
 const Bytes kGarbage{0x00, 0xFF, 0x13, 0x37, 0x68, 0x02, 0x01, 0x00};
 
+// The time tag a "set" asks for: the one given, or now when only its IV
+// bit is asked for; nothing sends the point as its station is configured.
+std::optional<LocalTime> TimeTagOf(const ControlRequest& r)
+{
+    std::optional<LocalTime> time = r.time;
+    if (r.timeInvalid) {
+        if (!time)
+            time = NowLocal();
+        time->invalid = true;
+    }
+    return time;
+}
+
 }  // namespace
 
 Station::Station(int number, const StationConfig& config, EventLog& log)
@@ -212,10 +225,16 @@ bool Station::Apply(const ControlRequest& r, Poco::Net::StreamSocket* connection
             }
             quality = static_cast<std::uint8_t>(quality | bit);
         }
+        if (r.sequence && point->kind != PointKind::Counter) {
+            log_.Line("error " + Tag() + " set: a sequence number is for integrated totals");
+            return true;
+        }
         point->value = value;
         point->quality = quality;
+        if (r.sequence)
+            point->sequence = static_cast<std::uint8_t>(*r.sequence);
         if (session != nullptr && !state_.silent)
-            session->SendSpontaneous(*point, r.time);
+            session->SendSpontaneous(*point, TimeTagOf(r));
         Done(r);
         return true;
     }
