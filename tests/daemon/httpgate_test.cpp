@@ -295,12 +295,12 @@ TEST_F(HttpGate, SlowClientsLeaveTheServerToOthers)
     }
     Poco::Net::HTTPRequest upload("POST", "/iec104.cfg", Poco::Net::HTTPMessage::HTTP_1_1);
     Poco::Net::HTTPBasicCredentials("opcstation", Password).authenticate(upload);
-    upload.setContentLength(9);
-    session.sendRequest(upload) << "KP,Yug\r\n\n";
+    upload.setContentLength(8);
+    session.sendRequest(upload) << ";kol,0\r\n";
     Poco::Net::HTTPResponse response;
     session.receiveResponse(response);
     EXPECT_EQ(response.getStatus(), Poco::Net::HTTPResponse::HTTP_OK);
-    EXPECT_EQ(root.Read("svc/iec104.cfg"), "KP,Yug\r\n\n");
+    EXPECT_EQ(root.Read("svc/iec104.cfg"), ";kol,0\r\n");
 }
 
 // One answer with its Content-Length body, the connection left open.
