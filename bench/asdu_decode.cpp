@@ -1,10 +1,16 @@
 // Received I-frames of mixed types cut, parsed and stored into 60 000 tags:
 // information objects per second on one core. Two streams with different
-// values alternate, so every store is a change.
+// values alternate, so every store is a change. Rows: the bare tag list; the
+// tag list the service builds from its station table (ServiceInit); and
+// objects that find no tag (unknown object address, unknown common address),
+// which the log of a running service, keeping none of their lines, drops.
 
 #include "bench/measured_tags.h"
 #include "core/asdu.h"
+#include "core/messbuff.h"
 #include "core/tags.h"
+#include "service/serviceinit.h"
+#include "service/tables.h"
 
 #include <benchmark/benchmark.h>
 
@@ -67,17 +73,18 @@ void PutElement(std::vector<std::uint8_t>& b, const TKind& k, int seed)
         b.insert(b.end(), time, time + 7);
 }
 
-// Every tag once, in I-frames with the 104 field widths.
-std::vector<std::uint8_t> Stream(int seed)
+// Every tag once, in I-frames with the 104 field widths; ioaShift and ca
+// move the objects away from the tags for the rows of unknown objects.
+std::vector<std::uint8_t> Stream(int seed, int ioaShift = 0, int ca = kCa)
 {
     std::vector<std::uint8_t> s;
-    int ioa = 1;
+    int ioa = 1 + ioaShift;
     for (const TKind& k : kKinds) {
         for (int first = 0; first < k.tagCount; first += k.perAsdu) {
             const int n = std::min(k.perAsdu, k.tagCount - first);
             std::vector<std::uint8_t> a{static_cast<std::uint8_t>(k.code),
                                         static_cast<std::uint8_t>((k.sequence ? 0x80 : 0) | n), 3, 0};
-            PutLe(a, kCa, 2);
+            PutLe(a, ca, 2);
             if (k.sequence)
                 PutLe(a, ioa + first, 3);
             for (int i = 0; i < n; ++i) {
@@ -95,15 +102,42 @@ std::vector<std::uint8_t> Stream(int seed)
     return s;
 }
 
-void AsduDecode(benchmark::State& state)
+enum class TRow { BareTags, ServiceTags, UnknownObject, UnknownCommonAddress };
+
+// One station at kIp:kPort with a measured value at every object address,
+// read into the service's tables as from "iec104.cfg".
+void ConfigureOneStation(TServiceContext& ctx)
+{
+    ctx.ResetStations();
+    T_KP kp;
+    kp.NameKP = "KP1";
+    kp.IP = kIp;
+    kp.ASDU_Adr = kCa;
+    for (int ioa = 1; ioa <= kTags; ++ioa) {
+        T_TI ti;
+        ti.NameTI = "TI" + std::to_string(ioa);
+        ti.AdrASDU = kCa;
+        ti.AdrIOA = ioa;
+        ti.Max_TM_Diap = ti.Max_Eng_Diap = 1000;
+        kp.TI_arr.push_back(ti);
+    }
+    kp.Kol_TI = kTags;
+    ctx.KpTable.push_back(kp);
+    ctx.KpCount = 1;
+    SetPrmnDefault(ctx.Prmn104[0], PrmnKind104, kIp, kPort);
+    ctx.Prmn104[0].CommonAsduAddress = kCa;
+    ctx.PrmTFromCfg = true;
+}
+
+void Decode(benchmark::State& state, TTagSignalList& tags, TRow row)
 {
     TTypeIdentList types;
-    TTagCategoryList cats(1);
-    TTagSignalList tags;
-    bench::AddMeasuredTags(tags, cats, kCa, kTags, kIp, kPort);
-    const std::vector<std::uint8_t> streams[2] = {Stream(0), Stream(1)};
+    const std::vector<std::uint8_t> streams[2] = {
+        Stream(0, row == TRow::UnknownObject ? kTags : 0, row == TRow::UnknownCommonAddress ? kCa + 1 : kCa),
+        Stream(1, row == TRow::UnknownObject ? kTags : 0, row == TRow::UnknownCommonAddress ? kCa + 1 : kCa)};
     const TAsduLayout layout;
-    const TRaspakContext ctx{tags, SystemClock(), nullptr};
+    TMessBuff log(1000); // a service's exchange log, keeping none of these lines
+    const TRaspakContext ctx{tags, SystemClock(), &log};
     std::int64_t objects = 0;
     int which = 0;
     for (auto _ : state) {
@@ -118,11 +152,36 @@ void AsduDecode(benchmark::State& state)
             p += static_cast<std::size_t>(len) + 2;
         }
     }
-    if (tags.GetTag(kTags - 1)->prReceive() != true)
-        state.SkipWithError("the last tag was never stored");
+    const bool stored = tags.Count() >= kTags && tags.GetTag(kTags - 1)->prReceive();
+    if (stored != (row == TRow::BareTags || row == TRow::ServiceTags))
+        state.SkipWithError("the last tag was not stored as the row expects");
     state.counters["objects/s"] = benchmark::Counter(static_cast<double>(objects), benchmark::Counter::kIsRate);
 }
-BENCHMARK(AsduDecode)->Unit(benchmark::kMillisecond);
+
+void AsduDecode(benchmark::State& state)
+{
+    const auto row = static_cast<TRow>(state.range(0));
+    if (row == TRow::ServiceTags) {
+        TServiceContext service;
+        ConfigureOneStation(service);
+        TServiceRun run;
+        FillKpPorts(service);
+        LoadSignalLists(service, run);
+        Decode(state, run.TagSignalList, row);
+        return;
+    }
+    TTagCategoryList cats(1);
+    TTagSignalList tags;
+    bench::AddMeasuredTags(tags, cats, kCa, kTags, kIp, kPort);
+    Decode(state, tags, row);
+}
+BENCHMARK(AsduDecode)
+    ->ArgName("row")
+    ->Arg(static_cast<int>(TRow::BareTags))
+    ->Arg(static_cast<int>(TRow::ServiceTags))
+    ->Arg(static_cast<int>(TRow::UnknownObject))
+    ->Arg(static_cast<int>(TRow::UnknownCommonAddress))
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace gw

@@ -159,15 +159,16 @@ void TIEC_ASDUt::ReceiveRaspak1(const TRaspakContext& ctx)
         }
     }
     auto lock = ctx.tags.Lock();
-    const int conn = ctx.tags.FindConn(IP_address2, IP_port3);
+    const TTagIndex::TBlock tags = ctx.tags.Block(ctx.tags.FindConn(IP_address2, IP_port3), ASDUAddress);
     for (int i = 0; i < plan->count; ++i) {
-        std::string text = RaspakInformObject(*plan, i, conn, ctx);
+        std::string text = RaspakInformObject(*plan, i, tags, ctx);
         if (!text.empty())
             Log(ctx.log, 64, "(iec2) " + text, ctx.clock);
     }
 }
 
-std::string TIEC_ASDUt::RaspakInformObject(const TObjectPlan& plan, int ielem, int conn, const TRaspakContext& ctx)
+std::string TIEC_ASDUt::RaspakInformObject(const TObjectPlan& plan, int ielem, const TTagIndex::TBlock& tags,
+                                           const TRaspakContext& ctx)
 {
     const TObjAction act = ActionOf(ptid->Name);
     const int addr = plan.sequence ? BlockAddress + ielem * AddressStep(act)
@@ -178,9 +179,14 @@ std::string TIEC_ASDUt::RaspakInformObject(const TObjectPlan& plan, int ielem, i
     case TObjAction::StoreVal:
     case TObjAction::StoreBits8: {
         PTagSignal ptg = nullptr;
-        if (conn < 0 || ctx.tags.FindTag(conn, ASDUAddress, addr, ptg) < 0)
+        if (ctx.tags.FindTag(tags, addr, ptg) < 0) {
+            // Objects nobody configured are common (a station sends more than
+            // is polled): their line costs two conversions, so only when kept.
+            if (ctx.log == nullptr || !ctx.log->Keeps(64))
+                return {};
             return "Нет адреса " + Hex(ASDUAddress, 4) + ":" + Hex(addr, 6)
                    + " для бработки принятого кадра с типом=" + std::to_string(FCode);
+        }
         bool timeInvalid = false;
         const TDateTime dt = ElementTime(plan, ielem, ctx, timeInvalid);
         if (act == TObjAction::StoreTS)

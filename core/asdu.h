@@ -6,6 +6,7 @@
 
 #include "core/asdu_layout.h"
 #include "core/clock.h"
+#include "core/tagindex.h"
 #include "core/datetime.h"
 #include "core/typeident.h"
 
@@ -88,7 +89,8 @@ public:
     int Nomer_sock = 0;
 
 private:
-    std::string RaspakInformObject(const TObjectPlan& plan, int ielem, int conn, const TRaspakContext& ctx);
+    std::string RaspakInformObject(const TObjectPlan& plan, int ielem, const TTagIndex::TBlock& tags,
+                                   const TRaspakContext& ctx);
     // The time of element ielem (0 when its type has none); a time tag marked
     // invalid gives the reception time and sets timeInvalid.
     TDateTime ElementTime(const TObjectPlan& plan, int ielem, const TRaspakContext& ctx, bool& timeInvalid) const;

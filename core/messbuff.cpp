@@ -9,7 +9,7 @@ TMessBuff::TMessBuff(int aSize, std::uint32_t mask)
 
 void TMessBuff::Put(std::uint32_t flag, const std::string& aMess, TDateTime dt)
 {
-    if (flag != 0 && (logMask.load() & flag) == 0)
+    if (!Keeps(flag))
         return;
     std::lock_guard guard(lock);
     if (nmess >= FSize)

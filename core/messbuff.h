@@ -29,6 +29,9 @@ public:
 
     int Count() const;
     std::uint32_t LogMask() const { return logMask.load(); }
+    // Whether Put keeps a message of this category: callers on hot paths ask
+    // first and build the text only then.
+    bool Keeps(std::uint32_t flag) const { return flag == 0 || (logMask.load() & flag) != 0; }
     void SetLogMask(std::uint32_t mask) { logMask.store(mask); }
 
 private:

@@ -1,6 +1,63 @@
 #include "core/tagindex.h"
 
+#include <algorithm>
+
 namespace gw {
+
+namespace {
+
+// A block stays a table while it has no more than this many slots per entry
+// (plus a small allowance for the first few): 4 bytes a slot keeps it below
+// the hash's 32 bytes an entry however the addresses are spread.
+constexpr long DenseSlotsPerEntry = 4;
+constexpr long DenseAllowance = 256;
+
+} // namespace
+
+int TTagIndex::TBlock::Find(int obj) const
+{
+    if (index_ == nullptr)
+        return -1;
+    if (dense_ == nullptr)
+        return index_->Find({conn_, asdu_, obj});
+    const long at = static_cast<long>(obj) - first_;
+    if (at < 0 || at >= static_cast<long>(dense_->size()))
+        return -1;
+    return (*dense_)[static_cast<std::size_t>(at)];
+}
+
+void TTagIndex::TDense::Add(int obj, int index)
+{
+    if (sparse)
+        return;
+    ++count;
+    if (slots.empty()) {
+        first = obj;
+        slots.assign(1, index);
+        return;
+    }
+    const long last = first + static_cast<long>(slots.size()) - 1;
+    const long span = std::max<long>(last, obj) - std::min<long>(first, obj) + 1;
+    const long limit = DenseSlotsPerEntry * count + DenseAllowance;
+    if (span > limit) {
+        sparse = true;
+        slots = {};
+        return;
+    }
+    if (obj < first) {
+        // Spare room below obj as well (up to the table's own size), so
+        // addresses added in falling order do not move it on every entry.
+        const long spare = std::clamp<long>(limit - span, 0, static_cast<long>(slots.size()));
+        const long newFirst = std::max<long>(obj - spare, std::min(obj, 0));
+        slots.insert(slots.begin(), static_cast<std::size_t>(first - newFirst), -1);
+        first = static_cast<int>(newFirst);
+    } else if (obj > last) {
+        slots.resize(static_cast<std::size_t>(obj - first + 1), -1);
+    }
+    int& slot = slots[static_cast<std::size_t>(obj - first)];
+    if (slot < 0)
+        slot = index;
+}
 
 std::uint64_t TTagIndex::Hash(const TKey& k)
 {
@@ -12,7 +69,20 @@ std::uint64_t TTagIndex::Hash(const TKey& k)
     return x;
 }
 
+std::uint64_t TTagIndex::BlockKey(int conn, int asdu)
+{
+    return std::uint64_t(std::uint32_t(conn)) << 32 | std::uint32_t(asdu);
+}
+
 void TTagIndex::Insert(const TKey& key, int index)
+{
+    if (Find(key) >= 0)
+        return;
+    InsertSlot(key, index);
+    blocks_[BlockKey(key.conn, key.asdu)].Add(key.obj, index);
+}
+
+void TTagIndex::InsertSlot(const TKey& key, int index)
 {
     if ((used_ + 1) * 2 > slots_.size())
         Grow();
@@ -24,8 +94,6 @@ void TTagIndex::Insert(const TKey& key, int index)
             ++used_;
             return;
         }
-        if (slot.key == key)
-            return;
     }
 }
 
@@ -43,10 +111,27 @@ int TTagIndex::Find(const TKey& key) const
     }
 }
 
+TTagIndex::TBlock TTagIndex::Block(int conn, int asdu) const
+{
+    TBlock block;
+    const auto found = blocks_.find(BlockKey(conn, asdu));
+    if (found == blocks_.end())
+        return block;
+    block.index_ = this;
+    block.conn_ = conn;
+    block.asdu_ = asdu;
+    if (!found->second.sparse) {
+        block.dense_ = &found->second.slots;
+        block.first_ = found->second.first;
+    }
+    return block;
+}
+
 void TTagIndex::Clear()
 {
     slots_.clear();
     used_ = 0;
+    blocks_.clear();
 }
 
 void TTagIndex::Grow()
@@ -57,7 +142,7 @@ void TTagIndex::Grow()
     used_ = 0;
     for (const TSlot& slot : old)
         if (slot.index >= 0)
-            Insert(slot.key, slot.index);
+            InsertSlot(slot.key, slot.index);
 }
 
 } // namespace gw

@@ -444,6 +444,19 @@ int TTagSignalList::FindTag(int conn, int AsduAddress, int ObjAddress, PTagSigna
     return ind;
 }
 
+TTagIndex::TBlock TTagSignalList::Block(int conn, int AsduAddress) const
+{
+    return conn < 0 ? TTagIndex::TBlock() : index_.Block(conn, AsduAddress);
+}
+
+int TTagSignalList::FindTag(const TTagIndex::TBlock& block, int ObjAddress, PTagSignal& ptg)
+{
+    const int ind = block.Find(ObjAddress);
+    if (ind >= 0)
+        ptg = &List[static_cast<std::size_t>(ind)];
+    return ind;
+}
+
 int TTagSignalList::FindTag(int AsduAddress, int ObjAddress, std::string_view IPaddress10, int IPPort10,
                             PTagSignal& ptg)
 {

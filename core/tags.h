@@ -182,10 +182,13 @@ public:
 
     // Index of the first tag with these addresses, -1 when none (ptg untouched).
     int FindTag(int AsduAddress, int ObjAddress, std::string_view IPaddress10, int IPPort10, PTagSignal& ptg);
-    // The same split in two for a whole ASDU: the connection once, then each
+    // The same split for a whole ASDU: the connection once, then each
     // object. FindConn gives -1 when no tag arrives on that connection.
     int FindConn(std::string_view IPaddress, int IPPort) const;
     int FindTag(int conn, int AsduAddress, int ObjAddress, PTagSignal& ptg);
+    // The connection and common address once, then each object by its address.
+    TTagIndex::TBlock Block(int conn, int AsduAddress) const;
+    int FindTag(const TTagIndex::TBlock& block, int ObjAddress, PTagSignal& ptg);
 
     // Spreads the 8 bits of an M_BO_TC tag over the point tags at its address
     // and the seven after it; "" or an error text.

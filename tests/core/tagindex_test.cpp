@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <vector>
+
 namespace gw {
 namespace {
 
@@ -24,6 +27,44 @@ TEST(TagIndex, FindsEveryKeyAcrossGrowthAndKeepsTheFirstOfDuplicates)
 
     index.Clear();
     EXPECT_EQ(index.Find({0, 1, 0}), -1);
+}
+
+// Object addresses in the orders and spreads a configuration can have: the
+// block lookup of the receive path answers as the single lookup does, for
+// every address in and around the configured ones.
+TEST(TagIndex, BlockLookupAgreesWithTheSingleLookupForEveryLayout)
+{
+    struct TLayout {
+        const char* name;
+        std::vector<int> objects;
+    };
+    std::vector<TLayout> layouts = {{"rising", {}}, {"falling", {}}, {"runs", {}}, {"spread", {}}, {"random", {}}};
+    for (int i = 0; i < 3000; ++i) {
+        layouts[0].objects.push_back(1000 + i);
+        layouts[1].objects.push_back(40000 - i);
+        layouts[2].objects.push_back((i / 100) * 4096 + i % 100); // runs of 100, one per 4096
+        layouts[3].objects.push_back(i * 5000);                   // too thin for a table
+    }
+    std::mt19937 random(7);
+    for (int i = 0; i < 3000; ++i)
+        layouts[4].objects.push_back(static_cast<int>(random() % 0x1000000)); // 24-bit addresses
+
+    for (const TLayout& layout : layouts) {
+        TTagIndex index;
+        int next = 0;
+        for (int obj : layout.objects) {
+            index.Insert({0, 1, obj}, next++);
+            index.Insert({1, 1, obj}, next++); // another connection, same addresses
+        }
+        index.Insert({0, 1, layout.objects[0]}, next++); // a duplicate keeps the first
+        const TTagIndex::TBlock block = index.Block(0, 1);
+        for (int obj : layout.objects)
+            for (int probe : {obj - 1, obj, obj + 1})
+                ASSERT_EQ(block.Find(probe), index.Find({0, 1, probe})) << layout.name << " " << probe;
+        EXPECT_EQ(block.Find(layout.objects[0]), 0) << layout.name;
+        EXPECT_EQ(index.Block(0, 2).Find(layout.objects[0]), -1) << layout.name; // unknown common address
+        EXPECT_EQ(index.Block(5, 1).Find(layout.objects[0]), -1) << layout.name; // unknown connection
+    }
 }
 
 } // namespace
