@@ -21,7 +21,12 @@ constexpr Verb kVerbs[] = {
     {"silent", Action::Silent, 0, false},   {"talk", Action::Talk, 0, false},
     {"garbage", Action::Garbage, 0, false}, {"set", Action::Set, 2, true},
     {"rate", Action::Rate, 1, false},       {"refuse", Action::Refuse, 1, false},
+    {"repeat", Action::Repeat, 1, false},   {"stopdt", Action::StopDt, 0, false},
+    {"eoi", Action::EndOfInit, 0, false},
 };
+
+// Frames kept for "repeat" (see Session).
+constexpr long kMaxRepeatBack = 64;
 
 bool ToNumber(const std::string& text, long high, long& out)
 {
@@ -90,6 +95,13 @@ std::string ParseControlLine(const std::string& line, ControlRequest& request)
             return "refuse: on or off";
         request.on = words[2] == "on";
         break;
+    case Action::Repeat: {
+        long back = 0;
+        if (!ToNumber(words[2], kMaxRepeatBack, back) || back < 1)
+            return "repeat: frames back 1.." + std::to_string(kMaxRepeatBack);
+        request.back = static_cast<int>(back);
+        break;
+    }
     default:
         break;
     }

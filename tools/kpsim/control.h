@@ -11,7 +11,7 @@
 
 namespace kpsim {
 
-enum class Action { Close, Reset, Silent, Talk, Garbage, Set, Rate, Refuse, Quit };
+enum class Action { Close, Reset, Silent, Talk, Garbage, Set, Rate, Refuse, Repeat, StopDt, EndOfInit, Quit };
 
 struct ControlRequest {
     Action action = Action::Quit;
@@ -22,6 +22,7 @@ struct ControlRequest {
     std::optional<LocalTime> time;   // "set": the time tag to send
     double rate = 0;
     bool on = false;
+    int back = 0;  // "repeat": the I-frame sent this many frames ago
 };
 
 // Fills `request` or returns what is wrong with the line.
