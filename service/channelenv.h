@@ -40,8 +40,9 @@ void TraceChannelLine(const TChannelEnv& env, const std::string& file, const std
 // The link's trace file of station i: "Socket" + (i - 1) + ".txt".
 void TraceSocketLine(const TChannelEnv& env, int kpIndex, const std::string& text);
 
-// Under the channel lock: the link object starts a connection; the row is
-// connected and its interrogation clocks restart on the monotonic clock.
+// Under the channel lock: the link object starts a connection with the
+// station's clock synchronisation switches; the row is connected and its
+// interrogation clocks restart on the monotonic clock.
 void StationConnected(const TChannelEnv& env, TClient104Frm& frm, int kpIndex);
 // Under the channel lock: the link object handles the disconnect at its next
 // service; the row is no longer connected.

@@ -46,7 +46,7 @@ protected:
     // A passive station connects and starts the transfer itself.
     void BringPassive(int kp)
     {
-        Channel(kp).Connect(clock.MonotonicMs());
+        Channel(kp).Connect();
         Channel(kp).Receive({0x68, 0x04, 0x07, 0x00, 0x00, 0x00});
         Ticks(1);
         Answer(kp);

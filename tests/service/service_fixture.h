@@ -7,6 +7,7 @@
 
 #include "core/clients104.h"
 #include "core/cp1251.h"
+#include "service/channelenv.h"
 #include "service/cnfini.h"
 #include "service/serviceinit.h"
 #include "service/servicetick.h"
@@ -89,18 +90,11 @@ public:
     }
 
     // The hand-over of a real channel.
-    void Connect(std::int64_t nowMs)
+    void Connect()
     {
         std::lock_guard<std::mutex> channel(ctx_.ChannelLock(kp_));
         connected_ = true;
-        T_KP& row = ctx_.KpTable[static_cast<std::size_t>(kp_)];
-        row.Connected = true;
-        ArmRequestsOnConnect(row, nowMs);
-        frm_->OnConnect();
-        if (!passive_) {
-            auto lock = frm_->pcl()->Lock();
-            frm_->pcl()->is_CLOCK_SYNC_103_ = row.Interval_CLOCK_SYNC_103 > 0;
-        }
+        StationConnected(TChannelEnv{&ctx_, ctx_.Clock, nullptr}, *frm_, kp_);
     }
     void Disconnect()
     {
@@ -296,7 +290,7 @@ protected:
     // what the link sends then (its first general interrogation).
     void Bring(int kp)
     {
-        Channel(kp).Connect(clock.MonotonicMs());
+        Channel(kp).Connect();
         Ticks(1);
         Channel(kp).TakeSent();
         Channel(kp).Receive({0x68, 0x04, 0x0B, 0x00, 0x00, 0x00});
