@@ -3,10 +3,10 @@
 // the received bytes into frames, keeps the sequence numbers, acknowledges by
 // the w and t2 rules, supervises t1 and t3, answers STARTDT and TESTFR,
 // drops a connection on which the station stops the data transfer or breaks
-// the sequence, and sends the I-frames of its send window. No frame is lost or sent
-// twice: a frame the socket side refuses stays queued for the next pass, and
-// an unacknowledged frame or unanswered act at t1 drops the connection
-// (IEC 60870-5-104, 5.2) instead of being sent again.
+// the sequence, and sends the I-frames of its send window. No frame is lost
+// or sent twice: a frame the socket side refuses stays queued for the next
+// pass, and an unacknowledged frame or unanswered act at t1 drops the
+// connection (IEC 60870-5-104, 5.2) instead of being sent again.
 
 #include "core/apdu.h"
 #include "core/asdu_layout.h"

@@ -63,11 +63,11 @@ protected:
     // to the passive one, with more options of its own.
     std::unique_ptr<KpsimProcess> Station(std::vector<std::string> options = {})
     {
-        if (passive)
+        std::vector<std::string> args{"--listen", "127.0.0.1:0"};
+        if (passive) {
             port = FreePort();
-        std::vector<std::string> args = passive ? std::vector<std::string>{"--connect", "127.0.0.1:" +
-                                                                                std::to_string(port), "--reconnect", "50"}
-                                                : std::vector<std::string>{"--listen", "127.0.0.1:0"};
+            args = {"--connect", "127.0.0.1:" + std::to_string(port), "--reconnect", "50"};
+        }
         args.insert(args.end(), {"--ca", std::to_string(Ca), "--sp", std::to_string(PointIoa)});
         args.insert(args.end(), options.begin(), options.end());
         auto kpsim = std::make_unique<KpsimProcess>(args);
