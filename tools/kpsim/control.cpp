@@ -1,6 +1,7 @@
 #include "control.h"
 
 #include "options.h"
+#include "session.h"
 
 #include <cstdlib>
 #include <sstream>
@@ -24,9 +25,6 @@ constexpr Verb kVerbs[] = {
     {"repeat", Action::Repeat, 1, false},   {"stopdt", Action::StopDt, 0, false},
     {"eoi", Action::EndOfInit, 0, false},
 };
-
-// Frames kept for "repeat" (see Session).
-constexpr long kMaxRepeatBack = 64;
 
 bool ToNumber(const std::string& text, long high, long& out)
 {
@@ -97,8 +95,8 @@ std::string ParseControlLine(const std::string& line, ControlRequest& request)
         break;
     case Action::Repeat: {
         long back = 0;
-        if (!ToNumber(words[2], kMaxRepeatBack, back) || back < 1)
-            return "repeat: frames back 1.." + std::to_string(kMaxRepeatBack);
+        if (!ToNumber(words[2], Session::kRepeatableFrames, back) || back < 1)
+            return "repeat: frames back 1.." + std::to_string(Session::kRepeatableFrames);
         request.back = static_cast<int>(back);
         break;
     }

@@ -20,8 +20,6 @@ std::uint16_t SeqNext(std::uint16_t seq)
 constexpr std::size_t kMaxQueuedAsdus = 256;
 // Upper bound of changes generated in one pass, so a long stall cannot flood.
 constexpr std::uint64_t kMaxChangesPerPass = 4096;
-// I-frames kept for "repeat".
-constexpr std::size_t kHistorySize = 64;
 
 // Packs objects of several types into ASDUs, one open ASDU per type.
 class Packer {
@@ -351,7 +349,7 @@ void Session::Flush(SteadyTime now)
     while (started_ && !queued_.empty() && sentTimes_.size() < static_cast<std::size_t>(config_.k)) {
         Emit(BuildIFrame(sendSeq_, recvSeq_, queued_.front()));
         history_.push_back({sendSeq_, std::move(queued_.front())});
-        if (history_.size() > kHistorySize)
+        if (history_.size() > static_cast<std::size_t>(kRepeatableFrames))
             history_.pop_front();
         queued_.pop_front();
         sendSeq_ = SeqNext(sendSeq_);

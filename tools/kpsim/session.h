@@ -29,6 +29,9 @@ struct StationState {
 
 class Session {
 public:
+    // The I-frames sent last that "repeat" can send again.
+    static constexpr int kRepeatableFrames = 64;
+
     Session(int number, const StationConfig& config, StationState& state, EventLog& log);
 
     // False when the connection has to be dropped; CloseReason says why.
