@@ -125,8 +125,6 @@ public:
     void FreeSent(int n);
     // prAll frees every frame, else only the sent ones.
     void Reset(bool prAll);
-    // Frees the frames not yet sent; the sent ones stay for their acknowledgement.
-    void DropWaiting() { indAdd = indSend; }
 
 private:
     struct TSlot {

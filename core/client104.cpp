@@ -7,9 +7,15 @@
 
 namespace gw {
 
+namespace {
+
+constexpr int EndOfInitCode = 70, ClockSyncCode = 103;
+
+} // namespace
+
 T104Client::T104Client(const TLinkSocket& apsock, const TPrmn& aprm, const TClientContext& actx)
     : TSubj104(aprm, actx.link), ElemTU(*actx.link.clock, *actx.types, actx.link.log), psock(apsock),
-      ctx(actx), tWaitConnect(*actx.link.clock)
+      ctx(actx), tWaitConnect(*actx.link.clock), tClockSyncAnswer(*actx.link.clock)
 {
     if (prm.prWork1 == 1)
         setWork(true);
@@ -39,6 +45,7 @@ void T104Client::StopConnect()
 void T104Client::DoOnConnect()
 {
     TSubj104::DoOnConnect();
+    tClockSyncAnswer.Stop();
     Log(LogLink, "(iec5) T104Client.DoOnConnect() Соед.установлено! Флаг Connecting." + flag.ToString() +
                      ClSFlag.ToString());
     ClSFlag.Op(TFlagOperation::FSet, TBitClient::bclb_ConnectingOk);
@@ -52,7 +59,7 @@ void T104Client::setWork(bool onoff)
         ClSFlag.Op(TFlagOperation::FSet, TBitClient::bclb_DisConnect);
 }
 
-void T104Client::Connecting(bool /*Save_Obmen*/, int /*nomer_socket*/)
+void T104Client::Connecting(bool Save_Obmen, int nomer_socket)
 {
     auto cl = [this](TBitClient b) { return ClSFlag.Op(TFlagOperation::FYes, b); };
     auto clClear = [this](TBitClient b) { ClSFlag.Op(TFlagOperation::FClear, b); };
@@ -98,6 +105,7 @@ void T104Client::Connecting(bool /*Save_Obmen*/, int /*nomer_socket*/)
             Set(TBit104Subj::bsb_PROC_OPROS);
         Clear(TBit104Subj::bsb_PROC_CLOCK_SYNC_103);
     }
+    CheckClockSyncAnswer(Save_Obmen, nomer_socket);
     if (Yes(TBit104Subj::bsb_PROC_OPROS))
         Opros();
     if (Yes(TBit104Subj::bsb_PROC_OPROS_101))
@@ -143,8 +151,24 @@ void T104Client::Opros_CLOCK_SYNC_103()
         const TDateTime t = Clock().Now() - Popravka_time_103 / 24.0;
         QueueStationRequest(BuildClockSync(prm.CommonAsduAddress, t, Layout(), *ctx.types),
                             "() Команда синхронизации часов: Адрес КП=");
+        if (First_CLOCK_SYNC_103_)
+            tClockSyncAnswer.Start();
     }
     Clear(TBit104Subj::bsb_PROC_CLOCK_SYNC_103);
+}
+
+void T104Client::CheckClockSyncAnswer(bool Save_Obmen, int nomer_socket)
+{
+    // Without a period of its own the interrogation would wait for ever.
+    if (!First_CLOCK_SYNC_103_ || !tClockSyncAnswer.Started() ||
+        !tClockSyncAnswer.CheckExpire(ClockSyncAnswerWaitMs, false))
+        return;
+    const std::string text = "(iec5) Нет подтверждения синхронизации часов за " +
+                             std::to_string(ClockSyncAnswerWaitMs / 1000) +
+                             " с, опрос КП без него: Адрес КП=" + std::to_string(prm.CommonAsduAddress);
+    Trace(Save_Obmen, nomer_socket, text);
+    Log(0, text);
+    Set(TBit104Subj::bsb_PROC_OPROS);
 }
 
 void T104Client::Opros()
@@ -180,12 +204,25 @@ void T104Client::RaspakReceiveBufferAPDU(bool Save_Obmen, int nomer_socket)
     r_APDUBuf.Reset(false);
 }
 
+void T104Client::OnStartUpAnswer(const TIEC_ASDUt& asdu)
+{
+    if (asdu.Code() == ClockSyncCode && First_CLOCK_SYNC_103_) {
+        tClockSyncAnswer.Stop();
+        Set(TBit104Subj::bsb_PROC_OPROS); // the first clock sync answered: interrogate
+    } else if (asdu.Code() == EndOfInitCode) {
+        // The station has restarted: its values and clock are those of before
+        // the restart, so it is synchronised and interrogated as after a connect.
+        Log(LogLink, "(iec5) Конец инициализации КП: Адрес КП=" + std::to_string(prm.CommonAsduAddress));
+        First_CLOCK_SYNC_103_ = is_CLOCK_SYNC_103_;
+        Set(TBit104Subj::bsb_PROC_CLOCK_SYNC_103);
+    }
+}
+
 void T104Client::ParseAsdu(const T104APDU& frame, int nomer_socket)
 {
     TIEC_ASDUt asdu(frame.Bytes(), AsduOffset, frame.lenData - AsduOffset, Layout(), *ctx.types);
     ElemTU.OnConfirmation(asdu);
-    if (asdu.Code() == 103 && First_CLOCK_SYNC_103_)
-        Set(TBit104Subj::bsb_PROC_OPROS); // the first clock sync answered: interrogate
+    OnStartUpAnswer(asdu);
     std::string host;
     int port = 0;
     if (psock.port)

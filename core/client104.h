@@ -33,6 +33,9 @@ class T104Client : public TSubj104, private TTuSender {
 public:
     static constexpr std::int64_t ConnectPauseMs = 2000;
     static constexpr int MaxConnectAttempts = 6000;
+    // How long the interrogation of a start-up waits for the station to
+    // confirm its clock synchronisation.
+    static constexpr std::int64_t ClockSyncAnswerWaitMs = 5000;
 
     T104Client(const TLinkSocket& psock, const TPrmn& aprm, const TClientContext& actx);
 
@@ -78,10 +81,18 @@ private:
     // Queues a station-wide request; dropped when the window is full.
     void QueueStationRequest(const TIEC_ASDUt& asdu, const std::string& what);
     void ParseAsdu(const T104APDU& frame, int nomer_socket);
+    // The start-up's requests after what the station sent: the interrogation
+    // on the first clock synchronisation's confirmation, the whole start-up
+    // again after its end of initialisation.
+    void OnStartUpAnswer(const TIEC_ASDUt& asdu);
+    // The first clock synchronisation of a start-up left unconfirmed: the
+    // interrogation goes out without it.
+    void CheckClockSyncAnswer(bool Save_Obmen, int nomer_socket);
 
     TLinkSocket psock;
     TClientContext ctx;
     TTimeCheckPause tWaitConnect;
+    TTimeCheckPause tClockSyncAnswer; // runs while the first clock synchronisation awaits its con
     bool FWaitConnect = false;
     std::mutex mutex_;
 };

@@ -170,6 +170,10 @@ bool TSubj104::CutFrames(bool Save_Obmen, int nomer_socket)
 
 bool TSubj104::RaspakAPDU(const T104APDU& papdu, bool Save_Obmen, int nomer_socket)
 {
+    // After its STOPDT the station's frames are not taken, also those that
+    // came in the same chunk: the connection is dropped at the next pass.
+    if (Yes(TBit104Subj::bsb_STOPDT_FromKP))
+        return false;
     switch (papdu.Format()) {
     case TApduFormat::S: {
         int ns = 0, nr = 0;
@@ -189,7 +193,8 @@ bool TSubj104::RaspakAPDU(const T104APDU& papdu, bool Save_Obmen, int nomer_sock
     case TApduFormat::I:
         break;
     }
-    AcceptIFrame(papdu, Save_Obmen, nomer_socket);
+    if (!AcceptIFrame(papdu, Save_Obmen, nomer_socket))
+        return false;
     const int headerBytes = Layout().FixedLen() + Layout().szIoa;
     if (static_cast<int>(papdu.Asdu().size()) < headerBytes) {
         Log(0, "Error: ASDU короче заголовка, длина=" + std::to_string(papdu.Asdu().size()));
@@ -198,7 +203,7 @@ bool TSubj104::RaspakAPDU(const T104APDU& papdu, bool Save_Obmen, int nomer_sock
     return true;
 }
 
-void TSubj104::AcceptIFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_socket)
+bool TSubj104::AcceptIFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_socket)
 {
     // Data flowing means the transfer runs: no STARTDT con is awaited any more.
     Set(TBit104Subj::bsb_STARTDT_Ok);
@@ -206,20 +211,25 @@ void TSubj104::AcceptIFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_so
     int ns = 0, nr = 0;
     papdu.GetFromAPCI(0, ns, nr);
     DoAckSend(nr);
-    if (ns == Fvr) {
+    const bool inSequence = ns == Fvr;
+    if (inSequence) {
         // t2 runs from the oldest frame not yet acknowledged.
         if (GetW() == 0)
             t2_AckReseiveI.Start();
         Fvr = IncSeq(Fvr);
-    } else if (DiffSeq(ns, Fvr) > 0) {
+    } else {
+        // Frames lost (ahead) or sent again (behind): either way the stream
+        // is out of step, and a repeated old value must not overwrite a newer one.
         const std::string text = "Error Нарушена последовательность APDU_I. vr=" + std::to_string(Fvr * 2) +
-                                 " меньше vsSecond=" + std::to_string(ns * 2) + " Разрыв соедин!";
+                                 (DiffSeq(ns, Fvr) > 0 ? " меньше" : " больше") +
+                                 " vsSecond=" + std::to_string(ns * 2) + " Разрыв соедин!";
         Trace(Save_Obmen, nomer_socket, text);
         Log(0, text);
         Set(TBit104Subj::bsb_ERRSEQAPDU);
     }
     if (Logs(LogExchange))
         Log(LogExchange, ">(iec0)" + FIpPort + " I(" + std::to_string(ns) + "," + std::to_string(nr) + ") " + str_vsvrCnt());
+    return inSequence;
 }
 
 void TSubj104::AcceptUFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_socket)
@@ -235,17 +245,7 @@ void TSubj104::AcceptUFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_so
         Clear(TBit104Subj::bsb_STARTDT_Act);
         Set(TBit104Subj::bsb_PROC_CLOCK_SYNC_103);
         break;
-    case UFn_STOPDT_Act:
-        Clear(TBit104Subj::bsb_STARTDT_Ok);
-        Clear(TBit104Subj::bsb_STARTDT_Act);
-        Set(TBit104Subj::bsb_STOPDT_ConWant);
-        // Waiting frames would leave whenever the station starts again, a
-        // command long after it was given; the start brings new requests.
-        if (const int waiting = s_APDUBuf.Count() - s_APDUBuf.Send(); waiting > 0) {
-            s_APDUBuf.DropWaiting();
-            Log(0, "(iec5) STOPDT: не отправлены ожидавшие I-кадры, " + std::to_string(waiting) + " шт.");
-        }
-        break;
+    case UFn_STOPDT_Act: AcceptStopdtAct(Save_Obmen, nomer_socket); break;
     case UFn_STOPDT_Con: break;
     case UFn_TESTFR_Act: Set(TBit104Subj::bsb_TESTFR_ConWant); break;
     case UFn_TESTFR_Con: Clear(TBit104Subj::bsb_TESTFR_Act); break;
@@ -255,6 +255,20 @@ void TSubj104::AcceptUFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_so
     // Answers go out at once when the mailbox is free, else at the next pass.
     if (Connected())
         SendWaitingU(Save_Obmen, nomer_socket);
+}
+
+void TSubj104::AcceptStopdtAct(bool Save_Obmen, int nomer_socket)
+{
+    // Only the controlling station stops the data transfer. A station that
+    // does would leave the link up and silent, commands refused; a new
+    // connection brings it back with a fresh start-up. So no con: the
+    // connection is dropped at the next pass and the channel connects again.
+    Clear(TBit104Subj::bsb_STARTDT_Ok);
+    Clear(TBit104Subj::bsb_STARTDT_Act);
+    Set(TBit104Subj::bsb_STOPDT_FromKP);
+    const std::string text = "(iec5) STOPDT act от КП: разрыв соединения, новое соединение";
+    Trace(Save_Obmen, nomer_socket, text);
+    Log(0, text);
 }
 
 void TSubj104::DoAckSend(int vrSecond)
@@ -287,7 +301,6 @@ bool TSubj104::SendWaitingU(bool Save_Obmen, int nomer_socket)
     };
     static constexpr TWaitingU waiting[] = {
         {TBit104Subj::bsb_STARTDT_ConWant, U_Func::U_STARTDT, UActCon::UCON, TBit104Subj::bsb_STARTDT_Act},
-        {TBit104Subj::bsb_STOPDT_ConWant, U_Func::U_STOPDT, UActCon::UCON, TBit104Subj::bsb_STARTDT_Act},
         {TBit104Subj::bsb_TESTFR_ConWant, U_Func::U_TESTFR, UActCon::UCON, TBit104Subj::bsb_TESTFR_Act},
         {TBit104Subj::bsb_STARTDT_Want, U_Func::U_STARTDT, UActCon::UACT, TBit104Subj::bsb_STARTDT_Act},
         {TBit104Subj::bsb_TESTFR_Want, U_Func::U_TESTFR, UActCon::UACT, TBit104Subj::bsb_TESTFR_Act},
@@ -332,7 +345,7 @@ void TSubj104::ConnectService(bool Save_Obmen, int nomer_socket)
         DoOnDisconnect();
     if (!Connected() || Yes(TBit104Subj::bsb_Dropping))
         return;
-    if (Yes(TBit104Subj::bsb_ERRSEQAPDU) || T1Expired()) {
+    if (Yes(TBit104Subj::bsb_ERRSEQAPDU) || Yes(TBit104Subj::bsb_STOPDT_FromKP) || T1Expired()) {
         StopConnect();
         Set(TBit104Subj::bsb_Dropping);
         return;

@@ -1,11 +1,12 @@
 #pragma once
 // The IEC 60870-5-104 link layer of one channel, without any socket: it cuts
 // the received bytes into frames, keeps the sequence numbers, acknowledges by
-// the w and t2 rules, supervises t1 and t3, answers STARTDT, STOPDT and
-// TESTFR and sends the I-frames of its send window. No frame is lost or sent
-// twice: a frame the socket side refuses stays queued for the next pass, and
-// an unacknowledged frame or unanswered act at t1 drops the connection
-// (IEC 60870-5-104, 5.2) instead of being sent again.
+// the w and t2 rules, supervises t1 and t3, answers STARTDT and TESTFR,
+// drops a connection on which the station stops the data transfer or breaks
+// the sequence, and sends the I-frames of its send window. No frame is lost
+// or sent twice: a frame the socket side refuses stays queued for the next
+// pass, and an unacknowledged frame or unanswered act at t1 drops the
+// connection (IEC 60870-5-104, 5.2) instead of being sent again.
 
 #include "core/apdu.h"
 #include "core/asdu_layout.h"
@@ -39,12 +40,14 @@ enum class TBit104Subj {
     bsb_PROC_CLOCK_SYNC_103,
     // U-frames waiting for a free mailbox, and the test frame awaiting its con.
     bsb_STARTDT_ConWant,
-    bsb_STOPDT_ConWant,
     bsb_TESTFR_ConWant,
     bsb_TESTFR_Want,
     bsb_TESTFR_Act,
     // The connection is being dropped: nothing more goes out on it.
     bsb_Dropping,
+    // The station stopped the data transfer: the connection is dropped and
+    // made again, since a controlled station has no business stopping it.
+    bsb_STOPDT_FromKP,
 };
 using TFl104Subj = TFlagOf<TBit104Subj>;
 
@@ -139,7 +142,9 @@ protected:
 
 private:
     void DoAckSend(int vrSecond);
-    void AcceptIFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_socket);
+    // False when the frame is out of sequence: nothing of it is to be stored.
+    bool AcceptIFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_socket);
+    void AcceptStopdtAct(bool Save_Obmen, int nomer_socket);
     void AcceptUFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_socket);
     // Sends the U-frames waiting for the mailbox; false when one was refused.
     bool SendWaitingU(bool Save_Obmen, int nomer_socket);

@@ -10,6 +10,9 @@ TFieldgateService::TFieldgateService(const std::string& serviceDir, std::string 
     : ctx_(std::make_unique<TServiceContext>())
 {
     ctx_->ExePath = serviceDir;
+    // Headless: the link's lines would only fill a queue nobody reads.
+    ctx_->LinkLogQueue = false;
+    ctx_->NameSentFrames = false;
     ctx_->ReadConfig = Iec104CfgReader(opcUa_);
     ctx_->ChannelFactory = &channels_;
     ctx_->OpcUa = &opcUaBridge_;

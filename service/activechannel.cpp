@@ -241,13 +241,6 @@ void Toprosdevice::SyncConnected()
     handedConnect_ = true;
     StationConnected(env, *frm_, Number_of_Thread);
     T_KP& kp = env.ctx->KpTable.at(static_cast<std::size_t>(Number_of_Thread));
-    {
-        auto link = frm_->pcl()->Lock();
-        T104Client& cl = *frm_->pcl();
-        cl.is_CLOCK_SYNC_103_ = cl.First_CLOCK_SYNC_103_ = kp.Interval_CLOCK_SYNC_103 > 0;
-        if (kp.Interval_CLOCK_SYNC_103 > 0)
-            cl.Popravka_time_103 = kp.Popravka_Time;
-    }
     kp.IP_tek = Host_Thread_tek;
     kp.Port_tek = Port_Thread_tek;
     TraceSocketLine(env, Number_of_Thread, " Connect - _" + Host_Thread_tek);

@@ -27,6 +27,13 @@ void StationConnected(const TChannelEnv& env, TClient104Frm& frm, int kpIndex)
     frm.OnConnect();
     T_KP& kp = env.ctx->KpTable.at(static_cast<std::size_t>(kpIndex));
     ArmRequestsOnConnect(kp, env.clock->MonotonicMs());
+    // Active or passive, a station with a clock synchronisation period gets
+    // its clock set by it, the first time before its interrogation.
+    auto link = frm.pcl()->Lock();
+    T104Client& cl = *frm.pcl();
+    cl.is_CLOCK_SYNC_103_ = cl.First_CLOCK_SYNC_103_ = kp.Interval_CLOCK_SYNC_103 > 0;
+    if (kp.Interval_CLOCK_SYNC_103 > 0)
+        cl.Popravka_time_103 = kp.Popravka_Time;
 }
 
 void StationDisconnected(const TChannelEnv& env, TClient104Frm& frm, int kpIndex)

@@ -40,9 +40,10 @@ void TraceChannelLine(const TChannelEnv& env, const std::string& file, const std
 // The link's trace file of station i: "Socket" + (i - 1) + ".txt".
 void TraceSocketLine(const TChannelEnv& env, int kpIndex, const std::string& text);
 
-// Under the channel lock: the link object starts a connection and the row's
-// interrogation clocks restart on the monotonic clock. The row is not
-// connected yet: a station that accepts TCP and then never answers is not.
+// Under the channel lock: the link object starts a connection with the
+// station's clock synchronisation switches, and the row's interrogation
+// clocks restart on the monotonic clock. The row is not connected yet: a
+// station that accepts TCP and then never answers is not.
 void StationConnected(const TChannelEnv& env, TClient104Frm& frm, int kpIndex);
 // Under the channel lock: the link object handles the disconnect at its next
 // service; a connected row is no longer, and its drop is counted.

@@ -217,8 +217,9 @@ void OpenChannels(TServiceContext& ctx, TServiceRun& run)
     run.SocketTrace = std::make_unique<TSocketTrace>(*ctx.ServiceLog);
     TClientContext cctx;
     cctx.link.clock = ctx.Clock;
-    cctx.link.log = &ctx.MessBuff;
+    cctx.link.log = ctx.LinkLogQueue ? &ctx.MessBuff : nullptr;
     cctx.link.trace = run.SocketTrace.get();
+    cctx.link.nameSentFrames = ctx.NameSentFrames;
     cctx.types = ctx.TypeIdentList.get();
     cctx.tags = &run.TagSignalList;
 

@@ -212,8 +212,12 @@ public:
     std::string ExePath; // "/etc/fieldgated/" in fieldgate, empty in opcstation
     std::string ArmDir;  // the per-installation data files
 
-    // The core's log queue and error texts.
+    // The core's log queue and error texts. opcstation shows the queue and
+    // names each sent I-frame in the exchange trace; fieldgate has no one to
+    // read the queue, and its trace holds the frames alone.
     TMessBuff MessBuff{MessBuffSize};
+    bool LinkLogQueue = true;
+    bool NameSentFrames = true;
     TErrLstArm ErrLstArm;
 
     // Every timer and period of the service runs on this clock.

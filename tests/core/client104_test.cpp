@@ -54,6 +54,7 @@ protected:
     // A connection came up and the station confirmed STARTDT.
     void Connect(bool clockSync)
     {
+        stationNs = 0; // a new connection numbers its frames from 0
         frm->OnConnect();
         {
             auto lock = cl->Lock();
@@ -264,8 +265,9 @@ TEST_F(Channel, ActiveChannelAsksForAConnectionEveryTwoSeconds)
 }
 
 // A command is queued only while data transfer runs: one given while the
-// station has not started it (or stopped it) is abandoned at its timeout, and
-// its execute never goes out whenever the transfer starts later on.
+// station has not started it (or the connection is being made again after the
+// station stopped it) is abandoned at its timeout, and its execute never goes
+// out whenever the transfer starts later on.
 TEST_F(Channel, CommandsWaitForTheDataTransferAndAreAbandonedIfItNeverRuns)
 {
     Open();
@@ -285,23 +287,30 @@ TEST_F(Channel, CommandsWaitForTheDataTransferAndAreAbandonedIfItNeverRuns)
     for (const TFrameBytes& f : port.TakeSent())
         EXPECT_NE(f.size() > 6 ? f[6] : 0, 45) << "a command left 6 s after it was given up";
 
-    // The station stops the transfer: a command waits for it again.
-    Station(STOPDT_act);
+    // The station stops the transfer: the connection is dropped, and a
+    // command waits for the new one to start its transfer.
     port.TakeSent();
+    Station(STOPDT_act);
+    EXPECT_TRUE(port.TakeSent().empty()) << "no STOPDT con: the connection goes instead";
+    EXPECT_EQ(port.disconnectRequests, 1);
+    EXPECT_TRUE(Logged("STOPDT act от КП: разрыв соединения, новое соединение"));
     {
         auto lock = cl->Lock();
         cl->ElemTU.Init(TTUCommand::tuCommand_Off, 1, 5000, cl->Layout(), true, 1);
     }
     Tick();
     EXPECT_EQ(cl->ElemTU.step1, TStepTU::stuFormExecute1);
-    Station(STARTDT_act);
+    frm->OnDisconnect();
+    frm->OnConnect();
+    Tick();
+    ASSERT_EQ(port.TakeSent(), std::vector<TFrameBytes>{STARTDT_act});
+    Station(STARTDT_con);
     Tick();
     auto sent = port.TakeSent();
-    ASSERT_EQ(sent.size(), 3u) << "STARTDT con, the command, the interrogation the start brings";
-    EXPECT_EQ(sent[0], STARTDT_con);
-    EXPECT_EQ(sent[1][6], 45);
-    EXPECT_EQ(sent[1][15], 0x04);
-    EXPECT_EQ(sent[2][6], 100);
+    ASSERT_EQ(sent.size(), 2u) << "the command, the interrogation the start brings";
+    EXPECT_EQ(sent[0][6], 45);
+    EXPECT_EQ(sent[0][15], 0x04);
+    EXPECT_EQ(sent[1][6], 100);
 }
 
 // Select before execute: a foreign confirmation changes nothing, the
@@ -471,7 +480,6 @@ TEST_F(Channel, ValuesTurnInvalidOncePerDisconnectAfterTheReserveGrace)
     clock.Advance(29000);
     frm->CheckValid1(false);
     EXPECT_EQ(TagQuality(), 0);
-    stationNs = 0;
     Connect(false); // back in time: nothing turns invalid
     clock.Advance(2000);
     frm->CheckValid1(false);

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 
 
@@ -110,10 +111,7 @@ TEST_F(Link104, AnswersTheStationsUFramesOnceTheMailboxTakesThem)
     port.Drain();
     link->Feed(TESTFR_act);
     port.Drain();
-    link->Feed(STOPDT_act);
-    EXPECT_FALSE(link->StartDT());
-    port.Drain();
-    EXPECT_EQ(port.TakeSent(), (std::vector<TFrameBytes>{STARTDT_con, TESTFR_con, STOPDT_con}));
+    EXPECT_EQ(port.TakeSent(), (std::vector<TFrameBytes>{STARTDT_con, TESTFR_con}));
 
     // Malformed and combined U-frames are refused.
     link->Feed(Hex("68 04 43 00 00 01"));
@@ -206,10 +204,11 @@ TEST_F(Link104, AHugeKFromTheParametersIsHeldToTheSequenceRange)
     EXPECT_TRUE(link->s_APDUBuf.Empty());
 }
 
-// Frames still waiting when the station stops the data transfer are given
-// up: they would leave whenever it starts again, a command long after it was
-// given. Frames already sent stay for the acknowledgement.
-TEST_F(Link104, StopdtGivesUpTheFramesStillWaiting)
+// Only the controlling station stops the data transfer. A station that does
+// gets no con: the connection is dropped at the next pass, with a line in the
+// log and the trace, and nothing of it (the frames waiting included) is sent
+// any more; the channel connects again.
+TEST_F(Link104, StopdtFromTheStationDropsTheConnection)
 {
     Started();
     port.autoDrain = false;
@@ -218,22 +217,19 @@ TEST_F(Link104, StopdtGivesUpTheFramesStillWaiting)
     link->Pass();
     ASSERT_EQ(link->Vs(), 1);
     link->Feed(STOPDT_act);
-    EXPECT_EQ(link->s_APDUBuf.Count(), 1) << "the sent frame awaits its acknowledgement";
-    EXPECT_TRUE(Logged("STOPDT: не отправлены ожидавшие I-кадры, 1 шт."));
+    EXPECT_FALSE(link->StartDT());
     port.Drain();
     link->Pass();
     port.Drain();
-    link->Feed(STARTDT_act);
-    port.Drain();
     link->Pass();
-    port.Drain();
     const auto sent = port.TakeSent();
-    ASSERT_EQ(sent.size(), 3u);
+    ASSERT_EQ(sent.size(), 1u) << "the frame sent before the STOPDT, no con, nothing after";
     EXPECT_EQ(sent[0][12], 1);
-    EXPECT_EQ(sent[1], STOPDT_con);
-    EXPECT_EQ(sent[2], STARTDT_con);
-    link->Feed(SFrame(1));
+    EXPECT_EQ(port.disconnectRequests, 1);
     EXPECT_TRUE(link->s_APDUBuf.Empty());
+    const std::string text = "(iec5) STOPDT act от КП: разрыв соединения, новое соединение";
+    EXPECT_TRUE(Logged(text));
+    EXPECT_NE(std::find(trace.lines.begin(), trace.lines.end(), text), trace.lines.end());
 }
 
 TEST_F(Link104, RefusedFramesStayQueuedAndNoneGoesOutTwice)
@@ -327,7 +323,7 @@ TEST_F(Link104, AnIFrameStartsTheTransferWhileStartdtConIsAwaited)
 TEST_F(Link104, SequenceErrorsDropTheConnectionAtTheNextPass)
 {
     struct Case { const char* name; TFrameBytes frame; bool asdu; } cases[] = {
-        {"N(S) ahead of V(R)", StationI(2, 0), true},
+        {"N(S) ahead of V(R)", StationI(2, 0), false},
         {"N(R) acknowledges frames never sent", StationI(0, 3), true},
         {"S-frame N(R) beyond V(S)", SFrame(1), false},
     };
@@ -340,15 +336,18 @@ TEST_F(Link104, SequenceErrorsDropTheConnectionAtTheNextPass)
         link->Pass();
         EXPECT_EQ(port.disconnectRequests, 1) << c.name;
     }
-    // A frame behind V(R) changes nothing.
+    // A frame behind V(R), a station repeating an old one, is a sequence
+    // error too: its ASDU, an older value, must not overwrite the newer one.
     port.disconnectRequests = 0;
     link->DoOnConnect();
     Started();
-    link->Feed(StationI(0, 0));
-    link->Feed(StationI(0, 0));
+    EXPECT_EQ(link->Feed(StationI(0, 0)).size(), 1u);
+    EXPECT_EQ(link->Feed(StationI(1, 0)).size(), 1u);
+    EXPECT_TRUE(link->Feed(StationI(0, 0)).empty()) << "the repeated frame is parsed";
+    EXPECT_TRUE(Logged("vr=4 больше vsSecond=0 Разрыв соедин!"));
     link->Pass();
-    EXPECT_EQ(link->vr(), 1);
-    EXPECT_EQ(port.disconnectRequests, 0);
+    EXPECT_EQ(link->vr(), 2);
+    EXPECT_EQ(port.disconnectRequests, 1);
 }
 
 TEST_F(Link104, HostileFramesAreRejectedWithALogLine)

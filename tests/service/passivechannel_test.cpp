@@ -45,7 +45,7 @@ TEST_F(PassiveChannel, StationConnectsStartsUpAndReconnectsAfterClose)
                         "3", "--sp", "100:2"});
     ASSERT_TRUE(kpsim.WaitFor("connected station=1"));
     ASSERT_TRUE(kpsim.WaitFor("startdt station=1"));
-    // A passive station's due clock synchronisation goes out as an interrogation.
+    // Without a clock synchronisation period the start-up goes straight to the interrogation.
     ASSERT_TRUE(kpsim.WaitFor("interrogation station=1 ca=3 qoi=20"));
     EXPECT_TRUE(LinkStarted(1, 3)); // act con, the points, act term
     EXPECT_TRUE(RowConnected(1));

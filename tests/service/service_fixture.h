@@ -96,12 +96,7 @@ public:
     {
         std::lock_guard<std::mutex> channel(ctx_.ChannelLock(kp_));
         connected_ = true;
-        const T_KP& row = ctx_.KpTable[static_cast<std::size_t>(kp_)];
         StationConnected(Env(), *frm_, kp_);
-        if (!passive_) {
-            auto lock = frm_->pcl()->Lock();
-            frm_->pcl()->is_CLOCK_SYNC_103_ = row.Interval_CLOCK_SYNC_103 > 0;
-        }
     }
     void Disconnect()
     {

@@ -414,6 +414,47 @@ TEST(Kpsim, MisbehavesOnRequest)
     }
 }
 
+// The link faults a controlling station must cope with: an old I-frame
+// sent again with its old N(S), end of initialisation, STOPDT act from the
+// station (nothing more until STARTDT), a clock synchronisation left unanswered.
+TEST(Kpsim, SendsTheLinkFaultsAskedFor)
+{
+    KpsimProcess kp({"--listen", "0", "--sp", "100", "--ignore-clock-sync"});
+    Started s(kp);
+    kp.Control("set 1 100 1");
+    kp.Control("set 1 100 0");
+    const auto first = s.link.ReadFrame();
+    const auto second = s.link.ReadFrame();
+    ASSERT_TRUE(first && second);
+    kp.Control("repeat 1 2");
+    const auto repeated = s.link.ReadFrame();
+    ASSERT_TRUE(repeated);
+    EXPECT_EQ(*repeated, *first) << "the same frame, N(S) 0 after N(S) 1";
+    EXPECT_TRUE(kp.WaitFor("repeated station=1 ns=0"));
+    kp.Control("repeat 1 3");
+    EXPECT_TRUE(kp.WaitFor("error station=1 repeat"));
+
+    kp.Control("eoi 1");
+    const auto eoi = s.link.ReadFrame();
+    ASSERT_TRUE(eoi);
+    EXPECT_EQ(ToHex(AsduOf(*eoi)), "46 01 04 00 01 00 00 00 00 00");
+
+    s.link.SendAsdu(kCsAct, false); // the repeated frame counts once
+    EXPECT_TRUE(kp.WaitFor("clock-sync station=1 ca=1 time=2021-03-07T14:05:09.250 reply=none"));
+    kp.Control("stopdt 1");
+    EXPECT_EQ(s.link.ReadFrame(), kStopDtAct);
+    s.link.SendRaw(kStopDtCon);
+    EXPECT_TRUE(kp.WaitFor("stopdt-con station=1"));
+    // Stopped: a changed value waits for the next STARTDT.
+    kp.Control("set 1 100 1");
+    ASSERT_TRUE(kp.WaitFor("done station=1 action=set"));
+    s.link.SendRaw(kStartDtAct);
+    EXPECT_EQ(s.link.ReadFrame(), kStartDtCon);
+    const auto waited = s.link.ReadFrame();
+    ASSERT_TRUE(waited);
+    EXPECT_EQ(ToHex(AsduOf(*waited)), "01 01 03 00 01 00 64 00 00 01");
+}
+
 TEST(Kpsim, SilentStationDropsWhatArrivesUntilItTalksAgain)
 {
     KpsimProcess kp({"--listen", "0"});

@@ -26,6 +26,7 @@ enum TypeId : std::uint8_t {
     M_ME_TE_1 = 35,
     M_ME_TF_1 = 36,
     M_IT_TB_1 = 37,
+    M_EI_NA_1 = 70,
     C_SC_NA_1 = 45,
     C_DC_NA_1 = 46,
     C_SC_TA_1 = 58,
@@ -39,6 +40,7 @@ enum TypeId : std::uint8_t {
 
 enum Cause : std::uint8_t {
     kCauseSpontaneous = 3,
+    kCauseInitialised = 4,
     kCauseActivation = 6,
     kCauseActCon = 7,
     kCauseDeactivation = 8,

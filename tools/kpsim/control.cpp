@@ -1,6 +1,7 @@
 #include "control.h"
 
 #include "options.h"
+#include "session.h"
 
 #include <cstdlib>
 #include <sstream>
@@ -21,6 +22,8 @@ constexpr Verb kVerbs[] = {
     {"silent", Action::Silent, 0, false},   {"talk", Action::Talk, 0, false},
     {"garbage", Action::Garbage, 0, false}, {"set", Action::Set, 2, true},
     {"rate", Action::Rate, 1, false},       {"refuse", Action::Refuse, 1, false},
+    {"repeat", Action::Repeat, 1, false},   {"stopdt", Action::StopDt, 0, false},
+    {"eoi", Action::EndOfInit, 0, false},
 };
 
 bool ToNumber(const std::string& text, long high, long& out)
@@ -113,6 +116,13 @@ std::string ParseControlLine(const std::string& line, ControlRequest& request)
             return "refuse: on or off";
         request.on = words[2] == "on";
         break;
+    case Action::Repeat: {
+        long back = 0;
+        if (!ToNumber(words[2], Session::kRepeatableFrames, back) || back < 1)
+            return "repeat: frames back 1.." + std::to_string(Session::kRepeatableFrames);
+        request.back = static_cast<int>(back);
+        break;
+    }
     default:
         break;
     }

@@ -11,7 +11,7 @@
 
 namespace kpsim {
 
-enum class Action { Close, Reset, Silent, Talk, Garbage, Set, Rate, Refuse, Quit };
+enum class Action { Close, Reset, Silent, Talk, Garbage, Set, Rate, Refuse, Repeat, StopDt, EndOfInit, Quit };
 
 struct ControlRequest {
     Action action = Action::Quit;
@@ -24,6 +24,7 @@ struct ControlRequest {
     std::optional<int> sequence;     // "set": a total's sequence number 0..31
     double rate = 0;
     bool on = false;
+    int back = 0;  // "repeat": the I-frame sent this many frames ago
 };
 
 // Fills `request` or returns what is wrong with the line.

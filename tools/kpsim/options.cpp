@@ -119,6 +119,7 @@ constexpr FlagOption kFlagOptions[] = {
     {"--time", &StationConfig::timeTags},
     {"--started", &StationConfig::startedAtConnect},
     {"--silent", &StationConfig::silent},
+    {"--ignore-clock-sync", &StationConfig::ignoreClockSync},
 };
 
 std::string ReadConfigFile(const std::string& path, std::vector<std::string>& tokens)
@@ -270,6 +271,8 @@ Usage: kpsim [--exit-on-eof] [--config FILE] STATION...
   --started             data transfer is on from the connect, without STARTDT
   --cmd-offset N        a command to IOA X acts on the point at X - N (0)
   --silent              start silent (see "silent" below)
+  --ignore-clock-sync   a clock synchronisation gets no act con (logged with
+                        reply=none)
   --exit-on-eof         end when standard input ends
   --config FILE         more options from FILE; '#' starts a comment
 
@@ -294,6 +297,8 @@ Standard output, one line per event:
   disconnected station=S reason=R   (R: peer-closed, peer-reset, bad-frame,
       bad-sequence, bad-ack, t1, write-failed, close, reset, error, stop)
   startdt station=S   stopdt station=S   testfr station=S
+  stopdt-con station=S   (the answer to this side's "stopdt")
+  repeated station=S ns=N   (an I-frame sent again by "repeat")
   interrogation station=S ca=C qoi=Q
   counter-interrogation station=S ca=C qcc=Q
   clock-sync station=S ca=C time=YYYY-MM-DDTHH:MM:SS.mmm
@@ -318,6 +323,10 @@ Standard input, one control line each (S = station number, 0 = all):
               tag with its IV bit; the time of now when none is given)
   rate S N    spontaneous changes per second
   refuse S on|off   refuse every command with a negative act con
+  repeat S N  send again, with its old N(S), the I-frame sent N frames ago
+              (1: the last one; up to 64)
+  stopdt S    send STOPDT act and stop sending until a STARTDT act
+  eoi S       send end of initialisation (M_EI_NA_1, cause 4, COI 0)
   quit        end the program
 )";
 }

@@ -30,6 +30,7 @@ struct StationConfig {
     bool startedAtConnect = false;  // data transfer on without STARTDT
     std::uint32_t cmdOffset = 0;    // command address = point address + offset
     bool silent = false;
+    bool ignoreClockSync = false;   // a clock synchronisation gets no act con
 };
 
 struct Options {

@@ -160,6 +160,9 @@ void Session::OnUFrame(std::uint8_t function)
         Emit(BuildUFrame(UFunction::TestFrCon));
         log_.Line("testfr " + Tag());
         break;
+    case UFunction::StopDtCon:
+        log_.Line("stopdt-con " + Tag());
+        break;
     default:
         break;  // confirmations of frames this side never sends
     }
@@ -256,8 +259,10 @@ void Session::OnClockSync(const Request& r)
 {
     const std::optional<LocalTime> t = DecodeCp56(r.asdu.element.data());
     log_.Line("clock-sync " + Tag() + " ca=" + std::to_string(r.asdu.ca) +
-              " time=" + (t ? FormatTime(*t) : std::string("invalid")));
-    Reply(r, kCauseActCon, !t);
+              " time=" + (t ? FormatTime(*t) : std::string("invalid")) +
+              (config_.ignoreClockSync ? " reply=none" : ""));
+    if (!config_.ignoreClockSync)
+        Reply(r, kCauseActCon, !t);
 }
 
 void Session::OnCommand(const Request& r)
@@ -344,11 +349,37 @@ void Session::Flush(SteadyTime now)
 {
     while (started_ && !queued_.empty() && sentTimes_.size() < static_cast<std::size_t>(config_.k)) {
         Emit(BuildIFrame(sendSeq_, recvSeq_, queued_.front()));
+        history_.push_back({sendSeq_, std::move(queued_.front())});
+        if (history_.size() > static_cast<std::size_t>(kRepeatableFrames))
+            history_.pop_front();
         queued_.pop_front();
         sendSeq_ = SeqNext(sendSeq_);
         sentTimes_.push_back(now);
         unackedReceived_ = 0;
     }
+}
+
+bool Session::RepeatSent(int back)
+{
+    if (back < 1 || static_cast<std::size_t>(back) > history_.size())
+        return false;
+    const SentFrame& old = history_[history_.size() - static_cast<std::size_t>(back)];
+    Emit(BuildIFrame(old.sendSeq, recvSeq_, old.asdu));
+    log_.Line("repeated " + Tag() + " ns=" + std::to_string(old.sendSeq));
+    return true;
+}
+
+void Session::StopDataTransfer()
+{
+    started_ = false;
+    Emit(BuildUFrame(UFunction::StopDtAct));
+}
+
+void Session::EndOfInitialisation(std::uint8_t coi)
+{
+    AsduBuilder b(config_.widths, M_EI_NA_1, kCauseInitialised, config_.ca);
+    b.AddObject(0, Bytes{coi});
+    queued_.push_back(b.Finish());
 }
 
 Bytes Session::TakeOutput()

@@ -29,6 +29,9 @@ struct StationState {
 
 class Session {
 public:
+    // The I-frames sent last that "repeat" can send again.
+    static constexpr int kRepeatableFrames = 64;
+
     Session(int number, const StationConfig& config, StationState& state, EventLog& log);
 
     // False when the connection has to be dropped; CloseReason says why.
@@ -37,6 +40,16 @@ public:
     // Sends the point's current value as a spontaneous change; with a time
     // given, time-tagged with it whatever --time says.
     void SendSpontaneous(const Point& point, const std::optional<LocalTime>& time = std::nullopt);
+
+    // Faults of the link asked for by control lines.
+    // Sends again, with its old N(S), the I-frame sent `back` frames ago (1:
+    // the last one); false when that frame is no longer kept.
+    bool RepeatSent(int back);
+    // STOPDT act: the station stops its own data transfer, as no controlled
+    // station should; it sends nothing more until a STARTDT act.
+    void StopDataTransfer();
+    // End of initialisation (M_EI_NA_1, cause 4) with the cause of initialisation.
+    void EndOfInitialisation(std::uint8_t coi);
 
     Bytes TakeOutput();
     const std::string& CloseReason() const { return closeReason_; }
@@ -78,6 +91,11 @@ private:
     Bytes out_;
     std::deque<Bytes> queued_;          // ASDUs waiting for the window
     std::deque<SteadyTime> sentTimes_;  // send time of every unacknowledged I-frame
+    struct SentFrame {
+        std::uint16_t sendSeq;
+        Bytes asdu;
+    };
+    std::deque<SentFrame> history_;     // the last I-frames sent, newest last, for "repeat"
     bool started_;
     std::uint16_t sendSeq_ = 0;
     std::uint16_t recvSeq_ = 0;

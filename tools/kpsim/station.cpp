@@ -254,6 +254,11 @@ bool Station::Apply(const ControlRequest& r, Poco::Net::StreamSocket* connection
         connection->close();
         log_.Line("disconnected " + Tag() + " reason=write-failed");
         return false;
+    case Action::Repeat:
+    case Action::StopDt:
+    case Action::EndOfInit:
+        ApplyLinkFault(r, *session);
+        return true;
     case Action::Reset:
         connection->setLinger(true, 0);
         [[fallthrough]];
@@ -265,6 +270,27 @@ bool Station::Apply(const ControlRequest& r, Poco::Net::StreamSocket* connection
     default:
         return true;
     }
+}
+
+void Station::ApplyLinkFault(const ControlRequest& r, Session& session)
+{
+    switch (r.action) {
+    case Action::Repeat:
+        if (!session.RepeatSent(r.back)) {
+            log_.Line("error " + Tag() + " repeat: no such frame kept");
+            return;
+        }
+        break;
+    case Action::StopDt:
+        session.StopDataTransfer();
+        break;
+    case Action::EndOfInit:
+        session.EndOfInitialisation(0);
+        break;
+    default:
+        return;
+    }
+    Done(r);
 }
 
 }  // namespace kpsim

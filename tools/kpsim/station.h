@@ -40,6 +40,8 @@ private:
     // False when a request ended the connection.
     bool ApplyRequests(Poco::Net::StreamSocket* connection, Session* session);
     bool Apply(const ControlRequest& request, Poco::Net::StreamSocket* connection, Session* session);
+    // The link faults a test asks for: repeat, stopdt, eoi.
+    void ApplyLinkFault(const ControlRequest& request, Session& session);
     void WaitForRequests(std::chrono::milliseconds timeout);
     bool Write(Poco::Net::StreamSocket& connection, const Bytes& bytes);
     void Done(const ControlRequest& request);
