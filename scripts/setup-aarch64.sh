@@ -14,16 +14,8 @@ packages=(
 )
 
 dpkg --print-foreign-architectures | grep -qx arm64 || dpkg --add-architecture arm64
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+source "$here/scripts/debian-packages.sh"
+install_missing "${packages[@]}"
 
 # POCO's arm64 development package would replace the build machine's own (it is
 # not multiarch), so it is unpacked into the build tree instead. The runtime
@@ -32,7 +24,7 @@ deps="$here/build/aarch64-deps"
 if [ ! -f "$deps/usr/lib/aarch64-linux-gnu/cmake/Poco/PocoConfig.cmake" ]; then
   echo "setup: unpacking libpoco-dev:arm64 into build/aarch64-deps"
   download=$(mktemp -d)
-  chmod 755 "$download" # apt downloads as its own user where it can
+  chown _apt "$download" 2>/dev/null || true # apt downloads as its own user where it can
   (cd "$download" && apt-get download -qq libpoco-dev:arm64)
   rm -rf "$deps" && mkdir -p "$deps"
   dpkg -x "$download"/libpoco-dev_*_arm64.deb "$deps"

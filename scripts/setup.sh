@@ -19,19 +19,8 @@ packages=(
 command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-done
-
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  # tshark asks whether ordinary users may capture; the answer does not matter here.
-  echo "wireshark-common wireshark-common/install-setuid boolean false" | debconf-set-selections
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+source "$here/scripts/debian-packages.sh"
+install_missing "${packages[@]}"
 
 # npm packages used by the tests (OPC UA client), pinned in tests/npm/package.json.
 if [ -f "$here/tests/npm/package.json" ] && [ ! -d "$here/tests/npm/node_modules" ]; then
