@@ -211,12 +211,14 @@ void OpenChannels(TServiceContext& ctx, TServiceRun& run)
         ctx.Prmn104[static_cast<std::size_t>(r)].prWork1 = 0;
 
     run.SocketTrace = std::make_unique<TSocketTrace>(*ctx.ServiceLog);
+    run.TuLog = std::make_unique<TTuDropLog>(*ctx.ServiceLog);
     TClientContext cctx;
     cctx.link.clock = ctx.Clock;
     cctx.link.log = &ctx.MessBuff;
     cctx.link.trace = run.SocketTrace.get();
     cctx.types = ctx.TypeIdentList.get();
     cctx.tags = &run.TagSignalList;
+    cctx.tuLog = run.TuLog.get();
 
     ctx.ChannelCount = 0;
     for (int i = 1; i <= ctx.KpCount && clients.Count() < TClients104::DefaultSize; ++i) {
