@@ -21,6 +21,7 @@ constexpr Verb kVerbs[] = {
     {"silent", Action::Silent, 0, false},   {"talk", Action::Talk, 0, false},
     {"garbage", Action::Garbage, 0, false}, {"set", Action::Set, 2, true},
     {"rate", Action::Rate, 1, false},       {"refuse", Action::Refuse, 1, false},
+    {"hold", Action::Hold, 1, false},
 };
 
 bool ToNumber(const std::string& text, long high, long& out)
@@ -31,6 +32,15 @@ bool ToNumber(const std::string& text, long high, long& out)
         return false;
     out = v;
     return true;
+}
+
+// "hold S on|off": a station that takes commands and never answers them.
+std::string ParseHold(const std::string& word, ControlRequest& request)
+{
+    if (word != "on" && word != "off")
+        return "hold: on or off";
+    request.on = word == "on";
+    return "";
 }
 
 }  // namespace
@@ -90,6 +100,8 @@ std::string ParseControlLine(const std::string& line, ControlRequest& request)
             return "refuse: on or off";
         request.on = words[2] == "on";
         break;
+    case Action::Hold:
+        return ParseHold(words[2], request);
     default:
         break;
     }

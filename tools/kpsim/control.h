@@ -11,7 +11,7 @@
 
 namespace kpsim {
 
-enum class Action { Close, Reset, Silent, Talk, Garbage, Set, Rate, Refuse, Quit };
+enum class Action { Close, Reset, Silent, Talk, Garbage, Set, Rate, Refuse, Hold, Quit };
 
 struct ControlRequest {
     Action action = Action::Quit;
