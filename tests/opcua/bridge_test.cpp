@@ -3,6 +3,7 @@
 // OPC UA client (node-opcua-client, tests/npm/bridge_probe.js).
 #include "service/service_fixture.h"
 #include "service/station_asdu.h"
+#include "ua_probe.h"
 
 #include "core/commandqueue.h"
 #include "opcua/opcuabridge.h"
@@ -12,14 +13,10 @@
 
 #include <Poco/Net/ServerSocket.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <sstream>
 
 namespace gw::test {
 namespace {
-
-const std::string NpmDir = std::string(GATEWAY_SOURCE_DIR) + "/tests/npm";
 
 int FreePort()
 {
@@ -66,24 +63,10 @@ protected:
     {
         std::filesystem::create_symlink(TAGSERVE_LIBRARY, temp.File(OpcUaLibraryName));
     }
-    bool HasClient() const { return std::filesystem::exists(NpmDir + "/node_modules/node-opcua-client"); }
-    // What the probe printed, one finding a line; the probe's exit status in status.
+    bool HasClient() const { return HasUaClient(); }
     std::string Probe(const std::string& args, int& status)
     {
-        const std::string command = "XDG_CONFIG_HOME='" + temp.File("xdg") + "' node '" + NpmDir +
-                                    "/bridge_probe.js' opc.tcp://127.0.0.1:" +
-                                    std::to_string(settings.OPC_UA_Port) + " " + args + " 2>&1";
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (!pipe) {
-            status = -1;
-            return {};
-        }
-        std::string out;
-        char buffer[4096];
-        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-            out.append(buffer, n);
-        status = ::pclose(pipe);
-        return out;
+        return RunUaProbe(temp.File("xdg"), settings.OPC_UA_Port, args, status);
     }
     // Up to and including the next publication pass.
     void Pass()
@@ -109,15 +92,6 @@ protected:
     TOpcUaSettings settings;
     TOpcUaLibraryBridge bridge{settings};
 };
-
-bool Has(const std::string& out, const std::string& line)
-{
-    std::istringstream in(out);
-    for (std::string l; std::getline(in, l);)
-        if (l == line)
-            return true;
-    return false;
-}
 
 TEST_F(BridgeTest, ClientBrowsesReadsAndWritesACommandToTheRightSignal)
 {
