@@ -58,9 +58,6 @@ public:
     // A received ASDU: the station's answer to the running command's execute.
     void OnAsdu(const TIEC_ASDUt& asdu);
 
-    std::size_t Waiting() const { return waiting_.size(); }
-    bool Running() const { return running_.has_value(); }
-
 private:
     bool RunningCompleted(bool dataTransfer);
     bool ExecuteSent() const;
