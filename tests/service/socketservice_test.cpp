@@ -241,8 +241,10 @@ TEST_F(SocketService, CommandsGivenTogetherReachTheStationOneAfterTheOther)
             if (c.station.rfind("hold", 0) == 0)
                 clock.Advance(6001); // the unanswered command's time-out
         }
-        if (!c.station.empty())
+        if (!c.station.empty()) {
             kpsim.Control(c.station.substr(0, c.station.size() - 2) + "off");
+            ASSERT_TRUE(kpsim.WaitFor("done station=1"));
+        }
     }
 }
 
