@@ -26,7 +26,9 @@ async function main() {
             i += 2;
         }
     }
-    const client = OPCUAClient.create({ connectionStrategy: { maxRetry: 3, initialDelay: 100, maxDelay: 500 } });
+    // Patient enough for a server that found its port taken for a moment and
+    // listens at its next try, 5 s later.
+    const client = OPCUAClient.create({ connectionStrategy: { maxRetry: 15, initialDelay: 100, maxDelay: 1000 } });
     await client.connect(url);
     try {
         const session = await client.createSession(identity);
