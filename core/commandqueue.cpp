@@ -83,6 +83,16 @@ void TTuQueue::OnAsdu(const TIEC_ASDUt& rx)
         answered_ = true;
 }
 
+void TTuQueue::DropAll(const std::string& why)
+{
+    if (running_ && !ExecuteSent())
+        Drop(*running_, why);
+    running_.reset();
+    for (const TTuOrder& order : waiting_)
+        Drop(order, why);
+    waiting_.clear();
+}
+
 void TTuQueue::Drop(const TTuOrder& order, const std::string& why)
 {
     if (log_ != nullptr)

@@ -58,6 +58,10 @@ public:
     // A received ASDU: the station's answer to the running command's execute.
     void OnAsdu(const TIEC_ASDUt& asdu);
 
+    // The channel ends for good: every command whose execute has not left,
+    // the running one included, is dropped with why.
+    void DropAll(const std::string& why);
+
 private:
     bool RunningCompleted(bool dataTransfer);
     bool ExecuteSent() const;

@@ -108,6 +108,17 @@ bool StopChannels(TServiceRun& run)
     return all;
 }
 
+// Commands accepted but not yet sent end with the channels: each gets its
+// line, as the command entry promised. No entry can queue more once the run is gone.
+void DropQueuedCommands(TServiceContext& ctx)
+{
+    for (int c = 0; c < ctx.Clients104->Count(); ++c)
+        if (const auto pcl = ctx.Clients104->GetPcl(c)) {
+            auto lock = pcl->Lock();
+            pcl->TuQueue.DropAll("служба остановлена,");
+        }
+}
+
 } // namespace
 
 void AppendServiceLine(TServiceContext& ctx, const std::string& line, const std::string& fileName)
@@ -361,6 +372,7 @@ void ServiceStop(TServiceContext& ctx)
         std::unique_lock<std::shared_mutex> guard(ctx.RunLock);
         run = std::move(ctx.Run);
     }
+    DropQueuedCommands(ctx);
     if (!ended) {
         // A thread that has not ended may still read the start's objects and
         // its link objects: keep them, and let the next start wait for it.

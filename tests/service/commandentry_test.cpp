@@ -204,6 +204,30 @@ TEST_F(CommandEntryTest, TraceWithSaveObmen)
     EXPECT_EQ(std::count(trace.begin(), trace.end(), '\n'), 4);
 }
 
+// The stop ends the commands not yet sent, each with a line; one whose
+// execute went out has left and needs none.
+TEST_F(CommandEntryTest, TheStopDropsTheCommandsNotYetSentWithALine)
+{
+    TStationSpec s;
+    s.ts = {TSignalSpec{1, 4001, 1, 0}, TSignalSpec{2, 4002, 0, 0}, TSignalSpec{3, 4003, 0, 0}};
+    stations = {s};
+    Start();
+    Bring(1);
+    for (int tag : {0, 1, 2})
+        ASSERT_TRUE(ExecuteTU(ctx, tag, TTUCommand::tuCommand_On));
+    const auto sent = Commands(1);
+    ASSERT_EQ(sent.size(), 1u); // the first one's execute
+    Reply(1, sent[0], 0x07);
+    ASSERT_EQ(Commands(1).size(), 1u); // the second one's select
+    ServiceStop(ctx);
+    const std::string log = Log("log_iec104.txt");
+    for (int tag : {1, 2})
+        EXPECT_NE(log.find(" ExecuteTU - команда снята, sstID=" + std::to_string(tag) + ": служба остановлена, КП 1"),
+                  std::string::npos)
+            << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+}
+
 // Commands from another thread while the main thread ticks, the channel
 // receives, and the service stops and starts again.
 TEST_F(CommandEntryTest, CommandsFromOtherThreadsMeetTicksReceivesAndRestarts)
