@@ -25,7 +25,6 @@ protected:
     {
         settings.OPC_UA_use = true;
         settings.OPC_UA_writable = true;
-        settings.OPC_UA_Port = FreePort();
         ctx.Clock = &clock;
         ctx.ExePath = temp.File("fieldgate");
         ctx.ChannelFactory = &factory;
@@ -66,10 +65,14 @@ protected:
         c.Prmn104[0].CommonAsduAddress = Ca;
         c.PrmTFromCfg = true;
     }
+    // The OPC UA port is chosen once kpsim holds its own, and the channel
+    // connects (taking a port of its own) once the server listens.
     void Start()
     {
+        settings.OPC_UA_Port = FreePort();
         ASSERT_TRUE(ServiceStart(ctx));
         ASSERT_TRUE(ctx.OpcUaRunning);
+        ASSERT_TRUE(Eventually([this] { return Listening(settings.OPC_UA_Port); }, 20s));
         ticking = true;
         ticker = std::thread([this] {
             while (ticking) {
@@ -78,6 +81,16 @@ protected:
             }
         });
         clock.Advance(1200); // the active channel's first connect pause
+    }
+
+    static bool Listening(int port)
+    {
+        try {
+            Poco::Net::StreamSocket probe(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(port)));
+            return true;
+        } catch (const Poco::Exception&) {
+            return false;
+        }
     }
 
     TempDir temp;
