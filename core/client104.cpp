@@ -14,8 +14,9 @@ constexpr int EndOfInitCode = 70, ClockSyncCode = 103;
 } // namespace
 
 T104Client::T104Client(const TLinkSocket& apsock, const TPrmn& aprm, const TClientContext& actx)
-    : TSubj104(aprm, actx.link), ElemTU(*actx.link.clock, *actx.types, actx.link.log), psock(apsock),
-      ctx(actx), tWaitConnect(*actx.link.clock), tClockSyncAnswer(*actx.link.clock)
+    : TSubj104(aprm, actx.link), ElemTU(*actx.link.clock, *actx.types, actx.link.log),
+      TuQueue(ElemTU, *actx.link.clock, actx.tuLog), psock(apsock), ctx(actx), tWaitConnect(*actx.link.clock),
+      tClockSyncAnswer(*actx.link.clock)
 {
     if (prm.prWork1 == 1)
         setWork(true);
@@ -134,6 +135,15 @@ void T104Client::QueueStationRequest(const TIEC_ASDUt& asdu, const std::string& 
     Log(LogLink, what + std::to_string(prm.CommonAsduAddress));
 }
 
+void T104Client::TuService1()
+{
+    // The sequencer first, so a command it ends this pass (a time-out) makes
+    // room for the next one at once, whose first frame then leaves now.
+    ElemTU.TuService1(*this);
+    if (TuQueue.Service(Connected() && StartDT(), Layout()))
+        ElemTU.TuService1(*this);
+}
+
 bool T104Client::QueueTuAsdu(const TIEC_ASDUt& asdu)
 {
     // Queued only while it can leave now: a command kept in the window until
@@ -222,6 +232,7 @@ void T104Client::ParseAsdu(const T104APDU& frame, int nomer_socket)
 {
     TIEC_ASDUt asdu(frame.Bytes(), AsduOffset, frame.lenData - AsduOffset, Layout(), *ctx.types);
     ElemTU.OnConfirmation(asdu);
+    TuQueue.OnAsdu(asdu);
     OnStartUpAnswer(asdu);
     std::string host;
     int port = 0;

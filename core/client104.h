@@ -10,6 +10,7 @@
 // different threads.
 
 #include "core/command.h"
+#include "core/commandqueue.h"
 #include "core/link104.h"
 
 #include <mutex>
@@ -27,6 +28,7 @@ struct TClientContext {
     const TTypeIdentList* types = nullptr;
     TTagSignalList* tags = nullptr; // where received values are stored
     bool prOprosSend = true;        // general interrogations are sent at all
+    TTuQueueLog* tuLog = nullptr;   // where dropped commands are reported
 };
 
 class T104Client : public TSubj104, private TTuSender {
@@ -56,8 +58,8 @@ public:
     // Interprets the queued frames and stores the values of their ASDUs.
     void RaspakReceiveBufferAPDU(bool Save_Obmen, int nomer_socket);
 
-    // The per-tick step of the command sequencer.
-    void TuService1() { ElemTU.TuService1(*this); }
+    // The per-tick step of the command queue and sequencer.
+    void TuService1();
 
     void Opros();
     void Opros_Counters_101();
@@ -66,6 +68,7 @@ public:
 
     TClSFlag ClSFlag;
     TElemTU ElemTU;
+    TTuQueue TuQueue; // the commands waiting for ElemTU
     // Requests of the service's period timers, taken at the next Connecting.
     bool OPROS_KP_ = false;
     bool opros_counters_101_ = false;

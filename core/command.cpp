@@ -11,9 +11,12 @@ constexpr int kCauseActCon = 7;
 constexpr int kNegative = 0x40; // P/N bit of the cause byte
 
 bool IsSingle(int type_tu) { return type_tu == 0 || type_tu == 1; }
-bool IsKnownType(int type_tu) { return type_tu >= 0 && type_tu <= 3; }
 
 } // namespace
+
+bool IsKnownTuType(int type_tu) { return type_tu >= 0 && type_tu <= 3; }
+
+NameTypeIdent TuTypeIdent(int type_tu) { return IsSingle(type_tu) ? NameTypeIdent::C_SC_NA : NameTypeIdent::C_DC_NA; }
 
 TElemTU::TElemTU(TClock& clock, const TTypeIdentList& types, TMessBuff* log, int timeout)
     : AckTimeout(timeout), tmCommand(clock), types_(types), log_(log), clock_(clock)
@@ -35,7 +38,7 @@ bool TElemTU::Init(TTUCommand ATUCommand, int ACtrlASDUAddr, int ACtrlObjAddr, c
         Log(1, "Error: Ошибка инициализации ТУ. Нет МЭК-адреса ТУ!");
         return false;
     }
-    if (!IsKnownType(type_tu3)) {
+    if (!IsKnownTuType(type_tu3)) {
         Log(1, "Error: Ошибка инициализации ТУ. Неизвестный тип ТУ=" + std::to_string(type_tu3));
         return false;
     }
@@ -130,8 +133,7 @@ bool TElemTU::OnConfirmation(const TIEC_ASDUt& rx)
 {
     if (Idle() || !sent_ || rx.ptid == nullptr || rx.nelem < 1)
         return false;
-    const NameTypeIdent want = IsSingle(type_tu_ElemTU) ? NameTypeIdent::C_SC_NA : NameTypeIdent::C_DC_NA;
-    if (rx.ptid->Name != want || rx.ASDUAddress != CtrlASDUAddr || rx.ObjAddress != CtrlObjAddr)
+    if (rx.ptid->Name != TuTypeIdent(type_tu_ElemTU) || rx.ASDUAddress != CtrlASDUAddr || rx.ObjAddress != CtrlObjAddr)
         return false;
     if ((rx.COT & kNegative) != 0) {
         Log(1, "(iec3)TU: Отрицательное подтверждение ТУ. Адрес=" + std::to_string(CtrlObjAddr)

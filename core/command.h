@@ -34,6 +34,12 @@ enum class TBitTuExecute {
 };
 using TFlagTuExecute = TFlagOf<TBitTuExecute>;
 
+// Command kinds (type_tu): 0 single with select, 1 single direct, 2 double
+// with select, 3 double direct.
+bool IsKnownTuType(int type_tu);
+// The type of a kind's ASDUs: C_SC_NA for single, C_DC_NA for double commands.
+NameTypeIdent TuTypeIdent(int type_tu);
+
 // The link side of a command: queue a frame made from asdu in the send
 // window when the data transfer runs and the window has room (true, and the
 // link logs "(iec3) TU: Send" with its flags), or refuse it for now (false:

@@ -140,7 +140,9 @@ void TOpcUaLibraryBridge::AddStation(TServiceContext& ctx, int i, std::int32_t& 
         TIndent& row = ctx.OpcItems[static_cast<std::size_t>(id)];
         row.vtDataType_OPC_UA = ts.Type_Var == 1 ? UaKindDoublePoint : UaKindSinglePoint;
         row.Nomer_Tag_OPC_UA = tag;
-        points_[static_cast<std::size_t>(id)] = {row.vtDataType_OPC_UA, tag};
+        points_[static_cast<std::size_t>(id)] = {row.vtDataType_OPC_UA, tag,
+                                                 "КП " + std::to_string(i) + " \"" + kp.NameKP + "\", сигнал \"" +
+                                                     ts.NameTS + "\""};
     }
     for (int n = 1; n <= kp.Kol_TI; ++n, ++tag) {
         const int id = kp.Nom_OPC_TI + n - 1;
@@ -193,14 +195,17 @@ bool TOpcUaLibraryBridge::OpcUaWriteToCommand(int id, std::int32_t v)
 {
     const TUaPoint point =
         id >= 0 && static_cast<std::size_t>(id) < points_.size() ? points_[static_cast<std::size_t>(id)] : TUaPoint{};
+    const std::string write = "OPC UA: запись " + std::to_string(v) + " в переменную " + std::to_string(id);
+    const std::string where = point.kind ? ", " + point.who : std::string();
     const std::optional<TTUCommand> command = point.kind ? UaWrittenCommand(point.kind, v) : std::nullopt;
     if (!command) {
-        AppendServiceLine(*ctx_, "OPC UA: запись " + std::to_string(v) + " в переменную " + std::to_string(id) +
-                                     " не даёт команды",
-                          UaLog);
+        AppendServiceLine(*ctx_, write + " не даёт команды" + where, UaLog);
         return false;
     }
-    return ExecuteTU(*ctx_, point.tag, *command);
+    if (ExecuteTU(*ctx_, point.tag, *command))
+        return true;
+    AppendServiceLine(*ctx_, write + " отвечена клиенту Good, но команда не принята" + where, UaLog);
+    return false;
 }
 
 void TOpcUaLibraryBridge::Stop()

@@ -71,7 +71,10 @@ public:
 
     const std::vector<TAll_groups_OPC_UA>& Groups() const { return OpcUaGroups; }
     // A client wrote v to variable id: the command of that point, if any.
-    // True when a command was started.
+    // True when the command entry accepted it. The library has answered the
+    // client Good whatever comes of it, so a write that gives no command is
+    // logged with its station and signal; the variable goes on showing the
+    // station's state, since a write does not change it.
     bool OpcUaWriteToCommand(int id, std::int32_t v);
 
 private:
@@ -79,6 +82,7 @@ private:
     struct TUaPoint {
         std::uint16_t kind = 0; // 0: not a point of this build
         std::int32_t tag = 0;
+        std::string who; // station and signal, for the log lines
     };
 
     bool LoadOpcUaLibrary(TServiceContext& ctx);

@@ -17,6 +17,13 @@ bool Refuse(TServiceContext& ctx, int sstID, const std::string& why)
     return false;
 }
 
+// Station and signal as the refusal lines name them.
+std::string Who(int i, const TKpEthernet& kp, const TArmRec& rec)
+{
+    return "КП " + std::to_string(i) + " \"" + kp.name + "\", сигнал \"" + rec.DispName() + "\" (ТУ " +
+           std::to_string(rec.CtrlASDUAddr()) + ":" + std::to_string(rec.CtrlObjAddr()) + ")";
+}
+
 // Finds the signal and its station's link object and starts the command.
 bool StartCommand(TServiceContext& ctx, TServiceRun& run, int sstID, TTUCommand TUCommand)
 {
@@ -43,12 +50,16 @@ bool StartCommand(TServiceContext& ctx, TServiceRun& run, int sstID, TTUCommand 
     }
     auto lock = pcl->Lock();
     AppendObmenLine(ctx, " pclTU - Find=" + pcl->str_AddrPort() + " pkp.Port=", TuTrace);
+    const std::string who = Who(i, *kp, *rec);
     // Without data transfer the command could only leave after a reconnect,
     // long after the operator gave it: it is refused now instead.
     if (!pcl->StartDT())
-        return Refuse(ctx, sstID, "нет связи с КП " + std::to_string(i));
-    if (!pcl->ElemTU.Init(TUCommand, rec->CtrlASDUAddr(), rec->CtrlObjAddr(), pcl->Layout(), true, rec->type_tu()))
-        return Refuse(ctx, sstID, "команда не инициализирована");
+        return Refuse(ctx, sstID, "нет связи с " + who);
+    if (!IsKnownTuType(rec->type_tu()))
+        return Refuse(ctx, sstID, "неизвестный тип ТУ=" + std::to_string(rec->type_tu()) + ", " + who);
+    // A command in progress runs on; this one waits for it in the station's queue.
+    if (!pcl->TuQueue.Push({TUCommand, rec->CtrlASDUAddr(), rec->CtrlObjAddr(), rec->type_tu(), sstID, who}))
+        return Refuse(ctx, sstID, "очередь команд полна (" + std::to_string(TTuQueue::MaxQueuedTu) + "), " + who);
     return true;
 }
 

@@ -112,6 +112,17 @@ bool StopChannels(TServiceRun& run)
     return all;
 }
 
+// Commands accepted but not yet sent end with the channels: each gets its
+// line, as the command entry promised. No entry can queue more once the run is gone.
+void DropQueuedCommands(TServiceContext& ctx)
+{
+    for (int c = 0; c < ctx.Clients104->Count(); ++c)
+        if (const auto pcl = ctx.Clients104->GetPcl(c)) {
+            auto lock = pcl->Lock();
+            pcl->TuQueue.DropAll("служба остановлена,");
+        }
+}
+
 } // namespace
 
 void AppendServiceLine(TServiceContext& ctx, const std::string& line, const std::string& fileName)
@@ -215,6 +226,7 @@ void OpenChannels(TServiceContext& ctx, TServiceRun& run)
         ctx.Prmn104[static_cast<std::size_t>(r)].prWork1 = 0;
 
     run.SocketTrace = std::make_unique<TSocketTrace>(*ctx.ServiceLog);
+    run.TuLog = std::make_unique<TTuDropLog>(*ctx.ServiceLog);
     TClientContext cctx;
     cctx.link.clock = ctx.Clock;
     cctx.link.log = ctx.LinkLogQueue ? &ctx.MessBuff : nullptr;
@@ -222,6 +234,7 @@ void OpenChannels(TServiceContext& ctx, TServiceRun& run)
     cctx.link.nameSentFrames = ctx.NameSentFrames;
     cctx.types = ctx.TypeIdentList.get();
     cctx.tags = &run.TagSignalList;
+    cctx.tuLog = run.TuLog.get();
 
     ctx.ChannelCount = 0;
     for (int i = 1; i <= ctx.KpCount && clients.Count() < TClients104::DefaultSize; ++i) {
@@ -365,6 +378,7 @@ void ServiceStop(TServiceContext& ctx)
         std::unique_lock<std::shared_mutex> guard(ctx.RunLock);
         run = std::move(ctx.Run);
     }
+    DropQueuedCommands(ctx);
     if (!ended) {
         // A thread that has not ended may still read the start's objects and
         // its link objects: keep them, and let the next start wait for it.

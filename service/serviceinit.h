@@ -33,6 +33,7 @@ struct TServiceRun {
     ~TServiceRun(); // after its channels have been joined
 
     std::unique_ptr<TLinkTrace> SocketTrace;
+    std::unique_ptr<TTuQueueLog> TuLog;
     TKpList KpList;
     TSstList SstList;
     TArmSignals ArmSignals;

@@ -4,6 +4,7 @@
 // inside the program and Windows-1251 in the file. A log that cannot be
 // written never disturbs its caller.
 
+#include "core/commandqueue.h"
 #include "core/linkport.h"
 
 #include <map>
@@ -39,6 +40,22 @@ public:
     void TraceLine(int nomer_socket, const std::string& line) override
     {
         log_.AppendLogLine(line, "Socket" + std::to_string(nomer_socket) + ".txt");
+    }
+
+private:
+    TServiceLog& log_;
+};
+
+// Commands accepted by the command entry that were never sent: a line in
+// "log_iec104.txt" each, since the caller was told they would be.
+class TTuDropLog final : public TTuQueueLog {
+public:
+    explicit TTuDropLog(TServiceLog& log) : log_(log) {}
+    void TuDropped(const TTuOrder& order, const std::string& why) override
+    {
+        log_.AppendLogLine(" ExecuteTU - команда снята, sstID=" + std::to_string(order.sstID) + ": " + why + " " +
+                               order.who,
+                           "log_iec104.txt");
     }
 
 private:

@@ -1,7 +1,8 @@
 // A real OPC UA client against the gateway's bridge, for tests/opcua:
-//   node bridge_probe.js <url> [--write <nodeId> <Boolean|Int32> <value>] [--user <name> <password>]
+//   node bridge_probe.js <url> [--write <nodeId> <Boolean|Int32> <value>]... [--user <name> <password>]
 // Browses the groups under Objects and their variables, reads every
-// variable, makes the write asked for, and prints one line per finding:
+// variable, makes the writes asked for (all in one Write request, in the
+// order given), and prints one line per finding:
 //   group <id> <name>
 //   var <group id> <id> <name> <value> <status name>
 //   time <id> <source timestamp, ms since 1970 UTC>
@@ -14,18 +15,20 @@ function numericId(nodeId) { return nodeId.toString().replace(/^ns=1;i=/, ""); }
 
 async function main() {
     const [url, ...rest] = process.argv.slice(2);
-    let write = null;
+    const writes = [];
     let identity;
     for (let i = 0; i < rest.length; ++i) {
         if (rest[i] === "--write") {
-            write = { nodeId: rest[i + 1], type: rest[i + 2], value: rest[i + 3] };
+            writes.push({ nodeId: rest[i + 1], type: rest[i + 2], value: rest[i + 3] });
             i += 3;
         } else if (rest[i] === "--user") {
             identity = { type: UserTokenType.UserName, userName: rest[i + 1], password: rest[i + 2] };
             i += 2;
         }
     }
-    const client = OPCUAClient.create({ connectionStrategy: { maxRetry: 3, initialDelay: 100, maxDelay: 500 } });
+    // Patient enough for a server that found its port taken for a moment and
+    // listens at its next try, 5 s later.
+    const client = OPCUAClient.create({ connectionStrategy: { maxRetry: 15, initialDelay: 100, maxDelay: 1000 } });
     await client.connect(url);
     try {
         const session = await client.createSession(identity);
@@ -42,12 +45,18 @@ async function main() {
                     if (dv.sourceTimestamp) console.log(`time ${numericId(v.nodeId)} ${dv.sourceTimestamp.getTime()}`);
                 }
             }
-            if (write) {
-                const value = write.type === "Boolean"
-                    ? { dataType: DataType.Boolean, value: write.value === "true" }
-                    : { dataType: DataType.Int32, value: Number(write.value) };
-                const status = await session.write({ nodeId: write.nodeId, attributeId: AttributeIds.Value, value: { value } });
-                console.log(`write ${numericId(write.nodeId)} ${status.name}`);
+            if (writes.length > 0) {
+                const values = writes.map((w) => ({
+                    nodeId: w.nodeId,
+                    attributeId: AttributeIds.Value,
+                    value: {
+                        value: w.type === "Boolean"
+                            ? { dataType: DataType.Boolean, value: w.value === "true" }
+                            : { dataType: DataType.Int32, value: Number(w.value) },
+                    },
+                }));
+                const statuses = await session.write(values);
+                writes.forEach((w, k) => console.log(`write ${numericId(w.nodeId)} ${statuses[k].name}`));
             }
         } finally {
             await session.close();

@@ -3,21 +3,20 @@
 // OPC UA client (node-opcua-client, tests/npm/bridge_probe.js).
 #include "service/service_fixture.h"
 #include "service/station_asdu.h"
+#include "ua_probe.h"
 
+#include "core/commandqueue.h"
 #include "opcua/opcuabridge.h"
 #include "opcua/uatime.h"
 #include "service/cfgfile.h"
+#include "service/commandentry.h"
 
 #include <Poco/Net/ServerSocket.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <sstream>
 
 namespace gw::test {
 namespace {
-
-const std::string NpmDir = std::string(GATEWAY_SOURCE_DIR) + "/tests/npm";
 
 int FreePort()
 {
@@ -64,24 +63,10 @@ protected:
     {
         std::filesystem::create_symlink(TAGSERVE_LIBRARY, temp.File(OpcUaLibraryName));
     }
-    bool HasClient() const { return std::filesystem::exists(NpmDir + "/node_modules/node-opcua-client"); }
-    // What the probe printed, one finding a line; the probe's exit status in status.
+    bool HasClient() const { return HasUaClient(); }
     std::string Probe(const std::string& args, int& status)
     {
-        const std::string command = "XDG_CONFIG_HOME='" + temp.File("xdg") + "' node '" + NpmDir +
-                                    "/bridge_probe.js' opc.tcp://127.0.0.1:" +
-                                    std::to_string(settings.OPC_UA_Port) + " " + args + " 2>&1";
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (!pipe) {
-            status = -1;
-            return {};
-        }
-        std::string out;
-        char buffer[4096];
-        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-            out.append(buffer, n);
-        status = ::pclose(pipe);
-        return out;
+        return RunUaProbe(temp.File("xdg"), settings.OPC_UA_Port, args, status);
     }
     // Up to and including the next publication pass.
     void Pass()
@@ -107,15 +92,6 @@ protected:
     TOpcUaSettings settings;
     TOpcUaLibraryBridge bridge{settings};
 };
-
-bool Has(const std::string& out, const std::string& line)
-{
-    std::istringstream in(out);
-    for (std::string l; std::getline(in, l);)
-        if (l == line)
-            return true;
-    return false;
-}
 
 TEST_F(BridgeTest, ClientBrowsesReadsAndWritesACommandToTheRightSignal)
 {
@@ -190,6 +166,45 @@ TEST_F(BridgeTest, DoublePointWritesAndReadOnlyPoints)
     out = Probe("--write 'ns=1;i=3' Boolean true", status);
     EXPECT_TRUE(Has(out, "write 3 BadNotWritable")) << out;
     EXPECT_TRUE(Commands(1).empty());
+}
+
+// The library answers every accepted write Good, so a write the command
+// entry refuses (a full queue, a station without data transfer) is logged
+// with its station and signal, and the variable shows the station's state
+// still, not what the client wrote.
+TEST_F(BridgeTest, ARefusedWriteIsLoggedAndItsVariableKeepsTheStationsState)
+{
+    if (!HasClient())
+        GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
+    WithLibrary();
+    Start();
+    Bring(1); // station 2 stays without data transfer
+    Send(1, Asdu(1, 1, {0x01})); // single point on
+    Pass();
+    const int tag = ctx.OpcItems[3].Nomer_Tag_OPC_UA;
+    for (std::size_t k = 0; k < TTuQueue::MaxQueuedTu; ++k)
+        ASSERT_TRUE(ExecuteTU(ctx, tag, TTUCommand::tuCommand_On));
+
+    int status = 0;
+    std::string out = Probe("--write 'ns=1;i=3' Boolean false --write 'ns=1;i=9' Boolean true", status);
+    ASSERT_TRUE(Has(out, "write 3 Good")) << out;
+    ASSERT_TRUE(Has(out, "write 9 Good")) << out;
+    const std::string log = Log("log_iec104.txt");
+    for (const char* line :
+         {"OPC UA: запись 0 в переменную 3 отвечена клиенту Good, но команда не принята, КП 1 \"Трансформатор 1\", "
+          "сигнал \"Выкл. 1\"\n",
+          "OPC UA: запись 1 в переменную 9 отвечена клиенту Good, но команда не принята, КП 2 \"1-я секция\", "
+          "сигнал \"Выкл. 1\"\n",
+          ": очередь команд полна (16), КП 1 \"Трансформатор 1\"", ": нет связи с КП 2 \"1-я секция\""})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+
+    out = Probe("", status);
+    EXPECT_TRUE(Has(out, "var 80001 3 Vikl__1 true Good")) << out;
+    EXPECT_TRUE(Has(out, "var 80002 9 Vikl__1 null BadWaitingForInitialData")) << out;
+    // What leaves is the accepted commands' On.
+    const auto commands = Commands(1);
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(commands[0][2] & 0x81, 0x01);
 }
 
 TEST_F(BridgeTest, UserNameAndPasswordInUtf8)

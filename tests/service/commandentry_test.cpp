@@ -2,6 +2,8 @@
 
 #include "service/commandentry.h"
 
+#include "core/commandqueue.h"
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -37,13 +39,15 @@ protected:
                 commands.push_back(Decode(f));
         return commands;
     }
-    // The station confirms the select: the same command with cause 7.
-    void Confirm(int kp, const TCommandFrame& c)
+    // The station answers a command: the same command with cause byte cot.
+    void Reply(int kp, const TCommandFrame& c, std::uint8_t cot)
     {
-        Send(kp, {static_cast<std::uint8_t>(c.type), 0x01, 0x07, 0x00, static_cast<std::uint8_t>(c.ca), 0x00,
+        Send(kp, {static_cast<std::uint8_t>(c.type), 0x01, cot, 0x00, static_cast<std::uint8_t>(c.ca), 0x00,
                   static_cast<std::uint8_t>(c.ioa), static_cast<std::uint8_t>(c.ioa >> 8),
                   static_cast<std::uint8_t>(c.ioa >> 16), static_cast<std::uint8_t>(c.raw)});
     }
+    // The station confirms the select: the same command with cause 7.
+    void Confirm(int kp, const TCommandFrame& c) { Reply(kp, c, 0x07); }
     // A passive station connects and starts the transfer itself.
     void BringPassive(int kp)
     {
@@ -201,6 +205,30 @@ TEST_F(CommandEntryTest, TraceWithSaveObmen)
     EXPECT_EQ(std::count(trace.begin(), trace.end(), '\n'), 4);
 }
 
+// The stop ends the commands not yet sent, each with a line; one whose
+// execute went out has left and needs none.
+TEST_F(CommandEntryTest, TheStopDropsTheCommandsNotYetSentWithALine)
+{
+    TStationSpec s;
+    s.ts = {TSignalSpec{1, 4001, 1, 0}, TSignalSpec{2, 4002, 0, 0}, TSignalSpec{3, 4003, 0, 0}};
+    stations = {s};
+    Start();
+    Bring(1);
+    for (int tag : {0, 1, 2})
+        ASSERT_TRUE(ExecuteTU(ctx, tag, TTUCommand::tuCommand_On));
+    const auto sent = Commands(1);
+    ASSERT_EQ(sent.size(), 1u); // the first one's execute
+    Reply(1, sent[0], 0x07);
+    ASSERT_EQ(Commands(1).size(), 1u); // the second one's select
+    ServiceStop(ctx);
+    const std::string log = Log("log_iec104.txt");
+    for (int tag : {1, 2})
+        EXPECT_NE(log.find(" ExecuteTU - команда снята, sstID=" + std::to_string(tag) + ": служба остановлена, КП 1"),
+                  std::string::npos)
+            << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+}
+
 // Commands from another thread while the main thread ticks, the channel
 // receives, and the service stops and starts again.
 TEST_F(CommandEntryTest, CommandsFromOtherThreadsMeetTicksReceivesAndRestarts)
@@ -236,6 +264,118 @@ TEST_F(CommandEntryTest, CommandsFromOtherThreadsMeetTicksReceivesAndRestarts)
     done = true;
     commander.join();
     EXPECT_TRUE(commanded) << "no command started on the connected station";
+}
+
+// Two commands to one station given together both leave, in order: the
+// second waits until the station has answered the first one's execute
+// (confirmation or termination), refused it, or its time-out has passed.
+TEST_F(CommandEntryTest, CommandsToOneStationLeaveOneAfterTheOtherOnceEachHasCompleted)
+{
+    enum class End { ExecuteCon, ExecuteTerm, SelectNegative, ExecuteNegative, SelectTimeOut, ExecuteTimeOut };
+    const End ends[] = {End::ExecuteCon,      End::ExecuteTerm,   End::SelectNegative,
+                        End::ExecuteNegative, End::SelectTimeOut, End::ExecuteTimeOut};
+    TStationSpec s;
+    s.ts = {TSignalSpec{1, 4001, 0, 0}, TSignalSpec{2, 4002, 2, 1}}; // single and double, with select
+    stations = {s};
+    for (const End end : ends) {
+        SCOPED_TRACE(static_cast<int>(end));
+        Start();
+        Bring(1);
+        ASSERT_TRUE(ExecuteTU(ctx, 0, TTUCommand::tuCommand_On));
+        ASSERT_TRUE(ExecuteTU(ctx, 1, TTUCommand::tuCommand_Off));
+        auto sent = Commands(1);
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0].ioa, 4001);
+        EXPECT_EQ(sent[0].co, 0x81); // select On
+        if (end == End::SelectNegative) {
+            Reply(1, sent[0], 0x47);
+        } else if (end == End::SelectTimeOut) {
+            EXPECT_TRUE(Commands(1).empty());
+            clock.Advance(6001);
+        } else {
+            Confirm(1, sent[0]);
+            sent = Commands(1);
+            ASSERT_EQ(sent.size(), 1u);
+            EXPECT_EQ(sent[0].co, 0x01); // execute On
+            // The second command waits for the station's answer to the execute.
+            EXPECT_TRUE(Commands(1).empty());
+            if (end == End::ExecuteTimeOut) {
+                clock.Advance(5000); // each tick adds 50 ms: 5200 ms after the start
+                EXPECT_TRUE(Commands(1).empty());
+                clock.Advance(1000);
+            } else {
+                Reply(1, sent[0], end == End::ExecuteCon ? 0x07 : end == End::ExecuteTerm ? 0x0A : 0x47);
+            }
+        }
+        sent = Commands(1);
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0].type, 46);
+        EXPECT_EQ(sent[0].ioa, 4002);
+        EXPECT_EQ(sent[0].co, 0x81); // select Off
+        Confirm(1, sent[0]);
+        sent = Commands(1);
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0].co, 0x01); // execute Off
+        ServiceStop(ctx);
+    }
+}
+
+// The queue of a station holds MaxQueuedTu commands; one more is refused
+// with a line naming station and signal, and every accepted one leaves.
+TEST_F(CommandEntryTest, AFullQueueRefusesWithALineAndTheAcceptedAllLeave)
+{
+    TStationSpec s;
+    s.name = "Подстанция 7";
+    s.ts = {TSignalSpec{1, 4001, 1, 0}}; // executed directly
+    stations = {s};
+    Start();
+    Bring(1);
+    const int accepted = static_cast<int>(TTuQueue::MaxQueuedTu);
+    for (int k = 0; k < accepted; ++k)
+        ASSERT_TRUE(ExecuteTU(ctx, 0, k % 2 ? TTUCommand::tuCommand_Off : TTUCommand::tuCommand_On)) << k;
+    EXPECT_FALSE(ExecuteTU(ctx, 0, TTUCommand::tuCommand_On));
+    const std::string record = ctx.Run->ArmSignals.GetRec(0)->DispName();
+    EXPECT_NE(Log("log_iec104.txt")
+                  .find(" ExecuteTU - команда не выдана, sstID=0: очередь команд полна (16), КП 1 \"Подстанция 7\", "
+                        "сигнал \"" + record + "\" (ТУ 1:4001)\n"),
+              std::string::npos)
+        << Log("log_iec104.txt");
+    for (int k = 0; k < accepted; ++k) {
+        SCOPED_TRACE(k);
+        const auto sent = Commands(1);
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0].co, k % 2 ? 0x00 : 0x01);
+        Reply(1, sent[0], 0x07);
+    }
+    EXPECT_TRUE(Commands(1).empty());
+}
+
+// Commands still waiting when the data transfer stops could leave only after
+// a reconnect: they are dropped, each with a line, and never sent.
+TEST_F(CommandEntryTest, WaitingCommandsAreDroppedWithALineWhenTheTransferStops)
+{
+    TStationSpec s;
+    s.ts = {TSignalSpec{1, 4001, 0, 0}, TSignalSpec{2, 4002, 0, 0}, TSignalSpec{3, 4003, 0, 0}};
+    stations = {s};
+    Start();
+    Bring(1);
+    for (int tag : {0, 1, 2})
+        ASSERT_TRUE(ExecuteTU(ctx, tag, TTUCommand::tuCommand_On));
+    const auto sent = Commands(1);
+    ASSERT_EQ(sent.size(), 1u); // the first one's select
+    Channel(1).Disconnect();
+    Ticks(1);
+    const std::string log = Log("log_iec104.txt");
+    for (int tag : {1, 2})
+        EXPECT_NE(log.find(" ExecuteTU - команда снята, sstID=" + std::to_string(tag) + ": нет связи с КП 1 \"КП\""),
+                  std::string::npos)
+            << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+    Bring(1);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_TRUE(Commands(1).empty());
+        clock.Advance(3000); // past the first command's time-out too
+    }
 }
 
 } // namespace

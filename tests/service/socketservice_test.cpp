@@ -205,6 +205,50 @@ TEST_F(SocketService, CommandsReachTheStationWithTheirAddresses)
     EXPECT_TRUE(Eventually([&] { return ItemValue(id) == 1; }));
 }
 
+// Two commands to one station given at once both reach it, each after the
+// previous one has completed: answered, refused by a refusing station, or
+// timed out at a station that never answers.
+TEST_F(SocketService, CommandsGivenTogetherReachTheStationOneAfterTheOther)
+{
+    KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "3", "--sp", "100", "--dp", "200", "--cmd-offset",
+                        std::to_string(CommandOffset)});
+    activePort = kpsim.ListenPort(1);
+    Start();
+    ASSERT_TRUE(kpsim.WaitFor("interrogation station=1 ca=3"));
+    const std::string single = "command station=1 type=C_SC_NA_1 ca=3 ioa=5100 value=1 ";
+    const std::string dbl = "command station=1 type=C_DC_NA_1 ca=3 ioa=5200 value=1 ";
+    struct Case {
+        std::string station; // control line before, "" for none
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {"", {single + "select=1 qu=1 reply=con", single + "select=0 qu=1 reply=con", dbl + "select=1 qu=1 reply=con",
+              dbl + "select=0 qu=1 reply=con"}},
+        {"refuse 1 on", {single + "select=1 qu=1 reply=negative", dbl + "select=1 qu=1 reply=negative"}},
+        {"hold 1 on", {single + "select=1 qu=1 reply=none", dbl + "select=1 qu=1 reply=none"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.station);
+        if (!c.station.empty()) {
+            kpsim.Control(c.station);
+            ASSERT_TRUE(kpsim.WaitFor("done station=1"));
+        }
+        ASSERT_TRUE(ExecuteTU(ctx, PointTag(1, 1), TTUCommand::tuCommand_On));
+        ASSERT_TRUE(ExecuteTU(ctx, PointTag(1, 2), TTUCommand::tuCommand_Off));
+        for (const std::string& line : c.lines) {
+            const auto got = kpsim.WaitFor("command ");
+            ASSERT_TRUE(got);
+            EXPECT_EQ(*got, line);
+            if (c.station.rfind("hold", 0) == 0)
+                clock.Advance(6001); // the unanswered command's time-out
+        }
+        if (!c.station.empty()) {
+            kpsim.Control(c.station.substr(0, c.station.size() - 2) + "off");
+            ASSERT_TRUE(kpsim.WaitFor("done station=1"));
+        }
+    }
+}
+
 // A stop while the active station's connect hangs (a full backlog) and the
 // passive one listens still joins every thread.
 TEST_F(SocketService, StopJoinsWhileAConnectHangs)

@@ -221,6 +221,26 @@ TEST(Kpsim, CommandsItCannotExecuteAreRefused)
     EXPECT_TRUE(kp.WaitFor("command station=1 type=C_SC_NA_1 ca=1 ioa=5000 value=1 select=1 qu=0 reply=negative"));
 }
 
+// A holding station takes commands and answers none of them; the link runs on.
+TEST(Kpsim, AHoldingStationLeavesCommandsUnanswered)
+{
+    KpsimProcess kp({"--listen", "0", "--sp", "5000"});
+    Started s(kp);
+    kp.Control("hold 1 on");
+    ASSERT_TRUE(kp.WaitFor("done station=1 action=hold"));
+    s.link.SendAsdu(kScSelect);
+    EXPECT_TRUE(kp.WaitFor("command station=1 type=C_SC_NA_1 ca=1 ioa=5000 value=1 select=1 qu=0 reply=none"));
+    // An answer would have left before the answer to the next frame.
+    s.link.SendRaw(kTestFrAct);
+    EXPECT_EQ(s.link.ReadFrame(), kTestFrCon);
+    kp.Control("hold 1 off");
+    ASSERT_TRUE(kp.WaitFor("done station=1 action=hold"));
+    s.link.SendAsdu(kScSelect);
+    const auto frame = s.link.ReadFrame();
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(AsduOf(*frame), WithCause(kScSelect, 0x07));
+}
+
 TEST(Kpsim, NarrowFieldWidthsAreUsedBothWays)
 {
     KpsimProcess kp({"--listen", "0", "--ca", "7", "--cot-size", "1", "--ca-size", "1", "--ioa-size", "2", "--sp",

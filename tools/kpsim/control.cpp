@@ -24,6 +24,7 @@ constexpr Verb kVerbs[] = {
     {"rate", Action::Rate, 1, false},       {"refuse", Action::Refuse, 1, false},
     {"repeat", Action::Repeat, 1, false},   {"stopdt", Action::StopDt, 0, false},
     {"eoi", Action::EndOfInit, 0, false},
+    {"hold", Action::Hold, 1, false},
 };
 
 bool ToNumber(const std::string& text, long high, long& out)
@@ -59,6 +60,15 @@ bool ParseSetOption(const std::string& word, ControlRequest& request, std::strin
         return true;
     }
     return false;
+}
+
+// "hold S on|off": a station that takes commands and never answers them.
+std::string ParseHold(const std::string& word, ControlRequest& request)
+{
+    if (word != "on" && word != "off")
+        return "hold: on or off";
+    request.on = word == "on";
+    return "";
 }
 
 }  // namespace
@@ -123,6 +133,8 @@ std::string ParseControlLine(const std::string& line, ControlRequest& request)
         request.back = static_cast<int>(back);
         break;
     }
+    case Action::Hold:
+        return ParseHold(words[2], request);
     default:
         break;
     }

@@ -280,10 +280,14 @@ void Session::OnCommand(const Request& r)
         reply = "unknown-ioa";
     else if (state_.refuse || (!single && (state == 0 || state == 3)))
         reply = "negative";
+    if (state_.hold)
+        reply = "none";
 
     log_.Line("command " + Tag() + " type=" + r.type->name + " ca=" + std::to_string(r.asdu.ca) +
               " ioa=" + std::to_string(r.asdu.ioa) + " value=" + std::to_string(state) +
               " select=" + (select ? "1" : "0") + " qu=" + std::to_string(qu) + " reply=" + reply);
+    if (state_.hold)
+        return;
 
     if (point == nullptr || point->kind != wanted)
         return Reply(r, kCauseUnknownObjectAddress, true);

@@ -24,6 +24,7 @@ struct StationState {
     SignalSet signals;
     double rate = 0;
     bool refuse = false;
+    bool hold = false;  // commands are taken and left unanswered
     bool silent = false;
 };
 

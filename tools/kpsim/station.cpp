@@ -209,6 +209,10 @@ bool Station::Apply(const ControlRequest& r, Poco::Net::StreamSocket* connection
         state_.refuse = r.on;
         Done(r);
         return true;
+    case Action::Hold:
+        state_.hold = r.on;
+        Done(r);
+        return true;
     case Action::Set: {
         Point* point = state_.signals.Find(r.ioa);
         double value = 0;

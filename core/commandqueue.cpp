@@ -1,0 +1,102 @@
+#include "core/commandqueue.h"
+
+namespace gw {
+
+namespace {
+
+constexpr int kCauseActCon = 7;
+constexpr int kCauseActTerm = 10;
+constexpr int kNegative = 0x40; // P/N bit of the cause byte
+constexpr int kCauseMask = 0x3F;
+
+} // namespace
+
+TTuQueue::TTuQueue(TElemTU& sequencer, TClock& clock, TTuQueueLog* log)
+    : tu_(sequencer), log_(log), started_(clock)
+{
+}
+
+bool TTuQueue::Push(TTuOrder order)
+{
+    if (waiting_.size() + (running_ ? 1 : 0) >= MaxQueuedTu)
+        return false;
+    waiting_.push_back(std::move(order));
+    return true;
+}
+
+bool TTuQueue::Service(bool dataTransfer, const TAsduLayout& layout)
+{
+    if (running_ && RunningCompleted(dataTransfer))
+        running_.reset();
+    if (!dataTransfer) {
+        while (!waiting_.empty()) {
+            Drop(waiting_.front(), "нет связи с");
+            waiting_.pop_front();
+        }
+        return false;
+    }
+    // The sequencer is free once idle, or once the execute of its command
+    // went out: that command needs it no more.
+    const bool free = tu_.Idle() || tu_.step1 == TStepTU::stuSendExecute;
+    bool started = false;
+    while (!running_ && free && !waiting_.empty())
+        started = StartNext(layout);
+    return started;
+}
+
+bool TTuQueue::ExecuteSent() const { return tu_.fl.Op(TFlagOperation::FYes, TBitTuExecute::btue_TU_SendExecute); }
+
+bool TTuQueue::RunningCompleted(bool dataTransfer)
+{
+    // Ended before its execute left: refused by the station, timed out
+    // waiting for the select's confirmation or for the window.
+    if (!ExecuteSent())
+        return tu_.Idle();
+    // The execute is out: the station's answer completes it; without one the
+    // time-out does, or at once a stopped transfer, which no answer crosses.
+    return answered_ || !dataTransfer || started_.CheckExpire(tu_.AckTimeout, false);
+}
+
+bool TTuQueue::StartNext(const TAsduLayout& layout)
+{
+    TTuOrder order = std::move(waiting_.front());
+    waiting_.pop_front();
+    if (!tu_.Init(order.command, order.CtrlASDUAddr, order.CtrlObjAddr, layout, true, order.type_tu)) {
+        Drop(order, "команда не инициализирована,");
+        return false;
+    }
+    answered_ = false;
+    started_.Start();
+    running_ = std::move(order);
+    return true;
+}
+
+void TTuQueue::OnAsdu(const TIEC_ASDUt& rx)
+{
+    if (!running_ || !ExecuteSent() || rx.ptid == nullptr || rx.nelem < 1)
+        return;
+    if (rx.ptid->Name != TuTypeIdent(running_->type_tu) || rx.ASDUAddress != running_->CtrlASDUAddr ||
+        rx.ObjAddress != running_->CtrlObjAddr)
+        return;
+    const int cause = rx.COT & kCauseMask;
+    if ((rx.COT & kNegative) != 0 || cause == kCauseActCon || cause == kCauseActTerm)
+        answered_ = true;
+}
+
+void TTuQueue::DropAll(const std::string& why)
+{
+    if (running_ && !ExecuteSent())
+        Drop(*running_, why);
+    running_.reset();
+    for (const TTuOrder& order : waiting_)
+        Drop(order, why);
+    waiting_.clear();
+}
+
+void TTuQueue::Drop(const TTuOrder& order, const std::string& why)
+{
+    if (log_ != nullptr)
+        log_->TuDropped(order, why);
+}
+
+} // namespace gw

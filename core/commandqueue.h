@@ -1,0 +1,79 @@
+#pragma once
+// The commands waiting for a channel's sequencer. The sequencer carries one
+// command at a time, and a new Init would replace the one in progress: so a
+// command given while another runs waits here, in the order given, and
+// starts when the running one has completed. A command has completed when
+// the station confirmed or terminated its execute, answered it negatively,
+// or when its time-out (the sequencer's AckTimeout from its start) passed.
+// Without data transfer nothing waits: the waiting commands could leave only
+// after a reconnect, long after they were given, so they are dropped, each
+// with a line. Like the sequencer the queue takes no lock: the link's mutex
+// serialises every call.
+
+#include "core/command.h"
+
+#include <cstddef>
+#include <deque>
+#include <optional>
+#include <string>
+
+namespace gw {
+
+// One command as the command entry gives it.
+struct TTuOrder {
+    TTUCommand command = TTUCommand::tuCommand_Empty;
+    int CtrlASDUAddr = 0;
+    int CtrlObjAddr = 0;
+    int type_tu = 0;
+    int sstID = 0;   // the commanded tag
+    std::string who; // station and signal, as the log lines name them
+};
+
+// Where a command that was accepted but never sent is reported.
+class TTuQueueLog {
+public:
+    virtual ~TTuQueueLog() = default;
+    virtual void TuDropped(const TTuOrder& order, const std::string& why) = 0;
+};
+
+class TTuQueue {
+public:
+    // Commands a station holds, the running one included: enough for an
+    // operator switching a few points at once, few enough that the last of
+    // them still leaves while it means something.
+    static constexpr std::size_t MaxQueuedTu = 16;
+
+    // log may be null (no lines).
+    TTuQueue(TElemTU& sequencer, TClock& clock, TTuQueueLog* log);
+
+    // Appends a command; false when the station holds MaxQueuedTu already.
+    bool Push(TTuOrder order);
+
+    // The per-pass step, after the sequencer's: ends the running command
+    // once it has completed and starts the next waiting one with layout;
+    // true when it started one, whose first step the sequencer may take at
+    // once. Without dataTransfer the waiting commands are dropped.
+    bool Service(bool dataTransfer, const TAsduLayout& layout);
+
+    // A received ASDU: the station's answer to the running command's execute.
+    void OnAsdu(const TIEC_ASDUt& asdu);
+
+    // The channel ends for good: every command whose execute has not left,
+    // the running one included, is dropped with why.
+    void DropAll(const std::string& why);
+
+private:
+    bool RunningCompleted(bool dataTransfer);
+    bool ExecuteSent() const;
+    bool StartNext(const TAsduLayout& layout);
+    void Drop(const TTuOrder& order, const std::string& why);
+
+    TElemTU& tu_;
+    TTuQueueLog* log_;
+    std::deque<TTuOrder> waiting_;
+    std::optional<TTuOrder> running_;
+    bool answered_ = false; // the station answered the running command's execute
+    TTimeCheckPause started_;
+};
+
+} // namespace gw
