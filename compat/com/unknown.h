@@ -159,6 +159,7 @@ public:
     T* detach() { return std::exchange(p_, nullptr); }
     T* get() const { return p_; }
     T* operator->() const { return p_; }
+    T& operator*() const { return *p_; }
     explicit operator bool() const { return p_ != nullptr; }
     // For out parameters: the old reference is dropped first.
     T** put()
