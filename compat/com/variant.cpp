@@ -12,7 +12,7 @@ BSTR SysAllocStringLen(LPCWSTR s, UINT length)
     auto* block = static_cast<char*>(std::malloc(sizeof(std::uint32_t) + (length + 1) * sizeof(WCHAR)));
     if (!block)
         return nullptr;
-    const std::uint32_t bytes = length * sizeof(WCHAR);
+    const std::uint32_t bytes = length * static_cast<std::uint32_t>(sizeof(WCHAR));
     std::memcpy(block, &bytes, sizeof bytes);
     auto* text = reinterpret_cast<WCHAR*>(block + sizeof(std::uint32_t));
     if (s && length)
@@ -42,7 +42,7 @@ UINT SysStringLen(BSTR s)
         return 0;
     std::uint32_t bytes = 0;
     std::memcpy(&bytes, reinterpret_cast<char*>(s) - sizeof(std::uint32_t), sizeof bytes);
-    return bytes / sizeof(WCHAR);
+    return bytes / static_cast<std::uint32_t>(sizeof(WCHAR));
 }
 
 void VariantInit(VARIANT* v)
