@@ -179,18 +179,19 @@ void StationModel::readRow(sOPCNode& node, TDateTime now)
         node.CurrentValue = Variant::fromBool(v > 0);
         if (connectedIdents_.count(node.Ident))
             node.LastUpdate = now;
+    } else if (node.vtCanonicalDataType == com::VT_I4) {
+        const auto whole = static_cast<std::int64_t>(std::trunc(v));
+        node.CurrentValue = Variant::fromI8(whole);
+        node.BeforeValue = static_cast<double>(whole);
     } else {
-        if (node.vtCanonicalDataType == com::VT_I4) {
-            const auto whole = static_cast<std::int64_t>(std::trunc(v));
-            node.CurrentValue = Variant::fromI8(whole);
-            node.BeforeValue = static_cast<double>(whole);
-        } else {
-            node.CurrentValue = Variant::fromR8(v);
-            node.BeforeValue = v;
-        }
-        if (quality != node.Quality)
-            node.LastUpdate = now;
+        node.CurrentValue = Variant::fromR8(v);
+        node.BeforeValue = v;
     }
+    // A quality change moves the stamp for every kind of point: the periodic
+    // refresh reports moved stamps only, and a single point that lost its
+    // station keeps its old stamp in the row.
+    if (quality != node.Quality)
+        node.LastUpdate = now;
     node.Quality = quality;
 }
 

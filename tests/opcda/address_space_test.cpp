@@ -188,6 +188,21 @@ TEST_F(AddressSpace, UnchangedRowLeavesTheNodeAndFirstReadAfterStartRefreshes)
     EXPECT_DOUBLE_EQ(n.snapshot().time, t0 + 0.001);
 }
 
+// Otherwise the periodic refresh, which follows stamps, would never report
+// that a single point went bad while its row kept the old stamp.
+TEST_F(AddressSpace, SinglePointQualityChangeMovesTheStamp)
+{
+    const gw::TDateTime t0 = clock.Now() - 0.01;
+    publish(3, 1, 0xC0, t0);
+    sOPCNode& n = built(u"St1.P1");
+    read(n);
+    publish(3, 1, 0x00, t0);
+    clock.Advance(5000);
+    read(n);
+    EXPECT_EQ(n.snapshot().quality, 0);
+    EXPECT_EQ(n.snapshot().time, clock.Now());
+}
+
 TEST_F(AddressSpace, LifebitCountsSecondsAndFailingReadsGoOutOfService)
 {
     sOPCNode& life = built(u"lifebit");
