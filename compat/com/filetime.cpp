@@ -1,6 +1,8 @@
 #include "compat/com/filetime.h"
 
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <ctime>
 
 namespace com {
@@ -14,10 +16,31 @@ constexpr double TicksPerSecond = 10'000'000.0;
 
 } // namespace
 
+namespace {
+
+// The offset of a quarter hour of local time: every zone's rule changes on a
+// quarter-hour boundary, and a burst of stamps mostly shares one.
+struct OffsetCache {
+    std::int64_t quarter = INT64_MIN;
+    std::int64_t offset = 0;
+};
+thread_local OffsetCache offsetCache;
+
+} // namespace
+
 std::int64_t SystemLocalZone::offsetSecondsAt(DATE local) const
 {
-    if (!std::isfinite(local))
+    if (!std::isfinite(local) || std::fabs(local) > 3.0e6)
         return 0;
+    const auto quarter = static_cast<std::int64_t>(std::floor(local * 96.0));
+    if (offsetCache.quarter == quarter)
+        return offsetCache.offset;
+    offsetCache = {quarter, lookUpOffset(local)};
+    return offsetCache.offset;
+}
+
+std::int64_t SystemLocalZone::lookUpOffset(DATE local)
+{
     const auto asUtc = static_cast<std::time_t>(std::floor((local - DaysFrom1899To1970) * 86400.0));
     std::tm fields{};
     if (!gmtime_r(&asUtc, &fields))

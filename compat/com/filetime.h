@@ -20,6 +20,9 @@ public:
 class SystemLocalZone final : public LocalZone {
 public:
     std::int64_t offsetSecondsAt(DATE local) const override;
+
+private:
+    static std::int64_t lookUpOffset(DATE local);
 };
 
 // A zone without daylight saving, for tests.
