@@ -37,12 +37,6 @@ sOPC::~sOPC()
     ticker_->stop();
 }
 
-std::shared_ptr<sOPC> sOPC::process()
-{
-    static const std::shared_ptr<sOPC> core = std::make_shared<sOPC>();
-    return core;
-}
-
 void sOPC::Init(const std::string& serverName, const std::string& serverDescription, bool setExePath, bool logFlag)
 {
     FServerName = serverName;

@@ -83,9 +83,6 @@ public:
     sOPC(const sOPC&) = delete;
     sOPC& operator=(const sOPC&) = delete;
 
-    // The program's core, for the class factories.
-    static std::shared_ptr<sOPC> process();
-
     void Init(const std::string& serverName, const std::string& serverDescription, bool setExePath, bool logFlag);
     void Start();
     // A server object's start waits for Start (at least startDelay, as long as needed).
