@@ -1,0 +1,420 @@
+// Groups: items, synchronous and asynchronous reads and writes, the periodic
+// refresh, the item enumerator, cloning.
+#include "fixture.h"
+
+#include "opcda/item_enum.h"
+
+namespace opcda::test {
+namespace {
+
+class Group : public OpcFixture {
+protected:
+    void SetUp() override
+    {
+        OpcFixture::SetUp();
+        server = connect();
+        items = addGroup(*server, u"G", true, 250, 7);
+        sync = items.as<IOPCSyncIO>();
+        async = items.as<IOPCAsyncIO2>();
+    }
+    void TearDown() override
+    {
+        async.reset();
+        sync.reset();
+        items.reset();
+        server.reset();
+        OpcFixture::TearDown();
+    }
+    struct ReadResult {
+        HRESULT hr;
+        std::vector<HRESULT> errors;
+        std::vector<WORD> qualities;
+        std::vector<double> values;
+        std::vector<std::uint64_t> times;
+    };
+    ReadResult syncRead(DWORD source, std::vector<OPCHANDLE> handles)
+    {
+        OPCITEMSTATE* states = nullptr;
+        HRESULT* errors = nullptr;
+        ReadResult r{sync->Read(source, static_cast<DWORD>(handles.size()), handles.data(), &states, &errors), {}, {},
+                     {}, {}};
+        for (std::size_t i = 0; states && i < handles.size(); ++i) {
+            r.errors.push_back(errors[i]);
+            r.qualities.push_back(states[i].wQuality);
+            r.values.push_back(variantToDouble(states[i].vDataValue).value_or(-999));
+            r.times.push_back(fileTimeValue(states[i].ftTimeStamp));
+            VariantClear(&states[i].vDataValue);
+        }
+        CoTaskMemFree(states);
+        CoTaskMemFree(errors);
+        return r;
+    }
+    HRESULT syncWrite(std::vector<OPCHANDLE> handles, std::vector<Variant> values, std::vector<HRESULT>* out = nullptr)
+    {
+        std::vector<VARIANT> raw;
+        for (auto& v : values)
+            raw.push_back(*v.get());
+        HRESULT* errors = nullptr;
+        const HRESULT hr = sync->Write(static_cast<DWORD>(handles.size()), handles.data(), raw.data(), &errors);
+        if (out && errors)
+            out->assign(errors, errors + handles.size());
+        CoTaskMemFree(errors);
+        return hr;
+    }
+    HRESULT asyncRead(std::vector<OPCHANDLE> handles, DWORD tid, DWORD* cancel = nullptr)
+    {
+        DWORD id = 0;
+        HRESULT* errors = nullptr;
+        const HRESULT hr = async->Read(static_cast<DWORD>(handles.size()), handles.data(), tid, &id, &errors);
+        CoTaskMemFree(errors);
+        if (cancel)
+            *cancel = id;
+        return hr;
+    }
+    // Moves the clock past the update rate.
+    void due()
+    {
+        clock.Advance(260);
+        tick();
+    }
+
+    ComPtr<IOPCServer> server;
+    ComPtr<IOPCItemMgt> items;
+    ComPtr<IOPCSyncIO> sync;
+    ComPtr<IOPCAsyncIO2> async;
+};
+
+TEST_F(Group, AddItemsReportsUnknownIdsAndAcceptsBranches)
+{
+    HRESULT hr = S_OK;
+    const auto h = addItems(*items, {u"St1.P1", u"nope", u"St1"}, true, VT_BSTR, &hr);
+    EXPECT_EQ(hr, S_FALSE);
+    ASSERT_EQ(h.size(), 3u);
+    EXPECT_NE(h[0], 0u);
+    EXPECT_EQ(h[1], 0u);
+    EXPECT_NE(h[2], 0u);
+    // The branch has no rights.
+    const auto r = syncRead(OPC_DS_DEVICE, {h[2], h[0], 12345});
+    EXPECT_EQ(r.errors, (std::vector<HRESULT>{OPC_E_BADRIGHTS, S_OK, OPC_E_INVALIDHANDLE}));
+    EXPECT_EQ(r.hr, S_FALSE);
+    OPCITEMRESULT* results = nullptr;
+    HRESULT* errors = nullptr;
+    std::u16string id = u"St1.P2";
+    OPCITEMDEF def{nullptr, id.data(), TRUE, 1, 0, nullptr, VT_EMPTY, 0};
+    ASSERT_EQ(items->ValidateItems(1, &def, FALSE, &results, &errors), S_OK);
+    EXPECT_EQ(results[0].vtCanonicalDataType, VT_I4);
+    EXPECT_EQ(results[0].hServer, 0u);
+    CoTaskMemFree(results);
+    CoTaskMemFree(errors);
+}
+
+TEST_F(Group, SyncReadsFromCacheAndDevice)
+{
+    const gw::TDateTime stamp = clock.Now() - 0.1;
+    publish(5, 42.5, 0xC0, stamp);
+    const auto h = addItems(*items, {u"St1.M1"}, false);
+    // The first read of a node goes to the device, even from the cache.
+    items.as<IOPCGroupStateMgt>(); // keep the group active
+    auto r = syncRead(OPC_DS_DEVICE, h);
+    EXPECT_EQ(r.values[0], 42.5);
+    EXPECT_EQ(r.qualities[0], 0xC0);
+    EXPECT_EQ(r.times[0], fileTimeValue(fileTimeOf(clock.Now())));
+    // Inactive item, cache: out of service, nothing else.
+    r = syncRead(OPC_DS_CACHE, h);
+    EXPECT_EQ(r.qualities[0], 0x1C);
+    EXPECT_EQ(r.times[0], 0u);
+    EXPECT_EQ(r.hr, S_OK);
+    // Inactive group, cache: 28 for every readable item.
+    BOOL off = FALSE;
+    items.as<IOPCGroupStateMgt>()->SetState(nullptr, nullptr, &off, nullptr, nullptr, nullptr, nullptr);
+    HRESULT* errors = nullptr;
+    OPCHANDLE handle = h[0];
+    items->SetActiveState(1, &handle, TRUE, &errors);
+    CoTaskMemFree(errors);
+    r = syncRead(OPC_DS_CACHE, h);
+    EXPECT_EQ(r.qualities[0], 28);
+    EXPECT_EQ(r.values[0], -999);
+}
+
+TEST_F(Group, SyncWritesCommandAndRespectRights)
+{
+    const auto h = addItems(*items, {u"St1.P1", u"lifebit", u"St1.P2"}, false, VT_BOOL);
+    std::vector<HRESULT> errors;
+    EXPECT_EQ(syncWrite({h[0], h[1], 999}, {Variant::fromBool(true), Variant::fromI4(1), Variant::fromI4(1)}, &errors),
+              S_FALSE);
+    EXPECT_EQ(errors, (std::vector<HRESULT>{S_OK, OPC_E_BADRIGHTS, OPC_E_INVALIDHANDLE}));
+    EXPECT_EQ(commands, (std::vector<Command>{{0, gw::TTUCommand::tuCommand_On}}));
+    EXPECT_EQ(syncWrite({h[2]}, {Variant::fromBool(false)}), S_OK);
+    EXPECT_EQ(commands.back(), (Command{1, gw::TTUCommand::tuCommand_Off}));
+}
+
+TEST_F(Group, PeriodicRefreshSendsMovedStampsOnly)
+{
+    auto sink = advise(*items);
+    const gw::TDateTime t1 = clock.Now() - 0.01;
+    publish(5, 1.5, 0xC0, t1);
+    publish(3, 1, 0xC0, t1);
+    const auto h = addItems(*items, {u"St1.M1", u"St1.P1", u"lifebit"});
+    tick();
+    EXPECT_TRUE(sink->take().empty()); // the rate has not passed
+    due();
+    auto calls = sink->take();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].kind, "data");
+    EXPECT_EQ(calls[0].transaction, 0u);
+    EXPECT_EQ(calls[0].group, 7u);
+    EXPECT_EQ(calls[0].masterQuality, 192);
+    ASSERT_EQ(calls[0].entries.size(), 3u);
+    EXPECT_EQ(calls[0].entries[0].hClient, 100u);
+    EXPECT_EQ(calls[0].entries[0].value.get()->dblVal, 1.5);
+    EXPECT_EQ(calls[0].entries[0].quality, 0xC0);
+    EXPECT_EQ(calls[0].entries[1].value.vt(), VT_BOOL);
+    // Only the measurement moves; lifebit moves at every read.
+    const gw::TDateTime t2 = clock.Now() - 0.001;
+    publish(5, 2.5, 0xC0, t2);
+    due();
+    calls = sink->take();
+    ASSERT_EQ(calls.size(), 1u);
+    ASSERT_EQ(calls[0].entries.size(), 2u);
+    EXPECT_EQ(calls[0].entries[0].value.get()->dblVal, 2.5);
+    EXPECT_EQ(fileTimeValue(calls[0].entries[0].time), fileTimeValue(fileTimeOf(t2)));
+    EXPECT_EQ(calls[0].entries[1].hClient, 102u);
+    // Removing every item stops the refresh; adding one starts it again.
+    std::vector<OPCHANDLE> all = h;
+    HRESULT* errors = nullptr;
+    items->RemoveItems(3, all.data(), &errors);
+    CoTaskMemFree(errors);
+    due();
+    EXPECT_TRUE(sink->take().empty());
+    addItems(*items, {u"lifebit"});
+    due();
+    EXPECT_EQ(sink->take().size(), 1u);
+    // Disabled callbacks: no data change, but the stamps are taken.
+    async->SetEnable(FALSE);
+    due();
+    EXPECT_TRUE(sink->take().empty());
+    BOOL enabled = 1;
+    async->GetEnable(&enabled);
+    EXPECT_EQ(enabled, 0);
+}
+
+TEST_F(Group, AsyncReadsAnswerEveryAcceptedRequest)
+{
+    publish(5, 3.5, 0xC0, clock.Now());
+    const auto h = addItems(*items, {u"St1.M1", u"St1.P1"});
+    EXPECT_EQ(asyncRead(h, 1), CONNECT_E_NOCONNECTION);
+    auto sink = advise(*items);
+    EXPECT_EQ(asyncRead(h, 0), E_INVALIDARG);
+    HRESULT* errors = nullptr;
+    OPCHANDLE second = h[1];
+    items->SetActiveState(1, &second, FALSE, &errors);
+    CoTaskMemFree(errors);
+    EXPECT_EQ(asyncRead({h[0], 4242, h[1]}, 11), S_OK);
+    EXPECT_EQ(asyncRead({h[1]}, 12), S_OK); // only an inactive item: still answered
+    // Callbacks off: read completions still come.
+    async->SetEnable(FALSE);
+    tick();
+    auto calls = sink->take();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].kind, "read");
+    EXPECT_EQ(calls[0].transaction, 11u);
+    EXPECT_EQ(calls[0].masterError, S_FALSE);
+    ASSERT_EQ(calls[0].entries.size(), 3u);
+    EXPECT_EQ(calls[0].entries[0].error, S_OK);
+    EXPECT_EQ(calls[0].entries[0].value.get()->dblVal, 3.5);
+    EXPECT_EQ(calls[0].entries[1].error, OPC_E_INVALIDHANDLE);
+    EXPECT_EQ(calls[0].entries[1].quality, 0);
+    EXPECT_EQ(calls[0].entries[2].error, E_FAIL);
+    EXPECT_EQ(calls[0].entries[2].quality, 28);
+    EXPECT_EQ(calls[0].entries[2].hClient, 101u);
+    EXPECT_EQ(calls[1].masterError, S_FALSE);
+}
+
+TEST_F(Group, AsyncWritesRefreshesAndCancel)
+{
+    const auto h = addItems(*items, {u"St1.P1", u"St1.P2"});
+    auto sink = advise(*items);
+    HRESULT* errors = nullptr;
+    OPCHANDLE second = h[1];
+    items->SetActiveState(1, &second, FALSE, &errors);
+    CoTaskMemFree(errors);
+    std::vector<VARIANT> values{*Variant::fromBool(true).get(), *Variant::fromI4(2).get()};
+    std::vector<OPCHANDLE> handles = h;
+    DWORD cancel = 0;
+    ASSERT_EQ(async->Write(2, handles.data(), values.data(), 21, &cancel, &errors), S_OK);
+    CoTaskMemFree(errors);
+    DWORD refreshId = 0;
+    EXPECT_EQ(async->Refresh2(OPC_DS_CACHE, 0, &refreshId), E_INVALIDARG);
+    ASSERT_EQ(async->Refresh2(OPC_DS_CACHE, 22, &refreshId), S_OK);
+    DWORD cancelled = 0;
+    ASSERT_EQ(asyncRead(h, 23, &cancelled), S_OK);
+    EXPECT_EQ(async->Cancel2(cancelled), S_OK);
+    tick();
+    EXPECT_EQ(async->Cancel2(cancel), E_FAIL); // already done
+    auto calls = sink->take();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].kind, "write");
+    EXPECT_EQ(calls[0].masterError, S_FALSE);
+    EXPECT_EQ(calls[0].entries[0].error, S_OK);
+    EXPECT_EQ(calls[0].entries[1].error, E_FAIL);
+    EXPECT_EQ(commands, (std::vector<Command>{{0, gw::TTUCommand::tuCommand_On}}));
+    EXPECT_EQ(calls[1].kind, "data");
+    EXPECT_EQ(calls[1].transaction, 22u);
+    EXPECT_EQ(calls[1].entries.size(), 1u); // the active item only
+    // Inactive group or no active item: E_FAIL.
+    BOOL off = FALSE;
+    items.as<IOPCGroupStateMgt>()->SetState(nullptr, nullptr, &off, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(async->Refresh2(OPC_DS_CACHE, 24, &refreshId), E_FAIL);
+}
+
+TEST_F(Group, UnadviseStopsEverySend)
+{
+    addItems(*items, {u"lifebit"});
+    auto sink = advise(*items);
+    ComPtr<IConnectionPoint> cp;
+    items.as<IConnectionPointContainer>()->FindConnectionPoint(IOPCDataCallback::iid, cp.put());
+    DWORD cookie = 0;
+    EXPECT_EQ(cp->Advise(sink->identity(), &cookie), CONNECT_E_ADVISELIMIT);
+    EXPECT_EQ(cp->Unadvise(2), CONNECT_E_NOCONNECTION);
+    ASSERT_EQ(cp->Unadvise(1), S_OK);
+    due();
+    EXPECT_TRUE(sink->take().empty());
+    EXPECT_EQ(asyncRead({1}, 5), CONNECT_E_NOCONNECTION);
+    // The sink holds only the test's reference again.
+    EXPECT_EQ(sink->AddRef(), 2u);
+    sink->Release();
+}
+
+TEST_F(Group, ItemEnumeratorWalksTheLiveList)
+{
+    ComPtr<IUnknown> unk;
+    EXPECT_EQ(items->CreateEnumerator(IEnumOPCItemAttributes::iid, unk.put()), S_FALSE);
+    addItems(*items, {u"St1.P1", u"St1.P2", u"St1.M1"});
+    ComPtr<IEnumOPCItemAttributes> en;
+    EXPECT_EQ(items->CreateEnumerator(IOPCSyncIO::iid, reinterpret_cast<IUnknown**>(en.put())), E_NOINTERFACE);
+    ASSERT_EQ(items->CreateEnumerator(IEnumOPCItemAttributes::iid, reinterpret_cast<IUnknown**>(en.put())), S_OK);
+    OPCITEMATTRIBUTES* attrs = nullptr;
+    ULONG n = 0;
+    EXPECT_EQ(en->Next(0, &attrs, &n), ENUM_VALUE_OUT_OF_RANGE);
+    EXPECT_EQ(en->Next(5, &attrs, &n), S_FALSE);
+    EXPECT_EQ(n, 3u);
+    EXPECT_EQ(std::u16string(attrs[2].szItemID), u"St1.M1");
+    EXPECT_EQ(attrs[2].vtCanonicalDataType, VT_R8);
+    EXPECT_EQ(attrs[0].vEUInfo.vt, VT_I4);
+    freeItemAttributes(attrs, n);
+    EXPECT_EQ(en->Next(5, &attrs, &n), S_FALSE);
+    EXPECT_EQ(n, 0u);
+    EXPECT_EQ(attrs, nullptr);
+    en->Reset();
+    EXPECT_EQ(en->Next(2, &attrs, &n), S_OK);
+    freeItemAttributes(attrs, n);
+    ComPtr<IEnumOPCItemAttributes> clone;
+    en->Clone(clone.put());
+    EXPECT_EQ(clone->Next(1, &attrs, &n), S_OK);
+    EXPECT_EQ(std::u16string(attrs[0].szItemID), u"St1.M1");
+    freeItemAttributes(attrs, n);
+    en->Reset();
+    EXPECT_EQ(en->Skip(3), S_OK);
+    en->Reset();
+    EXPECT_EQ(en->Skip(4), S_FALSE);
+    // The enumerator keeps the group: it outlives the client's references.
+    items.reset();
+    sync.reset();
+    async.reset();
+    server.reset();
+    clone->Reset();
+    EXPECT_EQ(clone->Next(1, &attrs, &n), S_OK);
+    freeItemAttributes(attrs, n);
+}
+
+TEST_F(Group, CloneCopiesItemsInactiveWithNewHandles)
+{
+    const auto h = addItems(*items, {u"St1.P1", u"St1.M1"});
+    auto state = items.as<IOPCGroupStateMgt>();
+    ComPtr<IUnknown> unk;
+    EXPECT_EQ(state->CloneGroup(u"C", IOPCGroupStateMgt::iid, unk.put()), E_NOINTERFACE);
+    ComPtr<IOPCItemMgt> clone;
+    ASSERT_EQ(state->CloneGroup(u"G", IOPCItemMgt::iid, reinterpret_cast<IUnknown**>(clone.put())), S_OK);
+    DWORD rate = 0;
+    BOOL active = 1;
+    LPWSTR name = nullptr;
+    LONG bias = 0;
+    float deadband = 0;
+    DWORD lcid = 0;
+    OPCHANDLE hc = 0, hs = 0;
+    clone.as<IOPCGroupStateMgt>()->GetState(&rate, &active, &name, &bias, &deadband, &lcid, &hc, &hs);
+    EXPECT_EQ(std::u16string(name), u"G_1");
+    CoTaskMemFree(name);
+    EXPECT_EQ(active, 0);
+    EXPECT_EQ(rate, 250u);
+    EXPECT_EQ(hc, 7u);
+    ComPtr<IEnumOPCItemAttributes> en;
+    clone->CreateEnumerator(IEnumOPCItemAttributes::iid, reinterpret_cast<IUnknown**>(en.put()));
+    OPCITEMATTRIBUTES* attrs = nullptr;
+    ULONG n = 0;
+    en->Next(5, &attrs, &n);
+    ASSERT_EQ(n, 2u);
+    EXPECT_EQ(std::u16string(attrs[1].szItemID), u"St1.M1");
+    EXPECT_EQ(attrs[0].hClient, 100u);
+    freeItemAttributes(attrs, n);
+    // Once the server is gone a clone cannot join it.
+    clone.reset();
+    en.reset();
+    server.reset();
+    EXPECT_EQ(state->CloneGroup(u"D", IUnknown::iid, unk.put()), E_FAIL);
+    EXPECT_EQ(items.as<IOPCPublicGroupStateMgt>()->MoveToPublic(), E_FAIL);
+}
+
+TEST_F(Group, InvalidHandlesInEverySetter)
+{
+    OPCHANDLE bad = 77;
+    HRESULT* errors = nullptr;
+    EXPECT_EQ(items->SetActiveState(1, &bad, TRUE, &errors), S_FALSE);
+    EXPECT_EQ(errors[0], OPC_E_INVALIDHANDLE);
+    CoTaskMemFree(errors);
+    OPCHANDLE client = 1;
+    EXPECT_EQ(items->SetClientHandles(1, &bad, &client, &errors), S_FALSE);
+    CoTaskMemFree(errors);
+    VARTYPE vt = VT_R8;
+    EXPECT_EQ(items->SetDatatypes(1, &bad, &vt, &errors), S_FALSE);
+    CoTaskMemFree(errors);
+    EXPECT_EQ(items->RemoveItems(1, &bad, &errors), S_FALSE);
+    CoTaskMemFree(errors);
+    EXPECT_EQ(items->AddItems(0, nullptr, nullptr, nullptr), E_INVALIDARG);
+    DWORD revised = 0;
+    DWORD zero = 0;
+    items.as<IOPCGroupStateMgt>()->SetState(&zero, &revised, nullptr, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(revised, 100u);
+}
+
+TEST_F(Group, ResultArraysFailTogether)
+{
+    std::u16string id = u"St1.P1";
+    OPCITEMDEF def{nullptr, id.data(), TRUE, 1, 0, nullptr, VT_EMPTY, 0};
+    OPCITEMRESULT* results = nullptr;
+    HRESULT* errors = nullptr;
+    taskMemFailAfter(2);
+    EXPECT_EQ(items->AddItems(1, &def, &results, &errors), E_OUTOFMEMORY);
+    taskMemFailAfter(0);
+    EXPECT_EQ(results, nullptr);
+    EXPECT_EQ(errors, nullptr);
+    EXPECT_EQ(items.as<IOPCItemMgt>()->CreateEnumerator(IUnknown::iid, reinterpret_cast<IUnknown**>(&results)),
+              S_FALSE);
+}
+
+TEST(Stopwatch, ElapsedWhileRunningAndAfterStop)
+{
+    gw::test::FakeClock clock;
+    sTimer t(clock, false);
+    EXPECT_EQ(t.msTime(), 0);
+    t.Start();
+    clock.Advance(120);
+    EXPECT_EQ(t.msTime(), 120);
+    t.Stop();
+    clock.Advance(50);
+    EXPECT_EQ(t.msTime(), 120);
+    EXPECT_FALSE(t.isRunning());
+}
+
+} // namespace
+} // namespace opcda::test
