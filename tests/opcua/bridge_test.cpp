@@ -7,8 +7,8 @@
 #include "opcua/opcuabridge.h"
 #include "opcua/uatime.h"
 #include "service/cfgfile.h"
+#include "testkit/free_port.h"
 
-#include <Poco/Net/ServerSocket.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -18,12 +18,6 @@ namespace gw::test {
 namespace {
 
 const std::string NpmDir = std::string(GATEWAY_SOURCE_DIR) + "/tests/npm";
-
-int FreePort()
-{
-    Poco::Net::ServerSocket socket(Poco::Net::SocketAddress("127.0.0.1", 0));
-    return socket.address().port();
-}
 
 class BridgeTest : public ServiceTest {
 protected:
