@@ -5,7 +5,7 @@
 // objects that find no tag (unknown object address, unknown common address),
 // which the log of a running service, keeping none of their lines, drops.
 
-#include "bench/measured_tags.h"
+#include "testkit/measured_tags.h"
 #include "core/asdu.h"
 #include "core/messbuff.h"
 #include "core/tags.h"
@@ -172,7 +172,7 @@ void AsduDecode(benchmark::State& state)
     }
     TTagCategoryList cats(1);
     TTagSignalList tags;
-    bench::AddMeasuredTags(tags, cats, kCa, kTags, kIp, kPort);
+    test::AddMeasuredTags(tags, cats, kCa, kTags, kIp, kPort);
     Decode(state, tags, row);
 }
 BENCHMARK(AsduDecode)

@@ -3,7 +3,7 @@
 // connection open and send their request head one byte a second.
 
 #include "daemon/httphandler.h"
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 #include <Poco/Net/HTTPClientSession.h>
 #include <Poco/Net/HTTPRequest.h>

@@ -46,12 +46,12 @@ void InvalidateAllStations(benchmark::State& state)
     TPrmnArray prmn = MakePrmn104();
     for (int s = 1; s <= kStations; ++s) {
         const int port = 2404 + s;
-        kps.Add(TKpEthernet(1000 + s, 1000 + s, KpTypeAddr::kpta_KP, "KP", kIp, port));
+        kps.Add(TKpEthernet(StationId(s), StationId(s), KpTypeAddr::kpta_KP, "KP", kIp, port));
         ranges.emplace_back(tags.Count(), tags.Count() + kTagsPerStation);
         for (int ioa = 1; ioa <= kTagsPerStation; ++ioa) {
             TTagSignal t;
             t.Init("tag", 1, ioa, kIp, port, cats.GetPtc(TagCategName::tcn_TIT), recs.Count(), 0, 0, ioa);
-            recs.AddRec(1000 + s, SignalType::stTIT, "tag", 0);
+            recs.AddRec(StationId(s), SignalType::stTIT, "tag", 0);
             tags.AddTag(t);
         }
         SetPrmnDefault(prmn[static_cast<std::size_t>(s - 1)], PrmnKind104, kIp, port);

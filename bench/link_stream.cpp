@@ -3,8 +3,8 @@
 // parsed and stored into 60 000 tags. Information objects per second on one
 // core.
 
-#include "bench/cross_build_note.h"
-#include "bench/measured_tags.h"
+#include "cross_build_note.h"
+#include "testkit/measured_tags.h"
 #include "core/clients104.h"
 #include "core/tags.h"
 #include "core/typeident.h"
@@ -79,7 +79,7 @@ void LinkStream(benchmark::State& state)
     TTypeIdentList types;
     TTagCategoryList cats(1);
     TTagSignalList tags;
-    bench::AddMeasuredTags(tags, cats, 1, kTags, kIp, kPort);
+    test::AddMeasuredTags(tags, cats, 1, kTags, kIp, kPort);
     TPrmnArray prmn = MakePrmn104();
     SetPrmnDefault(prmn[0], PrmnKind104, kIp, kPort);
     prmn[0].prWork1 = 1;

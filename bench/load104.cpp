@@ -36,13 +36,13 @@
 // cpu_per_s, user_per_s, sys_per_s, rss_MiB, hwm_MiB, rss_before_MiB, no_row
 // (signals beyond the item table).
 
-#include "bench/cross_build_note.h"
+#include "cross_build_note.h"
 #include "core/datetime.h"
 #include "service/channelfactory.h"
 #include "service/serviceinit.h"
 #include "service/servicetick.h"
-#include "support/temp_dir.h"
-#include "tools/kpsim_process.h"
+#include "testkit/temp_dir.h"
+#include "testkit/kpsim_process.h"
 
 #include <benchmark/benchmark.h>
 

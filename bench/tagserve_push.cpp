@@ -1,7 +1,7 @@
 // libtagserve with 60 000 variables and one client subscribed to all of them:
 // the cost of a value push, the notifications delivered per second while
 // 20 000 values per second are pushed, and the resident memory.
-#include "tests/tagserve/session_client.h"
+#include "testkit/tagserve/session_client.h"
 #include "tagserve/binary.h"
 #include "tagserve/ids.h"
 #include "tagserve/tagserve.h"

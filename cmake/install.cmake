@@ -3,12 +3,8 @@
 # `cmake --install` honours DESTDIR for packaging.
 set(FIELDGATE_DIR /etc/fieldgated)
 
-if(TARGET fieldgate)
-  install(TARGETS fieldgate RUNTIME DESTINATION ${FIELDGATE_DIR})
-endif()
-if(TARGET tagserve)
-  install(TARGETS tagserve LIBRARY DESTINATION ${FIELDGATE_DIR})
-endif()
+install(TARGETS fieldgate RUNTIME DESTINATION ${FIELDGATE_DIR})
+install(TARGETS tagserve LIBRARY DESTINATION ${FIELDGATE_DIR})
 
 # The web folder is the user's to change (it can be uploaded), so an install
 # over a running device adds missing files and keeps the ones that are there.

@@ -164,7 +164,7 @@ void TClient104Frm::InvalidateStations(bool prAll, const std::string& host, int 
 void TClient104Frm::InvalidateTags(int kpId)
 {
     const auto& ranges = *model_.stationTags;
-    const int row = kpId - 1000;
+    const int row = StationIndex(kpId);
     if (row < 0 || row >= static_cast<int>(ranges.size()))
         return;
     const auto [first, end] = ranges[static_cast<std::size_t>(row)];

@@ -52,7 +52,7 @@ private:
 
 // The station model whose values a channel invalidates after a disconnect.
 // The tag list is built station by station: the tags of the station in row i
-// of the station table (ID 1000 + i) are [(*stationTags)[i].first,
+// of the station table (ID StationId(i)) are [(*stationTags)[i].first,
 // (*stationTags)[i].second), so an invalidation walks only those.
 struct TChannelModel {
     TKpList* kps = nullptr;

@@ -11,12 +11,24 @@
 
 namespace gw {
 
+// A station's identifier in the station list and the signal records: its row
+// in the station table moved past 1000, so an identifier is never mistaken
+// for a row.
+constexpr int StationId(int kpIndex)
+{
+    return 1000 + kpIndex;
+}
+constexpr int StationIndex(int kpId)
+{
+    return kpId - 1000;
+}
+
 enum class KpTypeAddr : std::uint8_t { kpta_CPPS, kpta_KP, kpta_UDP, kpta_Empty };
 
 struct TKpEthernet {
     TKpEthernet(int AID, int AsstID, KpTypeAddr kpta2, std::string ANameKp, std::string AIPAddress, int APort);
 
-    int ID;    // 1000 + the station's row in the station table
+    int ID;    // StationId of the station's row in the station table
     int sstID; // its substation; equal to ID
     KpTypeAddr kpta;
     std::string name;

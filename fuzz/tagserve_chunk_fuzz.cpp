@@ -4,7 +4,7 @@
 // The first byte picks the mode: even, the input is a raw byte stream from
 // connection start; odd, the rest is cut at 0xFF 0xFE markers into request
 // bodies that go out as well-formed MSG chunks on an open channel and session.
-#include "tests/tagserve/client_kit.h"
+#include "testkit/tagserve/client_kit.h"
 
 #include "binary.h"
 #include "ids.h"

@@ -2,6 +2,7 @@
 
 #include "core/asdu_layout.h"
 #include "core/cp1251.h"
+#include "core/kplist.h"
 #include "core/prmn.h"
 #include "core/signals.h"
 #include "core/text.h"
@@ -488,7 +489,7 @@ void WriteStation(TCfgWriter& w, const TServiceContext& t, int i, const TOpcUaSe
     w.Add("PASSIV," + Bit(kp.Passive));
     w.Add("send_start_DT," + Bit(kp.send_start_DT_passiv));
     WriteOpcUa(w, opcUa);
-    const std::string station = Str(i + 1000) + "," + Str(kp.ASDU_Adr) + ",,";
+    const std::string station = Str(StationId(i)) + "," + Str(kp.ASDU_Adr) + ",,";
     for (int n = 1; n <= kp.Kol_TS; ++n) {
         const T_TS& ts = kp.TS_arr[static_cast<std::size_t>(n)];
         w.Add("TS," + station + w.Quoted(at + "point " + Str(n) + " NameTS", ts.NameTS) + ",8272," +

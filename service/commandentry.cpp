@@ -1,5 +1,6 @@
 #include "service/commandentry.h"
 
+#include "core/kplist.h"
 #include "service/serviceinit.h"
 
 #include <mutex>
@@ -34,7 +35,7 @@ bool StartCommand(TServiceContext& ctx, TServiceRun& run, int sstID, TTUCommand 
         return Refuse(ctx, sstID, "нет такого сигнала");
     const TArmRec* rec = run.ArmSignals.GetRec(tag->IndArm());
     const PKpEthernet kp = rec ? run.KpList.FindKP_KpID(rec->kpID()) : nullptr;
-    const int i = kp ? kp->ID - 1000 : 0;
+    const int i = kp ? StationIndex(kp->ID) : 0;
     if (!rec || !kp || !ctx.IsKpIndex(i))
         return Refuse(ctx, sstID, "нет записи сигнала или КП");
     if (!rec->prTU())

@@ -301,7 +301,7 @@ void LoadSignalLists(TServiceContext& ctx, TServiceRun& run)
     int prev = 0;
     for (int t = 0; t < run.TagSignalList.Count(); ++t) {
         const TArmRec* rec = run.ArmSignals.GetRec(run.TagSignalList.GetTag(t)->IndArm());
-        const int i = rec ? rec->sstID() - 1000 : 0;
+        const int i = rec ? StationIndex(rec->sstID()) : 0;
         if (!ctx.IsKpIndex(i))
             continue;
         auto& range = run.StationTags[static_cast<std::size_t>(i)];

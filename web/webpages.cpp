@@ -1,6 +1,7 @@
 #include "web/webpages.h"
 
 #include "core/cp1251.h"
+#include "core/kplist.h"
 #include "core/tags.h"
 #include "core/text.h"
 #include "web/htmlescape.h"
@@ -84,7 +85,7 @@ std::string StampCell(const TWebTag& tag, const TWebStation* kp, TDateTime oneHo
 
 const TWebStation* StationOf(const TWebSnapshot& snap, int sstID)
 {
-    const int i = sstID - 1000;
+    const int i = StationIndex(sstID);
     if (i < 1 || i > static_cast<int>(snap.Stations.size()))
         return nullptr;
     return &snap.Stations[i - 1];
@@ -245,7 +246,7 @@ void WebSignalTable(const TWebSnapshot& snap, std::string_view kind, std::string
     int n = 0;
     bool withheld = false;
     for (const TWebTag& tag : snap.Tags) {
-        if (tag.Kind != wanted || !(showAll || tag.FsstID == selected + 1000))
+        if (tag.Kind != wanted || !(showAll || tag.FsstID == StationId(selected)))
             continue;
         if (limited && n == WebRowLimit) {
             withheld = true;

@@ -45,7 +45,7 @@ struct TWebTag {
     std::string FName; // UTF-8
     std::int32_t FAsduAddress = 0;
     std::int32_t FObjAddress = 0;
-    std::int32_t FsstID = 0; // 1000 + station index
+    std::int32_t FsstID = 0; // StationId of the station index
     TWebSignalKind Kind = TWebSignalKind::Other;
     // What GetArmValue yields; Stamp 0 when the tag has no value yet.
     std::int32_t IValue = 0;

@@ -2,7 +2,7 @@
 #include "core/files.h"
 #include "core/messbuff.h"
 
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
 

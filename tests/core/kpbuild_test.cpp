@@ -8,23 +8,42 @@
 namespace gw {
 namespace {
 
-// A station table shaped as the configuration reader fills it.
-struct TTs {
-    std::string NameTS;
-    int AdrASDU = 0, AdrIOA = 0, AdrASDU_TU = 0, AdrIOA_TU = 0, Type_TU = 0, Type_Var = 0;
-};
-struct TTi {
-    std::string NameTI;
-    int AdrASDU = 0, AdrIOA = 0;
-    double Min_TM_Diap = 0, Max_TM_Diap = 0, Min_Eng_Diap = 0, Max_Eng_Diap = 0;
-};
-struct TRow {
-    std::string NameKP, IP;
-    int Port = 0;
-    int Kol_TS = 0, Kol_TI = 0;
-    std::vector<TTs> TS_arr{TTs{}};
-    std::vector<TTi> TI_arr{TTi{}};
-};
+T_TS Point(std::string name, int asdu, int ioa, int asduTu = 0, int ioaTu = 0, int typeTu = 0, int typeVar = 0)
+{
+    T_TS t;
+    t.NameTS = std::move(name);
+    t.AdrASDU = asdu;
+    t.AdrIOA = ioa;
+    t.AdrASDU_TU = asduTu;
+    t.AdrIOA_TU = ioaTu;
+    t.Type_TU = typeTu;
+    t.Type_Var = typeVar;
+    return t;
+}
+
+T_TI Measured(std::string name, int asdu, int ioa, double rawMax, double engMax)
+{
+    T_TI t;
+    t.NameTI = std::move(name);
+    t.AdrASDU = asdu;
+    t.AdrIOA = ioa;
+    t.Max_TM_Diap = rawMax;
+    t.Max_Eng_Diap = engMax;
+    return t;
+}
+
+T_KP Station(std::string name, std::string ip, int port, std::vector<T_TS> points = {}, std::vector<T_TI> values = {})
+{
+    T_KP kp;
+    kp.NameKP = std::move(name);
+    kp.IP = std::move(ip);
+    kp.Port = port;
+    kp.Kol_TS = static_cast<int>(points.size());
+    kp.Kol_TI = static_cast<int>(values.size());
+    kp.TS_arr.insert(kp.TS_arr.end(), points.begin(), points.end());
+    kp.TI_arr.insert(kp.TI_arr.end(), values.begin(), values.end());
+    return kp;
+}
 
 struct Model {
     TKpList kpList;
@@ -32,13 +51,13 @@ struct Model {
     TArmSignals arm;
 };
 
-std::vector<TRow> ThreeStations()
+std::vector<T_KP> ThreeStations()
 {
-    std::vector<TRow> t(4);
-    t[1] = {"ПС Север", "10.0.0.1", 2404, 2, 1, {{}, {"\"Q1\"", 1, 100, 1, 5000, 2, 1}, {"Q2", 1, 101}},
-            {{}, {"\"U\"", 1, 700, 0, 4095, 0, 10}}};
-    t[2] = {"Юг", "10.0.0.2", 2405, 0, 0};
-    t[3] = {"Восток", "10.0.0.3", 2406, 1, 0, {{}, {"Q", 3, 1}}};
+    std::vector<T_KP> t(1);
+    t.push_back(Station("ПС Север", "10.0.0.1", 2404, {Point("\"Q1\"", 1, 100, 1, 5000, 2, 1), Point("Q2", 1, 101)},
+                        {Measured("\"U\"", 1, 700, 4095, 10)}));
+    t.push_back(Station("Юг", "10.0.0.2", 2405));
+    t.push_back(Station("Восток", "10.0.0.3", 2406, {Point("Q", 3, 1)}));
     return t;
 }
 
@@ -91,7 +110,7 @@ TEST(KpBuild, StationsSubstationsAndRecordsInConfigurationOrder)
         EXPECT_EQ(r.Nomer_TS_in_KP2, expect[i].ts);
         EXPECT_EQ(r.Nomer_TIT_in_KP2, expect[i].tit);
         EXPECT_EQ(r.fl.Flags(), expect[i].flags);
-        EXPECT_EQ(r.IP_address(), table[static_cast<std::size_t>(r.sstID() - 1000)].IP);
+        EXPECT_EQ(r.IP_address(), table[static_cast<std::size_t>(StationIndex(r.sstID()))].IP);
     }
     const TArmRec& q1 = *m.arm.GetRec(0);
     EXPECT_EQ(q1.CtrlASDUAddr(), 1);

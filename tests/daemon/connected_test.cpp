@@ -14,10 +14,10 @@
 #include "service/channelfactory.h"
 #include "service/serviceinit.h"
 #include "service/servicetick.h"
-#include "support/child_lines.h"
+#include "testkit/child_lines.h"
 #include "support/fake_clock.h"
-#include "support/temp_dir.h"
-#include "tools/kpsim_process.h"
+#include "testkit/temp_dir.h"
+#include "testkit/kpsim_process.h"
 
 #include <gtest/gtest.h>
 

@@ -9,8 +9,8 @@
 #include "event_lines.h"
 #include "opcua/opcualibrary.h"
 #include "fieldgate_rig.h"
-#include "support/temp_dir.h"
-#include "tools/kpsim_process.h"
+#include "testkit/temp_dir.h"
+#include "testkit/kpsim_process.h"
 
 #include <gtest/gtest.h>
 

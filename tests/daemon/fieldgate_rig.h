@@ -7,7 +7,9 @@
 // child: they are reaped as they end, and the rig ends those still running
 // by their pid when it goes.
 
-#include "support/temp_dir.h"
+#include "testkit/free_port.h"
+#include "testkit/http_request.h"
+#include "testkit/temp_dir.h"
 
 #include <atomic>
 #include <chrono>
@@ -61,18 +63,5 @@ private:
     std::atomic<bool> reaping_{true};
     std::thread reaper_;
 };
-
-// A TCP port nobody listens on just now.
-int FreePort();
-
-struct Answer {
-    int status = 0;
-    std::string body;
-};
-
-// One HTTP request to 127.0.0.1:port, with Basic credentials of an empty
-// user name when a password is given; nothing when no server answers.
-std::optional<Answer> Request(int port, const std::string& method, const std::string& path,
-                              const std::string& password = "", const std::string& body = "");
 
 } // namespace gw::test

@@ -5,7 +5,7 @@
 #include "service/servicelog.h"
 #include "sim_sleeper.h"
 #include "support/fake_clock.h"
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "event_lines.h"
 #include "service/servicelog.h"
 #include "support/fake_clock.h"
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
 

@@ -9,8 +9,8 @@
 #include "daemon/fieldgateservice.h"
 #include "fieldgate_rig.h"
 #include "service/tables.h"
-#include "support/temp_dir.h"
-#include "tools/kpsim_process.h"
+#include "testkit/temp_dir.h"
+#include "testkit/kpsim_process.h"
 
 #include <gtest/gtest.h>
 

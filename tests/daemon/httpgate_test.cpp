@@ -6,7 +6,7 @@
 #include "daemon/httphandler.h"
 
 #include "support/fake_clock.h"
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 #include <Poco/Base64Encoder.h>
 #include <Poco/Net/HTTPBasicCredentials.h>

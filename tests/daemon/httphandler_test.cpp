@@ -1,7 +1,7 @@
 #include "daemon/httphandler.h"
 
 #include "core/cp1251.h"
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 #include <Poco/Base64Encoder.h>
 #include <Poco/Net/HTTPBasicCredentials.h>

@@ -4,7 +4,7 @@
 // test's own processes only. The child is ended (by its pid) and reaped when
 // the object goes.
 
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 #include <csignal>
 #include <filesystem>

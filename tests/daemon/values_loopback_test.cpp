@@ -8,8 +8,8 @@
 #include "fieldgate_rig.h"
 #include "opcua/opcualibrary.h"
 #include "service/tables.h"
-#include "support/temp_dir.h"
-#include "tools/kpsim_process.h"
+#include "testkit/temp_dir.h"
+#include "testkit/kpsim_process.h"
 
 #include <gtest/gtest.h>
 

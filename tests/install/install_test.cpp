@@ -2,7 +2,7 @@
 // under /etc/fieldgated, programs built for the machine the tests run on, and
 // a second install over the first that keeps the user's web files.
 
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
 

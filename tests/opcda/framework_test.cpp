@@ -3,7 +3,7 @@
 #include "opcda/opc_core.h"
 #include "opcda/opc_defs.h"
 #include "support/fake_clock.h"
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
 

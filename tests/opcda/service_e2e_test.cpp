@@ -9,8 +9,8 @@
 #include "service/serviceinit.h"
 #include "service/servicetick.h"
 #include "support/fake_clock.h"
-#include "support/temp_dir.h"
-#include "tools/kpsim_process.h"
+#include "testkit/temp_dir.h"
+#include "testkit/kpsim_process.h"
 
 #include "fixture.h"
 

@@ -3,7 +3,7 @@
 // the active channel carries them over loopback to kpsim (a real process),
 // whose output shows what arrived and in which order.
 #include "service/channel_rig.h"
-#include "tools/kpsim_process.h"
+#include "testkit/kpsim_process.h"
 #include "ua_probe.h"
 
 #include "opcua/opcuabridge.h"

@@ -10,19 +10,15 @@
 #include "opcua/uatime.h"
 #include "service/cfgfile.h"
 #include "service/commandentry.h"
+#include "testkit/free_port.h"
 
-#include <Poco/Net/ServerSocket.h>
 
 #include <filesystem>
 
 namespace gw::test {
 namespace {
 
-int FreePort()
-{
-    Poco::Net::ServerSocket socket(Poco::Net::SocketAddress("127.0.0.1", 0));
-    return socket.address().port();
-}
+const std::string NpmDir = std::string(GATEWAY_SOURCE_DIR) + "/tests/npm";
 
 class BridgeTest : public ServiceTest {
 protected:

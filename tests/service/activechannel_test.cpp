@@ -7,7 +7,7 @@
 #include "service/serviceinit.h"
 
 #include "channel_rig.h"
-#include "tools/kpsim_process.h"
+#include "testkit/kpsim_process.h"
 
 #include <Poco/Net/StreamSocket.h>
 

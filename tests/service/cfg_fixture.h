@@ -1,7 +1,7 @@
 #pragma once
 // A fresh directory per test for the configuration files.
 
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
 

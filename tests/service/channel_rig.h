@@ -10,7 +10,8 @@
 #include "service/servicelog.h"
 #include "service/tables.h"
 #include "support/fake_clock.h"
-#include "support/temp_dir.h"
+#include "testkit/free_port.h"
+#include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -46,13 +47,6 @@ bool Eventually(Pred pred, std::chrono::milliseconds limit = 10s)
         std::this_thread::sleep_for(2ms);
     }
     return true;
-}
-
-// A loopback port nothing listens on (it was free a moment ago).
-inline int FreePort(const std::string& host = "127.0.0.1")
-{
-    Poco::Net::ServerSocket probe(Poco::Net::SocketAddress(host, 0));
-    return probe.address().port();
 }
 
 // The station's end of a connection: reads what the gateway sent up to the

@@ -10,7 +10,7 @@
 #include "core/messbuff.h"
 #include "service/serviceinit.h"
 #include "service/servicetick.h"
-#include "tools/kpsim_process.h"
+#include "testkit/kpsim_process.h"
 
 namespace gw::test {
 namespace {

@@ -5,7 +5,7 @@
 #include "service/passivechannel.h"
 
 #include "channel_rig.h"
-#include "tools/kpsim_process.h"
+#include "testkit/kpsim_process.h"
 
 #include <Poco/Net/StreamSocket.h>
 

@@ -12,7 +12,7 @@
 #include "service/serviceinit.h"
 #include "service/servicetick.h"
 #include "support/fake_clock.h"
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
 

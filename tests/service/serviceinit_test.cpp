@@ -139,7 +139,7 @@ TEST_F(ServiceInitTest, ItemsAreNumberedStationByStationWithTheTagNumbers)
         const int t = ctx.OpcItems[static_cast<std::size_t>(id)].Nomer_Tag;
         const TTagSignal& tag = *ctx.Run->TagSignalList.GetTag(t);
         const TArmRec& rec = *ctx.Run->ArmSignals.GetRec(tag.IndArm());
-        const T_KP& kp = ctx.KpTable[static_cast<std::size_t>(rec.sstID() - 1000)];
+        const T_KP& kp = ctx.KpTable[static_cast<std::size_t>(StationIndex(rec.sstID()))];
         const int n = rec.st() == SignalType::stTS ? kp.Nom_OPC_TS + tag.Nomer_TS_in_KP - 1
                                                    : kp.Nom_OPC_TI + tag.Nomer_TIT_in_KP - 1;
         EXPECT_EQ(n, id);

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 #include <Poco/File.h>
 

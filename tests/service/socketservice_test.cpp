@@ -9,7 +9,7 @@
 #include "service/commandentry.h"
 #include "service/serviceinit.h"
 #include "service/servicetick.h"
-#include "tools/kpsim_process.h"
+#include "testkit/kpsim_process.h"
 
 namespace gw::test {
 namespace {

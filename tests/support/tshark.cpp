@@ -1,6 +1,6 @@
 #include "support/tshark.h"
 
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 #include <cstdio>
 #include <sstream>

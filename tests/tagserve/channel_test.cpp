@@ -1,4 +1,4 @@
-#include "client_kit.h"
+#include "testkit/tagserve/client_kit.h"
 #include "fixtures.h"
 
 #include "tagserve/binary.h"

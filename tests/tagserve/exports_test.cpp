@@ -1,8 +1,8 @@
 // The built libtagserve.so as the bridge uses it: loaded with dlopen, driven
 // through its 13 entry points, and reached over real loopback sockets.
-#include "client_kit.h"
-#include "session_client.h"
-#include "support/temp_dir.h"
+#include "testkit/tagserve/client_kit.h"
+#include "testkit/tagserve/session_client.h"
+#include "testkit/temp_dir.h"
 
 #include "tagserve/binary.h"
 #include "tagserve/ids.h"

@@ -2,7 +2,7 @@
 // request bodies and a fake monotonic clock.
 #pragma once
 
-#include "client_kit.h"
+#include "testkit/tagserve/client_kit.h"
 
 #include "tagserve/binary.h"
 #include "tagserve/ids.h"

@@ -2,7 +2,7 @@
 // sockets, bare secure channels and abandoned sessions give way to a client
 // that logs in. The server loop runs on a clock the test moves.
 #include "harness.h"
-#include "session_client.h"
+#include "testkit/tagserve/session_client.h"
 
 #include "tagserve/admission.h"
 #include "tagserve/server.h"

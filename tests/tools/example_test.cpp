@@ -1,6 +1,6 @@
 // The bundled example: every station of examples/iec104.cfg is served by the
 // matching line of examples/kpsim.conf, with the same points and commands.
-#include "kpsim_process.h"
+#include "testkit/kpsim_process.h"
 #include "test_link.h"
 
 #include "support/tshark.h"

@@ -1,9 +1,9 @@
 // kpsim as a real process on a loopback port, driven by the test's own
 // frames; what it sends is checked by tshark's IEC 104 dissector.
-#include "kpsim_process.h"
+#include "testkit/kpsim_process.h"
 #include "test_link.h"
 
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 #include "support/tshark.h"
 
 #include <Poco/Net/ServerSocket.h>

@@ -3,7 +3,7 @@
 #include "core/cp1251.h"
 #include "core/tags.h"
 #include "support/dates.h"
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 // "READY <port>". Pushes m1 and lifebit every 100 ms. Prints one JSON line per
 // client write. Reads commands from stdin: "bad" (m1 goes bad), "restart"
 // (stop and start the server as a service restart does), "quit" or end of input.
-#include "tests/tagserve/client_kit.h"
+#include "testkit/tagserve/client_kit.h"
 #include "tagserve/tagserve.h"
 
 #include <dlfcn.h>

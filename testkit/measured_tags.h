@@ -1,12 +1,13 @@
 #pragma once
-// The tag list the receive-path benchmarks store into: one measured-value
-// tag for each object address 1..count of one station.
+// The tag lists the receive-path benchmarks store into (up to the 60 000 tags
+// of a full gateway): one measured-value tag for each object address
+// 1..count of one station.
 
 #include "core/tags.h"
 
 #include <string>
 
-namespace gw::bench {
+namespace gw::test {
 
 inline void AddMeasuredTags(TTagSignalList& tags, const TTagCategoryList& cats, int ca, int count,
                             const std::string& ip, int port)
@@ -18,4 +19,4 @@ inline void AddMeasuredTags(TTagSignalList& tags, const TTagCategoryList& cats, 
     }
 }
 
-} // namespace gw::bench
+} // namespace gw::test

@@ -2,7 +2,7 @@
 // The real kpsim program as a child process: its standard input takes
 // control lines, its standard output is read line by line with time-outs.
 
-#include "support/child_lines.h"
+#include "testkit/child_lines.h"
 
 #include <chrono>
 #include <optional>

@@ -6,6 +6,7 @@
 #include "tagserve/binary.h"
 #include "tagserve/ids.h"
 #include "tagserve/secure_channel.h"
+#include "testkit/free_port.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -16,19 +17,7 @@
 
 namespace tagserve::test {
 
-// A port that was free a moment ago.
-inline int FreePort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
+using gw::test::FreePort;
 
 inline std::string HelloChunk(const std::string& url = "opc.tcp://127.0.0.1:4840", uint32_t receiveBuffer = 65536,
                               uint32_t sendBuffer = 65536)

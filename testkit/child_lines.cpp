@@ -1,4 +1,4 @@
-#include "support/child_lines.h"
+#include "testkit/child_lines.h"
 
 #include <poll.h>
 #include <unistd.h>

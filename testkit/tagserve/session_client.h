@@ -2,7 +2,7 @@
 // Header-only, for the entry-point tests and the benchmark.
 #pragma once
 
-#include "client_kit.h"
+#include "testkit/tagserve/client_kit.h"
 
 #include <netinet/tcp.h>
 

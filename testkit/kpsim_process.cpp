@@ -1,4 +1,4 @@
-#include "kpsim_process.h"
+#include "testkit/kpsim_process.h"
 
 #include <stdexcept>
 
