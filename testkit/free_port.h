@@ -1,32 +1,69 @@
 #pragma once
-// A loopback TCP port nobody listens on just now (it was free a moment ago).
+// A TCP port nobody uses just now, for a server a test starts a moment later.
 // Header-only on plain sockets, so the OPC UA library's tests, which link no
 // POCO, use it too.
+//
+// The port is taken below the kernel's ephemeral range: the ports it hands out
+// itself (a bind to port 0, the local end of every outgoing connection) come
+// from that range, so a port picked there can be taken by any connection, the
+// test's own included, before its server binds it. Below the range only
+// explicit binds go. Each call moves on from a random start, so two calls, or
+// two test programs at once, do not get the same port.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdint>
+#include <fstream>
+#include <random>
 #include <stdexcept>
 
 namespace gw::test {
 
-inline int FreePort()
+// Whether a server could listen on the port on every address now.
+inline bool PortIsFree(int port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
         throw std::runtime_error("no socket for a free port");
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-                    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     ::close(fd);
-    if (!ok)
-        throw std::runtime_error("no free loopback port");
-    return ntohs(addr.sin_port);
+    return free;
+}
+
+// The ports outside the ephemeral range: [first, first + count).
+struct TPortSpan {
+    int first, count;
+};
+
+inline TPortSpan PortsOutsideTheEphemeralRange()
+{
+    constexpr int Lowest = 10000;
+    std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
+    int low = 32768, high = 60999;
+    range >> low >> high;
+    if (low - Lowest >= 1000)
+        return {Lowest, low - Lowest};
+    return {high + 1, 65536 - (high + 1)}; // a range reaching down this far: the ports above it
+}
+
+inline int FreePort()
+{
+    static const TPortSpan ports = PortsOutsideTheEphemeralRange();
+    static std::atomic<unsigned> cursor{std::random_device{}()};
+    for (int attempt = 0; attempt < ports.count; ++attempt) {
+        const int port = ports.first + static_cast<int>(cursor++ % static_cast<unsigned>(ports.count));
+        if (PortIsFree(port))
+            return port;
+    }
+    throw std::runtime_error("no free port");
 }
 
 } // namespace gw::test
