@@ -16,9 +16,10 @@
 
 namespace gw {
 
-// Flag words of new records: CifAdd, PrDisp, TxtAbsent; measured values also CsvAdd.
-constexpr std::uint32_t PointRecFlags = 0x2050;
-constexpr std::uint32_t TitRecFlags = 0x2058;
+// Flag words of new records; measured values also go to the CSV export.
+constexpr std::uint32_t PointRecFlags =
+    FlagMask(TBitFlagArm::bfl_CifAdd, TBitFlagArm::bfl_PrDisp, TBitFlagArm::bfl_TxtAbsent);
+constexpr std::uint32_t TitRecFlags = PointRecFlags | FlagMask(TBitFlagArm::bfl_CsvAdd);
 
 namespace kpbuild_detail {
 // Rows 1..count that the array really holds.

@@ -1,6 +1,7 @@
 #include "core/tags.h"
 
 #include "core/kplist.h"
+#include "core/logcategories.h"
 #include "core/messbuff.h"
 #include "core/signals.h"
 
@@ -565,14 +566,13 @@ void TTagSignalList::MarkReceive(const TTagSignal& tag)
 
 void TTagSignalList::Trace(const TTagSignal& tag)
 {
-    constexpr std::uint32_t TraceCategory = 0x2000;
     // The line is built only when the queue keeps it: this runs on every change.
-    if (!trace_ || !(trace_->LogMask() & TraceCategory))
+    if (!trace_ || !trace_->Keeps(LogTagTrace))
         return;
     char addr[32];
     std::snprintf(addr, sizeof addr, "%04X:%06X", static_cast<unsigned>(tag.FAsduAddress),
                   static_cast<unsigned>(tag.FObjAddress));
-    trace_->Put(TraceCategory,
+    trace_->Put(LogTagTrace,
                 std::string("(ptg1) New TS,TIT:(") + addr + "), ПС(" + std::to_string(SstIdOf(tag)) + ") " +
                     tag.FName + ", " + tag.Value.ToStringValue(),
                 0);

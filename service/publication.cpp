@@ -173,8 +173,8 @@ TDateTime TPass::Stamp(const T_KP& kp, const TReading& r) const
     if (!kp.Time_To_OPC || (r.quality & QualityTimeInvalid) != 0)
         return now_;
     const TDateTime tagTime = r.dt;
-    const TDateTime t = tagTime + kp.Popravka_Time * ctx_.OneHour;
-    const TDateTime window = StampWindowHours * ctx_.OneHour;
+    const TDateTime t = tagTime + kp.Popravka_Time * OneHour;
+    const TDateTime window = StampWindowHours * OneHour;
     if (tagTime > 0 && t > now_ - window && t < now_ + window)
         return t;
     return now_;

@@ -160,7 +160,6 @@ bool ServiceStart(TServiceContext& ctx)
         }
         ctx.StaleRun.reset();
     }
-    ctx.OneHour = 1.0 / 24;
     try {
         ReadConfiguration(ctx);
     } catch (...) {

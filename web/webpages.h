@@ -59,7 +59,6 @@ struct TWebTag {
 struct TWebSnapshot {
     std::vector<TWebStation> Stations; // station i at [i - 1]
     std::vector<TWebTag> Tags;         // in tag-list order
-    TDateTime OneHour = 1.0 / 24;
 };
 
 // Rows of a signal table shown without a query.
