@@ -2,6 +2,7 @@
 
 #include "core/kpbuild.h"
 #include "core/typeident.h"
+#include "service/cfgtext.h"
 #include "service/cnfini.h"
 #include "service/publication.h"
 #include "service/servicelog.h"
@@ -76,13 +77,7 @@ std::unique_ptr<TChannel> OpenPassiveChannel(TServiceContext& ctx, int i)
     // values of a lost connection are found to be invalidated.
     ctx.Prmn104[static_cast<std::size_t>(i - 1)].Host.SetText(kp.IP);
     ctx.PassiveServers[static_cast<std::size_t>(i)].Opened = false;
-    std::unique_ptr<TChannel> channel;
-    try {
-        if (ctx.ChannelFactory)
-            channel = ctx.ChannelFactory->OpenPassive(ctx, i, port);
-    } catch (const std::exception&) {
-        channel.reset();
-    }
+    std::unique_ptr<TChannel> channel = ctx.ChannelFactory ? ctx.ChannelFactory->OpenPassive(ctx, i, port) : nullptr;
     if (!channel) {
         AppendServiceLine(ctx, "Ошибка открытия сокета " + std::to_string(port), "error_iec104.txt");
         return nullptr;
@@ -91,6 +86,18 @@ std::unique_ptr<TChannel> OpenPassiveChannel(TServiceContext& ctx, int i)
     kp.section1 = std::make_shared<std::mutex>();
     kp.Str_to_write_section = std::make_shared<std::mutex>();
     return channel;
+}
+
+// A start that cannot be carried out leaves the service stopped with its
+// reason in "error_iec104.txt" (the configuration reader writes its own
+// line), and fieldgate's web server running, so that a good configuration
+// can still be uploaded.
+bool StartFailed(TServiceContext& ctx, const std::exception& e)
+{
+    if (dynamic_cast<const TConfigError*>(&e) == nullptr)
+        AppendServiceLine(ctx, std::string("ServiceStart: запуск отменён: ") + e.what(), "error_iec104.txt");
+    StartWebServer(ctx);
+    return false;
 }
 
 // Asks every channel to end, then waits for all of them within one bound.
@@ -162,9 +169,8 @@ bool ServiceStart(TServiceContext& ctx)
     }
     try {
         ReadConfiguration(ctx);
-    } catch (...) {
-        StartWebServer(ctx);
-        throw;
+    } catch (const std::exception& e) {
+        return StartFailed(ctx, e);
     }
     auto run = std::make_unique<TServiceRun>();
     try {
@@ -172,11 +178,10 @@ bool ServiceStart(TServiceContext& ctx)
         FillKpPorts(ctx);
         LoadSignalLists(ctx, *run);
         CountSignals(ctx, *run);
-    } catch (...) {
+    } catch (const std::exception& e) {
         // No thread runs yet: the half-built start goes whole, link objects included.
         ctx.Clients104->DelClient();
-        StartWebServer(ctx);
-        throw;
+        return StartFailed(ctx, e);
     }
     for (int i = 1; i <= ctx.KpCount && i < static_cast<int>(PrmnCount); ++i)
         ctx.Prmn104[static_cast<std::size_t>(i - 1)].prWork1 = 1;

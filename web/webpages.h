@@ -8,6 +8,12 @@
 // The builders read a snapshot of what the pages show (TWebSnapshot), taken
 // under the service's locks by whoever owns the tables, so a page never
 // reads a table that the service is changing or freeing.
+//
+// How the pages fail: bad input never throws and is not logged. A request
+// they cannot serve (an unsafe document name, an unknown page, a missing
+// file) leaves the three results empty, and the HTTP server answers that.
+// An exception that does escape (no memory) is the HTTP server's to turn
+// into an error answer.
 
 #include "core/datetime.h"
 #include "core/prmn.h"
