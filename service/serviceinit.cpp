@@ -91,11 +91,19 @@ std::unique_ptr<TChannel> OpenPassiveChannel(TServiceContext& ctx, int i)
 // A start that cannot be carried out leaves the service stopped with its
 // reason in "error_iec104.txt" (the configuration reader writes its own
 // line), and fieldgate's web server running, so that a good configuration
-// can still be uploaded.
-bool StartFailed(TServiceContext& ctx, const std::exception& e)
+// can still be uploaded. Called while the exception is being handled.
+bool StartFailed(TServiceContext& ctx)
 {
-    if (dynamic_cast<const TConfigError*>(&e) == nullptr)
-        AppendServiceLine(ctx, std::string("ServiceStart: запуск отменён: ") + e.what(), "error_iec104.txt");
+    const std::string why = "ServiceStart: запуск отменён: ";
+    try {
+        throw;
+    } catch (const TConfigError&) {
+        // The reader has written its line.
+    } catch (const std::exception& e) {
+        AppendServiceLine(ctx, why + e.what(), "error_iec104.txt");
+    } catch (...) {
+        AppendServiceLine(ctx, why + "unknown exception", "error_iec104.txt");
+    }
     StartWebServer(ctx);
     return false;
 }
@@ -169,8 +177,8 @@ bool ServiceStart(TServiceContext& ctx)
     }
     try {
         ReadConfiguration(ctx);
-    } catch (const std::exception& e) {
-        return StartFailed(ctx, e);
+    } catch (...) {
+        return StartFailed(ctx);
     }
     auto run = std::make_unique<TServiceRun>();
     try {
@@ -178,10 +186,10 @@ bool ServiceStart(TServiceContext& ctx)
         FillKpPorts(ctx);
         LoadSignalLists(ctx, *run);
         CountSignals(ctx, *run);
-    } catch (const std::exception& e) {
+    } catch (...) {
         // No thread runs yet: the half-built start goes whole, link objects included.
         ctx.Clients104->DelClient();
-        return StartFailed(ctx, e);
+        return StartFailed(ctx);
     }
     for (int i = 1; i <= ctx.KpCount && i < static_cast<int>(PrmnCount); ++i)
         ctx.Prmn104[static_cast<std::size_t>(i - 1)].prWork1 = 1;
