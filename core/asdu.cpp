@@ -138,8 +138,8 @@ void TIEC_ASDUt::ReceiveRaspak1(const TRaspakContext& ctx)
     // A test transmission (T = 1) checks the link, not the process: its
     // values must not stand in the tags as if the station had measured them.
     if (COT & CotTestBit) {
-        Log(ctx.log, LogObjects, "(iec2) ReceiveRaspak() кадр с битом теста (T=1) не сохраняется, тип=" + std::to_string(FCode),
-            ctx.clock);
+        Log(ctx.log, LogObjects,
+            "(iec2) ReceiveRaspak() кадр с битом теста (T=1) не сохраняется, тип=" + std::to_string(FCode), ctx.clock);
         return;
     }
     BlockAddress = 0;

@@ -18,14 +18,14 @@ inline constexpr int CotNegativeBit = 0x40; // P/N: the station refuses
 inline constexpr int CotTestBit = 0x80;     // T: a test transmission
 
 // Type identifications.
-inline constexpr int TypeSingleCommand = 45;          // C_SC_NA
-inline constexpr int TypeDoubleCommand = 46;          // C_DC_NA
-inline constexpr int TypeInterrogation = 100;         // C_IC_NA
-inline constexpr int TypeCounterInterrogation = 101;  // C_CI_NA
-inline constexpr int TypeClockSync = 103;             // C_CS_NA
+inline constexpr int TypeSingleCommand = 45;         // C_SC_NA
+inline constexpr int TypeDoubleCommand = 46;         // C_DC_NA
+inline constexpr int TypeInterrogation = 100;        // C_IC_NA
+inline constexpr int TypeCounterInterrogation = 101; // C_CI_NA
+inline constexpr int TypeClockSync = 103;            // C_CS_NA
 
 // Qualifiers of the station-wide requests.
-inline constexpr std::uint8_t QoiStation = 20;              // interrogation of the whole station
-inline constexpr std::uint8_t QccGeneralNoFreeze = 5;       // read all counters, no freeze or reset
+inline constexpr std::uint8_t QoiStation = 20;        // interrogation of the whole station
+inline constexpr std::uint8_t QccGeneralNoFreeze = 5; // read all counters, no freeze or reset
 
 } // namespace gw

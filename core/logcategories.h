@@ -19,12 +19,12 @@
 
 namespace gw {
 
-inline constexpr std::uint32_t LogAlways = 0;         // kept whatever the mask
-inline constexpr std::uint32_t LogError = 1;          // "(err)", "Error:" lines
-inline constexpr std::uint32_t LogExchange = 16;      // frames received and sent, "(iec0)"
-inline constexpr std::uint32_t LogObjects = 64;       // what an ASDU's objects did, "(iec2)"
-inline constexpr std::uint32_t LogCommand = 128;      // the command sequencer, "(iec3)"
-inline constexpr std::uint32_t LogTagTrace = 0x2000;  // new tag values, "(ptg1)"
-inline constexpr std::uint32_t LogLink = 0x10000;     // connection and link control, "(iec5)"
+inline constexpr std::uint32_t LogAlways = 0;        // kept whatever the mask
+inline constexpr std::uint32_t LogError = 1;         // "(err)", "Error:" lines
+inline constexpr std::uint32_t LogExchange = 16;     // frames received and sent, "(iec0)"
+inline constexpr std::uint32_t LogObjects = 64;      // what an ASDU's objects did, "(iec2)"
+inline constexpr std::uint32_t LogCommand = 128;     // the command sequencer, "(iec3)"
+inline constexpr std::uint32_t LogTagTrace = 0x2000; // new tag values, "(ptg1)"
+inline constexpr std::uint32_t LogLink = 0x10000;    // connection and link control, "(iec5)"
 
 } // namespace gw
