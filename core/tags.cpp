@@ -56,7 +56,7 @@ constexpr int NoQualityByte = -1;
 // Of a total's status byte only IV is quality: the sequence number, CY and CA
 // describe the reading (kept in CounterStatus), and as quality bits they
 // would read as BL, SB and NT.
-constexpr std::uint8_t CounterQualityBits = 0x80;
+constexpr std::uint8_t CounterQualityBits = QualityIV;
 
 bool FindValRule(NameTypeIdent name, TValRule& rule)
 {
@@ -307,9 +307,9 @@ void TTagSignal::SetOnReceive(bool ReceiveEquival)
 
 void TTagSignal::SetInvalid()
 {
-    if (Value.Qualit & 0x80)
+    if (Value.Qualit & QualityIV)
         return;
-    Value.Qualit |= 0x80;
+    Value.Qualit |= QualityIV;
     FPrNew = true;
 }
 
@@ -345,7 +345,7 @@ std::string TTagSignal::ChangeTS1(PTypeIdent ptid, std::span<const std::uint8_t>
         // Intermediate and indeterminate states without any quality bit
         // count as invalid, unless the point is published with all four states.
         if (Fdouble_ts_val2 != 1 && (b == 0 || b == 3))
-            b = static_cast<std::uint8_t>(b + 0x80);
+            b = static_cast<std::uint8_t>(b + QualityIV);
         break;
     default:
         return "ChangeTS() не обрабатывает код=" + std::to_string(ptid->Code);
