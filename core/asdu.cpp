@@ -1,7 +1,9 @@
 #include "core/asdu.h"
 
 #include "core/cp56.h"
+#include "core/iec104codes.h"
 #include "core/infoobj.h"
+#include "core/logcategories.h"
 #include "core/messbuff.h"
 #include "core/tags.h"
 
@@ -70,8 +72,6 @@ std::string Hex(int value, int digits)
     return buf;
 }
 
-constexpr std::uint8_t kActivation = 6;
-
 } // namespace
 
 TIEC_ASDUt::TIEC_ASDUt(std::span<const std::uint8_t> frame, int offset, int length, const TAsduLayout& layout,
@@ -130,16 +130,16 @@ int TIEC_ASDUt::Encode(std::span<std::uint8_t> out) const
 void TIEC_ASDUt::ReceiveRaspak1(const TRaspakContext& ctx)
 {
     if (!FHeaderOk) {
-        Log(ctx.log, 1, "(err) ReceiveRaspak() неверная длина ASDU=" + std::to_string(FLength), ctx.clock);
+        Log(ctx.log, LogError, "(err) ReceiveRaspak() неверная длина ASDU=" + std::to_string(FLength), ctx.clock);
         return;
     }
     if (ptid == nullptr)
         return;
     // A test transmission (T = 1) checks the link, not the process: its
     // values must not stand in the tags as if the station had measured them.
-    if (COT & 0x80) {
-        Log(ctx.log, 64, "(iec2) ReceiveRaspak() кадр с битом теста (T=1) не сохраняется, тип=" + std::to_string(FCode),
-            ctx.clock);
+    if (COT & CotTestBit) {
+        Log(ctx.log, LogObjects,
+            "(iec2) ReceiveRaspak() кадр с битом теста (T=1) не сохраняется, тип=" + std::to_string(FCode), ctx.clock);
         return;
     }
     BlockAddress = 0;
@@ -147,7 +147,7 @@ void TIEC_ASDUt::ReceiveRaspak1(const TRaspakContext& ctx)
     FBlockTimeInvalid = false;
     auto plan = PlanObjects(lenData, nelem, isSeqence(), ptid->objlen, ptid->timelen, FLayout.szIoa);
     if (!plan) {
-        Log(ctx.log, 1, "(err) ReceiveRaspak() ошибка в размере блока" + ptid->Text, ctx.clock);
+        Log(ctx.log, LogError, "(err) ReceiveRaspak() ошибка в размере блока" + ptid->Text, ctx.clock);
         return;
     }
     if (plan->sequence) {
@@ -163,7 +163,7 @@ void TIEC_ASDUt::ReceiveRaspak1(const TRaspakContext& ctx)
     for (int i = 0; i < plan->count; ++i) {
         std::string text = RaspakInformObject(*plan, i, tags, ctx);
         if (!text.empty())
-            Log(ctx.log, 64, "(iec2) " + text, ctx.clock);
+            Log(ctx.log, LogObjects, "(iec2) " + text, ctx.clock);
     }
 }
 
@@ -182,7 +182,7 @@ std::string TIEC_ASDUt::RaspakInformObject(const TObjectPlan& plan, int ielem, c
         if (ctx.tags.FindTag(tags, addr, ptg) < 0) {
             // Objects nobody configured are common (a station sends more than
             // is polled): their line costs two conversions, so only when kept.
-            if (ctx.log == nullptr || !ctx.log->Keeps(64))
+            if (ctx.log == nullptr || !ctx.log->Keeps(LogObjects))
                 return {};
             return "Нет адреса " + Hex(ASDUAddress, 4) + ":" + Hex(addr, 6)
                    + " для бработки принятого кадра с типом=" + std::to_string(FCode);
@@ -196,11 +196,11 @@ std::string TIEC_ASDUt::RaspakInformObject(const TObjectPlan& plan, int ielem, c
         return ptg->ChangeVal(ptid, Data(), elem, dt, timeInvalid);
     }
     case TObjAction::Confirm:
-        if ((COT & 0x40) != 0)
+        if ((COT & CotNegativeBit) != 0)
             return "отрицательное подтверждение ТУ. Адрес=" + std::to_string(addr) + " COT=" + std::to_string(COT);
-        if (COT == 7)
+        if (COT == CotActivationCon)
             return "подтверждение активации ТУ. Адрес=" + std::to_string(addr);
-        if (COT == 10)
+        if (COT == CotActivationTerm)
             return "завершение активации ТУ. Адрес=" + std::to_string(addr);
         return {};
     case TObjAction::GiDone:
@@ -242,7 +242,7 @@ std::string TIEC_ASDUt::ToString() const
     s += isSeqence() ? ", SQ=1" : ", SQ=0";
     s += ", ASDUAddr=" + Hex(ASDUAddress, 4) + ", ObjAddr=" + Hex(ObjAddress, 6);
     s += " nelem=" + std::to_string(nelem) + " COT=" + std::to_string(COT);
-    if (COT < 50 && FTypes != nullptr)
+    if (COT < TTypeIdentList::CauseCount && FTypes != nullptr)
         s += "(" + FTypes->CauseName(COT) + ")";
     else
         s += "(" + std::string(11, '?') + ")";
@@ -255,32 +255,32 @@ TIEC_ASDUt StationRequest(int code, std::uint8_t qualifier, int commonAddress, c
                           const TTypeIdentList& types)
 {
     const std::uint8_t element[1] = {qualifier};
-    return TIEC_ASDUt(code, 1, kActivation, commonAddress, 0, element, layout, types);
+    return TIEC_ASDUt(code, 1, CotActivation, commonAddress, 0, element, layout, types);
 }
 
 } // namespace
 
 TIEC_ASDUt BuildInterrogation(int commonAddress, const TAsduLayout& layout, const TTypeIdentList& types)
 {
-    return StationRequest(100, 20, commonAddress, layout, types); // C_IC_NA, station interrogation
+    return StationRequest(TypeInterrogation, QoiStation, commonAddress, layout, types);
 }
 
 TIEC_ASDUt BuildCounterInterrogation(int commonAddress, const TAsduLayout& layout, const TTypeIdentList& types)
 {
-    return StationRequest(101, 5, commonAddress, layout, types); // C_CI_NA, general request, no freeze
+    return StationRequest(TypeCounterInterrogation, QccGeneralNoFreeze, commonAddress, layout, types);
 }
 
 TIEC_ASDUt BuildClockSync(int commonAddress, TDateTime t, const TAsduLayout& layout, const TTypeIdentList& types)
 {
     std::array<std::uint8_t, CP56Size> time{};
     DateTimeToCP56(time, t);
-    return TIEC_ASDUt(103, 1, kActivation, commonAddress, 0, time, layout, types); // C_CS_NA
+    return TIEC_ASDUt(TypeClockSync, 1, CotActivation, commonAddress, 0, time, layout, types);
 }
 
 bool StampClockSync(std::span<std::uint8_t> asdu, const TAsduLayout& layout, TDateTime t)
 {
     const std::size_t at = static_cast<std::size_t>(layout.FixedLen() + layout.szIoa);
-    if (asdu.size() < at + CP56Size || asdu[0] != 103 || asdu[2] != kActivation)
+    if (asdu.size() < at + CP56Size || asdu[0] != TypeClockSync || asdu[2] != CotActivation)
         return false;
     DateTimeToCP56(asdu.subspan(at).first<CP56Size>(), t);
     return true;

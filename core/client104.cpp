@@ -1,6 +1,7 @@
 #include "core/client104.h"
 
 #include "core/asdu.h"
+#include "core/logcategories.h"
 #include "core/tags.h"
 
 #include <utility>
@@ -177,7 +178,7 @@ void T104Client::CheckClockSyncAnswer(bool Save_Obmen, int nomer_socket)
                              std::to_string(ClockSyncAnswerWaitMs / 1000) +
                              " с, опрос КП без него: Адрес КП=" + std::to_string(prm.CommonAsduAddress);
     Trace(Save_Obmen, nomer_socket, text);
-    Log(0, text);
+    Log(LogAlways, text);
     Set(TBit104Subj::bsb_PROC_OPROS);
 }
 

@@ -7,6 +7,7 @@
 // client keeps it alive, so the table frees a client only once nothing can
 // call it any more.
 
+#include "core/capacities.h"
 #include "core/client104.h"
 
 #include <atomic>
@@ -25,7 +26,7 @@ class TArmSignals;
 
 class TClients104 {
 public:
-    static constexpr int DefaultSize = 998;
+    static constexpr int DefaultSize = MaxChannels;
 
     explicit TClients104(int MaxClients = DefaultSize);
 

@@ -1,14 +1,12 @@
 #include "core/command.h"
 
+#include "core/iec104codes.h"
+#include "core/logcategories.h"
 #include "core/messbuff.h"
 
 namespace gw {
 
 namespace {
-
-constexpr int kCauseActivation = 6;
-constexpr int kCauseActCon = 7;
-constexpr int kNegative = 0x40; // P/N bit of the cause byte
 
 bool IsSingle(int type_tu) { return type_tu == 0 || type_tu == 1; }
 
@@ -35,11 +33,11 @@ bool TElemTU::Init(TTUCommand ATUCommand, int ACtrlASDUAddr, int ACtrlObjAddr, c
     // A command refused here must not change the one in progress: not its
     // state (an execute would go out with the new one), nor its addresses.
     if (ACtrlASDUAddr == 0 || ACtrlObjAddr == 0) {
-        Log(1, "Error: Ошибка инициализации ТУ. Нет МЭК-адреса ТУ!");
+        Log(LogError, "Error: Ошибка инициализации ТУ. Нет МЭК-адреса ТУ!");
         return false;
     }
     if (!IsKnownTuType(type_tu3)) {
-        Log(1, "Error: Ошибка инициализации ТУ. Неизвестный тип ТУ=" + std::to_string(type_tu3));
+        Log(LogError, "Error: Ошибка инициализации ТУ. Неизвестный тип ТУ=" + std::to_string(type_tu3));
         return false;
     }
     TUCommand = ATUCommand;
@@ -61,7 +59,7 @@ bool TElemTU::Init(TTUCommand ATUCommand, int ACtrlASDUAddr, int ACtrlObjAddr, c
         fl.Op(TFlagOperation::FSet, TBitTuExecute::btue_TU_SendSelect);
     }
     tmCommand.Start();
-    Log(128, "(iec3)TU: Инициализация команды ТУ");
+    Log(LogCommand, "(iec3)TU: Инициализация команды ТУ");
     return true;
 }
 
@@ -79,9 +77,9 @@ std::string TElemTU::CreateAsduTUCommand(TStepTU step)
     std::uint8_t element = state | 0x04;
     if (step != TStepTU::stuFormExecute1)
         element |= 0x80;
-    const int code = IsSingle(type_tu_ElemTU) ? 45 : 46; // C_SC_NA, C_DC_NA
+    const int code = IsSingle(type_tu_ElemTU) ? TypeSingleCommand : TypeDoubleCommand;
     const std::uint8_t data[1] = {element};
-    asdu.emplace(code, 1, kCauseActivation, CtrlASDUAddr, CtrlObjAddr, data, layout, types_);
+    asdu.emplace(code, 1, CotActivation, CtrlASDUAddr, CtrlObjAddr, data, layout, types_);
     return {};
 }
 
@@ -89,7 +87,7 @@ void TElemTU::Abort(const std::string& why)
 {
     step1 = TStepTU::stuNone;
     asdu.reset();
-    Log(128, "(iec3)" + why);
+    Log(LogCommand, "(iec3)" + why);
 }
 
 void TElemTU::ExecuteNextStep()
@@ -107,7 +105,7 @@ void TElemTU::FormStep(TStepTU step, TBitTuExecute done, const char* text)
     if (!error.empty())
         return Abort(error);
     fl.Op(TFlagOperation::FSet, done);
-    Log(128, std::string("(iec3)") + text);
+    Log(LogCommand, std::string("(iec3)") + text);
 }
 
 void TElemTU::TuService1(TTuSender& channel)
@@ -135,14 +133,14 @@ bool TElemTU::OnConfirmation(const TIEC_ASDUt& rx)
         return false;
     if (rx.ptid->Name != TuTypeIdent(type_tu_ElemTU) || rx.ASDUAddress != CtrlASDUAddr || rx.ObjAddress != CtrlObjAddr)
         return false;
-    if ((rx.COT & kNegative) != 0) {
-        Log(1, "(iec3)TU: Отрицательное подтверждение ТУ. Адрес=" + std::to_string(CtrlObjAddr)
+    if ((rx.COT & CotNegativeBit) != 0) {
+        Log(LogError, "(iec3)TU: Отрицательное подтверждение ТУ. Адрес=" + std::to_string(CtrlObjAddr)
                    + " COT=" + std::to_string(rx.COT) + ". Команда не выполнена");
         step1 = TStepTU::stuNone;
         asdu.reset();
         return true;
     }
-    if (rx.COT == kCauseActCon && step1 == TStepTU::stuSendSelect) {
+    if (rx.COT == CotActivationCon && step1 == TStepTU::stuSendSelect) {
         step1 = TStepTU::stuActSelect;
         fl.Op(TFlagOperation::FSet, TBitTuExecute::btue_TU_ActSelect);
         return true;

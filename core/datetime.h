@@ -10,6 +10,7 @@ namespace gw {
 using TDateTime = double;
 
 constexpr double MsPerDay = 86'400'000.0;
+constexpr TDateTime OneHour = 1.0 / 24;
 
 struct TDateTimeParts {
     int year = 1899, month = 12, day = 30;

@@ -1,6 +1,7 @@
 #include "core/files.h"
 
 #include "core/datetime.h"
+#include "core/logcategories.h"
 #include "core/messbuff.h"
 
 #include <cstdio>
@@ -57,7 +58,7 @@ bool CheckDirForFile(const std::string& dir, const std::string& fname, std::stri
     fullname = MakePath(trimmed, fname);
     const bool exists = dir.empty() || IsDirectory(trimmed);
     if (!exists && !hint.empty() && !prSilent)
-        messages.Put(1,
+        messages.Put(LogError,
                      "ERROR! Нет каталога для файла!\rкаталог:" + dir + "\r" + "файл:" + fname + "\r" + hint,
                      WallNow());
     return exists;

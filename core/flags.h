@@ -38,6 +38,13 @@ public:
     bool Op(TFlagOperation opName, Bits bit) { return Operation(opName, static_cast<int>(bit)); }
 };
 
+// The mask of the named bits, for a flag word built or tested whole.
+template <class Bits, std::same_as<Bits>... More>
+constexpr std::uint32_t FlagMask(Bits bit, More... more)
+{
+    return ((1u << static_cast<unsigned>(bit)) | ... | (1u << static_cast<unsigned>(more)));
+}
+
 template <std::integral V, std::integral M>
 constexpr bool FlagYes(V value, M mask) { return (value & mask) != 0; }
 

@@ -1,5 +1,6 @@
 #include "core/infoobj.h"
 
+#include "core/logcategories.h"
 #include "core/messbuff.h"
 
 namespace gw {
@@ -47,7 +48,7 @@ bool GetDate(std::span<const std::uint8_t> bytes, std::size_t position, TDateTim
     TDateTime decoded = 0;
     if (!TryEncodeDateTime(p, decoded)) {
         if (log)
-            log->Put(1, "(err) Error! u_TypeIdent.GetDate(). Плохая метка времени", 0);
+            log->Put(LogError, "(err) Error! u_TypeIdent.GetDate(). Плохая метка времени", 0);
         return false;
     }
     if (length < 7) {

@@ -13,9 +13,10 @@
 
 namespace gw {
 
-// Flag words of new records: CifAdd, PrDisp, TxtAbsent; measured values also CsvAdd.
-constexpr std::uint32_t PointRecFlags = 0x2050;
-constexpr std::uint32_t TitRecFlags = 0x2058;
+// Flag words of new records; measured values also go to the CSV export.
+constexpr std::uint32_t PointRecFlags =
+    FlagMask(TBitFlagArm::bfl_CifAdd, TBitFlagArm::bfl_PrDisp, TBitFlagArm::bfl_TxtAbsent);
+constexpr std::uint32_t TitRecFlags = PointRecFlags | FlagMask(TBitFlagArm::bfl_CsvAdd);
 
 // Adds station StationId(i) for every row i the list does not have yet.
 void CreateKpList(TKpList& kpList, const std::vector<T_KP>& kpTable, int KpCount);

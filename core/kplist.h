@@ -2,6 +2,7 @@
 // The controlled stations (KP) the service polls and their substations (one
 // per station), as the service start builds them from the station table.
 
+#include "core/capacities.h"
 #include "core/flags.h"
 
 #include <cstdint>
@@ -41,7 +42,7 @@ using PKpEthernet = TKpEthernet*;
 
 class TKpList {
 public:
-    static constexpr int Capacity = 990;
+    static constexpr int Capacity = MaxChannelSlots;
 
     TKpList();
     TKpList(const TKpList&) = delete; // stations are handed out by address
@@ -84,7 +85,7 @@ private:
 // The substations, positions counted from 1 as the station table counts.
 class TSstList {
 public:
-    static constexpr int Capacity = 990;
+    static constexpr int Capacity = MaxChannelSlots;
 
     TSstList();
 

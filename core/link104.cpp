@@ -1,6 +1,8 @@
 #include "core/link104.h"
 
 #include "core/asdu.h"
+#include "core/iec104codes.h"
+#include "core/logcategories.h"
 #include "core/messbuff.h"
 #include "core/text.h"
 
@@ -12,7 +14,6 @@ namespace gw {
 namespace {
 
 constexpr int ReceiveQueueSize = 250;
-constexpr int ClockSyncType = 103, CounterInterrogationType = 101;
 // The clock synchronisation leaves a little after it was stamped.
 constexpr double ClockSyncLeadMs = 20.0;
 
@@ -61,7 +62,7 @@ TAsduLayout TSubj104::Layout() const
 
 bool TSubj104::Logs(std::uint32_t category) const
 {
-    return env.log != nullptr && (category == 0 || (env.log->LogMask() & category) != 0);
+    return env.log != nullptr && env.log->Keeps(category);
 }
 
 void TSubj104::Log(std::uint32_t category, const std::string& text) const
@@ -179,7 +180,7 @@ bool TSubj104::RaspakAPDU(const T104APDU& papdu, bool Save_Obmen, int nomer_sock
         int ns = 0, nr = 0;
         papdu.GetFromAPCI(1, ns, nr);
         if (papdu.Data[1] != 4) {
-            Log(0, "Формат S ошибка в длине");
+            Log(LogAlways, "Формат S ошибка в длине");
             return false;
         }
         DoAckSend(nr);
@@ -197,7 +198,7 @@ bool TSubj104::RaspakAPDU(const T104APDU& papdu, bool Save_Obmen, int nomer_sock
         return false;
     const int headerBytes = Layout().FixedLen() + Layout().szIoa;
     if (static_cast<int>(papdu.Asdu().size()) < headerBytes) {
-        Log(0, "Error: ASDU короче заголовка, длина=" + std::to_string(papdu.Asdu().size()));
+        Log(LogAlways, "Error: ASDU короче заголовка, длина=" + std::to_string(papdu.Asdu().size()));
         return false;
     }
     return true;
@@ -224,7 +225,7 @@ bool TSubj104::AcceptIFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_so
                                  (DiffSeq(ns, Fvr) > 0 ? " меньше" : " больше") +
                                  " vsSecond=" + std::to_string(ns * 2) + " Разрыв соедин!";
         Trace(Save_Obmen, nomer_socket, text);
-        Log(0, text);
+        Log(LogAlways, text);
         Set(TBit104Subj::bsb_ERRSEQAPDU);
     }
     if (Logs(LogExchange))
@@ -235,7 +236,7 @@ bool TSubj104::AcceptIFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_so
 void TSubj104::AcceptUFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_socket)
 {
     if (papdu.Data[1] != 4 || papdu.Data[3] != 0 || papdu.Data[4] != 0 || papdu.Data[5] != 0) {
-        Log(0, "Формат U ошибка в длине или байты 3,4,5<>0");
+        Log(LogAlways, "Формат U ошибка в длине или байты 3,4,5<>0");
         return;
     }
     switch (papdu.UFunction()) {
@@ -249,7 +250,7 @@ void TSubj104::AcceptUFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_so
     case UFn_STOPDT_Con: break;
     case UFn_TESTFR_Act: Set(TBit104Subj::bsb_TESTFR_ConWant); break;
     case UFn_TESTFR_Con: Clear(TBit104Subj::bsb_TESTFR_Act); break;
-    default: Log(0, "Одновременно несколько функций? actcon=" + Hex2(papdu.UFunction())); return;
+    default: Log(LogAlways, "Одновременно несколько функций? actcon=" + Hex2(papdu.UFunction())); return;
     }
     Log(LogLink, ">(iec5) U " + FIpPort + papdu.toString(" ") + flag.ToString());
     // Answers go out at once when the mailbox is free, else at the next pass.
@@ -268,7 +269,7 @@ void TSubj104::AcceptStopdtAct(bool Save_Obmen, int nomer_socket)
     Set(TBit104Subj::bsb_STOPDT_FromKP);
     const std::string text = "(iec5) STOPDT act от КП: разрыв соединения, новое соединение";
     Trace(Save_Obmen, nomer_socket, text);
-    Log(0, text);
+    Log(LogAlways, text);
 }
 
 void TSubj104::DoAckSend(int vrSecond)
@@ -277,7 +278,7 @@ void TSubj104::DoAckSend(int vrSecond)
     const int covered = SeqDistance(vrSecond, Ack);
     if (covered > unacked) {
         // An acknowledgement of frames never sent: the peer is out of step.
-        Log(0, "Error N(R)=" + std::to_string(vrSecond) + " вне окна (" + std::to_string(Ack) + ".." +
+        Log(LogAlways, "Error N(R)=" + std::to_string(vrSecond) + " вне окна (" + std::to_string(Ack) + ".." +
                    std::to_string(Fvs) + "). Разрыв соедин!");
         Set(TBit104Subj::bsb_ERRSEQAPDU);
         return;
@@ -429,8 +430,8 @@ bool TSubj104::SendICommand(T104APDU& papdu, bool Save_Obmen, int nomer_socket)
     if (ok && env.nameSentFrames) {
         const int type = papdu.Data[AsduOffset];
         Trace(Save_Obmen, nomer_socket,
-              type == ClockSyncType              ? "Команда синхронизации часов"
-              : type == CounterInterrogationType ? "Команда опроса счетчиков"
+              type == TypeClockSync              ? "Команда синхронизации часов"
+              : type == TypeCounterInterrogation ? "Команда опроса счетчиков"
                                                  : "Опрос КП");
     }
     return ok;

@@ -71,9 +71,6 @@ std::string LongTimeText(TDateTime dt);
 
 class TSubj104 {
 public:
-    // Log categories of the link's lines.
-    static constexpr std::uint32_t LogExchange = 16, LogCommand = 128, LogLink = 0x10000, LogError = 1;
-
     TSubj104(const TPrmn& aprm, TLinkEnv aenv);
     virtual ~TSubj104() = default;
     TSubj104(const TSubj104&) = delete;

@@ -4,6 +4,8 @@
 // them as raw record images. The record's byte layout is the file format,
 // padding included, so the struct below is laid out byte for byte.
 
+#include "core/capacities.h"
+
 #include <array>
 #include <bit>
 #include <cstddef>
@@ -68,7 +70,7 @@ static_assert(offsetof(TPrmn, ClockSinhronizationCheck) == 148 && offsetof(TPrmn
 static_assert(std::endian::native == std::endian::little, "TPrmn is stored as its little-endian image");
 
 // Records in Prmn104: record i parameterises channel i.
-constexpr std::size_t PrmnCount = 998;
+constexpr std::size_t PrmnCount = MaxChannels;
 using TPrmnArray = std::vector<TPrmn>;
 // 998 zero-filled records.
 TPrmnArray MakePrmn104();

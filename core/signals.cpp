@@ -47,9 +47,8 @@ constexpr TKeyword Keywords[] = {
     {"CHAN", SignalType::stSystem},
 };
 
-constexpr std::uint32_t AbsentFlags = 1u << static_cast<int>(TBitFlagArm::bfl_TxtAbsent) |
-                                      1u << static_cast<int>(TBitFlagArm::bfl_CifAbsent) |
-                                      1u << static_cast<int>(TBitFlagArm::bfl_KpAbsent);
+constexpr std::uint32_t AbsentFlags =
+    FlagMask(TBitFlagArm::bfl_TxtAbsent, TBitFlagArm::bfl_CifAbsent, TBitFlagArm::bfl_KpAbsent);
 
 } // namespace
 

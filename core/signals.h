@@ -3,6 +3,7 @@
 // and their table, the scaling of a measured value from raw to engineering
 // units, and the keywords that name the kinds of configuration lines.
 
+#include "core/capacities.h"
 #include "core/flags.h"
 
 #include <cstdint>
@@ -96,7 +97,7 @@ using PArmRec = TArmRec*;
 
 class TArmSignals {
 public:
-    static constexpr int Capacity = 60000;
+    static constexpr int Capacity = MaxSignalRecords;
 
     int Count() const { return static_cast<int>(List.size()); }
     void Clear() { List.clear(); }

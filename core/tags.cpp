@@ -1,6 +1,7 @@
 #include "core/tags.h"
 
 #include "core/kplist.h"
+#include "core/logcategories.h"
 #include "core/messbuff.h"
 #include "core/signals.h"
 
@@ -55,7 +56,7 @@ constexpr int NoQualityByte = -1;
 // Of a total's status byte only IV is quality: the sequence number, CY and CA
 // describe the reading (kept in CounterStatus), and as quality bits they
 // would read as BL, SB and NT.
-constexpr std::uint8_t CounterQualityBits = 0x80;
+constexpr std::uint8_t CounterQualityBits = QualityIV;
 
 bool FindValRule(NameTypeIdent name, TValRule& rule)
 {
@@ -306,9 +307,9 @@ void TTagSignal::SetOnReceive(bool ReceiveEquival)
 
 void TTagSignal::SetInvalid()
 {
-    if (Value.Qualit & 0x80)
+    if (Value.Qualit & QualityIV)
         return;
-    Value.Qualit |= 0x80;
+    Value.Qualit |= QualityIV;
     FPrNew = true;
 }
 
@@ -344,7 +345,7 @@ std::string TTagSignal::ChangeTS1(PTypeIdent ptid, std::span<const std::uint8_t>
         // Intermediate and indeterminate states without any quality bit
         // count as invalid, unless the point is published with all four states.
         if (Fdouble_ts_val2 != 1 && (b == 0 || b == 3))
-            b = static_cast<std::uint8_t>(b + 0x80);
+            b = static_cast<std::uint8_t>(b + QualityIV);
         break;
     default:
         return "ChangeTS() не обрабатывает код=" + std::to_string(ptid->Code);
@@ -565,14 +566,13 @@ void TTagSignalList::MarkReceive(const TTagSignal& tag)
 
 void TTagSignalList::Trace(const TTagSignal& tag)
 {
-    constexpr std::uint32_t TraceCategory = 0x2000;
     // The line is built only when the queue keeps it: this runs on every change.
-    if (!trace_ || !(trace_->LogMask() & TraceCategory))
+    if (!trace_ || !trace_->Keeps(LogTagTrace))
         return;
     char addr[32];
     std::snprintf(addr, sizeof addr, "%04X:%06X", static_cast<unsigned>(tag.FAsduAddress),
                   static_cast<unsigned>(tag.FObjAddress));
-    trace_->Put(TraceCategory,
+    trace_->Put(LogTagTrace,
                 std::string("(ptg1) New TS,TIT:(") + addr + "), ПС(" + std::to_string(SstIdOf(tag)) + ") " +
                     tag.FName + ", " + tag.Value.ToStringValue(),
                 0);

@@ -62,6 +62,10 @@ public:
 // The data category of that name, as every store takes it.
 PTagCategory DataCategory(TagCategName tcName);
 
+// The quality descriptor bits (SIQ, DIQ, QDS) as the stored quality byte
+// holds them: invalid, not topical, substituted, blocked, overflow.
+constexpr std::uint8_t QualityIV = 0x80, QualityNT = 0x40, QualitySB = 0x20, QualityBL = 0x10, QualityOV = 0x01;
+
 // A bit of the stored quality byte that no quality descriptor uses (bit 3 is
 // reserved in SIQ, DIQ and QDS): the value's time tag arrived marked invalid,
 // so the stored time is the reception time instead.

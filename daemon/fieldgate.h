@@ -9,6 +9,14 @@
 //                watcher and ends.
 // The process ends with the status RunFieldgate returns (through _exit: by
 // then threads may still run that no destructor could join).
+//
+// How the daemon fails: what the service survives it logs and goes on (see
+// service/serviceinit.h). What the process cannot go on from (a fork or new
+// session that fails, an exception escaping the tick) throws; the program
+// entry reports it on stderr (the stderr log once detached) and ends the
+// process with status 217 without unwinding, and the watcher becomes the
+// service. The role's steps (launch, life check, stop) report through their
+// results and "log_service.txt".
 
 #include "core/clock.h"
 #include "daemon/detach.h"

@@ -34,11 +34,9 @@ TFieldgateService::~TFieldgateService()
 void TFieldgateService::Start()
 {
     ServiceInit(*ctx_);
-    try {
-        ServiceStart(*ctx_);
-    } catch (const std::exception&) {
-        // The reader has written its line; the loop runs on what was read.
-    }
+    // A start that fails has logged why; the loop runs on, its web server
+    // waiting for a configuration that works.
+    ServiceStart(*ctx_);
 }
 
 void TFieldgateService::Tick() { ServiceTick(*ctx_); }

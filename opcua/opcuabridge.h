@@ -10,6 +10,12 @@
 //
 // The library keeps one server per process and calls back with the variable
 // id alone, so one bridge at a time holds it; a second one is refused.
+//
+// How the bridge fails: Start returns false and every other call returns
+// quietly; what went wrong (a library that does not load, a server that
+// ends or does not stop, a write that cannot become a command) is written
+// to "log_iec104.txt". Nothing throws into the service, and nothing unwinds
+// into the library from its callbacks.
 
 #include "core/command.h"
 #include "service/cfgfile.h"

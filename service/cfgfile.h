@@ -3,6 +3,7 @@
 // measured values, and the OPC UA settings, one comma-separated record per
 // line (";" starts a comment line). Windows-1251 on disk.
 
+#include "core/capacities.h"
 #include "service/cfgtext.h"
 
 #include <cstdint>
@@ -16,7 +17,7 @@ namespace gw {
 class TServiceContext;
 
 inline constexpr const char* Iec104CfgFileName = "iec104.cfg";
-inline constexpr int MaxCfgSignals = 60000; // the capacity of the signal table
+inline constexpr int MaxCfgSignals = MaxSignalRecords; // the capacity of the signal table
 
 // The OPC UA settings, global to the file (whatever station they stand with).
 // OPC_UA_Control_podkl and OPC_UA_Timeout_of_control are only kept and

@@ -5,6 +5,8 @@
 #include "service/servicelog.h"
 #include "service/tables.h"
 
+#include <exception>
+
 namespace gw {
 
 namespace {
@@ -19,10 +21,16 @@ std::unique_ptr<TChannel> TSocketChannelFactory::OpenActive(TServiceContext& ctx
 
 std::unique_ptr<TChannel> TSocketChannelFactory::OpenPassive(TServiceContext& ctx, int kpIndex, int port)
 {
-    auto server = std::make_unique<TPassiveServer>(EnvOf(ctx), kpIndex);
-    if (!server->Open(port))
+    // A socket or thread the system refuses is as much "cannot listen" as a
+    // port in use: the station goes without its channel, the others start.
+    try {
+        auto server = std::make_unique<TPassiveServer>(EnvOf(ctx), kpIndex);
+        if (!server->Open(port))
+            return nullptr;
+        return server;
+    } catch (const std::exception&) {
         return nullptr;
-    return server;
+    }
 }
 
 } // namespace gw

@@ -173,8 +173,8 @@ TDateTime TPass::Stamp(const T_KP& kp, const TReading& r) const
     if (!kp.Time_To_OPC || (r.quality & QualityTimeInvalid) != 0)
         return now_;
     const TDateTime tagTime = r.dt;
-    const TDateTime t = tagTime + kp.Popravka_Time * ctx_.OneHour;
-    const TDateTime window = StampWindowHours * ctx_.OneHour;
+    const TDateTime t = tagTime + kp.Popravka_Time * OneHour;
+    const TDateTime window = StampWindowHours * OneHour;
     if (tagTime > 0 && t > now_ - window && t < now_ + window)
         return t;
     return now_;
@@ -257,13 +257,13 @@ void TPass::Lifebit()
 
 std::int32_t OpcQualityOf(int iecQuality)
 {
-    if (iecQuality & 0x80)
+    if (iecQuality & QualityIV)
         return QualityBad;
-    if (iecQuality & 0x40)
+    if (iecQuality & QualityNT)
         return 0x14;
-    if (iecQuality & 0x20)
+    if (iecQuality & QualitySB)
         return 0xD8;
-    if (iecQuality & 0x10)
+    if (iecQuality & QualityBL)
         return 0x1C;
     return QualityGood;
 }
@@ -271,15 +271,15 @@ std::int32_t OpcQualityOf(int iecQuality)
 std::uint32_t UaStatusOf(int iecQuality)
 {
     using B = TOpcUaBridge;
-    if (iecQuality & 0x80)
+    if (iecQuality & QualityIV)
         return B::StatusBad;
-    if (iecQuality & 0x40)
+    if (iecQuality & QualityNT)
         return B::StatusUncertainLastUsableValue;
-    if (iecQuality & 0x01)
+    if (iecQuality & QualityOV)
         return B::StatusUncertainEngineeringUnitsExceeded;
-    if (iecQuality & (0x10 | QualityTimeInvalid))
+    if (iecQuality & (QualityBL | QualityTimeInvalid))
         return B::StatusUncertain;
-    if (iecQuality & 0x20)
+    if (iecQuality & QualitySB)
         return B::StatusGoodLocalOverride;
     return 0;
 }

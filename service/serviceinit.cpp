@@ -2,6 +2,7 @@
 
 #include "core/kpbuild.h"
 #include "core/typeident.h"
+#include "service/cfgtext.h"
 #include "service/cnfini.h"
 #include "service/publication.h"
 #include "service/servicelog.h"
@@ -76,13 +77,7 @@ std::unique_ptr<TChannel> OpenPassiveChannel(TServiceContext& ctx, int i)
     // values of a lost connection are found to be invalidated.
     ctx.Prmn104[static_cast<std::size_t>(i - 1)].Host.SetText(kp.IP);
     ctx.PassiveServers[static_cast<std::size_t>(i)].Opened = false;
-    std::unique_ptr<TChannel> channel;
-    try {
-        if (ctx.ChannelFactory)
-            channel = ctx.ChannelFactory->OpenPassive(ctx, i, port);
-    } catch (const std::exception&) {
-        channel.reset();
-    }
+    std::unique_ptr<TChannel> channel = ctx.ChannelFactory ? ctx.ChannelFactory->OpenPassive(ctx, i, port) : nullptr;
     if (!channel) {
         AppendServiceLine(ctx, "Ошибка открытия сокета " + std::to_string(port), "error_iec104.txt");
         return nullptr;
@@ -91,6 +86,26 @@ std::unique_ptr<TChannel> OpenPassiveChannel(TServiceContext& ctx, int i)
     kp.section1 = std::make_shared<std::mutex>();
     kp.Str_to_write_section = std::make_shared<std::mutex>();
     return channel;
+}
+
+// A start that cannot be carried out leaves the service stopped with its
+// reason in "error_iec104.txt" (the configuration reader writes its own
+// line), and fieldgate's web server running, so that a good configuration
+// can still be uploaded. Called while the exception is being handled.
+bool StartFailed(TServiceContext& ctx)
+{
+    const std::string why = "ServiceStart: запуск отменён: ";
+    try {
+        throw;
+    } catch (const TConfigError&) {
+        // The reader has written its line.
+    } catch (const std::exception& e) {
+        AppendServiceLine(ctx, why + e.what(), "error_iec104.txt");
+    } catch (...) {
+        AppendServiceLine(ctx, why + "unknown exception", "error_iec104.txt");
+    }
+    StartWebServer(ctx);
+    return false;
 }
 
 // Asks every channel to end, then waits for all of them within one bound.
@@ -171,12 +186,10 @@ bool ServiceStart(TServiceContext& ctx)
         }
         ctx.StaleRun.reset();
     }
-    ctx.OneHour = 1.0 / 24;
     try {
         ReadConfiguration(ctx);
     } catch (...) {
-        StartWebServer(ctx);
-        throw;
+        return StartFailed(ctx);
     }
     auto run = std::make_unique<TServiceRun>();
     try {
@@ -187,8 +200,7 @@ bool ServiceStart(TServiceContext& ctx)
     } catch (...) {
         // No thread runs yet: the half-built start goes whole, link objects included.
         ctx.Clients104->DelClient();
-        StartWebServer(ctx);
-        throw;
+        return StartFailed(ctx);
     }
     for (int i = 1; i <= ctx.KpCount && i < static_cast<int>(PrmnCount); ++i)
         ctx.Prmn104[static_cast<std::size_t>(i - 1)].prWork1 = 1;

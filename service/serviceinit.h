@@ -5,6 +5,21 @@
 // items; ServiceStop stops every thread that reads them (web server, OPC UA,
 // channels) and joins it before it frees the objects of the start. Start,
 // stop, start again works: each start builds afresh.
+//
+// How the service fails. It runs unattended, so a failure is a log line and
+// the service goes on with what it has:
+//   - Reading a text file ("iec104.cfg", "cnf.ini") throws TConfigError
+//     naming the file, line and field; the reader of "iec104.cfg" writes it
+//     to "error_iec104.txt". The service's entry points catch it: ServiceInit
+//     keeps what was read, ServiceStart returns false, the upload check
+//     answers with its text.
+//   - Run-time faults (a port that cannot be listened on, a station whose
+//     tick fails, an OPC UA library that does not load) are written to the
+//     service's log files and cost that part only; ServiceTick and
+//     ServiceStop do not throw for them.
+//   - Operations a caller may see refused return it: bool, null, an error
+//     text or an empty optional.
+//   - A log line that cannot be written is lost: there is nowhere to say so.
 
 #include "core/clients104.h"
 #include "core/kplist.h"
@@ -71,10 +86,11 @@ void AppendServiceLine(TServiceContext& ctx, const std::string& line, const std:
 void AppendObmenLine(TServiceContext& ctx, const std::string& line, const std::string& fileName);
 
 void ServiceInit(TServiceContext& ctx);
-// Throws what the configuration reading or the building of the start
-// throws (after fieldgate's web server has been started, so a bad
-// configuration can be replaced). False,
-// with a log line, when an earlier start's channels still have not ended.
+// True when the service runs. False, never an exception, when it could not
+// start: the configuration could not be read, a channel could not be built,
+// or an earlier start's channels still have not ended. The reason is in
+// "error_iec104.txt", and fieldgate's web server runs regardless, so that a
+// bad configuration can be replaced.
 bool ServiceStart(TServiceContext& ctx);
 void ServiceStop(TServiceContext& ctx);
 

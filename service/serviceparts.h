@@ -49,13 +49,15 @@ struct TActiveChannelParams {
 class TChannelFactory {
 public:
     virtual ~TChannelFactory() = default;
-    // Station kpIndex of ctx is active. Not started yet.
+    // Station kpIndex of ctx is active. Not started yet. Throws when the
+    // channel cannot be built (no memory, no thread): the start fails.
     virtual std::unique_ptr<TChannel> OpenActive(TServiceContext& ctx, int kpIndex,
                                                  const TActiveChannelParams& params) = 0;
     // Station kpIndex listens on 0.0.0.0:port (the service has already set
-    // the row's Port and IP). Null, or a std::exception, when it cannot
-    // listen: the service then writes the line of "error_iec104.txt". Bound,
-    // not started yet.
+    // the row's Port and IP). Null, never an exception, when it cannot
+    // listen (a port in use is the configuration's doing, not the
+    // program's): the service then writes the line of "error_iec104.txt" and
+    // starts the other stations. Bound, not started yet.
     virtual std::unique_ptr<TChannel> OpenPassive(TServiceContext& ctx, int kpIndex, int port) = 0;
 };
 

@@ -9,6 +9,7 @@
 // indexed by station index too: the channel start-up opens one channel per
 // station, in order.
 
+#include "core/capacities.h"
 #include "core/clock.h"
 #include "core/datetime.h"
 #include "core/errlist.h"
@@ -30,10 +31,8 @@
 
 namespace gw {
 
-constexpr int MaxKpCount = 980;      // stations read from "iec104.cfg"
-constexpr int MaxChannelSlots = 990; // rows of the per-channel tables, 1-based
-constexpr int MaxOpcItem = 60000;    // highest OPC item identifier
-constexpr int NoOpcTag = -1;         // Nomer_Tag of a row that has no signal
+constexpr int MaxOpcItem = MaxSignalRecords; // highest OPC item identifier
+constexpr int NoOpcTag = -1;                 // Nomer_Tag of a row that has no signal
 constexpr int MessBuffSize = 1000;
 
 // One row of the OPC item table.
@@ -131,7 +130,6 @@ public:
     bool UseWebServer = false;
     std::int32_t Port_WebServ = 0;
     std::int32_t SelectedKpIndex = 0;
-    TDateTime OneHour = 1.0 / 24;
     std::int32_t TickCounter = 0; // 0..100
     std::mutex PassiveEventLock;
     std::string ExePath; // "/etc/fieldgated/" in fieldgate, empty in opcstation

@@ -72,14 +72,14 @@ std::string TsValueCells(const TWebTag& tag, const TWebStation* kp)
     return (kp && kp->Connected ? Cell(tag.IValue) : Cell("Нет соединения")) + Cell(tag.Quality);
 }
 
-std::string StampCell(const TWebTag& tag, const TWebStation* kp, TDateTime oneHour)
+std::string StampCell(const TWebTag& tag, const TWebStation* kp)
 {
     if (!(tag.Stamp > 1.0))
         return Cell("");
     // The reception time that stands in for an invalid time tag is ours, not
     // the station's: the station's correction does not apply to it.
     const bool ours = (tag.Quality & QualityTimeInvalid) != 0;
-    const double correction = kp && !ours ? kp->Popravka_Time * oneHour : 0.0;
+    const double correction = kp && !ours ? kp->Popravka_Time * OneHour : 0.0;
     return Cell(WebStamp(tag.Stamp + correction));
 }
 
@@ -257,7 +257,7 @@ void WebSignalTable(const TWebSnapshot& snap, std::string_view kind, std::string
         std::string row = RowStart(n) + Cell(n) + Cell(kp ? HtmlEscape(kp->NameKP) : std::string()) +
                           Cell(HtmlEscape(tag.FName)) + Cell(tag.FAsduAddress) + Cell(tag.FObjAddress);
         row += ti ? TiValueCells(tag, kp) : TsValueCells(tag, kp);
-        row += StampCell(tag, kp, snap.OneHour);
+        row += StampCell(tag, kp);
         lines.push_back(row + "</tr>");
     }
     lines.emplace_back("</table>");

@@ -8,6 +8,12 @@
 // The builders read a snapshot of what the pages show (TWebSnapshot), taken
 // under the service's locks by whoever owns the tables, so a page never
 // reads a table that the service is changing or freeing.
+//
+// How the pages fail: bad input never throws and is not logged. A request
+// they cannot serve (an unsafe document name, an unknown page, a missing
+// file) leaves the three results empty, and the HTTP server answers that.
+// An exception that does escape (no memory) is the HTTP server's to turn
+// into an error answer.
 
 #include "core/datetime.h"
 #include "core/prmn.h"
@@ -59,7 +65,6 @@ struct TWebTag {
 struct TWebSnapshot {
     std::vector<TWebStation> Stations; // station i at [i - 1]
     std::vector<TWebTag> Tags;         // in tag-list order
-    TDateTime OneHour = 1.0 / 24;
 };
 
 // Rows of a signal table shown without a query.

@@ -60,7 +60,6 @@ TWebSnapshot TakeWebSnapshot(TServiceContext& ctx, TTagSignalList* tags, const T
                              const TLinkPrmnOf& linkPrmnOf)
 {
     TWebSnapshot snap;
-    snap.OneHour = ctx.OneHour;
     // Station rows first: the receive path takes a channel lock before the
     // tag lock, so the two are never held here at once.
     for (int i = 1; i <= ctx.KpCount; ++i)

@@ -1,5 +1,6 @@
 #include "core/fatal.h"
 #include "core/files.h"
+#include "core/logcategories.h"
 #include "core/messbuff.h"
 
 #include "testkit/temp_dir.h"
@@ -28,7 +29,7 @@ TEST(Files, MakePathTable)
 TEST(Files, CheckDirForFile)
 {
     TempDir dir;
-    TMessBuff messages(10, 1);
+    TMessBuff messages(10, LogError);
     std::string full;
     EXPECT_TRUE(CheckDirForFile(" " + dir.path() + " ", "x.log", full, false, "hint", messages));
     EXPECT_EQ(full, dir.File("x.log"));

@@ -51,6 +51,8 @@ TEST(Flags, NamedBitsAndPlainHelpers)
     flag.Op(TFlagOperation::FSet, TBits::Fifth);
     EXPECT_EQ(flag.Flags(), 0x10u);
     EXPECT_TRUE(flag.Op(TFlagOperation::FNo, TBits::First));
+    EXPECT_EQ(FlagMask(TBits::Fifth), flag.Flags());
+    EXPECT_EQ(FlagMask(TBits::First, TBits::Fifth), 0x11u);
 
     std::int32_t value = 0x10;
     EXPECT_TRUE(FlagYes(value, 0x30));

@@ -1,6 +1,7 @@
 #include "core/infoobj.h"
 
 #include "core/cp56.h"
+#include "core/logcategories.h"
 #include "core/messbuff.h"
 #include "support/fake_clock.h"
 
@@ -101,7 +102,7 @@ TEST(TimeTag, Cp56WithFieldsOutOfRangeLeavesTheTimeAlone)
         {0x10, 0x27, 0x00, 0x00, 0x1D, 0x02, 0x15}, // 29 February 2021
     };
     for (const auto& b : no_such_date) {
-        TMessBuff log(10, 1);
+        TMessBuff log(10, LogError);
         TDateTime dt = 123.0;
         EXPECT_FALSE(GetDate(b, 0, dt, 7, clock, &log));
         EXPECT_EQ(dt, 123.0);

@@ -83,7 +83,8 @@ TEST(KpBuild, StationsSubstationsAndRecordsInConfigurationOrder)
     const TSst* sst = m.sstList.GetSst(2);
     EXPECT_EQ(sst->ID(), 1002);
     EXPECT_EQ(sst->Name(), "Юг");
-    EXPECT_EQ(sst->flss.Flags(), 1u << 1 | 1u << 2 | 1u << 3 | 1u << 11);
+    EXPECT_EQ(sst->flss.Flags(), FlagMask(TBitFlagSst::bflssNoFileTxt, TBitFlagSst::bflssNoFileCif,
+                                         TBitFlagSst::bflssNoKPP1, TBitFlagSst::bflssChanged));
 
     ASSERT_EQ(m.arm.Count(), 4);
     struct Expect {
@@ -172,10 +173,10 @@ TEST(KpBuild, TagListFollowsTheRecords)
     const TTypeIdentList types;
     const std::uint8_t on[] = {0x01};
     const TSst* north = m.sstList.GetSst(1);
-    EXPECT_FALSE(FlagYes(north->flss.Flags(), 1u << 10));
+    EXPECT_FALSE(FlagYes(north->flss.Flags(), FlagMask(TBitFlagSst::bflssReceiveTsTit)));
     EXPECT_EQ(tags.GetTag(0)->ChangeTS1(types.FindTypeIdent(1), on, 0, 0), "");
-    EXPECT_TRUE(FlagYes(north->flss.Flags(), 1u << 10));
-    EXPECT_FALSE(FlagYes(m.sstList.GetSst(3)->flss.Flags(), 1u << 10));
+    EXPECT_TRUE(FlagYes(north->flss.Flags(), FlagMask(TBitFlagSst::bflssReceiveTsTit)));
+    EXPECT_FALSE(FlagYes(m.sstList.GetSst(3)->flss.Flags(), FlagMask(TBitFlagSst::bflssReceiveTsTit)));
 }
 
 TEST(KpList, FullListRefusesWithError1001)

@@ -1,6 +1,7 @@
 #include "core/tags.h"
 
 #include "core/kplist.h"
+#include "core/logcategories.h"
 #include "core/messbuff.h"
 #include "core/signals.h"
 
@@ -390,7 +391,7 @@ TEST(TagTrace, ChangedStoresPutALineWhenTheMaskAsks)
     arm.AddRec(1001, SignalType::stTS, "Q1", 0);
     TSstList sst;
     sst.Add(TSst(1001, "ПС"));
-    TMessBuff log(10, 0x2000);
+    TMessBuff log(10, LogTagTrace);
     TTagSignalList list(&arm, &sst, &log);
     list.AddTag(Bound("Q1", 1, 100, "h", 2404));
     list.AddTag(Bound("U1", 0x1A2B, 0x030405, "h", 2404, nullptr, 7)); // no such record: substation 0

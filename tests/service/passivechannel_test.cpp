@@ -5,6 +5,7 @@
 #include "service/passivechannel.h"
 
 #include "channel_rig.h"
+#include "service/channelfactory.h"
 #include "testkit/kpsim_process.h"
 
 #include <Poco/Net/StreamSocket.h>
@@ -129,6 +130,23 @@ TEST_F(PassiveChannel, TwoStationsOnOnePortTheSecondFailsToOpenTheFirstWorks)
     EXPECT_TRUE(RowConnected(1));
     EXPECT_FALSE(RowConnected(2));
     EXPECT_TRUE(StopsWithin(second, 1s));
+}
+
+// The service start logs a station whose port cannot be listened on and goes
+// on with the others: the factory answers such a port with no channel, never
+// with an exception.
+TEST_F(PassiveChannel, FactoryGivesNoChannelForAPortItCannotListenOn)
+{
+    auto& first = Listen(1, 0);
+    ASSERT_TRUE(first.Open(0));
+    TSocketChannelFactory factory;
+    for (const int port : {first.LocalPort(), -1, 65536}) {
+        SCOPED_TRACE(port);
+        std::unique_ptr<TChannel> channel;
+        EXPECT_NO_THROW(channel = factory.OpenPassive(ctx, 2, port));
+        EXPECT_EQ(channel, nullptr);
+    }
+    EXPECT_NE(factory.OpenPassive(ctx, 2, 0), nullptr);
 }
 
 // The link's own drop request (a sequence error, t1) closes the connection

@@ -36,7 +36,6 @@ TEST(WebSnapshot, TakesStationsTagsAndReadings)
     ctx.KpTable[1].PereschetTI = true;
     ctx.KpTable[2].NameKP = "Юг";
     ctx.KpTable[2].Passive = true;
-    ctx.OneHour = 1.0 / 24;
 
     TArmSignals arms;
     PArmRec ua = arms.AddRec(1001, SignalType::stTIT, "Ua", 0);
