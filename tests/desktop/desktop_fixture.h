@@ -5,6 +5,7 @@
 #include "support/temp_dir.h"
 
 #include "desktop/prompts.h"
+#include "service/tables.h"
 
 #include <fstream>
 #include <sstream>
@@ -39,6 +40,24 @@ inline std::string OneStationCfg(int port)
     for (std::size_t at; (at = cfg.find("24041")) != std::string::npos;)
         cfg.replace(at, 5, std::to_string(port));
     return cfg;
+}
+
+inline T_TS Ts(std::string name, int ca, int ioa)
+{
+    T_TS s;
+    s.NameTS = std::move(name);
+    s.AdrASDU = ca;
+    s.AdrIOA = ioa;
+    return s;
+}
+
+inline T_TI Ti(std::string name, int ca, int ioa)
+{
+    T_TI s;
+    s.NameTI = std::move(name);
+    s.AdrASDU = ca;
+    s.AdrIOA = ioa;
+    return s;
 }
 
 } // namespace gw::test
