@@ -6,6 +6,7 @@
 #include "desktop/opcua_dialog.h"
 #include "desktop/prompts.h"
 #include "desktop/station_commands.h"
+#include "desktop/station_dialog.h"
 #include "desktop/texts.h"
 #include "service/tables.h"
 
@@ -81,6 +82,7 @@ TOPCForm::TOPCForm(TDesktopService& service, TOpcDaServer& opcDa, TPrompts& prom
             AppendLineToFile(ExceptionLogLine(e.what(), ExceptionClassName(e)),
                              service_.FilePath(texts::ErrorLogFile));
         });
+    stationDialog_ = new TDev_prop_Dlg(prompts_, this);
     BuildTopPanel();
     BuildMenus();
     Timer.setInterval(CountsMs);
@@ -139,6 +141,8 @@ void TOPCForm::BuildTopPanel()
     setCentralWidget(central);
 
     connect(Button1, &QPushButton::clicked, this, [this] { Guard([this] { Button1Click(); }); });
+    connect(BitBtn1, &QPushButton::clicked, this, [this] { Guard([this] { AddNew(); }); });
+    connect(BitBtn2, &QPushButton::clicked, this, [this] { Guard([this] { ChangeSelected(); }); });
     connect(BitBtn3, &QPushButton::clicked, this, [this] { Guard([this] { DeleteSelected(); }); });
     connect(Button3, &QPushButton::clicked, this, [this] { Guard([this] { EditOpcUa(); }); });
     connect(ListBox, &QListWidget::currentRowChanged, this, [this](int row) {
@@ -159,7 +163,9 @@ void TOPCForm::BuildMenus()
     N4 = device->addAction(Q(texts::Add));
     N4->setObjectName("N4");
     N4->setShortcut(QKeySequence("Ctrl+N"));
+    connect(N4, &QAction::triggered, this, [this] { Guard([this] { AddNew(); }); });
     ChangeItem = device->addAction(Q(texts::ChangeParams));
+    connect(ChangeItem, &QAction::triggered, this, [this] { Guard([this] { ChangeSelected(); }); });
     ChangeItem->setObjectName("N5");
     ChangeItem->setShortcut(QKeySequence("Ctrl+E"));
     DeleteItem = device->addAction(Q(texts::Delete));
@@ -343,6 +349,18 @@ void TOPCForm::Make_Copy_Dev(int n)
 void TOPCForm::DeleteSelected()
 {
     if (DeleteStation(service_, prompts_, ListBox->currentRow() + 1))
+        Refresh_ListBox();
+}
+
+void TOPCForm::AddNew()
+{
+    if (AddStation(service_, prompts_, *stationDialog_))
+        Refresh_ListBox();
+}
+
+void TOPCForm::ChangeSelected()
+{
+    if (ChangeStation(service_, *stationDialog_, ListBox->currentRow() + 1))
         Refresh_ListBox();
 }
 

@@ -24,6 +24,7 @@ namespace gw::desktop {
 class TDesktopService;
 class TOpcDaServer;
 class TPrompts;
+class TDev_prop_Dlg;
 
 class TOPCForm final : public QMainWindow, private TPollingView, private TPollingService {
     Q_OBJECT
@@ -43,6 +44,7 @@ public:
     void OutStingGrigTsTit();
     void RefreshCounts();
     const TValueGrids& Grids() const { return grids_; }
+    TDev_prop_Dlg& StationDialog() { return *stationDialog_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -65,6 +67,8 @@ private:
     void CopyGridsToWidgets();
     void Make_Copy_Dev(int n);
     void DeleteSelected();
+    void AddNew();
+    void ChangeSelected();
     void EditOpcUa();
     void ToggleLogs();
     void RestoreFromTray();
@@ -77,6 +81,7 @@ private:
     const bool configurator_;
     std::unique_ptr<TPollingController> polling_;
     TValueGrids grids_;
+    TDev_prop_Dlg* stationDialog_ = nullptr;
 
     QPushButton* BitBtn1 = nullptr;
     QPushButton* BitBtn2 = nullptr;

@@ -2,7 +2,10 @@
 
 #include "core/prmn.h"
 #include "desktop/desktop_service.h"
+#include "desktop/exception_log.h"
 #include "desktop/prompts.h"
+#include "desktop/station_edit.h"
+#include "service/cnfini.h"
 #include "desktop/texts.h"
 #include "service/tables.h"
 
@@ -14,7 +17,110 @@ namespace {
 
 constexpr const char* PrmnBinFileName = "iec104sr.bin";
 
+// The settings the dialog shows beside the station: in memory, and the three
+// keys of "cnf.ini" at every OK. A failing write is logged; the station is
+// stored regardless.
+void ApplyProgramSettings(TDesktopService& service, const TStationEdit& edit)
+{
+    TServiceContext& ctx = service.Context();
+    ctx.UseWebServer = edit.UseWebServer;
+    ctx.Port_WebServ = edit.Port_WebServ;
+    ctx.Save_Obmen_v_File.Set(edit.Save_Obmen_v_File);
+    Guarded(service.Dir(), [&] {
+        WriteCnfIniOptions(service.Dir(), edit.UseWebServer, edit.Port_WebServ, edit.Save_Obmen_v_File);
+    });
+}
+
+// The station fields of the dialog into row k, its signals included.
+void StoreStation(T_KP& row, const TStationEdit& edit)
+{
+    const T_KP& from = edit.row;
+    row.NameKP = from.NameKP;
+    row.IP = from.IP;
+    row.Port = from.Port;
+    row.IP2 = from.IP2;
+    row.Port2 = from.Port2;
+    row.Passive = from.Passive;
+    row.send_start_DT_passiv = from.send_start_DT_passiv;
+    row.ASDU_Adr = from.ASDU_Adr;
+    row.PereschetTI = from.PereschetTI;
+    row.OPROS_KP = from.OPROS_KP;
+    row.Interval_opros_counters_101 = from.Interval_opros_counters_101;
+    row.Interval_CLOCK_SYNC_103 = from.Interval_CLOCK_SYNC_103;
+    row.Time_To_OPC = from.Time_To_OPC;
+    row.Popravka_Time = from.Popravka_Time;
+    row.Kol_TS = from.Kol_TS;
+    row.Kol_TI = from.Kol_TI;
+    row.TS_arr = from.TS_arr;
+    row.TI_arr = from.TI_arr;
+    for (auto& s : row.TS_arr)
+        s.NameKP = row.NameKP;
+    for (auto& s : row.TI_arr)
+        s.NameKP = row.NameKP;
+}
+
+void EnableAllChannels(TServiceContext& ctx)
+{
+    for (int i = 0; i < ctx.KpCount; ++i)
+        ctx.Prmn104[static_cast<std::size_t>(i)].prWork1 = 1;
+}
+
 } // namespace
+
+bool AddStation(TDesktopService& service, TPrompts& prompts, TStationDialogPort& dialog)
+{
+    TServiceContext& ctx = service.Context();
+    if (ctx.KpCount >= MaxKpCount) {
+        prompts.Info(texts::AddLimitHead + std::to_string(MaxKpCount) + texts::AddLimitTail);
+        return false;
+    }
+    TStationEdit edit;
+    SetPrmnDefault(edit.prm, PrmnKind104, "127.0.0.1", 2404);
+    if (!dialog.Edit(ctx, ctx.KpCount + 1, edit))
+        return false;
+    const int k = ++ctx.KpCount;
+    ctx.KpTable.resize(std::max(ctx.KpTable.size(), static_cast<std::size_t>(k) + 1));
+    T_KP& row = ctx.KpTable[static_cast<std::size_t>(k)];
+    row = T_KP{};
+    StoreStation(row, edit);
+    TPrmn& prm = ctx.Prmn104[static_cast<std::size_t>(k - 1)];
+    prm = edit.prm;
+    prm.CommonAsduAddress = row.ASDU_Adr;
+    prm.Port = row.Port;
+    prm.Host.SetText(row.IP);
+    EnableAllChannels(ctx);
+    ApplyProgramSettings(service, edit);
+    SaveStations(service);
+    return true;
+}
+
+bool ChangeStation(TDesktopService& service, TStationDialogPort& dialog, int k)
+{
+    TServiceContext& ctx = service.Context();
+    // A file that cannot be read whole must not leave half-read records behind.
+    TPrmnArray reloaded = ctx.Prmn104;
+    if (RdWrPrmnBin(0, service.FilePath(PrmnBinFileName), reloaded, ctx.PrmTFromCfg, ctx.KpCount))
+        ctx.Prmn104 = std::move(reloaded);
+    if (!ctx.IsKpIndex(k))
+        return false;
+    TStationEdit edit;
+    edit.prm = ctx.Prmn104[static_cast<std::size_t>(k - 1)];
+    if (!dialog.Edit(ctx, k, edit))
+        return false;
+    T_KP& row = ctx.KpTable[static_cast<std::size_t>(k)];
+    StoreStation(row, edit);
+    TPrmn& prm = ctx.Prmn104[static_cast<std::size_t>(k - 1)];
+    prm = edit.prm;
+    prm.Name.SetText(row.NameKP);
+    prm.Host.SetText(row.IP);
+    prm.Port = row.Port;
+    prm.CommonAsduAddress = row.ASDU_Adr;
+    prm.LinkAddress1 = row.ASDU_Adr;
+    EnableAllChannels(ctx);
+    ApplyProgramSettings(service, edit);
+    SaveStations(service);
+    return true;
+}
 
 TRandom DefaultRandom()
 {
