@@ -26,7 +26,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <climits>
 #include <stdexcept>
 
 namespace gw::desktop {
@@ -152,7 +151,9 @@ QWidget* TDev_prop_Dlg::BuildFields()
     CB_Start_DT = Check("CB_Start_DT", "Выдавать START_DT при пассивном", panel);
     CB_Pereschet = Check("CB_Pereschet", "Пересчитывать из физического значения в инженерное", panel);
     CB_Time_to_OPC = Check("CB_Time_to_OPC", "Передавать по ОРС метки времени МЭК-104", panel);
-    SE_Time_Popravka = Spin("SE_Time_Popravka", INT_MIN, INT_MAX, panel);
+    // As many hours as "iec104.cfg" takes: a larger one could not be saved.
+    SE_Time_Popravka = Spin("SE_Time_Popravka", -MaxTimeCorrectionHours, MaxTimeCorrectionHours, panel);
+    SE_Time_Popravka->setValue(0);
     Period_opros = Spin("Period_opros", 0, MaxPeriodMinutes, panel);
     Period_opros->setToolTip(
         Q("Период посылки команды общий опрос КП <100> C_IC_NA. Если 0 - команда не посылается "));

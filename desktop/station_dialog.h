@@ -28,6 +28,7 @@ constexpr int MaxPort = 65535;
 constexpr int MaxCommonAddress = 65535;
 constexpr int MaxPeriodMinutes = 65000;
 constexpr int MinWebPort = 80;
+constexpr int MaxTimeCorrectionHours = 24;
 
 class TDev_prop_Dlg final : public QDialog, public TStationDialogPort {
     Q_OBJECT

@@ -51,7 +51,7 @@ protected:
         return QTest::qWaitFor([&] { return kpsim->WaitFor(prefix, std::chrono::milliseconds(20)).has_value(); },
                                10000);
     }
-    QPushButton* Button1() { return form->findChild<QPushButton*>("Button1"); }
+    QPushButton* Button1() { return form->centralWidget()->findChild<QPushButton*>("Button1"); }
 
     TempDir temp;
     std::unique_ptr<KpsimProcess> kpsim;
@@ -66,7 +66,7 @@ TEST_F(MainWindowPolling, StartsAtCreationShowsLiveValuesAndStopsByTheButton)
     form->FormCreate();
     ASSERT_TRUE(form->PollingOn());
     EXPECT_EQ(Button1()->text(), QString::fromUtf8(desktop::texts::StopPolling));
-    EXPECT_FALSE(form->findChild<QPushButton*>("BitBtn1")->isEnabled());
+    EXPECT_FALSE(form->centralWidget()->findChild<QPushButton*>("BitBtn1")->isEnabled());
     ASSERT_TRUE(WaitForKpsim("interrogation station=1"));
     // The station answers the general interrogation; the grid shows it.
     EXPECT_TRUE(QTest::qWaitFor(
@@ -84,7 +84,7 @@ TEST_F(MainWindowPolling, StartsAtCreationShowsLiveValuesAndStopsByTheButton)
     QTest::mouseClick(Button1(), Qt::LeftButton);
     EXPECT_FALSE(form->PollingOn());
     EXPECT_EQ(Button1()->text(), QString::fromUtf8(desktop::texts::StartPolling));
-    EXPECT_TRUE(form->findChild<QPushButton*>("BitBtn1")->isEnabled());
+    EXPECT_TRUE(form->centralWidget()->findChild<QPushButton*>("BitBtn1")->isEnabled());
     EXPECT_TRUE(WaitForKpsim("disconnected station=1"));
     // Configurator mode: a start by the button gives no restart advice either.
     QTest::mouseClick(Button1(), Qt::LeftButton);
@@ -98,7 +98,7 @@ TEST_F(MainWindowPolling, NoStationMeansStoppedWithHeadersOnly)
     form->FormCreate();
     EXPECT_FALSE(form->PollingOn());
     EXPECT_EQ(Button1()->text(), QString::fromUtf8(desktop::texts::StartPolling));
-    EXPECT_TRUE(form->findChild<QPushButton*>("BitBtn3")->isEnabled());
+    EXPECT_TRUE(form->centralWidget()->findChild<QPushButton*>("BitBtn3")->isEnabled());
     form->OutStingGrigTsTit(); // no station selected, none configured: no out-of-range read
     EXPECT_EQ(form->Grids().ts.size(), 1u);
     EXPECT_EQ(form->Grids().ti.size(), 1u);
