@@ -2,6 +2,9 @@
 
 #include "desktop/desktop_service.h"
 #include "desktop/exception_log.h"
+#include "desktop/http_transfer.h"
+#include "desktop/remote_config.h"
+#include "desktop/upload_dialog.h"
 #include "desktop/opcda_server.h"
 #include "desktop/opcua_dialog.h"
 #include "desktop/prompts.h"
@@ -83,6 +86,9 @@ TOPCForm::TOPCForm(TDesktopService& service, TOpcDaServer& opcDa, TPrompts& prom
                              service_.FilePath(texts::ErrorLogFile));
         });
     stationDialog_ = new TDev_prop_Dlg(prompts_, this);
+    uploadDialog_ = new Tdlg_upload_conf(this);
+    ownHttp_ = std::make_unique<TPocoHttpTransfer>();
+    http_ = ownHttp_.get();
     BuildTopPanel();
     BuildMenus();
     Timer.setInterval(CountsMs);
@@ -185,6 +191,8 @@ void TOPCForm::BuildMenus()
     ReadRemoteItem->setObjectName("ReadRemote");
     WriteRemoteItem = device->addAction(Q(texts::WriteRemote));
     WriteRemoteItem->setObjectName("WriteRemote");
+    connect(ReadRemoteItem, &QAction::triggered, this, [this] { Guard([this] { RemoteTransfer(true); }); });
+    connect(WriteRemoteItem, &QAction::triggered, this, [this] { Guard([this] { RemoteTransfer(false); }); });
     ReadRemoteItem->setVisible(false);
     WriteRemoteItem->setVisible(false);
 
@@ -194,7 +202,9 @@ void TOPCForm::BuildMenus()
     QAction* opcUa = server->addAction(Q(texts::OpcUaSettingsMenu));
     opcUa->setObjectName("OPCUA1");
     connect(opcUa, &QAction::triggered, this, [this] { Guard([this] { EditOpcUa(); }); });
-    server->addAction(Q(texts::SetRemotePassword))->setObjectName("N18");
+    QAction* n18 = server->addAction(Q(texts::SetRemotePassword));
+    n18->setObjectName("N18");
+    connect(n18, &QAction::triggered, this, [this] { Guard([this] { N18Click(); }); });
     menuBar()->addAction(Q(texts::Help))->setObjectName("N16");
     menuBar()->addAction(Q(texts::About))->setObjectName("N12");
 }
@@ -379,6 +389,32 @@ void TOPCForm::ToggleLogs()
     N15->setText(Q(logs.Get() ? texts::LogOff : texts::LogOn));
     if (logs.Get())
         prompts_.Info(texts::LogOnAdvice);
+}
+
+void TOPCForm::RemoteTransfer(bool download)
+{
+    const TRemoteParts parts{service_,
+                             *http_,
+                             *uploadDialog_,
+                             [this](const std::string& text) { prompts_.Info(text); },
+                             [this] {
+                                 if (polling_->PollingOn())
+                                     polling_->Button1Click();
+                             },
+                             [this] { Refresh_ListBox(); }};
+    // The requests block: nothing of the window may start another meanwhile.
+    setEnabled(false);
+    if (download)
+        LoadAllConfFromDevice(parts);
+    else
+        SaveAllConfToDevice(parts);
+    setEnabled(true);
+}
+
+void TOPCForm::N18Click()
+{
+    if (const auto password = prompts_.AskText(texts::SetRemotePassword, texts::SetRemotePassword))
+        SetRemotePassword(service_, *password);
 }
 
 void TOPCForm::RestoreFromTray()

@@ -25,6 +25,8 @@ class TDesktopService;
 class TOpcDaServer;
 class TPrompts;
 class TDev_prop_Dlg;
+class THttpTransfer;
+class Tdlg_upload_conf;
 
 class TOPCForm final : public QMainWindow, private TPollingView, private TPollingService {
     Q_OBJECT
@@ -45,6 +47,9 @@ public:
     void RefreshCounts();
     const TValueGrids& Grids() const { return grids_; }
     TDev_prop_Dlg& StationDialog() { return *stationDialog_; }
+    // The remote transfer's HTTP client (tests give one with a short time-out).
+    void SetHttpTransfer(THttpTransfer& http) { http_ = &http; }
+    Tdlg_upload_conf& UploadDialog() { return *uploadDialog_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -71,6 +76,8 @@ private:
     void ChangeSelected();
     void EditOpcUa();
     void ToggleLogs();
+    void RemoteTransfer(bool download);
+    void N18Click();
     void RestoreFromTray();
     void HideToTray();
     void Guard(const std::function<void()>& fn);
@@ -82,6 +89,9 @@ private:
     std::unique_ptr<TPollingController> polling_;
     TValueGrids grids_;
     TDev_prop_Dlg* stationDialog_ = nullptr;
+    Tdlg_upload_conf* uploadDialog_ = nullptr;
+    std::unique_ptr<THttpTransfer> ownHttp_;
+    THttpTransfer* http_ = nullptr;
 
     QPushButton* BitBtn1 = nullptr;
     QPushButton* BitBtn2 = nullptr;

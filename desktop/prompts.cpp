@@ -2,6 +2,7 @@
 
 #include "desktop/texts.h"
 
+#include <QInputDialog>
 #include <QMessageBox>
 
 namespace gw::desktop {
@@ -17,6 +18,16 @@ bool TQtPrompts::ConfirmWarning(const std::string& text)
                                              QString::fromStdString(text),
                                              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     return answer == QMessageBox::Yes;
+}
+
+std::optional<std::string> TQtPrompts::AskText(const std::string& caption, const std::string& prompt)
+{
+    bool ok = false;
+    const QString text = QInputDialog::getText(parent_, QString::fromStdString(caption),
+                                               QString::fromStdString(prompt), QLineEdit::Normal, {}, &ok);
+    if (!ok)
+        return std::nullopt;
+    return text.toStdString();
 }
 
 } // namespace gw::desktop

@@ -2,6 +2,7 @@
 // The message boxes of the desktop program, behind an interface so that
 // tests answer them without a modal loop.
 
+#include <optional>
 #include <string>
 
 class QWidget;
@@ -14,6 +15,8 @@ public:
     virtual void Info(const std::string& text) = 0;
     // Warning with Yes, No and Cancel: true only for Yes.
     virtual bool ConfirmWarning(const std::string& text) = 0;
+    // An input box (plain text) with caption and prompt; nothing on Cancel.
+    virtual std::optional<std::string> AskText(const std::string& caption, const std::string& prompt) = 0;
 };
 
 class TQtPrompts final : public TPrompts {
@@ -21,6 +24,7 @@ public:
     explicit TQtPrompts(QWidget* parent = nullptr) : parent_(parent) {}
     void Info(const std::string& text) override;
     bool ConfirmWarning(const std::string& text) override;
+    std::optional<std::string> AskText(const std::string& caption, const std::string& prompt) override;
 
 private:
     QWidget* parent_;

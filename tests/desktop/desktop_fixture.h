@@ -8,6 +8,7 @@
 #include "service/tables.h"
 
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,7 +23,14 @@ public:
         warnings.push_back(text);
         return answerYes;
     }
+    std::optional<std::string> AskText(const std::string& caption, const std::string&) override
+    {
+        asked.push_back(caption);
+        return answer;
+    }
     std::vector<std::string> infos;
+    std::vector<std::string> asked;
+    std::optional<std::string> answer;
     std::vector<std::string> warnings;
     bool answerYes = true;
 };
