@@ -1,5 +1,6 @@
 #include "desktop/desktop_service.h"
 
+#include "desktop/desktop_web_server.h"
 #include "service/serviceinit.h"
 #include "service/servicetick.h"
 #include "service/tables.h"
@@ -8,9 +9,10 @@
 
 namespace gw::desktop {
 
-TDesktopService::TDesktopService(const std::string& dir, bool configurator)
+TDesktopService::TDesktopService(const std::string& dir, bool configurator, std::string webAddress)
     : dir_(dir), ctx_(std::make_unique<TServiceContext>())
 {
+    web_ = std::make_unique<TDesktopWebServer>(*ctx_, dir_, std::move(webAddress));
     ctx_->ExePath = dir_ + "/";
     ctx_->ConfiguratorMode = configurator;
     ctx_->ReadConfig = Iec104CfgReader(opcUa_);
@@ -25,8 +27,10 @@ TDesktopService::~TDesktopService()
     Stop();
     // Channels that did not end in the stop's time still use the context:
     // leave it to the end of the process rather than free it under them.
-    if (ctx_->StaleRun)
+    if (ctx_->StaleRun) {
+        static_cast<void>(web_.release());
         static_cast<void>(ctx_.release());
+    }
 }
 
 void TDesktopService::Init() { ServiceInit(*ctx_); }
@@ -48,9 +52,22 @@ void TDesktopService::Start()
 {
     if (!ServiceStart(*ctx_))
         throw std::runtime_error("ServiceStart: the channels of the last start have not ended");
+    if (ctx_->ConfiguratorMode || !ctx_->UseWebServer)
+        return;
+    try {
+        web_->Start(ctx_->Port_WebServ);
+    } catch (const std::exception&) {
+        // The program runs without its web server (the port may be in use).
+    }
 }
 
-void TDesktopService::Stop() { ServiceStop(*ctx_); }
+void TDesktopService::Stop()
+{
+    web_->Stop();
+    ServiceStop(*ctx_);
+}
+
+int TDesktopService::WebPort() const { return web_->Port(); }
 
 void TDesktopService::Tick() { ServiceTick(*ctx_); }
 

@@ -17,10 +17,13 @@ class TServiceContext;
 
 namespace gw::desktop {
 
+class TDesktopWebServer;
+
 class TDesktopService {
 public:
     // dir without a trailing '/'.
-    TDesktopService(const std::string& dir, bool configurator);
+    // webAddress: where the web server listens ("0.0.0.0" but for tests).
+    TDesktopService(const std::string& dir, bool configurator, std::string webAddress = "0.0.0.0");
     ~TDesktopService();
     TDesktopService(const TDesktopService&) = delete;
     TDesktopService& operator=(const TDesktopService&) = delete;
@@ -30,6 +33,8 @@ public:
     // Reads "cnf.ini" into the switches; a file that cannot be read keeps the defaults.
     void ReadCnf();
     // ServiceStart; throws what it throws, and false is thrown as an error too.
+    // Then the web server, when enabled and not in configurator mode; a web
+    // server that cannot listen leaves the program without one, silently.
     void Start();
     void Stop();
     void Tick();
@@ -37,6 +42,7 @@ public:
     void SaveConfig();
 
     TServiceContext& Context() { return *ctx_; }
+    int WebPort() const;
     TOpcUaSettings& OpcUa() { return opcUa_; }
     const std::string& Dir() const { return dir_; }
     std::string FilePath(const std::string& name) const { return dir_ + "/" + name; }
@@ -47,6 +53,7 @@ private:
     TOpcUaLibraryBridge opcUaBridge_{opcUa_};
     TSocketChannelFactory channels_;
     std::unique_ptr<TServiceContext> ctx_;
+    std::unique_ptr<TDesktopWebServer> web_; // before the context goes
 };
 
 } // namespace gw::desktop

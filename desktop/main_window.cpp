@@ -1,7 +1,9 @@
 #include "desktop/main_window.h"
 
 #include "desktop/desktop_service.h"
+#include "desktop/about_dialog.h"
 #include "desktop/exception_log.h"
+#include "desktop/opcda_registration.h"
 #include "desktop/http_transfer.h"
 #include "desktop/remote_config.h"
 #include "desktop/upload_dialog.h"
@@ -14,6 +16,8 @@
 #include "service/tables.h"
 
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QUrl>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -87,6 +91,13 @@ TOPCForm::TOPCForm(TDesktopService& service, TOpcDaServer& opcDa, TPrompts& prom
         });
     stationDialog_ = new TDev_prop_Dlg(prompts_, this);
     uploadDialog_ = new Tdlg_upload_conf(this);
+    aboutBox_ = new TAboutBox(configurator_, this);
+    ownRegistration_ = std::make_unique<TNullOpcDaRegistration>();
+    registration_ = ownRegistration_.get();
+    shellOpen_ = [](const std::string& path) {
+        // The result is ignored: without the document nothing happens.
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+    };
     ownHttp_ = std::make_unique<TPocoHttpTransfer>();
     http_ = ownHttp_.get();
     BuildTopPanel();
@@ -197,16 +208,24 @@ void TOPCForm::BuildMenus()
     WriteRemoteItem->setVisible(false);
 
     QMenu* server = menuBar()->addMenu(Q(texts::ServerMenu));
-    server->addAction(Q(texts::Register))->setObjectName("N10");
-    server->addAction(Q(texts::Unregister))->setObjectName("N11");
+    QAction* n10 = server->addAction(Q(texts::Register));
+    n10->setObjectName("N10");
+    connect(n10, &QAction::triggered, this, [this] { Guard([this] { Registration(true); }); });
+    QAction* n11 = server->addAction(Q(texts::Unregister));
+    n11->setObjectName("N11");
+    connect(n11, &QAction::triggered, this, [this] { Guard([this] { Registration(false); }); });
     QAction* opcUa = server->addAction(Q(texts::OpcUaSettingsMenu));
     opcUa->setObjectName("OPCUA1");
     connect(opcUa, &QAction::triggered, this, [this] { Guard([this] { EditOpcUa(); }); });
     QAction* n18 = server->addAction(Q(texts::SetRemotePassword));
     n18->setObjectName("N18");
     connect(n18, &QAction::triggered, this, [this] { Guard([this] { N18Click(); }); });
-    menuBar()->addAction(Q(texts::Help))->setObjectName("N16");
-    menuBar()->addAction(Q(texts::About))->setObjectName("N12");
+    QAction* n16 = menuBar()->addAction(Q(texts::Help));
+    n16->setObjectName("N16");
+    connect(n16, &QAction::triggered, this, [this] { Guard([this] { N16Click(); }); });
+    QAction* n12 = menuBar()->addAction(Q(texts::About));
+    n12->setObjectName("N12");
+    connect(n12, &QAction::triggered, this, [this] { aboutBox_->exec(); });
 }
 
 void TOPCForm::BuildTray()
@@ -415,6 +434,19 @@ void TOPCForm::N18Click()
 {
     if (const auto password = prompts_.AskText(texts::SetRemotePassword, texts::SetRemotePassword))
         SetRemotePassword(service_, *password);
+}
+
+void TOPCForm::N16Click() { shellOpen_(service_.FilePath(texts::HelpDocument)); }
+
+void TOPCForm::Registration(bool on)
+{
+    if (on) {
+        registration_->RegisterOPCProgID(texts::OpcProgId);
+        registration_->RegisterOPCServer();
+    } else {
+        registration_->UnRegisterOPCProgID(texts::OpcProgId);
+        registration_->UnRegisterOPCServer();
+    }
 }
 
 void TOPCForm::RestoreFromTray()

@@ -27,6 +27,8 @@ class TPrompts;
 class TDev_prop_Dlg;
 class THttpTransfer;
 class Tdlg_upload_conf;
+class TOpcDaRegistration;
+class TAboutBox;
 
 class TOPCForm final : public QMainWindow, private TPollingView, private TPollingService {
     Q_OBJECT
@@ -50,6 +52,10 @@ public:
     // The remote transfer's HTTP client (tests give one with a short time-out).
     void SetHttpTransfer(THttpTransfer& http) { http_ = &http; }
     Tdlg_upload_conf& UploadDialog() { return *uploadDialog_; }
+    TAboutBox& AboutBox() { return *aboutBox_; }
+    // The shell's opening of a document (tests record it).
+    void SetShellOpen(std::function<void(const std::string&)> open) { shellOpen_ = std::move(open); }
+    void SetRegistration(TOpcDaRegistration& registration) { registration_ = &registration; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -78,6 +84,8 @@ private:
     void ToggleLogs();
     void RemoteTransfer(bool download);
     void N18Click();
+    void N16Click();
+    void Registration(bool on);
     void RestoreFromTray();
     void HideToTray();
     void Guard(const std::function<void()>& fn);
@@ -92,6 +100,10 @@ private:
     Tdlg_upload_conf* uploadDialog_ = nullptr;
     std::unique_ptr<THttpTransfer> ownHttp_;
     THttpTransfer* http_ = nullptr;
+    TAboutBox* aboutBox_ = nullptr;
+    std::function<void(const std::string&)> shellOpen_;
+    std::unique_ptr<TOpcDaRegistration> ownRegistration_;
+    TOpcDaRegistration* registration_ = nullptr;
 
     QPushButton* BitBtn1 = nullptr;
     QPushButton* BitBtn2 = nullptr;
