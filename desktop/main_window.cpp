@@ -148,7 +148,8 @@ void TOPCForm::BuildTopPanel()
     auto* split = new QSplitter(Qt::Horizontal, central);
     split->addWidget(ListBox);
     split->addWidget(grids);
-    split->setStretchFactor(1, 4);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 5);
     paPath = new QLabel(central);
     paPath->setObjectName("paPath");
     auto* layout = new QVBoxLayout(central);
@@ -298,6 +299,8 @@ void TOPCForm::ListBox_Click(int it)
     ctx.SelectedKpIndex = it;
     grids_ = StationGrids(ctx, it + 1);
     CopyGridsToWidgets();
+    StringGrd_TS->resizeColumnsToContents();
+    StringGrd_TI->resizeColumnsToContents();
 }
 
 void TOPCForm::OutStingGrigTsTit()

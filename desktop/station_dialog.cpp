@@ -241,12 +241,12 @@ QWidget* TDev_prop_Dlg::BuildPage(TSignalKind kind)
          [this, kind] { RowCommand(kind, [](TSignalTable& t, int row) { InsertRowAt(t, row); }); });
     tool("DeleteRow", ts ? "Удалить строку" : "Удалить переменную", "−",
          [this, kind] { RowCommand(kind, [](TSignalTable& t, int row) { DeleteRowAt(t, row); }); });
-    tool("SaveCsv", "Сохранить таблицу в файл", "💾", [this, kind] {
+    tool("SaveCsv", "Сохранить таблицу в файл", "→CSV", [this, kind] {
         const QString name = QFileDialog::getSaveFileName(this, {}, {}, QStringLiteral("*.csv"));
         if (!name.isEmpty())
             SaveCsv(kind, name.toStdString());
     });
-    tool("LoadCsv", "Загрузить таблицу из файла", "📂", [this, kind] {
+    tool("LoadCsv", "Загрузить таблицу из файла", "CSV→", [this, kind] {
         const QString name = QFileDialog::getOpenFileName(this, {}, {}, QStringLiteral("*.csv"));
         if (!name.isEmpty())
             LoadCsv(kind, name.toStdString());
