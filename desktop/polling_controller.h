@@ -4,6 +4,7 @@
 // the grid refresh. Written against two small interfaces so that it runs
 // without a window.
 
+#include <exception>
 #include <functional>
 
 namespace gw::desktop {
