@@ -44,6 +44,9 @@ std::string ExampleStation(int port)
 
 bool Save(QWidget& w, const std::string& dir, const char* name, bool fit = true)
 {
+    // Shown first: a window's layouts settle only once it is shown.
+    w.show();
+    QCoreApplication::processEvents();
     if (fit)
         w.adjustSize();
     const std::string path = dir + "/" + name + ".png";
