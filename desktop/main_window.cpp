@@ -301,6 +301,7 @@ void TOPCForm::ListBox_Click(int it)
     CopyGridsToWidgets();
     StringGrd_TS->resizeColumnsToContents();
     StringGrd_TI->resizeColumnsToContents();
+    fitTs_ = fitTi_ = true;
 }
 
 void TOPCForm::OutStingGrigTsTit()
@@ -312,6 +313,15 @@ void TOPCForm::OutStingGrigTsTit()
         grids_ = StationGrids(ctx, k);
     RefreshValueGrids(ctx, k, grids_);
     CopyGridsToWidgets();
+    // The first values (their times above all) are wider than the empty cells.
+    if (fitTs_ && grids_.ts.size() > 3 && !grids_.ts[2][5].empty()) {
+        StringGrd_TS->resizeColumnsToContents();
+        fitTs_ = false;
+    }
+    if (fitTi_ && grids_.ti.size() > 2 && !grids_.ti[1][6].empty()) {
+        StringGrd_TI->resizeColumnsToContents();
+        fitTi_ = false;
+    }
 }
 
 void TOPCForm::CopyGridsToWidgets()

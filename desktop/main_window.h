@@ -96,6 +96,8 @@ private:
     const bool configurator_;
     std::unique_ptr<TPollingController> polling_;
     TValueGrids grids_;
+    // Until the first live values of a newly shown station: points, measured values.
+    bool fitTs_ = false, fitTi_ = false;
     TDev_prop_Dlg* stationDialog_ = nullptr;
     Tdlg_upload_conf* uploadDialog_ = nullptr;
     std::unique_ptr<THttpTransfer> ownHttp_;
