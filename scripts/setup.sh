@@ -10,6 +10,7 @@ packages=(
   cmake g++ make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libpoco-dev
+  qt6-base-dev # opcstation, the desktop program
   tshark
   curl
   procps

@@ -1,0 +1,76 @@
+#include "desktop/desktop_service.h"
+
+#include "desktop/desktop_web_server.h"
+#include "service/serviceinit.h"
+#include "service/servicetick.h"
+#include "service/tables.h"
+
+#include <stdexcept>
+
+namespace gw::desktop {
+
+TDesktopService::TDesktopService(const std::string& dir, bool configurator, std::string webAddress)
+    : dir_(dir), ctx_(std::make_unique<TServiceContext>())
+{
+    web_ = std::make_unique<TDesktopWebServer>(*ctx_, dir_, std::move(webAddress));
+    ctx_->ExePath = dir_ + "/";
+    ctx_->ConfiguratorMode = configurator;
+    ctx_->ReadConfig = Iec104CfgReader(opcUa_);
+    ctx_->ChannelFactory = &channels_;
+    // Configurator mode serves the configuration tool only: no OPC UA.
+    if (!configurator)
+        ctx_->OpcUa = &opcUaBridge_;
+}
+
+TDesktopService::~TDesktopService()
+{
+    Stop();
+    // Channels that did not end in the stop's time still use the context:
+    // leave it to the end of the process rather than free it under them.
+    if (ctx_->StaleRun) {
+        static_cast<void>(web_.release());
+        static_cast<void>(ctx_.release());
+    }
+}
+
+void TDesktopService::Init() { ServiceInit(*ctx_); }
+
+void TDesktopService::ReadCnf()
+{
+    TCnfIni cnf;
+    try {
+        ReadCnfIni(dir_, cnf);
+    } catch (const std::exception&) {
+        // Defaults, as for a missing file.
+    }
+    ctx_->UseWebServer = cnf.UseWebServer;
+    ctx_->Port_WebServ = cnf.Port_WebServ;
+    ctx_->Save_Obmen_v_File.Set(cnf.Save_Obmen_v_File);
+}
+
+void TDesktopService::Start()
+{
+    if (!ServiceStart(*ctx_))
+        throw std::runtime_error("ServiceStart: the channels of the last start have not ended");
+    if (ctx_->ConfiguratorMode || !ctx_->UseWebServer)
+        return;
+    try {
+        web_->Start(ctx_->Port_WebServ);
+    } catch (const std::exception&) {
+        // The program runs without its web server (the port may be in use).
+    }
+}
+
+void TDesktopService::Stop()
+{
+    web_->Stop();
+    ServiceStop(*ctx_);
+}
+
+int TDesktopService::WebPort() const { return web_->Port(); }
+
+void TDesktopService::Tick() { ServiceTick(*ctx_); }
+
+void TDesktopService::SaveConfig() { WriteIec104Cfg(*ctx_, opcUa_, dir_, Iec104CfgFileName); }
+
+} // namespace gw::desktop

@@ -1,0 +1,47 @@
+#pragma once
+// The HTTP client of the remote configuration transfer. Every request
+// carries Basic credentials from the first one on: an empty user and the
+// password (Windows-1251 bytes, as the device's own "cnf.ini" holds it). A
+// refused request, an answer other than 2xx or a time-out is a
+// TTransferError whose text the road shows after "Ошибка ".
+
+#include <stdexcept>
+#include <string>
+
+namespace gw::desktop {
+
+struct TTransferError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class THttpTransfer {
+public:
+    virtual ~THttpTransfer() = default;
+    // The answer's body.
+    virtual std::string Get(const std::string& host, int port, const std::string& file,
+                            const std::string& password) = 0;
+    virtual void Post(const std::string& host, int port, const std::string& file, const std::string& body,
+                      const std::string& password) = 0;
+};
+
+// A device that accepts the connection and then says nothing must not hold
+// the window for ever.
+constexpr int TransferTimeoutSeconds = 30;
+
+class TPocoHttpTransfer final : public THttpTransfer {
+public:
+    explicit TPocoHttpTransfer(int timeoutSeconds = TransferTimeoutSeconds) : timeoutSeconds_(timeoutSeconds) {}
+    std::string Get(const std::string& host, int port, const std::string& file, const std::string& password) override;
+    void Post(const std::string& host, int port, const std::string& file, const std::string& body,
+              const std::string& password) override;
+
+private:
+    std::string Request(const std::string& method, const std::string& host, int port, const std::string& file,
+                        const std::string* body, const std::string& password);
+    int timeoutSeconds_;
+};
+
+// "Basic " + Base64(":" + password in Windows-1251).
+std::string BasicAuthorization(const std::string& password);
+
+} // namespace gw::desktop

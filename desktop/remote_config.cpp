@@ -1,0 +1,162 @@
+#include "desktop/remote_config.h"
+
+#include "core/cp1251.h"
+#include "core/files.h"
+#include "desktop/desktop_service.h"
+#include "desktop/http_transfer.h"
+#include "service/cfgfile.h"
+#include "service/cnfini.h"
+#include "service/tables.h"
+
+#include <charconv>
+#include <fstream>
+#include <sstream>
+
+namespace gw::desktop {
+
+namespace {
+
+constexpr std::size_t MissingFileBytes = 10; // a device's "no such file" answer is this short
+constexpr const char* ProbeFile = "test.cfg";
+constexpr const char* Ok = "Конфигурация считана успешно ";
+constexpr const char* Sent = "Конфигурация записана успешно ";
+constexpr const char* NotFound = "Не найден файл на устройстве ";
+constexpr const char* Failed = "Ошибка ";
+
+std::string ReadFileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+std::string Trim(std::string s)
+{
+    const auto first = s.find_first_not_of(" \t\r");
+    const auto last = s.find_last_not_of(" \t\r");
+    return first == std::string::npos ? std::string() : s.substr(first, last - first + 1);
+}
+
+// One file of the device into the program folder: false for an answer too
+// short to be one. Written whole or not at all.
+bool LoadConfFromDevice(const TRemoteParts& p, const TConfDev& dev, const std::string& password,
+                        const std::string& file)
+{
+    const std::string body = p.http.Get(dev.IP_addr, dev.port, file, password);
+    if (body.size() <= MissingFileBytes)
+        return false;
+    if (!ReplaceWholeFile(p.service.FilePath(file), body))
+        throw std::runtime_error("cannot write " + p.service.FilePath(file));
+    return true;
+}
+
+void SaveConfToDevice(const TRemoteParts& p, const TConfDev& dev, const std::string& password,
+                      const std::string& file)
+{
+    p.http.Post(dev.IP_addr, dev.port, file, ReadFileBytes(p.service.FilePath(file)), password);
+}
+
+void Probe(const TRemoteParts& p, const TConfDev& dev, const std::string& password)
+{
+    try {
+        LoadConfFromDevice(p, dev, password, ProbeFile);
+    } catch (const std::exception&) {
+        // The device serves no such file: the probe only wakes the link.
+    }
+}
+
+} // namespace
+
+TConfDev ReadConfDev(const std::string& dir)
+{
+    TConfDev dev;
+    std::ifstream in(dir + "/" + ConfDevFileName, std::ios::binary);
+    std::string line;
+    bool inEd = false;
+    while (std::getline(in, line)) {
+        line = Trim(Cp1251ToUtf8(line));
+        if (!line.empty() && line.front() == '[') {
+            inEd = line == "[Ed]";
+            continue;
+        }
+        const auto eq = line.find('=');
+        if (!inEd || eq == std::string::npos)
+            continue;
+        const std::string key = Trim(line.substr(0, eq));
+        const std::string value = Trim(line.substr(eq + 1));
+        if (key == "IP_addr")
+            dev.IP_addr = value;
+        else if (key == "login")
+            dev.login = value;
+        else if (key == "port")
+            std::from_chars(value.data(), value.data() + value.size(), dev.port);
+    }
+    return dev;
+}
+
+void WriteConfDev(const std::string& dir, const TConfDev& dev)
+{
+    const std::string text = "[Ed]\r\nIP_addr=" + dev.IP_addr + "\r\nlogin=" + dev.login +
+                             "\r\nport=" + std::to_string(dev.port) + "\r\n";
+    if (!ReplaceWholeFile(dir + "/" + ConfDevFileName, Utf8ToCp1251(text)))
+        throw std::runtime_error(std::string("cannot write ") + ConfDevFileName);
+}
+
+bool LoadAllConfFromDevice(const TRemoteParts& p)
+{
+    TConfDev dev = ReadConfDev(p.service.Dir());
+    std::string password;
+    if (!p.dialog.Ask("Считать конфигурацию", dev, password))
+        return false;
+    try {
+        Probe(p, dev, password);
+        const bool found = LoadConfFromDevice(p, dev, password, Iec104CfgFileName);
+        LoadConfFromDevice(p, dev, password, CnfIniFileName);
+        WriteConfDev(p.service.Dir(), dev);
+        if (!found) {
+            p.message(NotFound);
+            return false;
+        }
+        // The running service reads the station table: it stops first.
+        p.stopPolling();
+        TServiceContext& ctx = p.service.Context();
+        ctx.ReadConfig(ctx);
+        p.refreshList();
+        p.message(Ok);
+        return true;
+    } catch (const std::exception& e) {
+        p.message(Failed + std::string(e.what()));
+        return false;
+    }
+}
+
+bool SaveAllConfToDevice(const TRemoteParts& p)
+{
+    TConfDev dev = ReadConfDev(p.service.Dir());
+    std::string password;
+    if (!p.dialog.Ask("Записать конфигурацию", dev, password))
+        return false;
+    try {
+        Probe(p, dev, password);
+        // "iec104.cfg" first: the device restarts when "cnf.ini" arrives.
+        SaveConfToDevice(p, dev, password, Iec104CfgFileName);
+        SaveConfToDevice(p, dev, password, CnfIniFileName);
+        WriteConfDev(p.service.Dir(), dev);
+        p.message(Sent);
+        return true;
+    } catch (const std::exception& e) {
+        p.message(Failed + std::string(e.what()));
+        return false;
+    }
+}
+
+void SetRemotePassword(TDesktopService& service, const std::string& password)
+{
+    if (!password.empty())
+        WriteCnfIniPwd(service.Dir(), password);
+}
+
+} // namespace gw::desktop

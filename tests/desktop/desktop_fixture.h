@@ -1,0 +1,71 @@
+#pragma once
+// A program folder per test, with the example's first station pointed at a
+// given port, and prompts that record what they were asked.
+
+#include "testkit/temp_dir.h"
+
+#include "desktop/prompts.h"
+#include "service/tables.h"
+
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace gw::test {
+
+class RecordingPrompts final : public desktop::TPrompts {
+public:
+    void Info(const std::string& text) override { infos.push_back(text); }
+    bool ConfirmWarning(const std::string& text) override
+    {
+        warnings.push_back(text);
+        return answerYes;
+    }
+    std::optional<std::string> AskText(const std::string& caption, const std::string&) override
+    {
+        asked.push_back(caption);
+        return answer;
+    }
+    std::vector<std::string> infos;
+    std::vector<std::string> asked;
+    std::optional<std::string> answer;
+    std::vector<std::string> warnings;
+    bool answerYes = true;
+};
+
+// The example's "iec104.cfg" cut to its first station (4 single points at
+// IOA 100, 2 double at 200, 4 measured at 300, common address 1), on port.
+inline std::string OneStationCfg(int port)
+{
+    std::ifstream in(std::string(GATEWAY_SOURCE_DIR) + "/examples/iec104.cfg", std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    std::string cfg = all.str();
+    cfg = cfg.substr(0, cfg.find("\nKP,2") + 1);
+    cfg.replace(cfg.find(";kol,3"), 6, ";kol,1");
+    for (std::size_t at; (at = cfg.find("24041")) != std::string::npos;)
+        cfg.replace(at, 5, std::to_string(port));
+    return cfg;
+}
+
+inline T_TS Ts(std::string name, int ca, int ioa)
+{
+    T_TS s;
+    s.NameTS = std::move(name);
+    s.AdrASDU = ca;
+    s.AdrIOA = ioa;
+    return s;
+}
+
+inline T_TI Ti(std::string name, int ca, int ioa)
+{
+    T_TI s;
+    s.NameTI = std::move(name);
+    s.AdrASDU = ca;
+    s.AdrIOA = ioa;
+    return s;
+}
+
+} // namespace gw::test

@@ -1,0 +1,274 @@
+// The dialogs' fields: clamps, validators, the link parameter conversions,
+// and the station dialog driven through the station commands.
+
+#include "desktop_fixture.h"
+
+#include "desktop/clamped_spin_box.h"
+#include "desktop/desktop_service.h"
+#include "desktop/link_param_dialog.h"
+#include "desktop/opcua_dialog.h"
+#include "desktop/station_commands.h"
+#include "desktop/station_dialog.h"
+#include "service/cfgfile.h"
+#include "service/cnfini.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace gw::test {
+namespace {
+
+using desktop::TClampedSpinBox;
+
+// Types into a field as a user does and leaves it.
+void Type(QWidget* field, const QString& text)
+{
+    auto* edit = field->findChild<QLineEdit*>();
+    if (auto* line = qobject_cast<QLineEdit*>(field))
+        edit = line;
+    edit->selectAll();
+    // QTest types Latin keys only; other letters go in as an input method would.
+    for (const QChar ch : text) {
+        if (ch.unicode() < 0x80)
+            QTest::keyClick(edit, ch.toLatin1());
+        else
+            edit->insert(ch);
+    }
+    if (auto* spin = qobject_cast<QAbstractSpinBox*>(field))
+        spin->interpretText();
+}
+
+TEST(Fields, ClampedSpinBoxTakesAnyNumberAndClampsIt)
+{
+    struct Case {
+        int lo, hi;
+        const char* typed;
+        int value;
+    };
+    const Case cases[] = {{1, 65532, "70000", 65532}, {1, 65532, "0", 1},     {1, 65532, "abc", 1},
+                          {80, 65535, "70000", 65535}, {0, 65000, "123", 123}, {INT_MIN, INT_MAX, "-5", -5}};
+    for (const Case& c : cases) {
+        TClampedSpinBox box(c.lo, c.hi);
+        Type(&box, c.typed);
+        EXPECT_EQ(desktop::ClampFieldText(box.text(), c.lo, c.hi), c.value) << c.typed;
+        EXPECT_EQ(box.value(), c.value) << c.typed;
+    }
+}
+
+TEST(Fields, OpcUaDialogDefaultsPortAndRefusesSeparators)
+{
+    desktop::TOPC_UA_Dlg dialog;
+    TOpcUaSettings ua;
+    ua.OPC_UA_Port = 0;
+    dialog.Fill(ua);
+    EXPECT_EQ(ua.OPC_UA_Port, 16670); // in the settings already, whatever the answer
+    Type(dialog.findChild<QWidget*>("SE_OPC_UA_Port"), "65535");
+    Type(dialog.findChild<QWidget*>("E_OPC_UA_username"), "op,er\"ator");
+    Type(dialog.findChild<QWidget*>("E_OPC_UA_password"), "pw");
+    dialog.findChild<QCheckBox*>("CB_OPC_UA_by_pwd")->setChecked(true);
+    dialog.Store(ua);
+    EXPECT_EQ(ua.OPC_UA_Port, 65532);
+    EXPECT_EQ(ua.OPC_UA_username, "operator");
+    EXPECT_EQ(ua.OPC_UA_password, "pw");
+    EXPECT_TRUE(ua.OPC_UA_by_pwd);
+    EXPECT_EQ(dialog.findChild<QLineEdit*>("E_OPC_UA_password")->echoMode(), QLineEdit::Password);
+}
+
+TEST(LinkParams, SecondsFieldSizesDefaultsAndUnfieldedValues)
+{
+    TPrmn r{};
+    SetPrmnDefault(r, PrmnKind104, "10.0.0.1", 2405);
+    r.t1 = 15500;
+    r.sz_InfObjAddress = 2;
+    r.sz_LinkAddress = 1;
+    r.LinkAddress1 = 7;
+    r.PollingCycle = 9;
+    r.ClockSinhronizationCheck = 1;
+    desktop::TFormParam104 dialog;
+    dialog.OutParamForm(r);
+    EXPECT_EQ(dialog.findChild<QLineEdit*>("Edit_t1")->text(), "15");
+    ASSERT_TRUE(dialog.BitBtn1Click());
+    const TPrmn& out = dialog.Result();
+    EXPECT_EQ(out.t1, 15000);
+    EXPECT_EQ(out.sz_InfObjAddress, 3);
+    EXPECT_EQ(out.sz_LinkAddress, 0);
+    EXPECT_EQ(out.sz_ASDUAddress, 2);
+    EXPECT_EQ(out.sz_COT, 2);
+    EXPECT_EQ(out.LinkAddress1, 0);
+    EXPECT_EQ(out.PollingCycle, 0);
+    EXPECT_EQ(out.ClockSinhronizationCheck, 0);
+    EXPECT_EQ(out.Port, 2405);
+
+    dialog.ButtonDefaultClick();
+    const desktop::TLinkFields d = dialog.Fields();
+    EXPECT_EQ(d.name, "Client104");
+    EXPECT_EQ(d.host, "127.0.0.1");
+    EXPECT_EQ(d.port, "2404");
+    EXPECT_EQ(d.commonAddress, "3");
+
+    // Letters cannot be typed; an emptied field keeps the dialog open and
+    // the last confirmed record whole.
+    Type(dialog.findChild<QWidget*>("Edit_k"), "1x2");
+    EXPECT_EQ(dialog.findChild<QLineEdit*>("Edit_k")->text(), "12");
+    dialog.findChild<QLineEdit*>("Edit_t2")->clear();
+    EXPECT_FALSE(dialog.BitBtn1Click());
+    EXPECT_EQ(dialog.Result().Port, 2405);
+}
+
+TEST(LinkParams, LongNamesAreCutInTheRecordOnly)
+{
+    desktop::TLinkFields f = desktop::DefaultLinkFields();
+    f.name = std::string(40, 'N');
+    const auto r = desktop::LinkRecordOf(f);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->Name.Text(), std::string(32, 'N'));
+}
+
+// The real dialog, answered without its modal loop.
+class DialogAnswer final : public desktop::TStationDialogPort {
+public:
+    explicit DialogAnswer(desktop::TDev_prop_Dlg& dialog) : dialog_(dialog) {}
+    bool Edit(const TServiceContext& ctx, int n, desktop::TStationEdit& edit) override
+    {
+        dialog_.BeforeShowOptionsUstr(ctx, n, edit.prm);
+        if (change)
+            change(dialog_);
+        edit = dialog_.Read();
+        return ok;
+    }
+    std::function<void(desktop::TDev_prop_Dlg&)> change;
+    bool ok = true;
+
+private:
+    desktop::TDev_prop_Dlg& dialog_;
+};
+
+class StationDialog : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        temp.Write("iec104.cfg", OneStationCfg(2404));
+        service.Init();
+    }
+    template <class W>
+    W* Field(const char* name)
+    {
+        return dialog.findChild<W*>(name);
+    }
+
+    TempDir temp;
+    desktop::TDesktopService service{temp.path(), true};
+    RecordingPrompts prompts;
+    desktop::TDev_prop_Dlg dialog{prompts};
+    DialogAnswer answer{dialog};
+};
+
+TEST_F(StationDialog, ChangeWithoutEditsWritesTheSameConfiguration)
+{
+    // The change names the link address after the common address; the rest
+    // is the writer's form of the file that was read.
+    service.Context().Prmn104[0].LinkAddress1 = service.Context().KpTable[1].ASDU_Adr;
+    service.SaveConfig();
+    const std::string before = temp.Read("iec104.cfg");
+    ASSERT_TRUE(desktop::ChangeStation(service, answer, 1));
+    EXPECT_EQ(temp.Read("iec104.cfg"), before);
+}
+
+TEST_F(StationDialog, AddStoresTheFieldsTheGridsAndTheProgramSettings)
+{
+    answer.change = [&](desktop::TDev_prop_Dlg& d) {
+        EXPECT_EQ(Field<QLineEdit>("Name_dev_e")->text(), "IEC104_2");
+        Type(Field<QWidget>("Name_dev_e"), ",Новая");
+        Type(Field<QWidget>("Port_e"), "70000");
+        Type(Field<QWidget>("ASDU_Adr"), "65700");
+        Type(Field<QWidget>("SE_Port_WebServ"), "8080");
+        Field<QCheckBox>("CB_UseWebServer")->setChecked(true);
+        auto* grid = Field<QTableWidget>("StringGrid_TS");
+        grid->item(1, 1)->setText("Точка \"А\"");
+        grid->item(1, 2)->setText("5z");
+        grid->item(1, 3)->setText("100");
+        static_cast<void>(d);
+    };
+    ASSERT_TRUE(desktop::AddStation(service, prompts, answer));
+    const TServiceContext& ctx = service.Context();
+    ASSERT_EQ(ctx.KpCount, 2);
+    const T_KP& kp = ctx.KpTable[2];
+    EXPECT_EQ(kp.NameKP, "Новая"); // ',' refused by the field
+    EXPECT_EQ(kp.Port, 65535);
+    EXPECT_EQ(kp.ASDU_Adr, 65535);
+    ASSERT_EQ(kp.Kol_TS, 1);
+    EXPECT_EQ(kp.TS_arr[1].NameTS, "Точка А"); // '"' refused in names
+    EXPECT_EQ(kp.TS_arr[1].AdrASDU, 5);
+    EXPECT_EQ(ctx.Prmn104[1].Port, 65535);
+    EXPECT_EQ(ctx.Prmn104[1].prWork1, 1);
+    EXPECT_EQ(ctx.Port_WebServ, 8080);
+    TCnfIni cnf;
+    ReadCnfIni(temp.path(), cnf);
+    EXPECT_TRUE(cnf.UseWebServer);
+    EXPECT_EQ(cnf.Port_WebServ, 8080);
+    // Read back from the file as the next start will.
+    desktop::TDesktopService fresh(temp.path(), true);
+    fresh.Init();
+    ASSERT_EQ(fresh.Context().KpCount, 2);
+    EXPECT_EQ(fresh.Context().KpTable[2].TS_arr[1].NameTS, "Точка А");
+}
+
+TEST_F(StationDialog, AddIsRefusedAtTheLimit)
+{
+    TServiceContext& ctx = service.Context();
+    ctx.KpTable.resize(MaxKpCount + 1);
+    ctx.KpCount = MaxKpCount;
+    EXPECT_FALSE(desktop::AddStation(service, prompts, answer));
+    EXPECT_EQ(prompts.infos, std::vector<std::string>{"Эта программа работает только с 980 IP адресами."});
+}
+
+TEST_F(StationDialog, CancelAfterLinkParametersChangesNothing)
+{
+    const TPrmn before = service.Context().Prmn104[0];
+    answer.ok = false;
+    answer.change = [&](desktop::TDev_prop_Dlg& d) {
+        d.showLinkDialog = [](desktop::TFormParam104& link) {
+            link.ButtonDefaultClick();
+            return link.BitBtn1Click();
+        };
+        d.ClientParamModal();
+        // The link dialog's OK shows its values in the station dialog.
+        EXPECT_EQ(Field<QLineEdit>("Name_dev_e")->text(), "Client104");
+        EXPECT_EQ(Field<TClampedSpinBox>("ASDU_Adr")->value(), 3);
+    };
+    EXPECT_FALSE(desktop::ChangeStation(service, answer, 1));
+    EXPECT_EQ(std::memcmp(&service.Context().Prmn104[0], &before, sizeof before), 0);
+    EXPECT_EQ(service.Context().KpTable[1].ASDU_Adr, 1);
+}
+
+TEST_F(StationDialog, DuplicateAddressesWarnButDoNotBlock)
+{
+    dialog.BeforeShowOptionsUstr(service.Context(), 1, service.Context().Prmn104[0]);
+    auto* grid = Field<QTableWidget>("StringGrid_TS");
+    grid->item(2, 2)->setText(grid->item(1, 2)->text());
+    grid->item(2, 3)->setText(grid->item(1, 3)->text());
+    dialog.OKBtnClick();
+    ASSERT_EQ(prompts.infos.size(), 1u);
+    EXPECT_EQ(prompts.infos[0].rfind("Повтор адресов у ", 0), 0u);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}
+
+TEST_F(StationDialog, CsvSaveAndLoadThroughTheDialog)
+{
+    dialog.BeforeShowOptionsUstr(service.Context(), 1, service.Context().Prmn104[0]);
+    const desktop::TSignalTable before = dialog.Table(desktop::TSignalKind::TIT);
+    dialog.SaveCsv(desktop::TSignalKind::TIT, temp.File("tit"));
+    EXPECT_EQ(prompts.infos, std::vector<std::string>{"Сохранено в " + temp.File("tit.csv")});
+    dialog.SetTable(desktop::TSignalTable(desktop::TSignalKind::TIT));
+    dialog.LoadCsv(desktop::TSignalKind::TIT, temp.File("tit.csv"));
+    EXPECT_EQ(dialog.Table(desktop::TSignalKind::TIT).rows, before.rows);
+}
+
+} // namespace
+} // namespace gw::test

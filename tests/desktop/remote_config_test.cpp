@@ -1,0 +1,229 @@
+// The remote configuration transfer: the roads against a recording client,
+// and the real HTTP client against a real fieldgate service on loopback.
+
+#include "desktop_fixture.h"
+
+#include "daemon/fieldgateservice.h"
+#include "desktop/desktop_service.h"
+#include "desktop/http_transfer.h"
+#include "desktop/remote_config.h"
+#include "service/cnfini.h"
+#include "service/tables.h"
+
+#include <Poco/Net/ServerSocket.h>
+#include <Poco/Net/StreamSocket.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+namespace gw::test {
+namespace {
+
+using desktop::TConfDev;
+
+class FixedDialog final : public desktop::TTransferDialogPort {
+public:
+    bool Ask(const std::string& caption, TConfDev& dev, std::string& pw) override
+    {
+        captions.push_back(caption);
+        if (!ok)
+            return false;
+        dev.IP_addr = "127.0.0.1";
+        dev.port = port;
+        pw = password;
+        return true;
+    }
+    bool ok = true;
+    int port = 810;
+    std::string password = "pw";
+    std::vector<std::string> captions;
+};
+
+// Answers from a table of files; records every request.
+class RecordingHttp final : public desktop::THttpTransfer {
+public:
+    std::string Get(const std::string&, int, const std::string& file, const std::string& password) override
+    {
+        requests.push_back("GET " + file + " " + password);
+        const auto it = files.find(file);
+        if (it == files.end())
+            throw desktop::TTransferError("HTTP/1.1 404 Not Found");
+        return it->second;
+    }
+    void Post(const std::string&, int, const std::string& file, const std::string& body,
+              const std::string& password) override
+    {
+        requests.push_back("POST " + file + " " + password);
+        posted[file] = body;
+    }
+    std::map<std::string, std::string> files, posted;
+    std::vector<std::string> requests;
+};
+
+std::string CnfIni(int port, const std::string& pwd)
+{
+    return "[UseWebServer]\r\nUseWebServer=1\r\n[Port_WebServ]\r\nPort_WebServ=" + std::to_string(port) +
+           "\r\n[Save_Obmen_v_File]\r\nSave_Obmen_v_File=0\r\n[pwd]\r\npwd=" + pwd + "\r\n";
+}
+
+int FreePort()
+{
+    Poco::Net::ServerSocket s(Poco::Net::SocketAddress("127.0.0.1", 0));
+    return s.address().port();
+}
+
+class RemoteConfig : public ::testing::Test {
+protected:
+    desktop::TRemoteParts Parts(desktop::THttpTransfer& client)
+    {
+        return desktop::TRemoteParts{service, client, dialog, [this](const std::string& m) { messages.push_back(m); },
+                                     [this] { ++stops; }, [this] { ++refreshes; }};
+    }
+    bool ConfDevWritten() const { return std::filesystem::exists(local.File("conf_dev.ini")); }
+
+    TempDir local;
+    desktop::TDesktopService service{local.path(), true};
+    FixedDialog dialog;
+    RecordingHttp http;
+    std::vector<std::string> messages;
+    int stops = 0, refreshes = 0;
+};
+
+TEST_F(RemoteConfig, CancelSendsNothing)
+{
+    dialog.ok = false;
+    EXPECT_FALSE(desktop::LoadAllConfFromDevice(Parts(http)));
+    EXPECT_FALSE(desktop::SaveAllConfToDevice(Parts(http)));
+    EXPECT_TRUE(http.requests.empty());
+    EXPECT_TRUE(messages.empty());
+    EXPECT_FALSE(ConfDevWritten());
+    EXPECT_EQ(dialog.captions, (std::vector<std::string>{"Считать конфигурацию", "Записать конфигурацию"}));
+}
+
+TEST_F(RemoteConfig, TenByteStationFileCountsAsMissing)
+{
+    http.files["iec104.cfg"] = "0123456789";
+    http.files["cnf.ini"] = CnfIni(80, "x");
+    EXPECT_FALSE(desktop::LoadAllConfFromDevice(Parts(http)));
+    EXPECT_EQ(messages, std::vector<std::string>{"Не найден файл на устройстве "});
+    EXPECT_EQ(http.requests, (std::vector<std::string>{"GET test.cfg pw", "GET iec104.cfg pw", "GET cnf.ini pw"}));
+    EXPECT_FALSE(std::filesystem::exists(local.File("iec104.cfg")));
+    EXPECT_EQ(local.Read("cnf.ini"), CnfIni(80, "x"));
+    EXPECT_TRUE(ConfDevWritten());
+    EXPECT_EQ(stops, 0);
+}
+
+TEST_F(RemoteConfig, UploadWithoutLocalCnfIniHasSentTheStationsAndFails)
+{
+    local.Write("iec104.cfg", ";kol,0\r\n");
+    EXPECT_FALSE(desktop::SaveAllConfToDevice(Parts(http)));
+    EXPECT_EQ(http.requests, (std::vector<std::string>{"GET test.cfg pw", "POST iec104.cfg pw"}));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("Ошибка ", 0), 0u);
+    EXPECT_FALSE(ConfDevWritten());
+}
+
+TEST_F(RemoteConfig, PasswordCommandIsNotTheTransferPassword)
+{
+    desktop::SetRemotePassword(service, "");
+    EXPECT_FALSE(std::filesystem::exists(local.File("cnf.ini")));
+    desktop::SetRemotePassword(service, "новый");
+    TCnfIni cnf;
+    ReadCnfIni(local.path(), cnf);
+    EXPECT_EQ(cnf.pwd, "новый");
+    local.Write("iec104.cfg", ";kol,0\r\n");
+    ASSERT_TRUE(desktop::SaveAllConfToDevice(Parts(http)));
+    EXPECT_EQ(http.requests.back(), "POST cnf.ini pw");
+}
+
+TEST(BasicCredentials, EmptyUserAndWindows1251Password)
+{
+    EXPECT_EQ(desktop::BasicAuthorization("pw"), "Basic OnB3");              // ":pw"
+    EXPECT_EQ(desktop::BasicAuthorization("пароль"), "Basic Ou/g8O7r/A=="); // ":" + CP1251
+    EXPECT_EQ(desktop::BasicAuthorization(std::string(100, 'a')).find('\n'), std::string::npos);
+}
+
+// The real client and a real device.
+class RemoteConfigDevice : public RemoteConfig {
+protected:
+    void SetUp() override
+    {
+        webPort = FreePort();
+        device.Write("iec104.cfg", OneStationCfg(2404));
+        device.Write("cnf.ini", CnfIni(webPort, "pw"));
+        fieldgate = std::make_unique<TFieldgateService>(device.path() + "/", "127.0.0.1");
+        fieldgate->Start();
+        ASSERT_EQ(fieldgate->WebPort(), webPort);
+        dialog.port = webPort;
+    }
+
+    TempDir device;
+    int webPort = 0;
+    std::unique_ptr<TFieldgateService> fieldgate;
+    desktop::TPocoHttpTransfer client{5};
+};
+
+TEST_F(RemoteConfigDevice, DownloadLoadsTheDevicesStations)
+{
+    service.Init();
+    service.Context().Port_WebServ = 4321;
+    ASSERT_TRUE(desktop::LoadAllConfFromDevice(Parts(client)));
+    EXPECT_EQ(messages, std::vector<std::string>{"Конфигурация считана успешно "});
+    EXPECT_EQ(local.Read("iec104.cfg"), device.Read("iec104.cfg"));
+    EXPECT_EQ(local.Read("cnf.ini"), device.Read("cnf.ini"));
+    EXPECT_EQ(service.Context().KpCount, 1);
+    EXPECT_EQ(service.Context().Port_WebServ, 4321); // the program's own settings stay
+    EXPECT_EQ(stops, 1);
+    EXPECT_EQ(refreshes, 1);
+    const TConfDev dev = desktop::ReadConfDev(local.path());
+    EXPECT_EQ(dev.IP_addr, "127.0.0.1");
+    EXPECT_EQ(dev.port, webPort);
+    EXPECT_EQ(local.Read("conf_dev.ini").find("pw"), std::string::npos);
+}
+
+TEST_F(RemoteConfigDevice, UploadStoresBothFilesAndAsksTheDeviceToRestart)
+{
+    local.Write("iec104.cfg", ";kol,0\r\n");
+    local.Write("cnf.ini", CnfIni(webPort, "next"));
+    ASSERT_TRUE(desktop::SaveAllConfToDevice(Parts(client)));
+    EXPECT_EQ(messages, std::vector<std::string>{"Конфигурация записана успешно "});
+    EXPECT_EQ(device.Read("iec104.cfg"), ";kol,0\r\n");
+    EXPECT_EQ(device.Read("cnf.ini"), CnfIni(webPort, "next"));
+    // The device flags its restart once its answer has gone out.
+    for (int i = 0; i < 500 && !fieldgate->ReconfigureRequested(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(fieldgate->ReconfigureRequested());
+}
+
+TEST_F(RemoteConfigDevice, WrongPasswordEndsEitherRoadWithTheError)
+{
+    dialog.password = "wrong";
+    local.Write("iec104.cfg", ";kol,0\r\n");
+    local.Write("cnf.ini", CnfIni(webPort, "pw"));
+    EXPECT_FALSE(desktop::LoadAllConfFromDevice(Parts(client)));
+    EXPECT_FALSE(desktop::SaveAllConfToDevice(Parts(client)));
+    ASSERT_EQ(messages.size(), 2u);
+    for (const std::string& m : messages)
+        EXPECT_EQ(m.rfind("Ошибка HTTP/1.1 401", 0), 0u) << m;
+    EXPECT_FALSE(ConfDevWritten());
+    EXPECT_EQ(device.Read("iec104.cfg"), OneStationCfg(2404));
+    EXPECT_EQ(local.Read("iec104.cfg"), ";kol,0\r\n");
+}
+
+TEST_F(RemoteConfig, DeviceThatNeverAnswersTimesOut)
+{
+    Poco::Net::ServerSocket silent(Poco::Net::SocketAddress("127.0.0.1", 0));
+    dialog.port = silent.address().port();
+    desktop::TPocoHttpTransfer impatient(1);
+    local.Write("iec104.cfg", ";kol,0\r\n");
+    local.Write("cnf.ini", CnfIni(80, "pw"));
+    EXPECT_FALSE(desktop::SaveAllConfToDevice(Parts(impatient)));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("Ошибка ", 0), 0u);
+    EXPECT_FALSE(ConfDevWritten());
+}
+
+} // namespace
+} // namespace gw::test
