@@ -71,11 +71,8 @@ TDesktopWebServer::TDesktopWebServer(TServiceContext& ctx, const std::string& di
 {
     pages_ = std::make_unique<TWebPages>(dir + "/", [this] {
         return WithRun(ctx_, [this](TServiceRun* run) {
-            if (!run || !ctx_.Clients104) {
-                TWebSnapshot none;
-                none.OneHour = ctx_.OneHour;
-                return none;
-            }
+            if (!run || !ctx_.Clients104)
+                return TWebSnapshot();
             return TakeWebSnapshot(ctx_, &run->TagSignalList, &run->ArmSignals, LinkPrmnOf(*ctx_.Clients104));
         });
     });
