@@ -24,6 +24,7 @@ constexpr Verb kVerbs[] = {
     {"rate", Action::Rate, 1, false},       {"refuse", Action::Refuse, 1, false},
     {"repeat", Action::Repeat, 1, false},   {"stopdt", Action::StopDt, 0, false},
     {"eoi", Action::EndOfInit, 0, false},
+    {"stats", Action::Stats, 0, false},
 };
 
 bool ToNumber(const std::string& text, long high, long& out)
