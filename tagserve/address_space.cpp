@@ -169,9 +169,21 @@ AddressSpace::AddressSpace(const ServerInfo& info, const Model& model) : info_(i
 uint32_t AddressSpace::Add(Node node)
 {
     auto index = static_cast<uint32_t>(nodes_.size());
-    index_.emplace(node.id, index);
+    if (node.modelIndex < 0)
+        index_.emplace(uint64_t{node.id.ns} << 32 | node.id.numeric, index);
     nodes_.push_back(std::move(node));
     return index;
+}
+
+int32_t AddressSpace::IndexOfNumeric(uint16_t ns, uint32_t numeric) const
+{
+    auto it = index_.find(uint64_t{ns} << 32 | numeric);
+    if (it != index_.end())
+        return static_cast<int32_t>(it->second);
+    if (ns != 1 || numeric > static_cast<uint32_t>(INT32_MAX))
+        return -1;
+    const int32_t variable = model_.IndexOf(static_cast<int32_t>(numeric));
+    return variable < 0 ? -1 : static_cast<int32_t>(firstVariable_) + variable;
 }
 
 void AddressSpace::Link(uint32_t source, uint32_t type, uint32_t target)
@@ -180,13 +192,13 @@ void AddressSpace::Link(uint32_t source, uint32_t type, uint32_t target)
     nodes_[target].references.push_back({type, false, source});
 }
 
-uint32_t AddressSpace::Ns0(uint32_t id) const { return index_.at(NodeId(0, id)); }
+uint32_t AddressSpace::Ns0(uint32_t id) const { return index_.at(id); }
 
 void AddressSpace::AddNamespaceZero()
 {
     for (const Row& row : kNamespaceZero) {
         Node n;
-        n.id = NodeId(0, row.id);
+        n.id = {0, row.id};
         n.nodeClass = row.nodeClass;
         n.browseName = {0, row.name};
         n.isAbstract = row.isAbstract;
@@ -205,7 +217,7 @@ void AddressSpace::AddNamespaceZero()
         if (row.typeDefinition)
             Link(self, ref::HasTypeDefinition, Ns0(row.typeDefinition));
     }
-    auto set = [&](uint32_t id, Variant v) { nodes_[Ns0(id)].value = std::move(v); };
+    auto set = [&](uint32_t id, Variant v) { nodes_[Ns0(id)].value = std::make_unique<const Variant>(std::move(v)); };
     set(2254, Variant::StringArray({info_.applicationUri}));
     set(2255, Variant::StringArray({"http://opcfoundation.org/UA/", info_.namespaceUri}));
     nodes_[Ns0(2256)].live = LiveValue::ServerStatus;
@@ -241,7 +253,7 @@ void AddressSpace::AddGateway()
     std::unordered_map<int32_t, uint32_t> groupNode;
     for (const ModelGroup& g : model_.Groups()) {
         Node n;
-        n.id = NodeId(1, static_cast<uint32_t>(g.id));
+        n.id = {1, static_cast<uint32_t>(g.id)};
         n.browseName = {1, g.name};
         n.typeDefinition = 61;
         uint32_t index = Add(std::move(n));
@@ -250,10 +262,11 @@ void AddressSpace::AddGateway()
         groupNode.emplace(g.id, index);
     }
     const auto& vars = model_.Variables();
+    firstVariable_ = static_cast<uint32_t>(nodes_.size());
     for (size_t i = 0; i < vars.size(); ++i) {
         const ModelVariable& v = vars[i];
         Node n;
-        n.id = NodeId(1, static_cast<uint32_t>(v.id));
+        n.id = {1, static_cast<uint32_t>(v.id)};
         n.nodeClass = NodeClass::Variable;
         n.browseName = {1, v.name};
         n.typeDefinition = 63;
@@ -270,14 +283,15 @@ void AddressSpace::AddGateway()
 
 const Node* AddressSpace::Find(const NodeId& id) const
 {
-    auto it = index_.find(id);
-    return it == index_.end() ? nullptr : &nodes_[it->second];
+    const int32_t index = IndexOf(id);
+    return index < 0 ? nullptr : &nodes_[static_cast<size_t>(index)];
 }
 
 int32_t AddressSpace::IndexOf(const NodeId& id) const
 {
-    auto it = index_.find(id);
-    return it == index_.end() ? -1 : static_cast<int32_t>(it->second);
+    if (id.kind != NodeId::Kind::Numeric)
+        return -1;
+    return IndexOfNumeric(id.ns, id.numeric);
 }
 
 bool AddressSpace::IsReferenceType(const NodeId& id) const
@@ -450,7 +464,7 @@ DataValue AddressSpace::ReadAttribute(const Node& node, uint32_t attributeId, Ti
         d.value = Variant::Boolean(node.symmetric);
         return d;
     case attr::InverseName:
-        if (node.nodeClass != NodeClass::ReferenceType || node.inverseName.empty())
+        if (node.nodeClass != NodeClass::ReferenceType || *node.inverseName == '\0')
             break;
         d.value = Variant::OfLocalizedText(LocalizedText::Of(node.inverseName));
         return d;
@@ -464,7 +478,10 @@ DataValue AddressSpace::ReadAttribute(const Node& node, uint32_t attributeId, Ti
             break;
         if (node.modelIndex >= 0)
             return ValueOf(node, model_.Snapshot(static_cast<uint32_t>(node.modelIndex)), timestamps, UaNow());
-        d.value = node.live != LiveValue::None ? LiveVariant(node.live) : node.value;
+        if (node.live != LiveValue::None)
+            d.value = LiveVariant(node.live);
+        else if (node.value)
+            d.value = *node.value;
         if (timestamps != TimestampsToReturn::Neither) {
             int64_t now = UaNow();
             if (timestamps != TimestampsToReturn::Server) {

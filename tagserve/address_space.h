@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -25,23 +26,34 @@ struct Reference {
 // Values of ns 0 variables that change while the server runs.
 enum class LiveValue : uint8_t { None, CurrentTime, ServerStatus, State };
 
+// The id of a node of this server: every one is numeric. There is a node per
+// gateway variable, so it is kept in 8 bytes rather than a whole NodeId.
+struct NumericNodeId {
+    uint16_t ns = 0;
+    uint32_t numeric = 0;
+    operator NodeId() const { return NodeId(ns, numeric); }
+};
+
+// What only a few nodes of namespace 0 carry (an inverse name, a fixed
+// value) is left out of the nodes of the gateway's variables, and the fields
+// are in the order that packs them tightest.
 struct Node {
-    NodeId id;
+    NumericNodeId id;
     NodeClass nodeClass = NodeClass::Object;
+    uint32_t typeDefinition = 0; // Objects and Variables: a type node of ns 0
     QualifiedName browseName;
     std::vector<Reference> references;
-    uint32_t typeDefinition = 0; // Objects and Variables: a type node of ns 0
-    bool isAbstract = false;
-    bool symmetric = false;
-    std::string inverseName;
+    const char* inverseName = ""; // reference types: a literal of the namespace 0 table
+    std::unique_ptr<const Variant> value; // ns 0 variable with a fixed value
     // Variables and VariableTypes.
+    double minimumSamplingInterval = 1000;
     uint32_t dataType = 0; // a DataType node of ns 0
     int32_t valueRank = -1;
-    uint8_t accessLevel = 1;
-    double minimumSamplingInterval = 1000;
     int32_t modelIndex = -1; // gateway variable: its index in the model
     VarType varType = VarType::Boolean;
-    Variant value;           // ns 0 variable with a fixed value
+    uint8_t accessLevel = 1;
+    bool isAbstract = false;
+    bool symmetric = false;
     LiveValue live = LiveValue::None;
 };
 
@@ -96,6 +108,8 @@ public:
 
 private:
     uint32_t Add(Node node);
+    // Namespace 0 and the groups by numeric id; the variables by the model.
+    int32_t IndexOfNumeric(uint16_t ns, uint32_t numeric) const;
     void Link(uint32_t source, uint32_t type, uint32_t target);
     void AddNamespaceZero();
     void AddGateway();
@@ -105,7 +119,10 @@ private:
     ServerInfo info_;
     const Model& model_;
     std::vector<Node> nodes_;
-    std::unordered_map<NodeId, uint32_t, NodeIdHash> index_;
+    // Node index by (namespace << 32 | numeric id) for namespace 0 and the
+    // groups; a variable's is firstVariable_ plus its index in the model.
+    std::unordered_map<uint64_t, uint32_t> index_;
+    uint32_t firstVariable_ = 0;
 };
 
 // The body of a ServerStatusDataType (864) at the given time.

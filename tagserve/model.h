@@ -5,6 +5,8 @@
 // the caller's thread and the server thread under one short-held mutex.
 #pragma once
 
+#include "id_index.h"
+
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -90,12 +92,12 @@ private:
 
     std::vector<ModelGroup> groups_;
     std::vector<ModelVariable> variables_;
-    std::unordered_map<int32_t, uint32_t> variableIndex_;
+    IdIndex variableIndex_;
     std::unordered_map<int32_t, uint32_t> groupIndex_;
 
     mutable std::mutex mutex_;
     std::vector<VariableValue> values_;
-    std::vector<WriteSlots> written_;
+    std::unordered_map<uint32_t, WriteSlots> written_; // by index; only variables a client wrote
     std::vector<Change> pending_;
     bool overflow_ = false;
     std::unordered_set<int32_t> loggedUnknown_;
