@@ -35,10 +35,10 @@ constexpr int MaxOpcItem = 60000;    // highest OPC item identifier
 constexpr int NoOpcTag = -1;         // Nomer_Tag of a row that has no signal
 constexpr int MessBuffSize = 1000;
 
-// One single or double point of a station ("TS" line).
+// One single or double point of a station ("TS" line). The station's number
+// and name of the original record are left out: nothing filled or read them,
+// and there is one record per configured point.
 struct T_TS {
-    std::int32_t NomerKP = 0; // never filled
-    std::string NameKP;       // never filled
     std::string NameTS;
     std::int32_t AdrASDU = 0;
     std::int32_t AdrIOA = 0;
@@ -49,10 +49,9 @@ struct T_TS {
     std::int32_t Type_Var = 0; // 0 single point (Boolean), 1 double point (integer)
 };
 
-// One measured value of a station ("TIT" or "TI" line).
+// One measured value of a station ("TIT" or "TI" line); without the
+// never-filled station number and name, as T_TS.
 struct T_TI {
-    std::int32_t NomerKP = 0; // never filled
-    std::string NameKP;       // never filled
     std::string NameTI;
     std::int32_t AdrASDU = 0;
     std::int32_t AdrIOA = 0;
@@ -111,16 +110,14 @@ struct T_KP {
     std::shared_ptr<std::mutex> section1; // serialises the passive receive path
 };
 
-// One row of the OPC item table.
+// One row of the OPC item table. The table has its 60 000 rows whatever
+// the configuration, so the row keeps only what the service uses (the
+// names, PC number, thread number and mask of the original record were
+// never read or written): 32 bytes instead of 112.
 struct TIndent {
-    std::string Name;
-    std::string NamePC;
     std::int32_t Quality = 0; // OPC DA quality, 0xC0 good
     TDateTime Stamp_DateTime = 0;
     bool FirstOpros = false;
-    std::int32_t NomerPC = 0;
-    std::int32_t Nomer_Th = 0;
-    std::uint16_t Maska = 0;
     std::uint16_t vtDataType = 0;
     std::uint16_t vtDataType_OPC_UA = 0; // 3 double point, 11 single point
     bool Timestamp_not_from_IEC = false;
