@@ -159,11 +159,20 @@ std::string EncodeServerStatus(const ServerInfo& info, int64_t now)
     return std::move(w.Bytes());
 }
 
+const NodeExtras& Node::Extras() const
+{
+    static const NodeExtras none;
+    return extras ? *extras : none;
+}
+
 AddressSpace::AddressSpace(const ServerInfo& info, const Model& model) : info_(info), model_(model)
 {
     nodes_.reserve(std::size(kNamespaceZero) + model.Groups().size() + model.Variables().size());
     AddNamespaceZero();
     AddGateway();
+    // A group's and a type's lists grew by doubling, one reference at a time.
+    for (Node& node : nodes_)
+        node.references.shrink_to_fit();
 }
 
 uint32_t AddressSpace::Add(Node node)
@@ -201,9 +210,10 @@ void AddressSpace::AddNamespaceZero()
         n.id = {0, row.id};
         n.nodeClass = row.nodeClass;
         n.browseName = {0, row.name};
-        n.isAbstract = row.isAbstract;
-        n.symmetric = row.id == ref::References;
-        n.inverseName = row.inverseName;
+        n.extras = std::make_unique<NodeExtras>();
+        n.extras->isAbstract = row.isAbstract;
+        n.extras->symmetric = row.id == ref::References;
+        n.extras->inverseName = row.inverseName;
         n.typeDefinition = row.typeDefinition;
         n.dataType = row.dataType;
         n.valueRank = row.valueRank;
@@ -217,13 +227,13 @@ void AddressSpace::AddNamespaceZero()
         if (row.typeDefinition)
             Link(self, ref::HasTypeDefinition, Ns0(row.typeDefinition));
     }
-    auto set = [&](uint32_t id, Variant v) { nodes_[Ns0(id)].value = std::make_unique<const Variant>(std::move(v)); };
+    auto set = [&](uint32_t id, Variant v) { nodes_[Ns0(id)].extras->value = std::move(v); };
     set(2254, Variant::StringArray({info_.applicationUri}));
     set(2255, Variant::StringArray({"http://opcfoundation.org/UA/", info_.namespaceUri}));
-    nodes_[Ns0(2256)].live = LiveValue::ServerStatus;
+    nodes_[Ns0(2256)].extras->live = LiveValue::ServerStatus;
     set(2257, Variant::DateTime(info_.startTime));
-    nodes_[Ns0(2258)].live = LiveValue::CurrentTime;
-    nodes_[Ns0(2259)].live = LiveValue::State;
+    nodes_[Ns0(2258)].extras->live = LiveValue::CurrentTime;
+    nodes_[Ns0(2259)].extras->live = LiveValue::State;
     set(2260, Variant::OfExtensionObject(BuildInfoObject(info_)));
     set(2261, Variant::String(info_.productName));
     set(2262, Variant::String(info_.productUri));
@@ -272,7 +282,6 @@ void AddressSpace::AddGateway()
         n.typeDefinition = 63;
         n.dataType = v.type == VarType::Boolean ? 1 : v.type == VarType::Int32 ? 6 : 11;
         n.accessLevel = v.writable ? (kAccessRead | kAccessWrite) : kAccessRead;
-        n.minimumSamplingInterval = 100;
         n.modelIndex = static_cast<int32_t>(i);
         n.varType = v.type;
         uint32_t index = Add(std::move(n));
@@ -456,17 +465,17 @@ DataValue AddressSpace::ReadAttribute(const Node& node, uint32_t attributeId, Ti
     case attr::IsAbstract:
         if (!isType)
             break;
-        d.value = Variant::Boolean(node.isAbstract);
+        d.value = Variant::Boolean(node.Extras().isAbstract);
         return d;
     case attr::Symmetric:
         if (node.nodeClass != NodeClass::ReferenceType)
             break;
-        d.value = Variant::Boolean(node.symmetric);
+        d.value = Variant::Boolean(node.Extras().symmetric);
         return d;
     case attr::InverseName:
-        if (node.nodeClass != NodeClass::ReferenceType || *node.inverseName == '\0')
+        if (node.nodeClass != NodeClass::ReferenceType || *node.Extras().inverseName == '\0')
             break;
-        d.value = Variant::OfLocalizedText(LocalizedText::Of(node.inverseName));
+        d.value = Variant::OfLocalizedText(LocalizedText::Of(node.Extras().inverseName));
         return d;
     case attr::EventNotifier:
         if (node.nodeClass != NodeClass::Object)
@@ -478,10 +487,7 @@ DataValue AddressSpace::ReadAttribute(const Node& node, uint32_t attributeId, Ti
             break;
         if (node.modelIndex >= 0)
             return ValueOf(node, model_.Snapshot(static_cast<uint32_t>(node.modelIndex)), timestamps, UaNow());
-        if (node.live != LiveValue::None)
-            d.value = LiveVariant(node.live);
-        else if (node.value)
-            d.value = *node.value;
+        d.value = node.Extras().live != LiveValue::None ? LiveVariant(node.Extras().live) : node.Extras().value;
         if (timestamps != TimestampsToReturn::Neither) {
             int64_t now = UaNow();
             if (timestamps != TimestampsToReturn::Server) {
@@ -522,7 +528,7 @@ DataValue AddressSpace::ReadAttribute(const Node& node, uint32_t attributeId, Ti
     case attr::MinimumSamplingInterval:
         if (!isVariable)
             break;
-        d.value = Variant::Double(node.minimumSamplingInterval);
+        d.value = Variant::Double(node.MinimumSamplingInterval());
         return d;
     case attr::Historizing:
         if (!isVariable)

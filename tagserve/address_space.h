@@ -34,27 +34,36 @@ struct NumericNodeId {
     operator NodeId() const { return NodeId(ns, numeric); }
 };
 
-// What only a few nodes of namespace 0 carry (an inverse name, a fixed
-// value) is left out of the nodes of the gateway's variables, and the fields
-// are in the order that packs them tightest.
+// What only nodes of namespace 0 carry (reference types, abstract types,
+// the server's variables with fixed or live values): held apart, so the node
+// of each gateway variable does without it.
+struct NodeExtras {
+    const char* inverseName = ""; // reference types: a literal of the namespace 0 table
+    Variant value;                // a variable with a fixed value
+    bool isAbstract = false;
+    bool symmetric = false;
+    LiveValue live = LiveValue::None;
+};
+
+// The fields are in the order that packs them tightest: there is one node
+// per gateway variable.
 struct Node {
     NumericNodeId id;
     NodeClass nodeClass = NodeClass::Object;
     uint32_t typeDefinition = 0; // Objects and Variables: a type node of ns 0
     QualifiedName browseName;
     std::vector<Reference> references;
-    const char* inverseName = ""; // reference types: a literal of the namespace 0 table
-    std::unique_ptr<const Variant> value; // ns 0 variable with a fixed value
+    std::unique_ptr<NodeExtras> extras; // namespace 0 only
     // Variables and VariableTypes.
-    double minimumSamplingInterval = 1000;
     uint32_t dataType = 0; // a DataType node of ns 0
     int32_t valueRank = -1;
     int32_t modelIndex = -1; // gateway variable: its index in the model
     VarType varType = VarType::Boolean;
     uint8_t accessLevel = 1;
-    bool isAbstract = false;
-    bool symmetric = false;
-    LiveValue live = LiveValue::None;
+
+    const NodeExtras& Extras() const;
+    // Gateway variables are sampled faster than the server's own.
+    double MinimumSamplingInterval() const { return modelIndex >= 0 ? 100 : 1000; }
 };
 
 // Facts about this server that show in namespace 0 and in the endpoints.
