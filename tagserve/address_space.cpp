@@ -209,8 +209,9 @@ void AddressSpace::AddNamespaceZero()
         Node n;
         n.id = {0, row.id};
         n.nodeClass = row.nodeClass;
-        n.browseName = {0, row.name};
         n.extras = std::make_unique<NodeExtras>();
+        n.extras->name = row.name;
+        n.name = &n.extras->name;
         n.extras->isAbstract = row.isAbstract;
         n.extras->symmetric = row.id == ref::References;
         n.extras->inverseName = row.inverseName;
@@ -264,7 +265,7 @@ void AddressSpace::AddGateway()
     for (const ModelGroup& g : model_.Groups()) {
         Node n;
         n.id = {1, static_cast<uint32_t>(g.id)};
-        n.browseName = {1, g.name};
+        n.name = &g.name;
         n.typeDefinition = 61;
         uint32_t index = Add(std::move(n));
         Link(objects, ref::Organizes, index);
@@ -278,7 +279,7 @@ void AddressSpace::AddGateway()
         Node n;
         n.id = {1, static_cast<uint32_t>(v.id)};
         n.nodeClass = NodeClass::Variable;
-        n.browseName = {1, v.name};
+        n.name = &v.name;
         n.typeDefinition = 63;
         n.dataType = v.type == VarType::Boolean ? 1 : v.type == VarType::Int32 ? 6 : 11;
         n.accessLevel = v.writable ? (kAccessRead | kAccessWrite) : kAccessRead;
@@ -369,7 +370,7 @@ PathTargets AddressSpace::Walk(const BrowsePath& path, size_t& visits) const
             if (visits > kMaxTranslateVisits)
                 return {status::BadTooManyOperations, {}};
             for (const Reference& ref : refs)
-                if (nodes_[ref.target].browseName == element.targetName &&
+                if (nodes_[ref.target].HasBrowseName(element.targetName) &&
                     Follows(ref, element.isInverse ? 1 : 0, element.referenceTypeId, element.includeSubtypes))
                     next.push_back(ref.target);
         }
@@ -450,10 +451,10 @@ DataValue AddressSpace::ReadAttribute(const Node& node, uint32_t attributeId, Ti
         d.value = Variant::Int32(static_cast<int32_t>(node.nodeClass));
         return d;
     case attr::BrowseName:
-        d.value = Variant::OfQualifiedName(node.browseName);
+        d.value = Variant::OfQualifiedName(node.BrowseName());
         return d;
     case attr::DisplayName:
-        d.value = Variant::OfLocalizedText(LocalizedText::Of(node.browseName.name));
+        d.value = Variant::OfLocalizedText(LocalizedText::Of(*node.name));
         return d;
     case attr::Description:
         d.value = Variant::OfLocalizedText({});

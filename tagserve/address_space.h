@@ -38,6 +38,7 @@ struct NumericNodeId {
 // the server's variables with fixed or live values): held apart, so the node
 // of each gateway variable does without it.
 struct NodeExtras {
+    std::string name;             // the browse name
     const char* inverseName = ""; // reference types: a literal of the namespace 0 table
     Variant value;                // a variable with a fixed value
     bool isAbstract = false;
@@ -51,7 +52,9 @@ struct Node {
     NumericNodeId id;
     NodeClass nodeClass = NodeClass::Object;
     uint32_t typeDefinition = 0; // Objects and Variables: a type node of ns 0
-    QualifiedName browseName;
+    // The browse name, in the node's own namespace: the model's name of a
+    // group or variable (fixed while the space exists), else the extras'.
+    const std::string* name = nullptr;
     std::vector<Reference> references;
     std::unique_ptr<NodeExtras> extras; // namespace 0 only
     // Variables and VariableTypes.
@@ -62,6 +65,8 @@ struct Node {
     uint8_t accessLevel = 1;
 
     const NodeExtras& Extras() const;
+    QualifiedName BrowseName() const { return {id.ns, *name}; }
+    bool HasBrowseName(const QualifiedName& q) const { return q.ns == id.ns && q.name == *name; }
     // Gateway variables are sampled faster than the server's own.
     double MinimumSamplingInterval() const { return modelIndex >= 0 ? 100 : 1000; }
 };
