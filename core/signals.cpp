@@ -76,8 +76,14 @@ TTitBound::TTitBound(bool prcontrol, double RawMin2, double RawMax2, double EngM
 }
 
 TArmRec::TArmRec(int sstID_, SignalType st_, std::string ADispName, std::uint32_t flags)
-    : fl(flags | AbsentFlags), FsstID(sstID_), FDispName(std::move(ADispName)), Fst(st_)
+    : fl(flags | AbsentFlags), Fst(st_), FDispName(std::move(ADispName)), FsstID(sstID_)
 {
+}
+
+const std::string& TArmRec::KKS() const
+{
+    static const std::string none;
+    return FKKS ? *FKKS : none;
 }
 
 void TArmRec::SetParam(int kpID_, std::string ACCS, int ASigASDUAddr, int ASigObjAddr, int ACtrlASDUAddr,
@@ -85,7 +91,7 @@ void TArmRec::SetParam(int kpID_, std::string ACCS, int ASigASDUAddr, int ASigOb
                        int Atype_tu, int Atype_var)
 {
     FKpID = kpID_;
-    FKKS = std::move(ACCS);
+    FKKS = ACCS.empty() ? nullptr : std::make_unique<std::string>(std::move(ACCS));
     FSigASDUAddr = ASigASDUAddr;
     FSigObjAddr = ASigObjAddr;
     FCtrlASDUAddr = ACtrlASDUAddr;

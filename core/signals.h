@@ -5,9 +5,9 @@
 
 #include "core/capacities.h"
 #include "core/flags.h"
+#include "core/stable_list.h"
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -63,7 +63,7 @@ public:
     int kpID() const { return FKpID; }
     const std::string& DispName() const { return FDispName; }
     SignalType st() const { return Fst; }
-    const std::string& KKS() const { return FKKS; }
+    const std::string& KKS() const;
     int SigASDUAddr() const { return FSigASDUAddr; }
     int SigObjAddr() const { return FSigObjAddr; }
     int CtrlASDUAddr() const { return FCtrlASDUAddr; }
@@ -79,18 +79,19 @@ public:
     int Nomer_TIT_in_KP2 = 0;
 
 private:
+    // Ordered so that little is padded: there is one record per signal.
+    SignalType Fst;
+    std::string FDispName;
+    std::unique_ptr<std::string> FKKS; // null when empty, as the service's records leave it
+    std::string FIP_address;
+    std::unique_ptr<TTitBound> FTitBound; // measured values only
     int FsstID;
     int FKpID = 0;
-    std::string FDispName;
-    SignalType Fst;
-    std::string FKKS;
     int FSigASDUAddr = 0, FSigObjAddr = 0;
     int FCtrlASDUAddr = 0, FCtrlObjAddr = 0;
     int Ftype_tu = 0;
     int Fport2 = 1111;
-    std::string FIP_address;
     int Ftype_var = 0;
-    std::unique_ptr<TTitBound> FTitBound; // measured values only
 };
 
 using PArmRec = TArmRec*;
@@ -109,7 +110,7 @@ public:
     const TArmRec* GetRec(int ind) const;
 
 private:
-    std::deque<TArmRec> List;
+    TStableList<TArmRec> List;
 };
 
 } // namespace gw

@@ -18,10 +18,10 @@
 
 namespace gw {
 
-// One single or double point of a station ("TS" line).
+// One single or double point of a station ("TS" line). The station's number
+// and name of the original record are left out: nothing filled or read them,
+// and there is one record per configured point.
 struct T_TS {
-    std::int32_t NomerKP = 0; // never filled
-    std::string NameKP;       // never filled
     std::string NameTS;
     std::int32_t AdrASDU = 0;
     std::int32_t AdrIOA = 0;
@@ -32,10 +32,9 @@ struct T_TS {
     std::int32_t Type_Var = 0; // 0 single point (Boolean), 1 double point (integer)
 };
 
-// One measured value of a station ("TIT" or "TI" line).
+// One measured value of a station ("TIT" or "TI" line); without the
+// never-filled station number and name, as T_TS.
 struct T_TI {
-    std::int32_t NomerKP = 0; // never filled
-    std::string NameKP;       // never filled
     std::string NameTI;
     std::int32_t AdrASDU = 0;
     std::int32_t AdrIOA = 0;

@@ -19,30 +19,29 @@ int TTagIndex::TBlock::Find(int obj) const
     if (index_ == nullptr)
         return -1;
     if (dense_ == nullptr)
-        return index_->Find({conn_, asdu_, obj});
+        return index_->FindSlot({conn_, asdu_, obj});
     const long at = static_cast<long>(obj) - first_;
     if (at < 0 || at >= static_cast<long>(dense_->size()))
         return -1;
     return (*dense_)[static_cast<std::size_t>(at)];
 }
 
-void TTagIndex::TDense::Add(int obj, int index)
+bool TTagIndex::TDense::Add(int obj, int index)
 {
     if (sparse)
-        return;
+        return false;
     ++count;
     if (slots.empty()) {
         first = obj;
         slots.assign(1, index);
-        return;
+        return true;
     }
     const long last = first + static_cast<long>(slots.size()) - 1;
     const long span = std::max<long>(last, obj) - std::min<long>(first, obj) + 1;
     const long limit = DenseSlotsPerEntry * count + DenseAllowance;
     if (span > limit) {
         sparse = true;
-        slots = {};
-        return;
+        return false;
     }
     if (obj < first) {
         // Spare room below obj as well (up to the table's own size), so
@@ -57,6 +56,7 @@ void TTagIndex::TDense::Add(int obj, int index)
     int& slot = slots[static_cast<std::size_t>(obj - first)];
     if (slot < 0)
         slot = index;
+    return true;
 }
 
 std::uint64_t TTagIndex::Hash(const TKey& k)
@@ -78,8 +78,19 @@ void TTagIndex::Insert(const TKey& key, int index)
 {
     if (Find(key) >= 0)
         return;
+    TDense& block = blocks_[BlockKey(key.conn, key.asdu)];
+    const bool wasSparse = block.sparse;
+    if (block.Add(key.obj, index))
+        return;
+    // The hash holds only the objects of blocks too thin for a table: the
+    // ones the table held move there when it is given up.
+    if (!wasSparse) {
+        for (std::size_t i = 0; i < block.slots.size(); ++i)
+            if (block.slots[i] >= 0)
+                InsertSlot({key.conn, key.asdu, block.first + static_cast<int>(i)}, block.slots[i]);
+        block.slots = {};
+    }
     InsertSlot(key, index);
-    blocks_[BlockKey(key.conn, key.asdu)].Add(key.obj, index);
 }
 
 void TTagIndex::InsertSlot(const TKey& key, int index)
@@ -98,6 +109,19 @@ void TTagIndex::InsertSlot(const TKey& key, int index)
 }
 
 int TTagIndex::Find(const TKey& key) const
+{
+    const auto block = blocks_.find(BlockKey(key.conn, key.asdu));
+    if (block == blocks_.end())
+        return -1;
+    if (!block->second.sparse) {
+        const TDense& dense = block->second;
+        const long at = static_cast<long>(key.obj) - dense.first;
+        return at < 0 || at >= static_cast<long>(dense.slots.size()) ? -1 : dense.slots[static_cast<std::size_t>(at)];
+    }
+    return FindSlot(key);
+}
+
+int TTagIndex::FindSlot(const TKey& key) const
 {
     if (slots_.empty())
         return -1;

@@ -7,7 +7,7 @@
 // table indexed by object address, a few hundred kilobytes for all tags that
 // stay in cache. A block whose addresses are spread too thin for a table
 // falls back to a flat open-addressed hash (linear probing, at most half
-// full), which also answers single lookups.
+// full), which holds the objects of such blocks only.
 
 #include <cstdint>
 #include <unordered_map>
@@ -54,12 +54,15 @@ private:
         int count = 0;
         bool sparse = false;
         std::vector<int> slots;
-        void Add(int obj, int index);
+        // False, and nothing stored, when the block is (or just became) too
+        // thin for a table; the caller then keeps its objects in the hash.
+        bool Add(int obj, int index);
     };
 
     static std::uint64_t Hash(const TKey& k);
     static std::uint64_t BlockKey(int conn, int asdu);
     void InsertSlot(const TKey& key, int index);
+    int FindSlot(const TKey& key) const;
     void Grow();
 
     std::vector<TSlot> slots_;

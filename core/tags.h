@@ -10,13 +10,13 @@
 // stops, so reading them needs no lock.
 
 #include "core/datetime.h"
+#include "core/stable_list.h"
 #include "core/tagindex.h"
 #include "core/typeident.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <span>
@@ -71,15 +71,17 @@ constexpr std::uint8_t QualityIV = 0x80, QualityNT = 0x40, QualitySB = 0x20, Qua
 // so the stored time is the reception time instead.
 constexpr std::uint8_t QualityTimeInvalid = 0x08;
 
-// The value of one tag: raw bytes as received, lowest address first.
+// The value of one tag: raw bytes as received, lowest address first. The
+// byte-sized fields come last, so there is no padding between them (one
+// value per signal).
 struct TValue1 {
     PTagCategory ptc = nullptr; // signal category, set when the tag is bound
     PTagCategory pdc = nullptr; // data category of the last store, nullptr before
-    TQualityType qtype = TQualityType::Q0;
+    TDateTime dt = 0;           // 0: no time received yet
     std::array<std::uint8_t, 8> bv{};
+    TQualityType qtype = TQualityType::Q0;
     bool prQualit = false;      // a quality byte has been stored
     std::uint8_t Qualit = 0x80; // IV until the first quality arrives
-    TDateTime dt = 0;           // 0: no time received yet
     // Integrated totals: the status byte as received (sequence number in bits
     // 0..4, CY, CA, IV). Only its IV is quality; the rest tells about the
     // reading and is kept for whoever shows it.
@@ -151,17 +153,18 @@ private:
     // After a store: the changed flag, and the trace line when it is set.
     void AfterStore(const TValue1& before);
 
-    bool FPrNew = false;
-    bool FprReceive = false;
+    // Ordered so that nothing is padded: there is one tag per signal.
     std::string FName;
+    std::string FIP_adrr4;
+    TTagSignalList* owner_ = nullptr; // the list that holds the tag, if any
     int FAsduAddress = 0;
     int FObjAddress = 0;
     int FIndArm = 0;
     int FPort4 = 0;
-    std::string FIP_adrr4;
     int Fdouble_ts_val2 = 0;
-    TTagSignalList* owner_ = nullptr; // the list that holds the tag, if any
-    int conn_ = -1;                   // the list's number of (FIP_adrr4, FPort4)
+    int conn_ = -1; // the list's number of (FIP_adrr4, FPort4)
+    bool FPrNew = false;
+    bool FprReceive = false;
 };
 
 using PTagSignal = TTagSignal*;
@@ -225,7 +228,7 @@ private:
     void MarkReceive(const TTagSignal& tag);
     void Trace(const TTagSignal& tag);
 
-    std::deque<TTagSignal> List;
+    TStableList<TTagSignal> List;
     TTagIndex index_;
     std::map<std::string, std::vector<std::pair<int, int>>, std::less<>> conns_; // ip -> (port, conn)
     int connCount_ = 0;

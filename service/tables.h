@@ -35,16 +35,14 @@ constexpr int MaxOpcItem = MaxSignalRecords; // highest OPC item identifier
 constexpr int NoOpcTag = -1;                 // Nomer_Tag of a row that has no signal
 constexpr int MessBuffSize = 1000;
 
-// One row of the OPC item table.
+// One row of the OPC item table. The table has its 60 000 rows whatever
+// the configuration, so the row keeps only what the service uses (the
+// names, PC number, thread number and mask of the original record were
+// never read or written): 32 bytes instead of 112.
 struct TIndent {
-    std::string Name;
-    std::string NamePC;
     std::int32_t Quality = 0; // OPC DA quality, 0xC0 good
     TDateTime Stamp_DateTime = 0;
     bool FirstOpros = false;
-    std::int32_t NomerPC = 0;
-    std::int32_t Nomer_Th = 0;
-    std::uint16_t Maska = 0;
     std::uint16_t vtDataType = 0;
     std::uint16_t vtDataType_OPC_UA = 0; // 3 double point, 11 single point
     bool Timestamp_not_from_IEC = false;

@@ -159,19 +159,40 @@ std::string EncodeServerStatus(const ServerInfo& info, int64_t now)
     return std::move(w.Bytes());
 }
 
+const NodeExtras& Node::Extras() const
+{
+    static const NodeExtras none;
+    return extras ? *extras : none;
+}
+
 AddressSpace::AddressSpace(const ServerInfo& info, const Model& model) : info_(info), model_(model)
 {
     nodes_.reserve(std::size(kNamespaceZero) + model.Groups().size() + model.Variables().size());
     AddNamespaceZero();
     AddGateway();
+    // A group's and a type's lists grew by doubling, one reference at a time.
+    for (Node& node : nodes_)
+        node.references.shrink_to_fit();
 }
 
 uint32_t AddressSpace::Add(Node node)
 {
     auto index = static_cast<uint32_t>(nodes_.size());
-    index_.emplace(node.id, index);
+    if (node.modelIndex < 0)
+        index_.emplace(uint64_t{node.id.ns} << 32 | node.id.numeric, index);
     nodes_.push_back(std::move(node));
     return index;
+}
+
+int32_t AddressSpace::IndexOfNumeric(uint16_t ns, uint32_t numeric) const
+{
+    auto it = index_.find(uint64_t{ns} << 32 | numeric);
+    if (it != index_.end())
+        return static_cast<int32_t>(it->second);
+    if (ns != 1 || numeric > static_cast<uint32_t>(INT32_MAX))
+        return -1;
+    const int32_t variable = model_.IndexOf(static_cast<int32_t>(numeric));
+    return variable < 0 ? -1 : static_cast<int32_t>(firstVariable_) + variable;
 }
 
 void AddressSpace::Link(uint32_t source, uint32_t type, uint32_t target)
@@ -180,18 +201,20 @@ void AddressSpace::Link(uint32_t source, uint32_t type, uint32_t target)
     nodes_[target].references.push_back({type, false, source});
 }
 
-uint32_t AddressSpace::Ns0(uint32_t id) const { return index_.at(NodeId(0, id)); }
+uint32_t AddressSpace::Ns0(uint32_t id) const { return index_.at(id); }
 
 void AddressSpace::AddNamespaceZero()
 {
     for (const Row& row : kNamespaceZero) {
         Node n;
-        n.id = NodeId(0, row.id);
+        n.id = {0, row.id};
         n.nodeClass = row.nodeClass;
-        n.browseName = {0, row.name};
-        n.isAbstract = row.isAbstract;
-        n.symmetric = row.id == ref::References;
-        n.inverseName = row.inverseName;
+        n.extras = std::make_unique<NodeExtras>();
+        n.extras->name = row.name;
+        n.name = &n.extras->name;
+        n.extras->isAbstract = row.isAbstract;
+        n.extras->symmetric = row.id == ref::References;
+        n.extras->inverseName = row.inverseName;
         n.typeDefinition = row.typeDefinition;
         n.dataType = row.dataType;
         n.valueRank = row.valueRank;
@@ -205,13 +228,13 @@ void AddressSpace::AddNamespaceZero()
         if (row.typeDefinition)
             Link(self, ref::HasTypeDefinition, Ns0(row.typeDefinition));
     }
-    auto set = [&](uint32_t id, Variant v) { nodes_[Ns0(id)].value = std::move(v); };
+    auto set = [&](uint32_t id, Variant v) { nodes_[Ns0(id)].extras->value = std::move(v); };
     set(2254, Variant::StringArray({info_.applicationUri}));
     set(2255, Variant::StringArray({"http://opcfoundation.org/UA/", info_.namespaceUri}));
-    nodes_[Ns0(2256)].live = LiveValue::ServerStatus;
+    nodes_[Ns0(2256)].extras->live = LiveValue::ServerStatus;
     set(2257, Variant::DateTime(info_.startTime));
-    nodes_[Ns0(2258)].live = LiveValue::CurrentTime;
-    nodes_[Ns0(2259)].live = LiveValue::State;
+    nodes_[Ns0(2258)].extras->live = LiveValue::CurrentTime;
+    nodes_[Ns0(2259)].extras->live = LiveValue::State;
     set(2260, Variant::OfExtensionObject(BuildInfoObject(info_)));
     set(2261, Variant::String(info_.productName));
     set(2262, Variant::String(info_.productUri));
@@ -241,8 +264,8 @@ void AddressSpace::AddGateway()
     std::unordered_map<int32_t, uint32_t> groupNode;
     for (const ModelGroup& g : model_.Groups()) {
         Node n;
-        n.id = NodeId(1, static_cast<uint32_t>(g.id));
-        n.browseName = {1, g.name};
+        n.id = {1, static_cast<uint32_t>(g.id)};
+        n.name = &g.name;
         n.typeDefinition = 61;
         uint32_t index = Add(std::move(n));
         Link(objects, ref::Organizes, index);
@@ -250,16 +273,16 @@ void AddressSpace::AddGateway()
         groupNode.emplace(g.id, index);
     }
     const auto& vars = model_.Variables();
+    firstVariable_ = static_cast<uint32_t>(nodes_.size());
     for (size_t i = 0; i < vars.size(); ++i) {
         const ModelVariable& v = vars[i];
         Node n;
-        n.id = NodeId(1, static_cast<uint32_t>(v.id));
+        n.id = {1, static_cast<uint32_t>(v.id)};
         n.nodeClass = NodeClass::Variable;
-        n.browseName = {1, v.name};
+        n.name = &v.name;
         n.typeDefinition = 63;
         n.dataType = v.type == VarType::Boolean ? 1 : v.type == VarType::Int32 ? 6 : 11;
         n.accessLevel = v.writable ? (kAccessRead | kAccessWrite) : kAccessRead;
-        n.minimumSamplingInterval = 100;
         n.modelIndex = static_cast<int32_t>(i);
         n.varType = v.type;
         uint32_t index = Add(std::move(n));
@@ -270,14 +293,15 @@ void AddressSpace::AddGateway()
 
 const Node* AddressSpace::Find(const NodeId& id) const
 {
-    auto it = index_.find(id);
-    return it == index_.end() ? nullptr : &nodes_[it->second];
+    const int32_t index = IndexOf(id);
+    return index < 0 ? nullptr : &nodes_[static_cast<size_t>(index)];
 }
 
 int32_t AddressSpace::IndexOf(const NodeId& id) const
 {
-    auto it = index_.find(id);
-    return it == index_.end() ? -1 : static_cast<int32_t>(it->second);
+    if (id.kind != NodeId::Kind::Numeric)
+        return -1;
+    return IndexOfNumeric(id.ns, id.numeric);
 }
 
 bool AddressSpace::IsReferenceType(const NodeId& id) const
@@ -346,7 +370,7 @@ PathTargets AddressSpace::Walk(const BrowsePath& path, size_t& visits) const
             if (visits > kMaxTranslateVisits)
                 return {status::BadTooManyOperations, {}};
             for (const Reference& ref : refs)
-                if (nodes_[ref.target].browseName == element.targetName &&
+                if (nodes_[ref.target].HasBrowseName(element.targetName) &&
                     Follows(ref, element.isInverse ? 1 : 0, element.referenceTypeId, element.includeSubtypes))
                     next.push_back(ref.target);
         }
@@ -427,10 +451,10 @@ DataValue AddressSpace::ReadAttribute(const Node& node, uint32_t attributeId, Ti
         d.value = Variant::Int32(static_cast<int32_t>(node.nodeClass));
         return d;
     case attr::BrowseName:
-        d.value = Variant::OfQualifiedName(node.browseName);
+        d.value = Variant::OfQualifiedName(node.BrowseName());
         return d;
     case attr::DisplayName:
-        d.value = Variant::OfLocalizedText(LocalizedText::Of(node.browseName.name));
+        d.value = Variant::OfLocalizedText(LocalizedText::Of(*node.name));
         return d;
     case attr::Description:
         d.value = Variant::OfLocalizedText({});
@@ -442,17 +466,17 @@ DataValue AddressSpace::ReadAttribute(const Node& node, uint32_t attributeId, Ti
     case attr::IsAbstract:
         if (!isType)
             break;
-        d.value = Variant::Boolean(node.isAbstract);
+        d.value = Variant::Boolean(node.Extras().isAbstract);
         return d;
     case attr::Symmetric:
         if (node.nodeClass != NodeClass::ReferenceType)
             break;
-        d.value = Variant::Boolean(node.symmetric);
+        d.value = Variant::Boolean(node.Extras().symmetric);
         return d;
     case attr::InverseName:
-        if (node.nodeClass != NodeClass::ReferenceType || node.inverseName.empty())
+        if (node.nodeClass != NodeClass::ReferenceType || *node.Extras().inverseName == '\0')
             break;
-        d.value = Variant::OfLocalizedText(LocalizedText::Of(node.inverseName));
+        d.value = Variant::OfLocalizedText(LocalizedText::Of(node.Extras().inverseName));
         return d;
     case attr::EventNotifier:
         if (node.nodeClass != NodeClass::Object)
@@ -464,7 +488,7 @@ DataValue AddressSpace::ReadAttribute(const Node& node, uint32_t attributeId, Ti
             break;
         if (node.modelIndex >= 0)
             return ValueOf(node, model_.Snapshot(static_cast<uint32_t>(node.modelIndex)), timestamps, UaNow());
-        d.value = node.live != LiveValue::None ? LiveVariant(node.live) : node.value;
+        d.value = node.Extras().live != LiveValue::None ? LiveVariant(node.Extras().live) : node.Extras().value;
         if (timestamps != TimestampsToReturn::Neither) {
             int64_t now = UaNow();
             if (timestamps != TimestampsToReturn::Server) {
@@ -505,7 +529,7 @@ DataValue AddressSpace::ReadAttribute(const Node& node, uint32_t attributeId, Ti
     case attr::MinimumSamplingInterval:
         if (!isVariable)
             break;
-        d.value = Variant::Double(node.minimumSamplingInterval);
+        d.value = Variant::Double(node.MinimumSamplingInterval());
         return d;
     case attr::Historizing:
         if (!isVariable)

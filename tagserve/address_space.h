@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -25,24 +26,49 @@ struct Reference {
 // Values of ns 0 variables that change while the server runs.
 enum class LiveValue : uint8_t { None, CurrentTime, ServerStatus, State };
 
-struct Node {
-    NodeId id;
-    NodeClass nodeClass = NodeClass::Object;
-    QualifiedName browseName;
-    std::vector<Reference> references;
-    uint32_t typeDefinition = 0; // Objects and Variables: a type node of ns 0
+// The id of a node of this server: every one is numeric. There is a node per
+// gateway variable, so it is kept in 8 bytes rather than a whole NodeId.
+struct NumericNodeId {
+    uint16_t ns = 0;
+    uint32_t numeric = 0;
+    operator NodeId() const { return NodeId(ns, numeric); }
+};
+
+// What only nodes of namespace 0 carry (reference types, abstract types,
+// the server's variables with fixed or live values): held apart, so the node
+// of each gateway variable does without it.
+struct NodeExtras {
+    std::string name;             // the browse name
+    const char* inverseName = ""; // reference types: a literal of the namespace 0 table
+    Variant value;                // a variable with a fixed value
     bool isAbstract = false;
     bool symmetric = false;
-    std::string inverseName;
+    LiveValue live = LiveValue::None;
+};
+
+// The fields are in the order that packs them tightest: there is one node
+// per gateway variable.
+struct Node {
+    NumericNodeId id;
+    NodeClass nodeClass = NodeClass::Object;
+    uint32_t typeDefinition = 0; // Objects and Variables: a type node of ns 0
+    // The browse name, in the node's own namespace: the model's name of a
+    // group or variable (fixed while the space exists), else the extras'.
+    const std::string* name = nullptr;
+    std::vector<Reference> references;
+    std::unique_ptr<NodeExtras> extras; // namespace 0 only
     // Variables and VariableTypes.
     uint32_t dataType = 0; // a DataType node of ns 0
     int32_t valueRank = -1;
-    uint8_t accessLevel = 1;
-    double minimumSamplingInterval = 1000;
     int32_t modelIndex = -1; // gateway variable: its index in the model
     VarType varType = VarType::Boolean;
-    Variant value;           // ns 0 variable with a fixed value
-    LiveValue live = LiveValue::None;
+    uint8_t accessLevel = 1;
+
+    const NodeExtras& Extras() const;
+    QualifiedName BrowseName() const { return {id.ns, *name}; }
+    bool HasBrowseName(const QualifiedName& q) const { return q.ns == id.ns && q.name == *name; }
+    // Gateway variables are sampled faster than the server's own.
+    double MinimumSamplingInterval() const { return modelIndex >= 0 ? 100 : 1000; }
 };
 
 // Facts about this server that show in namespace 0 and in the endpoints.
@@ -96,6 +122,8 @@ public:
 
 private:
     uint32_t Add(Node node);
+    // Namespace 0 and the groups by numeric id; the variables by the model.
+    int32_t IndexOfNumeric(uint16_t ns, uint32_t numeric) const;
     void Link(uint32_t source, uint32_t type, uint32_t target);
     void AddNamespaceZero();
     void AddGateway();
@@ -105,7 +133,10 @@ private:
     ServerInfo info_;
     const Model& model_;
     std::vector<Node> nodes_;
-    std::unordered_map<NodeId, uint32_t, NodeIdHash> index_;
+    // Node index by (namespace << 32 | numeric id) for namespace 0 and the
+    // groups; a variable's is firstVariable_ plus its index in the model.
+    std::unordered_map<uint64_t, uint32_t> index_;
+    uint32_t firstVariable_ = 0;
 };
 
 // The body of a ServerStatusDataType (864) at the given time.

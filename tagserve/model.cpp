@@ -38,7 +38,7 @@ void Model::Reset(int32_t variableHint, int32_t groupHint)
     std::lock_guard lock(mutex_);
     groups_.clear();
     variables_.clear();
-    variableIndex_.clear();
+    variableIndex_.Clear();
     groupIndex_.clear();
     values_.clear();
     written_.clear();
@@ -49,8 +49,7 @@ void Model::Reset(int32_t variableHint, int32_t groupHint)
     if (variableHint > 0 && variableHint <= 1000000) {
         variables_.reserve(static_cast<size_t>(variableHint));
         values_.reserve(static_cast<size_t>(variableHint));
-        written_.reserve(static_cast<size_t>(variableHint));
-        variableIndex_.reserve(static_cast<size_t>(variableHint));
+        variableIndex_.Reserve(static_cast<size_t>(variableHint));
     }
     if (groupHint > 0 && groupHint <= 100000)
         groups_.reserve(static_cast<size_t>(groupHint));
@@ -59,7 +58,7 @@ void Model::Reset(int32_t variableHint, int32_t groupHint)
 int32_t Model::AddGroup(int32_t id, std::string name)
 {
     std::lock_guard lock(mutex_);
-    if (groupIndex_.count(id) || variableIndex_.count(id)) {
+    if (groupIndex_.count(id) || variableIndex_.Contains(id)) {
         Log(LogKind::Caller, "add_new_group: id %d already used", id);
         return -1;
     }
@@ -79,24 +78,19 @@ int32_t Model::AddVariable(int32_t id, int32_t type, int32_t group, bool writabl
         Log(LogKind::Caller, "Add_new_perem: id %d names unknown group %d", id, group);
         return -1;
     }
-    if (variableIndex_.count(id) || groupIndex_.count(id)) {
+    if (variableIndex_.Contains(id) || groupIndex_.count(id)) {
         Log(LogKind::Caller, "Add_new_perem: id %d already used", id);
         return -1;
     }
-    variableIndex_.emplace(id, static_cast<uint32_t>(variables_.size()));
+    variableIndex_.Insert(id, static_cast<uint32_t>(variables_.size()));
     variables_.push_back({id, static_cast<VarType>(type), group, writable, std::move(name)});
     VariableValue initial;
     initial.status = status::BadWaitingForInitialData;
     values_.push_back(initial);
-    written_.push_back({});
     return 0;
 }
 
-int32_t Model::IndexOf(int32_t id) const
-{
-    auto it = variableIndex_.find(id);
-    return it == variableIndex_.end() ? -1 : static_cast<int32_t>(it->second);
-}
+int32_t Model::IndexOf(int32_t id) const { return variableIndex_.Find(id); }
 
 bool Model::FirstUnknown(int32_t id)
 {
@@ -123,13 +117,13 @@ template <typename SetValueFn>
 int32_t Model::Update(int32_t id, uint32_t status, int64_t sourceTime, int64_t serverTime, SetValueFn setValue)
 {
     std::unique_lock lock(mutex_);
-    auto it = variableIndex_.find(id);
-    if (it == variableIndex_.end()) {
+    const int32_t found = variableIndex_.Find(id);
+    if (found < 0) {
         bool first = FirstUnknown(id);
         lock.unlock();
         return Unknown(id, first);
     }
-    uint32_t index = it->second;
+    const auto index = static_cast<uint32_t>(found);
     VariableValue& v = values_[index];
     setValue(v, variables_[index].type);
     v.status = status;
@@ -189,8 +183,11 @@ void Model::StoreWrite(uint32_t index, const WriteSlots& slots)
 WriteSlots Model::Written(int32_t id) const
 {
     std::lock_guard lock(mutex_);
-    auto it = variableIndex_.find(id);
-    return it == variableIndex_.end() ? WriteSlots{} : written_[it->second];
+    const int32_t index = variableIndex_.Find(id);
+    if (index < 0)
+        return {};
+    auto it = written_.find(static_cast<uint32_t>(index));
+    return it == written_.end() ? WriteSlots{} : it->second;
 }
 
 } // namespace tagserve

@@ -5,6 +5,8 @@
 // the caller's thread and the server thread under one short-held mutex.
 #pragma once
 
+#include "id_index.h"
+
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -16,12 +18,13 @@ namespace tagserve {
 
 enum class VarType : int32_t { Boolean = 0, Int32 = 5, Double = 10 };
 
+// One per variable: the 8-byte fields first, so nothing is padded.
 struct VariableValue {
-    int32_t i32 = 0; // Boolean and Int32 variables
     double dbl = 0;  // Double variables
-    uint32_t status;
     int64_t sourceTime = 0;
     int64_t serverTime = 0;
+    int32_t i32 = 0; // Boolean and Int32 variables
+    uint32_t status;
 };
 
 struct WriteSlots {
@@ -90,12 +93,12 @@ private:
 
     std::vector<ModelGroup> groups_;
     std::vector<ModelVariable> variables_;
-    std::unordered_map<int32_t, uint32_t> variableIndex_;
+    IdIndex variableIndex_;
     std::unordered_map<int32_t, uint32_t> groupIndex_;
 
     mutable std::mutex mutex_;
     std::vector<VariableValue> values_;
-    std::vector<WriteSlots> written_;
+    std::unordered_map<uint32_t, WriteSlots> written_; // by index; only variables a client wrote
     std::vector<Change> pending_;
     bool overflow_ = false;
     std::unordered_set<int32_t> loggedUnknown_;

@@ -58,7 +58,7 @@ const Services::Entry Services::kServices[] = {
 };
 
 Services::Services(Model& model, const ServerConfig& config, Clock clock)
-    : model_(model), config_(config), clock_(clock), space_(config.info, model), watchers_(model.Variables().size()),
+    : model_(model), config_(config), clock_(clock), space_(config.info, model),
       nextSubscriptionId_(RandomUInt32() % 1000000 + 1)
 {
 }

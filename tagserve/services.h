@@ -134,7 +134,9 @@ private:
     std::unordered_map<uint32_t, SecureChannel*> channels_;
     std::vector<std::unique_ptr<Session>> sessions_;
     std::map<uint32_t, Subscription> subscriptions_;
-    std::vector<std::vector<MonitoredItem*>> watchers_; // by model index
+    // The monitored items of each watched variable, by model index; only
+    // variables some client watches have an entry.
+    std::unordered_map<uint32_t, std::vector<MonitoredItem*>> watchers_;
     std::vector<Change> changes_;
     uint32_t nextSubscriptionId_;
     uint32_t nextMonitoredItemId_ = 1;

@@ -151,13 +151,19 @@ uint32_t Services::GrantQueue(uint32_t requested)
 void Services::Watch(MonitoredItem& item)
 {
     if (item.modelIndex >= 0)
-        watchers_[static_cast<size_t>(item.modelIndex)].push_back(&item);
+        watchers_[static_cast<uint32_t>(item.modelIndex)].push_back(&item);
 }
 
 void Services::Unwatch(const MonitoredItem& item)
 {
-    if (item.modelIndex >= 0)
-        std::erase(watchers_[static_cast<size_t>(item.modelIndex)], &item);
+    if (item.modelIndex < 0)
+        return;
+    auto it = watchers_.find(static_cast<uint32_t>(item.modelIndex));
+    if (it == watchers_.end())
+        return;
+    std::erase(it->second, &item);
+    if (it->second.empty())
+        watchers_.erase(it);
 }
 
 void Services::CreateMonitoredItems(Call& call, Reader& r)
@@ -473,19 +479,22 @@ void Services::DeliverChanges()
 {
     bool resync = model_.DrainChanges(changes_);
     int64_t now = UaNow();
+    if (watchers_.empty())
+        return;
     for (const Change& c : changes_) {
-        for (MonitoredItem* item : watchers_[c.index])
+        auto watched = watchers_.find(c.index);
+        if (watched == watchers_.end())
+            continue;
+        for (MonitoredItem* item : watched->second)
             item->Offer(AddressSpace::ValueOf(space_.At(item->node), c.value, item->timestamps, now));
     }
     if (!resync)
         return;
     // Changes were lost to the overflow of the list: compare every watched
     // variable's current value with what its items last reported.
-    for (size_t index = 0; index < watchers_.size(); ++index) {
-        if (watchers_[index].empty())
-            continue;
-        VariableValue v = model_.Snapshot(static_cast<uint32_t>(index));
-        for (MonitoredItem* item : watchers_[index])
+    for (const auto& [index, items] : watchers_) {
+        VariableValue v = model_.Snapshot(index);
+        for (MonitoredItem* item : items)
             item->Offer(AddressSpace::ValueOf(space_.At(item->node), v, item->timestamps, now));
     }
 }

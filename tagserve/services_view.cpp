@@ -41,8 +41,8 @@ void Services::WriteBrowseResult(Writer& w, Session& session, BrowseFilter filte
         refs.WriteNodeId(mask & 0x01 ? NodeId(0, ref.type) : NodeId());
         refs.Boolean(mask & 0x02 ? ref.forward : false);
         refs.WriteExpandedNodeId(target.id);
-        refs.WriteQualifiedName(mask & 0x08 ? target.browseName : QualifiedName{});
-        refs.WriteLocalizedText(mask & 0x10 ? LocalizedText::Of(target.browseName.name) : LocalizedText{});
+        refs.WriteQualifiedName(mask & 0x08 ? target.BrowseName() : QualifiedName{});
+        refs.WriteLocalizedText(mask & 0x10 ? LocalizedText::Of(*target.name) : LocalizedText{});
         refs.Int32(mask & 0x04 ? static_cast<int32_t>(target.nodeClass) : 0);
         bool typed = target.nodeClass == NodeClass::Object || target.nodeClass == NodeClass::Variable;
         refs.WriteExpandedNodeId(NodeId(0, mask & 0x20 && typed ? target.typeDefinition : 0));

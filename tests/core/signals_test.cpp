@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 namespace gw {
 namespace {
 
@@ -73,6 +77,34 @@ TEST(ArmSignals, LookupsOutsideTheTableGiveNothing)
     EXPECT_EQ(arm.GetRec(-1), nullptr);
     arm.Clear();
     EXPECT_EQ(arm.Count(), 0);
+}
+
+// Records are kept in chunks of many: one taken early stays where it is
+// while thousands more are added, with its own name, range and address.
+TEST(ArmSignals, RecordsStayWhereTheyAreAsTheTableGrows)
+{
+    TArmSignals arm;
+    std::vector<PArmRec> taken;
+    for (int i = 0; i < 3000; ++i) {
+        PArmRec rec = arm.AddRec(1001, i % 2 ? SignalType::stTIT : SignalType::stTS, "S" + std::to_string(i), 0);
+        rec->SetParam(1, i == 7 ? "KKS-7" : "", 1, i, 0, 0,
+                      i % 2 ? std::make_unique<TTitBound>(true, 0, i, 0, 1, 0, 0, 0, 0) : nullptr, "10.0.0.1", 2404, 0,
+                      0);
+        taken.push_back(rec);
+    }
+    ASSERT_EQ(arm.Count(), 3000);
+    for (int i = 0; i < 3000; ++i) {
+        ASSERT_EQ(arm.GetRec(i), taken[static_cast<std::size_t>(i)]) << i;
+        EXPECT_EQ(taken[static_cast<std::size_t>(i)]->DispName(), "S" + std::to_string(i));
+        EXPECT_EQ(taken[static_cast<std::size_t>(i)]->SigObjAddr(), i);
+        EXPECT_EQ(taken[static_cast<std::size_t>(i)]->pTitBound1() != nullptr, i % 2 == 1);
+    }
+    EXPECT_EQ(arm.GetRec(7)->KKS(), "KKS-7");
+    EXPECT_EQ(arm.GetRec(8)->KKS(), "");
+    EXPECT_EQ(arm.GetRec(2999)->pTitBound1()->RawMax, 2999);
+    arm.Clear();
+    EXPECT_EQ(arm.Count(), 0);
+    EXPECT_EQ(arm.GetRec(0), nullptr);
 }
 
 TEST(ArmSignalsDeathTest, RecordPastTheCapacityEndsTheProgram)

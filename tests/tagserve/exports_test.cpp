@@ -283,6 +283,36 @@ TEST(Exports, PushesTakeTheDeclaredType)
     }
 }
 
+// The gateway numbers its variables 1, 2, 3, ...; a caller may use any id:
+// negative, huge and small ones are found, refused twice and pushed alike,
+// and a write's slots belong to that variable alone.
+TEST(Exports, AnyVariableIdIsFoundAndRefusedTwiceAlike)
+{
+    Model m;
+    ASSERT_EQ(m.AddGroup(INT32_MAX, "g"), 0);
+    const int32_t ids[] = {1, 0, -7, 1 << 20, (1 << 20) - 1, INT32_MAX - 1, INT32_MIN};
+    for (int32_t id : ids)
+        ASSERT_EQ(m.AddVariable(id, 5, INT32_MAX, true, "v"), 0) << id;
+    for (int32_t id : ids) {
+        EXPECT_EQ(m.AddVariable(id, 5, INT32_MAX, true, "again"), -1) << id;
+        EXPECT_EQ(m.AddGroup(id, "group"), -1) << id;
+        ASSERT_EQ(m.SetValue(5, id, id / 2, 0, 0, 1, 2), 0) << id;
+        const int32_t index = m.IndexOf(id);
+        ASSERT_GE(index, 0) << id;
+        EXPECT_EQ(m.Variables()[static_cast<size_t>(index)].id, id);
+        EXPECT_EQ(m.Snapshot(static_cast<uint32_t>(index)).i32, id / 2) << id;
+    }
+    EXPECT_EQ(m.AddVariable(INT32_MAX, 5, INT32_MAX, true, "the group's id"), -1);
+    for (int32_t unknown : {2, -8, (1 << 20) + 1, INT32_MAX})
+        EXPECT_EQ(m.IndexOf(unknown), -1) << unknown;
+
+    m.StoreWrite(static_cast<uint32_t>(m.IndexOf(-7)), WriteSlots{42, 4.5, true});
+    EXPECT_EQ(m.Written(-7).i32, 42);
+    EXPECT_EQ(m.Written(-7).dbl, 4.5);
+    EXPECT_EQ(m.Written(1).i32, 0); // never written
+    EXPECT_EQ(m.Written(2).i32, 0); // unknown
+}
+
 TEST(Exports, StopBeforeStartReturnsAtOnce)
 {
     Library lib;

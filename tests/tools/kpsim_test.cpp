@@ -416,6 +416,55 @@ TEST(Kpsim, SendsSpontaneousChangesWithTimeTags)
     }
 }
 
+// A number of a "stats" line ("values", "asdus", "dropped"); -1 when it has none.
+long StatsField(const std::string& line, const std::string& key)
+{
+    const auto at = line.find(" " + key + "=");
+    return at == std::string::npos ? -1 : std::stol(line.substr(at + key.size() + 2));
+}
+
+// Behind a window that is never acknowledged the queue fills and changes are
+// dropped, and counted; once the gateway reads again every change counted as
+// queued arrives, in ASDUs of at most --objects objects.
+TEST(Kpsim, CountsTheChangesItQueuesAndDropsBehindAFullWindow)
+{
+    KpsimProcess kp({"--listen", "0", "--sp", "1:50", "--rate", "20000", "--objects", "2", "--t1", "120000",
+                     "--t2", "100000"});
+    Started s(kp);
+    long dropped = 0;
+    for (int attempt = 0; attempt < 500 && dropped <= 0; ++attempt) {
+        kp.Control("stats 1");
+        const auto line = kp.WaitFor("stats station=1 ");
+        ASSERT_TRUE(line);
+        dropped = StatsField(*line, "dropped");
+    }
+    ASSERT_GT(dropped, 0);
+    kp.Control("rate 1 0");
+    ASSERT_TRUE(kp.WaitFor("done station=1 action=rate"));
+    kp.Control("stats 1");
+    const auto stats = kp.WaitFor("stats station=1 ");
+    ASSERT_TRUE(stats);
+    const long values = StatsField(*stats, "values");
+    const long asdus = StatsField(*stats, "asdus");
+    EXPECT_GE(asdus * 2, values);
+    EXPECT_LE(asdus, values);
+
+    long objects = 0, frames = 0;
+    while (objects < values) {
+        const auto frame = s.link.ReadFrame();
+        ASSERT_TRUE(frame) << objects << " of " << values << " changes arrived";
+        s.link.SendAck();
+        const TBytes asdu = AsduOf(*frame);
+        ASSERT_GE(asdu.size(), 3u);
+        EXPECT_EQ(asdu[2], 3) << "spontaneous";
+        EXPECT_LE(asdu[1] & 0x7F, 2) << "objects in one ASDU";
+        objects += asdu[1] & 0x7F;
+        frames += 1;
+    }
+    EXPECT_EQ(objects, values);
+    EXPECT_EQ(frames, asdus);
+}
+
 TEST(Kpsim, MisbehavesOnRequest)
 {
     struct Case {
@@ -560,6 +609,7 @@ TEST(Kpsim, RejectsABadCommandLine)
         {"--listen", "0", "--ioa-size", "1", "--sp", "300"},
         {"--connect", "127.0.0.1"},
         {"--listen", "0", "--bogus"},
+        {"--listen", "0", "--objects", "0"},
     };
     for (const auto& args : bad)
         EXPECT_EQ(RunKpsimExpectingExit(args), 2) << ::testing::PrintToString(args);

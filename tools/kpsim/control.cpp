@@ -25,6 +25,7 @@ constexpr Verb kVerbs[] = {
     {"repeat", Action::Repeat, 1, false},   {"stopdt", Action::StopDt, 0, false},
     {"eoi", Action::EndOfInit, 0, false},
     {"hold", Action::Hold, 1, false},
+    {"stats", Action::Stats, 0, false},
 };
 
 bool ToNumber(const std::string& text, long high, long& out)

@@ -11,7 +11,7 @@
 
 namespace kpsim {
 
-enum class Action { Close, Reset, Silent, Talk, Garbage, Set, Rate, Refuse, Repeat, StopDt, EndOfInit, Hold, Quit };
+enum class Action { Close, Reset, Silent, Talk, Garbage, Set, Rate, Refuse, Repeat, StopDt, EndOfInit, Hold, Stats, Quit };
 
 struct ControlRequest {
     Action action = Action::Quit;

@@ -151,8 +151,10 @@ int main(int argc, char** argv)
     log.Line("ready");
 
     ControlLoop(stations, log, options.exitOnEof).Run();
-    for (auto& station : stations)
+    for (auto& station : stations) {
         station->Stop();
+        station->LogStats();
+    }
     log.Line("stopped");
     return 0;
 }

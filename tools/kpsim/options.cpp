@@ -106,6 +106,7 @@ const std::vector<ValueOption>& ValueOptions()
         {"--reconnect", IntField(&StationConfig::reconnectMs, 10, 3600000)},
         {"--cmd-offset", UnsignedField(&StationConfig::cmdOffset, 0xFFFFFF)},
         {"--rate", [](StationConfig& s, const std::string& text) { return ParseRate(text, s.rate); }},
+        {"--objects", IntField(&StationConfig::maxObjects, 1, 255)},
     };
     return options;
 }
@@ -266,6 +267,7 @@ Usage: kpsim [--exit-on-eof] [--config FILE] STATION...
   --bits8 IOA[:COUNT]   eight points in a byte  (type 136, always timed)
   --rate N              spontaneous changes per second over all points (0)
   --time                spontaneous changes carry CP56Time2a
+  --objects N           at most N objects in one spontaneous ASDU (as many as fit)
   --cot-size 1|2  --ca-size 1|2  --ioa-size 1..3   field widths (2, 2, 3)
   --k N --w N --t1 MS --t2 MS   window and timers (12, 8, 15000, 10000)
   --started             data transfer is on from the connect, without STARTDT
@@ -306,6 +308,9 @@ Standard output, one line per event:
       (R: con, negative, unknown-ioa)
   refused station=S type=T reply=unknown-type|unknown-cause|unknown-ca
   refused-connection station=S peer=A:P   (a second connection, closed at once)
+  stats station=S values=V asdus=A dropped=D   (on "stats" and at the end:
+      spontaneous changes queued, the ASDUs they went in, changes skipped
+      because 256 ASDUs were already waiting)
   done station=S action=A    error TEXT
 
 Standard input, one control line each (S = station number, 0 = all):
@@ -327,6 +332,7 @@ Standard input, one control line each (S = station number, 0 = all):
               (1: the last one; up to 64)
   stopdt S    send STOPDT act and stop sending until a STARTDT act
   eoi S       send end of initialisation (M_EI_NA_1, cause 4, COI 0)
+  stats S     print the station's "stats" line
   quit        end the program
 )";
 }

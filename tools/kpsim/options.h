@@ -22,6 +22,7 @@ struct StationConfig {
     std::vector<PointRange> ranges;
     double rate = 0;         // spontaneous changes per second
     bool timeTags = false;   // spontaneous changes with CP56Time2a
+    int maxObjects = 0;      // objects in one spontaneous ASDU at most, 0: as many as fit
     Widths widths;
     int k = 12;
     int w = 8;

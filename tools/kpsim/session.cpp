@@ -21,11 +21,12 @@ constexpr std::size_t kMaxQueuedAsdus = 256;
 // Upper bound of changes generated in one pass, so a long stall cannot flood.
 constexpr std::uint64_t kMaxChangesPerPass = 4096;
 
-// Packs objects of several types into ASDUs, one open ASDU per type.
+// Packs objects of several types into ASDUs, one open ASDU per type, each
+// with at most maxObjects objects (0: as many as fit).
 class Packer {
 public:
-    Packer(const Widths& widths, std::uint32_t ca, std::uint8_t cause, std::deque<Bytes>& out)
-        : widths_(widths), ca_(ca), cause_(cause), out_(out)
+    Packer(const Widths& widths, std::uint32_t ca, std::uint8_t cause, std::deque<Bytes>& out, int maxObjects = 0)
+        : widths_(widths), ca_(ca), cause_(cause), out_(out), maxObjects_(static_cast<std::size_t>(maxObjects))
     {
     }
     ~Packer()
@@ -37,7 +38,7 @@ public:
     void Add(TypeId type, std::uint32_t ioa, const Bytes& element)
     {
         auto it = open_.find(type);
-        if (it != open_.end() && !it->second.HasRoom(element.size())) {
+        if (it != open_.end() && (!it->second.HasRoom(element.size()) || Full(it->second))) {
             out_.push_back(it->second.Finish());
             open_.erase(it);
             it = open_.end();
@@ -48,10 +49,13 @@ public:
     }
 
 private:
+    bool Full(const AsduBuilder& builder) const { return maxObjects_ > 0 && builder.Count() >= maxObjects_; }
+
     Widths widths_;
     std::uint32_t ca_;
     std::uint8_t cause_;
     std::deque<Bytes>& out_;
+    std::size_t maxObjects_;
     std::map<TypeId, AsduBuilder> open_;
 };
 
@@ -322,17 +326,26 @@ void Session::Spontaneous(SteadyTime now)
         return;
     std::uint64_t changes = due - spontaneousDone_;
     spontaneousDone_ = due;
-    if (queued_.size() >= kMaxQueuedAsdus)
-        return;  // the peer does not keep up: skip rather than pile up
-    if (changes > kMaxChangesPerPass)
-        changes = kMaxChangesPerPass;
-    Packer packer(config_.widths, config_.ca, kCauseSpontaneous, queued_);
-    for (std::uint64_t i = 0; i < changes; ++i) {
-        const Point* p = state_.signals.StepNext();
-        if (p == nullptr)
-            return;
-        AddPoint(packer, *p, config_.timeTags);
+    if (queued_.size() >= kMaxQueuedAsdus) {
+        state_.stats.dropped += changes;  // the peer does not keep up: skip rather than pile up
+        return;
     }
+    if (changes > kMaxChangesPerPass) {
+        state_.stats.dropped += changes - kMaxChangesPerPass;
+        changes = kMaxChangesPerPass;
+    }
+    const std::size_t queuedBefore = queued_.size();
+    {
+        Packer packer(config_.widths, config_.ca, kCauseSpontaneous, queued_, config_.maxObjects);
+        for (std::uint64_t i = 0; i < changes; ++i) {
+            const Point* p = state_.signals.StepNext();
+            if (p == nullptr)
+                break;
+            AddPoint(packer, *p, config_.timeTags);
+            state_.stats.values += 1;
+        }
+    }
+    state_.stats.asdus += queued_.size() - queuedBefore;
 }
 
 bool Session::Tick(SteadyTime now)

@@ -19,13 +19,23 @@ namespace kpsim {
 
 using SteadyTime = std::chrono::steady_clock::time_point;
 
-// What outlives a connection: the points and the switches set by control lines.
+// The spontaneous changes of a station over all its connections, so a load
+// test can tell a slow gateway's lost values from a lower rate.
+struct SpontaneousStats {
+    std::uint64_t values = 0;   // changes queued for sending
+    std::uint64_t asdus = 0;    // ASDUs they were packed into
+    std::uint64_t dropped = 0;  // changes skipped because the queue was full
+};
+
+// What outlives a connection: the points, the switches set by control lines
+// and the counts of what was sent.
 struct StationState {
     SignalSet signals;
     double rate = 0;
     bool refuse = false;
     bool hold = false;  // commands are taken and left unanswered
     bool silent = false;
+    SpontaneousStats stats;
 };
 
 class Session {

@@ -74,6 +74,13 @@ void Station::Post(const ControlRequest& request)
     wake_.notify_all();
 }
 
+void Station::LogStats()
+{
+    const SpontaneousStats& s = state_.stats;
+    log_.Line("stats " + Tag() + " values=" + std::to_string(s.values) + " asdus=" + std::to_string(s.asdus) +
+              " dropped=" + std::to_string(s.dropped));
+}
+
 void Station::WaitForRequests(milliseconds timeout)
 {
     std::unique_lock lock(mutex_);
@@ -212,6 +219,9 @@ bool Station::Apply(const ControlRequest& r, Poco::Net::StreamSocket* connection
     case Action::Hold:
         state_.hold = r.on;
         Done(r);
+        return true;
+    case Action::Stats:
+        LogStats();
         return true;
     case Action::Set: {
         Point* point = state_.signals.Find(r.ioa);

@@ -32,6 +32,8 @@ public:
     void Start();
     void Stop();
     void Post(const ControlRequest& request);
+    // The "stats" line; after Stop, or on the station's own thread.
+    void LogStats();
 
 private:
     void Run();
