@@ -86,6 +86,7 @@ TEST_F(ActiveChannel, PeerCloseAndResetHandOverOneDisconnectAndReconnect)
         EXPECT_FALSE(RowConnected(1));
         EXPECT_FALSE(dev.IsConnected());
         ASSERT_TRUE(channelClock.AwaitPass());
+        ASSERT_TRUE(AwaitTick());
         EXPECT_EQ(Disconnects(), expected) << "exactly one disconnect";
         {
             std::lock_guard<std::mutex> channel(ctx.ChannelLock(1));
@@ -145,6 +146,7 @@ TEST_P(ActiveSilence, BeyondT0DropsTheConnectionThenPauses)
     EXPECT_TRUE(ClosedByPeer(peer)) << "the station sees the connection closed";
 
     clock.Advance(Toprosdevice::SilencePauseMs - 100);
+    ASSERT_TRUE(AwaitTick()) << "the link has asked to connect";
     ASSERT_TRUE(channelClock.AwaitPass());
     EXPECT_TRUE(Attempts().empty()) << "the link's request waits for the pause";
     ASSERT_TRUE(AdvanceUntil([&] { return !Attempts().empty(); }));
