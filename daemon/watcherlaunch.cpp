@@ -23,18 +23,15 @@ TWatcherLaunch::TWatcherLaunch(TLauncher& launcher, TClock& clock, TSleeper& sle
 TWatcherLaunch::~TWatcherLaunch()
 {
     std::lock_guard lock(threadMutex_);
-    if (thread_.joinable())
-        thread_.join();
+    thread_.StopAndJoin();
 }
 
 void TWatcherLaunch::start_watchdog_thread()
 {
     std::lock_guard lock(threadMutex_);
-    if (thread_.joinable())
-        thread_.join(); // an earlier launch; it ends as soon as its process exists
-    sleeper_.Enter(); // left by the launch thread itself
-    running_.store(true);
-    thread_ = std::thread([this] { RunLaunch(); });
+    thread_.StopAndJoin(); // an earlier launch; it ends as soon as its process exists
+    sleeper_.Enter();      // left by the launch thread itself
+    thread_.Start([this] { RunLaunch(); });
 }
 
 void TWatcherLaunch::RunLaunch()
@@ -47,17 +44,12 @@ void TWatcherLaunch::RunLaunch()
     } catch (...) {
     }
     sleeper_.Leave();
-    running_.store(false);
 }
 
 bool TWatcherLaunch::JoinFinishedLaunch()
 {
     std::lock_guard lock(threadMutex_);
-    if (running_.load())
-        return false;
-    if (thread_.joinable())
-        thread_.join(); // it has returned from its last step already
-    return true;
+    return thread_.Join(0); // a launch that has returned from its last step is joined at once
 }
 
 bool TWatcherLaunch::WaitWatcherLaunched(std::int64_t limitMs)

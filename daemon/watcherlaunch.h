@@ -6,12 +6,12 @@
 
 #include "core/clock.h"
 #include "daemon/sleeper.h"
+#include "service/thread.h"
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace gw {
@@ -67,9 +67,8 @@ private:
     TClock& clock_;
     TSleeper& sleeper_;
     std::atomic<bool> launched_{false};
-    std::atomic<bool> running_{false}; // a launch thread has not finished yet
     std::mutex threadMutex_;
-    std::thread thread_;
+    TThread thread_; // nothing to ask: it ends as soon as its process exists
 };
 
 } // namespace gw
