@@ -155,6 +155,21 @@ TEST_P(ActiveSilence, BeyondT0DropsTheConnectionThenPauses)
 
 INSTANTIATE_TEST_SUITE_P(T0, ActiveSilence, ::testing::Values(1500, 0));
 
+// A connection with nothing to do sleeps right up to its silence limit, not
+// in short slices: that is what keeps hundreds of idle stations cheap.
+TEST_F(ActiveChannel, IdleConnectionSleepsUntilItsSilenceLimit)
+{
+    Poco::Net::ServerSocket station(Poco::Net::SocketAddress("127.0.0.1", 0));
+    Prm(1).t0 = 1500;
+    auto& dev = Open("127.0.0.1", station.address().port());
+    PassFirstPause();
+    Poco::Net::StreamSocket peer = station.acceptConnection();
+    ASSERT_TRUE(Eventually([&] { return dev.IsConnected(); }));
+    const std::int64_t connectedAt = clock.MonotonicMs();
+    EXPECT_TRUE(Eventually([&] { return channelClock.LastDeadline() == connectedAt + 1500 + 1; }));
+    EXPECT_TRUE(StopsWithin(dev, 2s));
+}
+
 // Primary refused, reserve listening: A first, then B, A, B on the link's
 // successive connect requests; the values keep the primary address.
 TEST_F(ActiveChannel, ConnectRefusedAndReserveAddressAlternation)

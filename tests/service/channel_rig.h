@@ -129,8 +129,10 @@ public:
     int SleepMs(const TClockWaiter& waiter, std::int64_t untilMs) const override
     {
         std::lock_guard<std::mutex> guard(lock_);
-        if (!awaiting_)
+        if (!awaiting_) {
+            lastDeadline_ = untilMs;
             return clock_.SleepMs(waiter, untilMs);
+        }
         if (const auto it = passes_.find(&waiter); it != passes_.end())
             ++it->second;
         passCv_.notify_all();
@@ -155,10 +157,18 @@ public:
         return done;
     }
 
+    // The deadline of the last wait a thread went to sleep in.
+    std::int64_t LastDeadline() const
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return lastDeadline_;
+    }
+
     std::atomic<bool> failWall{false};
 
 private:
     const FakeClock& clock_;
+    mutable std::int64_t lastDeadline_ = 0;
     mutable std::mutex lock_;
     mutable std::condition_variable passCv_;
     mutable std::map<TClockWaiter*, int, std::less<>> passes_;
