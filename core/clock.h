@@ -32,10 +32,14 @@ public:
     // Local wall time, for time stamps only.
     virtual TDateTime Now() const = 0;
 
-    // A waiter attaches before it reads the time it sleeps toward, so a move
-    // in between still wakes it, and detaches before it goes.
+    // A waiter attaches (once for every thread that is to wait in it) before
+    // it reads the time it sleeps toward, so a move in between still wakes
+    // it, and detaches as often before it goes.
     virtual void Attach(TClockWaiter&) const {}
     virtual void Detach(TClockWaiter&) const {}
+    // The waiter was asked to stop: a clock that sleeps for its waiters ends
+    // their sleeps.
+    virtual void Interrupt(TClockWaiter&) const {}
     // The real milliseconds a waiter may sleep toward untilMs on this clock
     // (-1: until it is woken); asked right before every sleep. The real clock
     // gives the time left, so an idle thread sleeps through to its next timer.

@@ -90,8 +90,8 @@ int RunService(TFieldgateParts& p)
     bool ServiceRunning = true;
     while (ServiceRunning) {
         TickOrFail(*service, p);
-        // A stopped sleeper ends the loop as a reconfiguration does.
-        if (!p.loopSleeper.Sleep(LoopPeriodMs))
+        // A stopped wait ends the loop as a reconfiguration does.
+        if (!p.loopWait.WaitMs(LoopPeriodMs))
             break;
         if (service->ReconfigureRequested())
             ServiceRunning = false;

@@ -15,8 +15,8 @@ bool TProgramLauncher::Launch()
     return StartDetachedProgram(argv_) >= 0;
 }
 
-TWatcherLaunch::TWatcherLaunch(TLauncher& launcher, TClock& clock, TSleeper& sleeper)
-    : launcher_(launcher), clock_(clock), sleeper_(sleeper)
+TWatcherLaunch::TWatcherLaunch(TLauncher& launcher, TClock& clock, TWait& wait)
+    : launcher_(launcher), clock_(clock), wait_(wait)
 {
 }
 
@@ -30,7 +30,7 @@ void TWatcherLaunch::start_watchdog_thread()
 {
     std::lock_guard lock(threadMutex_);
     thread_.StopAndJoin(); // an earlier launch; it ends as soon as its process exists
-    sleeper_.Enter();      // left by the launch thread itself
+    wait_.Enter();         // left by the launch thread itself
     thread_.Start([this] { RunLaunch(); });
 }
 
@@ -43,7 +43,7 @@ void TWatcherLaunch::RunLaunch()
             launched_.store(true);
     } catch (...) {
     }
-    sleeper_.Leave();
+    wait_.Leave();
 }
 
 bool TWatcherLaunch::JoinFinishedLaunch()
@@ -54,13 +54,13 @@ bool TWatcherLaunch::JoinFinishedLaunch()
 
 bool TWatcherLaunch::WaitWatcherLaunched(std::int64_t limitMs)
 {
-    sleeper_.Enter();
+    wait_.Enter();
     const std::int64_t start = clock_.MonotonicMs();
     while (!launched_.load() && clock_.MonotonicMs() - start < limitMs) {
-        if (!sleeper_.Sleep(LaunchPollMs))
+        if (!wait_.WaitMs(LaunchPollMs))
             break;
     }
-    sleeper_.Leave();
+    wait_.Leave();
     return launched_.load();
 }
 

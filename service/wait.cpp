@@ -18,7 +18,8 @@ TWait::TWait(const TClock& clock) : clock_(clock), fd_(::eventfd(0, EFD_NONBLOCK
 
 TWait::~TWait()
 {
-    Leave();
+    while (entered_.load() > 0)
+        Leave();
     ::close(fd_);
 }
 
@@ -33,17 +34,21 @@ void TWait::RequestStop()
 {
     stop_ = true;
     Wake();
+    clock_.Interrupt(*this);
 }
 
 void TWait::Enter()
 {
-    if (!attached_.exchange(true))
-        clock_.Attach(*this);
+    ++entered_;
+    clock_.Attach(*this);
 }
 
 void TWait::Leave()
 {
-    if (attached_.exchange(false))
+    int entered = entered_.load();
+    while (entered > 0 && !entered_.compare_exchange_weak(entered, entered - 1)) {
+    }
+    if (entered > 0)
         clock_.Detach(*this);
 }
 
@@ -56,9 +61,6 @@ short TWait::Poll(int fd, short events, std::int64_t untilMs)
 
 void TWait::Poll(std::span<pollfd> fds, std::int64_t untilMs)
 {
-    // A clock moved before the wait entered is seen by SleepMs, one moved
-    // after it wakes the poll.
-    Enter();
     if (fds.size() > MaxFds)
         throw std::length_error("TWait::Poll: too many descriptors");
     pollfd all[MaxFds + 1] = {{fd_, POLLIN, 0}};

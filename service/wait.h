@@ -7,7 +7,9 @@
 // a clock moved by hand wakes its waiters instead.
 //
 // Wake() is meant for the one thread that waits here; RequestStop() ends
-// every present and future wait of any thread.
+// every present and future wait of any thread. Threads announce themselves
+// with Enter() and Leave(), so a clock simulated in a test knows when all of
+// them wait and its time may move on.
 
 #include "core/clock.h"
 
@@ -31,11 +33,11 @@ public:
     void Wake();
     void RequestStop();
     bool StopRequested() const { return stop_.load(); }
-    // A thread is about to wait here: the clock wakes it from now on (the
-    // first wait enters by itself). Entering before the thread starts lets a
-    // clock moved by hand count on it at once.
+    // A thread is about to wait here: the clock wakes it from now on.
+    // Entering before the thread starts lets a clock moved by hand count on
+    // it at once.
     void Enter();
-    // The waiting thread is done: the clock stops waking this wait.
+    // A thread that entered is done waiting here.
     void Leave();
 
     // Waits for events on fd (none when fd < 0), a wake, a stop or the clock
@@ -55,7 +57,7 @@ private:
     const TClock& clock_;
     int fd_;
     std::atomic<bool> stop_{false};
-    std::atomic<bool> attached_{false};
+    std::atomic<int> entered_{0};
 };
 
 } // namespace gw

@@ -114,13 +114,17 @@ public:
     void Attach(TClockWaiter& waiter) const override
     {
         std::lock_guard<std::mutex> guard(lock_);
+        ++entered_[&waiter];
         passes_.emplace(&waiter, 0);
         clock_.Attach(waiter);
     }
     void Detach(TClockWaiter& waiter) const override
     {
         std::lock_guard<std::mutex> guard(lock_);
-        passes_.erase(&waiter);
+        if (--entered_[&waiter] <= 0) {
+            entered_.erase(&waiter);
+            passes_.erase(&waiter);
+        }
         clock_.Detach(waiter);
         passCv_.notify_all();
     }
@@ -172,6 +176,7 @@ private:
     mutable std::mutex lock_;
     mutable std::condition_variable passCv_;
     mutable std::map<TClockWaiter*, int, std::less<>> passes_;
+    mutable std::map<TClockWaiter*, int> entered_;
     bool awaiting_ = false;
 };
 

@@ -25,7 +25,8 @@ public:
     void Detach(TClockWaiter& waiter) const override
     {
         std::lock_guard<std::mutex> guard(waitersLock_);
-        waiters_.erase(&waiter);
+        if (const auto it = waiters_.find(&waiter); it != waiters_.end())
+            waiters_.erase(it);
     }
     // Real time does not bring a deadline of this clock any nearer.
     int SleepMs(const TClockWaiter&, std::int64_t untilMs) const override { return untilMs <= MonotonicMs() ? 0 : -1; }
@@ -36,8 +37,8 @@ public:
         mono_ += ms;
         wall_ = wall_.load() + static_cast<double>(ms) / MsPerDay;
         std::lock_guard<std::mutex> guard(waitersLock_);
-        for (TClockWaiter* waiter : waiters_)
-            waiter->ClockMoved();
+        for (auto it = waiters_.begin(); it != waiters_.end(); it = waiters_.upper_bound(*it))
+            (*it)->ClockMoved();
     }
     // Sets the wall clock alone, as an operator or NTP would; timers must not care.
     void SetWall(TDateTime wall) { wall_ = wall; }
@@ -46,7 +47,7 @@ private:
     std::atomic<std::int64_t> mono_;
     std::atomic<TDateTime> wall_;
     mutable std::mutex waitersLock_;
-    mutable std::set<TClockWaiter*> waiters_;
+    mutable std::multiset<TClockWaiter*> waiters_;
 };
 
 } // namespace gw::test
