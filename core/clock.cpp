@@ -1,6 +1,8 @@
 #include "core/clock.h"
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 
 namespace gw {
 
@@ -17,6 +19,14 @@ public:
 };
 
 } // namespace
+
+int TClock::SleepMs(const TClockWaiter&, std::int64_t untilMs) const
+{
+    if (untilMs == NoDeadlineMs)
+        return -1;
+    const std::int64_t left = untilMs - MonotonicMs();
+    return static_cast<int>(std::clamp<std::int64_t>(left, 0, INT_MAX));
+}
 
 TClock& SystemClock()
 {

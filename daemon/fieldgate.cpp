@@ -1,9 +1,10 @@
 #include "daemon/fieldgate.h"
 
 #include "daemon/serviceevents.h"
+#include "service/thread.h"
+#include "service/wait.h"
 
 #include <string_view>
-#include <thread>
 
 namespace gw {
 
@@ -19,23 +20,19 @@ int Replace(TFieldgateParts& p)
     return 0;
 }
 
-// The stop, with a guard that calls stopOverdue when it takes too long.
+// The stop, with a guard that calls stopOverdue when it takes too long. The
+// guard counts real time: it must speak even when the stop has stalled
+// everything else. However the stop ends, the guard is stopped and joined.
 void StopWithin(TServiceBody& service, TFieldgateParts& p)
 {
-    TSystemSleeper guardSleeper;
-    std::thread guard([&] {
-        if (guardSleeper.Sleep(p.limits.StopMs) && p.stopOverdue)
-            p.stopOverdue();
-    });
-    struct TEndGuard {
-        TSystemSleeper& sleeper;
-        std::thread& thread;
-        ~TEndGuard()
-        {
-            sleeper.Stop();
-            thread.join();
-        }
-    } endGuard{guardSleeper, guard};
+    TWait guardWait(SystemClock());
+    TThread guard;
+    guard.Start(
+        [&] {
+            if (guardWait.WaitMs(p.limits.StopMs) && p.stopOverdue)
+                p.stopOverdue();
+        },
+        [&] { guardWait.RequestStop(); });
     service.Stop();
 }
 
@@ -93,8 +90,8 @@ int RunService(TFieldgateParts& p)
     bool ServiceRunning = true;
     while (ServiceRunning) {
         TickOrFail(*service, p);
-        // A stopped sleeper ends the loop as a reconfiguration does.
-        if (!p.loopSleeper.Sleep(LoopPeriodMs))
+        // A stopped wait ends the loop as a reconfiguration does.
+        if (!p.loopWait.WaitMs(LoopPeriodMs))
             break;
         if (service->ReconfigureRequested())
             ServiceRunning = false;

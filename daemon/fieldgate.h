@@ -20,8 +20,8 @@
 
 #include "core/clock.h"
 #include "daemon/detach.h"
-#include "daemon/sleeper.h"
 #include "daemon/watcherlaunch.h"
+#include "service/wait.h"
 
 #include <cstdint>
 #include <functional>
@@ -73,7 +73,7 @@ struct TFieldgateParts {
     TDetacher& detacher;
     // Made only in the detached service, after the last fork.
     std::function<std::unique_ptr<TServiceBody>()> makeService;
-    TSleeper& loopSleeper; // the 50 ms wait; a stop ends the loop
+    TWait& loopWait;       // the 50 ms wait; a stop ends the loop
     TServiceLog& events;   // its directory holds "log_service.txt"
     TClock& clock;
     pid_t ownPid;

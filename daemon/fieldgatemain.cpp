@@ -44,20 +44,20 @@ private:
     TServiceLog events(home.ServiceDir);
     SetFatalStopHandler(LogFatalStop(events, clock));
 
-    TSystemSleeper watchSleeper;
+    TWait watchWait(clock);
     TProgramLauncher launcher({home.BasePath, "-w"});
-    TWatcherLaunch launch(launcher, clock, watchSleeper);
+    TWatcherLaunch launch(launcher, clock, watchWait);
     TPgrepLister lister(home.ProgramName());
     const std::unique_ptr<TRebootAction> reboot = MakeRebootAction(home, events, clock);
-    TWatcher watcher({lister, *reboot, launch, clock, watchSleeper, std::to_string(::getpid())});
+    TWatcher watcher({lister, *reboot, launch, clock, watchWait, std::to_string(::getpid())});
 
     TSystemDetacher detacher(home.ServiceDir + StderrLogFile);
-    TSystemSleeper loopSleeper;
+    TWait loopWait(clock);
     TFieldgateParts parts{launch,
                           [&watcher] { return watcher.wait_life_process(); },
                           detacher,
                           [&home] { return std::make_unique<TFieldgateService>(home.ServiceDir); },
-                          loopSleeper,
+                          loopWait,
                           events,
                           clock,
                           ::getpid(),

@@ -16,16 +16,16 @@ constexpr std::int64_t TakeOverDelayMs = 2000;
 // a watcher replacing itself) or when a second service was started.
 constexpr std::size_t CrowdCount = 3;
 
-// Leaves the sleeper when the scope ends, however it ends.
+// Leaves the wait when the scope ends, however it ends.
 class TLeaveOnExit {
 public:
-    explicit TLeaveOnExit(TSleeper& sleeper) : sleeper_(sleeper) {}
+    explicit TLeaveOnExit(TWait& wait) : wait_(wait) {}
     TLeaveOnExit(const TLeaveOnExit&) = delete;
     TLeaveOnExit& operator=(const TLeaveOnExit&) = delete;
-    ~TLeaveOnExit() { sleeper_.Leave(); }
+    ~TLeaveOnExit() { wait_.Leave(); }
 
 private:
-    TSleeper& sleeper_;
+    TWait& wait_;
 };
 
 } // namespace
@@ -39,7 +39,7 @@ void TSystemReboot::Reboot()
 TWatcher::~TWatcher()
 {
     if (checkThread_.joinable()) {
-        parts_.sleeper.Stop();
+        parts_.wait.RequestStop();
         checkThread_.join();
     }
 }
@@ -50,9 +50,9 @@ bool TWatcher::wait_life_process()
         throw std::logic_error("the life check of a watcher runs once");
     lifeCheckStarted_ = true;
 
-    parts_.sleeper.Enter();
-    TLeaveOnExit leave(parts_.sleeper);
-    parts_.sleeper.Enter(); // for the check thread, before it can sleep; it leaves itself
+    parts_.wait.Enter();
+    TLeaveOnExit leave(parts_.wait);
+    parts_.wait.Enter(); // for the check thread, before it can sleep; it leaves itself
     checkThread_ = std::thread([this] { RunCheckThread(); });
 
     std::int32_t seen = counter_.load();
@@ -62,12 +62,12 @@ bool TWatcher::wait_life_process()
             seen = counter_.load();
             seenAt = parts_.clock.MonotonicMs();
         }
-        if (!parts_.sleeper.Sleep(ProgressPollMs))
+        if (!parts_.wait.WaitMs(ProgressPollMs))
             return false;
         if (parts_.clock.MonotonicMs() - seenAt > StallLimitMs)
             return false;
         if (serviceGone_.load()) {
-            parts_.sleeper.Sleep(TakeOverDelayMs);
+            parts_.wait.WaitMs(TakeOverDelayMs);
             checkThread_.join(); // it only starts the launch after finding the service gone
             return true;
         }
@@ -76,7 +76,7 @@ bool TWatcher::wait_life_process()
 
 void TWatcher::RunCheckThread()
 {
-    TLeaveOnExit leave(parts_.sleeper);
+    TLeaveOnExit leave(parts_.wait);
     try {
         check_life_process();
     } catch (...) {
@@ -92,10 +92,10 @@ void TWatcher::check_life_process()
     TStringList instances;
     while (!serviceGone_.load()) {
         CountCycle();
-        if (!parts_.sleeper.Sleep(CyclePauseMs))
+        if (!parts_.wait.WaitMs(CyclePauseMs))
             return;
         parts_.lister.List(instances);
-        if (!parts_.sleeper.Sleep(CyclePauseMs))
+        if (!parts_.wait.WaitMs(CyclePauseMs))
             return;
         if (!GoneTest(instances))
             return;
@@ -125,7 +125,7 @@ bool TWatcher::GoneTest(TStringList& instances)
     if (!IsOnlySelf(instances))
         return true;
     // A service that is restarting may be missing for a moment: confirm.
-    if (!parts_.sleeper.Sleep(GoneConfirmMs))
+    if (!parts_.wait.WaitMs(GoneConfirmMs))
         return false;
     parts_.lister.List(instances);
     if (IsOnlySelf(instances))
@@ -140,7 +140,7 @@ bool TWatcher::CrowdTest(TStringList& instances)
     if (instances.size() < CrowdCount)
         return true;
     // Extra instances are normal for a moment; only a lasting crowd reboots.
-    if (!parts_.sleeper.Sleep(CrowdConfirmMs))
+    if (!parts_.wait.WaitMs(CrowdConfirmMs))
         return false;
     instances.clear();
     parts_.lister.List(instances);

@@ -9,7 +9,7 @@
 
 #include "core/clock.h"
 #include "daemon/instances.h"
-#include "daemon/sleeper.h"
+#include "service/wait.h"
 #include "daemon/watcherlaunch.h"
 
 #include <atomic>
@@ -38,7 +38,7 @@ struct TWatcherParts {
     TRebootAction& reboot;
     TWatcherLaunch& launch;  // started once the service is found gone
     TClock& clock;           // monotonic time of the stall check
-    TSleeper& sleeper;       // every wait; stopped to end the watcher
+    TWait& wait;             // every wait; stopped to end the watcher
     std::string ownPid;      // this process's id in decimal, as pgrep prints it
 };
 
@@ -49,7 +49,7 @@ public:
     explicit TWatcher(const TWatcherParts& parts) : parts_(parts) {}
     TWatcher(const TWatcher&) = delete;
     TWatcher& operator=(const TWatcher&) = delete;
-    // A check thread still running is stopped through the sleeper and
+    // A check thread still running is stopped through the wait and
     // joined. After a stall it may hang in a command that never returns:
     // the replacement role therefore ends its process with _exit instead.
     ~TWatcher();
@@ -57,13 +57,13 @@ public:
     // The life check, on the caller's thread: starts the check thread and
     // returns true once it has found the service gone (the new watcher's
     // launch is then started and the check thread joined), false when the
-    // check thread has made no progress for two minutes or the sleeper was
+    // check thread has made no progress for two minutes or the wait was
     // stopped. Runs once per watcher; a second call throws std::logic_error.
     bool wait_life_process();
 
     // The check cycles, as the check thread runs them. Returns when the
     // service is gone (after starting the new watcher's launch) or, without
-    // launching, when the sleeper is stopped.
+    // launching, when the wait is stopped.
     void check_life_process();
 
     std::int32_t LifeCheckCounter() const { return counter_.load(); }
@@ -73,7 +73,7 @@ private:
     void RunCheckThread();
     void CountCycle();
     bool IsOnlySelf(const TStringList& instances) const;
-    // Each step of a cycle; false when the sleeper was stopped.
+    // Each step of a cycle; false when the wait was stopped.
     bool GoneTest(TStringList& instances);
     bool CrowdTest(TStringList& instances);
 

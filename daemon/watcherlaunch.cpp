@@ -15,26 +15,23 @@ bool TProgramLauncher::Launch()
     return StartDetachedProgram(argv_) >= 0;
 }
 
-TWatcherLaunch::TWatcherLaunch(TLauncher& launcher, TClock& clock, TSleeper& sleeper)
-    : launcher_(launcher), clock_(clock), sleeper_(sleeper)
+TWatcherLaunch::TWatcherLaunch(TLauncher& launcher, TClock& clock, TWait& wait)
+    : launcher_(launcher), clock_(clock), wait_(wait)
 {
 }
 
 TWatcherLaunch::~TWatcherLaunch()
 {
     std::lock_guard lock(threadMutex_);
-    if (thread_.joinable())
-        thread_.join();
+    thread_.StopAndJoin();
 }
 
 void TWatcherLaunch::start_watchdog_thread()
 {
     std::lock_guard lock(threadMutex_);
-    if (thread_.joinable())
-        thread_.join(); // an earlier launch; it ends as soon as its process exists
-    sleeper_.Enter(); // left by the launch thread itself
-    running_.store(true);
-    thread_ = std::thread([this] { RunLaunch(); });
+    thread_.StopAndJoin(); // an earlier launch; it ends as soon as its process exists
+    wait_.Enter();         // left by the launch thread itself
+    thread_.Start([this] { RunLaunch(); });
 }
 
 void TWatcherLaunch::RunLaunch()
@@ -46,29 +43,24 @@ void TWatcherLaunch::RunLaunch()
             launched_.store(true);
     } catch (...) {
     }
-    sleeper_.Leave();
-    running_.store(false);
+    wait_.Leave();
 }
 
 bool TWatcherLaunch::JoinFinishedLaunch()
 {
     std::lock_guard lock(threadMutex_);
-    if (running_.load())
-        return false;
-    if (thread_.joinable())
-        thread_.join(); // it has returned from its last step already
-    return true;
+    return thread_.Join(0); // a launch that has returned from its last step is joined at once
 }
 
 bool TWatcherLaunch::WaitWatcherLaunched(std::int64_t limitMs)
 {
-    sleeper_.Enter();
+    wait_.Enter();
     const std::int64_t start = clock_.MonotonicMs();
     while (!launched_.load() && clock_.MonotonicMs() - start < limitMs) {
-        if (!sleeper_.Sleep(LaunchPollMs))
+        if (!wait_.WaitMs(LaunchPollMs))
             break;
     }
-    sleeper_.Leave();
+    wait_.Leave();
     return launched_.load();
 }
 

@@ -5,13 +5,13 @@
 // watcher starts its own replacement.
 
 #include "core/clock.h"
-#include "daemon/sleeper.h"
+#include "service/thread.h"
+#include "service/wait.h"
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace gw {
@@ -36,8 +36,8 @@ private:
 
 class TWatcherLaunch {
 public:
-    // The sleeper and clock serve WaitWatcherLaunched.
-    TWatcherLaunch(TLauncher& launcher, TClock& clock, TSleeper& sleeper);
+    // The wait and clock serve WaitWatcherLaunched.
+    TWatcherLaunch(TLauncher& launcher, TClock& clock, TWait& wait);
     TWatcherLaunch(const TWatcherLaunch&) = delete;
     TWatcherLaunch& operator=(const TWatcherLaunch&) = delete;
     // Joins the launch thread; it lives only until its process is created.
@@ -65,11 +65,10 @@ private:
 
     TLauncher& launcher_;
     TClock& clock_;
-    TSleeper& sleeper_;
+    TWait& wait_;
     std::atomic<bool> launched_{false};
-    std::atomic<bool> running_{false}; // a launch thread has not finished yet
     std::mutex threadMutex_;
-    std::thread thread_;
+    TThread thread_; // nothing to ask: it ends as soon as its process exists
 };
 
 } // namespace gw

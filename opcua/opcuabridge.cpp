@@ -6,7 +6,6 @@
 #include "service/serviceinit.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstring>
 
 namespace gw {
@@ -41,10 +40,10 @@ TOpcUaLibraryBridge::TOpcUaLibraryBridge(const TOpcUaSettings& settings) : setti
 TOpcUaLibraryBridge::~TOpcUaLibraryBridge()
 {
     Stop();
-    if (thread_.joinable()) {
+    if (thread_.Running()) {
         // Stop gave up waiting: the thread still runs inside the library,
         // which must stay loaded until it is out.
-        thread_.join();
+        thread_.StopAndJoin();
         Release();
     }
 }
@@ -66,7 +65,7 @@ bool TOpcUaLibraryBridge::Start(TServiceContext& ctx)
     Stop();
     if (!settings_.OPC_UA_use)
         return false;
-    if (thread_.joinable()) {
+    if (thread_.Running()) {
         AppendServiceLine(ctx, "OPC UA: сервер прошлого запуска не остановился, OPC UA не запущен", UaLog);
         return false;
     }
@@ -84,8 +83,7 @@ bool TOpcUaLibraryBridge::Start(TServiceContext& ctx)
     const std::size_t credentials = settings_.OPC_UA_username.size() + settings_.OPC_UA_password.size();
     if (settings_.OPC_UA_by_pwd && credentials > CredentialBytes)
         AppendServiceLine(ctx, "OPC UA: имя и пароль длиннее 100 байт, вход будет отклонён", UaLog);
-    ended_ = false;
-    thread_ = std::thread([this] { Execute(); });
+    thread_.Start([this] { Execute(); }, [this] { lib_.Api().setrunning_bool(0); });
     return true;
 }
 
@@ -172,9 +170,6 @@ void TOpcUaLibraryBridge::Execute()
         AppendServiceLine(*ctx_, "OPC UA: сервер завершился с кодом " + std::to_string(result) + ", порт " +
                                      std::to_string(settings_.OPC_UA_Port),
                           UaLog);
-    std::lock_guard<std::mutex> guard(endedLock);
-    ended_ = true;
-    endedSignal.notify_all();
 }
 
 void TOpcUaLibraryBridge::OpcUaWriteCallback(std::int32_t id)
@@ -210,16 +205,13 @@ bool TOpcUaLibraryBridge::OpcUaWriteToCommand(int id, std::int32_t v)
 
 void TOpcUaLibraryBridge::Stop()
 {
-    if (!thread_.joinable())
+    if (!thread_.Running())
         return;
-    lib_.Api().setrunning_bool(0);
-    std::unique_lock<std::mutex> guard(endedLock);
-    if (!endedSignal.wait_for(guard, std::chrono::milliseconds(OpcUaJoinMs), [this] { return ended_; })) {
+    thread_.RequestStop();
+    if (!thread_.Join(OpcUaJoinMs)) {
         AppendServiceLine(*ctx_, "OPC UA: сервер не остановился вовремя", UaLog);
         return;
     }
-    guard.unlock();
-    thread_.join();
     Release();
 }
 

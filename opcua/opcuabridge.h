@@ -20,14 +20,12 @@
 #include "core/command.h"
 #include "service/cfgfile.h"
 #include "service/serviceparts.h"
+#include "service/thread.h"
 #include "opcua/opcualibrary.h"
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace gw {
@@ -106,10 +104,7 @@ private:
     int OpcUaLifebitId = 0;
     std::vector<TUaPoint> points_; // by variable id; fixed while the thread runs
 
-    std::thread thread_;
-    std::mutex endedLock;
-    std::condition_variable endedSignal;
-    bool ended_ = false;
+    TThread thread_; // the server thread; asked to stop through setrunning_bool(0)
 };
 
 } // namespace gw

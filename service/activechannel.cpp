@@ -6,8 +6,7 @@
 #include "service/channelstep.h"
 #include "service/tables.h"
 
-#include <poll.h>
-
+#include <algorithm>
 #include <utility>
 
 namespace gw {
@@ -36,7 +35,7 @@ bool Toprosdevice::OfferFrame(std::span<const std::uint8_t> frame)
             return false;
         str_To_write.assign(frame.begin(), frame.end());
     }
-    wake_.Wake();
+    wait_.Wake();
     return true;
 }
 
@@ -48,13 +47,13 @@ void Toprosdevice::RequestConnect(const std::string& host, int port)
         Port_Thread = port;
     }
     must_connect = true;
-    wake_.Wake();
+    wait_.Wake();
 }
 
 void Toprosdevice::RequestDisconnect()
 {
     must_Disconnect = true;
-    wake_.Wake();
+    wait_.Wake();
 }
 
 void Toprosdevice::CurrentAddress(std::string& host, int& port) const
@@ -69,13 +68,12 @@ void Toprosdevice::CurrentAddress(std::string& host, int& port) const
 void Toprosdevice::Execute()
 {
     ChannelStep(env, Number_of_Thread, [this] {
-        if (wake_.WaitUntil(*env.clock, Date_TimeLast_OTVET_Good + FirstConnectPauseMs))
+        if (wait_.WaitUntil(Date_TimeLast_OTVET_Good + FirstConnectPauseMs))
             FirstConnect();
     });
-    while (!wake_.StopRequested()) {
-        // A failure that comes back at once must not make the loop spin.
+    while (!wait_.StopRequested()) {
         if (!ChannelStep(env, Number_of_Thread, [this] { Cycle(); }))
-            wake_.Poll(-1, 0);
+            wait_.WaitMs(ChannelFailurePauseMs);
     }
     ChannelStep(env, Number_of_Thread, [this] { ThreadLog(" поток завершается " + HostPort() + " "); });
     must_Disconnect = false;
@@ -128,7 +126,7 @@ void Toprosdevice::Reconnect()
 {
     ThreadLog(" пробую убрать соединение " + HostPort() + " ");
     CloseSocket();
-    if (!wake_.WaitMs(*env.clock, ReconnectPauseMs))
+    if (!wait_.WaitMs(ReconnectPauseMs))
         return;
     {
         std::lock_guard<std::mutex> guard(addressLock_);
@@ -170,18 +168,18 @@ bool Toprosdevice::HasReserve() const { return Port_Thread2 > 0 && !Host_Thread2
 
 bool Toprosdevice::Connect(std::int64_t timeoutMs)
 {
-    IdTCPClient_Thread = ConnectStream(Host_Thread_tek, Port_Thread_tek, timeoutMs, *env.clock, wake_);
+    IdTCPClient_Thread = ConnectStream(Host_Thread_tek, Port_Thread_tek, timeoutMs, wait_);
     return IdTCPClient_Thread.has_value();
 }
 
 void Toprosdevice::ReadBytes()
 {
     if (first_zapusk || !IdTCPClient_Thread) {
-        wake_.Poll(-1, 0);
+        wait_.Poll(-1, 0, NextDeadline());
         return;
     }
     std::uint8_t buf[ChannelReadCap];
-    const int n = ReadStream(*IdTCPClient_Thread, buf, wake_);
+    const int n = ReadStream(*IdTCPClient_Thread, buf, wait_, NextDeadline());
     if (n < 0) {
         ThreadLog(" ClientDisconnected " + HostPort() + " ");
         CloseSocket();
@@ -203,7 +201,7 @@ void Toprosdevice::WriteBytes(const std::vector<std::uint8_t>& bytes)
         ThreadLog(" WriteText len=" + std::to_string(bytes.size()));
     if (!IdTCPClient_Thread)
         return;
-    if (!WriteStream(*IdTCPClient_Thread, bytes, ChannelWriteTimeoutMs, *env.clock, wake_)) {
+    if (!WriteStream(*IdTCPClient_Thread, bytes, ChannelWriteTimeoutMs, wait_)) {
         // A write that fails means the connection is gone.
         ThreadLog(BufToHex(bytes, bytes.size(), " Ошибка отправки байт "));
         CloseSocket();
@@ -219,7 +217,17 @@ void Toprosdevice::CheckSilence()
         return;
     ThreadLog(" вышел таймаут. разрываю соединение " + HostPort() + " " + std::to_string(T0));
     CloseSocket();
-    wake_.WaitMs(*env.clock, SilencePauseMs);
+    wait_.WaitMs(SilencePauseMs);
+}
+
+// The periodic line and the silence check fire once their time is strictly
+// beyond the limit, that is a millisecond after it.
+std::int64_t Toprosdevice::NextDeadline() const
+{
+    const std::int64_t periodic = Date_Time_Period_test + PeriodicLogMs + 1;
+    if (!Is_Connect)
+        return periodic;
+    return std::min(periodic, Date_TimeLast_OTVET_Good + T0 + 1);
 }
 
 void Toprosdevice::CloseSocket()

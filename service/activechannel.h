@@ -7,9 +7,11 @@
 // that stays silent longer than T0. Connects, disconnects and received bytes
 // go to the link object on this thread, under the channel lock.
 //
-// Nothing here blocks beyond a short slice: the connect is non-blocking and
-// polled, every wait ends on Stop(), so Stop() then Join() returns within a
-// bounded time even while a connect hangs. Timers run on the channel's TClock.
+// The thread sleeps in its TWait until the socket has bytes, the link object
+// wakes it or its next timer (silence, periodic line) is due, so an idle
+// channel costs nothing. The connect is non-blocking and polled, every wait
+// ends on Stop(), so Stop() then Join() returns within a bounded time even
+// while a connect hangs. Timers run on the channel's TClock.
 
 #include "core/linkport.h"
 #include "service/channelenv.h"
@@ -70,6 +72,8 @@ private:
     void WriteBytes(const std::vector<std::uint8_t>& bytes);
     bool SendAll(const std::vector<std::uint8_t>& bytes);
     void CheckSilence();
+    // The clock's time at which the next timer of the thread is due.
+    std::int64_t NextDeadline() const;
     // Closes the socket and hands over one disconnect when a connect was handed over.
     void CloseSocket();
 
@@ -111,8 +115,8 @@ private:
     std::atomic<bool> Is_Connect{false};
     bool first_zapusk = true; // nothing is read before the first write
 
-    TChannelThread thread_;
-    TChannelWake& wake_{thread_.Wake()};
+    TChannelThread thread_{*env.clock};
+    TWait& wait_{thread_.Wait()};
 };
 
 } // namespace gw

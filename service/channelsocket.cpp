@@ -14,7 +14,7 @@
 namespace gw {
 
 std::optional<Poco::Net::StreamSocket> ConnectStream(const std::string& host, int port, std::int64_t timeoutMs,
-                                                     const TClock& clock, TChannelWake& wake)
+                                                     TWait& wait)
 {
     const std::optional<TIPv4> ip = ParseIPv4(host);
     if (!ip || port <= 0 || port > 65535)
@@ -24,15 +24,15 @@ std::optional<Poco::Net::StreamSocket> ConnectStream(const std::string& host, in
                                                static_cast<Poco::UInt16>(port));
         Poco::Net::StreamSocket socket;
         socket.connectNB(address);
-        const std::int64_t until = clock.MonotonicMs() + timeoutMs;
-        while (!wake.StopRequested()) {
-            if (wake.Poll(socket.impl()->sockfd(), POLLOUT) != 0) {
+        const std::int64_t until = wait.Clock().MonotonicMs() + timeoutMs;
+        while (!wait.StopRequested()) {
+            if (wait.Poll(socket.impl()->sockfd(), POLLOUT, until) != 0) {
                 if (socket.impl()->socketError() != 0)
                     return std::nullopt;
                 socket.setNoDelay(true);
                 return socket;
             }
-            if (clock.MonotonicMs() >= until)
+            if (wait.Clock().MonotonicMs() >= until)
                 return std::nullopt;
         }
     } catch (const Poco::Exception&) {
@@ -40,11 +40,17 @@ std::optional<Poco::Net::StreamSocket> ConnectStream(const std::string& host, in
     return std::nullopt;
 }
 
-int ReadStream(Poco::Net::StreamSocket& socket, std::span<std::uint8_t> buf, TChannelWake& wake)
+int ReadStream(Poco::Net::StreamSocket& socket, std::span<std::uint8_t> buf, TWait& wait, std::int64_t untilMs)
 {
     const int fd = socket.impl()->sockfd();
-    if ((wake.Poll(fd, POLLIN) & (POLLIN | POLLHUP | POLLERR)) == 0)
+    if ((wait.Poll(fd, POLLIN, untilMs) & (POLLIN | POLLHUP | POLLERR)) == 0)
         return 0;
+    return ReadWaiting(socket, buf);
+}
+
+int ReadWaiting(Poco::Net::StreamSocket& socket, std::span<std::uint8_t> buf)
+{
+    const int fd = socket.impl()->sockfd();
     const ssize_t n = ::recv(fd, buf.data(), buf.size(), MSG_DONTWAIT);
     if (n > 0)
         return static_cast<int>(n);
@@ -54,10 +60,10 @@ int ReadStream(Poco::Net::StreamSocket& socket, std::span<std::uint8_t> buf, TCh
 }
 
 bool WriteStream(Poco::Net::StreamSocket& socket, std::span<const std::uint8_t> bytes, std::int64_t timeoutMs,
-                 const TClock& clock, TChannelWake& wake)
+                 TWait& wait)
 {
     const int fd = socket.impl()->sockfd();
-    const std::int64_t until = clock.MonotonicMs() + timeoutMs;
+    const std::int64_t until = wait.Clock().MonotonicMs() + timeoutMs;
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_DONTWAIT | MSG_NOSIGNAL);
@@ -67,9 +73,9 @@ bool WriteStream(Poco::Net::StreamSocket& socket, std::span<const std::uint8_t> 
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
             return false;
-        if (wake.StopRequested() || clock.MonotonicMs() >= until)
+        if (wait.StopRequested() || wait.Clock().MonotonicMs() >= until)
             return false;
-        wake.Poll(fd, POLLOUT);
+        wait.Poll(fd, POLLOUT, until);
     }
     return true;
 }

@@ -6,9 +6,14 @@
 
 #include "service/channelenv.h"
 
+#include <cstdint>
 #include <exception>
 
 namespace gw {
+
+// A step that failed is followed by this pause on the channel's clock: a
+// failure that comes back at once must not make the thread spin.
+constexpr std::int64_t ChannelFailurePauseMs = 20;
 
 // The line "Поток КП " + kpIndex + ": " + what; a failure to write it is lost.
 void ChannelFailure(const TChannelEnv& env, int kpIndex, const char* what) noexcept;

@@ -1,40 +1,45 @@
 #pragma once
-// The thread of one channel: started once, asked to stop through its wake
-// (which cuts every wait short), and joined within a bound. The owner calls
-// StopAndJoin in its destructor, before the members the thread reads go.
+// The thread of one channel and the wait it sleeps in: started once, asked
+// to stop through its wait (which cuts every wait short), and joined within
+// a bound. The owner calls StopAndJoin in its destructor, before the members
+// the thread reads go.
 
-#include "service/channelwake.h"
+#include "service/thread.h"
+#include "service/wait.h"
 
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
-#include <thread>
 
 namespace gw {
 
 class TChannelThread {
 public:
-    TChannelThread() = default;
-    ~TChannelThread() { StopAndJoin(); }
+    // The channel's timers run on clock, and its waits sleep on it.
+    explicit TChannelThread(const TClock& clock) : wait_(clock) {}
     TChannelThread(const TChannelThread&) = delete;
     TChannelThread& operator=(const TChannelThread&) = delete;
 
-    void Start(std::function<void()> body);
-    void RequestStop() { wake_.RequestStop(); }
+    void Start(std::function<void()> body)
+    {
+        wait_.Enter();
+        thread_.Start(
+            [this, body = std::move(body)] {
+                body();
+                wait_.Leave();
+            },
+            [this] { wait_.RequestStop(); });
+    }
+    void RequestStop() { thread_.RequestStop(); }
     // Waits at most timeoutMs of real time; true once the thread has ended
     // (or never ran).
-    bool Join(std::int64_t timeoutMs);
-    void StopAndJoin();
+    bool Join(std::int64_t timeoutMs) { return thread_.Join(timeoutMs); }
+    void StopAndJoin() { thread_.StopAndJoin(); }
 
-    TChannelWake& Wake() { return wake_; }
+    TWait& Wait() { return wait_; }
 
 private:
-    TChannelWake wake_;
-    std::mutex endLock_;
-    std::condition_variable endCv_;
-    bool ended_ = false;
-    std::thread thread_;
+    TWait wait_;
+    TThread thread_; // declared last: it ends before the wait goes
 };
 
 } // namespace gw

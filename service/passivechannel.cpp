@@ -63,14 +63,14 @@ bool TPassiveServer::OfferFrame(std::span<const std::uint8_t> frame)
             return false;
         kp.Str_to_write_.assign(frame.begin(), frame.end());
     }
-    wake_.Wake();
+    wait_.Wake();
     return true;
 }
 
 void TPassiveServer::RequestDisconnect()
 {
     Kp().Must_disconnect_SVR = true;
-    wake_.Wake();
+    wait_.Wake();
 }
 
 void TPassiveServer::CurrentAddress(std::string& host, int& port) const
@@ -83,17 +83,16 @@ void TPassiveServer::CurrentAddress(std::string& host, int& port) const
 // and the thread goes on, so that the stop still closes the connection.
 void TPassiveServer::Execute()
 {
-    while (!wake_.StopRequested()) {
+    while (!wait_.StopRequested()) {
         const bool done = ChannelStep(env, kpIndex_, [this] {
             if (connection_)
                 PassiveOnExecute();
             else
-                wake_.Poll(listener_.impl()->sockfd(), POLLIN);
+                wait_.Poll(listener_.impl()->sockfd(), POLLIN);
             AcceptWaiting();
         });
-        // A failure that comes back at once must not make the loop spin.
         if (!done)
-            wake_.Poll(-1, 0);
+            wait_.WaitMs(ChannelFailurePauseMs);
     }
     ChannelStep(env, kpIndex_, [this] {
         if (connection_)
@@ -156,7 +155,13 @@ void TPassiveServer::PassiveOnExecute()
         return;
     PassiveSend();
     std::uint8_t buf[ChannelReadCap];
-    const int n = ReadStream(*connection_, buf, wake_);
+    // Silence beyond the limit is due a millisecond after it. The listener
+    // is watched too: a second connection is refused at once.
+    pollfd fds[2] = {{connection_->impl()->sockfd(), POLLIN, 0}, {listener_.impl()->sockfd(), POLLIN, 0}};
+    wait_.Poll(fds, lastRxMs_ + silenceMs_ + 1);
+    if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
+        return;
+    const int n = ReadWaiting(*connection_, buf);
     if (n < 0) {
         CloseConnection();
         return;
@@ -198,13 +203,14 @@ void TPassiveServer::PassiveSend()
     if (frame.empty() || !socketUp_)
         return;
     const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(frame.data()), frame.size());
-    if (WriteStream(*connection_, bytes, ChannelWriteTimeoutMs, *env.clock, wake_)) {
+    if (WriteStream(*connection_, bytes, ChannelWriteTimeoutMs, wait_)) {
         if (ChannelTracing(env))
             SrvLog(BufToHex(bytes, bytes.size(), " Write to client ") + " ");
         return;
     }
     SrvLog(BufToHex(bytes, bytes.size(), " Error Write ") + " ");
     kp.Must_disconnect_SVR = true; // the frame is lost; the next pass drops the connection
+    wait_.Wake();
 }
 
 void TPassiveServer::PassiveReceived(std::span<const std::uint8_t> bytes)

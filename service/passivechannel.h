@@ -8,8 +8,10 @@
 // when the station stays silent longer than t0 (30000 ms when t0 is 0). A
 // second connection while one is up is accepted and closed at once.
 //
-// Every wait is a slice of TChannelWake, so Stop() then Join() returns within
-// a bounded time; timers run on the channel's TClock.
+// The thread sleeps in its TWait until the listener or the connection has
+// something, the link object wakes it or the silence limit is due, so an idle
+// station costs nothing; every wait ends on Stop(), so Stop() then Join()
+// returns within a bounded time. Timers run on the channel's TClock.
 
 #include "core/linkport.h"
 #include "service/channelenv.h"
@@ -89,8 +91,8 @@ private:
     std::string peer_;
     std::int64_t lastRxMs_ = 0; // monotonic stamp of Last_otvet_from_KP
 
-    TChannelThread thread_;
-    TChannelWake& wake_{thread_.Wake()};
+    TChannelThread thread_{*env.clock};
+    TWait& wait_{thread_.Wait()};
 };
 
 } // namespace gw

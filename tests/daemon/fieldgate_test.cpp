@@ -3,7 +3,7 @@
 #include "daemon/serviceevents.h"
 #include "event_lines.h"
 #include "service/servicelog.h"
-#include "sim_sleeper.h"
+#include "sim_clock.h"
 #include "support/fake_clock.h"
 #include "testkit/temp_dir.h"
 
@@ -177,8 +177,10 @@ public:
 
     TempDir dir;
     FakeClock clock;
-    SimSleeper launchSleeper{clock};
-    SimSleeper loopSleeper{clock};
+    SimClock launchClock{clock};
+    SimClock loopClock{clock};
+    TWait launchSleeper{launchClock};
+    TWait loopSleeper{loopClock};
     CountingLauncher launcher;
     TWatcherLaunch launch;
     Journal journal;
@@ -213,7 +215,7 @@ TEST(RunFieldgate, ServiceLoopsOnTheTickUntilReconfigurationThenStopsWithTwoLine
 
     EXPECT_EQ(entry.journal, Journal({"detach (watcher launched)", "start", "tick", "tick", "tick", "stop"}));
     // One sleep after every tick, the last one included.
-    EXPECT_EQ(entry.loopSleeper.Sleeps(), 3);
+    EXPECT_EQ(entry.loopClock.Sleeps(), 3);
     EXPECT_EQ(entry.clock.MonotonicMs() - entry.serviceMadeAtMs, 3 * LoopPeriodMs);
     const std::vector<std::string> lines = entry.EventLines();
     ASSERT_EQ(lines.size(), 2u);
@@ -225,7 +227,7 @@ TEST(RunFieldgate, ServiceLoopsOnTheTickUntilReconfigurationThenStopsWithTwoLine
 TEST(RunFieldgate, LoopEndedWithoutReconfigurationLogsOnlyTheEndOfTheStop)
 {
     Entry entry;
-    entry.loopSleeper.Stop();
+    entry.loopSleeper.RequestStop();
     EXPECT_EQ(entry.Run(TRole::Service), 0);
     EXPECT_EQ(entry.journal, Journal({"detach (watcher launched)", "start", "tick", "stop"}));
     const std::vector<std::string> lines = entry.EventLines();

@@ -1,6 +1,6 @@
 #include "daemon/watcher.h"
 
-#include "sim_sleeper.h"
+#include "sim_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -20,11 +20,11 @@ const TStringList Alone = {Self};
 const TStringList Crowd = {Service, Self, "4400"};
 
 // The processes the watcher would see, as a function of the milliseconds
-// since the test began. At `endMs` the sleeper is stopped and the cycles end.
+// since the test began. At `endMs` the wait is stopped and the cycles end.
 class WorldLister final : public TInstanceLister {
 public:
     using World = std::function<TStringList(std::int64_t ms)>;
-    WorldLister(FakeClock& clock, TSleeper& sleeper, World world, std::int64_t endMs)
+    WorldLister(FakeClock& clock, TWait& sleeper, World world, std::int64_t endMs)
         : clock_(clock), sleeper_(sleeper), world_(std::move(world)), start_(clock.MonotonicMs()), endMs_(endMs)
     {
     }
@@ -32,14 +32,14 @@ public:
     {
         const std::int64_t ms = Elapsed();
         if (ms >= endMs_)
-            sleeper_.Stop();
+            sleeper_.RequestStop();
         lines = world_(ms);
     }
     std::int64_t Elapsed() const { return clock_.MonotonicMs() - start_; }
 
 private:
     FakeClock& clock_;
-    TSleeper& sleeper_;
+    TWait& sleeper_;
     World world_;
     std::int64_t start_;
     std::int64_t endMs_;
@@ -49,7 +49,7 @@ private:
 // `goesDown` the machine "goes down" and every wait ends.
 class FakeReboot final : public TRebootAction {
 public:
-    FakeReboot(const WorldLister& world, TSleeper& sleeper, bool goesDown)
+    FakeReboot(const WorldLister& world, TWait& sleeper, bool goesDown)
         : world_(world), sleeper_(sleeper), goesDown_(goesDown)
     {
     }
@@ -60,7 +60,7 @@ public:
             at_.push_back(world_.Elapsed());
         }
         if (goesDown_)
-            sleeper_.Stop();
+            sleeper_.RequestStop();
     }
     std::vector<std::int64_t> At() const
     {
@@ -70,7 +70,7 @@ public:
 
 private:
     const WorldLister& world_;
-    TSleeper& sleeper_;
+    TWait& sleeper_;
     bool goesDown_;
     mutable std::mutex mutex_;
     std::vector<std::int64_t> at_;
@@ -99,7 +99,8 @@ struct Rig {
     }
 
     FakeClock clock;
-    SimSleeper sleeper{clock};
+    SimClock simClock{clock};
+    TWait sleeper{simClock};
     WorldLister lister;
     FakeReboot reboot;
     CountingLauncher launcher;
@@ -202,7 +203,7 @@ TEST(TWatcher, LifeCheckReturnsServiceGoneWithTheNewWatcherLaunched)
 // life check gives up so that the watcher can be replaced.
 class StalledLister final : public TInstanceLister {
 public:
-    StalledLister(TSleeper& sleeper, bool hangs) : sleeper_(sleeper), hangs_(hangs) {}
+    StalledLister(TWait& sleeper, bool hangs) : sleeper_(sleeper), hangs_(hangs) {}
     void List(TStringList&) override
     {
         if (!hangs_)
@@ -215,7 +216,7 @@ public:
     void Release() { release_.count_down(); }
 
 private:
-    TSleeper& sleeper_;
+    TWait& sleeper_;
     bool hangs_;
     std::latch release_{1};
 };
@@ -224,7 +225,8 @@ TEST(TWatcher, LifeCheckReportsAStalledCheckAfterTwoMinutes)
 {
     for (const bool hangs : {true, false}) {
         FakeClock clock;
-        SimSleeper sleeper(clock);
+        SimClock simClock(clock);
+        TWait sleeper(simClock);
         StalledLister lister(sleeper, hangs);
         WorldLister unused(clock, sleeper, [](std::int64_t) { return Pair; }, 0);
         FakeReboot reboot(unused, sleeper, true);
@@ -242,7 +244,7 @@ TEST(TWatcher, LifeCheckReportsAStalledCheckAfterTwoMinutes)
             EXPECT_EQ(watcher.LifeCheckCounter(), 1) << "hangs " << hangs;
             EXPECT_FALSE(watcher.ServiceGone()) << "hangs " << hangs;
             lister.Release();
-        } // a check thread still running is stopped through the sleeper and joined
+        } // a check thread still running is stopped through the wait and joined
         EXPECT_EQ(launcher.calls, 0) << "hangs " << hangs;
         EXPECT_TRUE(reboot.At().empty()) << "hangs " << hangs;
     }

@@ -3,7 +3,7 @@
 #include "daemon/extprog.h"
 #include "named_child.h"
 #include "support/emulation.h"
-#include "sim_sleeper.h"
+#include "sim_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -79,7 +79,8 @@ private:
 TEST(TWatcherLaunch, SetsWatcherLaunchedOnceTheProcessExists)
 {
     FakeClock clock;
-    SimSleeper sleeper(clock);
+    SimClock simClock(clock);
+    TWait sleeper(simClock);
     CountingLauncher launcher(true);
     TWatcherLaunch launch(launcher, clock, sleeper);
     EXPECT_FALSE(launch.WatcherLaunched());
@@ -98,7 +99,8 @@ TEST(TWatcherLaunch, SetsWatcherLaunchedOnceTheProcessExists)
 TEST(TWatcherLaunch, WaitForAFailedLaunchEndsAtItsLimit)
 {
     FakeClock clock;
-    SimSleeper sleeper(clock);
+    SimClock simClock(clock);
+    TWait sleeper(simClock);
     CountingLauncher launcher(false);
     TWatcherLaunch launch(launcher, clock, sleeper);
 
@@ -143,7 +145,8 @@ private:
 TEST(TWatcherLaunch, JoinsTheLaunchThreadOnlyOnceItHasFinished)
 {
     FakeClock clock;
-    SimSleeper sleeper(clock);
+    SimClock simClock(clock);
+    TWait sleeper(simClock);
     BlockingLauncher launcher;
     TWatcherLaunch launch(launcher, clock, sleeper);
     EXPECT_TRUE(launch.JoinFinishedLaunch()) << "no launch yet";
@@ -163,7 +166,8 @@ TEST(TWatcherLaunch, RealLaunchOfAProgram)
     TempDir dir;
     const std::string out = dir.File("started");
     FakeClock clock;
-    SimSleeper sleeper(clock);
+    SimClock simClock(clock);
+    TWait sleeper(simClock);
     TProgramLauncher launcher({"/bin/sh", "-c", "echo -w > \"$0\"", out});
     {
         TWatcherLaunch launch(launcher, clock, sleeper);

@@ -86,6 +86,7 @@ TEST_F(ActiveChannel, PeerCloseAndResetHandOverOneDisconnectAndReconnect)
         EXPECT_FALSE(RowConnected(1));
         EXPECT_FALSE(dev.IsConnected());
         ASSERT_TRUE(channelClock.AwaitPass());
+        ASSERT_TRUE(AwaitTick());
         EXPECT_EQ(Disconnects(), expected) << "exactly one disconnect";
         {
             std::lock_guard<std::mutex> channel(ctx.ChannelLock(1));
@@ -145,6 +146,7 @@ TEST_P(ActiveSilence, BeyondT0DropsTheConnectionThenPauses)
     EXPECT_TRUE(ClosedByPeer(peer)) << "the station sees the connection closed";
 
     clock.Advance(Toprosdevice::SilencePauseMs - 100);
+    ASSERT_TRUE(AwaitTick()) << "the link has asked to connect";
     ASSERT_TRUE(channelClock.AwaitPass());
     EXPECT_TRUE(Attempts().empty()) << "the link's request waits for the pause";
     ASSERT_TRUE(AdvanceUntil([&] { return !Attempts().empty(); }));
@@ -152,6 +154,21 @@ TEST_P(ActiveSilence, BeyondT0DropsTheConnectionThenPauses)
 }
 
 INSTANTIATE_TEST_SUITE_P(T0, ActiveSilence, ::testing::Values(1500, 0));
+
+// A connection with nothing to do sleeps right up to its silence limit, not
+// in short slices: that is what keeps hundreds of idle stations cheap.
+TEST_F(ActiveChannel, IdleConnectionSleepsUntilItsSilenceLimit)
+{
+    Poco::Net::ServerSocket station(Poco::Net::SocketAddress("127.0.0.1", 0));
+    Prm(1).t0 = 1500;
+    auto& dev = Open("127.0.0.1", station.address().port());
+    PassFirstPause();
+    Poco::Net::StreamSocket peer = station.acceptConnection();
+    ASSERT_TRUE(Eventually([&] { return dev.IsConnected(); }));
+    const std::int64_t connectedAt = clock.MonotonicMs();
+    EXPECT_TRUE(Eventually([&] { return channelClock.LastDeadline() == connectedAt + 1500 + 1; }));
+    EXPECT_TRUE(StopsWithin(dev, 2s));
+}
 
 // Primary refused, reserve listening: A first, then B, A, B on the link's
 // successive connect requests; the values keep the primary address.

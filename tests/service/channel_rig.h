@@ -24,6 +24,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -89,23 +90,14 @@ bool StopsWithin(Channel& channel, std::chrono::milliseconds bound)
 }
 
 // The channel threads' view of the fake clock. The hook: a test that moved
-// the clock waits until the threads have read it a few times at the new
-// time, that is until they have made a pass on it, before it asserts that
-// nothing happened. And its wall time can be made to fail, as anything a
-// thread calls in the middle of a step may.
+// the clock waits until every channel thread has made a whole pass at the
+// new time, before it asserts that nothing happened. And its wall time can
+// be made to fail, as anything a thread calls in the middle of a step may.
 class ChannelClock final : public TClock {
 public:
     explicit ChannelClock(const FakeClock& clock) : clock_(clock) {}
 
-    std::int64_t MonotonicMs() const override
-    {
-        const std::int64_t now = clock_.MonotonicMs();
-        std::lock_guard<std::mutex> guard(lock_);
-        if (now >= watchFrom_)
-            ++reads_;
-        readCv_.notify_all();
-        return now;
-    }
+    std::int64_t MonotonicMs() const override { return clock_.MonotonicMs(); }
     TDateTime Now() const override
     {
         if (failWall)
@@ -113,27 +105,73 @@ public:
         return clock_.Now();
     }
 
-    // A channel thread reads its clock at the top of every pass (a passive
-    // one while it holds a connection), on received bytes and in its silence
-    // or connect checks: four reads at the present time span at least one
-    // whole pass on it and the start of the next, so what that pass did is
-    // done.
-    bool AwaitPass(int reads = 4)
+    void Attach(TClockWaiter& waiter) const override
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        ++entered_[&waiter];
+        passes_.emplace(&waiter, 0);
+        clock_.Attach(waiter);
+    }
+    void Detach(TClockWaiter& waiter) const override
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (--entered_[&waiter] <= 0) {
+            entered_.erase(&waiter);
+            passes_.erase(&waiter);
+        }
+        clock_.Detach(waiter);
+        passCv_.notify_all();
+    }
+    // A thread asks right before each of its waits: while a test awaits a
+    // pass, it counts the waits and does not let the thread sleep.
+    int SleepMs(const TClockWaiter& waiter, std::int64_t untilMs) const override
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!awaiting_) {
+            lastDeadline_ = untilMs;
+            return clock_.SleepMs(waiter, untilMs);
+        }
+        if (const auto it = passes_.find(&waiter); it != passes_.end())
+            ++it->second;
+        passCv_.notify_all();
+        return 0;
+    }
+
+    // Every thread that waits on this clock is woken and counted until it
+    // has begun two waits: the first may end a pass begun before the test
+    // moved the clock, the second ends a whole pass made after it.
+    bool AwaitPass()
     {
         std::unique_lock<std::mutex> lock(lock_);
-        watchFrom_ = clock_.MonotonicMs();
-        reads_ = 0;
-        return readCv_.wait_for(lock, 10s, [&] { return reads_ >= reads; });
+        awaiting_ = true;
+        for (auto& [waiter, passes] : passes_) {
+            passes = 0;
+            waiter->ClockMoved();
+        }
+        const bool done = passCv_.wait_for(lock, 10s, [&] {
+            return std::all_of(passes_.begin(), passes_.end(), [](const auto& p) { return p.second >= 2; });
+        });
+        awaiting_ = false;
+        return done;
+    }
+
+    // The deadline of the last wait a thread went to sleep in.
+    std::int64_t LastDeadline() const
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return lastDeadline_;
     }
 
     std::atomic<bool> failWall{false};
 
 private:
     const FakeClock& clock_;
+    mutable std::int64_t lastDeadline_ = 0;
     mutable std::mutex lock_;
-    mutable std::condition_variable readCv_;
-    mutable int reads_ = 0;
-    std::int64_t watchFrom_ = 0;
+    mutable std::condition_variable passCv_;
+    mutable std::map<TClockWaiter*, int, std::less<>> passes_;
+    mutable std::map<TClockWaiter*, int> entered_;
+    bool awaiting_ = false;
 };
 
 class ChannelRig : public ::testing::Test {
@@ -194,9 +232,22 @@ protected:
                     }
                     frms[c]->DoService(false, static_cast<int>(c));
                 }
+                {
+                    std::lock_guard<std::mutex> guard(tickLock);
+                    ++ticks;
+                }
+                tickCv.notify_all();
                 std::this_thread::sleep_for(2ms);
             }
         });
+    }
+    // Waits until the tick has made a whole round over every link object
+    // after this call: what the channel threads handed over is handled.
+    bool AwaitTick()
+    {
+        std::unique_lock<std::mutex> lock(tickLock);
+        const std::uint64_t from = ticks;
+        return tickCv.wait_for(lock, 10s, [&] { return ticks >= from + 2; });
     }
     void StopTick()
     {
@@ -256,6 +307,9 @@ protected:
     TClients104 table;
     std::vector<std::shared_ptr<TClient104Frm>> frms;
     std::atomic<bool> ticking{false};
+    std::mutex tickLock;
+    std::condition_variable tickCv;
+    std::uint64_t ticks = 0;
     std::thread ticker;
     std::vector<std::shared_ptr<void>> channels;
 };

@@ -188,6 +188,20 @@ TEST_F(PassiveChannel, MailboxHoldsOneFrameAndANewConnectionStartsEmpty)
     EXPECT_THROW(client.receiveBytes(&byte, 1), Poco::TimeoutException) << "the old frame is not sent";
 }
 
+// A connection with nothing to do sleeps right up to its silence limit, not
+// in short slices: that is what keeps hundreds of idle stations cheap.
+TEST_F(PassiveChannel, IdleConnectionSleepsUntilItsSilenceLimit)
+{
+    Prm(1).t0 = 1500;
+    auto& srv = Listen(1, 0, false);
+    Run(1, srv);
+    Poco::Net::StreamSocket client(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(srv.LocalPort())));
+    ASSERT_TRUE(Eventually([&] { return srv.IsConnected(); }));
+    const std::int64_t connectedAt = clock.MonotonicMs();
+    EXPECT_TRUE(Eventually([&] { return channelClock.LastDeadline() == connectedAt + 1500 + 1; }));
+    EXPECT_TRUE(StopsWithin(srv, 2s));
+}
+
 // Whatever a step of the thread throws (here the clock, while it writes a
 // trace line of received bytes, and again in the stop) is logged with the
 // station; the thread goes on, and the stop still closes the connection.

@@ -1,11 +1,16 @@
-#include "service/channelthread.h"
+#include "service/thread.h"
 
 #include <chrono>
 
 namespace gw {
 
-void TChannelThread::Start(std::function<void()> body)
+void TThread::Start(std::function<void()> body, std::function<void()> requestStop)
 {
+    requestStop_ = std::move(requestStop);
+    {
+        std::lock_guard<std::mutex> guard(endLock_);
+        ended_ = false;
+    }
     thread_ = std::thread([this, body = std::move(body)] {
         body();
         std::lock_guard<std::mutex> guard(endLock_);
@@ -14,7 +19,19 @@ void TChannelThread::Start(std::function<void()> body)
     });
 }
 
-bool TChannelThread::Join(std::int64_t timeoutMs)
+void TThread::RequestStop()
+{
+    if (thread_.joinable() && requestStop_)
+        requestStop_();
+}
+
+bool TThread::Ended() const
+{
+    std::lock_guard<std::mutex> guard(endLock_);
+    return ended_;
+}
+
+bool TThread::Join(std::int64_t timeoutMs)
 {
     if (!thread_.joinable())
         return true;
@@ -27,7 +44,7 @@ bool TChannelThread::Join(std::int64_t timeoutMs)
     return true;
 }
 
-void TChannelThread::StopAndJoin()
+void TThread::StopAndJoin()
 {
     RequestStop();
     if (thread_.joinable())
