@@ -26,7 +26,7 @@
 #include "opcua/opcuabridge.h"
 #include "opcua/opcualibrary.h"
 #include "service/serviceinit.h"
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 #include <Poco/Net/NetException.h>
 #include <Poco/Net/ServerSocket.h>

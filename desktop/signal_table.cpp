@@ -284,7 +284,6 @@ void StoreSignalTable(const TSignalTable& t, T_KP& kp)
             if (row[1].empty() || HasLineBreak(row[1]))
                 continue;
             T_TS& s = kp.TS_arr.emplace_back();
-            s.NameKP = kp.NameKP;
             s.NameTS = row[1];
             s.AdrASDU = IntCell(row[2]);
             s.AdrIOA = IntCell(row[3]);
@@ -302,7 +301,6 @@ void StoreSignalTable(const TSignalTable& t, T_KP& kp)
         if (row[1].empty() || HasLineBreak(row[1]))
             continue;
         T_TI& s = kp.TI_arr.emplace_back();
-        s.NameKP = kp.NameKP;
         s.NameTI = row[1];
         s.AdrASDU = IntCell(row[2]);
         s.AdrIOA = IntCell(row[3]);

@@ -53,10 +53,6 @@ void StoreStation(T_KP& row, const TStationEdit& edit)
     row.Kol_TI = from.Kol_TI;
     row.TS_arr = from.TS_arr;
     row.TI_arr = from.TI_arr;
-    for (auto& s : row.TS_arr)
-        s.NameKP = row.NameKP;
-    for (auto& s : row.TI_arr)
-        s.NameKP = row.NameKP;
 }
 
 void EnableAllChannels(TServiceContext& ctx)

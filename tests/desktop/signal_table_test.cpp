@@ -132,7 +132,6 @@ TEST(SignalTable, RowsBecomeSignals)
     ASSERT_EQ(kp.Kol_TS, 2);
     EXPECT_EQ(kp.TS_arr[1].Type_TU, 3);
     EXPECT_EQ(kp.TS_arr[1].Type_Var, 1);
-    EXPECT_EQ(kp.TS_arr[1].NameKP, "КП");
     EXPECT_EQ(kp.TS_arr[2].AdrASDU, 0);
     EXPECT_EQ(kp.TS_arr[2].Type_TU, 0);
     // Back into a table: no command type without both command addresses.
