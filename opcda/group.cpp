@@ -243,8 +243,7 @@ HRESULT sOPCGroup::ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, BOOL, OP
     });
 }
 
-template <class Apply>
-HRESULT sOPCGroup::forEachHandle(DWORD dwCount, const OPCHANDLE* phServer, HRESULT** ppErrors, Apply apply)
+HRESULT sOPCGroup::allocHandleErrors(DWORD dwCount, const OPCHANDLE* phServer, HRESULT** ppErrors)
 {
     if (!ppErrors)
         return E_INVALIDARG;
@@ -253,7 +252,13 @@ HRESULT sOPCGroup::forEachHandle(DWORD dwCount, const OPCHANDLE* phServer, HRESU
         return E_INVALIDARG;
     HRESULT hr = S_OK;
     *ppErrors = taskAlloc<HRESULT>(dwCount, hr);
-    if (!*ppErrors)
+    return *ppErrors ? S_OK : hr;
+}
+
+template <class Apply>
+HRESULT sOPCGroup::forEachHandle(DWORD dwCount, const OPCHANDLE* phServer, HRESULT** ppErrors, Apply apply)
+{
+    if (const HRESULT hr = allocHandleErrors(dwCount, phServer, ppErrors); hr != S_OK)
         return hr;
     HRESULT result = S_OK;
     std::lock_guard<std::mutex> guard(lock_);
@@ -270,14 +275,7 @@ HRESULT sOPCGroup::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppE
 {
     LogLine(formatText("sOPCGroup.RemoveItems - %d", static_cast<int>(dwCount)));
     return guarded("sOPCGroup.RemoveItems - Exception", [&]() -> HRESULT {
-        if (!ppErrors)
-            return E_INVALIDARG;
-        *ppErrors = nullptr;
-        if (dwCount == 0 || !phServer)
-            return E_INVALIDARG;
-        HRESULT hr = S_OK;
-        *ppErrors = taskAlloc<HRESULT>(dwCount, hr);
-        if (!*ppErrors)
+        if (const HRESULT hr = allocHandleErrors(dwCount, phServer, ppErrors); hr != S_OK)
             return hr;
         HRESULT result = S_OK;
         std::lock_guard<std::mutex> guard(lock_);

@@ -106,6 +106,9 @@ private:
     void touchLastUpdate();
     template <class Apply>
     com::HRESULT forEachHandle(com::DWORD dwCount, const OPCHANDLE* phServer, com::HRESULT** ppErrors, Apply apply);
+    // The checks and the error array every call over server handles starts
+    // with: S_OK with *ppErrors allocated, or what to answer instead.
+    static com::HRESULT allocHandleErrors(com::DWORD dwCount, const OPCHANDLE* phServer, com::HRESULT** ppErrors);
 
     const std::shared_ptr<sOPC> core_;
     const std::weak_ptr<DataAccessState> FDataAccess;
