@@ -4,15 +4,17 @@
 //   tagserve_host <library> [--password <user> <password>] [--port <port>]
 //
 // Builds two groups, starts the server thread on a free port and prints
-// "READY <port>". Pushes m1 and lifebit every 100 ms. Prints one JSON line per
+// "READY <port>" once the server answers there. Pushes m1 and lifebit every 100 ms. Prints one JSON line per
 // client write. Reads commands from stdin: "bad" (m1 goes bad), "restart"
 // (stop and start the server as a service restart does), "quit" or end of input.
 #include "testkit/tagserve/client_kit.h"
 #include "tagserve/tagserve.h"
 
+#include <arpa/inet.h>
 #include <dlfcn.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -107,6 +109,61 @@ std::thread Start(int port, const Credentials& c)
     });
 }
 
+void AppendUInt32(std::string& out, uint32_t value)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        out += static_cast<char>((value >> shift) & 0xff);
+}
+
+// A HEL chunk as every client sends first; the host links none of the library's code.
+std::string HelloChunk(const std::string& url)
+{
+    std::string hello = "HELF";
+    AppendUInt32(hello, static_cast<uint32_t>(32 + url.size()));
+    for (uint32_t field : {0u, 65536u, 65536u, 0u, 0u}) // version, buffer sizes, no message or chunk limits
+        AppendUInt32(hello, field);
+    AppendUInt32(hello, static_cast<uint32_t>(url.size()));
+    return hello + url;
+}
+
+// Whether the server answers a HEL on the port now. Its answer, not a mere
+// connection, tells it from whatever else may hold the port.
+bool Answers(const sockaddr_in& addr)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    timeval patience{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    bool acknowledged = false;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
+        const std::string hello = HelloChunk("opc.tcp://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)));
+        char reply[4];
+        acknowledged = ::send(fd, hello.data(), hello.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(hello.size()) &&
+                       ::recv(fd, reply, sizeof reply, MSG_WAITALL) == sizeof reply &&
+                       std::memcmp(reply, "ACKF", sizeof reply) == 0;
+    }
+    ::close(fd);
+    return acknowledged;
+}
+
+// The server thread binds its port some time after it starts, and retries
+// every few seconds while the port is taken: a test that connects on "READY"
+// must find it listening, however slowly the server runs.
+void WaitUntilServing(int port)
+{
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!Answers(addr)) {
+        if (std::chrono::steady_clock::now() > limit) {
+            std::fprintf(stderr, "host: the server does not answer on port %d\n", port);
+            std::_Exit(2);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -168,6 +225,7 @@ int main(int argc, char** argv)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     });
+    WaitUntilServing(port);
     Say("READY " + std::to_string(port));
 
     std::string command;
@@ -183,6 +241,7 @@ int main(int argc, char** argv)
             server.join();
             Build();
             server = Start(port, credentials);
+            WaitUntilServing(port);
             Say("OK restart");
         }
     }
