@@ -4,9 +4,10 @@
 //   tagserve_host <library> [--password <user> <password>] [--port <port>]
 //
 // Builds two groups, starts the server thread on a free port and prints
-// "READY <port>" once the server answers there. Pushes m1 and lifebit every 100 ms. Prints one JSON line per
-// client write. Reads commands from stdin: "bad" (m1 goes bad), "restart"
-// (stop and start the server as a service restart does), "quit" or end of input.
+// "READY <port>" once the server answers there. Pushes m1 and lifebit every
+// 100 ms. Prints one JSON line per client write. Reads commands from stdin:
+// "bad" (m1 goes bad), "restart" (stop and start the server as a service
+// restart does; "OK restart" once it answers again), "quit" or end of input.
 #include "testkit/tagserve/client_kit.h"
 #include "tagserve/tagserve.h"
 
