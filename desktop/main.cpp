@@ -5,7 +5,7 @@
 #include "desktop/desktop_service.h"
 #include "desktop/instance_lock.h"
 #include "desktop/main_window.h"
-#include "desktop/opcda_server.h"
+#include "desktop/opcda_in_process.h"
 #include "desktop/prompts.h"
 #include "desktop/texts.h"
 
@@ -40,12 +40,13 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    TNullOpcDaServer opcDa;
+    TDesktopService service(options.dir, options.configurator);
+    TOpcDaInProcess opcDa(service.Context(), QApplication::applicationFilePath().toStdString());
     opcDa.Init(texts::OpcProgId, texts::AppTitle, true, false);
     QDir::setCurrent(QString::fromStdString(options.dir));
 
-    TDesktopService service(options.dir, options.configurator);
     TOPCForm form(service, opcDa, prompts, options.configurator);
+    form.SetRegistration(opcDa.Registration());
     form.FormCreate();
     try {
         opcDa.Start();

@@ -1,8 +1,8 @@
 #pragma once
 // The registration of the OPC DA server (ProgID and server entries) behind
-// the menu items "Зарегистрировать" / "Разрегистрировать". The registry
-// store belongs to the OPC DA server's library; until it is linked in, the
-// null registration stands for it and nothing is recorded.
+// the menu items "Зарегистрировать" / "Разрегистрировать". The program gives
+// the window the store's one (opcda_store_registration.h); until then, as in
+// windows without an OPC DA server, the null one records nothing.
 
 #include <string>
 

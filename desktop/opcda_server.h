@@ -1,8 +1,8 @@
 #pragma once
 // What the desktop needs of the in-process OPC DA server: its life cycle and
-// the two counts the main window shows. The server itself lives in its own
-// library; until it is linked in, TNullOpcDaServer stands for it, so the
-// desktop runs as an OPC UA and IEC 104 station alone.
+// the two counts the main window shows. The program runs the real one
+// (opcda_in_process.h); TNullOpcDaServer serves windows that need no OPC DA
+// (tests of other parts, pictures, benchmarks).
 
 #include <string>
 
