@@ -11,6 +11,7 @@
 #include "opcua/opcuabridge.h"
 #include "opcua/opcualibrary.h"
 #include "opcua/uatime.h"
+#include "service/cfgfile.h"
 #include "service/channelfactory.h"
 #include "service/serviceinit.h"
 #include "service/servicetick.h"
@@ -18,6 +19,7 @@
 #include "support/fake_clock.h"
 #include "testkit/temp_dir.h"
 #include "testkit/kpsim_process.h"
+#include "testkit/one_station.h"
 
 #include <gtest/gtest.h>
 
@@ -63,7 +65,7 @@ protected:
         ctx.ChannelFactory = &factory;
         ctx.WebServer = &web;
         ctx.OpcUa = &bridge;
-        ctx.ReadConfig = [this](TServiceContext& c) { Configure(c); };
+        ctx.ReadConfig = Iec104CfgReader(settings);
         ServiceInit(ctx);
     }
     ~ConnectedState() override
@@ -77,31 +79,20 @@ protected:
     bool HasClient() const { return std::filesystem::exists(NpmDir + "/node_modules/node-opcua-client"); }
 
     // One active station with one single point; its stamps are taken into OPC.
-    void Configure(TServiceContext& c)
+    TOneStation Config() const
     {
-        c.ResetStations();
-        T_KP kp;
-        kp.NameKP = "KP1";
-        kp.IP = "127.0.0.1";
-        kp.ASDU_Adr = Ca;
-        kp.Time_To_OPC = true;
-        T_TS ts;
-        ts.AdrASDU = Ca;
-        ts.AdrIOA = PointIoa;
-        ts.NameTS = "P1";
-        kp.TS_arr.push_back(ts);
-        kp.Kol_TS = 1;
-        c.KpTable.push_back(kp);
-        c.KpCount = 1;
-        TPrmn& prm = c.Prmn104[0];
-        SetPrmnDefault(prm, PrmnKind104, "127.0.0.1", stationPort);
-        prm.CommonAsduAddress = Ca;
-        c.PrmTFromCfg = true;
+        TOneStation s;
+        s.commonAddress = Ca;
+        s.port = stationPort;
+        s.timeToOpc = true;
+        s.points = {{PointIoa, "P1"}};
+        return s;
     }
 
     void Start(KpsimProcess& kpsim)
     {
         stationPort = kpsim.ListenPort(1);
+        home.Write(Iec104CfgFileName, OneStationCfg(Config()));
         ASSERT_TRUE(ServiceStart(ctx));
         ASSERT_TRUE(ctx.OpcUaRunning);
         alarmId = ctx.KpTable[1].Nom_OPC_Alarm;

@@ -5,12 +5,14 @@
 #include "compat/com/taskmem.h"
 #include "opcda/registration.h"
 #include "opcda/station_callbacks.h"
+#include "service/cfgfile.h"
 #include "service/channelfactory.h"
 #include "service/serviceinit.h"
 #include "service/servicetick.h"
 #include "support/fake_clock.h"
 #include "testkit/temp_dir.h"
 #include "testkit/kpsim_process.h"
+#include "testkit/one_station.h"
 
 #include "fixture.h"
 
@@ -32,7 +34,7 @@ protected:
         ctx.Clock = &clock;
         ctx.ExePath = temp.File("fieldgate");
         ctx.ChannelFactory = &factory;
-        ctx.ReadConfig = [this](gw::TServiceContext& c) { configure(c); };
+        ctx.ReadConfig = gw::Iec104CfgReader(opcUa);
         gw::ServiceInit(ctx);
     }
     ~ServiceEndToEnd() override
@@ -43,35 +45,20 @@ protected:
         gw::ServiceStop(ctx);
     }
 
-    void configure(gw::TServiceContext& c)
+    // One station with a single and a double point, both commanded with select.
+    gw::test::TOneStation config() const
     {
-        c.ResetStations();
-        gw::T_KP kp;
-        kp.NameKP = "KP1";
-        kp.IP = "127.0.0.1";
-        kp.ASDU_Adr = Ca;
-        kp.Time_To_OPC = true;
-        for (const bool dbl : {false, true}) {
-            gw::T_TS ts;
-            ts.NameTS = dbl ? "DP" : "SP";
-            ts.AdrASDU = ts.AdrASDU_TU = Ca;
-            ts.AdrIOA = dbl ? 200 : 100;
-            ts.AdrIOA_TU = ts.AdrIOA + CommandOffset;
-            ts.Type_Var = dbl ? 1 : 0;
-            ts.Type_TU = dbl ? 2 : 0; // with select
-            kp.TS_arr.push_back(ts);
-            kp.Kol_TS += 1;
-        }
-        c.KpTable.push_back(kp);
-        c.KpCount = 1;
-        gw::TPrmn& prm = c.Prmn104[0];
-        gw::SetPrmnDefault(prm, gw::PrmnKind104, "127.0.0.1", port);
-        prm.CommonAsduAddress = Ca;
-        c.PrmTFromCfg = true;
+        gw::test::TOneStation s;
+        s.commonAddress = Ca;
+        s.port = port;
+        s.timeToOpc = true;
+        s.points = {{100, "SP", 100 + CommandOffset}, {200, "DP", 200 + CommandOffset, 2, 1}};
+        return s;
     }
 
     void startService()
     {
+        temp.Write(gw::Iec104CfgFileName, gw::test::OneStationCfg(config()));
         ASSERT_TRUE(gw::ServiceStart(ctx));
         ticking = true;
         ticker = std::thread([this] {
@@ -111,6 +98,7 @@ protected:
     gw::test::FakeClock clock;
     gw::TSocketChannelFactory factory;
     int port = 0;
+    gw::TOpcUaSettings opcUa;
     std::atomic<bool> ticking{false};
     std::thread ticker;
     gw::TServiceContext ctx;
