@@ -8,7 +8,7 @@
 #include "service/cfgfile.h"
 #include "service/channelfactory.h"
 #include "service/serviceinit.h"
-#include "service/servicetick.h"
+#include "service/service_ticker.h"
 #include "support/fake_clock.h"
 #include "testkit/temp_dir.h"
 #include "testkit/kpsim_process.h"
@@ -16,7 +16,6 @@
 
 #include "fixture.h"
 
-#include <atomic>
 #include <thread>
 
 namespace opcda::test {
@@ -39,9 +38,7 @@ protected:
     }
     ~ServiceEndToEnd() override
     {
-        ticking = false;
-        if (ticker.joinable())
-            ticker.join();
+        ticker.Stop();
         gw::ServiceStop(ctx);
     }
 
@@ -60,13 +57,7 @@ protected:
     {
         temp.Write(gw::Iec104CfgFileName, gw::test::OneStationCfg(config()));
         ASSERT_TRUE(gw::ServiceStart(ctx));
-        ticking = true;
-        ticker = std::thread([this] {
-            while (ticking) {
-                gw::ServiceTick(ctx);
-                std::this_thread::sleep_for(2ms);
-            }
-        });
+        ticker.Start();
         clock.Advance(1200); // the first connect pause
     }
 
@@ -99,9 +90,8 @@ protected:
     gw::TSocketChannelFactory factory;
     int port = 0;
     gw::TOpcUaSettings opcUa;
-    std::atomic<bool> ticking{false};
-    std::thread ticker;
     gw::TServiceContext ctx;
+    gw::test::ServiceTicker ticker{ctx};
     FixedLocalZone zone{3 * 3600};
     std::shared_ptr<sOPC> core = std::make_shared<sOPC>(clock, zone);
     StationModel model{ctx};

@@ -3,6 +3,7 @@
 // the active channel carries them over loopback to kpsim (a real process),
 // whose output shows what arrived and in which order.
 #include "service/channel_rig.h"
+#include "service/service_ticker.h"
 #include "testkit/kpsim_process.h"
 #include "testkit/one_station.h"
 #include "ua_probe.h"
@@ -11,7 +12,6 @@
 #include "service/cfgfile.h"
 #include "service/channelfactory.h"
 #include "service/serviceinit.h"
-#include "service/servicetick.h"
 
 #include <filesystem>
 
@@ -37,9 +37,7 @@ protected:
     }
     ~BridgeLoopback() override
     {
-        ticking = false;
-        if (ticker.joinable())
-            ticker.join();
+        ticker.Stop();
         ServiceStop(ctx);
         ctx.OpcUa = nullptr; // the bridge goes before the context
     }
@@ -64,13 +62,7 @@ protected:
         ASSERT_TRUE(ServiceStart(ctx));
         ASSERT_TRUE(ctx.OpcUaRunning);
         ASSERT_TRUE(Eventually([this] { return Listening(settings.OPC_UA_Port); }, 20s));
-        ticking = true;
-        ticker = std::thread([this] {
-            while (ticking) {
-                ServiceTick(ctx);
-                std::this_thread::sleep_for(2ms);
-            }
-        });
+        ticker.Start();
         clock.Advance(1200); // the active channel's first connect pause
     }
 
@@ -90,9 +82,8 @@ protected:
     TOpcUaSettings settings;
     TOpcUaLibraryBridge bridge{settings};
     int stationPort = 0;
-    std::atomic<bool> ticking{false};
-    std::thread ticker;
     TServiceContext ctx;
+    ServiceTicker ticker{ctx};
 };
 
 // Two writes in one request reach the library's callback within a

@@ -10,7 +10,7 @@
 #include "core/messbuff.h"
 #include "service/cfgfile.h"
 #include "service/serviceinit.h"
-#include "service/servicetick.h"
+#include "service_ticker.h"
 #include "testkit/kpsim_process.h"
 #include "testkit/one_station.h"
 
@@ -71,21 +71,10 @@ protected:
     {
         temp.Write(Iec104CfgFileName, OneStationCfg(Config()));
         ASSERT_TRUE(ServiceStart(ctx));
-        ticking = true;
-        ticker = std::thread([this] {
-            while (ticking) {
-                ServiceTick(ctx);
-                std::this_thread::sleep_for(2ms);
-            }
-        });
+        ticker.Start();
         clock.Advance(1200); // the active channel's first connect pause
     }
-    void StopTick()
-    {
-        ticking = false;
-        if (ticker.joinable())
-            ticker.join();
-    }
+    void StopTick() { ticker.Stop(); }
 
     // Moves the fake clock in steps of stepMs, at most up to limitMs, until
     // kpsim prints a line starting with prefix.
@@ -128,9 +117,8 @@ protected:
     int clockSyncMinutes = 0;
     int port = 0;
     TOpcUaSettings opcUa;
-    std::atomic<bool> ticking{false};
-    std::thread ticker;
     TServiceContext ctx;
+    ServiceTicker ticker{ctx};
 };
 
 // A station sending an old I-frame again (I(n) after I(n + 1)) breaks the
