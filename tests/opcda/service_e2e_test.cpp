@@ -166,25 +166,19 @@ TEST_F(ServiceEndToEnd, SpontaneousValuesWritesAndALostStation)
 
         // Writes become select and execute with the command addresses.
         auto sync = group.as<IOPCSyncIO>();
-        VARIANT off = *Variant::fromBool(false).get();
-        VARIANT on = *Variant::fromI4(2).get();
-        OPCHANDLE sp = handles[1], dp = handles[2];
-        ASSERT_EQ(sync->Write(1, &sp, &off, &errors), S_OK);
-        CoTaskMemFree(errors);
-        for (const char* line : {"command station=1 type=C_SC_NA_1 ca=3 ioa=5100 value=0 select=1",
-                                 "command station=1 type=C_SC_NA_1 ca=3 ioa=5100 value=0 select=0"}) {
-            const auto got = kpsim->WaitFor("command ");
-            ASSERT_TRUE(got);
-            EXPECT_EQ(got->substr(0, std::string(line).size()), line);
-        }
-        ASSERT_EQ(sync->Write(1, &dp, &on, &errors), S_OK);
-        CoTaskMemFree(errors);
-        for (const char* line : {"command station=1 type=C_DC_NA_1 ca=3 ioa=5200 value=2 select=1",
-                                 "command station=1 type=C_DC_NA_1 ca=3 ioa=5200 value=2 select=0"}) {
-            const auto got = kpsim->WaitFor("command ");
-            ASSERT_TRUE(got);
-            EXPECT_EQ(got->substr(0, std::string(line).size()), line);
-        }
+        const auto writeReaches = [&](OPCHANDLE item, VARIANT value, const std::string& command) {
+            ASSERT_EQ(sync->Write(1, &item, &value, &errors), S_OK);
+            CoTaskMemFree(errors);
+            for (const std::string& line : {command + " select=1", command + " select=0"}) {
+                const auto got = kpsim->WaitFor("command ");
+                ASSERT_TRUE(got);
+                EXPECT_EQ(got->substr(0, line.size()), line);
+            }
+        };
+        const VARIANT off = *Variant::fromBool(false).get();
+        const VARIANT on = *Variant::fromI4(2).get();
+        writeReaches(handles[1], off, "command station=1 type=C_SC_NA_1 ca=3 ioa=5100 value=0");
+        writeReaches(handles[2], on, "command station=1 type=C_DC_NA_1 ca=3 ioa=5200 value=2");
 
         // The station goes away: its items turn bad and Connected false.
         kpsim->Quit();
