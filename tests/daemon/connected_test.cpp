@@ -76,7 +76,12 @@ protected:
         ctx.WebServer = nullptr;
     }
 
-    bool HasClient() const { return std::filesystem::exists(NpmDir + "/node_modules/node-opcua-client"); }
+    // Every test reads through the OPC UA client.
+    void SetUp() override
+    {
+        if (!std::filesystem::exists(NpmDir + "/node_modules/node-opcua-client"))
+            GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
+    }
 
     // One active station with one single point; its stamps are taken into OPC.
     TOneStation Config() const
@@ -277,8 +282,6 @@ protected:
 // time-tagged point later does not move that stamp.
 TEST_F(ConnectedState, ConnectedFromTheConfirmedStartOfTransferStampedWithIt)
 {
-    if (!HasClient())
-        GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
     KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100", "--silent"});
     Start(kpsim);
     ASSERT_TRUE(TickUntilLine(kpsim, "connected station=1"));
@@ -323,8 +326,6 @@ TEST_F(ConnectedState, ConnectedFromTheConfirmedStartOfTransferStampedWithIt)
 // variables start without a value.
 TEST_F(ConnectedState, NeverConnectedStationReadsFalseAfterARestart)
 {
-    if (!HasClient())
-        GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
     KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100", "--silent"});
     for (int run = 1; run <= 2; ++run) {
         SCOPED_TRACE(run);
@@ -340,8 +341,6 @@ TEST_F(ConnectedState, NeverConnectedStationReadsFalseAfterARestart)
 // a new TCP connection to the hung station does not bring it back.
 TEST_F(ConnectedState, StationThatHangsIsLostAndStaysLostAcrossReconnects)
 {
-    if (!HasClient())
-        GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
     KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100"});
     Start(kpsim);
     BringUp(kpsim);
@@ -364,8 +363,6 @@ TEST_F(ConnectedState, StationThatHangsIsLostAndStaysLostAcrossReconnects)
 // connection's state.
 TEST_F(ConnectedState, DropAndReconnectWithinOnePassIsStillPublished)
 {
-    if (!HasClient())
-        GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
     KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100"});
     Start(kpsim);
     BringUp(kpsim);
