@@ -11,6 +11,7 @@
 #include "opcua/opcuabridge.h"
 #include "opcua/opcualibrary.h"
 #include "opcua/uatime.h"
+#include "service/cfgfile.h"
 #include "service/channelfactory.h"
 #include "service/serviceinit.h"
 #include "service/servicetick.h"
@@ -18,6 +19,7 @@
 #include "support/fake_clock.h"
 #include "testkit/temp_dir.h"
 #include "testkit/kpsim_process.h"
+#include "testkit/one_station.h"
 
 #include <gtest/gtest.h>
 
@@ -63,7 +65,7 @@ protected:
         ctx.ChannelFactory = &factory;
         ctx.WebServer = &web;
         ctx.OpcUa = &bridge;
-        ctx.ReadConfig = [this](TServiceContext& c) { Configure(c); };
+        ctx.ReadConfig = Iec104CfgReader(settings);
         ServiceInit(ctx);
     }
     ~ConnectedState() override
@@ -74,34 +76,28 @@ protected:
         ctx.WebServer = nullptr;
     }
 
-    bool HasClient() const { return std::filesystem::exists(NpmDir + "/node_modules/node-opcua-client"); }
+    // Every test reads through the OPC UA client.
+    void SetUp() override
+    {
+        if (!std::filesystem::exists(NpmDir + "/node_modules/node-opcua-client"))
+            GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
+    }
 
     // One active station with one single point; its stamps are taken into OPC.
-    void Configure(TServiceContext& c)
+    TOneStation Config() const
     {
-        c.ResetStations();
-        T_KP kp;
-        kp.NameKP = "KP1";
-        kp.IP = "127.0.0.1";
-        kp.ASDU_Adr = Ca;
-        kp.Time_To_OPC = true;
-        T_TS ts;
-        ts.AdrASDU = Ca;
-        ts.AdrIOA = PointIoa;
-        ts.NameTS = "P1";
-        kp.TS_arr.push_back(ts);
-        kp.Kol_TS = 1;
-        c.KpTable.push_back(kp);
-        c.KpCount = 1;
-        TPrmn& prm = c.Prmn104[0];
-        SetPrmnDefault(prm, PrmnKind104, "127.0.0.1", stationPort);
-        prm.CommonAsduAddress = Ca;
-        c.PrmTFromCfg = true;
+        TOneStation s;
+        s.commonAddress = Ca;
+        s.port = stationPort;
+        s.timeToOpc = true;
+        s.points = {{PointIoa, "P1"}};
+        return s;
     }
 
     void Start(KpsimProcess& kpsim)
     {
         stationPort = kpsim.ListenPort(1);
+        home.Write(Iec104CfgFileName, OneStationCfg(Config()));
         ASSERT_TRUE(ServiceStart(ctx));
         ASSERT_TRUE(ctx.OpcUaRunning);
         alarmId = ctx.KpTable[1].Nom_OPC_Alarm;
@@ -286,8 +282,6 @@ protected:
 // time-tagged point later does not move that stamp.
 TEST_F(ConnectedState, ConnectedFromTheConfirmedStartOfTransferStampedWithIt)
 {
-    if (!HasClient())
-        GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
     KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100", "--silent"});
     Start(kpsim);
     ASSERT_TRUE(TickUntilLine(kpsim, "connected station=1"));
@@ -332,8 +326,6 @@ TEST_F(ConnectedState, ConnectedFromTheConfirmedStartOfTransferStampedWithIt)
 // variables start without a value.
 TEST_F(ConnectedState, NeverConnectedStationReadsFalseAfterARestart)
 {
-    if (!HasClient())
-        GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
     KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100", "--silent"});
     for (int run = 1; run <= 2; ++run) {
         SCOPED_TRACE(run);
@@ -349,8 +341,6 @@ TEST_F(ConnectedState, NeverConnectedStationReadsFalseAfterARestart)
 // a new TCP connection to the hung station does not bring it back.
 TEST_F(ConnectedState, StationThatHangsIsLostAndStaysLostAcrossReconnects)
 {
-    if (!HasClient())
-        GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
     KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100"});
     Start(kpsim);
     BringUp(kpsim);
@@ -373,8 +363,6 @@ TEST_F(ConnectedState, StationThatHangsIsLostAndStaysLostAcrossReconnects)
 // connection's state.
 TEST_F(ConnectedState, DropAndReconnectWithinOnePassIsStillPublished)
 {
-    if (!HasClient())
-        GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
     KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100"});
     Start(kpsim);
     BringUp(kpsim);

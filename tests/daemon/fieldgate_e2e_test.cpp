@@ -11,6 +11,7 @@
 #include "fieldgate_rig.h"
 #include "testkit/temp_dir.h"
 #include "testkit/kpsim_process.h"
+#include "testkit/one_station.h"
 
 #include <gtest/gtest.h>
 
@@ -20,8 +21,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <sys/wait.h>
 #include <thread>
@@ -57,21 +56,6 @@ FieldgateInstances StartWithPage(FieldgateRig& rig, int port, const std::string&
 bool EndsWith(const std::string& text, const std::string& end)
 {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-// The first stations of the bundled example, station n reached at ports[n - 1]
-// (the example's stations 1 and 2 listen on 24041 and 24042).
-std::string ExampleStations(const std::vector<int>& ports)
-{
-    std::ifstream in(std::string(GATEWAY_SOURCE_DIR) + "/examples/iec104.cfg", std::ios::binary);
-    std::string cfg((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::string next = "\r\nKP," + std::to_string(ports.size() + 1) + ",";
-    cfg = cfg.substr(0, cfg.find(next) + 2);
-    for (std::size_t n = 0; n < ports.size(); ++n) {
-        const std::string example = "PRM_T," + std::to_string(24041 + n) + ",";
-        cfg.replace(cfg.find(example), example.size(), "PRM_T," + std::to_string(ports[n]) + ",");
-    }
-    return cfg;
 }
 
 // Two stations as the example's first two: float values, normalized values.

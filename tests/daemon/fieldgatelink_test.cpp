@@ -11,27 +11,14 @@
 #include "service/tables.h"
 #include "testkit/temp_dir.h"
 #include "testkit/kpsim_process.h"
+#include "testkit/one_station.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 namespace gw::test {
 namespace {
-
-// The first station of the bundled example (clock synchronisation and
-// interrogation on), reached at port.
-std::string FirstExampleStation(int port)
-{
-    std::ifstream in(std::string(GATEWAY_SOURCE_DIR) + "/examples/iec104.cfg", std::ios::binary);
-    std::string cfg((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    cfg = cfg.substr(0, cfg.find("\r\nKP,2,") + 2);
-    const std::string example = "PRM_T,24041,";
-    cfg.replace(cfg.find(example), example.size(), "PRM_T," + std::to_string(port) + ",");
-    return cfg;
-}
 
 // Ticks the service as its main loop does until kpsim prints the line.
 bool TickUntil(TFieldgateService& service, KpsimProcess& kpsim, const std::string& prefix)
@@ -52,7 +39,7 @@ TEST(FieldgateService, TheExchangeTraceNamesNoSentFrameAndTheLogQueueStaysEmpty)
     std::string cnf = FieldgateRig::CnfIni(port, "pw");
     cnf.replace(cnf.find("Save_Obmen_v_File=0"), 19, "Save_Obmen_v_File=1");
     dir.Write("cnf.ini", cnf);
-    dir.Write("iec104.cfg", FirstExampleStation(kpsim.ListenPort(1)));
+    dir.Write("iec104.cfg", ExampleStations({kpsim.ListenPort(1)}));
     TFieldgateService service(dir.path() + "/", "127.0.0.1");
     service.Start();
     ASSERT_TRUE(TickUntil(service, kpsim, "clock-sync station=1 ca=1"));

@@ -3,6 +3,7 @@
 #include "fieldgate_rig.h"
 #include "testkit/temp_dir.h"
 #include "testkit/kpsim_process.h"
+#include "testkit/one_station.h"
 
 #include <gtest/gtest.h>
 
@@ -125,9 +126,11 @@ TEST(FieldgateService, UploadsTheServiceWouldNotReadWholeAreRefused)
 // One active station at 127.0.0.1:port, OPC UA off.
 std::string OneStation(int port)
 {
-    return ";kol,1\r\nKP,1,1,KP1,127.0.0.1\r\nPRM_T," + std::to_string(port) +
-           ",30000,15000,10000,20000,12,8,100,0,0,0,0,5000,30000,3,20000,1,2,3,2,30\r\n"
-           "OPC_UA_use,0\r\nTS,1001,1,,\"TS1\",8272,1,100,0,0,0,0\r\n";
+    TOneStation station;
+    station.port = port;
+    station.points = {{100, "TS1"}};
+    station.opcUa.emplace().use = false;
+    return OneStationCfg(station);
 }
 
 // The owner may go without a stop: what runs on the context (the web

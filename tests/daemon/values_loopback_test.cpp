@@ -10,6 +10,7 @@
 #include "service/tables.h"
 #include "testkit/temp_dir.h"
 #include "testkit/kpsim_process.h"
+#include "testkit/one_station.h"
 
 #include <gtest/gtest.h>
 
@@ -42,16 +43,16 @@ std::vector<std::string> StationArgs()
 
 std::string Iec104Cfg(int stationPort, int uaPort)
 {
-    std::ostringstream cfg;
-    cfg << "KP,1,1,KP,127.0.0.1\r\n"
-        << "PRM_T," << stationPort << ",30000,15000,10000,20000,12,8,100,0,0,0,0,5000,30000,3,20000,1,2,3,2,30\r\n"
-        << "PER,0\r\nTIM,1\r\nPOPR,0\r\nOPROS,0\r\nOPROS_101,0\r\nCLOCK_SYNC_103,0\r\nPASSIV,0\r\n"
-        << "OPC_UA_use,1\r\nOPC_UA_writable,0\r\nOPC_UA_by_pwd,0\r\nOPC_UA_Port," << uaPort << "\r\n";
+    TOneStation station;
+    station.name = "KP";
+    station.port = stationPort;
+    station.timeToOpc = true;
+    station.opcUa.emplace().port = uaPort;
     for (int ioa : PointIoas)
-        cfg << "TS,1001,1,,\"p" << ioa << "\",8272,1," << ioa << ",0,0,0,0\r\n";
+        station.points.emplace_back(ioa, "p" + std::to_string(ioa));
     for (int ioa : MeasuredIoas)
-        cfg << "TIT,1001,1,,\"m" << ioa << "\",8280,1," << ioa << ",0,0,0,0,0,0,0,0,0\r\n";
-    return cfg.str();
+        station.values.push_back({ioa, "m" + std::to_string(ioa)});
+    return OneStationCfg(station);
 }
 
 // A moment some hours before now, as kpsim takes it and as the page shows it.

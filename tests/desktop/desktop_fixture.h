@@ -1,15 +1,16 @@
 #pragma once
 // A program folder per test, with the example's first station pointed at a
-// given port, and prompts that record what they were asked.
+// given port (ExampleStations({port}): 4 single points at IOA 100, 2 double
+// at 200, 4 measured at 300, common address 1), and prompts that record what
+// they were asked.
 
+#include "testkit/one_station.h"
 #include "testkit/temp_dir.h"
 
 #include "desktop/prompts.h"
 #include "service/tables.h"
 
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,21 +35,6 @@ public:
     std::vector<std::string> warnings;
     bool answerYes = true;
 };
-
-// The example's "iec104.cfg" cut to its first station (4 single points at
-// IOA 100, 2 double at 200, 4 measured at 300, common address 1), on port.
-inline std::string OneStationCfg(int port)
-{
-    std::ifstream in(std::string(GATEWAY_SOURCE_DIR) + "/examples/iec104.cfg", std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    std::string cfg = all.str();
-    cfg = cfg.substr(0, cfg.find("\nKP,2") + 1);
-    cfg.replace(cfg.find(";kol,3"), 6, ";kol,1");
-    for (std::size_t at; (at = cfg.find("24041")) != std::string::npos;)
-        cfg.replace(at, 5, std::to_string(port));
-    return cfg;
-}
 
 inline T_TS Ts(std::string name, int ca, int ioa)
 {

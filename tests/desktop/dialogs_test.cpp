@@ -153,7 +153,7 @@ class StationDialog : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        temp.Write("iec104.cfg", OneStationCfg(2404));
+        temp.Write("iec104.cfg", ExampleStations({2404}));
         service.Init();
     }
     template <class W>

@@ -29,7 +29,7 @@ protected:
     {
         kpsim = std::make_unique<KpsimProcess>(std::vector<std::string>{
             "--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100:4", "--dp", "200:2", "--me-float", "300:4"});
-        temp.Write("iec104.cfg", OneStationCfg(kpsim->ListenPort(1)));
+        temp.Write("iec104.cfg", ExampleStations({kpsim->ListenPort(1)}));
         service = std::make_unique<desktop::TDesktopService>(temp.path(), true);
         form = std::make_unique<TOPCForm>(*service, opcDa, prompts, true);
     }

@@ -151,7 +151,7 @@ protected:
     void SetUp() override
     {
         webPort = FreePort();
-        device.Write("iec104.cfg", OneStationCfg(2404));
+        device.Write("iec104.cfg", ExampleStations({2404}));
         device.Write("cnf.ini", CnfIni(webPort, "pw"));
         fieldgate = std::make_unique<TFieldgateService>(device.path() + "/", "127.0.0.1");
         fieldgate->Start();
@@ -208,7 +208,7 @@ TEST_F(RemoteConfigDevice, WrongPasswordEndsEitherRoadWithTheError)
     for (const std::string& m : messages)
         EXPECT_EQ(m.rfind("Ошибка HTTP/1.1 401", 0), 0u) << m;
     EXPECT_FALSE(ConfDevWritten());
-    EXPECT_EQ(device.Read("iec104.cfg"), OneStationCfg(2404));
+    EXPECT_EQ(device.Read("iec104.cfg"), ExampleStations({2404}));
     EXPECT_EQ(local.Read("iec104.cfg"), ";kol,0\r\n");
 }
 

@@ -204,6 +204,28 @@ protected:
         return handles;
     }
 
+    // What GetState answers, the name taken out of task memory.
+    struct GroupState {
+        HRESULT result = E_FAIL;
+        DWORD rate = 0;
+        BOOL active = 0;
+        std::u16string name;
+        OPCHANDLE client = 0;
+    };
+    GroupState groupState(IOPCGroupStateMgt& group)
+    {
+        GroupState s;
+        LPWSTR name = nullptr;
+        LONG bias = 0;
+        float deadband = 0;
+        DWORD lcid = 0;
+        OPCHANDLE server = 0;
+        s.result = group.GetState(&s.rate, &s.active, &name, &bias, &deadband, &lcid, &s.client, &server);
+        s.name = name ? name : u"<null>";
+        CoTaskMemFree(name);
+        return s;
+    }
+
     ComPtr<RecordingDataCallback> advise(IUnknown& group)
     {
         auto sink = makeCom<RecordingDataCallback>();

@@ -5,16 +5,17 @@
 #include "compat/com/taskmem.h"
 #include "opcda/registration.h"
 #include "opcda/station_callbacks.h"
+#include "service/cfgfile.h"
 #include "service/channelfactory.h"
 #include "service/serviceinit.h"
-#include "service/servicetick.h"
+#include "service/service_ticker.h"
 #include "support/fake_clock.h"
 #include "testkit/temp_dir.h"
 #include "testkit/kpsim_process.h"
+#include "testkit/one_station.h"
 
 #include "fixture.h"
 
-#include <atomic>
 #include <thread>
 
 namespace opcda::test {
@@ -32,54 +33,31 @@ protected:
         ctx.Clock = &clock;
         ctx.ExePath = temp.File("fieldgate");
         ctx.ChannelFactory = &factory;
-        ctx.ReadConfig = [this](gw::TServiceContext& c) { configure(c); };
+        ctx.ReadConfig = gw::Iec104CfgReader(opcUa);
         gw::ServiceInit(ctx);
     }
     ~ServiceEndToEnd() override
     {
-        ticking = false;
-        if (ticker.joinable())
-            ticker.join();
+        ticker.Stop();
         gw::ServiceStop(ctx);
     }
 
-    void configure(gw::TServiceContext& c)
+    // One station with a single and a double point, both commanded with select.
+    gw::test::TOneStation config() const
     {
-        c.ResetStations();
-        gw::T_KP kp;
-        kp.NameKP = "KP1";
-        kp.IP = "127.0.0.1";
-        kp.ASDU_Adr = Ca;
-        kp.Time_To_OPC = true;
-        for (const bool dbl : {false, true}) {
-            gw::T_TS ts;
-            ts.NameTS = dbl ? "DP" : "SP";
-            ts.AdrASDU = ts.AdrASDU_TU = Ca;
-            ts.AdrIOA = dbl ? 200 : 100;
-            ts.AdrIOA_TU = ts.AdrIOA + CommandOffset;
-            ts.Type_Var = dbl ? 1 : 0;
-            ts.Type_TU = dbl ? 2 : 0; // with select
-            kp.TS_arr.push_back(ts);
-            kp.Kol_TS += 1;
-        }
-        c.KpTable.push_back(kp);
-        c.KpCount = 1;
-        gw::TPrmn& prm = c.Prmn104[0];
-        gw::SetPrmnDefault(prm, gw::PrmnKind104, "127.0.0.1", port);
-        prm.CommonAsduAddress = Ca;
-        c.PrmTFromCfg = true;
+        gw::test::TOneStation s;
+        s.commonAddress = Ca;
+        s.port = port;
+        s.timeToOpc = true;
+        s.points = {{100, "SP", 100 + CommandOffset}, {200, "DP", 200 + CommandOffset, 2, 1}};
+        return s;
     }
 
     void startService()
     {
+        temp.Write(gw::Iec104CfgFileName, gw::test::OneStationCfg(config()));
         ASSERT_TRUE(gw::ServiceStart(ctx));
-        ticking = true;
-        ticker = std::thread([this] {
-            while (ticking) {
-                gw::ServiceTick(ctx);
-                std::this_thread::sleep_for(2ms);
-            }
-        });
+        ticker.Start();
         clock.Advance(1200); // the first connect pause
     }
 
@@ -111,9 +89,9 @@ protected:
     gw::test::FakeClock clock;
     gw::TSocketChannelFactory factory;
     int port = 0;
-    std::atomic<bool> ticking{false};
-    std::thread ticker;
+    gw::TOpcUaSettings opcUa;
     gw::TServiceContext ctx;
+    gw::test::ServiceTicker ticker{ctx};
     FixedLocalZone zone{3 * 3600};
     std::shared_ptr<sOPC> core = std::make_shared<sOPC>(clock, zone);
     StationModel model{ctx};
@@ -188,25 +166,19 @@ TEST_F(ServiceEndToEnd, SpontaneousValuesWritesAndALostStation)
 
         // Writes become select and execute with the command addresses.
         auto sync = group.as<IOPCSyncIO>();
-        VARIANT off = *Variant::fromBool(false).get();
-        VARIANT on = *Variant::fromI4(2).get();
-        OPCHANDLE sp = handles[1], dp = handles[2];
-        ASSERT_EQ(sync->Write(1, &sp, &off, &errors), S_OK);
-        CoTaskMemFree(errors);
-        for (const char* line : {"command station=1 type=C_SC_NA_1 ca=3 ioa=5100 value=0 select=1",
-                                 "command station=1 type=C_SC_NA_1 ca=3 ioa=5100 value=0 select=0"}) {
-            const auto got = kpsim->WaitFor("command ");
-            ASSERT_TRUE(got);
-            EXPECT_EQ(got->substr(0, std::string(line).size()), line);
-        }
-        ASSERT_EQ(sync->Write(1, &dp, &on, &errors), S_OK);
-        CoTaskMemFree(errors);
-        for (const char* line : {"command station=1 type=C_DC_NA_1 ca=3 ioa=5200 value=2 select=1",
-                                 "command station=1 type=C_DC_NA_1 ca=3 ioa=5200 value=2 select=0"}) {
-            const auto got = kpsim->WaitFor("command ");
-            ASSERT_TRUE(got);
-            EXPECT_EQ(got->substr(0, std::string(line).size()), line);
-        }
+        const auto writeReaches = [&](OPCHANDLE item, VARIANT value, const std::string& command) {
+            ASSERT_EQ(sync->Write(1, &item, &value, &errors), S_OK);
+            CoTaskMemFree(errors);
+            for (const std::string& line : {command + " select=1", command + " select=0"}) {
+                const auto got = kpsim->WaitFor("command ");
+                ASSERT_TRUE(got);
+                EXPECT_EQ(got->substr(0, line.size()), line);
+            }
+        };
+        const VARIANT off = *Variant::fromBool(false).get();
+        const VARIANT on = *Variant::fromI4(2).get();
+        writeReaches(handles[1], off, "command station=1 type=C_SC_NA_1 ca=3 ioa=5100 value=0");
+        writeReaches(handles[2], on, "command station=1 type=C_DC_NA_1 ca=3 ioa=5200 value=2");
 
         // The station goes away: its items turn bad and Connected false.
         kpsim->Quit();

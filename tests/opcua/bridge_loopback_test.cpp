@@ -3,13 +3,15 @@
 // the active channel carries them over loopback to kpsim (a real process),
 // whose output shows what arrived and in which order.
 #include "service/channel_rig.h"
+#include "service/service_ticker.h"
 #include "testkit/kpsim_process.h"
+#include "testkit/one_station.h"
 #include "ua_probe.h"
 
 #include "opcua/opcuabridge.h"
+#include "service/cfgfile.h"
 #include "service/channelfactory.h"
 #include "service/serviceinit.h"
-#include "service/servicetick.h"
 
 #include <filesystem>
 
@@ -28,58 +30,39 @@ protected:
         ctx.Clock = &clock;
         ctx.ExePath = temp.File("fieldgate");
         ctx.ChannelFactory = &factory;
-        ctx.ReadConfig = [this](TServiceContext& c) { Configure(c); };
+        ctx.ReadConfig = Iec104CfgReader(settings);
         ctx.OpcUa = &bridge;
         std::filesystem::create_symlink(TAGSERVE_LIBRARY, temp.File(OpcUaLibraryName));
         ServiceInit(ctx);
     }
     ~BridgeLoopback() override
     {
-        ticking = false;
-        if (ticker.joinable())
-            ticker.join();
+        ticker.Stop();
         ServiceStop(ctx);
         ctx.OpcUa = nullptr; // the bridge goes before the context
     }
 
     // One active station on kpsim's port with two single points 100 and 101
     // (items 3 and 4), commanded with select.
-    void Configure(TServiceContext& c)
+    TOneStation Config() const
     {
-        c.ResetStations();
-        T_KP kp;
-        kp.NameKP = "KP1";
-        kp.IP = "127.0.0.1";
-        kp.ASDU_Adr = Ca;
-        for (const int ioa : {100, 101}) {
-            T_TS ts;
-            ts.AdrASDU = ts.AdrASDU_TU = Ca;
-            ts.AdrIOA = ioa;
-            ts.AdrIOA_TU = ioa + CommandOffset;
-            kp.TS_arr.push_back(ts);
-            kp.Kol_TS += 1;
-        }
-        c.KpTable.push_back(kp);
-        c.KpCount = 1;
-        SetPrmnDefault(c.Prmn104[0], PrmnKind104, "127.0.0.1", stationPort);
-        c.Prmn104[0].CommonAsduAddress = Ca;
-        c.PrmTFromCfg = true;
+        TOneStation s;
+        s.commonAddress = Ca;
+        s.port = stationPort;
+        for (const int ioa : {100, 101})
+            s.points.emplace_back(ioa, "", ioa + CommandOffset);
+        return s;
     }
     // The OPC UA port is chosen once kpsim holds its own, and the channel
     // connects (taking a port of its own) once the server listens.
     void Start()
     {
         settings.OPC_UA_Port = FreePort();
+        temp.Write(Iec104CfgFileName, OneStationCfg(Config()));
         ASSERT_TRUE(ServiceStart(ctx));
         ASSERT_TRUE(ctx.OpcUaRunning);
         ASSERT_TRUE(Eventually([this] { return Listening(settings.OPC_UA_Port); }, 20s));
-        ticking = true;
-        ticker = std::thread([this] {
-            while (ticking) {
-                ServiceTick(ctx);
-                std::this_thread::sleep_for(2ms);
-            }
-        });
+        ticker.Start();
         clock.Advance(1200); // the active channel's first connect pause
     }
 
@@ -99,9 +82,8 @@ protected:
     TOpcUaSettings settings;
     TOpcUaLibraryBridge bridge{settings};
     int stationPort = 0;
-    std::atomic<bool> ticking{false};
-    std::thread ticker;
     TServiceContext ctx;
+    ServiceTicker ticker{ctx};
 };
 
 // Two writes in one request reach the library's callback within a

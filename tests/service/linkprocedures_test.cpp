@@ -8,9 +8,11 @@
 
 #include "channel_rig.h"
 #include "core/messbuff.h"
+#include "service/cfgfile.h"
 #include "service/serviceinit.h"
-#include "service/servicetick.h"
+#include "service_ticker.h"
 #include "testkit/kpsim_process.h"
+#include "testkit/one_station.h"
 
 namespace gw::test {
 namespace {
@@ -25,7 +27,7 @@ protected:
         ctx.Clock = &clock;
         ctx.ExePath = temp.File("fieldgate");
         ctx.ChannelFactory = &factory;
-        ctx.ReadConfig = [this](TServiceContext& c) { Configure(c); };
+        ctx.ReadConfig = Iec104CfgReader(opcUa);
         ServiceInit(ctx);
     }
     ~LinkProcedures() override
@@ -36,27 +38,16 @@ protected:
 
     // One station with a single point, no interrogation period: every
     // interrogation kpsim sees comes from the start-up of a connection.
-    void Configure(TServiceContext& c)
+    TOneStation Config() const
     {
-        c.ResetStations();
-        T_KP kp;
-        kp.NameKP = "KP1";
-        kp.IP = "127.0.0.1";
-        kp.ASDU_Adr = Ca;
-        kp.Passive = passive;
-        kp.send_start_DT_passiv = true;
-        kp.Interval_CLOCK_SYNC_103 = clockSyncMinutes;
-        T_TS ts;
-        ts.AdrASDU = Ca;
-        ts.AdrIOA = PointIoa;
-        kp.TS_arr.push_back(ts);
-        kp.Kol_TS = 1;
-        c.KpTable.push_back(kp);
-        c.KpCount = 1;
-        TPrmn& prm = c.Prmn104[0];
-        SetPrmnDefault(prm, PrmnKind104, "127.0.0.1", port);
-        prm.CommonAsduAddress = Ca;
-        c.PrmTFromCfg = true;
+        TOneStation s;
+        s.commonAddress = Ca;
+        s.port = port;
+        s.passive = passive;
+        s.startDt = true;
+        s.clockSyncMinutes = clockSyncMinutes;
+        s.points = {PointIoa};
+        return s;
     }
 
     // kpsim as the station, listening for the active channel or connecting
@@ -78,22 +69,12 @@ protected:
 
     void Start()
     {
+        temp.Write(Iec104CfgFileName, OneStationCfg(Config()));
         ASSERT_TRUE(ServiceStart(ctx));
-        ticking = true;
-        ticker = std::thread([this] {
-            while (ticking) {
-                ServiceTick(ctx);
-                std::this_thread::sleep_for(2ms);
-            }
-        });
+        ticker.Start();
         clock.Advance(1200); // the active channel's first connect pause
     }
-    void StopTick()
-    {
-        ticking = false;
-        if (ticker.joinable())
-            ticker.join();
-    }
+    void StopTick() { ticker.Stop(); }
 
     // Moves the fake clock in steps of stepMs, at most up to limitMs, until
     // kpsim prints a line starting with prefix.
@@ -135,9 +116,9 @@ protected:
     bool passive = false;
     int clockSyncMinutes = 0;
     int port = 0;
-    std::atomic<bool> ticking{false};
-    std::thread ticker;
+    TOpcUaSettings opcUa;
     TServiceContext ctx;
+    ServiceTicker ticker{ctx};
 };
 
 // A station sending an old I-frame again (I(n) after I(n + 1)) breaks the

@@ -8,7 +8,7 @@
 #include "channel_rig.h"
 #include "service/commandentry.h"
 #include "service/serviceinit.h"
-#include "service/servicetick.h"
+#include "service_ticker.h"
 #include "testkit/kpsim_process.h"
 
 namespace gw::test {
@@ -80,22 +80,8 @@ protected:
         c.PrmTFromCfg = true;
     }
 
-    void StartTick()
-    {
-        ticking = true;
-        ticker = std::thread([this] {
-            while (ticking) {
-                ServiceTick(ctx);
-                std::this_thread::sleep_for(2ms);
-            }
-        });
-    }
-    void StopTick()
-    {
-        ticking = false;
-        if (ticker.joinable())
-            ticker.join();
-    }
+    void StartTick() { ticker.Start(); }
+    void StopTick() { ticker.Stop(); }
     void Start()
     {
         ASSERT_TRUE(ServiceStart(ctx));
@@ -131,9 +117,8 @@ protected:
     TSocketChannelFactory factory;
     int activePort = 0;
     int passivePort = FreePort();
-    std::atomic<bool> ticking{false};
-    std::thread ticker;
     TServiceContext ctx;
+    ServiceTicker ticker{ctx};
 };
 
 TEST_F(SocketService, ValuesOfAnActiveAndAPassiveStationReachTheItemTable)

@@ -10,6 +10,8 @@
 #include <Poco/Net/SocketAddress.h>
 #include <gtest/gtest.h>
 
+#include <span>
+
 namespace gw::test {
 namespace {
 
@@ -63,6 +65,23 @@ struct Started {
     }
     TestLink link;
 };
+
+// A "set" control line and the ASDU (hex) it makes kpsim send.
+struct SetCase {
+    const char* control;
+    const char* asdu;
+};
+
+void ExpectSetAsdus(KpsimProcess& kp, Started& s, std::span<const SetCase> cases)
+{
+    for (const SetCase& c : cases) {
+        SCOPED_TRACE(c.control);
+        kp.Control(c.control);
+        const auto frame = s.link.ReadFrame();
+        ASSERT_TRUE(frame);
+        EXPECT_EQ(ToHex(AsduOf(*frame)), c.asdu);
+    }
+}
 
 TEST(Kpsim, GeneralInterrogationReturnsEveryConfiguredPoint)
 {
@@ -334,22 +353,13 @@ TEST(Kpsim, SetSendsAValueWithItsQualityAndTime)
 {
     KpsimProcess kp({"--listen", "0", "--me-float", "701:2", "--sp", "100"});
     Started s(kp);
-    struct Case {
-        const char* control;
-        const char* asdu;  // objects of the reference table, one at a time
-    };
-    const Case cases[] = {
+    // Objects of the reference table, one at a time.
+    const SetCase cases[] = {
         {"set 1 701 -0.125 nt", "0D 01 03 00 01 00 BD 02 00 00 00 00 BE 40"},
         {"set 1 702 230.5 time=2021-03-07T14:05:09.250", "24 01 03 00 01 00 BE 02 00 00 80 66 43 00 22 24 05 0E E7 03 15"},
         {"set 1 100 0 iv", "01 01 03 00 01 00 64 00 00 80"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.control);
-        kp.Control(c.control);
-        const auto frame = s.link.ReadFrame();
-        ASSERT_TRUE(frame);
-        EXPECT_EQ(ToHex(AsduOf(*frame)), c.asdu);
-    }
+    ExpectSetAsdus(kp, s, cases);
     for (const char* bad : {"set 1 100 2", "set 1 100 1 ov", "set 1 999 1", "set 1 701 1 time=2021-13-01T00:00:00.000"}) {
         kp.Control(bad);
         EXPECT_TRUE(kp.WaitFor("error")) << bad;
@@ -360,11 +370,7 @@ TEST(Kpsim, SetSendsTotalsStatusBitstringsEightPointsAndInvalidTimeTags)
 {
     KpsimProcess kp({"--listen", "0", "--it", "800", "--bo", "400", "--bits8", "600", "--me-scaled", "300"});
     Started s(kp);
-    struct Case {
-        const char* control;
-        const char* asdu;
-    };
-    const Case cases[] = {
+    const SetCase cases[] = {
         {"set 1 800 -5 seq=3", "0F 01 03 00 01 00 20 03 00 FB FF FF FF 03"},
         {"set 1 800 -2147483647 cy iv seq=4", "0F 01 03 00 01 00 20 03 00 01 00 00 80 A4"},
         {"set 1 800 7 ca", "0F 01 03 00 01 00 20 03 00 07 00 00 00 44"}, // the sequence number stays
@@ -374,13 +380,7 @@ TEST(Kpsim, SetSendsTotalsStatusBitstringsEightPointsAndInvalidTimeTags)
         {"set 1 300 -17 sb time=2021-03-07T14:05:09.250 time-iv",
          "23 01 03 00 01 00 2C 01 00 EF FF 20 22 24 85 0E E7 03 15"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.control);
-        kp.Control(c.control);
-        const auto frame = s.link.ReadFrame();
-        ASSERT_TRUE(frame);
-        EXPECT_EQ(ToHex(AsduOf(*frame)), c.asdu);
-    }
+    ExpectSetAsdus(kp, s, cases);
     // Without a time, time-iv sends the time of now marked invalid.
     kp.Control("set 1 400 1 time-iv");
     const auto frame = s.link.ReadFrame();

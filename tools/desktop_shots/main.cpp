@@ -14,6 +14,7 @@
 #include "service/tables.h"
 #include "testkit/temp_dir.h"
 #include "testkit/kpsim_process.h"
+#include "testkit/one_station.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -22,25 +23,10 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
 using namespace gw;
-
-std::string ExampleStation(int port)
-{
-    std::ifstream in(std::string(GATEWAY_SOURCE_DIR) + "/examples/iec104.cfg", std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    std::string cfg = all.str();
-    cfg = cfg.substr(0, cfg.find("\nKP,2") + 1);
-    cfg.replace(cfg.find(";kol,3"), 6, ";kol,1");
-    for (std::size_t at; (at = cfg.find("24041")) != std::string::npos;)
-        cfg.replace(at, 5, std::to_string(port));
-    return cfg;
-}
 
 bool Save(QWidget& w, const std::string& dir, const char* name, bool fit = true)
 {
@@ -82,7 +68,7 @@ int main(int argc, char* argv[])
     test::KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100:4", "--dp", "200:2", "--me-float",
                               "300:4", "--rate", "5", "--time"});
     test::TempDir dir;
-    dir.Write("iec104.cfg", ExampleStation(kpsim.ListenPort(1)));
+    dir.Write("iec104.cfg", test::ExampleStations({kpsim.ListenPort(1)}));
     desktop::TDesktopService service(dir.path(), true);
     desktop::TNullOpcDaServer opcDa;
     desktop::TQtPrompts prompts;
