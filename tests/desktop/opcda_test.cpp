@@ -188,7 +188,7 @@ TEST_F(DesktopOpcDa, StationValueFromKpsimReachesAClientsRead)
 {
     KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100:4", "--dp", "200:2", "--me-float",
                         "300:4"});
-    std::string cfg = OneStationCfg(kpsim.ListenPort(1));
+    std::string cfg = ExampleStations({kpsim.ListenPort(1)});
     cfg.replace(cfg.find("OPC_UA_use,1"), 12, "OPC_UA_use,0"); // no OPC UA port taken beside the test
     Create(cfg);
     ASSERT_TRUE(form.PollingOn());
