@@ -87,7 +87,6 @@ private:
     void N18Click();
     void N16Click();
     void Registration(bool on);
-    void Guard(const std::function<void()>& fn);
 
     TDesktopService& service_;
     TOpcDaServer& opcDa_;
