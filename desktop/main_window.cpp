@@ -106,9 +106,9 @@ TOPCForm::TOPCForm(TDesktopService& service, TOpcDaServer& opcDa, TPrompts& prom
     Timer.setInterval(CountsMs);
     TimerCommand.setInterval(TickMs);
     Timeroutgrid.setInterval(GridMs);
-    connect(&Timer, &QTimer::timeout, this, [this] { RefreshCounts(); });
-    connect(&TimerCommand, &QTimer::timeout, this, [this] { service_.Tick(); });
-    connect(&Timeroutgrid, &QTimer::timeout, this, [this] { OutStingGrigTsTit(); });
+    connect(&Timer, &QTimer::timeout, this, [this] { Guard([this] { RefreshCounts(); }); });
+    connect(&TimerCommand, &QTimer::timeout, this, [this] { Guard([this] { service_.Tick(); }); });
+    connect(&Timeroutgrid, &QTimer::timeout, this, [this] { Guard([this] { OutStingGrigTsTit(); }); });
     Timer.start();
 }
 
@@ -159,18 +159,19 @@ void TOPCForm::BuildTopPanel()
     layout->addWidget(paPath);
     setCentralWidget(central);
 
-    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-    connect(BitBtn1, &QPushButton::clicked, this, [this] { AddNew(); });
-    connect(BitBtn2, &QPushButton::clicked, this, [this] { ChangeSelected(); });
-    connect(BitBtn3, &QPushButton::clicked, this, [this] { DeleteSelected(); });
-    connect(Button3, &QPushButton::clicked, this, [this] { EditOpcUa(); });
+    connect(Button1, &QPushButton::clicked, this, [this] { Guard([this] { Button1Click(); }); });
+    connect(BitBtn1, &QPushButton::clicked, this, [this] { Guard([this] { AddNew(); }); });
+    connect(BitBtn2, &QPushButton::clicked, this, [this] { Guard([this] { ChangeSelected(); }); });
+    connect(BitBtn3, &QPushButton::clicked, this, [this] { Guard([this] { DeleteSelected(); }); });
+    connect(Button3, &QPushButton::clicked, this, [this] { Guard([this] { EditOpcUa(); }); });
     connect(ListBox, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row >= 0)
-            ListBox_Click(row);
+            Guard([this, row] { ListBox_Click(row); });
     });
     auto* context = new QMenu(ListBox);
-    context->addAction(Q(texts::CopyDeviceContext), this, [this] { Make_Copy_Dev(ListBox->currentRow() + 1); })
-        ->setObjectName("C1");
+    context->addAction(Q(texts::CopyDeviceContext), this, [this] {
+        Guard([this] { Make_Copy_Dev(ListBox->currentRow() + 1); });
+    })->setObjectName("C1");
     connect(ListBox, &QWidget::customContextMenuRequested, this,
             [this, context](const QPoint& pos) { context->popup(ListBox->viewport()->mapToGlobal(pos)); });
 }
@@ -181,48 +182,49 @@ void TOPCForm::BuildMenus()
     N4 = device->addAction(Q(texts::Add));
     N4->setObjectName("N4");
     N4->setShortcut(QKeySequence("Ctrl+N"));
-    connect(N4, &QAction::triggered, this, [this] { AddNew(); });
+    connect(N4, &QAction::triggered, this, [this] { Guard([this] { AddNew(); }); });
     ChangeItem = device->addAction(Q(texts::ChangeParams));
-    connect(ChangeItem, &QAction::triggered, this, [this] { ChangeSelected(); });
+    connect(ChangeItem, &QAction::triggered, this, [this] { Guard([this] { ChangeSelected(); }); });
     ChangeItem->setObjectName("N5");
     ChangeItem->setShortcut(QKeySequence("Ctrl+E"));
     DeleteItem = device->addAction(Q(texts::Delete));
     DeleteItem->setObjectName("N6");
     DeleteItem->setShortcut(QKeySequence::Delete);
-    connect(DeleteItem, &QAction::triggered, this, [this] { DeleteSelected(); });
+    connect(DeleteItem, &QAction::triggered, this, [this] { Guard([this] { DeleteSelected(); }); });
     N17 = device->addAction(Q(texts::CopyDeviceMenu));
     N17->setObjectName("N17");
     N17->setShortcut(QKeySequence("Ctrl+C"));
-    connect(N17, &QAction::triggered, this, [this] { Make_Copy_Dev(service_.Context().SelectedKpIndex + 1); });
+    connect(N17, &QAction::triggered, this,
+            [this] { Guard([this] { Make_Copy_Dev(service_.Context().SelectedKpIndex + 1); }); });
     device->addSeparator();
     N15 = device->addAction(Q(texts::LogOn));
     N15->setObjectName("N15");
-    connect(N15, &QAction::triggered, this, [this] { ToggleLogs(); });
+    connect(N15, &QAction::triggered, this, [this] { Guard([this] { ToggleLogs(); }); });
     ReadRemoteItem = device->addAction(Q(texts::ReadRemote));
     ReadRemoteItem->setObjectName("ReadRemote");
     WriteRemoteItem = device->addAction(Q(texts::WriteRemote));
     WriteRemoteItem->setObjectName("WriteRemote");
-    connect(ReadRemoteItem, &QAction::triggered, this, [this] { RemoteTransfer(true); });
-    connect(WriteRemoteItem, &QAction::triggered, this, [this] { RemoteTransfer(false); });
+    connect(ReadRemoteItem, &QAction::triggered, this, [this] { Guard([this] { RemoteTransfer(true); }); });
+    connect(WriteRemoteItem, &QAction::triggered, this, [this] { Guard([this] { RemoteTransfer(false); }); });
     ReadRemoteItem->setVisible(false);
     WriteRemoteItem->setVisible(false);
 
     QMenu* server = menuBar()->addMenu(Q(texts::ServerMenu));
     QAction* n10 = server->addAction(Q(texts::Register));
     n10->setObjectName("N10");
-    connect(n10, &QAction::triggered, this, [this] { Registration(true); });
+    connect(n10, &QAction::triggered, this, [this] { Guard([this] { Registration(true); }); });
     QAction* n11 = server->addAction(Q(texts::Unregister));
     n11->setObjectName("N11");
-    connect(n11, &QAction::triggered, this, [this] { Registration(false); });
+    connect(n11, &QAction::triggered, this, [this] { Guard([this] { Registration(false); }); });
     QAction* opcUa = server->addAction(Q(texts::OpcUaSettingsMenu));
     opcUa->setObjectName("OPCUA1");
-    connect(opcUa, &QAction::triggered, this, [this] { EditOpcUa(); });
+    connect(opcUa, &QAction::triggered, this, [this] { Guard([this] { EditOpcUa(); }); });
     QAction* n18 = server->addAction(Q(texts::SetRemotePassword));
     n18->setObjectName("N18");
-    connect(n18, &QAction::triggered, this, [this] { N18Click(); });
+    connect(n18, &QAction::triggered, this, [this] { Guard([this] { N18Click(); }); });
     QAction* n16 = menuBar()->addAction(Q(texts::Help));
     n16->setObjectName("N16");
-    connect(n16, &QAction::triggered, this, [this] { N16Click(); });
+    connect(n16, &QAction::triggered, this, [this] { Guard([this] { N16Click(); }); });
     QAction* n12 = menuBar()->addAction(Q(texts::About));
     n12->setObjectName("N12");
     connect(n12, &QAction::triggered, this, [this] { aboutBox_->exec(); });
@@ -443,8 +445,7 @@ void TOPCForm::changeEvent(QEvent* event)
 
 void TOPCForm::closeEvent(QCloseEvent* event)
 {
-    // Whatever fails here, the window closes and the program ends.
-    Guarded(service_.Dir(), [this] {
+    Guard([this] {
         opcDa_.ShutDown();
         // The channel threads must end before the objects they use do.
         SetTimers(false);
@@ -455,5 +456,7 @@ void TOPCForm::closeEvent(QCloseEvent* event)
     // loop by itself, and "В&ыход" closes exactly that window.
     QCoreApplication::quit();
 }
+
+void TOPCForm::Guard(const std::function<void()>& fn) { Guarded(service_.Dir(), fn); }
 
 } // namespace gw::desktop

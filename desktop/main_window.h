@@ -87,6 +87,10 @@ private:
     void N18Click();
     void N16Click();
     void Registration(bool on);
+    // Logs what fn throws before it reaches Qt's own frames: Qt Gui and Widgets
+    // are built without exception support, so an exception passing them skips
+    // their clean-ups (the application's catch is only the last net).
+    void Guard(const std::function<void()>& fn);
 
     TDesktopService& service_;
     TOpcDaServer& opcDa_;

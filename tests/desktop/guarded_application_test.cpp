@@ -15,6 +15,10 @@
 #include <regex>
 #include <stdexcept>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace gw::test {
 namespace {
 
@@ -30,6 +34,17 @@ protected:
     static desktop::TGuardedApplication& App() { return *static_cast<desktop::TGuardedApplication*>(qApp); }
 
     TempDir temp;
+};
+
+// An exception that crosses Qt Widgets' frames (built without exception
+// support) skips their clean-ups and leaks what they held; the slots of the
+// program guard themselves for that reason. Here the leak is the price of the
+// test, not a finding.
+struct QtFramesLeak {
+#if defined(__SANITIZE_ADDRESS__)
+    QtFramesLeak() { __lsan_disable(); }
+    ~QtFramesLeak() { __lsan_enable(); }
+#endif
 };
 
 const std::string Stamp = R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d: )";
@@ -60,6 +75,7 @@ TEST_F(GuardedApplication, ATimerSlotThatThrowsIsLoggedAndTheTimerGoesOn)
 
 TEST_F(GuardedApplication, AButtonSlotThatThrowsIsLoggedAndTheButtonStillWorks)
 {
+    [[maybe_unused]] const QtFramesLeak leak;
     QPushButton button("x");
     button.show();
     int clicks = 0;
