@@ -42,15 +42,25 @@ std::string ExceptionClassName(const std::exception& e)
     return status == 0 && name ? std::string(name.get()) : std::string(mangled);
 }
 
+void LogCurrentException(const std::string& dir)
+{
+    const std::string path = dir.empty() ? std::string(texts::ErrorLogFile) : dir + "/" + texts::ErrorLogFile;
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        AppendLineToFile(ExceptionLogLine(e.what(), ExceptionClassName(e)), path);
+    } catch (...) {
+        AppendLineToFile(ExceptionLogLine("unknown exception", "unknown"), path);
+    }
+}
+
 bool Guarded(const std::string& dir, const std::function<void()>& fn)
 {
     try {
         fn();
         return true;
-    } catch (const std::exception& e) {
-        AppendLineToFile(ExceptionLogLine(e.what(), ExceptionClassName(e)), dir + "/" + texts::ErrorLogFile);
     } catch (...) {
-        AppendLineToFile(ExceptionLogLine("unknown exception", "unknown"), dir + "/" + texts::ErrorLogFile);
+        LogCurrentException(dir);
     }
     return false;
 }

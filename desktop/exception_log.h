@@ -19,6 +19,10 @@ std::string ExceptionLogLine(const std::string& message, const std::string& clas
 // The readable class name of the exception in flight (a demangled name).
 std::string ExceptionClassName(const std::exception& e);
 
+// Writes the exception in flight to dir's "error_iec104.log" ("" = the
+// current directory); only from inside a catch block.
+void LogCurrentException(const std::string& dir);
+
 // Runs fn; an exception it throws is logged to dir's "error_iec104.log".
 // True when fn ran through.
 bool Guarded(const std::string& dir, const std::function<void()>& fn);

@@ -1,15 +1,17 @@
 // opcstation: the desktop gateway. One instance per user session; the
 // program folder (--dir, else the executable's folder) holds every file.
 
+#include "desktop/already_running.h"
 #include "desktop/app_options.h"
 #include "desktop/desktop_service.h"
+#include "desktop/guarded_application.h"
 #include "desktop/instance_lock.h"
 #include "desktop/main_window.h"
 #include "desktop/opcda_in_process.h"
 #include "desktop/prompts.h"
+#include "desktop/termination_signals.h"
 #include "desktop/texts.h"
 
-#include <QApplication>
 #include <QDir>
 
 #include <clocale>
@@ -18,7 +20,7 @@
 int main(int argc, char* argv[])
 {
     using namespace gw::desktop;
-    QApplication app(argc, argv);
+    TGuardedApplication app(argc, argv);
     // QApplication takes the user's locale; numbers are '.' everywhere here.
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QString::fromUtf8(texts::AppTitle));
@@ -33,10 +35,11 @@ int main(int argc, char* argv[])
         return 2;
     }
 
+    app.SetLogDir(options.dir);
     TQtPrompts prompts;
     TInstanceLock lock;
     if (!lock.TryTake()) {
-        prompts.Info(texts::AlreadyRunning);
+        ReportAlreadyRunning(prompts);
         return 1;
     }
 
@@ -53,5 +56,9 @@ int main(int argc, char* argv[])
     } catch (const std::exception&) {
         // The program serves OPC UA and the grids without it.
     }
-    return QApplication::exec();
+    CloseOnTermination(form);
+    // For scripts that start it: from here a second start is refused.
+    std::printf("opcstation: running in %s\n", options.dir.c_str());
+    std::fflush(stdout);
+    return TGuardedApplication::exec();
 }

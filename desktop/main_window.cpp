@@ -16,6 +16,7 @@
 #include "service/tables.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QUrl>
 #include <QHBoxLayout>
@@ -26,7 +27,6 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QSystemTrayIcon>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -79,8 +79,9 @@ void ShowGrid(QTableWidget* widget, const TGrid& grid, int columns)
 
 } // namespace
 
-TOPCForm::TOPCForm(TDesktopService& service, TOpcDaServer& opcDa, TPrompts& prompts, bool configurator)
-    : service_(service), opcDa_(opcDa), prompts_(prompts), configurator_(configurator)
+TOPCForm::TOPCForm(TDesktopService& service, TOpcDaServer& opcDa, TPrompts& prompts, bool configurator,
+                   bool trayAvailable)
+    : service_(service), opcDa_(opcDa), prompts_(prompts), configurator_(configurator), trayAvailable_(trayAvailable)
 {
     setObjectName("TOPCForm");
     setWindowTitle(Q(texts::AppTitle));
@@ -229,33 +230,6 @@ void TOPCForm::BuildMenus()
     connect(n12, &QAction::triggered, this, [this] { aboutBox_->exec(); });
 }
 
-void TOPCForm::BuildTray()
-{
-    PopupMenu1 = new QMenu(this);
-    PopupMenu1->setObjectName("PopupMenu1");
-    RestoreItem = PopupMenu1->addAction(Q(texts::TrayRestore), this, [this] { RestoreFromTray(); });
-    RestoreItem->setObjectName("RestoreItem");
-    RestoreItem->setShortcut(QKeySequence("Ctrl+R"));
-    HideItem = PopupMenu1->addAction(Q(texts::TrayHide), this, [this] { HideToTray(); });
-    HideItem->setObjectName("HideItem");
-    HideItem->setShortcut(QKeySequence("Ctrl+H"));
-    HideItem->setEnabled(false);
-    PopupMenu1->addSeparator();
-    QAction* exit = PopupMenu1->addAction(Q(texts::TrayExit), this, [this] { close(); });
-    exit->setObjectName("ExitItem");
-    exit->setShortcut(QKeySequence("Alt+X"));
-    tray_ = new QSystemTrayIcon(windowIcon(), this);
-    tray_->setToolTip(Q(texts::AppTitle));
-    // No setContextMenu: a right click is to do nothing, a left one pops the menu.
-    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger)
-            PopupMenu1->popup(QCursor::pos());
-        else if (reason == QSystemTrayIcon::DoubleClick)
-            RestoreFromTray();
-    });
-    tray_->show();
-}
-
 void TOPCForm::FormCreate()
 {
     TServiceContext& ctx = service_.Context();
@@ -268,12 +242,12 @@ void TOPCForm::FormCreate()
     service_.Init();
     Refresh_ListBox();
     // Without a notification area the window would be unreachable: it shows.
-    if (configurator_ || !QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (configurator_ || !trayAvailable_) {
         ReadRemoteItem->setVisible(configurator_);
         WriteRemoteItem->setVisible(configurator_);
         show();
     } else {
-        BuildTray();
+        tray_ = new TTrayIcon(*this);
     }
     service_.ReadCnf();
     N15->setText(Q(ctx.Save_Obmen_v_File.Get() ? texts::LogOff : texts::LogOn));
@@ -462,30 +436,11 @@ void TOPCForm::Registration(bool on)
     }
 }
 
-void TOPCForm::RestoreFromTray()
-{
-    showNormal();
-    activateWindow();
-    if (HideItem) {
-        HideItem->setEnabled(true);
-        RestoreItem->setEnabled(false);
-    }
-}
-
-void TOPCForm::HideToTray()
-{
-    if (!tray_)
-        return; // nowhere to come back from
-    hide();
-    HideItem->setEnabled(false);
-    RestoreItem->setEnabled(true);
-}
-
 void TOPCForm::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && isMinimized() && !configurator_ && tray_)
-        QTimer::singleShot(0, this, [this] { HideToTray(); });
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && tray_)
+        tray_->Minimised();
 }
 
 void TOPCForm::closeEvent(QCloseEvent* event)
@@ -497,6 +452,9 @@ void TOPCForm::closeEvent(QCloseEvent* event)
         service_.Stop();
     });
     event->accept();
+    // Closing a window hidden in the notification area does not end Qt's
+    // loop by itself, and "В&ыход" closes exactly that window.
+    QCoreApplication::quit();
 }
 
 void TOPCForm::Guard(const std::function<void()>& fn) { Guarded(service_.Dir(), fn); }

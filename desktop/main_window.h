@@ -4,6 +4,7 @@
 // the 500 ms OPC DA counts, the 50 ms service tick and the 1 s grid refresh.
 
 #include "desktop/polling_controller.h"
+#include "desktop/tray_icon.h"
 #include "desktop/value_grids.h"
 
 #include <QMainWindow>
@@ -16,7 +17,6 @@ class QLabel;
 class QListWidget;
 class QMenu;
 class QPushButton;
-class QSystemTrayIcon;
 class QTableWidget;
 
 namespace gw::desktop {
@@ -33,7 +33,9 @@ class TAboutBox;
 class TOPCForm final : public QMainWindow, private TPollingView, private TPollingService {
     Q_OBJECT
 public:
-    TOPCForm(TDesktopService& service, TOpcDaServer& opcDa, TPrompts& prompts, bool configurator);
+    // trayAvailable: whether the window may hide to a notification-area icon.
+    TOPCForm(TDesktopService& service, TOpcDaServer& opcDa, TPrompts& prompts, bool configurator,
+             bool trayAvailable = SystemTrayAvailable());
     ~TOPCForm() override;
 
     // The creation steps after the widgets exist: settings, service init,
@@ -74,7 +76,6 @@ private:
 
     void BuildTopPanel();
     void BuildMenus();
-    void BuildTray();
     void CopyGridsToWidgets();
     void Make_Copy_Dev(int n);
     void DeleteSelected();
@@ -86,14 +87,16 @@ private:
     void N18Click();
     void N16Click();
     void Registration(bool on);
-    void RestoreFromTray();
-    void HideToTray();
+    // Logs what fn throws before it reaches Qt's own frames: Qt Gui and Widgets
+    // are built without exception support, so an exception passing them skips
+    // their clean-ups (the application's catch is only the last net).
     void Guard(const std::function<void()>& fn);
 
     TDesktopService& service_;
     TOpcDaServer& opcDa_;
     TPrompts& prompts_;
     const bool configurator_;
+    const bool trayAvailable_;
     std::unique_ptr<TPollingController> polling_;
     TValueGrids grids_;
     // Until the first live values of a newly shown station: points, measured values.
@@ -125,10 +128,7 @@ private:
     QAction* N15 = nullptr;
     QAction* ReadRemoteItem = nullptr;
     QAction* WriteRemoteItem = nullptr;
-    QMenu* PopupMenu1 = nullptr;
-    QAction* RestoreItem = nullptr;
-    QAction* HideItem = nullptr;
-    QSystemTrayIcon* tray_ = nullptr;
+    TTrayIcon* tray_ = nullptr; // none in configurator mode or without a notification area
     QTimer Timer;
     QTimer TimerCommand;
     QTimer Timeroutgrid;

@@ -5,9 +5,10 @@
 
 namespace gw::test {
 
-ChildLines::ChildLines(const std::string& program, const std::vector<std::string>& args, const Poco::Process::Env& env)
-    : handle_(std::make_unique<Poco::ProcessHandle>(
-          Poco::Process::launch(program, args, std::string(), &input_, &output_, nullptr, env)))
+ChildLines::ChildLines(const std::string& program, const std::vector<std::string>& args, const Poco::Process::Env& env,
+                       Stderr err)
+    : handle_(std::make_unique<Poco::ProcessHandle>(Poco::Process::launch(
+          program, args, std::string(), &input_, &output_, err == Stderr::InOutput ? &output_ : nullptr, env)))
 {
 }
 
@@ -59,6 +60,14 @@ std::optional<std::string> ChildLines::WaitFor(const std::string& prefix, std::c
         if (line->rfind(prefix, 0) == 0)
             return line;
     return std::nullopt;
+}
+
+bool ChildLines::WaitForEnd(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (NextLine(deadline)) {
+    }
+    return ended_;
 }
 
 int ChildLines::Close()

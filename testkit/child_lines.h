@@ -15,7 +15,9 @@ namespace gw::test {
 
 class ChildLines {
 public:
-    ChildLines(const std::string& program, const std::vector<std::string>& args, const Poco::Process::Env& env = {});
+    enum class Stderr { Inherited, InOutput };
+    ChildLines(const std::string& program, const std::vector<std::string>& args, const Poco::Process::Env& env = {},
+               Stderr err = Stderr::Inherited);
     // Ends the input and waits for the program, unless Close() did so.
     ~ChildLines();
     ChildLines(const ChildLines&) = delete;
@@ -27,6 +29,12 @@ public:
     std::optional<std::string> WaitFor(const std::string& prefix,
                                        std::chrono::milliseconds timeout = std::chrono::seconds(5));
     const std::vector<std::string>& Lines() const { return lines_; }
+    // True when the program closed its output (it ended) before the time-out;
+    // the lines up to there are kept in Lines().
+    bool WaitForEnd(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // The process id, until Close().
+    Poco::ProcessHandle::PID Pid() const { return handle_->id(); }
+    bool Closed() const { return !handle_; }
     // Lines already read count as not yet waited for.
     void Rewind() { consumed_ = 0; }
 

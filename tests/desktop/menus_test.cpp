@@ -5,6 +5,7 @@
 
 #include "desktop/about_dialog.h"
 #include "desktop/desktop_service.h"
+#include "desktop/guarded_application.h"
 #include "desktop/main_window.h"
 #include "desktop/opcda_registration.h"
 #include "desktop/opcda_server.h"
@@ -21,8 +22,12 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <regex>
+#include <stdexcept>
 
 namespace gw::test {
 namespace {
@@ -34,6 +39,15 @@ public:
     void UnRegisterOPCProgID(const std::string& id) override { calls.push_back("UnProgID " + id); }
     void UnRegisterOPCServer() override { calls.push_back("UnServer"); }
     std::vector<std::string> calls;
+};
+
+// Registry writes refused, as without the rights to them.
+class RefusedRegistration final : public desktop::TOpcDaRegistration {
+public:
+    void RegisterOPCProgID(const std::string&) override { throw std::runtime_error("access denied"); }
+    void RegisterOPCServer() override {}
+    void UnRegisterOPCProgID(const std::string&) override { throw std::runtime_error("access denied"); }
+    void UnRegisterOPCServer() override {}
 };
 
 class Menus : public ::testing::Test {
@@ -88,6 +102,25 @@ TEST_F(Menus, RegistrationHelpAndTheWindowWithoutATray)
     QCoreApplication::processEvents();
     EXPECT_TRUE(form.isVisible());
     EXPECT_FALSE(Action("ReadRemote")->isVisible());
+    EXPECT_TRUE(prompts.infos.empty());
+}
+
+TEST_F(Menus, AFailingCommandLandsInTheExceptionLogAndTheWindowGoesOn)
+{
+    auto& app = *static_cast<desktop::TGuardedApplication*>(qApp);
+    app.SetLogDir(temp.path());
+    RefusedRegistration refused;
+    form.SetRegistration(refused);
+    // Through the event loop, as a click on the menu comes.
+    QTimer::singleShot(0, &form, [this] { Action("N10")->trigger(); });
+    QTimer::singleShot(0, &form, [this] { Action("N11")->trigger(); });
+    QTimer::singleShot(0, &form, [this] { Action("N16")->trigger(); });
+    QCoreApplication::processEvents();
+    app.SetLogDir({});
+    const std::string log = temp.Read("error_iec104.log");
+    EXPECT_TRUE(std::regex_match(log, std::regex("([^\r]*: access denied \\. Class Name = std::runtime_error\r\n){2}")))
+        << log;
+    EXPECT_EQ(opened.size(), 1u);
     EXPECT_TRUE(prompts.infos.empty());
 }
 

@@ -1,7 +1,7 @@
-// One QApplication for the whole test program, headless unless the caller
+// One application, as the program has it, for the whole test program, headless unless the caller
 // chose a platform, and numbers in the C locale as the program has them.
 
-#include <QApplication>
+#include "desktop/guarded_application.h"
 
 #include <gtest/gtest.h>
 
@@ -19,13 +19,13 @@ public:
         static int argc = 1;
         static char name[] = "desktop_tests";
         static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
+        app_ = std::make_unique<gw::desktop::TGuardedApplication>(argc, argv);
         std::setlocale(LC_NUMERIC, "C");
     }
     void TearDown() override { app_.reset(); }
 
 private:
-    std::unique_ptr<QApplication> app_;
+    std::unique_ptr<gw::desktop::TGuardedApplication> app_;
 };
 
 const auto* const registered = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
