@@ -14,8 +14,35 @@
 
 #include <QDir>
 
+#include <exception>
+
 #include <clocale>
 #include <cstdio>
+
+namespace {
+
+// "REGSERVER" and "UNREGSERVER" runs: the server's entries go into (or out
+// of) the registry store and the program ends without showing its window.
+// The store here lives in this process only, which the line on standard
+// error says, so that a script is not led to think something was kept.
+int RunRegistrationSwitch(gw::desktop::TStartMode mode, gw::desktop::TOpcDaRegistration& registration)
+{
+    using gw::desktop::TStartMode;
+    try {
+        if (mode == TStartMode::RegServer)
+            registration.RegisterOPCServer();
+        else
+            registration.UnRegisterOPCServer();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "opcstation: the registry store refused the OPC DA server's entries: %s\n", e.what());
+        return 1;
+    }
+    std::fprintf(stderr, "opcstation: OPC DA server %s in the in-process registry store, which ends with the program\n",
+                 mode == TStartMode::RegServer ? "registered" : "unregistered");
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -30,7 +57,8 @@ int main(int argc, char* argv[])
         args.push_back(a.toStdString());
     const TAppOptions options = ParseAppOptions(args, QApplication::applicationDirPath().toStdString());
     if (!options.error.empty()) {
-        std::fprintf(stderr, "opcstation: %s\nusage: opcstation [--configurator] [--dir DIR]\n",
+        std::fprintf(stderr,
+                     "opcstation: %s\nusage: opcstation [--configurator] [--dir DIR] [/REGSERVER | /UNREGSERVER]\n",
                      options.error.c_str());
         return 2;
     }
@@ -46,6 +74,8 @@ int main(int argc, char* argv[])
     TDesktopService service(options.dir, options.configurator);
     TOpcDaInProcess opcDa(service.Context(), QApplication::applicationFilePath().toStdString());
     opcDa.Init(texts::OpcProgId, texts::AppTitle, true, false);
+    if (options.startMode == TStartMode::RegServer || options.startMode == TStartMode::UnRegServer)
+        return RunRegistrationSwitch(options.startMode, opcDa.Registration());
     QDir::setCurrent(QString::fromStdString(options.dir));
 
     TOPCForm form(service, opcDa, prompts, options.configurator);
