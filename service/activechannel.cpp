@@ -243,12 +243,12 @@ void Toprosdevice::CloseSocket()
 
 void Toprosdevice::SyncConnected()
 {
-    std::lock_guard<std::mutex> channel(env.ctx->ChannelLock(Number_of_Thread));
+    std::lock_guard<std::mutex> channel(env.ctx->Channels.ChannelLock(Number_of_Thread));
     ClearMailbox();
     Is_Connect = true;
     handedConnect_ = true;
     StationConnected(env, *frm_, Number_of_Thread);
-    T_KP& kp = env.ctx->KpTable.at(static_cast<std::size_t>(Number_of_Thread));
+    T_KP& kp = env.ctx->Stations.KpTable.at(static_cast<std::size_t>(Number_of_Thread));
     kp.IP_tek = Host_Thread_tek;
     kp.Port_tek = Port_Thread_tek;
     TraceSocketLine(env, Number_of_Thread, " Connect - _" + Host_Thread_tek);
@@ -256,7 +256,7 @@ void Toprosdevice::SyncConnected()
 
 void Toprosdevice::SyncDisconnected()
 {
-    std::lock_guard<std::mutex> channel(env.ctx->ChannelLock(Number_of_Thread));
+    std::lock_guard<std::mutex> channel(env.ctx->Channels.ChannelLock(Number_of_Thread));
     Is_Connect = false;
     // A frame of the old connection must not open the next one.
     ClearMailbox();
@@ -270,9 +270,9 @@ void Toprosdevice::SyncDisconnected()
 
 void Toprosdevice::SyncReceived(std::span<const std::uint8_t> bytes)
 {
-    if (!env.ctx->PollingOn)
+    if (!env.ctx->Switches.PollingOn)
         return;
-    std::lock_guard<std::mutex> channel(env.ctx->ChannelLock(Number_of_Thread));
+    std::lock_guard<std::mutex> channel(env.ctx->Channels.ChannelLock(Number_of_Thread));
     StationReceived(env, *frm_, Number_of_Thread, bytes, Host_Thread_tek, Port_Thread_tek);
 }
 

@@ -36,15 +36,15 @@ bool StartCommand(TServiceContext& ctx, TServiceRun& run, int sstID, TTUCommand 
     const TArmRec* rec = run.ArmSignals.GetRec(tag->IndArm());
     const PKpEthernet kp = rec ? run.KpList.FindKP_KpID(rec->kpID()) : nullptr;
     const int i = kp ? StationIndex(kp->ID) : 0;
-    if (!rec || !kp || !ctx.IsKpIndex(i))
+    if (!rec || !kp || !ctx.Stations.IsKpIndex(i))
         return Refuse(ctx, sstID, "нет записи сигнала или КП");
     if (!rec->prTU())
         return Refuse(ctx, sstID, "у сигнала нет адресов команды");
     AppendObmenLine(ctx, " ExecuteTU - pkp.IPAddress=" + kp->IPAddress + " pkp.Port=" + std::to_string(kp->Port),
                     TuTrace);
 
-    std::lock_guard<std::mutex> channel(ctx.ChannelLock(i));
-    const auto pcl = ctx.Clients104->GetPcl(i - 1);
+    std::lock_guard<std::mutex> channel(ctx.Channels.ChannelLock(i));
+    const auto pcl = ctx.Process.Clients104->GetPcl(i - 1);
     if (!pcl) {
         AppendObmenLine(ctx, " pclTU - nil", TuTrace);
         return Refuse(ctx, sstID, "нет канала КП " + std::to_string(i));

@@ -18,11 +18,11 @@ TPassiveServer::TPassiveServer(TChannelEnv aenv, int kpIndex) : env(aenv), kpInd
 
 TPassiveServer::~TPassiveServer() { thread_.StopAndJoin(); }
 
-T_KP& TPassiveServer::Kp() const { return env.ctx->KpTable.at(static_cast<std::size_t>(kpIndex_)); }
+T_KP& TPassiveServer::Kp() const { return env.ctx->Stations.KpTable.at(static_cast<std::size_t>(kpIndex_)); }
 
 bool TPassiveServer::Open(int port)
 {
-    const std::int32_t t0 = env.ctx->Prmn104.at(static_cast<std::size_t>(kpIndex_ - 1)).t0;
+    const std::int32_t t0 = env.ctx->Channels.Prmn104.at(static_cast<std::size_t>(kpIndex_ - 1)).t0;
     silenceMs_ = t0 > 0 ? t0 : SilenceFallbackMs;
     if (port < 0 || port > 65535)
         return false;
@@ -128,11 +128,11 @@ void TPassiveServer::AcceptWaiting()
 
 void TPassiveServer::PassiveOnConnect(Poco::Net::StreamSocket socket, const std::string& peer)
 {
-    std::lock_guard<std::mutex> events(env.ctx->PassiveEventLock);
+    std::lock_guard<std::mutex> events(env.ctx->Channels.PassiveEventLock);
     connection_ = std::move(socket);
     peer_ = peer;
     {
-        std::lock_guard<std::mutex> channel(env.ctx->ChannelLock(kpIndex_));
+        std::lock_guard<std::mutex> channel(env.ctx->Channels.ChannelLock(kpIndex_));
         T_KP& kp = Kp();
         ClearMailbox();
         kp.Must_disconnect_SVR = false;
@@ -215,7 +215,7 @@ void TPassiveServer::PassiveSend()
 
 void TPassiveServer::PassiveReceived(std::span<const std::uint8_t> bytes)
 {
-    std::lock_guard<std::mutex> channel(env.ctx->ChannelLock(kpIndex_));
+    std::lock_guard<std::mutex> channel(env.ctx->Channels.ChannelLock(kpIndex_));
     T_KP& kp = Kp();
     lastRxMs_ = env.clock->MonotonicMs();
     kp.Last_otvet_from_KP = env.clock->Now();
@@ -224,9 +224,9 @@ void TPassiveServer::PassiveReceived(std::span<const std::uint8_t> bytes)
 
 void TPassiveServer::PassiveOnDisconnect()
 {
-    std::lock_guard<std::mutex> events(env.ctx->PassiveEventLock);
+    std::lock_guard<std::mutex> events(env.ctx->Channels.PassiveEventLock);
     {
-        std::lock_guard<std::mutex> channel(env.ctx->ChannelLock(kpIndex_));
+        std::lock_guard<std::mutex> channel(env.ctx->Channels.ChannelLock(kpIndex_));
         T_KP& kp = Kp();
         // A frame of the old connection must not open the next one.
         ClearMailbox();

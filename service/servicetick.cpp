@@ -40,14 +40,14 @@ void ArmRequestsOnConnect(T_KP& kp, std::int64_t nowMs)
 
 void RaisePeriodicRequests(TServiceContext& ctx, int i, T104Client& pcl, std::int64_t nowMs)
 {
-    T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+    T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(i)];
     if (kp.Interval_CLOCK_SYNC_103 > 0 && Due(kp.Last_CLOCK_SYNC_103_Time, kp.Interval_CLOCK_SYNC_103, nowMs)) {
         pcl.PROC_CLOCK_SYNC_103_ = true;
         kp.Last_CLOCK_SYNC_103_Time = nowMs + ClockSyncSlackMs;
     }
     if (kp.OPROS_KP > 0 && kp.Last_opros_KP_Time && Due(kp.Last_opros_KP_Time, kp.OPROS_KP, nowMs)) {
         if (kp.Passive && kp.Must_disconnect_SVR)
-            AppendObmenLine(ctx, LongTimeText(ctx.Clock->Now()) + " Cicle 1 " + " ",
+            AppendObmenLine(ctx, LongTimeText(ctx.Process.Clock->Now()) + " Cicle 1 " + " ",
                             "Thread_srv_port_" + std::to_string(kp.Port) + ".txt");
         pcl.OPROS_KP_ = true;
         kp.Last_opros_KP_Time = nowMs;
@@ -61,23 +61,23 @@ void RaisePeriodicRequests(TServiceContext& ctx, int i, T104Client& pcl, std::in
 
 void ServiceTick(TServiceContext& ctx)
 {
-    if (!ctx.Run)
+    if (!ctx.Running.Run)
         return;
-    ctx.TickCounter += 1;
-    if (ctx.TickCounter > TickCounterMax)
-        ctx.TickCounter = 0;
+    ctx.Running.TickCounter += 1;
+    if (ctx.Running.TickCounter > TickCounterMax)
+        ctx.Running.TickCounter = 0;
     ServicePeriodic(ctx);
-    if (ctx.TickCounter % 3 == 0)
+    if (ctx.Running.TickCounter % 3 == 0)
         ServiceSlowTick(ctx);
 }
 
 void ServicePeriodic(TServiceContext& ctx)
 {
-    const std::int64_t now = ctx.Clock->MonotonicMs();
-    const bool save = ctx.Save_Obmen_v_File;
-    auto& frms = ctx.Run->Client104Frms;
-    for (int c = 0; c < static_cast<int>(frms.size()) && ctx.IsKpIndex(c + 1); ++c) {
-        std::lock_guard<std::mutex> channel(ctx.ChannelLock(c + 1));
+    const std::int64_t now = ctx.Process.Clock->MonotonicMs();
+    const bool save = ctx.Switches.Save_Obmen_v_File;
+    auto& frms = ctx.Running.Run->Client104Frms;
+    for (int c = 0; c < static_cast<int>(frms.size()) && ctx.Stations.IsKpIndex(c + 1); ++c) {
+        std::lock_guard<std::mutex> channel(ctx.Channels.ChannelLock(c + 1));
         TClient104Frm& frm = *frms[static_cast<std::size_t>(c)];
         try {
             {
@@ -103,10 +103,10 @@ void ServiceSlowTick(TServiceContext& ctx)
     } catch (const std::exception& e) {
         TickFailure(ctx, 0, e.what());
     }
-    const bool save = ctx.Save_Obmen_v_File;
-    auto& frms = ctx.Run->Client104Frms;
-    for (int c = 0; c < static_cast<int>(frms.size()) && ctx.IsKpIndex(c + 1); ++c) {
-        std::lock_guard<std::mutex> channel(ctx.ChannelLock(c + 1));
+    const bool save = ctx.Switches.Save_Obmen_v_File;
+    auto& frms = ctx.Running.Run->Client104Frms;
+    for (int c = 0; c < static_cast<int>(frms.size()) && ctx.Stations.IsKpIndex(c + 1); ++c) {
+        std::lock_guard<std::mutex> channel(ctx.Channels.ChannelLock(c + 1));
         try {
             frms[static_cast<std::size_t>(c)]->DoService(save, c);
             StationTransferCheck(ctx, *frms[static_cast<std::size_t>(c)], c + 1);

@@ -14,13 +14,13 @@ TServiceContext::TServiceContext() = default;
 // reads; the web server too, which runs even when the start failed.
 TServiceContext::~TServiceContext() { ServiceStop(*this); }
 
-void TServiceContext::ResetStations()
+void TStationTables::Reset()
 {
     KpTable.assign(1, T_KP{});
     KpCount = 0;
 }
 
-std::string TServiceContext::FilePath(std::string_view name) const
+std::string TProcessObjects::FilePath(std::string_view name) const
 {
     if (ExePath.empty())
         return std::string(name);

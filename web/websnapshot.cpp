@@ -14,7 +14,7 @@ namespace {
 
 TWebStation StationRow(TServiceContext& ctx, int i, const TLinkPrmnOf& linkPrmnOf)
 {
-    const T_KP& kp = ctx.KpTable[i];
+    const T_KP& kp = ctx.Stations.KpTable[i];
     TWebStation row;
     row.NameKP = kp.NameKP;
     row.IP = kp.IP;
@@ -27,7 +27,7 @@ TWebStation StationRow(TServiceContext& ctx, int i, const TLinkPrmnOf& linkPrmnO
     row.Passive = kp.Passive;
     if (linkPrmnOf)
         row.Link = linkPrmnOf(i - 1);
-    std::lock_guard lock(ctx.ChannelLock(i));
+    std::lock_guard lock(ctx.Channels.ChannelLock(i));
     row.Connected = kp.Connected;
     row.IP_tek = kp.IP_tek;
     row.Port_tek = kp.Port_tek;
@@ -62,7 +62,7 @@ TWebSnapshot TakeWebSnapshot(TServiceContext& ctx, TTagSignalList* tags, const T
     TWebSnapshot snap;
     // Station rows first: the receive path takes a channel lock before the
     // tag lock, so the two are never held here at once.
-    for (int i = 1; i <= ctx.KpCount; ++i)
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i)
         snap.Stations.push_back(StationRow(ctx, i, linkPrmnOf));
     if (!tags || !arms)
         return snap;

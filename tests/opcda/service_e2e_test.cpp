@@ -29,10 +29,10 @@ class ServiceEndToEnd : public ::testing::Test {
 protected:
     ServiceEndToEnd()
     {
-        ctx.Clock = &clock;
-        ctx.ExePath = temp.File("fieldgate");
-        ctx.ChannelFactory = &factory;
-        ctx.ReadConfig = [this](gw::TServiceContext& c) { configure(c); };
+        ctx.Process.Clock = &clock;
+        ctx.Process.ExePath = temp.File("fieldgate");
+        ctx.Parts.ChannelFactory = &factory;
+        ctx.Parts.ReadConfig = [this](gw::TServiceContext& c) { configure(c); };
         gw::ServiceInit(ctx);
     }
     ~ServiceEndToEnd() override
@@ -45,7 +45,7 @@ protected:
 
     void configure(gw::TServiceContext& c)
     {
-        c.ResetStations();
+        c.Stations.Reset();
         gw::T_KP kp;
         kp.NameKP = "KP1";
         kp.IP = "127.0.0.1";
@@ -62,12 +62,12 @@ protected:
             kp.TS_arr.push_back(ts);
             kp.Kol_TS += 1;
         }
-        c.KpTable.push_back(kp);
-        c.KpCount = 1;
-        gw::TPrmn& prm = c.Prmn104[0];
+        c.Stations.KpTable.push_back(kp);
+        c.Stations.KpCount = 1;
+        gw::TPrmn& prm = c.Channels.Prmn104[0];
         gw::SetPrmnDefault(prm, gw::PrmnKind104, "127.0.0.1", port);
         prm.CommonAsduAddress = Ca;
-        c.PrmTFromCfg = true;
+        c.Switches.PrmTFromCfg = true;
     }
 
     void startService()

@@ -25,11 +25,11 @@ protected:
     {
         settings.OPC_UA_use = true;
         settings.OPC_UA_writable = true;
-        ctx.Clock = &clock;
-        ctx.ExePath = temp.File("fieldgate");
-        ctx.ChannelFactory = &factory;
-        ctx.ReadConfig = [this](TServiceContext& c) { Configure(c); };
-        ctx.OpcUa = &bridge;
+        ctx.Process.Clock = &clock;
+        ctx.Process.ExePath = temp.File("fieldgate");
+        ctx.Parts.ChannelFactory = &factory;
+        ctx.Parts.ReadConfig = [this](TServiceContext& c) { Configure(c); };
+        ctx.Parts.OpcUa = &bridge;
         std::filesystem::create_symlink(TAGSERVE_LIBRARY, temp.File(OpcUaLibraryName));
         ServiceInit(ctx);
     }
@@ -39,14 +39,14 @@ protected:
         if (ticker.joinable())
             ticker.join();
         ServiceStop(ctx);
-        ctx.OpcUa = nullptr; // the bridge goes before the context
+        ctx.Parts.OpcUa = nullptr; // the bridge goes before the context
     }
 
     // One active station on kpsim's port with two single points 100 and 101
     // (items 3 and 4), commanded with select.
     void Configure(TServiceContext& c)
     {
-        c.ResetStations();
+        c.Stations.Reset();
         T_KP kp;
         kp.NameKP = "KP1";
         kp.IP = "127.0.0.1";
@@ -59,11 +59,11 @@ protected:
             kp.TS_arr.push_back(ts);
             kp.Kol_TS += 1;
         }
-        c.KpTable.push_back(kp);
-        c.KpCount = 1;
-        SetPrmnDefault(c.Prmn104[0], PrmnKind104, "127.0.0.1", stationPort);
-        c.Prmn104[0].CommonAsduAddress = Ca;
-        c.PrmTFromCfg = true;
+        c.Stations.KpTable.push_back(kp);
+        c.Stations.KpCount = 1;
+        SetPrmnDefault(c.Channels.Prmn104[0], PrmnKind104, "127.0.0.1", stationPort);
+        c.Channels.Prmn104[0].CommonAsduAddress = Ca;
+        c.Switches.PrmTFromCfg = true;
     }
     // The OPC UA port is chosen once kpsim holds its own, and the channel
     // connects (taking a port of its own) once the server listens.
@@ -71,7 +71,7 @@ protected:
     {
         settings.OPC_UA_Port = FreePort();
         ASSERT_TRUE(ServiceStart(ctx));
-        ASSERT_TRUE(ctx.OpcUaRunning);
+        ASSERT_TRUE(ctx.Switches.OpcUaRunning);
         ASSERT_TRUE(Eventually([this] { return Listening(settings.OPC_UA_Port); }, 20s));
         ticking = true;
         ticker = std::thread([this] {

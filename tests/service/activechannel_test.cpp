@@ -89,7 +89,7 @@ TEST_F(ActiveChannel, PeerCloseAndResetHandOverOneDisconnectAndReconnect)
         ASSERT_TRUE(AwaitTick());
         EXPECT_EQ(Disconnects(), expected) << "exactly one disconnect";
         {
-            std::lock_guard<std::mutex> channel(ctx.ChannelLock(1));
+            std::lock_guard<std::mutex> channel(ctx.Channels.ChannelLock(1));
             auto lock = Client(1)->Lock();
             EXPECT_FALSE(Client(1)->StartDT()) << "the link object handled the disconnect";
         }
@@ -195,7 +195,7 @@ TEST_F(ActiveChannel, ConnectRefusedAndReserveAddressAlternation)
     peer.close();
     ASSERT_TRUE(Eventually([&] { return Disconnects() == 1; }));
     {
-        std::lock_guard<std::mutex> channel(ctx.ChannelLock(1));
+        std::lock_guard<std::mutex> channel(ctx.Channels.ChannelLock(1));
         auto lock = Client(1)->Lock();
         EXPECT_TRUE(Client(1)->Is_Rezerv_IP);
     }

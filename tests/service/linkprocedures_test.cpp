@@ -22,10 +22,10 @@ class LinkProcedures : public ::testing::Test {
 protected:
     LinkProcedures()
     {
-        ctx.Clock = &clock;
-        ctx.ExePath = temp.File("fieldgate");
-        ctx.ChannelFactory = &factory;
-        ctx.ReadConfig = [this](TServiceContext& c) { Configure(c); };
+        ctx.Process.Clock = &clock;
+        ctx.Process.ExePath = temp.File("fieldgate");
+        ctx.Parts.ChannelFactory = &factory;
+        ctx.Parts.ReadConfig = [this](TServiceContext& c) { Configure(c); };
         ServiceInit(ctx);
     }
     ~LinkProcedures() override
@@ -38,7 +38,7 @@ protected:
     // interrogation kpsim sees comes from the start-up of a connection.
     void Configure(TServiceContext& c)
     {
-        c.ResetStations();
+        c.Stations.Reset();
         T_KP kp;
         kp.NameKP = "KP1";
         kp.IP = "127.0.0.1";
@@ -51,12 +51,12 @@ protected:
         ts.AdrIOA = PointIoa;
         kp.TS_arr.push_back(ts);
         kp.Kol_TS = 1;
-        c.KpTable.push_back(kp);
-        c.KpCount = 1;
-        TPrmn& prm = c.Prmn104[0];
+        c.Stations.KpTable.push_back(kp);
+        c.Stations.KpCount = 1;
+        TPrmn& prm = c.Channels.Prmn104[0];
         SetPrmnDefault(prm, PrmnKind104, "127.0.0.1", port);
         prm.CommonAsduAddress = Ca;
-        c.PrmTFromCfg = true;
+        c.Switches.PrmTFromCfg = true;
     }
 
     // kpsim as the station, listening for the active channel or connecting
@@ -124,7 +124,7 @@ protected:
         bool found = false;
         std::string line;
         TDateTime dt;
-        while (ctx.MessBuff.Get(line, dt))
+        while (ctx.Process.MessBuff.Get(line, dt))
             found = found || line.find(part) != std::string::npos;
         return found;
     }

@@ -159,7 +159,7 @@ TEST_F(PassiveChannel, LinkRequestedDropClosesTheConnection)
     Poco::Net::StreamSocket client(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(srv.LocalPort())));
     ASSERT_TRUE(Eventually([&] { return srv.IsConnected(); }));
     {
-        std::lock_guard<std::mutex> channel(ctx.ChannelLock(1));
+        std::lock_guard<std::mutex> channel(ctx.Channels.ChannelLock(1));
         auto lock = Client(1)->Lock();
         Client(1)->StopConnect();
     }

@@ -86,7 +86,7 @@ public:
     void RequestDisconnect() override { ++disconnectRequests; }
     void CurrentAddress(std::string& host, int& port) const override
     {
-        const T_KP& row = ctx_.KpTable[static_cast<std::size_t>(kp_)];
+        const T_KP& row = ctx_.Stations.KpTable[static_cast<std::size_t>(kp_)];
         host = row.IP;
         port = row.Port;
     }
@@ -94,20 +94,20 @@ public:
     // The hand-over of a real channel.
     void Connect()
     {
-        std::lock_guard<std::mutex> channel(ctx_.ChannelLock(kp_));
+        std::lock_guard<std::mutex> channel(ctx_.Channels.ChannelLock(kp_));
         connected_ = true;
         StationConnected(Env(), *frm_, kp_);
     }
     void Disconnect()
     {
-        std::lock_guard<std::mutex> channel(ctx_.ChannelLock(kp_));
+        std::lock_guard<std::mutex> channel(ctx_.Channels.ChannelLock(kp_));
         connected_ = false;
         StationDisconnected(Env(), *frm_, kp_);
     }
     void Receive(const TBytes& bytes)
     {
-        std::lock_guard<std::mutex> channel(ctx_.ChannelLock(kp_));
-        const T_KP& row = ctx_.KpTable[static_cast<std::size_t>(kp_)];
+        std::lock_guard<std::mutex> channel(ctx_.Channels.ChannelLock(kp_));
+        const T_KP& row = ctx_.Stations.KpTable[static_cast<std::size_t>(kp_)];
         StationReceived(Env(), *frm_, kp_, bytes, row.IP, row.Port);
     }
     std::vector<TBytes> TakeSent() { return std::exchange(sent, {}); }
@@ -120,7 +120,7 @@ public:
     TActiveChannelParams params;
 
 private:
-    TChannelEnv Env() const { return TChannelEnv{&ctx_, ctx_.Clock, nullptr}; }
+    TChannelEnv Env() const { return TChannelEnv{&ctx_, ctx_.Process.Clock, nullptr}; }
 
     TServiceContext& ctx_;
     int kp_;
@@ -170,7 +170,7 @@ public:
     bool Start(TServiceContext& ctx) override
     {
         // The items are numbered before the bridge builds its address space.
-        events_.Add("ua start " + std::to_string(ctx.KpCount > 0 ? ctx.KpTable[1].Nom_OPC_Alarm : 0));
+        events_.Add("ua start " + std::to_string(ctx.Stations.KpCount > 0 ? ctx.Stations.KpTable[1].Nom_OPC_Alarm : 0));
         return enabled;
     }
     void Stop() override { events_.Add("ua stop"); }
@@ -238,16 +238,16 @@ class ServiceTest : public ::testing::Test {
 protected:
     ServiceTest()
     {
-        ctx.Clock = &clock;
-        ctx.ExePath = temp.File("fieldgate");
-        ctx.ChannelFactory = &factory;
-        ctx.ReadConfig = [this](TServiceContext& c) { Configure(c); };
+        ctx.Process.Clock = &clock;
+        ctx.Process.ExePath = temp.File("fieldgate");
+        ctx.Parts.ChannelFactory = &factory;
+        ctx.Parts.ReadConfig = [this](TServiceContext& c) { Configure(c); };
     }
 
     void Configure(TServiceContext& c)
     {
         ++readings;
-        c.ResetStations();
+        c.Stations.Reset();
         for (const TStationSpec& s : stations) {
             T_KP kp;
             kp.NameKP = s.name;
@@ -275,8 +275,8 @@ protected:
                 kp.TI_arr.push_back(ti);
             }
             kp.Kol_TI = static_cast<int>(s.ti.size());
-            c.KpTable.push_back(kp);
-            c.KpCount += 1;
+            c.Stations.KpTable.push_back(kp);
+            c.Stations.KpCount += 1;
         }
     }
 
@@ -285,7 +285,7 @@ protected:
         factory.Forget();
         fromGateway.clear();
         toGateway.clear();
-        if (!ctx.TypeIdentList)
+        if (!ctx.Process.TypeIdentList)
             ServiceInit(ctx);
         ASSERT_TRUE(ServiceStart(ctx));
     }
