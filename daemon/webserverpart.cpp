@@ -47,7 +47,7 @@ TWebSnapshot TFieldgateWebServer::Snapshot() const
     return WithRun(ctx_, [this](TServiceRun* run) {
         if (!run || !ctx_.Process.Clients104)
             return TWebSnapshot{};
-        return TakeWebSnapshot(ctx_, &run->TagSignalList, &run->ArmSignals, LinkPrmnOf(*ctx_.Process.Clients104));
+        return TakeWebSnapshot(ctx_, &run->TagSignalList, &run->ArmSignals, LinkPrmnOf(ctx_));
     });
 }
 

@@ -73,7 +73,7 @@ TDesktopWebServer::TDesktopWebServer(TServiceContext& ctx, const std::string& di
         return WithRun(ctx_, [this](TServiceRun* run) {
             if (!run || !ctx_.Process.Clients104)
                 return TWebSnapshot();
-            return TakeWebSnapshot(ctx_, &run->TagSignalList, &run->ArmSignals, LinkPrmnOf(*ctx_.Process.Clients104));
+            return TakeWebSnapshot(ctx_, &run->TagSignalList, &run->ArmSignals, LinkPrmnOf(ctx_));
         });
     });
 }

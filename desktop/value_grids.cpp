@@ -152,10 +152,11 @@ void RefreshValueGrids(TServiceContext& ctx, int k, TValueGrids& grids)
     WithRun(ctx, [&](const TServiceRun* run) {
         if (!run)
             return;
-        std::lock_guard<std::mutex> channel(ctx.Channels.ChannelLock(k));
-        const T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(k)];
-        ConnectionRow(ctx, k, grids.ts[1]);
-        TagRows(*run, kp, k, grids);
+        ctx.Channels.WithChannel(k, [&](const TClient104Frm*) {
+            const T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(k)];
+            ConnectionRow(ctx, k, grids.ts[1]);
+            TagRows(*run, kp, k, grids);
+        });
     });
 }
 

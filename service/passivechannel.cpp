@@ -42,11 +42,10 @@ bool TPassiveServer::Open(int port)
     return true;
 }
 
-void TPassiveServer::Start(std::shared_ptr<TClient104Frm> frm)
+void TPassiveServer::Start()
 {
     if (!opened_)
         return;
-    frm_ = std::move(frm);
     thread_.Start([this] { Execute(); });
 }
 
@@ -131,19 +130,19 @@ void TPassiveServer::PassiveOnConnect(Poco::Net::StreamSocket socket, const std:
     std::lock_guard<std::mutex> events(env.ctx->Channels.PassiveEventLock);
     connection_ = std::move(socket);
     peer_ = peer;
-    {
-        std::lock_guard<std::mutex> channel(env.ctx->Channels.ChannelLock(kpIndex_));
+    env.ctx->Channels.WithChannel(kpIndex_, [&](TClient104Frm* frm) {
         T_KP& kp = Kp();
         ClearMailbox();
         kp.Must_disconnect_SVR = false;
         lastRxMs_ = env.clock->MonotonicMs();
         kp.Last_otvet_from_KP = env.clock->Now();
         socketUp_ = true;
-        StationConnected(env, *frm_, kpIndex_);
+        if (frm)
+            StationConnected(env, *frm, kpIndex_);
         kp.IP_tek = kp.IP;
         kp.Port_tek = kp.Port;
         TraceSocketLine(env, kpIndex_, " Connect -  to port " + std::to_string(kp.Port_tek));
-    }
+    });
     SrvLog(" Connect " + peer_ + " to port " + std::to_string(port_) + " ");
 }
 
@@ -215,26 +214,28 @@ void TPassiveServer::PassiveSend()
 
 void TPassiveServer::PassiveReceived(std::span<const std::uint8_t> bytes)
 {
-    std::lock_guard<std::mutex> channel(env.ctx->Channels.ChannelLock(kpIndex_));
-    T_KP& kp = Kp();
-    lastRxMs_ = env.clock->MonotonicMs();
-    kp.Last_otvet_from_KP = env.clock->Now();
-    StationReceived(env, *frm_, kpIndex_, bytes, kp.IP, kp.Port);
+    env.ctx->Channels.WithChannel(kpIndex_, [&](TClient104Frm* frm) {
+        T_KP& kp = Kp();
+        lastRxMs_ = env.clock->MonotonicMs();
+        kp.Last_otvet_from_KP = env.clock->Now();
+        if (frm)
+            StationReceived(env, *frm, kpIndex_, bytes, kp.IP, kp.Port);
+    });
 }
 
 void TPassiveServer::PassiveOnDisconnect()
 {
     std::lock_guard<std::mutex> events(env.ctx->Channels.PassiveEventLock);
-    {
-        std::lock_guard<std::mutex> channel(env.ctx->Channels.ChannelLock(kpIndex_));
+    env.ctx->Channels.WithChannel(kpIndex_, [&](TClient104Frm* frm) {
         T_KP& kp = Kp();
         // A frame of the old connection must not open the next one.
         ClearMailbox();
         socketUp_ = false;
-        StationDisconnected(env, *frm_, kpIndex_);
+        if (frm)
+            StationDisconnected(env, *frm, kpIndex_);
         kp.Must_disconnect_SVR = false;
         TraceSocketLine(env, kpIndex_, " DisConnect -  from port " + std::to_string(kp.Port_tek));
-    }
+    });
     SrvLog(" DisConnect " + peer_ + " port " + std::to_string(port_) + " ");
 }
 

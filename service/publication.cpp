@@ -85,12 +85,11 @@ private:
 
 TLinkView TPass::Link(int i)
 {
-    std::lock_guard<std::mutex> channel(ctx_.Channels.ChannelLock(i));
-    const T_KP& kp = ctx_.Stations.KpTable[static_cast<std::size_t>(i)];
-    TLinkView v{kp.Connected, kp.Connected_Time, kp.Drop_Count, kp.Drop_Time, 0};
-    const auto& frms = run_.Client104Frms;
-    if (static_cast<std::size_t>(i - 1) < frms.size() && frms[static_cast<std::size_t>(i - 1)])
-        v.invalidations = frms[static_cast<std::size_t>(i - 1)]->Invalidations();
+    TLinkView v = ctx_.Channels.WithChannel(i, [&](const TClient104Frm* link) {
+        const T_KP& kp = ctx_.Stations.KpTable[static_cast<std::size_t>(i)];
+        return TLinkView{kp.Connected, kp.Connected_Time, kp.Drop_Count, kp.Drop_Time,
+                         link ? link->Invalidations() : 0};
+    });
     if (v.since <= 0)
         v.since = now_;
     if (v.dropTime <= 0)

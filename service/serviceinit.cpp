@@ -131,11 +131,11 @@ bool StopChannels(TServiceRun& run)
 // line, as the command entry promised. No entry can queue more once the run is gone.
 void DropQueuedCommands(TServiceContext& ctx)
 {
-    for (int c = 0; c < ctx.Process.Clients104->Count(); ++c)
-        if (const auto pcl = ctx.Process.Clients104->GetPcl(c)) {
-            auto lock = pcl->Lock();
-            pcl->TuQueue.DropAll("служба остановлена,");
-        }
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i)
+        ctx.Channels.WithLink(i, [](TClient104Frm& link) {
+            auto lock = link.pcl()->Lock();
+            link.pcl()->TuQueue.DropAll("служба остановлена,");
+        });
 }
 
 } // namespace
@@ -223,7 +223,7 @@ bool ServiceStart(TServiceContext& ctx)
     // The threads come last, when everything they store into is built.
     for (std::size_t c = 0; c < ctx.Running.Run->Channels.size(); ++c)
         if (ctx.Running.Run->Channels[c])
-            ctx.Running.Run->Channels[c]->Start(ctx.Running.Run->Client104Frms[c]);
+            ctx.Running.Run->Channels[c]->Start();
     StartWebServer(ctx);
     return true;
 }
@@ -283,8 +283,10 @@ void OpenChannels(TServiceContext& ctx, TServiceRun& run)
     }
 
     const TChannelModel model{&run.KpList, &run.TagSignalList, &run.ArmSignals, &run.StationTags};
-    for (int c = 0; c < clients.Count(); ++c)
+    for (int c = 0; c < clients.Count(); ++c) {
         run.Client104Frms.push_back(std::make_shared<TClient104Frm>(clients.GetPcl(c), true, model));
+        ctx.Channels.SetLink(c + 1, run.Client104Frms.back());
+    }
 }
 
 void FillKpPorts(TServiceContext& ctx)
@@ -399,6 +401,7 @@ void ServiceStop(TServiceContext& ctx)
         T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(i)];
         kp.Str_to_write_section.reset();
         ctx.Channels.PassiveServers[static_cast<std::size_t>(i)].Opened = false;
+        ctx.Channels.SetLink(i, nullptr);
     }
     run.reset();
 }

@@ -75,25 +75,24 @@ void ServicePeriodic(TServiceContext& ctx)
 {
     const std::int64_t now = ctx.Process.Clock->MonotonicMs();
     const bool save = ctx.Switches.Save_Obmen_v_File;
-    auto& frms = ctx.Running.Run->Client104Frms;
-    for (int c = 0; c < static_cast<int>(frms.size()) && ctx.Stations.IsKpIndex(c + 1); ++c) {
-        std::lock_guard<std::mutex> channel(ctx.Channels.ChannelLock(c + 1));
-        TClient104Frm& frm = *frms[static_cast<std::size_t>(c)];
-        try {
-            {
-                auto lock = frm.pcl()->Lock();
-                RaisePeriodicRequests(ctx, c + 1, *frm.pcl(), now);
-                if (frm.pcl()->Work())
-                    frm.pcl()->Connecting(save, c);
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i)
+        ctx.Channels.WithLink(i, [&](TClient104Frm& frm) {
+            const int c = i - 1;
+            try {
+                {
+                    auto lock = frm.pcl()->Lock();
+                    RaisePeriodicRequests(ctx, i, *frm.pcl(), now);
+                    if (frm.pcl()->Work())
+                        frm.pcl()->Connecting(save, c);
+                }
+                frm.DoService(save, c);
+                // The service answers a station's STARTDT act: that starts the transfer too.
+                StationTransferCheck(ctx, frm, i);
+            } catch (const std::exception& e) {
+                // One channel's failure leaves the others their pass.
+                TickFailure(ctx, i, e.what());
             }
-            frm.DoService(save, c);
-            // The service answers a station's STARTDT act: that starts the transfer too.
-            StationTransferCheck(ctx, frm, c + 1);
-        } catch (const std::exception& e) {
-            // One channel's failure leaves the others their pass.
-            TickFailure(ctx, c + 1, e.what());
-        }
-    }
+        });
 }
 
 void ServiceSlowTick(TServiceContext& ctx)
@@ -104,17 +103,16 @@ void ServiceSlowTick(TServiceContext& ctx)
         TickFailure(ctx, 0, e.what());
     }
     const bool save = ctx.Switches.Save_Obmen_v_File;
-    auto& frms = ctx.Running.Run->Client104Frms;
-    for (int c = 0; c < static_cast<int>(frms.size()) && ctx.Stations.IsKpIndex(c + 1); ++c) {
-        std::lock_guard<std::mutex> channel(ctx.Channels.ChannelLock(c + 1));
-        try {
-            frms[static_cast<std::size_t>(c)]->DoService(save, c);
-            StationTransferCheck(ctx, *frms[static_cast<std::size_t>(c)], c + 1);
-            frms[static_cast<std::size_t>(c)]->CheckValid1(false);
-        } catch (const std::exception& e) {
-            TickFailure(ctx, c + 1, e.what());
-        }
-    }
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i)
+        ctx.Channels.WithLink(i, [&](TClient104Frm& frm) {
+            try {
+                frm.DoService(save, i - 1);
+                StationTransferCheck(ctx, frm, i);
+                frm.CheckValid1(false);
+            } catch (const std::exception& e) {
+                TickFailure(ctx, i, e.what());
+            }
+        });
 }
 
 } // namespace gw

@@ -20,6 +20,13 @@ void TStationTables::Reset()
     KpCount = 0;
 }
 
+void TChannelSlots::SetLink(int kpIndex, std::shared_ptr<TClient104Frm> link)
+{
+    TSlot& slot = slots_.at(static_cast<std::size_t>(kpIndex));
+    std::lock_guard<std::mutex> lock(slot.lock);
+    slot.link.swap(link);
+}
+
 std::string TProcessObjects::FilePath(std::string_view name) const
 {
     if (ExePath.empty())

@@ -26,6 +26,7 @@
 #include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace gw {
@@ -59,6 +60,7 @@ class TOpcUaBridge;
 class TServiceWebServer;
 class TPassiveServer; // the listening server of a passive station
 class TServiceContext;
+class TClient104Frm;
 
 // The station table and the signal counts the configuration gave.
 struct TStationTables {
@@ -92,6 +94,10 @@ struct TPassiveServerSlot {
 };
 
 // What belongs to each channel. Channel i is station i's, 1..MaxChannelSlots.
+// Its link object is reached only through WithLink and WithChannel, which
+// hold the channel's lock: one lock serialises everything that touches it
+// (the tick, the receive path, the connect and disconnect hand-overs, the
+// command entry, the readers of the row's connection fields).
 struct TChannelSlots {
     std::vector<TPassiveServerSlot> PassiveServers = std::vector<TPassiveServerSlot>(MaxChannelSlots + 1);
     std::int32_t ChannelCount = 0;
@@ -100,11 +106,36 @@ struct TChannelSlots {
     // Orders the connect and disconnect hand-overs of the passive stations.
     std::mutex PassiveEventLock;
 
-    // Serialises everything that touches the link object of station i's channel.
-    std::mutex& ChannelLock(int kpIndex) { return channelLocks.at(static_cast<std::size_t>(kpIndex)); }
+    // Runs f(link) under channel i's lock, link the channel's link object or
+    // null while it has none (stopped); returns what f returns.
+    template <class F>
+    decltype(auto) WithChannel(int kpIndex, F&& f)
+    {
+        TSlot& slot = slots_.at(static_cast<std::size_t>(kpIndex));
+        std::lock_guard<std::mutex> lock(slot.lock);
+        return std::forward<F>(f)(slot.link.get());
+    }
+    // Runs f(link) under channel i's lock when the channel has a link object;
+    // false, f not run, when it has none.
+    template <class F>
+    bool WithLink(int kpIndex, F&& f)
+    {
+        return WithChannel(kpIndex, [&f](TClient104Frm* link) {
+            if (!link)
+                return false;
+            std::forward<F>(f)(*link);
+            return true;
+        });
+    }
+    // Station i's link object from the channel start-up on; null takes it away.
+    void SetLink(int kpIndex, std::shared_ptr<TClient104Frm> link);
 
 private:
-    std::array<std::mutex, MaxChannelSlots + 1> channelLocks;
+    struct TSlot {
+        std::mutex lock;
+        std::shared_ptr<TClient104Frm> link;
+    };
+    std::array<TSlot, MaxChannelSlots + 1> slots_;
 };
 
 // How the service is set to run.

@@ -27,10 +27,11 @@ TWebStation StationRow(TServiceContext& ctx, int i, const TLinkPrmnOf& linkPrmnO
     row.Passive = kp.Passive;
     if (linkPrmnOf)
         row.Link = linkPrmnOf(i - 1);
-    std::lock_guard lock(ctx.Channels.ChannelLock(i));
-    row.Connected = kp.Connected;
-    row.IP_tek = kp.IP_tek;
-    row.Port_tek = kp.Port_tek;
+    ctx.Channels.WithChannel(i, [&](const TClient104Frm*) {
+        row.Connected = kp.Connected;
+        row.IP_tek = kp.IP_tek;
+        row.Port_tek = kp.Port_tek;
+    });
     return row;
 }
 
@@ -45,14 +46,15 @@ TWebSignalKind KindOf(SignalType st)
 
 } // namespace
 
-TLinkPrmnOf LinkPrmnOf(const TClients104& clients)
+TLinkPrmnOf LinkPrmnOf(TServiceContext& ctx)
 {
-    return [&clients](int channel) -> std::optional<TPrmn> {
-        const auto client = clients.GetPcl(channel);
-        if (!client)
-            return std::nullopt;
-        const auto lock = client->Lock();
-        return client->prm;
+    return [&ctx](int channel) -> std::optional<TPrmn> {
+        std::optional<TPrmn> prm;
+        ctx.Channels.WithLink(channel + 1, [&](TClient104Frm& link) {
+            const auto lock = link.pcl()->Lock();
+            prm = link.pcl()->prm;
+        });
+        return prm;
     };
 }
 

@@ -152,19 +152,23 @@ protected:
     // The link has sent STARTDT act and waits for its con.
     bool StartDtOutstanding()
     {
-        std::lock_guard<std::mutex> channel(ctx.Channels.ChannelLock(1));
-        auto cl = ctx.Running.Run->Client104Frms[0]->pcl();
-        auto lock = cl->Lock();
-        return cl->Yes(TBit104Subj::bsb_STARTDT_Act);
+        bool outstanding = false;
+        ctx.Channels.WithLink(1, [&](TClient104Frm& link) {
+            auto lock = link.pcl()->Lock();
+            outstanding = link.pcl()->Yes(TBit104Subj::bsb_STARTDT_Act);
+        });
+        return outstanding;
     }
 
     // The link runs its data transfer and has taken n I-frames on this connection.
     bool Received(int n)
     {
-        std::lock_guard<std::mutex> channel(ctx.Channels.ChannelLock(1));
-        auto cl = ctx.Running.Run->Client104Frms[0]->pcl();
-        auto lock = cl->Lock();
-        return cl->StartDT() && cl->vr() >= n;
+        bool received = false;
+        ctx.Channels.WithLink(1, [&](TClient104Frm& link) {
+            auto lock = link.pcl()->Lock();
+            received = link.pcl()->StartDT() && link.pcl()->vr() >= n;
+        });
+        return received;
     }
 
     // The station row's connection cell on the stations page.

@@ -212,6 +212,7 @@ protected:
         auto cl = table.AddClient(TLinkSocket{&port, i, passive, sendStartDT}, ctx.Channels.Prmn104, cctx);
         ASSERT_TRUE(cl);
         frms.push_back(std::make_shared<TClient104Frm>(cl, true, TChannelModel{}));
+        ctx.Channels.SetLink(i, frms.back());
     }
     std::shared_ptr<TClient104Frm> Frm(int i) { return frms.at(static_cast<std::size_t>(i - 1)); }
     std::shared_ptr<T104Client> Client(int i) { return Frm(i)->pcl(); }
@@ -223,15 +224,15 @@ protected:
         ticking = true;
         ticker = std::thread([this] {
             while (ticking) {
-                for (std::size_t c = 0; c < frms.size(); ++c) {
-                    std::lock_guard<std::mutex> channel(ctx.Channels.ChannelLock(static_cast<int>(c) + 1));
-                    {
-                        auto lock = frms[c]->pcl()->Lock();
-                        if (frms[c]->pcl()->Work())
-                            frms[c]->pcl()->Connecting(false, static_cast<int>(c));
-                    }
-                    frms[c]->DoService(false, static_cast<int>(c));
-                }
+                for (int c = 0; c < static_cast<int>(frms.size()); ++c)
+                    ctx.Channels.WithLink(c + 1, [c](TClient104Frm& frm) {
+                        {
+                            auto lock = frm.pcl()->Lock();
+                            if (frm.pcl()->Work())
+                                frm.pcl()->Connecting(false, c);
+                        }
+                        frm.DoService(false, c);
+                    });
                 {
                     std::lock_guard<std::mutex> guard(tickLock);
                     ++ticks;
@@ -286,15 +287,17 @@ protected:
     bool LinkStarted(int i, int vr)
     {
         return Eventually([&] {
-            std::lock_guard<std::mutex> channel(ctx.Channels.ChannelLock(i));
-            auto lock = Client(i)->Lock();
-            return Client(i)->StartDT() && Client(i)->vr() == vr;
+            bool started = false;
+            ctx.Channels.WithLink(i, [&](TClient104Frm& link) {
+                auto lock = link.pcl()->Lock();
+                started = link.pcl()->StartDT() && link.pcl()->vr() == vr;
+            });
+            return started;
         });
     }
     std::string RowIpTek(int i)
     {
-        std::lock_guard<std::mutex> channel(ctx.Channels.ChannelLock(i));
-        return Kp(i).IP_tek;
+        return ctx.Channels.WithChannel(i, [&](const TClient104Frm*) { return Kp(i).IP_tek; });
     }
 
     FakeClock clock;

@@ -1,7 +1,7 @@
 #pragma once
 // A service context on a fake clock with fake channels: each channel records
 // what the service asks of it, hands connects and received bytes to its link
-// object the way a real channel does (under the station's ChannelLock), and
+// object the way a real channel does (through the station's channel slot), and
 // keeps the frames written to it. Stations are configured by a fake
 // configuration reading.
 
@@ -58,11 +58,7 @@ public:
     ~FakeChannel() override { events_.Add("free " + std::to_string(kp_)); }
 
     TLinkPort& Port() override { return *this; }
-    void Start(std::shared_ptr<TClient104Frm> frm) override
-    {
-        frm_ = std::move(frm);
-        events_.Add("start " + std::to_string(kp_));
-    }
+    void Start() override { events_.Add("start " + std::to_string(kp_)); }
     void RequestStop() override { events_.Add("stop " + std::to_string(kp_)); }
     bool Join(std::int64_t) override
     {
@@ -94,21 +90,24 @@ public:
     // The hand-over of a real channel.
     void Connect()
     {
-        std::lock_guard<std::mutex> channel(ctx_.Channels.ChannelLock(kp_));
-        connected_ = true;
-        StationConnected(Env(), *frm_, kp_);
+        ctx_.Channels.WithLink(kp_, [&](TClient104Frm& frm) {
+            connected_ = true;
+            StationConnected(Env(), frm, kp_);
+        });
     }
     void Disconnect()
     {
-        std::lock_guard<std::mutex> channel(ctx_.Channels.ChannelLock(kp_));
-        connected_ = false;
-        StationDisconnected(Env(), *frm_, kp_);
+        ctx_.Channels.WithLink(kp_, [&](TClient104Frm& frm) {
+            connected_ = false;
+            StationDisconnected(Env(), frm, kp_);
+        });
     }
     void Receive(const TBytes& bytes)
     {
-        std::lock_guard<std::mutex> channel(ctx_.Channels.ChannelLock(kp_));
-        const T_KP& row = ctx_.Stations.KpTable[static_cast<std::size_t>(kp_)];
-        StationReceived(Env(), *frm_, kp_, bytes, row.IP, row.Port);
+        ctx_.Channels.WithLink(kp_, [&](TClient104Frm& frm) {
+            const T_KP& row = ctx_.Stations.KpTable[static_cast<std::size_t>(kp_)];
+            StationReceived(Env(), frm, kp_, bytes, row.IP, row.Port);
+        });
     }
     std::vector<TBytes> TakeSent() { return std::exchange(sent, {}); }
 
@@ -126,7 +125,6 @@ private:
     int kp_;
     bool passive_;
     TEvents& events_;
-    std::shared_ptr<TClient104Frm> frm_;
     bool connected_ = false;
 };
 

@@ -113,9 +113,11 @@ TEST(WebSnapshot, LinkParametersFromTheChannelTable)
     const TTypeIdentList types;
     TTagSignalList tags;
     TClients104 clients;
-    ASSERT_TRUE(clients.AddClient(TLinkSocket{}, prmn, TClientContext{TLinkEnv{&clock}, &types, &tags, true}));
+    const auto client = clients.AddClient(TLinkSocket{}, prmn, TClientContext{TLinkEnv{&clock}, &types, &tags, true});
+    ASSERT_TRUE(client);
+    ctx.Channels.SetLink(1, std::make_shared<TClient104Frm>(client, true, TChannelModel{}));
 
-    const TWebSnapshot snap = TakeWebSnapshot(ctx, nullptr, nullptr, LinkPrmnOf(clients));
+    const TWebSnapshot snap = TakeWebSnapshot(ctx, nullptr, nullptr, LinkPrmnOf(ctx));
     ASSERT_TRUE(snap.Stations[0].Link);
     EXPECT_EQ(snap.Stations[0].Link->Port, 2410);
     EXPECT_EQ(snap.Stations[0].Link->t1, prmn[0].t1);
