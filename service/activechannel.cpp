@@ -263,7 +263,6 @@ void Toprosdevice::SyncDisconnected()
         ClearMailbox();
         if (frm) {
             StationDisconnected(env, *frm, Number_of_Thread);
-            auto link = frm->pcl()->Lock();
             frm->pcl()->Is_Rezerv_IP = HasReserve();
         }
         TraceSocketLine(env, Number_of_Thread, " DisConnect - _" + Host_Thread_tek);

@@ -29,7 +29,6 @@ void StationConnected(const TChannelEnv& env, TClient104Frm& frm, int kpIndex)
     ArmRequestsOnConnect(kp, env.clock->MonotonicMs());
     // Active or passive, a station with a clock synchronisation period gets
     // its clock set by it, the first time before its interrogation.
-    auto link = frm.pcl()->Lock();
     T104Client& cl = *frm.pcl();
     cl.is_CLOCK_SYNC_103_ = cl.First_CLOCK_SYNC_103_ = kp.Interval_CLOCK_SYNC_103 > 0;
     if (kp.Interval_CLOCK_SYNC_103 > 0)

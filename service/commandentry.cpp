@@ -30,7 +30,6 @@ std::string Who(int i, const TKpEthernet& kp, const TArmRec& rec)
 bool QueueCommand(TServiceContext& ctx, T104Client& pcl, int sstID, TTUCommand TUCommand, const std::string& who,
                   const TArmRec& rec)
 {
-    auto lock = pcl.Lock();
     AppendObmenLine(ctx, " pclTU - Find=" + pcl.str_AddrPort() + " pkp.Port=", TuTrace);
     // Without data transfer the command could only leave after a reconnect,
     // long after the operator gave it: it is refused now instead.

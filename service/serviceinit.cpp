@@ -132,10 +132,7 @@ bool StopChannels(TServiceRun& run)
 void DropQueuedCommands(TServiceContext& ctx)
 {
     for (int i = 1; i <= ctx.Stations.KpCount; ++i)
-        ctx.Channels.WithLink(i, [](TClient104Frm& link) {
-            auto lock = link.pcl()->Lock();
-            link.pcl()->TuQueue.DropAll("служба остановлена,");
-        });
+        ctx.Channels.WithLink(i, [](TClient104Frm& link) { link.pcl()->TuQueue.DropAll("служба остановлена,"); });
 }
 
 } // namespace
@@ -274,7 +271,7 @@ void OpenChannels(TServiceContext& ctx, TServiceRun& run)
         const auto pcl = clients.GetPcl(i - 1);
         if (!pcl)
             break;
-        auto lock = pcl->Lock();
+        // No channel thread runs yet, and the link is not in its slot: nothing else reaches it.
         pcl->prm = ctx.Channels.Prmn104[static_cast<std::size_t>(i - 1)];
         pcl->prm.prWork1 = 1;
         ctx.Channels.Prmn104[static_cast<std::size_t>(i - 1)].prWork1 = 1;

@@ -79,12 +79,9 @@ void ServicePeriodic(TServiceContext& ctx)
         ctx.Channels.WithLink(i, [&](TClient104Frm& frm) {
             const int c = i - 1;
             try {
-                {
-                    auto lock = frm.pcl()->Lock();
-                    RaisePeriodicRequests(ctx, i, *frm.pcl(), now);
-                    if (frm.pcl()->Work())
-                        frm.pcl()->Connecting(save, c);
-                }
+                RaisePeriodicRequests(ctx, i, *frm.pcl(), now);
+                if (frm.pcl()->Work())
+                    frm.pcl()->Connecting(save, c);
                 frm.DoService(save, c);
                 // The service answers a station's STARTDT act: that starts the transfer too.
                 StationTransferCheck(ctx, frm, i);

@@ -26,7 +26,7 @@ void ServicePeriodic(TServiceContext& ctx);
 void ServiceSlowTick(TServiceContext& ctx);
 
 // Raises the periodic requests of station i that are due at nowMs on its
-// link object; the caller holds the station's ChannelLock and pcl's lock.
+// link object; the caller holds the station's channel lock.
 void RaisePeriodicRequests(TServiceContext& ctx, int i, T104Client& pcl, std::int64_t nowMs);
 
 // A station has just connected: general interrogation is due a period from

@@ -50,10 +50,7 @@ TLinkPrmnOf LinkPrmnOf(TServiceContext& ctx)
 {
     return [&ctx](int channel) -> std::optional<TPrmn> {
         std::optional<TPrmn> prm;
-        ctx.Channels.WithLink(channel + 1, [&](TClient104Frm& link) {
-            const auto lock = link.pcl()->Lock();
-            prm = link.pcl()->prm;
-        });
+        ctx.Channels.WithLink(channel + 1, [&](TClient104Frm& link) { prm = link.pcl()->prm; });
         return prm;
     };
 }

@@ -153,10 +153,8 @@ protected:
     bool StartDtOutstanding()
     {
         bool outstanding = false;
-        ctx.Channels.WithLink(1, [&](TClient104Frm& link) {
-            auto lock = link.pcl()->Lock();
-            outstanding = link.pcl()->Yes(TBit104Subj::bsb_STARTDT_Act);
-        });
+        ctx.Channels.WithLink(
+            1, [&](TClient104Frm& link) { outstanding = link.pcl()->Yes(TBit104Subj::bsb_STARTDT_Act); });
         return outstanding;
     }
 
@@ -164,10 +162,8 @@ protected:
     bool Received(int n)
     {
         bool received = false;
-        ctx.Channels.WithLink(1, [&](TClient104Frm& link) {
-            auto lock = link.pcl()->Lock();
-            received = link.pcl()->StartDT() && link.pcl()->vr() >= n;
-        });
+        ctx.Channels.WithLink(1,
+                              [&](TClient104Frm& link) { received = link.pcl()->StartDT() && link.pcl()->vr() >= n; });
         return received;
     }
 

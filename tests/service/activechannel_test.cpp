@@ -90,7 +90,6 @@ TEST_F(ActiveChannel, PeerCloseAndResetHandOverOneDisconnectAndReconnect)
         EXPECT_EQ(Disconnects(), expected) << "exactly one disconnect";
         {
             ctx.Channels.WithLink(1, [](TClient104Frm& link) {
-                auto lock = link.pcl()->Lock();
                 EXPECT_FALSE(link.pcl()->StartDT()) << "the link object handled the disconnect";
             });
         }
@@ -196,10 +195,7 @@ TEST_F(ActiveChannel, ConnectRefusedAndReserveAddressAlternation)
     peer.close();
     ASSERT_TRUE(Eventually([&] { return Disconnects() == 1; }));
     {
-        ctx.Channels.WithLink(1, [](TClient104Frm& link) {
-            auto lock = link.pcl()->Lock();
-            EXPECT_TRUE(link.pcl()->Is_Rezerv_IP);
-        });
+        ctx.Channels.WithLink(1, [](TClient104Frm& link) { EXPECT_TRUE(link.pcl()->Is_Rezerv_IP); });
     }
     ASSERT_TRUE(AdvanceUntil([&] { return Count("Thread0.txt", " не удалось соединиться с " + a) == 1; }));
     ASSERT_TRUE(AdvanceUntil([&] { return dev.IsConnected(); }));

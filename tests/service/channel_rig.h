@@ -226,11 +226,8 @@ protected:
             while (ticking) {
                 for (int c = 0; c < static_cast<int>(frms.size()); ++c)
                     ctx.Channels.WithLink(c + 1, [c](TClient104Frm& frm) {
-                        {
-                            auto lock = frm.pcl()->Lock();
-                            if (frm.pcl()->Work())
-                                frm.pcl()->Connecting(false, c);
-                        }
+                        if (frm.pcl()->Work())
+                            frm.pcl()->Connecting(false, c);
                         frm.DoService(false, c);
                     });
                 {
@@ -288,10 +285,8 @@ protected:
     {
         return Eventually([&] {
             bool started = false;
-            ctx.Channels.WithLink(i, [&](TClient104Frm& link) {
-                auto lock = link.pcl()->Lock();
-                started = link.pcl()->StartDT() && link.pcl()->vr() == vr;
-            });
+            ctx.Channels.WithLink(
+                i, [&](TClient104Frm& link) { started = link.pcl()->StartDT() && link.pcl()->vr() == vr; });
             return started;
         });
     }

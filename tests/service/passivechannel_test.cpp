@@ -159,10 +159,7 @@ TEST_F(PassiveChannel, LinkRequestedDropClosesTheConnection)
     Poco::Net::StreamSocket client(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(srv.LocalPort())));
     ASSERT_TRUE(Eventually([&] { return srv.IsConnected(); }));
     {
-        ctx.Channels.WithLink(1, [](TClient104Frm& link) {
-            auto lock = link.pcl()->Lock();
-            link.pcl()->StopConnect();
-        });
+        ctx.Channels.WithLink(1, [](TClient104Frm& link) { link.pcl()->StopConnect(); });
     }
     EXPECT_TRUE(ClosedByPeer(client));
     EXPECT_TRUE(Eventually([&] { return Disconnects(1) == 1; }));

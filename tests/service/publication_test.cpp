@@ -267,7 +267,6 @@ TEST_F(PublicationTest, ADropBetweenTwoPassesIsPublishedBeforeTheStationIsBack)
         ua.pushes.clear();
         {
             auto cl = ctx.Running.Run->Client104Frms[0]->pcl();
-            auto lock = cl->Lock();
             cl->Is_Rezerv_IP = reserve;
         }
         clock.Advance(10);

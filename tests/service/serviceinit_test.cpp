@@ -87,7 +87,6 @@ TEST_F(ServiceInitTest, StartOpensOneChannelPerStationInOrderAndStartsThemLast)
     // Every link object works and connects by itself.
     for (int c = 0; c < 3; ++c) {
         auto pcl = ctx.Process.Clients104->GetPcl(c);
-        auto lock = pcl->Lock();
         EXPECT_TRUE(pcl->Work());
         EXPECT_TRUE(pcl->ClSFlag.Op(TFlagOperation::FYes, TBitClient::bclb_AutoConnect));
         EXPECT_EQ(pcl->PSocket().port, &Channel(c + 1).Port());

@@ -13,7 +13,6 @@ protected:
     std::string RaiseAt(std::int64_t ms)
     {
         auto pcl = ctx.Process.Clients104->GetPcl(0);
-        auto lock = pcl->Lock();
         RaisePeriodicRequests(ctx, 1, *pcl, start + ms);
         std::string raised;
         if (std::exchange(pcl->PROC_CLOCK_SYNC_103_, false))
