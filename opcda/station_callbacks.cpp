@@ -154,15 +154,17 @@ void StationModel::OpcItemsRead(sOPCNode& node, const std::u16string&, VARTYPE)
 
 void StationModel::readRow(sOPCNode& node, TDateTime now)
 {
-    const auto row = static_cast<std::size_t>(node.Ident);
     const bool boolRow = node.vtCanonicalDataType == com::VT_BOOL;
     std::int32_t rowQuality = 0;
     TDateTime stamp = 0;
     double v = 0;
     {
         std::lock_guard<std::mutex> guard(ctx_.Items.OpcItemsLock);
-        gw::TIndent& r = ctx_.Items.OpcItems[row];
-        v = ctx_.Items.OpcItemValues[row];
+        gw::TIndent* const item = ctx_.Items.Item(node.Ident);
+        if (!item)
+            return; // an identifier the table has no row for
+        gw::TIndent& r = *item;
+        v = ctx_.Items.OpcItemValues[static_cast<std::size_t>(node.Ident)];
         rowQuality = r.Quality;
         stamp = r.Stamp_DateTime;
         const auto current = nodeNumber(*node.CurrentValue.get(), boolRow);
@@ -203,7 +205,7 @@ void StationModel::OpcItemsWrite(sOPCNode& node, const com::VARIANT& value, cons
         LogLine(formatText("OpcItemsWrite - %d - Connected has no command", id));
         return;
     }
-    if (id < 1 || id > gw::MaxOpcItem || !numberingMatches()) {
+    if (!ctx_.Items.IsOpcItem(id) || !numberingMatches()) {
         LogLine(formatText("OpcItemsWrite - %d - no signal of this numbering", id));
         return;
     }

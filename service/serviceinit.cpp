@@ -346,9 +346,7 @@ void NumberOpcItems(TServiceContext& ctx)
     int tag = 0;
     auto row = [&](int item) {
         if (ctx.Items.IsOpcItem(item)) {
-            TIndent& r = ctx.Items.OpcItems[static_cast<std::size_t>(item)];
-            r.Nomer_Tag = tag;
-            r.Timestamp_not_from_IEC = false;
+            ctx.Items.OpcItems[static_cast<std::size_t>(item)].Nomer_Tag = tag;
         }
         tag += 1;
     };
