@@ -122,9 +122,10 @@ TValueGrids StationGrids(const TServiceContext& ctx, int k)
     TValueGrids grids;
     grids.ts.push_back(Row(texts::TsHeaders));
     grids.ti.push_back(Row(texts::TiHeaders));
-    if (!ctx.Stations.IsKpIndex(k))
+    const T_KP* const station = ctx.Stations.Kp(k); // the list's selection, none at all included
+    if (!station)
         return grids;
-    const T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(k)];
+    const T_KP& kp = *station;
     grids.ts.resize(static_cast<std::size_t>(kp.Kol_TS) + 3, std::vector<std::string>(TsColumns));
     grids.ti.resize(static_cast<std::size_t>(kp.Kol_TI) + 2, std::vector<std::string>(TiColumns));
     grids.ts[1][1] = texts::ConnectionCaption;
