@@ -108,7 +108,7 @@ enum class TRow { BareTags, ServiceTags, UnknownObject, UnknownCommonAddress };
 // read into the service's tables as from "iec104.cfg".
 void ConfigureOneStation(TServiceContext& ctx)
 {
-    ctx.ResetStations();
+    ctx.Stations.Reset();
     T_KP kp;
     kp.NameKP = "KP1";
     kp.IP = kIp;
@@ -122,11 +122,11 @@ void ConfigureOneStation(TServiceContext& ctx)
         kp.TI_arr.push_back(ti);
     }
     kp.Kol_TI = kTags;
-    ctx.KpTable.push_back(kp);
-    ctx.KpCount = 1;
-    SetPrmnDefault(ctx.Prmn104[0], PrmnKind104, kIp, kPort);
-    ctx.Prmn104[0].CommonAsduAddress = kCa;
-    ctx.PrmTFromCfg = true;
+    ctx.Stations.KpTable.push_back(kp);
+    ctx.Stations.KpCount = 1;
+    SetPrmnDefault(ctx.Channels.Prmn104[0], PrmnKind104, kIp, kPort);
+    ctx.Channels.Prmn104[0].CommonAsduAddress = kCa;
+    ctx.Switches.PrmTFromCfg = true;
 }
 
 void Decode(benchmark::State& state, TTagSignalList& tags, TRow row)

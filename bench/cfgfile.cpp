@@ -25,11 +25,11 @@ std::unique_ptr<gw::TServiceContext> FullTables()
 {
     auto owner = std::make_unique<gw::TServiceContext>();
     gw::TServiceContext& t = *owner;
-    t.KpCount = gw::MaxKpCount;
-    t.KpTable.resize(static_cast<std::size_t>(t.KpCount) + 1);
+    t.Stations.KpCount = gw::MaxKpCount;
+    t.Stations.KpTable.resize(static_cast<std::size_t>(t.Stations.KpCount) + 1);
     int signals = 0;
-    for (int i = 1; i <= t.KpCount; ++i) {
-        gw::T_KP& kp = t.KpTable[static_cast<std::size_t>(i)];
+    for (int i = 1; i <= t.Stations.KpCount; ++i) {
+        gw::T_KP& kp = t.Stations.KpTable[static_cast<std::size_t>(i)];
         kp.NameKP = "Подстанция " + std::to_string(i);
         kp.IP = "10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256);
         kp.TS_arr.resize(1);
@@ -70,7 +70,7 @@ void BM_ReadFullConfiguration(benchmark::State& state)
     auto t = std::make_unique<gw::TServiceContext>();
     for (auto _ : state)
         gw::ReadIec104Cfg(*t, ua, dir, "iec104.cfg", {});
-    state.counters["stations"] = t->KpCount;
+    state.counters["stations"] = t->Stations.KpCount;
     std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_ReadFullConfiguration)->Unit(benchmark::kMillisecond);

@@ -32,11 +32,11 @@ constexpr int kMeasured = 100;
 // tags station by station.
 void BuildRun(TServiceContext& ctx)
 {
-    ctx.ResetStations();
+    ctx.Stations.Reset();
     auto run = std::make_unique<TServiceRun>();
     run->StationTags.assign(1, {0, 0});
     for (int k = 1; k <= kStations; ++k) {
-        T_KP& kp = ctx.KpTable.emplace_back();
+        T_KP& kp = ctx.Stations.KpTable.emplace_back();
         kp.NameKP = "КП " + std::to_string(k);
         kp.IP = "10.0.0." + std::to_string(k % 250);
         kp.Port = 2404;
@@ -63,8 +63,8 @@ void BuildRun(TServiceContext& ctx)
         }
         run->StationTags.emplace_back(first, run->TagSignalList.Count());
     }
-    ctx.KpCount = kStations;
-    ctx.Run = std::move(run);
+    ctx.Stations.KpCount = kStations;
+    ctx.Running.Run = std::move(run);
 }
 
 void ChangeEveryValue(TServiceRun& run, int round)
@@ -90,12 +90,12 @@ void DesktopGridRefresh(benchmark::State& state)
     int round = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        ChangeEveryValue(*ctx.Run, ++round);
+        ChangeEveryValue(*ctx.Running.Run, ++round);
         state.ResumeTiming();
         desktop::RefreshValueGrids(ctx, k, grids);
         benchmark::DoNotOptimize(grids.ti.back());
     }
-    ctx.Run.reset();
+    ctx.Running.Run.reset();
     std::filesystem::remove_all(dir);
 }
 
@@ -122,11 +122,11 @@ void DesktopGridRefreshWithWidgets(benchmark::State& state)
         int round = 0;
         for (auto _ : state) {
             state.PauseTiming();
-            ChangeEveryValue(*ctx.Run, ++round);
+            ChangeEveryValue(*ctx.Running.Run, ++round);
             state.ResumeTiming();
             form.OutStingGrigTsTit();
         }
-        ctx.Run.reset();
+        ctx.Running.Run.reset();
     }
     std::filesystem::remove_all(dir);
 }

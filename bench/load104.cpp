@@ -205,7 +205,7 @@ std::string KpsimConfig(const TLoad& load)
 // The station table as "iec104.cfg" gives it for kpsim's stations.
 void Configure(TServiceContext& ctx, const TLoad& load, const std::vector<int>& ports)
 {
-    ctx.ResetStations();
+    ctx.Stations.Reset();
     for (int i = 1; i <= load.stations; ++i) {
         T_KP kp;
         kp.NameKP = "KP" + std::to_string(i);
@@ -226,13 +226,13 @@ void Configure(TServiceContext& ctx, const TLoad& load, const std::vector<int>& 
             kp.TI_arr.push_back(ti);
         }
         kp.Kol_TS = kp.Kol_TI = load.points;
-        ctx.KpTable.push_back(kp);
-        ctx.KpCount += 1;
-        TPrmn& prm = ctx.Prmn104[static_cast<std::size_t>(i - 1)];
+        ctx.Stations.KpTable.push_back(kp);
+        ctx.Stations.KpCount += 1;
+        TPrmn& prm = ctx.Channels.Prmn104[static_cast<std::size_t>(i - 1)];
         SetPrmnDefault(prm, PrmnKind104, "127.0.0.1", ports[static_cast<std::size_t>(i - 1)]);
         prm.CommonAsduAddress = i;
     }
-    ctx.PrmTFromCfg = true;
+    ctx.Switches.PrmTFromCfg = true;
 }
 
 int FreePort()
@@ -246,11 +246,11 @@ std::vector<int> SignalItems(const TServiceContext& ctx, int& noRow)
 {
     std::vector<int> ids;
     noRow = 0;
-    for (int i = 1; i <= ctx.KpCount; ++i) {
-        const T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i) {
+        const T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(i)];
         for (int n = 0; n < kp.Kol_TS + kp.Kol_TI; ++n) {
             const int id = (n < kp.Kol_TS ? kp.Nom_OPC_TS + n : kp.Nom_OPC_TI + n - kp.Kol_TS);
-            if (ctx.IsOpcItem(id))
+            if (ctx.Items.IsOpcItem(id))
                 ids.push_back(id);
             else
                 noRow += 1;
@@ -261,8 +261,8 @@ std::vector<int> SignalItems(const TServiceContext& ctx, int& noRow)
 
 bool AllConnected(const TServiceContext& ctx)
 {
-    for (int i = 1; i <= ctx.KpCount; ++i)
-        if (!ctx.KpTable[static_cast<std::size_t>(i)].Connected)
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i)
+        if (!ctx.Stations.KpTable[static_cast<std::size_t>(i)].Connected)
             return false;
     return true;
 }
@@ -340,9 +340,9 @@ public:
     {
         own_.Run([&] {
             const TDateTime now = WallNow();
-            std::lock_guard<std::mutex> guard(ctx_.OpcItemsLock);
+            std::lock_guard<std::mutex> guard(ctx_.Items.OpcItemsLock);
             for (std::size_t k = 0; k < ids_.size(); ++k) {
-                const TDateTime stamp = ctx_.OpcItems[static_cast<std::size_t>(ids_[k])].Stamp_DateTime;
+                const TDateTime stamp = ctx_.Items.OpcItems[static_cast<std::size_t>(ids_[k])].Stamp_DateTime;
                 if (stamp == stamps_[k])
                     continue;
                 stamps_[k] = stamp;
@@ -466,10 +466,10 @@ void BM_Load104(benchmark::State& state)
 
     TSocketChannelFactory factory;
     TServiceContext ctx;
-    ctx.ExePath = temp.File("fieldgate");
-    ctx.ChannelFactory = &factory;
-    ctx.OpcUa = &bridge;
-    ctx.ReadConfig = [&](TServiceContext& c) { Configure(c, load, ports); };
+    ctx.Process.ExePath = temp.File("fieldgate");
+    ctx.Parts.ChannelFactory = &factory;
+    ctx.Parts.OpcUa = &bridge;
+    ctx.Parts.ReadConfig = [&](TServiceContext& c) { Configure(c, load, ports); };
     ServiceInit(ctx);
 
     for (auto _ : state) {
@@ -477,7 +477,7 @@ void BM_Load104(benchmark::State& state)
             state.SkipWithError("service start failed");
             break;
         }
-        if (load.ua && !ctx.OpcUaRunning) {
+        if (load.ua && !ctx.Switches.OpcUaRunning) {
             state.SkipWithError("the OPC UA library did not start");
             break;
         }
@@ -488,7 +488,7 @@ void BM_Load104(benchmark::State& state)
         const auto started = next;
         auto tick = [&](bool record) {
             ServiceTick(ctx);
-            if (items && ctx.TickCounter % 3 == 0)
+            if (items && ctx.Running.TickCounter % 3 == 0)
                 items->Walk(record);
             reader.Drain();
             next += TickPeriod;
@@ -507,7 +507,7 @@ void BM_Load104(benchmark::State& state)
         int noRow = 0;
         items.emplace(ctx, SignalItems(ctx, noRow), own);
         items->Walk(false);
-        TTagObserver tags(ctx.Run->TagSignalList);
+        TTagObserver tags(ctx.Running.Run->TagSignalList);
 
         const TKpsimStats sent0 = reader.Stats();
         const TCpu cpu0 = ProcessCpu();
@@ -544,7 +544,7 @@ void BM_Load104(benchmark::State& state)
         state.counters["no_row"] = noRow;
         ServiceStop(ctx);
     }
-    ctx.OpcUa = nullptr; // the bridge goes before the context
+    ctx.Parts.OpcUa = nullptr; // the bridge goes before the context
 }
 
 // stations, signals per station, changes per second per station, objects

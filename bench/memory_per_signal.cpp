@@ -89,7 +89,7 @@ bool WaitForListening(int port)
 // configuration names them.
 void Configure(TServiceContext& ctx, int stations, int points)
 {
-    ctx.ResetStations();
+    ctx.Stations.Reset();
     for (int i = 1; i <= stations; ++i) {
         T_KP kp;
         kp.NameKP = "KP" + std::to_string(i);
@@ -109,8 +109,8 @@ void Configure(TServiceContext& ctx, int stations, int points)
             kp.TI_arr.push_back(ti);
         }
         kp.Kol_TS = kp.Kol_TI = points;
-        ctx.KpTable.push_back(kp);
-        ctx.KpCount += 1;
+        ctx.Stations.KpTable.push_back(kp);
+        ctx.Stations.KpCount += 1;
     }
 }
 
@@ -131,21 +131,22 @@ void BM_MemoryPerSignal(benchmark::State& state)
         const double rss0 = RssBytes();
         {
             TServiceContext ctx;
-            ctx.ExePath = temp.File("fieldgate");
-            ctx.OpcUa = &bridge;
-            ctx.ReadConfig = [&](TServiceContext& c) { Configure(c, stations, points); };
+            ctx.Process.ExePath = temp.File("fieldgate");
+            ctx.Parts.OpcUa = &bridge;
+            ctx.Parts.ReadConfig = [&](TServiceContext& c) { Configure(c, stations, points); };
             ServiceInit(ctx);
-            if (!ServiceStart(ctx) || (ua.OPC_UA_use && !(ctx.OpcUaRunning && WaitForListening(ua.OPC_UA_Port)))) {
+            if (!ServiceStart(ctx) ||
+                (ua.OPC_UA_use && !(ctx.Switches.OpcUaRunning && WaitForListening(ua.OPC_UA_Port)))) {
                 state.SkipWithError("service start failed");
                 break;
             }
             state.counters["heap_B_per_signal"] = (HeapBytes() - heap0) / signals;
             state.counters["rss_B_per_signal"] = (RssBytes() - rss0) / signals;
-            const double items = static_cast<double>(ctx.OpcItems.capacity() * sizeof(TIndent) +
-                                                     ctx.OpcItemValues.capacity() * sizeof(double));
+            const double items = static_cast<double>(ctx.Items.OpcItems.capacity() * sizeof(TIndent) +
+                                                     ctx.Items.OpcItemValues.capacity() * sizeof(double));
             state.counters["items_B_per_signal"] = items / signals;
             ServiceStop(ctx);
-            ctx.OpcUa = nullptr;
+            ctx.Parts.OpcUa = nullptr;
         }
     }
     state.counters["sizeof_TTagSignal"] = sizeof(TTagSignal);

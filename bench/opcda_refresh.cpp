@@ -58,21 +58,21 @@ void fillStations(gw::TServiceContext& ctx)
             kp.TI_arr.push_back(ti);
         }
         kp.Kol_TI = ValuesPerStation;
-        ctx.KpTable.push_back(kp);
+        ctx.Stations.KpTable.push_back(kp);
     }
-    ctx.KpCount = Stations;
+    ctx.Stations.KpCount = Stations;
     gw::NumberOpcItems(ctx);
-    ctx.Run = std::make_unique<gw::TServiceRun>();
+    ctx.Running.Run = std::make_unique<gw::TServiceRun>();
 }
 
 // What the publication does between two ticks: every row a new value and stamp.
 void changeEveryValue(gw::TServiceContext& ctx, gw::TDateTime stamp, double base)
 {
-    std::lock_guard<std::mutex> guard(ctx.OpcItemsLock);
+    std::lock_guard<std::mutex> guard(ctx.Items.OpcItemsLock);
     for (int id = 1; id < gw::MaxOpcItem; ++id) {
-        ctx.OpcItemValues[static_cast<std::size_t>(id)] = base + id;
-        ctx.OpcItems[static_cast<std::size_t>(id)].Quality = 0xC0;
-        ctx.OpcItems[static_cast<std::size_t>(id)].Stamp_DateTime = stamp;
+        ctx.Items.OpcItemValues[static_cast<std::size_t>(id)] = base + id;
+        ctx.Items.OpcItems[static_cast<std::size_t>(id)].Quality = 0xC0;
+        ctx.Items.OpcItems[static_cast<std::size_t>(id)].Stamp_DateTime = stamp;
     }
 }
 
@@ -132,7 +132,7 @@ void BM_PeriodicRefresh60000(benchmark::State& state)
         state.counters["bytes_per_item"] = static_cast<double>(itemBytes - resultBytes) / Items;
         cp->Unadvise(cookie);
     }
-    ctx.Run.reset();
+    ctx.Running.Run.reset();
 }
 BENCHMARK(BM_PeriodicRefresh60000)->Unit(benchmark::kMillisecond)->Iterations(30);
 

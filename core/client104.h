@@ -5,15 +5,14 @@
 // station-wide requests (clock synchronisation, general and counter
 // interrogation) and parses the received ASDUs into the tags.
 //
-// Every call into one client runs under its Lock(): the tick, the receive
-// path, connect and disconnect hand-over and the command entry may come from
-// different threads.
+// The client takes no lock: the tick, the receive path, the connect and
+// disconnect hand-overs and the command entry come from different threads,
+// and whoever drives one client serialises every call into it (the service
+// by the channel's lock).
 
 #include "core/command.h"
 #include "core/commandqueue.h"
 #include "core/link104.h"
-
-#include <mutex>
 
 namespace gw {
 
@@ -40,8 +39,6 @@ public:
     static constexpr std::int64_t ClockSyncAnswerWaitMs = 5000;
 
     T104Client(const TLinkSocket& psock, const TPrmn& aprm, const TClientContext& actx);
-
-    std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(mutex_); }
 
     bool GetConnected() const override;
     bool SendToSocket(const T104APDU& papdu, bool Save_Obmen, int nomer_socket) override;
@@ -97,7 +94,6 @@ private:
     TTimeCheckPause tWaitConnect;
     TTimeCheckPause tClockSyncAnswer; // runs while the first clock synchronisation awaits its con
     bool FWaitConnect = false;
-    std::mutex mutex_;
 };
 
 } // namespace gw

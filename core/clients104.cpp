@@ -59,7 +59,6 @@ void TClients104::Connecting(bool Save_Obmen, int /*nomer_socket*/)
 {
     const auto clients = Snapshot();
     for (std::size_t i = 0; i < clients.size(); ++i) {
-        auto lock = clients[i]->Lock();
         if (clients[i]->Work())
             clients[i]->Connecting(Save_Obmen, static_cast<int>(i));
     }
@@ -73,13 +72,11 @@ TClient104Frm::TClient104Frm(std::shared_ptr<T104Client> Apcl, bool prAuto, TCha
 
 void TClient104Frm::ChBoxAuto(bool check)
 {
-    auto lock = pcl_->Lock();
     pcl_->ClSFlag.Op(check ? TFlagOperation::FSet : TFlagOperation::FClear, TBitClient::bclb_AutoConnect);
 }
 
 void TClient104Frm::DoService(bool Save_Obmen, int nomer_socket)
 {
-    auto lock = pcl_->Lock();
     if (!pcl_->Work())
         return;
     pcl_->TuService1();
@@ -88,7 +85,6 @@ void TClient104Frm::DoService(bool Save_Obmen, int nomer_socket)
 
 void TClient104Frm::OnReceive(const TSocket_temp& Socket, bool Save_Obmen, int nomer_socket)
 {
-    auto lock = pcl_->Lock();
     pcl_->Receive(Socket, Save_Obmen, nomer_socket);
     // A chunk may hold more frames than the receive queue: cut on until all are parsed.
     do
@@ -102,7 +98,6 @@ void TClient104Frm::OnReceive(const TSocket_temp& Socket, bool Save_Obmen, int n
 
 void TClient104Frm::OnConnect()
 {
-    auto lock = pcl_->Lock();
     // A station may be back before any pass took its disconnect.
     if (pcl_->Yes(TBit104Subj::bsb_CallDoDisconnect))
         pcl_->DoOnDisconnect();
@@ -120,17 +115,13 @@ bool TClient104Frm::InReserveGrace() const
     return pcl_->Is_Rezerv_IP && pcl_->MsSinceDisconnect() < ReserveGraceMs;
 }
 
-void TClient104Frm::OnDisconnect()
-{
-    auto lock = pcl_->Lock();
-    pcl_->Set(TBit104Subj::bsb_CallDoDisconnect);
-}
+void TClient104Frm::OnDisconnect() { pcl_->Set(TBit104Subj::bsb_CallDoDisconnect); }
 
 void TClient104Frm::CheckValid1(bool prAll)
 {
-    // Invalidating under the link's lock (the receive path's order: link, then
-    // tags) keeps a reconnect's fresh values from being marked invalid after it.
-    auto lock = pcl_->Lock();
+    // Invalidating under the channel's serialisation (the receive path's
+    // order: link, then tags) keeps a reconnect's fresh values from being
+    // marked invalid after it.
     if (InReserveGrace())
         return;
     if (!pcl_->Yes(TBit104Subj::bsb_ClearValid))
@@ -141,7 +132,6 @@ void TClient104Frm::CheckValid1(bool prAll)
 
 bool TClient104Frm::DataTransfer() const
 {
-    auto lock = pcl_->Lock();
     return pcl_->Connected() && pcl_->StartDT() && !pcl_->Yes(TBit104Subj::bsb_CallDoDisconnect) &&
            !pcl_->Yes(TBit104Subj::bsb_Dropping);
 }

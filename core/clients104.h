@@ -40,7 +40,8 @@ public:
     // The first client whose parameters carry exactly this address and port.
     std::shared_ptr<T104Client> Find(std::string_view IPAddress, int Port) const;
     std::shared_ptr<T104Client> GetPcl(int ind) const;
-    // The connection handling of every working client, each under its lock.
+    // The connection handling of every working client; the caller serialises
+    // it with every other call into the clients.
     void Connecting(bool Save_Obmen, int nomer_socket);
 
 private:
@@ -83,15 +84,14 @@ public:
     // How often this channel has marked its station's tags invalid: a reader
     // that polls can tell an invalidation whose tags were stored anew since.
     std::uint32_t Invalidations() const { return invalidations_.load(); }
-    // Under the client's lock: the connection is up and its data transfer
-    // confirmed (STARTDT con, or the station's I-frames), and no drop is pending.
+    // The connection is up and its data transfer confirmed (STARTDT con, or
+    // the station's I-frames), and no drop is pending.
     bool DataTransfer() const;
 
     const std::shared_ptr<T104Client>& pcl() const { return pcl_; }
 
 private:
-    // Under the client's lock: disconnected with a reserve address less than
-    // ReserveGraceMs ago.
+    // Disconnected with a reserve address less than ReserveGraceMs ago.
     bool InReserveGrace() const;
     void InvalidateStations(bool prAll, const std::string& host, int port);
     void InvalidateTags(int kpId);

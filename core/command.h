@@ -4,7 +4,7 @@
 // alone. The command entry starts it (Init), the link's tick advances it
 // (TuService1) and its receive path reports confirmations (OnConfirmation).
 // A command not completed within AckTimeout ms of Init is abandoned. The
-// sequencer takes no lock: the link's mutex serialises every call.
+// sequencer takes no lock: its link's caller serialises every call.
 
 #include "core/asdu.h"
 #include "core/flags.h"

@@ -7,7 +7,7 @@
 // or when its time-out (the sequencer's AckTimeout from its start) passed.
 // Without data transfer nothing waits: the waiting commands could leave only
 // after a reconnect, long after they were given, so they are dropped, each
-// with a line. Like the sequencer the queue takes no lock: the link's mutex
+// with a line. Like the sequencer the queue takes no lock: its link's caller
 // serialises every call.
 
 #include "core/command.h"

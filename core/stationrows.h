@@ -90,7 +90,6 @@ struct T_KP {
     // opened; the channel start-up makes them afresh. Copies of a row share them.
     std::shared_ptr<std::mutex> Str_to_write_section; // guards Str_to_write_
     TShared<TDateTime> Last_otvet_from_KP;
-    std::shared_ptr<std::mutex> section1; // serialises the passive receive path
 };
 
 } // namespace gw

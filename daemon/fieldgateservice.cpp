@@ -9,15 +9,15 @@ namespace gw {
 TFieldgateService::TFieldgateService(const std::string& serviceDir, std::string webAddress)
     : ctx_(std::make_unique<TServiceContext>())
 {
-    ctx_->ExePath = serviceDir;
+    ctx_->Process.ExePath = serviceDir;
     // Headless: the link's lines would only fill a queue nobody reads.
-    ctx_->LinkLogQueue = false;
-    ctx_->NameSentFrames = false;
-    ctx_->ReadConfig = Iec104CfgReader(opcUa_);
-    ctx_->ChannelFactory = &channels_;
-    ctx_->OpcUa = &opcUaBridge_;
+    ctx_->Switches.LinkLogQueue = false;
+    ctx_->Switches.NameSentFrames = false;
+    ctx_->Parts.ReadConfig = Iec104CfgReader(opcUa_);
+    ctx_->Parts.ChannelFactory = &channels_;
+    ctx_->Parts.OpcUa = &opcUaBridge_;
     web_ = std::make_unique<TFieldgateWebServer>(*ctx_, serviceDir, ReconfigureRequested_, std::move(webAddress));
-    ctx_->WebServer = web_.get();
+    ctx_->Parts.WebServer = web_.get();
 }
 
 TFieldgateService::~TFieldgateService()
@@ -25,7 +25,7 @@ TFieldgateService::~TFieldgateService()
     Stop();
     // Channels that did not end in the stop's time still use the context:
     // it is left to the end of the process rather than freed under them.
-    if (ctx_->StaleRun) {
+    if (ctx_->Running.StaleRun) {
         web_.release();
         ctx_.release();
     }

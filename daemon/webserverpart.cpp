@@ -45,9 +45,9 @@ std::uint16_t TFieldgateWebServer::Port() const { return web_ ? web_->Port() : 0
 TWebSnapshot TFieldgateWebServer::Snapshot() const
 {
     return WithRun(ctx_, [this](TServiceRun* run) {
-        if (!run || !ctx_.Clients104)
+        if (!run || !ctx_.Process.Clients104)
             return TWebSnapshot{};
-        return TakeWebSnapshot(ctx_, &run->TagSignalList, &run->ArmSignals, LinkPrmnOf(*ctx_.Clients104));
+        return TakeWebSnapshot(ctx_, &run->TagSignalList, &run->ArmSignals, LinkPrmnOf(ctx_));
     });
 }
 

@@ -13,13 +13,13 @@ TDesktopService::TDesktopService(const std::string& dir, bool configurator, std:
     : dir_(dir), ctx_(std::make_unique<TServiceContext>())
 {
     web_ = std::make_unique<TDesktopWebServer>(*ctx_, dir_, std::move(webAddress));
-    ctx_->ExePath = dir_ + "/";
-    ctx_->ConfiguratorMode = configurator;
-    ctx_->ReadConfig = Iec104CfgReader(opcUa_);
-    ctx_->ChannelFactory = &channels_;
+    ctx_->Process.ExePath = dir_ + "/";
+    ctx_->Switches.ConfiguratorMode = configurator;
+    ctx_->Parts.ReadConfig = Iec104CfgReader(opcUa_);
+    ctx_->Parts.ChannelFactory = &channels_;
     // Configurator mode serves the configuration tool only: no OPC UA.
     if (!configurator)
-        ctx_->OpcUa = &opcUaBridge_;
+        ctx_->Parts.OpcUa = &opcUaBridge_;
 }
 
 TDesktopService::~TDesktopService()
@@ -27,7 +27,7 @@ TDesktopService::~TDesktopService()
     Stop();
     // Channels that did not end in the stop's time still use the context:
     // leave it to the end of the process rather than free it under them.
-    if (ctx_->StaleRun) {
+    if (ctx_->Running.StaleRun) {
         static_cast<void>(web_.release());
         static_cast<void>(ctx_.release());
     }
@@ -43,19 +43,19 @@ void TDesktopService::ReadCnf()
     } catch (const std::exception&) {
         // Defaults, as for a missing file.
     }
-    ctx_->UseWebServer = cnf.UseWebServer;
-    ctx_->Port_WebServ = cnf.Port_WebServ;
-    ctx_->Save_Obmen_v_File.Set(cnf.Save_Obmen_v_File);
+    ctx_->Switches.UseWebServer = cnf.UseWebServer;
+    ctx_->Switches.Port_WebServ = cnf.Port_WebServ;
+    ctx_->Switches.Save_Obmen_v_File.Set(cnf.Save_Obmen_v_File);
 }
 
 void TDesktopService::Start()
 {
     if (!ServiceStart(*ctx_))
         throw std::runtime_error("ServiceStart: the channels of the last start have not ended");
-    if (ctx_->ConfiguratorMode || !ctx_->UseWebServer)
+    if (ctx_->Switches.ConfiguratorMode || !ctx_->Switches.UseWebServer)
         return;
     try {
-        web_->Start(ctx_->Port_WebServ);
+        web_->Start(ctx_->Switches.Port_WebServ);
     } catch (const std::exception&) {
         // The program runs without its web server (the port may be in use).
     }

@@ -71,9 +71,9 @@ TDesktopWebServer::TDesktopWebServer(TServiceContext& ctx, const std::string& di
 {
     pages_ = std::make_unique<TWebPages>(dir + "/", [this] {
         return WithRun(ctx_, [this](TServiceRun* run) {
-            if (!run || !ctx_.Clients104)
+            if (!run || !ctx_.Process.Clients104)
                 return TWebSnapshot();
-            return TakeWebSnapshot(ctx_, &run->TagSignalList, &run->ArmSignals, LinkPrmnOf(*ctx_.Clients104));
+            return TakeWebSnapshot(ctx_, &run->TagSignalList, &run->ArmSignals, LinkPrmnOf(ctx_));
         });
     });
 }

@@ -195,7 +195,7 @@ void TOPCForm::BuildMenus()
     N17->setObjectName("N17");
     N17->setShortcut(QKeySequence("Ctrl+C"));
     connect(N17, &QAction::triggered, this,
-            [this] { Guard([this] { Make_Copy_Dev(service_.Context().SelectedKpIndex + 1); }); });
+            [this] { Guard([this] { Make_Copy_Dev(service_.Context().Switches.SelectedKpIndex + 1); }); });
     device->addSeparator();
     N15 = device->addAction(Q(texts::LogOn));
     N15->setObjectName("N15");
@@ -234,9 +234,9 @@ void TOPCForm::FormCreate()
 {
     TServiceContext& ctx = service_.Context();
     {
-        std::lock_guard<std::mutex> items(ctx.OpcItemsLock);
+        std::lock_guard<std::mutex> items(ctx.Items.OpcItemsLock);
         for (int i = 1; i <= MaxOpcItem; ++i)
-            ctx.OpcItems[static_cast<std::size_t>(i)].Quality = 1;
+            ctx.Items.OpcItems[static_cast<std::size_t>(i)].Quality = 1;
     }
     paPath->setText(QString::fromStdString(service_.Dir()));
     service_.Init();
@@ -250,8 +250,8 @@ void TOPCForm::FormCreate()
         tray_ = new TTrayIcon(*this);
     }
     service_.ReadCnf();
-    N15->setText(Q(ctx.Save_Obmen_v_File.Get() ? texts::LogOff : texts::LogOn));
-    if (ctx.KpCount > 0)
+    N15->setText(Q(ctx.Switches.Save_Obmen_v_File.Get() ? texts::LogOff : texts::LogOn));
+    if (ctx.Stations.KpCount > 0)
         polling_->StartAtCreation();
     else
         polling_->Begin_Opros();
@@ -262,15 +262,15 @@ void TOPCForm::Refresh_ListBox()
     const TServiceContext& ctx = service_.Context();
     const QSignalBlocker quiet(ListBox);
     ListBox->clear();
-    for (int i = 1; i <= ctx.KpCount; ++i)
-        ListBox->addItem(QString::fromStdString(ctx.KpTable[static_cast<std::size_t>(i)].NameKP));
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i)
+        ListBox->addItem(QString::fromStdString(ctx.Stations.KpTable[static_cast<std::size_t>(i)].NameKP));
     ListBox->setCurrentRow(-1);
 }
 
 void TOPCForm::ListBox_Click(int it)
 {
     TServiceContext& ctx = service_.Context();
-    ctx.SelectedKpIndex = it;
+    ctx.Switches.SelectedKpIndex = it;
     grids_ = StationGrids(ctx, it + 1);
     CopyGridsToWidgets();
     StringGrd_TS->resizeColumnsToContents();
@@ -281,9 +281,10 @@ void TOPCForm::ListBox_Click(int it)
 void TOPCForm::OutStingGrigTsTit()
 {
     TServiceContext& ctx = service_.Context();
-    const int k = ctx.SelectedKpIndex + 1;
+    const int k = ctx.Switches.SelectedKpIndex + 1;
     // The table may have changed under the selection (a download, a delete).
-    if (!ctx.IsKpIndex(k) || grids_.ts.size() != static_cast<std::size_t>(ctx.KpTable[static_cast<std::size_t>(k)].Kol_TS) + 3)
+    if (!ctx.Stations.IsKpIndex(k) ||
+        grids_.ts.size() != static_cast<std::size_t>(ctx.Stations.KpTable[static_cast<std::size_t>(k)].Kol_TS) + 3)
         grids_ = StationGrids(ctx, k);
     RefreshValueGrids(ctx, k, grids_);
     CopyGridsToWidgets();
@@ -339,7 +340,7 @@ void TOPCForm::SetTimers(bool running)
 
 void TOPCForm::ShowFirstStation()
 {
-    if (service_.Context().KpCount > 0) {
+    if (service_.Context().Stations.KpCount > 0) {
         const QSignalBlocker quiet(ListBox);
         ListBox->setCurrentRow(0);
     }
@@ -390,7 +391,7 @@ void TOPCForm::EditOpcUa()
 
 void TOPCForm::ToggleLogs()
 {
-    auto& logs = service_.Context().Save_Obmen_v_File;
+    auto& logs = service_.Context().Switches.Save_Obmen_v_File;
     logs.Set(!logs.Get());
     N15->setText(Q(logs.Get() ? texts::LogOff : texts::LogOn));
     if (logs.Get())

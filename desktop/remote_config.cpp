@@ -123,7 +123,7 @@ bool LoadAllConfFromDevice(const TRemoteParts& p)
         // The running service reads the station table: it stops first.
         p.stopPolling();
         TServiceContext& ctx = p.service.Context();
-        ctx.ReadConfig(ctx);
+        ctx.Parts.ReadConfig(ctx);
         p.refreshList();
         p.message(Ok);
         return true;

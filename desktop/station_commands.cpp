@@ -23,9 +23,9 @@ constexpr const char* PrmnBinFileName = "iec104sr.bin";
 void ApplyProgramSettings(TDesktopService& service, const TStationEdit& edit)
 {
     TServiceContext& ctx = service.Context();
-    ctx.UseWebServer = edit.UseWebServer;
-    ctx.Port_WebServ = edit.Port_WebServ;
-    ctx.Save_Obmen_v_File.Set(edit.Save_Obmen_v_File);
+    ctx.Switches.UseWebServer = edit.UseWebServer;
+    ctx.Switches.Port_WebServ = edit.Port_WebServ;
+    ctx.Switches.Save_Obmen_v_File.Set(edit.Save_Obmen_v_File);
     Guarded(service.Dir(), [&] {
         WriteCnfIniOptions(service.Dir(), edit.UseWebServer, edit.Port_WebServ, edit.Save_Obmen_v_File);
     });
@@ -57,8 +57,8 @@ void StoreStation(T_KP& row, const TStationEdit& edit)
 
 void EnableAllChannels(TServiceContext& ctx)
 {
-    for (int i = 0; i < ctx.KpCount; ++i)
-        ctx.Prmn104[static_cast<std::size_t>(i)].prWork1 = 1;
+    for (int i = 0; i < ctx.Stations.KpCount; ++i)
+        ctx.Channels.Prmn104[static_cast<std::size_t>(i)].prWork1 = 1;
 }
 
 } // namespace
@@ -66,20 +66,20 @@ void EnableAllChannels(TServiceContext& ctx)
 bool AddStation(TDesktopService& service, TPrompts& prompts, TStationDialogPort& dialog)
 {
     TServiceContext& ctx = service.Context();
-    if (ctx.KpCount >= MaxKpCount) {
+    if (ctx.Stations.KpCount >= MaxKpCount) {
         prompts.Info(texts::AddLimitHead + std::to_string(MaxKpCount) + texts::AddLimitTail);
         return false;
     }
     TStationEdit edit;
     SetPrmnDefault(edit.prm, PrmnKind104, "127.0.0.1", 2404);
-    if (!dialog.Edit(ctx, ctx.KpCount + 1, edit))
+    if (!dialog.Edit(ctx, ctx.Stations.KpCount + 1, edit))
         return false;
-    const int k = ++ctx.KpCount;
-    ctx.KpTable.resize(std::max(ctx.KpTable.size(), static_cast<std::size_t>(k) + 1));
-    T_KP& row = ctx.KpTable[static_cast<std::size_t>(k)];
+    const int k = ++ctx.Stations.KpCount;
+    ctx.Stations.KpTable.resize(std::max(ctx.Stations.KpTable.size(), static_cast<std::size_t>(k) + 1));
+    T_KP& row = ctx.Stations.KpTable[static_cast<std::size_t>(k)];
     row = T_KP{};
     StoreStation(row, edit);
-    TPrmn& prm = ctx.Prmn104[static_cast<std::size_t>(k - 1)];
+    TPrmn& prm = ctx.Channels.Prmn104[static_cast<std::size_t>(k - 1)];
     prm = edit.prm;
     prm.CommonAsduAddress = row.ASDU_Adr;
     prm.Port = row.Port;
@@ -94,18 +94,18 @@ bool ChangeStation(TDesktopService& service, TStationDialogPort& dialog, int k)
 {
     TServiceContext& ctx = service.Context();
     // A file that cannot be read whole must not leave half-read records behind.
-    TPrmnArray reloaded = ctx.Prmn104;
-    if (RdWrPrmnBin(0, service.FilePath(PrmnBinFileName), reloaded, ctx.PrmTFromCfg, ctx.KpCount))
-        ctx.Prmn104 = std::move(reloaded);
-    if (!ctx.IsKpIndex(k))
+    TPrmnArray reloaded = ctx.Channels.Prmn104;
+    if (RdWrPrmnBin(0, service.FilePath(PrmnBinFileName), reloaded, ctx.Switches.PrmTFromCfg, ctx.Stations.KpCount))
+        ctx.Channels.Prmn104 = std::move(reloaded);
+    if (!ctx.Stations.IsKpIndex(k))
         return false;
     TStationEdit edit;
-    edit.prm = ctx.Prmn104[static_cast<std::size_t>(k - 1)];
+    edit.prm = ctx.Channels.Prmn104[static_cast<std::size_t>(k - 1)];
     if (!dialog.Edit(ctx, k, edit))
         return false;
-    T_KP& row = ctx.KpTable[static_cast<std::size_t>(k)];
+    T_KP& row = ctx.Stations.KpTable[static_cast<std::size_t>(k)];
     StoreStation(row, edit);
-    TPrmn& prm = ctx.Prmn104[static_cast<std::size_t>(k - 1)];
+    TPrmn& prm = ctx.Channels.Prmn104[static_cast<std::size_t>(k - 1)];
     prm = edit.prm;
     prm.Name.SetText(row.NameKP);
     prm.Host.SetText(row.IP);
@@ -128,19 +128,20 @@ void SaveStations(TDesktopService& service)
 {
     TServiceContext& ctx = service.Context();
     service.SaveConfig();
-    RdWrPrmnBin(1, service.FilePath(PrmnBinFileName), ctx.Prmn104, ctx.PrmTFromCfg, ctx.KpCount);
+    RdWrPrmnBin(1, service.FilePath(PrmnBinFileName), ctx.Channels.Prmn104, ctx.Switches.PrmTFromCfg,
+                ctx.Stations.KpCount);
 }
 
 bool DeleteStation(TDesktopService& service, TPrompts& prompts, int k)
 {
     TServiceContext& ctx = service.Context();
-    if (!ctx.IsKpIndex(k) || !prompts.ConfirmWarning(texts::ConfirmDelete))
+    if (!ctx.Stations.IsKpIndex(k) || !prompts.ConfirmWarning(texts::ConfirmDelete))
         return false;
-    const int last = ctx.KpCount;
-    ctx.KpTable[static_cast<std::size_t>(k)] = ctx.KpTable[static_cast<std::size_t>(last)];
-    ctx.Prmn104[static_cast<std::size_t>(k - 1)] = ctx.Prmn104[static_cast<std::size_t>(last - 1)];
-    ctx.KpTable.resize(static_cast<std::size_t>(last));
-    --ctx.KpCount;
+    const int last = ctx.Stations.KpCount;
+    ctx.Stations.KpTable[static_cast<std::size_t>(k)] = ctx.Stations.KpTable[static_cast<std::size_t>(last)];
+    ctx.Channels.Prmn104[static_cast<std::size_t>(k - 1)] = ctx.Channels.Prmn104[static_cast<std::size_t>(last - 1)];
+    ctx.Stations.KpTable.resize(static_cast<std::size_t>(last));
+    --ctx.Stations.KpCount;
     SaveStations(service);
     return true;
 }
@@ -148,13 +149,13 @@ bool DeleteStation(TDesktopService& service, TPrompts& prompts, int k)
 bool CopyStation(TDesktopService& service, TPrompts& prompts, int n, const TRandom& random)
 {
     TServiceContext& ctx = service.Context();
-    if (ctx.PollingOn.Get() || !ctx.IsKpIndex(n))
+    if (ctx.Switches.PollingOn.Get() || !ctx.Stations.IsKpIndex(n))
         return false;
-    if (ctx.KpCount >= MaxKpCount) {
+    if (ctx.Stations.KpCount >= MaxKpCount) {
         prompts.Info(texts::CopyLimitHead + std::to_string(MaxKpCount) + texts::CopyLimitTail);
         return false;
     }
-    const T_KP& from = ctx.KpTable[static_cast<std::size_t>(n)];
+    const T_KP& from = ctx.Stations.KpTable[static_cast<std::size_t>(n)];
     T_KP copy;
     copy.NameKP = from.NameKP + texts::CopySuffix + std::to_string(random(0, 198));
     copy.IP.clear();
@@ -176,12 +177,12 @@ bool CopyStation(TDesktopService& service, TPrompts& prompts, int n, const TRand
     copy.Interval_CLOCK_SYNC_103 = from.Interval_CLOCK_SYNC_103;
     copy.Passive = from.Passive;
     copy.send_start_DT_passiv = from.send_start_DT_passiv;
-    const int c = ++ctx.KpCount;
-    ctx.KpTable.resize(std::max(ctx.KpTable.size(), static_cast<std::size_t>(c) + 1));
-    ctx.KpTable[static_cast<std::size_t>(c)] = std::move(copy);
-    TPrmn prm = ctx.Prmn104[static_cast<std::size_t>(n - 1)];
+    const int c = ++ctx.Stations.KpCount;
+    ctx.Stations.KpTable.resize(std::max(ctx.Stations.KpTable.size(), static_cast<std::size_t>(c) + 1));
+    ctx.Stations.KpTable[static_cast<std::size_t>(c)] = std::move(copy);
+    TPrmn prm = ctx.Channels.Prmn104[static_cast<std::size_t>(n - 1)];
     prm.Port = random(1, 64999);
-    ctx.Prmn104[static_cast<std::size_t>(c - 1)] = prm;
+    ctx.Channels.Prmn104[static_cast<std::size_t>(c - 1)] = prm;
     SaveStations(service);
     return true;
 }

@@ -342,7 +342,7 @@ void TDev_prop_Dlg::BeforeShowOptionsUstr(const TServiceContext& ctx, int n, con
 {
     record_ = record;
     TSignalTable ts(TSignalKind::TS), tit(TSignalKind::TIT);
-    if (!ctx.IsKpIndex(n)) {
+    if (!ctx.Stations.IsKpIndex(n)) {
         base_.row = T_KP{};
         Name_dev_e->setText(Q(texts::NewStationPrefix + std::to_string(n)));
         IP_e->setText(QStringLiteral("127.0.0.1"));
@@ -354,7 +354,7 @@ void TDev_prop_Dlg::BeforeShowOptionsUstr(const TServiceContext& ctx, int n, con
             AddRowAtEnd(tit);
         }
     } else {
-        const T_KP& kp = ctx.KpTable[static_cast<std::size_t>(n)];
+        const T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(n)];
         base_.row = kp;
         Name_dev_e->setText(Q(kp.NameKP));
         IP_e->setText(Q(kp.IP));
@@ -373,9 +373,9 @@ void TDev_prop_Dlg::BeforeShowOptionsUstr(const TServiceContext& ctx, int n, con
         FillSignalTable(ts, kp);
         FillSignalTable(tit, kp);
     }
-    CB_UseWebServer->setChecked(ctx.UseWebServer);
-    SE_Port_WebServ->setValue(ctx.Port_WebServ);
-    CB_Save_Obmen_v_File->setChecked(ctx.Save_Obmen_v_File.Get());
+    CB_UseWebServer->setChecked(ctx.Switches.UseWebServer);
+    SE_Port_WebServ->setValue(ctx.Switches.Port_WebServ);
+    CB_Save_Obmen_v_File->setChecked(ctx.Switches.Save_Obmen_v_File.Get());
     SetTable(ts);
     SetTable(tit);
 }

@@ -41,14 +41,14 @@ void Put(std::string& cell, const std::string& text)
 
 void ConnectionRow(TServiceContext& ctx, int k, std::vector<std::string>& row)
 {
-    const T_KP& kp = ctx.KpTable[static_cast<std::size_t>(k)];
+    const T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(k)];
     Put(row[3], kp.Connected.Get() ? texts::Connected : texts::NotConnected);
     if (!kp.Passive) {
         if (kp.Port_tek > 0)
             Put(row[4], kp.IP_tek + ":" + std::to_string(kp.Port_tek));
         return;
     }
-    const TPassiveServerSlot& slot = ctx.PassiveServers[static_cast<std::size_t>(k)];
+    const TPassiveServerSlot& slot = ctx.Channels.PassiveServers[static_cast<std::size_t>(k)];
     if (!slot.Opened || !slot.Server)
         return;
     Put(row[4], texts::PortPrefix + std::to_string(kp.Port));
@@ -122,9 +122,10 @@ TValueGrids StationGrids(const TServiceContext& ctx, int k)
     TValueGrids grids;
     grids.ts.push_back(Row(texts::TsHeaders));
     grids.ti.push_back(Row(texts::TiHeaders));
-    if (!ctx.IsKpIndex(k))
+    const T_KP* const station = ctx.Stations.Kp(k); // the list's selection, none at all included
+    if (!station)
         return grids;
-    const T_KP& kp = ctx.KpTable[static_cast<std::size_t>(k)];
+    const T_KP& kp = *station;
     grids.ts.resize(static_cast<std::size_t>(kp.Kol_TS) + 3, std::vector<std::string>(TsColumns));
     grids.ti.resize(static_cast<std::size_t>(kp.Kol_TI) + 2, std::vector<std::string>(TiColumns));
     grids.ts[1][1] = texts::ConnectionCaption;
@@ -147,15 +148,16 @@ TValueGrids StationGrids(const TServiceContext& ctx, int k)
 
 void RefreshValueGrids(TServiceContext& ctx, int k, TValueGrids& grids)
 {
-    if (!ctx.IsKpIndex(k) || grids.ts.size() < 2)
+    if (!ctx.Stations.IsKpIndex(k) || grids.ts.size() < 2)
         return;
     WithRun(ctx, [&](const TServiceRun* run) {
         if (!run)
             return;
-        std::lock_guard<std::mutex> channel(ctx.ChannelLock(k));
-        const T_KP& kp = ctx.KpTable[static_cast<std::size_t>(k)];
-        ConnectionRow(ctx, k, grids.ts[1]);
-        TagRows(*run, kp, k, grids);
+        ctx.Channels.WithChannel(k, [&](const TClient104Frm*) {
+            const T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(k)];
+            ConnectionRow(ctx, k, grids.ts[1]);
+            TagRows(*run, kp, k, grids);
+        });
     });
 }
 

@@ -61,8 +61,8 @@ std::uint64_t StationModel::currentFingerprint() const
 {
     // Names, kinds and counts decide the numbering and what each number means.
     std::string text;
-    for (int i = 1; i <= ctx_.KpCount; ++i) {
-        const gw::T_KP& kp = ctx_.KpTable[static_cast<std::size_t>(i)];
+    for (int i = 1; i <= ctx_.Stations.KpCount; ++i) {
+        const gw::T_KP& kp = ctx_.Stations.KpTable[static_cast<std::size_t>(i)];
         text += kp.NameKP + '\x1f' + std::to_string(kp.Kol_TS) + '\x1f' + std::to_string(kp.Kol_TI) + '\x1e';
         for (int j = 1; j <= kp.Kol_TS; ++j)
             text += kp.TS_arr[static_cast<std::size_t>(j)].NameTS + '\x1f' +
@@ -70,7 +70,7 @@ std::uint64_t StationModel::currentFingerprint() const
         for (int k = 1; k <= kp.Kol_TI; ++k)
             text += kp.TI_arr[static_cast<std::size_t>(k)].NameTI + '\x1e';
     }
-    return std::hash<std::string>{}(text) ^ static_cast<std::uint64_t>(ctx_.KpCount);
+    return std::hash<std::string>{}(text) ^ static_cast<std::uint64_t>(ctx_.Stations.KpCount);
 }
 
 bool StationModel::numberingMatches()
@@ -89,13 +89,13 @@ bool StationModel::numberingMatches()
 
 void StationModel::OpcItemsInitAddressSpace(sOPC& core)
 {
-    if (ctx_.ConfiguratorMode)
+    if (ctx_.Switches.ConfiguratorMode)
         return;
     std::int32_t n = 0;
     gw::WithRun(ctx_, [&](const gw::TServiceRun* run) {
-        const int stations = run ? ctx_.KpCount : 0;
+        const int stations = run ? ctx_.Stations.KpCount : 0;
         for (int i = 1; i <= stations; ++i) {
-            const gw::T_KP& kp = ctx_.KpTable[static_cast<std::size_t>(i)];
+            const gw::T_KP& kp = ctx_.Stations.KpTable[static_cast<std::size_t>(i)];
             const std::int32_t branch = ++n;
             core.AddBranch(0, branch, toWide(kp.NameKP));
             ++n;
@@ -121,7 +121,7 @@ void StationModel::OpcItemsInitAddressSpace(sOPC& core)
 
 void StationModel::OpcItemsRead(sOPCNode& node, const std::u16string&, VARTYPE)
 {
-    if (ctx_.ConfiguratorMode)
+    if (ctx_.Switches.ConfiguratorMode)
         return;
     const TDateTime now = core_ ? core_->now() : gw::WallNow();
     const std::int32_t id = node.Ident;
@@ -154,15 +154,17 @@ void StationModel::OpcItemsRead(sOPCNode& node, const std::u16string&, VARTYPE)
 
 void StationModel::readRow(sOPCNode& node, TDateTime now)
 {
-    const auto row = static_cast<std::size_t>(node.Ident);
     const bool boolRow = node.vtCanonicalDataType == com::VT_BOOL;
     std::int32_t rowQuality = 0;
     TDateTime stamp = 0;
     double v = 0;
     {
-        std::lock_guard<std::mutex> guard(ctx_.OpcItemsLock);
-        gw::TIndent& r = ctx_.OpcItems[row];
-        v = ctx_.OpcItemValues[row];
+        std::lock_guard<std::mutex> guard(ctx_.Items.OpcItemsLock);
+        gw::TIndent* const item = ctx_.Items.Item(node.Ident);
+        if (!item)
+            return; // an identifier the table has no row for
+        gw::TIndent& r = *item;
+        v = ctx_.Items.OpcItemValues[static_cast<std::size_t>(node.Ident)];
         rowQuality = r.Quality;
         stamp = r.Stamp_DateTime;
         const auto current = nodeNumber(*node.CurrentValue.get(), boolRow);
@@ -203,14 +205,14 @@ void StationModel::OpcItemsWrite(sOPCNode& node, const com::VARIANT& value, cons
         LogLine(formatText("OpcItemsWrite - %d - Connected has no command", id));
         return;
     }
-    if (id < 1 || id > gw::MaxOpcItem || !numberingMatches()) {
+    if (!ctx_.Items.IsOpcItem(id) || !numberingMatches()) {
         LogLine(formatText("OpcItemsWrite - %d - no signal of this numbering", id));
         return;
     }
     std::int32_t tag = gw::NoOpcTag;
     {
-        std::lock_guard<std::mutex> guard(ctx_.OpcItemsLock);
-        tag = ctx_.OpcItems[static_cast<std::size_t>(id)].Nomer_Tag;
+        std::lock_guard<std::mutex> guard(ctx_.Items.OpcItemsLock);
+        tag = ctx_.Items.OpcItems[static_cast<std::size_t>(id)].Nomer_Tag;
     }
     if (tag == gw::NoOpcTag)
         return;

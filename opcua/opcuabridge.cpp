@@ -50,7 +50,7 @@ TOpcUaLibraryBridge::~TOpcUaLibraryBridge()
 
 bool TOpcUaLibraryBridge::LoadOpcUaLibrary(TServiceContext& ctx)
 {
-    std::string path = ctx.FilePath(OpcUaLibraryName);
+    std::string path = ctx.Process.FilePath(OpcUaLibraryName);
     if (path.find('/') == std::string::npos)
         path = "./" + path; // the working directory, never the system's search path
     std::string error;
@@ -90,27 +90,28 @@ bool TOpcUaLibraryBridge::Start(TServiceContext& ctx)
 void TOpcUaLibraryBridge::StartOpcUa(TServiceContext& ctx)
 {
     const TOpcUaEntryPoints& api = lib_.Api();
-    api.create_din_arrays(ctx.SignalCountTS + ctx.SignalCountTI + ctx.SignalCountTU + 5 * ctx.KpCount + 3,
-                          ctx.KpCount + 4);
-    OpcUaKpCount = ctx.KpCount;
-    OpcUaGroups.assign(static_cast<std::size_t>(ctx.KpCount) + 4, {});
-    for (int i = 1; i <= ctx.KpCount; ++i) {
+    api.create_din_arrays(ctx.Stations.SignalCountTS + ctx.Stations.SignalCountTI + ctx.Stations.SignalCountTU +
+                              5 * ctx.Stations.KpCount + 3,
+                          ctx.Stations.KpCount + 4);
+    OpcUaKpCount = ctx.Stations.KpCount;
+    OpcUaGroups.assign(static_cast<std::size_t>(ctx.Stations.KpCount) + 4, {});
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i) {
         TAll_groups_OPC_UA& g = OpcUaGroups[static_cast<std::size_t>(i)];
-        g.Name = UaNameFilter(ctx.KpTable[static_cast<std::size_t>(i)].NameKP, false);
+        g.Name = UaNameFilter(ctx.Stations.KpTable[static_cast<std::size_t>(i)].NameKP, false);
         g.index1 = UaGroupBase + i;
         api.add_new_group(Length(g.Name), g.index1, g.Name.c_str());
     }
-    TAll_groups_OPC_UA& life = OpcUaGroups[static_cast<std::size_t>(ctx.KpCount) + 1];
+    TAll_groups_OPC_UA& life = OpcUaGroups[static_cast<std::size_t>(ctx.Stations.KpCount) + 1];
     life.Name = UaNameFilter("lifebit", false);
-    life.index1 = UaGroupBase + 1 + ctx.KpCount;
+    life.index1 = UaGroupBase + 1 + ctx.Stations.KpCount;
     api.add_new_group(Length(life.Name), life.index1, life.Name.c_str());
 
     points_.assign(MaxOpcItem + 1, {});
     std::int32_t tag = 0;
     int lastId = 0;
-    for (int i = 1; i <= ctx.KpCount; ++i) {
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i) {
         AddStation(ctx, i, tag);
-        const T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+        const T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(i)];
         lastId = kp.Nom_OPC_TI + kp.Kol_TI - 1;
     }
     OpcUaLifebitId = lastId + 2;
@@ -122,20 +123,20 @@ void TOpcUaLibraryBridge::StartOpcUa(TServiceContext& ctx)
 void TOpcUaLibraryBridge::AddStation(TServiceContext& ctx, int i, std::int32_t& tag)
 {
     const TOpcUaEntryPoints& api = lib_.Api();
-    const T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+    const T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(i)];
     const std::int32_t group = UaGroupBase + i;
     api.Add_new_perem(9, kp.Nom_OPC_Alarm, UaTypeBoolean, group, 1, 0, "Connected");
     const std::int32_t writable = settings_.OPC_UA_writable ? 1 : 0;
-    std::lock_guard<std::mutex> items(ctx.OpcItemsLock);
+    std::lock_guard<std::mutex> items(ctx.Items.OpcItemsLock);
     for (int n = 1; n <= kp.Kol_TS; ++n, ++tag) {
         const int id = kp.Nom_OPC_TS + n - 1;
-        if (!ctx.IsOpcItem(id) || static_cast<std::size_t>(n) >= kp.TS_arr.size())
+        if (!ctx.Items.IsOpcItem(id) || static_cast<std::size_t>(n) >= kp.TS_arr.size())
             continue;
         const T_TS& ts = kp.TS_arr[static_cast<std::size_t>(n)];
         const std::string name = UaNameFilter(ts.NameTS, false);
         api.Add_new_perem(Length(name), id, ts.Type_Var != 0 ? UaTypeInt32 : UaTypeBoolean, group, 1, writable,
                           name.c_str());
-        TIndent& row = ctx.OpcItems[static_cast<std::size_t>(id)];
+        TIndent& row = ctx.Items.OpcItems[static_cast<std::size_t>(id)];
         row.vtDataType_OPC_UA = ts.Type_Var == 1 ? UaKindDoublePoint : UaKindSinglePoint;
         row.Nomer_Tag_OPC_UA = tag;
         points_[static_cast<std::size_t>(id)] = {row.vtDataType_OPC_UA, tag,
@@ -144,10 +145,10 @@ void TOpcUaLibraryBridge::AddStation(TServiceContext& ctx, int i, std::int32_t& 
     }
     for (int n = 1; n <= kp.Kol_TI; ++n, ++tag) {
         const int id = kp.Nom_OPC_TI + n - 1;
-        if (!ctx.IsOpcItem(id) || static_cast<std::size_t>(n) >= kp.TI_arr.size())
+        if (!ctx.Items.IsOpcItem(id) || static_cast<std::size_t>(n) >= kp.TI_arr.size())
             continue;
         const std::string name = UaNameFilter(kp.TI_arr[static_cast<std::size_t>(n)].NameTI, false);
-        ctx.OpcItems[static_cast<std::size_t>(id)].Nomer_Tag_OPC_UA = tag;
+        ctx.Items.OpcItems[static_cast<std::size_t>(id)].Nomer_Tag_OPC_UA = tag;
         api.Add_new_perem(Length(name), id, UaTypeDouble, group, 1, 0, name.c_str());
     }
 }

@@ -19,9 +19,8 @@ Toprosdevice::Toprosdevice(TChannelEnv aenv, const TActiveChannelParams& p)
 
 Toprosdevice::~Toprosdevice() { thread_.StopAndJoin(); }
 
-void Toprosdevice::Start(std::shared_ptr<TClient104Frm> frm)
+void Toprosdevice::Start()
 {
-    frm_ = std::move(frm);
     // The first connect pause counts from here, not from when the thread runs.
     Date_TimeLast_OTVET_Good = Date_Time_Period_test = env.clock->MonotonicMs();
     thread_.Start([this] { Execute(); });
@@ -243,37 +242,40 @@ void Toprosdevice::CloseSocket()
 
 void Toprosdevice::SyncConnected()
 {
-    std::lock_guard<std::mutex> channel(env.ctx->ChannelLock(Number_of_Thread));
-    ClearMailbox();
-    Is_Connect = true;
-    handedConnect_ = true;
-    StationConnected(env, *frm_, Number_of_Thread);
-    T_KP& kp = env.ctx->KpTable.at(static_cast<std::size_t>(Number_of_Thread));
-    kp.IP_tek = Host_Thread_tek;
-    kp.Port_tek = Port_Thread_tek;
-    TraceSocketLine(env, Number_of_Thread, " Connect - _" + Host_Thread_tek);
+    env.ctx->Channels.WithChannel(Number_of_Thread, [&](TClient104Frm* frm) {
+        ClearMailbox();
+        Is_Connect = true;
+        handedConnect_ = true;
+        if (frm)
+            StationConnected(env, *frm, Number_of_Thread);
+        T_KP& kp = env.ctx->Stations.KpTable.at(static_cast<std::size_t>(Number_of_Thread));
+        kp.IP_tek = Host_Thread_tek;
+        kp.Port_tek = Port_Thread_tek;
+        TraceSocketLine(env, Number_of_Thread, " Connect - _" + Host_Thread_tek);
+    });
 }
 
 void Toprosdevice::SyncDisconnected()
 {
-    std::lock_guard<std::mutex> channel(env.ctx->ChannelLock(Number_of_Thread));
-    Is_Connect = false;
-    // A frame of the old connection must not open the next one.
-    ClearMailbox();
-    StationDisconnected(env, *frm_, Number_of_Thread);
-    {
-        auto link = frm_->pcl()->Lock();
-        frm_->pcl()->Is_Rezerv_IP = HasReserve();
-    }
-    TraceSocketLine(env, Number_of_Thread, " DisConnect - _" + Host_Thread_tek);
+    env.ctx->Channels.WithChannel(Number_of_Thread, [&](TClient104Frm* frm) {
+        Is_Connect = false;
+        // A frame of the old connection must not open the next one.
+        ClearMailbox();
+        if (frm) {
+            StationDisconnected(env, *frm, Number_of_Thread);
+            frm->pcl()->Is_Rezerv_IP = HasReserve();
+        }
+        TraceSocketLine(env, Number_of_Thread, " DisConnect - _" + Host_Thread_tek);
+    });
 }
 
 void Toprosdevice::SyncReceived(std::span<const std::uint8_t> bytes)
 {
-    if (!env.ctx->PollingOn)
+    if (!env.ctx->Switches.PollingOn)
         return;
-    std::lock_guard<std::mutex> channel(env.ctx->ChannelLock(Number_of_Thread));
-    StationReceived(env, *frm_, Number_of_Thread, bytes, Host_Thread_tek, Port_Thread_tek);
+    env.ctx->Channels.WithLink(Number_of_Thread, [&](TClient104Frm& frm) {
+        StationReceived(env, frm, Number_of_Thread, bytes, Host_Thread_tek, Port_Thread_tek);
+    });
 }
 
 void Toprosdevice::ClearMailbox()

@@ -47,7 +47,7 @@ public:
 
     TLinkPort& Port() override { return *this; }
     // Runs the thread; frm is the wrapper of the channel's link object.
-    void Start(std::shared_ptr<TClient104Frm> frm) override;
+    void Start() override;
     // The thread hands over its last disconnect and closes the socket.
     void RequestStop() override { thread_.RequestStop(); }
     bool Join(std::int64_t timeoutMs) override { return thread_.Join(timeoutMs); }
@@ -88,7 +88,6 @@ private:
 
     TChannelEnv env;
     int Number_of_Thread;
-    std::shared_ptr<TClient104Frm> frm_;
 
     mutable std::mutex addressLock_; // Host_Thread and Port_Thread, set by the link object
     std::string Host_Thread;

@@ -469,14 +469,14 @@ std::string PrmTLine(const TPrmn& p)
 
 void WriteStation(TCfgWriter& w, const TServiceContext& t, int i, const TOpcUaSettings& opcUa)
 {
-    const T_KP& kp = t.KpTable[static_cast<std::size_t>(i)];
+    const T_KP& kp = t.Stations.KpTable[static_cast<std::size_t>(i)];
     const std::string at = "station " + Str(i) + " ";
     if (!HoldsRows(kp.TS_arr, kp.Kol_TS) || !HoldsRows(kp.TI_arr, kp.Kol_TI))
         w.Fail(at + "Kol_TS/Kol_TI", "the counts do not match the signal rows");
     const std::string head =
         Str(kp.ASDU_Adr) + ",1," + w.Plain(at + "NameKP", kp.NameKP) + "," + w.Plain(at + "IP", kp.IP);
     w.Add("KP," + head);
-    w.Add(PrmTLine(t.Prmn104[static_cast<std::size_t>(i - 1)]));
+    w.Add(PrmTLine(t.Channels.Prmn104[static_cast<std::size_t>(i - 1)]));
     w.Add(";PORT," + head + "," + Str(kp.Port));
     w.Add("PER," + Bit(kp.PereschetTI));
     w.Add("TIM," + Bit(kp.Time_To_OPC));
@@ -525,13 +525,13 @@ bool ReadIec104Cfg(TServiceContext& ctx, TOpcUaSettings& opcUa, const std::files
     TTextFile file;
     if (!LoadTextFile(path, file))
         return false;
-    TCfgReader reader(path.string(), complain, ctx.Prmn104, opcUa);
+    TCfgReader reader(path.string(), complain, ctx.Channels.Prmn104, opcUa);
     ReadLines(reader, file);
     // Everything read: only now does anything change.
-    ctx.KpTable = std::move(reader.KpTable);
-    ctx.KpCount = reader.KpCount;
-    ctx.Prmn104 = std::move(reader.Prmn104);
-    ctx.PrmTFromCfg = reader.PrmTFromCfg;
+    ctx.Stations.KpTable = std::move(reader.KpTable);
+    ctx.Stations.KpCount = reader.KpCount;
+    ctx.Channels.Prmn104 = std::move(reader.Prmn104);
+    ctx.Switches.PrmTFromCfg = reader.PrmTFromCfg;
     opcUa = std::move(reader.OpcUa);
     return true;
 }
@@ -551,7 +551,7 @@ std::function<void(TServiceContext&)> Iec104CfgReader(TOpcUaSettings& opcUa)
     // other: what the last reading said is not said again.
     auto said = std::make_shared<std::vector<std::string>>();
     return [&opcUa, said](TServiceContext& ctx) {
-        const std::string dir = ctx.FilePath("");
+        const std::string dir = ctx.Process.FilePath("");
         std::vector<std::string> lines;
         const TConfigComplaint complain = LogComplaints([&lines](const std::string& line) { lines.push_back(line); });
         const auto tell = [&] {
@@ -577,19 +577,19 @@ void WriteIec104Cfg(const TServiceContext& ctx, const TOpcUaSettings& opcUa, con
 {
     const std::filesystem::path path = dir / fileName;
     TCfgWriter w(path.string());
-    if (ctx.KpCount > MaxKpCount || !HoldsRows(ctx.KpTable, ctx.KpCount) ||
-        ctx.Prmn104.size() < static_cast<std::size_t>(ctx.KpCount))
-        w.Fail("KpCount", Str(ctx.KpCount) + " stations, the file holds 0.." + Str(MaxKpCount));
-    w.Add(";kol," + Str(ctx.KpCount));
-    for (int i = 1; i <= ctx.KpCount; ++i)
+    if (ctx.Stations.KpCount > MaxKpCount || !HoldsRows(ctx.Stations.KpTable, ctx.Stations.KpCount) ||
+        ctx.Channels.Prmn104.size() < static_cast<std::size_t>(ctx.Stations.KpCount))
+        w.Fail("KpCount", Str(ctx.Stations.KpCount) + " stations, the file holds 0.." + Str(MaxKpCount));
+    w.Add(";kol," + Str(ctx.Stations.KpCount));
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i)
         WriteStation(w, ctx, i, opcUa);
-    if (ctx.KpCount == 0)
+    if (ctx.Stations.KpCount == 0)
         WriteOpcUa(w, opcUa); // the settings are global; they must survive a file without stations
 
     // A number the reader would not take as written (an address or port out
     // of range, say) must not make a file that the next start reads otherwise.
     const TConfigComplaint refuse = RefuseComplaints();
-    TCfgReader check(path.string() + " as it would be written", refuse, ctx.Prmn104, opcUa);
+    TCfgReader check(path.string() + " as it would be written", refuse, ctx.Channels.Prmn104, opcUa);
     std::string text;
     for (std::size_t n = 0; n < w.Lines().size(); ++n) {
         check.Line(static_cast<int>(n) + 1, w.Lines()[n]);

@@ -5,8 +5,9 @@
 // trace lines they write when "Save_Obmen_v_File" is set.
 //
 // Station i owns channel i (link object i - 1). Every step that touches the
-// link object or the row's connection fields runs under the channel's
-// TServiceContext::ChannelLock(i); the mailbox lock comes after it.
+// link object or the row's connection fields runs under the channel's lock,
+// taken by TChannelSlots::WithChannel and WithLink; the mailbox lock comes
+// after it.
 
 #include "core/clock.h"
 

@@ -10,7 +10,7 @@
 namespace gw {
 
 namespace {
-TChannelEnv EnvOf(TServiceContext& ctx) { return {&ctx, ctx.Clock, ctx.ServiceLog.get()}; }
+TChannelEnv EnvOf(TServiceContext& ctx) { return {&ctx, ctx.Process.Clock, ctx.Process.ServiceLog.get()}; }
 } // namespace
 
 std::unique_ptr<TChannel> TSocketChannelFactory::OpenActive(TServiceContext& ctx, int /*kpIndex*/,

@@ -1,5 +1,6 @@
 #include "service/commandentry.h"
 
+#include "core/clients104.h"
 #include "core/kplist.h"
 #include "service/serviceinit.h"
 
@@ -25,6 +26,23 @@ std::string Who(int i, const TKpEthernet& kp, const TArmRec& rec)
            std::to_string(rec.CtrlASDUAddr()) + ":" + std::to_string(rec.CtrlObjAddr()) + ")";
 }
 
+// Under the station's channel lock: the command into its link's queue.
+bool QueueCommand(TServiceContext& ctx, T104Client& pcl, int sstID, TTUCommand TUCommand, const std::string& who,
+                  const TArmRec& rec)
+{
+    AppendObmenLine(ctx, " pclTU - Find=" + pcl.str_AddrPort() + " pkp.Port=", TuTrace);
+    // Without data transfer the command could only leave after a reconnect,
+    // long after the operator gave it: it is refused now instead.
+    if (!pcl.StartDT())
+        return Refuse(ctx, sstID, "нет связи с " + who);
+    if (!IsKnownTuType(rec.type_tu()))
+        return Refuse(ctx, sstID, "неизвестный тип ТУ=" + std::to_string(rec.type_tu()) + ", " + who);
+    // A command in progress runs on; this one waits for it in the station's queue.
+    if (!pcl.TuQueue.Push({TUCommand, rec.CtrlASDUAddr(), rec.CtrlObjAddr(), rec.type_tu(), sstID, who}))
+        return Refuse(ctx, sstID, "очередь команд полна (" + std::to_string(TTuQueue::MaxQueuedTu) + "), " + who);
+    return true;
+}
+
 // Finds the signal and its station's link object and starts the command.
 bool StartCommand(TServiceContext& ctx, TServiceRun& run, int sstID, TTUCommand TUCommand)
 {
@@ -36,32 +54,22 @@ bool StartCommand(TServiceContext& ctx, TServiceRun& run, int sstID, TTUCommand 
     const TArmRec* rec = run.ArmSignals.GetRec(tag->IndArm());
     const PKpEthernet kp = rec ? run.KpList.FindKP_KpID(rec->kpID()) : nullptr;
     const int i = kp ? StationIndex(kp->ID) : 0;
-    if (!rec || !kp || !ctx.IsKpIndex(i))
+    if (!rec || !kp || !ctx.Stations.IsKpIndex(i))
         return Refuse(ctx, sstID, "нет записи сигнала или КП");
     if (!rec->prTU())
         return Refuse(ctx, sstID, "у сигнала нет адресов команды");
     AppendObmenLine(ctx, " ExecuteTU - pkp.IPAddress=" + kp->IPAddress + " pkp.Port=" + std::to_string(kp->Port),
                     TuTrace);
 
-    std::lock_guard<std::mutex> channel(ctx.ChannelLock(i));
-    const auto pcl = ctx.Clients104->GetPcl(i - 1);
-    if (!pcl) {
+    bool started = false;
+    const bool linked = ctx.Channels.WithLink(i, [&](TClient104Frm& link) {
+        started = QueueCommand(ctx, *link.pcl(), sstID, TUCommand, Who(i, *kp, *rec), *rec);
+    });
+    if (!linked) {
         AppendObmenLine(ctx, " pclTU - nil", TuTrace);
         return Refuse(ctx, sstID, "нет канала КП " + std::to_string(i));
     }
-    auto lock = pcl->Lock();
-    AppendObmenLine(ctx, " pclTU - Find=" + pcl->str_AddrPort() + " pkp.Port=", TuTrace);
-    const std::string who = Who(i, *kp, *rec);
-    // Without data transfer the command could only leave after a reconnect,
-    // long after the operator gave it: it is refused now instead.
-    if (!pcl->StartDT())
-        return Refuse(ctx, sstID, "нет связи с " + who);
-    if (!IsKnownTuType(rec->type_tu()))
-        return Refuse(ctx, sstID, "неизвестный тип ТУ=" + std::to_string(rec->type_tu()) + ", " + who);
-    // A command in progress runs on; this one waits for it in the station's queue.
-    if (!pcl->TuQueue.Push({TUCommand, rec->CtrlASDUAddr(), rec->CtrlObjAddr(), rec->type_tu(), sstID, who}))
-        return Refuse(ctx, sstID, "очередь команд полна (" + std::to_string(TTuQueue::MaxQueuedTu) + "), " + who);
-    return true;
+    return started;
 }
 
 } // namespace

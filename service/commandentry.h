@@ -3,7 +3,7 @@
 // becomes On or Off for the tag sstID. The entry finds the tag's signal
 // record and station and appends the command to the command queue of the
 // link object of that station's channel (station row i, channel i - 1),
-// under the station's ChannelLock, so it never races the tick or the receive
+// under the station's channel lock, so it never races the tick or the receive
 // path. The queue hands the commands of a station to its sequencer one after
 // the other, each once the previous one has completed. Called from any
 // thread.

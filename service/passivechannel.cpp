@@ -18,11 +18,11 @@ TPassiveServer::TPassiveServer(TChannelEnv aenv, int kpIndex) : env(aenv), kpInd
 
 TPassiveServer::~TPassiveServer() { thread_.StopAndJoin(); }
 
-T_KP& TPassiveServer::Kp() const { return env.ctx->KpTable.at(static_cast<std::size_t>(kpIndex_)); }
+T_KP& TPassiveServer::Kp() const { return env.ctx->Stations.KpTable.at(static_cast<std::size_t>(kpIndex_)); }
 
 bool TPassiveServer::Open(int port)
 {
-    const std::int32_t t0 = env.ctx->Prmn104.at(static_cast<std::size_t>(kpIndex_ - 1)).t0;
+    const std::int32_t t0 = env.ctx->Channels.Prmn104.at(static_cast<std::size_t>(kpIndex_ - 1)).t0;
     silenceMs_ = t0 > 0 ? t0 : SilenceFallbackMs;
     if (port < 0 || port > 65535)
         return false;
@@ -42,11 +42,10 @@ bool TPassiveServer::Open(int port)
     return true;
 }
 
-void TPassiveServer::Start(std::shared_ptr<TClient104Frm> frm)
+void TPassiveServer::Start()
 {
     if (!opened_)
         return;
-    frm_ = std::move(frm);
     thread_.Start([this] { Execute(); });
 }
 
@@ -128,22 +127,22 @@ void TPassiveServer::AcceptWaiting()
 
 void TPassiveServer::PassiveOnConnect(Poco::Net::StreamSocket socket, const std::string& peer)
 {
-    std::lock_guard<std::mutex> events(env.ctx->PassiveEventLock);
+    std::lock_guard<std::mutex> events(env.ctx->Channels.PassiveEventLock);
     connection_ = std::move(socket);
     peer_ = peer;
-    {
-        std::lock_guard<std::mutex> channel(env.ctx->ChannelLock(kpIndex_));
+    env.ctx->Channels.WithChannel(kpIndex_, [&](TClient104Frm* frm) {
         T_KP& kp = Kp();
         ClearMailbox();
         kp.Must_disconnect_SVR = false;
         lastRxMs_ = env.clock->MonotonicMs();
         kp.Last_otvet_from_KP = env.clock->Now();
         socketUp_ = true;
-        StationConnected(env, *frm_, kpIndex_);
+        if (frm)
+            StationConnected(env, *frm, kpIndex_);
         kp.IP_tek = kp.IP;
         kp.Port_tek = kp.Port;
         TraceSocketLine(env, kpIndex_, " Connect -  to port " + std::to_string(kp.Port_tek));
-    }
+    });
     SrvLog(" Connect " + peer_ + " to port " + std::to_string(port_) + " ");
 }
 
@@ -215,26 +214,28 @@ void TPassiveServer::PassiveSend()
 
 void TPassiveServer::PassiveReceived(std::span<const std::uint8_t> bytes)
 {
-    std::lock_guard<std::mutex> channel(env.ctx->ChannelLock(kpIndex_));
-    T_KP& kp = Kp();
-    lastRxMs_ = env.clock->MonotonicMs();
-    kp.Last_otvet_from_KP = env.clock->Now();
-    StationReceived(env, *frm_, kpIndex_, bytes, kp.IP, kp.Port);
+    env.ctx->Channels.WithChannel(kpIndex_, [&](TClient104Frm* frm) {
+        T_KP& kp = Kp();
+        lastRxMs_ = env.clock->MonotonicMs();
+        kp.Last_otvet_from_KP = env.clock->Now();
+        if (frm)
+            StationReceived(env, *frm, kpIndex_, bytes, kp.IP, kp.Port);
+    });
 }
 
 void TPassiveServer::PassiveOnDisconnect()
 {
-    std::lock_guard<std::mutex> events(env.ctx->PassiveEventLock);
-    {
-        std::lock_guard<std::mutex> channel(env.ctx->ChannelLock(kpIndex_));
+    std::lock_guard<std::mutex> events(env.ctx->Channels.PassiveEventLock);
+    env.ctx->Channels.WithChannel(kpIndex_, [&](TClient104Frm* frm) {
         T_KP& kp = Kp();
         // A frame of the old connection must not open the next one.
         ClearMailbox();
         socketUp_ = false;
-        StationDisconnected(env, *frm_, kpIndex_);
+        if (frm)
+            StationDisconnected(env, *frm, kpIndex_);
         kp.Must_disconnect_SVR = false;
         TraceSocketLine(env, kpIndex_, " DisConnect -  from port " + std::to_string(kp.Port_tek));
-    }
+    });
     SrvLog(" DisConnect " + peer_ + " port " + std::to_string(port_) + " ");
 }
 

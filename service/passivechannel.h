@@ -45,7 +45,7 @@ public:
 
     TLinkPort& Port() override { return *this; }
     // Runs the thread of an opened server; frm wraps the station's link object.
-    void Start(std::shared_ptr<TClient104Frm> frm) override;
+    void Start() override;
     // The thread drops the connection (handing over its disconnect) and
     // closes the listening socket.
     void RequestStop() override { thread_.RequestStop(); }
@@ -81,7 +81,6 @@ private:
     const int kpIndex_;
     int port_ = 0;
     std::int32_t silenceMs_ = 0;
-    std::shared_ptr<TClient104Frm> frm_;
     Poco::Net::ServerSocket listener_;
     bool opened_ = false;
     std::optional<Poco::Net::StreamSocket> connection_;

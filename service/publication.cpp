@@ -38,8 +38,8 @@ struct TLinkView {
 class TPass {
 public:
     explicit TPass(TServiceContext& ctx)
-        : ctx_(ctx), run_(*ctx.Run), now_(ctx.Clock->Now()),
-          ua_(ctx.OpcUa != nullptr && ctx.OpcUaRunning ? ctx.OpcUa : nullptr)
+        : ctx_(ctx), run_(*ctx.Running.Run), now_(ctx.Process.Clock->Now()),
+          ua_(ctx.Parts.OpcUa != nullptr && ctx.Switches.OpcUaRunning ? ctx.Parts.OpcUa : nullptr)
     {
     }
 
@@ -85,12 +85,11 @@ private:
 
 TLinkView TPass::Link(int i)
 {
-    std::lock_guard<std::mutex> channel(ctx_.ChannelLock(i));
-    const T_KP& kp = ctx_.KpTable[static_cast<std::size_t>(i)];
-    TLinkView v{kp.Connected, kp.Connected_Time, kp.Drop_Count, kp.Drop_Time, 0};
-    const auto& frms = run_.Client104Frms;
-    if (static_cast<std::size_t>(i - 1) < frms.size() && frms[static_cast<std::size_t>(i - 1)])
-        v.invalidations = frms[static_cast<std::size_t>(i - 1)]->Invalidations();
+    TLinkView v = ctx_.Channels.WithChannel(i, [&](const TClient104Frm* link) {
+        const T_KP& kp = ctx_.Stations.KpTable[static_cast<std::size_t>(i)];
+        return TLinkView{kp.Connected, kp.Connected_Time, kp.Drop_Count, kp.Drop_Time,
+                         link ? link->Invalidations() : 0};
+    });
     if (v.since <= 0)
         v.since = now_;
     if (v.dropTime <= 0)
@@ -115,26 +114,26 @@ void TPass::InvalidItems(const T_KP& kp, TDateTime stamp)
 {
     auto invalid = [&](int id) {
         {
-            std::lock_guard<std::mutex> guard(ctx_.OpcItemsLock);
-            TIndent& row = ctx_.OpcItems[static_cast<std::size_t>(id)];
+            std::lock_guard<std::mutex> guard(ctx_.Items.OpcItemsLock);
+            TIndent& row = ctx_.Items.OpcItems[static_cast<std::size_t>(id)];
             row.Quality = QualityBad;
             row.Stamp_DateTime = stamp;
         }
         ToUa([&](TOpcUaBridge& ua) { ua.SetQuality(id, TOpcUaBridge::StatusBad, stamp, now_); });
     };
-    for (int id = kp.Nom_OPC_TS; id < kp.Nom_OPC_TS + kp.Kol_TS && ctx_.IsOpcItem(id); ++id)
+    for (int id = kp.Nom_OPC_TS; id < kp.Nom_OPC_TS + kp.Kol_TS && ctx_.Items.IsOpcItem(id); ++id)
         invalid(id);
-    for (int id = kp.Nom_OPC_TI; id < kp.Nom_OPC_TI + kp.Kol_TI && ctx_.IsOpcItem(id); ++id)
+    for (int id = kp.Nom_OPC_TI; id < kp.Nom_OPC_TI + kp.Kol_TI && ctx_.Items.IsOpcItem(id); ++id)
         invalid(id);
 }
 
 bool TPass::Store(int id, double value, std::int32_t quality, TDateTime stamp)
 {
-    if (!ctx_.IsOpcItem(id))
+    if (!ctx_.Items.IsOpcItem(id))
         return false;
-    std::lock_guard<std::mutex> guard(ctx_.OpcItemsLock);
-    ctx_.OpcItemValues[static_cast<std::size_t>(id)] = value;
-    TIndent& row = ctx_.OpcItems[static_cast<std::size_t>(id)];
+    std::lock_guard<std::mutex> guard(ctx_.Items.OpcItemsLock);
+    ctx_.Items.OpcItemValues[static_cast<std::size_t>(id)] = value;
+    TIndent& row = ctx_.Items.OpcItems[static_cast<std::size_t>(id)];
     row.Quality = quality;
     row.Stamp_DateTime = stamp;
     return true;
@@ -151,13 +150,13 @@ std::optional<TDateTime> TPass::StoreSignal(const T_KP& kp, int id, double value
 void TPass::ConnectedItem(const T_KP& kp, int c, TDateTime stamp, bool announce)
 {
     const int id = kp.Nom_OPC_Alarm;
-    if (!ctx_.IsOpcItem(id))
+    if (!ctx_.Items.IsOpcItem(id))
         return;
     if (!announce) {
         // The row may still hold what another numbering left in it.
-        std::lock_guard<std::mutex> guard(ctx_.OpcItemsLock);
-        if (ctx_.OpcItemValues[static_cast<std::size_t>(id)] == c &&
-            ctx_.OpcItems[static_cast<std::size_t>(id)].Quality == QualityGood)
+        std::lock_guard<std::mutex> guard(ctx_.Items.OpcItemsLock);
+        if (ctx_.Items.OpcItemValues[static_cast<std::size_t>(id)] == c &&
+            ctx_.Items.OpcItems[static_cast<std::size_t>(id)].Quality == QualityGood)
             return;
     }
     Store(id, c, QualityGood, stamp);
@@ -214,7 +213,7 @@ void TPass::Measured(const T_KP& kp, const TTagSignal& tag, const TArmRec& rec, 
 
 void TPass::Station(int i)
 {
-    const T_KP& kp = ctx_.KpTable[static_cast<std::size_t>(i)];
+    const T_KP& kp = ctx_.Stations.KpTable[static_cast<std::size_t>(i)];
     const TLinkView link = Link(i);
     const int c = link.connected ? 1 : 0;
     const auto row = static_cast<std::size_t>(i);
@@ -286,32 +285,32 @@ std::uint32_t UaStatusOf(int iecQuality)
 
 void PushOpcValues(TServiceContext& ctx)
 {
-    if (!ctx.Run)
+    if (!ctx.Running.Run)
         return;
     TPass pass(ctx);
-    for (int i = 1; i <= ctx.KpCount; ++i)
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i)
         pass.Station(i);
     pass.Lifebit();
 }
 
 void InvalidateOpcItems(TServiceContext& ctx)
 {
-    const TDateTime now = ctx.Clock->Now();
-    std::lock_guard<std::mutex> guard(ctx.OpcItemsLock);
+    const TDateTime now = ctx.Process.Clock->Now();
+    std::lock_guard<std::mutex> guard(ctx.Items.OpcItemsLock);
     auto mark = [&](int id, std::int32_t quality) {
-        TIndent& row = ctx.OpcItems[static_cast<std::size_t>(id)];
+        TIndent& row = ctx.Items.OpcItems[static_cast<std::size_t>(id)];
         row.Quality = quality;
         row.Stamp_DateTime = now;
     };
-    for (int i = 1; i <= ctx.KpCount; ++i) {
-        const T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
-        if (ctx.IsOpcItem(kp.Nom_OPC_Alarm)) {
-            ctx.OpcItemValues[static_cast<std::size_t>(kp.Nom_OPC_Alarm)] = 0;
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i) {
+        const T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(i)];
+        if (ctx.Items.IsOpcItem(kp.Nom_OPC_Alarm)) {
+            ctx.Items.OpcItemValues[static_cast<std::size_t>(kp.Nom_OPC_Alarm)] = 0;
             mark(kp.Nom_OPC_Alarm, QualityGood);
         }
-        for (int id = kp.Nom_OPC_TS; id < kp.Nom_OPC_TS + kp.Kol_TS && ctx.IsOpcItem(id); ++id)
+        for (int id = kp.Nom_OPC_TS; id < kp.Nom_OPC_TS + kp.Kol_TS && ctx.Items.IsOpcItem(id); ++id)
             mark(id, QualityBad);
-        for (int id = kp.Nom_OPC_TI; id < kp.Nom_OPC_TI + kp.Kol_TI && ctx.IsOpcItem(id); ++id)
+        for (int id = kp.Nom_OPC_TI; id < kp.Nom_OPC_TI + kp.Kol_TI && ctx.Items.IsOpcItem(id); ++id)
             mark(id, QualityBad);
     }
 }

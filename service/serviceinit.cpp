@@ -17,19 +17,19 @@ namespace gw {
 namespace {
 
 // The service directory with its separator, "" for the working directory.
-std::string ServiceDir(const TServiceContext& ctx) { return ctx.FilePath(""); }
+std::string ServiceDir(const TServiceContext& ctx) { return ctx.Process.FilePath(""); }
 
 void ReadConfiguration(TServiceContext& ctx)
 {
-    if (ctx.ReadConfig)
-        ctx.ReadConfig(ctx);
+    if (ctx.Parts.ReadConfig)
+        ctx.Parts.ReadConfig(ctx);
 }
 
 // fieldgate: "cnf.ini" and the web server. A failure is logged and the start
 // goes on without web server.
 void StartWebServer(TServiceContext& ctx)
 {
-    if (!ctx.WebServer)
+    if (!ctx.Parts.WebServer)
         return;
     try {
         TCnfIni settings;
@@ -39,11 +39,11 @@ void StartWebServer(TServiceContext& ctx)
         const TConfigComplaint complain =
             LogComplaints([&ctx](const std::string& line) { AppendServiceLine(ctx, line, "log_iec104.txt"); });
         ReadCnfIni(dir.empty() ? std::filesystem::path(".") : std::filesystem::path(dir), settings, complain);
-        ctx.UseWebServer = settings.UseWebServer;
-        ctx.Port_WebServ = settings.Port_WebServ;
-        ctx.Save_Obmen_v_File = settings.Save_Obmen_v_File;
-        if (ctx.UseWebServer)
-            ctx.WebServer->Start(settings);
+        ctx.Switches.UseWebServer = settings.UseWebServer;
+        ctx.Switches.Port_WebServ = settings.Port_WebServ;
+        ctx.Switches.Save_Obmen_v_File = settings.Save_Obmen_v_File;
+        if (ctx.Switches.UseWebServer)
+            ctx.Parts.WebServer->Start(settings);
     } catch (const std::exception& e) {
         AppendServiceLine(ctx, std::string("Web Serv Error ") + e.what(), "log_iec104.txt");
     }
@@ -51,11 +51,11 @@ void StartWebServer(TServiceContext& ctx)
 
 TActiveChannelParams ActiveParams(TServiceContext& ctx, int i)
 {
-    T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
-    TPrmn& prm = ctx.Prmn104[static_cast<std::size_t>(i - 1)];
+    T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(i)];
+    TPrmn& prm = ctx.Channels.Prmn104[static_cast<std::size_t>(i - 1)];
     prm.Host.SetText(kp.IP);
     TActiveChannelParams p;
-    p.Number_of_Thread = ctx.ChannelCount;
+    p.Number_of_Thread = ctx.Channels.ChannelCount;
     p.Host_Thread = kp.IP;
     p.Port_Thread = prm.Port != 0 ? prm.Port : kp.Port;
     p.Host_Thread2 = kp.IP2;
@@ -68,22 +68,22 @@ TActiveChannelParams ActiveParams(TServiceContext& ctx, int i)
 // "error_iec104.txt", when it cannot listen.
 std::unique_ptr<TChannel> OpenPassiveChannel(TServiceContext& ctx, int i)
 {
-    T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
-    const int port = ctx.Prmn104[static_cast<std::size_t>(i - 1)].Port;
+    T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(i)];
+    const int port = ctx.Channels.Prmn104[static_cast<std::size_t>(i - 1)].Port;
     kp.Port = port;
     if (kp.IP.empty())
         kp.IP = "IP" + std::to_string(i);
     // The link's address is the one its values are stored under, so the
     // values of a lost connection are found to be invalidated.
-    ctx.Prmn104[static_cast<std::size_t>(i - 1)].Host.SetText(kp.IP);
-    ctx.PassiveServers[static_cast<std::size_t>(i)].Opened = false;
-    std::unique_ptr<TChannel> channel = ctx.ChannelFactory ? ctx.ChannelFactory->OpenPassive(ctx, i, port) : nullptr;
+    ctx.Channels.Prmn104[static_cast<std::size_t>(i - 1)].Host.SetText(kp.IP);
+    ctx.Channels.PassiveServers[static_cast<std::size_t>(i)].Opened = false;
+    std::unique_ptr<TChannel> channel =
+        ctx.Parts.ChannelFactory ? ctx.Parts.ChannelFactory->OpenPassive(ctx, i, port) : nullptr;
     if (!channel) {
         AppendServiceLine(ctx, "Ошибка открытия сокета " + std::to_string(port), "error_iec104.txt");
         return nullptr;
     }
-    ctx.PassiveServers[static_cast<std::size_t>(i)].Opened = true;
-    kp.section1 = std::make_shared<std::mutex>();
+    ctx.Channels.PassiveServers[static_cast<std::size_t>(i)].Opened = true;
     kp.Str_to_write_section = std::make_shared<std::mutex>();
     return channel;
 }
@@ -131,24 +131,21 @@ bool StopChannels(TServiceRun& run)
 // line, as the command entry promised. No entry can queue more once the run is gone.
 void DropQueuedCommands(TServiceContext& ctx)
 {
-    for (int c = 0; c < ctx.Clients104->Count(); ++c)
-        if (const auto pcl = ctx.Clients104->GetPcl(c)) {
-            auto lock = pcl->Lock();
-            pcl->TuQueue.DropAll("служба остановлена,");
-        }
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i)
+        ctx.Channels.WithLink(i, [](TClient104Frm& link) { link.pcl()->TuQueue.DropAll("служба остановлена,"); });
 }
 
 } // namespace
 
 void AppendServiceLine(TServiceContext& ctx, const std::string& line, const std::string& fileName)
 {
-    if (ctx.ServiceLog)
-        ctx.ServiceLog->AppendLogLine(line, fileName);
+    if (ctx.Process.ServiceLog)
+        ctx.Process.ServiceLog->AppendLogLine(line, fileName);
 }
 
 void AppendObmenLine(TServiceContext& ctx, const std::string& line, const std::string& fileName)
 {
-    if (ctx.Save_Obmen_v_File)
+    if (ctx.Switches.Save_Obmen_v_File)
         AppendServiceLine(ctx, line, fileName);
 }
 
@@ -158,33 +155,33 @@ TServiceRun::~TServiceRun() = default;
 
 void ServiceInit(TServiceContext& ctx)
 {
-    ctx.KpCount = 0;
-    ctx.TypeIdentList = std::make_unique<TTypeIdentList>();
-    ctx.Clients104 = std::make_unique<TClients104>(TClients104::DefaultSize);
-    ctx.CurrentUser = std::make_unique<TUserArm1>(*ctx.Clock);
-    ctx.ServiceLog = std::make_unique<TServiceLog>(ServiceDir(ctx));
-    ctx.Prmn104 = MakePrmn104();
+    ctx.Stations.KpCount = 0;
+    ctx.Process.TypeIdentList = std::make_unique<TTypeIdentList>();
+    ctx.Process.Clients104 = std::make_unique<TClients104>(TClients104::DefaultSize);
+    ctx.Process.CurrentUser = std::make_unique<TUserArm1>(*ctx.Process.Clock);
+    ctx.Process.ServiceLog = std::make_unique<TServiceLog>(ServiceDir(ctx));
+    ctx.Channels.Prmn104 = MakePrmn104();
     try {
         ReadConfiguration(ctx);
     } catch (const std::exception&) {
         // The program starts with what was read; the reader has logged why.
     }
-    AppendObmenLine(ctx, "Create " + ctx.ExePath + "  " + "iec104.cfg", "log_104.txt");
+    AppendObmenLine(ctx, "Create " + ctx.Process.ExePath + "  " + "iec104.cfg", "log_104.txt");
 }
 
 bool ServiceStart(TServiceContext& ctx)
 {
-    if (!ctx.Clients104)
+    if (!ctx.Process.Clients104)
         ServiceInit(ctx);
-    if (ctx.Run)
+    if (ctx.Running.Run)
         ServiceStop(ctx);
-    if (ctx.StaleRun) {
-        if (!StopChannels(*ctx.StaleRun)) {
+    if (ctx.Running.StaleRun) {
+        if (!StopChannels(*ctx.Running.StaleRun)) {
             AppendServiceLine(ctx, "ServiceStart: каналы прошлого запуска не завершились, запуск отменён",
                               "error_iec104.txt");
             return false;
         }
-        ctx.StaleRun.reset();
+        ctx.Running.StaleRun.reset();
     }
     try {
         ReadConfiguration(ctx);
@@ -199,122 +196,119 @@ bool ServiceStart(TServiceContext& ctx)
         CountSignals(ctx, *run);
     } catch (...) {
         // No thread runs yet: the half-built start goes whole, link objects included.
-        ctx.Clients104->DelClient();
+        ctx.Process.Clients104->DelClient();
         return StartFailed(ctx);
     }
-    for (int i = 1; i <= ctx.KpCount && i < static_cast<int>(PrmnCount); ++i)
-        ctx.Prmn104[static_cast<std::size_t>(i - 1)].prWork1 = 1;
+    for (int i = 1; i <= ctx.Stations.KpCount && i < static_cast<int>(PrmnCount); ++i)
+        ctx.Channels.Prmn104[static_cast<std::size_t>(i - 1)].prWork1 = 1;
     NumberOpcItems(ctx);
     {
-        std::lock_guard<std::mutex> guard(ctx.OpcItemsLock);
+        std::lock_guard<std::mutex> guard(ctx.Items.OpcItemsLock);
         for (int id = 1; id <= MaxOpcItem; ++id)
-            ctx.OpcItems[static_cast<std::size_t>(id)].FirstOpros = true;
+            ctx.Items.OpcItems[static_cast<std::size_t>(id)].FirstOpros = true;
     }
     {
-        std::unique_lock<std::shared_mutex> guard(ctx.RunLock);
-        ctx.Run = std::move(run);
+        std::unique_lock<std::shared_mutex> guard(ctx.Running.RunLock);
+        ctx.Running.Run = std::move(run);
     }
-    if (!ctx.ConfiguratorMode) {
-        ctx.OpcUaRunning = ctx.OpcUa != nullptr && ctx.OpcUa->Start(ctx);
-        if (ctx.OpcUaRunning)
+    if (!ctx.Switches.ConfiguratorMode) {
+        ctx.Switches.OpcUaRunning = ctx.Parts.OpcUa != nullptr && ctx.Parts.OpcUa->Start(ctx);
+        if (ctx.Switches.OpcUaRunning)
             AppendObmenLine(ctx, "start OPC_UA", "log_104.txt");
     }
-    ctx.PollingOn = true;
+    ctx.Switches.PollingOn = true;
     // The threads come last, when everything they store into is built.
-    for (std::size_t c = 0; c < ctx.Run->Channels.size(); ++c)
-        if (ctx.Run->Channels[c])
-            ctx.Run->Channels[c]->Start(ctx.Run->Client104Frms[c]);
+    for (std::size_t c = 0; c < ctx.Running.Run->Channels.size(); ++c)
+        if (ctx.Running.Run->Channels[c])
+            ctx.Running.Run->Channels[c]->Start();
     StartWebServer(ctx);
     return true;
 }
 
 void OpenChannels(TServiceContext& ctx, TServiceRun& run)
 {
-    TClients104& clients = *ctx.Clients104;
-    if (!RdWrPrmnBin(0, ctx.FilePath("iec104sr.bin"), ctx.Prmn104, ctx.PrmTFromCfg, ctx.KpCount))
-        for (TPrmn& prm : ctx.Prmn104)
+    TClients104& clients = *ctx.Process.Clients104;
+    if (!RdWrPrmnBin(0, ctx.Process.FilePath("iec104sr.bin"), ctx.Channels.Prmn104, ctx.Switches.PrmTFromCfg,
+                     ctx.Stations.KpCount))
+        for (TPrmn& prm : ctx.Channels.Prmn104)
             SetPrmnDefault(prm, PrmnKind104, "127.0.0.1", 2404);
-    for (int r = ctx.KpCount; r < MaxChannelSlots; ++r)
-        ctx.Prmn104[static_cast<std::size_t>(r)].prWork1 = 0;
+    for (int r = ctx.Stations.KpCount; r < MaxChannelSlots; ++r)
+        ctx.Channels.Prmn104[static_cast<std::size_t>(r)].prWork1 = 0;
 
-    run.SocketTrace = std::make_unique<TSocketTrace>(*ctx.ServiceLog);
-    run.TuLog = std::make_unique<TTuDropLog>(*ctx.ServiceLog);
+    run.SocketTrace = std::make_unique<TSocketTrace>(*ctx.Process.ServiceLog);
+    run.TuLog = std::make_unique<TTuDropLog>(*ctx.Process.ServiceLog);
     TClientContext cctx;
-    cctx.link.clock = ctx.Clock;
-    cctx.link.log = ctx.LinkLogQueue ? &ctx.MessBuff : nullptr;
+    cctx.link.clock = ctx.Process.Clock;
+    cctx.link.log = ctx.Switches.LinkLogQueue ? &ctx.Process.MessBuff : nullptr;
     cctx.link.trace = run.SocketTrace.get();
-    cctx.link.nameSentFrames = ctx.NameSentFrames;
-    cctx.types = ctx.TypeIdentList.get();
+    cctx.link.nameSentFrames = ctx.Switches.NameSentFrames;
+    cctx.types = ctx.Process.TypeIdentList.get();
     cctx.tags = &run.TagSignalList;
     cctx.tuLog = run.TuLog.get();
 
-    ctx.ChannelCount = 0;
-    for (int i = 1; i <= ctx.KpCount && clients.Count() < TClients104::DefaultSize; ++i) {
-        T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
-        ctx.ChannelCount += 1;
-        PClientSocket& cs = ctx.ClientSockets[static_cast<std::size_t>(i)];
-        cs = PClientSocket{};
-        cs.Nomer_Thread = ctx.ChannelCount;
+    ctx.Channels.ChannelCount = 0;
+    for (int i = 1; i <= ctx.Stations.KpCount && clients.Count() < TClients104::DefaultSize; ++i) {
+        T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(i)];
+        ctx.Channels.ChannelCount += 1;
         std::unique_ptr<TChannel> channel;
         TLinkSocket psock;
         if (!kp.Passive) {
             const TActiveChannelParams params = ActiveParams(ctx, i);
-            if (ctx.ChannelFactory)
-                channel = ctx.ChannelFactory->OpenActive(ctx, i, params);
+            if (ctx.Parts.ChannelFactory)
+                channel = ctx.Parts.ChannelFactory->OpenActive(ctx, i, params);
         } else {
-            cs.Passive_ = true;
-            cs.send_start_DT_passiv_ = kp.send_start_DT_passiv;
-            cs.Nomer_KP = i;
             channel = OpenPassiveChannel(ctx, i);
             psock.Passive_ = true;
             psock.send_start_DT_passiv_ = kp.send_start_DT_passiv;
             psock.Nomer_KP = i;
         }
         psock.port = channel ? &channel->Port() : nullptr;
-        clients.AddClient(psock, ctx.Prmn104, cctx);
+        clients.AddClient(psock, ctx.Channels.Prmn104, cctx);
         run.Channels.push_back(std::move(channel));
     }
 
-    for (int i = 1; i <= ctx.KpCount && i < static_cast<int>(PrmnCount); ++i) {
+    for (int i = 1; i <= ctx.Stations.KpCount && i < static_cast<int>(PrmnCount); ++i) {
         const auto pcl = clients.GetPcl(i - 1);
         if (!pcl)
             break;
-        auto lock = pcl->Lock();
-        pcl->prm = ctx.Prmn104[static_cast<std::size_t>(i - 1)];
+        // No channel thread runs yet, and the link is not in its slot: nothing else reaches it.
+        pcl->prm = ctx.Channels.Prmn104[static_cast<std::size_t>(i - 1)];
         pcl->prm.prWork1 = 1;
-        ctx.Prmn104[static_cast<std::size_t>(i - 1)].prWork1 = 1;
+        ctx.Channels.Prmn104[static_cast<std::size_t>(i - 1)].prWork1 = 1;
         pcl->setWork(true);
         pcl->ClSFlag.Op(TFlagOperation::FSet, TBitClient::bclb_AutoConnect);
     }
 
     const TChannelModel model{&run.KpList, &run.TagSignalList, &run.ArmSignals, &run.StationTags};
-    for (int c = 0; c < clients.Count(); ++c)
+    for (int c = 0; c < clients.Count(); ++c) {
         run.Client104Frms.push_back(std::make_shared<TClient104Frm>(clients.GetPcl(c), true, model));
+        ctx.Channels.SetLink(c + 1, run.Client104Frms.back());
+    }
 }
 
 void FillKpPorts(TServiceContext& ctx)
 {
-    for (int i = 1; i <= ctx.KpCount; ++i) {
-        T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i) {
+        T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(i)];
         if (kp.Port <= 0)
-            kp.Port = ctx.Prmn104[static_cast<std::size_t>(i - 1)].Port;
+            kp.Port = ctx.Channels.Prmn104[static_cast<std::size_t>(i - 1)].Port;
     }
 }
 
 void LoadSignalLists(TServiceContext& ctx, TServiceRun& run)
 {
-    ctx.ArmDir = ServiceDir(ctx);
-    CreateKpList(run.KpList, ctx.KpTable, ctx.KpCount);
-    ReadElemCodeFile(ctx.KpTable, ctx.KpCount, run.KpList, run.SstList, run.ArmSignals);
+    ctx.Process.ArmDir = ServiceDir(ctx);
+    CreateKpList(run.KpList, ctx.Stations.KpTable, ctx.Stations.KpCount);
+    ReadElemCodeFile(ctx.Stations.KpTable, ctx.Stations.KpCount, run.KpList, run.SstList, run.ArmSignals);
     FillTagList(run.ArmSignals, run.TagSignalList);
 
-    run.StationTags.assign(static_cast<std::size_t>(ctx.KpCount) + 1, {0, 0});
-    run.PublishedLink.assign(static_cast<std::size_t>(ctx.KpCount) + 1, {});
+    run.StationTags.assign(static_cast<std::size_t>(ctx.Stations.KpCount) + 1, {0, 0});
+    run.PublishedLink.assign(static_cast<std::size_t>(ctx.Stations.KpCount) + 1, {});
     int prev = 0;
     for (int t = 0; t < run.TagSignalList.Count(); ++t) {
         const TArmRec* rec = run.ArmSignals.GetRec(run.TagSignalList.GetTag(t)->IndArm());
         const int i = rec ? StationIndex(rec->sstID()) : 0;
-        if (!ctx.IsKpIndex(i))
+        if (!ctx.Stations.IsKpIndex(i))
             continue;
         auto& range = run.StationTags[static_cast<std::size_t>(i)];
         if (i != prev)
@@ -326,40 +320,38 @@ void LoadSignalLists(TServiceContext& ctx, TServiceRun& run)
 
 void CountSignals(TServiceContext& ctx, const TServiceRun& run)
 {
-    ctx.SignalCountTS = ctx.SignalCountTI = ctx.SignalCountTU = 0;
+    ctx.Stations.SignalCountTS = ctx.Stations.SignalCountTI = ctx.Stations.SignalCountTU = 0;
     for (int r = 0; r < run.ArmSignals.Count(); ++r) {
         const TArmRec& rec = *run.ArmSignals.GetRec(r);
         if (rec.st() == SignalType::stTS) {
-            ctx.SignalCountTS += 1;
+            ctx.Stations.SignalCountTS += 1;
             if (rec.prTU())
-                ctx.SignalCountTU += 1;
+                ctx.Stations.SignalCountTU += 1;
         } else if (rec.st() == SignalType::stTIT) {
-            ctx.SignalCountTI += 1;
+            ctx.Stations.SignalCountTI += 1;
         }
     }
-    AppendObmenLine(ctx, "nTS = " + std::to_string(ctx.SignalCountTS), "log_104.txt");
+    AppendObmenLine(ctx, "nTS = " + std::to_string(ctx.Stations.SignalCountTS), "log_104.txt");
 }
 
 void NumberOpcItems(TServiceContext& ctx)
 {
-    std::lock_guard<std::mutex> guard(ctx.OpcItemsLock);
+    std::lock_guard<std::mutex> guard(ctx.Items.OpcItemsLock);
     // A write to a row without a signal of this numbering (a branch, a
     // "Connected" item, a row only an earlier configuration had) must not
     // command whatever tag the row held before.
-    for (TIndent& r : ctx.OpcItems)
+    for (TIndent& r : ctx.Items.OpcItems)
         r.Nomer_Tag = NoOpcTag;
     int id = 0;
     int tag = 0;
     auto row = [&](int item) {
-        if (ctx.IsOpcItem(item)) {
-            TIndent& r = ctx.OpcItems[static_cast<std::size_t>(item)];
-            r.Nomer_Tag = tag;
-            r.Timestamp_not_from_IEC = false;
+        if (ctx.Items.IsOpcItem(item)) {
+            ctx.Items.OpcItems[static_cast<std::size_t>(item)].Nomer_Tag = tag;
         }
         tag += 1;
     };
-    for (int i = 1; i <= ctx.KpCount; ++i) {
-        T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i) {
+        T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(i)];
         kp.Nom_OPC_1st = ++id;
         kp.Nom_OPC_Alarm = ++id;
         kp.Nom_OPC_TS = id + 1;
@@ -373,38 +365,38 @@ void NumberOpcItems(TServiceContext& ctx)
 
 void ServiceStop(TServiceContext& ctx)
 {
-    ctx.PollingOn = false;
-    if (ctx.WebServer)
-        ctx.WebServer->Stop();
-    if (!ctx.ConfiguratorMode && ctx.OpcUa)
-        ctx.OpcUa->Stop();
-    ctx.OpcUaRunning = false;
-    if (!ctx.Run)
+    ctx.Switches.PollingOn = false;
+    if (ctx.Parts.WebServer)
+        ctx.Parts.WebServer->Stop();
+    if (!ctx.Switches.ConfiguratorMode && ctx.Parts.OpcUa)
+        ctx.Parts.OpcUa->Stop();
+    ctx.Switches.OpcUaRunning = false;
+    if (!ctx.Running.Run)
         return;
 
-    const bool ended = StopChannels(*ctx.Run);
-    ctx.ChannelCount = 0;
+    const bool ended = StopChannels(*ctx.Running.Run);
+    ctx.Channels.ChannelCount = 0;
     InvalidateOpcItems(ctx);
     std::unique_ptr<TServiceRun> run;
     {
-        std::unique_lock<std::shared_mutex> guard(ctx.RunLock);
-        run = std::move(ctx.Run);
+        std::unique_lock<std::shared_mutex> guard(ctx.Running.RunLock);
+        run = std::move(ctx.Running.Run);
     }
     DropQueuedCommands(ctx);
     if (!ended) {
         // A thread that has not ended may still read the start's objects and
         // its link objects: keep them, and let the next start wait for it.
         AppendServiceLine(ctx, "ServiceStop: канал не завершился вовремя", "error_iec104.txt");
-        ctx.StaleRun = std::move(run);
-        ctx.Clients104->DelClient();
+        ctx.Running.StaleRun = std::move(run);
+        ctx.Process.Clients104->DelClient();
         return;
     }
-    ctx.Clients104->DelClient();
-    for (int i = 1; i <= ctx.KpCount; ++i) {
-        T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
-        kp.section1.reset();
+    ctx.Process.Clients104->DelClient();
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i) {
+        T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(i)];
         kp.Str_to_write_section.reset();
-        ctx.PassiveServers[static_cast<std::size_t>(i)].Opened = false;
+        ctx.Channels.PassiveServers[static_cast<std::size_t>(i)].Opened = false;
+        ctx.Channels.SetLink(i, nullptr);
     }
     run.reset();
 }

@@ -72,8 +72,8 @@ struct TServiceRun {
 template <class Fn>
 auto WithRun(TServiceContext& ctx, Fn&& fn)
 {
-    std::shared_lock<std::shared_mutex> running(ctx.RunLock);
-    return fn(ctx.Run.get());
+    std::shared_lock<std::shared_mutex> running(ctx.Running.RunLock);
+    return fn(ctx.Running.Run.get());
 }
 
 // How long the stop waits for all channel threads together.

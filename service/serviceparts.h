@@ -19,16 +19,16 @@ struct TCnfIni;
 
 // The socket side of one station's channel: an active station's thread that
 // connects, or a passive station's listening thread. It hands what it sees
-// to its link object through the service's channel hand-over, always under
-// the station's ChannelLock.
+// to its link object through the service's channel hand-over, always through
+// the station's channel slot (TChannelSlots::WithLink).
 class TChannel {
 public:
     virtual ~TChannel() = default;
 
     // What the link object of the channel sends through and asks for.
     virtual TLinkPort& Port() = 0;
-    // Starts the thread; frm is the wrapper of the channel's link object.
-    virtual void Start(std::shared_ptr<TClient104Frm> frm) = 0;
+    // Starts the thread, once the channel's link object is in its slot.
+    virtual void Start() = 0;
     // Asks the thread to end and interrupts every wait of it (a connect in
     // progress included); does not wait.
     virtual void RequestStop() = 0;

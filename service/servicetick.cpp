@@ -40,14 +40,14 @@ void ArmRequestsOnConnect(T_KP& kp, std::int64_t nowMs)
 
 void RaisePeriodicRequests(TServiceContext& ctx, int i, T104Client& pcl, std::int64_t nowMs)
 {
-    T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+    T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(i)];
     if (kp.Interval_CLOCK_SYNC_103 > 0 && Due(kp.Last_CLOCK_SYNC_103_Time, kp.Interval_CLOCK_SYNC_103, nowMs)) {
         pcl.PROC_CLOCK_SYNC_103_ = true;
         kp.Last_CLOCK_SYNC_103_Time = nowMs + ClockSyncSlackMs;
     }
     if (kp.OPROS_KP > 0 && kp.Last_opros_KP_Time && Due(kp.Last_opros_KP_Time, kp.OPROS_KP, nowMs)) {
         if (kp.Passive && kp.Must_disconnect_SVR)
-            AppendObmenLine(ctx, LongTimeText(ctx.Clock->Now()) + " Cicle 1 " + " ",
+            AppendObmenLine(ctx, LongTimeText(ctx.Process.Clock->Now()) + " Cicle 1 " + " ",
                             "Thread_srv_port_" + std::to_string(kp.Port) + ".txt");
         pcl.OPROS_KP_ = true;
         kp.Last_opros_KP_Time = nowMs;
@@ -61,39 +61,35 @@ void RaisePeriodicRequests(TServiceContext& ctx, int i, T104Client& pcl, std::in
 
 void ServiceTick(TServiceContext& ctx)
 {
-    if (!ctx.Run)
+    if (!ctx.Running.Run)
         return;
-    ctx.TickCounter += 1;
-    if (ctx.TickCounter > TickCounterMax)
-        ctx.TickCounter = 0;
+    ctx.Running.TickCounter += 1;
+    if (ctx.Running.TickCounter > TickCounterMax)
+        ctx.Running.TickCounter = 0;
     ServicePeriodic(ctx);
-    if (ctx.TickCounter % 3 == 0)
+    if (ctx.Running.TickCounter % 3 == 0)
         ServiceSlowTick(ctx);
 }
 
 void ServicePeriodic(TServiceContext& ctx)
 {
-    const std::int64_t now = ctx.Clock->MonotonicMs();
-    const bool save = ctx.Save_Obmen_v_File;
-    auto& frms = ctx.Run->Client104Frms;
-    for (int c = 0; c < static_cast<int>(frms.size()) && ctx.IsKpIndex(c + 1); ++c) {
-        std::lock_guard<std::mutex> channel(ctx.ChannelLock(c + 1));
-        TClient104Frm& frm = *frms[static_cast<std::size_t>(c)];
-        try {
-            {
-                auto lock = frm.pcl()->Lock();
-                RaisePeriodicRequests(ctx, c + 1, *frm.pcl(), now);
+    const std::int64_t now = ctx.Process.Clock->MonotonicMs();
+    const bool save = ctx.Switches.Save_Obmen_v_File;
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i)
+        ctx.Channels.WithLink(i, [&](TClient104Frm& frm) {
+            const int c = i - 1;
+            try {
+                RaisePeriodicRequests(ctx, i, *frm.pcl(), now);
                 if (frm.pcl()->Work())
                     frm.pcl()->Connecting(save, c);
+                frm.DoService(save, c);
+                // The service answers a station's STARTDT act: that starts the transfer too.
+                StationTransferCheck(ctx, frm, i);
+            } catch (const std::exception& e) {
+                // One channel's failure leaves the others their pass.
+                TickFailure(ctx, i, e.what());
             }
-            frm.DoService(save, c);
-            // The service answers a station's STARTDT act: that starts the transfer too.
-            StationTransferCheck(ctx, frm, c + 1);
-        } catch (const std::exception& e) {
-            // One channel's failure leaves the others their pass.
-            TickFailure(ctx, c + 1, e.what());
-        }
-    }
+        });
 }
 
 void ServiceSlowTick(TServiceContext& ctx)
@@ -103,18 +99,17 @@ void ServiceSlowTick(TServiceContext& ctx)
     } catch (const std::exception& e) {
         TickFailure(ctx, 0, e.what());
     }
-    const bool save = ctx.Save_Obmen_v_File;
-    auto& frms = ctx.Run->Client104Frms;
-    for (int c = 0; c < static_cast<int>(frms.size()) && ctx.IsKpIndex(c + 1); ++c) {
-        std::lock_guard<std::mutex> channel(ctx.ChannelLock(c + 1));
-        try {
-            frms[static_cast<std::size_t>(c)]->DoService(save, c);
-            StationTransferCheck(ctx, *frms[static_cast<std::size_t>(c)], c + 1);
-            frms[static_cast<std::size_t>(c)]->CheckValid1(false);
-        } catch (const std::exception& e) {
-            TickFailure(ctx, c + 1, e.what());
-        }
-    }
+    const bool save = ctx.Switches.Save_Obmen_v_File;
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i)
+        ctx.Channels.WithLink(i, [&](TClient104Frm& frm) {
+            try {
+                frm.DoService(save, i - 1);
+                StationTransferCheck(ctx, frm, i);
+                frm.CheckValid1(false);
+            } catch (const std::exception& e) {
+                TickFailure(ctx, i, e.what());
+            }
+        });
 }
 
 } // namespace gw

@@ -4,7 +4,7 @@
 // counter interrogation, periods in minutes on the monotonic clock), the
 // connection attempts and service pass of every link object, and every third
 // tick the value publication and the channels' validity check. Everything a
-// tick does to channel c runs under station c + 1's ChannelLock.
+// tick does to channel c runs under station c + 1's channel lock.
 
 #include "service/tables.h"
 
@@ -26,12 +26,12 @@ void ServicePeriodic(TServiceContext& ctx);
 void ServiceSlowTick(TServiceContext& ctx);
 
 // Raises the periodic requests of station i that are due at nowMs on its
-// link object; the caller holds the station's ChannelLock and pcl's lock.
+// link object; the caller holds the station's channel lock.
 void RaisePeriodicRequests(TServiceContext& ctx, int i, T104Client& pcl, std::int64_t nowMs);
 
 // A station has just connected: general interrogation is due a period from
 // now, counter interrogation a period and 18 s from now. The channel's
-// connect hand-over calls it under the station's ChannelLock.
+// connect hand-over calls it under the station's channel lock.
 void ArmRequestsOnConnect(T_KP& kp, std::int64_t nowMs);
 
 } // namespace gw

@@ -14,13 +14,20 @@ TServiceContext::TServiceContext() = default;
 // reads; the web server too, which runs even when the start failed.
 TServiceContext::~TServiceContext() { ServiceStop(*this); }
 
-void TServiceContext::ResetStations()
+void TStationTables::Reset()
 {
     KpTable.assign(1, T_KP{});
     KpCount = 0;
 }
 
-std::string TServiceContext::FilePath(std::string_view name) const
+void TChannelSlots::SetLink(int kpIndex, std::shared_ptr<TClient104Frm> link)
+{
+    TSlot& slot = slots_.at(static_cast<std::size_t>(kpIndex));
+    std::lock_guard<std::mutex> lock(slot.lock);
+    slot.link.swap(link);
+}
+
+std::string TProcessObjects::FilePath(std::string_view name) const
 {
     if (ExePath.empty())
         return std::string(name);

@@ -14,7 +14,7 @@ namespace {
 
 TWebStation StationRow(TServiceContext& ctx, int i, const TLinkPrmnOf& linkPrmnOf)
 {
-    const T_KP& kp = ctx.KpTable[i];
+    const T_KP& kp = ctx.Stations.KpTable[i];
     TWebStation row;
     row.NameKP = kp.NameKP;
     row.IP = kp.IP;
@@ -27,10 +27,11 @@ TWebStation StationRow(TServiceContext& ctx, int i, const TLinkPrmnOf& linkPrmnO
     row.Passive = kp.Passive;
     if (linkPrmnOf)
         row.Link = linkPrmnOf(i - 1);
-    std::lock_guard lock(ctx.ChannelLock(i));
-    row.Connected = kp.Connected;
-    row.IP_tek = kp.IP_tek;
-    row.Port_tek = kp.Port_tek;
+    ctx.Channels.WithChannel(i, [&](const TClient104Frm*) {
+        row.Connected = kp.Connected;
+        row.IP_tek = kp.IP_tek;
+        row.Port_tek = kp.Port_tek;
+    });
     return row;
 }
 
@@ -45,14 +46,12 @@ TWebSignalKind KindOf(SignalType st)
 
 } // namespace
 
-TLinkPrmnOf LinkPrmnOf(const TClients104& clients)
+TLinkPrmnOf LinkPrmnOf(TServiceContext& ctx)
 {
-    return [&clients](int channel) -> std::optional<TPrmn> {
-        const auto client = clients.GetPcl(channel);
-        if (!client)
-            return std::nullopt;
-        const auto lock = client->Lock();
-        return client->prm;
+    return [&ctx](int channel) -> std::optional<TPrmn> {
+        std::optional<TPrmn> prm;
+        ctx.Channels.WithLink(channel + 1, [&](TClient104Frm& link) { prm = link.pcl()->prm; });
+        return prm;
     };
 }
 
@@ -62,7 +61,7 @@ TWebSnapshot TakeWebSnapshot(TServiceContext& ctx, TTagSignalList* tags, const T
     TWebSnapshot snap;
     // Station rows first: the receive path takes a channel lock before the
     // tag lock, so the two are never held here at once.
-    for (int i = 1; i <= ctx.KpCount; ++i)
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i)
         snap.Stations.push_back(StationRow(ctx, i, linkPrmnOf));
     if (!tags || !arms)
         return snap;

@@ -14,14 +14,13 @@ namespace gw {
 class TServiceContext;
 class TTagSignalList;
 class TArmSignals;
-class TClients104;
 
 // The link parameters held by the link object of a channel, none when the
 // channel has no link object yet. Called with no lock held.
 using TLinkPrmnOf = std::function<std::optional<TPrmn>(int channel)>;
 
-// The same read from the channel table.
-TLinkPrmnOf LinkPrmnOf(const TClients104& clients);
+// The same read from the channel slots of ctx.
+TLinkPrmnOf LinkPrmnOf(TServiceContext& ctx);
 
 // tags and arms may be null (no service started): the snapshot has no tags.
 TWebSnapshot TakeWebSnapshot(TServiceContext& ctx, TTagSignalList* tags, const TArmSignals* arms,

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <mutex>
 #include <thread>
 
 namespace gw::test {
@@ -56,10 +57,7 @@ protected:
     {
         stationNs = 0; // a new connection numbers its frames from 0
         frm->OnConnect();
-        {
-            auto lock = cl->Lock();
-            cl->is_CLOCK_SYNC_103_ = cl->First_CLOCK_SYNC_103_ = clockSync;
-        }
+        cl->is_CLOCK_SYNC_103_ = cl->First_CLOCK_SYNC_103_ = clockSync;
         Tick();
         ASSERT_EQ(port.TakeSent(), std::vector<TFrameBytes>{STARTDT_act});
         Station(STARTDT_con);
@@ -176,7 +174,6 @@ TEST_F(Channel, InterrogationSwitchedOffStillSendsCounterInterrogation)
     Open();
     Connect(false);
     {
-        auto lock = cl->Lock();
         cl->OPROS_KP_ = cl->opros_counters_101_ = true;
     }
     Tick();
@@ -195,7 +192,6 @@ TEST_F(Channel, StationRequestsWithACommonAddressWiderThanItsFieldAreRefusedAndL
     Open();
     Connect(false);
     {
-        auto lock = cl->Lock();
         cl->opros_counters_101_ = true;
     }
     Tick();
@@ -275,7 +271,6 @@ TEST_F(Channel, CommandsWaitForTheDataTransferAndAreAbandonedIfItNeverRuns)
     Tick();
     ASSERT_EQ(port.TakeSent(), std::vector<TFrameBytes>{STARTDT_act});
     {
-        auto lock = cl->Lock();
         cl->ElemTU.Init(TTUCommand::tuCommand_On, 1, 5000, cl->Layout(), true, 1);
     }
     Tick();
@@ -295,7 +290,6 @@ TEST_F(Channel, CommandsWaitForTheDataTransferAndAreAbandonedIfItNeverRuns)
     EXPECT_EQ(port.disconnectRequests, 1);
     EXPECT_TRUE(Logged("STOPDT act от КП: разрыв соединения, новое соединение"));
     {
-        auto lock = cl->Lock();
         cl->ElemTU.Init(TTUCommand::tuCommand_Off, 1, 5000, cl->Layout(), true, 1);
     }
     Tick();
@@ -323,7 +317,6 @@ TEST_F(Channel, SelectThenExecuteWaitsForTheMatchingConfirmation)
     port.TakeSent(); // the interrogation
     const TAsduLayout layout = cl->Layout();
     {
-        auto lock = cl->Lock();
         cl->ElemTU.Init(TTUCommand::tuCommand_On, 1, 5000, layout, true, 0);
     }
     Tick();
@@ -352,7 +345,6 @@ TEST_F(Channel, SelectThenExecuteWaitsForTheMatchingConfirmation)
 
     // A double command refused by the station.
     {
-        auto lock = cl->Lock();
         cl->ElemTU.Init(TTUCommand::tuCommand_Off, 1, 5001, layout, true, 2);
     }
     Tick();
@@ -472,7 +464,6 @@ TEST_F(Channel, ValuesTurnInvalidOncePerDisconnectAfterTheReserveGrace)
     Connect(false);
     StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 50 40 00");
     {
-        auto lock = cl->Lock();
         cl->Is_Rezerv_IP = true;
     }
     frm->OnDisconnect();
@@ -535,7 +526,6 @@ TEST_F(Channel, AQuickReconnectStillInvalidatesTheOldValuesFirst)
 
     // The link itself drops a silent connection (t1); the same holds.
     {
-        auto lock = cl->Lock();
         cl->QueueIFrame([&] {
             T104APDU f;
             f.FromAsdu(BuildInterrogation(1, cl->Layout(), types));
@@ -567,7 +557,6 @@ TEST_F(Channel, ReceiveOnAChannelSwitchedOffParsesButRunsNoPass)
     Tick();
     port.TakeSent();
     {
-        auto lock = cl->Lock();
         cl->setWork(false);
     }
     for (int i = 0; i < prmn[0].wMax; ++i)
@@ -579,7 +568,8 @@ TEST_F(Channel, ReceiveOnAChannelSwitchedOffParsesButRunsNoPass)
 }
 
 // The receive path, the tick and the command entry run on different threads;
-// the channel's lock keeps the link consistent (ThreadSanitizer checks it).
+// the channel's lock, one for all of them, keeps the link consistent
+// (ThreadSanitizer checks it).
 TEST_F(Channel, ReceiveTickAndCommandsFromSeveralThreads)
 {
     Open();
@@ -588,23 +578,22 @@ TEST_F(Channel, ReceiveTickAndCommandsFromSeveralThreads)
     port.TakeSent();
     const TAsduLayout layout = cl->Layout();
     constexpr int Frames = 400;
+    std::mutex channel;
     std::thread receiver([&] {
         for (int i = 0; i < Frames; ++i) {
-            int nr = 0;
-            {
-                auto lock = cl->Lock();
-                nr = cl->Vs();
-            }
-            Station(IFrame(i, nr, Hex("0D 01 03 00 01 00 BC 02 00 00 00 50 40 00")));
+            std::lock_guard<std::mutex> lock(channel);
+            Station(IFrame(i, cl->Vs(), Hex("0D 01 03 00 01 00 BC 02 00 00 00 50 40 00")));
         }
     });
     std::thread ticker([&] {
-        for (int i = 0; i < Frames; ++i)
+        for (int i = 0; i < Frames; ++i) {
+            std::lock_guard<std::mutex> lock(channel);
             Tick();
+        }
     });
     std::thread commands([&] {
         for (int i = 0; i < 50; ++i) {
-            auto lock = cl->Lock();
+            std::lock_guard<std::mutex> lock(channel);
             cl->ElemTU.Init(TTUCommand::tuCommand_On, 1, 5000 + i, layout, true, 1);
         }
     });
@@ -612,7 +601,6 @@ TEST_F(Channel, ReceiveTickAndCommandsFromSeveralThreads)
     ticker.join();
     commands.join();
     Tick();
-    auto lock = cl->Lock();
     EXPECT_EQ(cl->vr(), Frames);
     EXPECT_EQ(port.disconnectRequests, 0);
 }

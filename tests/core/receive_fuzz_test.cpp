@@ -159,7 +159,6 @@ protected:
 
     void CheckInvariants()
     {
-        auto lock = cl->Lock();
         const auto& s = cl->s_APDUBuf;
         ASSERT_LE(0, s.Send());
         ASSERT_LE(s.Send(), s.Count());
@@ -196,7 +195,6 @@ TEST_F(ReceiveFuzz, HostileStreamsNeverReadOutsideTheirBytesNorBreakTheCounters)
         for (const TFrameBytes& chunk : maker.Chunks(maker.Stream())) {
             frm->OnReceive({chunk, kHost, kPort}, true, 0);
             if (maker.Chance(20)) {
-                auto lock = cl->Lock();
                 cl->QueueIFrame([&] {
                     T104APDU f;
                     f.FromAsdu(BuildInterrogation(1, cl->Layout(), types));

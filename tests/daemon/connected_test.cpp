@@ -60,20 +60,20 @@ protected:
         home.Write("cnf.ini", FieldgateRig::CnfIni(webPort, "pw"));
         settings.OPC_UA_use = true;
         settings.OPC_UA_Port = FreePort();
-        ctx.Clock = &clock;
-        ctx.ExePath = home.File("fieldgate");
-        ctx.ChannelFactory = &factory;
-        ctx.WebServer = &web;
-        ctx.OpcUa = &bridge;
-        ctx.ReadConfig = Iec104CfgReader(settings);
+        ctx.Process.Clock = &clock;
+        ctx.Process.ExePath = home.File("fieldgate");
+        ctx.Parts.ChannelFactory = &factory;
+        ctx.Parts.WebServer = &web;
+        ctx.Parts.OpcUa = &bridge;
+        ctx.Parts.ReadConfig = Iec104CfgReader(settings);
         ServiceInit(ctx);
     }
     ~ConnectedState() override
     {
         watch.reset();
         ServiceStop(ctx);
-        ctx.OpcUa = nullptr;
-        ctx.WebServer = nullptr;
+        ctx.Parts.OpcUa = nullptr;
+        ctx.Parts.WebServer = nullptr;
     }
 
     // Every test reads through the OPC UA client.
@@ -99,9 +99,9 @@ protected:
         stationPort = kpsim.ListenPort(1);
         home.Write(Iec104CfgFileName, OneStationCfg(Config()));
         ASSERT_TRUE(ServiceStart(ctx));
-        ASSERT_TRUE(ctx.OpcUaRunning);
-        alarmId = ctx.KpTable[1].Nom_OPC_Alarm;
-        pointId = ctx.KpTable[1].Nom_OPC_TS;
+        ASSERT_TRUE(ctx.Switches.OpcUaRunning);
+        alarmId = ctx.Stations.KpTable[1].Nom_OPC_Alarm;
+        pointId = ctx.Stations.KpTable[1].Nom_OPC_TS;
     }
 
     // 50 ms of the fake clock and one tick: every third one publishes.
@@ -115,7 +115,7 @@ protected:
     {
         do
             Tick();
-        while (ctx.TickCounter % 3 != 0);
+        while (ctx.Running.TickCounter % 3 != 0);
     }
     // 50 ms and the link's part of a tick alone: connects, timers, frames,
     // but no publication.
@@ -148,19 +148,19 @@ protected:
     // The link has sent STARTDT act and waits for its con.
     bool StartDtOutstanding()
     {
-        std::lock_guard<std::mutex> channel(ctx.ChannelLock(1));
-        auto cl = ctx.Run->Client104Frms[0]->pcl();
-        auto lock = cl->Lock();
-        return cl->Yes(TBit104Subj::bsb_STARTDT_Act);
+        bool outstanding = false;
+        ctx.Channels.WithLink(
+            1, [&](TClient104Frm& link) { outstanding = link.pcl()->Yes(TBit104Subj::bsb_STARTDT_Act); });
+        return outstanding;
     }
 
     // The link runs its data transfer and has taken n I-frames on this connection.
     bool Received(int n)
     {
-        std::lock_guard<std::mutex> channel(ctx.ChannelLock(1));
-        auto cl = ctx.Run->Client104Frms[0]->pcl();
-        auto lock = cl->Lock();
-        return cl->StartDT() && cl->vr() >= n;
+        bool received = false;
+        ctx.Channels.WithLink(1,
+                              [&](TClient104Frm& link) { received = link.pcl()->StartDT() && link.pcl()->vr() >= n; });
+        return received;
     }
 
     // The station row's connection cell on the stations page.
@@ -295,8 +295,8 @@ TEST_F(ConnectedState, ConnectedFromTheConfirmedStartOfTransferStampedWithIt)
     // the next one starts the transfer.
     kpsim.Control("talk 1");
     ASSERT_TRUE(TickUntilLine(kpsim, "startdt station=1"));
-    ASSERT_TRUE(TickUntil([&] { return ctx.KpTable[1].Connected.Get(); }));
-    const TDateTime started = ctx.KpTable[1].Connected_Time;
+    ASSERT_TRUE(TickUntil([&] { return ctx.Stations.KpTable[1].Connected.Get(); }));
+    const TDateTime started = ctx.Stations.KpTable[1].Connected_Time;
     ASSERT_TRUE(TickUntilLine(kpsim, "interrogation station=1"));
     for (int i = 0; i < 20; ++i)
         Tick(); // the stamp is the start's, not that of a later pass
@@ -374,7 +374,7 @@ TEST_F(ConnectedState, DropAndReconnectWithinOnePassIsStillPublished)
     ASSERT_TRUE(TickUntilLine(kpsim, "disconnected station=1", false));
     ASSERT_TRUE(TickUntilLine(kpsim, "interrogation station=1", false));
     ASSERT_TRUE(TickUntil([&] { return Received(3); }, false));
-    ASSERT_TRUE(ctx.KpTable[1].Connected.Get());
+    ASSERT_TRUE(ctx.Stations.KpTable[1].Connected.Get());
     Pass();
     EXPECT_EQ(PageConnection(), "Есть (127.0.0.1:" + std::to_string(stationPort) + ")");
 

@@ -54,7 +54,7 @@ TEST(FieldgateService, TheExchangeTraceNamesNoSentFrameAndTheLogQueueStaysEmpty)
     EXPECT_NE(trace.find("STOPDT act от КП"), std::string::npos);
     for (const char* name : {"Опрос КП", "Команда синхронизации часов", "Команда опроса счетчиков"})
         EXPECT_EQ(trace.find(name), std::string::npos) << name;
-    EXPECT_EQ(service.Context().MessBuff.Count(), 0);
+    EXPECT_EQ(service.Context().Process.MessBuff.Count(), 0);
 }
 
 } // namespace

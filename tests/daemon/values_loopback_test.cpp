@@ -175,14 +175,14 @@ protected:
             service_->Tick();
     }
 
-    const T_KP& Kp() { return service_->Context().KpTable[1]; }
+    const T_KP& Kp() { return service_->Context().Stations.KpTable[1]; }
     int PointItem(int n) { return Kp().Nom_OPC_TS + n; }    // n from 0, in PointIoas order
     int MeasuredItem(int n) { return Kp().Nom_OPC_TI + n; } // n from 0, in MeasuredIoas order
     TIndent Item(int id)
     {
         TServiceContext& ctx = service_->Context();
-        std::lock_guard<std::mutex> guard(ctx.OpcItemsLock);
-        return ctx.OpcItems[static_cast<std::size_t>(id)];
+        std::lock_guard<std::mutex> guard(ctx.Items.OpcItemsLock);
+        return ctx.Items.OpcItems[static_cast<std::size_t>(id)];
     }
 
     // Every variable the client reads, by id, and the source times it saw.
@@ -297,7 +297,7 @@ TEST_F(ValuesLoopback, InvalidTimeTagGivesTheReceptionTimeAndUncertain)
     c = SetAndWait("set 1 301 5.5 time=" + bad.kpsim + " time-iv", "titek", 301, "5.5");
     EXPECT_EQ(c[1], "8"); // the quality byte says the time is ours
     EXPECT_NE(c[3], bad.page);
-    const TDateTime now = service_->Context().Clock->Now();
+    const TDateTime now = service_->Context().Process.Clock->Now();
     const TIndent item = Item(MeasuredItem(1));
     EXPECT_LT(std::fabs(item.Stamp_DateTime - now), 60.0 / 86400) << "not the reception time";
     EXPECT_EQ(item.Quality, 0xC0);

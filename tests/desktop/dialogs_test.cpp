@@ -173,7 +173,7 @@ TEST_F(StationDialog, ChangeWithoutEditsWritesTheSameConfiguration)
 {
     // The change names the link address after the common address; the rest
     // is the writer's form of the file that was read.
-    service.Context().Prmn104[0].LinkAddress1 = service.Context().KpTable[1].ASDU_Adr;
+    service.Context().Channels.Prmn104[0].LinkAddress1 = service.Context().Stations.KpTable[1].ASDU_Adr;
     service.SaveConfig();
     const std::string before = temp.Read("iec104.cfg");
     ASSERT_TRUE(desktop::ChangeStation(service, answer, 1));
@@ -197,17 +197,17 @@ TEST_F(StationDialog, AddStoresTheFieldsTheGridsAndTheProgramSettings)
     };
     ASSERT_TRUE(desktop::AddStation(service, prompts, answer));
     const TServiceContext& ctx = service.Context();
-    ASSERT_EQ(ctx.KpCount, 2);
-    const T_KP& kp = ctx.KpTable[2];
+    ASSERT_EQ(ctx.Stations.KpCount, 2);
+    const T_KP& kp = ctx.Stations.KpTable[2];
     EXPECT_EQ(kp.NameKP, "Новая"); // ',' refused by the field
     EXPECT_EQ(kp.Port, 65535);
     EXPECT_EQ(kp.ASDU_Adr, 65535);
     ASSERT_EQ(kp.Kol_TS, 1);
     EXPECT_EQ(kp.TS_arr[1].NameTS, "Точка А"); // '"' refused in names
     EXPECT_EQ(kp.TS_arr[1].AdrASDU, 5);
-    EXPECT_EQ(ctx.Prmn104[1].Port, 65535);
-    EXPECT_EQ(ctx.Prmn104[1].prWork1, 1);
-    EXPECT_EQ(ctx.Port_WebServ, 8080);
+    EXPECT_EQ(ctx.Channels.Prmn104[1].Port, 65535);
+    EXPECT_EQ(ctx.Channels.Prmn104[1].prWork1, 1);
+    EXPECT_EQ(ctx.Switches.Port_WebServ, 8080);
     TCnfIni cnf;
     ReadCnfIni(temp.path(), cnf);
     EXPECT_TRUE(cnf.UseWebServer);
@@ -215,22 +215,22 @@ TEST_F(StationDialog, AddStoresTheFieldsTheGridsAndTheProgramSettings)
     // Read back from the file as the next start will.
     desktop::TDesktopService fresh(temp.path(), true);
     fresh.Init();
-    ASSERT_EQ(fresh.Context().KpCount, 2);
-    EXPECT_EQ(fresh.Context().KpTable[2].TS_arr[1].NameTS, "Точка А");
+    ASSERT_EQ(fresh.Context().Stations.KpCount, 2);
+    EXPECT_EQ(fresh.Context().Stations.KpTable[2].TS_arr[1].NameTS, "Точка А");
 }
 
 TEST_F(StationDialog, AddIsRefusedAtTheLimit)
 {
     TServiceContext& ctx = service.Context();
-    ctx.KpTable.resize(MaxKpCount + 1);
-    ctx.KpCount = MaxKpCount;
+    ctx.Stations.KpTable.resize(MaxKpCount + 1);
+    ctx.Stations.KpCount = MaxKpCount;
     EXPECT_FALSE(desktop::AddStation(service, prompts, answer));
     EXPECT_EQ(prompts.infos, std::vector<std::string>{"Эта программа работает только с 980 IP адресами."});
 }
 
 TEST_F(StationDialog, CancelAfterLinkParametersChangesNothing)
 {
-    const TPrmn before = service.Context().Prmn104[0];
+    const TPrmn before = service.Context().Channels.Prmn104[0];
     answer.ok = false;
     answer.change = [&](desktop::TDev_prop_Dlg& d) {
         d.showLinkDialog = [](desktop::TFormParam104& link) {
@@ -243,13 +243,13 @@ TEST_F(StationDialog, CancelAfterLinkParametersChangesNothing)
         EXPECT_EQ(Field<TClampedSpinBox>("ASDU_Adr")->value(), 3);
     };
     EXPECT_FALSE(desktop::ChangeStation(service, answer, 1));
-    EXPECT_EQ(std::memcmp(&service.Context().Prmn104[0], &before, sizeof before), 0);
-    EXPECT_EQ(service.Context().KpTable[1].ASDU_Adr, 1);
+    EXPECT_EQ(std::memcmp(&service.Context().Channels.Prmn104[0], &before, sizeof before), 0);
+    EXPECT_EQ(service.Context().Stations.KpTable[1].ASDU_Adr, 1);
 }
 
 TEST_F(StationDialog, DuplicateAddressesWarnButDoNotBlock)
 {
-    dialog.BeforeShowOptionsUstr(service.Context(), 1, service.Context().Prmn104[0]);
+    dialog.BeforeShowOptionsUstr(service.Context(), 1, service.Context().Channels.Prmn104[0]);
     auto* grid = Field<QTableWidget>("StringGrid_TS");
     grid->item(2, 2)->setText(grid->item(1, 2)->text());
     grid->item(2, 3)->setText(grid->item(1, 3)->text());
@@ -261,7 +261,7 @@ TEST_F(StationDialog, DuplicateAddressesWarnButDoNotBlock)
 
 TEST_F(StationDialog, CsvSaveAndLoadThroughTheDialog)
 {
-    dialog.BeforeShowOptionsUstr(service.Context(), 1, service.Context().Prmn104[0]);
+    dialog.BeforeShowOptionsUstr(service.Context(), 1, service.Context().Channels.Prmn104[0]);
     const desktop::TSignalTable before = dialog.Table(desktop::TSignalKind::TIT);
     dialog.SaveCsv(desktop::TSignalKind::TIT, temp.File("tit"));
     EXPECT_EQ(prompts.infos, std::vector<std::string>{"Сохранено в " + temp.File("tit.csv")});

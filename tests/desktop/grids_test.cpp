@@ -17,9 +17,9 @@ TEST(ValueGrids, ShapeFollowsTheStationsSignals)
     TempDir temp;
     desktop::TDesktopService service(temp.path(), true);
     TServiceContext& ctx = service.Context();
-    ctx.ResetStations();
-    T_KP& kp = ctx.KpTable.emplace_back();
-    ctx.KpCount = 1;
+    ctx.Stations.Reset();
+    T_KP& kp = ctx.Stations.KpTable.emplace_back();
+    ctx.Stations.KpCount = 1;
 
     auto grids = desktop::StationGrids(ctx, 1);
     EXPECT_EQ(grids.ts.size(), 3u); // headers, connection, one empty row

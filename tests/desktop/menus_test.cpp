@@ -78,11 +78,11 @@ TEST_F(Menus, LogSwitchStartsFromTheFileAndNeverWritesIt)
     // "cnf.ini" turned the logs on: the item offers to turn them off.
     EXPECT_EQ(n15->text(), QString::fromUtf8(desktop::texts::LogOff));
     n15->trigger();
-    EXPECT_FALSE(service.Context().Save_Obmen_v_File.Get());
+    EXPECT_FALSE(service.Context().Switches.Save_Obmen_v_File.Get());
     EXPECT_EQ(n15->text(), QString::fromUtf8(desktop::texts::LogOn));
     EXPECT_TRUE(prompts.infos.empty());
     n15->trigger();
-    EXPECT_TRUE(service.Context().Save_Obmen_v_File.Get());
+    EXPECT_TRUE(service.Context().Switches.Save_Obmen_v_File.Get());
     EXPECT_EQ(prompts.infos, std::vector<std::string>{desktop::texts::LogOnAdvice});
     EXPECT_EQ(temp.Read("cnf.ini"), cnf);
 }
@@ -172,8 +172,8 @@ TEST(DesktopWebServer, ServesPagesWhilePollingAndRefusesConfigurationFiles)
     temp.Write("iec104.cfg", ";kol,0\r\n");
     desktop::TDesktopService service(temp.path(), false, "127.0.0.1");
     service.Init();
-    service.Context().UseWebServer = true;
-    service.Context().Port_WebServ = port + 65536; // the low 16 bits count
+    service.Context().Switches.UseWebServer = true;
+    service.Context().Switches.Port_WebServ = port + 65536; // the low 16 bits count
     service.Start();
     ASSERT_EQ(service.WebPort(), port);
     auto get = [port](const std::string& path, std::string& body) {

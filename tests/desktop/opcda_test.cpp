@@ -194,7 +194,7 @@ TEST_F(DesktopOpcDa, StationValueFromKpsimReachesAClientsRead)
     ASSERT_TRUE(form.PollingOn());
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return kpsim.WaitFor("interrogation station=1", std::chrono::milliseconds(20)).has_value(); }, 10000));
-    const T_KP& kp = service.Context().KpTable[1];
+    const T_KP& kp = service.Context().Stations.KpTable[1];
     ASSERT_EQ(kp.TS_arr[1].AdrIOA, 100);
     ASSERT_EQ(kp.TS_arr[1].Type_Var, 0); // a single point: a boolean item
     {

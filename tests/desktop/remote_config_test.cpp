@@ -168,13 +168,13 @@ protected:
 TEST_F(RemoteConfigDevice, DownloadLoadsTheDevicesStations)
 {
     service.Init();
-    service.Context().Port_WebServ = 4321;
+    service.Context().Switches.Port_WebServ = 4321;
     ASSERT_TRUE(desktop::LoadAllConfFromDevice(Parts(client)));
     EXPECT_EQ(messages, std::vector<std::string>{"Конфигурация считана успешно "});
     EXPECT_EQ(local.Read("iec104.cfg"), device.Read("iec104.cfg"));
     EXPECT_EQ(local.Read("cnf.ini"), device.Read("cnf.ini"));
-    EXPECT_EQ(service.Context().KpCount, 1);
-    EXPECT_EQ(service.Context().Port_WebServ, 4321); // the program's own settings stay
+    EXPECT_EQ(service.Context().Stations.KpCount, 1);
+    EXPECT_EQ(service.Context().Switches.Port_WebServ, 4321); // the program's own settings stay
     EXPECT_EQ(stops, 1);
     EXPECT_EQ(refreshes, 1);
     const TConfDev dev = desktop::ReadConfDev(local.path());

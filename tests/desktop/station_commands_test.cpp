@@ -18,27 +18,27 @@ namespace {
 
 class StationCommands : public ::testing::Test {
 protected:
-    void SetUp() override { service.Context().ResetStations(); }
+    void SetUp() override { service.Context().Stations.Reset(); }
 
     void AddStations(int n)
     {
         TServiceContext& ctx = service.Context();
         for (int i = 1; i <= n; ++i) {
-            T_KP& kp = ctx.KpTable.emplace_back();
+            T_KP& kp = ctx.Stations.KpTable.emplace_back();
             kp.NameKP = "КП " + std::to_string(i);
             kp.IP = "10.0.0." + std::to_string(i);
             kp.Port = 2400 + i;
             kp.ASDU_Adr = i;
-            SetPrmnDefault(ctx.Prmn104[static_cast<std::size_t>(i - 1)], PrmnKind104, kp.IP, kp.Port);
-            ctx.Prmn104[static_cast<std::size_t>(i - 1)].CommonAsduAddress = i;
+            SetPrmnDefault(ctx.Channels.Prmn104[static_cast<std::size_t>(i - 1)], PrmnKind104, kp.IP, kp.Port);
+            ctx.Channels.Prmn104[static_cast<std::size_t>(i - 1)].CommonAsduAddress = i;
         }
-        ctx.KpCount = n;
+        ctx.Stations.KpCount = n;
     }
     std::vector<std::string> Names(const TServiceContext& ctx) const
     {
         std::vector<std::string> names;
-        for (int i = 1; i <= ctx.KpCount; ++i)
-            names.push_back(ctx.KpTable[static_cast<std::size_t>(i)].NameKP);
+        for (int i = 1; i <= ctx.Stations.KpCount; ++i)
+            names.push_back(ctx.Stations.KpTable[static_cast<std::size_t>(i)].NameKP);
         return names;
     }
     // What a fresh reading of the saved file gives.
@@ -62,7 +62,7 @@ TEST_F(StationCommands, DeletingTheSecondOfFiveMovesTheLastIntoItsPlace)
     ASSERT_TRUE(desktop::DeleteStation(service, prompts, 2));
     const std::vector<std::string> expected{"КП 1", "КП 5", "КП 3", "КП 4"};
     EXPECT_EQ(Names(service.Context()), expected);
-    EXPECT_EQ(service.Context().Prmn104[1].CommonAsduAddress, 5);
+    EXPECT_EQ(service.Context().Channels.Prmn104[1].CommonAsduAddress, 5);
     EXPECT_EQ(prompts.warnings, std::vector<std::string>{desktop::texts::ConfirmDelete});
     EXPECT_EQ(SavedNames(), expected);
 }
@@ -74,21 +74,21 @@ TEST_F(StationCommands, DeleteAnsweredNoOrWithoutSelectionChangesNothing)
     EXPECT_FALSE(desktop::DeleteStation(service, prompts, 2));
     prompts.answerYes = true;
     EXPECT_FALSE(desktop::DeleteStation(service, prompts, 0));
-    EXPECT_EQ(service.Context().KpCount, 3);
+    EXPECT_EQ(service.Context().Stations.KpCount, 3);
     EXPECT_FALSE(std::filesystem::exists(temp.File("iec104.cfg")));
 }
 
 TEST_F(StationCommands, CopyKeepsTheReserveAndSignalsAndEmptiesTheAddress)
 {
     AddStations(2);
-    T_KP& from = service.Context().KpTable[1];
+    T_KP& from = service.Context().Stations.KpTable[1];
     from.IP2 = "10.1.1.1";
     from.Port2 = 2500;
     from.Interval_CLOCK_SYNC_103 = 17;
     from.Kol_TS = 1;
     from.TS_arr.push_back(Ts("Выключатель", 1, 100));
     ASSERT_TRUE(desktop::CopyStation(service, prompts, 1, fixed));
-    const T_KP& copy = service.Context().KpTable[3];
+    const T_KP& copy = service.Context().Stations.KpTable[3];
     EXPECT_EQ(copy.NameKP, "КП 1_copy_7");
     EXPECT_EQ(copy.IP, "");
     EXPECT_EQ(copy.Port, 8); // 1..64999: never 0
@@ -97,24 +97,24 @@ TEST_F(StationCommands, CopyKeepsTheReserveAndSignalsAndEmptiesTheAddress)
     EXPECT_EQ(copy.Interval_CLOCK_SYNC_103, 17);
     ASSERT_EQ(copy.Kol_TS, 1);
     EXPECT_EQ(copy.TS_arr[1].NameTS, "Выключатель");
-    EXPECT_EQ(service.Context().Prmn104[2].CommonAsduAddress, 1);
+    EXPECT_EQ(service.Context().Channels.Prmn104[2].CommonAsduAddress, 1);
     EXPECT_EQ(SavedNames(), (std::vector<std::string>{"КП 1", "КП 2", "КП 1_copy_7"}));
 }
 
 TEST_F(StationCommands, CopyIsRefusedWhilePollingForNoStationAndAtTheReadersLimit)
 {
     AddStations(3);
-    service.Context().PollingOn.Set(true);
+    service.Context().Switches.PollingOn.Set(true);
     EXPECT_FALSE(desktop::CopyStation(service, prompts, 1, fixed));
-    service.Context().PollingOn.Set(false);
+    service.Context().Switches.PollingOn.Set(false);
     EXPECT_FALSE(desktop::CopyStation(service, prompts, 4, fixed));
     EXPECT_TRUE(prompts.infos.empty());
     // The reader keeps 980 stations: a 981st would be saved and then lost.
-    service.Context().ResetStations();
+    service.Context().Stations.Reset();
     AddStations(MaxKpCount);
     EXPECT_FALSE(desktop::CopyStation(service, prompts, 1, fixed));
     EXPECT_EQ(prompts.infos, std::vector<std::string>{"Много КП 980 "});
-    EXPECT_EQ(service.Context().KpCount, MaxKpCount);
+    EXPECT_EQ(service.Context().Stations.KpCount, MaxKpCount);
 }
 
 } // namespace

@@ -50,11 +50,11 @@ TEST_F(AddressSpace, NumbersStationsAsTheService)
         EXPECT_EQ(n.dwAccessRights, rows[i].rights);
         // The service gave the same numbers to its rows and stations.
         if (n.NodeType == ntLeaf && rows[i].ident != 10 && rows[i].ident != 2 && rows[i].ident != 7) {
-            EXPECT_NE(ctx.OpcItems[static_cast<std::size_t>(n.Ident)].Nomer_Tag, gw::NoOpcTag);
+            EXPECT_NE(ctx.Items.OpcItems[static_cast<std::size_t>(n.Ident)].Nomer_Tag, gw::NoOpcTag);
         }
     }
     EXPECT_EQ(model.LifebitIdent(), 10);
-    EXPECT_EQ(ctx.KpTable[2].Nom_OPC_1st, 6);
+    EXPECT_EQ(ctx.Stations.KpTable[2].Nom_OPC_1st, 6);
     EXPECT_EQ(core->GetOPCNode(u"", 7)->stItemID, u"St2.Connected");
     EXPECT_EQ(core->GetOPCNode(u"nope", -1), nullptr);
 }
@@ -179,11 +179,11 @@ TEST_F(AddressSpace, UnchangedRowLeavesTheNodeAndFirstReadAfterStartRefreshes)
     publish(5, 1.5, 0xC0, t0);
     read(n);
     EXPECT_DOUBLE_EQ(n.snapshot().time, t0);
-    EXPECT_FALSE(ctx.OpcItems[5].FirstOpros);
+    EXPECT_FALSE(ctx.Items.OpcItems[5].FirstOpros);
     publish(5, 1.5, 0xC0, t0 + 0.001); // same value and quality: the new stamp is not taken
     read(n);
     EXPECT_DOUBLE_EQ(n.snapshot().time, t0);
-    ctx.OpcItems[5].FirstOpros = true;
+    ctx.Items.OpcItems[5].FirstOpros = true;
     read(n);
     EXPECT_DOUBLE_EQ(n.snapshot().time, t0 + 0.001);
 }
@@ -266,10 +266,10 @@ TEST_F(AddressSpace, AnotherNumberingStopsReadsAndWrites)
     read(n);
     EXPECT_EQ(n.snapshot().quality, 0xC0);
     // A restart with a configuration that has one point fewer in front.
-    ctx.KpTable[1].TS_arr.erase(ctx.KpTable[1].TS_arr.begin() + 1);
-    ctx.KpTable[1].Kol_TS = 1;
+    ctx.Stations.KpTable[1].TS_arr.erase(ctx.Stations.KpTable[1].TS_arr.begin() + 1);
+    ctx.Stations.KpTable[1].Kol_TS = 1;
     gw::NumberOpcItems(ctx);
-    ctx.Run = std::make_unique<gw::TServiceRun>();
+    ctx.Running.Run = std::make_unique<gw::TServiceRun>();
     read(n);
     EXPECT_EQ(n.snapshot().quality, 0);
     write(n, Variant::fromBool(true), VT_BOOL);
@@ -278,7 +278,7 @@ TEST_F(AddressSpace, AnotherNumberingStopsReadsAndWrites)
 
 TEST_F(AddressSpace, ConfiguratorModeBuildsNothing)
 {
-    ctx.ConfiguratorMode = true;
+    ctx.Switches.ConfiguratorMode = true;
     core->InitAddressSpace();
     EXPECT_EQ(core->nodeCount(), 0);
 }
@@ -286,7 +286,7 @@ TEST_F(AddressSpace, ConfiguratorModeBuildsNothing)
 TEST(AddressSpaceNoStation, OnlyLifebitAsTwo)
 {
     gw::TServiceContext ctx;
-    ctx.Run = std::make_unique<gw::TServiceRun>();
+    ctx.Running.Run = std::make_unique<gw::TServiceRun>();
     gw::test::FakeClock clock;
     sOPC core(clock);
     StationModel model(ctx, [](int, gw::TTUCommand) { return true; });
@@ -295,7 +295,7 @@ TEST(AddressSpaceNoStation, OnlyLifebitAsTwo)
     ASSERT_EQ(core.nodeCount(), 1);
     EXPECT_EQ(core.node(0).Ident, 2);
     EXPECT_EQ(core.node(0).stItemID, u"lifebit");
-    ctx.Run.reset();
+    ctx.Running.Run.reset();
 }
 
 } // namespace

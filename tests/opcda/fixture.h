@@ -114,7 +114,7 @@ protected:
         addStation("St1", {{"P1", 0}, {"P2", 1}}, {"M1"});
         addStation("St2", {{"Q1", 0}}, {});
         gw::NumberOpcItems(ctx);
-        ctx.Run = std::make_unique<gw::TServiceRun>();
+        ctx.Running.Run = std::make_unique<gw::TServiceRun>();
         core->setStartDelay(std::chrono::milliseconds(0));
         core->setManualTicks(true);
         model.bind(*core);
@@ -127,7 +127,7 @@ protected:
     void TearDown() override
     {
         classes.revokeClass(CLSID_OPCDataAccess20);
-        ctx.Run.reset();
+        ctx.Running.Run.reset();
         EXPECT_EQ(taskMemOutstanding(), leaksBefore_) << "task memory left over";
     }
 
@@ -149,17 +149,17 @@ protected:
         }
         kp.Kol_TS = static_cast<int>(points.size());
         kp.Kol_TI = static_cast<int>(values.size());
-        ctx.KpTable.push_back(kp);
-        ctx.KpCount += 1;
+        ctx.Stations.KpTable.push_back(kp);
+        ctx.Stations.KpCount += 1;
     }
 
     // What the publication does: a row's value, quality and stamp.
     void publish(int id, double value, int quality, gw::TDateTime stamp)
     {
-        std::lock_guard<std::mutex> guard(ctx.OpcItemsLock);
-        ctx.OpcItemValues[static_cast<std::size_t>(id)] = value;
-        ctx.OpcItems[static_cast<std::size_t>(id)].Quality = quality;
-        ctx.OpcItems[static_cast<std::size_t>(id)].Stamp_DateTime = stamp;
+        std::lock_guard<std::mutex> guard(ctx.Items.OpcItemsLock);
+        ctx.Items.OpcItemValues[static_cast<std::size_t>(id)] = value;
+        ctx.Items.OpcItems[static_cast<std::size_t>(id)].Quality = quality;
+        ctx.Items.OpcItems[static_cast<std::size_t>(id)].Stamp_DateTime = stamp;
     }
 
     ComPtr<IOPCServer> connect()

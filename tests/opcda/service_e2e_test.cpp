@@ -30,10 +30,10 @@ class ServiceEndToEnd : public ::testing::Test {
 protected:
     ServiceEndToEnd()
     {
-        ctx.Clock = &clock;
-        ctx.ExePath = temp.File("fieldgate");
-        ctx.ChannelFactory = &factory;
-        ctx.ReadConfig = gw::Iec104CfgReader(opcUa);
+        ctx.Process.Clock = &clock;
+        ctx.Process.ExePath = temp.File("fieldgate");
+        ctx.Parts.ChannelFactory = &factory;
+        ctx.Parts.ReadConfig = gw::Iec104CfgReader(opcUa);
         gw::ServiceInit(ctx);
     }
     ~ServiceEndToEnd() override

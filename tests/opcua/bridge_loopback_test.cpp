@@ -27,11 +27,11 @@ protected:
     {
         settings.OPC_UA_use = true;
         settings.OPC_UA_writable = true;
-        ctx.Clock = &clock;
-        ctx.ExePath = temp.File("fieldgate");
-        ctx.ChannelFactory = &factory;
-        ctx.ReadConfig = Iec104CfgReader(settings);
-        ctx.OpcUa = &bridge;
+        ctx.Process.Clock = &clock;
+        ctx.Process.ExePath = temp.File("fieldgate");
+        ctx.Parts.ChannelFactory = &factory;
+        ctx.Parts.ReadConfig = Iec104CfgReader(settings);
+        ctx.Parts.OpcUa = &bridge;
         std::filesystem::create_symlink(TAGSERVE_LIBRARY, temp.File(OpcUaLibraryName));
         ServiceInit(ctx);
     }
@@ -39,7 +39,7 @@ protected:
     {
         ticker.Stop();
         ServiceStop(ctx);
-        ctx.OpcUa = nullptr; // the bridge goes before the context
+        ctx.Parts.OpcUa = nullptr; // the bridge goes before the context
     }
 
     // One active station on kpsim's port with two single points 100 and 101
@@ -60,7 +60,7 @@ protected:
         settings.OPC_UA_Port = FreePort();
         temp.Write(Iec104CfgFileName, OneStationCfg(Config()));
         ASSERT_TRUE(ServiceStart(ctx));
-        ASSERT_TRUE(ctx.OpcUaRunning);
+        ASSERT_TRUE(ctx.Switches.OpcUaRunning);
         ASSERT_TRUE(Eventually([this] { return Listening(settings.OPC_UA_Port); }, 20s));
         ticker.Start();
         clock.Advance(1200); // the active channel's first connect pause

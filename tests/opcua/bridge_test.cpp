@@ -39,20 +39,20 @@ protected:
         // Items: Connected 8, single point 9 (command 201, direct).
         s2.ts = {TSignalSpec{1, 201, 1, 0}};
         stations = {s1, s2};
-        ctx.ReadConfig = [this](TServiceContext& c) {
+        ctx.Parts.ReadConfig = [this](TServiceContext& c) {
             Configure(c);
-            c.KpTable[1].TS_arr[1].NameTS = "Выкл. 1";
-            c.KpTable[1].TS_arr[2].NameTS = "QF-2";
-            c.KpTable[1].TI_arr[1].NameTI = "Ток";
-            c.KpTable[1].TI_arr[2].NameTI = "Напряжение";
-            c.KpTable[2].TS_arr[1].NameTS = "Выкл. 1";
+            c.Stations.KpTable[1].TS_arr[1].NameTS = "Выкл. 1";
+            c.Stations.KpTable[1].TS_arr[2].NameTS = "QF-2";
+            c.Stations.KpTable[1].TI_arr[1].NameTI = "Ток";
+            c.Stations.KpTable[1].TI_arr[2].NameTI = "Напряжение";
+            c.Stations.KpTable[2].TS_arr[1].NameTS = "Выкл. 1";
         };
-        ctx.OpcUa = &bridge;
+        ctx.Parts.OpcUa = &bridge;
     }
     ~BridgeTest() override
     {
         ServiceStop(ctx);
-        ctx.OpcUa = nullptr; // the bridge goes before the context
+        ctx.Parts.OpcUa = nullptr; // the bridge goes before the context
     }
 
     void WithLibrary()
@@ -69,7 +69,7 @@ protected:
     {
         do
             Ticks(1);
-        while (ctx.TickCounter % 3 != 0);
+        while (ctx.Running.TickCounter % 3 != 0);
     }
     // The command frames (type 45, 46) station kp's channel sent in one tick:
     // type, object address and command byte.
@@ -95,7 +95,7 @@ TEST_F(BridgeTest, ClientBrowsesReadsAndWritesACommandToTheRightSignal)
         GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
     WithLibrary();
     Start();
-    ASSERT_TRUE(ctx.OpcUaRunning);
+    ASSERT_TRUE(ctx.Switches.OpcUaRunning);
     EXPECT_EQ(bridge.LifebitId(), 11); // last item 9, plus 2
     Bring(1);
     Bring(2);
@@ -117,8 +117,8 @@ TEST_F(BridgeTest, ClientBrowsesReadsAndWritesACommandToTheRightSignal)
     EXPECT_NE(out.find("var 80003 11 lifebit "), std::string::npos) << out;
     // Source times: the items' local stamps as the same instant in UTC.
     for (int id : {3, 5}) {
-        const std::int64_t ms = (DateTimeToUaTime(ctx.OpcItems[static_cast<std::size_t>(id)].Stamp_DateTime) -
-                                 UaTimeOf1970) / 10'000;
+        const std::int64_t ms =
+            (DateTimeToUaTime(ctx.Items.OpcItems[static_cast<std::size_t>(id)].Stamp_DateTime) - UaTimeOf1970) / 10'000;
         EXPECT_TRUE(Has(out, "time " + std::to_string(id) + " " + std::to_string(ms))) << id << "\n" << out;
     }
 
@@ -177,7 +177,7 @@ TEST_F(BridgeTest, ARefusedWriteIsLoggedAndItsVariableKeepsTheStationsState)
     Bring(1); // station 2 stays without data transfer
     Send(1, Asdu(1, 1, {0x01})); // single point on
     Pass();
-    const int tag = ctx.OpcItems[3].Nomer_Tag_OPC_UA;
+    const int tag = ctx.Items.OpcItems[3].Nomer_Tag_OPC_UA;
     for (std::size_t k = 0; k < TTuQueue::MaxQueuedTu; ++k)
         ASSERT_TRUE(ExecuteTU(ctx, tag, TTUCommand::tuCommand_On));
 
@@ -226,15 +226,15 @@ TEST_F(BridgeTest, StopJoinsTheServerAndAStartBuildsAfresh)
     WithLibrary();
     for (int round = 0; round < 3; ++round) {
         Start();
-        ASSERT_TRUE(ctx.OpcUaRunning);
+        ASSERT_TRUE(ctx.Switches.OpcUaRunning);
         ASSERT_EQ(bridge.Groups().size(), 6u);
         EXPECT_EQ(bridge.Groups()[2].Name, "n_a_sekcia");
         EXPECT_EQ(bridge.Groups()[3].index1, 80003);
-        EXPECT_EQ(ctx.OpcItems[4].vtDataType_OPC_UA, UaKindDoublePoint);
-        EXPECT_EQ(ctx.OpcItems[9].vtDataType_OPC_UA, UaKindSinglePoint);
-        EXPECT_EQ(ctx.OpcItems[9].Nomer_Tag_OPC_UA, 4);
+        EXPECT_EQ(ctx.Items.OpcItems[4].vtDataType_OPC_UA, UaKindDoublePoint);
+        EXPECT_EQ(ctx.Items.OpcItems[9].vtDataType_OPC_UA, UaKindSinglePoint);
+        EXPECT_EQ(ctx.Items.OpcItems[9].Nomer_Tag_OPC_UA, 4);
         ServiceStop(ctx);
-        EXPECT_FALSE(ctx.OpcUaRunning);
+        EXPECT_FALSE(ctx.Switches.OpcUaRunning);
         EXPECT_EQ(bridge.LifebitId(), 0);
     }
     // A second bridge cannot take the library while the first one runs.
@@ -249,14 +249,14 @@ TEST_F(BridgeTest, OffOrLibraryMissingTheServiceRunsWithoutOpcUa)
     settings.OPC_UA_use = false;
     WithLibrary();
     Start();
-    EXPECT_FALSE(ctx.OpcUaRunning);
+    EXPECT_FALSE(ctx.Switches.OpcUaRunning);
     EXPECT_EQ(Log("log_iec104.txt"), "");
     ServiceStop(ctx);
     std::filesystem::remove(temp.File(OpcUaLibraryName));
 
     settings.OPC_UA_use = true;
     Start();
-    EXPECT_FALSE(ctx.OpcUaRunning);
+    EXPECT_FALSE(ctx.Switches.OpcUaRunning);
     EXPECT_NE(Log("log_iec104.txt").find("OPC UA: библиотека не загружена, " + temp.File(OpcUaLibraryName)),
               std::string::npos)
         << Log("log_iec104.txt");
@@ -264,7 +264,7 @@ TEST_F(BridgeTest, OffOrLibraryMissingTheServiceRunsWithoutOpcUa)
     Bring(1);
     Send(1, Asdu(13, 10, Float(7.5f, 0)));
     Pass();
-    EXPECT_EQ(ctx.OpcItemValues[5], 7.5);
+    EXPECT_EQ(ctx.Items.OpcItemValues[5], 7.5);
 }
 
 } // namespace

@@ -29,7 +29,7 @@ protected:
         const TActiveChannelParams params{1, host, port, host2, port2, Prm(1).t0 > 0 ? Prm(1).t0 : SilenceFallbackMs};
         auto& dev = Keep(std::make_shared<Toprosdevice>(Env(), params));
         AddLink(1, dev);
-        dev.Start(Frm(1));
+        dev.Start();
         StartTick();
         return dev;
     }
@@ -89,9 +89,9 @@ TEST_F(ActiveChannel, PeerCloseAndResetHandOverOneDisconnectAndReconnect)
         ASSERT_TRUE(AwaitTick());
         EXPECT_EQ(Disconnects(), expected) << "exactly one disconnect";
         {
-            std::lock_guard<std::mutex> channel(ctx.ChannelLock(1));
-            auto lock = Client(1)->Lock();
-            EXPECT_FALSE(Client(1)->StartDT()) << "the link object handled the disconnect";
+            ctx.Channels.WithLink(1, [](TClient104Frm& link) {
+                EXPECT_FALSE(link.pcl()->StartDT()) << "the link object handled the disconnect";
+            });
         }
         // The link asks again after its 2000 ms pause; then the 100 ms pause.
         ASSERT_TRUE(AdvanceUntil([&] { return RowConnected(1); }));
@@ -195,9 +195,7 @@ TEST_F(ActiveChannel, ConnectRefusedAndReserveAddressAlternation)
     peer.close();
     ASSERT_TRUE(Eventually([&] { return Disconnects() == 1; }));
     {
-        std::lock_guard<std::mutex> channel(ctx.ChannelLock(1));
-        auto lock = Client(1)->Lock();
-        EXPECT_TRUE(Client(1)->Is_Rezerv_IP);
+        ctx.Channels.WithLink(1, [](TClient104Frm& link) { EXPECT_TRUE(link.pcl()->Is_Rezerv_IP); });
     }
     ASSERT_TRUE(AdvanceUntil([&] { return Count("Thread0.txt", " не удалось соединиться с " + a) == 1; }));
     ASSERT_TRUE(AdvanceUntil([&] { return dev.IsConnected(); }));

@@ -70,8 +70,8 @@ TEST_F(Iec104Cfg, Windows1251FileReadsAndWritesBackByteForByte)
     ASSERT_TRUE(Read());
     EXPECT_TRUE(logged.empty());
 
-    ASSERT_EQ(t.KpCount, 2);
-    const T_KP& a = t.KpTable[1];
+    ASSERT_EQ(t.Stations.KpCount, 2);
+    const T_KP& a = t.Stations.KpTable[1];
     EXPECT_EQ(a.NameKP, "ПС 110 кВ «Северная»");
     EXPECT_EQ(a.IP, "192.168.1.10");
     EXPECT_EQ(a.ASDU_Adr, 5);
@@ -92,17 +92,17 @@ TEST_F(Iec104Cfg, Windows1251FileReadsAndWritesBackByteForByte)
     EXPECT_EQ(a.TI_arr[2].Min_TM_Diap, 1e-6);
     EXPECT_EQ(a.TI_arr[2].Max_TM_Diap, 2.5e20);
     EXPECT_EQ(a.TI_arr[2].Znak_for_norm, 1);
-    const T_KP& b = t.KpTable[2];
+    const T_KP& b = t.Stations.KpTable[2];
     EXPECT_EQ(b.NameKP, "РП-2 Ёлкино");
     EXPECT_EQ(b.IP, "");
     EXPECT_TRUE(b.Passive);
     EXPECT_TRUE(b.send_start_DT_passiv);
     EXPECT_EQ(b.TI_arr[1].NameTI, "P, МВт");
-    EXPECT_EQ(t.Prmn104[0].CommonAsduAddress, 5);
-    EXPECT_EQ(t.Prmn104[0].Host.Text(), "192.168.1.10");
-    EXPECT_EQ(t.Prmn104[1].t0, 0);
-    EXPECT_EQ(t.Prmn104[1].sz_COT, 1);
-    EXPECT_TRUE(t.PrmTFromCfg);
+    EXPECT_EQ(t.Channels.Prmn104[0].CommonAsduAddress, 5);
+    EXPECT_EQ(t.Channels.Prmn104[0].Host.Text(), "192.168.1.10");
+    EXPECT_EQ(t.Channels.Prmn104[1].t0, 0);
+    EXPECT_EQ(t.Channels.Prmn104[1].sz_COT, 1);
+    EXPECT_TRUE(t.Switches.PrmTFromCfg);
     EXPECT_TRUE(ua.OPC_UA_use);
     EXPECT_EQ(ua.OPC_UA_Port, 4840);
     EXPECT_EQ(ua.OPC_UA_username, "оператор");
@@ -117,7 +117,7 @@ TEST_F(Iec104Cfg, BundledExampleReadsAndWritesBackByteForByte)
     ASSERT_TRUE(ReadIec104Cfg(t, ua, examples, "iec104.cfg",
                               LogComplaints([this](const std::string& l) { logged.push_back(l); })));
     EXPECT_TRUE(logged.empty());
-    EXPECT_GE(t.KpCount, 2);
+    EXPECT_GE(t.Stations.KpCount, 2);
     WriteIec104Cfg(t, ua, dir, "iec104.cfg");
     EXPECT_EQ(Get("iec104.cfg"), [&] {
         std::ifstream in(examples / "iec104.cfg", std::ios::binary);
@@ -138,11 +138,11 @@ TEST_F(Iec104Cfg, ReaderTakesWhatTheWriterNeverWrites)
            "KP,2,1,B,10.0.0.2\n"   // a new station starts with no clock period
            "PRM_T\n");             // every field its default
     Read();
-    ASSERT_EQ(t.KpCount, 2);
+    ASSERT_EQ(t.Stations.KpCount, 2);
     EXPECT_EQ(ua.OPC_UA_Port, 1234);
     ASSERT_EQ(logged.size(), 1u);
     EXPECT_NE(logged[0].find("line 2"), std::string::npos) << logged[0];
-    const T_KP& a = t.KpTable[1];
+    const T_KP& a = t.Stations.KpTable[1];
     EXPECT_EQ(a.Kol_TS, 0);
     EXPECT_EQ(a.Port, 0);
     EXPECT_EQ(a.Interval_CLOCK_SYNC_103, 5);
@@ -153,10 +153,10 @@ TEST_F(Iec104Cfg, ReaderTakesWhatTheWriterNeverWrites)
     EXPECT_EQ(a.TI_arr[1].Znak_for_norm, 0);
     EXPECT_EQ(a.TI_arr[2].NameTI, "noquotes");
     EXPECT_EQ(a.TI_arr[2].Max_TM_Diap, 0);
-    const T_KP& b = t.KpTable[2];
+    const T_KP& b = t.Stations.KpTable[2];
     EXPECT_EQ(b.Interval_CLOCK_SYNC_103, 0);
     EXPECT_EQ(b.Port, 1); // the PRM_T default, not 2404
-    const TPrmn& p = t.Prmn104[1];
+    const TPrmn& p = t.Channels.Prmn104[1];
     EXPECT_EQ(p.t0, 30000);
     EXPECT_EQ(p.kMax, 12);
     EXPECT_EQ(p.CommonAsduAddress, 1);
@@ -167,10 +167,10 @@ TEST_F(Iec104Cfg, ReaderTakesWhatTheWriterNeverWrites)
 TEST_F(Iec104Cfg, StationWithoutItsOwnPrmTGetsTheDefaultProfile)
 {
     PutCfg("KP,1,1,A,10.0.0.1\nPRM_T,2500\nKP,2,1,B,10.0.0.2\n");
-    t.Prmn104[1].kMax = 99; // left over from an earlier reading
+    t.Channels.Prmn104[1].kMax = 99; // left over from an earlier reading
     Read();
-    EXPECT_EQ(t.Prmn104[0].Port, 2500);
-    const TPrmn& b = t.Prmn104[1];
+    EXPECT_EQ(t.Channels.Prmn104[0].Port, 2500);
+    const TPrmn& b = t.Channels.Prmn104[1];
     EXPECT_EQ(b.kMax, 12);
     EXPECT_EQ(b.t1, 15000);
     EXPECT_EQ(b.CommonAsduAddress, 3);
@@ -181,7 +181,7 @@ TEST_F(Iec104Cfg, StationWithoutItsOwnPrmTGetsTheDefaultProfile)
     // The next reading of a file without PRM_T lines hands the parameters back to "iec104sr.bin".
     PutCfg("KP,1,1,A,10.0.0.1\n");
     Read();
-    EXPECT_FALSE(t.PrmTFromCfg);
+    EXPECT_FALSE(t.Switches.PrmTFromCfg);
 }
 
 // A malformed setting with a default costs that setting, not the station:
@@ -199,18 +199,20 @@ TEST_F(Iec104Cfg, MalformedSettingsGetTheirDefaultWithAWarning)
         std::int32_t def;
     };
     const std::vector<Case> cases = {
-        {"PRM_T,2404,abc", "field 2 (t0)", [](Ctx s, Ua) { return s.Prmn104[0].t0; }, 30000},
-        {"PRM_T,65536", "field 1 (Port)", [](Ctx s, Ua) { return s.KpTable[1].Port; }, 1},
-        {"PRM_T,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,5", "field 20 (sz_COT)", [](Ctx s, Ua) { return s.Prmn104[0].sz_COT; },
-         2},
+        {"PRM_T,2404,abc", "field 2 (t0)", [](Ctx s, Ua) { return s.Channels.Prmn104[0].t0; }, 30000},
+        {"PRM_T,65536", "field 1 (Port)", [](Ctx s, Ua) { return s.Stations.KpTable[1].Port; }, 1},
+        {"PRM_T,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,5", "field 20 (sz_COT)",
+         [](Ctx s, Ua) { return s.Channels.Prmn104[0].sz_COT; }, 2},
         {"PRM_T,1,1,1,1,1,1,1,1,256", "field 9 (OriginatorAddress)",
-         [](Ctx s, Ua) { return s.Prmn104[0].OriginatorAddress; }, 0},
-        {"POPR,+3h", "field 1 (Popravka_Time)", [](Ctx s, Ua) { return s.KpTable[1].Popravka_Time; }, 0},
-        {"OPROS,-1", "field 1 (OPROS_KP)", [](Ctx s, Ua) { return s.KpTable[1].OPROS_KP; }, 0},
-        {"PORT2,99999", "field 1 (Port2)", [](Ctx s, Ua) { return s.KpTable[1].Port2; }, 0},
-        {"PASSIV,yes", "field 1 (Passive)", [](Ctx s, Ua) { return std::int32_t{s.KpTable[1].Passive}; }, 0},
-        {"PER,да", "field 1 (PereschetTI)", [](Ctx s, Ua) { return std::int32_t{s.KpTable[1].PereschetTI}; }, 0},
-        {"TIM,1.0", "field 1 (Time_To_OPC)", [](Ctx s, Ua) { return std::int32_t{s.KpTable[1].Time_To_OPC}; }, 0},
+         [](Ctx s, Ua) { return s.Channels.Prmn104[0].OriginatorAddress; }, 0},
+        {"POPR,+3h", "field 1 (Popravka_Time)", [](Ctx s, Ua) { return s.Stations.KpTable[1].Popravka_Time; }, 0},
+        {"OPROS,-1", "field 1 (OPROS_KP)", [](Ctx s, Ua) { return s.Stations.KpTable[1].OPROS_KP; }, 0},
+        {"PORT2,99999", "field 1 (Port2)", [](Ctx s, Ua) { return s.Stations.KpTable[1].Port2; }, 0},
+        {"PASSIV,yes", "field 1 (Passive)", [](Ctx s, Ua) { return std::int32_t{s.Stations.KpTable[1].Passive}; }, 0},
+        {"PER,да", "field 1 (PereschetTI)", [](Ctx s, Ua) { return std::int32_t{s.Stations.KpTable[1].PereschetTI}; },
+         0},
+        {"TIM,1.0", "field 1 (Time_To_OPC)", [](Ctx s, Ua) { return std::int32_t{s.Stations.KpTable[1].Time_To_OPC}; },
+         0},
         {"OPC_UA_Port,port", "field 1 (OPC_UA_Port)", [](Ctx, Ua u) { return u.OPC_UA_Port; }, 16670},
         {"OPC_UA_use,2x", "field 1 (OPC_UA_use)", [](Ctx, Ua u) { return std::int32_t{u.OPC_UA_use}; }, 0},
         {"OPC_UA_Timeout_of_control,60s", "field 1 (OPC_UA_Timeout_of_control)",
@@ -225,8 +227,8 @@ TEST_F(Iec104Cfg, MalformedSettingsGetTheirDefaultWithAWarning)
         ua.OPC_UA_Timeout_of_control = 60;
         logged.clear();
         ASSERT_TRUE(Read()) << c.line;
-        ASSERT_EQ(t.KpCount, 1) << c.line;
-        EXPECT_EQ(t.KpTable[1].Kol_TS, 1) << c.line;
+        ASSERT_EQ(t.Stations.KpCount, 1) << c.line;
+        EXPECT_EQ(t.Stations.KpTable[1].Kol_TS, 1) << c.line;
         EXPECT_EQ(c.value(t, ua), c.def) << c.line;
         ASSERT_EQ(logged.size(), 1u) << c.line;
         EXPECT_EQ(logged[0].find((dir / "iec104.cfg").string() + ", line 3, " + c.field + ": "), 0u) << logged[0];
@@ -285,7 +287,7 @@ TEST_F(Iec104Cfg, LinesThatWouldMakeAWrongStationOrAddressAreSkipped)
         const std::string at = "iec104.cfg, line " + std::to_string(line) + ", " + c.field + ": ";
         EXPECT_NE(logged[0].find(at), std::string::npos) << logged[0];
         EXPECT_NE(logged[0].find("; " + outcome), std::string::npos) << logged[0];
-        const T_KP& y = t.KpTable[static_cast<std::size_t>(t.KpCount)];
+        const T_KP& y = t.Stations.KpTable[static_cast<std::size_t>(t.Stations.KpCount)];
         EXPECT_EQ(y.NameKP, "Y");
         ASSERT_EQ(y.Kol_TS, 1);
         EXPECT_EQ(y.TS_arr[1].AdrIOA, 7);
@@ -300,20 +302,20 @@ TEST_F(Iec104Cfg, LinesThatWouldMakeAWrongStationOrAddressAreSkipped)
         const int line = 3 + (c.line.find("PRM_T") == 0 ? 1 : 0);
         check(c, ";kol,2\r\nKP,9,1,Z,1.1.1.1\r\n" + c.line + "\r\nTS,1001,9,,\"ok\",8272,9,5\r\n" + next, line,
               "the line is skipped");
-        ASSERT_EQ(t.KpCount, 2) << c.line;
-        ASSERT_EQ(t.KpTable[1].Kol_TS, 1) << c.line;
-        EXPECT_EQ(t.KpTable[1].TS_arr[1].NameTS, "ok");
-        EXPECT_EQ(t.KpTable[1].Kol_TI, 0) << c.line;
+        ASSERT_EQ(t.Stations.KpCount, 2) << c.line;
+        ASSERT_EQ(t.Stations.KpTable[1].Kol_TS, 1) << c.line;
+        EXPECT_EQ(t.Stations.KpTable[1].TS_arr[1].NameTS, "ok");
+        EXPECT_EQ(t.Stations.KpTable[1].Kol_TI, 0) << c.line;
     }
     for (const Case& c : kpLines) {
         // The station's own lines go with it, not to the station before.
         check(c, ";kol,3\r\nKP,8,1,X,3.3.3.3\r\n" + c.line + "\r\nPRM_T,2500\r\nTS,1002,9,,\"lost\",8272,9,5\r\n" + next,
               3, "the station is skipped with its lines up to the next KP line");
-        ASSERT_EQ(t.KpCount, 2) << c.line;
-        EXPECT_EQ(t.KpTable[1].NameKP, "X");
-        EXPECT_EQ(t.KpTable[1].Kol_TS, 0);
-        EXPECT_EQ(t.KpTable[1].Port, 0);
-        EXPECT_FALSE(t.PrmTFromCfg);
+        ASSERT_EQ(t.Stations.KpCount, 2) << c.line;
+        EXPECT_EQ(t.Stations.KpTable[1].NameKP, "X");
+        EXPECT_EQ(t.Stations.KpTable[1].Kol_TS, 0);
+        EXPECT_EQ(t.Stations.KpTable[1].Port, 0);
+        EXPECT_FALSE(t.Switches.PrmTFromCfg);
     }
     // Lines that belong to no station are no file to upload either.
     EXPECT_THROW(CheckIec104Cfg("TS,1001,5,,\"x\",8272,5,1\r\nKP,1,1,A,1.1.1.1\r\n"), TConfigError);
@@ -327,28 +329,28 @@ TEST_F(Iec104Cfg, MissingOrUnreadableFileLeavesTheTables)
     Read();
     std::filesystem::remove(dir / "iec104.cfg");
     EXPECT_FALSE(Read());
-    EXPECT_EQ(t.KpCount, 2);
+    EXPECT_EQ(t.Stations.KpCount, 2);
     EXPECT_TRUE(logged.empty());
 
     std::filesystem::create_directory(dir / "iec104.cfg"); // there, but no file to read
     EXPECT_THROW(Read(), TConfigError);
-    EXPECT_EQ(t.KpCount, 2);
+    EXPECT_EQ(t.Stations.KpCount, 2);
 }
 
 TEST_F(Iec104Cfg, ServiceReadingLogsInTheServiceDirectory)
 {
-    t.ExePath = (dir / "fieldgate").string();
-    t.ServiceLog = std::make_unique<TServiceLog>(t.FilePath(""));
+    t.Process.ExePath = (dir / "fieldgate").string();
+    t.Process.ServiceLog = std::make_unique<TServiceLog>(t.Process.FilePath(""));
     const auto read = Iec104CfgReader(ua);
     read(t);
     EXPECT_EQ(FileCount(), 0u); // no exchange logs: the missing file goes unmentioned
-    t.Save_Obmen_v_File = true;
+    t.Switches.Save_Obmen_v_File = true;
     read(t);
     EXPECT_NE(Get("log_104.txt").find("No file  FileName iec104.cfg"), std::string::npos);
 
     PutCfg("KP,1,1,A,10.0.0.1\r\nTS,1001,1,,\"a\",8272,1,x\r\nPER,on\r\n");
     read(t);
-    EXPECT_EQ(t.KpCount, 1);
+    EXPECT_EQ(t.Stations.KpCount, 1);
     const std::string said =
         (dir / "iec104.cfg").string() + ", line 2, field 7 (AdrIOA): \"x\" is not an integer; the line is skipped\n" +
         (dir / "iec104.cfg").string() + ", line 3, field 1 (PereschetTI): \"on\" is not an integer; " +
@@ -371,7 +373,7 @@ TEST_F(Iec104Cfg, ServiceReadingLogsInTheServiceDirectory)
     std::filesystem::create_directory(dir / "iec104.cfg");
     EXPECT_THROW(read(t), TConfigError);
     EXPECT_NE(Get("error_iec104.txt").find("iec104.cfg: cannot be opened"), std::string::npos);
-    EXPECT_EQ(t.KpCount, 2);
+    EXPECT_EQ(t.Stations.KpCount, 2);
     EXPECT_EQ(ua.OPC_UA_Port, 4840);
 }
 
@@ -382,8 +384,8 @@ TEST_F(Iec104Cfg, StationsBeyondTheCapacityEndTheReading)
         text += "KP," + std::to_string(i) + ",1,S" + std::to_string(i) + ",10.0.0.1\n";
     PutCfg(text + "OPC_UA_Port,1\n");
     Read();
-    EXPECT_EQ(t.KpCount, MaxKpCount);
-    EXPECT_EQ(t.KpTable[MaxKpCount].NameKP, "S980");
+    EXPECT_EQ(t.Stations.KpCount, MaxKpCount);
+    EXPECT_EQ(t.Stations.KpTable[MaxKpCount].NameKP, "S980");
     EXPECT_NE(ua.OPC_UA_Port, 1);
     ASSERT_EQ(logged.size(), 1u);
     EXPECT_NE(logged[0].find("line 981"), std::string::npos) << logged[0];
@@ -401,7 +403,7 @@ TEST_F(Iec104Cfg, TooManySignalsFailCleanly)
     } catch (const TConfigError& e) {
         EXPECT_EQ(e.line(), MaxCfgSignals + 2);
     }
-    EXPECT_EQ(t.KpCount, 0);
+    EXPECT_EQ(t.Stations.KpCount, 0);
 }
 
 TEST_F(Iec104Cfg, WriterWithoutStationsKeepsTheOpcUaSettings)
@@ -425,9 +427,9 @@ TEST_F(Iec104Cfg, WriterWithoutStationsKeepsTheOpcUaSettings)
 
 TEST_F(Iec104Cfg, WriterOutputReadsBackToTheSameTables)
 {
-    t.KpCount = 1;
-    t.KpTable.resize(2);
-    T_KP& kp = t.KpTable[1];
+    t.Stations.KpCount = 1;
+    t.Stations.KpTable.resize(2);
+    T_KP& kp = t.Stations.KpTable[1];
     kp.NameKP = "Станция";
     kp.IP = "127.0.0.1";
     kp.ASDU_Adr = 65535;
@@ -445,15 +447,15 @@ TEST_F(Iec104Cfg, WriterOutputReadsBackToTheSameTables)
     kp.TI_arr[1].Max_TM_Diap = 1234567.891;
     kp.TI_arr[1].Min_Eng_Diap = 1e-7;
     kp.TI_arr[1].Max_Eng_Diap = 1e15;
-    SetPrmnDefault(t.Prmn104[0], PrmnKind104, "127.0.0.1", 2404);
+    SetPrmnDefault(t.Channels.Prmn104[0], PrmnKind104, "127.0.0.1", 2404);
     WriteIec104Cfg(t, ua, dir, "iec104.cfg");
 
     auto owner = std::make_unique<TServiceContext>();
     TServiceContext& back = *owner;
     TOpcUaSettings backUa;
     ASSERT_TRUE(ReadInto(back, backUa));
-    ASSERT_EQ(back.KpCount, 1);
-    const T_KP& r = back.KpTable[1];
+    ASSERT_EQ(back.Stations.KpCount, 1);
+    const T_KP& r = back.Stations.KpTable[1];
     EXPECT_EQ(r.NameKP, kp.NameKP);
     EXPECT_EQ(r.ASDU_Adr, 65535);
     EXPECT_EQ(r.Port, 2404);
@@ -466,8 +468,8 @@ TEST_F(Iec104Cfg, WriterOutputReadsBackToTheSameTables)
     EXPECT_EQ(r.TI_arr[1].Max_TM_Diap, 1234567.891);
     EXPECT_EQ(r.TI_arr[1].Min_Eng_Diap, 1e-7);
     EXPECT_EQ(r.TI_arr[1].Max_Eng_Diap, 1e15);
-    EXPECT_EQ(back.Prmn104[0].t0, 30000);
-    EXPECT_EQ(back.Prmn104[0].sz_COT, 2);
+    EXPECT_EQ(back.Channels.Prmn104[0].t0, 30000);
+    EXPECT_EQ(back.Channels.Prmn104[0].sz_COT, 2);
 }
 
 TEST_F(Iec104Cfg, WriterRefusesWhatWouldNotReadBack)
@@ -480,21 +482,27 @@ TEST_F(Iec104Cfg, WriterRefusesWhatWouldNotReadBack)
         std::string field;
     };
     const std::vector<Case> cases = {
-        {[](TServiceContext& s, TOpcUaSettings&) { s.KpTable[1].TS_arr[1].NameTS = "say \"hi\""; }, "station 1 point 1 NameTS"},
-        {[](TServiceContext& s, TOpcUaSettings&) { s.KpTable[2].TI_arr[1].NameTI = "two\nlines"; }, "station 2 value 1 NameTI"},
-        {[](TServiceContext& s, TOpcUaSettings&) { s.KpTable[1].NameKP = "A, B"; }, "station 1 NameKP"},
-        {[](TServiceContext& s, TOpcUaSettings&) { s.KpTable[2].NameKP = "日本"; }, "station 2 NameKP"},
-        {[](TServiceContext& s, TOpcUaSettings&) { s.KpTable[1].IP = " 10.0.0.1"; }, "station 1 IP"},
-        {[](TServiceContext& s, TOpcUaSettings&) { s.KpTable[1].IP2 = "\"x"; }, "station 1 IP2"},
+        {[](TServiceContext& s, TOpcUaSettings&) { s.Stations.KpTable[1].TS_arr[1].NameTS = "say \"hi\""; },
+         "station 1 point 1 NameTS"},
+        {[](TServiceContext& s, TOpcUaSettings&) { s.Stations.KpTable[2].TI_arr[1].NameTI = "two\nlines"; },
+         "station 2 value 1 NameTI"},
+        {[](TServiceContext& s, TOpcUaSettings&) { s.Stations.KpTable[1].NameKP = "A, B"; }, "station 1 NameKP"},
+        {[](TServiceContext& s, TOpcUaSettings&) { s.Stations.KpTable[2].NameKP = "日本"; }, "station 2 NameKP"},
+        {[](TServiceContext& s, TOpcUaSettings&) { s.Stations.KpTable[1].IP = " 10.0.0.1"; }, "station 1 IP"},
+        {[](TServiceContext& s, TOpcUaSettings&) { s.Stations.KpTable[1].IP2 = "\"x"; }, "station 1 IP2"},
         {[](TServiceContext&, TOpcUaSettings& u) { u.OPC_UA_password = "a,b"; }, "OPC_UA_password"},
-        {[](TServiceContext& s, TOpcUaSettings&) { s.KpTable[1].TI_arr[2].Max_TM_Diap = std::nan(""); }, "station 1 value 2 Max_TM_Diap"},
-        {[](TServiceContext& s, TOpcUaSettings&) { s.KpTable[1].TI_arr[1].Min_Eng_Diap = std::numeric_limits<double>::infinity(); },
+        {[](TServiceContext& s, TOpcUaSettings&) { s.Stations.KpTable[1].TI_arr[2].Max_TM_Diap = std::nan(""); },
+         "station 1 value 2 Max_TM_Diap"},
+        {[](TServiceContext& s, TOpcUaSettings&) {
+             s.Stations.KpTable[1].TI_arr[1].Min_Eng_Diap = std::numeric_limits<double>::infinity();
+         },
          "station 1 value 1 Min_Eng_Diap"},
         // Numbers the reader refuses are named as the reader names them.
-        {[](TServiceContext& s, TOpcUaSettings&) { s.KpTable[2].ASDU_Adr = 70000; }, "field 1 (ASDU_Adr)"},
-        {[](TServiceContext& s, TOpcUaSettings&) { s.KpTable[1].TS_arr[2].Type_TU = 7; }, "field 10 (Type_TU)"},
-        {[](TServiceContext& s, TOpcUaSettings&) { s.Prmn104[1].sz_COT = 9; }, "field 20 (sz_COT)"},
-        {[](TServiceContext& s, TOpcUaSettings&) { s.KpTable[1].Kol_TS = 3; }, "station 1 Kol_TS/Kol_TI"},
+        {[](TServiceContext& s, TOpcUaSettings&) { s.Stations.KpTable[2].ASDU_Adr = 70000; }, "field 1 (ASDU_Adr)"},
+        {[](TServiceContext& s, TOpcUaSettings&) { s.Stations.KpTable[1].TS_arr[2].Type_TU = 7; },
+         "field 10 (Type_TU)"},
+        {[](TServiceContext& s, TOpcUaSettings&) { s.Channels.Prmn104[1].sz_COT = 9; }, "field 20 (sz_COT)"},
+        {[](TServiceContext& s, TOpcUaSettings&) { s.Stations.KpTable[1].Kol_TS = 3; }, "station 1 Kol_TS/Kol_TI"},
     };
     for (const Case& c : cases) {
         auto spoiled = std::make_unique<TServiceContext>();

@@ -178,10 +178,10 @@ class ChannelRig : public ::testing::Test {
 protected:
     ChannelRig()
     {
-        ctx.Save_Obmen_v_File = true;
-        ctx.PollingOn = true;
-        ctx.KpTable.resize(4);
-        ctx.KpCount = 3;
+        ctx.Switches.Save_Obmen_v_File = true;
+        ctx.Switches.PollingOn = true;
+        ctx.Stations.KpTable.resize(4);
+        ctx.Stations.KpCount = 3;
         for (int i = 1; i <= 3; ++i)
             SetPrmnDefault(Prm(i), PrmnKind104, "127.0.0.1", 0);
     }
@@ -201,17 +201,18 @@ protected:
     }
 
     TChannelEnv Env() { return {&ctx, &channelClock, &log}; }
-    T_KP& Kp(int i) { return ctx.KpTable.at(static_cast<std::size_t>(i)); }
-    TPrmn& Prm(int i) { return ctx.Prmn104.at(static_cast<std::size_t>(i - 1)); }
+    T_KP& Kp(int i) { return ctx.Stations.KpTable.at(static_cast<std::size_t>(i)); }
+    TPrmn& Prm(int i) { return ctx.Channels.Prmn104.at(static_cast<std::size_t>(i - 1)); }
 
     // The link object of station i (added in station order) on its channel.
     void AddLink(int i, TLinkPort& port, bool passive = false, bool sendStartDT = false)
     {
         ASSERT_EQ(table.Count(), i - 1);
         Prm(i).prWork1 = 1;
-        auto cl = table.AddClient(TLinkSocket{&port, i, passive, sendStartDT}, ctx.Prmn104, cctx);
+        auto cl = table.AddClient(TLinkSocket{&port, i, passive, sendStartDT}, ctx.Channels.Prmn104, cctx);
         ASSERT_TRUE(cl);
         frms.push_back(std::make_shared<TClient104Frm>(cl, true, TChannelModel{}));
+        ctx.Channels.SetLink(i, frms.back());
     }
     std::shared_ptr<TClient104Frm> Frm(int i) { return frms.at(static_cast<std::size_t>(i - 1)); }
     std::shared_ptr<T104Client> Client(int i) { return Frm(i)->pcl(); }
@@ -223,15 +224,12 @@ protected:
         ticking = true;
         ticker = std::thread([this] {
             while (ticking) {
-                for (std::size_t c = 0; c < frms.size(); ++c) {
-                    std::lock_guard<std::mutex> channel(ctx.ChannelLock(static_cast<int>(c) + 1));
-                    {
-                        auto lock = frms[c]->pcl()->Lock();
-                        if (frms[c]->pcl()->Work())
-                            frms[c]->pcl()->Connecting(false, static_cast<int>(c));
-                    }
-                    frms[c]->DoService(false, static_cast<int>(c));
-                }
+                for (int c = 0; c < static_cast<int>(frms.size()); ++c)
+                    ctx.Channels.WithLink(c + 1, [c](TClient104Frm& frm) {
+                        if (frm.pcl()->Work())
+                            frm.pcl()->Connecting(false, c);
+                        frm.DoService(false, c);
+                    });
                 {
                     std::lock_guard<std::mutex> guard(tickLock);
                     ++ticks;
@@ -286,15 +284,15 @@ protected:
     bool LinkStarted(int i, int vr)
     {
         return Eventually([&] {
-            std::lock_guard<std::mutex> channel(ctx.ChannelLock(i));
-            auto lock = Client(i)->Lock();
-            return Client(i)->StartDT() && Client(i)->vr() == vr;
+            bool started = false;
+            ctx.Channels.WithLink(
+                i, [&](TClient104Frm& link) { started = link.pcl()->StartDT() && link.pcl()->vr() == vr; });
+            return started;
         });
     }
     std::string RowIpTek(int i)
     {
-        std::lock_guard<std::mutex> channel(ctx.ChannelLock(i));
-        return Kp(i).IP_tek;
+        return ctx.Channels.WithChannel(i, [&](const TClient104Frm*) { return Kp(i).IP_tek; });
     }
 
     FakeClock clock;

@@ -123,7 +123,7 @@ TEST_F(CommandEntryTest, APassiveStationWithoutAddress)
     passive.passive = true;
     stations = {active, passive};
     Start();
-    EXPECT_EQ(ctx.KpTable[2].IP, "IP2");
+    EXPECT_EQ(ctx.Stations.KpTable[2].IP, "IP2");
     BringPassive(2);
     ASSERT_TRUE(ExecuteTU(ctx, 3, TTUCommand::tuCommand_On));
     const auto sent = Commands(2);
@@ -163,12 +163,14 @@ TEST_F(CommandEntryTest, ItemsWithoutASignalCommandNothing)
     stations = {s}; // items 1 to 4, tag 1 is the second point now
     Start();
     Bring(1);
-    for (int id : {ctx.KpTable[1].Nom_OPC_1st, ctx.KpTable[1].Nom_OPC_Alarm, 5, 6}) {
+    for (int id : {ctx.Stations.KpTable[1].Nom_OPC_1st, ctx.Stations.KpTable[1].Nom_OPC_Alarm, 5, 6}) {
         SCOPED_TRACE(id);
-        EXPECT_FALSE(ExecuteTU(ctx, ctx.OpcItems[static_cast<std::size_t>(id)].Nomer_Tag, TTUCommand::tuCommand_On));
+        EXPECT_FALSE(
+            ExecuteTU(ctx, ctx.Items.OpcItems[static_cast<std::size_t>(id)].Nomer_Tag, TTUCommand::tuCommand_On));
         EXPECT_TRUE(Commands(1).empty());
     }
-    EXPECT_TRUE(ExecuteTU(ctx, ctx.OpcItems[static_cast<std::size_t>(ctx.KpTable[1].Nom_OPC_TS)].Nomer_Tag,
+    EXPECT_TRUE(ExecuteTU(ctx,
+                          ctx.Items.OpcItems[static_cast<std::size_t>(ctx.Stations.KpTable[1].Nom_OPC_TS)].Nomer_Tag,
                           TTUCommand::tuCommand_On));
     EXPECT_EQ(Commands(1).size(), 1u);
 }
@@ -193,7 +195,7 @@ TEST_F(CommandEntryTest, AStationWithoutDataTransferTakesNoCommand)
 TEST_F(CommandEntryTest, TraceWithSaveObmen)
 {
     stations = {WithCommand(0)};
-    ctx.Save_Obmen_v_File = true;
+    ctx.Switches.Save_Obmen_v_File = true;
     Start();
     Bring(1);
     ASSERT_TRUE(ExecuteTU(ctx, 1, TTUCommand::tuCommand_On));
@@ -334,7 +336,7 @@ TEST_F(CommandEntryTest, AFullQueueRefusesWithALineAndTheAcceptedAllLeave)
     for (int k = 0; k < accepted; ++k)
         ASSERT_TRUE(ExecuteTU(ctx, 0, k % 2 ? TTUCommand::tuCommand_Off : TTUCommand::tuCommand_On)) << k;
     EXPECT_FALSE(ExecuteTU(ctx, 0, TTUCommand::tuCommand_On));
-    const std::string record = ctx.Run->ArmSignals.GetRec(0)->DispName();
+    const std::string record = ctx.Running.Run->ArmSignals.GetRec(0)->DispName();
     EXPECT_NE(Log("log_iec104.txt")
                   .find(" ExecuteTU - команда не выдана, sstID=0: очередь команд полна (16), КП 1 \"Подстанция 7\", "
                         "сигнал \"" + record + "\" (ТУ 1:4001)\n"),

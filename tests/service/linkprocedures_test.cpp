@@ -24,10 +24,10 @@ class LinkProcedures : public ::testing::Test {
 protected:
     LinkProcedures()
     {
-        ctx.Clock = &clock;
-        ctx.ExePath = temp.File("fieldgate");
-        ctx.ChannelFactory = &factory;
-        ctx.ReadConfig = Iec104CfgReader(opcUa);
+        ctx.Process.Clock = &clock;
+        ctx.Process.ExePath = temp.File("fieldgate");
+        ctx.Parts.ChannelFactory = &factory;
+        ctx.Parts.ReadConfig = Iec104CfgReader(opcUa);
         ServiceInit(ctx);
     }
     ~LinkProcedures() override
@@ -105,7 +105,7 @@ protected:
         bool found = false;
         std::string line;
         TDateTime dt;
-        while (ctx.MessBuff.Get(line, dt))
+        while (ctx.Process.MessBuff.Get(line, dt))
             found = found || line.find(part) != std::string::npos;
         return found;
     }

@@ -11,9 +11,9 @@ namespace {
 TEST(ModelFromKpTable, BuildsStationsRecordsAndTags)
 {
     TServiceContext ctx;
-    ctx.KpTable.resize(3);
-    ctx.KpCount = 2;
-    T_KP& a = ctx.KpTable[1];
+    ctx.Stations.KpTable.resize(3);
+    ctx.Stations.KpCount = 2;
+    T_KP& a = ctx.Stations.KpTable[1];
     a.NameKP = "ПС-1";
     a.IP = "192.168.0.10";
     a.Port = 2404;
@@ -30,15 +30,15 @@ TEST(ModelFromKpTable, BuildsStationsRecordsAndTags)
     a.TI_arr[1].AdrIOA = 700;
     a.TI_arr[1].Max_TM_Diap = 4095;
     a.TI_arr[1].Max_Eng_Diap = 600;
-    ctx.KpTable[2].NameKP = "ПС-2";
-    ctx.KpTable[2].IP = "192.168.0.11";
+    ctx.Stations.KpTable[2].NameKP = "ПС-2";
+    ctx.Stations.KpTable[2].IP = "192.168.0.11";
 
     TKpList kpList;
     TSstList sstList;
     TArmSignals arm;
-    CreateKpList(kpList, ctx.KpTable, ctx.KpCount);
-    ReadElemCodeFile(ctx.KpTable, ctx.KpCount, kpList, sstList, arm);
-    TTagSignalList tags(&arm, &sstList, &ctx.MessBuff);
+    CreateKpList(kpList, ctx.Stations.KpTable, ctx.Stations.KpCount);
+    ReadElemCodeFile(ctx.Stations.KpTable, ctx.Stations.KpCount, kpList, sstList, arm);
+    TTagSignalList tags(&arm, &sstList, &ctx.Process.MessBuff);
     FillTagList(arm, tags);
 
     ASSERT_EQ(kpList.Count(), 2);

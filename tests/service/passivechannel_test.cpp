@@ -29,7 +29,7 @@ protected:
     void Run(int i, TPassiveServer& srv)
     {
         ASSERT_TRUE(srv.Open(Prm(i).Port));
-        srv.Start(Frm(i));
+        srv.Start();
     }
     std::size_t Disconnects(int i) { return Count(Socket(i), " DisConnect -  from port "); }
     std::size_t Connects(int i) { return Count(Socket(i), " Connect -  to port "); }
@@ -122,7 +122,7 @@ TEST_F(PassiveChannel, TwoStationsOnOnePortTheSecondFailsToOpenTheFirstWorks)
     Run(1, first);
     auto& second = Listen(2, first.LocalPort());
     EXPECT_FALSE(second.Open(first.LocalPort()));
-    second.Start(Frm(2)); // a server that did not open runs no thread
+    second.Start(); // a server that did not open runs no thread
     StartTick();
 
     KpsimProcess kpsim({"--connect", "127.0.0.1:" + std::to_string(first.LocalPort()), "--ca", "3", "--sp", "1"});
@@ -159,9 +159,7 @@ TEST_F(PassiveChannel, LinkRequestedDropClosesTheConnection)
     Poco::Net::StreamSocket client(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(srv.LocalPort())));
     ASSERT_TRUE(Eventually([&] { return srv.IsConnected(); }));
     {
-        std::lock_guard<std::mutex> channel(ctx.ChannelLock(1));
-        auto lock = Client(1)->Lock();
-        Client(1)->StopConnect();
+        ctx.Channels.WithLink(1, [](TClient104Frm& link) { link.pcl()->StopConnect(); });
     }
     EXPECT_TRUE(ClosedByPeer(client));
     EXPECT_TRUE(Eventually([&] { return Disconnects(1) == 1; }));
@@ -179,7 +177,7 @@ TEST_F(PassiveChannel, MailboxHoldsOneFrameAndANewConnectionStartsEmpty)
     EXPECT_FALSE(srv.OfferFrame(b));
     EXPECT_FALSE(srv.HasThread());
 
-    srv.Start(Frm(1));
+    srv.Start();
     StartTick();
     Poco::Net::StreamSocket client(Poco::Net::SocketAddress("127.0.0.1", static_cast<Poco::UInt16>(srv.LocalPort())));
     ASSERT_TRUE(Eventually([&] { return srv.IsConnected(); }));

@@ -30,17 +30,17 @@ protected:
         s.ts = {TSignalSpec{1, 0, 0, 0}, TSignalSpec{2, 0, 0, 1}}; // single, double point
         s.ti = {TSignalSpec{100, 0, 0, 0}};
         stations = {s};
-        ctx.OpcUa = &ua;
+        ctx.Parts.OpcUa = &ua;
     }
     // Items of station 1: Connected 2, points 3 and 4, measured value 5.
-    double Value(int id) const { return ctx.OpcItemValues[static_cast<std::size_t>(id)]; }
-    const TIndent& Item(int id) const { return ctx.OpcItems[static_cast<std::size_t>(id)]; }
+    double Value(int id) const { return ctx.Items.OpcItemValues[static_cast<std::size_t>(id)]; }
+    const TIndent& Item(int id) const { return ctx.Items.OpcItems[static_cast<std::size_t>(id)]; }
     // Up to and including the next slow tick.
     void Pass()
     {
         do
             Ticks(1);
-        while (ctx.TickCounter % 3 != 0);
+        while (ctx.Running.TickCounter % 3 != 0);
     }
     std::vector<FakeOpcUa::TPush> PushesOf(int id) const
     {
@@ -129,10 +129,10 @@ TEST_F(PublicationTest, EveryQualityGoesToTheBridgeWithItsValue)
 
 TEST_F(PublicationTest, StationTimeCorrectedWhenWithin30HoursElseTheTimeOfThePass)
 {
-    ctx.ReadConfig = [this](TServiceContext& c) {
+    ctx.Parts.ReadConfig = [this](TServiceContext& c) {
         Configure(c);
-        c.KpTable[1].Time_To_OPC = true;
-        c.KpTable[1].Popravka_Time = 3;
+        c.Stations.KpTable[1].Time_To_OPC = true;
+        c.Stations.KpTable[1].Popravka_Time = 3;
     };
     clock.SetWall(At(10, 11));
     Start();
@@ -149,10 +149,10 @@ TEST_F(PublicationTest, StationTimeCorrectedWhenWithin30HoursElseTheTimeOfThePas
 // the station's correction is not added to it; the OPC UA side hears why.
 TEST_F(PublicationTest, InvalidTimeTagIsStampedWithThePassUncorrected)
 {
-    ctx.ReadConfig = [this](TServiceContext& c) {
+    ctx.Parts.ReadConfig = [this](TServiceContext& c) {
         Configure(c);
-        c.KpTable[1].Time_To_OPC = true;
-        c.KpTable[1].Popravka_Time = 3;
+        c.Stations.KpTable[1].Time_To_OPC = true;
+        c.Stations.KpTable[1].Popravka_Time = 3;
     };
     clock.SetWall(At(10, 11));
     Start();
@@ -180,10 +180,10 @@ TEST_F(PublicationTest, WithoutStationTimeTheStampIsThePass)
 
 TEST_F(PublicationTest, EngineeringUnitsByTheValuesRange)
 {
-    ctx.ReadConfig = [this](TServiceContext& c) {
+    ctx.Parts.ReadConfig = [this](TServiceContext& c) {
         Configure(c);
-        c.KpTable[1].PereschetTI = true;
-        T_TI& ti = c.KpTable[1].TI_arr[1];
+        c.Stations.KpTable[1].PereschetTI = true;
+        T_TI& ti = c.Stations.KpTable[1].TI_arr[1];
         ti.Min_TM_Diap = 0;
         ti.Max_TM_Diap = 100;
         ti.Min_Eng_Diap = 0;
@@ -266,8 +266,7 @@ TEST_F(PublicationTest, ADropBetweenTwoPassesIsPublishedBeforeTheStationIsBack)
         Pass();
         ua.pushes.clear();
         {
-            auto cl = ctx.Run->Client104Frms[0]->pcl();
-            auto lock = cl->Lock();
+            auto cl = ctx.Running.Run->Client104Frms[0]->pcl();
             cl->Is_Rezerv_IP = reserve;
         }
         clock.Advance(10);
@@ -276,7 +275,7 @@ TEST_F(PublicationTest, ADropBetweenTwoPassesIsPublishedBeforeTheStationIsBack)
         clock.Advance(10);
         toGateway[1] = fromGateway[1] = 0;
         Bring(1);
-        ASSERT_EQ(ctx.TickCounter % 3, 2) << "no pass between the drop and the new connection";
+        ASSERT_EQ(ctx.Running.TickCounter % 3, 2) << "no pass between the drop and the new connection";
         Send(1, Asdu(1, 1, {0x00}));
         Pass();
 
@@ -323,8 +322,8 @@ TEST_F(PublicationTest, AStopLeavesNoItemShownGood)
 // (a signal's value and quality): the first pass makes it the station's.
 TEST_F(PublicationTest, ConnectedItemIsTheStationsFromTheFirstPass)
 {
-    ctx.OpcItemValues[2] = 1;
-    ctx.OpcItems[2].Quality = 0x00;
+    ctx.Items.OpcItemValues[2] = 1;
+    ctx.Items.OpcItems[2].Quality = 0x00;
     Start();
     Bring(1);
     Pass();
@@ -346,7 +345,7 @@ TEST_F(PublicationTest, EachStationsTagsGoToItsOwnItems)
     Bring(2);
     Send(2, Asdu(1, 1, {0x01}));
     Pass();
-    const T_KP& kp2 = ctx.KpTable[2];
+    const T_KP& kp2 = ctx.Stations.KpTable[2];
     EXPECT_EQ(Value(kp2.Nom_OPC_TS), 1);
     EXPECT_EQ(Value(3), 0);
     EXPECT_EQ(Value(kp2.Nom_OPC_Alarm), 1);

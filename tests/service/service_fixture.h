@@ -1,7 +1,7 @@
 #pragma once
 // A service context on a fake clock with fake channels: each channel records
 // what the service asks of it, hands connects and received bytes to its link
-// object the way a real channel does (under the station's ChannelLock), and
+// object the way a real channel does (through the station's channel slot), and
 // keeps the frames written to it. Stations are configured by a fake
 // configuration reading.
 
@@ -58,11 +58,7 @@ public:
     ~FakeChannel() override { events_.Add("free " + std::to_string(kp_)); }
 
     TLinkPort& Port() override { return *this; }
-    void Start(std::shared_ptr<TClient104Frm> frm) override
-    {
-        frm_ = std::move(frm);
-        events_.Add("start " + std::to_string(kp_));
-    }
+    void Start() override { events_.Add("start " + std::to_string(kp_)); }
     void RequestStop() override { events_.Add("stop " + std::to_string(kp_)); }
     bool Join(std::int64_t) override
     {
@@ -86,7 +82,7 @@ public:
     void RequestDisconnect() override { ++disconnectRequests; }
     void CurrentAddress(std::string& host, int& port) const override
     {
-        const T_KP& row = ctx_.KpTable[static_cast<std::size_t>(kp_)];
+        const T_KP& row = ctx_.Stations.KpTable[static_cast<std::size_t>(kp_)];
         host = row.IP;
         port = row.Port;
     }
@@ -94,21 +90,24 @@ public:
     // The hand-over of a real channel.
     void Connect()
     {
-        std::lock_guard<std::mutex> channel(ctx_.ChannelLock(kp_));
-        connected_ = true;
-        StationConnected(Env(), *frm_, kp_);
+        ctx_.Channels.WithLink(kp_, [&](TClient104Frm& frm) {
+            connected_ = true;
+            StationConnected(Env(), frm, kp_);
+        });
     }
     void Disconnect()
     {
-        std::lock_guard<std::mutex> channel(ctx_.ChannelLock(kp_));
-        connected_ = false;
-        StationDisconnected(Env(), *frm_, kp_);
+        ctx_.Channels.WithLink(kp_, [&](TClient104Frm& frm) {
+            connected_ = false;
+            StationDisconnected(Env(), frm, kp_);
+        });
     }
     void Receive(const TBytes& bytes)
     {
-        std::lock_guard<std::mutex> channel(ctx_.ChannelLock(kp_));
-        const T_KP& row = ctx_.KpTable[static_cast<std::size_t>(kp_)];
-        StationReceived(Env(), *frm_, kp_, bytes, row.IP, row.Port);
+        ctx_.Channels.WithLink(kp_, [&](TClient104Frm& frm) {
+            const T_KP& row = ctx_.Stations.KpTable[static_cast<std::size_t>(kp_)];
+            StationReceived(Env(), frm, kp_, bytes, row.IP, row.Port);
+        });
     }
     std::vector<TBytes> TakeSent() { return std::exchange(sent, {}); }
 
@@ -120,13 +119,12 @@ public:
     TActiveChannelParams params;
 
 private:
-    TChannelEnv Env() const { return TChannelEnv{&ctx_, ctx_.Clock, nullptr}; }
+    TChannelEnv Env() const { return TChannelEnv{&ctx_, ctx_.Process.Clock, nullptr}; }
 
     TServiceContext& ctx_;
     int kp_;
     bool passive_;
     TEvents& events_;
-    std::shared_ptr<TClient104Frm> frm_;
     bool connected_ = false;
 };
 
@@ -170,7 +168,7 @@ public:
     bool Start(TServiceContext& ctx) override
     {
         // The items are numbered before the bridge builds its address space.
-        events_.Add("ua start " + std::to_string(ctx.KpCount > 0 ? ctx.KpTable[1].Nom_OPC_Alarm : 0));
+        events_.Add("ua start " + std::to_string(ctx.Stations.KpCount > 0 ? ctx.Stations.KpTable[1].Nom_OPC_Alarm : 0));
         return enabled;
     }
     void Stop() override { events_.Add("ua stop"); }
@@ -238,16 +236,16 @@ class ServiceTest : public ::testing::Test {
 protected:
     ServiceTest()
     {
-        ctx.Clock = &clock;
-        ctx.ExePath = temp.File("fieldgate");
-        ctx.ChannelFactory = &factory;
-        ctx.ReadConfig = [this](TServiceContext& c) { Configure(c); };
+        ctx.Process.Clock = &clock;
+        ctx.Process.ExePath = temp.File("fieldgate");
+        ctx.Parts.ChannelFactory = &factory;
+        ctx.Parts.ReadConfig = [this](TServiceContext& c) { Configure(c); };
     }
 
     void Configure(TServiceContext& c)
     {
         ++readings;
-        c.ResetStations();
+        c.Stations.Reset();
         for (const TStationSpec& s : stations) {
             T_KP kp;
             kp.NameKP = s.name;
@@ -275,8 +273,8 @@ protected:
                 kp.TI_arr.push_back(ti);
             }
             kp.Kol_TI = static_cast<int>(s.ti.size());
-            c.KpTable.push_back(kp);
-            c.KpCount += 1;
+            c.Stations.KpTable.push_back(kp);
+            c.Stations.KpCount += 1;
         }
     }
 
@@ -285,7 +283,7 @@ protected:
         factory.Forget();
         fromGateway.clear();
         toGateway.clear();
-        if (!ctx.TypeIdentList)
+        if (!ctx.Process.TypeIdentList)
             ServiceInit(ctx);
         ASSERT_TRUE(ServiceStart(ctx));
     }

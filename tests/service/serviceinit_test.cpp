@@ -40,29 +40,30 @@ protected:
 TEST_F(ServiceInitTest, InitMakesTheProcessObjectsAndReadsTheConfiguration)
 {
     ServiceInit(ctx);
-    EXPECT_TRUE(ctx.TypeIdentList && ctx.Clients104 && ctx.CurrentUser && ctx.ServiceLog);
-    EXPECT_EQ(ctx.CurrentUser->uarec().userName.Text(), "???");
+    EXPECT_TRUE(ctx.Process.TypeIdentList && ctx.Process.Clients104 && ctx.Process.CurrentUser &&
+                ctx.Process.ServiceLog);
+    EXPECT_EQ(ctx.Process.CurrentUser->uarec().userName.Text(), "???");
     EXPECT_EQ(readings, 1);
-    EXPECT_EQ(ctx.KpCount, 3);
-    EXPECT_FALSE(ctx.Run);
-    EXPECT_FALSE(ctx.PollingOn);
+    EXPECT_EQ(ctx.Stations.KpCount, 3);
+    EXPECT_FALSE(ctx.Running.Run);
+    EXPECT_FALSE(ctx.Switches.PollingOn);
 }
 
 TEST_F(ServiceInitTest, InitIgnoresAFailingConfigurationReading)
 {
-    ctx.ReadConfig = [](TServiceContext&) { throw TConfigError("iec104.cfg", 3, "KP", "bad number"); };
+    ctx.Parts.ReadConfig = [](TServiceContext&) { throw TConfigError("iec104.cfg", 3, "KP", "bad number"); };
     ServiceInit(ctx);
-    EXPECT_EQ(ctx.KpCount, 0);
-    EXPECT_TRUE(ctx.Clients104);
+    EXPECT_EQ(ctx.Stations.KpCount, 0);
+    EXPECT_TRUE(ctx.Process.Clients104);
 }
 
 TEST_F(ServiceInitTest, StartOpensOneChannelPerStationInOrderAndStartsThemLast)
 {
     Start();
     EXPECT_EQ(readings, 2); // init and start
-    EXPECT_TRUE(ctx.PollingOn);
-    EXPECT_EQ(ctx.ChannelCount, 3);
-    EXPECT_EQ(ctx.Clients104->Count(), 3);
+    EXPECT_TRUE(ctx.Switches.PollingOn);
+    EXPECT_EQ(ctx.Channels.ChannelCount, 3);
+    EXPECT_EQ(ctx.Process.Clients104->Count(), 3);
     EXPECT_EQ(events.Take(), (std::vector<std::string>{"open 1", "open 2", "open 3", "start 1", "start 2", "start 3"}));
 
     // Without "iec104sr.bin" every channel gets the default profile.
@@ -71,40 +72,39 @@ TEST_F(ServiceInitTest, StartOpensOneChannelPerStationInOrderAndStartsThemLast)
     EXPECT_EQ(p.Host_Thread, "10.0.0.1");
     EXPECT_EQ(p.Port_Thread, 2404);
     EXPECT_EQ(Channel(3).params.Number_of_Thread, 3);
-    EXPECT_EQ(ctx.Prmn104[0].Host.Text(), "10.0.0.1");
-    EXPECT_EQ(ctx.KpTable[1].Port, 2404);
+    EXPECT_EQ(ctx.Channels.Prmn104[0].Host.Text(), "10.0.0.1");
+    EXPECT_EQ(ctx.Stations.KpTable[1].Port, 2404);
 
     // The passive station listens on its parameters' port and is listed by its index.
     EXPECT_EQ(factory.listening, (std::set<int>{2404}));
-    EXPECT_EQ(ctx.KpTable[2].IP, "IP2");
-    EXPECT_TRUE(ctx.PassiveServers[2].Opened);
-    EXPECT_TRUE(ctx.KpTable[2].section1 && ctx.KpTable[2].Str_to_write_section);
-    EXPECT_TRUE(ctx.ClientSockets[2].Passive_);
-    EXPECT_EQ(ctx.ClientSockets[2].Nomer_KP, 2);
-    EXPECT_FALSE(ctx.ClientSockets[1].Passive_);
+    EXPECT_EQ(ctx.Stations.KpTable[2].IP, "IP2");
+    EXPECT_TRUE(ctx.Channels.PassiveServers[2].Opened);
+    EXPECT_TRUE(ctx.Stations.KpTable[2].Str_to_write_section);
+    EXPECT_TRUE(ctx.Process.Clients104->GetPcl(1)->PSocket().Passive_);
+    EXPECT_EQ(ctx.Process.Clients104->GetPcl(1)->PSocket().Nomer_KP, 2);
+    EXPECT_FALSE(ctx.Process.Clients104->GetPcl(0)->PSocket().Passive_);
 
     // Every link object works and connects by itself.
     for (int c = 0; c < 3; ++c) {
-        auto pcl = ctx.Clients104->GetPcl(c);
-        auto lock = pcl->Lock();
+        auto pcl = ctx.Process.Clients104->GetPcl(c);
         EXPECT_TRUE(pcl->Work());
         EXPECT_TRUE(pcl->ClSFlag.Op(TFlagOperation::FYes, TBitClient::bclb_AutoConnect));
         EXPECT_EQ(pcl->PSocket().port, &Channel(c + 1).Port());
     }
-    EXPECT_EQ(ctx.SignalCountTS, 3);
-    EXPECT_EQ(ctx.SignalCountTI, 1);
-    EXPECT_EQ(ctx.SignalCountTU, 0);
+    EXPECT_EQ(ctx.Stations.SignalCountTS, 3);
+    EXPECT_EQ(ctx.Stations.SignalCountTI, 1);
+    EXPECT_EQ(ctx.Stations.SignalCountTU, 0);
 }
 
 TEST_F(ServiceInitTest, SilenceFallsBackTo30sAndThePortToTheStationsWhenTheParametersHaveNone)
 {
-    ctx.PrmTFromCfg = true; // the parameters are the configuration's: all zero here
+    ctx.Switches.PrmTFromCfg = true; // the parameters are the configuration's: all zero here
     stations[0].ip = "10.0.0.9";
-    ctx.ReadConfig = [this](TServiceContext& c) {
+    ctx.Parts.ReadConfig = [this](TServiceContext& c) {
         Configure(c);
-        c.KpTable[1].Port = 2500;
-        c.KpTable[1].IP2 = "10.0.1.9";
-        c.KpTable[1].Port2 = 2501;
+        c.Stations.KpTable[1].Port = 2500;
+        c.Stations.KpTable[1].IP2 = "10.0.1.9";
+        c.Stations.KpTable[1].Port2 = 2501;
     };
     Start();
     const TActiveChannelParams& p = Channel(1).params;
@@ -116,78 +116,78 @@ TEST_F(ServiceInitTest, SilenceFallsBackTo30sAndThePortToTheStationsWhenTheParam
 
 TEST_F(ServiceInitTest, ItemsAreNumberedStationByStationWithTheTagNumbers)
 {
-    ctx.OpcUa = nullptr; // also without OPC UA
+    ctx.Parts.OpcUa = nullptr; // also without OPC UA
     Start();
-    const T_KP& a = ctx.KpTable[1];
+    const T_KP& a = ctx.Stations.KpTable[1];
     EXPECT_EQ(a.Nom_OPC_1st, 1);
     EXPECT_EQ(a.Nom_OPC_Alarm, 2);
     EXPECT_EQ(a.Nom_OPC_TS, 3);
     EXPECT_EQ(a.Nom_OPC_TI, 5);
-    const T_KP& p = ctx.KpTable[2];
+    const T_KP& p = ctx.Stations.KpTable[2];
     EXPECT_EQ(p.Nom_OPC_1st, 6);
     EXPECT_EQ(p.Nom_OPC_Alarm, 7);
     EXPECT_EQ(p.Nom_OPC_TS, 8);
     EXPECT_EQ(p.Nom_OPC_TI, 9);
-    EXPECT_EQ(ctx.KpTable[3].Nom_OPC_1st, 9);
-    EXPECT_EQ(ctx.KpTable[3].Nom_OPC_TS, 11);
-    EXPECT_EQ(ctx.KpTable[3].Nom_OPC_TI, 11);
+    EXPECT_EQ(ctx.Stations.KpTable[3].Nom_OPC_1st, 9);
+    EXPECT_EQ(ctx.Stations.KpTable[3].Nom_OPC_TS, 11);
+    EXPECT_EQ(ctx.Stations.KpTable[3].Nom_OPC_TI, 11);
 
     // An item's tag number is the tag's place in the tag list.
-    const TTagSignalList& tags = ctx.Run->TagSignalList;
+    const TTagSignalList& tags = ctx.Running.Run->TagSignalList;
     ASSERT_EQ(tags.Count(), 4);
     for (int id : {3, 4, 5, 8}) {
-        const int t = ctx.OpcItems[static_cast<std::size_t>(id)].Nomer_Tag;
-        const TTagSignal& tag = *ctx.Run->TagSignalList.GetTag(t);
-        const TArmRec& rec = *ctx.Run->ArmSignals.GetRec(tag.IndArm());
-        const T_KP& kp = ctx.KpTable[static_cast<std::size_t>(StationIndex(rec.sstID()))];
+        const int t = ctx.Items.OpcItems[static_cast<std::size_t>(id)].Nomer_Tag;
+        const TTagSignal& tag = *ctx.Running.Run->TagSignalList.GetTag(t);
+        const TArmRec& rec = *ctx.Running.Run->ArmSignals.GetRec(tag.IndArm());
+        const T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(StationIndex(rec.sstID()))];
         const int n = rec.st() == SignalType::stTS ? kp.Nom_OPC_TS + tag.Nomer_TS_in_KP - 1
                                                    : kp.Nom_OPC_TI + tag.Nomer_TIT_in_KP - 1;
         EXPECT_EQ(n, id);
     }
-    EXPECT_TRUE(ctx.OpcItems[1].FirstOpros);
-    EXPECT_TRUE(ctx.OpcItems[MaxOpcItem].FirstOpros);
+    EXPECT_TRUE(ctx.Items.OpcItems[1].FirstOpros);
+    EXPECT_TRUE(ctx.Items.OpcItems[MaxOpcItem].FirstOpros);
 }
 
 TEST_F(ServiceInitTest, IdentifiersBeyondTheTableGetNoRow)
 {
-    ctx.ResetStations();
+    ctx.Stations.Reset();
     T_KP kp;
     kp.Kol_TS = MaxOpcItem; // items 3..60002
     kp.TS_arr.resize(static_cast<std::size_t>(MaxOpcItem) + 1);
-    ctx.KpTable.push_back(kp);
+    ctx.Stations.KpTable.push_back(kp);
     T_KP second;
     second.Kol_TI = 1;
     second.TI_arr.resize(2);
-    ctx.KpTable.push_back(second);
-    ctx.KpCount = 2;
+    ctx.Stations.KpTable.push_back(second);
+    ctx.Stations.KpCount = 2;
     NumberOpcItems(ctx);
-    EXPECT_EQ(ctx.OpcItems[MaxOpcItem].Nomer_Tag, MaxOpcItem - 3);
-    EXPECT_EQ(ctx.KpTable[2].Nom_OPC_1st, 60003);
-    EXPECT_EQ(ctx.KpTable[2].Nom_OPC_TI, 60005);
-    EXPECT_FALSE(ctx.IsOpcItem(0));
-    EXPECT_FALSE(ctx.IsOpcItem(MaxOpcItem + 1));
+    EXPECT_EQ(ctx.Items.OpcItems[MaxOpcItem].Nomer_Tag, MaxOpcItem - 3);
+    EXPECT_EQ(ctx.Stations.KpTable[2].Nom_OPC_1st, 60003);
+    EXPECT_EQ(ctx.Stations.KpTable[2].Nom_OPC_TI, 60005);
+    EXPECT_FALSE(ctx.Items.IsOpcItem(0));
+    EXPECT_FALSE(ctx.Items.IsOpcItem(MaxOpcItem + 1));
 }
 
 TEST_F(ServiceInitTest, StopStopsWebServerOpcUaAndEveryChannelBeforeItFreesThem)
 {
     temp.Write("cnf.ini", "[UseWebServer]\r\nUseWebServer=1\r\n[Port_WebServ]\r\nPort_WebServ=8080\r\n");
-    ctx.OpcUa = &ua;
-    ctx.WebServer = &web;
+    ctx.Parts.OpcUa = &ua;
+    ctx.Parts.WebServer = &web;
     Start();
     EXPECT_EQ(events.Take(), (std::vector<std::string>{"open 1", "open 2", "open 3", "ua start 2", "start 1",
                                                       "start 2", "start 3", "web start 8080"}));
-    EXPECT_TRUE(ctx.OpcUaRunning);
-    EXPECT_TRUE(ctx.UseWebServer);
+    EXPECT_TRUE(ctx.Switches.OpcUaRunning);
+    EXPECT_TRUE(ctx.Switches.UseWebServer);
 
     ServiceStop(ctx);
     EXPECT_EQ(events.Take(), (std::vector<std::string>{"web stop", "ua stop", "stop 1", "stop 2", "stop 3", "join 1",
                                                       "join 2", "join 3", "free 1", "free 2", "free 3"}));
-    EXPECT_FALSE(ctx.PollingOn);
-    EXPECT_FALSE(ctx.OpcUaRunning);
-    EXPECT_FALSE(ctx.Run);
-    EXPECT_EQ(ctx.Clients104->Count(), 0);
-    EXPECT_EQ(ctx.ChannelCount, 0);
-    EXPECT_FALSE(ctx.KpTable[2].section1);
+    EXPECT_FALSE(ctx.Switches.PollingOn);
+    EXPECT_FALSE(ctx.Switches.OpcUaRunning);
+    EXPECT_FALSE(ctx.Running.Run);
+    EXPECT_EQ(ctx.Process.Clients104->Count(), 0);
+    EXPECT_EQ(ctx.Channels.ChannelCount, 0);
+    EXPECT_FALSE(ctx.Stations.KpTable[2].Str_to_write_section);
 }
 
 TEST_F(ServiceInitTest, StartStopStartBuildsEverythingAfresh)
@@ -199,13 +199,13 @@ TEST_F(ServiceInitTest, StartStopStartBuildsEverythingAfresh)
     events.Take();
     Start();
     EXPECT_EQ(readings, 3);
-    ASSERT_TRUE(ctx.Run);
-    EXPECT_EQ(ctx.Clients104->Count(), 2);
-    EXPECT_EQ(ctx.Run->TagSignalList.Count(), 5);
-    EXPECT_EQ(ctx.Run->Client104Frms.size(), 2u);
+    ASSERT_TRUE(ctx.Running.Run);
+    EXPECT_EQ(ctx.Process.Clients104->Count(), 2);
+    EXPECT_EQ(ctx.Running.Run->TagSignalList.Count(), 5);
+    EXPECT_EQ(ctx.Running.Run->Client104Frms.size(), 2u);
     EXPECT_EQ(events.Take(), (std::vector<std::string>{"open 1", "open 2", "start 1", "start 2"}));
     // The passive port is free again for the second start.
-    EXPECT_TRUE(ctx.PassiveServers[2].Opened);
+    EXPECT_TRUE(ctx.Channels.PassiveServers[2].Opened);
     ServiceTick(ctx);
 }
 
@@ -217,16 +217,16 @@ TEST_F(ServiceInitTest, AChannelThatDoesNotEndKeepsItsObjectsAndHoldsTheNextStar
     ServiceStop(ctx);
     auto ev = events.Take();
     EXPECT_EQ(std::count(ev.begin(), ev.end(), "free 1"), 0);
-    EXPECT_FALSE(ctx.Run);
-    EXPECT_TRUE(ctx.StaleRun);
+    EXPECT_FALSE(ctx.Running.Run);
+    EXPECT_TRUE(ctx.Running.StaleRun);
     EXPECT_NE(Log("error_iec104.txt").find("ServiceStop"), std::string::npos);
 
     EXPECT_FALSE(ServiceStart(ctx));
-    EXPECT_FALSE(ctx.Run);
+    EXPECT_FALSE(ctx.Running.Run);
     hung->hang = false;
     factory.Forget();
     EXPECT_TRUE(ServiceStart(ctx));
-    EXPECT_FALSE(ctx.StaleRun);
+    EXPECT_FALSE(ctx.Running.StaleRun);
     ev = events.Take();
     EXPECT_EQ(std::count(ev.begin(), ev.end(), "free 1"), 1);
 }
@@ -235,25 +235,25 @@ TEST_F(ServiceInitTest, TwoPassiveStationsOnOnePortTheSecondIsLoggedTheFirstWork
 {
     stations[2].passive = true; // both listen on 2404
     Start();
-    EXPECT_TRUE(ctx.PassiveServers[2].Opened);
-    EXPECT_FALSE(ctx.PassiveServers[3].Opened);
-    EXPECT_FALSE(ctx.KpTable[3].section1);
+    EXPECT_TRUE(ctx.Channels.PassiveServers[2].Opened);
+    EXPECT_FALSE(ctx.Channels.PassiveServers[3].Opened);
+    EXPECT_FALSE(ctx.Stations.KpTable[3].Str_to_write_section);
     EXPECT_EQ(Log("error_iec104.txt"), "Ошибка открытия сокета 2404\n");
-    ASSERT_EQ(ctx.Clients104->Count(), 3);
-    EXPECT_EQ(ctx.Clients104->GetPcl(2)->PSocket().port, nullptr);
+    ASSERT_EQ(ctx.Process.Clients104->Count(), 3);
+    EXPECT_EQ(ctx.Process.Clients104->GetPcl(2)->PSocket().port, nullptr);
     EXPECT_EQ(factory.byStation.count(3), 0u);
     ServiceTick(ctx); // a channel without socket side is ticked harmlessly
 }
 
 TEST_F(ServiceInitTest, FieldgateStartsItsWebServerAlsoWhenTheConfigurationIsBad)
 {
-    ctx.WebServer = &web;
+    ctx.Parts.WebServer = &web;
     temp.Write("cnf.ini", "[UseWebServer]\nUseWebServer=1\n[Port_WebServ]\nPort_WebServ=810\n");
     ServiceInit(ctx);
-    ctx.ReadConfig = [](TServiceContext&) { throw TConfigError("iec104.cfg", 7, "ASDU", "not a number"); };
+    ctx.Parts.ReadConfig = [](TServiceContext&) { throw TConfigError("iec104.cfg", 7, "ASDU", "not a number"); };
     EXPECT_FALSE(ServiceStart(ctx));
     EXPECT_EQ(events.Take(), (std::vector<std::string>{"web start 810"}));
-    EXPECT_FALSE(ctx.Run);
+    EXPECT_FALSE(ctx.Running.Run);
     ServiceTick(ctx); // nothing to tick
     ServiceStop(ctx);
     EXPECT_EQ(events.Take(), (std::vector<std::string>{"web stop"}));
@@ -262,25 +262,25 @@ TEST_F(ServiceInitTest, FieldgateStartsItsWebServerAlsoWhenTheConfigurationIsBad
 TEST_F(ServiceInitTest, AWebServerThatCannotStartIsLoggedAndTheStartSucceeds)
 {
     web.fail = true;
-    ctx.WebServer = &web;
+    ctx.Parts.WebServer = &web;
     temp.Write("cnf.ini", "[UseWebServer]\nUseWebServer=1\n");
     Start();
-    EXPECT_TRUE(ctx.Run);
+    EXPECT_TRUE(ctx.Running.Run);
     EXPECT_EQ(Log("log_iec104.txt"), "Web Serv Error address in use\n");
 }
 
 TEST_F(ServiceInitTest, OpcUaOffOrConfiguratorModeLeavesTheBridgeNotRunning)
 {
-    ctx.OpcUa = &ua;
+    ctx.Parts.OpcUa = &ua;
     ua.enabled = false;
     Start();
-    EXPECT_FALSE(ctx.OpcUaRunning);
+    EXPECT_FALSE(ctx.Switches.OpcUaRunning);
     ServiceStop(ctx);
-    ctx.ConfiguratorMode = true;
+    ctx.Switches.ConfiguratorMode = true;
     ua.enabled = true;
     events.Take();
     Start();
-    EXPECT_FALSE(ctx.OpcUaRunning);
+    EXPECT_FALSE(ctx.Switches.OpcUaRunning);
     auto ev = events.Take();
     EXPECT_EQ(std::count(ev.begin(), ev.end(), "ua start 2"), 0);
 }
@@ -307,17 +307,17 @@ private:
 TEST_F(ServiceInitTest, AStartThatFailsHalfWayLeavesNoLinkObjectBehind)
 {
     FailingFactory failing(factory);
-    ctx.ChannelFactory = &failing;
+    ctx.Parts.ChannelFactory = &failing;
     ServiceInit(ctx);
     EXPECT_FALSE(ServiceStart(ctx));
     EXPECT_EQ(Log("error_iec104.txt"), "ServiceStart: запуск отменён: no thread\n");
-    EXPECT_FALSE(ctx.Run);
-    EXPECT_EQ(ctx.Clients104->Count(), 0);
+    EXPECT_FALSE(ctx.Running.Run);
+    EXPECT_EQ(ctx.Process.Clients104->Count(), 0);
     auto ev = events.Take();
     EXPECT_EQ(std::count(ev.begin(), ev.end(), "free 1"), 1); // never started, freed
-    ctx.ChannelFactory = &factory;
+    ctx.Parts.ChannelFactory = &factory;
     Start();
-    EXPECT_EQ(ctx.Clients104->Count(), 3);
+    EXPECT_EQ(ctx.Process.Clients104->Count(), 3);
 }
 
 // A configuration the start cannot carry out (more stations than the
@@ -325,8 +325,8 @@ TEST_F(ServiceInitTest, AStartThatFailsHalfWayLeavesNoLinkObjectBehind)
 TEST_F(ServiceInitTest, FieldgateStartsItsWebServerAlsoWhenTheStartFailsHalfWay)
 {
     FailingFactory failing(factory);
-    ctx.ChannelFactory = &failing;
-    ctx.WebServer = &web;
+    ctx.Parts.ChannelFactory = &failing;
+    ctx.Parts.WebServer = &web;
     temp.Write("cnf.ini", "[UseWebServer]\nUseWebServer=1\n[Port_WebServ]\nPort_WebServ=810\n");
     ServiceInit(ctx);
     EXPECT_FALSE(ServiceStart(ctx));
@@ -338,9 +338,9 @@ TEST_F(ServiceInitTest, FieldgateStartsItsWebServerAlsoWhenTheStartFailsHalfWay)
 
 TEST_F(ServiceInitTest, EventLogsOnlyWithSaveObmen)
 {
-    ctx.Save_Obmen_v_File = true;
+    ctx.Switches.Save_Obmen_v_File = true;
     Start();
-    EXPECT_EQ(Log("log_104.txt"), "Create " + ctx.ExePath + "  iec104.cfg\nnTS = 3\n");
+    EXPECT_EQ(Log("log_104.txt"), "Create " + ctx.Process.ExePath + "  iec104.cfg\nnTS = 3\n");
 }
 
 std::string ExampleFile(const std::string& name)
@@ -358,9 +358,9 @@ TEST_F(ServiceTest, TheBundledExampleStartsFromItsFiles)
     temp.Write("iec104.cfg", ExampleFile("iec104.cfg"));
     temp.Write("cnf.ini", ExampleFile("cnf.ini"));
     TOpcUaSettings opcUa;
-    ctx.ReadConfig = Iec104CfgReader(opcUa);
-    ctx.OpcUa = &ua;
-    ctx.WebServer = &web;
+    ctx.Parts.ReadConfig = Iec104CfgReader(opcUa);
+    ctx.Parts.OpcUa = &ua;
+    ctx.Parts.WebServer = &web;
     Start();
     EXPECT_TRUE(opcUa.OPC_UA_use);
     EXPECT_EQ(events.Take(), (std::vector<std::string>{"open 1", "open 2", "open 3", "ua start 2", "start 1",
@@ -369,16 +369,16 @@ TEST_F(ServiceTest, TheBundledExampleStartsFromItsFiles)
     EXPECT_EQ(Channel(1).params.Port_Thread, 24041);
     EXPECT_EQ(Channel(2).params.Port_Thread, 24042);
     EXPECT_EQ(factory.listening, (std::set<int>{24043}));
-    EXPECT_EQ(ctx.KpTable[3].Port, 24043);
+    EXPECT_EQ(ctx.Stations.KpTable[3].Port, 24043);
 
     const int expected[][4] = {{1, 2, 3, 9}, {13, 14, 15, 18}, {20, 21, 22, 25}};
     for (int i = 1; i <= 3; ++i) {
-        const T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+        const T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(i)];
         EXPECT_EQ((std::array<int, 4>{kp.Nom_OPC_1st, kp.Nom_OPC_Alarm, kp.Nom_OPC_TS, kp.Nom_OPC_TI}),
                   (std::array<int, 4>{expected[i - 1][0], expected[i - 1][1], expected[i - 1][2],
                                       expected[i - 1][3]}));
     }
-    EXPECT_EQ(ctx.Run->TagSignalList.Count(), 20);
+    EXPECT_EQ(ctx.Running.Run->TagSignalList.Count(), 20);
     Bring(1);
     EXPECT_TRUE(ExecuteTU(ctx, 0, TTUCommand::tuCommand_On));  // a breaker with its command addresses
     EXPECT_FALSE(ExecuteTU(ctx, 2, TTUCommand::tuCommand_On)); // a protection signal has none

@@ -12,8 +12,7 @@ protected:
     // Which requests RaisePeriodicRequests raises on channel 0 at now + ms.
     std::string RaiseAt(std::int64_t ms)
     {
-        auto pcl = ctx.Clients104->GetPcl(0);
-        auto lock = pcl->Lock();
+        auto pcl = ctx.Process.Clients104->GetPcl(0);
         RaisePeriodicRequests(ctx, 1, *pcl, start + ms);
         std::string raised;
         if (std::exchange(pcl->PROC_CLOCK_SYNC_103_, false))
@@ -39,7 +38,7 @@ TEST_F(ServiceTickTest, PeriodsInMinutesOnTheMonotonicClock)
     // Clock synchronisation and counters come at once; general interrogation waits for a connection.
     EXPECT_EQ(RaiseAt(0), "sync counters ");
     EXPECT_EQ(RaiseAt(Minute), "");
-    ArmRequestsOnConnect(ctx.KpTable[1], start + Minute); // connected at 1:00
+    ArmRequestsOnConnect(ctx.Stations.KpTable[1], start + Minute); // connected at 1:00
     clock.SetWall(1.0);                                  // the wall clock jumps: nothing cares
     struct TCase {
         std::int64_t at;
@@ -67,7 +66,7 @@ TEST_F(ServiceTickTest, APeriodOfZeroNeverRaises)
     stations = {TStationSpec{}};
     Start();
     start = clock.MonotonicMs();
-    ArmRequestsOnConnect(ctx.KpTable[1], start);
+    ArmRequestsOnConnect(ctx.Stations.KpTable[1], start);
     for (std::int64_t at : {std::int64_t{0}, Minute, 1000 * Minute})
         EXPECT_EQ(RaiseAt(at), "");
 }
@@ -111,15 +110,15 @@ TEST_F(ServiceTickTest, TheCounterRunsTo100AndTheSlowTickComesEveryThirdTick)
 {
     stations = {TStationSpec{}};
     Start();
-    const int alarm = ctx.KpTable[1].Nom_OPC_Alarm;
-    ctx.KpTable[1].Connected = true;
+    const int alarm = ctx.Stations.KpTable[1].Nom_OPC_Alarm;
+    ctx.Stations.KpTable[1].Connected = true;
     std::vector<int> published;
     for (int k = 1; k <= 101; ++k) {
         ServiceTick(ctx);
-        if (ctx.OpcItemValues[static_cast<std::size_t>(alarm)] == 1 && published.empty())
-            published.push_back(ctx.TickCounter);
+        if (ctx.Items.OpcItemValues[static_cast<std::size_t>(alarm)] == 1 && published.empty())
+            published.push_back(ctx.Running.TickCounter);
     }
-    EXPECT_EQ(ctx.TickCounter, 0);
+    EXPECT_EQ(ctx.Running.TickCounter, 0);
     EXPECT_EQ(published, (std::vector<int>{3}));
 }
 

@@ -35,10 +35,10 @@ class SocketService : public ::testing::Test {
 protected:
     SocketService()
     {
-        ctx.Clock = &channelClock;
-        ctx.ExePath = temp.File("fieldgate");
-        ctx.ChannelFactory = &factory;
-        ctx.ReadConfig = [this](TServiceContext& c) { Configure(c); };
+        ctx.Process.Clock = &channelClock;
+        ctx.Process.ExePath = temp.File("fieldgate");
+        ctx.Parts.ChannelFactory = &factory;
+        ctx.Parts.ReadConfig = [this](TServiceContext& c) { Configure(c); };
         ServiceInit(ctx);
     }
     ~SocketService() override
@@ -51,7 +51,7 @@ protected:
     // single point each. The link parameters come with the configuration.
     void Configure(TServiceContext& c)
     {
-        c.ResetStations();
+        c.Stations.Reset();
         for (int i = 1; i <= 2; ++i) {
             T_KP kp;
             kp.NameKP = "KP" + std::to_string(i);
@@ -71,13 +71,13 @@ protected:
                 kp.TS_arr.push_back(ts);
                 kp.Kol_TS += 1;
             }
-            c.KpTable.push_back(kp);
-            c.KpCount += 1;
-            TPrmn& prm = c.Prmn104[static_cast<std::size_t>(i - 1)];
+            c.Stations.KpTable.push_back(kp);
+            c.Stations.KpCount += 1;
+            TPrmn& prm = c.Channels.Prmn104[static_cast<std::size_t>(i - 1)];
             SetPrmnDefault(prm, PrmnKind104, "127.0.0.1", i == 1 ? activePort : passivePort);
             prm.CommonAsduAddress = Ca;
         }
-        c.PrmTFromCfg = true;
+        c.Switches.PrmTFromCfg = true;
     }
 
     void StartTick() { ticker.Start(); }
@@ -97,18 +97,18 @@ protected:
     // The tag that the OPC item of point n of station i commands.
     int PointTag(int i, int n) const
     {
-        const int id = ctx.KpTable[static_cast<std::size_t>(i)].Nom_OPC_TS + n - 1;
-        return ctx.OpcItems[static_cast<std::size_t>(id)].Nomer_Tag;
+        const int id = ctx.Stations.KpTable[static_cast<std::size_t>(i)].Nom_OPC_TS + n - 1;
+        return ctx.Items.OpcItems[static_cast<std::size_t>(id)].Nomer_Tag;
     }
     double ItemValue(int id)
     {
-        std::lock_guard<std::mutex> guard(ctx.OpcItemsLock);
-        return ctx.OpcItemValues[static_cast<std::size_t>(id)];
+        std::lock_guard<std::mutex> guard(ctx.Items.OpcItemsLock);
+        return ctx.Items.OpcItemValues[static_cast<std::size_t>(id)];
     }
     int ItemQuality(int id)
     {
-        std::lock_guard<std::mutex> guard(ctx.OpcItemsLock);
-        return ctx.OpcItems[static_cast<std::size_t>(id)].Quality;
+        std::lock_guard<std::mutex> guard(ctx.Items.OpcItemsLock);
+        return ctx.Items.OpcItems[static_cast<std::size_t>(id)].Quality;
     }
 
     TempDir temp;
@@ -131,7 +131,7 @@ TEST_F(SocketService, ValuesOfAnActiveAndAPassiveStationReachTheItemTable)
         Start();
         ASSERT_TRUE(WaitForAll(kpsim, {"interrogation station=1 ca=3", "interrogation station=2 ca=3"}));
         for (int i = 1; i <= 2; ++i) {
-            const T_KP& kp = ctx.KpTable[static_cast<std::size_t>(i)];
+            const T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(i)];
             EXPECT_TRUE(Eventually([&] { return ItemValue(kp.Nom_OPC_Alarm) == 1; })) << "station " << i;
             EXPECT_TRUE(Eventually([&] { return ItemQuality(kp.Nom_OPC_TS) == 0xC0; })) << "station " << i;
         }
@@ -139,12 +139,12 @@ TEST_F(SocketService, ValuesOfAnActiveAndAPassiveStationReachTheItemTable)
             const std::string s = std::to_string(i);
             const std::string value = round == 1 ? "1" : "0";
             kpsim.Control("set " + s + " 100 " + value);
-            const int id = ctx.KpTable[static_cast<std::size_t>(i)].Nom_OPC_TS;
+            const int id = ctx.Stations.KpTable[static_cast<std::size_t>(i)].Nom_OPC_TS;
             EXPECT_TRUE(Eventually([&] { return ItemValue(id) == (round == 1 ? 1 : 0); })) << "station " << i;
         }
         Stop();
         EXPECT_TRUE(WaitForAll(kpsim, {"disconnected station=1", "disconnected station=2"}));
-        EXPECT_FALSE(ctx.StaleRun) << "every channel thread ended within the bound";
+        EXPECT_FALSE(ctx.Running.StaleRun) << "every channel thread ended within the bound";
     }
 }
 
@@ -186,7 +186,7 @@ TEST_F(SocketService, CommandsReachTheStationWithTheirAddresses)
         }
     }
     // The executed single point of station 1 comes back switched on.
-    const int id = ctx.KpTable[1].Nom_OPC_TS;
+    const int id = ctx.Stations.KpTable[1].Nom_OPC_TS;
     EXPECT_TRUE(Eventually([&] { return ItemValue(id) == 1; }));
 }
 
@@ -249,10 +249,10 @@ TEST_F(SocketService, StopJoinsWhileAConnectHangs)
     clock.Advance(1200);
     ASSERT_TRUE(channelClock.AwaitPass()) << "the connect runs";
     Stop();
-    EXPECT_FALSE(ctx.StaleRun);
+    EXPECT_FALSE(ctx.Running.StaleRun);
     Start();
     Stop();
-    EXPECT_FALSE(ctx.StaleRun);
+    EXPECT_FALSE(ctx.Running.StaleRun);
 }
 
 } // namespace

@@ -10,11 +10,11 @@ namespace {
 TEST(ServiceContext, FilesResolveAgainstTheProgramDirectory)
 {
     TServiceContext ctx;
-    EXPECT_EQ(ctx.FilePath("iec104.cfg"), "iec104.cfg");
-    ctx.ExePath = "/etc/fieldgated/";
-    EXPECT_EQ(ctx.FilePath("iec104.cfg"), "/etc/fieldgated/iec104.cfg");
-    ctx.ExePath = "/opt/gw/fieldgate";
-    EXPECT_EQ(ctx.FilePath("cnf.ini"), "/opt/gw/cnf.ini");
+    EXPECT_EQ(ctx.Process.FilePath("iec104.cfg"), "iec104.cfg");
+    ctx.Process.ExePath = "/etc/fieldgated/";
+    EXPECT_EQ(ctx.Process.FilePath("iec104.cfg"), "/etc/fieldgated/iec104.cfg");
+    ctx.Process.ExePath = "/opt/gw/fieldgate";
+    EXPECT_EQ(ctx.Process.FilePath("cnf.ini"), "/opt/gw/cnf.ini");
 }
 
 struct StoppedParts final : TServiceWebServer, TOpcUaBridge {
@@ -35,8 +35,8 @@ TEST(ServiceContext, EndStopsThePluggedPartsAlsoWithoutARun)
     StoppedParts web, ua;
     {
         TServiceContext ctx;
-        ctx.WebServer = &web;
-        ctx.OpcUa = &ua;
+        ctx.Parts.WebServer = &web;
+        ctx.Parts.OpcUa = &ua;
     }
     EXPECT_EQ(web.stops, 1);
     EXPECT_EQ(ua.stops, 1);

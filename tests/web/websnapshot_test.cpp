@@ -27,15 +27,15 @@ std::vector<std::uint8_t> FloatElement(float value, std::uint8_t qds)
 TEST(WebSnapshot, TakesStationsTagsAndReadings)
 {
     TServiceContext ctx;
-    ctx.KpCount = 2;
-    ctx.KpTable.resize(3);
-    ctx.KpTable[1].NameKP = "Sever";
-    ctx.KpTable[1].Connected = true;
-    ctx.KpTable[1].IP_tek = "10.0.0.1";
-    ctx.KpTable[1].Port_tek = 2404;
-    ctx.KpTable[1].PereschetTI = true;
-    ctx.KpTable[2].NameKP = "Юг";
-    ctx.KpTable[2].Passive = true;
+    ctx.Stations.KpCount = 2;
+    ctx.Stations.KpTable.resize(3);
+    ctx.Stations.KpTable[1].NameKP = "Sever";
+    ctx.Stations.KpTable[1].Connected = true;
+    ctx.Stations.KpTable[1].IP_tek = "10.0.0.1";
+    ctx.Stations.KpTable[1].Port_tek = 2404;
+    ctx.Stations.KpTable[1].PereschetTI = true;
+    ctx.Stations.KpTable[2].NameKP = "Юг";
+    ctx.Stations.KpTable[2].Passive = true;
 
     TArmSignals arms;
     PArmRec ua = arms.AddRec(1001, SignalType::stTIT, "Ua", 0);
@@ -90,9 +90,9 @@ TEST(WebSnapshot, TakesStationsTagsAndReadings)
 TEST(WebSnapshot, WithoutAStartedServiceOnlyStations)
 {
     TServiceContext ctx;
-    ctx.KpCount = 1;
-    ctx.KpTable.resize(2);
-    ctx.KpTable[1].NameKP = "A";
+    ctx.Stations.KpCount = 1;
+    ctx.Stations.KpTable.resize(2);
+    ctx.Stations.KpTable[1].NameKP = "A";
     const TWebSnapshot snap = TakeWebSnapshot(ctx, nullptr, nullptr, {});
     ASSERT_EQ(snap.Stations.size(), 1u);
     EXPECT_FALSE(snap.Stations[0].Link);
@@ -103,19 +103,21 @@ TEST(WebSnapshot, WithoutAStartedServiceOnlyStations)
 TEST(WebSnapshot, LinkParametersFromTheChannelTable)
 {
     TServiceContext ctx;
-    ctx.KpCount = 2;
-    ctx.KpTable.resize(3);
-    ctx.KpTable[1].NameKP = "A";
-    ctx.KpTable[2].NameKP = "B";
+    ctx.Stations.KpCount = 2;
+    ctx.Stations.KpTable.resize(3);
+    ctx.Stations.KpTable[1].NameKP = "A";
+    ctx.Stations.KpTable[2].NameKP = "B";
     TPrmnArray prmn = MakePrmn104();
     SetPrmnDefault(prmn[0], PrmnKind104, "10.0.0.1", 2410);
     test::FakeClock clock;
     const TTypeIdentList types;
     TTagSignalList tags;
     TClients104 clients;
-    ASSERT_TRUE(clients.AddClient(TLinkSocket{}, prmn, TClientContext{TLinkEnv{&clock}, &types, &tags, true}));
+    const auto client = clients.AddClient(TLinkSocket{}, prmn, TClientContext{TLinkEnv{&clock}, &types, &tags, true});
+    ASSERT_TRUE(client);
+    ctx.Channels.SetLink(1, std::make_shared<TClient104Frm>(client, true, TChannelModel{}));
 
-    const TWebSnapshot snap = TakeWebSnapshot(ctx, nullptr, nullptr, LinkPrmnOf(clients));
+    const TWebSnapshot snap = TakeWebSnapshot(ctx, nullptr, nullptr, LinkPrmnOf(ctx));
     ASSERT_TRUE(snap.Stations[0].Link);
     EXPECT_EQ(snap.Stations[0].Link->Port, 2410);
     EXPECT_EQ(snap.Stations[0].Link->t1, prmn[0].t1);

@@ -88,11 +88,11 @@ int main(int argc, char* argv[])
 
     TServiceContext& ctx = service.Context();
     desktop::TDev_prop_Dlg& station = form.StationDialog();
-    station.BeforeShowOptionsUstr(ctx, 1, ctx.Prmn104[0]);
+    station.BeforeShowOptionsUstr(ctx, 1, ctx.Channels.Prmn104[0]);
     station.resize(1000, 600);
     ok = Save(station, out, "station_dialog") && ok;
     desktop::TFormParam104& link = station.LinkDialog();
-    link.OutParamForm(ctx.Prmn104[0]);
+    link.OutParamForm(ctx.Channels.Prmn104[0]);
     ok = Save(link, out, "link_param_dialog") && ok;
     desktop::TOPC_UA_Dlg opcUa;
     opcUa.Fill(service.OpcUa());
