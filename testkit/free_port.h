@@ -16,10 +16,16 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
+#include <sstream>
 #include <stdexcept>
+#include <string>
+#include <thread>
 
 namespace gw::test {
 
@@ -64,6 +70,56 @@ inline int FreePort()
             return port;
     }
     throw std::runtime_error("no free port");
+}
+
+// Who listens on the port (IPv4): a socket of this very process, another
+// program, or nobody. A port picked free can be taken by another program before
+// a server of the test binds it; a connection that merely succeeds may then
+// reach that other program.
+enum class TListener { Nobody, Here, Elsewhere };
+
+inline TListener ListenerOn(int port)
+{
+    std::set<std::string> ownSockets;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const std::string target = std::filesystem::read_symlink(fd.path(), error).string();
+        if (!error && target.rfind("socket:[", 0) == 0)
+            ownSockets.insert(target.substr(8, target.size() - 9));
+    }
+    constexpr const char* Listen = "0A";
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line); // the heading
+    TListener found = TListener::Nobody;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+        const auto colon = local.find(':');
+        if (colon == std::string::npos || std::stoi(local.substr(colon + 1), nullptr, 16) != port || state != Listen)
+            continue;
+        if (ownSockets.count(inode) > 0)
+            return TListener::Here;
+        found = TListener::Elsewhere;
+    }
+    return found;
+}
+
+// Waits until a server of this process listens on the port; false when
+// another program listens there instead or the limit passes, which only a
+// failed bind or a broken server reaches.
+inline bool AwaitListening(int port, std::chrono::seconds limit = std::chrono::seconds(60))
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const TListener listener = ListenerOn(port);
+        if (listener != TListener::Nobody)
+            return listener == TListener::Here;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 } // namespace gw::test
