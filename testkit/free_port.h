@@ -15,17 +15,18 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace gw::test {
 
@@ -80,30 +81,30 @@ enum class TListener { Nobody, Here, Elsewhere };
 
 inline TListener ListenerOn(int port)
 {
-    std::set<std::string> ownSockets;
-    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code error;
-        const std::string target = std::filesystem::read_symlink(fd.path(), error).string();
-        if (!error && target.rfind("socket:[", 0) == 0)
-            ownSockets.insert(target.substr(8, target.size() - 9));
-    }
+    // The listeners first, this process's sockets after: a server that begins
+    // to listen between the two reads is then still seen as this process's.
     constexpr const char* Listen = "0A";
+    std::vector<std::string> listeners;
     std::ifstream table("/proc/net/tcp");
     std::string line;
     std::getline(table, line); // the heading
-    TListener found = TListener::Nobody;
     while (std::getline(table, line)) {
         std::istringstream fields(line);
         std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
         fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
         const auto colon = local.find(':');
-        if (colon == std::string::npos || std::stoi(local.substr(colon + 1), nullptr, 16) != port || state != Listen)
-            continue;
-        if (ownSockets.count(inode) > 0)
-            return TListener::Here;
-        found = TListener::Elsewhere;
+        if (colon != std::string::npos && std::stoi(local.substr(colon + 1), nullptr, 16) == port && state == Listen)
+            listeners.push_back("socket:[" + inode + "]");
     }
-    return found;
+    if (listeners.empty())
+        return TListener::Nobody;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const std::string target = std::filesystem::read_symlink(fd.path(), error).string();
+        if (!error && std::find(listeners.begin(), listeners.end(), target) != listeners.end())
+            return TListener::Here;
+    }
+    return TListener::Elsewhere;
 }
 
 // Waits until a server of this process listens on the port; false when
