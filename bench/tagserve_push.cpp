@@ -88,7 +88,8 @@ struct World {
             add_new_group(static_cast<int32_t>(name.size()), 80001 + g, name.c_str());
         }
         for (int32_t id = 1; id <= kVariables; ++id) {
-            std::string name = "m" + std::to_string(id);
+            std::string name = "m"; // appended: GCC 12 at -O3 warns falsely (-Wrestrict) about "m" + to_string
+            name += std::to_string(id);
             Add_new_perem(static_cast<int32_t>(name.size()), id, 10, 80001 + (id - 1) / kPerGroup, 1, 0, name.c_str());
             Set_new_val_to_perem(10, id, 0, 0.0, 0, UaNow(), UaNow());
         }

@@ -79,8 +79,18 @@ void TSubj104::Trace(bool Save_Obmen, int nomer_socket, const std::string& line)
 
 std::string TSubj104::str_vsvrCnt() const
 {
-    return "(" + std::to_string(Fvs) + "," + std::to_string(Fvr) + "," + std::to_string(Ack) + ",k=" + std::to_string(k) +
-           ") ";
+    // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) about
+    // a literal put before a temporary string.
+    std::string s(1, '(');
+    s += std::to_string(Fvs);
+    s += ',';
+    s += std::to_string(Fvr);
+    s += ',';
+    s += std::to_string(Ack);
+    s += ",k=";
+    s += std::to_string(k);
+    s += ") ";
+    return s;
 }
 
 std::string TSubj104::str_AddrPort() const { return FIpPort; }

@@ -179,8 +179,10 @@ std::string FloatToText(double v)
         return out + digits.substr(0, intDigits) + "." + digits.substr(intDigits);
     }
     out += digits.substr(0, 1);
-    if (digits.size() > 1)
-        out += "." + digits.substr(1);
+    if (digits.size() > 1) {
+        out += '.';
+        out.append(digits, 1); // not "." + substr: GCC 12 at -O3 warns falsely (-Wrestrict) about that
+    }
     return out + "E" + std::to_string(exp);
 }
 

@@ -462,8 +462,10 @@ std::string PrmTLine(const TPrmn& p)
                                    p.CommonAsduAddress, p.sz_ASDUAddress, p.sz_InfObjAddress, p.sz_COT,
                                    p.ClockSinhronizationTime};
     std::string line = "PRM_T";
-    for (std::int32_t v : fields)
-        line += "," + Str(v);
+    for (std::int32_t v : fields) {
+        line += ','; // not "," + Str(v): GCC 12 at -O3 warns falsely (-Wrestrict) about that
+        line += Str(v);
+    }
     return line;
 }
 

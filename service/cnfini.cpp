@@ -14,6 +14,18 @@ constexpr std::string_view KeyPort_WebServ = "Port_WebServ";
 constexpr std::string_view KeySave_Obmen_v_File = "Save_Obmen_v_File";
 constexpr std::string_view KeyPwd = "pwd";
 
+// The text between the two marks. Built by appending: GCC 12 at -O3 warns
+// falsely (-Wrestrict) about a literal put before a temporary string.
+std::string Enclosed(char open, std::string_view text, char close)
+{
+    std::string s;
+    s.reserve(text.size() + 2);
+    s += open;
+    s += text;
+    s += close;
+    return s;
+}
+
 // INI names compare without regard to case, as the files' other readers do.
 bool SameName(std::string_view a, std::string_view b)
 {
@@ -138,7 +150,7 @@ private:
     bool Flag(std::string_view key, std::string_view value, bool& out) const
     {
         if (!value.empty() && value != "0" && value != "1") {
-            Skip(key, "\"" + std::string(value) + "\" is not 0 or 1");
+            Skip(key, Enclosed('"', value, '"') + " is not 0 or 1");
             return false;
         }
         if (!value.empty())
@@ -153,7 +165,7 @@ private:
         if (!value.empty() && value != "0" && value != "1") {
             if (FComplain)
                 FComplain(TConfigError(FFile, FLine, std::string(KeyUseWebServer),
-                                       "\"" + std::string(value) + "\" is not 0 or 1"),
+                                       Enclosed('"', value, '"') + " is not 0 or 1"),
                           "only 0 turns the web server off, so it is started");
             out = true;
             return true;
@@ -168,7 +180,7 @@ private:
         int port = 0;
         const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
         if (ec != std::errc() || end != value.data() + value.size() || port < 1 || port > 65535) {
-            Skip(KeyPort_WebServ, "\"" + std::string(value) + "\" is not a port number 1..65535");
+            Skip(KeyPort_WebServ, Enclosed('"', value, '"') + " is not a port number 1..65535");
             return false;
         }
         out = port;
@@ -210,7 +222,7 @@ void SetKey(TTextFile& file, std::string_view key, const std::string& value)
     }
     if (!file.lines.empty() && file.lines.back().eol.empty())
         file.lines.back().eol = eol;
-    file.lines.push_back({"[" + std::string(key) + "]", eol});
+    file.lines.push_back({Enclosed('[', key, ']'), eol});
     file.lines.push_back({text, eol});
 }
 

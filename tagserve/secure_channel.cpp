@@ -18,7 +18,7 @@ constexpr uint32_t kSequenceWrapAbove = 4294966271u;
 } // namespace
 
 SecureChannel::SecureChannel(uint32_t channelId, MessageHandler& handler, int64_t nowMs)
-    : handler_(handler), channelId_(channelId), createdMs_(nowMs)
+    : handler_(handler), channelId_(channelId), openingSinceMs_(nowMs)
 {
 }
 
@@ -64,7 +64,7 @@ void SecureChannel::OnChunk(const std::string& chunk, int64_t nowMs)
     if (!hello_) {
         if (h.messageType != "HEL" || h.chunkType != 'F')
             return Fail(status::BadTcpMessageTypeInvalid, "expected HEL");
-        return OnHello(chunk);
+        return OnHello(chunk, nowMs);
     }
     if (h.messageType == "OPN" && h.chunkType == 'F')
         return OnOpen(chunk, nowMs);
@@ -73,7 +73,7 @@ void SecureChannel::OnChunk(const std::string& chunk, int64_t nowMs)
     Fail(status::BadTcpMessageTypeInvalid, "unexpected message type");
 }
 
-void SecureChannel::OnHello(const std::string& chunk)
+void SecureChannel::OnHello(const std::string& chunk, int64_t nowMs)
 {
     Hello hello = ParseHello(chunk);
     if (hello.receiveBufferSize < kMinBufferSize || hello.sendBufferSize < kMinBufferSize)
@@ -81,6 +81,7 @@ void SecureChannel::OnHello(const std::string& chunk)
     limits_ = Negotiate(hello);
     helloUrl_ = hello.endpointUrl;
     hello_ = true;
+    openingSinceMs_ = nowMs;
     output_ += BuildAck(limits_);
 }
 
@@ -263,7 +264,7 @@ void SecureChannel::Fail(uint32_t status, std::string_view reason)
 bool SecureChannel::Expired(int64_t nowMs) const
 {
     if (!open_)
-        return nowMs - createdMs_ > kHelloTimeoutMs;
+        return nowMs - openingSinceMs_ > kHelloTimeoutMs;
     return nowMs > tokenExpiresMs_;
 }
 

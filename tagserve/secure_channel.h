@@ -23,7 +23,9 @@ public:
 };
 
 // HEL and OpenSecureChannel come at once from every client; a socket that sends
-// neither only holds a slot.
+// neither only holds a slot. Each of the two gets this long, counted from the
+// connection and from the answered HEL: a server busy with other clients' turns
+// reads a HEL late, and that delay is not the client's.
 constexpr int64_t kHelloTimeoutMs = 5000;
 constexpr size_t kMaxPartialMessages = 4;
 constexpr uint32_t kMinTokenLifetimeMs = 10000;
@@ -63,7 +65,7 @@ public:
 private:
     uint32_t ChunkLimit() const;
     void OnChunk(const std::string& chunk, int64_t nowMs);
-    void OnHello(const std::string& chunk);
+    void OnHello(const std::string& chunk, int64_t nowMs);
     void OnOpen(const std::string& chunk, int64_t nowMs);
     void OnMessage(const std::string& chunk, const ChunkHeader& h, int64_t nowMs);
     bool AcceptSequence(uint32_t sequenceNumber);
@@ -72,7 +74,7 @@ private:
 
     MessageHandler& handler_;
     uint32_t channelId_;
-    int64_t createdMs_;
+    int64_t openingSinceMs_; // the connection, then the answered HEL
     ChunkStream stream_;
     Negotiated limits_;
     std::string helloUrl_;

@@ -25,9 +25,10 @@ public:
 
     void Write(const std::string& line);
     // The next output line that starts with `prefix`; earlier lines are kept
-    // in Lines() but skipped. Nothing after the time-out or at the end.
+    // in Lines() but skipped. Nothing after the time-out or at the end; the
+    // default one only a failing program reaches, however slow the machine.
     std::optional<std::string> WaitFor(const std::string& prefix,
-                                       std::chrono::milliseconds timeout = std::chrono::seconds(5));
+                                       std::chrono::milliseconds timeout = std::chrono::seconds(60));
     const std::vector<std::string>& Lines() const { return lines_; }
     // True when the program closed its output (it ended) before the time-out;
     // the lines up to there are kept in Lines().

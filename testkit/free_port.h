@@ -15,11 +15,18 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace gw::test {
 
@@ -64,6 +71,56 @@ inline int FreePort()
             return port;
     }
     throw std::runtime_error("no free port");
+}
+
+// Who listens on the port (IPv4): a socket of this very process, another
+// program, or nobody. A port picked free can be taken by another program before
+// a server of the test binds it; a connection that merely succeeds may then
+// reach that other program.
+enum class TListener { Nobody, Here, Elsewhere };
+
+inline TListener ListenerOn(int port)
+{
+    // The listeners first, this process's sockets after: a server that begins
+    // to listen between the two reads is then still seen as this process's.
+    constexpr const char* Listen = "0A";
+    std::vector<std::string> listeners;
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line); // the heading
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+        const auto colon = local.find(':');
+        if (colon != std::string::npos && std::stoi(local.substr(colon + 1), nullptr, 16) == port && state == Listen)
+            listeners.push_back("socket:[" + inode + "]");
+    }
+    if (listeners.empty())
+        return TListener::Nobody;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const std::string target = std::filesystem::read_symlink(fd.path(), error).string();
+        if (!error && std::find(listeners.begin(), listeners.end(), target) != listeners.end())
+            return TListener::Here;
+    }
+    return TListener::Elsewhere;
+}
+
+// Waits until a server of this process listens on the port; false when
+// another program listens there instead or the limit passes, which only a
+// failed bind or a broken server reaches.
+inline bool AwaitListening(int port, std::chrono::seconds limit = std::chrono::seconds(60))
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const TListener listener = ListenerOn(port);
+        if (listener != TListener::Nobody)
+            return listener == TListener::Here;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 } // namespace gw::test

@@ -25,9 +25,10 @@ public:
 
     void Control(const std::string& line) { child_.Write(line); }
     // The next output line that starts with `prefix`; earlier lines are kept
-    // in Lines() but skipped. Nothing after the time-out or at the end.
+    // in Lines() but skipped. Nothing after the time-out or at the end; the
+    // default one only a failing kpsim reaches, however slow the machine.
     std::optional<std::string> WaitFor(const std::string& prefix,
-                                       std::chrono::milliseconds timeout = std::chrono::seconds(5))
+                                       std::chrono::milliseconds timeout = std::chrono::seconds(60))
     {
         return child_.WaitFor(prefix, timeout);
     }

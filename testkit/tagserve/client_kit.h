@@ -17,6 +17,7 @@
 
 namespace tagserve::test {
 
+using gw::test::AwaitListening;
 using gw::test::FreePort;
 
 inline std::string HelloChunk(const std::string& url = "opc.tcp://127.0.0.1:4840", uint32_t receiveBuffer = 65536,

@@ -151,8 +151,9 @@ protected:
         const TagCategName kinds[] = {TagCategName::tcn_TS, TagCategName::tcn_TIT, TagCategName::tcn_TII};
         for (int ioa = 1; ioa <= kTags; ++ioa) {
             TTagSignal t;
-            t.Init("S" + std::to_string(ioa), 1, ioa, kHost, kPort, cats.GetPtc(kinds[ioa % 3]), ioa - 1, ioa % 2, ioa,
-                   ioa);
+            std::string name = "S"; // appended: GCC 12 at -O3 warns falsely (-Wrestrict) about "S" + to_string
+            name += std::to_string(ioa);
+            t.Init(name, 1, ioa, kHost, kPort, cats.GetPtc(kinds[ioa % 3]), ioa - 1, ioa % 2, ioa, ioa);
             tags.AddTag(t);
         }
     }

@@ -9,6 +9,15 @@
 namespace gw {
 namespace {
 
+// "S" and the number. Appended: GCC 12 at -O3 warns falsely (-Wrestrict)
+// about a literal put before a temporary string.
+std::string SignalName(int i)
+{
+    std::string name = "S";
+    name += std::to_string(i);
+    return name;
+}
+
 TEST(SignalType, Keywords)
 {
     struct Case {
@@ -86,7 +95,7 @@ TEST(ArmSignals, RecordsStayWhereTheyAreAsTheTableGrows)
     TArmSignals arm;
     std::vector<PArmRec> taken;
     for (int i = 0; i < 3000; ++i) {
-        PArmRec rec = arm.AddRec(1001, i % 2 ? SignalType::stTIT : SignalType::stTS, "S" + std::to_string(i), 0);
+        PArmRec rec = arm.AddRec(1001, i % 2 ? SignalType::stTIT : SignalType::stTS, SignalName(i), 0);
         rec->SetParam(1, i == 7 ? "KKS-7" : "", 1, i, 0, 0,
                       i % 2 ? std::make_unique<TTitBound>(true, 0, i, 0, 1, 0, 0, 0, 0) : nullptr, "10.0.0.1", 2404, 0,
                       0);
@@ -95,7 +104,7 @@ TEST(ArmSignals, RecordsStayWhereTheyAreAsTheTableGrows)
     ASSERT_EQ(arm.Count(), 3000);
     for (int i = 0; i < 3000; ++i) {
         ASSERT_EQ(arm.GetRec(i), taken[static_cast<std::size_t>(i)]) << i;
-        EXPECT_EQ(taken[static_cast<std::size_t>(i)]->DispName(), "S" + std::to_string(i));
+        EXPECT_EQ(taken[static_cast<std::size_t>(i)]->DispName(), SignalName(i));
         EXPECT_EQ(taken[static_cast<std::size_t>(i)]->SigObjAddr(), i);
         EXPECT_EQ(taken[static_cast<std::size_t>(i)]->pTitBound1() != nullptr, i % 2 == 1);
     }

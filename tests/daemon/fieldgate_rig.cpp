@@ -45,6 +45,21 @@ std::string CommOf(pid_t pid)
     return comm;
 }
 
+// This process's children of that name, as every one of its threads has them
+// (a child belongs to the thread that started it, an orphan it took over to
+// any of them).
+std::vector<pid_t> ChildrenNamed(const std::string& comm)
+{
+    std::vector<pid_t> found;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream in(task.path() / "children");
+        for (pid_t pid = 0; in >> pid;)
+            if (CommOf(pid) == comm)
+                found.push_back(pid);
+    }
+    return found;
+}
+
 } // namespace
 
 FieldgateRig::FieldgateRig() : name_(UniqueName("fg")), program_(home_.File(name_))
@@ -70,6 +85,9 @@ FieldgateRig::~FieldgateRig()
             ::kill(pid, SIGKILL);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+    // And reaped, so that none is left to the next test of this process.
+    for (int round = 0; round < 50 && !ChildrenNamed(name_.substr(0, 15)).empty(); ++round)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     reaping_ = false;
     reaper_.join();
 }
@@ -97,7 +115,7 @@ void FieldgateRig::Start()
     pid_t first = 0;
     if (::posix_spawn(&first, path.c_str(), nullptr, nullptr, argv, envp.data()) != 0)
         throw std::runtime_error("cannot start " + path);
-    const int status = WaitExit(first, std::chrono::seconds(30));
+    const int status = WaitExit(first, std::chrono::seconds(60));
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw std::runtime_error("the first process did not end with status 0");
 }
@@ -138,19 +156,18 @@ FieldgateInstances FieldgateRig::WaitInstances(std::chrono::seconds limit)
 }
 
 // Reaps the program's ended processes and keeps their statuses; other
-// children of the test (kpsim) are left to their own owners.
+// children of the test (kpsim, pgrep) are left to their own owners. Each
+// child of the program's name is asked by its id: an ended child of another
+// owner, not yet reaped, must not hide them.
 void FieldgateRig::Reap()
 {
     while (reaping_) {
-        siginfo_t info{};
-        if (::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0 &&
-            CommOf(info.si_pid) == name_.substr(0, 15)) {
+        for (pid_t pid : ChildrenNamed(name_.substr(0, 15))) {
             int status = 0;
-            if (::waitpid(info.si_pid, &status, 0) == info.si_pid) {
+            if (::waitpid(pid, &status, WNOHANG) == pid) {
                 std::lock_guard lock(statusLock_);
-                statuses_[info.si_pid] = status;
+                statuses_[pid] = status;
             }
-            continue;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

@@ -37,9 +37,10 @@ namespace gw::test {
 
 using namespace std::chrono_literals;
 
-// Polls pred in real time until it holds or the limit passes.
+// Polls pred in real time until it holds or the limit passes; the default
+// limit only a failing gateway reaches, however slow the machine.
 template <class Pred>
-bool Eventually(Pred pred, std::chrono::milliseconds limit = 10s)
+bool Eventually(Pred pred, std::chrono::milliseconds limit = 60s)
 {
     const auto until = std::chrono::steady_clock::now() + limit;
     while (!pred()) {

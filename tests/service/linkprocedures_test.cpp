@@ -24,7 +24,7 @@ class LinkProcedures : public ::testing::Test {
 protected:
     LinkProcedures()
     {
-        ctx.Process.Clock = &clock;
+        ctx.Process.Clock = &channelClock;
         ctx.Process.ExePath = temp.File("fieldgate");
         ctx.Parts.ChannelFactory = &factory;
         ctx.Parts.ReadConfig = Iec104CfgReader(opcUa);
@@ -51,7 +51,9 @@ protected:
     }
 
     // kpsim as the station, listening for the active channel or connecting
-    // to the passive one, with more options of its own.
+    // to the passive one, with more options of its own. Its t1 runs in real
+    // time while the gateway's acknowledgements wait for the fake clock: it is
+    // made long enough for the slowest machine.
     std::unique_ptr<KpsimProcess> Station(std::vector<std::string> options = {})
     {
         std::vector<std::string> args{"--listen", "127.0.0.1:0"};
@@ -59,7 +61,8 @@ protected:
             port = FreePort();
             args = {"--connect", "127.0.0.1:" + std::to_string(port), "--reconnect", "50"};
         }
-        args.insert(args.end(), {"--ca", std::to_string(Ca), "--sp", std::to_string(PointIoa)});
+        args.insert(args.end(), {"--ca", std::to_string(Ca), "--sp", std::to_string(PointIoa), "--t1", "255000",
+                                 "--t2", "250000"});
         args.insert(args.end(), options.begin(), options.end());
         auto kpsim = std::make_unique<KpsimProcess>(args);
         if (!passive)
@@ -77,15 +80,18 @@ protected:
     void StopTick() { ticker.Stop(); }
 
     // Moves the fake clock in steps of stepMs, at most up to limitMs, until
-    // kpsim prints a line starting with prefix.
+    // kpsim prints a line starting with prefix. Each step is taken by every
+    // channel thread before the next; what follows from the last one (a
+    // connect, kpsim's answer) takes real time, as long as the machine needs.
     bool AdvanceUntilLine(KpsimProcess& kpsim, const std::string& prefix, std::int64_t stepMs, std::int64_t limitMs)
     {
-        for (std::int64_t moved = 0; moved <= limitMs; moved += stepMs) {
+        for (std::int64_t moved = 0; moved < limitMs; moved += stepMs) {
             if (kpsim.WaitFor(prefix, 50ms))
                 return true;
             clock.Advance(stepMs);
+            channelClock.AwaitPass();
         }
-        return false;
+        return kpsim.WaitFor(prefix).has_value();
     }
 
     // The value of the station's point as stored by the receive path.
@@ -112,6 +118,7 @@ protected:
 
     TempDir temp;
     FakeClock clock;
+    ChannelClock channelClock{clock};
     TSocketChannelFactory factory;
     bool passive = false;
     int clockSyncMinutes = 0;

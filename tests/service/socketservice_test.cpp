@@ -121,14 +121,19 @@ protected:
     ServiceTicker ticker{ctx};
 };
 
+// kpsim's t1 runs in real time while the gateway's acknowledgements wait for
+// the fake clock: it is made long enough for the slowest machine.
 TEST_F(SocketService, ValuesOfAnActiveAndAPassiveStationReachTheItemTable)
 {
-    KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "3", "--sp", "100", "--connect",
-                        "127.0.0.1:" + std::to_string(passivePort), "--reconnect", "50", "--ca", "3", "--sp", "100"});
+    KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "3", "--sp", "100", "--t1", "255000", "--t2", "250000",
+                        "--connect", "127.0.0.1:" + std::to_string(passivePort), "--reconnect", "50", "--ca", "3",
+                        "--sp", "100", "--t1", "255000", "--t2", "250000"});
     activePort = kpsim.ListenPort(1);
     for (int round = 1; round <= 2; ++round) {
         SCOPED_TRACE(round);
         Start();
+        // Else kpsim may reach another program that took the port meanwhile.
+        ASSERT_TRUE(AwaitListening(passivePort)) << "the passive station's port " << passivePort << " is taken";
         ASSERT_TRUE(WaitForAll(kpsim, {"interrogation station=1 ca=3", "interrogation station=2 ca=3"}));
         for (int i = 1; i <= 2; ++i) {
             const T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(i)];

@@ -4,15 +4,22 @@
 
 #include "service/service_fixture.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace gw::test {
 
 inline TBytes Asdu(int type, int ioa, const TBytes& element)
 {
-    TBytes a{static_cast<std::uint8_t>(type), 0x01, 0x03, 0x00, 0x01, 0x00, static_cast<std::uint8_t>(ioa),
-             static_cast<std::uint8_t>(ioa >> 8), static_cast<std::uint8_t>(ioa >> 16)};
-    a.insert(a.end(), element.begin(), element.end());
+    const std::uint8_t head[] = {static_cast<std::uint8_t>(type),      0x01, 0x03, 0x00, 0x01, 0x00,
+                                 static_cast<std::uint8_t>(ioa), static_cast<std::uint8_t>(ioa >> 8),
+                                 static_cast<std::uint8_t>(ioa >> 16)};
+    // Copied into its full size: GCC 12 at -O3 warns falsely (-Warray-bounds)
+    // about inserting into a vector that must grow for it.
+    TBytes a(sizeof head + element.size());
+    std::copy(std::begin(head), std::end(head), a.begin());
+    std::copy(element.begin(), element.end(), a.begin() + sizeof head);
     return a;
 }
 

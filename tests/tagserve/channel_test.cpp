@@ -301,6 +301,19 @@ TEST(SecureChannel, HelloTimeoutAndTokenExpiry)
     EXPECT_TRUE(ch.channel.Expired(750001));
 }
 
+// A HEL that the server reads late (it was busy with other clients' turns) is
+// answered, and the client then has its own time for the OpenSecureChannel.
+TEST(SecureChannel, AHelloReadLateStillLeavesTimeForTheOpen)
+{
+    Channel ch;
+    constexpr int64_t late = kHelloTimeoutMs + 1000;
+    ch.Feed(kHello, late);
+    EXPECT_EQ(ch.Take().substr(0, 4), "ACKF");
+    EXPECT_FALSE(ch.channel.Expired(late));
+    EXPECT_FALSE(ch.channel.Expired(late + kHelloTimeoutMs));
+    EXPECT_TRUE(ch.channel.Expired(late + kHelloTimeoutMs + 1)) << "a client that never opens still goes";
+}
+
 // Every chunk a real client sent, in every captured exchange, passes the
 // channel layer: framing, sequence numbers, tokens and reassembly.
 TEST(SecureChannel, CapturedClientChunksAllPass)

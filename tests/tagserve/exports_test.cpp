@@ -7,6 +7,7 @@
 #include "tagserve/binary.h"
 #include "tagserve/ids.h"
 #include "tagserve/model.h"
+#include "tagserve/server.h"
 #include "tagserve/tagserve.h"
 
 #include <gtest/gtest.h>
@@ -77,6 +78,10 @@ private:
 
 using test::FreePort;
 
+// Only a server that hangs takes this long: a slow machine (a sanitizer, an
+// emulator, a crowded build host) does not.
+constexpr auto kPatience = std::chrono::seconds(60);
+
 // A loopback connection that sends bytes and reads what comes back until
 // the server closes or nothing arrives for a while.
 class Client {
@@ -108,7 +113,8 @@ public:
     }
     bool Connected() const { return fd_ >= 0; }
     int Fd() const { return fd_; }
-    // Reads until `want` bytes arrived, the peer closed, or 3 s passed.
+    // Reads until `want` bytes arrived or the peer closed; the time-out ends
+    // only a test whose server neither answers nor closes.
     std::string Receive(size_t want, bool* closed = nullptr)
     {
         std::string got;
@@ -116,7 +122,7 @@ public:
             *closed = false;
         while (got.size() < want) {
             pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 3000) <= 0)
+            if (::poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) <= 0)
                 break;
             char buf[4096];
             ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
@@ -156,7 +162,7 @@ public:
 
     bool WaitFor(const std::string& text) const
     {
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        const auto limit = std::chrono::steady_clock::now() + kPatience;
         while (dir_.Read("stderr").find(text) == std::string::npos) {
             if (std::chrono::steady_clock::now() > limit)
                 return false;
@@ -175,7 +181,7 @@ private:
 // with ERR (the server has not yet noticed a close) is tried again.
 bool Acknowledged(int port)
 {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto limit = std::chrono::steady_clock::now() + kPatience;
     while (std::chrono::steady_clock::now() < limit) {
         Client c(port);
         c.Send(Hello());
@@ -202,6 +208,9 @@ void Build(Library& lib)
     ASSERT_EQ(lib.addNewPerem(2, 3, 10, 80001, 1, 0, "m3"), 0);
 }
 
+// The blocking serve call on a thread of its own. Unless told that its port is
+// taken (listening = false), it waits for the server to listen there, so that
+// no client of the test reaches another program that took the port meanwhile.
 struct Running {
     Library& lib;
     int port;
@@ -209,10 +218,12 @@ struct Running {
     int32_t result = -99;
 
     Running(Library& l, int p, int32_t byPassword = 0, const char* credentials = "", int32_t ulen = 0,
-            int32_t plen = 0)
+            int32_t plen = 0, bool listening = true)
         : lib(l), port(p)
     {
         thread = std::thread([=, this] { result = lib.serve(port, byPassword, ulen, plen, nullptr, credentials); });
+        if (listening && !test::AwaitListening(port, kPatience))
+            ADD_FAILURE() << "the server does not listen on port " << port << " (taken by another program?)";
     }
     // Stops the server and returns how long the blocking call took to return.
     std::chrono::milliseconds Stop()
@@ -320,7 +331,7 @@ TEST(Exports, StopBeforeStartReturnsAtOnce)
     lib.setRunning(0);
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(lib.serve(FreePort(), 0, 0, 0, nullptr, ""), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kPatience);
     EXPECT_EQ(lib.getRunning(), 0);
 }
 
@@ -339,7 +350,7 @@ TEST(Exports, StartStopStartInOneProcess)
         EXPECT_EQ(lib.getRunning(), 1);
         // No structure changes while it runs.
         EXPECT_EQ(lib.createDinArrays(1, 1), -1);
-        EXPECT_LT(server.Stop(), std::chrono::milliseconds(1000));
+        EXPECT_LT(server.Stop(), kPatience);
         EXPECT_EQ(server.result, 0);
         EXPECT_EQ(lib.getRunning(), 0);
         bool closed = false;
@@ -361,10 +372,10 @@ TEST(Exports, StopsWhileWaitingToRetryABusyPort)
     ASSERT_EQ(::listen(blocker, 1), 0);
     ::getsockname(blocker, reinterpret_cast<sockaddr*>(&addr), &len);
     StderrFile stderrFile;
-    Running server(lib, ntohs(addr.sin_port));
+    Running server(lib, ntohs(addr.sin_port), 0, "", 0, 0, false);
     ASSERT_TRUE(stderrFile.WaitFor("cannot listen on port " + std::to_string(ntohs(addr.sin_port))));
     EXPECT_EQ(lib.getRunning(), 1) << "a failed bind keeps the call blocking";
-    EXPECT_LT(server.Stop(), std::chrono::milliseconds(1000));
+    EXPECT_LT(server.Stop(), std::chrono::milliseconds(kBindRetryMs)) << "the stop waited for the next bind";
     ::close(blocker);
 }
 
@@ -479,7 +490,7 @@ TEST(Exports, ClientThatDoesNotReadHoldsUpOnlyItself)
     });
     // The greedy connection takes no more: the server has stopped reading it,
     // its answers pile up unread. Only then is another client's turn a test.
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto limit = std::chrono::steady_clock::now() + kPatience;
     bool held = false;
     while (!held && std::chrono::steady_clock::now() < limit) {
         pollfd p{greedy.Fd(), POLLOUT, 0};
@@ -491,7 +502,7 @@ TEST(Exports, ClientThatDoesNotReadHoldsUpOnlyItself)
     Client other(port);
     other.Send(Hello());
     EXPECT_EQ(other.Receive(28).substr(0, 4), "ACKF");
-    EXPECT_LT(server.Stop(), std::chrono::milliseconds(1000));
+    EXPECT_LT(server.Stop(), kPatience);
     flood.join(); // the stop closed the greedy connection, so its sends fail and end
 }
 

@@ -24,27 +24,53 @@ using test::SessionClient;
 std::atomic<int64_t> loopNowMs{5000000};
 int64_t LoopClock() { return loopNowMs.load(); }
 
+// Only a server that hangs takes this long: a slow machine does not.
+constexpr auto kPatience = std::chrono::seconds(60);
+
+// The server loop on its own thread, listening on a free port. Its clock does
+// not move by itself, so a bind that failed (another program took the port
+// first) would never be tried again: the server is started afresh on another
+// port instead.
 class LoopServer {
 public:
-    LoopServer() : port(test::FreePort())
+    LoopServer()
     {
         test::BuildFixtureModel(model_);
-        config_.port = static_cast<uint16_t>(port);
         config_.info.applicationUri = "urn:test:tagserve";
         wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        thread_ = std::thread([this] { RunServer(model_, config_, stop_, wakeFd_, &LoopClock); });
+        for (int attempt = 0; attempt < 10 && port == 0; ++attempt) {
+            const int candidate = test::FreePort();
+            Run(candidate);
+            if (test::AwaitListening(candidate, kPatience))
+                port = candidate;
+            else
+                Stop();
+        }
+        if (port == 0)
+            throw std::runtime_error("the server listens on no port");
     }
     ~LoopServer()
+    {
+        Stop();
+        ::close(wakeFd_);
+    }
+    int port = 0;
+
+private:
+    void Run(int candidate)
+    {
+        config_.port = static_cast<uint16_t>(candidate);
+        stop_ = false;
+        thread_ = std::thread([this] { RunServer(model_, config_, stop_, wakeFd_, &LoopClock); });
+    }
+    void Stop()
     {
         stop_ = true;
         uint64_t one = 1;
         [[maybe_unused]] ssize_t w = ::write(wakeFd_, &one, sizeof one);
         thread_.join();
-        ::close(wakeFd_);
     }
-    const int port;
 
-private:
     Model model_;
     ServerConfig config_;
     std::atomic<bool> stop_{false};
@@ -108,7 +134,7 @@ private:
         std::string out;
         while (out.size() < n) {
             pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 20000) <= 0)
+            if (::poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) <= 0)
                 throw std::runtime_error("the server neither answered nor closed");
             char buf[65536];
             ssize_t got = ::recv(fd_, buf, std::min(sizeof buf, n - out.size()), 0);

@@ -120,6 +120,7 @@ TEST(Kpsim, CounterInterrogationAndClockSyncAreConfirmed)
     Started s(kp);
     s.link.SendAsdu(kCiAct);
     const std::vector<TBytes> frames = s.link.ReadUntilAsdu(WithCause(kCiAct, 0x0A));
+    s.link.SendAck(); // kpsim's t1 must not run out while the dissector reads them
     const auto rows = TsharkFields(frames, {"iec60870_asdu.typeid", "iec60870_asdu.causetx", "iec60870_asdu.ioa",
                                             "iec60870_asdu.bcr.count"},
                                    TApduDirection::FromStation);

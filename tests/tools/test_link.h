@@ -14,6 +14,9 @@ namespace gw::test {
 
 using TBytes = std::vector<std::uint8_t>;
 
+// The time-outs that only a failing station reaches, however slow the machine.
+inline constexpr std::chrono::seconds Patience(60);
+
 TBytes FromHex(const std::string& hex);
 std::string ToHex(const TBytes& bytes);
 
@@ -33,15 +36,15 @@ public:
     void SendAck();  // an S-frame acknowledging all I-frames read so far
 
     // The next whole APDU; nothing after the time-out or when the peer closed.
-    std::optional<TBytes> ReadFrame(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    std::optional<TBytes> ReadFrame(std::chrono::milliseconds timeout = Patience);
     // The next `size` bytes as they come, framed or not.
-    std::optional<TBytes> ReadBytes(std::size_t size, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    std::optional<TBytes> ReadBytes(std::size_t size, std::chrono::milliseconds timeout = Patience);
     // Reads I-frames until one whose ASDU starts with `prefix`; returns all of them.
-    std::vector<TBytes> ReadUntilAsdu(const TBytes& prefix, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    std::vector<TBytes> ReadUntilAsdu(const TBytes& prefix, std::chrono::milliseconds timeout = Patience);
 
     enum class End { Closed, Reset, Open };
     // How the peer ended the connection, or Open when it is still up at the time-out.
-    End WaitForEnd(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    End WaitForEnd(std::chrono::milliseconds timeout = Patience);
 
     std::uint16_t Received() const { return recvSeq_; }
     std::uint16_t Sent() const { return sendSeq_; }
