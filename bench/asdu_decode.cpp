@@ -66,8 +66,7 @@ void PutElement(std::vector<std::uint8_t>& b, const TKind& k, int seed)
         PutLe(b, seed & 0x7FFF, 2);
         b.push_back(0);
         break;
-    default:
-        b.push_back(static_cast<std::uint8_t>(k.code == 3 ? 1 + (seed & 1) : seed & 1));
+    default: b.push_back(static_cast<std::uint8_t>(k.code == 3 ? 1 + (seed & 1) : seed & 1));
     }
     if (k.code == 36 || k.code == 30)
         b.insert(b.end(), time, time + 7);

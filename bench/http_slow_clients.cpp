@@ -97,8 +97,8 @@ void BM_PagesWhileSlowClientsHoldConnections(benchmark::State& state)
     std::filesystem::create_directories(root.File("svc/web/css"));
     root.Write("svc/web/css/style.css", "td {}");
     TShared<bool> reconfigure;
-    TFieldgateWeb web(THttpSettings{root.File("svc/"), "pw", 4096}, [] { return TWebSnapshot{}; }, reconfigure,
-                      "127.0.0.1", 0);
+    TFieldgateWeb web(
+        THttpSettings{root.File("svc/"), "pw", 4096}, [] { return TWebSnapshot{}; }, reconfigure, "127.0.0.1", 0);
     TSlowClients slow(web.Port());
 
     Poco::Net::HTTPClientSession session("127.0.0.1", web.Port());

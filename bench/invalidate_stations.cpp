@@ -61,8 +61,7 @@ void InvalidateAllStations(benchmark::State& state)
     std::vector<std::unique_ptr<TClient104Frm>> channels;
     for (int s = 0; s < kStations; ++s) {
         auto client = table.AddClient(TLinkSocket{&port}, prmn, {TLinkEnv{&SystemClock()}, &types, &tags, true});
-        channels.push_back(
-            std::make_unique<TClient104Frm>(client, false, TChannelModel{&kps, &tags, &recs, &ranges}));
+        channels.push_back(std::make_unique<TClient104Frm>(client, false, TChannelModel{&kps, &tags, &recs, &ranges}));
     }
 
     std::int64_t stations = 0;

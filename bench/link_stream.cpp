@@ -55,8 +55,8 @@ std::vector<std::uint8_t> Stream(int seed, std::int64_t& objects)
     while (ioa <= kTags) {
         const TKind& k = kMix[kind++ % std::size(kMix)];
         const int n = std::min(k.perAsdu, kTags + 1 - ioa);
-        std::vector<std::uint8_t> a{static_cast<std::uint8_t>(k.code),
-                                    static_cast<std::uint8_t>((k.sequence ? 0x80 : 0) | n), 3, 0, 1, 0};
+        std::vector<std::uint8_t> a{
+            static_cast<std::uint8_t>(k.code), static_cast<std::uint8_t>((k.sequence ? 0x80 : 0) | n), 3, 0, 1, 0};
         for (int i = 0; i < n; ++i) {
             if (i == 0 || !k.sequence)
                 a.insert(a.end(), {static_cast<std::uint8_t>(ioa + i), static_cast<std::uint8_t>((ioa + i) >> 8),

@@ -178,10 +178,10 @@ private:
 
 struct TLoad {
     int stations;
-    int points;     // single points, then as many short floats
-    int rate;       // changes per second of each station
-    int objects;    // objects per ASDU at most, 0: as many as fit
-    bool ua;        // the OPC UA library loaded
+    int points;  // single points, then as many short floats
+    int rate;    // changes per second of each station
+    int objects; // objects per ASDU at most, 0: as many as fit
+    bool ua;     // the OPC UA library loaded
     int Signals() const { return stations * points * 2; }
     // The short floats follow the single points, from 1001 up as before.
     int FirstFloatIoa() const { return std::max(1001, points + 1); }
@@ -192,9 +192,9 @@ std::string KpsimConfig(const TLoad& load)
 {
     std::string text;
     for (int i = 1; i <= load.stations; ++i) {
-        text += "--listen 127.0.0.1:0 --ca " + std::to_string(i) + " --sp 1:" + std::to_string(load.points) +
-                " --me-float " + std::to_string(load.FirstFloatIoa()) + ":" + std::to_string(load.points) +
-                " --rate " + std::to_string(load.rate) + " --time";
+        text += "--listen 127.0.0.1:0 --ca " + std::to_string(i) + " --sp 1:" + std::to_string(load.points)
+                + " --me-float " + std::to_string(load.FirstFloatIoa()) + ":" + std::to_string(load.points) + " --rate "
+                + std::to_string(load.rate) + " --time";
         if (load.objects > 0)
             text += " --objects " + std::to_string(load.objects);
         text += "\n";

@@ -135,15 +135,15 @@ void BM_MemoryPerSignal(benchmark::State& state)
             ctx.Parts.OpcUa = &bridge;
             ctx.Parts.ReadConfig = [&](TServiceContext& c) { Configure(c, stations, points); };
             ServiceInit(ctx);
-            if (!ServiceStart(ctx) ||
-                (ua.OPC_UA_use && !(ctx.Switches.OpcUaRunning && WaitForListening(ua.OPC_UA_Port)))) {
+            if (!ServiceStart(ctx)
+                || (ua.OPC_UA_use && !(ctx.Switches.OpcUaRunning && WaitForListening(ua.OPC_UA_Port)))) {
                 state.SkipWithError("service start failed");
                 break;
             }
             state.counters["heap_B_per_signal"] = (HeapBytes() - heap0) / signals;
             state.counters["rss_B_per_signal"] = (RssBytes() - rss0) / signals;
-            const double items = static_cast<double>(ctx.Items.OpcItems.capacity() * sizeof(TIndent) +
-                                                     ctx.Items.OpcItemValues.capacity() * sizeof(double));
+            const double items = static_cast<double>(ctx.Items.OpcItems.capacity() * sizeof(TIndent)
+                                                     + ctx.Items.OpcItemValues.capacity() * sizeof(double));
             state.counters["items_B_per_signal"] = items / signals;
             ServiceStop(ctx);
             ctx.Parts.OpcUa = nullptr;

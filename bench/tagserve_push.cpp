@@ -43,12 +43,10 @@ double ResidentMiB()
 
 int64_t UaNow()
 {
-    auto us = std::chrono::duration_cast<std::chrono::microseconds>(
-                  std::chrono::system_clock::now().time_since_epoch())
+    auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
                   .count();
     return 116444736000000000LL + us * 10;
 }
-
 
 // Counts the MonitoredItemNotifications of a PublishResponse body; returns the subscription's ack.
 size_t CountNotifications(const std::string& body, uint32_t& subscription, uint32_t& sequence)

@@ -37,9 +37,9 @@ constexpr std::array<TObjAction, kNameCount> MakeActions()
             a[static_cast<int>(n)] = act;
     };
     set({N::M_SP_NA, N::M_SP_TA, N::M_DP_NA, N::M_DP_TA, N::M_SP_TB, N::M_DP_TB}, TObjAction::StoreTS);
-    set({N::M_ST_NA, N::M_ST_TA, N::M_BO_NA, N::M_BO_TA, N::M_ME_NA, N::M_ME_TA, N::M_ME_NB, N::M_ME_TB, N::M_ME_NC,
-         N::M_ME_TC, N::M_PS_NA, N::M_ME_ND, N::M_ST_TB, N::M_BO_TB, N::M_ME_TD, N::M_ME_TE, N::M_ME_TF, N::M_IT_NA,
-         N::M_IT_TA, N::M_IT_TB},
+    set({N::M_ST_NA, N::M_ST_TA, N::M_BO_NA, N::M_BO_TA, N::M_ME_NA, N::M_ME_TA, N::M_ME_NB,
+         N::M_ME_TB, N::M_ME_NC, N::M_ME_TC, N::M_PS_NA, N::M_ME_ND, N::M_ST_TB, N::M_BO_TB,
+         N::M_ME_TD, N::M_ME_TE, N::M_ME_TF, N::M_IT_NA, N::M_IT_TA, N::M_IT_TB},
         TObjAction::StoreVal);
     set({N::M_BO_TC}, TObjAction::StoreBits8);
     set({N::C_SC_NA, N::C_DC_NA}, TObjAction::Confirm);
@@ -203,14 +203,10 @@ std::string TIEC_ASDUt::RaspakInformObject(const TObjectPlan& plan, int ielem, c
         if (COT == CotActivationTerm)
             return "завершение активации ТУ. Адрес=" + std::to_string(addr);
         return {};
-    case TObjAction::GiDone:
-        return "КП сообщает о завершении Команды опроса";
-    case TObjAction::Delay:
-        return "Кадр задержки не ждали. Игнорируем";
-    case TObjAction::Silent:
-        return {};
-    case TObjAction::Unhandled:
-        break;
+    case TObjAction::GiDone: return "КП сообщает о завершении Команды опроса";
+    case TObjAction::Delay: return "Кадр задержки не ждали. Игнорируем";
+    case TObjAction::Silent: return {};
+    case TObjAction::Unhandled: break;
     }
     return "Нет обработки принятого кадра с типом=" + std::to_string(FCode);
 }

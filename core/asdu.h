@@ -71,16 +71,16 @@ public:
     int Encode(std::span<std::uint8_t> out) const;
 
     // The header and object fields, as received or as built.
-    int SeqNumb1 = 0;       // VSQ: SQ in bit 7, element count in bits 0..6
-    int COT = 0;            // cause byte with P/N (0x40) and T (0x80)
-    int lenData = 0;        // bytes in Data1
-    TACOMDATA Data1{};      // built: the element bytes (see Data())
+    int SeqNumb1 = 0;          // VSQ: SQ in bit 7, element count in bits 0..6
+    int COT = 0;               // cause byte with P/N (0x40) and T (0x80)
+    int lenData = 0;           // bytes in Data1
+    TACOMDATA Data1{};         // built: the element bytes (see Data())
     PTypeIdent ptid = nullptr; // nullptr for a code the station does not know
-    int ObjAddress = 0;     // received: the first object's address; built: the object address
+    int ObjAddress = 0;        // received: the first object's address; built: the object address
     int OriginatorAddress = 0;
     int ASDUAddress = 0;
     int nelem = 0;
-    int BlockAddress = 0;   // sequence: address of the first element
+    int BlockAddress = 0;    // sequence: address of the first element
     TDateTime BlockDate = 0; // sequence with one trailing time tag: that time
     // The connection a received ASDU came on; its tags are found by it. The
     // caller keeps the text alive while the ASDU is parsed.
@@ -100,7 +100,7 @@ private:
     TAsduLayout FLayout;
     const TTypeIdentList* FTypes = nullptr;
     const std::uint8_t* FView = nullptr; // received: the bytes after the common address
-    bool FBlockTimeInvalid = false; // BlockDate's time tag came marked invalid
+    bool FBlockTimeInvalid = false;      // BlockDate's time tag came marked invalid
     bool FHeaderOk = false;
     bool FBuilt = false;
 };

@@ -48,8 +48,8 @@ void T104Client::DoOnConnect()
 {
     TSubj104::DoOnConnect();
     tClockSyncAnswer.Stop();
-    Log(LogLink, "(iec5) T104Client.DoOnConnect() Соед.установлено! Флаг Connecting." + flag.ToString() +
-                     ClSFlag.ToString());
+    Log(LogLink,
+        "(iec5) T104Client.DoOnConnect() Соед.установлено! Флаг Connecting." + flag.ToString() + ClSFlag.ToString());
     ClSFlag.Op(TFlagOperation::FSet, TBitClient::bclb_ConnectingOk);
 }
 
@@ -70,8 +70,8 @@ void T104Client::Connecting(bool Save_Obmen, int nomer_socket)
     if (Yes(TBit104Subj::bsb_CallDoDisconnect))
         DoOnDisconnect();
 
-    if (cl(TBitClient::bclb_Work) && cl(TBitClient::bclb_AutoConnect) && active && !Connected() &&
-        tWaitConnect.CheckExpire(ConnectPauseMs, true)) {
+    if (cl(TBitClient::bclb_Work) && cl(TBitClient::bclb_AutoConnect) && active && !Connected()
+        && tWaitConnect.CheckExpire(ConnectPauseMs, true)) {
         nClConnAtt = nClConnAtt >= MaxConnectAttempts ? 0 : nClConnAtt + 1;
         ClSFlag.Op(TFlagOperation::FSet, TBitClient::bclb_Connect);
         FWaitConnect = true;
@@ -79,8 +79,8 @@ void T104Client::Connecting(bool Save_Obmen, int nomer_socket)
     if (cl(TBitClient::bclb_Connect)) {
         clClear(TBitClient::bclb_Connect);
         clClear(TBitClient::bclb_ConnectingOk);
-        Log(LogLink, "(iec5) sock.Open  Запуск соединения! prm.Host=" + prm.Host.Text() +
-                         " prm.Port=" + std::to_string(prm.Port) + flag.ToString() + ClSFlag.ToString());
+        Log(LogLink, "(iec5) sock.Open  Запуск соединения! prm.Host=" + prm.Host.Text()
+                         + " prm.Port=" + std::to_string(prm.Port) + flag.ToString() + ClSFlag.ToString());
         if (active && !Connected())
             psock.port->RequestConnect(prm.Host.Text(), prm.Port);
     }
@@ -96,8 +96,8 @@ void T104Client::Connecting(bool Save_Obmen, int nomer_socket)
         clClear(TBitClient::bclb_ConnectingOk);
         if (!psock.Passive_ || psock.send_start_DT_passiv_)
             Set(TBit104Subj::bsb_STARTDT_Want); // sent by the service pass once the mailbox takes it
-        Log(LogLink, "(iec5) Cоединение Ок! Host=" + prm.Host.Text() + "Port=" + std::to_string(prm.Port) +
-                         " Посылаем STARTDT_ACT" + flag.ToString() + ClSFlag.ToString());
+        Log(LogLink, "(iec5) Cоединение Ок! Host=" + prm.Host.Text() + "Port=" + std::to_string(prm.Port)
+                         + " Посылаем STARTDT_ACT" + flag.ToString() + ClSFlag.ToString());
     }
 
     if (Yes(TBit104Subj::bsb_PROC_CLOCK_SYNC_103)) {
@@ -171,12 +171,12 @@ void T104Client::Opros_CLOCK_SYNC_103()
 void T104Client::CheckClockSyncAnswer(bool Save_Obmen, int nomer_socket)
 {
     // Without a period of its own the interrogation would wait for ever.
-    if (!First_CLOCK_SYNC_103_ || !tClockSyncAnswer.Started() ||
-        !tClockSyncAnswer.CheckExpire(ClockSyncAnswerWaitMs, false))
+    if (!First_CLOCK_SYNC_103_ || !tClockSyncAnswer.Started()
+        || !tClockSyncAnswer.CheckExpire(ClockSyncAnswerWaitMs, false))
         return;
-    const std::string text = "(iec5) Нет подтверждения синхронизации часов за " +
-                             std::to_string(ClockSyncAnswerWaitMs / 1000) +
-                             " с, опрос КП без него: Адрес КП=" + std::to_string(prm.CommonAsduAddress);
+    const std::string text = "(iec5) Нет подтверждения синхронизации часов за "
+                             + std::to_string(ClockSyncAnswerWaitMs / 1000)
+                             + " с, опрос КП без него: Адрес КП=" + std::to_string(prm.CommonAsduAddress);
     Trace(Save_Obmen, nomer_socket, text);
     Log(LogAlways, text);
     Set(TBit104Subj::bsb_PROC_OPROS);

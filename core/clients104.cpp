@@ -110,10 +110,7 @@ void TClient104Frm::OnConnect()
     pcl_->DoOnConnect();
 }
 
-bool TClient104Frm::InReserveGrace() const
-{
-    return pcl_->Is_Rezerv_IP && pcl_->MsSinceDisconnect() < ReserveGraceMs;
-}
+bool TClient104Frm::InReserveGrace() const { return pcl_->Is_Rezerv_IP && pcl_->MsSinceDisconnect() < ReserveGraceMs; }
 
 void TClient104Frm::OnDisconnect() { pcl_->Set(TBit104Subj::bsb_CallDoDisconnect); }
 
@@ -132,8 +129,8 @@ void TClient104Frm::CheckValid1(bool prAll)
 
 bool TClient104Frm::DataTransfer() const
 {
-    return pcl_->Connected() && pcl_->StartDT() && !pcl_->Yes(TBit104Subj::bsb_CallDoDisconnect) &&
-           !pcl_->Yes(TBit104Subj::bsb_Dropping);
+    return pcl_->Connected() && pcl_->StartDT() && !pcl_->Yes(TBit104Subj::bsb_CallDoDisconnect)
+           && !pcl_->Yes(TBit104Subj::bsb_Dropping);
 }
 
 void TClient104Frm::InvalidateStations(bool prAll, const std::string& host, int port)

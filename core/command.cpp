@@ -70,8 +70,8 @@ std::string TElemTU::CreateAsduTUCommand(TStepTU step)
     if (!on && TUCommand != TTUCommand::tuCommand_Off)
         return "CreateAsduTUCommand() Команда не опознана!";
     if (!FitsLe(CtrlASDUAddr, layout.szCa) || !FitsLe(CtrlObjAddr, layout.szIoa))
-        return "CreateAsduTUCommand() Адрес ТУ " + std::to_string(CtrlASDUAddr) + ":" + std::to_string(CtrlObjAddr) +
-               " не помещается в поля адресов ASDU!";
+        return "CreateAsduTUCommand() Адрес ТУ " + std::to_string(CtrlASDUAddr) + ":" + std::to_string(CtrlObjAddr)
+               + " не помещается в поля адресов ASDU!";
     // State, qualifier 1 (short pulse), and S/E = 1 for the select.
     std::uint8_t state = IsSingle(type_tu_ElemTU) ? (on ? 1 : 0) : (on ? 2 : 1);
     std::uint8_t element = state | 0x04;
@@ -135,7 +135,7 @@ bool TElemTU::OnConfirmation(const TIEC_ASDUt& rx)
         return false;
     if ((rx.COT & CotNegativeBit) != 0) {
         Log(LogError, "(iec3)TU: Отрицательное подтверждение ТУ. Адрес=" + std::to_string(CtrlObjAddr)
-                   + " COT=" + std::to_string(rx.COT) + ". Команда не выполнена");
+                          + " COT=" + std::to_string(rx.COT) + ". Команда не выполнена");
         step1 = TStepTU::stuNone;
         asdu.reset();
         return true;

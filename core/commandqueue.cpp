@@ -11,10 +11,7 @@ constexpr int kCauseMask = 0x3F;
 
 } // namespace
 
-TTuQueue::TTuQueue(TElemTU& sequencer, TClock& clock, TTuQueueLog* log)
-    : tu_(sequencer), log_(log), started_(clock)
-{
-}
+TTuQueue::TTuQueue(TElemTU& sequencer, TClock& clock, TTuQueueLog* log) : tu_(sequencer), log_(log), started_(clock) {}
 
 bool TTuQueue::Push(TTuOrder order)
 {
@@ -75,8 +72,8 @@ void TTuQueue::OnAsdu(const TIEC_ASDUt& rx)
 {
     if (!running_ || !ExecuteSent() || rx.ptid == nullptr || rx.nelem < 1)
         return;
-    if (rx.ptid->Name != TuTypeIdent(running_->type_tu) || rx.ASDUAddress != running_->CtrlASDUAddr ||
-        rx.ObjAddress != running_->CtrlObjAddr)
+    if (rx.ptid->Name != TuTypeIdent(running_->type_tu) || rx.ASDUAddress != running_->CtrlASDUAddr
+        || rx.ObjAddress != running_->CtrlObjAddr)
         return;
     const int cause = rx.COT & kCauseMask;
     if ((rx.COT & kNegative) != 0 || cause == kCauseActCon || cause == kCauseActTerm)

@@ -46,9 +46,9 @@ constexpr long Epoch1899 = -25569; // 1899-12-30 relative to 1970-01-01
 
 bool TryEncodeDateTime(const TDateTimeParts& p, TDateTime& dt)
 {
-    if (p.year < 1 || p.year > 9999 || p.month < 1 || p.month > 12 || p.day < 1 ||
-        p.day > DaysInMonth(p.year, p.month) || p.hour < 0 || p.hour > 23 || p.minute < 0 ||
-        p.minute > 59 || p.second < 0 || p.second > 59 || p.millisecond < 0 || p.millisecond > 999)
+    if (p.year < 1 || p.year > 9999 || p.month < 1 || p.month > 12 || p.day < 1 || p.day > DaysInMonth(p.year, p.month)
+        || p.hour < 0 || p.hour > 23 || p.minute < 0 || p.minute > 59 || p.second < 0 || p.second > 59
+        || p.millisecond < 0 || p.millisecond > 999)
         return false;
     const double days = static_cast<double>(DaysFromCivil(p.year, p.month, p.day) - Epoch1899);
     const double ms = ((p.hour * 60.0 + p.minute) * 60.0 + p.second) * 1000.0 + p.millisecond;
@@ -104,8 +104,12 @@ TDateTime WallNow()
     gettimeofday(&tv, nullptr);
     std::tm local{};
     localtime_r(&tv.tv_sec, &local);
-    TDateTimeParts p{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                     local.tm_min, local.tm_sec > 59 ? 59 : local.tm_sec,
+    TDateTimeParts p{local.tm_year + 1900,
+                     local.tm_mon + 1,
+                     local.tm_mday,
+                     local.tm_hour,
+                     local.tm_min,
+                     local.tm_sec > 59 ? 59 : local.tm_sec,
                      static_cast<int>(tv.tv_usec / 1000)};
     TDateTime dt = 0;
     TryEncodeDateTime(p, dt);

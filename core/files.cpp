@@ -58,8 +58,7 @@ bool CheckDirForFile(const std::string& dir, const std::string& fname, std::stri
     fullname = MakePath(trimmed, fname);
     const bool exists = dir.empty() || IsDirectory(trimmed);
     if (!exists && !hint.empty() && !prSilent)
-        messages.Put(LogError,
-                     "ERROR! Нет каталога для файла!\rкаталог:" + dir + "\r" + "файл:" + fname + "\r" + hint,
+        messages.Put(LogError, "ERROR! Нет каталога для файла!\rкаталог:" + dir + "\r" + "файл:" + fname + "\r" + hint,
                      WallNow());
     return exists;
 }

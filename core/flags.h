@@ -46,17 +46,29 @@ constexpr std::uint32_t FlagMask(Bits bit, More... more)
 }
 
 template <std::integral V, std::integral M>
-constexpr bool FlagYes(V value, M mask) { return (value & mask) != 0; }
+constexpr bool FlagYes(V value, M mask)
+{
+    return (value & mask) != 0;
+}
 
 template <std::integral V, std::integral M>
-constexpr bool FlagNo(V value, M mask) { return (value & mask) == 0; }
+constexpr bool FlagNo(V value, M mask)
+{
+    return (value & mask) == 0;
+}
 
 template <std::integral V, std::integral M>
-constexpr void FlagSet(V& value, M mask) { value = static_cast<V>(value | mask); }
+constexpr void FlagSet(V& value, M mask)
+{
+    value = static_cast<V>(value | mask);
+}
 
 constexpr void FlagSetByte(std::uint8_t& value, std::uint8_t mask) { FlagSet(value, mask); }
 
 template <std::integral V, std::integral M>
-constexpr void FlagClear(V& value, M mask) { value = static_cast<V>(value & ~mask); }
+constexpr void FlagClear(V& value, M mask)
+{
+    value = static_cast<V>(value & ~mask);
+}
 
 } // namespace gw

@@ -16,8 +16,8 @@ int GetObjAddr(std::span<const std::uint8_t> bytes, std::size_t& position, int w
     return addr;
 }
 
-bool GetDate(std::span<const std::uint8_t> bytes, std::size_t position, TDateTime& dt, int length,
-             const TClock& clock, TMessBuff* log)
+bool GetDate(std::span<const std::uint8_t> bytes, std::size_t position, TDateTime& dt, int length, const TClock& clock,
+             TMessBuff* log)
 {
     if (length < 2 || length > 7 || position > bytes.size() || bytes.size() - position < std::size_t(length))
         return false;
@@ -42,8 +42,8 @@ bool GetDate(std::span<const std::uint8_t> bytes, std::size_t position, TDateTim
         p.hour = now.hour;
         p.minute = length >= 3 ? b[2] & 0x3F : now.minute;
     }
-    if (p.year <= 2000 || p.minute > 59 || p.hour > 23 || p.second > 59 || p.day < 1 || p.day > 32 ||
-        p.month < 1 || p.month > 12)
+    if (p.year <= 2000 || p.minute > 59 || p.hour > 23 || p.second > 59 || p.day < 1 || p.day > 32 || p.month < 1
+        || p.month > 12)
         return true;
     TDateTime decoded = 0;
     if (!TryEncodeDateTime(p, decoded)) {

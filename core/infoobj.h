@@ -34,8 +34,8 @@ inline int GetObjAddr(std::span<const std::uint8_t> bytes, std::size_t& position
 // leave dt, put "(err) ... Плохая метка времени" into log (when not null) and
 // give false, as does a time tag running past the end of `bytes` or a length
 // outside 2..7.
-bool GetDate(std::span<const std::uint8_t> bytes, std::size_t position, TDateTime& dt, int length,
-             const TClock& clock, TMessBuff* log);
+bool GetDate(std::span<const std::uint8_t> bytes, std::size_t position, TDateTime& dt, int length, const TClock& clock,
+             TMessBuff* log);
 
 // The IV bit (bit 7 of the minutes byte) of a CP56Time2a or CP24Time2a time
 // tag of `length` bytes at `position`: the station says the time is wrong.

@@ -23,8 +23,8 @@ void AddPoints(TArmSignals& armSignals, const T_KP& row, const TKpEthernet& kp, 
     for (int j = 1; j <= kolTs; ++j) {
         const T_TS& t = row.TS_arr[static_cast<std::size_t>(j)];
         PArmRec rec = armSignals.AddRec(id, SignalType::stTS, DelQuotes(t.NameTS), PointRecFlags);
-        rec->SetParam(id, "", t.AdrASDU, t.AdrIOA, t.AdrASDU_TU, t.AdrIOA_TU, nullptr, kp.IPAddress, kp.Port,
-                      t.Type_TU, t.Type_Var);
+        rec->SetParam(id, "", t.AdrASDU, t.AdrIOA, t.AdrASDU_TU, t.AdrIOA_TU, nullptr, kp.IPAddress, kp.Port, t.Type_TU,
+                      t.Type_Var);
         rec->Nomer_TS_in_KP2 = j;
     }
 }

@@ -6,8 +6,7 @@
 
 namespace gw {
 
-TKpEthernet::TKpEthernet(int AID, int AsstID, KpTypeAddr kpta2, std::string ANameKp, std::string AIPAddress,
-                         int APort)
+TKpEthernet::TKpEthernet(int AID, int AsstID, KpTypeAddr kpta2, std::string ANameKp, std::string AIPAddress, int APort)
     : ID(AID), sstID(AsstID), kpta(kpta2), name(std::move(ANameKp)), IPAddress(std::move(AIPAddress)), Port(APort)
 {
 }

@@ -15,14 +15,8 @@ namespace gw {
 // A station's identifier in the station list and the signal records: its row
 // in the station table moved past 1000, so an identifier is never mistaken
 // for a row.
-constexpr int StationId(int kpIndex)
-{
-    return 1000 + kpIndex;
-}
-constexpr int StationIndex(int kpId)
-{
-    return kpId - 1000;
-}
+constexpr int StationId(int kpIndex) { return 1000 + kpIndex; }
+constexpr int StationIndex(int kpId) { return kpId - 1000; }
 
 enum class KpTypeAddr : std::uint8_t { kpta_CPPS, kpta_KP, kpta_UDP, kpta_Empty };
 
@@ -61,10 +55,12 @@ private:
     std::vector<TKpEthernet> List; // reserved to capacity: addresses never move
 };
 
+// clang-format off
 enum class TBitFlagSst : std::uint8_t {
     bflssErrTypeEl, bflssNoFileTxt, bflssNoFileCif, bflssNoKPP1, bflssRepCCS, bflssRepAddr, bflssRepCtrAddr,
     bflssRepName, bflssSelImitKp, bflssPrTU, bflssReceiveTsTit, bflssChanged, bflssNewTs, bflssNewTit
 };
+// clang-format on
 using TFlagSst = TFlagOf<TBitFlagSst>;
 
 class TSst {
@@ -103,7 +99,7 @@ public:
     void MarkSstReceive(int sstID);
 
 private:
-    std::vector<TSst> List; // reserved to capacity: addresses never move
+    std::vector<TSst> List;             // reserved to capacity: addresses never move
     std::unordered_map<int, int> byId_; // ID -> position of the first with it
 };
 

@@ -50,8 +50,7 @@ std::string LongTimeText(TDateTime dt)
 
 TSubj104::TSubj104(const TPrmn& aprm, TLinkEnv aenv)
     : prm(aprm), s_APDUBuf(SendWindowCapacity(aprm.kMax)), r_APDUBuf(ReceiveQueueCapacity(aprm.kMax)), env(aenv),
-      t1_Response(*aenv.clock), t2_AckReseiveI(*aenv.clock),
-      t3_TestSending(*aenv.clock)
+      t1_Response(*aenv.clock), t2_AckReseiveI(*aenv.clock), t3_TestSending(*aenv.clock)
 {
 }
 
@@ -60,10 +59,7 @@ TAsduLayout TSubj104::Layout() const
     return TAsduLayout::Make(prm.sz_COT, prm.sz_ASDUAddress, prm.sz_InfObjAddress, prm.OriginatorAddress);
 }
 
-bool TSubj104::Logs(std::uint32_t category) const
-{
-    return env.log != nullptr && env.log->Keeps(category);
-}
+bool TSubj104::Logs(std::uint32_t category) const { return env.log != nullptr && env.log->Keeps(category); }
 
 void TSubj104::Log(std::uint32_t category, const std::string& text) const
 {
@@ -130,13 +126,14 @@ void TSubj104::Receive(const TSocket_temp& Socket, bool Save_Obmen, int nomer_so
     // A connection being dropped lost its framing or its sequence: what still
     // arrives on it before the socket closes is not taken for frames.
     if (Yes(TBit104Subj::bsb_Dropping)) {
-        Trace(Save_Obmen, nomer_socket, "Соединение разрывается, принятые байты пропущены. Count =" + std::to_string(n));
+        Trace(Save_Obmen, nomer_socket,
+              "Соединение разрывается, принятые байты пропущены. Count =" + std::to_string(n));
         return;
     }
     if (Traces(Save_Obmen))
         Trace(Save_Obmen, nomer_socket,
-              BufToHex(Socket.ReceiveBuf_str, n, "From KP " + LongTimeText(Clock().Now()) + " ") + "  Count =" +
-                  std::to_string(n));
+              BufToHex(Socket.ReceiveBuf_str, n, "From KP " + LongTimeText(Clock().Now()) + " ")
+                  + "  Count =" + std::to_string(n));
     if (Traces(Save_Obmen) || Logs(LogExchange))
         peerText = " \"\"" + std::string(Socket.RemoteAddress) + "=" + std::to_string(Socket.RemotePort) + "\"\" ";
     area.Add(Socket.ReceiveBuf_str);
@@ -156,14 +153,14 @@ bool TSubj104::CutFrames(bool Save_Obmen, int nomer_socket)
         if (cut != TReceiveArea::TCut::Frame) {
             // The stream has lost its framing: nothing after this byte can be
             // trusted, so the connection is dropped at the next pass.
-            const std::string text = cut == TReceiveArea::TCut::BadStart
-                                         ? "ERROR: 1-й байт APDU не равен 68H. Байт=" + Hex2(area.Current())
-                                         : "ERROR: длина APDU=" + std::to_string(area.Uncut()[1]) +
-                                               " вне 4..253. Разрыв соедин!";
+            const std::string text =
+                cut == TReceiveArea::TCut::BadStart
+                    ? "ERROR: 1-й байт APDU не равен 68H. Байт=" + Hex2(area.Current())
+                    : "ERROR: длина APDU=" + std::to_string(area.Uncut()[1]) + " вне 4..253. Разрыв соедин!";
             Trace(Save_Obmen, nomer_socket, text);
             Trace(Save_Obmen, nomer_socket,
-                  BufToHex(area.Uncut(), pending, "Data " + LongTimeText(Clock().Now()) + " ") + "  Count =" +
-                      std::to_string(pending));
+                  BufToHex(area.Uncut(), pending, "Data " + LongTimeText(Clock().Now()) + " ")
+                      + "  Count =" + std::to_string(pending));
             Log(LogError, text);
             area.Clear();
             Set(TBit104Subj::bsb_ERRSEQAPDU);
@@ -198,11 +195,8 @@ bool TSubj104::RaspakAPDU(const T104APDU& papdu, bool Save_Obmen, int nomer_sock
             Log(LogLink, ">(iec5) " + str_vsvrCnt() + papdu.toString("S!!!: "));
         return false;
     }
-    case TApduFormat::U:
-        AcceptUFrame(papdu, Save_Obmen, nomer_socket);
-        return false;
-    case TApduFormat::I:
-        break;
+    case TApduFormat::U: AcceptUFrame(papdu, Save_Obmen, nomer_socket); return false;
+    case TApduFormat::I: break;
     }
     if (!AcceptIFrame(papdu, Save_Obmen, nomer_socket))
         return false;
@@ -231,15 +225,16 @@ bool TSubj104::AcceptIFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_so
     } else {
         // Frames lost (ahead) or sent again (behind): either way the stream
         // is out of step, and a repeated old value must not overwrite a newer one.
-        const std::string text = "Error Нарушена последовательность APDU_I. vr=" + std::to_string(Fvr * 2) +
-                                 (DiffSeq(ns, Fvr) > 0 ? " меньше" : " больше") +
-                                 " vsSecond=" + std::to_string(ns * 2) + " Разрыв соедин!";
+        const std::string text = "Error Нарушена последовательность APDU_I. vr=" + std::to_string(Fvr * 2)
+                                 + (DiffSeq(ns, Fvr) > 0 ? " меньше" : " больше")
+                                 + " vsSecond=" + std::to_string(ns * 2) + " Разрыв соедин!";
         Trace(Save_Obmen, nomer_socket, text);
         Log(LogAlways, text);
         Set(TBit104Subj::bsb_ERRSEQAPDU);
     }
     if (Logs(LogExchange))
-        Log(LogExchange, ">(iec0)" + FIpPort + " I(" + std::to_string(ns) + "," + std::to_string(nr) + ") " + str_vsvrCnt());
+        Log(LogExchange,
+            ">(iec0)" + FIpPort + " I(" + std::to_string(ns) + "," + std::to_string(nr) + ") " + str_vsvrCnt());
     return inSequence;
 }
 
@@ -288,8 +283,8 @@ void TSubj104::DoAckSend(int vrSecond)
     const int covered = SeqDistance(vrSecond, Ack);
     if (covered > unacked) {
         // An acknowledgement of frames never sent: the peer is out of step.
-        Log(LogAlways, "Error N(R)=" + std::to_string(vrSecond) + " вне окна (" + std::to_string(Ack) + ".." +
-                   std::to_string(Fvs) + "). Разрыв соедин!");
+        Log(LogAlways, "Error N(R)=" + std::to_string(vrSecond) + " вне окна (" + std::to_string(Ack) + ".."
+                           + std::to_string(Fvs) + "). Разрыв соедин!");
         Set(TBit104Subj::bsb_ERRSEQAPDU);
         return;
     }
@@ -425,7 +420,8 @@ bool TSubj104::SendICommand(T104APDU& papdu, bool Save_Obmen, int nomer_socket)
     FillIControl(papdu, Fvs, Fvr);
     // A clock synchronisation carries the time of the moment it leaves.
     if (papdu.lenData > AsduOffset) {
-        const auto asdu = std::span<std::uint8_t>(papdu.Data).subspan(AsduOffset, static_cast<std::size_t>(papdu.lenData - AsduOffset));
+        const auto asdu = std::span<std::uint8_t>(papdu.Data)
+                              .subspan(AsduOffset, static_cast<std::size_t>(papdu.lenData - AsduOffset));
         StampClockSync(asdu, Layout(), Clock().Now() - Popravka_time_103 / 24.0 + ClockSyncLeadMs / MsPerDay);
     }
     const bool ok = SendToSocket(papdu, Save_Obmen, nomer_socket);

@@ -41,10 +41,7 @@ void ClampLength(TShortString32& s) { s.len = std::min<std::uint8_t>(s.len, TSho
 
 } // namespace
 
-std::string TShortString32::Raw() const
-{
-    return std::string(chars.data(), std::min<std::size_t>(len, MaxLength));
-}
+std::string TShortString32::Raw() const { return std::string(chars.data(), std::min<std::size_t>(len, MaxLength)); }
 
 void TShortString32::SetRaw(std::string_view bytes)
 {
@@ -99,8 +96,8 @@ bool ReadPrmnBin(const std::string& fileName, std::span<TPrmn> prmn104)
     if (!ReadInt(in, version) || !ReadInt(in, count) || version != PrmnFileVersion || count < 0)
         return false;
     // A count the file cannot hold is refused before anything is read.
-    const std::int64_t needed = static_cast<std::int64_t>(HeaderSize + ChecksumSize) +
-                                static_cast<std::int64_t>(count) * static_cast<std::int64_t>(RecordSize);
+    const std::int64_t needed = static_cast<std::int64_t>(HeaderSize + ChecksumSize)
+                                + static_cast<std::int64_t>(count) * static_cast<std::int64_t>(RecordSize);
     if (needed > fileSize)
         return false;
 

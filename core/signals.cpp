@@ -60,8 +60,8 @@ SignalType StrToSignalType(std::string_view text)
     return SignalType::stErr;
 }
 
-TTitBound::TTitBound(bool prcontrol, double RawMin2, double RawMax2, double EngMin2, double EngMax2,
-                     double PredMin2, double PredMax2, double AvarMin2, double AvarMax2)
+TTitBound::TTitBound(bool prcontrol, double RawMin2, double RawMax2, double EngMin2, double EngMax2, double PredMin2,
+                     double PredMax2, double AvarMin2, double AvarMax2)
 {
     if (!prcontrol)
         return;
@@ -117,8 +117,8 @@ double TArmRec::RawToEng(double valueRaw) const
 PArmRec TArmSignals::AddRec(int sstID, SignalType st, std::string DispName, std::uint32_t flags)
 {
     if (Count() >= Capacity)
-        FatalStop(TErrLstArm().GetMess(1003) + " (" + std::to_string(Capacity) + "), сигнал \"" + DispName +
-                  "\" не помещается");
+        FatalStop(TErrLstArm().GetMess(1003) + " (" + std::to_string(Capacity) + "), сигнал \"" + DispName
+                  + "\" не помещается");
     return &List.emplace_back(sstID, st, std::move(DispName), flags);
 }
 

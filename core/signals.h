@@ -15,12 +15,14 @@
 namespace gw {
 
 // Kinds of configuration lines; stTS and stTIT also name the kinds of records.
+// clang-format off
 enum class SignalType : std::uint8_t {
     stSST, stSS, stKP, stTS, stTIT, stPER, stTIM, stPOPR, stIP2, stPORT2, stOPROS, stOPROS_101,
     stCLOCK_SYNC_103, stPASSIV, stsend_start_DT, stTSRU, stSystem, stVER, stErr, stOPC_UA_use,
     stOPC_UA_writable, stOPC_UA_by_pwd, stOPC_UA_Port, stOPC_UA_username, stOPC_UA_password,
     stOPC_UA_Control_podkl, stOPC_UA_Timeout_of_control, stPRM_T
 };
+// clang-format on
 
 // The kind named by the first field of a configuration line (exact,
 // case-sensitive); stErr for anything unknown.
@@ -37,10 +39,12 @@ struct TTitBound {
     double PredMin = 0, PredMax = 0, AvarMin = 0, AvarMax = 0;
 };
 
+// clang-format off
 enum class TBitFlagArm : std::uint8_t {
     bfl_ArmNew, bfl_TxtAdd, bfl_MstAdd, bfl_CsvAdd, bfl_CifAdd, bfl_Invers, bfl_PrDisp, bfl_PrRZA, bfl_PrRaw,
     bfl_RepAddr, bfl_RepCtrAddr, bfl_RepName, bfl_RepCCS, bfl_TxtAbsent, bfl_CifAbsent, bfl_KpAbsent
 };
+// clang-format on
 using TFlagArm = TFlagOf<TBitFlagArm>;
 
 class TArmRec {
@@ -49,9 +53,8 @@ public:
     // bfl_TxtAbsent, bfl_CifAbsent and bfl_KpAbsent added.
     TArmRec(int sstID, SignalType st, std::string ADispName, std::uint32_t flags);
 
-    void SetParam(int kpID, std::string ACCS, int ASigASDUAddr, int ASigObjAddr, int ACtrlASDUAddr,
-                  int ACtrlObjAddr, std::unique_ptr<TTitBound> ApTitBound, std::string IP_adr, int IP_Port,
-                  int Atype_tu, int Atype_var);
+    void SetParam(int kpID, std::string ACCS, int ASigASDUAddr, int ASigObjAddr, int ACtrlASDUAddr, int ACtrlObjAddr,
+                  std::unique_ptr<TTitBound> ApTitBound, std::string IP_adr, int IP_Port, int Atype_tu, int Atype_var);
 
     // The signal can be commanded: both command addresses are set.
     bool prTU() const { return FCtrlASDUAddr != 0 && FCtrlObjAddr != 0; }

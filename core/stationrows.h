@@ -53,10 +53,10 @@ struct T_KP {
     std::int32_t Kol_TS = 0;
     std::vector<T_TI> TI_arr = std::vector<T_TI>(1); // 1..Kol_TI
     std::vector<T_TS> TS_arr = std::vector<T_TS>(1); // 1..Kol_TS
-    std::int32_t Nom_OPC_1st = 0;   // item of the station's branch
-    std::int32_t Nom_OPC_Alarm = 0; // item of its "Connected"
-    std::int32_t Nom_OPC_TS = 0;    // point n is Nom_OPC_TS + n - 1
-    std::int32_t Nom_OPC_TI = 0;    // value n is Nom_OPC_TI + n - 1
+    std::int32_t Nom_OPC_1st = 0;                    // item of the station's branch
+    std::int32_t Nom_OPC_Alarm = 0;                  // item of its "Connected"
+    std::int32_t Nom_OPC_TS = 0;                     // point n is Nom_OPC_TS + n - 1
+    std::int32_t Nom_OPC_TI = 0;                     // value n is Nom_OPC_TI + n - 1
     bool PereschetTI = false;
     bool Time_To_OPC = false;
     std::int32_t Popravka_Time = 0; // hours added to the station's stamps
@@ -73,7 +73,7 @@ struct T_KP {
     // station connected again still sees that it was lost in between.
     TShared<std::uint32_t> Drop_Count;
     TShared<TDateTime> Drop_Time; // local time of the last drop
-    std::string IP_tek; // written under the station's channel lock
+    std::string IP_tek;           // written under the station's channel lock
     std::int32_t Port_tek = 0;
     std::string IP2;
     std::int32_t Port2 = 0;

@@ -61,8 +61,8 @@ bool TTagIndex::TDense::Add(int obj, int index)
 
 std::uint64_t TTagIndex::Hash(const TKey& k)
 {
-    std::uint64_t x = std::uint64_t(std::uint32_t(k.obj)) << 32 ^ std::uint32_t(k.asdu) ^
-                      std::uint64_t(std::uint32_t(k.conn)) << 20;
+    std::uint64_t x =
+        std::uint64_t(std::uint32_t(k.obj)) << 32 ^ std::uint32_t(k.asdu) ^ std::uint64_t(std::uint32_t(k.conn)) << 20;
     x ^= x >> 33;
     x *= 0xFF51AFD7ED558CCDull;
     x ^= x >> 33;

@@ -37,16 +37,13 @@ bool IsSignalCategory(TagCategName n) { return n <= C::tcn_TU; }
 
 bool Is(PTagCategory c, TagCategName n) { return c && c->tcName == n; }
 
-std::int16_t Word16(const std::array<std::uint8_t, 8>& bv)
-{
-    return static_cast<std::int16_t>(bv[0] | bv[1] << 8);
-}
+std::int16_t Word16(const std::array<std::uint8_t, 8>& bv) { return static_cast<std::int16_t>(bv[0] | bv[1] << 8); }
 
 // How a monitored type other than a point is stored: its data category and
 // where its quality byte stands in the element.
 struct TValRule {
     TagCategName pdc;
-    int qualityAt; // data byte of the quality, or NoQualityByte
+    int qualityAt;        // data byte of the quality, or NoQualityByte
     bool counter = false; // the quality byte is a total's status byte
 };
 // The type carries no quality descriptor (M_ME_ND, M_BO_TC): nothing is known
@@ -62,13 +59,25 @@ bool FindValRule(NameTypeIdent name, TValRule& rule)
 {
     using N = NameTypeIdent;
     switch (name) {
-    case N::M_ME_NA: case N::M_ME_TA: case N::M_ME_TD: rule = {C::dcn_TITnorm, 2}; return true;
+    case N::M_ME_NA:
+    case N::M_ME_TA:
+    case N::M_ME_TD: rule = {C::dcn_TITnorm, 2}; return true;
     case N::M_ME_ND: rule = {C::dcn_TITnorm, NoQualityByte}; return true;
-    case N::M_ME_NB: case N::M_ME_TB: case N::M_ME_TE: rule = {C::dcn_TITscale1, 2}; return true;
-    case N::M_ME_NC: case N::M_ME_TC: case N::M_ME_TF: rule = {C::dcn_TITfloat, 4}; return true;
-    case N::M_IT_NA: case N::M_IT_TA: case N::M_IT_TB: rule = {C::dcn_TII, 4, true}; return true;
-    case N::M_ST_NA: case N::M_ST_TA: case N::M_ST_TB: rule = {C::dcn_Diskr7, 1}; return true;
-    case N::M_BO_NA: case N::M_BO_TA: case N::M_BO_TB: rule = {C::dcn_TS32, 4}; return true;
+    case N::M_ME_NB:
+    case N::M_ME_TB:
+    case N::M_ME_TE: rule = {C::dcn_TITscale1, 2}; return true;
+    case N::M_ME_NC:
+    case N::M_ME_TC:
+    case N::M_ME_TF: rule = {C::dcn_TITfloat, 4}; return true;
+    case N::M_IT_NA:
+    case N::M_IT_TA:
+    case N::M_IT_TB: rule = {C::dcn_TII, 4, true}; return true;
+    case N::M_ST_NA:
+    case N::M_ST_TA:
+    case N::M_ST_TB: rule = {C::dcn_Diskr7, 1}; return true;
+    case N::M_BO_NA:
+    case N::M_BO_TA:
+    case N::M_BO_TB: rule = {C::dcn_TS32, 4}; return true;
     case N::M_PS_NA: rule = {C::dcn_TS16IZM, 4}; return true;
     case N::M_BO_TC: rule = {C::dcn_TS8a, NoQualityByte}; return true;
     default: return false;
@@ -169,8 +178,7 @@ bool TValue1::Equival(const TValue1& LastValue) const
 //   TS32             fValue = the 32 bits as an unsigned number (exact in a double),
 //                    iValue = iValue_DoubleTS = the same 32 bits in an int
 //   TS16IZM          nothing but zeros
-void TValue1::GetArmValue(int& iValue, int& Quality, int& iValue_DoubleTS, double& fValue,
-                          TDateTime& dtStamp) const
+void TValue1::GetArmValue(int& iValue, int& Quality, int& iValue_DoubleTS, double& fValue, TDateTime& dtStamp) const
 {
     iValue = 0;
     fValue = 0;
@@ -180,9 +188,7 @@ void TValue1::GetArmValue(int& iValue, int& Quality, int& iValue_DoubleTS, doubl
     dtStamp = dt;
     switch (pdc->tcName) {
     case C::dcn_SingleTS1:
-    case C::dcn_TS8a:
-        iValue = iValue_DoubleTS = bv[0] & 1;
-        break;
+    case C::dcn_TS8a: iValue = iValue_DoubleTS = bv[0] & 1; break;
     case C::dcn_DoubleTS:
         iValue = (bv[0] & 3) == 2 ? 1 : 0;
         iValue_DoubleTS = bv[0] & 3;
@@ -215,8 +221,7 @@ void TValue1::GetArmValue(int& iValue, int& Quality, int& iValue_DoubleTS, doubl
         iValue = iValue_DoubleTS = (bv[0] & 0x40) ? (bv[0] & 0x3F) - 64 : bv[0] & 0x3F;
         fValue = iValue;
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -256,25 +261,18 @@ std::string TValue1::ToStringValue() const
     char text[64];
     switch (pdc->tcName) {
     case C::dcn_SingleTS1:
-    case C::dcn_TS8a:
-        return bv[0] & 1 ? "вкл " : "откл";
+    case C::dcn_TS8a: return bv[0] & 1 ? "вкл " : "откл";
     case C::dcn_DoubleTS: {
         static const char* states[4] = {"не опред.", "откл", "вкл ", "переходн."};
         return states[bv[0] & 3];
     }
-    case C::dcn_TITnorm:
-        return std::to_string(static_cast<int>(fValue));
+    case C::dcn_TITnorm: return std::to_string(static_cast<int>(fValue));
     case C::dcn_TII:
-    case C::dcn_Diskr7:
-        return std::to_string(iValue);
-    case C::dcn_TS32:
-        return std::to_string(Word32(bv));
+    case C::dcn_Diskr7: return std::to_string(iValue);
+    case C::dcn_TS32: return std::to_string(Word32(bv));
     case C::dcn_TITscale1:
-    case C::dcn_TITfloat:
-        std::snprintf(text, sizeof text, "%8.3f", fValue);
-        return text;
-    default:
-        return "!!!! не определен вывод величины";
+    case C::dcn_TITfloat: std::snprintf(text, sizeof text, "%8.3f", fValue); return text;
+    default: return "!!!! не определен вывод величины";
     }
 }
 
@@ -320,8 +318,8 @@ void TTagSignal::AfterStore(const TValue1& before)
         owner_->Trace(*this);
 }
 
-std::string TTagSignal::ChangeTS1(PTypeIdent ptid, std::span<const std::uint8_t> buf, std::size_t offset,
-                                  TDateTime dt, bool timeInvalid)
+std::string TTagSignal::ChangeTS1(PTypeIdent ptid, std::span<const std::uint8_t> buf, std::size_t offset, TDateTime dt,
+                                  bool timeInvalid)
 {
     if (!ptid)
         return "ChangeTS() нет типа";
@@ -335,11 +333,15 @@ std::string TTagSignal::ChangeTS1(PTypeIdent ptid, std::span<const std::uint8_t>
     std::uint8_t mask;
     PTagCategory pdc;
     switch (ptid->Name) {
-    case N::M_SP_NA: case N::M_SP_TA: case N::M_SP_TB:
+    case N::M_SP_NA:
+    case N::M_SP_TA:
+    case N::M_SP_TB:
         mask = 1;
         pdc = DataCategory(C::dcn_SingleTS1);
         break;
-    case N::M_DP_NA: case N::M_DP_TA: case N::M_DP_TB:
+    case N::M_DP_NA:
+    case N::M_DP_TA:
+    case N::M_DP_TB:
         mask = 3;
         pdc = DataCategory(C::dcn_DoubleTS);
         // Intermediate and indeterminate states without any quality bit
@@ -347,8 +349,7 @@ std::string TTagSignal::ChangeTS1(PTypeIdent ptid, std::span<const std::uint8_t>
         if (Fdouble_ts_val2 != 1 && (b == 0 || b == 3))
             b = static_cast<std::uint8_t>(b + QualityIV);
         break;
-    default:
-        return "ChangeTS() не обрабатывает код=" + std::to_string(ptid->Code);
+    default: return "ChangeTS() не обрабатывает код=" + std::to_string(ptid->Code);
     }
     const TValue1 before = Value;
     const std::uint8_t quality = StoredQuality(static_cast<std::uint8_t>(b & ~mask), timeInvalid);
@@ -357,8 +358,8 @@ std::string TTagSignal::ChangeTS1(PTypeIdent ptid, std::span<const std::uint8_t>
     return {};
 }
 
-std::string TTagSignal::ChangeVal(PTypeIdent ptid, std::span<const std::uint8_t> buf, std::size_t offset,
-                                  TDateTime dt, bool timeInvalid)
+std::string TTagSignal::ChangeVal(PTypeIdent ptid, std::span<const std::uint8_t> buf, std::size_t offset, TDateTime dt,
+                                  bool timeInvalid)
 {
     if (!ptid)
         return "ChangeVal(). Нет типа";
@@ -483,8 +484,9 @@ std::string TTagSignalList::ChangeBits8(PTypeIdent ptid, PTagSignal ptg0, std::s
     // The byte is not stored into ptg0 first: ptg0 is also the point of bit
     // 0, and the next identical byte would differ from that bit again.
     TValue1 source = ptg0->Value;
-    if (!ElementFits(ptid, buf, offset) || !source.SetParam1(buf, offset, StoredQuality(0, timeInvalid), true, dt,
-                                                             ptid->qtype, DataCategory(C::dcn_TS8a)))
+    if (!ElementFits(ptid, buf, offset)
+        || !source.SetParam1(buf, offset, StoredQuality(0, timeInvalid), true, dt, ptid->qtype,
+                             DataCategory(C::dcn_TS8a)))
         return "ChangeVal(). Мало байт для кода:" + ptid->Text;
     return Spread(ptid, *ptg0, source);
 }
@@ -505,8 +507,7 @@ std::string TTagSignalList::Spread(PTypeIdent ptid, const TTagSignal& ptg0, TVal
             } else if (result.empty()) {
                 const TValue1 before = target->Value;
                 target->Value.SetParam1(static_cast<std::uint8_t>(source.bv[n / 8] >> (n % 8) & 1), source.Qualit,
-                                        source.prQualit, source.dt, TQualityType::Q0,
-                                        DataCategory(C::dcn_TS8a));
+                                        source.prQualit, source.dt, TQualityType::Q0, DataCategory(C::dcn_TS8a));
                 target->AfterStore(before);
             }
         }
@@ -573,8 +574,8 @@ void TTagSignalList::Trace(const TTagSignal& tag)
     std::snprintf(addr, sizeof addr, "%04X:%06X", static_cast<unsigned>(tag.FAsduAddress),
                   static_cast<unsigned>(tag.FObjAddress));
     trace_->Put(LogTagTrace,
-                std::string("(ptg1) New TS,TIT:(") + addr + "), ПС(" + std::to_string(SstIdOf(tag)) + ") " +
-                    tag.FName + ", " + tag.Value.ToStringValue(),
+                std::string("(ptg1) New TS,TIT:(") + addr + "), ПС(" + std::to_string(SstIdOf(tag)) + ") " + tag.FName
+                    + ", " + tag.Value.ToStringValue(),
                 0);
 }
 

@@ -32,11 +32,13 @@ class TMessBuff;
 
 // tcn_ values are signal categories (what the configuration says a signal is),
 // dcn_ values data categories (how the last received value is encoded).
+// clang-format off
 enum class TagCategName : std::uint8_t {
     tcn_TS, tcn_TIT, tcn_TII, tcn_TU,
     dcn_SingleTS1, dcn_DoubleTS, dcn_TITnorm, dcn_TITscale1, dcn_TITfloat, dcn_TII, dcn_Diskr7,
     dcn_TS8a, dcn_TS32, dcn_TS16IZM
 };
+// clang-format on
 
 struct TTagCategory {
     TagCategName tcName;
@@ -205,8 +207,8 @@ public:
     // spread, so that each point, ptg0 included, holds its own bit and
     // counts as changed only when that bit or the quality changed. Any other
     // tag keeps the byte (ChangeVal) and the spread reports it.
-    std::string ChangeBits8(PTypeIdent ptid, PTagSignal ptg0, std::span<const std::uint8_t> buf,
-                            std::size_t offset, TDateTime dt, bool timeInvalid = false);
+    std::string ChangeBits8(PTypeIdent ptid, PTagSignal ptg0, std::span<const std::uint8_t> buf, std::size_t offset,
+                            TDateTime dt, bool timeInvalid = false);
 
     // Held around every store, and around reads that must see several tags at once.
     std::unique_lock<std::mutex> Lock() const { return std::unique_lock<std::mutex>(mutex_); }

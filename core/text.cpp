@@ -52,15 +52,9 @@ void TSplitArray::SplitString(std::string_view strInp)
     }
 }
 
-std::string TSplitArray::GetField(int ind) const
-{
-    return ind >= 0 && ind < nvar ? List[ind] : std::string();
-}
+std::string TSplitArray::GetField(int ind) const { return ind >= 0 && ind < nvar ? List[ind] : std::string(); }
 
-std::int32_t ToInt(std::string_view text)
-{
-    return text.empty() ? 0 : StrToInt(text);
-}
+std::int32_t ToInt(std::string_view text) { return text.empty() ? 0 : StrToInt(text); }
 
 std::int32_t StrToInt(std::string_view text)
 {
@@ -76,8 +70,8 @@ std::int32_t StrToInt(std::string_view text)
     std::int64_t magnitude = 0;
     const auto parsed = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
     const std::int64_t value = negative ? -magnitude : magnitude;
-    if (parsed.ec != std::errc() || value < std::numeric_limits<std::int32_t>::min() ||
-        value > std::numeric_limits<std::int32_t>::max())
+    if (parsed.ec != std::errc() || value < std::numeric_limits<std::int32_t>::min()
+        || value > std::numeric_limits<std::int32_t>::max())
         NotANumber(text, "integer value");
     return static_cast<std::int32_t>(value);
 }

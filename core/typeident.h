@@ -12,15 +12,18 @@
 namespace gw {
 
 // Layout of the value of a type; it describes the type only.
+// clang-format off
 enum class TDataType : std::uint8_t {
     U0, TS1, TS2, TS8, TS32, TS16IZM, BS8, U1, U2, I32, U5, U6, U7, I16, F16, F4, RZ3, CSC, CDC, CRC, CI2
 };
+// clang-format on
 
 // Layout of the quality of a type; it travels with every stored value.
 enum class TQualityType : std::uint8_t { Q0, QTS1, QTS2, Q1, QBITS, Q8TII, Q8I, Q8R, Q8F, Q1S };
 
 // The type names; code that dispatches on a type uses these, not the code.
 // The seven F_ names (file transfer) have no entry in the table.
+// clang-format off
 enum class NameTypeIdent : std::uint8_t {
     M_EMPTY, M_SP_NA, M_SP_TA, M_DP_NA, M_DP_TA, M_ST_NA, M_ST_TA, M_BO_NA, M_BO_TA, M_ME_NA,
     M_ME_TA, M_ME_NB, M_ME_TB, M_ME_NC, M_ME_TC, M_IT_NA, M_IT_TA, M_EP_TA, M_EP_TB, M_EP_TC,
@@ -31,6 +34,7 @@ enum class NameTypeIdent : std::uint8_t {
     F_FR_NA, F_SR_NA, F_SC_NA, F_LS_NA, F_AF_NA, F_SG_NA, F_DR_NA, M_BO_TC, M_ME_NE, M_ME_TI,
     M_ME_TJ, M_CB_TA, M_CB_TB, M_CB_TC
 };
+// clang-format on
 
 class TTypeIdent {
 public:

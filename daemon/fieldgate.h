@@ -73,8 +73,8 @@ struct TFieldgateParts {
     TDetacher& detacher;
     // Made only in the detached service, after the last fork.
     std::function<std::unique_ptr<TServiceBody>()> makeService;
-    TWait& loopWait;       // the 50 ms wait; a stop ends the loop
-    TServiceLog& events;   // its directory holds "log_service.txt"
+    TWait& loopWait;     // the 50 ms wait; a stop ends the loop
+    TServiceLog& events; // its directory holds "log_service.txt"
     TClock& clock;
     pid_t ownPid;
     TFieldgateLimits limits;

@@ -6,10 +6,7 @@
 
 namespace gw {
 
-std::string TFieldgateHome::ProgramName() const
-{
-    return BasePath.substr(BasePath.find_last_of('/') + 1);
-}
+std::string TFieldgateHome::ProgramName() const { return BasePath.substr(BasePath.find_last_of('/') + 1); }
 
 TFieldgateHome FieldgateHomeFrom(const char* home, const char* noReboot, const std::string& programFile)
 {

@@ -31,9 +31,9 @@ std::string ErrorAnswer(int status, const std::string& text)
 {
     using Poco::Net::HTTPResponse;
     const std::string& reason = HTTPResponse::getReasonForStatus(static_cast<HTTPResponse::HTTPStatus>(status));
-    return "HTTP/1.1 " + std::to_string(status) + " " + reason +
-           "\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: " + std::to_string(text.size()) +
-           "\r\n\r\n" + text;
+    return "HTTP/1.1 " + std::to_string(status) + " " + reason
+           + "\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: " + std::to_string(text.size())
+           + "\r\n\r\n" + text;
 }
 
 } // namespace
@@ -47,7 +47,7 @@ THttpAddressCount::TAdd THttpAddressCount::TryAdd(const std::string& host)
 {
     std::lock_guard lock(mutex_);
     std::size_t& count = perAddress_[host];
-    const TAdd result = count >= maxPerAddress_ ? TAdd::AddressFull
+    const TAdd result = count >= maxPerAddress_     ? TAdd::AddressFull
                         : total_ >= maxConnections_ ? TAdd::AllFull
                                                     : TAdd::Added;
     if (result != TAdd::Added) {
@@ -236,8 +236,8 @@ bool THttpGate::EvictLongestWaiting()
 {
     auto oldest = waiting_.end();
     for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
-        if ((*it)->phase_ != THttpConnection::TPhase::Body &&
-            (oldest == waiting_.end() || (*it)->deadlineMs_ < (*oldest)->deadlineMs_))
+        if ((*it)->phase_ != THttpConnection::TPhase::Body
+            && (oldest == waiting_.end() || (*it)->deadlineMs_ < (*oldest)->deadlineMs_))
             oldest = it;
     }
     if (oldest == waiting_.end())

@@ -366,8 +366,7 @@ void TWebServer::Work()
 TFieldgateWeb::TFieldgateWeb(THttpSettings settings, TWebPages::TSnapshotSource snapshot,
                              TShared<bool>& ReconfigureRequested, const std::string& address, std::uint16_t port,
                              const THttpLimits& limits, const TClock& clock)
-    : pages_(settings.ServiceDir, std::move(snapshot)),
-      handler_(pages_, settings, ReconfigureRequested),
+    : pages_(settings.ServiceDir, std::move(snapshot)), handler_(pages_, settings, ReconfigureRequested),
       server_(handler_, settings, limits, address, port, clock)
 {
 }

@@ -104,14 +104,9 @@ void THttpRequestReader::Advance()
     while (progress) {
         switch (state_) {
         case TState::Idle:
-        case TState::Head:
-            progress = ReadHead();
-            break;
-        case TState::Body:
-            progress = chunked_ ? ReadChunks() : ReadFixedBody();
-            break;
-        default:
-            return;
+        case TState::Head: progress = ReadHead(); break;
+        case TState::Body: progress = chunked_ ? ReadChunks() : ReadFixedBody(); break;
+        default: return;
         }
     }
     if (state_ == TState::Body && chunked_) {
@@ -212,10 +207,8 @@ bool THttpRequestReader::ReadFixedBody()
 bool THttpRequestReader::ReadChunks()
 {
     switch (chunkStep_) {
-    case TChunkStep::Size:
-        return ReadChunkSize();
-    case TChunkStep::Data:
-        return ReadChunkData();
+    case TChunkStep::Size: return ReadChunkSize();
+    case TChunkStep::Data: return ReadChunkData();
     case TChunkStep::DataEnd: {
         std::string_view line;
         if (!NextLine(line))
@@ -227,8 +220,7 @@ bool THttpRequestReader::ReadChunks()
         chunkStep_ = TChunkStep::Size;
         return true;
     }
-    case TChunkStep::Trailer:
-        return ReadTrailer();
+    case TChunkStep::Trailer: return ReadTrailer();
     }
     return false;
 }

@@ -14,8 +14,8 @@ constexpr std::size_t ProcessNameLength = 15;
 
 bool IsNameChar(char c)
 {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
-           c == '-';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_'
+           || c == '-';
 }
 
 void CheckProgramName(const std::string& name)
@@ -24,8 +24,8 @@ void CheckProgramName(const std::string& name)
         throw std::invalid_argument("program name for pgrep is empty or starts with '-': " + name);
     for (char c : name) {
         if (!IsNameChar(c))
-            throw std::invalid_argument("program name for pgrep holds a character other than A-Z a-z 0-9 . _ -: " +
-                                        name);
+            throw std::invalid_argument("program name for pgrep holds a character other than A-Z a-z 0-9 . _ -: "
+                                        + name);
     }
 }
 

@@ -36,10 +36,10 @@ public:
 struct TWatcherParts {
     TInstanceLister& lister;
     TRebootAction& reboot;
-    TWatcherLaunch& launch;  // started once the service is found gone
-    TClock& clock;           // monotonic time of the stall check
-    TWait& wait;             // every wait; stopped to end the watcher
-    std::string ownPid;      // this process's id in decimal, as pgrep prints it
+    TWatcherLaunch& launch; // started once the service is found gone
+    TClock& clock;          // monotonic time of the stall check
+    TWait& wait;            // every wait; stopped to end the watcher
+    std::string ownPid;     // this process's id in decimal, as pgrep prints it
 };
 
 class TWatcher {

@@ -10,10 +10,7 @@ constexpr std::int64_t LaunchPollMs = 100;
 
 } // namespace
 
-bool TProgramLauncher::Launch()
-{
-    return StartDetachedProgram(argv_) >= 0;
-}
+bool TProgramLauncher::Launch() { return StartDetachedProgram(argv_) >= 0; }
 
 TWatcherLaunch::TWatcherLaunch(TLauncher& launcher, TClock& clock, TWait& wait)
     : launcher_(launcher), clock_(clock), wait_(wait)

@@ -26,8 +26,9 @@ void TFieldgateWebServer::Start(const TCnfIni& settings)
     THttpSettings http;
     http.ServiceDir = serviceDir_;
     http.TransferPassword = settings.pwd;
-    web_ = std::make_unique<TFieldgateWeb>(http, [this] { return Snapshot(); }, reconfigureRequested_, address_,
-                                           static_cast<std::uint16_t>(settings.Port_WebServ));
+    web_ = std::make_unique<TFieldgateWeb>(
+        http, [this] { return Snapshot(); }, reconfigureRequested_, address_,
+        static_cast<std::uint16_t>(settings.Port_WebServ));
 }
 
 void TFieldgateWebServer::Stop()

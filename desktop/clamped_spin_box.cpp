@@ -33,10 +33,7 @@ QValidator::State TClampedSpinBox::validate(QString& input, int&) const
     return QString::number(v) == t ? QValidator::Acceptable : QValidator::Intermediate;
 }
 
-int TClampedSpinBox::valueFromText(const QString& text) const
-{
-    return ClampFieldText(text, minimum(), maximum());
-}
+int TClampedSpinBox::valueFromText(const QString& text) const { return ClampFieldText(text, minimum(), maximum()); }
 
 void TClampedSpinBox::fixup(QString& input) const
 {

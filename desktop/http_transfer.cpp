@@ -43,8 +43,7 @@ void TPocoHttpTransfer::Post(const std::string& host, int port, const std::strin
 }
 
 std::string TPocoHttpTransfer::Request(const std::string& method, const std::string& host, int port,
-                                       const std::string& file, const std::string* body,
-                                       const std::string& password)
+                                       const std::string& file, const std::string* body, const std::string& password)
 {
     try {
         if (port < 1 || port > 65535)

@@ -57,10 +57,9 @@ TFormParam104::TFormParam104(QWidget* parent) : QDialog(parent)
                          {"t2", Edit("Edit_t2", true)},
                          {"t3", Edit("Edit_t3", true)}},
                         page1));
-    l1->addWidget(Group("Connection Retries",
-                        {{"Retry Count", Edit("EditRetryCount", true)},
-                         {"Retry Delay (sec)", Edit("EditRetryTimeout", true)}},
-                        page1));
+    l1->addWidget(Group(
+        "Connection Retries",
+        {{"Retry Count", Edit("EditRetryCount", true)}, {"Retry Delay (sec)", Edit("EditRetryTimeout", true)}}, page1));
     auto* l2 = new QVBoxLayout(page2);
     l2->addWidget(Group("Applications Timeouts",
                         {{"Confirmation (ms)", Edit("EditConfirmationTimeout", true)},
@@ -118,6 +117,7 @@ QLineEdit* TFormParam104::Edit(const char* name, bool numeric)
 TLinkFields TFormParam104::Fields() const
 {
     auto t = [this](const char* name) { return edits_.at(name)->text().toStdString(); };
+    // clang-format off
     return TLinkFields{t("EditDevName"),           t("EditHost"),
                        t("EditPort"),              t("Edit_k"),
                        t("Edit_w"),                t("Edit_t0"),
@@ -127,6 +127,7 @@ TLinkFields TFormParam104::Fields() const
                        t("EditTerminationTimeout"), t("EditCommonASDUAddress"),
                        t("EditOriginatorAddress"), t("EditReceiveBufferLength"),
                        t("EditClockSinhronizationTime")};
+    // clang-format on
 }
 
 void TFormParam104::SetFields(const TLinkFields& f)

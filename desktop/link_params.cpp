@@ -21,12 +21,14 @@ bool ParseInt(const std::string& text, std::int32_t& v)
 
 TLinkFields LinkFieldsOf(const TPrmn& r)
 {
+    // clang-format off
     return TLinkFields{r.Name.Text(),        r.Host.Text(),          N(r.Port),
                        N(r.kMax),            N(r.wMax),              Seconds(r.t0),
                        Seconds(r.t1),        Seconds(r.t2),          Seconds(r.t3),
                        N(r.RetryCount),      Seconds(r.RetryTimeOut), N(r.ConfirmationTimeout),
                        N(r.TerminationTimeout), N(r.CommonAsduAddress), N(r.OriginatorAddress),
                        N(r.ReceiveBufferLength), N(r.ClockSinhronizationTime)};
+    // clang-format on
 }
 
 TLinkFields DefaultLinkFields()

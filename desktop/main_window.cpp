@@ -86,9 +86,9 @@ TOPCForm::TOPCForm(TDesktopService& service, TOpcDaServer& opcDa, TPrompts& prom
     setObjectName("TOPCForm");
     setWindowTitle(Q(texts::AppTitle));
     polling_ = std::make_unique<TPollingController>(
-        static_cast<TPollingService&>(*this), static_cast<TPollingView&>(*this), configurator_, [this](const std::exception& e) {
-            AppendLineToFile(ExceptionLogLine(e.what(), ExceptionClassName(e)),
-                             service_.FilePath(texts::ErrorLogFile));
+        static_cast<TPollingService&>(*this), static_cast<TPollingView&>(*this), configurator_,
+        [this](const std::exception& e) {
+            AppendLineToFile(ExceptionLogLine(e.what(), ExceptionClassName(e)), service_.FilePath(texts::ErrorLogFile));
         });
     stationDialog_ = new TDev_prop_Dlg(prompts_, this);
     uploadDialog_ = new Tdlg_upload_conf(this);
@@ -129,8 +129,8 @@ void TOPCForm::BuildTopPanel()
     laGroupCount = new QLabel(paClients);
     laGroupCount->setObjectName("laGroupCount");
     auto* top = new QHBoxLayout(paClients);
-    for (QWidget* w : {static_cast<QWidget*>(BitBtn1), static_cast<QWidget*>(BitBtn2),
-                       static_cast<QWidget*>(BitBtn3), static_cast<QWidget*>(Button1), static_cast<QWidget*>(Button3)})
+    for (QWidget* w : {static_cast<QWidget*>(BitBtn1), static_cast<QWidget*>(BitBtn2), static_cast<QWidget*>(BitBtn3),
+                       static_cast<QWidget*>(Button1), static_cast<QWidget*>(Button3)})
         top->addWidget(w);
     top->addStretch();
     top->addWidget(new QLabel(Q(texts::ClientCount), paClients));
@@ -169,9 +169,10 @@ void TOPCForm::BuildTopPanel()
             Guard([this, row] { ListBox_Click(row); });
     });
     auto* context = new QMenu(ListBox);
-    context->addAction(Q(texts::CopyDeviceContext), this, [this] {
-        Guard([this] { Make_Copy_Dev(ListBox->currentRow() + 1); });
-    })->setObjectName("C1");
+    context
+        ->addAction(Q(texts::CopyDeviceContext), this,
+                    [this] { Guard([this] { Make_Copy_Dev(ListBox->currentRow() + 1); }); })
+        ->setObjectName("C1");
     connect(ListBox, &QWidget::customContextMenuRequested, this,
             [this, context](const QPoint& pos) { context->popup(ListBox->viewport()->mapToGlobal(pos)); });
 }
@@ -283,8 +284,8 @@ void TOPCForm::OutStingGrigTsTit()
     TServiceContext& ctx = service_.Context();
     const int k = ctx.Switches.SelectedKpIndex + 1;
     // The table may have changed under the selection (a download, a delete).
-    if (!ctx.Stations.IsKpIndex(k) ||
-        grids_.ts.size() != static_cast<std::size_t>(ctx.Stations.KpTable[static_cast<std::size_t>(k)].Kol_TS) + 3)
+    if (!ctx.Stations.IsKpIndex(k)
+        || grids_.ts.size() != static_cast<std::size_t>(ctx.Stations.KpTable[static_cast<std::size_t>(k)].Kol_TS) + 3)
         grids_ = StationGrids(ctx, k);
     RefreshValueGrids(ctx, k, grids_);
     CopyGridsToWidgets();
@@ -320,8 +321,8 @@ void TOPCForm::SetPollingCaption(bool pollingOn)
 
 void TOPCForm::EnableButtons(bool enabled)
 {
-    for (QWidget* w : {static_cast<QWidget*>(BitBtn1), static_cast<QWidget*>(BitBtn2),
-                       static_cast<QWidget*>(BitBtn3), static_cast<QWidget*>(Button3)})
+    for (QWidget* w : {static_cast<QWidget*>(BitBtn1), static_cast<QWidget*>(BitBtn2), static_cast<QWidget*>(BitBtn3),
+                       static_cast<QWidget*>(Button3)})
         w->setEnabled(enabled);
     for (QAction* a : {N4, ChangeItem, DeleteItem})
         a->setEnabled(enabled);
@@ -349,10 +350,7 @@ void TOPCForm::ShowFirstStation()
 
 void TOPCForm::ShowRestartAdvice() { prompts_.Info(texts::RestartAdvice); }
 
-void TOPCForm::Start()
-{
-    service_.Start();
-}
+void TOPCForm::Start() { service_.Start(); }
 
 void TOPCForm::Stop() { service_.Stop(); }
 

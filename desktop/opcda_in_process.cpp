@@ -6,11 +6,10 @@
 namespace gw::desktop {
 
 TOpcDaInProcess::TOpcDaInProcess(TServiceContext& ctx, std::string programPath)
-    : core_(std::make_shared<opcda::sOPC>()), model_(ctx),
-      registrar_{.registry = registry_, .categories = categories_, .programPath = std::move(programPath)}
+    : core_(std::make_shared<opcda::sOPC>()),
+      model_(ctx), registrar_{.registry = registry_, .categories = categories_, .programPath = std::move(programPath)}
 {
-    classes_.registerClass(opcda::CLSID_OPCDataAccess20,
-                           com::makeCom<opcda::TOPCAutoObjectFactory>(core_, registrar_));
+    classes_.registerClass(opcda::CLSID_OPCDataAccess20, com::makeCom<opcda::TOPCAutoObjectFactory>(core_, registrar_));
 }
 
 TOpcDaInProcess::~TOpcDaInProcess()

@@ -13,8 +13,7 @@ public:
     virtual ~TOpcDaServer() = default;
     // progId and description name the server to clients; with setExePath the
     // current directory becomes the program's folder.
-    virtual void Init(const std::string& progId, const std::string& description, bool setExePath,
-                      bool logFlag) = 0;
+    virtual void Init(const std::string& progId, const std::string& description, bool setExePath, bool logFlag) = 0;
     virtual void Start() = 0;
     // Asks every connected client to shut down.
     virtual void ShutDown() = 0;

@@ -9,10 +9,7 @@ void TOpcDaStoreRegistration::RegisterOPCProgID(const std::string& progId) { reg
 // The menu shows no message either way: a failing step is in the framework log.
 void TOpcDaStoreRegistration::RegisterOPCServer() { static_cast<void>(registrar_.RegisterOPCServer()); }
 
-void TOpcDaStoreRegistration::UnRegisterOPCProgID(const std::string& progId)
-{
-    registrar_.UnRegisterOPCProgID(progId);
-}
+void TOpcDaStoreRegistration::UnRegisterOPCProgID(const std::string& progId) { registrar_.UnRegisterOPCProgID(progId); }
 
 void TOpcDaStoreRegistration::UnRegisterOPCServer() { static_cast<void>(registrar_.UnRegisterOPCServer()); }
 

@@ -14,8 +14,7 @@ void TQtPrompts::Info(const std::string& text)
 
 bool TQtPrompts::ConfirmWarning(const std::string& text)
 {
-    const auto answer = QMessageBox::warning(parent_, QString::fromUtf8(texts::AppTitle),
-                                             QString::fromStdString(text),
+    const auto answer = QMessageBox::warning(parent_, QString::fromUtf8(texts::AppTitle), QString::fromStdString(text),
                                              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     return answer == QMessageBox::Yes;
 }
@@ -23,8 +22,8 @@ bool TQtPrompts::ConfirmWarning(const std::string& text)
 std::optional<std::string> TQtPrompts::AskText(const std::string& caption, const std::string& prompt)
 {
     bool ok = false;
-    const QString text = QInputDialog::getText(parent_, QString::fromStdString(caption),
-                                               QString::fromStdString(prompt), QLineEdit::Normal, {}, &ok);
+    const QString text = QInputDialog::getText(parent_, QString::fromStdString(caption), QString::fromStdString(prompt),
+                                               QLineEdit::Normal, {}, &ok);
     if (!ok)
         return std::nullopt;
     return text.toStdString();

@@ -53,8 +53,7 @@ bool LoadConfFromDevice(const TRemoteParts& p, const TConfDev& dev, const std::s
     return true;
 }
 
-void SaveConfToDevice(const TRemoteParts& p, const TConfDev& dev, const std::string& password,
-                      const std::string& file)
+void SaveConfToDevice(const TRemoteParts& p, const TConfDev& dev, const std::string& password, const std::string& file)
 {
     p.http.Post(dev.IP_addr, dev.port, file, ReadFileBytes(p.service.FilePath(file)), password);
 }
@@ -99,8 +98,8 @@ TConfDev ReadConfDev(const std::string& dir)
 
 void WriteConfDev(const std::string& dir, const TConfDev& dev)
 {
-    const std::string text = "[Ed]\r\nIP_addr=" + dev.IP_addr + "\r\nlogin=" + dev.login +
-                             "\r\nport=" + std::to_string(dev.port) + "\r\n";
+    const std::string text =
+        "[Ed]\r\nIP_addr=" + dev.IP_addr + "\r\nlogin=" + dev.login + "\r\nport=" + std::to_string(dev.port) + "\r\n";
     if (!ReplaceWholeFile(dir + "/" + ConfDevFileName, Utf8ToCp1251(text)))
         throw std::runtime_error(std::string("cannot write ") + ConfDevFileName);
 }

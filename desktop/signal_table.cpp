@@ -66,7 +66,7 @@ int ItemIndex(const std::vector<std::string>& items, const std::string& text)
 std::string Item(const std::vector<std::string>& items, int index)
 {
     return index >= 0 && static_cast<std::size_t>(index) < items.size() ? items[static_cast<std::size_t>(index)]
-                                                                       : std::string();
+                                                                        : std::string();
 }
 
 std::string Number(double v) { return FloatToText(v); }
@@ -105,11 +105,18 @@ int TSignalTable::Columns() const { return kind == TSignalKind::TS ? TsColumnsWi
 std::vector<std::string> SignalHeaders(TSignalKind kind)
 {
     if (kind == TSignalKind::TS)
-        return {"Имя", "Адрес ASDU", "Адрес IOA", "Комментарий", "Адр. ASDU для ТУ", "Адр. IOA для ТУ", "Тип ТУ",
-                "Тип данных"};
+        return {"Имя",    "Адрес ASDU", "Адрес IOA", "Комментарий", "Адр. ASDU для ТУ", "Адр. IOA для ТУ",
+                "Тип ТУ", "Тип данных"};
     // "Mах" starts with a Latin M.
-    return {"Имя", "Адрес ASDU", "Адрес IOA", "Комментарий", "Min физич. диапазона", "Mах физич. диапазона",
-            "Min инжен. диапазона", "Mах инжен. диапазона", "Знак"};
+    return {"Имя",
+            "Адрес ASDU",
+            "Адрес IOA",
+            "Комментарий",
+            "Min физич. диапазона",
+            "Mах физич. диапазона",
+            "Min инжен. диапазона",
+            "Mах инжен. диапазона",
+            "Знак"};
 }
 
 const std::vector<std::string>& CommandTypeItems()
@@ -216,11 +223,12 @@ std::string ExportCsv(const TSignalTable& t)
 void ImportCsv(TSignalTable& t, std::string_view bytes)
 {
     static constexpr std::string_view Bom = "\xEF\xBB\xBF";
-    const std::string text = bytes.substr(0, Bom.size()) == Bom ? std::string(bytes.substr(Bom.size()))
-                                                                : Cp1251ToUtf8(bytes);
+    const std::string text =
+        bytes.substr(0, Bom.size()) == Bom ? std::string(bytes.substr(Bom.size())) : Cp1251ToUtf8(bytes);
     const std::vector<std::string> lines = Lines(text);
     const std::vector<std::string> header = t.rows[0];
-    t.rows.assign(std::max<std::size_t>(lines.size(), 1), std::vector<std::string>(static_cast<std::size_t>(t.Columns())));
+    t.rows.assign(std::max<std::size_t>(lines.size(), 1),
+                  std::vector<std::string>(static_cast<std::size_t>(t.Columns())));
     t.rows[0] = header;
     for (std::size_t i = 1; i < lines.size(); ++i) {
         // Counted in characters, not bytes: the file's text is single-byte.

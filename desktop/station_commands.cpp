@@ -26,9 +26,8 @@ void ApplyProgramSettings(TDesktopService& service, const TStationEdit& edit)
     ctx.Switches.UseWebServer = edit.UseWebServer;
     ctx.Switches.Port_WebServ = edit.Port_WebServ;
     ctx.Switches.Save_Obmen_v_File.Set(edit.Save_Obmen_v_File);
-    Guarded(service.Dir(), [&] {
-        WriteCnfIniOptions(service.Dir(), edit.UseWebServer, edit.Port_WebServ, edit.Save_Obmen_v_File);
-    });
+    Guarded(service.Dir(),
+            [&] { WriteCnfIniOptions(service.Dir(), edit.UseWebServer, edit.Port_WebServ, edit.Save_Obmen_v_File); });
 }
 
 // The station fields of the dialog into row k, its signals included.

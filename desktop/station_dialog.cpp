@@ -155,8 +155,7 @@ QWidget* TDev_prop_Dlg::BuildFields()
     SE_Time_Popravka = Spin("SE_Time_Popravka", -MaxTimeCorrectionHours, MaxTimeCorrectionHours, panel);
     SE_Time_Popravka->setValue(0);
     Period_opros = Spin("Period_opros", 0, MaxPeriodMinutes, panel);
-    Period_opros->setToolTip(
-        Q("Период посылки команды общий опрос КП <100> C_IC_NA. Если 0 - команда не посылается "));
+    Period_opros->setToolTip(Q("Период посылки команды общий опрос КП <100> C_IC_NA. Если 0 - команда не посылается "));
     SE_opros_conters_101 = Spin("SE_opros_conters_101", 0, MaxPeriodMinutes, panel);
     SE_opros_conters_101->setToolTip(
         Q("Период посылки команды опроса счетчиков <101> C_CI_NA. Если 0 - команда не посылается "));

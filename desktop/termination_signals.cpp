@@ -32,7 +32,7 @@ void CloseOnTermination(QWidget& window)
         static_cast<void>(::read(signalPipe[1], &byte, 1));
         window.close();
     });
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -45,8 +45,8 @@ inline constexpr const char* TrayExit = "В&ыход";
 
 // Value grids.
 inline constexpr const char* TsHeaders[] = {"№", "Название", "Адрес", "Значение", "Байт качества", "Время"};
-inline constexpr const char* TiHeaders[] = {"",        "Название",        "Адрес", "Значение (физ.)",
-                                            "Байт качества", "Значение (инж.)", "Время"};
+inline constexpr const char* TiHeaders[] = {
+    "", "Название", "Адрес", "Значение (физ.)", "Байт качества", "Значение (инж.)", "Время"};
 inline constexpr const char* ConnectionCaption = "Соединение:";
 inline constexpr const char* Connected = "Есть";
 inline constexpr const char* NotConnected = "Нет";

@@ -19,15 +19,9 @@ namespace {
 
 constexpr int StationIdBase = 1000; // signal records name their station k + 1000
 
-std::vector<std::string> Row(const char* const (&headers)[6])
-{
-    return {std::begin(headers), std::end(headers)};
-}
+std::vector<std::string> Row(const char* const (&headers)[6]) { return {std::begin(headers), std::end(headers)}; }
 
-std::vector<std::string> Row(const char* const (&headers)[7])
-{
-    return {std::begin(headers), std::end(headers)};
-}
+std::vector<std::string> Row(const char* const (&headers)[7]) { return {std::begin(headers), std::end(headers)}; }
 
 std::string Address(int ca, int ioa) { return std::to_string(ca) + "," + std::to_string(ioa); }
 
@@ -169,8 +163,8 @@ std::string GridTime(TDateTime stamp, int hours)
     if (!TryDecodeDateTime(stamp + hours / 24.0, p))
         return {};
     char text[32];
-    std::snprintf(text, sizeof text, "%02d.%02d.%04d %02d:%02d:%02d.%03d", p.day, p.month, p.year, p.hour,
-                  p.minute, p.second, p.millisecond);
+    std::snprintf(text, sizeof text, "%02d.%02d.%04d %02d:%02d:%02d.%03d", p.day, p.month, p.year, p.hour, p.minute,
+                  p.second, p.millisecond);
     return text;
 }
 

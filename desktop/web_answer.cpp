@@ -2,8 +2,7 @@
 
 namespace gw::desktop {
 
-TWebAnswer DesktopWebAnswer(const std::string& contentType, const std::string& cacheControl,
-                            const std::string& content)
+TWebAnswer DesktopWebAnswer(const std::string& contentType, const std::string& cacheControl, const std::string& content)
 {
     TWebAnswer a;
     a.contentType = contentType;

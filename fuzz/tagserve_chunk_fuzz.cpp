@@ -110,7 +110,8 @@ struct Fixture {
         if (part.size() < 2)
             return;
         Writer w;
-        w.WriteNodeId(NodeId(0, static_cast<uint32_t>(static_cast<uint8_t>(part[0]) | (static_cast<uint8_t>(part[1]) << 8))));
+        w.WriteNodeId(
+            NodeId(0, static_cast<uint32_t>(static_cast<uint8_t>(part[0]) | (static_cast<uint8_t>(part[1]) << 8))));
         w.WriteNodeId(token);
         w.Raw(part.substr(2));
         Request(w.Bytes());

@@ -13,22 +13,15 @@ constexpr HRESULT MasterQuality = 192;
 
 } // namespace
 
-sOPCAsyncIO2::sOPCAsyncIO2(sOPCMode aOPCMode, DWORD adwTransactionID, DWORD adwCount, DWORD aDataSource,
-                           DWORD cancelId)
+sOPCAsyncIO2::sOPCAsyncIO2(sOPCMode aOPCMode, DWORD adwTransactionID, DWORD adwCount, DWORD aDataSource, DWORD cancelId)
     : OPCMode(aOPCMode), dwTransactionID(adwTransactionID), dwCount(adwCount), DataSource(aDataSource),
       pdwCancelID(cancelId)
 {
 }
 
-sOPCAsyncIO2::~sOPCAsyncIO2()
-{
-    Done();
-}
+sOPCAsyncIO2::~sOPCAsyncIO2() { Done(); }
 
-void sOPCAsyncIO2::Copy_phServer(const OPCHANDLE* aphServer)
-{
-    hServer.assign(aphServer, aphServer + dwCount);
-}
+void sOPCAsyncIO2::Copy_phServer(const OPCHANDLE* aphServer) { hServer.assign(aphServer, aphServer + dwCount); }
 
 void sOPCAsyncIO2::Copy_pItemValues(const VARIANT* apItemValues)
 {

@@ -356,8 +356,7 @@ HRESULT sOPCDataAccess::ChangeBrowsePosition(DWORD dwBrowseDirection, LPCWSTR sz
     });
 }
 
-HRESULT sOPCDataAccess::BrowseOPCItemIDs(DWORD dwBrowseFilterType, LPCWSTR, VARTYPE, DWORD,
-                                         IEnumString** ppIEnumString)
+HRESULT sOPCDataAccess::BrowseOPCItemIDs(DWORD dwBrowseFilterType, LPCWSTR, VARTYPE, DWORD, IEnumString** ppIEnumString)
 {
     LogLine(formatText("sOPCDataAccess.BrowseOPCItemIDs - %d", static_cast<int>(dwBrowseFilterType)));
     return guarded("sOPCDataAccess.BrowseOPCItemIDs - Exception", [&]() -> HRESULT {
@@ -585,14 +584,8 @@ HRESULT sOPCDataAccess::GetTypeInfo(UINT, LCID, void** ppTInfo)
     return E_NOTIMPL;
 }
 
-HRESULT sOPCDataAccess::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, LONG*)
-{
-    return E_NOTIMPL;
-}
+HRESULT sOPCDataAccess::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, LONG*) { return E_NOTIMPL; }
 
-HRESULT sOPCDataAccess::Invoke(LONG, REFIID, LCID, WORD, void*, void*, void*, UINT*)
-{
-    return E_NOTIMPL;
-}
+HRESULT sOPCDataAccess::Invoke(LONG, REFIID, LCID, WORD, void*, void*, void*, UINT*) { return E_NOTIMPL; }
 
 } // namespace opcda

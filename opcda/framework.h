@@ -19,10 +19,7 @@ namespace opcda {
 
 using gw::TDateTime;
 
-inline void FreeTaskMem(void* p)
-{
-    com::CoTaskMemFree(p);
-}
+inline void FreeTaskMem(void* p) { com::CoTaskMemFree(p); }
 
 // dt is local wall time; 0 gives 1899-12-30 00:00 local.
 void DateTimeToFileTime(com::FILETIME& ft, TDateTime dt, const com::LocalZone& zone = com::systemLocalZone());

@@ -43,15 +43,9 @@ bool allocPair(DWORD count, A** results, HRESULT** errors)
 
 } // namespace
 
-OPCHANDLE nextGroupHandle()
-{
-    return next(lastGroupHandle);
-}
+OPCHANDLE nextGroupHandle() { return next(lastGroupHandle); }
 
-DWORD nextCancelId()
-{
-    return next(lastCancelId);
-}
+DWORD nextCancelId() { return next(lastCancelId); }
 
 sOPCGroup::sOPCGroup(std::shared_ptr<sOPC> core, std::weak_ptr<DataAccessState> server)
     : core_(std::move(core)), FDataAccess(std::move(server)), handle_(nextGroupHandle()), FTimer(core_->clock()),
@@ -362,13 +356,13 @@ bool sOPCGroup::itemAttributes(std::size_t index, OPCITEMATTRIBUTES& oia)
 
 // ---- IOPCGroupStateMgt and IOPCPublicGroupStateMgt -------------------------
 
-HRESULT sOPCGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
-                            float* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup, OPCHANDLE* phServerGroup)
+HRESULT sOPCGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias, float* pPercentDeadband,
+                            DWORD* pLCID, OPCHANDLE* phClientGroup, OPCHANDLE* phServerGroup)
 {
     LogLine("sOPCGroup.GetState");
     return guarded("sOPCGroup.GetState - Exception", [&]() -> HRESULT {
-        if (!pUpdateRate || !pActive || !ppName || !pTimeBias || !pPercentDeadband || !pLCID || !phClientGroup ||
-            !phServerGroup)
+        if (!pUpdateRate || !pActive || !ppName || !pTimeBias || !pPercentDeadband || !pLCID || !phClientGroup
+            || !phServerGroup)
             return E_INVALIDARG;
         *ppName = taskStrDup(name());
         if (!*ppName)
@@ -555,8 +549,8 @@ HRESULT sOPCGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionI
         *ppErrors = taskAlloc<HRESULT>(dwCount, hr);
         if (!*ppErrors)
             return hr;
-        auto request = std::make_unique<sOPCAsyncIO2>(sOPCMode::omRead, dwTransactionID, dwCount, OPC_DS_DEVICE,
-                                                      nextCancelId());
+        auto request =
+            std::make_unique<sOPCAsyncIO2>(sOPCMode::omRead, dwTransactionID, dwCount, OPC_DS_DEVICE, nextCancelId());
         request->Copy_phServer(phServer);
         return queue(std::move(request), pdwCancelID);
     });
@@ -580,8 +574,8 @@ HRESULT sOPCGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValue
         *ppErrors = taskAlloc<HRESULT>(dwCount, hr);
         if (!*ppErrors)
             return hr;
-        auto request = std::make_unique<sOPCAsyncIO2>(sOPCMode::omWrite, dwTransactionID, dwCount, OPC_DS_DEVICE,
-                                                      nextCancelId());
+        auto request =
+            std::make_unique<sOPCAsyncIO2>(sOPCMode::omWrite, dwTransactionID, dwCount, OPC_DS_DEVICE, nextCancelId());
         request->Copy_phServer(phServer);
         request->Copy_pItemValues(pItemValues);
         return queue(std::move(request), pdwCancelID);
@@ -598,13 +592,12 @@ HRESULT sOPCGroup::Refresh2(DWORD dwSource, DWORD dwTransactionID, DWORD* pdwCan
                 return CONNECT_E_NOCONNECTION;
             if (dwTransactionID == 0 || !pdwCancelID)
                 return E_INVALIDARG;
-            const bool anyActive = std::any_of(FOPCItemList.begin(), FOPCItemList.end(),
-                                               [](const auto& i) { return i->bActive; });
+            const bool anyActive =
+                std::any_of(FOPCItemList.begin(), FOPCItemList.end(), [](const auto& i) { return i->bActive; });
             if (!FActive || !anyActive)
                 return E_FAIL;
         }
-        return queue(std::make_unique<sOPCAsyncIO2>(sOPCMode::omRefresh, dwTransactionID, 0, dwSource,
-                                                    nextCancelId()),
+        return queue(std::make_unique<sOPCAsyncIO2>(sOPCMode::omRefresh, dwTransactionID, 0, dwSource, nextCancelId()),
                      pdwCancelID);
     });
 }

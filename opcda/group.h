@@ -23,15 +23,14 @@ namespace opcda {
 
 struct DataAccessState;
 
-class sOPCGroup final
-    : public com::ComObject<IOPCAsyncIO2, com::IConnectionPointContainer, IOPCSyncIO, IOPCPublicGroupStateMgt,
-                            IOPCGroupStateMgt, IOPCItemMgt, IOPCGroup> {
+class sOPCGroup final : public com::ComObject<IOPCAsyncIO2, com::IConnectionPointContainer, IOPCSyncIO,
+                                              IOPCPublicGroupStateMgt, IOPCGroupStateMgt, IOPCItemMgt, IOPCGroup> {
 public:
     sOPCGroup(std::shared_ptr<sOPC> core, std::weak_ptr<DataAccessState> server);
     ~sOPCGroup() override;
 
-    void Init(const std::u16string& szName, com::BOOL bActive, com::DWORD dwRequestedUpdateRate,
-              OPCHANDLE hClientGroup, const com::LONG* pTimeBias, const float* pPercentDeadband, com::DWORD dwLCID);
+    void Init(const std::u16string& szName, com::BOOL bActive, com::DWORD dwRequestedUpdateRate, OPCHANDLE hClientGroup,
+              const com::LONG* pTimeBias, const float* pPercentDeadband, com::DWORD dwLCID);
     OPCHANDLE handle() const { return handle_; }
     std::u16string name() const;
     void setName(const std::u16string& n);
@@ -78,8 +77,8 @@ public:
     // IOPCAsyncIO2
     com::HRESULT Read(com::DWORD dwCount, OPCHANDLE* phServer, com::DWORD dwTransactionID, com::DWORD* pdwCancelID,
                       com::HRESULT** ppErrors) override;
-    com::HRESULT Write(com::DWORD dwCount, OPCHANDLE* phServer, com::VARIANT* pItemValues,
-                       com::DWORD dwTransactionID, com::DWORD* pdwCancelID, com::HRESULT** ppErrors) override;
+    com::HRESULT Write(com::DWORD dwCount, OPCHANDLE* phServer, com::VARIANT* pItemValues, com::DWORD dwTransactionID,
+                       com::DWORD* pdwCancelID, com::HRESULT** ppErrors) override;
     com::HRESULT Refresh2(com::DWORD dwSource, com::DWORD dwTransactionID, com::DWORD* pdwCancelID) override;
     com::HRESULT Cancel2(com::DWORD dwCancelID) override;
     com::HRESULT SetEnable(com::BOOL bEnable) override;

@@ -6,10 +6,7 @@
 
 namespace opcda {
 
-GroupTicker::~GroupTicker()
-{
-    stop();
-}
+GroupTicker::~GroupTicker() { stop(); }
 
 void GroupTicker::add(sOPCGroup* group)
 {

@@ -8,10 +8,7 @@ sOPCItem::sOPCItem(sOPCNode& node, OPCHANDLE handle) : FOPCNode(node), hServer(h
     ++FOPCNode.Instance;
 }
 
-sOPCItem::~sOPCItem()
-{
-    --FOPCNode.Instance;
-}
+sOPCItem::~sOPCItem() { --FOPCNode.Instance; }
 
 void sOPCItem::Copy(sOPCItem& dItem) const
 {

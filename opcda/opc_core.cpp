@@ -32,10 +32,7 @@ sOPC::sOPC(gw::TClock& clock, const com::LocalZone& zone)
 {
 }
 
-sOPC::~sOPC()
-{
-    ticker_->stop();
-}
+sOPC::~sOPC() { ticker_->stop(); }
 
 void sOPC::Init(const std::string& serverName, const std::string& serverDescription, bool setExePath, bool logFlag)
 {

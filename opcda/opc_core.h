@@ -70,8 +70,8 @@ public:
 };
 
 using sOnRead = std::function<void(sOPCNode& node, const std::u16string& path, com::VARTYPE dataType)>;
-using sOnWrite = std::function<void(sOPCNode& node, const com::VARIANT& value, const std::u16string& path,
-                                    com::VARTYPE dataType)>;
+using sOnWrite =
+    std::function<void(sOPCNode& node, const com::VARIANT& value, const std::u16string& path, com::VARTYPE dataType)>;
 using sOnSetDataType = std::function<bool(sOPCNode& node, com::VARTYPE dataType)>; // never called
 using sOnInitAddressSpace = std::function<void()>;
 using sOnConnectEvent = std::function<void(bool connecting)>;

@@ -173,8 +173,7 @@ struct IOPCItemMgt : IUnknown {
                                   OPCITEMRESULT** ppValidationResults, HRESULT** ppErrors) = 0;
     virtual HRESULT RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) = 0;
     virtual HRESULT SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive, HRESULT** ppErrors) = 0;
-    virtual HRESULT SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, OPCHANDLE* phClient,
-                                     HRESULT** ppErrors) = 0;
+    virtual HRESULT SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, OPCHANDLE* phClient, HRESULT** ppErrors) = 0;
     virtual HRESULT SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes,
                                  HRESULT** ppErrors) = 0;
     virtual HRESULT CreateEnumerator(REFIID riid, IUnknown** ppUnk) = 0;
@@ -185,10 +184,9 @@ struct IOPCDataCallback : IUnknown {
     virtual HRESULT OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality, HRESULT hrMastererror,
                                  DWORD dwCount, OPCHANDLE* phClientItems, VARIANT* pvValues, WORD* pwQualities,
                                  FILETIME* pftTimeStamps, HRESULT* pErrors) = 0;
-    virtual HRESULT OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
-                                   HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
-                                   VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
-                                   HRESULT* pErrors) = 0;
+    virtual HRESULT OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality, HRESULT hrMastererror,
+                                   DWORD dwCount, OPCHANDLE* phClientItems, VARIANT* pvValues, WORD* pwQualities,
+                                   FILETIME* pftTimeStamps, HRESULT* pErrors) = 0;
     virtual HRESULT OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMastererr, DWORD dwCount,
                                     OPCHANDLE* pClienthandles, HRESULT* pErrors) = 0;
     virtual HRESULT OnCancelComplete(DWORD dwTransid, OPCHANDLE hGroup) = 0;

@@ -45,10 +45,7 @@ StartMode parseStartMode(int argc, const char* const* argv)
     return StartMode::Normal;
 }
 
-std::string shortPathIfBlank(const std::string& path)
-{
-    return path;
-}
+std::string shortPathIfBlank(const std::string& path) { return path; }
 
 HRESULT Registrar::AddCategory(const CATID& catid, const std::string& description)
 {

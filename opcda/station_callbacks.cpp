@@ -10,17 +10,14 @@
 
 namespace opcda {
 
-using com::VARTYPE;
 using com::Variant;
+using com::VARTYPE;
 
 namespace {
 
 constexpr std::int32_t ItemLimit = 60000; // numbers from here on get no signal leaf
 
-bool isEmpty(const com::VARIANT& v)
-{
-    return v.vt == com::VT_EMPTY;
-}
+bool isEmpty(const com::VARIANT& v) { return v.vt == com::VT_EMPTY; }
 
 // The node's value as the number the item table holds; bools count 1 here.
 std::optional<double> nodeNumber(const com::VARIANT& v, bool boolRow)
@@ -65,8 +62,8 @@ std::uint64_t StationModel::currentFingerprint() const
         const gw::T_KP& kp = ctx_.Stations.KpTable[static_cast<std::size_t>(i)];
         text += kp.NameKP + '\x1f' + std::to_string(kp.Kol_TS) + '\x1f' + std::to_string(kp.Kol_TI) + '\x1e';
         for (int j = 1; j <= kp.Kol_TS; ++j)
-            text += kp.TS_arr[static_cast<std::size_t>(j)].NameTS + '\x1f' +
-                    std::to_string(kp.TS_arr[static_cast<std::size_t>(j)].Type_Var) + '\x1e';
+            text += kp.TS_arr[static_cast<std::size_t>(j)].NameTS + '\x1f'
+                    + std::to_string(kp.TS_arr[static_cast<std::size_t>(j)].Type_Var) + '\x1e';
         for (int k = 1; k <= kp.Kol_TI; ++k)
             text += kp.TI_arr[static_cast<std::size_t>(k)].NameTI + '\x1e';
     }
@@ -168,8 +165,8 @@ void StationModel::readRow(sOPCNode& node, TDateTime now)
         rowQuality = r.Quality;
         stamp = r.Stamp_DateTime;
         const auto current = nodeNumber(*node.CurrentValue.get(), boolRow);
-        const bool unchanged = static_cast<com::WORD>(rowQuality) == node.Quality &&
-                               !isEmpty(*node.CurrentValue.get()) && !r.FirstOpros && current && *current == v;
+        const bool unchanged = static_cast<com::WORD>(rowQuality) == node.Quality && !isEmpty(*node.CurrentValue.get())
+                               && !r.FirstOpros && current && *current == v;
         if (unchanged)
             return;
         r.FirstOpros = false;
@@ -226,7 +223,7 @@ void StationModel::OpcItemsWrite(sOPCNode& node, const com::VARIANT& value, cons
             command = gw::TTUCommand::tuCommand_Off;
     } else {
         command = equalsNumber(value, -1) || equalsNumber(value, 1) ? gw::TTUCommand::tuCommand_On
-                                                                     : gw::TTUCommand::tuCommand_Off;
+                                                                    : gw::TTUCommand::tuCommand_Off;
     }
     if (command != gw::TTUCommand::tuCommand_Empty)
         executeTU_(tag, command);

@@ -11,9 +11,6 @@ namespace opcda {
 std::u16string toWide(std::string_view utf8);
 std::string toUtf8(std::u16string_view wide);
 // A client's string, null read as empty.
-inline std::u16string fromClient(const char16_t* s)
-{
-    return s ? std::u16string(s) : std::u16string();
-}
+inline std::u16string fromClient(const char16_t* s) { return s ? std::u16string(s) : std::u16string(); }
 
 } // namespace opcda

@@ -90,8 +90,8 @@ bool TOpcUaLibraryBridge::Start(TServiceContext& ctx)
 void TOpcUaLibraryBridge::StartOpcUa(TServiceContext& ctx)
 {
     const TOpcUaEntryPoints& api = lib_.Api();
-    api.create_din_arrays(ctx.Stations.SignalCountTS + ctx.Stations.SignalCountTI + ctx.Stations.SignalCountTU +
-                              5 * ctx.Stations.KpCount + 3,
+    api.create_din_arrays(ctx.Stations.SignalCountTS + ctx.Stations.SignalCountTI + ctx.Stations.SignalCountTU
+                              + 5 * ctx.Stations.KpCount + 3,
                           ctx.Stations.KpCount + 4);
     OpcUaKpCount = ctx.Stations.KpCount;
     OpcUaGroups.assign(static_cast<std::size_t>(ctx.Stations.KpCount) + 4, {});
@@ -140,8 +140,8 @@ void TOpcUaLibraryBridge::AddStation(TServiceContext& ctx, int i, std::int32_t& 
         row.vtDataType_OPC_UA = ts.Type_Var == 1 ? UaKindDoublePoint : UaKindSinglePoint;
         row.Nomer_Tag_OPC_UA = tag;
         points_[static_cast<std::size_t>(id)] = {row.vtDataType_OPC_UA, tag,
-                                                 "КП " + std::to_string(i) + " \"" + kp.NameKP + "\", сигнал \"" +
-                                                     ts.NameTS + "\""};
+                                                 "КП " + std::to_string(i) + " \"" + kp.NameKP + "\", сигнал \""
+                                                     + ts.NameTS + "\""};
     }
     for (int n = 1; n <= kp.Kol_TI; ++n, ++tag) {
         const int id = kp.Nom_OPC_TI + n - 1;
@@ -164,12 +164,13 @@ void TOpcUaLibraryBridge::Execute()
     std::memcpy(buffer, user.data(), std::min(user.size(), CredentialBytes));
     if (user.size() < CredentialBytes)
         std::memcpy(buffer + user.size(), password.data(), std::min(password.size(), CredentialBytes - user.size()));
-    const std::int32_t result = lib_.Api().UA_ServerNetworkLayerTCP_dll(
-        settings_.OPC_UA_Port, settings_.OPC_UA_by_pwd ? 1 : 0, Length(user), Length(password), &OpcUaWriteCallback,
-        buffer);
+    const std::int32_t result =
+        lib_.Api().UA_ServerNetworkLayerTCP_dll(settings_.OPC_UA_Port, settings_.OPC_UA_by_pwd ? 1 : 0, Length(user),
+                                                Length(password), &OpcUaWriteCallback, buffer);
     if (result != 0)
-        AppendServiceLine(*ctx_, "OPC UA: сервер завершился с кодом " + std::to_string(result) + ", порт " +
-                                     std::to_string(settings_.OPC_UA_Port),
+        AppendServiceLine(*ctx_,
+                          "OPC UA: сервер завершился с кодом " + std::to_string(result) + ", порт "
+                              + std::to_string(settings_.OPC_UA_Port),
                           UaLog);
 }
 
@@ -224,8 +225,8 @@ void TOpcUaLibraryBridge::Release()
     points_.clear();
 }
 
-void TOpcUaLibraryBridge::SetValue(int type, int id, int iValue, double dValue, std::uint32_t status,
-                                   TDateTime source, TDateTime server)
+void TOpcUaLibraryBridge::SetValue(int type, int id, int iValue, double dValue, std::uint32_t status, TDateTime source,
+                                   TDateTime server)
 {
     if (lib_.IsLoaded())
         lib_.Api().Set_new_val_to_perem(type, id, iValue, dValue, status, DateTimeToUaTime(source),

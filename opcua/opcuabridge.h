@@ -32,7 +32,6 @@ namespace gw {
 
 class TServiceContext;
 
-
 // One group of the address space.
 struct TAll_groups_OPC_UA {
     std::string Name; // the filtered name

@@ -24,8 +24,7 @@ using Tsetrunning_bool = std::int32_t (*)(std::int32_t running);
 using Tgetrunning_bool = std::int32_t (*)();
 using Tadd_new_group = std::int32_t (*)(std::int32_t nameLength, std::int32_t groupId, const char* name);
 using TAdd_new_perem = std::int32_t (*)(std::int32_t nameLength, std::int32_t id, std::int32_t type,
-                                        std::int32_t groupId, std::int32_t ns, std::int32_t writable,
-                                        const char* name);
+                                        std::int32_t groupId, std::int32_t ns, std::int32_t writable, const char* name);
 using TAdd_All_perem_to_serv = std::int32_t (*)();
 using TSet_new_val_to_perem = std::int32_t (*)(std::int32_t type, std::int32_t id, std::int32_t intValue,
                                                double doubleValue, std::uint32_t status, std::int64_t sourceTime,

@@ -36,8 +36,8 @@ int UtcOffsetMinutesAt(TDateTime t)
 
 std::int64_t LocalTimeToUaTime(TDateTime t, int utcOffsetMinutes)
 {
-    const auto ms = static_cast<std::int64_t>(std::llround((t - UnixEpochDays) * MsPerDay)) -
-                    std::int64_t{utcOffsetMinutes} * 60000;
+    const auto ms = static_cast<std::int64_t>(std::llround((t - UnixEpochDays) * MsPerDay))
+                    - std::int64_t{utcOffsetMinutes} * 60000;
     return ms * 10000 + UaTimeOf1970;
 }
 

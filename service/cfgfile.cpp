@@ -98,8 +98,8 @@ public:
     std::int32_t Fitting(int ind, const char* name, std::int32_t v, int bytes) const
     {
         if (!FitsLe(v, bytes))
-            Fail(ind, name, std::to_string(v) + " does not fit the station's " + std::to_string(bytes) +
-                                "-byte address field");
+            Fail(ind, name,
+                 std::to_string(v) + " does not fit the station's " + std::to_string(bytes) + "-byte address field");
         return v;
     }
 
@@ -136,8 +136,7 @@ private:
 class TCfgReader {
 public:
     TCfgReader(std::string file, const TConfigComplaint& complain, const TPrmnArray& prmn104, TOpcUaSettings opcUa)
-        : FFile(std::move(file)),
-          FComplain(complain ? complain : [](const TConfigError&, const std::string&) {})
+        : FFile(std::move(file)), FComplain(complain ? complain : [](const TConfigError&, const std::string&) {})
     {
         Prmn104 = prmn104;
         Prmn104.resize(std::max(Prmn104.size(), PrmnCount));
@@ -200,13 +199,20 @@ private:
     static bool StationLine(SignalType kind)
     {
         switch (kind) {
-        case SignalType::stPRM_T: case SignalType::stPER: case SignalType::stTIM: case SignalType::stPOPR:
-        case SignalType::stOPROS: case SignalType::stOPROS_101: case SignalType::stCLOCK_SYNC_103:
-        case SignalType::stIP2: case SignalType::stPORT2: case SignalType::stPASSIV:
-        case SignalType::stsend_start_DT: case SignalType::stTS: case SignalType::stTIT:
-            return true;
-        default:
-            return false;
+        case SignalType::stPRM_T:
+        case SignalType::stPER:
+        case SignalType::stTIM:
+        case SignalType::stPOPR:
+        case SignalType::stOPROS:
+        case SignalType::stOPROS_101:
+        case SignalType::stCLOCK_SYNC_103:
+        case SignalType::stIP2:
+        case SignalType::stPORT2:
+        case SignalType::stPASSIV:
+        case SignalType::stsend_start_DT:
+        case SignalType::stTS:
+        case SignalType::stTIT: return true;
+        default: return false;
         }
     }
 
@@ -219,16 +225,13 @@ private:
         case SignalType::stOPC_UA_Control_podkl:
             OpcUa.OPC_UA_Control_podkl = f.Flag(1, "OPC_UA_Control_podkl");
             return true;
-        case SignalType::stOPC_UA_Port:
-            OpcUa.OPC_UA_Port = f.Def(1, "OPC_UA_Port", 16670, PortNumber);
-            return true;
+        case SignalType::stOPC_UA_Port: OpcUa.OPC_UA_Port = f.Def(1, "OPC_UA_Port", 16670, PortNumber); return true;
         case SignalType::stOPC_UA_username: OpcUa.OPC_UA_username = f.Text(1); return true;
         case SignalType::stOPC_UA_password: OpcUa.OPC_UA_password = f.Text(1); return true;
         case SignalType::stOPC_UA_Timeout_of_control:
             OpcUa.OPC_UA_Timeout_of_control = f.Def(1, "OPC_UA_Timeout_of_control", 16670);
             return true;
-        default:
-            return false;
+        default: return false;
         }
     }
 
@@ -378,7 +381,6 @@ private:
     int FSignals = 0;
 };
 
-
 // Builds the file line by line; a value that the reader would not give back
 // the same is refused with an error naming where it is.
 class TCfgWriter {
@@ -456,11 +458,13 @@ void WriteOpcUa(TCfgWriter& w, const TOpcUaSettings& u)
 
 std::string PrmTLine(const TPrmn& p)
 {
+    // clang-format off
     const std::int32_t fields[] = {p.Port, p.t0, p.t1, p.t2, p.t3, p.kMax, p.wMax, p.ReceiveBufferLength,
                                    p.OriginatorAddress, p.LinkAddress1, p.sz_LinkAddress, p.PollingCycle,
                                    p.ConfirmationTimeout, p.TerminationTimeout, p.RetryCount, p.RetryTimeOut,
                                    p.CommonAsduAddress, p.sz_ASDUAddress, p.sz_InfObjAddress, p.sz_COT,
                                    p.ClockSinhronizationTime};
+    // clang-format on
     std::string line = "PRM_T";
     for (std::int32_t v : fields) {
         line += ','; // not "," + Str(v): GCC 12 at -O3 warns falsely (-Wrestrict) about that
@@ -494,19 +498,19 @@ void WriteStation(TCfgWriter& w, const TServiceContext& t, int i, const TOpcUaSe
     const std::string station = Str(StationId(i)) + "," + Str(kp.ASDU_Adr) + ",,";
     for (int n = 1; n <= kp.Kol_TS; ++n) {
         const T_TS& ts = kp.TS_arr[static_cast<std::size_t>(n)];
-        w.Add("TS," + station + w.Quoted(at + "point " + Str(n) + " NameTS", ts.NameTS) + ",8272," +
-              Str(ts.AdrASDU) + "," + Str(ts.AdrIOA) + "," + Str(ts.AdrASDU_TU) + "," + Str(ts.AdrIOA_TU) + "," +
-              Str(ts.Type_TU) + "," + Str(ts.Type_Var));
+        w.Add("TS," + station + w.Quoted(at + "point " + Str(n) + " NameTS", ts.NameTS) + ",8272," + Str(ts.AdrASDU)
+              + "," + Str(ts.AdrIOA) + "," + Str(ts.AdrASDU_TU) + "," + Str(ts.AdrIOA_TU) + "," + Str(ts.Type_TU) + ","
+              + Str(ts.Type_Var));
     }
     for (int n = 1; n <= kp.Kol_TI; ++n) {
         const T_TI& ti = kp.TI_arr[static_cast<std::size_t>(n)];
         const std::string where = at + "value " + Str(n) + " ";
-        const std::string range = w.Real(where + "Min_Eng_Diap", ti.Min_Eng_Diap) + "," +
-                                  w.Real(where + "Max_Eng_Diap", ti.Max_Eng_Diap);
-        w.Add("TIT," + station + w.Quoted(where + "NameTI", ti.NameTI) + ",8280," + Str(ti.AdrASDU) + "," +
-              Str(ti.AdrIOA) + "," + range + "," + range + "," + range + "," +
-              w.Real(where + "Min_TM_Diap", ti.Min_TM_Diap) + "," + w.Real(where + "Max_TM_Diap", ti.Max_TM_Diap) +
-              "," + Str(ti.Znak_for_norm));
+        const std::string range =
+            w.Real(where + "Min_Eng_Diap", ti.Min_Eng_Diap) + "," + w.Real(where + "Max_Eng_Diap", ti.Max_Eng_Diap);
+        w.Add("TIT," + station + w.Quoted(where + "NameTI", ti.NameTI) + ",8280," + Str(ti.AdrASDU) + ","
+              + Str(ti.AdrIOA) + "," + range + "," + range + "," + range + ","
+              + w.Real(where + "Min_TM_Diap", ti.Min_TM_Diap) + "," + w.Real(where + "Max_TM_Diap", ti.Max_TM_Diap)
+              + "," + Str(ti.Znak_for_norm));
     }
 }
 
@@ -579,8 +583,8 @@ void WriteIec104Cfg(const TServiceContext& ctx, const TOpcUaSettings& opcUa, con
 {
     const std::filesystem::path path = dir / fileName;
     TCfgWriter w(path.string());
-    if (ctx.Stations.KpCount > MaxKpCount || !HoldsRows(ctx.Stations.KpTable, ctx.Stations.KpCount) ||
-        ctx.Channels.Prmn104.size() < static_cast<std::size_t>(ctx.Stations.KpCount))
+    if (ctx.Stations.KpCount > MaxKpCount || !HoldsRows(ctx.Stations.KpTable, ctx.Stations.KpCount)
+        || ctx.Channels.Prmn104.size() < static_cast<std::size_t>(ctx.Stations.KpCount))
         w.Fail("KpCount", Str(ctx.Stations.KpCount) + " stations, the file holds 0.." + Str(MaxKpCount));
     w.Add(";kol," + Str(ctx.Stations.KpCount));
     for (int i = 1; i <= ctx.Stations.KpCount; ++i)

@@ -23,7 +23,6 @@ bool IsValidUtf8(std::string_view text)
     return check.convert(text.data(), static_cast<int>(text.size()), copy) == 0;
 }
 
-
 std::string Message(const std::string& file, int line, const std::string& field, const std::string& what)
 {
     std::string m = file;
@@ -132,10 +131,7 @@ void WriteFileReplacing(const std::filesystem::path& path, std::string_view byte
         throw TConfigError(path.string(), 0, "", "cannot be written");
 }
 
-bool FitsCp1251(std::string_view text)
-{
-    return Cp1251ToUtf8(Utf8ToCp1251(text)) == text;
-}
+bool FitsCp1251(std::string_view text) { return Cp1251ToUtf8(Utf8ToCp1251(text)) == text; }
 
 std::string_view TrimBlanks(std::string_view s)
 {

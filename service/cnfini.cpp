@@ -124,7 +124,7 @@ private:
             return Skip(key, "stands outside its own section [" + std::string(key) + "]");
         if (Taken(key))
             return Skip(key, "is there already; the first one counts");
-        const bool read = key == KeyUseWebServer       ? WebFlag(l.value, s.UseWebServer)
+        const bool read = key == KeyUseWebServer        ? WebFlag(l.value, s.UseWebServer)
                           : key == KeyPort_WebServ      ? Port(l.value, s.Port_WebServ)
                           : key == KeySave_Obmen_v_File ? Flag(key, l.value, s.Save_Obmen_v_File)
                                                         : Text(l.value, s.pwd);
@@ -257,8 +257,7 @@ void CheckCnfIni(std::string_view bytes)
     TCnfIniReader(CnfIniFileName, RefuseComplaints()).Read(file);
 }
 
-void WriteCnfIniOptions(const std::filesystem::path& dir, bool UseWebServer, int Port_WebServ,
-                        bool Save_Obmen_v_File)
+void WriteCnfIniOptions(const std::filesystem::path& dir, bool UseWebServer, int Port_WebServ, bool Save_Obmen_v_File)
 {
     if (Port_WebServ < 1 || Port_WebServ > 65535)
         throw TConfigError((dir / CnfIniFileName).string(), 0, std::string(KeyPort_WebServ),

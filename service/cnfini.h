@@ -40,8 +40,7 @@ void CheckCnfIni(std::string_view bytes);
 
 // The station dialog's OK: the three switches. Other lines of the file stay
 // byte for byte; a missing file is created.
-void WriteCnfIniOptions(const std::filesystem::path& dir, bool UseWebServer, int Port_WebServ,
-                        bool Save_Obmen_v_File);
+void WriteCnfIniOptions(const std::filesystem::path& dir, bool UseWebServer, int Port_WebServ, bool Save_Obmen_v_File);
 
 // The password command. A password that would not read back the same
 // (control characters, blanks at either end, a character the file's encoding

@@ -22,8 +22,8 @@ bool Refuse(TServiceContext& ctx, int sstID, const std::string& why)
 // Station and signal as the refusal lines name them.
 std::string Who(int i, const TKpEthernet& kp, const TArmRec& rec)
 {
-    return "КП " + std::to_string(i) + " \"" + kp.name + "\", сигнал \"" + rec.DispName() + "\" (ТУ " +
-           std::to_string(rec.CtrlASDUAddr()) + ":" + std::to_string(rec.CtrlObjAddr()) + ")";
+    return "КП " + std::to_string(i) + " \"" + kp.name + "\", сигнал \"" + rec.DispName() + "\" (ТУ "
+           + std::to_string(rec.CtrlASDUAddr()) + ":" + std::to_string(rec.CtrlObjAddr()) + ")";
 }
 
 // Under the station's channel lock: the command into its link's queue.

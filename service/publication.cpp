@@ -63,8 +63,7 @@ private:
     std::optional<TDateTime> StoreSignal(const T_KP& kp, int id, double value, const TReading& r);
     // A signal to the bridge: its value with its status, whatever the
     // status, so a client never keeps a value older than the quality it sees.
-    void PushSignal(int id, int type, int iValue, double dValue, const TReading& r, TDateTime stamp,
-                    TDateTime server);
+    void PushSignal(int id, int type, int iValue, double dValue, const TReading& r, TDateTime stamp, TDateTime server);
     template <class Push>
     void ToUa(Push push)
     {
@@ -155,8 +154,8 @@ void TPass::ConnectedItem(const T_KP& kp, int c, TDateTime stamp, bool announce)
     if (!announce) {
         // The row may still hold what another numbering left in it.
         std::lock_guard<std::mutex> guard(ctx_.Items.OpcItemsLock);
-        if (ctx_.Items.OpcItemValues[static_cast<std::size_t>(id)] == c &&
-            ctx_.Items.OpcItems[static_cast<std::size_t>(id)].Quality == QualityGood)
+        if (ctx_.Items.OpcItemValues[static_cast<std::size_t>(id)] == c
+            && ctx_.Items.OpcItems[static_cast<std::size_t>(id)].Quality == QualityGood)
             return;
     }
     Store(id, c, QualityGood, stamp);
@@ -202,8 +201,8 @@ void TPass::Point(const T_KP& kp, const TTagSignal& tag, const TReading& r, int 
 void TPass::Measured(const T_KP& kp, const TTagSignal& tag, const TArmRec& rec, const TReading& r)
 {
     const int n = tag.Nomer_TIT_in_KP;
-    const bool integer = n >= 1 && n < static_cast<int>(kp.TI_arr.size()) &&
-                         kp.TI_arr[static_cast<std::size_t>(n)].Znak_for_norm == 1;
+    const bool integer =
+        n >= 1 && n < static_cast<int>(kp.TI_arr.size()) && kp.TI_arr[static_cast<std::size_t>(n)].Znak_for_norm == 1;
     const double raw = integer ? r.iValue : r.fValue;
     const double v = kp.PereschetTI ? rec.RawToEng(raw) : raw;
     const int id = kp.Nom_OPC_TI + n - 1;

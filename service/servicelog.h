@@ -53,8 +53,8 @@ public:
     explicit TTuDropLog(TServiceLog& log) : log_(log) {}
     void TuDropped(const TTuOrder& order, const std::string& why) override
     {
-        log_.AppendLogLine(" ExecuteTU - команда снята, sstID=" + std::to_string(order.sstID) + ": " + why + " " +
-                               order.who,
+        log_.AppendLogLine(" ExecuteTU - команда снята, sstID=" + std::to_string(order.sstID) + ": " + why + " "
+                               + order.who,
                            "log_iec104.txt");
     }
 

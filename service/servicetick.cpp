@@ -52,8 +52,8 @@ void RaisePeriodicRequests(TServiceContext& ctx, int i, T104Client& pcl, std::in
         pcl.OPROS_KP_ = true;
         kp.Last_opros_KP_Time = nowMs;
     }
-    if (kp.Interval_opros_counters_101 >= 1 &&
-        Due(kp.Last_opros_counters_101_Time, kp.Interval_opros_counters_101, nowMs)) {
+    if (kp.Interval_opros_counters_101 >= 1
+        && Due(kp.Last_opros_counters_101_Time, kp.Interval_opros_counters_101, nowMs)) {
         pcl.opros_counters_101_ = true;
         kp.Last_opros_counters_101_Time = nowMs;
     }

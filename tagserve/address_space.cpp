@@ -370,8 +370,8 @@ PathTargets AddressSpace::Walk(const BrowsePath& path, size_t& visits) const
             if (visits > kMaxTranslateVisits)
                 return {status::BadTooManyOperations, {}};
             for (const Reference& ref : refs)
-                if (nodes_[ref.target].HasBrowseName(element.targetName) &&
-                    Follows(ref, element.isInverse ? 1 : 0, element.referenceTypeId, element.includeSubtypes))
+                if (nodes_[ref.target].HasBrowseName(element.targetName)
+                    && Follows(ref, element.isInverse ? 1 : 0, element.referenceTypeId, element.includeSubtypes))
                     next.push_back(ref.target);
         }
         // A node reached over several references, or from several nodes, is one target.
@@ -389,14 +389,11 @@ Variant AddressSpace::LiveVariant(LiveValue live) const
 {
     int64_t now = UaNow();
     switch (live) {
-    case LiveValue::CurrentTime:
-        return Variant::DateTime(now);
-    case LiveValue::State:
-        return Variant::Int32(0);
+    case LiveValue::CurrentTime: return Variant::DateTime(now);
+    case LiveValue::State: return Variant::Int32(0);
     case LiveValue::ServerStatus:
         return Variant::OfExtensionObject({NodeId(0, msg::ServerStatusDataType), 1, EncodeServerStatus(info_, now)});
-    case LiveValue::None:
-        break;
+    case LiveValue::None: break;
     }
     return {};
 }
@@ -407,15 +404,9 @@ DataValue AddressSpace::ValueOf(const Node& node, const VariableValue& v, Timest
     if (v.status != status::BadWaitingForInitialData) {
         d.mask |= DataValue::HasValue;
         switch (node.varType) {
-        case VarType::Boolean:
-            d.value = Variant::Boolean(v.i32 != 0);
-            break;
-        case VarType::Int32:
-            d.value = Variant::Int32(v.i32);
-            break;
-        case VarType::Double:
-            d.value = Variant::Double(v.dbl);
-            break;
+        case VarType::Boolean: d.value = Variant::Boolean(v.i32 != 0); break;
+        case VarType::Int32: d.value = Variant::Int32(v.i32); break;
+        case VarType::Double: d.value = Variant::Double(v.dbl); break;
         }
     }
     if (v.status != status::Good) {
@@ -439,30 +430,18 @@ DataValue AddressSpace::ReadAttribute(const Node& node, uint32_t attributeId, Ti
 {
     DataValue d;
     d.mask = DataValue::HasValue;
-    bool isType = node.nodeClass == NodeClass::ObjectType || node.nodeClass == NodeClass::VariableType ||
-                  node.nodeClass == NodeClass::DataType || node.nodeClass == NodeClass::ReferenceType;
+    bool isType = node.nodeClass == NodeClass::ObjectType || node.nodeClass == NodeClass::VariableType
+                  || node.nodeClass == NodeClass::DataType || node.nodeClass == NodeClass::ReferenceType;
     bool isVariable = node.nodeClass == NodeClass::Variable;
     bool hasDataType = isVariable || node.nodeClass == NodeClass::VariableType;
     switch (attributeId) {
-    case attr::NodeId:
-        d.value = Variant::OfNodeId(node.id);
-        return d;
-    case attr::NodeClass:
-        d.value = Variant::Int32(static_cast<int32_t>(node.nodeClass));
-        return d;
-    case attr::BrowseName:
-        d.value = Variant::OfQualifiedName(node.BrowseName());
-        return d;
-    case attr::DisplayName:
-        d.value = Variant::OfLocalizedText(LocalizedText::Of(*node.name));
-        return d;
-    case attr::Description:
-        d.value = Variant::OfLocalizedText({});
-        return d;
+    case attr::NodeId: d.value = Variant::OfNodeId(node.id); return d;
+    case attr::NodeClass: d.value = Variant::Int32(static_cast<int32_t>(node.nodeClass)); return d;
+    case attr::BrowseName: d.value = Variant::OfQualifiedName(node.BrowseName()); return d;
+    case attr::DisplayName: d.value = Variant::OfLocalizedText(LocalizedText::Of(*node.name)); return d;
+    case attr::Description: d.value = Variant::OfLocalizedText({}); return d;
     case attr::WriteMask:
-    case attr::UserWriteMask:
-        d.value = Variant::UInt32(0);
-        return d;
+    case attr::UserWriteMask: d.value = Variant::UInt32(0); return d;
     case attr::IsAbstract:
         if (!isType)
             break;
@@ -536,8 +515,7 @@ DataValue AddressSpace::ReadAttribute(const Node& node, uint32_t attributeId, Ti
             break;
         d.value = Variant::Boolean(false);
         return d;
-    default:
-        break;
+    default: break;
     }
     DataValue bad;
     bad.mask = DataValue::HasStatus;

@@ -18,7 +18,7 @@
 namespace tagserve {
 
 struct Reference {
-    uint32_t type;   // reference type, ns 0 numeric id
+    uint32_t type; // reference type, ns 0 numeric id
     bool forward;
     uint32_t target; // node index
 };

@@ -20,12 +20,9 @@ size_t NodeIdHash::operator()(const NodeId& id) const noexcept
 {
     size_t h = (static_cast<size_t>(id.ns) << 40) ^ (static_cast<size_t>(id.kind) << 36);
     switch (id.kind) {
-    case NodeId::Kind::Numeric:
-        return h ^ id.numeric;
-    case NodeId::Kind::Guid:
-        return h ^ id.guid.data1;
-    default:
-        return h ^ std::hash<std::string>{}(id.text);
+    case NodeId::Kind::Numeric: return h ^ id.numeric;
+    case NodeId::Kind::Guid: return h ^ id.guid.data1;
+    default: return h ^ std::hash<std::string>{}(id.text);
     }
 }
 
@@ -54,10 +51,7 @@ Variant Variant::StatusCode(uint32_t v) { return ScalarVariant(type::StatusCode,
 Variant Variant::OfNodeId(NodeId v) { return ScalarVariant(type::NodeId, std::move(v)); }
 Variant Variant::OfQualifiedName(QualifiedName v) { return ScalarVariant(type::QualifiedName, std::move(v)); }
 Variant Variant::OfLocalizedText(LocalizedText v) { return ScalarVariant(type::LocalizedText, std::move(v)); }
-Variant Variant::OfExtensionObject(ExtensionObject v)
-{
-    return ScalarVariant(type::ExtensionObject, std::move(v));
-}
+Variant Variant::OfExtensionObject(ExtensionObject v) { return ScalarVariant(type::ExtensionObject, std::move(v)); }
 
 Variant Variant::StringArray(const std::vector<std::string>& v)
 {
@@ -166,9 +160,7 @@ NodeId Reader::NodeIdOfForm(uint8_t form)
 {
     NodeId id;
     switch (form & 0x3F) {
-    case 0x00:
-        id.numeric = Byte();
-        break;
+    case 0x00: id.numeric = Byte(); break;
     case 0x01:
         id.ns = Byte();
         id.numeric = UInt16();
@@ -192,8 +184,7 @@ NodeId Reader::NodeIdOfForm(uint8_t form)
         id.kind = NodeId::Kind::Opaque;
         id.text = ByteString();
         break;
-    default:
-        throw DecodeError("unknown NodeId form");
+    default: throw DecodeError("unknown NodeId form");
     }
     return id;
 }
@@ -293,54 +284,31 @@ Scalar Reader::ScalarOf(uint8_t t, int depth)
         throw DecodeError("too many values in one message");
     --scalarBudget_;
     switch (t) {
-    case type::Boolean:
-        return Boolean();
-    case type::SByte:
-        return int64_t{static_cast<int8_t>(Byte())};
-    case type::Byte:
-        return uint64_t{Byte()};
-    case type::Int16:
-        return int64_t{Int16()};
-    case type::UInt16:
-        return uint64_t{UInt16()};
-    case type::Int32:
-        return int64_t{Int32()};
+    case type::Boolean: return Boolean();
+    case type::SByte: return int64_t{static_cast<int8_t>(Byte())};
+    case type::Byte: return uint64_t{Byte()};
+    case type::Int16: return int64_t{Int16()};
+    case type::UInt16: return uint64_t{UInt16()};
+    case type::Int32: return int64_t{Int32()};
     case type::UInt32:
-    case type::StatusCode:
-        return uint64_t{UInt32()};
+    case type::StatusCode: return uint64_t{UInt32()};
     case type::Int64:
-    case type::DateTime:
-        return Int64();
-    case type::UInt64:
-        return UInt64();
-    case type::Float:
-        return double{Float()};
-    case type::Double:
-        return Double();
+    case type::DateTime: return Int64();
+    case type::UInt64: return UInt64();
+    case type::Float: return double{Float()};
+    case type::Double: return Double();
     case type::String:
-    case type::XmlElement:
-        return String();
-    case type::ByteString:
-        return ByteString();
-    case type::Guid:
-        return ReadGuid();
-    case type::NodeId:
-        return ReadNodeId();
-    case type::ExpandedNodeId:
-        return ReadExpandedNodeId();
-    case type::QualifiedName:
-        return ReadQualifiedName();
-    case type::LocalizedText:
-        return ReadLocalizedText();
-    case type::ExtensionObject:
-        return ReadExtensionObject();
-    case type::DataValue:
-        return std::make_shared<DataValue>(DataValueAt(depth + 1));
-    case type::Variant:
-        return std::make_shared<Variant>(VariantAt(depth + 1));
-    case type::DiagnosticInfo:
-        DiagnosticInfoAt(0);
-        return DiagnosticInfo{};
+    case type::XmlElement: return String();
+    case type::ByteString: return ByteString();
+    case type::Guid: return ReadGuid();
+    case type::NodeId: return ReadNodeId();
+    case type::ExpandedNodeId: return ReadExpandedNodeId();
+    case type::QualifiedName: return ReadQualifiedName();
+    case type::LocalizedText: return ReadLocalizedText();
+    case type::ExtensionObject: return ReadExtensionObject();
+    case type::DataValue: return std::make_shared<DataValue>(DataValueAt(depth + 1));
+    case type::Variant: return std::make_shared<Variant>(VariantAt(depth + 1));
+    case type::DiagnosticInfo: DiagnosticInfoAt(0); return DiagnosticInfo{};
     default: // 26..31 are reserved and read like a ByteString
         return ByteString();
     }
@@ -519,67 +487,31 @@ void Writer::WriteExtensionObject(const ExtensionObject& e)
 void Writer::WriteScalar(uint8_t t, const Scalar& s)
 {
     switch (t) {
-    case type::Boolean:
-        Boolean(std::get<bool>(s));
-        return;
+    case type::Boolean: Boolean(std::get<bool>(s)); return;
     case type::SByte:
     case type::Byte:
         Byte(static_cast<uint8_t>(t == type::SByte ? static_cast<uint64_t>(std::get<int64_t>(s))
                                                    : std::get<uint64_t>(s)));
         return;
-    case type::Int16:
-        UInt16(static_cast<uint16_t>(std::get<int64_t>(s)));
-        return;
-    case type::UInt16:
-        UInt16(static_cast<uint16_t>(std::get<uint64_t>(s)));
-        return;
-    case type::Int32:
-        Int32(static_cast<int32_t>(std::get<int64_t>(s)));
-        return;
+    case type::Int16: UInt16(static_cast<uint16_t>(std::get<int64_t>(s))); return;
+    case type::UInt16: UInt16(static_cast<uint16_t>(std::get<uint64_t>(s))); return;
+    case type::Int32: Int32(static_cast<int32_t>(std::get<int64_t>(s))); return;
     case type::UInt32:
-    case type::StatusCode:
-        UInt32(static_cast<uint32_t>(std::get<uint64_t>(s)));
-        return;
+    case type::StatusCode: UInt32(static_cast<uint32_t>(std::get<uint64_t>(s))); return;
     case type::Int64:
-    case type::DateTime:
-        Int64(std::get<int64_t>(s));
-        return;
-    case type::UInt64:
-        UInt64(std::get<uint64_t>(s));
-        return;
-    case type::Float:
-        Float(static_cast<float>(std::get<double>(s)));
-        return;
-    case type::Double:
-        Double(std::get<double>(s));
-        return;
-    case type::Guid:
-        WriteGuid(std::get<Guid>(s));
-        return;
-    case type::NodeId:
-        WriteNodeId(std::get<NodeId>(s));
-        return;
-    case type::ExpandedNodeId:
-        WriteExpandedNodeId(std::get<ExpandedNodeId>(s));
-        return;
-    case type::QualifiedName:
-        WriteQualifiedName(std::get<QualifiedName>(s));
-        return;
-    case type::LocalizedText:
-        WriteLocalizedText(std::get<LocalizedText>(s));
-        return;
-    case type::ExtensionObject:
-        WriteExtensionObject(std::get<ExtensionObject>(s));
-        return;
-    case type::DataValue:
-        WriteDataValue(*std::get<std::shared_ptr<DataValue>>(s));
-        return;
-    case type::Variant:
-        WriteVariant(*std::get<std::shared_ptr<Variant>>(s));
-        return;
-    case type::DiagnosticInfo:
-        EmptyDiagnosticInfo();
-        return;
+    case type::DateTime: Int64(std::get<int64_t>(s)); return;
+    case type::UInt64: UInt64(std::get<uint64_t>(s)); return;
+    case type::Float: Float(static_cast<float>(std::get<double>(s))); return;
+    case type::Double: Double(std::get<double>(s)); return;
+    case type::Guid: WriteGuid(std::get<Guid>(s)); return;
+    case type::NodeId: WriteNodeId(std::get<NodeId>(s)); return;
+    case type::ExpandedNodeId: WriteExpandedNodeId(std::get<ExpandedNodeId>(s)); return;
+    case type::QualifiedName: WriteQualifiedName(std::get<QualifiedName>(s)); return;
+    case type::LocalizedText: WriteLocalizedText(std::get<LocalizedText>(s)); return;
+    case type::ExtensionObject: WriteExtensionObject(std::get<ExtensionObject>(s)); return;
+    case type::DataValue: WriteDataValue(*std::get<std::shared_ptr<DataValue>>(s)); return;
+    case type::Variant: WriteVariant(*std::get<std::shared_ptr<Variant>>(s)); return;
+    case type::DiagnosticInfo: EmptyDiagnosticInfo(); return;
     default: // String, ByteString, XmlElement and the reserved ids
         String(std::get<std::string>(s));
         return;

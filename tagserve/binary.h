@@ -91,9 +91,9 @@ struct DataValue;
 // One element of a Variant. Integer types of every width live in int64_t or
 // uint64_t, Float and Double in double, String/ByteString/XmlElement in string;
 // the Variant's type id says which built-in type it is.
-using Scalar = std::variant<bool, int64_t, uint64_t, double, std::string, Guid, NodeId, ExpandedNodeId,
-                            QualifiedName, LocalizedText, ExtensionObject, std::shared_ptr<DataValue>,
-                            std::shared_ptr<Variant>, DiagnosticInfo>;
+using Scalar =
+    std::variant<bool, int64_t, uint64_t, double, std::string, Guid, NodeId, ExpandedNodeId, QualifiedName,
+                 LocalizedText, ExtensionObject, std::shared_ptr<DataValue>, std::shared_ptr<Variant>, DiagnosticInfo>;
 
 struct Variant {
     uint8_t type = 0; // built-in type id, 0 = null

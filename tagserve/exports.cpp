@@ -63,8 +63,8 @@ Credentials CredentialsOf(int32_t byPassword, int32_t userLength, int32_t passwo
     if (!c.byPassword)
         return c;
     // The caller's buffer holds 100 bytes, and at most 99 of each: what does not fit is refused, not cut.
-    if (userLength < 0 || passwordLength < 0 || userLength > kMaxNameBytes || passwordLength > kMaxNameBytes ||
-        buffer == nullptr || int64_t{userLength} + passwordLength > static_cast<int64_t>(kMaxCredentialBytes)) {
+    if (userLength < 0 || passwordLength < 0 || userLength > kMaxNameBytes || passwordLength > kMaxNameBytes
+        || buffer == nullptr || int64_t{userLength} + passwordLength > static_cast<int64_t>(kMaxCredentialBytes)) {
         c.refused = true;
         Log(LogKind::Caller, "user name and password do not fit %zu bytes: every login is refused",
             kMaxCredentialBytes);

@@ -14,8 +14,8 @@ constexpr size_t kMaxLoggedUnknown = 1000;
 
 bool KnownType(int32_t type)
 {
-    return type == static_cast<int32_t>(VarType::Boolean) || type == static_cast<int32_t>(VarType::Int32) ||
-           type == static_cast<int32_t>(VarType::Double);
+    return type == static_cast<int32_t>(VarType::Boolean) || type == static_cast<int32_t>(VarType::Int32)
+           || type == static_cast<int32_t>(VarType::Double);
 }
 
 } // namespace
@@ -140,15 +140,9 @@ int32_t Model::SetValue(int32_t type, int32_t id, int32_t ival, double dval, uin
     // The value takes the variable's declared type, whatever type the caller pushed.
     return Update(id, status, sourceTime, serverTime, [&](VariableValue& v, VarType declared) {
         switch (declared) {
-        case VarType::Boolean:
-            v.i32 = (pushedDouble ? dval != 0 : ival != 0) ? 1 : 0;
-            break;
-        case VarType::Int32:
-            v.i32 = pushedDouble ? SaturateToInt32(dval) : ival;
-            break;
-        case VarType::Double:
-            v.dbl = pushedDouble ? dval : static_cast<double>(ival);
-            break;
+        case VarType::Boolean: v.i32 = (pushedDouble ? dval != 0 : ival != 0) ? 1 : 0; break;
+        case VarType::Int32: v.i32 = pushedDouble ? SaturateToInt32(dval) : ival; break;
+        case VarType::Double: v.dbl = pushedDouble ? dval : static_cast<double>(ival); break;
         }
     });
 }

@@ -20,7 +20,7 @@ enum class VarType : int32_t { Boolean = 0, Int32 = 5, Double = 10 };
 
 // One per variable: the 8-byte fields first, so nothing is padded.
 struct VariableValue {
-    double dbl = 0;  // Double variables
+    double dbl = 0; // Double variables
     int64_t sourceTime = 0;
     int64_t serverTime = 0;
     int32_t i32 = 0; // Boolean and Int32 variables

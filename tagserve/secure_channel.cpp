@@ -31,17 +31,12 @@ void SecureChannel::Receive(const char* data, size_t size, int64_t nowMs)
     requestTaken_ = false;
     while (!closed_ && !requestTaken_ && output_.size() < kMaxPendingOutput) {
         switch (stream_.Next(ChunkLimit(), chunk)) {
-        case ChunkStream::Result::NeedMore:
-            return;
+        case ChunkStream::Result::NeedMore: return;
         case ChunkStream::Result::TooLarge:
             Fail(status::BadTcpMessageTooLarge, "chunk larger than the receive buffer");
             return;
-        case ChunkStream::Result::Malformed:
-            Fail(status::BadTcpMessageTypeInvalid, "malformed chunk header");
-            return;
-        case ChunkStream::Result::Chunk:
-            try {
-                OnChunk(chunk, nowMs);
+        case ChunkStream::Result::Malformed: Fail(status::BadTcpMessageTypeInvalid, "malformed chunk header"); return;
+        case ChunkStream::Result::Chunk: try { OnChunk(chunk, nowMs);
             } catch (const DecodeError& e) {
                 Fail(status::BadDecodingError, e.what());
             }
@@ -209,8 +204,8 @@ bool SecureChannel::AcceptToken(uint32_t tokenId, int64_t nowMs)
 
 bool SecureChannel::AcceptSequence(uint32_t sequenceNumber)
 {
-    bool ok = !anySequence_ || sequenceNumber == lastSequence_ + 1 ||
-              (lastSequence_ > kSequenceWrapAbove && sequenceNumber < 1024);
+    bool ok = !anySequence_ || sequenceNumber == lastSequence_ + 1
+              || (lastSequence_ > kSequenceWrapAbove && sequenceNumber < 1024);
     if (ok) {
         anySequence_ = true;
         lastSequence_ = sequenceNumber;
@@ -230,10 +225,10 @@ bool SecureChannel::Send(uint32_t requestId, std::string_view body, uint32_t ext
         return true;
     size_t perChunk = limits_.sendBufferSize - kSymmetricOverhead;
     size_t chunks = std::max<size_t>(1, (body.size() + perChunk - 1) / perChunk);
-    if (body.size() > kMaxResponseMessageSize ||
-        (limits_.clientMaxMessageSize != 0 && body.size() > limits_.clientMaxMessageSize) ||
-        (limits_.clientMaxChunkCount != 0 && chunks > limits_.clientMaxChunkCount) ||
-        (extraLimit != 0 && body.size() > extraLimit))
+    if (body.size() > kMaxResponseMessageSize
+        || (limits_.clientMaxMessageSize != 0 && body.size() > limits_.clientMaxMessageSize)
+        || (limits_.clientMaxChunkCount != 0 && chunks > limits_.clientMaxChunkCount)
+        || (extraLimit != 0 && body.size() > extraLimit))
         return false;
     // After a Renew the old token secures our messages until the client switches.
     uint32_t token = previousTokenId_ != 0 ? previousTokenId_ : tokenId_;

@@ -199,8 +199,8 @@ void Services::FindServers(Call& call, Reader& r)
     r.StringArray(); // localeIds
     std::vector<std::string> serverUris = r.StringArray();
     // A client that asks for other servers by URI must not be sent to this one.
-    bool wanted = serverUris.empty() ||
-                  std::find(serverUris.begin(), serverUris.end(), config_.info.applicationUri) != serverUris.end();
+    bool wanted = serverUris.empty()
+                  || std::find(serverUris.begin(), serverUris.end(), config_.info.applicationUri) != serverUris.end();
     Writer w;
     BeginResponse(w, msg::FindServersResponse, call.header.requestHandle);
     w.Int32(wanted ? 1 : 0);
@@ -294,9 +294,9 @@ void Services::CreateSession(Call& call, Reader& r)
     w.Int32(-1); // serverCertificate
     w.Int32(1);
     WriteEndpoint(w, EndpointUrl(call.channel, endpointUrl));
-    w.EmptyArray();  // serverSoftwareCertificates
-    w.NullString();  // serverSignature.algorithm
-    w.Int32(-1);     // serverSignature.signature
+    w.EmptyArray(); // serverSoftwareCertificates
+    w.NullString(); // serverSignature.algorithm
+    w.Int32(-1);    // serverSignature.signature
     w.UInt32(kMaxRequestMessageSize);
     sessions_.push_back(std::move(s));
     Reply(call, w);

@@ -325,13 +325,13 @@ void Services::Publish(Call& call, Reader& r)
 {
     Session& session = *call.session;
     int32_t n = r.ArrayLength();
-    QueuedPublish p{call.channel.Id(), call.requestId, call.header.requestHandle, call.nowMs,
-                    call.header.timeoutHint, {}};
+    QueuedPublish p{call.channel.Id(), call.requestId,          call.header.requestHandle,
+                    call.nowMs,        call.header.timeoutHint, {}};
     for (int32_t k = 0; k < n; ++k) {
         uint32_t id = r.UInt32();
         uint32_t sequence = r.UInt32();
         Subscription* s = SessionSubscription(session, id);
-        p.ackResults.push_back(!s                        ? status::BadSubscriptionIdInvalid
+        p.ackResults.push_back(!s                         ? status::BadSubscriptionIdInvalid
                                : s->Acknowledge(sequence) ? status::Good
                                                           : status::BadSequenceNumberUnknown);
     }

@@ -36,9 +36,9 @@ void MonitoredItem::Offer(const DataValue& v)
     double number = hasValue ? Number(v.value) : 0;
     if (hasLast) {
         bool statusChanged = v.status != lastStatus;
-        bool valueChanged = hasValue != lastHasValue ||
-                            (deadband > 0 ? std::fabs(number - lastNumber) > deadband
-                                          : encoded.Bytes() != lastEncoded);
+        bool valueChanged =
+            hasValue != lastHasValue
+            || (deadband > 0 ? std::fabs(number - lastNumber) > deadband : encoded.Bytes() != lastEncoded);
         bool timeChanged = trigger == 2 && v.sourceTimestamp != lastSourceTimestamp;
         if (!statusChanged && !(trigger >= 1 && valueChanged) && !timeChanged)
             return;
@@ -76,8 +76,8 @@ RevisedSubscription ReviseSubscription(double interval, uint32_t lifetime, uint3
         std::isnan(interval) || interval <= 0 ? kMinPublishingIntervalMs : std::clamp(interval, 100.0, 3600000.0);
     r.maxKeepAliveCount = keepAlive == 0 ? 10 : std::clamp<uint32_t>(keepAlive, 1, 10000);
     r.lifetimeCount = std::min<uint32_t>(std::max(lifetime, 3 * r.maxKeepAliveCount), 100000);
-    r.maxNotifications = maxNotifications == 0 ? kMaxNotificationsPerPublish
-                                               : std::min(maxNotifications, kMaxNotificationsPerPublish);
+    r.maxNotifications =
+        maxNotifications == 0 ? kMaxNotificationsPerPublish : std::min(maxNotifications, kMaxNotificationsPerPublish);
     return r;
 }
 
@@ -142,8 +142,8 @@ std::vector<uint32_t> Subscription::AvailableSequenceNumbers() const
 
 bool Subscription::Acknowledge(uint32_t sequenceNumber)
 {
-    auto it = std::find_if(retransmit.begin(), retransmit.end(),
-                           [&](const auto& m) { return m.first == sequenceNumber; });
+    auto it =
+        std::find_if(retransmit.begin(), retransmit.end(), [&](const auto& m) { return m.first == sequenceNumber; });
     if (it == retransmit.end())
         return false;
     retransmit.erase(it);

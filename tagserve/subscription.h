@@ -33,15 +33,15 @@ constexpr double kMinSamplingIntervalMs = 100;
 struct MonitoredItem {
     uint32_t id = 0;
     uint32_t clientHandle = 0;
-    uint32_t node = 0;          // node index
-    int32_t modelIndex = -1;    // gateway variable, else an ns 0 variable sampled per cycle
-    uint32_t mode = 2;          // 0 Disabled, 1 Sampling, 2 Reporting
+    uint32_t node = 0;       // node index
+    int32_t modelIndex = -1; // gateway variable, else an ns 0 variable sampled per cycle
+    uint32_t mode = 2;       // 0 Disabled, 1 Sampling, 2 Reporting
     TimestampsToReturn timestamps = TimestampsToReturn::Both;
     double samplingInterval = 0;
     uint32_t queueSize = 1;
     bool discardOldest = true;
-    uint32_t trigger = 1;       // 0 status, 1 status or value, 2 also source timestamp
-    double deadband = 0;        // absolute; 0 = none
+    uint32_t trigger = 1; // 0 status, 1 status or value, 2 also source timestamp
+    double deadband = 0;  // absolute; 0 = none
 
     std::vector<DataValue> queue; // short (queueSize <= 100): a vector costs less memory than a deque
 
@@ -51,8 +51,8 @@ struct MonitoredItem {
     bool lastHasValue = false;
     uint32_t lastStatus = 0;
     int64_t lastSourceTimestamp = 0;
-    double lastNumber = 0;      // for the deadband
-    std::string lastEncoded;    // the encoded Variant: a double or an int fits without allocation
+    double lastNumber = 0;   // for the deadband
+    std::string lastEncoded; // the encoded Variant: a double or an int fits without allocation
 
     // Queues the value when the filter says it is a change.
     void Offer(const DataValue& v);

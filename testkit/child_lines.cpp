@@ -8,7 +8,7 @@ namespace gw::test {
 ChildLines::ChildLines(const std::string& program, const std::vector<std::string>& args, const Poco::Process::Env& env,
                        Stderr err)
     : handle_(std::make_unique<Poco::ProcessHandle>(Poco::Process::launch(
-          program, args, std::string(), &input_, &output_, err == Stderr::InOutput ? &output_ : nullptr, env)))
+        program, args, std::string(), &input_, &output_, err == Stderr::InOutput ? &output_ : nullptr, env)))
 {
 }
 

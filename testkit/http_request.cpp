@@ -8,8 +8,8 @@
 
 namespace gw::test {
 
-std::optional<Answer> Request(int port, const std::string& method, const std::string& path,
-                              const std::string& password, const std::string& body)
+std::optional<Answer> Request(int port, const std::string& method, const std::string& path, const std::string& password,
+                              const std::string& body)
 {
     try {
         Poco::Net::HTTPClientSession session("127.0.0.1", static_cast<Poco::UInt16>(port));

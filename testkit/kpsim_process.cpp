@@ -54,4 +54,4 @@ int RunKpsimExpectingExit(const std::vector<std::string>& args)
     return handle.wait();
 }
 
-}  // namespace gw::test
+} // namespace gw::test

@@ -45,4 +45,4 @@ private:
 // Runs kpsim with arguments it must reject and returns its exit code.
 int RunKpsimExpectingExit(const std::vector<std::string>& args);
 
-}  // namespace gw::test
+} // namespace gw::test

@@ -16,15 +16,15 @@ constexpr int ExampleFirstPort = 24041;
 // station's port and common address.
 std::string PrmTLine(const TOneStation& s)
 {
-    return "PRM_T," + std::to_string(s.port) + ",30000,15000,10000,20000,12,8,100,0,0,0,0,5000,30000,3,20000," +
-           std::to_string(s.commonAddress) + ",2,3,2,30";
+    return "PRM_T," + std::to_string(s.port) + ",30000,15000,10000,20000,12,8,100,0,0,0,0,5000,30000,3,20000,"
+           + std::to_string(s.commonAddress) + ",2,3,2,30";
 }
 
 void OptionLines(std::ostringstream& cfg, const TOneStation& s)
 {
     cfg << "PER,0" << Eol << "TIM," << s.timeToOpc << Eol << "POPR,0" << Eol << "OPROS," << s.interrogationMinutes
-        << Eol << "OPROS_101,0" << Eol << "CLOCK_SYNC_103," << s.clockSyncMinutes << Eol << "IP2," << Eol
-        << "PORT2,0" << Eol << "PASSIV," << s.passive << Eol << "send_start_DT," << s.startDt << Eol;
+        << Eol << "OPROS_101,0" << Eol << "CLOCK_SYNC_103," << s.clockSyncMinutes << Eol << "IP2," << Eol << "PORT2,0"
+        << Eol << "PASSIV," << s.passive << Eol << "send_start_DT," << s.startDt << Eol;
 }
 
 void OpcUaLines(std::ostringstream& cfg, const TCfgOpcUa& u)
@@ -38,8 +38,8 @@ void SignalLines(std::ostringstream& cfg, const TOneStation& s)
     const std::string head = std::to_string(StationIdentifier) + "," + std::to_string(s.commonAddress) + ",,\"";
     const std::string ca = std::to_string(s.commonAddress);
     for (const TCfgPoint& p : s.points)
-        cfg << "TS," << head << p.name << "\",8272," << ca << "," << p.ioa << "," << (p.commandIoa ? ca : "0")
-            << "," << p.commandIoa << "," << p.commandType << "," << p.kind << Eol;
+        cfg << "TS," << head << p.name << "\",8272," << ca << "," << p.ioa << "," << (p.commandIoa ? ca : "0") << ","
+            << p.commandIoa << "," << p.commandType << "," << p.kind << Eol;
     for (const TCfgValue& v : s.values)
         cfg << "TIT," << head << v.name << "\",8280," << ca << "," << v.ioa << ",0,0,0,0,0,0,0,0,0" << Eol;
 }

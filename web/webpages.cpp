@@ -26,8 +26,8 @@ bool IsTitekPage(std::string_view doc) { return doc == "/" || doc == "/titek.php
 
 std::string NavItem(bool current, const char* page, const char* text)
 {
-    return std::string("        \t<li><a href=\"") + page + "\"" + (current ? " class=\"current\"" : "") + ">" + text +
-           "</a></li>";
+    return std::string("        \t<li><a href=\"") + page + "\"" + (current ? " class=\"current\"" : "") + ">" + text
+           + "</a></li>";
 }
 
 std::string Cell(std::string_view text) { return "<td>" + std::string(text) + "</td>"; }
@@ -102,11 +102,11 @@ std::string ConnectionText(const TWebStation& kp)
 
 std::string KpRow(int i, const TWebStation& kp, const TPrmn& prm)
 {
-    std::string row = RowStart(i) + Cell(i) + Cell(HtmlEscape(kp.NameKP)) +
-                      Cell(kp.Passive ? std::string("Пассивный") : HtmlEscape(kp.IP)) + Cell(prm.Port) +
-                      Cell(ConnectionText(kp)) + Cell(kp.ASDU_Adr) + Cell(kp.Kol_TI) + Cell(kp.Kol_TS) +
-                      Cell(kp.Popravka_Time) + Cell(kp.PereschetTI ? "Пересчитывать" : "Не пересчитывать") +
-                      Cell(kp.Time_To_OPC ? "Да" : "Нет");
+    std::string row = RowStart(i) + Cell(i) + Cell(HtmlEscape(kp.NameKP))
+                      + Cell(kp.Passive ? std::string("Пассивный") : HtmlEscape(kp.IP)) + Cell(prm.Port)
+                      + Cell(ConnectionText(kp)) + Cell(kp.ASDU_Adr) + Cell(kp.Kol_TI) + Cell(kp.Kol_TS)
+                      + Cell(kp.Popravka_Time) + Cell(kp.PereschetTI ? "Пересчитывать" : "Не пересчитывать")
+                      + Cell(kp.Time_To_OPC ? "Да" : "Нет");
     for (const std::int32_t field :
          {prm.t0, prm.t1, prm.t2, prm.t3, prm.kMax, prm.wMax, prm.OriginatorAddress, prm.LinkAddress1,
           prm.sz_LinkAddress, prm.PollingCycle, prm.ConfirmationTimeout, prm.TerminationTimeout, prm.RetryCount,
@@ -127,8 +127,8 @@ bool Contains(std::string_view text, std::string_view part) { return text.find(p
 
 bool WebDocumentSafe(std::string_view Document)
 {
-    return !Document.empty() && Document.front() == '/' && !Contains(Document, "..") &&
-           Document.find('\0') == std::string_view::npos;
+    return !Document.empty() && Document.front() == '/' && !Contains(Document, "..")
+           && Document.find('\0') == std::string_view::npos;
 }
 
 std::string WebStamp(TDateTime stamp)
@@ -233,8 +233,8 @@ void WebSignalTable(const TWebSnapshot& snap, std::string_view kind, std::string
         if (marked || QueryIs(query, "p_ts=" + name))
             selected = static_cast<int>(i) + 1;
     }
-    Add(lines, {"</SELECT>", "<INPUT TYPE=submit VALUE=\"Отобразить данные!\">", "</FORM>", "    </div>", "  </section>",
-                "\t<section class=\"row-2\">", "    \t<div class=\"container_12\">", "<table>"});
+    Add(lines, {"</SELECT>", "<INPUT TYPE=submit VALUE=\"Отобразить данные!\">", "</FORM>", "    </div>",
+                "  </section>", "\t<section class=\"row-2\">", "    \t<div class=\"container_12\">", "<table>"});
     lines.emplace_back(ti ? "<tr><th>№</th><th>Имя КП</th><th>Имя ТИ</th><th>Адрес ASDU</th><th>Адрес IOA</th>"
                             "<th>Значение физическое</th><th>Байт качества</th><th>Значение инженерное</th>"
                             "<th>Метка времени МЭК</th></tr>"
@@ -254,8 +254,8 @@ void WebSignalTable(const TWebSnapshot& snap, std::string_view kind, std::string
         }
         ++n;
         const TWebStation* kp = StationOf(snap, tag.FsstID);
-        std::string row = RowStart(n) + Cell(n) + Cell(kp ? HtmlEscape(kp->NameKP) : std::string()) +
-                          Cell(HtmlEscape(tag.FName)) + Cell(tag.FAsduAddress) + Cell(tag.FObjAddress);
+        std::string row = RowStart(n) + Cell(n) + Cell(kp ? HtmlEscape(kp->NameKP) : std::string())
+                          + Cell(HtmlEscape(tag.FName)) + Cell(tag.FAsduAddress) + Cell(tag.FObjAddress);
         row += ti ? TiValueCells(tag, kp) : TsValueCells(tag, kp);
         row += StampCell(tag, kp);
         lines.push_back(row + "</tr>");
@@ -268,7 +268,8 @@ void WebSignalTable(const TWebSnapshot& snap, std::string_view kind, std::string
 
 void WebKpTable(const TWebSnapshot& snap, std::vector<std::string>& lines)
 {
-    Add(lines, {"    </div>", "</section>", "<section class=\"row-2\">", "  \t<div class=\"container_12\">", "<table>"});
+    Add(lines,
+        {"    </div>", "</section>", "<section class=\"row-2\">", "  \t<div class=\"container_12\">", "<table>"});
     lines.emplace_back(
         "<tr><th>№</th><th>Имя КП</th><th>IP адрес</th><th>Порт</th><th>Соединение</th><th>Адрес ASDU</th>"
         "<th>Кол-во ТИ</th><th>Кол-во ТС</th><th>Поправка времени</th><th>Пересчитывать в инженерные ед.</th>"
@@ -334,8 +335,8 @@ void TWebPages::WebGetPage(std::string_view /*Command*/, std::string_view Docume
 
     std::vector<std::string> lines;
     const bool ti = IsTitekPage(Document);
-    if (ti || Document == "/tstek.php" || Document == "/config.php" || Document == "/reg.php" ||
-        Document == "/arch.php") {
+    if (ti || Document == "/tstek.php" || Document == "/config.php" || Document == "/reg.php"
+        || Document == "/arch.php") {
         WebPageHead(Document, lines);
         if (ti || Document == "/tstek.php")
             WebSignalTable(snapshot_(), ti ? "ti" : "ts", QueryParams, lines);
@@ -376,12 +377,9 @@ void TWebPages::StaticFile(std::string_view Document, std::string& ContentType, 
         const char* type;
         bool text;
     };
-    static constexpr TRule rules[] = {{".css", "text/css", true},
-                                      {".html", "text/html", true},
-                                      {".js", "application/x-javascript", true},
-                                      {".jpg", "image/jpeg", false},
-                                      {".gif", "image/gif", false},
-                                      {".png", "image/png", false}};
+    static constexpr TRule rules[] = {
+        {".css", "text/css", true},    {".html", "text/html", true}, {".js", "application/x-javascript", true},
+        {".jpg", "image/jpeg", false}, {".gif", "image/gif", false}, {".png", "image/png", false}};
     const TRule* match = nullptr;
     for (const TRule& rule : rules)
         if (Contains(webPath, rule.part))

@@ -10,10 +10,7 @@ SingleSinkConnectionPoint::SingleSinkConnectionPoint(IConnectionPointContainer& 
 {
 }
 
-SingleSinkConnectionPoint::~SingleSinkConnectionPoint()
-{
-    disconnect();
-}
+SingleSinkConnectionPoint::~SingleSinkConnectionPoint() { disconnect(); }
 
 HRESULT SingleSinkConnectionPoint::QueryInterface(REFIID riid, void** ppv)
 {

@@ -62,8 +62,8 @@ FILETIME localDateToFileTime(DATE local, const LocalZone& zone)
 {
     if (!std::isfinite(local))
         return makeFileTime(0);
-    const double ticks = std::round((local + DaysFrom1601To1899) * TicksPerDay) -
-                         static_cast<double>(zone.offsetSecondsAt(local)) * TicksPerSecond;
+    const double ticks = std::round((local + DaysFrom1601To1899) * TicksPerDay)
+                         - static_cast<double>(zone.offsetSecondsAt(local)) * TicksPerSecond;
     if (ticks <= 0)
         return makeFileTime(0);
     if (ticks >= 1.8e19)

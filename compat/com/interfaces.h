@@ -43,8 +43,8 @@ struct IDispatch : IUnknown {
     virtual HRESULT GetTypeInfoCount(UINT* pctinfo) = 0;
     virtual HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, void** ppTInfo) = 0;
     virtual HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, LONG* rgDispId) = 0;
-    virtual HRESULT Invoke(LONG dispIdMember, REFIID riid, LCID lcid, WORD wFlags, void* pDispParams,
-                           void* pVarResult, void* pExcepInfo, UINT* puArgErr) = 0;
+    virtual HRESULT Invoke(LONG dispIdMember, REFIID riid, LCID lcid, WORD wFlags, void* pDispParams, void* pVarResult,
+                           void* pExcepInfo, UINT* puArgErr) = 0;
 };
 
 struct IClassFactory : IUnknown {
@@ -54,7 +54,7 @@ struct IClassFactory : IUnknown {
 };
 
 struct IConnectionPointContainer;
-struct IEnumConnections; // never handed out: EnumConnections is not implemented
+struct IEnumConnections;      // never handed out: EnumConnections is not implemented
 struct IEnumConnectionPoints; // likewise
 
 struct IConnectionPoint : IUnknown {

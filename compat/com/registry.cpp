@@ -22,8 +22,8 @@ std::string parentOf(const std::string& key)
 
 bool isBelow(const std::string& child, const std::string& parent)
 {
-    return child.size() > parent.size() + 1 && child.compare(0, parent.size(), parent) == 0 &&
-           child[parent.size()] == '\\';
+    return child.size() > parent.size() + 1 && child.compare(0, parent.size(), parent) == 0
+           && child[parent.size()] == '\\';
 }
 
 } // namespace

@@ -51,14 +51,8 @@ LPWSTR taskStrDup(std::u16string_view s)
     return p;
 }
 
-long taskMemOutstanding()
-{
-    return outstanding.load();
-}
+long taskMemOutstanding() { return outstanding.load(); }
 
-void taskMemFailAfter(long n)
-{
-    failCountdown = n;
-}
+void taskMemFailAfter(long n) { failCountdown = n; }
 
 } // namespace com

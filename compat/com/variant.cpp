@@ -45,10 +45,7 @@ UINT SysStringLen(BSTR s)
     return bytes / static_cast<std::uint32_t>(sizeof(WCHAR));
 }
 
-void VariantInit(VARIANT* v)
-{
-    std::memset(v, 0, sizeof *v);
-}
+void VariantInit(VARIANT* v) { std::memset(v, 0, sizeof *v); }
 
 HRESULT VariantClear(VARIANT* v)
 {

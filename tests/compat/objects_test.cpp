@@ -40,8 +40,7 @@ private:
     int* destroyed_;
 };
 
-class Sink final : public ComObject<ISink> {
-};
+class Sink final : public ComObject<ISink> {};
 
 class Container final : public ComObject<IConnectionPointContainer> {
 public:

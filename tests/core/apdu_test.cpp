@@ -19,7 +19,9 @@ TEST(Apdu, SequenceArithmetic)
 {
     EXPECT_EQ(IncSeq(32767), 0);
     EXPECT_EQ(IncSeq(5), 6);
-    struct Case { int a, b, diff; } cases[] = {
+    struct Case {
+        int a, b, diff;
+    } cases[] = {
         {0, 32767, 1}, {5, 10, -5}, {10, 5, 5}, {0, 200, 32568}, {0, 100, -100}, {0, 101, 32667},
     };
     for (const auto& c : cases)
@@ -31,10 +33,17 @@ TEST(Apdu, SequenceArithmetic)
 TEST(Apdu, ControlFieldsOfTheThreeFormats)
 {
     T104APDU f;
-    struct U { U_Func fn; UActCon ac; const char* hex; } us[] = {
-        {U_Func::U_STARTDT, UActCon::UACT, "68 04 07 00 00 00"}, {U_Func::U_STARTDT, UActCon::UCON, "68 04 0B 00 00 00"},
-        {U_Func::U_STOPDT, UActCon::UACT, "68 04 13 00 00 00"},  {U_Func::U_STOPDT, UActCon::UCON, "68 04 23 00 00 00"},
-        {U_Func::U_TESTFR, UActCon::UACT, "68 04 43 00 00 00"},  {U_Func::U_TESTFR, UActCon::UCON, "68 04 83 00 00 00"},
+    struct U {
+        U_Func fn;
+        UActCon ac;
+        const char* hex;
+    } us[] = {
+        {U_Func::U_STARTDT, UActCon::UACT, "68 04 07 00 00 00"},
+        {U_Func::U_STARTDT, UActCon::UCON, "68 04 0B 00 00 00"},
+        {U_Func::U_STOPDT, UActCon::UACT, "68 04 13 00 00 00"},
+        {U_Func::U_STOPDT, UActCon::UCON, "68 04 23 00 00 00"},
+        {U_Func::U_TESTFR, UActCon::UACT, "68 04 43 00 00 00"},
+        {U_Func::U_TESTFR, UActCon::UCON, "68 04 83 00 00 00"},
     };
     for (const auto& u : us) {
         FormUFrame(f, u.fn, u.ac);
@@ -139,7 +148,12 @@ TEST(ReceiveArea, CutsTheSameFramesWhereverTheStreamIsSplit)
 
 TEST(ReceiveArea, HostileFramingIsReportedWithoutReadingPastTheBytes)
 {
-    struct Case { const char* name; const char* hex; TReceiveArea::TCut first; std::size_t frames; } cases[] = {
+    struct Case {
+        const char* name;
+        const char* hex;
+        TReceiveArea::TCut first;
+        std::size_t frames;
+    } cases[] = {
         {"bad start byte", "00 04 07 00 00 00 68 04 07 00 00 00", TReceiveArea::TCut::BadStart, 0},
         {"bad start after a frame", "68 04 07 00 00 00 55 FF", TReceiveArea::TCut::BadStart, 1},
         {"length below 4", "68 02 01 00 68 04 07 00 00 00", TReceiveArea::TCut::BadLength, 0},

@@ -36,8 +36,7 @@ double RawValue(const TValue1& v)
     const auto& b = v.bv;
     switch (v.pdc->tcName) {
     case C::dcn_TITnorm:
-    case C::dcn_TITscale1:
-        return static_cast<std::int16_t>(b[0] | b[1] << 8);
+    case C::dcn_TITscale1: return static_cast<std::int16_t>(b[0] | b[1] << 8);
     case C::dcn_TITfloat: {
         float f;
         std::memcpy(&f, b.data(), 4);
@@ -45,12 +44,9 @@ double RawValue(const TValue1& v)
     }
     case C::dcn_TII:
         return static_cast<std::int32_t>(b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24);
-    case C::dcn_TS32:
-        return b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24;
-    case C::dcn_Diskr7:
-        return (b[0] & 0x40) ? (b[0] & 0x7F) - 128 : (b[0] & 0x7F);
-    default:
-        return b[0];
+    case C::dcn_TS32: return b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+    case C::dcn_Diskr7: return (b[0] & 0x40) ? (b[0] & 0x7F) - 128 : (b[0] & 0x7F);
+    default: return b[0];
     }
 }
 
@@ -134,8 +130,9 @@ TEST_F(AsduParse, ReferenceRowsStoreWhatTheyHold)
         // Of a total's status only IV is quality; the whole byte stays in CounterStatus.
         {"M_IT_NA_1", 1, {{800, -5, 0x00, false, 0x03}, {801, -2147483647, 0x80, false, 0xA4}}},
         {"M_IT_TB_1", 1, {{802, 123456, 0x00, true, 0x01}}},
-        {"M_ME_NC_1 SQ=1", 1, {{900, 0, 0, false}, {901, 1.5, 0, false}, {902, 3, 0, false}, {903, 4.5, 0, false},
-                               {904, 6, 0, false}}},
+        {"M_ME_NC_1 SQ=1",
+         1,
+         {{900, 0, 0, false}, {901, 1.5, 0, false}, {902, 3, 0, false}, {903, 4.5, 0, false}, {904, 6, 0, false}}},
         {"M_SP_TB_1 SQ=1", 1, {{910, 0, 0, true}, {911, 1, 0, true}, {912, 0, 0, true}}},
         {"M_ME_NC_1 narrow", 7, {{700, 3.25, 0, false}}},
     };
@@ -188,9 +185,9 @@ TEST_F(AsduParse, TruncatedAsdusAreRefusedAndStoreNothing)
                     AddTag(v.layout.szCa == 1 ? 7 : 1, ioa);
             std::vector<std::uint8_t> cut(v.bytes.begin(), v.bytes.begin() + static_cast<std::ptrdiff_t>(len));
             TIEC_ASDUt a = Received(cut, v.layout);
-            if (a.HeaderOk() && (a.ptid == nullptr
-                                 || PlanObjects(a.lenData, a.nelem, a.isSeqence(), a.ptid->objlen, a.ptid->timelen,
-                                                v.layout.szIoa)))
+            if (a.HeaderOk()
+                && (a.ptid == nullptr
+                    || PlanObjects(a.lenData, a.nelem, a.isSeqence(), a.ptid->objlen, a.ptid->timelen, v.layout.szIoa)))
                 continue; // the cut happens to be a whole ASDU of another length
             a.ReceiveRaspak1({tags, clock, &log});
             EXPECT_EQ(ReceivedTags(), 0);
@@ -213,11 +210,9 @@ TEST_F(AsduParse, AsduOutsideItsFrameIsRefused)
         std::span<const std::uint8_t> frame;
         int offset, length;
     } cases[] = {
-        {bytes, 0, n + 1},  // claims a byte the frame does not have
-        {bytes, 1, n},      // shifted past the end
-        {bytes, -1, n},
-        {bytes, 0, -1},
-        {big, 0, kMaxAsduLen + 1}, // longer than any I-frame carries
+        {bytes, 0, n + 1},                                            // claims a byte the frame does not have
+        {bytes, 1, n},                                                // shifted past the end
+        {bytes, -1, n},    {bytes, 0, -1}, {big, 0, kMaxAsduLen + 1}, // longer than any I-frame carries
     };
     for (const auto& c : cases) {
         TIEC_ASDUt a(c.frame, c.offset, c.length, {}, types);
@@ -225,7 +220,8 @@ TEST_F(AsduParse, AsduOutsideItsFrameIsRefused)
         a.IP_address2 = kIp;
         a.IP_port3 = kPort;
         a.ReceiveRaspak1({tags, clock, &log});
-        EXPECT_EQ(Lines(), std::vector<std::string>{"(err) ReceiveRaspak() неверная длина ASDU=" + std::to_string(c.length)});
+        EXPECT_EQ(Lines(),
+                  std::vector<std::string>{"(err) ReceiveRaspak() неверная длина ASDU=" + std::to_string(c.length)});
     }
     EXPECT_EQ(ReceivedTags(), 0);
 }
@@ -242,8 +238,8 @@ TEST_F(AsduParse, ObjectCountMustMatchTheLength)
     shortOne.pop_back();
     Parse(shortOne);
     EXPECT_EQ(ReceivedTags(), 0);
-    EXPECT_EQ(Lines(), std::vector<std::string>{"(err) ReceiveRaspak() ошибка в размере блока" +
-                                                types.FindTypeIdent(13)->Text});
+    EXPECT_EQ(Lines(),
+              std::vector<std::string>{"(err) ReceiveRaspak() ошибка в размере блока" + types.FindTypeIdent(13)->Text});
     Parse(asdu);
     EXPECT_EQ(ReceivedTags(), 3);
     EXPECT_DOUBLE_EQ(RawValue(Tag(1, 3)->Value), 1.0);
@@ -252,8 +248,8 @@ TEST_F(AsduParse, ObjectCountMustMatchTheLength)
 TEST_F(AsduParse, SequenceWithOneTrailingTimeTagGivesEveryElementThatTime)
 {
     // M_SP_TB, a sequence of 3 from 910 with a single time tag at the end.
-    std::vector<std::uint8_t> asdu{0x1E, 0x83, 0x03, 0x00, 0x01, 0x00, 0x8E, 0x03, 0x00, 0x01, 0x00, 0x01,
-                                   0x22, 0x24, 0x05, 0x0E, 0xE7, 0x03, 0x15};
+    std::vector<std::uint8_t> asdu{0x1E, 0x83, 0x03, 0x00, 0x01, 0x00, 0x8E, 0x03, 0x00, 0x01,
+                                   0x00, 0x01, 0x22, 0x24, 0x05, 0x0E, 0xE7, 0x03, 0x15};
     for (int ioa = 910; ioa <= 912; ++ioa)
         AddTag(1, ioa);
     Parse(asdu);
@@ -280,7 +276,8 @@ TEST_F(AsduParse, TestTransmissionsStoreNothing)
     bytes[2] |= 0x80; // T bit of the cause
     Parse(bytes);
     EXPECT_EQ(ReceivedTags(), 0);
-    EXPECT_EQ(Lines(), std::vector<std::string>{"(iec2) ReceiveRaspak() кадр с битом теста (T=1) не сохраняется, тип=1"});
+    EXPECT_EQ(Lines(),
+              std::vector<std::string>{"(iec2) ReceiveRaspak() кадр с битом теста (T=1) не сохраняется, тип=1"});
     bytes[2] &= 0x7F;
     Parse(bytes);
     EXPECT_EQ(ReceivedTags(), 2);
@@ -291,7 +288,8 @@ TEST_F(AsduParse, ObjectWithoutTagIsLoggedAndTheOthersStored)
     AddTag(1, 100);
     Parse(AsduVector("M_SP_NA_1").bytes);
     EXPECT_TRUE(Tag(1, 100)->prReceive());
-    EXPECT_EQ(Lines(), std::vector<std::string>{"(iec2) Нет адреса 0001:000065 для бработки принятого кадра с типом=1"});
+    EXPECT_EQ(Lines(),
+              std::vector<std::string>{"(iec2) Нет адреса 0001:000065 для бработки принятого кадра с типом=1"});
 }
 
 TEST_F(AsduParse, ObjectsOfAnotherConnectionFindNoTag)
@@ -339,8 +337,8 @@ TEST_F(AsduParse, EightBitsAreGoodAndAnIdenticalByteIsNoChange)
 {
     // M_BO_TC (136) at 100, one element with its time.
     auto frame = [](std::uint8_t bits) {
-        return std::vector<std::uint8_t>{0x88, 0x01, 0x03, 0x00, 0x01, 0x00, 0x64, 0x00, 0x00, bits,
-                                         0x22, 0x24, 0x05, 0x0E, 0xE7, 0x03, 0x15};
+        return std::vector<std::uint8_t>{0x88, 0x01, 0x03, 0x00, 0x01, 0x00, 0x64, 0x00, 0x00,
+                                         bits, 0x22, 0x24, 0x05, 0x0E, 0xE7, 0x03, 0x15};
     };
     for (int ioa = 100; ioa < 108; ++ioa)
         AddTag(1, ioa, C::tcn_TS);
@@ -430,8 +428,8 @@ TEST_F(AsduParse, HeaderFieldsAndLogText)
     EXPECT_EQ(a.nelem, 2);
     EXPECT_EQ(a.ObjAddress, 700);
     EXPECT_EQ(a.lenData, 16);
-    EXPECT_EQ(a.ToString(), "TypeIdent=(13)" + a.ptid->Text + ", SQ=0, ASDUAddr=0001, ObjAddr=0002BC nelem=2 COT=3(" +
-                                types.CauseName(3) + ")");
+    EXPECT_EQ(a.ToString(), "TypeIdent=(13)" + a.ptid->Text + ", SQ=0, ASDUAddr=0001, ObjAddr=0002BC nelem=2 COT=3("
+                                + types.CauseName(3) + ")");
     TIEC_ASDUt neg = Received(AsduVector("C_SC_NA_1 select actcon negative").bytes, {});
     EXPECT_NE(neg.ToString().find(" COT=71(" + std::string(11, '?') + ")"), std::string::npos);
     EXPECT_EQ(Received({0x16, 0x01, 0x03, 0x00, 0x01, 0x00}, {}).ToString(), "");

@@ -29,7 +29,6 @@ namespace {
 constexpr const char* kHost = "10.0.0.7";
 constexpr int kPort = 2404;
 
-
 class Channel : public ::testing::Test {
 protected:
     Channel() : prmn(MakePrmn104())
@@ -69,10 +68,7 @@ protected:
     }
     void Station(const TFrameBytes& bytes) { frm->OnReceive({bytes, kHost, kPort}, false, 0); }
     // The station's I-frame with the next N(S), acknowledging everything.
-    void StationAsdu(const std::string& asdu)
-    {
-        Station(IFrame(stationNs++, cl->Vs(), Hex(asdu)));
-    }
+    void StationAsdu(const std::string& asdu) { Station(IFrame(stationNs++, cl->Vs(), Hex(asdu))); }
     double TagValue()
     {
         TValue1 v;
@@ -124,11 +120,11 @@ TEST_F(Channel, StartUpSendsStartdtThenClockSyncThenInterrogationOnItsConfirmati
     ASSERT_EQ(sent.size(), 1u);
     const TFrameBytes interrogation = sent[0];
 
-    const auto rows = TsharkFields({clockSync, interrogation},
-                                   {"iec60870_104.tx", "iec60870_104.rx", "iec60870_asdu.typeid",
-                                    "iec60870_asdu.causetx", "iec60870_asdu.addr", "iec60870_asdu.ioa",
-                                    "iec60870_asdu.cp56time.hour", "iec60870_asdu.cp56time.min",
-                                    "iec60870_asdu.cp56time.ms", "iec60870_asdu.qoi"});
+    const auto rows =
+        TsharkFields({clockSync, interrogation},
+                     {"iec60870_104.tx", "iec60870_104.rx", "iec60870_asdu.typeid", "iec60870_asdu.causetx",
+                      "iec60870_asdu.addr", "iec60870_asdu.ioa", "iec60870_asdu.cp56time.hour",
+                      "iec60870_asdu.cp56time.min", "iec60870_asdu.cp56time.ms", "iec60870_asdu.qoi"});
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0][0], "0");
     EXPECT_EQ(rows[0][2], "103");
@@ -336,9 +332,9 @@ TEST_F(Channel, SelectThenExecuteWaitsForTheMatchingConfirmation)
     Tick();
     EXPECT_TRUE(cl->ElemTU.Idle());
 
-    const auto rows = TsharkFields({select, execute}, {"iec60870_asdu.typeid", "iec60870_asdu.causetx",
-                                                       "iec60870_asdu.addr", "iec60870_asdu.ioa",
-                                                       "iec60870_asdu.sco.on", "iec60870_asdu.sco.se"});
+    const auto rows =
+        TsharkFields({select, execute}, {"iec60870_asdu.typeid", "iec60870_asdu.causetx", "iec60870_asdu.addr",
+                                         "iec60870_asdu.ioa", "iec60870_asdu.sco.on", "iec60870_asdu.sco.se"});
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0], (std::vector<std::string>{"45", "6", "1", "5000", "1", "1"}));
     EXPECT_EQ(rows[1], (std::vector<std::string>{"45", "6", "1", "5000", "1", "0"}));

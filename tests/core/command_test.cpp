@@ -99,10 +99,10 @@ TEST_F(Sequencer, ElementBytesByKindAndCommand)
         TTUCommand cmd;
         int select, execute; // -1: no select frame
     } cases[] = {
-        {0, TTUCommand::tuCommand_On, 0x85, 0x05},  {0, TTUCommand::tuCommand_Off, 0x84, 0x04},
-        {1, TTUCommand::tuCommand_On, -1, 0x05},    {1, TTUCommand::tuCommand_Off, -1, 0x04},
-        {2, TTUCommand::tuCommand_On, 0x86, 0x06},  {2, TTUCommand::tuCommand_Off, 0x85, 0x05},
-        {3, TTUCommand::tuCommand_On, -1, 0x06},    {3, TTUCommand::tuCommand_Off, -1, 0x05},
+        {0, TTUCommand::tuCommand_On, 0x85, 0x05}, {0, TTUCommand::tuCommand_Off, 0x84, 0x04},
+        {1, TTUCommand::tuCommand_On, -1, 0x05},   {1, TTUCommand::tuCommand_Off, -1, 0x04},
+        {2, TTUCommand::tuCommand_On, 0x86, 0x06}, {2, TTUCommand::tuCommand_Off, 0x85, 0x05},
+        {3, TTUCommand::tuCommand_On, -1, 0x06},   {3, TTUCommand::tuCommand_Off, -1, 0x05},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.type * 10 + static_cast<int>(c.cmd));
@@ -193,9 +193,12 @@ TEST_F(Sequencer, ForeignConfirmationsDoNotAdvanceTheSelect)
         const char* what;
         int code, cot, ca, ioa;
     } cases[] = {
-        {"other object", 45, 7, kCa, kIoa + 1},   {"other station address", 45, 7, kCa + 1, kIoa},
-        {"other command type", 46, 7, kCa, kIoa}, {"test bit", 45, 0x87, kCa, kIoa},
-        {"termination", 45, 10, kCa, kIoa},       {"activation", 45, 6, kCa, kIoa},
+        {"other object", 45, 7, kCa, kIoa + 1},
+        {"other station address", 45, 7, kCa + 1, kIoa},
+        {"other command type", 46, 7, kCa, kIoa},
+        {"test bit", 45, 0x87, kCa, kIoa},
+        {"termination", 45, 10, kCa, kIoa},
+        {"activation", 45, 6, kCa, kIoa},
         {"negative for another object", 45, 0x47, kCa, kIoa + 1},
     };
     for (const auto& c : cases) {

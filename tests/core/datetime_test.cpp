@@ -17,7 +17,7 @@ TEST(DateTime, EncodeDecodeRoundTripAndInvalidFields)
     EXPECT_EQ(p.hour, 14);
     EXPECT_EQ(p.minute, 5);
     EXPECT_EQ(p.second, 9);
-    EXPECT_EQ(p.millisecond, 250); // rounded, not truncated to 249
+    EXPECT_EQ(p.millisecond, 250);  // rounded, not truncated to 249
     EXPECT_EQ(DayOfWeekIso(dt), 7); // Sunday
 
     TDateTime untouched = 1.0;

@@ -43,8 +43,7 @@ TEST(Files, CheckDirForFile)
     EXPECT_EQ(messages.Count(), 0); // silent, or no hint
     EXPECT_FALSE(CheckDirForFile(missing, "x.log", full, false, "hint", messages));
     EXPECT_EQ(full, missing + "/x.log");
-    EXPECT_EQ(messages.Get(),
-              "ERROR! Нет каталога для файла!\rкаталог:" + missing + "\rфайл:x.log\rhint");
+    EXPECT_EQ(messages.Get(), "ERROR! Нет каталога для файла!\rкаталог:" + missing + "\rфайл:x.log\rhint");
 }
 
 TEST(Files, OpenTextFile)

@@ -142,8 +142,7 @@ TEST(TimeTag, Cp24JustAfterTheHourBelongsToTheHourBefore)
     for (const Case& c : cases) {
         test::FakeClock clock(c.now);
         const std::vector<std::uint8_t> b = {static_cast<std::uint8_t>(c.ms & 0xFF),
-                                             static_cast<std::uint8_t>(c.ms >> 8),
-                                             static_cast<std::uint8_t>(c.minute)};
+                                             static_cast<std::uint8_t>(c.ms >> 8), static_cast<std::uint8_t>(c.minute)};
         TDateTime dt = 0;
         EXPECT_TRUE(GetDate(b, 0, dt, 3, clock, nullptr));
         EXPECT_NEAR(dt, c.expected, 0.5 / MsPerDay) << c.minute << ":" << c.ms;

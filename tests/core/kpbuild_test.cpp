@@ -84,7 +84,7 @@ TEST(KpBuild, StationsSubstationsAndRecordsInConfigurationOrder)
     EXPECT_EQ(sst->ID(), 1002);
     EXPECT_EQ(sst->Name(), "Юг");
     EXPECT_EQ(sst->flss.Flags(), FlagMask(TBitFlagSst::bflssNoFileTxt, TBitFlagSst::bflssNoFileCif,
-                                         TBitFlagSst::bflssNoKPP1, TBitFlagSst::bflssChanged));
+                                          TBitFlagSst::bflssNoKPP1, TBitFlagSst::bflssChanged));
 
     ASSERT_EQ(m.arm.Count(), 4);
     struct Expect {
@@ -184,8 +184,7 @@ TEST(KpList, FullListRefusesWithError1001)
     TKpList list;
     for (int i = 0; i < TKpList::Capacity; ++i)
         ASSERT_EQ(list.Add(TKpEthernet(1001 + i, 1001 + i, KpTypeAddr::kpta_KP, "k", "h", 1)), "");
-    EXPECT_EQ(list.Add(TKpEthernet(5000, 5000, KpTypeAddr::kpta_KP, "k", "h", 1)),
-              "1001: Мала константа MAX_KPLIST");
+    EXPECT_EQ(list.Add(TKpEthernet(5000, 5000, KpTypeAddr::kpta_KP, "k", "h", 1)), "1001: Мала константа MAX_KPLIST");
     EXPECT_EQ(list.Count(), TKpList::Capacity);
     EXPECT_EQ(list.FindKP_KpID(5000), nullptr);
     EXPECT_EQ(list.FindKP_sstID(1990)->ID, 1990);

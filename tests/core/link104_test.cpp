@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <limits>
 
-
 namespace gw::test {
 namespace {
 
@@ -322,7 +321,11 @@ TEST_F(Link104, AnIFrameStartsTheTransferWhileStartdtConIsAwaited)
 
 TEST_F(Link104, SequenceErrorsDropTheConnectionAtTheNextPass)
 {
-    struct Case { const char* name; TFrameBytes frame; bool asdu; } cases[] = {
+    struct Case {
+        const char* name;
+        TFrameBytes frame;
+        bool asdu;
+    } cases[] = {
         {"N(S) ahead of V(R)", StationI(2, 0), false},
         {"N(R) acknowledges frames never sent", StationI(0, 3), true},
         {"S-frame N(R) beyond V(S)", SFrame(1), false},
@@ -352,7 +355,12 @@ TEST_F(Link104, SequenceErrorsDropTheConnectionAtTheNextPass)
 
 TEST_F(Link104, HostileFramesAreRejectedWithALogLine)
 {
-    struct Case { const char* name; TFrameBytes chunk; const char* logged; bool drops; } cases[] = {
+    struct Case {
+        const char* name;
+        TFrameBytes chunk;
+        const char* logged;
+        bool drops;
+    } cases[] = {
         {"bad start byte", Hex("00 04 07 00 00 00"), "1-й байт APDU не равен 68H. Байт=00", true},
         {"length below 4", Hex("68 02 01 00"), "вне 4..253", true},
         {"length above 253", Hex("68 FE 00 00 00 00"), "вне 4..253", true},
@@ -465,11 +473,11 @@ TEST_F(Link104, FramesItSendsDecodeInTshark)
                                             "iec60870_104.tx", "iec60870_asdu.typeid", "iec60870_asdu.causetx",
                                             "iec60870_asdu.addr", "iec60870_asdu.ioa", "iec60870_asdu.float"});
     ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(rows[0][1], "0x00000001");                    // STARTDT act
-    EXPECT_EQ(rows[1][1], "0x00000020");                    // TESTFR con
-    EXPECT_EQ(rows[2][2], "1234");                          // S-frame N(R)
-    EXPECT_EQ(rows[3][3], "17");                            // I-frame N(S)
-    EXPECT_EQ(rows[3][2], "4321");                          // and N(R)
+    EXPECT_EQ(rows[0][1], "0x00000001"); // STARTDT act
+    EXPECT_EQ(rows[1][1], "0x00000020"); // TESTFR con
+    EXPECT_EQ(rows[2][2], "1234");       // S-frame N(R)
+    EXPECT_EQ(rows[3][3], "17");         // I-frame N(S)
+    EXPECT_EQ(rows[3][2], "4321");       // and N(R)
     EXPECT_EQ(rows[3][4], "13");
     EXPECT_EQ(rows[3][5], "3");
     EXPECT_EQ(rows[3][6], "1");

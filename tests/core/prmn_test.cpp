@@ -74,9 +74,8 @@ TEST(Prmn, ClientProfile)
     EXPECT_EQ(std::vector<int>({p.t0, p.t1, p.t2, p.t3, p.kMax, p.wMax, p.ReceiveBufferLength}),
               std::vector<int>({30000, 15000, 10000, 20000, 12, 8, 100}));
     EXPECT_EQ(std::vector<int>({p.OriginatorAddress, p.sz_LinkAddress, p.ConfirmationTimeout, p.TerminationTimeout,
-                                p.RetryCount, p.RetryTimeOut, p.CommonAsduAddress, p.sz_ASDUAddress,
-                                p.sz_InfObjAddress, p.sz_COT, p.ClockSinhronizationCheck,
-                                p.ClockSinhronizationTime}),
+                                p.RetryCount, p.RetryTimeOut, p.CommonAsduAddress, p.sz_ASDUAddress, p.sz_InfObjAddress,
+                                p.sz_COT, p.ClockSinhronizationCheck, p.ClockSinhronizationTime}),
               std::vector<int>({0, 0, 5000, 30000, 3, 20000, 3, 2, 3, 2, 0, 30}));
     EXPECT_EQ(std::vector<int>({p.LinkAddress1, p.PollingCycle, p.prWork1}), std::vector<int>({7, 8, 1}));
 }
@@ -121,8 +120,10 @@ TEST(PrmnFile, WritesTheLayoutAndReadsItBack)
     ASSERT_EQ(image.size(), 332u);
     EXPECT_EQ(LoadInt(image, 0), 525092);
     EXPECT_EQ(LoadInt(image, 4), 2);
-    EXPECT_EQ(image.substr(8, 10), "\x09" "Client104");
-    EXPECT_EQ(image.substr(8 + 33, 13), "\x0C" "192.168.1.10");
+    EXPECT_EQ(image.substr(8, 10), "\x09"
+                                   "Client104");
+    EXPECT_EQ(image.substr(8 + 33, 13), "\x0C"
+                                        "192.168.1.10");
     EXPECT_EQ(LoadInt(image, 8 + 160 + 68), 2405);
     EXPECT_EQ(LoadInt(image, 8 + 160 + 72), 30000); // t0
     EXPECT_EQ(LoadInt(image, 8 + 160 + 132), 3);    // CommonAsduAddress
@@ -171,15 +172,50 @@ TEST(PrmnFile, DamagedFilesLoadNothing)
         const char* what;
         Bytes file;
     } cases[] = {
-        {"wrong version", [&] { Bytes b = good; StoreInt(b, 0, 525093); return b; }()},
-        {"record byte changed", [&] { Bytes b = good; b[8 + 160 + 70] ^= 0x10; return b; }()},
-        {"checksum changed", [&] { Bytes b = good; b[b.size() - 1] ^= 1; return b; }()},
-        {"count lowered", [&] { Bytes b = good; StoreInt(b, 4, 2); return b; }()},
-        {"count raised", [&] { Bytes b = good; StoreInt(b, 4, 4); return b; }()},
+        {"wrong version",
+         [&] {
+             Bytes b = good;
+             StoreInt(b, 0, 525093);
+             return b;
+         }()},
+        {"record byte changed",
+         [&] {
+             Bytes b = good;
+             b[8 + 160 + 70] ^= 0x10;
+             return b;
+         }()},
+        {"checksum changed",
+         [&] {
+             Bytes b = good;
+             b[b.size() - 1] ^= 1;
+             return b;
+         }()},
+        {"count lowered",
+         [&] {
+             Bytes b = good;
+             StoreInt(b, 4, 2);
+             return b;
+         }()},
+        {"count raised",
+         [&] {
+             Bytes b = good;
+             StoreInt(b, 4, 4);
+             return b;
+         }()},
         {"truncated in a record", good.substr(0, 8 + 160 + 20)},
         {"truncated before the checksum", good.substr(0, good.size() - 2)},
-        {"huge count", [&] { Bytes b = good; StoreInt(b, 4, 0x7FFFFFFF); return b; }()},
-        {"negative count", [&] { Bytes b = good; StoreInt(b, 4, -1); return b; }()},
+        {"huge count",
+         [&] {
+             Bytes b = good;
+             StoreInt(b, 4, 0x7FFFFFFF);
+             return b;
+         }()},
+        {"negative count",
+         [&] {
+             Bytes b = good;
+             StoreInt(b, 4, -1);
+             return b;
+         }()},
         {"header only", good.substr(0, 6)},
         {"empty", ""},
     };

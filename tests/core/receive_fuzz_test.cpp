@@ -87,7 +87,8 @@ private:
         if (Chance(5)) // a lying length byte
             f[1] = static_cast<std::uint8_t>(clean ? Pick(0, 3) : Pick(0, 255));
         if (!clean && Chance(5))
-            f[static_cast<std::size_t>(Pick(0, static_cast<int>(f.size()) - 1))] ^= static_cast<std::uint8_t>(Pick(1, 255));
+            f[static_cast<std::size_t>(Pick(0, static_cast<int>(f.size()) - 1))] ^=
+                static_cast<std::uint8_t>(Pick(1, 255));
         return f;
     }
     TFrameBytes Garbage()
@@ -101,13 +102,17 @@ private:
     }
     TFrameBytes Asdu()
     {
-        static const int codes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 20, 21, 30, 31, 32, 33,
-                                    34, 35, 36, 37, 45, 46, 70, 100, 101, 103, 106, 136, 22, 0, 255};
+        static const int codes[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,  12,  13,  14,  15,  16, 20, 21, 30,
+                                    31, 32, 33, 34, 35, 36, 37, 45, 46, 70, 100, 101, 103, 106, 136, 22, 0,  255};
         const int code = codes[Pick(0, static_cast<int>(std::size(codes)) - 1)];
         const bool sq = Chance(30);
         const int n = Chance(90) ? Pick(1, 10) : Pick(0, 127);
-        TFrameBytes a = {static_cast<std::uint8_t>(code), static_cast<std::uint8_t>((sq ? 0x80 : 0) | n),
-                         static_cast<std::uint8_t>(Chance(80) ? Pick(1, 20) : Pick(0, 255)), 0, 1, 0};
+        TFrameBytes a = {static_cast<std::uint8_t>(code),
+                         static_cast<std::uint8_t>((sq ? 0x80 : 0) | n),
+                         static_cast<std::uint8_t>(Chance(80) ? Pick(1, 20) : Pick(0, 255)),
+                         0,
+                         1,
+                         0};
         // Objects of a random plausible size, time tags with random fields.
         const int elem = Pick(0, 8) + (Chance(50) ? 7 : 0);
         const int objects = sq ? 1 : n;

@@ -25,17 +25,27 @@ TEST(SignalType, Keywords)
         SignalType st;
     };
     const Case cases[] = {
-        {"TS", SignalType::stTS},           {"TIT", SignalType::stTIT},
-        {"TI", SignalType::stTIT},          {"KP", SignalType::stKP},
-        {"SST", SignalType::stSST},         {"SS", SignalType::stSS},
-        {"OPROS_101", SignalType::stOPROS_101}, {"CLOCK_SYNC_103", SignalType::stCLOCK_SYNC_103},
-        {"send_start_DT", SignalType::stsend_start_DT}, {"PRM_T", SignalType::stPRM_T},
+        {"TS", SignalType::stTS},
+        {"TIT", SignalType::stTIT},
+        {"TI", SignalType::stTIT},
+        {"KP", SignalType::stKP},
+        {"SST", SignalType::stSST},
+        {"SS", SignalType::stSS},
+        {"OPROS_101", SignalType::stOPROS_101},
+        {"CLOCK_SYNC_103", SignalType::stCLOCK_SYNC_103},
+        {"send_start_DT", SignalType::stsend_start_DT},
+        {"PRM_T", SignalType::stPRM_T},
         {"OPC_UA_Timeout_of_control", SignalType::stOPC_UA_Timeout_of_control},
-        {"CHAN", SignalType::stSystem},     {"PBTPU", SignalType::stSystem},
-        {"VER", SignalType::stVER},         {"TSRU", SignalType::stTSRU},
-        {"ts", SignalType::stErr},          {" TS", SignalType::stErr},
-        {"TS ", SignalType::stErr},         {"", SignalType::stErr},
-        {"SEND_START_DT", SignalType::stErr}, {"XYZ", SignalType::stErr},
+        {"CHAN", SignalType::stSystem},
+        {"PBTPU", SignalType::stSystem},
+        {"VER", SignalType::stVER},
+        {"TSRU", SignalType::stTSRU},
+        {"ts", SignalType::stErr},
+        {" TS", SignalType::stErr},
+        {"TS ", SignalType::stErr},
+        {"", SignalType::stErr},
+        {"SEND_START_DT", SignalType::stErr},
+        {"XYZ", SignalType::stErr},
     };
     for (const Case& c : cases)
         EXPECT_EQ(StrToSignalType(c.text), c.st) << '"' << c.text << '"';
@@ -45,7 +55,8 @@ TEST(ArmRec, RawToEngScalesWithoutClampingAndPassesEmptyRangesThrough)
 {
     TArmRec rec(1001, SignalType::stTIT, "U", 0);
     EXPECT_DOUBLE_EQ(rec.RawToEng(77.5), 77.5); // no range at all
-    rec.SetParam(1001, "", 1, 2, 0, 0, std::make_unique<TTitBound>(true, 0, 4095, 0, 10, 0, 10, 0, 10), "h", 2404, 0, 0);
+    rec.SetParam(1001, "", 1, 2, 0, 0, std::make_unique<TTitBound>(true, 0, 4095, 0, 10, 0, 10, 0, 10), "h", 2404, 0,
+                 0);
     EXPECT_DOUBLE_EQ(rec.RawToEng(2047.5), 5.0);
     EXPECT_NEAR(rec.RawToEng(5000), 12.21, 0.005);
     EXPECT_DOUBLE_EQ(rec.RawToEng(-4095), -10.0);

@@ -22,8 +22,8 @@ TEST(TagIndex, FindsEveryKeyAcrossGrowthAndKeepsTheFirstOfDuplicates)
 
     for (int i = 0; i < n; ++i)
         ASSERT_EQ(index.Find({i % 3, 1 + i % 7, i}), i) << i;
-    EXPECT_EQ(index.Find({1, 1, 0}), -1);  // same object, other connection
-    EXPECT_EQ(index.Find({0, 2, 0}), -1);  // same object, other common address
+    EXPECT_EQ(index.Find({1, 1, 0}), -1); // same object, other connection
+    EXPECT_EQ(index.Find({0, 2, 0}), -1); // same object, other common address
     EXPECT_EQ(index.Find({0, 1, n}), -1);
 
     index.Clear();

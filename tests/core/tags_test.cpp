@@ -64,6 +64,7 @@ TEST(TagValue, EveryDataKindWithItsQuality)
         const char* text;
     };
     using C = TagCategName;
+    // clang-format off
     const Case cases[] = {
         {"single ON good", 1, 0, {0x01}, C::dcn_SingleTS1, 1, 0x00, 1, 0, "вкл "},
         {"single OFF invalid", 1, 0, {0x80}, C::dcn_SingleTS1, 0, 0x80, 0, 0, "откл"},
@@ -105,6 +106,7 @@ TEST(TagValue, EveryDataKindWithItsQuality)
         {"total 123456", 37, 0, {0x40, 0xE2, 0x01, 0x00, 0x01}, C::dcn_TII, 123456, 0x00, -99, 123456, "123456"},
         {"eight points", 136, 0, {0xA5}, C::dcn_TS8a, 1, 0x00, 1, 0, "вкл "},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TTagSignal tag;
@@ -243,8 +245,9 @@ TEST(TagStore, ShortBuffersAndWrongTypesStoreNothing)
         Bytes element;
     };
     const Case shortOnes[] = {
-        {1, {}}, {31, {}}, {5, {0x01}}, {7, {1, 2, 3, 4}}, {9, {1, 2}}, {11, {1, 2}}, {13, {1, 2, 3, 4}},
-        {15, {1, 2, 3, 4}}, {20, {1, 2, 3, 4}}, {21, {1}}, {136, {}},
+        {1, {}},      {31, {}},           {5, {0x01}},        {7, {1, 2, 3, 4}},  {9, {1, 2}},
+        {11, {1, 2}}, {13, {1, 2, 3, 4}}, {15, {1, 2, 3, 4}}, {20, {1, 2, 3, 4}}, {21, {1}},
+        {136, {}},
     };
     for (const Case& c : shortOnes) {
         SCOPED_TRACE(c.code);
@@ -289,8 +292,8 @@ TEST(TagList, FindTagByAllFourAddressesLowestIndexWins)
         int expected;
     };
     const Case cases[] = {
-        {1, 100, "192.168.1.10", 2404, 0}, {1, 100, "192.168.1.10", 2405, 1}, {2, 100, "192.168.1.10", 2404, 2},
-        {1, 101, "192.168.1.11", 2404, 4}, {1, 101, "192.168.1.10", 2404, -1}, {1, 100, "192.168.001.010", 2404, -1},
+        {1, 100, "192.168.1.10", 2404, 0},  {1, 100, "192.168.1.10", 2405, 1},  {2, 100, "192.168.1.10", 2404, 2},
+        {1, 101, "192.168.1.11", 2404, 4},  {1, 101, "192.168.1.10", 2404, -1}, {1, 100, "192.168.001.010", 2404, -1},
         {1, 100, "192.168.1.10", 2406, -1}, {3, 100, "192.168.1.10", 2404, -1},
     };
     for (const Case& c : cases) {
@@ -354,8 +357,7 @@ TEST_F(BitsFixture, SpreadsEightBitsOverThePointTags)
         EXPECT_EQ(t->Value.dt, 45000.5);
         EXPECT_TRUE(t->prNew());
     }
-    EXPECT_EQ(list.RaspakNewTag(Type(1), list.GetTag(0)),
-              "RaspakNewTag1()это не многопозиционная команда! Код=1");
+    EXPECT_EQ(list.RaspakNewTag(Type(1), list.GetTag(0)), "RaspakNewTag1()это не многопозиционная команда! Код=1");
 }
 
 TEST_F(BitsFixture, StopsStoringAtTheFirstMissingOrWrongTag)

@@ -31,9 +31,9 @@ TApdu ClockSync(TDateTime dt)
 TEST(Tshark, DecodesFramesAndFields)
 {
     const TApdu startdt{0x68, 0x04, 0x07, 0x00, 0x00, 0x00};
-    const auto rows = test::TsharkFields({startdt, ClockSync(At(2021, 3, 7, 14, 5, 9, 250))},
-                                         {"iec60870_104.utype", "iec60870_asdu.typeid", "iec60870_asdu.causetx",
-                                          "iec60870_asdu.addr"});
+    const auto rows = test::TsharkFields(
+        {startdt, ClockSync(At(2021, 3, 7, 14, 5, 9, 250))},
+        {"iec60870_104.utype", "iec60870_asdu.typeid", "iec60870_asdu.causetx", "iec60870_asdu.addr"});
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0][0], "0x00000001"); // STARTDT act
     EXPECT_EQ(rows[0][1], "");

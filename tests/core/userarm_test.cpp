@@ -41,7 +41,7 @@ TEST(TUserArm1, TextsAreWindows1251CutToTheirFields)
 {
     FakeClock clock;
     const std::string name = "Диспетчер_подстанции"; // 20 letters for 16 places
-    const std::string post(40, 'p');                  // 40 for 32
+    const std::string post(40, 'p');                 // 40 for 32
     const TUserArm1 user(clock, name, "Иванов Иван Иванович", post, "пароль", 7, 3);
     const TUserArmRec& rec = user.uarec();
 

@@ -200,9 +200,9 @@ protected:
     };
     TUaRead UaRead(int id)
     {
-        const std::string command = "XDG_CONFIG_HOME='" + home.File("xdg") + "' node '" + NpmDir +
-                                    "/bridge_probe.js' opc.tcp://127.0.0.1:" + std::to_string(settings.OPC_UA_Port) +
-                                    " 2>&1";
+        const std::string command = "XDG_CONFIG_HOME='" + home.File("xdg") + "' node '" + NpmDir
+                                    + "/bridge_probe.js' opc.tcp://127.0.0.1:" + std::to_string(settings.OPC_UA_Port)
+                                    + " 2>&1";
         FILE* pipe = ::popen(command.c_str(), "r");
         std::string out;
         char buffer[4096];

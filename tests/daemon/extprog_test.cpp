@@ -47,10 +47,10 @@ TEST(CallExternalProg, CollectsStdoutOfAShellCommandLine)
     const Case cases[] = {
         {"printf 'a\\r\\nb\\rc\\nd'", {"a", "b", "c", "d"}},
         {"printf 'one\\n\\nthree\\n'", {"one", "", "three"}},
-        {"echo out; echo err >&2", {"out"}},     // stderr is not collected
-        {"cat", {}},                             // stdin is at its end at once
-        {"true", {}},                            // nothing printed: no old line stays
-        {"no-such-command-fgw", {}},             // the shell's complaint goes nowhere
+        {"echo out; echo err >&2", {"out"}}, // stderr is not collected
+        {"cat", {}},                         // stdin is at its end at once
+        {"true", {}},                        // nothing printed: no old line stays
+        {"no-such-command-fgw", {}},         // the shell's complaint goes nowhere
     };
     for (const Case& c : cases) {
         Lines lines = {"from an earlier call"};

@@ -65,9 +65,9 @@ bool EndsWith(const std::string& text, const std::string& end)
 // Two stations as the example's first two: float values, normalized values.
 std::vector<std::string> TwoStations()
 {
-    return {"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100:4", "--dp", "200:2", "--me-float", "300:4",
-            "--cmd-offset", "5000", "--listen", "127.0.0.1:0", "--ca", "2", "--sp", "100:2", "--dp", "200",
-            "--me-norm", "300:2", "--cmd-offset", "5000"};
+    return {"--listen",   "127.0.0.1:0", "--ca",         "1",    "--sp",      "100:4",       "--dp",         "200:2",
+            "--me-float", "300:4",       "--cmd-offset", "5000", "--listen",  "127.0.0.1:0", "--ca",         "2",
+            "--sp",       "100:2",       "--dp",         "200",  "--me-norm", "300:2",       "--cmd-offset", "5000"};
 }
 
 // Sets a value at the station and waits until the page shows its row
@@ -226,8 +226,8 @@ TEST(FieldgateProgram, FailureNothingCaughtIsReportedWithStatus217)
     TempDir home;
     const std::string program = home.File("fg bad");
     std::filesystem::copy_file(FIELDGATE_PROGRAM, program);
-    const std::string command = "FIELDGATE_HOME='" + home.path() + "' FIELDGATE_TEST_NO_REBOOT=1 '" + program +
-                                "' 2>'" + home.File("stderr") + "'";
+    const std::string command = "FIELDGATE_HOME='" + home.path() + "' FIELDGATE_TEST_NO_REBOOT=1 '" + program + "' 2>'"
+                                + home.File("stderr") + "'";
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 217);
@@ -255,8 +255,8 @@ TEST(FieldgateProgram, OpcUaPortAlreadyTakenLeavesItsReasonInTheServiceDirectory
 
     const std::string reason = "cannot listen on port " + std::to_string(opcUaPort);
     const auto deadline = std::chrono::steady_clock::now() + Patience;
-    while (rig.Home().Read(StderrLogFile).find(reason) == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline)
+    while (rig.Home().Read(StderrLogFile).find(reason) == std::string::npos
+           && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_NE(rig.Home().Read(StderrLogFile).find(reason), std::string::npos) << rig.Home().Read(StderrLogFile);
 #endif

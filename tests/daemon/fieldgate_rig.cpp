@@ -94,8 +94,8 @@ FieldgateRig::~FieldgateRig()
 
 std::string FieldgateRig::CnfIni(int port, const std::string& pwd)
 {
-    return "[UseWebServer]\nUseWebServer=1\n[Port_WebServ]\nPort_WebServ=" + std::to_string(port) +
-           "\n[Save_Obmen_v_File]\nSave_Obmen_v_File=0\n[pwd]\npwd=" + pwd + "\n";
+    return "[UseWebServer]\nUseWebServer=1\n[Port_WebServ]\nPort_WebServ=" + std::to_string(port)
+           + "\n[Save_Obmen_v_File]\nSave_Obmen_v_File=0\n[pwd]\npwd=" + pwd + "\n";
 }
 
 void FieldgateRig::Start()

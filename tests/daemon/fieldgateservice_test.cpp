@@ -63,9 +63,9 @@ TEST(FieldgateService, LinesTheReadersCannotUseAreLoggedAndTheWebServerStillRuns
     const std::string cfgAt = dir.path() + "/iec104.cfg, ";
     const std::string cnfAt = dir.path() + "/cnf.ini, ";
     EXPECT_EQ(dir.Read("log_iec104.txt"),
-              cfgAt + "line 3, field 1 (Port): \"not-a-port\" is not an integer; the default 1 is used\n" + cnfAt +
-                  "line 1: a line that is neither a [section], a key=value nor a ;comment; the line is skipped\n" +
-                  cnfAt + "line 7, Save_Obmen_v_File: \"yes\" is not 0 or 1; the line is skipped\n");
+              cfgAt + "line 3, field 1 (Port): \"not-a-port\" is not an integer; the default 1 is used\n" + cnfAt
+                  + "line 1: a line that is neither a [section], a key=value nor a ;comment; the line is skipped\n"
+                  + cnfAt + "line 7, Save_Obmen_v_File: \"yes\" is not 0 or 1; the line is skipped\n");
     EXPECT_FALSE(std::filesystem::exists(dir.path() + "/error_iec104.txt"));
 
     ASSERT_EQ(service.WebPort(), port);

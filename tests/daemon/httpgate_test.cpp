@@ -126,9 +126,9 @@ protected:
         root.Write("svc/cnf.ini", Cnf);
         ::chmod(root.File("svc/cnf.ini").c_str(), 0644);
         root.Write("svc/web/css/style.css", "td {}");
-        server = std::make_unique<TFieldgateWeb>(THttpSettings{root.File("svc/"), Password, 64 * 1024},
-                                                 [] { return TWebSnapshot{}; }, reconfigure, "127.0.0.1", 0, Limits(),
-                                                 clock);
+        server = std::make_unique<TFieldgateWeb>(
+            THttpSettings{root.File("svc/"), Password, 64 * 1024}, [] { return TWebSnapshot{}; }, reconfigure,
+            "127.0.0.1", 0, Limits(), clock);
     }
 
     // A connection from the given loopback address.
@@ -170,8 +170,8 @@ TEST_F(HttpGate, UploadCutShortIsNotStored)
     const std::string head = "POST /cnf.ini HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + AuthLine();
     const std::string byLength =
         head + "Content-Length: " + std::to_string(cnf.size()) + "\r\n\r\n" + cnf.substr(0, 8192);
-    const std::string byChunks = head + "Transfer-Encoding: chunked\r\n\r\n" + Chunked(cnf.substr(0, 8192)) +
-                                 Chunked(cnf.substr(8192)); // the zero chunk never comes
+    const std::string byChunks = head + "Transfer-Encoding: chunked\r\n\r\n" + Chunked(cnf.substr(0, 8192))
+                                 + Chunked(cnf.substr(8192)); // the zero chunk never comes
     struct Case {
         const char* what;
         const std::string& bytes;
@@ -423,8 +423,8 @@ TEST_F(HttpGate, StoredCnfIniIsPrivate)
 {
     Poco::Net::StreamSocket client = Connect();
     const std::string cnf = "[pwd]\npwd=next\n";
-    SendQuietly(client, "POST /cnf.ini HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + AuthLine() +
-                            "Content-Length: " + std::to_string(cnf.size()) + "\r\n\r\n" + cnf);
+    SendQuietly(client, "POST /cnf.ini HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + AuthLine()
+                            + "Content-Length: " + std::to_string(cnf.size()) + "\r\n\r\n" + cnf);
     EXPECT_EQ(StatusLine(ReadToEnd(client, 2000).bytes), "HTTP/1.1 200 OK");
     struct stat st {};
     ASSERT_EQ(::stat(root.File("svc/cnf.ini").c_str(), &st), 0);

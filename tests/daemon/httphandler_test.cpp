@@ -68,12 +68,15 @@ protected:
         root.Write("svc/web/logo.png", std::string("\x89PNG\r\n\x1a\n\0\0", 10));
         root.Write("secret.css", "outside");
         root.Write("cnf.ini", "pwd=outside");
-        server = std::make_unique<TFieldgateWeb>(THttpSettings{Dir(), transferPassword, Cap}, [] {
-            TWebSnapshot snap;
-            snap.Stations.resize(1);
-            snap.Stations[0].NameKP = "Sever";
-            return snap;
-        }, reconfigure, "127.0.0.1", 0);
+        server = std::make_unique<TFieldgateWeb>(
+            THttpSettings{Dir(), transferPassword, Cap},
+            [] {
+                TWebSnapshot snap;
+                snap.Stations.resize(1);
+                snap.Stations[0].NameKP = "Sever";
+                return snap;
+            },
+            reconfigure, "127.0.0.1", 0);
     }
 
     std::string Dir() const { return root.File("svc/"); }
@@ -183,8 +186,8 @@ TEST_F(HttpHandler, DownloadsBehindThePassword)
     EXPECT_EQ(probe.body, "");
     EXPECT_EQ(Send("GET", "/missing_cnf.ini", "", Password).status, 500);
 
-    for (const std::optional<std::string>& wrong : {std::optional<std::string>{}, std::optional<std::string>{"S3CRET"},
-                                                   std::optional<std::string>{""}}) {
+    for (const std::optional<std::string>& wrong :
+         {std::optional<std::string>{}, std::optional<std::string>{"S3CRET"}, std::optional<std::string>{""}}) {
         for (const char* doc : {"/iec104.cfg", "/cnf.ini", "/test.cfg"}) {
             const Answer a = Send("GET", doc, "", wrong);
             EXPECT_EQ(a.status, 401) << doc;
@@ -279,7 +282,8 @@ TEST_F(HttpHandler, HostileRequestsAreRefused)
         {"bad escape", "GET /%zz HTTP/1.1\r\nHost: x\r\n\r\n", "400"},
         {"unknown method", "BREW /titek.php HTTP/1.1\r\nHost: x\r\n\r\n", "405"},
         {"PUT", "PUT /cnf.ini HTTP/1.1\r\nHost: x\r\n" + auth + "Content-Length: 1\r\n\r\nx", "405"},
-        {"upload traversal", "POST /../evil_cnf.ini HTTP/1.1\r\nHost: x\r\n" + auth + "Content-Length: 1\r\n\r\nx", "403"},
+        {"upload traversal", "POST /../evil_cnf.ini HTTP/1.1\r\nHost: x\r\n" + auth + "Content-Length: 1\r\n\r\nx",
+         "403"},
         {"upload NUL", "POST /evil%00cnf.ini HTTP/1.1\r\nHost: x\r\n" + auth + "Content-Length: 1\r\n\r\nx", "403"},
         {"upload no slash", "POST evil_cnf.ini HTTP/1.1\r\nHost: x\r\n" + auth + "Content-Length: 1\r\n\r\nx", "403"},
         {"huge body", "POST /cnf.ini HTTP/1.1\r\nHost: x\r\n" + auth + "Content-Length: 100000000\r\n\r\n", "413"},
@@ -352,12 +356,12 @@ TEST_F(HttpHandler, CurlDownloadsAndUploadsBothFiles)
     const std::string cfg2 = Utf8ToCp1251("KP,9,1,ПС-9,10.0.0.9\r\n");
     root.Write("cfg.new", cfg2);
     root.Write("cnf.new", "[pwd]\npwd=later\n");
-    EXPECT_EQ(RunCommand(curl + "-o /dev/null -w '%{http_code}' --data-binary @" + root.File("cfg.new") + " " + base +
-                         "/iec104.cfg"),
+    EXPECT_EQ(RunCommand(curl + "-o /dev/null -w '%{http_code}' --data-binary @" + root.File("cfg.new") + " " + base
+                         + "/iec104.cfg"),
               "200");
     EXPECT_FALSE(reconfigure.Get());
-    EXPECT_EQ(RunCommand(curl + "-o /dev/null -w '%{http_code}' --data-binary @" + root.File("cnf.new") + " " + base +
-                         "/cnf.ini"),
+    EXPECT_EQ(RunCommand(curl + "-o /dev/null -w '%{http_code}' --data-binary @" + root.File("cnf.new") + " " + base
+                         + "/cnf.ini"),
               "200");
     EXPECT_EQ(root.Read("svc/iec104.cfg"), cfg2);
     EXPECT_EQ(root.Read("svc/cnf.ini"), "[pwd]\npwd=later\n");
@@ -374,12 +378,13 @@ TEST_F(HttpHandler, PortInUseIsRefused)
     shared.listen();
     const std::uint16_t taken = shared.address().port();
     TShared<bool> other;
-    EXPECT_THROW(TFieldgateWeb(THttpSettings{Dir(), Password, Cap}, [] { return TWebSnapshot{}; }, other, "127.0.0.1",
-                               taken),
+    EXPECT_THROW(TFieldgateWeb(
+                     THttpSettings{Dir(), Password, Cap}, [] { return TWebSnapshot{}; }, other, "127.0.0.1", taken),
                  Poco::Net::NetException);
-    EXPECT_THROW(TFieldgateWeb(THttpSettings{Dir(), Password, Cap}, [] { return TWebSnapshot{}; }, other, "127.0.0.1",
-                               server->Port()),
-                 Poco::Net::NetException);
+    EXPECT_THROW(
+        TFieldgateWeb(
+            THttpSettings{Dir(), Password, Cap}, [] { return TWebSnapshot{}; }, other, "127.0.0.1", server->Port()),
+        Poco::Net::NetException);
 }
 
 } // namespace

@@ -91,9 +91,9 @@ TEST(HttpRequestReader, HandsOnAChunkedBodyWithItsLength)
 // answers (401 before 413), and the connection cannot go on.
 TEST(HttpRequestReader, LeavesTooLongABodyUnread)
 {
-    for (const std::string& bytes : {Post + "Expect: 100-continue\r\nContent-Length: 65\r\n\r\n",
-                                     Post + "Transfer-Encoding: chunked\r\n\r\n40\r\n" + std::string(64, 'a') +
-                                         "\r\n1\r\n"}) {
+    for (const std::string& bytes :
+         {Post + "Expect: 100-continue\r\nContent-Length: 65\r\n\r\n",
+          Post + "Transfer-Encoding: chunked\r\n\r\n40\r\n" + std::string(64, 'a') + "\r\n1\r\n"}) {
         THttpRequestReader r(Limit);
         r.Feed(bytes);
         ASSERT_EQ(r.State(), TState::Complete) << bytes;

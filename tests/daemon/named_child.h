@@ -19,10 +19,7 @@ extern char** environ;
 namespace gw::test {
 
 // A name of at most 15 characters unique to this test process.
-inline std::string UniqueName(const std::string& prefix)
-{
-    return prefix + std::to_string(::getpid());
-}
+inline std::string UniqueName(const std::string& prefix) { return prefix + std::to_string(::getpid()); }
 
 class NamedChild {
 public:

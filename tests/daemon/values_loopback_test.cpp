@@ -37,8 +37,8 @@ const int MeasuredIoas[] = {300, 301, 800, 801, 400};
 
 std::vector<std::string> StationArgs()
 {
-    return {"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100:2", "--me-float", "300:2", "--it", "800:2",
-            "--bo", "400", "--bits8", "600"};
+    return {"--listen", "127.0.0.1:0", "--ca",  "1",    "--sp", "100:2",   "--me-float",
+            "300:2",    "--it",        "800:2", "--bo", "400",  "--bits8", "600"};
 }
 
 std::string Iec104Cfg(int stationPort, int uaPort)
@@ -69,8 +69,8 @@ StationTime HoursAgo(int hours)
     char kp[40], page[40];
     std::snprintf(kp, sizeof kp, "%04d-%02d-%02dT%02d:%02d:%02d.250", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
                   tm.tm_hour, tm.tm_min, tm.tm_sec);
-    std::snprintf(page, sizeof page, "%02d.%02d.%04d %02d:%02d:%02d.250", tm.tm_mday, tm.tm_mon + 1,
-                  tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    std::snprintf(page, sizeof page, "%02d.%02d.%04d %02d:%02d:%02d.250", tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900,
+                  tm.tm_hour, tm.tm_min, tm.tm_sec);
     return {kp, page};
 }
 
@@ -188,8 +188,8 @@ protected:
     // Every variable the client reads, by id, and the source times it saw.
     std::map<int, UaValue> ReadUa(std::map<int, std::int64_t>* times = nullptr)
     {
-        const std::string command = "XDG_CONFIG_HOME='" + dir_.File("xdg") + "' node '" + NpmDir +
-                                    "/bridge_probe.js' opc.tcp://127.0.0.1:" + std::to_string(uaPort_) + " 2>&1";
+        const std::string command = "XDG_CONFIG_HOME='" + dir_.File("xdg") + "' node '" + NpmDir
+                                    + "/bridge_probe.js' opc.tcp://127.0.0.1:" + std::to_string(uaPort_) + " 2>&1";
         std::map<int, UaValue> values;
         FILE* pipe = ::popen(command.c_str(), "r");
         if (!pipe)
@@ -256,10 +256,10 @@ TEST_F(ValuesLoopback, EveryQualityBitReachesTheClientWithTheValue)
         const char* page;
         int ioa;
         bool measured;
-        int n;                // index of the item among its kind
-        const char* shown;    // the page's value
-        const char* quality;  // the page's quality byte
-        std::int32_t da;      // OPC DA quality
+        int n;               // index of the item among its kind
+        const char* shown;   // the page's value
+        const char* quality; // the page's quality byte
+        std::int32_t da;     // OPC DA quality
         const char* uaValue;
         const char* uaStatus;
     };

@@ -119,9 +119,9 @@ TEST(TWatcher, ServiceGoneIsConfirmedBeforeTakingOver)
 
     EXPECT_TRUE(rig.watcher.ServiceGone());
     const std::int64_t delay = rig.lister.Elapsed() - serviceEnds;
-    EXPECT_GE(delay, 5'000);             // the 5 s confirmation
+    EXPECT_GE(delay, 5'000);                 // the 5 s confirmation
     EXPECT_LE(delay, 2'000 + 1'000 + 5'000); // at most one cycle late
-    EXPECT_EQ(rig.Launches(), 1);         // a new watcher for the new service
+    EXPECT_EQ(rig.Launches(), 1);            // a new watcher for the new service
     EXPECT_TRUE(rig.reboot.At().empty());
 }
 
@@ -228,7 +228,8 @@ TEST(TWatcher, LifeCheckReportsAStalledCheckAfterTwoMinutes)
         SimClock simClock(clock);
         TWait sleeper(simClock);
         StalledLister lister(sleeper, hangs);
-        WorldLister unused(clock, sleeper, [](std::int64_t) { return Pair; }, 0);
+        WorldLister unused(
+            clock, sleeper, [](std::int64_t) { return Pair; }, 0);
         FakeReboot reboot(unused, sleeper, true);
         CountingLauncher launcher;
         {

@@ -51,7 +51,7 @@ TEST(Fields, ClampedSpinBoxTakesAnyNumberAndClampsIt)
         const char* typed;
         int value;
     };
-    const Case cases[] = {{1, 65532, "70000", 65532}, {1, 65532, "0", 1},     {1, 65532, "abc", 1},
+    const Case cases[] = {{1, 65532, "70000", 65532},  {1, 65532, "0", 1},     {1, 65532, "abc", 1},
                           {80, 65535, "70000", 65535}, {0, 65000, "123", 123}, {INT_MIN, INT_MAX, "-5", -5}};
     for (const Case& c : cases) {
         TClampedSpinBox box(c.lo, c.hi);

@@ -28,9 +28,10 @@ TEST(ExceptionLog, OneLinePerFailureWithMessageAndClass)
         });
     EXPECT_EQ(ticks, 3);
     const std::string log = temp.Read("error_iec104.log");
-    const std::regex line(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d: \xF7\xE8\xF1\xEB\xEE \xE2\xED\xE5 \xE4\xE8\xE0\xEF\xE0\xE7\xEE\xED\xE0 \. Class Name = gw::test::\(anonymous namespace\)::TickFault\r\n)");
-    EXPECT_TRUE(std::regex_match(log, std::regex("(" + std::string(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d: )") +
-                                                 "[^\r]*\r\n){2}")))
+    const std::regex line(
+        R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d: \xF7\xE8\xF1\xEB\xEE \xE2\xED\xE5 \xE4\xE8\xE0\xEF\xE0\xE7\xEE\xED\xE0 \. Class Name = gw::test::\(anonymous namespace\)::TickFault\r\n)");
+    EXPECT_TRUE(std::regex_match(
+        log, std::regex("(" + std::string(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d: )") + "[^\r]*\r\n){2}")))
         << log;
     EXPECT_TRUE(std::regex_match(log.substr(0, log.find('\n') + 1), line)) << log;
     // A log that cannot be written is no new failure.

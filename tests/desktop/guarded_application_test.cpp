@@ -67,8 +67,9 @@ TEST_F(GuardedApplication, ATimerSlotThatThrowsIsLoggedAndTheTimerGoesOn)
     EXPECT_EQ(loop.exec(), 0);
     EXPECT_EQ(ticks, 3);
     // The message in Windows-1251, then the demangled type name.
-    const std::string line = Stamp + "\xF7\xE8\xF1\xEB\xEE \xE2\xED\xE5 \xE4\xE8\xE0\xEF\xE0\xE7\xEE\xED\xE0"
-                                     R"( \. Class Name = gw::test::\(anonymous namespace\)::TickFault\r\n)";
+    const std::string line = Stamp
+                             + "\xF7\xE8\xF1\xEB\xEE \xE2\xED\xE5 \xE4\xE8\xE0\xEF\xE0\xE7\xEE\xED\xE0"
+                               R"( \. Class Name = gw::test::\(anonymous namespace\)::TickFault\r\n)";
     const std::string log = temp.Read("error_iec104.log");
     EXPECT_TRUE(std::regex_match(log, std::regex("(" + line + "){2}"))) << log;
 }
@@ -89,8 +90,9 @@ TEST_F(GuardedApplication, AButtonSlotThatThrowsIsLoggedAndTheButtonStillWorks)
         QTest::mouseClick(&button, Qt::LeftButton);
     EXPECT_EQ(clicks, 3);
     const std::string log = temp.Read("error_iec104.log");
-    EXPECT_TRUE(std::regex_match(log, std::regex(Stamp + "\xF1\xF2\xF0\xEE\xEA\xE0 7 \\. Class Name = std::out_of_range\r\n" +
-                                                 Stamp + "[^\r]+\r\n")))
+    EXPECT_TRUE(std::regex_match(
+        log,
+        std::regex(Stamp + "\xF1\xF2\xF0\xEE\xEA\xE0 7 \\. Class Name = std::out_of_range\r\n" + Stamp + "[^\r]+\r\n")))
         << log;
 }
 

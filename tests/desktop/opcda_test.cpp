@@ -186,8 +186,8 @@ TEST_F(DesktopOpcDa, CountsFollowTheClientsAndClosingAsksThemToShutDown)
 
 TEST_F(DesktopOpcDa, StationValueFromKpsimReachesAClientsRead)
 {
-    KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100:4", "--dp", "200:2", "--me-float",
-                        "300:4"});
+    KpsimProcess kpsim(
+        {"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100:4", "--dp", "200:2", "--me-float", "300:4"});
     std::string cfg = ExampleStations({kpsim.ListenPort(1)});
     cfg.replace(cfg.find("OPC_UA_use,1"), 12, "OPC_UA_use,0"); // no OPC UA port taken beside the test
     Create(cfg);
@@ -210,8 +210,8 @@ TEST_F(DesktopOpcDa, StationValueFromKpsimReachesAClientsRead)
             EXPECT_TRUE(QTest::qWaitFor(
                 [&] {
                     const ItemState s = client.ReadDevice(handles[1]);
-                    return s.quality == 0xC0 && s.value.vt() == VT_BOOL &&
-                           (s.value.get()->boolVal == VARIANT_TRUE) == on;
+                    return s.quality == 0xC0 && s.value.vt() == VT_BOOL
+                           && (s.value.get()->boolVal == VARIANT_TRUE) == on;
                 },
                 10000))
                 << "the point reads " << on;

@@ -72,8 +72,8 @@ TEST_F(MainWindowPolling, StartsAtCreationShowsLiveValuesAndStopsByTheButton)
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
             form->OutStingGrigTsTit();
-            return Cell("TS", 1, 3) == QString::fromUtf8(desktop::texts::Connected) && !Cell("TI", 1, 4).isEmpty() &&
-                   !Cell("TS", 2, 4).isEmpty();
+            return Cell("TS", 1, 3) == QString::fromUtf8(desktop::texts::Connected) && !Cell("TI", 1, 4).isEmpty()
+                   && !Cell("TS", 2, 4).isEmpty();
         },
         10000));
     EXPECT_EQ(Cell("TS", 2, 2), "1,100");
@@ -159,7 +159,8 @@ TEST(PollingController, FailedStartIsLoggedAndRolledBackToStopped)
     FakeService service;
     service.fail = true;
     std::vector<std::string> log;
-    desktop::TPollingController polling(service, view, false, [&](const std::exception& e) { log.push_back(e.what()); });
+    desktop::TPollingController polling(service, view, false,
+                                        [&](const std::exception& e) { log.push_back(e.what()); });
     polling.Button1Click();
     EXPECT_FALSE(polling.PollingOn());
     EXPECT_FALSE(view.caption);

@@ -64,8 +64,8 @@ public:
 
 std::string CnfIni(int port, const std::string& pwd)
 {
-    return "[UseWebServer]\r\nUseWebServer=1\r\n[Port_WebServ]\r\nPort_WebServ=" + std::to_string(port) +
-           "\r\n[Save_Obmen_v_File]\r\nSave_Obmen_v_File=0\r\n[pwd]\r\npwd=" + pwd + "\r\n";
+    return "[UseWebServer]\r\nUseWebServer=1\r\n[Port_WebServ]\r\nPort_WebServ=" + std::to_string(port)
+           + "\r\n[Save_Obmen_v_File]\r\nSave_Obmen_v_File=0\r\n[pwd]\r\npwd=" + pwd + "\r\n";
 }
 
 int FreePort()
@@ -78,8 +78,12 @@ class RemoteConfig : public ::testing::Test {
 protected:
     desktop::TRemoteParts Parts(desktop::THttpTransfer& client)
     {
-        return desktop::TRemoteParts{service, client, dialog, [this](const std::string& m) { messages.push_back(m); },
-                                     [this] { ++stops; }, [this] { ++refreshes; }};
+        return desktop::TRemoteParts{service,
+                                     client,
+                                     dialog,
+                                     [this](const std::string& m) { messages.push_back(m); },
+                                     [this] { ++stops; },
+                                     [this] { ++refreshes; }};
     }
     bool ConfDevWritten() const { return std::filesystem::exists(local.File("conf_dev.ini")); }
 
@@ -140,7 +144,7 @@ TEST_F(RemoteConfig, PasswordCommandIsNotTheTransferPassword)
 
 TEST(BasicCredentials, EmptyUserAndWindows1251Password)
 {
-    EXPECT_EQ(desktop::BasicAuthorization("pw"), "Basic OnB3");              // ":pw"
+    EXPECT_EQ(desktop::BasicAuthorization("pw"), "Basic OnB3");             // ":pw"
     EXPECT_EQ(desktop::BasicAuthorization("пароль"), "Basic Ou/g8O7r/A=="); // ":" + CP1251
     EXPECT_EQ(desktop::BasicAuthorization(std::string(100, 'a')).find('\n'), std::string::npos);
 }

@@ -34,9 +34,9 @@ TEST(SignalTable, NumberFilters)
         const char* kept;
     };
     const Case cases[] = {
-        {TSignalKind::TS, 2, "12a", "12"},   {TSignalKind::TS, 3, "1.", "1"},      {TSignalKind::TS, 5, "", ""},
-        {TSignalKind::TS, 6, "-x", "-x"},    {TSignalKind::TS, 1, "a,b", "a,b"},   {TSignalKind::TIT, 5, "1.5", "1.5"},
-        {TSignalKind::TIT, 8, "1.5e", "1.5"}, {TSignalKind::TIT, 2, "7", "7"},     {TSignalKind::TIT, 9, "x", "x"},
+        {TSignalKind::TS, 2, "12a", "12"},    {TSignalKind::TS, 3, "1.", "1"},    {TSignalKind::TS, 5, "", ""},
+        {TSignalKind::TS, 6, "-x", "-x"},     {TSignalKind::TS, 1, "a,b", "a,b"}, {TSignalKind::TIT, 5, "1.5", "1.5"},
+        {TSignalKind::TIT, 8, "1.5e", "1.5"}, {TSignalKind::TIT, 2, "7", "7"},    {TSignalKind::TIT, 9, "x", "x"},
         {TSignalKind::TIT, 6, "1,", "1"},
     };
     for (const Case& c : cases)
@@ -77,9 +77,8 @@ TEST(SignalTable, ExtractCsvField)
         int n;
         const char* field;
     };
-    const Case cases[] = {{"abcd;1;2", 1, "abcd"}, {"abcd;1;2", 3, "2"},  {"abcd;1;2", 4, "0"},
-                          {"  a; b ;c", 2, "b "},  {"a;1;", 3, ""},       {"a;1;", 4, "0"},
-                          {"", 1, ""}};
+    const Case cases[] = {{"abcd;1;2", 1, "abcd"}, {"abcd;1;2", 3, "2"}, {"abcd;1;2", 4, "0"}, {"  a; b ;c", 2, "b "},
+                          {"a;1;", 3, ""},         {"a;1;", 4, "0"},     {"", 1, ""}};
     for (const Case& c : cases)
         EXPECT_EQ(desktop::ExtractCsvField(c.line, c.n), c.field) << c.line << " #" << c.n;
 }
@@ -123,11 +122,11 @@ TEST(SignalTable, RowsBecomeSignals)
 {
     T_KP kp;
     kp.NameKP = "КП";
-    const TSignalTable ts = Table(TSignalKind::TS,
-                                  {{"a", "1", "100", "", "1", "5100", desktop::CommandTypeItems()[3], "Integer"},
-                                   {"", "1", "101"},
-                                   {"line\nbreak", "1", "102"},
-                                   {"b", "x", "103", "", "0", "0", "whatever", "0"}});
+    const TSignalTable ts =
+        Table(TSignalKind::TS, {{"a", "1", "100", "", "1", "5100", desktop::CommandTypeItems()[3], "Integer"},
+                                {"", "1", "101"},
+                                {"line\nbreak", "1", "102"},
+                                {"b", "x", "103", "", "0", "0", "whatever", "0"}});
     desktop::StoreSignalTable(ts, kp);
     ASSERT_EQ(kp.Kol_TS, 2);
     EXPECT_EQ(kp.TS_arr[1].Type_TU, 3);

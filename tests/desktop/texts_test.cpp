@@ -13,8 +13,8 @@ namespace {
 TEST(Texts, MixedAlphabetCaptionsKeepTheirLetters)
 {
     using namespace desktop::texts;
-    EXPECT_EQ(std::string(CopyDeviceContext).substr(0, 1), "C");                  // Latin
-    EXPECT_EQ(std::string(CopyDeviceMenu).substr(0, 2), "\xD0\xA1");              // Cyrillic С
+    EXPECT_EQ(std::string(CopyDeviceContext).substr(0, 1), "C");                            // Latin
+    EXPECT_EQ(std::string(CopyDeviceMenu).substr(0, 2), "\xD0\xA1");                        // Cyrillic С
     EXPECT_NE(std::string(ReadRemote).find("\xD0\x9E\xD0\xA0\xD0\xA1"), std::string::npos); // Cyrillic ОРС
     EXPECT_EQ(std::string(OpcUaCaption).find("OPC"), std::string(OpcUaCaption).rfind("OPC"));
     EXPECT_NE(std::string(ConfirmDelete).find("устройтво"), std::string::npos);

@@ -23,8 +23,8 @@ enum class Event { None, RestoreItem, HideItem, DoubleClick, LeftClick, RightCli
 
 const char* Name(Event e)
 {
-    static const char* const names[] = {"none", "restore", "hide", "double click", "left click", "right click",
-                                        "minimise"};
+    static const char* const names[] = {"none",       "restore",     "hide",    "double click",
+                                        "left click", "right click", "minimise"};
     return names[static_cast<int>(e)];
 }
 
@@ -43,26 +43,13 @@ struct Window {
     void Fire(Event e)
     {
         switch (e) {
-        case Event::None:
-            break;
-        case Event::RestoreItem:
-            Item("RestoreItem")->trigger();
-            break;
-        case Event::HideItem:
-            Item("HideItem")->trigger();
-            break;
-        case Event::DoubleClick:
-            Q_EMIT Icon()->activated(QSystemTrayIcon::DoubleClick);
-            break;
-        case Event::LeftClick:
-            Q_EMIT Icon()->activated(QSystemTrayIcon::Trigger);
-            break;
-        case Event::RightClick:
-            Q_EMIT Icon()->activated(QSystemTrayIcon::Context);
-            break;
-        case Event::Minimise:
-            form.showMinimized();
-            break;
+        case Event::None: break;
+        case Event::RestoreItem: Item("RestoreItem")->trigger(); break;
+        case Event::HideItem: Item("HideItem")->trigger(); break;
+        case Event::DoubleClick: Q_EMIT Icon()->activated(QSystemTrayIcon::DoubleClick); break;
+        case Event::LeftClick: Q_EMIT Icon()->activated(QSystemTrayIcon::Trigger); break;
+        case Event::RightClick: Q_EMIT Icon()->activated(QSystemTrayIcon::Context); break;
+        case Event::Minimise: form.showMinimized(); break;
         }
         // The minimise hides the window from the next turn of the loop.
         QCoreApplication::processEvents();

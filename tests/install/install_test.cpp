@@ -20,8 +20,8 @@ std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 int Install(const std::string& destdir)
 {
-    const std::string command = "DESTDIR=" + Quoted(destdir) + " " + Quoted(CMAKE_PROGRAM) + " --install " +
-                                Quoted(GATEWAY_BINARY_DIR) + " >" + Quoted(destdir + ".log") + " 2>&1";
+    const std::string command = "DESTDIR=" + Quoted(destdir) + " " + Quoted(CMAKE_PROGRAM) + " --install "
+                                + Quoted(GATEWAY_BINARY_DIR) + " >" + Quoted(destdir + ".log") + " 2>&1";
     return std::system(command.c_str());
 }
 

@@ -33,10 +33,10 @@ TEST_F(AddressSpace, NumbersStationsAsTheService)
         DWORD rights;
     };
     const Row rows[] = {
-        {u"St1", 1, 0, ntBranch, VT_EMPTY, 0},          {u"St1.Connected", 2, 1, ntLeaf, VT_BOOL, 3},
-        {u"St1.P1", 3, 1, ntLeaf, VT_BOOL, 3},          {u"St1.P2", 4, 1, ntLeaf, VT_I4, 3},
-        {u"St1.M1", 5, 1, ntLeaf, VT_R8, 3},            {u"St2", 6, 0, ntBranch, VT_EMPTY, 0},
-        {u"St2.Connected", 7, 6, ntLeaf, VT_BOOL, 3},   {u"St2.Q1", 8, 6, ntLeaf, VT_BOOL, 3},
+        {u"St1", 1, 0, ntBranch, VT_EMPTY, 0},        {u"St1.Connected", 2, 1, ntLeaf, VT_BOOL, 3},
+        {u"St1.P1", 3, 1, ntLeaf, VT_BOOL, 3},        {u"St1.P2", 4, 1, ntLeaf, VT_I4, 3},
+        {u"St1.M1", 5, 1, ntLeaf, VT_R8, 3},          {u"St2", 6, 0, ntBranch, VT_EMPTY, 0},
+        {u"St2.Connected", 7, 6, ntLeaf, VT_BOOL, 3}, {u"St2.Q1", 8, 6, ntLeaf, VT_BOOL, 3},
         {u"lifebit", 10, 0, ntLeaf, VT_INT, 1},
     };
     ASSERT_EQ(core->nodeCount(), 9);

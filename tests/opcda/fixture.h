@@ -169,8 +169,8 @@ protected:
         return server;
     }
 
-    ComPtr<IOPCItemMgt> addGroup(IOPCServer& server, const std::u16string& name, bool active = true,
-                                 DWORD rate = 250, OPCHANDLE hClient = 7, OPCHANDLE* hServer = nullptr)
+    ComPtr<IOPCItemMgt> addGroup(IOPCServer& server, const std::u16string& name, bool active = true, DWORD rate = 250,
+                                 OPCHANDLE hClient = 7, OPCHANDLE* hServer = nullptr)
     {
         ComPtr<IOPCItemMgt> group;
         OPCHANDLE h = 0;
@@ -189,8 +189,14 @@ protected:
     {
         std::vector<OPCITEMDEF> defs(ids.size());
         for (std::size_t i = 0; i < ids.size(); ++i)
-            defs[i] = OPCITEMDEF{nullptr, const_cast<LPWSTR>(ids[i].c_str()), active ? TRUE : FALSE,
-                                 static_cast<OPCHANDLE>(100 + i), 0, nullptr, requested, 0};
+            defs[i] = OPCITEMDEF{nullptr,
+                                 const_cast<LPWSTR>(ids[i].c_str()),
+                                 active ? TRUE : FALSE,
+                                 static_cast<OPCHANDLE>(100 + i),
+                                 0,
+                                 nullptr,
+                                 requested,
+                                 0};
         OPCITEMRESULT* results = nullptr;
         HRESULT* errors = nullptr;
         const HRESULT hr = group.AddItems(static_cast<DWORD>(ids.size()), defs.data(), &results, &errors);

@@ -36,8 +36,8 @@ protected:
     {
         OPCITEMSTATE* states = nullptr;
         HRESULT* errors = nullptr;
-        ReadResult r{sync->Read(source, static_cast<DWORD>(handles.size()), handles.data(), &states, &errors), {}, {},
-                     {}, {}};
+        ReadResult r{
+            sync->Read(source, static_cast<DWORD>(handles.size()), handles.data(), &states, &errors), {}, {}, {}, {}};
         for (std::size_t i = 0; states && i < handles.size(); ++i) {
             r.errors.push_back(errors[i]);
             r.qualities.push_back(states[i].wQuality);

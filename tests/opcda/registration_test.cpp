@@ -12,9 +12,9 @@ TEST(StartMode, SwitchesWithSlashOrDashInAnyCase)
         std::vector<const char*> args;
         StartMode mode;
     } cases[] = {
-        {{"prog", "/RegServer"}, StartMode::RegServer},   {{"prog", "-UNREGSERVER"}, StartMode::UnregServer},
-        {{"prog", "/Embedding"}, StartMode::Embedding},   {{"prog", "-automation"}, StartMode::Automation},
-        {{"prog", "regserver"}, StartMode::Normal},       {{"prog"}, StartMode::Normal},
+        {{"prog", "/RegServer"}, StartMode::RegServer},       {{"prog", "-UNREGSERVER"}, StartMode::UnregServer},
+        {{"prog", "/Embedding"}, StartMode::Embedding},       {{"prog", "-automation"}, StartMode::Automation},
+        {{"prog", "regserver"}, StartMode::Normal},           {{"prog"}, StartMode::Normal},
         {{"prog", "-x", "/regserver"}, StartMode::RegServer},
     };
     for (const auto& c : cases)

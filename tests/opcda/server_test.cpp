@@ -122,7 +122,8 @@ TEST_F(Server, PublicGroupsScopesAndMoveToPublic)
     const struct {
         DWORD scope;
         std::vector<std::u16string> names;
-    } scopes[] = {{1, {u"A"}}, {2, {u"B"}}, {3, {u"A", u"B"}}, {4, {u"A"}}, {5, {u"B"}}, {6, {u"A", u"B"}}, {9, {u"A"}}};
+    } scopes[] = {{1, {u"A"}}, {2, {u"B"}},       {3, {u"A", u"B"}}, {4, {u"A"}},
+                  {5, {u"B"}}, {6, {u"A", u"B"}}, {9, {u"A"}}};
     for (const auto& s : scopes)
         EXPECT_EQ(groupNames(*server, s.scope), s.names) << s.scope;
     // A renamed group that takes another's name: the right one goes public.

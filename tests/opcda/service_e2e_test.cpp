@@ -100,9 +100,9 @@ protected:
 TEST_F(ServiceEndToEnd, SpontaneousValuesWritesAndALostStation)
 {
     const long leaks = taskMemOutstanding();
-    auto kpsim = std::make_unique<gw::test::KpsimProcess>(std::vector<std::string>{
-        "--listen", "127.0.0.1:0", "--ca", "3", "--sp", "100", "--dp", "200", "--cmd-offset",
-        std::to_string(CommandOffset)});
+    auto kpsim = std::make_unique<gw::test::KpsimProcess>(
+        std::vector<std::string>{"--listen", "127.0.0.1:0", "--ca", "3", "--sp", "100", "--dp", "200", "--cmd-offset",
+                                 std::to_string(CommandOffset)});
     port = kpsim->ListenPort(1);
     startService();
     ASSERT_TRUE(kpsim->WaitFor("interrogation station=1"));
@@ -154,9 +154,8 @@ TEST_F(ServiceEndToEnd, SpontaneousValuesWritesAndALostStation)
         const gw::TDateTime stationTime = 45000.5 - 0.5 / 24;
         EXPECT_TRUE(dataChangeUntil(*sink, [&](const auto& call) {
             const auto* sp = entry(call, 2);
-            return sp && sp->value.vt() == VT_BOOL && sp->value.get()->boolVal == VARIANT_TRUE &&
-                   sp->quality == 0xC0 &&
-                   fileTimeValue(sp->time) == fileTimeValue(localDateToFileTime(stationTime, zone));
+            return sp && sp->value.vt() == VT_BOOL && sp->value.get()->boolVal == VARIANT_TRUE && sp->quality == 0xC0
+                   && fileTimeValue(sp->time) == fileTimeValue(localDateToFileTime(stationTime, zone));
         })) << "the single point switched on, with the station's time";
         kpsim->Control("set 1 200 2");
         EXPECT_TRUE(dataChangeUntil(*sink, [&](const auto& call) {

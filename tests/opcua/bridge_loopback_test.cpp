@@ -93,8 +93,8 @@ TEST_F(BridgeLoopback, TwoWritesToOneStationReachItInOrder)
 {
     if (!HasUaClient())
         GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
-    KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "3", "--sp", "100:2", "--cmd-offset",
-                        std::to_string(CommandOffset)});
+    KpsimProcess kpsim(
+        {"--listen", "127.0.0.1:0", "--ca", "3", "--sp", "100:2", "--cmd-offset", std::to_string(CommandOffset)});
     stationPort = kpsim.ListenPort(1);
     Start();
     ASSERT_TRUE(kpsim.WaitFor("interrogation station=1 ca=3"));

@@ -12,7 +12,6 @@
 #include "service/commandentry.h"
 #include "testkit/free_port.h"
 
-
 #include <filesystem>
 
 namespace gw::test {
@@ -55,10 +54,7 @@ protected:
         ctx.Parts.OpcUa = nullptr; // the bridge goes before the context
     }
 
-    void WithLibrary()
-    {
-        std::filesystem::create_symlink(TAGSERVE_LIBRARY, temp.File(OpcUaLibraryName));
-    }
+    void WithLibrary() { std::filesystem::create_symlink(TAGSERVE_LIBRARY, temp.File(OpcUaLibraryName)); }
     bool HasClient() const { return HasUaClient(); }
     std::string Probe(const std::string& args, int& status)
     {
@@ -99,20 +95,20 @@ TEST_F(BridgeTest, ClientBrowsesReadsAndWritesACommandToTheRightSignal)
     EXPECT_EQ(bridge.LifebitId(), 11); // last item 9, plus 2
     Bring(1);
     Bring(2);
-    Send(1, Asdu(1, 1, {0x01}));               // single point on
-    Send(1, Asdu(3, 2, {0x01}));               // double point off
-    Send(1, Asdu(13, 10, Float(12.5f, 0)));    // good
-    Send(1, Asdu(13, 11, Float(3.0f, 0x80)));  // invalid
+    Send(1, Asdu(1, 1, {0x01}));              // single point on
+    Send(1, Asdu(3, 2, {0x01}));              // double point off
+    Send(1, Asdu(13, 10, Float(12.5f, 0)));   // good
+    Send(1, Asdu(13, 11, Float(3.0f, 0x80))); // invalid
     Pass();
 
     int status = 0;
     const std::string out = Probe("--write 'ns=1;i=9' Boolean true", status);
     ASSERT_EQ(status, 0) << out;
-    for (const char* line : {"group 80001 Transformator_1", "group 80002 n_a_sekcia", "group 80003 lifebit",
-                             "var 80001 2 Connected true Good", "var 80001 3 Vikl__1 true Good",
-                             "var 80001 4 QF_2 1 Good", "var 80001 5 Tok 12.5 Good",
-                             "var 80001 6 Napragenie 3 Bad", "var 80002 8 Connected true Good",
-                             "var 80002 9 Vikl__1 null BadWaitingForInitialData", "write 9 Good"})
+    for (const char* line :
+         {"group 80001 Transformator_1", "group 80002 n_a_sekcia", "group 80003 lifebit",
+          "var 80001 2 Connected true Good", "var 80001 3 Vikl__1 true Good", "var 80001 4 QF_2 1 Good",
+          "var 80001 5 Tok 12.5 Good", "var 80001 6 Napragenie 3 Bad", "var 80002 8 Connected true Good",
+          "var 80002 9 Vikl__1 null BadWaitingForInitialData", "write 9 Good"})
         EXPECT_TRUE(Has(out, line)) << line << "\n" << out;
     EXPECT_NE(out.find("var 80003 11 lifebit "), std::string::npos) << out;
     // Source times: the items' local stamps as the same instant in UTC.
@@ -174,7 +170,7 @@ TEST_F(BridgeTest, ARefusedWriteIsLoggedAndItsVariableKeepsTheStationsState)
         GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
     WithLibrary();
     Start();
-    Bring(1); // station 2 stays without data transfer
+    Bring(1);                    // station 2 stays without data transfer
     Send(1, Asdu(1, 1, {0x01})); // single point on
     Pass();
     const int tag = ctx.Items.OpcItems[3].Nomer_Tag_OPC_UA;

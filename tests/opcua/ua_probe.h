@@ -17,9 +17,9 @@ inline bool HasUaClient() { return std::filesystem::exists(NpmDir + "/node_modul
 // exit status in status. The client keeps its certificates under xdgDir.
 inline std::string RunUaProbe(const std::string& xdgDir, int port, const std::string& args, int& status)
 {
-    const std::string command = "XDG_CONFIG_HOME='" + xdgDir + "' node '" + NpmDir +
-                                "/bridge_probe.js' opc.tcp://127.0.0.1:" + std::to_string(port) + " " + args +
-                                " 2>&1";
+    const std::string command = "XDG_CONFIG_HOME='" + xdgDir + "' node '" + NpmDir
+                                + "/bridge_probe.js' opc.tcp://127.0.0.1:" + std::to_string(port) + " " + args
+                                + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) {
         status = -1;

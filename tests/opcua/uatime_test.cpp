@@ -27,9 +27,9 @@ TEST(UaTime, LocalTimeInTicksSince1601)
 
 TEST(UaTime, WallTimeBecomesTheSameInstantInUtc)
 {
-    const auto utcNow = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::system_clock::now().time_since_epoch())
-                            .count();
+    const auto utcNow =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     const std::int64_t ua = DateTimeToUaTime(WallNow());
     EXPECT_NEAR(static_cast<double>((ua - UaTimeOf1970) / 10'000), static_cast<double>(utcNow), 2000.0);
 }
@@ -42,10 +42,14 @@ TEST(UaWrittenCommand, SingleAndDoublePoints)
         std::int32_t v;
         std::optional<C> command;
     } cases[] = {
-        {UaKindSinglePoint, 1, C::tuCommand_On},    {UaKindSinglePoint, 2, C::tuCommand_On},
-        {UaKindSinglePoint, 0, C::tuCommand_Off},   {UaKindSinglePoint, -1, C::tuCommand_Off},
-        {UaKindDoublePoint, 2, C::tuCommand_On},    {UaKindDoublePoint, 1, C::tuCommand_Off},
-        {UaKindDoublePoint, 0, std::nullopt},       {UaKindDoublePoint, 3, std::nullopt},
+        {UaKindSinglePoint, 1, C::tuCommand_On},
+        {UaKindSinglePoint, 2, C::tuCommand_On},
+        {UaKindSinglePoint, 0, C::tuCommand_Off},
+        {UaKindSinglePoint, -1, C::tuCommand_Off},
+        {UaKindDoublePoint, 2, C::tuCommand_On},
+        {UaKindDoublePoint, 1, C::tuCommand_Off},
+        {UaKindDoublePoint, 0, std::nullopt},
+        {UaKindDoublePoint, 3, std::nullopt},
         {0, 1, std::nullopt},
     };
     for (const auto& c : cases)

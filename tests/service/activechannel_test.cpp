@@ -11,15 +11,13 @@
 
 #include <Poco/Net/StreamSocket.h>
 
-
 namespace gw::test {
 namespace {
 
 class ActiveChannel : public ChannelRig {
 protected:
     // Station 1 at host:port (reserve host2:port2), its channel thread started.
-    Toprosdevice& Open(const std::string& host, int port, const std::string& host2 = "",
-                                       int port2 = 0)
+    Toprosdevice& Open(const std::string& host, int port, const std::string& host2 = "", int port2 = 0)
     {
         Kp(1).IP = host;
         Kp(1).IP2 = host2;

@@ -48,19 +48,20 @@ const std::string Canonical =
     "PRM_T,2404,30000,15000,10000,20000,12,8,100,0,0,0,0,5000,30000,3,20000,5,2,3,2,30\r\n"
     ";PORT,5,1,ПС 110 кВ «Северная»,192.168.1.10,2404\r\n"
     "PER,1\r\nTIM,0\r\nPOPR,3\r\nOPROS,15\r\nOPROS_101,60\r\nCLOCK_SYNC_103,30\r\n"
-    "IP2,192.168.2.10\r\nPORT2,2405\r\nPASSIV,0\r\nsend_start_DT,0\r\n" +
-    OpcUaLines +
-    "TS,1001,5,,\"Выключатель Q1, ввод\",8272,5,1001,5,2001,2,1\r\n"
-    "TS,1001,5,,\"Разъединитель №2\",8272,5,1002,0,0,0,0\r\n"
-    "TIT,1001,5,,\"Ток фазы А\",8280,5,4001,0,1000,0,1000,0,1000,0,4095,0\r\n"
-    "TIT,1001,5,,\"Напряжение\",8280,5,4002,-12.75,0.5,-12.75,0.5,-12.75,0.5,1E-6,2.5E20,1\r\n"
-    "KP,7,1,РП-2 Ёлкино,\r\n"
-    "PRM_T,2410,0,15000,10000,20000,12,8,100,0,0,0,0,5000,30000,3,20000,7,1,2,1,30\r\n"
-    ";PORT,7,1,РП-2 Ёлкино,,2410\r\n"
-    "PER,0\r\nTIM,1\r\nPOPR,-2\r\nOPROS,0\r\nOPROS_101,0\r\nCLOCK_SYNC_103,0\r\n"
-    "IP2,\r\nPORT2,0\r\nPASSIV,1\r\nsend_start_DT,1\r\n" +
-    OpcUaLines + "TIT,1002,7,,\"P, МВт\",8280,7,100,-0.00001,123456789012345,-0.00001,123456789012345,"
-                 "-0.00001,123456789012345,0.1,65535,0\r\n";
+    "IP2,192.168.2.10\r\nPORT2,2405\r\nPASSIV,0\r\nsend_start_DT,0\r\n"
+    + OpcUaLines
+    + "TS,1001,5,,\"Выключатель Q1, ввод\",8272,5,1001,5,2001,2,1\r\n"
+      "TS,1001,5,,\"Разъединитель №2\",8272,5,1002,0,0,0,0\r\n"
+      "TIT,1001,5,,\"Ток фазы А\",8280,5,4001,0,1000,0,1000,0,1000,0,4095,0\r\n"
+      "TIT,1001,5,,\"Напряжение\",8280,5,4002,-12.75,0.5,-12.75,0.5,-12.75,0.5,1E-6,2.5E20,1\r\n"
+      "KP,7,1,РП-2 Ёлкино,\r\n"
+      "PRM_T,2410,0,15000,10000,20000,12,8,100,0,0,0,0,5000,30000,3,20000,7,1,2,1,30\r\n"
+      ";PORT,7,1,РП-2 Ёлкино,,2410\r\n"
+      "PER,0\r\nTIM,1\r\nPOPR,-2\r\nOPROS,0\r\nOPROS_101,0\r\nCLOCK_SYNC_103,0\r\n"
+      "IP2,\r\nPORT2,0\r\nPASSIV,1\r\nsend_start_DT,1\r\n"
+    + OpcUaLines
+    + "TIT,1002,7,,\"P, МВт\",8280,7,100,-0.00001,123456789012345,-0.00001,123456789012345,"
+      "-0.00001,123456789012345,0.1,65535,0\r\n";
 
 TEST_F(Iec104Cfg, Windows1251FileReadsAndWritesBackByteForByte)
 {
@@ -127,16 +128,16 @@ TEST_F(Iec104Cfg, BundledExampleReadsAndWritesBackByteForByte)
 
 TEST_F(Iec104Cfg, ReaderTakesWhatTheWriterNeverWrites)
 {
-    PutCfg("OPC_UA_Port,1234\n"           // global, also before the first station
-           "TS,1001,5,,\"x\",8272,5,1\n"   // belongs to no station
+    PutCfg("OPC_UA_Port,1234\n"          // global, also before the first station
+           "TS,1001,5,,\"x\",8272,5,1\n" // belongs to no station
            "  ; comment with blanks before it\n\n"
            "KP,1,1,A,10.0.0.1\n"
            "CLOCK_SYNC_103,5\n"
            "TI,1001,1,,\"short\",8280,1,2,0,10,,,,,0,4095\n" // TI is TIT; 15 fields: no Znak_for_norm
-           "TIT,1001,1,,noquotes,8280,1,3,1,5\n"          // missing ranges are 0
+           "TIT,1001,1,,noquotes,8280,1,3,1,5\n"             // missing ranges are 0
            "SST,whatever\nVER,3\nCHAN,x\nunknown,1\nts,lower case is no keyword\n"
-           "KP,2,1,B,10.0.0.2\n"   // a new station starts with no clock period
-           "PRM_T\n");             // every field its default
+           "KP,2,1,B,10.0.0.2\n" // a new station starts with no clock period
+           "PRM_T\n");           // every field its default
     Read();
     ASSERT_EQ(t.Stations.KpCount, 2);
     EXPECT_EQ(ua.OPC_UA_Port, 1234);
@@ -309,7 +310,8 @@ TEST_F(Iec104Cfg, LinesThatWouldMakeAWrongStationOrAddressAreSkipped)
     }
     for (const Case& c : kpLines) {
         // The station's own lines go with it, not to the station before.
-        check(c, ";kol,3\r\nKP,8,1,X,3.3.3.3\r\n" + c.line + "\r\nPRM_T,2500\r\nTS,1002,9,,\"lost\",8272,9,5\r\n" + next,
+        check(c,
+              ";kol,3\r\nKP,8,1,X,3.3.3.3\r\n" + c.line + "\r\nPRM_T,2500\r\nTS,1002,9,,\"lost\",8272,9,5\r\n" + next,
               3, "the station is skipped with its lines up to the next KP line");
         ASSERT_EQ(t.Stations.KpCount, 2) << c.line;
         EXPECT_EQ(t.Stations.KpTable[1].NameKP, "X");
@@ -352,9 +354,9 @@ TEST_F(Iec104Cfg, ServiceReadingLogsInTheServiceDirectory)
     read(t);
     EXPECT_EQ(t.Stations.KpCount, 1);
     const std::string said =
-        (dir / "iec104.cfg").string() + ", line 2, field 7 (AdrIOA): \"x\" is not an integer; the line is skipped\n" +
-        (dir / "iec104.cfg").string() + ", line 3, field 1 (PereschetTI): \"on\" is not an integer; " +
-        "the default 0 is used\n";
+        (dir / "iec104.cfg").string() + ", line 2, field 7 (AdrIOA): \"x\" is not an integer; the line is skipped\n"
+        + (dir / "iec104.cfg").string() + ", line 3, field 1 (PereschetTI): \"on\" is not an integer; "
+        + "the default 0 is used\n";
     EXPECT_EQ(Get("log_iec104.txt"), said);
     // The start reads the file again after the init: the same is not said twice.
     read(t);

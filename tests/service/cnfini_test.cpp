@@ -81,11 +81,11 @@ TEST_F(CnfIni, MissingFileOrKeysGiveDefaults)
 TEST_F(CnfIni, OnlyTheFirstKeyInItsOwnSectionCounts)
 {
     Put("cnf.ini",
-        "UseWebServer=1\r\n"                       // before any section
-        "[Other]\r\nPort_WebServ=81\r\npwd=x\r\n"  // in a section not its own
+        "UseWebServer=1\r\n"                      // before any section
+        "[Other]\r\nPort_WebServ=81\r\npwd=x\r\n" // in a section not its own
         "[Port_WebServ]\r\nUseWebServer=1\r\nPort_WebServ=82\r\nPort_WebServ=83\r\n"
         "[Port_WebServ]\r\nPort_WebServ=84\r\n"
-        "[UseWebServer]\r\nUseWebServer=\r\n");    // empty: the default
+        "[UseWebServer]\r\nUseWebServer=\r\n"); // empty: the default
     TCnfIni s;
     const std::vector<std::string> logged = ReadLogging(dir, s);
     ExpectSettings(s, false, 82, false, "");
@@ -158,8 +158,8 @@ TEST_F(CnfIni, AnUnreadableUseWebServerStartsTheWebServer)
         const std::vector<std::string> logged = ReadLogging(dir, s);
         EXPECT_TRUE(s.UseWebServer) << value;
         ASSERT_EQ(logged.size(), 1u) << value;
-        EXPECT_EQ(logged[0], (dir / "cnf.ini").string() + ", line 2, UseWebServer: \"" + value +
-                                 "\" is not 0 or 1; only 0 turns the web server off, so it is started");
+        EXPECT_EQ(logged[0], (dir / "cnf.ini").string() + ", line 2, UseWebServer: \"" + value
+                                 + "\" is not 0 or 1; only 0 turns the web server off, so it is started");
         EXPECT_THROW(CheckCnfIni(bytes), TConfigError) << value;
     }
     Put("cnf.ini", "[UseWebServer]\r\nUseWebServer=0\r\n");
@@ -196,8 +196,9 @@ TEST_F(CnfIni, WritingKeepsEveryOtherLineAsItWas)
 {
     Put("cnf.ini", "; edited by hand\n[Other]\nx = 1\n[Port_WebServ]\nPort_WebServ = 80\n[pwd]\npwd=old\n[Tail]\ny=2");
     WriteCnfIniOptions(dir, false, 81, true);
-    EXPECT_EQ(Get("cnf.ini"), "; edited by hand\n[Other]\nx = 1\n[Port_WebServ]\nPort_WebServ=81\n[pwd]\npwd=old\n"
-                              "[Tail]\ny=2\n[UseWebServer]\nUseWebServer=0\n[Save_Obmen_v_File]\nSave_Obmen_v_File=1\n");
+    EXPECT_EQ(Get("cnf.ini"),
+              "; edited by hand\n[Other]\nx = 1\n[Port_WebServ]\nPort_WebServ=81\n[pwd]\npwd=old\n"
+              "[Tail]\ny=2\n[UseWebServer]\nUseWebServer=0\n[Save_Obmen_v_File]\nSave_Obmen_v_File=1\n");
 
     Put("cnf.ini", "\xEF\xBB\xBF[pwd]\r\n[Port_WebServ]\r\nPort_WebServ=80\r\n");
     WriteCnfIniPwd(dir, "日本"); // a UTF-8 file can hold it

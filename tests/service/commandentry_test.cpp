@@ -74,12 +74,9 @@ TEST_F(CommandEntryTest, SingleAndDoubleWithSelectAndDirect)
         int selectCo; // -1: executed directly
         int executeCo;
     } cases[] = {
-        {0, TTUCommand::tuCommand_On, 45, 0x81, 0x01},
-        {0, TTUCommand::tuCommand_Off, 45, 0x80, 0x00},
-        {1, TTUCommand::tuCommand_On, 45, -1, 0x01},
-        {2, TTUCommand::tuCommand_On, 46, 0x82, 0x02},
-        {2, TTUCommand::tuCommand_Off, 46, 0x81, 0x01},
-        {3, TTUCommand::tuCommand_Off, 46, -1, 0x01},
+        {0, TTUCommand::tuCommand_On, 45, 0x81, 0x01},  {0, TTUCommand::tuCommand_Off, 45, 0x80, 0x00},
+        {1, TTUCommand::tuCommand_On, 45, -1, 0x01},    {2, TTUCommand::tuCommand_On, 46, 0x82, 0x02},
+        {2, TTUCommand::tuCommand_Off, 46, 0x81, 0x01}, {3, TTUCommand::tuCommand_Off, 46, -1, 0x01},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.typeTu * 10 + static_cast<int>(c.cmd));
@@ -339,7 +336,8 @@ TEST_F(CommandEntryTest, AFullQueueRefusesWithALineAndTheAcceptedAllLeave)
     const std::string record = ctx.Running.Run->ArmSignals.GetRec(0)->DispName();
     EXPECT_NE(Log("log_iec104.txt")
                   .find(" ExecuteTU - команда не выдана, sstID=0: очередь команд полна (16), КП 1 \"Подстанция 7\", "
-                        "сигнал \"" + record + "\" (ТУ 1:4001)\n"),
+                        "сигнал \""
+                        + record + "\" (ТУ 1:4001)\n"),
               std::string::npos)
         << Log("log_iec104.txt");
     for (int k = 0; k < accepted; ++k) {

@@ -61,8 +61,8 @@ protected:
             port = FreePort();
             args = {"--connect", "127.0.0.1:" + std::to_string(port), "--reconnect", "50"};
         }
-        args.insert(args.end(), {"--ca", std::to_string(Ca), "--sp", std::to_string(PointIoa), "--t1", "255000",
-                                 "--t2", "250000"});
+        args.insert(args.end(),
+                    {"--ca", std::to_string(Ca), "--sp", std::to_string(PointIoa), "--t1", "255000", "--t2", "250000"});
         args.insert(args.end(), options.begin(), options.end());
         auto kpsim = std::make_unique<KpsimProcess>(args);
         if (!passive)

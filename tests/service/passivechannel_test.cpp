@@ -10,7 +10,6 @@
 
 #include <Poco/Net/StreamSocket.h>
 
-
 namespace gw::test {
 namespace {
 
@@ -42,8 +41,8 @@ TEST_F(PassiveChannel, StationConnectsStartsUpAndReconnectsAfterClose)
     Run(1, srv);
     EXPECT_EQ(Kp(1).Port, srv.LocalPort()) << "the row carries the bound port";
     StartTick();
-    KpsimProcess kpsim({"--connect", "127.0.0.1:" + std::to_string(srv.LocalPort()), "--reconnect", "50", "--ca",
-                        "3", "--sp", "100:2"});
+    KpsimProcess kpsim({"--connect", "127.0.0.1:" + std::to_string(srv.LocalPort()), "--reconnect", "50", "--ca", "3",
+                        "--sp", "100:2"});
     ASSERT_TRUE(kpsim.WaitFor("connected station=1"));
     ASSERT_TRUE(kpsim.WaitFor("startdt station=1"));
     // Without a clock synchronisation period the start-up goes straight to the interrogation.

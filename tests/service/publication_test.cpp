@@ -4,7 +4,6 @@
 #include "core/cp56.h"
 #include "service/publication.h"
 
-
 namespace gw::test {
 namespace {
 
@@ -56,8 +55,8 @@ TEST_F(PublicationTest, ReceivedValuesReachTheirItemsAndTheBridge)
 {
     Start();
     Bring(1);
-    Send(1, Asdu(1, 1, {0x01}));           // single point on
-    Send(1, Asdu(3, 2, {0x02}));           // double point on
+    Send(1, Asdu(1, 1, {0x01}));             // single point on
+    Send(1, Asdu(3, 2, {0x02}));             // double point on
     Send(1, Asdu(13, 100, Float(12.5f, 0))); // short float
     Pass();
     const TDateTime now = clock.Now();
@@ -92,10 +91,9 @@ TEST_F(PublicationTest, QualityMapping)
         std::int32_t opc;
         std::uint32_t ua;
     } cases[] = {
-        {0x00, 0xC0, 0},           {0x80, 0x00, 0x80000000u}, {0xC0, 0x00, 0x80000000u},
-        {0x81, 0x00, 0x80000000u}, {0x40, 0x14, 0x40900000u}, {0x20, 0xD8, 0x00960000u},
-        {0x30, 0xD8, 0x40000000u}, {0x60, 0x14, 0x40900000u}, {0x10, 0x1C, 0x40000000u},
-        {0x01, 0xC0, 0x40940000u}, {0x08, 0xC0, 0x40000000u}, {0x28, 0xD8, 0x40000000u},
+        {0x00, 0xC0, 0},           {0x80, 0x00, 0x80000000u}, {0xC0, 0x00, 0x80000000u}, {0x81, 0x00, 0x80000000u},
+        {0x40, 0x14, 0x40900000u}, {0x20, 0xD8, 0x00960000u}, {0x30, 0xD8, 0x40000000u}, {0x60, 0x14, 0x40900000u},
+        {0x10, 0x1C, 0x40000000u}, {0x01, 0xC0, 0x40940000u}, {0x08, 0xC0, 0x40000000u}, {0x28, 0xD8, 0x40000000u},
         {0x06, 0xC0, 0}, // a scaled value's scale is no quality
     };
     for (const TCase& c : cases) {
@@ -108,7 +106,7 @@ TEST_F(PublicationTest, EveryQualityGoesToTheBridgeWithItsValue)
 {
     Start();
     Bring(1);
-    Send(1, Asdu(1, 1, {0x11}));              // blocked
+    Send(1, Asdu(1, 1, {0x11}));               // blocked
     Send(1, Asdu(13, 100, Float(7.0f, 0x01))); // overflow only
     Pass();
     EXPECT_EQ(Item(3).Quality, 0x1C);
@@ -137,8 +135,8 @@ TEST_F(PublicationTest, StationTimeCorrectedWhenWithin30HoursElseTheTimeOfThePas
     clock.SetWall(At(10, 11));
     Start();
     Bring(1);
-    Send(1, Asdu(30, 1, WithTime({0x01}, At(10, 10))));   // 10:00 + 3 h
-    Send(1, Asdu(31, 2, WithTime({0x01}, At(8, 10))));    // two days old
+    Send(1, Asdu(30, 1, WithTime({0x01}, At(10, 10)))); // 10:00 + 3 h
+    Send(1, Asdu(31, 2, WithTime({0x01}, At(8, 10))));  // two days old
     Pass();
     EXPECT_NEAR(Item(3).Stamp_DateTime, At(10, 13), 1e-7);
     EXPECT_NEAR(Item(4).Stamp_DateTime, clock.Now(), 0.2 / 86400);

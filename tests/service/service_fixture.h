@@ -326,8 +326,11 @@ protected:
     {
         const int ns = toGateway[kp]++ << 1;
         const int nr = fromGateway[kp] << 1;
-        TBytes frame{0x68, static_cast<std::uint8_t>(asdu.size() + 4), static_cast<std::uint8_t>(ns),
-                     static_cast<std::uint8_t>(ns >> 8), static_cast<std::uint8_t>(nr),
+        TBytes frame{0x68,
+                     static_cast<std::uint8_t>(asdu.size() + 4),
+                     static_cast<std::uint8_t>(ns),
+                     static_cast<std::uint8_t>(ns >> 8),
+                     static_cast<std::uint8_t>(nr),
                      static_cast<std::uint8_t>(nr >> 8)};
         frame.insert(frame.end(), asdu.begin(), asdu.end());
         Channel(kp).Receive(frame);

@@ -40,8 +40,8 @@ protected:
 TEST_F(ServiceInitTest, InitMakesTheProcessObjectsAndReadsTheConfiguration)
 {
     ServiceInit(ctx);
-    EXPECT_TRUE(ctx.Process.TypeIdentList && ctx.Process.Clients104 && ctx.Process.CurrentUser &&
-                ctx.Process.ServiceLog);
+    EXPECT_TRUE(ctx.Process.TypeIdentList && ctx.Process.Clients104 && ctx.Process.CurrentUser
+                && ctx.Process.ServiceLog);
     EXPECT_EQ(ctx.Process.CurrentUser->uarec().userName.Text(), "???");
     EXPECT_EQ(readings, 1);
     EXPECT_EQ(ctx.Stations.KpCount, 3);
@@ -174,14 +174,14 @@ TEST_F(ServiceInitTest, StopStopsWebServerOpcUaAndEveryChannelBeforeItFreesThem)
     ctx.Parts.OpcUa = &ua;
     ctx.Parts.WebServer = &web;
     Start();
-    EXPECT_EQ(events.Take(), (std::vector<std::string>{"open 1", "open 2", "open 3", "ua start 2", "start 1",
-                                                      "start 2", "start 3", "web start 8080"}));
+    EXPECT_EQ(events.Take(), (std::vector<std::string>{"open 1", "open 2", "open 3", "ua start 2", "start 1", "start 2",
+                                                       "start 3", "web start 8080"}));
     EXPECT_TRUE(ctx.Switches.OpcUaRunning);
     EXPECT_TRUE(ctx.Switches.UseWebServer);
 
     ServiceStop(ctx);
     EXPECT_EQ(events.Take(), (std::vector<std::string>{"web stop", "ua stop", "stop 1", "stop 2", "stop 3", "join 1",
-                                                      "join 2", "join 3", "free 1", "free 2", "free 3"}));
+                                                       "join 2", "join 3", "free 1", "free 2", "free 3"}));
     EXPECT_FALSE(ctx.Switches.PollingOn);
     EXPECT_FALSE(ctx.Switches.OpcUaRunning);
     EXPECT_FALSE(ctx.Running.Run);
@@ -363,8 +363,8 @@ TEST_F(ServiceTest, TheBundledExampleStartsFromItsFiles)
     ctx.Parts.WebServer = &web;
     Start();
     EXPECT_TRUE(opcUa.OPC_UA_use);
-    EXPECT_EQ(events.Take(), (std::vector<std::string>{"open 1", "open 2", "open 3", "ua start 2", "start 1",
-                                                      "start 2", "start 3", "web start 8080"}));
+    EXPECT_EQ(events.Take(), (std::vector<std::string>{"open 1", "open 2", "open 3", "ua start 2", "start 1", "start 2",
+                                                       "start 3", "web start 8080"}));
     EXPECT_EQ(Channel(1).params.Host_Thread, "127.0.0.1");
     EXPECT_EQ(Channel(1).params.Port_Thread, 24041);
     EXPECT_EQ(Channel(2).params.Port_Thread, 24042);
@@ -375,8 +375,7 @@ TEST_F(ServiceTest, TheBundledExampleStartsFromItsFiles)
     for (int i = 1; i <= 3; ++i) {
         const T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(i)];
         EXPECT_EQ((std::array<int, 4>{kp.Nom_OPC_1st, kp.Nom_OPC_Alarm, kp.Nom_OPC_TS, kp.Nom_OPC_TI}),
-                  (std::array<int, 4>{expected[i - 1][0], expected[i - 1][1], expected[i - 1][2],
-                                      expected[i - 1][3]}));
+                  (std::array<int, 4>{expected[i - 1][0], expected[i - 1][1], expected[i - 1][2], expected[i - 1][3]}));
     }
     EXPECT_EQ(ctx.Running.Run->TagSignalList.Count(), 20);
     Bring(1);

@@ -38,7 +38,8 @@ TEST_F(ServiceLog, LinkTracesGoToTheirChannelsSocketFile)
     TLinkTrace& link = trace;
     link.TraceLine(3, "То KP 10:00:00   68 04 07 00 00 00 ");
     link.TraceLine(3, "From KP 10:00:01 68 04 0B 00 00 00   Count =6");
-    EXPECT_EQ(ReadAll("Socket3.txt"), ToCp1251("То KP 10:00:00   68 04 07 00 00 00 \nFrom KP 10:00:01 68 04 0B 00 00 00   Count =6\n"));
+    EXPECT_EQ(ReadAll("Socket3.txt"),
+              ToCp1251("То KP 10:00:00   68 04 07 00 00 00 \nFrom KP 10:00:01 68 04 0B 00 00 00   Count =6\n"));
 }
 
 TEST_F(ServiceLog, MissingDirectoryIsSilentlyIgnored)

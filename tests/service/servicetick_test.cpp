@@ -39,16 +39,16 @@ TEST_F(ServiceTickTest, PeriodsInMinutesOnTheMonotonicClock)
     EXPECT_EQ(RaiseAt(0), "sync counters ");
     EXPECT_EQ(RaiseAt(Minute), "");
     ArmRequestsOnConnect(ctx.Stations.KpTable[1], start + Minute); // connected at 1:00
-    clock.SetWall(1.0);                                  // the wall clock jumps: nothing cares
+    clock.SetWall(1.0);                                            // the wall clock jumps: nothing cares
     struct TCase {
         std::int64_t at;
         const char* raised;
     } cases[] = {
-        {6 * Minute, ""},                     // exactly 5 minutes after the connect: not yet
-        {6 * Minute + 1, "gi "},              // then 5 minutes after each request
+        {6 * Minute, ""},        // exactly 5 minutes after the connect: not yet
+        {6 * Minute + 1, "gi "}, // then 5 minutes after each request
         {11 * Minute, ""},
         {11 * Minute + 2, "gi "},
-        {11 * Minute + 18000, ""},            // counters: connect + 18 s + 10 minutes
+        {11 * Minute + 18000, ""}, // counters: connect + 18 s + 10 minutes
         {11 * Minute + 18001, "counters "},
         {16 * Minute + 2, ""},
         {16 * Minute + 3, "gi "},

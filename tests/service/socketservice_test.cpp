@@ -125,9 +125,11 @@ protected:
 // the fake clock: it is made long enough for the slowest machine.
 TEST_F(SocketService, ValuesOfAnActiveAndAPassiveStationReachTheItemTable)
 {
-    KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "3", "--sp", "100", "--t1", "255000", "--t2", "250000",
-                        "--connect", "127.0.0.1:" + std::to_string(passivePort), "--reconnect", "50", "--ca", "3",
-                        "--sp", "100", "--t1", "255000", "--t2", "250000"});
+    KpsimProcess kpsim(
+        {"--listen",    "127.0.0.1:0", "--ca", "3",      "--sp",      "100",
+         "--t1",        "255000",      "--t2", "250000", "--connect", "127.0.0.1:" + std::to_string(passivePort),
+         "--reconnect", "50",          "--ca", "3",      "--sp",      "100",
+         "--t1",        "255000",      "--t2", "250000"});
     activePort = kpsim.ListenPort(1);
     for (int round = 1; round <= 2; ++round) {
         SCOPED_TRACE(round);
@@ -159,9 +161,11 @@ TEST_F(SocketService, ValuesOfAnActiveAndAPassiveStationReachTheItemTable)
 TEST_F(SocketService, CommandsReachTheStationWithTheirAddresses)
 {
     const std::string offset = std::to_string(CommandOffset);
-    KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "3", "--sp", "100", "--dp", "200", "--cmd-offset", offset,
-                        "--connect", "127.0.0.1:" + std::to_string(passivePort), "--reconnect", "50", "--ca", "3",
-                        "--sp", "100", "--dp", "200", "--cmd-offset", offset});
+    KpsimProcess kpsim(
+        {"--listen",    "127.0.0.1:0", "--ca",         "3",    "--sp",      "100",
+         "--dp",        "200",         "--cmd-offset", offset, "--connect", "127.0.0.1:" + std::to_string(passivePort),
+         "--reconnect", "50",          "--ca",         "3",    "--sp",      "100",
+         "--dp",        "200",         "--cmd-offset", offset});
     activePort = kpsim.ListenPort(1);
     Start();
     ASSERT_TRUE(WaitForAll(kpsim, {"interrogation station=1 ca=3", "interrogation station=2 ca=3"}));
@@ -172,10 +176,14 @@ TEST_F(SocketService, CommandsReachTheStationWithTheirAddresses)
         std::vector<std::string> lines; // what kpsim receives, in order
     };
     const Case cases[] = {
-        {1, 1, TTUCommand::tuCommand_On,
+        {1,
+         1,
+         TTUCommand::tuCommand_On,
          {"command station=1 type=C_SC_NA_1 ca=3 ioa=5100 value=1 select=1",
           "command station=1 type=C_SC_NA_1 ca=3 ioa=5100 value=1 select=0"}},
-        {1, 2, TTUCommand::tuCommand_Off,
+        {1,
+         2,
+         TTUCommand::tuCommand_Off,
          {"command station=1 type=C_DC_NA_1 ca=3 ioa=5200 value=1 select=1",
           "command station=1 type=C_DC_NA_1 ca=3 ioa=5200 value=1 select=0"}},
         {2, 1, TTUCommand::tuCommand_On, {"command station=2 type=C_SC_NA_1 ca=3 ioa=5100 value=1 select=0"}},
@@ -212,8 +220,9 @@ TEST_F(SocketService, CommandsGivenTogetherReachTheStationOneAfterTheOther)
         std::vector<std::string> lines;
     };
     const Case cases[] = {
-        {"", {single + "select=1 qu=1 reply=con", single + "select=0 qu=1 reply=con", dbl + "select=1 qu=1 reply=con",
-              dbl + "select=0 qu=1 reply=con"}},
+        {"",
+         {single + "select=1 qu=1 reply=con", single + "select=0 qu=1 reply=con", dbl + "select=1 qu=1 reply=con",
+          dbl + "select=0 qu=1 reply=con"}},
         {"refuse 1 on", {single + "select=1 qu=1 reply=negative", dbl + "select=1 qu=1 reply=negative"}},
         {"hold 1 on", {single + "select=1 qu=1 reply=none", dbl + "select=1 qu=1 reply=none"}},
     };

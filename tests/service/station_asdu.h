@@ -12,9 +12,11 @@ namespace gw::test {
 
 inline TBytes Asdu(int type, int ioa, const TBytes& element)
 {
+    // clang-format off
     const std::uint8_t head[] = {static_cast<std::uint8_t>(type),      0x01, 0x03, 0x00, 0x01, 0x00,
                                  static_cast<std::uint8_t>(ioa), static_cast<std::uint8_t>(ioa >> 8),
                                  static_cast<std::uint8_t>(ioa >> 16)};
+    // clang-format on
     // Copied into its full size: GCC 12 at -O3 warns falsely (-Warray-bounds)
     // about inserting into a vector that must grow for it.
     TBytes a(sizeof head + element.size());

@@ -11,8 +11,8 @@
 namespace gw::test {
 
 struct TAsduVector {
-    std::string name;        // "M_SP_NA_1", "C_SC_NA_1 select", ...
-    TAsduLayout layout;      // from the "2/2/3" column
+    std::string name;   // "M_SP_NA_1", "C_SC_NA_1 select", ...
+    TAsduLayout layout; // from the "2/2/3" column
     std::vector<std::uint8_t> bytes;
     std::string meaning;
 };

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #ifdef GATEWAY_CROSS_BUILD
-#define SKIP_UNDER_EMULATION_WHERE_SPAWN_HIDES_EXEC_FAILURES() \
+#define SKIP_UNDER_EMULATION_WHERE_SPAWN_HIDES_EXEC_FAILURES()                                                         \
     GTEST_SKIP() << "under qemu-user posix_spawn does not report a failed exec"
 #else
 #define SKIP_UNDER_EMULATION_WHERE_SPAWN_HIDES_EXEC_FAILURES() static_cast<void>(0)

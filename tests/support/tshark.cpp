@@ -49,8 +49,8 @@ std::string Capture(const std::vector<TApdu>& apdus, TApduDirection dir, const T
         throw std::runtime_error("no APDU to decode");
     tmp.Write("frames.txt", HexDump(apdus));
     const char* ports = dir == TApduDirection::ToStation ? "40000,2404" : "2404,40000";
-    Run(std::string("text2pcap -q -4 127.0.0.1,127.0.0.2 -T ") + ports + " '" + tmp.File("frames.txt") + "' '" +
-            tmp.File("frames.pcap") + "'",
+    Run(std::string("text2pcap -q -4 127.0.0.1,127.0.0.2 -T ") + ports + " '" + tmp.File("frames.txt") + "' '"
+            + tmp.File("frames.pcap") + "'",
         tmp);
     return "tshark -n -r '" + tmp.File("frames.pcap") + "' -d tcp.port==2404,iec60870_104";
 }
@@ -81,8 +81,8 @@ std::vector<std::vector<std::string>> TsharkFields(const std::vector<TApdu>& apd
         rows.push_back(std::move(row));
     }
     if (rows.size() != apdus.size())
-        throw std::runtime_error("tshark decoded " + std::to_string(rows.size()) + " frames of " +
-                                 std::to_string(apdus.size()));
+        throw std::runtime_error("tshark decoded " + std::to_string(rows.size()) + " frames of "
+                                 + std::to_string(apdus.size()));
     return rows;
 }
 

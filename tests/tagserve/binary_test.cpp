@@ -212,7 +212,13 @@ TEST(Binary, DataValueWireOrderDiffersFromBitOrder)
     d.serverTimestamp = 0x3333333333333333;
     d.serverPicoseconds = 0x4444;
     std::string bytes = Encode([&](Writer& w) { w.WriteDataValue(d); });
-    EXPECT_EQ(Hex(bytes), "3f" "0101" "00000080" "1111111111111111" "2222" "3333333333333333" "4444");
+    EXPECT_EQ(Hex(bytes), "3f"
+                          "0101"
+                          "00000080"
+                          "1111111111111111"
+                          "2222"
+                          "3333333333333333"
+                          "4444");
     Reader r(bytes);
     DataValue back = r.ReadDataValue();
     EXPECT_EQ(back.sourcePicoseconds, 0x2222);
@@ -230,7 +236,8 @@ TEST(Binary, ExtensionObjectBodyAndNull)
         }
         w.NullExtensionObject();
     });
-    EXPECT_EQ(Hex(bytes), "01002b030104000000070000000" "00000");
+    EXPECT_EQ(Hex(bytes), "01002b030104000000070000000"
+                          "00000");
     Reader r(bytes);
     ExtensionObject e = r.ReadExtensionObject();
     EXPECT_EQ(e.typeId, NodeId(0, msg::DataChangeNotification));
@@ -257,25 +264,22 @@ TEST(Binary, HostileLengthsAndTruncationThrow)
         std::string bytes;
         What what;
     } cases[] = {
-        {std::string("\xff\xff\xff\x7f", 4), AString},        // string of 2 GiB
-        {std::string("\x10\x00\x00\x00" "abc", 7), AString},   // longer than the rest
-        {std::string("\x8c\xff\xff\xff\x7f", 5), AVariant},   // String array of 2^31 elements
-        {std::string("\x86\x40\x42\x0f\x00", 5), AVariant},   // Int32 array of 1 000 000
-        {std::string("\x02\x01\x00", 3), ANodeId},            // truncated numeric NodeId
-        {std::string("\x06", 1), ANodeId},                      // unknown NodeId form
+        {std::string("\xff\xff\xff\x7f", 4), AString}, // string of 2 GiB
+        {std::string("\x10\x00\x00\x00"
+                     "abc",
+                     7),
+         AString},                                          // longer than the rest
+        {std::string("\x8c\xff\xff\xff\x7f", 5), AVariant}, // String array of 2^31 elements
+        {std::string("\x86\x40\x42\x0f\x00", 5), AVariant}, // Int32 array of 1 000 000
+        {std::string("\x02\x01\x00", 3), ANodeId},          // truncated numeric NodeId
+        {std::string("\x06", 1), ANodeId},                  // unknown NodeId form
     };
     for (const auto& c : cases) {
         Reader r(c.bytes);
         switch (c.what) {
-        case AString:
-            EXPECT_THROW(r.String(), DecodeError);
-            break;
-        case AVariant:
-            EXPECT_THROW(r.ReadVariant(), DecodeError);
-            break;
-        case ANodeId:
-            EXPECT_THROW(r.ReadNodeId(), DecodeError);
-            break;
+        case AString: EXPECT_THROW(r.String(), DecodeError); break;
+        case AVariant: EXPECT_THROW(r.ReadVariant(), DecodeError); break;
+        case ANodeId: EXPECT_THROW(r.ReadNodeId(), DecodeError); break;
         }
     }
     // Arrays of Variants holding arrays: the total number of values is bounded, not only each array.

@@ -217,8 +217,8 @@ struct Running {
     std::thread thread;
     int32_t result = -99;
 
-    Running(Library& l, int p, int32_t byPassword = 0, const char* credentials = "", int32_t ulen = 0,
-            int32_t plen = 0, bool listening = true)
+    Running(Library& l, int p, int32_t byPassword = 0, const char* credentials = "", int32_t ulen = 0, int32_t plen = 0,
+            bool listening = true)
         : lib(l), port(p)
     {
         thread = std::thread([=, this] { result = lib.serve(port, byPassword, ulen, plen, nullptr, credentials); });
@@ -247,11 +247,11 @@ TEST(Exports, ReturnCodesOfTheBuildAndPushCalls)
     EXPECT_EQ(lib.addAll(), 0);
     Build(lib);
     EXPECT_EQ(lib.addNewGroup(3, 80001, "dup"), -1);
-    EXPECT_EQ(lib.addNewPerem(1, 9, 7, 80001, 1, 0, "x"), -1);  // unknown type code
-    EXPECT_EQ(lib.addNewPerem(1, 9, 0, 80099, 1, 0, "x"), -1);  // unknown group
-    EXPECT_EQ(lib.addNewPerem(1, 2, 0, 80001, 1, 0, "x"), -1);  // duplicate id
+    EXPECT_EQ(lib.addNewPerem(1, 9, 7, 80001, 1, 0, "x"), -1);     // unknown type code
+    EXPECT_EQ(lib.addNewPerem(1, 9, 0, 80099, 1, 0, "x"), -1);     // unknown group
+    EXPECT_EQ(lib.addNewPerem(1, 2, 0, 80001, 1, 0, "x"), -1);     // duplicate id
     EXPECT_EQ(lib.addNewPerem(1, 80001, 0, 80001, 1, 0, "x"), -1); // the id of a group
-    EXPECT_EQ(lib.addNewPerem(1, 9, 0, 80001, 2, 0, "x"), 0);   // other namespace: taken as 1
+    EXPECT_EQ(lib.addNewPerem(1, 9, 0, 80001, 2, 0, "x"), 0);      // other namespace: taken as 1
     EXPECT_EQ(lib.setValue(5, 2, 7, 0, 0, 1, 1), 0);
     EXPECT_EQ(lib.setValue(5, 77, 7, 0, 0, 1, 1), -1);
     EXPECT_EQ(lib.setQuality(2, 0x80000000u, 1, 1), 0);
@@ -280,9 +280,9 @@ TEST(Exports, PushesTakeTheDeclaredType)
         double dbl;
     };
     const Case cases[] = {
-        {5, 10, 5, 0, 1, 0},      {10, 10, 0, 0.5, 1, 0},   {10, 10, 0, 0.0, 0, 0},
-        {10, 11, 0, 2.9, 2, 0},   {10, 11, 0, -3e12, INT32_MIN, 0}, {0, 11, 1, 0, 1, 0},
-        {5, 12, -4, 0, 0, -4.0},  {0, 12, 1, 9.0, 0, 1.0},  {10, 12, 0, 2.25, 0, 2.25},
+        {5, 10, 5, 0, 1, 0},     {10, 10, 0, 0.5, 1, 0},           {10, 10, 0, 0.0, 0, 0},
+        {10, 11, 0, 2.9, 2, 0},  {10, 11, 0, -3e12, INT32_MIN, 0}, {0, 11, 1, 0, 1, 0},
+        {5, 12, -4, 0, 0, -4.0}, {0, 12, 1, 9.0, 0, 1.0},          {10, 12, 0, 2.25, 0, 2.25},
     };
     for (const auto& c : cases) {
         ASSERT_EQ(m.SetValue(c.type, c.id, c.ival, c.dval, 0, 1, 2), 0);
@@ -592,7 +592,8 @@ TEST(Exports, CredentialsFromTheBufferAndRefusedWhenTooLong)
             EXPECT_EQ(right.Session(test::UserNameToken(c.user, c.password)),
                       c.fits ? status::Good : status::BadUserAccessDenied);
             test::SessionClient cut(port);
-            EXPECT_EQ(cut.Session(test::UserNameToken(c.user, c.password.substr(0, c.password.size() - 1))), status::BadUserAccessDenied);
+            EXPECT_EQ(cut.Session(test::UserNameToken(c.user, c.password.substr(0, c.password.size() - 1))),
+                      status::BadUserAccessDenied);
             test::SessionClient anonymous(port);
             EXPECT_EQ(anonymous.Session(test::AnonymousToken()), status::BadIdentityTokenInvalid);
         }

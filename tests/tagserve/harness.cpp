@@ -139,9 +139,9 @@ void Harness::OpenSession()
     Reader b = r.Body();
     b.ReadNodeId();
     token = b.ReadNodeId();
-    if (Activate(config.credentials.byPassword
-                     ? UserNameToken(config.credentials.user, config.credentials.password)
-                     : AnonymousToken()) != status::Good)
+    if (Activate(config.credentials.byPassword ? UserNameToken(config.credentials.user, config.credentials.password)
+                                               : AnonymousToken())
+        != status::Good)
         throw std::runtime_error("ActivateSession failed");
 }
 

@@ -28,10 +28,10 @@ int64_t FakeClock();
 void BuildFixtureModel(Model& model);
 
 struct Response {
-    uint32_t type = 0;          // encoding id of the response
+    uint32_t type = 0; // encoding id of the response
     uint32_t requestHandle = 0;
     uint32_t serviceResult = 0;
-    std::string body;           // after the ResponseHeader
+    std::string body; // after the ResponseHeader
     Reader Body() const { return Reader(body); }
 };
 

@@ -70,8 +70,7 @@ std::vector<BrowseResult> Browse(Harness& h, NodeId node, uint32_t direction = 0
     return r.serviceResult == status::Good ? ReadBrowseResults(r.Body()) : std::vector<BrowseResult>{};
 }
 
-std::vector<DataValue> Read(Harness& h, const std::vector<std::pair<NodeId, uint32_t>>& items,
-                            uint32_t timestamps = 2)
+std::vector<DataValue> Read(Harness& h, const std::vector<std::pair<NodeId, uint32_t>>& items, uint32_t timestamps = 2)
 {
     Response r = h.Call(msg::ReadRequest, [&](Writer& w) {
         w.Double(0);
@@ -191,8 +190,7 @@ TEST(Services, BrowseContinuationPointsPageReleaseAndRefuseUnknown)
     // At most ten open continuation points per session.
     for (int i = 0; i < 10; ++i)
         EXPECT_EQ(Browse(h, NodeId(1, 80001), 0, ref::HasComponent, 0, 63, 1)[0].status, status::Good);
-    EXPECT_EQ(Browse(h, NodeId(1, 80001), 0, ref::HasComponent, 0, 63, 1)[0].status,
-              status::BadNoContinuationPoints);
+    EXPECT_EQ(Browse(h, NodeId(1, 80001), 0, ref::HasComponent, 0, 63, 1)[0].status, status::BadNoContinuationPoints);
 }
 
 TEST(Services, TranslateBrowsePathsMatchesAndFails)
@@ -268,8 +266,8 @@ struct PathElement {
     QualifiedName target;
 };
 
-std::vector<std::pair<uint32_t, std::vector<NodeId>>> TranslatePaths(
-    Harness& h, const std::vector<std::pair<NodeId, std::vector<PathElement>>>& paths)
+std::vector<std::pair<uint32_t, std::vector<NodeId>>>
+TranslatePaths(Harness& h, const std::vector<std::pair<NodeId, std::vector<PathElement>>>& paths)
 {
     Response r = h.Call(msg::TranslateBrowsePathsRequest, [&](Writer& w) {
         w.Int32(static_cast<int32_t>(paths.size()));
@@ -335,7 +333,7 @@ TEST(Services, TranslateBrowsePathsStayWithinABudget)
         hostile.push_back(toType);
     }
     auto r = TranslatePaths(big, {{NodeId(0, 85), {{35, false, {1, "Station_7"}}, {47, false, {1, "Connected"}}}},
-                             {baseDataVariableType, hostile}});
+                                  {baseDataVariableType, hostile}});
     ASSERT_EQ(r.size(), 2u);
     EXPECT_EQ(r[0].first, status::Good);
     EXPECT_EQ(r[0].second, std::vector<NodeId>{NodeId(1, 7)});
@@ -352,8 +350,8 @@ TEST(Services, ReadAttributesByNodeClass)
     struct Case {
         NodeId node;
         uint32_t attribute;
-        uint32_t status;     // expected status (0 = value present)
-        uint8_t valueType;   // built-in type of the value when Good
+        uint32_t status;   // expected status (0 = value present)
+        uint8_t valueType; // built-in type of the value when Good
     };
     const Case cases[] = {
         {NodeId(1, 4), attr::NodeClass, 0, type::Int32},
@@ -498,7 +496,11 @@ TEST(Services, SessionChecksAndUnknownServices)
 {
     Harness h;
     // Before any session.
-    auto before = h.Send(msg::ReadRequest, [](Writer& w) { w.Double(0); w.UInt32(0); w.Int32(0); });
+    auto before = h.Send(msg::ReadRequest, [](Writer& w) {
+        w.Double(0);
+        w.UInt32(0);
+        w.Int32(0);
+    });
     ASSERT_EQ(before.size(), 1u);
     EXPECT_EQ(before[0].type, msg::ServiceFault);
     EXPECT_EQ(before[0].serviceResult, status::BadSessionIdInvalid);
@@ -520,7 +522,13 @@ TEST(Services, SessionChecksAndUnknownServices)
 
     // Closing, then using the old token.
     EXPECT_EQ(h.Call(msg::CloseSessionRequest, [](Writer& w) { w.Boolean(true); }).serviceResult, status::Good);
-    EXPECT_EQ(h.Call(msg::ReadRequest, [](Writer& w) { w.Double(0); w.UInt32(0); w.Int32(0); }).serviceResult,
+    EXPECT_EQ(h.Call(msg::ReadRequest,
+                     [](Writer& w) {
+                         w.Double(0);
+                         w.UInt32(0);
+                         w.Int32(0);
+                     })
+                  .serviceResult,
               status::BadSessionIdInvalid);
 }
 
@@ -539,14 +547,16 @@ TEST(Services, SessionsThatNeverLogInDoNotLockOutTheOperator)
     h.OpenSession(); // the operator still gets in
     EXPECT_EQ(h.services->SessionCount(), kMaxSessions);
     // The oldest stranger's session gave way; the newest is still there.
-    EXPECT_EQ(h.Send(msg::ActivateSessionRequest,
-                     [](Writer& w) { test::WriteActivateSessionBody(w, test::UserNameToken("op", "secret")); },
-                     strangers.front())[0]
+    EXPECT_EQ(h.Send(
+                   msg::ActivateSessionRequest,
+                   [](Writer& w) { test::WriteActivateSessionBody(w, test::UserNameToken("op", "secret")); },
+                   strangers.front())[0]
                   .serviceResult,
               status::BadSessionIdInvalid);
-    EXPECT_EQ(h.Send(msg::ActivateSessionRequest,
-                     [](Writer& w) { test::WriteActivateSessionBody(w, test::UserNameToken("op", "secret")); },
-                     strangers.back())[0]
+    EXPECT_EQ(h.Send(
+                   msg::ActivateSessionRequest,
+                   [](Writer& w) { test::WriteActivateSessionBody(w, test::UserNameToken("op", "secret")); },
+                   strangers.back())[0]
                   .serviceResult,
               status::Good);
     // Once every slot holds a logged-in session, a further one is refused.
@@ -744,9 +754,9 @@ TEST(Services, CapturedClientRequestsAllDecode)
             body += tw.Bytes();
             body += original.substr(tokenEnd);
             uint32_t t = type.numeric;
-            bool firstIsSubscription = t == msg::CreateMonitoredItemsRequest || t == msg::ModifyMonitoredItemsRequest ||
-                                       t == msg::SetMonitoringModeRequest || t == msg::DeleteMonitoredItemsRequest ||
-                                       t == msg::RepublishRequest || t == msg::ModifySubscriptionRequest;
+            bool firstIsSubscription = t == msg::CreateMonitoredItemsRequest || t == msg::ModifyMonitoredItemsRequest
+                                       || t == msg::SetMonitoringModeRequest || t == msg::DeleteMonitoredItemsRequest
+                                       || t == msg::RepublishRequest || t == msg::ModifySubscriptionRequest;
             if (firstIsSubscription) {
                 Reader hr(body);
                 hr.ReadNodeId();
@@ -768,7 +778,7 @@ TEST(Services, CapturedClientRequestsAllDecode)
                 ar.StringArray();
                 IdentityToken id = ParseIdentityToken(ar.ReadExtensionObject());
                 uint32_t st = h.Activate(id.kind == TokenKind::UserName ? test::UserNameToken(id.user, id.password)
-                                                                         : test::AnonymousToken());
+                                                                        : test::AnonymousToken());
                 EXPECT_EQ(st, name == "bad" ? status::BadUserAccessDenied : status::Good);
                 continue;
             }

@@ -22,7 +22,7 @@ struct ExampleSignal {
     int ioa = 0;
     bool doublePoint = false;
     int commandIoa = 0;
-    int commandType = 0;  // 0, 1 single command, 2, 3 double command
+    int commandType = 0; // 0, 1 single command, 2, 3 double command
 };
 
 struct ExampleStation {
@@ -101,9 +101,11 @@ std::set<int> ToSet(const std::string& joined)
 
 TBytes CommandSelect(int ca, int ioa, bool doubleCommand)
 {
+    // clang-format off
     return TBytes{static_cast<std::uint8_t>(doubleCommand ? 46 : 45), 1, 6, 0, static_cast<std::uint8_t>(ca), 0,
                   static_cast<std::uint8_t>(ioa & 0xFF), static_cast<std::uint8_t>(ioa >> 8),
                   static_cast<std::uint8_t>(ioa >> 16), static_cast<std::uint8_t>(doubleCommand ? 0x86 : 0x85)};
+    // clang-format on
 }
 
 TEST(Example, KpsimServesEveryStationOfTheConfiguration)
@@ -131,7 +133,7 @@ TEST(Example, KpsimServesEveryStationOfTheConfiguration)
         } else {
             link = std::make_unique<TestLink>(kp.ListenPort(1));
         }
-        kp.Control("rate 1 0");  // no spontaneous changes in between
+        kp.Control("rate 1 0"); // no spontaneous changes in between
         ASSERT_TRUE(kp.WaitFor("done station=1 action=rate"));
         link->SendRaw(FromHex("68 04 07 00 00 00"));
         const auto ca = static_cast<std::uint8_t>(station.ca);
@@ -173,5 +175,5 @@ TEST(Example, KpsimServesEveryStationOfTheConfiguration)
     }
 }
 
-}  // namespace
-}  // namespace gw::test
+} // namespace
+} // namespace gw::test

@@ -85,8 +85,8 @@ void ExpectSetAsdus(KpsimProcess& kp, Started& s, std::span<const SetCase> cases
 
 TEST(Kpsim, GeneralInterrogationReturnsEveryConfiguredPoint)
 {
-    KpsimProcess kp({"--listen", "0", "--ca", "1", "--sp", "100:3", "--dp", "200:2", "--me-norm", "300",
-                     "--me-scaled", "310:2", "--me-float", "320:2", "--it", "800"});
+    KpsimProcess kp({"--listen", "0", "--ca", "1", "--sp", "100:3", "--dp", "200:2", "--me-norm", "300", "--me-scaled",
+                     "310:2", "--me-float", "320:2", "--it", "800"});
     Started s(kp);
     s.link.SendAsdu(kGiAct);
     const std::vector<TBytes> frames = s.link.ReadUntilAsdu(kGiActTerm);
@@ -101,7 +101,7 @@ TEST(Kpsim, GeneralInterrogationReturnsEveryConfiguredPoint)
                                     "iec60870_asdu.ioa", "iec60870_asdu.siq.spi", "iec60870_asdu.diq.dpi",
                                     "iec60870_asdu.normval", "iec60870_asdu.scalval", "iec60870_asdu.float"},
                                    TApduDirection::FromStation);
-    ASSERT_EQ(rows.size(), 7u);  // act con, five kinds of points, act term
+    ASSERT_EQ(rows.size(), 7u); // act con, five kinds of points, act term
     const std::vector<std::vector<std::string>> expected{
         {"100", "7", "1", "0", "", "", "", "", ""},
         {"1", "20", "1", "100;101;102", "0;1;0", "", "", "", ""},
@@ -121,12 +121,12 @@ TEST(Kpsim, CounterInterrogationAndClockSyncAreConfirmed)
     s.link.SendAsdu(kCiAct);
     const std::vector<TBytes> frames = s.link.ReadUntilAsdu(WithCause(kCiAct, 0x0A));
     s.link.SendAck(); // kpsim's t1 must not run out while the dissector reads them
-    const auto rows = TsharkFields(frames, {"iec60870_asdu.typeid", "iec60870_asdu.causetx", "iec60870_asdu.ioa",
-                                            "iec60870_asdu.bcr.count"},
-                                   TApduDirection::FromStation);
+    const auto rows = TsharkFields(
+        frames, {"iec60870_asdu.typeid", "iec60870_asdu.causetx", "iec60870_asdu.ioa", "iec60870_asdu.bcr.count"},
+        TApduDirection::FromStation);
     const std::vector<std::vector<std::string>> expected{
         {"101", "7", "0", ""},
-        {"15", "37", "800;801", "1;1002"},  // counted up once by the request
+        {"15", "37", "800;801", "1;1002"}, // counted up once by the request
         {"101", "10", "0", ""},
     };
     EXPECT_EQ(rows, expected);
@@ -156,7 +156,7 @@ TEST(Kpsim, SelectThenExecuteIsConfirmedTerminatedAndChangesThePoint)
     const std::vector<TBytes> singleAsdus = Asdus(single);
     ASSERT_EQ(singleAsdus.size(), 3u);
     EXPECT_EQ(singleAsdus[0], WithCause(kScExecute, 0x07));
-    EXPECT_EQ(singleAsdus[1], FromHex("01 01 03 00 01 00 64 00 00 01"));  // point 100 now ON, spontaneous
+    EXPECT_EQ(singleAsdus[1], FromHex("01 01 03 00 01 00 64 00 00 01")); // point 100 now ON, spontaneous
     EXPECT_TRUE(kp.WaitFor("command station=1 type=C_SC_NA_1 ca=1 ioa=5000 value=1 select=0 qu=0 reply=con"));
 
     s.link.SendAsdu(kDcSelect);
@@ -165,8 +165,9 @@ TEST(Kpsim, SelectThenExecuteIsConfirmedTerminatedAndChangesThePoint)
     EXPECT_EQ(AsduOf(*frame), WithCause(kDcSelect, 0x07));
     s.link.SendAsdu(kDcExecute);
     const std::vector<TBytes> dbl = s.link.ReadUntilAsdu(WithCause(kDcExecute, 0x0A));
-    const auto rows = TsharkFields(dbl, {"iec60870_asdu.typeid", "iec60870_asdu.causetx", "iec60870_asdu.ioa",
-                                         "iec60870_asdu.diq.dpi", "iec60870_asdu.dco.on"},
+    const auto rows = TsharkFields(dbl,
+                                   {"iec60870_asdu.typeid", "iec60870_asdu.causetx", "iec60870_asdu.ioa",
+                                    "iec60870_asdu.diq.dpi", "iec60870_asdu.dco.on"},
                                    TApduDirection::FromStation);
     const std::vector<std::vector<std::string>> expected{
         {"46", "7", "5001", "", "2"},
@@ -183,7 +184,7 @@ TEST(Kpsim, ExecutesTimeTaggedAndShortPulseCommands)
     Started s(kp);
     struct Case {
         const char* command;
-        const char* point;  // the changed point sent between act con and act term
+        const char* point; // the changed point sent between act con and act term
         const char* line;
     };
     const Case cases[] = {
@@ -263,8 +264,8 @@ TEST(Kpsim, AHoldingStationLeavesCommandsUnanswered)
 
 TEST(Kpsim, NarrowFieldWidthsAreUsedBothWays)
 {
-    KpsimProcess kp({"--listen", "0", "--ca", "7", "--cot-size", "1", "--ca-size", "1", "--ioa-size", "2", "--sp",
-                     "5000"});
+    KpsimProcess kp(
+        {"--listen", "0", "--ca", "7", "--cot-size", "1", "--ca-size", "1", "--ioa-size", "2", "--sp", "5000"});
     Started s(kp);
     s.link.SendAsdu(kScNarrowSelect);
     const auto frame = s.link.ReadFrame();
@@ -277,7 +278,7 @@ TEST(Kpsim, AnswersTestAndStopFrames)
 {
     KpsimProcess kp({"--listen", "0", "--sp", "100"});
     TestLink link(kp.ListenPort(1));
-    link.SendRaw(kTestFrAct);  // also before the data transfer is started
+    link.SendRaw(kTestFrAct); // also before the data transfer is started
     EXPECT_EQ(link.ReadFrame(), kTestFrCon);
     link.SendRaw(kStartDtAct);
     EXPECT_EQ(link.ReadFrame(), kStartDtCon);
@@ -306,7 +307,7 @@ TEST(Kpsim, ObservesKAndAcknowledgesAfterW)
     s.link.SendAsdu(kCsAct);
     auto frame = s.link.ReadFrame();
     ASSERT_TRUE(frame && IsIFrame(*frame));
-    EXPECT_EQ(ToHex(TBytes(frame->begin() + 2, frame->begin() + 6)), "00 00 02 00");  // N(S) 0, N(R) 1
+    EXPECT_EQ(ToHex(TBytes(frame->begin() + 2, frame->begin() + 6)), "00 00 02 00"); // N(S) 0, N(R) 1
 
     // The window is full: the second confirmation waits, the request is acknowledged by an S-frame.
     s.link.SendAsdu(kCsAct, false);
@@ -357,11 +358,13 @@ TEST(Kpsim, SetSendsAValueWithItsQualityAndTime)
     // Objects of the reference table, one at a time.
     const SetCase cases[] = {
         {"set 1 701 -0.125 nt", "0D 01 03 00 01 00 BD 02 00 00 00 00 BE 40"},
-        {"set 1 702 230.5 time=2021-03-07T14:05:09.250", "24 01 03 00 01 00 BE 02 00 00 80 66 43 00 22 24 05 0E E7 03 15"},
+        {"set 1 702 230.5 time=2021-03-07T14:05:09.250",
+         "24 01 03 00 01 00 BE 02 00 00 80 66 43 00 22 24 05 0E E7 03 15"},
         {"set 1 100 0 iv", "01 01 03 00 01 00 64 00 00 80"},
     };
     ExpectSetAsdus(kp, s, cases);
-    for (const char* bad : {"set 1 100 2", "set 1 100 1 ov", "set 1 999 1", "set 1 701 1 time=2021-13-01T00:00:00.000"}) {
+    for (const char* bad :
+         {"set 1 100 2", "set 1 100 1 ov", "set 1 999 1", "set 1 701 1 time=2021-13-01T00:00:00.000"}) {
         kp.Control(bad);
         EXPECT_TRUE(kp.WaitFor("error")) << bad;
     }
@@ -408,8 +411,9 @@ TEST(Kpsim, SendsSpontaneousChangesWithTimeTags)
         if (IsIFrame(*frame))
             frames.push_back(*frame);
     }
-    const auto rows = TsharkFields(frames, {"iec60870_asdu.typeid", "iec60870_asdu.causetx", "iec60870_asdu.cp56time.year"},
-                                   TApduDirection::FromStation);
+    const auto rows =
+        TsharkFields(frames, {"iec60870_asdu.typeid", "iec60870_asdu.causetx", "iec60870_asdu.cp56time.year"},
+                     TApduDirection::FromStation);
     for (const auto& row : rows) {
         EXPECT_TRUE(row[0].find("30") == 0 || row[0].find("36") == 0) << row[0];
         EXPECT_EQ(row[1].substr(0, 1), "3");
@@ -429,8 +433,8 @@ long StatsField(const std::string& line, const std::string& key)
 // queued arrives, in ASDUs of at most --objects objects.
 TEST(Kpsim, CountsTheChangesItQueuesAndDropsBehindAFullWindow)
 {
-    KpsimProcess kp({"--listen", "0", "--sp", "1:50", "--rate", "20000", "--objects", "2", "--t1", "120000",
-                     "--t2", "100000"});
+    KpsimProcess kp(
+        {"--listen", "0", "--sp", "1:50", "--rate", "20000", "--objects", "2", "--t1", "120000", "--t2", "100000"});
     Started s(kp);
     long dropped = 0;
     for (int attempt = 0; attempt < 500 && dropped <= 0; ++attempt) {
@@ -586,7 +590,8 @@ TEST(Kpsim, ConnectingStationStartsAtOnceAndReconnects)
 {
     Poco::Net::ServerSocket gateway(Poco::Net::SocketAddress("127.0.0.1", 0));
     const std::string target = "127.0.0.1:" + std::to_string(gateway.address().port());
-    KpsimProcess kp({"--listen", "0", "--connect", target, "--started", "--reconnect", "50", "--ca", "2", "--dp", "10"});
+    KpsimProcess kp(
+        {"--listen", "0", "--connect", target, "--started", "--reconnect", "50", "--ca", "2", "--dp", "10"});
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
         ASSERT_TRUE(gateway.poll(Poco::Timespan(5, 0), Poco::Net::Socket::SELECT_READ));
@@ -616,5 +621,5 @@ TEST(Kpsim, RejectsABadCommandLine)
         EXPECT_EQ(RunKpsimExpectingExit(args), 2) << ::testing::PrintToString(args);
 }
 
-}  // namespace
-}  // namespace gw::test
+} // namespace
+} // namespace gw::test

@@ -28,15 +28,9 @@ std::string ToHex(const TBytes& bytes)
     return out;
 }
 
-bool IsIFrame(const TBytes& apdu)
-{
-    return apdu.size() > 6 && (apdu[2] & 0x01) == 0;
-}
+bool IsIFrame(const TBytes& apdu) { return apdu.size() > 6 && (apdu[2] & 0x01) == 0; }
 
-TBytes AsduOf(const TBytes& apdu)
-{
-    return IsIFrame(apdu) ? TBytes(apdu.begin() + 6, apdu.end()) : TBytes{};
-}
+TBytes AsduOf(const TBytes& apdu) { return IsIFrame(apdu) ? TBytes(apdu.begin() + 6, apdu.end()) : TBytes{}; }
 
 TestLink::TestLink(int port)
 {
@@ -46,18 +40,18 @@ TestLink::TestLink(int port)
 
 TestLink::TestLink(Poco::Net::StreamSocket socket) : socket_(std::move(socket)) {}
 
-void TestLink::SendRaw(const TBytes& bytes)
-{
-    socket_.sendBytes(bytes.data(), static_cast<int>(bytes.size()));
-}
+void TestLink::SendRaw(const TBytes& bytes) { socket_.sendBytes(bytes.data(), static_cast<int>(bytes.size())); }
 
 void TestLink::SendAsdu(const TBytes& asdu, bool acknowledge)
 {
     if (acknowledge)
         lastAck_ = recvSeq_;
-    TBytes frame{0x68, static_cast<std::uint8_t>(asdu.size() + 4),
-                 static_cast<std::uint8_t>((sendSeq_ << 1) & 0xFF), static_cast<std::uint8_t>(sendSeq_ >> 7),
-                 static_cast<std::uint8_t>((lastAck_ << 1) & 0xFF), static_cast<std::uint8_t>(lastAck_ >> 7)};
+    TBytes frame{0x68,
+                 static_cast<std::uint8_t>(asdu.size() + 4),
+                 static_cast<std::uint8_t>((sendSeq_ << 1) & 0xFF),
+                 static_cast<std::uint8_t>(sendSeq_ >> 7),
+                 static_cast<std::uint8_t>((lastAck_ << 1) & 0xFF),
+                 static_cast<std::uint8_t>(lastAck_ >> 7)};
     frame.insert(frame.end(), asdu.begin(), asdu.end());
     sendSeq_ = static_cast<std::uint16_t>((sendSeq_ + 1) & 0x7FFF);
     SendRaw(frame);
@@ -73,7 +67,8 @@ void TestLink::SendAck()
 bool TestLink::Fill(std::size_t size, std::chrono::steady_clock::time_point deadline)
 {
     while (buffer_.size() < size) {
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0 || !socket_.poll(Poco::Timespan(left.count()), Poco::Net::Socket::SELECT_READ))
             return false;
         std::uint8_t chunk[4096];
@@ -124,7 +119,8 @@ TestLink::End TestLink::WaitForEnd(std::chrono::milliseconds timeout)
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     try {
         while (std::chrono::steady_clock::now() < deadline) {
-            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
             if (!socket_.poll(Poco::Timespan(left.count()), Poco::Net::Socket::SELECT_READ))
                 break;
             std::uint8_t chunk[4096];
@@ -137,4 +133,4 @@ TestLink::End TestLink::WaitForEnd(std::chrono::milliseconds timeout)
     return End::Open;
 }
 
-}  // namespace gw::test
+} // namespace gw::test

@@ -33,7 +33,7 @@ public:
     // An I-frame with the link's own N(S); its N(R) acknowledges every
     // I-frame read so far, or, without `acknowledge`, no more than before.
     void SendAsdu(const TBytes& asdu, bool acknowledge = true);
-    void SendAck();  // an S-frame acknowledging all I-frames read so far
+    void SendAck(); // an S-frame acknowledging all I-frames read so far
 
     // The next whole APDU; nothing after the time-out or when the peer closed.
     std::optional<TBytes> ReadFrame(std::chrono::milliseconds timeout = Patience);
@@ -59,4 +59,4 @@ private:
     std::uint16_t lastAck_ = 0;
 };
 
-}  // namespace gw::test
+} // namespace gw::test

@@ -106,10 +106,10 @@ TEST(WebPages, GoldenPagesByteForByte)
     TPrmn b;
     b.Port = 2405;
     std::int32_t v = 1;
-    for (std::int32_t* f : {&b.t0, &b.t1, &b.t2, &b.t3, &b.kMax, &b.wMax, &b.OriginatorAddress, &b.LinkAddress1,
-                            &b.sz_LinkAddress, &b.PollingCycle, &b.ConfirmationTimeout, &b.TerminationTimeout,
-                            &b.RetryCount, &b.RetryTimeOut, &b.CommonAsduAddress, &b.sz_ASDUAddress,
-                            &b.sz_InfObjAddress, &b.sz_COT})
+    for (std::int32_t* f :
+         {&b.t0, &b.t1, &b.t2, &b.t3, &b.kMax, &b.wMax, &b.OriginatorAddress, &b.LinkAddress1, &b.sz_LinkAddress,
+          &b.PollingCycle, &b.ConfirmationTimeout, &b.TerminationTimeout, &b.RetryCount, &b.RetryTimeOut,
+          &b.CommonAsduAddress, &b.sz_ASDUAddress, &b.sz_InfObjAddress, &b.sz_COT})
         *f = v++;
     yug.Link = b;
     TWebStation zapad;
@@ -129,8 +129,7 @@ TEST(WebPages, GoldenPagesByteForByte)
     EXPECT_EQ(Get(PagesOf(snap), "/config.php").content, Golden("config.html"));
     EXPECT_EQ(Get(pages, "/reg.php").content, Golden("reg.html"));
     const std::string arch = Get(pages, "/arch.php").content;
-    EXPECT_NE(arch.find(Utf8ToCp1251("<title>Архив измерений. Web-интерфейс ОРС-сервера.</title>")),
-              std::string::npos);
+    EXPECT_NE(arch.find(Utf8ToCp1251("<title>Архив измерений. Web-интерфейс ОРС-сервера.</title>")), std::string::npos);
 }
 
 int CountRows(const std::string& content) // data rows, not the header
@@ -150,7 +149,8 @@ TEST(WebPages, RowLimitWithoutQuery)
         const char* query;
         int rows;
         bool link;
-    } cases[] = {{719, "", 719, false}, {720, "", 719, true}, {720, "p_ti=all", 720, false}, {900, "p_ti=Sever", 900, false}};
+    } cases[] = {
+        {719, "", 719, false}, {720, "", 719, true}, {720, "p_ti=all", 720, false}, {900, "p_ti=Sever", 900, false}};
     for (const auto& c : cases) {
         TWebSnapshot snap;
         snap.Stations.resize(1);
@@ -172,15 +172,15 @@ TEST(WebPages, StationSelectionByRawOrDecodedQuery)
     const std::string marked = Utf8ToCp1251("<OPTION selected value = Юг>Юг");
     struct Case {
         const char* query;
-        int rows;        // rows of "Юг" on the measured-value page
-        bool selected;   // its option marked
+        int rows;      // rows of "Юг" on the measured-value page
+        bool selected; // its option marked
     } cases[] = {
-        {"p_ti=Юг", 1, true},              // as the program holds the name
-        {"p_ti=%DE%E3", 1, true},          // a browser on this Windows-1251 page
-        {"p_ti=%D0%AE%D0%B3", 1, true},    // percent-encoded UTF-8
-        {"p_ts=%DE%E3", 1, false},         // listed, but not marked
-        {"p_ti=%D", 0, false},             // a bad escape selects nothing
-        {"p_ti=nobody", 0, false},         // names no station: nothing listed
+        {"p_ti=Юг", 1, true},           // as the program holds the name
+        {"p_ti=%DE%E3", 1, true},       // a browser on this Windows-1251 page
+        {"p_ti=%D0%AE%D0%B3", 1, true}, // percent-encoded UTF-8
+        {"p_ts=%DE%E3", 1, false},      // listed, but not marked
+        {"p_ti=%D", 0, false},          // a bad escape selects nothing
+        {"p_ti=nobody", 0, false},      // names no station: nothing listed
         {"p_ti=all", 3, false},
     };
     for (const auto& c : cases) {
@@ -207,8 +207,9 @@ TEST(WebPages, NamesAreEscaped)
     EXPECT_NE(ti.find(Utf8ToCp1251("<OPTION value = \"ПС 2\">ПС 2")), std::string::npos);
     EXPECT_NE(ti.find("<td>A&amp;B &lt;x&gt;</td><td>&lt;script&gt;</td>"), std::string::npos);
     EXPECT_EQ(ti.find("<script>"), std::string::npos);
-    EXPECT_NE(Get(pages, "/titek.php", "p_ti=%CF%D1+2").content.find(Utf8ToCp1251("<OPTION selected value = \"ПС 2\">")),
-              std::string::npos);
+    EXPECT_NE(
+        Get(pages, "/titek.php", "p_ti=%CF%D1+2").content.find(Utf8ToCp1251("<OPTION selected value = \"ПС 2\">")),
+        std::string::npos);
     const std::string cfg = Get(pages, "/config.php").content;
     EXPECT_NE(cfg.find("<td>A&amp;B &lt;x&gt;</td><td>h&quot;ost</td>"), std::string::npos);
 }
@@ -220,7 +221,8 @@ TEST(WebPages, StationTableBeforeTheFirstStart)
     const std::string cfg = Get(PagesOf(snap), "/config.php").content;
     const std::string rows = Utf8ToCp1251("<td>Sever</td>");
     EXPECT_NE(cfg.find(rows), std::string::npos);
-    EXPECT_NE(cfg.find(Utf8ToCp1251("<tr class=\"even\" ><td>Запустите сервер</td></tr>\n</table>")), std::string::npos);
+    EXPECT_NE(cfg.find(Utf8ToCp1251("<tr class=\"even\" ><td>Запустите сервер</td></tr>\n</table>")),
+              std::string::npos);
     EXPECT_EQ(cfg.find(Utf8ToCp1251("<td>Юг</td>")), std::string::npos);
     EXPECT_EQ(CountRows(cfg), 2);
 }
@@ -337,7 +339,7 @@ TEST_F(WebFolder, HostileDocumentsAreRefused)
 {
     using namespace std::string_literals;
     for (const std::string& doc : {"/../secret.css"s, "/css/../../secret.css"s, "/../cnf.ini"s, "/..\\cnf.ini"s,
-                                  "css/style.css"s, ""s, "/css/style.css\0.png"s, "/css\0/style.css"s}) {
+                                   "css/style.css"s, ""s, "/css/style.css\0.png"s, "/css\0/style.css"s}) {
         const Page p = Fetch(doc);
         EXPECT_EQ(p.type + p.content, "") << doc;
     }

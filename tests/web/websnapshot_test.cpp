@@ -39,8 +39,8 @@ TEST(WebSnapshot, TakesStationsTagsAndReadings)
 
     TArmSignals arms;
     PArmRec ua = arms.AddRec(1001, SignalType::stTIT, "Ua", 0);
-    ua->SetParam(1, "", 1, 100, 0, 0, std::make_unique<TTitBound>(true, 0, 100, 0, 1000, 0, 0, 0, 0), "10.0.0.1",
-                 2404, 0, 0);
+    ua->SetParam(1, "", 1, 100, 0, 0, std::make_unique<TTitBound>(true, 0, 100, 0, 1000, 0, 0, 0, 0), "10.0.0.1", 2404,
+                 0, 0);
     arms.AddRec(1002, SignalType::stTS, "Q", 0);
 
     TTagSignalList tags(&arms);

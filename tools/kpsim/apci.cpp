@@ -23,13 +23,12 @@ bool IsKnownUFunction(std::uint8_t octet)
     case UFunction::StopDtAct:
     case UFunction::StopDtCon:
     case UFunction::TestFrAct:
-    case UFunction::TestFrCon:
-        return true;
+    case UFunction::TestFrCon: return true;
     }
     return false;
 }
 
-}  // namespace
+} // namespace
 
 Bytes BuildIFrame(std::uint16_t sendSeq, std::uint16_t recvSeq, const Bytes& asdu)
 {
@@ -47,10 +46,7 @@ Bytes BuildSFrame(std::uint16_t recvSeq)
     return out;
 }
 
-Bytes BuildUFrame(UFunction function)
-{
-    return Bytes{kStartByte, 4, static_cast<std::uint8_t>(function), 0, 0, 0};
-}
+Bytes BuildUFrame(UFunction function) { return Bytes{kStartByte, 4, static_cast<std::uint8_t>(function), 0, 0, 0}; }
 
 void FrameReader::Append(const std::uint8_t* data, std::size_t size)
 {
@@ -80,7 +76,7 @@ FrameReader::Result FrameReader::Next(Frame& frame)
         frame.recvSeq = GetSequence(p[4], p[5]);
         frame.asdu.assign(p + 6, p + 2 + length);
     } else if (length != 4) {
-        return Result::Broken;  // S- and U-frames carry no ASDU
+        return Result::Broken; // S- and U-frames carry no ASDU
     } else if ((c1 & 0x03) == 0x01) {
         frame.format = FrameFormat::S;
         frame.recvSeq = GetSequence(p[4], p[5]);
@@ -96,4 +92,4 @@ FrameReader::Result FrameReader::Next(Frame& frame)
     return Result::Frame;
 }
 
-}  // namespace kpsim
+} // namespace kpsim

@@ -11,7 +11,7 @@ namespace kpsim {
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint8_t kStartByte = 0x68;
-constexpr std::size_t kMaxApduLength = 253;  // length octet, control field included
+constexpr std::size_t kMaxApduLength = 253; // length octet, control field included
 constexpr std::size_t kMaxAsduLength = kMaxApduLength - 4;
 constexpr std::uint16_t kSequenceModulo = 32768;
 
@@ -56,4 +56,4 @@ private:
     std::size_t start_ = 0;
 };
 
-}  // namespace kpsim
+} // namespace kpsim

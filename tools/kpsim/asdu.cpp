@@ -47,7 +47,7 @@ std::uint32_t GetLittleEndian(const std::uint8_t* p, int width)
     return value;
 }
 
-}  // namespace
+} // namespace
 
 const TypeInfo* FindType(std::uint8_t id)
 {
@@ -62,7 +62,7 @@ AsduBuilder::AsduBuilder(const Widths& widths, TypeId type, std::uint8_t cause, 
     : widths_(widths)
 {
     bytes_.push_back(type);
-    bytes_.push_back(0);  // VSQ, filled by Finish
+    bytes_.push_back(0); // VSQ, filled by Finish
     bytes_.push_back(cause);
     if (widths_.cot == 2)
         bytes_.push_back(originator);
@@ -161,8 +161,8 @@ std::optional<LocalTime> DecodeCp56(const std::uint8_t* p)
 std::string FormatTime(const LocalTime& t)
 {
     char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", t.year, t.month, t.day, t.hour,
-                  t.minute, t.second, t.millisecond);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second, t.millisecond);
     return text;
 }
 
@@ -171,10 +171,11 @@ std::optional<LocalTime> ParseTime(const std::string& text)
     LocalTime t;
     char end = 0;
     if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d%c", &t.year, &t.month, &t.day, &t.hour, &t.minute,
-                    &t.second, &t.millisecond, &end) != 7)
+                    &t.second, &t.millisecond, &end)
+        != 7)
         return std::nullopt;
-    if (t.year < 2000 || t.year > 2127 || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 ||
-        t.minute > 59 || t.second > 59 || t.millisecond < 0 || t.millisecond > 999)
+    if (t.year < 2000 || t.year > 2127 || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23
+        || t.minute > 59 || t.second > 59 || t.millisecond < 0 || t.millisecond > 999)
         return std::nullopt;
     // Day of the week by the days-from-civil count; 1970-01-01 was a Thursday.
     const int y = t.month <= 2 ? t.year - 1 : t.year;
@@ -187,4 +188,4 @@ std::optional<LocalTime> ParseTime(const std::string& text)
     return t;
 }
 
-}  // namespace kpsim
+} // namespace kpsim

@@ -59,7 +59,7 @@ constexpr std::size_t kCp56Size = 7;
 struct TypeInfo {
     TypeId id;
     const char* name;
-    std::size_t elementSize;  // bytes after the object address, time tag included
+    std::size_t elementSize; // bytes after the object address, time tag included
 };
 
 // The entry of a type identification, nothing for one the simulator does not know.
@@ -79,8 +79,7 @@ struct Widths {
 // Builds one ASDU with objects of one type, each with its own address (SQ=0).
 class AsduBuilder {
 public:
-    AsduBuilder(const Widths& widths, TypeId type, std::uint8_t cause, std::uint32_t ca,
-                std::uint8_t originator = 0);
+    AsduBuilder(const Widths& widths, TypeId type, std::uint8_t cause, std::uint32_t ca, std::uint8_t originator = 0);
 
     // Room for one more object of `elementSize` bytes.
     bool HasRoom(std::size_t elementSize) const;
@@ -99,13 +98,13 @@ private:
 struct ParsedAsdu {
     std::uint8_t type = 0;
     std::uint8_t vsq = 0;
-    std::uint8_t cause = 0;  // without test and negative bits
+    std::uint8_t cause = 0; // without test and negative bits
     bool negative = false;
     bool test = false;
     std::uint8_t originator = 0;
     std::uint32_t ca = 0;
     std::uint32_t ioa = 0;
-    Bytes element;  // the bytes after the first object address
+    Bytes element; // the bytes after the first object address
 };
 
 // Nothing when the bytes are too short for the header and one object address.
@@ -113,15 +112,15 @@ std::optional<ParsedAsdu> ParseAsdu(const Bytes& asdu, const Widths& widths);
 
 struct LocalTime {
     int year = 2000, month = 1, day = 1, hour = 0, minute = 0, second = 0, millisecond = 0;
-    int weekday = 0;  // 1 Monday .. 7 Sunday, 0 not used
+    int weekday = 0; // 1 Monday .. 7 Sunday, 0 not used
     bool invalid = false;
 };
 
 LocalTime NowLocal();
 Bytes EncodeCp56(const LocalTime& t);
 std::optional<LocalTime> DecodeCp56(const std::uint8_t* p);
-std::string FormatTime(const LocalTime& t);  // 2021-03-07T14:05:09.250
+std::string FormatTime(const LocalTime& t); // 2021-03-07T14:05:09.250
 // The reverse of FormatTime, with the day of the week computed; years 2000..2127.
 std::optional<LocalTime> ParseTime(const std::string& text);
 
-}  // namespace kpsim
+} // namespace kpsim

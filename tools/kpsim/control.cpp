@@ -13,18 +13,15 @@ namespace {
 struct Verb {
     const char* name;
     Action action;
-    int arguments;  // after the station number
+    int arguments; // after the station number
     bool moreAllowed;
 };
 
 constexpr Verb kVerbs[] = {
-    {"close", Action::Close, 0, false},     {"reset", Action::Reset, 0, false},
-    {"silent", Action::Silent, 0, false},   {"talk", Action::Talk, 0, false},
-    {"garbage", Action::Garbage, 0, false}, {"set", Action::Set, 2, true},
-    {"rate", Action::Rate, 1, false},       {"refuse", Action::Refuse, 1, false},
-    {"repeat", Action::Repeat, 1, false},   {"stopdt", Action::StopDt, 0, false},
-    {"eoi", Action::EndOfInit, 0, false},
-    {"hold", Action::Hold, 1, false},
+    {"close", Action::Close, 0, false},   {"reset", Action::Reset, 0, false},     {"silent", Action::Silent, 0, false},
+    {"talk", Action::Talk, 0, false},     {"garbage", Action::Garbage, 0, false}, {"set", Action::Set, 2, true},
+    {"rate", Action::Rate, 1, false},     {"refuse", Action::Refuse, 1, false},   {"repeat", Action::Repeat, 1, false},
+    {"stopdt", Action::StopDt, 0, false}, {"eoi", Action::EndOfInit, 0, false},   {"hold", Action::Hold, 1, false},
     {"stats", Action::Stats, 0, false},
 };
 
@@ -72,7 +69,7 @@ std::string ParseHold(const std::string& word, ControlRequest& request)
     return "";
 }
 
-}  // namespace
+} // namespace
 
 std::string ParseControlLine(const std::string& line, ControlRequest& request)
 {
@@ -134,10 +131,8 @@ std::string ParseControlLine(const std::string& line, ControlRequest& request)
         request.back = static_cast<int>(back);
         break;
     }
-    case Action::Hold:
-        return ParseHold(words[2], request);
-    default:
-        break;
+    case Action::Hold: return ParseHold(words[2], request);
+    default: break;
     }
     return "";
 }
@@ -150,4 +145,4 @@ const char* ActionName(Action action)
     return "quit";
 }
 
-}  // namespace kpsim
+} // namespace kpsim

@@ -12,4 +12,4 @@ void EventLog::Line(const std::string& text)
     std::fflush(stdout);
 }
 
-}  // namespace kpsim
+} // namespace kpsim

@@ -15,4 +15,4 @@ private:
     std::mutex mutex_;
 };
 
-}  // namespace kpsim
+} // namespace kpsim

@@ -21,17 +21,14 @@ namespace {
 
 volatile std::sig_atomic_t gStopSignal = 0;
 
-void OnStopSignal(int)
-{
-    gStopSignal = 1;
-}
+void OnStopSignal(int) { gStopSignal = 1; }
 
 void InstallSignalHandlers()
 {
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: poll() returns at once on a signal
+    action.sa_flags = 0; // no SA_RESTART: poll() returns at once on a signal
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
@@ -119,7 +116,7 @@ private:
     std::string pending_;
 };
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

@@ -153,7 +153,7 @@ std::string CheckStation(const StationConfig& s, std::size_t number)
     return bad.empty() ? "" : where + bad;
 }
 
-}  // namespace
+} // namespace
 
 bool ParseRate(const std::string& text, double& rate)
 {
@@ -337,4 +337,4 @@ Standard input, one control line each (S = station number, 0 = all):
 )";
 }
 
-}  // namespace kpsim
+} // namespace kpsim

@@ -20,18 +20,18 @@ struct StationConfig {
 
     std::uint32_t ca = 1;
     std::vector<PointRange> ranges;
-    double rate = 0;         // spontaneous changes per second
-    bool timeTags = false;   // spontaneous changes with CP56Time2a
-    int maxObjects = 0;      // objects in one spontaneous ASDU at most, 0: as many as fit
+    double rate = 0;       // spontaneous changes per second
+    bool timeTags = false; // spontaneous changes with CP56Time2a
+    int maxObjects = 0;    // objects in one spontaneous ASDU at most, 0: as many as fit
     Widths widths;
     int k = 12;
     int w = 8;
     int t1Ms = 15000;
     int t2Ms = 10000;
-    bool startedAtConnect = false;  // data transfer on without STARTDT
-    std::uint32_t cmdOffset = 0;    // command address = point address + offset
+    bool startedAtConnect = false; // data transfer on without STARTDT
+    std::uint32_t cmdOffset = 0;   // command address = point address + offset
     bool silent = false;
-    bool ignoreClockSync = false;   // a clock synchronisation gets no act con
+    bool ignoreClockSync = false; // a clock synchronisation gets no act con
 };
 
 struct Options {
@@ -48,4 +48,4 @@ bool ParseRate(const std::string& text, double& rate);
 
 const char* HelpText();
 
-}  // namespace kpsim
+} // namespace kpsim

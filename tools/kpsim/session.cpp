@@ -11,10 +11,7 @@ std::uint16_t SeqDistance(std::uint16_t from, std::uint16_t to)
     return static_cast<std::uint16_t>((to + kSequenceModulo - from) % kSequenceModulo);
 }
 
-std::uint16_t SeqNext(std::uint16_t seq)
-{
-    return static_cast<std::uint16_t>((seq + 1) % kSequenceModulo);
-}
+std::uint16_t SeqNext(std::uint16_t seq) { return static_cast<std::uint16_t>((seq + 1) % kSequenceModulo); }
 
 // Backlog beyond which spontaneous changes are dropped rather than queued.
 constexpr std::size_t kMaxQueuedAsdus = 256;
@@ -72,7 +69,7 @@ void AddPoint(Packer& packer, const Point& p, bool timed, const std::optional<Lo
     packer.Add(timed ? kind.timed : kind.untimed, p.ioa, element);
 }
 
-}  // namespace
+} // namespace
 
 struct Session::Request {
     ParsedAsdu asdu;
@@ -80,12 +77,9 @@ struct Session::Request {
 };
 
 const Session::Route Session::kRoutes[] = {
-    {C_IC_NA_1, &Session::OnInterrogation, true},
-    {C_CI_NA_1, &Session::OnCounterInterrogation, true},
-    {C_CS_NA_1, &Session::OnClockSync, true},
-    {C_SC_NA_1, &Session::OnCommand, false},
-    {C_DC_NA_1, &Session::OnCommand, false},
-    {C_SC_TA_1, &Session::OnCommand, false},
+    {C_IC_NA_1, &Session::OnInterrogation, true}, {C_CI_NA_1, &Session::OnCounterInterrogation, true},
+    {C_CS_NA_1, &Session::OnClockSync, true},     {C_SC_NA_1, &Session::OnCommand, false},
+    {C_DC_NA_1, &Session::OnCommand, false},      {C_SC_TA_1, &Session::OnCommand, false},
     {C_DC_TA_1, &Session::OnCommand, false},
 };
 
@@ -124,11 +118,8 @@ bool Session::Receive(const std::uint8_t* data, std::size_t size, SteadyTime now
 bool Session::OnFrame(const Frame& frame, SteadyTime now)
 {
     switch (frame.format) {
-    case FrameFormat::U:
-        OnUFrame(frame.uFunction);
-        return true;
-    case FrameFormat::S:
-        return AcceptAck(frame.recvSeq) || Fail("bad-ack");
+    case FrameFormat::U: OnUFrame(frame.uFunction); return true;
+    case FrameFormat::S: return AcceptAck(frame.recvSeq) || Fail("bad-ack");
     case FrameFormat::I:
         if (!AcceptAck(frame.recvSeq))
             return Fail("bad-ack");
@@ -164,11 +155,8 @@ void Session::OnUFrame(std::uint8_t function)
         Emit(BuildUFrame(UFunction::TestFrCon));
         log_.Line("testfr " + Tag());
         break;
-    case UFunction::StopDtCon:
-        log_.Line("stopdt-con " + Tag());
-        break;
-    default:
-        break;  // confirmations of frames this side never sends
+    case UFunction::StopDtCon: log_.Line("stopdt-con " + Tag()); break;
+    default: break; // confirmations of frames this side never sends
     }
 }
 
@@ -215,8 +203,8 @@ void Session::Reply(const Request& r, std::uint8_t cause, bool negative)
     // Refusals of an unknown common address keep the address asked for.
     const bool ownAddress = cause != kCauseUnknownCommonAddress;
     AsduBuilder b(config_.widths, static_cast<TypeId>(r.asdu.type),
-                  static_cast<std::uint8_t>(cause | (negative ? kNegativeBit : 0)),
-                  ownAddress ? config_.ca : r.asdu.ca, r.asdu.originator);
+                  static_cast<std::uint8_t>(cause | (negative ? kNegativeBit : 0)), ownAddress ? config_.ca : r.asdu.ca,
+                  r.asdu.originator);
     b.AddObject(r.asdu.ioa, r.asdu.element);
     queued_.push_back(b.Finish());
 }
@@ -247,12 +235,11 @@ void Session::OnCounterInterrogation(const Request& r)
 {
     const std::uint8_t qcc = r.asdu.element[0];
     const int request = qcc & 0x3F;
-    log_.Line("counter-interrogation " + Tag() + " ca=" + std::to_string(r.asdu.ca) + " qcc=" +
-              std::to_string(qcc));
+    log_.Line("counter-interrogation " + Tag() + " ca=" + std::to_string(r.asdu.ca) + " qcc=" + std::to_string(qcc));
     if (request < 1 || request > 5)
         return Reply(r, kCauseActCon, true);
     Reply(r, kCauseActCon, false);
-    if (request == 5) {  // general request; the simulator has no counter groups
+    if (request == 5) { // general request; the simulator has no counter groups
         state_.signals.AdvanceCounters();
         QueueAll(PointKind::Counter, kCauseCounterGeneral, false);
     }
@@ -262,9 +249,8 @@ void Session::OnCounterInterrogation(const Request& r)
 void Session::OnClockSync(const Request& r)
 {
     const std::optional<LocalTime> t = DecodeCp56(r.asdu.element.data());
-    log_.Line("clock-sync " + Tag() + " ca=" + std::to_string(r.asdu.ca) +
-              " time=" + (t ? FormatTime(*t) : std::string("invalid")) +
-              (config_.ignoreClockSync ? " reply=none" : ""));
+    log_.Line("clock-sync " + Tag() + " ca=" + std::to_string(r.asdu.ca) + " time="
+              + (t ? FormatTime(*t) : std::string("invalid")) + (config_.ignoreClockSync ? " reply=none" : ""));
     if (!config_.ignoreClockSync)
         Reply(r, kCauseActCon, !t);
 }
@@ -287,9 +273,9 @@ void Session::OnCommand(const Request& r)
     if (state_.hold)
         reply = "none";
 
-    log_.Line("command " + Tag() + " type=" + r.type->name + " ca=" + std::to_string(r.asdu.ca) +
-              " ioa=" + std::to_string(r.asdu.ioa) + " value=" + std::to_string(state) +
-              " select=" + (select ? "1" : "0") + " qu=" + std::to_string(qu) + " reply=" + reply);
+    log_.Line("command " + Tag() + " type=" + r.type->name + " ca=" + std::to_string(r.asdu.ca)
+              + " ioa=" + std::to_string(r.asdu.ioa) + " value=" + std::to_string(state)
+              + " select=" + (select ? "1" : "0") + " qu=" + std::to_string(qu) + " reply=" + reply);
     if (state_.hold)
         return;
 
@@ -327,7 +313,7 @@ void Session::Spontaneous(SteadyTime now)
     std::uint64_t changes = due - spontaneousDone_;
     spontaneousDone_ = due;
     if (queued_.size() >= kMaxQueuedAsdus) {
-        state_.stats.dropped += changes;  // the peer does not keep up: skip rather than pile up
+        state_.stats.dropped += changes; // the peer does not keep up: skip rather than pile up
         return;
     }
     if (changes > kMaxChangesPerPass) {
@@ -406,4 +392,4 @@ Bytes Session::TakeOutput()
     return out;
 }
 
-}  // namespace kpsim
+} // namespace kpsim

@@ -22,9 +22,9 @@ using SteadyTime = std::chrono::steady_clock::time_point;
 // The spontaneous changes of a station over all its connections, so a load
 // test can tell a slow gateway's lost values from a lower rate.
 struct SpontaneousStats {
-    std::uint64_t values = 0;   // changes queued for sending
-    std::uint64_t asdus = 0;    // ASDUs they were packed into
-    std::uint64_t dropped = 0;  // changes skipped because the queue was full
+    std::uint64_t values = 0;  // changes queued for sending
+    std::uint64_t asdus = 0;   // ASDUs they were packed into
+    std::uint64_t dropped = 0; // changes skipped because the queue was full
 };
 
 // What outlives a connection: the points, the switches set by control lines
@@ -33,7 +33,7 @@ struct StationState {
     SignalSet signals;
     double rate = 0;
     bool refuse = false;
-    bool hold = false;  // commands are taken and left unanswered
+    bool hold = false; // commands are taken and left unanswered
     bool silent = false;
     SpontaneousStats stats;
 };
@@ -100,13 +100,13 @@ private:
 
     FrameReader reader_;
     Bytes out_;
-    std::deque<Bytes> queued_;          // ASDUs waiting for the window
-    std::deque<SteadyTime> sentTimes_;  // send time of every unacknowledged I-frame
+    std::deque<Bytes> queued_;         // ASDUs waiting for the window
+    std::deque<SteadyTime> sentTimes_; // send time of every unacknowledged I-frame
     struct SentFrame {
         std::uint16_t sendSeq;
         Bytes asdu;
     };
-    std::deque<SentFrame> history_;     // the last I-frames sent, newest last, for "repeat"
+    std::deque<SentFrame> history_; // the last I-frames sent, newest last, for "repeat"
     bool started_;
     std::uint16_t sendSeq_ = 0;
     std::uint16_t recvSeq_ = 0;
@@ -120,4 +120,4 @@ private:
     std::string closeReason_;
 };
 
-}  // namespace kpsim
+} // namespace kpsim

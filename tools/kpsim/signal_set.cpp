@@ -54,7 +54,7 @@ double Stepped(const Point& p)
     return p.value;
 }
 
-}  // namespace
+} // namespace
 
 const std::vector<KindInfo>& Kinds()
 {
@@ -132,12 +132,8 @@ Bytes EncodeElement(const Point& p)
 {
     Bytes out;
     switch (p.kind) {
-    case PointKind::Single:
-        out.push_back(static_cast<std::uint8_t>((p.value != 0 ? 1 : 0) | p.quality));
-        break;
-    case PointKind::Double:
-        out.push_back(static_cast<std::uint8_t>(Clamp(p.value, 0, 3) | p.quality));
-        break;
+    case PointKind::Single: out.push_back(static_cast<std::uint8_t>((p.value != 0 ? 1 : 0) | p.quality)); break;
+    case PointKind::Double: out.push_back(static_cast<std::uint8_t>(Clamp(p.value, 0, 3) | p.quality)); break;
     case PointKind::Normalized:
         PutInt(out, Clamp(p.value * 32768.0, -32768, 32767), 2);
         out.push_back(p.quality);
@@ -163,7 +159,7 @@ Bytes EncodeElement(const Point& p)
         out.push_back(p.quality);
         break;
     case PointKind::Bits8:
-        out.push_back(static_cast<std::uint8_t>(p.value));  // the type has no quality descriptor
+        out.push_back(static_cast<std::uint8_t>(p.value)); // the type has no quality descriptor
         break;
     }
     return out;
@@ -178,14 +174,35 @@ bool ParseValue(PointKind kind, const std::string& text, double& value)
     if (*end != '\0' || !std::isfinite(v))
         return false;
     switch (kind) {
-    case PointKind::Single: if (v != 0 && v != 1) return false; break;
-    case PointKind::Double: if (v != 0 && v != 1 && v != 2 && v != 3) return false; break;
-    case PointKind::Normalized: if (v < -1 || v >= 1) return false; break;
-    case PointKind::Scaled: if (v < -32768 || v > 32767 || v != std::floor(v)) return false; break;
+    case PointKind::Single:
+        if (v != 0 && v != 1)
+            return false;
+        break;
+    case PointKind::Double:
+        if (v != 0 && v != 1 && v != 2 && v != 3)
+            return false;
+        break;
+    case PointKind::Normalized:
+        if (v < -1 || v >= 1)
+            return false;
+        break;
+    case PointKind::Scaled:
+        if (v < -32768 || v > 32767 || v != std::floor(v))
+            return false;
+        break;
     case PointKind::Float: break;
-    case PointKind::Counter: if (v < -2147483648.0 || v > 2147483647.0 || v != std::floor(v)) return false; break;
-    case PointKind::Bitstring: if (v < 0 || v > 4294967295.0 || v != std::floor(v)) return false; break;
-    case PointKind::Bits8: if (v < 0 || v > 255 || v != std::floor(v)) return false; break;
+    case PointKind::Counter:
+        if (v < -2147483648.0 || v > 2147483647.0 || v != std::floor(v))
+            return false;
+        break;
+    case PointKind::Bitstring:
+        if (v < 0 || v > 4294967295.0 || v != std::floor(v))
+            return false;
+        break;
+    case PointKind::Bits8:
+        if (v < 0 || v > 255 || v != std::floor(v))
+            return false;
+        break;
     }
     value = v;
     return true;
@@ -197,7 +214,7 @@ std::uint8_t QualityBit(PointKind kind, const std::string& name)
     struct Flag {
         const char* name;
         std::uint8_t bit;
-        std::vector<PointKind> kinds;  // the kinds whose element carries the flag
+        std::vector<PointKind> kinds; // the kinds whose element carries the flag
     };
     // SIQ and DIQ lack OV; a total's status has IV, CA and CY where QDS has
     // IV, NT and SB; the eight-point byte has no quality at all.
@@ -218,4 +235,4 @@ std::uint8_t QualityBit(PointKind kind, const std::string& name)
     return 0;
 }
 
-}  // namespace kpsim
+} // namespace kpsim

@@ -17,10 +17,10 @@ enum class PointKind { Single, Double, Normalized, Scaled, Float, Counter, Bitst
 
 struct KindInfo {
     PointKind kind;
-    const char* option;  // command-line option without "--"
+    const char* option; // command-line option without "--"
     TypeId untimed;
     TypeId timed;
-    bool timeOnly = false;  // the kind has no untimed type: always sent with a time tag
+    bool timeOnly = false; // the kind has no untimed type: always sent with a time tag
 };
 
 const std::vector<KindInfo>& Kinds();
@@ -37,8 +37,8 @@ struct Point {
     PointKind kind;
     std::uint32_t ioa;
     double value;
-    std::uint8_t sequence = 0;  // integrated totals only
-    std::uint8_t quality = 0;   // IV, NT, SB, BL, OV (totals: IV, CA, CY) bits as the element carries them
+    std::uint8_t sequence = 0; // integrated totals only
+    std::uint8_t quality = 0;  // IV, NT, SB, BL, OV (totals: IV, CA, CY) bits as the element carries them
 };
 
 class SignalSet {
@@ -70,4 +70,4 @@ bool ParseValue(PointKind kind, const std::string& text, double& value);
 // for totals) for a point of this kind; 0 when the kind has no such flag.
 std::uint8_t QualityBit(PointKind kind, const std::string& name);
 
-}  // namespace kpsim
+} // namespace kpsim

@@ -31,28 +31,24 @@ std::optional<LocalTime> TimeTagOf(const ControlRequest& r)
     return time;
 }
 
-}  // namespace
+} // namespace
 
-Station::Station(int number, const StationConfig& config, EventLog& log)
-    : number_(number), config_(config), log_(log)
+Station::Station(int number, const StationConfig& config, EventLog& log) : number_(number), config_(config), log_(log)
 {
     state_.signals.Build(config_.ranges, config_.widths.ioa);
     state_.rate = config_.rate;
     state_.silent = config_.silent;
 }
 
-Station::~Station()
-{
-    Stop();
-}
+Station::~Station() { Stop(); }
 
 void Station::Start()
 {
     if (config_.mode == StationConfig::Mode::Listen) {
         const Poco::Net::SocketAddress address(config_.host, static_cast<Poco::UInt16>(config_.port));
         server_ = std::make_unique<Poco::Net::ServerSocket>(address, 4);
-        log_.Line("listening " + Tag() + " address=" + config_.host +
-                  " port=" + std::to_string(server_->address().port()));
+        log_.Line("listening " + Tag() + " address=" + config_.host
+                  + " port=" + std::to_string(server_->address().port()));
     }
     thread_ = std::thread([this] { Run(); });
 }
@@ -77,8 +73,8 @@ void Station::Post(const ControlRequest& request)
 void Station::LogStats()
 {
     const SpontaneousStats& s = state_.stats;
-    log_.Line("stats " + Tag() + " values=" + std::to_string(s.values) + " asdus=" + std::to_string(s.asdus) +
-              " dropped=" + std::to_string(s.dropped));
+    log_.Line("stats " + Tag() + " values=" + std::to_string(s.values) + " asdus=" + std::to_string(s.asdus)
+              + " dropped=" + std::to_string(s.dropped));
 }
 
 void Station::WaitForRequests(milliseconds timeout)
@@ -220,9 +216,7 @@ bool Station::Apply(const ControlRequest& r, Poco::Net::StreamSocket* connection
         state_.hold = r.on;
         Done(r);
         return true;
-    case Action::Stats:
-        LogStats();
-        return true;
+    case Action::Stats: LogStats(); return true;
     case Action::Set: {
         Point* point = state_.signals.Find(r.ioa);
         double value = 0;
@@ -252,8 +246,7 @@ bool Station::Apply(const ControlRequest& r, Poco::Net::StreamSocket* connection
         Done(r);
         return true;
     }
-    default:
-        break;
+    default: break;
     }
 
     if (connection == nullptr) {
@@ -270,19 +263,14 @@ bool Station::Apply(const ControlRequest& r, Poco::Net::StreamSocket* connection
         return false;
     case Action::Repeat:
     case Action::StopDt:
-    case Action::EndOfInit:
-        ApplyLinkFault(r, *session);
-        return true;
-    case Action::Reset:
-        connection->setLinger(true, 0);
-        [[fallthrough]];
+    case Action::EndOfInit: ApplyLinkFault(r, *session); return true;
+    case Action::Reset: connection->setLinger(true, 0); [[fallthrough]];
     case Action::Close:
         connection->close();
         Done(r);
         log_.Line("disconnected " + Tag() + " reason=" + ActionName(r.action));
         return false;
-    default:
-        return true;
+    default: return true;
     }
 }
 
@@ -295,16 +283,11 @@ void Station::ApplyLinkFault(const ControlRequest& r, Session& session)
             return;
         }
         break;
-    case Action::StopDt:
-        session.StopDataTransfer();
-        break;
-    case Action::EndOfInit:
-        session.EndOfInitialisation(0);
-        break;
-    default:
-        return;
+    case Action::StopDt: session.StopDataTransfer(); break;
+    case Action::EndOfInit: session.EndOfInitialisation(0); break;
+    default: return;
     }
     Done(r);
 }
 
-}  // namespace kpsim
+} // namespace kpsim

@@ -62,4 +62,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace kpsim
+} // namespace kpsim

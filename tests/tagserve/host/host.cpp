@@ -66,15 +66,14 @@ void Say(const std::string& line)
 void OnWrite(int32_t id)
 {
     char line[160];
-    std::snprintf(line, sizeof line, "{\"write\":%d,\"int32\":%d,\"double\":%.17g,\"bool\":%u}", id,
-                  api.writtenInt(id), api.writtenDouble(id), unsigned{api.writtenBool(id)});
+    std::snprintf(line, sizeof line, "{\"write\":%d,\"int32\":%d,\"double\":%.17g,\"bool\":%u}", id, api.writtenInt(id),
+                  api.writtenDouble(id), unsigned{api.writtenBool(id)});
     Say(line);
 }
 
 int64_t UaNow()
 {
-    auto us = std::chrono::duration_cast<std::chrono::microseconds>(
-                  std::chrono::system_clock::now().time_since_epoch())
+    auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
                   .count();
     return 116444736000000000LL + us * 10;
 }
@@ -138,9 +137,9 @@ bool Answers(const sockaddr_in& addr)
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
         const std::string hello = HelloChunk("opc.tcp://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)));
         char reply[4];
-        acknowledged = ::send(fd, hello.data(), hello.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(hello.size()) &&
-                       ::recv(fd, reply, sizeof reply, MSG_WAITALL) == sizeof reply &&
-                       std::memcmp(reply, "ACKF", sizeof reply) == 0;
+        acknowledged = ::send(fd, hello.data(), hello.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(hello.size())
+                       && ::recv(fd, reply, sizeof reply, MSG_WAITALL) == sizeof reply
+                       && std::memcmp(reply, "ACKF", sizeof reply) == 0;
     }
     ::close(fd);
     return acknowledged;
