@@ -15,6 +15,7 @@ packages=(
   curl
   procps
   clang libclang-rt-14-dev # libFuzzer for the short fuzz runs
+  clang-format # the test that every source is formatted
 )
 # Node.js may come from elsewhere than Debian (with its own npm): ask for the commands.
 command -v node >/dev/null || packages+=(nodejs)
