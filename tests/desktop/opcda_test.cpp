@@ -14,6 +14,7 @@
 #include "opcda/opc_defs.h"
 #include "opcda/wide.h"
 #include "service/tables.h"
+#include "support/recording_shutdown.h"
 
 #include <QAction>
 #include <QLabel>
@@ -25,16 +26,7 @@ namespace gw::test {
 namespace {
 
 using namespace opcda;
-
-class RecordingShutdown final : public ComObject<IOPCShutdown> {
-public:
-    HRESULT ShutdownRequest(LPCWSTR szReason) override
-    {
-        reasons.emplace_back(szReason);
-        return S_OK;
-    }
-    std::vector<std::u16string> reasons;
-};
+using opcda::test::RecordingShutdown;
 
 struct ItemState {
     Variant value;

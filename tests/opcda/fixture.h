@@ -11,6 +11,7 @@
 #include "opcda/station_callbacks.h"
 #include "service/serviceinit.h"
 #include "support/fake_clock.h"
+#include "support/recording_shutdown.h"
 
 #include <gtest/gtest.h>
 
@@ -92,16 +93,6 @@ private:
     }
     std::mutex lock_;
     std::vector<Call> calls_;
-};
-
-class RecordingShutdown final : public ComObject<IOPCShutdown> {
-public:
-    HRESULT ShutdownRequest(LPCWSTR szReason) override
-    {
-        reasons.emplace_back(szReason);
-        return S_OK;
-    }
-    std::vector<std::u16string> reasons;
 };
 
 class OpcFixture : public ::testing::Test {
