@@ -14,6 +14,19 @@ TServiceContext::TServiceContext() = default;
 // reads; the web server too, which runs even when the start failed.
 TServiceContext::~TServiceContext() { ServiceStop(*this); }
 
+TPlugged::TPlugged(TServiceContext& ctx, TPlugs plugs) : ctx_(ctx), before_(std::move(ctx.Parts.plugs_))
+{
+    ctx_.Parts.plugs_ = std::move(plugs);
+}
+
+TPlugged::~TPlugged()
+{
+    ServiceStop(ctx_);
+    ctx_.Parts.plugs_ = std::move(before_);
+}
+
+TPlugged Plug(TServiceContext& ctx, TPlugs plugs) { return TPlugged(ctx, std::move(plugs)); }
+
 void TStationTables::Reset()
 {
     KpTable.assign(1, T_KP{});
