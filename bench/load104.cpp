@@ -467,9 +467,7 @@ void BM_Load104(benchmark::State& state)
     TSocketChannelFactory factory;
     TServiceContext ctx;
     ctx.Process.ExePath = temp.File("fieldgate");
-    ctx.Parts.ChannelFactory = &factory;
-    ctx.Parts.OpcUa = &bridge;
-    ctx.Parts.ReadConfig = [&](TServiceContext& c) { Configure(c, load, ports); };
+    TPlugged plugged = Plug(ctx, {&factory, &bridge, nullptr, [&](TServiceContext& c) { Configure(c, load, ports); }});
     ServiceInit(ctx);
 
     for (auto _ : state) {
@@ -544,7 +542,6 @@ void BM_Load104(benchmark::State& state)
         state.counters["no_row"] = noRow;
         ServiceStop(ctx);
     }
-    ctx.Parts.OpcUa = nullptr; // the bridge goes before the context
 }
 
 // stations, signals per station, changes per second per station, objects

@@ -132,8 +132,8 @@ void BM_MemoryPerSignal(benchmark::State& state)
         {
             TServiceContext ctx;
             ctx.Process.ExePath = temp.File("fieldgate");
-            ctx.Parts.OpcUa = &bridge;
-            ctx.Parts.ReadConfig = [&](TServiceContext& c) { Configure(c, stations, points); };
+            TPlugged plugged =
+                Plug(ctx, {nullptr, &bridge, nullptr, [&](TServiceContext& c) { Configure(c, stations, points); }});
             ServiceInit(ctx);
             if (!ServiceStart(ctx)
                 || (ua.OPC_UA_use && !(ctx.Switches.OpcUaRunning && WaitForListening(ua.OPC_UA_Port)))) {
@@ -146,7 +146,6 @@ void BM_MemoryPerSignal(benchmark::State& state)
                                                      + ctx.Items.OpcItemValues.capacity() * sizeof(double));
             state.counters["items_B_per_signal"] = items / signals;
             ServiceStop(ctx);
-            ctx.Parts.OpcUa = nullptr;
         }
     }
     state.counters["sizeof_TTagSignal"] = sizeof(TTagSignal);

@@ -7,17 +7,14 @@
 namespace gw {
 
 TFieldgateService::TFieldgateService(const std::string& serviceDir, std::string webAddress)
-    : ctx_(std::make_unique<TServiceContext>())
+    : ctx_(std::make_unique<TServiceContext>()),
+      web_(std::make_unique<TFieldgateWebServer>(*ctx_, serviceDir, ReconfigureRequested_, std::move(webAddress))),
+      plugged_(Plug(*ctx_, {&channels_, &opcUaBridge_, web_.get(), Iec104CfgReader(opcUa_)}))
 {
     ctx_->Process.ExePath = serviceDir;
     // Headless: the link's lines would only fill a queue nobody reads.
     ctx_->Switches.LinkLogQueue = false;
     ctx_->Switches.NameSentFrames = false;
-    ctx_->Parts.ReadConfig = Iec104CfgReader(opcUa_);
-    ctx_->Parts.ChannelFactory = &channels_;
-    ctx_->Parts.OpcUa = &opcUaBridge_;
-    web_ = std::make_unique<TFieldgateWebServer>(*ctx_, serviceDir, ReconfigureRequested_, std::move(webAddress));
-    ctx_->Parts.WebServer = web_.get();
 }
 
 TFieldgateService::~TFieldgateService()

@@ -9,13 +9,12 @@
 #include "service/channelfactory.h"
 #include "daemon/webserverpart.h"
 #include "opcua/opcuabridge.h"
+#include "service/tables.h"
 
 #include <memory>
 #include <string>
 
 namespace gw {
-
-class TServiceContext;
 
 class TFieldgateService final : public TServiceBody {
 public:
@@ -37,15 +36,13 @@ public:
     std::uint16_t WebPort() const { return web_->Port(); }
 
 private:
-    // The parts the context points at are declared before it, so they are
-    // destroyed after it: the context's end stops what still runs through
-    // them (web server, OPC UA, channels) while they are all still there.
     TOpcUaSettings opcUa_; // read with "iec104.cfg"
     TOpcUaLibraryBridge opcUaBridge_{opcUa_};
     TSocketChannelFactory channels_;
     TShared<bool> ReconfigureRequested_;
-    std::unique_ptr<TFieldgateWebServer> web_; // made on the context, once it exists
     std::unique_ptr<TServiceContext> ctx_;
+    std::unique_ptr<TFieldgateWebServer> web_; // made on the context, goes before it
+    TPlugged plugged_;                         // last: the service stops before anything else goes
 };
 
 } // namespace gw

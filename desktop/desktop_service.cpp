@@ -10,16 +10,13 @@
 namespace gw::desktop {
 
 TDesktopService::TDesktopService(const std::string& dir, bool configurator, std::string webAddress)
-    : dir_(dir), ctx_(std::make_unique<TServiceContext>())
+    : dir_(dir), ctx_(std::make_unique<TServiceContext>()),
+      // Configurator mode serves the configuration tool only: no OPC UA.
+      plugged_(Plug(*ctx_, {&channels_, configurator ? nullptr : &opcUaBridge_, nullptr, Iec104CfgReader(opcUa_)}))
 {
     web_ = std::make_unique<TDesktopWebServer>(*ctx_, dir_, std::move(webAddress));
     ctx_->Process.ExePath = dir_ + "/";
     ctx_->Switches.ConfiguratorMode = configurator;
-    ctx_->Parts.ReadConfig = Iec104CfgReader(opcUa_);
-    ctx_->Parts.ChannelFactory = &channels_;
-    // Configurator mode serves the configuration tool only: no OPC UA.
-    if (!configurator)
-        ctx_->Parts.OpcUa = &opcUaBridge_;
 }
 
 TDesktopService::~TDesktopService()

@@ -7,13 +7,10 @@
 #include "service/cfgfile.h"
 #include "service/channelfactory.h"
 #include "service/cnfini.h"
+#include "service/tables.h"
 
 #include <memory>
 #include <string>
-
-namespace gw {
-class TServiceContext;
-}
 
 namespace gw::desktop {
 
@@ -54,6 +51,7 @@ private:
     TSocketChannelFactory channels_;
     std::unique_ptr<TServiceContext> ctx_;
     std::unique_ptr<TDesktopWebServer> web_; // before the context goes
+    TPlugged plugged_;                       // last: the service stops before anything else goes
 };
 
 } // namespace gw::desktop

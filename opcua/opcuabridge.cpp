@@ -136,10 +136,7 @@ void TOpcUaLibraryBridge::AddStation(TServiceContext& ctx, int i, std::int32_t& 
         const std::string name = UaNameFilter(ts.NameTS, false);
         api.Add_new_perem(Length(name), id, ts.Type_Var != 0 ? UaTypeInt32 : UaTypeBoolean, group, 1, writable,
                           name.c_str());
-        TIndent& row = ctx.Items.OpcItems[static_cast<std::size_t>(id)];
-        row.vtDataType_OPC_UA = ts.Type_Var == 1 ? UaKindDoublePoint : UaKindSinglePoint;
-        row.Nomer_Tag_OPC_UA = tag;
-        points_[static_cast<std::size_t>(id)] = {row.vtDataType_OPC_UA, tag,
+        points_[static_cast<std::size_t>(id)] = {ts.Type_Var == 1 ? UaKindDoublePoint : UaKindSinglePoint, tag,
                                                  "КП " + std::to_string(i) + " \"" + kp.NameKP + "\", сигнал \""
                                                      + ts.NameTS + "\""};
     }
@@ -148,7 +145,6 @@ void TOpcUaLibraryBridge::AddStation(TServiceContext& ctx, int i, std::int32_t& 
         if (!ctx.Items.IsOpcItem(id) || static_cast<std::size_t>(n) >= kp.TI_arr.size())
             continue;
         const std::string name = UaNameFilter(kp.TI_arr[static_cast<std::size_t>(n)].NameTI, false);
-        ctx.Items.OpcItems[static_cast<std::size_t>(id)].Nomer_Tag_OPC_UA = tag;
         api.Add_new_perem(Length(name), id, UaTypeDouble, group, 1, 0, name.c_str());
     }
 }

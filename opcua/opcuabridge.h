@@ -41,7 +41,7 @@ struct TAll_groups_OPC_UA {
 
 // Library type codes of the variables.
 constexpr int UaTypeBoolean = 0, UaTypeInt32 = 5, UaTypeDouble = 10;
-// Kinds of a point's OPC item row (vtDataType_OPC_UA).
+// Kinds of a point's variable.
 constexpr std::uint16_t UaKindDoublePoint = 3, UaKindSinglePoint = 11;
 constexpr std::int32_t UaGroupBase = 80000; // station i has group 80000 + i
 // How long the stop waits for the server call to return.

@@ -56,12 +56,12 @@ bool ReadIec104Cfg(TServiceContext& ctx, TOpcUaSettings& opcUa, const std::files
 // or for a file it could not read.
 void CheckIec104Cfg(std::string_view bytes);
 
-// The service's reading of "iec104.cfg" in its directory, for
-// TServiceContext::ReadConfig: complaints go to "log_iec104.txt" (unless the
+// The service's reading of "iec104.cfg" in its directory, the reader to plug
+// in (TPlugs::ReadConfig): complaints go to "log_iec104.txt" (unless the
 // reading before said the same), a reading
 // that fails to "error_iec104.txt" (and is thrown on), a missing file to
 // "log_104.txt" (with Save_Obmen_v_File) as "No file  FileName iec104.cfg".
-// opcUa must outlive the context.
+// opcUa must outlive the plugging: it is declared before the TPlugged.
 std::function<void(TServiceContext&)> Iec104CfgReader(TOpcUaSettings& opcUa);
 
 // Writes ctx and opcUa to dir/fileName in the form the reader reads back to

@@ -39,7 +39,7 @@ class TPass {
 public:
     explicit TPass(TServiceContext& ctx)
         : ctx_(ctx), run_(*ctx.Running.Run), now_(ctx.Process.Clock->Now()),
-          ua_(ctx.Parts.OpcUa != nullptr && ctx.Switches.OpcUaRunning ? ctx.Parts.OpcUa : nullptr)
+          ua_(ctx.Switches.OpcUaRunning ? ctx.Parts.OpcUa() : nullptr)
     {
     }
 

@@ -19,17 +19,11 @@ namespace {
 // The service directory with its separator, "" for the working directory.
 std::string ServiceDir(const TServiceContext& ctx) { return ctx.Process.FilePath(""); }
 
-void ReadConfiguration(TServiceContext& ctx)
-{
-    if (ctx.Parts.ReadConfig)
-        ctx.Parts.ReadConfig(ctx);
-}
-
 // fieldgate: "cnf.ini" and the web server. A failure is logged and the start
 // goes on without web server.
 void StartWebServer(TServiceContext& ctx)
 {
-    if (!ctx.Parts.WebServer)
+    if (!ctx.Parts.WebServer())
         return;
     try {
         TCnfIni settings;
@@ -43,7 +37,7 @@ void StartWebServer(TServiceContext& ctx)
         ctx.Switches.Port_WebServ = settings.Port_WebServ;
         ctx.Switches.Save_Obmen_v_File = settings.Save_Obmen_v_File;
         if (ctx.Switches.UseWebServer)
-            ctx.Parts.WebServer->Start(settings);
+            ctx.Parts.WebServer()->Start(settings);
     } catch (const std::exception& e) {
         AppendServiceLine(ctx, std::string("Web Serv Error ") + e.what(), "log_iec104.txt");
     }
@@ -78,7 +72,7 @@ std::unique_ptr<TChannel> OpenPassiveChannel(TServiceContext& ctx, int i)
     ctx.Channels.Prmn104[static_cast<std::size_t>(i - 1)].Host.SetText(kp.IP);
     ctx.Channels.PassiveServers[static_cast<std::size_t>(i)].Opened = false;
     std::unique_ptr<TChannel> channel =
-        ctx.Parts.ChannelFactory ? ctx.Parts.ChannelFactory->OpenPassive(ctx, i, port) : nullptr;
+        ctx.Parts.ChannelFactory() ? ctx.Parts.ChannelFactory()->OpenPassive(ctx, i, port) : nullptr;
     if (!channel) {
         AppendServiceLine(ctx, "Ошибка открытия сокета " + std::to_string(port), "error_iec104.txt");
         return nullptr;
@@ -162,7 +156,7 @@ void ServiceInit(TServiceContext& ctx)
     ctx.Process.ServiceLog = std::make_unique<TServiceLog>(ServiceDir(ctx));
     ctx.Channels.Prmn104 = MakePrmn104();
     try {
-        ReadConfiguration(ctx);
+        ctx.Parts.ReadConfig(ctx);
     } catch (const std::exception&) {
         // The program starts with what was read; the reader has logged why.
     }
@@ -184,7 +178,7 @@ bool ServiceStart(TServiceContext& ctx)
         ctx.Running.StaleRun.reset();
     }
     try {
-        ReadConfiguration(ctx);
+        ctx.Parts.ReadConfig(ctx);
     } catch (...) {
         return StartFailed(ctx);
     }
@@ -212,7 +206,7 @@ bool ServiceStart(TServiceContext& ctx)
         ctx.Running.Run = std::move(run);
     }
     if (!ctx.Switches.ConfiguratorMode) {
-        ctx.Switches.OpcUaRunning = ctx.Parts.OpcUa != nullptr && ctx.Parts.OpcUa->Start(ctx);
+        ctx.Switches.OpcUaRunning = ctx.Parts.OpcUa() != nullptr && ctx.Parts.OpcUa()->Start(ctx);
         if (ctx.Switches.OpcUaRunning)
             AppendObmenLine(ctx, "start OPC_UA", "log_104.txt");
     }
@@ -254,8 +248,8 @@ void OpenChannels(TServiceContext& ctx, TServiceRun& run)
         TLinkSocket psock;
         if (!kp.Passive) {
             const TActiveChannelParams params = ActiveParams(ctx, i);
-            if (ctx.Parts.ChannelFactory)
-                channel = ctx.Parts.ChannelFactory->OpenActive(ctx, i, params);
+            if (ctx.Parts.ChannelFactory())
+                channel = ctx.Parts.ChannelFactory()->OpenActive(ctx, i, params);
         } else {
             channel = OpenPassiveChannel(ctx, i);
             psock.Passive_ = true;
@@ -366,10 +360,10 @@ void NumberOpcItems(TServiceContext& ctx)
 void ServiceStop(TServiceContext& ctx)
 {
     ctx.Switches.PollingOn = false;
-    if (ctx.Parts.WebServer)
-        ctx.Parts.WebServer->Stop();
-    if (!ctx.Switches.ConfiguratorMode && ctx.Parts.OpcUa)
-        ctx.Parts.OpcUa->Stop();
+    if (ctx.Parts.WebServer())
+        ctx.Parts.WebServer()->Stop();
+    if (!ctx.Switches.ConfiguratorMode && ctx.Parts.OpcUa())
+        ctx.Parts.OpcUa()->Stop();
     ctx.Switches.OpcUaRunning = false;
     if (!ctx.Running.Run)
         return;

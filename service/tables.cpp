@@ -11,8 +11,21 @@ namespace gw {
 
 TServiceContext::TServiceContext() = default;
 // A context left started is stopped first, so no thread outlives what it
-// reads; the web server too, which runs even when the start failed.
+// reads. Its plugged parts have been stopped already, by their handle.
 TServiceContext::~TServiceContext() { ServiceStop(*this); }
+
+TPlugged::TPlugged(TServiceContext& ctx, TPlugs plugs) : ctx_(ctx), before_(std::move(ctx.Parts.plugs_))
+{
+    ctx_.Parts.plugs_ = std::move(plugs);
+}
+
+TPlugged::~TPlugged()
+{
+    ServiceStop(ctx_);
+    ctx_.Parts.plugs_ = std::move(before_);
+}
+
+TPlugged Plug(TServiceContext& ctx, TPlugs plugs) { return TPlugged(ctx, std::move(plugs)); }
 
 void TStationTables::Reset()
 {

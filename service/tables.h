@@ -43,8 +43,6 @@ struct TIndent {
     TDateTime Stamp_DateTime = 0;
     std::int32_t Quality = 0;   // OPC DA quality, 0xC0 good
     std::int32_t Nomer_Tag = 0; // NoOpcTag once numbered without a signal
-    std::int32_t Nomer_Tag_OPC_UA = 0;
-    std::uint16_t vtDataType_OPC_UA = 0; // 3 double point, 11 single point
     bool FirstOpros = false;
 };
 
@@ -173,8 +171,7 @@ struct TProcessObjects {
 
 // What the program plugs in (service/serviceparts.h); none of them owned
 // here, any may be null: no channel opens, no OPC UA, no web server.
-// They must outlive the context, whose end stops a service still started.
-struct TServiceParts {
+struct TPlugs {
     TChannelFactory* ChannelFactory = nullptr;
     TOpcUaBridge* OpcUa = nullptr;
     // fieldgate: the start reads "cnf.ini" and runs this web server.
@@ -182,6 +179,50 @@ struct TServiceParts {
     // Reads "iec104.cfg" into the station table; throws a TConfigError.
     std::function<void(TServiceContext&)> ReadConfig;
 };
+
+// The plugged parts as the service reads them; only a TPlugged sets them.
+class TServiceParts {
+public:
+    TChannelFactory* ChannelFactory() const { return plugs_.ChannelFactory; }
+    TOpcUaBridge* OpcUa() const { return plugs_.OpcUa; }
+    TServiceWebServer* WebServer() const { return plugs_.WebServer; }
+    // Reads the configuration; nothing when no reader is plugged.
+    void ReadConfig(TServiceContext& ctx) const
+    {
+        if (plugs_.ReadConfig)
+            plugs_.ReadConfig(ctx);
+    }
+
+private:
+    friend class TPlugged;
+    TPlugs plugs_;
+};
+
+// Parts are plugged into a context only through this handle, which keeps
+// them there while it lives:
+//     TPlugged plugged = Plug(ctx, {&factory, &bridge, &web, reader});
+// (each part has a type of its own, so the braces cannot mix them up).
+// Made from parts and a context that already exist, it is declared after
+// them and so ends before them. Its end stops a service still started (the
+// channel threads, the OPC UA bridge and the web server use the parts until
+// stopped) and puts back the parts plugged before it, so that a scope may
+// plug others for a while. It can be neither copied nor moved: it ends where
+// it was declared.
+class [[nodiscard]] TPlugged {
+public:
+    ~TPlugged();
+    TPlugged(const TPlugged&) = delete;
+    TPlugged& operator=(const TPlugged&) = delete;
+
+private:
+    friend TPlugged Plug(TServiceContext& ctx, TPlugs plugs);
+    TPlugged(TServiceContext& ctx, TPlugs plugs);
+
+    TServiceContext& ctx_;
+    TPlugs before_;
+};
+
+[[nodiscard]] TPlugged Plug(TServiceContext& ctx, TPlugs plugs);
 
 // The objects of one service start; null while stopped. Threads other than
 // the main one use it, and the station table, only through WithRun

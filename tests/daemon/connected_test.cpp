@@ -62,18 +62,12 @@ protected:
         settings.OPC_UA_Port = FreePort();
         ctx.Process.Clock = &clock;
         ctx.Process.ExePath = home.File("fieldgate");
-        ctx.Parts.ChannelFactory = &factory;
-        ctx.Parts.WebServer = &web;
-        ctx.Parts.OpcUa = &bridge;
-        ctx.Parts.ReadConfig = Iec104CfgReader(settings);
         ServiceInit(ctx);
     }
     ~ConnectedState() override
     {
         watch.reset();
         ServiceStop(ctx);
-        ctx.Parts.OpcUa = nullptr;
-        ctx.Parts.WebServer = nullptr;
     }
 
     // Every test reads through the OPC UA client.
@@ -274,6 +268,7 @@ protected:
     TShared<bool> reconfigure;
     TServiceContext ctx;
     TFieldgateWebServer web{ctx, home.path() + "/", reconfigure, "127.0.0.1"};
+    TPlugged plugged = Plug(ctx, {&factory, &bridge, &web, Iec104CfgReader(settings)});
     std::unique_ptr<ChildLines> watch;
 };
 

@@ -32,8 +32,6 @@ protected:
     {
         ctx.Process.Clock = &clock;
         ctx.Process.ExePath = temp.File("fieldgate");
-        ctx.Parts.ChannelFactory = &factory;
-        ctx.Parts.ReadConfig = gw::Iec104CfgReader(opcUa);
         gw::ServiceInit(ctx);
     }
     ~ServiceEndToEnd() override
@@ -91,6 +89,7 @@ protected:
     int port = 0;
     gw::TOpcUaSettings opcUa;
     gw::TServiceContext ctx;
+    gw::TPlugged plugged = gw::Plug(ctx, {&factory, nullptr, nullptr, gw::Iec104CfgReader(opcUa)});
     gw::test::ServiceTicker ticker{ctx};
     FixedLocalZone zone{3 * 3600};
     std::shared_ptr<sOPC> core = std::make_shared<sOPC>(clock, zone);

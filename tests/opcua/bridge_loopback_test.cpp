@@ -29,9 +29,6 @@ protected:
         settings.OPC_UA_writable = true;
         ctx.Process.Clock = &clock;
         ctx.Process.ExePath = temp.File("fieldgate");
-        ctx.Parts.ChannelFactory = &factory;
-        ctx.Parts.ReadConfig = Iec104CfgReader(settings);
-        ctx.Parts.OpcUa = &bridge;
         std::filesystem::create_symlink(TAGSERVE_LIBRARY, temp.File(OpcUaLibraryName));
         ServiceInit(ctx);
     }
@@ -39,7 +36,6 @@ protected:
     {
         ticker.Stop();
         ServiceStop(ctx);
-        ctx.Parts.OpcUa = nullptr; // the bridge goes before the context
     }
 
     // One active station on kpsim's port with two single points 100 and 101
@@ -83,6 +79,7 @@ protected:
     TOpcUaLibraryBridge bridge{settings};
     int stationPort = 0;
     TServiceContext ctx;
+    TPlugged plugged = Plug(ctx, {&factory, &bridge, nullptr, Iec104CfgReader(settings)});
     ServiceTicker ticker{ctx};
 };
 

@@ -38,7 +38,7 @@ protected:
         // Items: Connected 8, single point 9 (command 201, direct).
         s2.ts = {TSignalSpec{1, 201, 1, 0}};
         stations = {s1, s2};
-        ctx.Parts.ReadConfig = [this](TServiceContext& c) {
+        readConfig = [this](TServiceContext& c) {
             Configure(c);
             c.Stations.KpTable[1].TS_arr[1].NameTS = "Выкл. 1";
             c.Stations.KpTable[1].TS_arr[2].NameTS = "QF-2";
@@ -46,12 +46,6 @@ protected:
             c.Stations.KpTable[1].TI_arr[2].NameTI = "Напряжение";
             c.Stations.KpTable[2].TS_arr[1].NameTS = "Выкл. 1";
         };
-        ctx.Parts.OpcUa = &bridge;
-    }
-    ~BridgeTest() override
-    {
-        ServiceStop(ctx);
-        ctx.Parts.OpcUa = nullptr; // the bridge goes before the context
     }
 
     void WithLibrary() { std::filesystem::create_symlink(TAGSERVE_LIBRARY, temp.File(OpcUaLibraryName)); }
@@ -83,6 +77,7 @@ protected:
 
     TOpcUaSettings settings;
     TOpcUaLibraryBridge bridge{settings};
+    TPlugged withBridge = Plug(ctx, {&factory, &bridge, nullptr, Reader()});
 };
 
 TEST_F(BridgeTest, ClientBrowsesReadsAndWritesACommandToTheRightSignal)
@@ -173,7 +168,7 @@ TEST_F(BridgeTest, ARefusedWriteIsLoggedAndItsVariableKeepsTheStationsState)
     Bring(1);                    // station 2 stays without data transfer
     Send(1, Asdu(1, 1, {0x01})); // single point on
     Pass();
-    const int tag = ctx.Items.OpcItems[3].Nomer_Tag_OPC_UA;
+    const int tag = ctx.Items.OpcItems[3].Nomer_Tag;
     for (std::size_t k = 0; k < TTuQueue::MaxQueuedTu; ++k)
         ASSERT_TRUE(ExecuteTU(ctx, tag, TTUCommand::tuCommand_On));
 
@@ -226,9 +221,7 @@ TEST_F(BridgeTest, StopJoinsTheServerAndAStartBuildsAfresh)
         ASSERT_EQ(bridge.Groups().size(), 6u);
         EXPECT_EQ(bridge.Groups()[2].Name, "n_a_sekcia");
         EXPECT_EQ(bridge.Groups()[3].index1, 80003);
-        EXPECT_EQ(ctx.Items.OpcItems[4].vtDataType_OPC_UA, UaKindDoublePoint);
-        EXPECT_EQ(ctx.Items.OpcItems[9].vtDataType_OPC_UA, UaKindSinglePoint);
-        EXPECT_EQ(ctx.Items.OpcItems[9].Nomer_Tag_OPC_UA, 4);
+        EXPECT_EQ(bridge.LifebitId(), 11); // last item 9, plus 2
         ServiceStop(ctx);
         EXPECT_FALSE(ctx.Switches.OpcUaRunning);
         EXPECT_EQ(bridge.LifebitId(), 0);

@@ -26,15 +26,9 @@ protected:
     {
         ctx.Process.Clock = &channelClock;
         ctx.Process.ExePath = temp.File("fieldgate");
-        ctx.Parts.ChannelFactory = &factory;
-        ctx.Parts.ReadConfig = Iec104CfgReader(opcUa);
         ServiceInit(ctx);
     }
-    ~LinkProcedures() override
-    {
-        StopTick();
-        ServiceStop(ctx);
-    }
+    ~LinkProcedures() override { StopTick(); }
 
     // One station with a single point, no interrogation period: every
     // interrogation kpsim sees comes from the start-up of a connection.
@@ -125,6 +119,7 @@ protected:
     int port = 0;
     TOpcUaSettings opcUa;
     TServiceContext ctx;
+    TPlugged plugged = Plug(ctx, {&factory, nullptr, nullptr, Iec104CfgReader(opcUa)});
     ServiceTicker ticker{ctx};
 };
 

@@ -29,7 +29,6 @@ protected:
         s.ts = {TSignalSpec{1, 0, 0, 0}, TSignalSpec{2, 0, 0, 1}}; // single, double point
         s.ti = {TSignalSpec{100, 0, 0, 0}};
         stations = {s};
-        ctx.Parts.OpcUa = &ua;
     }
     // Items of station 1: Connected 2, points 3 and 4, measured value 5.
     double Value(int id) const { return ctx.Items.OpcItemValues[static_cast<std::size_t>(id)]; }
@@ -49,6 +48,8 @@ protected:
                 of.push_back(p);
         return of;
     }
+
+    TPlugged withUa = Plug(ctx, {&factory, &ua, nullptr, Reader()});
 };
 
 TEST_F(PublicationTest, ReceivedValuesReachTheirItemsAndTheBridge)
@@ -127,7 +128,7 @@ TEST_F(PublicationTest, EveryQualityGoesToTheBridgeWithItsValue)
 
 TEST_F(PublicationTest, StationTimeCorrectedWhenWithin30HoursElseTheTimeOfThePass)
 {
-    ctx.Parts.ReadConfig = [this](TServiceContext& c) {
+    readConfig = [this](TServiceContext& c) {
         Configure(c);
         c.Stations.KpTable[1].Time_To_OPC = true;
         c.Stations.KpTable[1].Popravka_Time = 3;
@@ -147,7 +148,7 @@ TEST_F(PublicationTest, StationTimeCorrectedWhenWithin30HoursElseTheTimeOfThePas
 // the station's correction is not added to it; the OPC UA side hears why.
 TEST_F(PublicationTest, InvalidTimeTagIsStampedWithThePassUncorrected)
 {
-    ctx.Parts.ReadConfig = [this](TServiceContext& c) {
+    readConfig = [this](TServiceContext& c) {
         Configure(c);
         c.Stations.KpTable[1].Time_To_OPC = true;
         c.Stations.KpTable[1].Popravka_Time = 3;
@@ -178,7 +179,7 @@ TEST_F(PublicationTest, WithoutStationTimeTheStampIsThePass)
 
 TEST_F(PublicationTest, EngineeringUnitsByTheValuesRange)
 {
-    ctx.Parts.ReadConfig = [this](TServiceContext& c) {
+    readConfig = [this](TServiceContext& c) {
         Configure(c);
         c.Stations.KpTable[1].PereschetTI = true;
         T_TI& ti = c.Stations.KpTable[1].TI_arr[1];

@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <mutex>
@@ -238,8 +239,12 @@ protected:
     {
         ctx.Process.Clock = &clock;
         ctx.Process.ExePath = temp.File("fieldgate");
-        ctx.Parts.ChannelFactory = &factory;
-        ctx.Parts.ReadConfig = [this](TServiceContext& c) { Configure(c); };
+    }
+
+    // The configuration reader to plug: readConfig as it is when the service reads.
+    std::function<void(TServiceContext&)> Reader()
+    {
+        return [this](TServiceContext& c) { readConfig(c); };
     }
 
     void Configure(TServiceContext& c)
@@ -354,12 +359,16 @@ protected:
     TEvents events;
     FakeChannelFactory factory{events};
     std::vector<TStationSpec> stations;
+    // How the start reads the configuration: the stations above unless a test
+    // changes it.
+    std::function<void(TServiceContext&)> readConfig = [this](TServiceContext& c) { Configure(c); };
     int readings = 0;
     std::map<int, int> fromGateway, toGateway; // I-frames counted per station
     // Plugged in by the tests that want them.
     FakeOpcUa ua{events};
     FakeWebServer web{events};
-    TServiceContext ctx; // last: stopped before the fakes go
+    TServiceContext ctx;
+    TPlugged plugged = Plug(ctx, {&factory, nullptr, nullptr, Reader()}); // last: stopped before the fakes go
 };
 
 // Type identifications of the I-frames the gateway sends; 0 for S and U frames.

@@ -51,7 +51,7 @@ TEST_F(ServiceInitTest, InitMakesTheProcessObjectsAndReadsTheConfiguration)
 
 TEST_F(ServiceInitTest, InitIgnoresAFailingConfigurationReading)
 {
-    ctx.Parts.ReadConfig = [](TServiceContext&) { throw TConfigError("iec104.cfg", 3, "KP", "bad number"); };
+    readConfig = [](TServiceContext&) { throw TConfigError("iec104.cfg", 3, "KP", "bad number"); };
     ServiceInit(ctx);
     EXPECT_EQ(ctx.Stations.KpCount, 0);
     EXPECT_TRUE(ctx.Process.Clients104);
@@ -100,7 +100,7 @@ TEST_F(ServiceInitTest, SilenceFallsBackTo30sAndThePortToTheStationsWhenTheParam
 {
     ctx.Switches.PrmTFromCfg = true; // the parameters are the configuration's: all zero here
     stations[0].ip = "10.0.0.9";
-    ctx.Parts.ReadConfig = [this](TServiceContext& c) {
+    readConfig = [this](TServiceContext& c) {
         Configure(c);
         c.Stations.KpTable[1].Port = 2500;
         c.Stations.KpTable[1].IP2 = "10.0.1.9";
@@ -116,8 +116,7 @@ TEST_F(ServiceInitTest, SilenceFallsBackTo30sAndThePortToTheStationsWhenTheParam
 
 TEST_F(ServiceInitTest, ItemsAreNumberedStationByStationWithTheTagNumbers)
 {
-    ctx.Parts.OpcUa = nullptr; // also without OPC UA
-    Start();
+    Start(); // without OPC UA
     const T_KP& a = ctx.Stations.KpTable[1];
     EXPECT_EQ(a.Nom_OPC_1st, 1);
     EXPECT_EQ(a.Nom_OPC_Alarm, 2);
@@ -171,8 +170,7 @@ TEST_F(ServiceInitTest, IdentifiersBeyondTheTableGetNoRow)
 TEST_F(ServiceInitTest, StopStopsWebServerOpcUaAndEveryChannelBeforeItFreesThem)
 {
     temp.Write("cnf.ini", "[UseWebServer]\r\nUseWebServer=1\r\n[Port_WebServ]\r\nPort_WebServ=8080\r\n");
-    ctx.Parts.OpcUa = &ua;
-    ctx.Parts.WebServer = &web;
+    TPlugged withAll = Plug(ctx, {&factory, &ua, &web, Reader()});
     Start();
     EXPECT_EQ(events.Take(), (std::vector<std::string>{"open 1", "open 2", "open 3", "ua start 2", "start 1", "start 2",
                                                        "start 3", "web start 8080"}));
@@ -247,10 +245,10 @@ TEST_F(ServiceInitTest, TwoPassiveStationsOnOnePortTheSecondIsLoggedTheFirstWork
 
 TEST_F(ServiceInitTest, FieldgateStartsItsWebServerAlsoWhenTheConfigurationIsBad)
 {
-    ctx.Parts.WebServer = &web;
+    TPlugged withWeb = Plug(ctx, {&factory, nullptr, &web, Reader()});
     temp.Write("cnf.ini", "[UseWebServer]\nUseWebServer=1\n[Port_WebServ]\nPort_WebServ=810\n");
     ServiceInit(ctx);
-    ctx.Parts.ReadConfig = [](TServiceContext&) { throw TConfigError("iec104.cfg", 7, "ASDU", "not a number"); };
+    readConfig = [](TServiceContext&) { throw TConfigError("iec104.cfg", 7, "ASDU", "not a number"); };
     EXPECT_FALSE(ServiceStart(ctx));
     EXPECT_EQ(events.Take(), (std::vector<std::string>{"web start 810"}));
     EXPECT_FALSE(ctx.Running.Run);
@@ -262,7 +260,7 @@ TEST_F(ServiceInitTest, FieldgateStartsItsWebServerAlsoWhenTheConfigurationIsBad
 TEST_F(ServiceInitTest, AWebServerThatCannotStartIsLoggedAndTheStartSucceeds)
 {
     web.fail = true;
-    ctx.Parts.WebServer = &web;
+    TPlugged withWeb = Plug(ctx, {&factory, nullptr, &web, Reader()});
     temp.Write("cnf.ini", "[UseWebServer]\nUseWebServer=1\n");
     Start();
     EXPECT_TRUE(ctx.Running.Run);
@@ -271,7 +269,7 @@ TEST_F(ServiceInitTest, AWebServerThatCannotStartIsLoggedAndTheStartSucceeds)
 
 TEST_F(ServiceInitTest, OpcUaOffOrConfiguratorModeLeavesTheBridgeNotRunning)
 {
-    ctx.Parts.OpcUa = &ua;
+    TPlugged withUa = Plug(ctx, {&factory, &ua, nullptr, Reader()});
     ua.enabled = false;
     Start();
     EXPECT_FALSE(ctx.Switches.OpcUaRunning);
@@ -306,17 +304,18 @@ private:
 
 TEST_F(ServiceInitTest, AStartThatFailsHalfWayLeavesNoLinkObjectBehind)
 {
-    FailingFactory failing(factory);
-    ctx.Parts.ChannelFactory = &failing;
-    ServiceInit(ctx);
-    EXPECT_FALSE(ServiceStart(ctx));
-    EXPECT_EQ(Log("error_iec104.txt"), "ServiceStart: запуск отменён: no thread\n");
-    EXPECT_FALSE(ctx.Running.Run);
-    EXPECT_EQ(ctx.Process.Clients104->Count(), 0);
-    auto ev = events.Take();
-    EXPECT_EQ(std::count(ev.begin(), ev.end(), "free 1"), 1); // never started, freed
-    ctx.Parts.ChannelFactory = &factory;
-    Start();
+    {
+        FailingFactory failing(factory);
+        TPlugged withFailing = Plug(ctx, {&failing, nullptr, nullptr, Reader()});
+        ServiceInit(ctx);
+        EXPECT_FALSE(ServiceStart(ctx));
+        EXPECT_EQ(Log("error_iec104.txt"), "ServiceStart: запуск отменён: no thread\n");
+        EXPECT_FALSE(ctx.Running.Run);
+        EXPECT_EQ(ctx.Process.Clients104->Count(), 0);
+        auto ev = events.Take();
+        EXPECT_EQ(std::count(ev.begin(), ev.end(), "free 1"), 1); // never started, freed
+    }
+    Start(); // the fixture's factory again
     EXPECT_EQ(ctx.Process.Clients104->Count(), 3);
 }
 
@@ -325,8 +324,7 @@ TEST_F(ServiceInitTest, AStartThatFailsHalfWayLeavesNoLinkObjectBehind)
 TEST_F(ServiceInitTest, FieldgateStartsItsWebServerAlsoWhenTheStartFailsHalfWay)
 {
     FailingFactory failing(factory);
-    ctx.Parts.ChannelFactory = &failing;
-    ctx.Parts.WebServer = &web;
+    TPlugged withFailing = Plug(ctx, {&failing, nullptr, &web, Reader()});
     temp.Write("cnf.ini", "[UseWebServer]\nUseWebServer=1\n[Port_WebServ]\nPort_WebServ=810\n");
     ServiceInit(ctx);
     EXPECT_FALSE(ServiceStart(ctx));
@@ -358,9 +356,7 @@ TEST_F(ServiceTest, TheBundledExampleStartsFromItsFiles)
     temp.Write("iec104.cfg", ExampleFile("iec104.cfg"));
     temp.Write("cnf.ini", ExampleFile("cnf.ini"));
     TOpcUaSettings opcUa;
-    ctx.Parts.ReadConfig = Iec104CfgReader(opcUa);
-    ctx.Parts.OpcUa = &ua;
-    ctx.Parts.WebServer = &web;
+    TPlugged fromFiles = Plug(ctx, {&factory, &ua, &web, Iec104CfgReader(opcUa)});
     Start();
     EXPECT_TRUE(opcUa.OPC_UA_use);
     EXPECT_EQ(events.Take(), (std::vector<std::string>{"open 1", "open 2", "open 3", "ua start 2", "start 1", "start 2",

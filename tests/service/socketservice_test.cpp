@@ -37,15 +37,9 @@ protected:
     {
         ctx.Process.Clock = &channelClock;
         ctx.Process.ExePath = temp.File("fieldgate");
-        ctx.Parts.ChannelFactory = &factory;
-        ctx.Parts.ReadConfig = [this](TServiceContext& c) { Configure(c); };
         ServiceInit(ctx);
     }
-    ~SocketService() override
-    {
-        StopTick();
-        ServiceStop(ctx);
-    }
+    ~SocketService() override { StopTick(); }
 
     // Station 1 active on kpsim's port, station 2 passive on passivePort; one
     // single point each. The link parameters come with the configuration.
@@ -118,6 +112,7 @@ protected:
     int activePort = 0;
     int passivePort = FreePort();
     TServiceContext ctx;
+    TPlugged plugged = Plug(ctx, {&factory, nullptr, nullptr, [this](TServiceContext& c) { Configure(c); }});
     ServiceTicker ticker{ctx};
 };
 

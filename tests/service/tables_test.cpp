@@ -28,18 +28,34 @@ struct StoppedParts final : TServiceWebServer, TOpcUaBridge {
 };
 
 // A web server runs even when the start failed and left no run behind: the
-// context's end stops it (and OPC UA) all the same, so no request thread
-// reads a context that is gone.
+// end of the plugging stops it (and OPC UA) all the same, so no request
+// thread reads a context that is gone.
 TEST(ServiceContext, EndStopsThePluggedPartsAlsoWithoutARun)
 {
     StoppedParts web, ua;
     {
         TServiceContext ctx;
-        ctx.Parts.WebServer = &web;
-        ctx.Parts.OpcUa = &ua;
+        TPlugged plugged = Plug(ctx, {nullptr, &ua, &web, nullptr});
     }
     EXPECT_EQ(web.stops, 1);
     EXPECT_EQ(ua.stops, 1);
+}
+
+// A scope that plugs other parts for a while stops what runs through them
+// at its end and leaves the context with the parts plugged before.
+TEST(ServiceContext, ANestedPluggingStopsItsPartsAndPutsBackTheOnesBefore)
+{
+    StoppedParts outer, inner;
+    TServiceContext ctx;
+    TPlugged plugged = Plug(ctx, {nullptr, &outer, nullptr, nullptr});
+    {
+        TPlugged nested = Plug(ctx, {nullptr, &inner, &inner, nullptr});
+        EXPECT_EQ(ctx.Parts.OpcUa(), &inner);
+    }
+    EXPECT_EQ(inner.stops, 2); // web server and OPC UA
+    EXPECT_EQ(outer.stops, 0);
+    EXPECT_EQ(ctx.Parts.OpcUa(), &outer);
+    EXPECT_EQ(ctx.Parts.WebServer(), nullptr);
 }
 
 } // namespace
