@@ -90,6 +90,12 @@ void TElemTU::Abort(const std::string& why)
     Log(LogCommand, "(iec3)" + why);
 }
 
+void TElemTU::Cancel()
+{
+    step1 = TStepTU::stuNone;
+    asdu.reset();
+}
+
 void TElemTU::ExecuteNextStep()
 {
     if (step1 == TStepTU::stuInit)

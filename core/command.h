@@ -74,6 +74,8 @@ public:
     bool OnConfirmation(const TIEC_ASDUt& asdu);
 
     bool Idle() const { return step1 == TStepTU::stuNone; }
+    // Ends the command in progress without a line: its caller reports it.
+    void Cancel();
 
     TStepTU step1 = TStepTU::stuNone;
     TFlagTuExecute fl;

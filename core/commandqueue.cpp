@@ -26,6 +26,13 @@ bool TTuQueue::Service(bool dataTransfer, const TAsduLayout& layout)
     if (running_ && RunningCompleted(dataTransfer))
         running_.reset();
     if (!dataTransfer) {
+        // A command whose execute has not left would otherwise go out on the
+        // next connection, a select or execute nobody asked for any more.
+        if (running_) {
+            tu_.Cancel();
+            Drop(*running_, "нет связи с");
+            running_.reset();
+        }
         while (!waiting_.empty()) {
             Drop(waiting_.front(), "нет связи с");
             waiting_.pop_front();

@@ -5,9 +5,10 @@
 // starts when the running one has completed. A command has completed when
 // the station confirmed or terminated its execute, answered it negatively,
 // or when its time-out (the sequencer's AckTimeout from its start) passed.
-// Without data transfer nothing waits: the waiting commands could leave only
-// after a reconnect, long after they were given, so they are dropped, each
-// with a line. Like the sequencer the queue takes no lock: its link's caller
+// Without data transfer nothing waits: the waiting commands, and the running
+// one whose execute has not left, could leave only after a reconnect, after
+// they were given for a link that is gone, so they are dropped, each with a
+// line. Like the sequencer the queue takes no lock: its link's caller
 // serialises every call.
 
 #include "core/command.h"

@@ -15,10 +15,12 @@ constexpr int kCa = 1;
 class Channel : public TTuSender {
 public:
     int frames = 0;
+    bool takes = true; // false: the link refuses frames, as without data transfer
     bool QueueTuAsdu(const TIEC_ASDUt&) override
     {
-        ++frames;
-        return true;
+        if (takes)
+            ++frames;
+        return takes;
     }
 };
 
@@ -45,10 +47,10 @@ protected:
         return {TTUCommand::tuCommand_On, kCa, ioa, type_tu, sstID, "КП 1"};
     }
     // One pass as the link runs it.
-    void Pass()
+    void Pass(bool dataTransfer = true)
     {
         tu.TuService1(channel);
-        if (queue.Service(true, TAsduLayout{}))
+        if (queue.Service(dataTransfer, TAsduLayout{}))
             tu.TuService1(channel);
     }
     void Answer(int ioa, int cot)
@@ -95,6 +97,65 @@ TEST_F(CommandQueue, AnswersForOtherObjectsOrWithOtherCausesDoNotComplete)
     EXPECT_EQ(channel.frames, 2);
     EXPECT_EQ(tu.CtrlObjAddr, 5002);
     EXPECT_TRUE(drops.lines.empty());
+}
+
+// A command still running when the data transfer stops, its execute not
+// yet out, ends there: neither its select's execute nor a direct execute the
+// link refused goes out on the next connection.
+TEST_F(CommandQueue, ACommandWhoseExecuteHasNotLeftEndsWhenTheTransferStops)
+{
+    struct TCase {
+        const char* what;
+        int type_tu;
+        bool selectConfirmed;
+    };
+    const TCase cases[] = {
+        {"direct execute the link refused", 1, false},
+        {"select waiting for its confirmation", 0, false},
+        {"select confirmed, execute not yet out", 0, true},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        drops.lines.clear();
+        channel.frames = 0;
+        channel.takes = c.type_tu == 0; // the direct one meets a link already going
+        ASSERT_TRUE(queue.Push(Order(7, 5001, c.type_tu)));
+        Pass();
+        if (c.selectConfirmed) {
+            Answer(5001, 7);
+            channel.takes = false;
+            Pass(); // the execute is formed; the link refuses it
+        }
+        const int sent = channel.frames;
+        Pass(false);
+        ASSERT_EQ(drops.lines.size(), 1u);
+        EXPECT_EQ(drops.lines[0], "7 нет связи с");
+        EXPECT_TRUE(tu.Idle());
+
+        channel.takes = true; // connected again
+        for (int k = 0; k < 3; ++k)
+            Pass();
+        EXPECT_EQ(channel.frames, sent);
+        if (c.selectConfirmed)
+            Answer(5001, 7); // a late confirmation of the old select starts nothing
+        Pass();
+        EXPECT_EQ(channel.frames, sent);
+    }
+}
+
+// A command whose execute is out completes at the stop without a line: the
+// station may have carried it out, so it is not reported as dropped.
+TEST_F(CommandQueue, ACommandWhoseExecuteLeftIsNotReportedDroppedAtTheStop)
+{
+    ASSERT_TRUE(queue.Push(Order(1, 5001, 1)));
+    Pass();
+    ASSERT_EQ(channel.frames, 1);
+    Pass(false);
+    EXPECT_TRUE(drops.lines.empty());
+    ASSERT_TRUE(queue.Push(Order(2, 5002, 1)));
+    Pass();
+    EXPECT_EQ(channel.frames, 2);
+    EXPECT_EQ(tu.CtrlObjAddr, 5002);
 }
 
 } // namespace
