@@ -56,6 +56,20 @@ protected:
         Ticks(1);
         Answer(kp);
     }
+    // One station with three commandable points (the first with typeTuFirst,
+    // the others single with select), brought up and given a command for
+    // each: the first one's frame is what the tick sends.
+    std::vector<TCommandFrame> ThreeCommandsGiven(int typeTuFirst)
+    {
+        TStationSpec s;
+        s.ts = {TSignalSpec{1, 4001, typeTuFirst, 0}, TSignalSpec{2, 4002, 0, 0}, TSignalSpec{3, 4003, 0, 0}};
+        stations = {s};
+        Start();
+        Bring(1);
+        for (int tag : {0, 1, 2})
+            EXPECT_TRUE(ExecuteTU(ctx, tag, TTUCommand::tuCommand_On));
+        return Commands(1);
+    }
     TStationSpec WithCommand(int typeTu, std::string ip = "10.0.0.1")
     {
         TStationSpec s;
@@ -208,14 +222,8 @@ TEST_F(CommandEntryTest, TraceWithSaveObmen)
 // execute went out has left and needs none.
 TEST_F(CommandEntryTest, TheStopDropsTheCommandsNotYetSentWithALine)
 {
-    TStationSpec s;
-    s.ts = {TSignalSpec{1, 4001, 1, 0}, TSignalSpec{2, 4002, 0, 0}, TSignalSpec{3, 4003, 0, 0}};
-    stations = {s};
-    Start();
-    Bring(1);
-    for (int tag : {0, 1, 2})
-        ASSERT_TRUE(ExecuteTU(ctx, tag, TTUCommand::tuCommand_On));
-    const auto sent = Commands(1);
+    const auto sent = ThreeCommandsGiven(1);
+    ASSERT_FALSE(HasFailure());
     ASSERT_EQ(sent.size(), 1u); // the first one's execute
     Reply(1, sent[0], 0x07);
     ASSERT_EQ(Commands(1).size(), 1u); // the second one's select
@@ -356,14 +364,8 @@ TEST_F(CommandEntryTest, AFullQueueRefusesWithALineAndTheAcceptedAllLeave)
 // and never sent.
 TEST_F(CommandEntryTest, WaitingAndUnexecutedCommandsAreDroppedWithALineWhenTheTransferStops)
 {
-    TStationSpec s;
-    s.ts = {TSignalSpec{1, 4001, 0, 0}, TSignalSpec{2, 4002, 0, 0}, TSignalSpec{3, 4003, 0, 0}};
-    stations = {s};
-    Start();
-    Bring(1);
-    for (int tag : {0, 1, 2})
-        ASSERT_TRUE(ExecuteTU(ctx, tag, TTUCommand::tuCommand_On));
-    const auto sent = Commands(1);
+    const auto sent = ThreeCommandsGiven(0);
+    ASSERT_FALSE(HasFailure());
     ASSERT_EQ(sent.size(), 1u); // the first one's select
     Channel(1).Disconnect();
     Ticks(1);
