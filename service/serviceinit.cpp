@@ -377,20 +377,23 @@ void ServiceStop(TServiceContext& ctx)
         run = std::move(ctx.Running.Run);
     }
     DropQueuedCommands(ctx);
+    ctx.Process.Clients104->DelClient();
+    // Every slot the start filled is emptied, also when a thread hangs: the
+    // readers of a slot (web pages, grids, the published connection state)
+    // must not show a stopped station's last state as live.
+    for (std::size_t c = 0; c < run->Client104Frms.size(); ++c)
+        ctx.Channels.SetLink(static_cast<int>(c) + 1, nullptr);
     if (!ended) {
         // A thread that has not ended may still read the start's objects and
         // its link objects: keep them, and let the next start wait for it.
         AppendServiceLine(ctx, "ServiceStop: канал не завершился вовремя", "error_iec104.txt");
         ctx.Running.StaleRun = std::move(run);
-        ctx.Process.Clients104->DelClient();
         return;
     }
-    ctx.Process.Clients104->DelClient();
     for (int i = 1; i <= ctx.Stations.KpCount; ++i) {
         T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(i)];
         kp.Str_to_write_section.reset();
         ctx.Channels.PassiveServers[static_cast<std::size_t>(i)].Opened = false;
-        ctx.Channels.SetLink(i, nullptr);
     }
     run.reset();
 }

@@ -218,6 +218,9 @@ TEST_F(ServiceInitTest, AChannelThatDoesNotEndKeepsItsObjectsAndHoldsTheNextStar
     EXPECT_FALSE(ctx.Running.Run);
     EXPECT_TRUE(ctx.Running.StaleRun);
     EXPECT_NE(Log("error_iec104.txt").find("ServiceStop"), std::string::npos);
+    // The hung channel's link stays alive in the kept start, but no slot shows it.
+    for (int i = 1; i <= 3; ++i)
+        EXPECT_FALSE(ctx.Channels.WithLink(i, [](TClient104Frm&) {})) << "slot " << i;
 
     EXPECT_FALSE(ServiceStart(ctx));
     EXPECT_FALSE(ctx.Running.Run);
