@@ -3,6 +3,7 @@
 #include "core/cp1251.h"
 #include "core/files.h"
 #include "daemon/httpexchange.h"
+#include "service/cfgtext.h"
 #include "service/uploadcheck.h"
 #include "web/webpages.h"
 
@@ -45,6 +46,16 @@ bool SameSecret(std::string_view given, std::string_view secret)
         diff |= static_cast<unsigned char>(given[i] ^ expected);
     }
     return diff == 0;
+}
+
+// "cnf.ini" is Windows-1251 and opcstation sends the password in it; a
+// browser or curl sends UTF-8. A password that Windows-1251 cannot hold has
+// no such form: its '?'s are not the password.
+bool IsTransferPassword(std::string_view given, const std::string& password)
+{
+    const bool utf8 = SameSecret(given, password);
+    const bool cp1251 = FitsCp1251(password) && SameSecret(given, Utf8ToCp1251(password));
+    return utf8 || cp1251;
 }
 
 // Reads and drops up to limit bytes of a body that will not be used, so the
@@ -162,7 +173,7 @@ bool TSubj104Serv_ext::Authorised(const HTTPServerRequest& request) const
     try {
         // The user name is not looked at.
         const Poco::Net::HTTPBasicCredentials credentials(request);
-        return SameSecret(credentials.getPassword(), settings_.TransferPassword);
+        return IsTransferPassword(credentials.getPassword(), settings_.TransferPassword);
     } catch (const Poco::Exception&) {
         return false; // another scheme, or credentials that do not decode
     }

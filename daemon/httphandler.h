@@ -1,8 +1,9 @@
 #pragma once
 // The HTTP handler of fieldgate: the web pages, and the download and upload
 // of "iec104.cfg" and "cnf.ini" behind Basic authentication against the
-// transfer password of "cnf.ini". An uploaded "cnf.ini" asks the service to
-// stop, so that its watcher restarts it with the new files.
+// transfer password of "cnf.ini" (sent in Windows-1251 or UTF-8). An
+// uploaded "cnf.ini" asks the service to stop, so that its watcher restarts
+// it with the new files.
 //
 // The transfer as a client sees it:
 //   GET of a configuration document    401 unless the password is right;
@@ -43,7 +44,7 @@ namespace gw {
 
 struct THttpSettings {
     std::string ServiceDir;       // with its trailing "/"
-    std::string TransferPassword; // "pwd" of "cnf.ini"; empty refuses every transfer
+    std::string TransferPassword; // "pwd" of "cnf.ini", UTF-8; empty refuses every transfer
     std::size_t MaxUploadBytes = 32 * 1024 * 1024;
 };
 

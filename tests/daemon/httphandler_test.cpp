@@ -198,6 +198,29 @@ TEST_F(HttpHandler, DownloadsBehindThePassword)
     }
 }
 
+// "cnf.ini" is Windows-1251 and opcstation sends the password so; a browser
+// or curl sends UTF-8. Either form of the password is the password.
+TEST_F(HttpHandler, PasswordOutsideAsciiInWindows1251OrUtf8)
+{
+    struct Case {
+        const char* pwd; // as "cnf.ini" reads, UTF-8
+        std::string sent;
+        int status;
+    } cases[] = {
+        {"пароль", Utf8ToCp1251("пароль"), 200},
+        {"пароль", "пароль", 200},
+        {"пароль", Utf8ToCp1251("Пароль"), 401},
+        {"пароль", "??????", 401},
+        {"密码", "密码", 200}, // a "cnf.ini" saved as UTF-8 can hold it
+        {"密码", "??", 401},   // what Windows-1251 would make of it is no password
+    };
+    for (const auto& c : cases) {
+        Start(c.pwd);
+        EXPECT_EQ(Send("GET", "/cnf.ini", "", c.sent).status, c.status) << c.pwd << " " << c.sent;
+        EXPECT_EQ(Send("POST", "/test.cfg", "probe", c.sent).status, c.status) << c.pwd << " " << c.sent;
+    }
+}
+
 TEST_F(HttpHandler, UploadsReplaceFilesKeepingTheirMode)
 {
     ::chmod(Dir().append("iec104.cfg").c_str(), 0600);

@@ -3,6 +3,7 @@
 
 #include "desktop_fixture.h"
 
+#include "core/cp1251.h"
 #include "daemon/fieldgateservice.h"
 #include "desktop/desktop_service.h"
 #include "desktop/http_transfer.h"
@@ -214,6 +215,22 @@ TEST_F(RemoteConfigDevice, WrongPasswordEndsEitherRoadWithTheError)
     EXPECT_FALSE(ConfDevWritten());
     EXPECT_EQ(device.Read("iec104.cfg"), ExampleStations({2404}));
     EXPECT_EQ(local.Read("iec104.cfg"), ";kol,0\r\n");
+}
+
+// The device's "cnf.ini" holds the password in Windows-1251, as the password
+// command writes it; the client sends it so.
+TEST_F(RemoteConfigDevice, PasswordInCyrillicOpensBothRoads)
+{
+    fieldgate.reset();
+    device.Write("cnf.ini", Utf8ToCp1251(CnfIni(webPort, "пароль")));
+    fieldgate = std::make_unique<TFieldgateService>(device.path() + "/", "127.0.0.1");
+    fieldgate->Start();
+    ASSERT_EQ(fieldgate->WebPort(), webPort);
+    dialog.password = "пароль";
+    service.Init();
+    ASSERT_TRUE(desktop::LoadAllConfFromDevice(Parts(client))) << messages.back();
+    EXPECT_EQ(local.Read("cnf.ini"), device.Read("cnf.ini"));
+    ASSERT_TRUE(desktop::SaveAllConfToDevice(Parts(client))) << messages.back();
 }
 
 TEST_F(RemoteConfig, DeviceThatNeverAnswersTimesOut)
