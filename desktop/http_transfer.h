@@ -3,7 +3,9 @@
 // carries Basic credentials from the first one on: an empty user and the
 // password (Windows-1251 bytes, as the device's own "cnf.ini" holds it). A
 // refused request, an answer other than 2xx or a time-out is a
-// TTransferError whose text the road shows after "Ошибка ".
+// TTransferError whose text the road shows after "Ошибка ", and so is an
+// answer shorter than its announced length or, to a download, one that is
+// not sent as a file ("application/octet-stream"): neither may be stored.
 
 #include <stdexcept>
 #include <string>
@@ -36,8 +38,9 @@ public:
               const std::string& password) override;
 
 private:
+    // fileType: the type a good answer has; "" for any.
     std::string Request(const std::string& method, const std::string& host, int port, const std::string& file,
-                        const std::string* body, const std::string& password);
+                        const std::string* body, const std::string& password, const std::string& fileType);
     int timeoutSeconds_;
 };
 

@@ -16,8 +16,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 namespace gw::test {
 namespace {
@@ -231,6 +233,89 @@ TEST_F(RemoteConfigDevice, PasswordInCyrillicOpensBothRoads)
     ASSERT_TRUE(desktop::LoadAllConfFromDevice(Parts(client))) << messages.back();
     EXPECT_EQ(local.Read("cnf.ini"), device.Read("cnf.ini"));
     ASSERT_TRUE(desktop::SaveAllConfToDevice(Parts(client))) << messages.back();
+}
+
+// A device on loopback that gives each file its scripted answer, bytes as
+// they are, and then closes the connection.
+class ScriptedDevice {
+public:
+    explicit ScriptedDevice(std::map<std::string, std::string> answers)
+        : answers_(std::move(answers)), thread_([this] { Serve(); })
+    {
+    }
+    ~ScriptedDevice()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    int Port() const { return socket_.address().port(); }
+
+private:
+    void Serve()
+    {
+        while (!stop_) {
+            if (!socket_.poll(Poco::Timespan(0, 20000), Poco::Net::Socket::SELECT_READ))
+                continue;
+            Poco::Net::StreamSocket client = socket_.acceptConnection();
+            client.setReceiveTimeout(Poco::Timespan(30, 0));
+            std::string head;
+            char c = 0;
+            while (head.find("\r\n\r\n") == std::string::npos && client.receiveBytes(&c, 1) == 1)
+                head += c;
+            const std::size_t from = head.find('/') + 1;
+            const auto it = answers_.find(head.substr(from, head.find(' ', from) - from));
+            const std::string answer =
+                it == answers_.end() ? "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n" : it->second;
+            client.sendBytes(answer.data(), static_cast<int>(answer.size()));
+            client.shutdown();
+            client.close();
+        }
+    }
+
+    std::map<std::string, std::string> answers_;
+    Poco::Net::ServerSocket socket_{Poco::Net::SocketAddress("127.0.0.1", 0)};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+std::string FileAnswer(const std::string& body, std::size_t announced, const char* type = "application/octet-stream")
+{
+    return "HTTP/1.1 200 OK\r\nContent-Type: " + std::string(type) + "\r\nContent-Length: " + std::to_string(announced)
+           + "\r\n\r\n" + body;
+}
+
+// A device answer cut short, or one that is no file (a web page of whatever
+// answers at that address), is not stored over the program's own files.
+TEST_F(RemoteConfig, AnswerCutShortOrNoFileIsNotStored)
+{
+    const std::string cfg = ExampleStations({2404});
+    const std::string cnf = CnfIni(80, "pw");
+    const std::string page = "<html><body>Router login</body></html>";
+    struct Case {
+        const char* what;
+        std::map<std::string, std::string> answers;
+    } cases[] = {
+        {"stations cut short", {{"iec104.cfg", FileAnswer(cfg.substr(0, 40), cfg.size())}}},
+        {"a web page", {{"iec104.cfg", FileAnswer(page, page.size(), "text/html")}}},
+        {"settings cut short",
+         {{"iec104.cfg", FileAnswer(cfg, cfg.size())}, {"cnf.ini", FileAnswer(cnf.substr(0, 20), cnf.size())}}},
+    };
+    for (const auto& c : cases) {
+        local.Write("iec104.cfg", ";kol,0\r\n");
+        local.Write("cnf.ini", CnfIni(80, "local"));
+        messages.clear();
+        ScriptedDevice device(c.answers);
+        dialog.port = device.Port();
+        desktop::TPocoHttpTransfer client(30);
+        EXPECT_FALSE(desktop::LoadAllConfFromDevice(Parts(client))) << c.what;
+        ASSERT_EQ(messages.size(), 1u) << c.what;
+        EXPECT_EQ(messages[0].rfind("Ошибка ", 0), 0u) << c.what << ": " << messages[0];
+        EXPECT_EQ(local.Read("cnf.ini"), CnfIni(80, "local")) << c.what;
+        if (c.answers.size() == 1) {
+            EXPECT_EQ(local.Read("iec104.cfg"), ";kol,0\r\n") << c.what;
+        }
+        EXPECT_EQ(stops, 0) << c.what;
+    }
 }
 
 TEST_F(RemoteConfig, DeviceThatNeverAnswersTimesOut)
