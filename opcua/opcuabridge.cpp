@@ -134,7 +134,11 @@ void TOpcUaLibraryBridge::AddStation(TServiceContext& ctx, int i, std::int32_t& 
             continue;
         const T_TS& ts = kp.TS_arr[static_cast<std::size_t>(n)];
         const std::string name = UaNameFilter(ts.NameTS, false);
-        api.Add_new_perem(Length(name), id, ts.Type_Var != 0 ? UaTypeInt32 : UaTypeBoolean, group, 1, writable,
+        // The library answers Good to every write it takes: a point without
+        // command addresses, whose writes the command entry can only refuse,
+        // is read-only, so its client hears BadNotWritable instead.
+        const std::int32_t commandable = ts.AdrASDU_TU != 0 && ts.AdrIOA_TU != 0 ? writable : 0;
+        api.Add_new_perem(Length(name), id, ts.Type_Var != 0 ? UaTypeInt32 : UaTypeBoolean, group, 1, commandable,
                           name.c_str());
         points_[static_cast<std::size_t>(id)] = {ts.Type_Var == 1 ? UaKindDoublePoint : UaKindSinglePoint, tag,
                                                  "КП " + std::to_string(i) + " \"" + kp.NameKP + "\", сигнал \""

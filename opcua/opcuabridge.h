@@ -6,7 +6,8 @@
 // value, with the ids of the OPC items), and runs the library's blocking
 // server call on a thread of its own. The value publication pushes through
 // it; a client's write of a point comes back on the library's thread and
-// becomes an On or Off command through the command entry.
+// becomes an On or Off command through the command entry. A point without
+// command addresses is read-only whatever OPC_UA_writable says.
 //
 // The library keeps one server per process and calls back with the variable
 // id alone, so one bridge at a time holds it; a second one is refused.

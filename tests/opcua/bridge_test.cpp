@@ -128,9 +128,16 @@ TEST_F(BridgeTest, DoublePointWritesAndReadOnlyPoints)
     if (!HasClient())
         GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
     WithLibrary();
+    stations[1].ts.push_back(TSignalSpec{2, 0, 0, 0}); // item 10: no command addresses
     Start();
     Bring(1);
+    Bring(2);
     int status = 0;
+    // A point that cannot be commanded refuses the write rather than answer
+    // Good for a command that never leaves.
+    std::string cannot = Probe("--write 'ns=1;i=10' Boolean true", status);
+    EXPECT_TRUE(Has(cannot, "write 10 BadNotWritable")) << cannot;
+    EXPECT_TRUE(Commands(2).empty());
     // 2 is On for a double point: a double command (46) to object 102.
     std::string out = Probe("--write 'ns=1;i=4' Int32 2", status);
     ASSERT_TRUE(Has(out, "write 4 Good")) << out;
