@@ -10,6 +10,7 @@
 
 #include <charconv>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 namespace gw::desktop {
@@ -40,17 +41,21 @@ std::string Trim(std::string s)
     return first == std::string::npos ? std::string() : s.substr(first, last - first + 1);
 }
 
-// One file of the device into the program folder: false for an answer too
-// short to be one. Written whole or not at all.
-bool LoadConfFromDevice(const TRemoteParts& p, const TConfDev& dev, const std::string& password,
-                        const std::string& file)
+// One file of the device; none for an answer too short to be one.
+std::optional<std::string> FetchConfFromDevice(const TRemoteParts& p, const TConfDev& dev, const std::string& password,
+                                               const std::string& file)
 {
-    const std::string body = p.http.Get(dev.IP_addr, dev.port, file, password);
+    std::string body = p.http.Get(dev.IP_addr, dev.port, file, password);
     if (body.size() <= MissingFileBytes)
-        return false;
-    if (!ReplaceWholeFile(p.service.FilePath(file), body))
+        return std::nullopt;
+    return body;
+}
+
+// A fetched file into the program folder, written whole or not at all.
+void StoreConf(const TRemoteParts& p, const std::string& file, const std::optional<std::string>& body)
+{
+    if (body && !ReplaceWholeFile(p.service.FilePath(file), *body))
         throw std::runtime_error("cannot write " + p.service.FilePath(file));
-    return true;
 }
 
 void SaveConfToDevice(const TRemoteParts& p, const TConfDev& dev, const std::string& password, const std::string& file)
@@ -61,7 +66,7 @@ void SaveConfToDevice(const TRemoteParts& p, const TConfDev& dev, const std::str
 void Probe(const TRemoteParts& p, const TConfDev& dev, const std::string& password)
 {
     try {
-        LoadConfFromDevice(p, dev, password, ProbeFile);
+        StoreConf(p, ProbeFile, FetchConfFromDevice(p, dev, password, ProbeFile));
     } catch (const std::exception&) {
         // The device serves no such file: the probe only wakes the link.
     }
@@ -112,10 +117,14 @@ bool LoadAllConfFromDevice(const TRemoteParts& p)
         return false;
     try {
         Probe(p, dev, password);
-        const bool found = LoadConfFromDevice(p, dev, password, Iec104CfgFileName);
-        LoadConfFromDevice(p, dev, password, CnfIniFileName);
+        // Both answers first: a failed second one must not leave the first
+        // stored beside a station list that is not read again.
+        const auto stations = FetchConfFromDevice(p, dev, password, Iec104CfgFileName);
+        const auto settings = FetchConfFromDevice(p, dev, password, CnfIniFileName);
+        StoreConf(p, Iec104CfgFileName, stations);
+        StoreConf(p, CnfIniFileName, settings);
         WriteConfDev(p.service.Dir(), dev);
-        if (!found) {
+        if (!stations) {
             p.message(NotFound);
             return false;
         }
