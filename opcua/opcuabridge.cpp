@@ -83,7 +83,7 @@ bool TOpcUaLibraryBridge::Start(TServiceContext& ctx)
     const std::size_t credentials = settings_.OPC_UA_username.size() + settings_.OPC_UA_password.size();
     if (settings_.OPC_UA_by_pwd && credentials > CredentialBytes)
         AppendServiceLine(ctx, "OPC UA: имя и пароль длиннее 100 байт, вход будет отклонён", UaLog);
-    thread_.Start([this] { Execute(); }, [this] { lib_.Api().setrunning_bool(0); });
+    thread_.Start([this, started = settings_] { Execute(started); }, [this] { lib_.Api().setrunning_bool(0); });
     return true;
 }
 
@@ -153,24 +153,24 @@ void TOpcUaLibraryBridge::AddStation(TServiceContext& ctx, int i, std::int32_t& 
     }
 }
 
-void TOpcUaLibraryBridge::Execute()
+void TOpcUaLibraryBridge::Execute(const TOpcUaSettings& settings)
 {
     // User name, then password, as UTF-8 bytes, the way clients send them.
     // What does not fit the 100 bytes is left out; the full lengths tell the
     // library to refuse every login then.
     char buffer[CredentialBytes] = {};
-    const std::string& user = settings_.OPC_UA_username;
-    const std::string& password = settings_.OPC_UA_password;
+    const std::string& user = settings.OPC_UA_username;
+    const std::string& password = settings.OPC_UA_password;
     std::memcpy(buffer, user.data(), std::min(user.size(), CredentialBytes));
     if (user.size() < CredentialBytes)
         std::memcpy(buffer + user.size(), password.data(), std::min(password.size(), CredentialBytes - user.size()));
     const std::int32_t result =
-        lib_.Api().UA_ServerNetworkLayerTCP_dll(settings_.OPC_UA_Port, settings_.OPC_UA_by_pwd ? 1 : 0, Length(user),
+        lib_.Api().UA_ServerNetworkLayerTCP_dll(settings.OPC_UA_Port, settings.OPC_UA_by_pwd ? 1 : 0, Length(user),
                                                 Length(password), &OpcUaWriteCallback, buffer);
     if (result != 0)
         AppendServiceLine(*ctx_,
                           "OPC UA: сервер завершился с кодом " + std::to_string(result) + ", порт "
-                              + std::to_string(settings_.OPC_UA_Port),
+                              + std::to_string(settings.OPC_UA_Port),
                           UaLog);
 }
 

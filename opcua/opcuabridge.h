@@ -56,7 +56,9 @@ std::optional<TTUCommand> UaWrittenCommand(std::uint16_t kind, std::int32_t v);
 class TOpcUaLibraryBridge final : public TOpcUaBridge {
 public:
     // settings are read at every Start: the service start has just read them
-    // with "iec104.cfg". They must outlive the bridge.
+    // with "iec104.cfg". They must outlive the bridge. opcstation's dialog
+    // may change them while the server runs: the server thread has its own
+    // copy, taken at the start.
     explicit TOpcUaLibraryBridge(const TOpcUaSettings& settings);
     ~TOpcUaLibraryBridge() override;
     TOpcUaLibraryBridge(const TOpcUaLibraryBridge&) = delete;
@@ -92,7 +94,7 @@ private:
     bool LoadOpcUaLibrary(TServiceContext& ctx);
     void StartOpcUa(TServiceContext& ctx);
     void AddStation(TServiceContext& ctx, int i, std::int32_t& tag);
-    void Execute(); // the server thread (TOPCUAThread)
+    void Execute(const TOpcUaSettings& settings); // the server thread (TOPCUAThread)
     static void OpcUaWriteCallback(std::int32_t id);
     void Release(); // after the thread has ended
 

@@ -219,6 +219,34 @@ TEST_F(BridgeTest, UserNameAndPasswordInUtf8)
     EXPECT_FALSE(Has(out, "group 80001 Transformator_1")) << out;
 }
 
+// opcstation's OPC UA dialog stores into the settings while the server runs:
+// the running server keeps what it was started with, the next start takes
+// the new ones.
+TEST_F(BridgeTest, SettingsEditedWhileTheServerRunsAreTheNextStarts)
+{
+    if (!HasClient())
+        GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
+    WithLibrary();
+    settings.OPC_UA_by_pwd = true;
+    settings.OPC_UA_username = "оператор";
+    settings.OPC_UA_password = "секрет";
+    const int started = settings.OPC_UA_Port;
+    Start();
+    settings.OPC_UA_Port = FreePort();
+    settings.OPC_UA_username = "диспетчер";
+    settings.OPC_UA_password = "пароль";
+    int status = 0;
+    std::string out = RunUaProbe(temp.File("xdg"), started, "--user оператор секрет", status);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_TRUE(Has(out, "group 80001 Transformator_1")) << out;
+
+    ServiceStop(ctx);
+    Start();
+    out = Probe("--user диспетчер пароль", status);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_TRUE(Has(out, "group 80001 Transformator_1")) << out;
+}
+
 TEST_F(BridgeTest, StopJoinsTheServerAndAStartBuildsAfresh)
 {
     WithLibrary();
