@@ -354,6 +354,39 @@ TEST_F(Channel, SelectThenExecuteWaitsForTheMatchingConfirmation)
     EXPECT_TRUE(port.TakeSent().empty());
 }
 
+// A passive station may be back, its transfer started by its own STARTDT,
+// before any pass saw its connection gone. The command of the lost
+// connection ends with it: the execute of a select confirmed there, held
+// back by a full window, must not open the new connection.
+TEST_F(Channel, ACommandOfTheLostConnectionDoesNotGoOutOnAQuickReconnect)
+{
+    prmn[0].kMax = 1;
+    Open(true, false);
+    frm->OnConnect();
+    Station(STARTDT_act);
+    ASSERT_EQ(port.TakeSent(), std::vector<TFrameBytes>{STARTDT_con});
+    Tick();
+    ASSERT_EQ(port.TakeSent().size(), 1u); // the interrogation
+    Station(SFrame(1));
+
+    ASSERT_TRUE(cl->TuQueue.Push({TTUCommand::tuCommand_On, 1, 5000, 0, 1, "КП 1"}));
+    Tick();
+    ASSERT_EQ(port.TakeSent().size(), 1u); // the select, which fills the window
+    // Its confirmation acknowledges nothing: the execute waits for room.
+    Station(IFrame(stationNs++, 1, Hex("2D 01 07 00 01 00 88 13 00 85")));
+    ASSERT_EQ(cl->ElemTU.step1, TStepTU::stuFormExecute1);
+    EXPECT_TRUE(port.TakeSent().empty());
+
+    frm->OnDisconnect();
+    frm->OnConnect();
+    stationNs = 0;
+    Station(STARTDT_act);
+    Tick();
+    for (const TFrameBytes& f : port.TakeSent())
+        EXPECT_NE(f.size() > 6 ? f[6] : 0, 45) << "the old select's execute left on the new connection";
+    EXPECT_TRUE(cl->ElemTU.Idle());
+}
+
 // Once the stream lost its framing the link drops the connection; what
 // still arrives on it before the socket closes starts at no frame boundary
 // and is not taken for values.
