@@ -240,6 +240,42 @@ TEST_F(Channel, StartdtIsOutstandingOnlyOnceTheMailboxTookIt)
     EXPECT_TRUE(Logged("Нет ответа на U-кадр"));
 }
 
+// A station that answers test frames but never STARTDT act is dropped t1
+// after the first STARTDT act: neither the act sent again after a test
+// frame nor a test frame of its own (t3 shorter than t1) gives it more time.
+TEST_F(Channel, TestFramesDoNotPutOffTheStartdtActsT1)
+{
+    struct Case {
+        const char* what;
+        std::int32_t t3;
+        TFrameBytes station; // what the station sends in between
+        std::int64_t at;     // ms after the STARTDT act
+    } cases[] = {
+        {"the station's test frame", 20000, TESTFR_act, 10000},
+        {"our own test frame", 5000, TESTFR_con, 5001},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        table.DelClient();
+        prmn[0].t3 = c.t3;
+        Open();
+        port.disconnectRequests = 0;
+        port.TakeSent();
+        frm->OnConnect();
+        Tick();
+        ASSERT_EQ(port.TakeSent(), std::vector<TFrameBytes>{STARTDT_act});
+        clock.Advance(c.at);
+        Tick();
+        Station(c.station);
+        Tick();
+        const auto between = port.TakeSent();
+        EXPECT_NE(std::find(between.begin(), between.end(), STARTDT_act), between.end()) << "STARTDT act again";
+        clock.Advance(prmn[0].t1 + 1 - c.at);
+        Tick();
+        EXPECT_EQ(port.disconnectRequests, 1) << "no STARTDT con within t1 of the first act";
+    }
+}
+
 TEST_F(Channel, ActiveChannelAsksForAConnectionEveryTwoSeconds)
 {
     port.connected = false;
