@@ -48,6 +48,10 @@ void T104Client::DoOnConnect()
 {
     TSubj104::DoOnConnect();
     tClockSyncAnswer.Stop();
+    // The commands of the lost connection end with it, also when no pass saw
+    // it gone: a station back at once, its transfer started by itself, would
+    // otherwise get their select or execute on its new connection.
+    TuQueue.Service(false, Layout());
     Log(LogLink,
         "(iec5) T104Client.DoOnConnect() Соед.установлено! Флаг Connecting." + flag.ToString() + ClSFlag.ToString());
     ClSFlag.Op(TFlagOperation::FSet, TBitClient::bclb_ConnectingOk);

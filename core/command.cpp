@@ -16,6 +16,24 @@ bool IsKnownTuType(int type_tu) { return type_tu >= 0 && type_tu <= 3; }
 
 NameTypeIdent TuTypeIdent(int type_tu) { return IsSingle(type_tu) ? NameTypeIdent::C_SC_NA : NameTypeIdent::C_DC_NA; }
 
+std::uint8_t TuElement(int type_tu, TTUCommand command, bool select)
+{
+    const bool on = command == TTUCommand::tuCommand_On;
+    const int state = IsSingle(type_tu) ? (on ? 1 : 0) : (on ? 2 : 1);
+    return static_cast<std::uint8_t>(state | 0x04 | (select ? 0x80 : 0));
+}
+
+bool AnswersTuElement(const TIEC_ASDUt& rx, int type_tu, std::uint8_t sent)
+{
+    // Received, the element follows the object address.
+    const auto ioa = static_cast<std::size_t>(rx.Layout().szIoa);
+    const auto data = rx.Data();
+    if (data.size() <= ioa)
+        return false;
+    const int compared = 0x80 | (IsSingle(type_tu) ? 0x01 : 0x03);
+    return ((data[ioa] ^ sent) & compared) == 0;
+}
+
 TElemTU::TElemTU(TClock& clock, const TTypeIdentList& types, TMessBuff* log, int timeout)
     : AckTimeout(timeout), tmCommand(clock), types_(types), log_(log), clock_(clock)
 {
@@ -72,13 +90,8 @@ std::string TElemTU::CreateAsduTUCommand(TStepTU step)
     if (!FitsLe(CtrlASDUAddr, layout.szCa) || !FitsLe(CtrlObjAddr, layout.szIoa))
         return "CreateAsduTUCommand() Адрес ТУ " + std::to_string(CtrlASDUAddr) + ":" + std::to_string(CtrlObjAddr)
                + " не помещается в поля адресов ASDU!";
-    // State, qualifier 1 (short pulse), and S/E = 1 for the select.
-    std::uint8_t state = IsSingle(type_tu_ElemTU) ? (on ? 1 : 0) : (on ? 2 : 1);
-    std::uint8_t element = state | 0x04;
-    if (step != TStepTU::stuFormExecute1)
-        element |= 0x80;
     const int code = IsSingle(type_tu_ElemTU) ? TypeSingleCommand : TypeDoubleCommand;
-    const std::uint8_t data[1] = {element};
+    const std::uint8_t data[1] = {TuElement(type_tu_ElemTU, TUCommand, step != TStepTU::stuFormExecute1)};
     asdu.emplace(code, 1, CotActivation, CtrlASDUAddr, CtrlObjAddr, data, layout, types_);
     return {};
 }
@@ -138,6 +151,9 @@ bool TElemTU::OnConfirmation(const TIEC_ASDUt& rx)
     if (Idle() || !sent_ || rx.ptid == nullptr || rx.nelem < 1)
         return false;
     if (rx.ptid->Name != TuTypeIdent(type_tu_ElemTU) || rx.ASDUAddress != CtrlASDUAddr || rx.ObjAddress != CtrlObjAddr)
+        return false;
+    // The frame of the current step is the one an answer must mirror.
+    if (!asdu || !AnswersTuElement(rx, type_tu_ElemTU, asdu->Data1[0]))
         return false;
     if ((rx.COT & CotNegativeBit) != 0) {
         Log(LogError, "(iec3)TU: Отрицательное подтверждение ТУ. Адрес=" + std::to_string(CtrlObjAddr)

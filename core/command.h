@@ -39,6 +39,15 @@ using TFlagTuExecute = TFlagOf<TBitTuExecute>;
 bool IsKnownTuType(int type_tu);
 // The type of a kind's ASDUs: C_SC_NA for single, C_DC_NA for double commands.
 NameTypeIdent TuTypeIdent(int type_tu);
+// The element (SCO or DCO) of a kind's select or execute for command: its
+// state, qualifier 1 (short pulse) and S/E.
+std::uint8_t TuElement(int type_tu, TTUCommand command, bool select);
+// Whether a received command ASDU of a kind answers the frame whose element
+// was sent: a station mirrors the command in its answers, so an answer with
+// another S/E or state is one to another command for the same object (the
+// late answer to an execute whose time-out passed, say), not to this one.
+// The qualifier is not compared.
+bool AnswersTuElement(const TIEC_ASDUt& rx, int type_tu, std::uint8_t sent);
 
 // The link side of a command: queue a frame made from asdu in the send
 // window when the data transfer runs and the window has room (true, and the
@@ -69,8 +78,9 @@ public:
     void TuService1(TTuSender& channel);
 
     // A received ASDU. A confirmation of this command's type, common address
-    // and object address advances a pending select (cause 7) or ends the
-    // command as failed (P/N = 1); true when it did either.
+    // and object address that mirrors the frame of the current step advances
+    // a pending select (cause 7) or ends the command as failed (P/N = 1);
+    // true when it did either.
     bool OnConfirmation(const TIEC_ASDUt& asdu);
 
     bool Idle() const { return step1 == TStepTU::stuNone; }

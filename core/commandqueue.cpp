@@ -82,6 +82,8 @@ void TTuQueue::OnAsdu(const TIEC_ASDUt& rx)
     if (rx.ptid->Name != TuTypeIdent(running_->type_tu) || rx.ASDUAddress != running_->CtrlASDUAddr
         || rx.ObjAddress != running_->CtrlObjAddr)
         return;
+    if (!AnswersTuElement(rx, running_->type_tu, TuElement(running_->type_tu, running_->command, false)))
+        return;
     const int cause = rx.COT & kCauseMask;
     if ((rx.COT & kNegative) != 0 || cause == kCauseActCon || cause == kCauseActTerm)
         answered_ = true;

@@ -56,7 +56,8 @@ public:
     // once. Without dataTransfer the waiting commands are dropped.
     bool Service(bool dataTransfer, const TAsduLayout& layout);
 
-    // A received ASDU: the station's answer to the running command's execute.
+    // A received ASDU: the station's answer to the running command's execute,
+    // which mirrors it: an answer to a select of the object is not one.
     void OnAsdu(const TIEC_ASDUt& asdu);
 
     // The channel ends for good: every command whose execute has not left,

@@ -50,7 +50,7 @@ std::string LongTimeText(TDateTime dt)
 
 TSubj104::TSubj104(const TPrmn& aprm, TLinkEnv aenv)
     : prm(aprm), s_APDUBuf(SendWindowCapacity(aprm.kMax)), r_APDUBuf(ReceiveQueueCapacity(aprm.kMax)), env(aenv),
-      t1_Response(*aenv.clock), t2_AckReseiveI(*aenv.clock), t3_TestSending(*aenv.clock)
+      t1_Response(*aenv.clock), t1_TestFr(*aenv.clock), t2_AckReseiveI(*aenv.clock), t3_TestSending(*aenv.clock)
 {
 }
 
@@ -98,6 +98,7 @@ void TSubj104::ResetLink()
     // A tail from the previous connection would spoil the first frame of the next.
     area.Clear();
     t1_Response.Stop();
+    t1_TestFr.Stop();
     t2_AckReseiveI.Stop();
 }
 
@@ -298,18 +299,23 @@ void TSubj104::DoAckSend(int vrSecond)
 bool TSubj104::SendWaitingU(bool Save_Obmen, int nomer_socket)
 {
     // Answers to the station first, then our own acts; an act is awaited
-    // (t1) only once it really went out.
+    // (t1) only once it really went out, and an act sent again while the
+    // first still awaits its con keeps the first one's t1: repeating it
+    // must not keep a station that never answers connected.
     struct TWaitingU {
         TBit104Subj want;
         U_Func func;
         UActCon actcon;
-        TBit104Subj awaited; // the act's outstanding bit; unused for answers
+        TBit104Subj awaited;           // the act's outstanding bit; unused for answers
+        TTimeCheckPause TSubj104::*t1; // the act's t1; unused for answers
     };
     static constexpr TWaitingU waiting[] = {
-        {TBit104Subj::bsb_STARTDT_ConWant, U_Func::U_STARTDT, UActCon::UCON, TBit104Subj::bsb_STARTDT_Act},
-        {TBit104Subj::bsb_TESTFR_ConWant, U_Func::U_TESTFR, UActCon::UCON, TBit104Subj::bsb_TESTFR_Act},
-        {TBit104Subj::bsb_STARTDT_Want, U_Func::U_STARTDT, UActCon::UACT, TBit104Subj::bsb_STARTDT_Act},
-        {TBit104Subj::bsb_TESTFR_Want, U_Func::U_TESTFR, UActCon::UACT, TBit104Subj::bsb_TESTFR_Act},
+        {TBit104Subj::bsb_STARTDT_ConWant, U_Func::U_STARTDT, UActCon::UCON, TBit104Subj::bsb_STARTDT_Act, nullptr},
+        {TBit104Subj::bsb_TESTFR_ConWant, U_Func::U_TESTFR, UActCon::UCON, TBit104Subj::bsb_TESTFR_Act, nullptr},
+        {TBit104Subj::bsb_STARTDT_Want, U_Func::U_STARTDT, UActCon::UACT, TBit104Subj::bsb_STARTDT_Act,
+         &TSubj104::t1_Response},
+        {TBit104Subj::bsb_TESTFR_Want, U_Func::U_TESTFR, UActCon::UACT, TBit104Subj::bsb_TESTFR_Act,
+         &TSubj104::t1_TestFr},
     };
     for (const TWaitingU& u : waiting) {
         if (!Yes(u.want))
@@ -318,8 +324,9 @@ bool TSubj104::SendWaitingU(bool Save_Obmen, int nomer_socket)
             return false;
         Clear(u.want);
         if (u.actcon == UActCon::UACT) {
+            if (!Yes(u.awaited))
+                (this->*u.t1).Start();
             Set(u.awaited);
-            t1_Response.Start();
         } else if (u.func == U_Func::U_STARTDT) {
             // The station started the transfer and heard our con.
             Set(TBit104Subj::bsb_STARTDT_Ok);
@@ -337,8 +344,9 @@ bool TSubj104::T1Expired()
         Log(LogLink, "(iec5) t1(вышел таймаут! Нет подтверждения I-кадра. Разрыв соединения)");
         return true;
     }
-    const bool actOutstanding = Yes(TBit104Subj::bsb_STARTDT_Act) || Yes(TBit104Subj::bsb_TESTFR_Act);
-    if (actOutstanding && t1_Response.CheckExpire(t1, false)) {
+    const bool startdtLate = Yes(TBit104Subj::bsb_STARTDT_Act) && t1_Response.CheckExpire(t1, false);
+    const bool testfrLate = Yes(TBit104Subj::bsb_TESTFR_Act) && t1_TestFr.CheckExpire(t1, false);
+    if (startdtLate || testfrLate) {
         Log(LogLink, "(iec5) t1(вышел таймаут! Нет ответа на U-кадр. Разрыв соединения)");
         return true;
     }

@@ -153,7 +153,9 @@ private:
     int Fvr = 0;
     int FVrAck = 0;
     int Ack = 0;
-    TTimeCheckPause t1_Response;
+    // t1 of each act awaiting its con, from the first time it went out.
+    TTimeCheckPause t1_Response; // STARTDT act
+    TTimeCheckPause t1_TestFr;   // TESTFR act
     TTimeCheckPause t2_AckReseiveI;
     TTimeCheckPause t3_TestSending;
     TReceiveArea area;

@@ -27,13 +27,15 @@ std::string Who(int i, const TKpEthernet& kp, const TArmRec& rec)
 }
 
 // Under the station's channel lock: the command into its link's queue.
-bool QueueCommand(TServiceContext& ctx, T104Client& pcl, int sstID, TTUCommand TUCommand, const std::string& who,
+bool QueueCommand(TServiceContext& ctx, TClient104Frm& link, int sstID, TTUCommand TUCommand, const std::string& who,
                   const TArmRec& rec)
 {
+    T104Client& pcl = *link.pcl();
     AppendObmenLine(ctx, " pclTU - Find=" + pcl.str_AddrPort() + " pkp.Port=", TuTrace);
     // Without data transfer the command could only leave after a reconnect,
-    // long after the operator gave it: it is refused now instead.
-    if (!pcl.StartDT())
+    // long after the operator gave it: it is refused now instead, also when
+    // the connection is gone and no pass has taken that yet.
+    if (!link.DataTransfer())
         return Refuse(ctx, sstID, "нет связи с " + who);
     if (!IsKnownTuType(rec.type_tu()))
         return Refuse(ctx, sstID, "неизвестный тип ТУ=" + std::to_string(rec.type_tu()) + ", " + who);
@@ -62,9 +64,8 @@ bool StartCommand(TServiceContext& ctx, TServiceRun& run, int sstID, TTUCommand 
                     TuTrace);
 
     bool started = false;
-    const bool linked = ctx.Channels.WithLink(i, [&](TClient104Frm& link) {
-        started = QueueCommand(ctx, *link.pcl(), sstID, TUCommand, Who(i, *kp, *rec), *rec);
-    });
+    const bool linked = ctx.Channels.WithLink(
+        i, [&](TClient104Frm& link) { started = QueueCommand(ctx, link, sstID, TUCommand, Who(i, *kp, *rec), *rec); });
     if (!linked) {
         AppendObmenLine(ctx, " pclTU - nil", TuTrace);
         return Refuse(ctx, sstID, "нет канала КП " + std::to_string(i));

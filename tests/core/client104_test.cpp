@@ -240,6 +240,42 @@ TEST_F(Channel, StartdtIsOutstandingOnlyOnceTheMailboxTookIt)
     EXPECT_TRUE(Logged("Нет ответа на U-кадр"));
 }
 
+// A station that answers test frames but never STARTDT act is dropped t1
+// after the first STARTDT act: neither the act sent again after a test
+// frame nor a test frame of its own (t3 shorter than t1) gives it more time.
+TEST_F(Channel, TestFramesDoNotPutOffTheStartdtActsT1)
+{
+    struct Case {
+        const char* what;
+        std::int32_t t3;
+        TFrameBytes station; // what the station sends in between
+        std::int64_t at;     // ms after the STARTDT act
+    } cases[] = {
+        {"the station's test frame", 20000, TESTFR_act, 10000},
+        {"our own test frame", 5000, TESTFR_con, 5001},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        table.DelClient();
+        prmn[0].t3 = c.t3;
+        Open();
+        port.disconnectRequests = 0;
+        port.TakeSent();
+        frm->OnConnect();
+        Tick();
+        ASSERT_EQ(port.TakeSent(), std::vector<TFrameBytes>{STARTDT_act});
+        clock.Advance(c.at);
+        Tick();
+        Station(c.station);
+        Tick();
+        const auto between = port.TakeSent();
+        EXPECT_NE(std::find(between.begin(), between.end(), STARTDT_act), between.end()) << "STARTDT act again";
+        clock.Advance(prmn[0].t1 + 1 - c.at);
+        Tick();
+        EXPECT_EQ(port.disconnectRequests, 1) << "no STARTDT con within t1 of the first act";
+    }
+}
+
 TEST_F(Channel, ActiveChannelAsksForAConnectionEveryTwoSeconds)
 {
     port.connected = false;
@@ -352,6 +388,39 @@ TEST_F(Channel, SelectThenExecuteWaitsForTheMatchingConfirmation)
     EXPECT_TRUE(cl->ElemTU.Idle());
     Tick();
     EXPECT_TRUE(port.TakeSent().empty());
+}
+
+// A passive station may be back, its transfer started by its own STARTDT,
+// before any pass saw its connection gone. The command of the lost
+// connection ends with it: the execute of a select confirmed there, held
+// back by a full window, must not open the new connection.
+TEST_F(Channel, ACommandOfTheLostConnectionDoesNotGoOutOnAQuickReconnect)
+{
+    prmn[0].kMax = 1;
+    Open(true, false);
+    frm->OnConnect();
+    Station(STARTDT_act);
+    ASSERT_EQ(port.TakeSent(), std::vector<TFrameBytes>{STARTDT_con});
+    Tick();
+    ASSERT_EQ(port.TakeSent().size(), 1u); // the interrogation
+    Station(SFrame(1));
+
+    ASSERT_TRUE(cl->TuQueue.Push({TTUCommand::tuCommand_On, 1, 5000, 0, 1, "КП 1"}));
+    Tick();
+    ASSERT_EQ(port.TakeSent().size(), 1u); // the select, which fills the window
+    // Its confirmation acknowledges nothing: the execute waits for room.
+    Station(IFrame(stationNs++, 1, Hex("2D 01 07 00 01 00 88 13 00 85")));
+    ASSERT_EQ(cl->ElemTU.step1, TStepTU::stuFormExecute1);
+    EXPECT_TRUE(port.TakeSent().empty());
+
+    frm->OnDisconnect();
+    frm->OnConnect();
+    stationNs = 0;
+    Station(STARTDT_act);
+    Tick();
+    for (const TFrameBytes& f : port.TakeSent())
+        EXPECT_NE(f.size() > 6 ? f[6] : 0, 45) << "the old select's execute left on the new connection";
+    EXPECT_TRUE(cl->ElemTU.Idle());
 }
 
 // Once the stream lost its framing the link drops the connection; what

@@ -48,11 +48,15 @@ protected:
 
     void Start(TTUCommand cmd, int type, int ioa = kIoa) { tu.Init(cmd, kCa, ioa, TAsduLayout{}, true, type); }
     void Pass() { tu.TuService1(channel); }
-    // The station's answer to the select: type 45 or 46, the given cause and addresses.
-    bool Answer(int code, int cot, int ca = kCa, int ioa = kIoa)
+    // The station's answer: type 45 or 46, the given cause and addresses, and
+    // the element of the last frame sent (as a station mirrors it) unless given.
+    static constexpr int kMirrored = -1, kNoElement = -2;
+    bool Answer(int code, int cot, int ca = kCa, int ioa = kIoa, int sco = kMirrored)
     {
-        const std::uint8_t element[1] = {0x85};
-        TIEC_ASDUt sent(code, 1, cot, ca, ioa, element, TAsduLayout{}, types);
+        const int mirrored = channel.queued.empty() ? 0x85 : channel.Element(channel.queued.size() - 1);
+        const std::uint8_t element[1] = {static_cast<std::uint8_t>(sco == kMirrored ? mirrored : sco)};
+        const std::span<const std::uint8_t> data(element, sco == kNoElement ? 0 : 1);
+        TIEC_ASDUt sent(code, 1, cot, ca, ioa, data, TAsduLayout{}, types);
         std::uint8_t bytes[kMaxAsduLen];
         const int n = sent.Encode(bytes);
         TIEC_ASDUt rx(std::span(bytes, static_cast<std::size_t>(n)), 0, n, TAsduLayout{}, types);
@@ -191,19 +195,23 @@ TEST_F(Sequencer, ForeignConfirmationsDoNotAdvanceTheSelect)
     Pass();
     struct Case {
         const char* what;
-        int code, cot, ca, ioa;
+        int code, cot, ca, ioa, sco;
     } cases[] = {
-        {"other object", 45, 7, kCa, kIoa + 1},
-        {"other station address", 45, 7, kCa + 1, kIoa},
-        {"other command type", 46, 7, kCa, kIoa},
-        {"test bit", 45, 0x87, kCa, kIoa},
-        {"termination", 45, 10, kCa, kIoa},
-        {"activation", 45, 6, kCa, kIoa},
-        {"negative for another object", 45, 0x47, kCa, kIoa + 1},
+        {"other object", 45, 7, kCa, kIoa + 1, 0x85},
+        {"other station address", 45, 7, kCa + 1, kIoa, 0x85},
+        {"other command type", 46, 7, kCa, kIoa, 0x85},
+        {"test bit", 45, 0x87, kCa, kIoa, 0x85},
+        {"termination", 45, 10, kCa, kIoa, 0x85},
+        {"activation", 45, 6, kCa, kIoa, 0x85},
+        {"negative for another object", 45, 0x47, kCa, kIoa + 1, 0x85},
+        {"an execute's confirmation", 45, 7, kCa, kIoa, 0x05},
+        {"an execute's negative confirmation", 45, 0x47, kCa, kIoa, 0x05},
+        {"the select of the other state", 45, 7, kCa, kIoa, 0x84},
+        {"no element", 45, 7, kCa, kIoa, kNoElement},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_FALSE(Answer(c.code, c.cot, c.ca, c.ioa));
+        EXPECT_FALSE(Answer(c.code, c.cot, c.ca, c.ioa, c.sco));
         EXPECT_EQ(tu.step1, S::stuSendSelect);
     }
     clock.Advance(6001);
@@ -211,6 +219,41 @@ TEST_F(Sequencer, ForeignConfirmationsDoNotAdvanceTheSelect)
     EXPECT_TRUE(tu.Idle());
     EXPECT_TRUE(tu.fl.Op(TFlagOperation::FYes, TBitTuExecute::btue_TU_TimeOut1));
     EXPECT_EQ(channel.queued.size(), 1u);
+}
+
+// The station answers an execute only after its command's time-out, while the
+// next command to the same object awaits its select's confirmation: that
+// late answer neither brings the new command's execute nor ends it.
+TEST_F(Sequencer, TheLateAnswerToAnEarlierExecuteIsNotTheSelectsConfirmation)
+{
+    for (int type : {0, 2}) {
+        SCOPED_TRACE(type);
+        const int code = type == 0 ? 45 : 46;
+        channel.queued.clear();
+        Start(TTUCommand::tuCommand_On, type);
+        Pass();
+        ASSERT_TRUE(Answer(code, 7));
+        Pass();
+        ASSERT_EQ(channel.queued.size(), 2u);
+        const int execute = channel.Element(1);
+        Pass();
+        ASSERT_TRUE(tu.Idle());
+
+        Start(TTUCommand::tuCommand_On, type);
+        Pass();
+        ASSERT_EQ(channel.queued.size(), 3u);
+        EXPECT_FALSE(Answer(code, 7, kCa, kIoa, execute));
+        EXPECT_FALSE(Answer(code, 10, kCa, kIoa, execute));
+        EXPECT_FALSE(Answer(code, 0x47, kCa, kIoa, execute));
+        Pass();
+        EXPECT_EQ(tu.step1, S::stuSendSelect);
+        EXPECT_EQ(channel.queued.size(), 3u) << "no execute without the select's own confirmation";
+        EXPECT_TRUE(Answer(code, 7));
+        Pass();
+        ASSERT_EQ(channel.queued.size(), 4u);
+        EXPECT_EQ(channel.Element(3), execute);
+        Pass();
+    }
 }
 
 TEST_F(Sequencer, NegativeConfirmationEndsTheCommandAsFailed)

@@ -53,9 +53,10 @@ protected:
         if (queue.Service(dataTransfer, TAsduLayout{}))
             tu.TuService1(channel);
     }
-    void Answer(int ioa, int cot)
+    // The station's answer; the element mirrors a single ON execute unless given.
+    void Answer(int ioa, int cot, std::uint8_t sco = 0x05)
     {
-        const std::uint8_t element[1] = {0x05};
+        const std::uint8_t element[1] = {sco};
         TIEC_ASDUt sent(45, 1, cot, kCa, ioa, element, TAsduLayout{}, types);
         std::uint8_t bytes[kMaxAsduLen];
         const int n = sent.Encode(bytes);
@@ -89,6 +90,9 @@ TEST_F(CommandQueue, AnswersForOtherObjectsOrWithOtherCausesDoNotComplete)
     Answer(5002, 7);  // another object
     Answer(5001, 3);  // spontaneous
     Answer(5001, 20); // interrogated
+    for (int cot : {7, 10, 0x47})
+        Answer(5001, cot, 0x85); // answers to a select of the object
+    Answer(5001, 7, 0x04);       // an execute of the other state
     for (int k = 0; k < 3; ++k)
         Pass();
     EXPECT_EQ(channel.frames, 1);
@@ -122,7 +126,7 @@ TEST_F(CommandQueue, ACommandWhoseExecuteHasNotLeftEndsWhenTheTransferStops)
         ASSERT_TRUE(queue.Push(Order(7, 5001, c.type_tu)));
         Pass();
         if (c.selectConfirmed) {
-            Answer(5001, 7);
+            Answer(5001, 7, 0x85);
             channel.takes = false;
             Pass(); // the execute is formed; the link refuses it
         }
@@ -137,7 +141,7 @@ TEST_F(CommandQueue, ACommandWhoseExecuteHasNotLeftEndsWhenTheTransferStops)
             Pass();
         EXPECT_EQ(channel.frames, sent);
         if (c.selectConfirmed)
-            Answer(5001, 7); // a late confirmation of the old select starts nothing
+            Answer(5001, 7, 0x85); // a late confirmation of the old select starts nothing
         Pass();
         EXPECT_EQ(channel.frames, sent);
     }

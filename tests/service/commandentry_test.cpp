@@ -199,6 +199,7 @@ TEST_F(CommandEntryTest, AStationWithoutDataTransferTakesNoCommand)
     EXPECT_TRUE(ExecuteTU(ctx, 1, TTUCommand::tuCommand_On));
     EXPECT_EQ(Commands(1).size(), 1u);
     Channel(1).Disconnect();
+    EXPECT_FALSE(ExecuteTU(ctx, 1, TTUCommand::tuCommand_On)) << "connection lost, no pass has seen it yet";
     Ticks(1);
     EXPECT_FALSE(ExecuteTU(ctx, 1, TTUCommand::tuCommand_On)); // connection lost
 }
