@@ -4,7 +4,6 @@
 #include "core/tags.h"
 #include "core/text.h"
 #include "desktop/texts.h"
-#include "service/passivechannel.h"
 #include "service/serviceinit.h"
 #include "service/tables.h"
 
@@ -33,7 +32,8 @@ void Put(std::string& cell, const std::string& text)
         cell = text;
 }
 
-void ConnectionRow(TServiceContext& ctx, int k, std::vector<std::string>& row)
+// Under station k's channel lock; link is its link object, null while it has none.
+void ConnectionRow(TServiceContext& ctx, int k, const TClient104Frm* link, std::vector<std::string>& row)
 {
     const T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(k)];
     Put(row[3], kp.Connected.Get() ? texts::Connected : texts::NotConnected);
@@ -42,11 +42,12 @@ void ConnectionRow(TServiceContext& ctx, int k, std::vector<std::string>& row)
             Put(row[4], kp.IP_tek + ":" + std::to_string(kp.Port_tek));
         return;
     }
-    const TPassiveServerSlot& slot = ctx.Channels.PassiveServers[static_cast<std::size_t>(k)];
-    if (!slot.Opened || !slot.Server)
+    // The listening server is the link's port: it holds at most one station connection.
+    const TLinkPort* server = link ? link->pcl()->PSocket().port : nullptr;
+    if (!ctx.Channels.PassiveServers[static_cast<std::size_t>(k)].Opened || !server)
         return;
     Put(row[4], texts::PortPrefix + std::to_string(kp.Port));
-    Put(row[5], texts::ConnectionsPrefix + std::to_string(slot.Server->IsConnected() ? 1 : 0));
+    Put(row[5], texts::ConnectionsPrefix + std::to_string(server->IsConnected() ? 1 : 0));
 }
 
 struct TReading {
@@ -147,9 +148,9 @@ void RefreshValueGrids(TServiceContext& ctx, int k, TValueGrids& grids)
     WithRun(ctx, [&](const TServiceRun* run) {
         if (!run)
             return;
-        ctx.Channels.WithChannel(k, [&](const TClient104Frm*) {
+        ctx.Channels.WithChannel(k, [&](const TClient104Frm* link) {
             const T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(k)];
-            ConnectionRow(ctx, k, grids.ts[1]);
+            ConnectionRow(ctx, k, link, grids.ts[1]);
             TagRows(*run, kp, k, grids);
         });
     });

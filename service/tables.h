@@ -54,7 +54,6 @@ struct TServiceRun;
 class TChannelFactory;
 class TOpcUaBridge;
 class TServiceWebServer;
-class TPassiveServer; // the listening server of a passive station
 class TServiceContext;
 class TClient104Frm;
 
@@ -85,8 +84,7 @@ struct TOpcItemTable {
 };
 
 struct TPassiveServerSlot {
-    std::shared_ptr<TPassiveServer> Server;
-    bool Opened = false;
+    bool Opened = false; // its listening socket is open; the server itself is the link's port
 };
 
 // What belongs to each channel. Channel i is station i's, 1..MaxChannelSlots.

@@ -2,7 +2,9 @@
 // simulator over loopback, and the start/stop logic on its own.
 
 #include "desktop_fixture.h"
+#include "testkit/free_port.h"
 #include "testkit/kpsim_process.h"
+#include "testkit/one_station.h"
 
 #include "desktop/desktop_service.h"
 #include "desktop/main_window.h"
@@ -90,6 +92,29 @@ TEST_F(MainWindowPolling, StartsAtCreationShowsLiveValuesAndStopsByTheButton)
     QTest::mouseClick(Button1(), Qt::LeftButton);
     EXPECT_TRUE(form->PollingOn());
     EXPECT_TRUE(prompts.infos.empty());
+}
+
+TEST_F(MainWindowPolling, PassiveStationShowsItsPortAndConnection)
+{
+    const int port = FreePort();
+    kpsim = std::make_unique<KpsimProcess>(std::vector<std::string>{
+        "--connect", "127.0.0.1:" + std::to_string(port), "--ca", "1", "--sp", "100:4", "--reconnect", "100"});
+    TOneStation station;
+    station.port = port;
+    station.passive = true;
+    station.startDt = true;
+    station.points = {TCfgPoint(100)};
+    temp.Write("iec104.cfg", OneStationCfg(station));
+    form->FormCreate();
+    ASSERT_TRUE(form->PollingOn());
+    ASSERT_TRUE(WaitForKpsim("startdt station=1"));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            form->OutStingGrigTsTit();
+            return Cell("TS", 1, 5) == QString::fromUtf8(desktop::texts::ConnectionsPrefix) + "1";
+        },
+        10000));
+    EXPECT_EQ(Cell("TS", 1, 4), QString::fromUtf8(desktop::texts::PortPrefix) + QString::number(port));
 }
 
 TEST_F(MainWindowPolling, NoStationMeansStoppedWithHeadersOnly)
