@@ -1,5 +1,6 @@
 #include "daemon/httpexchange.h"
 
+#include "daemon/httpanswersession.h"
 #include "daemon/httpgate.h"
 #include "daemon/httphandler.h"
 
@@ -147,15 +148,13 @@ bool Answer(const TSubj104Serv_ext& handler, THttpConnection& connection,
 } // namespace
 
 bool ServeRequest(const TSubj104Serv_ext& handler, THttpConnection& connection,
-                  const Poco::Net::HTTPServerParams::Ptr& params)
+                  const Poco::Net::HTTPServerParams::Ptr& params, const TClock& clock, std::int64_t timeoutMs)
 {
-    // The answer is written blocking, bounded by the send time-out.
-    connection.Socket.setBlocking(true);
-    connection.Socket.setSendTimeout(params->getTimeout());
-    Poco::Net::HTTPServerSession session(connection.Socket, params);
+    THttpAnswerSession session(connection.Socket, params, clock, clock.MonotonicMs() + timeoutMs);
     bool keepAlive = false;
     try {
-        keepAlive = Answer(handler, connection, params, session);
+        // The answer's streams swallow a failed write: the session keeps it.
+        keepAlive = Answer(handler, connection, params, session) && session.networkException() == nullptr;
     } catch (const std::exception&) {
         keepAlive = false; // the client went away, or its head did not parse the second time
     }

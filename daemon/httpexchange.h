@@ -2,7 +2,11 @@
 // One request that the gate has read whole, put to the handler: the request
 // comes from memory, the answer goes to the client's socket.
 
+#include "core/clock.h"
+
 #include <Poco/Net/HTTPServerParams.h>
+
+#include <cstdint>
 
 namespace gw {
 
@@ -10,8 +14,9 @@ class THttpConnection;
 class TSubj104Serv_ext;
 
 // Answers the connection's complete request; true when the connection can
-// carry the next one. Never throws.
+// carry the next one. The answer is cut, and the connection not kept, when
+// it is not all taken within timeoutMs on clock. Never throws.
 bool ServeRequest(const TSubj104Serv_ext& handler, THttpConnection& connection,
-                  const Poco::Net::HTTPServerParams::Ptr& params);
+                  const Poco::Net::HTTPServerParams::Ptr& params, const TClock& clock, std::int64_t timeoutMs);
 
 } // namespace gw

@@ -37,6 +37,10 @@ struct THttpLimits {
     std::int64_t HeadTimeoutMs = 10'000;
     std::int64_t BodyTimeoutMs = 60'000;
     std::int64_t IdleTimeoutMs = 5'000;
+    // The whole answer, head and body, is taken by the client within this of
+    // the handler thread's start on it, else the connection is closed: a
+    // client that reads a few bytes at a time must not keep the thread.
+    std::int64_t AnswerTimeoutMs = 60'000;
     // How long a closing connection's late bytes are read and dropped, so
     // that its answer is not lost to a reset.
     std::int64_t LingerMs = 2'000;

@@ -320,15 +320,10 @@ std::string TSubj104Serv_ext::ReceiveUploadedFile(std::string_view body, std::st
     return "";
 }
 
-namespace {
-
-constexpr unsigned HandlerThreads = 16;
-
-} // namespace
-
 TWebServer::TWebServer(const TSubj104Serv_ext& handler, const THttpSettings& settings, const THttpLimits& limits,
                        const std::string& address, std::uint16_t port, const TClock& clock)
-    : handler_(handler), params_(new Poco::Net::HTTPServerParams)
+    : handler_(handler), clock_(clock), answerTimeoutMs_(limits.AnswerTimeoutMs),
+      params_(new Poco::Net::HTTPServerParams)
 {
     // The address may be reused at once after a restart, but the port is not
     // shared: POCO's short form also sets SO_REUSEPORT, with which a second
@@ -337,10 +332,9 @@ TWebServer::TWebServer(const TSubj104Serv_ext& handler, const THttpSettings& set
     socket.bind(Poco::Net::SocketAddress(address, port), true, false);
     socket.listen(256); // a burst of connections waits in the queue rather than being dropped
     port_ = socket.address().port();
-    params_->setTimeout(Poco::Timespan(10, 0)); // a client that does not take its answer frees its thread
     gate_ = std::make_unique<THttpGate>(socket, limits, settings.MaxUploadBytes, clock,
                                         [this](std::unique_ptr<THttpConnection> c) { Dispatch(std::move(c)); });
-    for (unsigned i = 0; i < HandlerThreads; ++i)
+    for (unsigned i = 0; i < HttpHandlerThreads; ++i)
         workers_.emplace_back([this] { Work(); });
 }
 
@@ -369,7 +363,7 @@ void TWebServer::Work()
             connection = std::move(queue_.front());
             queue_.pop_front();
         }
-        const bool keepAlive = ServeRequest(handler_, *connection, params_);
+        const bool keepAlive = ServeRequest(handler_, *connection, params_, clock_, answerTimeoutMs_);
         gate_->Return(std::move(connection), keepAlive);
     }
 }

@@ -77,6 +77,9 @@ private:
     TShared<bool>& reconfigureRequested_;
 };
 
+// The handler threads of the web server.
+inline constexpr unsigned HttpHandlerThreads = 16;
+
 // The web server of fieldgate: the gate reads each request whole, a fixed
 // set of handler threads answers them. Stop joins every thread.
 class TWebServer {
@@ -96,6 +99,8 @@ private:
     void Work();
 
     const TSubj104Serv_ext& handler_;
+    const TClock& clock_;
+    const std::int64_t answerTimeoutMs_;
     Poco::Net::HTTPServerParams::Ptr params_;
     std::uint16_t port_ = 0;
     std::mutex mutex_;

@@ -18,14 +18,18 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <latch>
 #include <memory>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace gw {
@@ -114,6 +118,7 @@ protected:
         limits.HeadTimeoutMs = 10'000;
         limits.BodyTimeoutMs = 60'000;
         limits.IdleTimeoutMs = 5'000;
+        limits.AnswerTimeoutMs = 60'000;
         limits.MaxPerAddress = 4;
         limits.MaxConnections = 256;
         return limits;
@@ -352,6 +357,105 @@ TEST_F(HttpGate, BurstOfClientsIsAnsweredWhole)
     for (auto& client : clients)
         client.join();
     EXPECT_EQ(answered.load(), Clients);
+}
+
+// A client that takes its answer slowly from a narrow window: a small
+// receive buffer and small segments, so the server's send buffer stays small
+// too and its writing lasts as long as this reader takes. Reads a little at
+// a time, often enough that every single send makes progress, until told to
+// drain; then reads the rest at once.
+class TSlowReader {
+public:
+    TSlowReader(Poco::Net::StreamSocket socket, std::latch& begun)
+        : socket_(std::move(socket)), thread_([this, &begun] { Read(begun); })
+    {
+    }
+    ~TSlowReader() { Drain(); }
+    TSlowReader(const TSlowReader&) = delete;
+    TSlowReader& operator=(const TSlowReader&) = delete;
+
+    static void Narrow(Poco::Net::StreamSocket& socket)
+    {
+        socket.setReceiveBufferSize(4096);
+        socket.setOption(IPPROTO_TCP, TCP_MAXSEG, 536);
+    }
+
+    // Reads the rest and ends with the connection (or the wait).
+    void Drain()
+    {
+        drain_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    // After Drain.
+    const TReceived& Received() const { return received_; }
+
+private:
+    void Read(std::latch& begun)
+    {
+        socket_.setReceiveTimeout(Poco::Timespan(30, 0));
+        bool counted = false;
+        std::vector<char> buffer(64 * 1024);
+        try {
+            for (;;) {
+                const int want = drain_ ? static_cast<int>(buffer.size()) : 512;
+                const int n = socket_.receiveBytes(buffer.data(), want);
+                if (n <= 0) {
+                    received_.closed = true;
+                    break;
+                }
+                received_.bytes.append(buffer.data(), static_cast<std::size_t>(n));
+                if (!std::exchange(counted, true))
+                    begun.count_down();
+                if (!drain_)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // the client's own pace
+            }
+        } catch (const Poco::TimeoutException&) {
+        } catch (const Poco::Exception&) {
+            received_.closed = true; // reset
+        }
+        if (!counted)
+            begun.count_down();
+    }
+
+    Poco::Net::StreamSocket socket_;
+    std::atomic<bool> drain_{false};
+    TReceived received_;
+    std::thread thread_;
+};
+
+// Slow readers on every handler thread: each answer ends at its deadline,
+// cut and its connection closed, and the threads answer others again.
+TEST_F(HttpGate, SlowReadersDoNotKeepTheHandlerThreads)
+{
+    const std::string big(2 * 1024 * 1024, 'x'); // at the readers' pace, minutes of writing
+    root.Write("svc/web/big.png", big);
+    std::latch begun(HttpHandlerThreads);
+    std::vector<std::unique_ptr<TSlowReader>> readers;
+    for (unsigned i = 0; i < HttpHandlerThreads; ++i) {
+        Poco::Net::StreamSocket socket(Poco::Net::SocketAddress::IPv4);
+        socket.impl()->bind(Poco::Net::SocketAddress("127.0.5." + std::to_string(i / Limits().MaxPerAddress + 1), 0));
+        TSlowReader::Narrow(socket);
+        socket.connect(Poco::Net::SocketAddress("127.0.0.1", server->Port()));
+        SendQuietly(socket, "GET /big.png HTTP/1.1\r\nHost: x\r\n\r\n");
+        readers.push_back(std::make_unique<TSlowReader>(socket, begun));
+    }
+    begun.wait(); // every handler thread is writing its answer
+    clock.Advance(Limits().AnswerTimeoutMs);
+
+    Poco::Net::StreamSocket other = Connect();
+    SendQuietly(other, "GET /css/style.css HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    const TReceived page = ReadToEnd(other, 30'000);
+    EXPECT_EQ(StatusLine(page.bytes), "HTTP/1.1 200 OK");
+    EXPECT_TRUE(page.closed);
+
+    for (auto& reader : readers) {
+        reader->Drain();
+        const TReceived& answer = reader->Received();
+        EXPECT_EQ(StatusLine(answer.bytes), "HTTP/1.1 200 OK");
+        EXPECT_LT(answer.bytes.size(), big.size()) << "the answer was not cut";
+        EXPECT_TRUE(answer.closed);
+    }
 }
 
 TEST_F(HttpGate, ConnectionsPerAddressAreBounded)
