@@ -22,8 +22,8 @@ constexpr std::int64_t PollCapMs = 50;
 
 THttpAnswerSession::THttpAnswerSession(const Poco::Net::StreamSocket& socket,
                                        const Poco::Net::HTTPServerParams::Ptr& params, const TClock& clock,
-                                       std::int64_t deadlineMs)
-    : Poco::Net::HTTPServerSession(socket, params), clock_(clock), deadlineMs_(deadlineMs)
+                                       std::int64_t deadlineMs, const std::atomic<bool>& stopping)
+    : Poco::Net::HTTPServerSession(socket, params), clock_(clock), deadlineMs_(deadlineMs), stopping_(stopping)
 {
 }
 
@@ -51,8 +51,8 @@ void THttpAnswerSession::AwaitRoom(int fd)
 {
     for (;;) {
         const std::int64_t left = deadlineMs_ - clock_.MonotonicMs();
-        if (left <= 0) {
-            const Poco::TimeoutException late("Answer not taken in time");
+        if (left <= 0 || stopping_.load()) {
+            const Poco::TimeoutException late(left <= 0 ? "Answer not taken in time" : "Answer cut: the server stops");
             setException(late);
             throw late;
         }

@@ -148,9 +148,10 @@ bool Answer(const TSubj104Serv_ext& handler, THttpConnection& connection,
 } // namespace
 
 bool ServeRequest(const TSubj104Serv_ext& handler, THttpConnection& connection,
-                  const Poco::Net::HTTPServerParams::Ptr& params, const TClock& clock, std::int64_t timeoutMs)
+                  const Poco::Net::HTTPServerParams::Ptr& params, const TAnswerDeadline& deadline)
 {
-    THttpAnswerSession session(connection.Socket, params, clock, clock.MonotonicMs() + timeoutMs);
+    THttpAnswerSession session(connection.Socket, params, deadline.clock,
+                               deadline.clock.MonotonicMs() + deadline.timeoutMs, deadline.stopping);
     bool keepAlive = false;
     try {
         // The answer's streams swallow a failed write: the session keeps it.

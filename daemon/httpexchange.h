@@ -6,6 +6,7 @@
 
 #include <Poco/Net/HTTPServerParams.h>
 
+#include <atomic>
 #include <cstdint>
 
 namespace gw {
@@ -13,10 +14,18 @@ namespace gw {
 class THttpConnection;
 class TSubj104Serv_ext;
 
+// How long an answer may take: timeoutMs on clock, and no longer than until
+// the server stops.
+struct TAnswerDeadline {
+    const TClock& clock;
+    std::int64_t timeoutMs;
+    const std::atomic<bool>& stopping;
+};
+
 // Answers the connection's complete request; true when the connection can
 // carry the next one. The answer is cut, and the connection not kept, when
-// it is not all taken within timeoutMs on clock. Never throws.
+// the client has not taken it all by the deadline. Never throws.
 bool ServeRequest(const TSubj104Serv_ext& handler, THttpConnection& connection,
-                  const Poco::Net::HTTPServerParams::Ptr& params, const TClock& clock, std::int64_t timeoutMs);
+                  const Poco::Net::HTTPServerParams::Ptr& params, const TAnswerDeadline& deadline);
 
 } // namespace gw

@@ -363,7 +363,7 @@ void TWebServer::Work()
             connection = std::move(queue_.front());
             queue_.pop_front();
         }
-        const bool keepAlive = ServeRequest(handler_, *connection, params_, clock_, answerTimeoutMs_);
+        const bool keepAlive = ServeRequest(handler_, *connection, params_, {clock_, answerTimeoutMs_, cutAnswers_});
         gate_->Return(std::move(connection), keepAlive);
     }
 }
@@ -377,11 +377,13 @@ TFieldgateWeb::TFieldgateWeb(THttpSettings settings, TWebPages::TSnapshotSource 
 }
 
 // The gate stops first, so no request is handed on while the handler
-// threads end; a request being answered is finished.
+// threads end. An answer the socket takes is finished; one that waits for
+// a client that does not read is cut.
 void TWebServer::Stop()
 {
     if (!gate_)
         return;
+    cutAnswers_ = true;
     gate_->Stop();
     {
         std::lock_guard lock(mutex_);

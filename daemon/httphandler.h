@@ -24,6 +24,7 @@
 
 #include <Poco/Net/HTTPServerParams.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -107,6 +108,7 @@ private:
     std::condition_variable ready_;
     std::deque<std::unique_ptr<THttpConnection>> queue_;
     bool stopping_ = false;
+    std::atomic<bool> cutAnswers_{false};
     std::vector<std::thread> workers_;
     std::unique_ptr<THttpGate> gate_;
 };

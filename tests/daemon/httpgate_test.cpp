@@ -20,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <latch>
 #include <memory>
 #include <netinet/in.h>
@@ -456,6 +457,30 @@ TEST_F(HttpGate, SlowReadersDoNotKeepTheHandlerThreads)
         EXPECT_LT(answer.bytes.size(), big.size()) << "the answer was not cut";
         EXPECT_TRUE(answer.closed);
     }
+}
+
+// A stop does not wait out the deadline of an answer its client is slow to
+// take: the answer is cut, the stop ends, the client sees the end.
+TEST_F(HttpGate, StopCutsAnAnswerWaitingForItsClient)
+{
+    root.Write("svc/web/big.png", std::string(2 * 1024 * 1024, 'x'));
+    std::latch begun(1);
+    Poco::Net::StreamSocket socket(Poco::Net::SocketAddress::IPv4);
+    TSlowReader::Narrow(socket);
+    socket.connect(Poco::Net::SocketAddress("127.0.0.1", server->Port()));
+    SendQuietly(socket, "GET /big.png HTTP/1.1\r\nHost: x\r\n\r\n");
+    TSlowReader reader(socket, begun);
+    begun.wait(); // its answer is being written
+
+    auto stopped = std::async(std::launch::async, [this] { server->Stop(); });
+    const bool inTime = stopped.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    EXPECT_TRUE(inTime) << "the stop waits for the slow client";
+    if (!inTime)
+        clock.Advance(Limits().AnswerTimeoutMs); // lets the stop end, so the test does
+    stopped.get();
+    reader.Drain();
+    EXPECT_EQ(StatusLine(reader.Received().bytes), "HTTP/1.1 200 OK");
+    EXPECT_TRUE(reader.Received().closed);
 }
 
 TEST_F(HttpGate, ConnectionsPerAddressAreBounded)
