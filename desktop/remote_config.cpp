@@ -51,11 +51,17 @@ std::optional<std::string> FetchConfFromDevice(const TRemoteParts& p, const TCon
     return body;
 }
 
-// A fetched file into the program folder, written whole or not at all.
+// A fetched file into the program folder, written whole or not at all;
+// "cnf.ini" (the device password in clear text) the owner's alone, as the
+// device keeps it.
 void StoreConf(const TRemoteParts& p, const std::string& file, const std::optional<std::string>& body)
 {
-    if (body && !ReplaceWholeFile(p.service.FilePath(file), *body))
-        throw std::runtime_error("cannot write " + p.service.FilePath(file));
+    if (!body)
+        return;
+    const std::string path = p.service.FilePath(file);
+    const bool stored = file == CnfIniFileName ? ReplacePrivateFile(path, *body) : ReplaceWholeFile(path, *body);
+    if (!stored)
+        throw std::runtime_error("cannot write " + path);
 }
 
 void SaveConfToDevice(const TRemoteParts& p, const TConfDev& dev, const std::string& password, const std::string& file)

@@ -188,6 +188,9 @@ TEST_F(RemoteConfigDevice, DownloadLoadsTheDevicesStations)
     EXPECT_EQ(dev.IP_addr, "127.0.0.1");
     EXPECT_EQ(dev.port, webPort);
     EXPECT_EQ(local.Read("conf_dev.ini").find("pw"), std::string::npos);
+    // "cnf.ini" holds the device password in clear text.
+    EXPECT_EQ(std::filesystem::status(local.File("cnf.ini")).permissions() & std::filesystem::perms::mask,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST_F(RemoteConfigDevice, UploadStoresBothFilesAndAsksTheDeviceToRestart)
