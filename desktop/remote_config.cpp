@@ -41,6 +41,15 @@ std::string Trim(std::string s)
     return first == std::string::npos ? std::string() : s.substr(first, last - first + 1);
 }
 
+// A value that is not a whole TCP port ("81x", "-5") keeps the default rather
+// than send the transfer to a port nobody asked for.
+int PortOr(const std::string& value, int def)
+{
+    int port = 0;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
+    return ec == std::errc() && end == value.data() + value.size() && port >= 1 && port <= 65535 ? port : def;
+}
+
 // One file of the device; none for an answer too short to be one.
 std::optional<std::string> FetchConfFromDevice(const TRemoteParts& p, const TConfDev& dev, const std::string& password,
                                                const std::string& file)
@@ -102,7 +111,7 @@ TConfDev ReadConfDev(const std::string& dir)
         else if (key == "login")
             dev.login = value;
         else if (key == "port")
-            std::from_chars(value.data(), value.data() + value.size(), dev.port);
+            dev.port = PortOr(value, dev.port);
     }
     return dev;
 }
