@@ -41,6 +41,15 @@ std::string Trim(std::string s)
     return first == std::string::npos ? std::string() : s.substr(first, last - first + 1);
 }
 
+// A value that is not a whole TCP port ("81x", "-5") keeps the default rather
+// than send the transfer to a port nobody asked for.
+int PortOr(const std::string& value, int def)
+{
+    int port = 0;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
+    return ec == std::errc() && end == value.data() + value.size() && port >= 1 && port <= 65535 ? port : def;
+}
+
 // One file of the device; none for an answer too short to be one.
 std::optional<std::string> FetchConfFromDevice(const TRemoteParts& p, const TConfDev& dev, const std::string& password,
                                                const std::string& file)
@@ -51,11 +60,17 @@ std::optional<std::string> FetchConfFromDevice(const TRemoteParts& p, const TCon
     return body;
 }
 
-// A fetched file into the program folder, written whole or not at all.
+// A fetched file into the program folder, written whole or not at all;
+// "cnf.ini" (the device password in clear text) the owner's alone, as the
+// device keeps it.
 void StoreConf(const TRemoteParts& p, const std::string& file, const std::optional<std::string>& body)
 {
-    if (body && !ReplaceWholeFile(p.service.FilePath(file), *body))
-        throw std::runtime_error("cannot write " + p.service.FilePath(file));
+    if (!body)
+        return;
+    const std::string path = p.service.FilePath(file);
+    const bool stored = file == CnfIniFileName ? ReplacePrivateFile(path, *body) : ReplaceWholeFile(path, *body);
+    if (!stored)
+        throw std::runtime_error("cannot write " + path);
 }
 
 void SaveConfToDevice(const TRemoteParts& p, const TConfDev& dev, const std::string& password, const std::string& file)
@@ -96,7 +111,7 @@ TConfDev ReadConfDev(const std::string& dir)
         else if (key == "login")
             dev.login = value;
         else if (key == "port")
-            std::from_chars(value.data(), value.data() + value.size(), dev.port);
+            dev.port = PortOr(value, dev.port);
     }
     return dev;
 }

@@ -90,6 +90,18 @@ std::vector<std::string> Lines(std::string_view text)
     return lines;
 }
 
+// An imported name as the grid's editor would let it in and "iec104.cfg" can
+// hold it: no '"' (it would end the quoted name), no control characters but
+// the line breaks that drop the row, and '?' for a character Windows-1251
+// lacks. Otherwise the station could not be saved.
+std::string StorableName(std::string name)
+{
+    std::erase_if(name, [](char c) {
+        return c == '"' || c == '\x7F' || (static_cast<unsigned char>(c) < 0x20 && c != '\r' && c != '\n');
+    });
+    return Cp1251ToUtf8(Utf8ToCp1251(name));
+}
+
 } // namespace
 
 TSignalTable::TSignalTable(TSignalKind k) : kind(k)
@@ -236,6 +248,7 @@ void ImportCsv(TSignalTable& t, std::string_view bytes)
             continue;
         for (int c = 1; c < t.Columns(); ++c)
             t.rows[i][static_cast<std::size_t>(c)] = ExtractCsvField(lines[i], c);
+        t.rows[i][1] = StorableName(t.rows[i][1]);
     }
 }
 

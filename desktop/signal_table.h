@@ -56,7 +56,9 @@ std::string ExtractCsvField(std::string_view line, int n);
 std::string ExportCsv(const TSignalTable& t);
 // The file replaces the data rows: one row per line after the first; a
 // line of six characters or fewer leaves its row empty. A UTF-8 byte-order
-// mark means UTF-8, else the bytes are Windows-1251.
+// mark means UTF-8, else the bytes are Windows-1251. Names lose the '"' and
+// control characters "iec104.cfg" cannot hold, and characters Windows-1251
+// lacks become '?'.
 void ImportCsv(TSignalTable& t, std::string_view bytes);
 // ".csv" appended unless the name holds it already (exact case).
 std::string CsvFileName(const std::string& chosen);

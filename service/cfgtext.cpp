@@ -127,7 +127,7 @@ bool EncodeTextFile(const TTextFile& file, std::string& bytes)
 
 void WriteFileReplacing(const std::filesystem::path& path, std::string_view bytes)
 {
-    if (!WriteWholeFile(path.string(), bytes))
+    if (!ReplaceWholeFile(path.string(), bytes))
         throw TConfigError(path.string(), 0, "", "cannot be written");
 }
 

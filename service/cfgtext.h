@@ -70,8 +70,9 @@ void ParseTextFile(std::string_view bytes, const std::string& name, TTextFile& f
 bool EncodeTextFile(const TTextFile& file, std::string& bytes);
 
 // Writes bytes to a temporary file beside path and renames it into place, so
-// readers see the old file or the new one, never a part. A TConfigError when
-// it fails; the old file is then unchanged.
+// readers see the old file or the new one, never a part; the new file keeps
+// the old one's mode (the files hold passwords, and their owner may have
+// narrowed it). A TConfigError when it fails; the old file is then unchanged.
 void WriteFileReplacing(const std::filesystem::path& path, std::string_view bytes);
 
 // True when text is UTF-8 that Windows-1251 can hold, so it converts there

@@ -1,5 +1,7 @@
 #include "service/cnfini.h"
 
+#include "core/files.h"
+
 #include <charconv>
 #include <optional>
 #include <string_view>
@@ -238,7 +240,9 @@ void WriteKeys(const std::filesystem::path& dir, const TKeyValues& keys)
     std::string bytes;
     if (!EncodeTextFile(file, bytes))
         throw TConfigError(path.string(), 0, "", "a value holds a character the file cannot hold");
-    WriteFileReplacing(path, bytes);
+    // The transfer password stands here in clear text, as on the device.
+    if (!ReplacePrivateFile(path.string(), bytes))
+        throw TConfigError(path.string(), 0, "", "cannot be written");
 }
 
 } // namespace

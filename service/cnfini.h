@@ -39,7 +39,9 @@ void ReadCnfIni(const std::filesystem::path& dir, TCnfIni& settings, const TConf
 void CheckCnfIni(std::string_view bytes);
 
 // The station dialog's OK: the three switches. Other lines of the file stay
-// byte for byte; a missing file is created.
+// byte for byte; a missing file is created. The file is written through a
+// temporary file renamed into place, and is the owner's alone (0600): it
+// holds the transfer password.
 void WriteCnfIniOptions(const std::filesystem::path& dir, bool UseWebServer, int Port_WebServ, bool Save_Obmen_v_File);
 
 // The password command. A password that would not read back the same

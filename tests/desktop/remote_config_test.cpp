@@ -152,6 +152,35 @@ TEST(BasicCredentials, EmptyUserAndWindows1251Password)
     EXPECT_EQ(desktop::BasicAuthorization(std::string(100, 'a')).find('\n'), std::string::npos);
 }
 
+TEST(ConfDev, ReadsWhatItWroteAndDefaultsWhatIsNoPort)
+{
+    TempDir dir;
+    EXPECT_EQ(desktop::ReadConfDev(dir.path()).port, 810); // no file
+    desktop::WriteConfDev(dir.path(), TConfDev{"device.local", 8080, "Оператор"});
+    const TConfDev written = desktop::ReadConfDev(dir.path());
+    EXPECT_EQ(written.IP_addr, "device.local");
+    EXPECT_EQ(written.port, 8080);
+    EXPECT_EQ(written.login, "Оператор");
+    EXPECT_EQ(dir.Read("conf_dev.ini"),
+              Utf8ToCp1251("[Ed]\r\nIP_addr=device.local\r\nlogin=Оператор\r\nport=8080\r\n"));
+
+    struct Case {
+        std::string file;
+        int port;
+    };
+    const std::vector<Case> cases = {
+        {"[Ed]\nport = 811 \n", 811}, {"[Ed]\r\nport=65535\r\n", 65535},
+        {"[Other]\nport=811\n", 810}, {"[Ed]\nport=81x\n", 810},
+        {"[Ed]\nport=-5\n", 810},     {"[Ed]\nport=0\n", 810},
+        {"[Ed]\nport=65536\n", 810},  {"[Ed]\nport=99999999999\n", 810},
+        {"[Ed]\nport=\n", 810},       {"[Ed]\nport=" + std::string(100000, '8') + "\n", 810},
+    };
+    for (const Case& c : cases) {
+        dir.Write("conf_dev.ini", c.file);
+        EXPECT_EQ(desktop::ReadConfDev(dir.path()).port, c.port) << c.file.substr(0, 30);
+    }
+}
+
 // The real client and a real device.
 class RemoteConfigDevice : public RemoteConfig {
 protected:
@@ -188,6 +217,9 @@ TEST_F(RemoteConfigDevice, DownloadLoadsTheDevicesStations)
     EXPECT_EQ(dev.IP_addr, "127.0.0.1");
     EXPECT_EQ(dev.port, webPort);
     EXPECT_EQ(local.Read("conf_dev.ini").find("pw"), std::string::npos);
+    // "cnf.ini" holds the device password in clear text.
+    EXPECT_EQ(std::filesystem::status(local.File("cnf.ini")).permissions() & std::filesystem::perms::mask,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST_F(RemoteConfigDevice, UploadStoresBothFilesAndAsksTheDeviceToRestart)

@@ -4,9 +4,15 @@
 #include "desktop_fixture.h"
 
 #include "core/cp1251.h"
+#include "core/prmn.h"
 #include "desktop/signal_table.h"
+#include "service/cfgfile.h"
 
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace gw::test {
 namespace {
@@ -116,6 +122,40 @@ TEST(SignalTable, CsvImportEdges)
     EXPECT_EQ(desktop::CsvFileName("/tmp/x"), "/tmp/x.csv");
     EXPECT_EQ(desktop::CsvFileName("/tmp/x.csv.bak"), "/tmp/x.csv.bak");
     EXPECT_EQ(desktop::CsvFileName("/tmp/x.CSV"), "/tmp/x.CSV.csv");
+}
+
+// Names as other programs write them: quoted, with control characters, or
+// (in a UTF-8 file) with a character Windows-1251 lacks. The station file
+// holds none of these: an imported table that kept them could not be saved.
+TEST(SignalTable, CsvImportGivesNamesTheStationFileCanHold)
+{
+    const std::string csv = std::string("Имя;Адрес;\r\nПС \"Северная\" Q1;1;100;\r\n\"Ввод 2\";1;101;\r\nТаб\tи\x7F")
+                            + "конец;1;102;\r\nНоль" + '\0' + "байт;1;103;\r\nПлощадь м²;1;104;\r\n";
+    const std::vector<std::string> names = {"ПС Северная Q1", "Ввод 2", "Табиконец", "Нольбайт", "Площадь м?"};
+    for (const bool utf8 : {false, true}) {
+        SCOPED_TRACE(utf8 ? "UTF-8" : "Windows-1251");
+        TSignalTable t(TSignalKind::TS);
+        desktop::ImportCsv(t, utf8 ? "\xEF\xBB\xBF" + csv : Utf8ToCp1251(csv));
+        auto ctx = std::make_unique<TServiceContext>();
+        ctx->Stations.KpTable.resize(2);
+        ctx->Stations.KpCount = 1;
+        ctx->Stations.KpTable[1].NameKP = "КП 1";
+        ctx->Stations.KpTable[1].IP = "10.0.0.1";
+        ctx->Channels.Prmn104 = MakePrmn104();
+        SetPrmnDefault(ctx->Channels.Prmn104[0], PrmnKind104, "10.0.0.1", 2404);
+        desktop::StoreSignalTable(t, ctx->Stations.KpTable[1]);
+
+        TempDir temp;
+        TOpcUaSettings ua;
+        ASSERT_NO_THROW(WriteIec104Cfg(*ctx, ua, temp.path(), Iec104CfgFileName));
+        auto back = std::make_unique<TServiceContext>();
+        ASSERT_TRUE(ReadIec104Cfg(*back, ua, temp.path(), Iec104CfgFileName, RefuseComplaints()));
+        ASSERT_EQ(back->Stations.KpCount, 1);
+        std::vector<std::string> read;
+        for (int i = 1; i <= back->Stations.KpTable[1].Kol_TS; ++i)
+            read.push_back(back->Stations.KpTable[1].TS_arr[static_cast<std::size_t>(i)].NameTS);
+        EXPECT_EQ(read, names);
+    }
 }
 
 TEST(SignalTable, RowsBecomeSignals)

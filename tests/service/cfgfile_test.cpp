@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -425,6 +426,20 @@ TEST_F(Iec104Cfg, WriterWithoutStationsKeepsTheOpcUaSettings)
     EXPECT_TRUE(back.OPC_UA_use);
     EXPECT_EQ(back.OPC_UA_username, "user");
     EXPECT_EQ(back.OPC_UA_Timeout_of_control, 100);
+}
+
+// The file holds the OPC UA password: a mode its owner narrowed stays so.
+TEST_F(Iec104Cfg, WriterKeepsTheFilesMode)
+{
+    namespace fs = std::filesystem;
+    PutCfg(Canonical);
+    fs::permissions(dir / "iec104.cfg", fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_TRUE(Read());
+    WriteIec104Cfg(t, ua, dir, "iec104.cfg");
+    EXPECT_EQ(fs::status(dir / "iec104.cfg").permissions() & fs::perms::mask,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(Get("iec104.cfg"), Utf8ToCp1251(Canonical));
+    EXPECT_EQ(FileCount(), 1u);
 }
 
 TEST_F(Iec104Cfg, WriterOutputReadsBackToTheSameTables)

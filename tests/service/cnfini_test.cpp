@@ -205,6 +205,25 @@ TEST_F(CnfIni, WritingKeepsEveryOtherLineAsItWas)
     EXPECT_EQ(Get("cnf.ini"), "\xEF\xBB\xBF[pwd]\r\npwd=日本\r\n[Port_WebServ]\r\nPort_WebServ=80\r\n");
 }
 
+// The file holds the transfer password in clear text: whatever mode it had,
+// the written file is the owner's alone, as the device stores it.
+TEST_F(CnfIni, WrittenFileIsTheOwnersAlone)
+{
+    const auto mode = [this] {
+        return std::filesystem::status(dir / "cnf.ini").permissions() & std::filesystem::perms::mask;
+    };
+    WriteCnfIniPwd(dir, "секрет");
+    EXPECT_EQ(mode(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::permissions(dir / "cnf.ini",
+                                 std::filesystem::perms::owner_all | std::filesystem::perms::others_read);
+    WriteCnfIniOptions(dir, true, 80, false);
+    EXPECT_EQ(mode(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    TCnfIni s;
+    ReadCnfIni(dir, s);
+    ExpectSettings(s, true, 80, false, "секрет");
+    EXPECT_EQ(FileCount(), 1u);
+}
+
 TEST_F(CnfIni, RefusesWhatWouldNotReadBackAndLeavesTheFile)
 {
     Put("cnf.ini", "[pwd]\r\npwd=old\r\n");
