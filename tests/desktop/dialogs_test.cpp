@@ -130,6 +130,50 @@ TEST(LinkParams, LongNamesAreCutInTheRecordOnly)
     EXPECT_EQ(r->Name.Text(), std::string(32, 'N'));
 }
 
+TEST(LinkParams, ValuesTheFileCannotHoldKeepTheDialogOpen)
+{
+    struct Case {
+        std::string desktop::TLinkFields::*field;
+        const char* text;
+        const char* refused; // the field that gets the focus, or null when taken
+    };
+    using F = desktop::TLinkFields;
+    const Case cases[] = {
+        {&F::k, "32768", "Edit_k"},
+        {&F::k, "32767", nullptr},
+        {&F::w, "-1", "Edit_w"},
+        {&F::t0, "-1", "Edit_t0"},
+        {&F::t0, "0", nullptr},
+        {&F::retryCount, "-3", "EditRetryCount"},
+        {&F::confirmation, "-5000", "EditConfirmationTimeout"},
+        {&F::originatorAddress, "256", "EditOriginatorAddress"},
+        {&F::originatorAddress, "255", nullptr},
+        {&F::receiveBufferLength, "-100", "EditReceiveBufferLength"},
+        // The station dialog clamps these two; the clock period is any number.
+        {&F::port, "70000", nullptr},
+        {&F::commonAddress, "65700", nullptr},
+        {&F::clockMinutes, "-30", nullptr},
+    };
+    for (const Case& c : cases) {
+        F f = desktop::DefaultLinkFields();
+        f.*c.field = c.text;
+        std::string bad;
+        const auto r = desktop::LinkRecordOf(f, &bad);
+        EXPECT_EQ(r.has_value(), c.refused == nullptr) << c.text;
+        EXPECT_EQ(bad, c.refused ? c.refused : "") << c.text;
+    }
+
+    desktop::TFormParam104 dialog;
+    dialog.ButtonDefaultClick();
+    Type(dialog.findChild<QWidget*>("EditOriginatorAddress"), "300");
+    EXPECT_FALSE(dialog.BitBtn1Click());
+    // The name and the host end up in the station's line: no ',' and no '"'.
+    Type(dialog.findChild<QWidget*>("EditHost"), "10.0.0.1,\"2\"");
+    Type(dialog.findChild<QWidget*>("EditDevName"), "КП,\"1\"");
+    EXPECT_EQ(dialog.Fields().host, "10.0.0.12");
+    EXPECT_EQ(dialog.Fields().name, "КП1");
+}
+
 // The real dialog, answered without its modal loop.
 class DialogAnswer final : public desktop::TStationDialogPort {
 public:
@@ -217,6 +261,26 @@ TEST_F(StationDialog, AddStoresTheFieldsTheGridsAndTheProgramSettings)
     fresh.Init();
     ASSERT_EQ(fresh.Context().Stations.KpCount, 2);
     EXPECT_EQ(fresh.Context().Stations.KpTable[2].TS_arr[1].NameTS, "Точка А");
+}
+
+TEST_F(StationDialog, NamesAndAddressesAreStoredAsTheFileGivesThemBack)
+{
+    answer.change = [&](desktop::TDev_prop_Dlg&) {
+        Type(Field<QWidget>("Name_dev_e"), " ПС \"Южная\" ");
+        Type(Field<QWidget>("IP_e"), " 10.0.0.5 ");
+        Type(Field<QWidget>("IP2_e"), "10.0.0.6\" ");
+    };
+    ASSERT_TRUE(desktop::ChangeStation(service, answer, 1));
+    const T_KP& kp = service.Context().Stations.KpTable[1];
+    EXPECT_EQ(kp.NameKP, "ПС Южная");
+    EXPECT_EQ(kp.IP, "10.0.0.5");
+    EXPECT_EQ(kp.IP2, "10.0.0.6");
+    desktop::TDesktopService fresh(temp.path(), true);
+    fresh.Init();
+    ASSERT_EQ(fresh.Context().Stations.KpCount, 1);
+    EXPECT_EQ(fresh.Context().Stations.KpTable[1].NameKP, "ПС Южная");
+    EXPECT_EQ(fresh.Context().Stations.KpTable[1].IP, "10.0.0.5");
+    EXPECT_EQ(fresh.Context().Stations.KpTable[1].IP2, "10.0.0.6");
 }
 
 TEST_F(StationDialog, AddIsRefusedAtTheLimit)
