@@ -73,6 +73,17 @@ std::string Number(double v) { return FloatToText(v); }
 
 bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
 
+// A signal name as "iec104.cfg" can hold it between its quotes, whether it
+// was typed or came from a CSV file (whose import no cell filter sees): no
+// '"', no control character, and '?' for what Windows-1251 lacks. Anything
+// else would make the whole station's save fail.
+std::string StoredName(const std::string& cell)
+{
+    std::string name = Cp1251ToUtf8(Utf8ToCp1251(cell));
+    std::erase_if(name, [](char c) { return c == '"' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+    return name;
+}
+
 std::vector<std::string> Lines(std::string_view text)
 {
     std::vector<std::string> lines;
@@ -292,7 +303,7 @@ void StoreSignalTable(const TSignalTable& t, T_KP& kp)
             if (row[1].empty() || HasLineBreak(row[1]))
                 continue;
             T_TS& s = kp.TS_arr.emplace_back();
-            s.NameTS = row[1];
+            s.NameTS = StoredName(row[1]);
             s.AdrASDU = IntCell(row[2]);
             s.AdrIOA = IntCell(row[3]);
             s.AdrASDU_TU = IntCell(row[5]);
@@ -309,7 +320,7 @@ void StoreSignalTable(const TSignalTable& t, T_KP& kp)
         if (row[1].empty() || HasLineBreak(row[1]))
             continue;
         T_TI& s = kp.TI_arr.emplace_back();
-        s.NameTI = row[1];
+        s.NameTI = StoredName(row[1]);
         s.AdrASDU = IntCell(row[2]);
         s.AdrIOA = IntCell(row[3]);
         s.Min_TM_Diap = NumberCell(row[5]);

@@ -62,7 +62,9 @@ void ImportCsv(TSignalTable& t, std::string_view bytes);
 std::string CsvFileName(const std::string& chosen);
 
 // The station's signals into the table (its headers kept), and back: rows
-// without a name, or whose name holds a line break, are not stored.
+// without a name, or whose name holds a line break, are not stored; a name
+// is stored without '"' and control characters, '?' for what Windows-1251
+// lacks.
 void FillSignalTable(TSignalTable& t, const T_KP& kp);
 void StoreSignalTable(const TSignalTable& t, T_KP& kp);
 

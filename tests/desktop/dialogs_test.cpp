@@ -283,6 +283,29 @@ TEST_F(StationDialog, NamesAndAddressesAreStoredAsTheFileGivesThemBack)
     EXPECT_EQ(fresh.Context().Stations.KpTable[1].IP2, "10.0.0.6");
 }
 
+TEST_F(StationDialog, SignalNamesFromACsvFileAreStoredAsTheFileCanHoldThem)
+{
+    // A spreadsheet's export: quotes in a Windows-1251 name, and a UTF-8
+    // file (with its byte-order mark) with a letter Windows-1251 lacks.
+    temp.Write("ts.csv", "h;\r\n\xC2\xE2\xEE\xE4 \"\xC0\";1;100;;0;0;;Boolean;\r\n");
+    temp.Write("tit.csv", "\xEF\xBB\xBFh;\r\nR, \xCE\xA9\tx;1;300;;0;1;0;1;;\r\n");
+    answer.change = [&](desktop::TDev_prop_Dlg& d) {
+        d.LoadCsv(desktop::TSignalKind::TS, temp.File("ts.csv"));
+        d.LoadCsv(desktop::TSignalKind::TIT, temp.File("tit.csv"));
+    };
+    ASSERT_TRUE(desktop::ChangeStation(service, answer, 1));
+    desktop::TDesktopService fresh(temp.path(), true);
+    fresh.Init();
+    ASSERT_EQ(fresh.Context().Stations.KpCount, 1);
+    const T_KP& kp = fresh.Context().Stations.KpTable[1];
+    ASSERT_EQ(kp.Kol_TS, 1);
+    EXPECT_EQ(kp.TS_arr[1].NameTS, "Ввод А");
+    EXPECT_EQ(kp.TS_arr[1].AdrIOA, 100);
+    ASSERT_EQ(kp.Kol_TI, 1);
+    EXPECT_EQ(kp.TI_arr[1].NameTI, "R, ?x");
+    EXPECT_EQ(kp.TI_arr[1].AdrIOA, 300);
+}
+
 TEST_F(StationDialog, AddIsRefusedAtTheLimit)
 {
     TServiceContext& ctx = service.Context();
