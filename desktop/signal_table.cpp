@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <span>
 
 namespace gw::desktop {
 
@@ -196,6 +197,28 @@ std::optional<std::string> FindDuplicateAddress(const TSignalTable& t)
             if (b[2].empty() || b[3].empty() || a[2] != b[2] || a[3] != b[3])
                 continue;
             return "Повтор адресов у " + a[1] + " " + a[2] + "," + a[3] + " и " + b[1] + " " + b[2] + "," + b[3];
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::pair<int, int>> FindUnwritableAddress(const TSignalTable& t)
+{
+    constexpr int MaxCa = 65535, MaxIoa = 16777215;
+    struct Column {
+        int column, max;
+    };
+    static constexpr Column TsAddresses[] = {{2, MaxCa}, {3, MaxIoa}, {5, MaxCa}, {6, MaxIoa}};
+    static constexpr Column TitAddresses[] = {{2, MaxCa}, {3, MaxIoa}};
+    for (int r = 1; r <= t.DataRows(); ++r) {
+        const auto& row = t.rows[static_cast<std::size_t>(r)];
+        if (row[1].empty() || HasLineBreak(row[1]))
+            continue;
+        for (const Column& a :
+             t.kind == TSignalKind::TS ? std::span<const Column>(TsAddresses) : std::span<const Column>(TitAddresses)) {
+            const int v = IntCell(row[static_cast<std::size_t>(a.column)]);
+            if (v < 0 || v > a.max)
+                return std::pair{r, a.column};
         }
     }
     return std::nullopt;

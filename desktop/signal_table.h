@@ -6,6 +6,7 @@
 // the dialog's grids only show them.
 
 #include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +48,11 @@ void DeleteRowAt(TSignalTable& t, int current);
 // The first pair of data rows with equal address texts (both non-empty):
 // the warning text, or nothing.
 std::optional<std::string> FindDuplicateAddress(const TSignalTable& t);
+
+// The first address cell (row, column) of a stored row that "iec104.cfg"
+// cannot hold: a common address outside 0..65535, an object address outside
+// 0..16777215. Cells that are not numbers do not count: they are stored as 0.
+std::optional<std::pair<int, int>> FindUnwritableAddress(const TSignalTable& t);
 
 // The n-th ';' field of a CSV line (1-based), blanks at the field starts
 // dropped, "0" when the line has fewer fields.

@@ -118,9 +118,9 @@ TDev_prop_Dlg::TDev_prop_Dlg(TPrompts& prompts, QWidget* parent) : QDialog(paren
     linkDialog_ = new TFormParam104(this);
     showLinkDialog = [](TFormParam104& dialog) { return dialog.exec() == QDialog::Accepted; };
 
-    auto* tabs = new QTabWidget(this);
-    tabs->addTab(BuildPage(TSignalKind::TS), Q("Дискретные значения (Телесигналы)"));
-    tabs->addTab(BuildPage(TSignalKind::TIT), Q("Аналоговые значения (Телеизмерения)"));
+    tabs_ = new QTabWidget(this);
+    tabs_->addTab(BuildPage(TSignalKind::TS), Q("Дискретные значения (Телесигналы)"));
+    tabs_->addTab(BuildPage(TSignalKind::TIT), Q("Аналоговые значения (Телеизмерения)"));
 
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* ok = buttons->addButton(Q(texts::Ok), QDialogButtonBox::AcceptRole);
@@ -135,7 +135,7 @@ TDev_prop_Dlg::TDev_prop_Dlg(TPrompts& prompts, QWidget* parent) : QDialog(paren
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(BuildFields());
-    layout->addWidget(tabs, 1);
+    layout->addWidget(tabs_, 1);
     layout->addWidget(buttons);
 }
 
@@ -415,6 +415,15 @@ TStationEdit TDev_prop_Dlg::Read() const
 
 void TDev_prop_Dlg::OKBtnClick()
 {
+    // An address the file cannot hold would make the station's save fail
+    // and every edit of this dialog lost: the dialog stays, on that cell.
+    for (const TSignalKind kind : {TSignalKind::TS, TSignalKind::TIT})
+        if (const auto cell = FindUnwritableAddress(Table(kind))) {
+            tabs_->setCurrentIndex(kind == TSignalKind::TS ? 0 : 1);
+            Grid(kind)->setCurrentCell(cell->first, cell->second);
+            Grid(kind)->setFocus();
+            return;
+        }
     for (const TSignalKind kind : {TSignalKind::TS, TSignalKind::TIT})
         if (const auto warning = FindDuplicateAddress(Table(kind)))
             prompts_.Info(*warning);

@@ -346,6 +346,38 @@ TEST_F(StationDialog, DuplicateAddressesWarnButDoNotBlock)
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
 }
 
+TEST_F(StationDialog, AnAddressTheFileCannotHoldKeepsTheDialogOnItsCell)
+{
+    struct Case {
+        desktop::TSignalKind kind;
+        int column;
+        const char* text;
+    };
+    using K = desktop::TSignalKind;
+    const Case cases[] = {{K::TS, 2, "65536"},    {K::TS, 3, "16777216"}, {K::TS, 5, "-1"},
+                          {K::TS, 6, "99999999"}, {K::TIT, 2, "-5"},      {K::TIT, 3, "16777216"}};
+    for (const Case& c : cases) {
+        dialog.BeforeShowOptionsUstr(service.Context(), 1, service.Context().Channels.Prmn104[0]);
+        dialog.setResult(QDialog::Rejected);
+        auto* grid = Field<QTableWidget>(c.kind == K::TS ? "StringGrid_TS" : "StringGrid_TIT");
+        grid->item(2, c.column)->setText(c.text);
+        dialog.OKBtnClick();
+        EXPECT_EQ(dialog.result(), QDialog::Rejected) << c.text;
+        EXPECT_EQ(grid->currentRow(), 2) << c.text;
+        EXPECT_EQ(grid->currentColumn(), c.column) << c.text;
+        // Within the range, or in a row without a name (not stored): OK closes.
+        grid->item(2, c.column)->setText(c.column == 3 || c.column == 6 ? "16777215" : "65535");
+        dialog.OKBtnClick();
+        EXPECT_EQ(dialog.result(), QDialog::Accepted) << c.text;
+        dialog.setResult(QDialog::Rejected);
+        grid->item(2, c.column)->setText(c.text);
+        grid->item(2, 1)->setText("");
+        dialog.OKBtnClick();
+        EXPECT_EQ(dialog.result(), QDialog::Accepted) << c.text;
+    }
+    EXPECT_TRUE(prompts.infos.empty());
+}
+
 TEST_F(StationDialog, CsvSaveAndLoadThroughTheDialog)
 {
     dialog.BeforeShowOptionsUstr(service.Context(), 1, service.Context().Channels.Prmn104[0]);
