@@ -80,6 +80,24 @@ TEST(Fields, OpcUaDialogDefaultsPortAndRefusesSeparators)
     EXPECT_EQ(dialog.findChild<QLineEdit*>("E_OPC_UA_password")->echoMode(), QLineEdit::Password);
 }
 
+TEST(Fields, OpcUaLoginAndPasswordAreSavedAsTheFileGivesThemBack)
+{
+    TempDir temp;
+    temp.Write("iec104.cfg", ExampleStations({2404}));
+    desktop::TDesktopService service(temp.path(), true);
+    service.Init();
+    desktop::TOPC_UA_Dlg dialog;
+    dialog.Fill(service.OpcUa());
+    Type(dialog.findChild<QWidget*>("E_OPC_UA_username"), " оператор ");
+    Type(dialog.findChild<QWidget*>("E_OPC_UA_password"), "pw Ω1 ");
+    dialog.Store(service.OpcUa());
+    ASSERT_NO_THROW(service.SaveConfig());
+    desktop::TDesktopService fresh(temp.path(), true);
+    fresh.Init();
+    EXPECT_EQ(fresh.OpcUa().OPC_UA_username, "оператор");
+    EXPECT_EQ(fresh.OpcUa().OPC_UA_password, "pw 1"); // no letter Windows-1251 lacks
+}
+
 TEST(LinkParams, SecondsFieldSizesDefaultsAndUnfieldedValues)
 {
     TPrmn r{};
