@@ -1,5 +1,6 @@
 #include "desktop/link_param_dialog.h"
 
+#include "desktop/cfg_text_validator.h"
 #include "desktop/texts.h"
 
 #include <QCheckBox>
@@ -110,6 +111,8 @@ QLineEdit* TFormParam104::Edit(const char* name, bool numeric)
     e->setObjectName(name);
     if (numeric)
         e->setValidator(new QRegularExpressionValidator(QRegularExpression("-?[0-9]{0,9}"), e));
+    else // the name and the host go into the station dialog's fields, which refuse these too
+        e->setValidator(new TCfgTextValidator(",\"", e));
     edits_[name] = e;
     return e;
 }

@@ -43,34 +43,40 @@ std::optional<TPrmn> LinkRecordOf(const TLinkFields& f, std::string* badField)
     TPrmn r{};
     r.Name.SetText(f.name);
     r.Host.SetText(f.host);
+    // The ranges are those "iec104.cfg" gives back on reading; the port and
+    // the common address are the station dialog's, which clamps them.
+    constexpr std::int32_t Any = INT32_MAX;
     struct Field {
         const std::string& text;
         std::int32_t& into;
         int scale;
+        std::int32_t lo, hi;
         const char* name;
     };
     const Field fields[] = {
-        {f.port, r.Port, 1, "EditPort"},
-        {f.w, r.wMax, 1, "Edit_w"},
-        {f.k, r.kMax, 1, "Edit_k"},
-        {f.t0, r.t0, MsPerSecond, "Edit_t0"},
-        {f.t1, r.t1, MsPerSecond, "Edit_t1"},
-        {f.t2, r.t2, MsPerSecond, "Edit_t2"},
-        {f.t3, r.t3, MsPerSecond, "Edit_t3"},
-        {f.retryCount, r.RetryCount, 1, "EditRetryCount"},
-        {f.retryDelay, r.RetryTimeOut, MsPerSecond, "EditRetryTimeout"},
-        {f.confirmation, r.ConfirmationTimeout, 1, "EditConfirmationTimeout"},
-        {f.termination, r.TerminationTimeout, 1, "EditTerminationTimeout"},
-        {f.commonAddress, r.CommonAsduAddress, 1, "EditCommonASDUAddress"},
-        {f.originatorAddress, r.OriginatorAddress, 1, "EditOriginatorAddress"},
-        {f.receiveBufferLength, r.ReceiveBufferLength, 1, "EditReceiveBufferLength"},
-        {f.clockMinutes, r.ClockSinhronizationTime, 1, "EditClockSinhronizationTime"},
+        {f.port, r.Port, 1, -Any, Any, "EditPort"},
+        {f.w, r.wMax, 1, 0, 32767, "Edit_w"},
+        {f.k, r.kMax, 1, 0, 32767, "Edit_k"},
+        {f.t0, r.t0, MsPerSecond, 0, Any, "Edit_t0"},
+        {f.t1, r.t1, MsPerSecond, 0, Any, "Edit_t1"},
+        {f.t2, r.t2, MsPerSecond, 0, Any, "Edit_t2"},
+        {f.t3, r.t3, MsPerSecond, 0, Any, "Edit_t3"},
+        {f.retryCount, r.RetryCount, 1, 0, Any, "EditRetryCount"},
+        {f.retryDelay, r.RetryTimeOut, MsPerSecond, 0, Any, "EditRetryTimeout"},
+        {f.confirmation, r.ConfirmationTimeout, 1, 0, Any, "EditConfirmationTimeout"},
+        {f.termination, r.TerminationTimeout, 1, 0, Any, "EditTerminationTimeout"},
+        {f.commonAddress, r.CommonAsduAddress, 1, -Any, Any, "EditCommonASDUAddress"},
+        {f.originatorAddress, r.OriginatorAddress, 1, 0, 255, "EditOriginatorAddress"},
+        {f.receiveBufferLength, r.ReceiveBufferLength, 1, 0, Any, "EditReceiveBufferLength"},
+        {f.clockMinutes, r.ClockSinhronizationTime, 1, -Any, Any, "EditClockSinhronizationTime"},
     };
     for (const Field& field : fields) {
         std::int32_t v = 0;
         // A field that is not an integer (or whose milliseconds overflow)
-        // must not leave a record half of new values and half of old ones.
-        if (!ParseInt(field.text, v) || v > INT32_MAX / field.scale || v < INT32_MIN / field.scale) {
+        // must not leave a record half of new values and half of old ones;
+        // one the file cannot hold would make the station's save fail.
+        if (!ParseInt(field.text, v) || v > INT32_MAX / field.scale || v < INT32_MIN / field.scale || v < field.lo
+            || v > field.hi) {
             if (badField)
                 *badField = field.name;
             return std::nullopt;

@@ -20,9 +20,10 @@ struct TLinkFields {
 TLinkFields LinkFieldsOf(const TPrmn& record);
 // The 104 defaults as fields ("Client104", "127.0.0.1", 2404, ...).
 TLinkFields DefaultLinkFields();
-// The confirmed record: every field an integer, or nothing (and the name of
-// the first field that is not, for the focus). Fields without an edit
-// (link address, polling cycle, clock check, enable flag) come out 0.
+// The confirmed record: every field an integer in the range "iec104.cfg"
+// holds, or nothing (and the name of the first field that is not, for the
+// focus). Fields without an edit (link address, polling cycle, clock check,
+// enable flag) come out 0.
 std::optional<TPrmn> LinkRecordOf(const TLinkFields& fields, std::string* badField = nullptr);
 
 } // namespace gw::desktop

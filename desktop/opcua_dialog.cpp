@@ -1,26 +1,28 @@
 #include "desktop/opcua_dialog.h"
 
+#include "desktop/cfg_text_validator.h"
 #include "desktop/clamped_spin_box.h"
 #include "desktop/texts.h"
 #include "service/cfgfile.h"
+#include "service/cfgtext.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
 namespace gw::desktop {
 
 namespace {
 
-// No ',' (the field separator) and no '"' (the reader's quote).
-QValidator* CfgFieldValidator(QObject* parent)
-{
-    return new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[^,\"]*")), parent);
-}
+// No ',' (the field separator), no '"' (the reader's quote), nothing
+// Windows-1251 lacks: "iec104.cfg" could not hold it.
+QValidator* CfgFieldValidator(QObject* parent) { return new TCfgTextValidator(",\"", parent); }
+
+// The reader cuts the blanks at the ends of a field: stored as it reads back.
+std::string Trimmed(const QLineEdit* e) { return std::string(TrimBlanks(e->text().toStdString())); }
 
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 
@@ -81,8 +83,8 @@ void TOPC_UA_Dlg::Store(TOpcUaSettings& settings) const
     settings.OPC_UA_writable = CB_OPC_UA_writable->isChecked();
     settings.OPC_UA_Port = ClampFieldText(SE_OPC_UA_Port->text(), 1, OpcUaMaxPort);
     settings.OPC_UA_by_pwd = CB_OPC_UA_by_pwd->isChecked();
-    settings.OPC_UA_username = E_OPC_UA_username->text().toStdString();
-    settings.OPC_UA_password = E_OPC_UA_password->text().toStdString();
+    settings.OPC_UA_username = Trimmed(E_OPC_UA_username);
+    settings.OPC_UA_password = Trimmed(E_OPC_UA_password);
 }
 
 bool EditOpcUaSettings(TOPC_UA_Dlg& dialog, TOpcUaSettings& settings)

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <span>
 
 namespace gw::desktop {
 
@@ -72,6 +73,17 @@ std::string Item(const std::vector<std::string>& items, int index)
 std::string Number(double v) { return FloatToText(v); }
 
 bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
+
+// A signal name as "iec104.cfg" can hold it between its quotes, whether it
+// was typed or came from a CSV file (whose import no cell filter sees): no
+// '"', no control character, and '?' for what Windows-1251 lacks. Anything
+// else would make the whole station's save fail.
+std::string StoredName(const std::string& cell)
+{
+    std::string name = Cp1251ToUtf8(Utf8ToCp1251(cell));
+    std::erase_if(name, [](char c) { return c == '"' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+    return name;
+}
 
 std::vector<std::string> Lines(std::string_view text)
 {
@@ -202,6 +214,28 @@ std::optional<std::string> FindDuplicateAddress(const TSignalTable& t)
     return std::nullopt;
 }
 
+std::optional<std::pair<int, int>> FindUnwritableAddress(const TSignalTable& t)
+{
+    constexpr int MaxCa = 65535, MaxIoa = 16777215;
+    struct Column {
+        int column, max;
+    };
+    static constexpr Column TsAddresses[] = {{2, MaxCa}, {3, MaxIoa}, {5, MaxCa}, {6, MaxIoa}};
+    static constexpr Column TitAddresses[] = {{2, MaxCa}, {3, MaxIoa}};
+    for (int r = 1; r <= t.DataRows(); ++r) {
+        const auto& row = t.rows[static_cast<std::size_t>(r)];
+        if (row[1].empty() || HasLineBreak(row[1]))
+            continue;
+        for (const Column& a :
+             t.kind == TSignalKind::TS ? std::span<const Column>(TsAddresses) : std::span<const Column>(TitAddresses)) {
+            const int v = IntCell(row[static_cast<std::size_t>(a.column)]);
+            if (v < 0 || v > a.max)
+                return std::pair{r, a.column};
+        }
+    }
+    return std::nullopt;
+}
+
 std::string ExtractCsvField(std::string_view line, int n)
 {
     auto trim = [](std::string_view s) {
@@ -305,7 +339,7 @@ void StoreSignalTable(const TSignalTable& t, T_KP& kp)
             if (row[1].empty() || HasLineBreak(row[1]))
                 continue;
             T_TS& s = kp.TS_arr.emplace_back();
-            s.NameTS = row[1];
+            s.NameTS = StoredName(row[1]);
             s.AdrASDU = IntCell(row[2]);
             s.AdrIOA = IntCell(row[3]);
             s.AdrASDU_TU = IntCell(row[5]);
@@ -322,7 +356,7 @@ void StoreSignalTable(const TSignalTable& t, T_KP& kp)
         if (row[1].empty() || HasLineBreak(row[1]))
             continue;
         T_TI& s = kp.TI_arr.emplace_back();
-        s.NameTI = row[1];
+        s.NameTI = StoredName(row[1]);
         s.AdrASDU = IntCell(row[2]);
         s.AdrIOA = IntCell(row[3]);
         s.Min_TM_Diap = NumberCell(row[5]);

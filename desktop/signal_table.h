@@ -6,6 +6,7 @@
 // the dialog's grids only show them.
 
 #include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,6 +49,11 @@ void DeleteRowAt(TSignalTable& t, int current);
 // the warning text, or nothing.
 std::optional<std::string> FindDuplicateAddress(const TSignalTable& t);
 
+// The first address cell (row, column) of a stored row that "iec104.cfg"
+// cannot hold: a common address outside 0..65535, an object address outside
+// 0..16777215. Cells that are not numbers do not count: they are stored as 0.
+std::optional<std::pair<int, int>> FindUnwritableAddress(const TSignalTable& t);
+
 // The n-th ';' field of a CSV line (1-based), blanks at the field starts
 // dropped, "0" when the line has fewer fields.
 std::string ExtractCsvField(std::string_view line, int n);
@@ -64,7 +70,9 @@ void ImportCsv(TSignalTable& t, std::string_view bytes);
 std::string CsvFileName(const std::string& chosen);
 
 // The station's signals into the table (its headers kept), and back: rows
-// without a name, or whose name holds a line break, are not stored.
+// without a name, or whose name holds a line break, are not stored; a name
+// is stored without '"' and control characters, '?' for what Windows-1251
+// lacks.
 void FillSignalTable(TSignalTable& t, const T_KP& kp);
 void StoreSignalTable(const TSignalTable& t, T_KP& kp);
 

@@ -9,6 +9,7 @@
 #include "desktop/texts.h"
 #include "service/tables.h"
 
+#include <functional>
 #include <random>
 
 namespace gw::desktop {
@@ -60,6 +61,25 @@ void EnableAllChannels(TServiceContext& ctx)
         ctx.Channels.Prmn104[static_cast<std::size_t>(i)].prWork1 = 1;
 }
 
+// Applies a command's change to the tables and saves them. A save the writer
+// refuses (a value "iec104.cfg" cannot hold) puts the tables back as they
+// were: kept in memory, the value would make every later save of any station
+// fail as well, and the next start would read the file without it anyway.
+void ChangeAndSave(TDesktopService& service, const std::function<void(TServiceContext&)>& change)
+{
+    TServiceContext& ctx = service.Context();
+    const TStationTables stations = ctx.Stations;
+    const TPrmnArray records = ctx.Channels.Prmn104;
+    try {
+        change(ctx);
+        SaveStations(service);
+    } catch (...) {
+        ctx.Stations = stations;
+        ctx.Channels.Prmn104 = records;
+        throw;
+    }
+}
+
 } // namespace
 
 bool AddStation(TDesktopService& service, TPrompts& prompts, TStationDialogPort& dialog)
@@ -73,19 +93,20 @@ bool AddStation(TDesktopService& service, TPrompts& prompts, TStationDialogPort&
     SetPrmnDefault(edit.prm, PrmnKind104, "127.0.0.1", 2404);
     if (!dialog.Edit(ctx, ctx.Stations.KpCount + 1, edit))
         return false;
-    const int k = ++ctx.Stations.KpCount;
-    ctx.Stations.KpTable.resize(std::max(ctx.Stations.KpTable.size(), static_cast<std::size_t>(k) + 1));
-    T_KP& row = ctx.Stations.KpTable[static_cast<std::size_t>(k)];
-    row = T_KP{};
-    StoreStation(row, edit);
-    TPrmn& prm = ctx.Channels.Prmn104[static_cast<std::size_t>(k - 1)];
-    prm = edit.prm;
-    prm.CommonAsduAddress = row.ASDU_Adr;
-    prm.Port = row.Port;
-    prm.Host.SetText(row.IP);
-    EnableAllChannels(ctx);
     ApplyProgramSettings(service, edit);
-    SaveStations(service);
+    ChangeAndSave(service, [&edit](TServiceContext& tables) {
+        const int k = ++tables.Stations.KpCount;
+        tables.Stations.KpTable.resize(std::max(tables.Stations.KpTable.size(), static_cast<std::size_t>(k) + 1));
+        T_KP& row = tables.Stations.KpTable[static_cast<std::size_t>(k)];
+        row = T_KP{};
+        StoreStation(row, edit);
+        TPrmn& prm = tables.Channels.Prmn104[static_cast<std::size_t>(k - 1)];
+        prm = edit.prm;
+        prm.CommonAsduAddress = row.ASDU_Adr;
+        prm.Port = row.Port;
+        prm.Host.SetText(row.IP);
+        EnableAllChannels(tables);
+    });
     return true;
 }
 
@@ -102,18 +123,19 @@ bool ChangeStation(TDesktopService& service, TStationDialogPort& dialog, int k)
     edit.prm = ctx.Channels.Prmn104[static_cast<std::size_t>(k - 1)];
     if (!dialog.Edit(ctx, k, edit))
         return false;
-    T_KP& row = ctx.Stations.KpTable[static_cast<std::size_t>(k)];
-    StoreStation(row, edit);
-    TPrmn& prm = ctx.Channels.Prmn104[static_cast<std::size_t>(k - 1)];
-    prm = edit.prm;
-    prm.Name.SetText(row.NameKP);
-    prm.Host.SetText(row.IP);
-    prm.Port = row.Port;
-    prm.CommonAsduAddress = row.ASDU_Adr;
-    prm.LinkAddress1 = row.ASDU_Adr;
-    EnableAllChannels(ctx);
     ApplyProgramSettings(service, edit);
-    SaveStations(service);
+    ChangeAndSave(service, [&edit, k](TServiceContext& tables) {
+        T_KP& row = tables.Stations.KpTable[static_cast<std::size_t>(k)];
+        StoreStation(row, edit);
+        TPrmn& prm = tables.Channels.Prmn104[static_cast<std::size_t>(k - 1)];
+        prm = edit.prm;
+        prm.Name.SetText(row.NameKP);
+        prm.Host.SetText(row.IP);
+        prm.Port = row.Port;
+        prm.CommonAsduAddress = row.ASDU_Adr;
+        prm.LinkAddress1 = row.ASDU_Adr;
+        EnableAllChannels(tables);
+    });
     return true;
 }
 
@@ -136,12 +158,14 @@ bool DeleteStation(TDesktopService& service, TPrompts& prompts, int k)
     TServiceContext& ctx = service.Context();
     if (!ctx.Stations.IsKpIndex(k) || !prompts.ConfirmWarning(texts::ConfirmDelete))
         return false;
-    const int last = ctx.Stations.KpCount;
-    ctx.Stations.KpTable[static_cast<std::size_t>(k)] = ctx.Stations.KpTable[static_cast<std::size_t>(last)];
-    ctx.Channels.Prmn104[static_cast<std::size_t>(k - 1)] = ctx.Channels.Prmn104[static_cast<std::size_t>(last - 1)];
-    ctx.Stations.KpTable.resize(static_cast<std::size_t>(last));
-    --ctx.Stations.KpCount;
-    SaveStations(service);
+    ChangeAndSave(service, [k](TServiceContext& tables) {
+        const int last = tables.Stations.KpCount;
+        tables.Stations.KpTable[static_cast<std::size_t>(k)] = tables.Stations.KpTable[static_cast<std::size_t>(last)];
+        tables.Channels.Prmn104[static_cast<std::size_t>(k - 1)] =
+            tables.Channels.Prmn104[static_cast<std::size_t>(last - 1)];
+        tables.Stations.KpTable.resize(static_cast<std::size_t>(last));
+        --tables.Stations.KpCount;
+    });
     return true;
 }
 
@@ -176,13 +200,14 @@ bool CopyStation(TDesktopService& service, TPrompts& prompts, int n, const TRand
     copy.Interval_CLOCK_SYNC_103 = from.Interval_CLOCK_SYNC_103;
     copy.Passive = from.Passive;
     copy.send_start_DT_passiv = from.send_start_DT_passiv;
-    const int c = ++ctx.Stations.KpCount;
-    ctx.Stations.KpTable.resize(std::max(ctx.Stations.KpTable.size(), static_cast<std::size_t>(c) + 1));
-    ctx.Stations.KpTable[static_cast<std::size_t>(c)] = std::move(copy);
     TPrmn prm = ctx.Channels.Prmn104[static_cast<std::size_t>(n - 1)];
     prm.Port = random(1, 64999);
-    ctx.Channels.Prmn104[static_cast<std::size_t>(c - 1)] = prm;
-    SaveStations(service);
+    ChangeAndSave(service, [&copy, &prm](TServiceContext& tables) {
+        const int c = ++tables.Stations.KpCount;
+        tables.Stations.KpTable.resize(std::max(tables.Stations.KpTable.size(), static_cast<std::size_t>(c) + 1));
+        tables.Stations.KpTable[static_cast<std::size_t>(c)] = std::move(copy);
+        tables.Channels.Prmn104[static_cast<std::size_t>(c - 1)] = prm;
+    });
     return true;
 }
 

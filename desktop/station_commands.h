@@ -1,6 +1,7 @@
 #pragma once
-// The station commands that need no dialog: deleting and copying a station
-// of the table, each saved at once to "iec104.cfg" and "iec104sr.bin".
+// The station commands: adding, changing, deleting and copying a station of
+// the table, each saved at once to "iec104.cfg" and "iec104sr.bin". A save
+// that fails throws and leaves the tables in memory as they were saved.
 
 #include <functional>
 #include <string>

@@ -6,6 +6,7 @@
 #include "desktop/link_param_dialog.h"
 #include "desktop/prompts.h"
 #include "desktop/texts.h"
+#include "service/cfgtext.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -96,6 +97,10 @@ QCheckBox* Check(const char* name, const char* caption, QWidget* parent)
 
 int Value(const TClampedSpinBox* s) { return ClampFieldText(s->text(), s->minimum(), s->maximum()); }
 
+// The reader cuts the blanks at the ends of an unquoted field, so the file
+// could not hold them: what is stored is what the next start reads.
+std::string Trimmed(const QLineEdit* e) { return std::string(TrimBlanks(e->text().toStdString())); }
+
 std::string ReadWholeFile(const std::string& path)
 {
     QFile f(Q(path));
@@ -113,9 +118,9 @@ TDev_prop_Dlg::TDev_prop_Dlg(TPrompts& prompts, QWidget* parent) : QDialog(paren
     linkDialog_ = new TFormParam104(this);
     showLinkDialog = [](TFormParam104& dialog) { return dialog.exec() == QDialog::Accepted; };
 
-    auto* tabs = new QTabWidget(this);
-    tabs->addTab(BuildPage(TSignalKind::TS), Q("Дискретные значения (Телесигналы)"));
-    tabs->addTab(BuildPage(TSignalKind::TIT), Q("Аналоговые значения (Телеизмерения)"));
+    tabs_ = new QTabWidget(this);
+    tabs_->addTab(BuildPage(TSignalKind::TS), Q("Дискретные значения (Телесигналы)"));
+    tabs_->addTab(BuildPage(TSignalKind::TIT), Q("Аналоговые значения (Телеизмерения)"));
 
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* ok = buttons->addButton(Q(texts::Ok), QDialogButtonBox::AcceptRole);
@@ -130,7 +135,7 @@ TDev_prop_Dlg::TDev_prop_Dlg(TPrompts& prompts, QWidget* parent) : QDialog(paren
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(BuildFields());
-    layout->addWidget(tabs, 1);
+    layout->addWidget(tabs_, 1);
     layout->addWidget(buttons);
 }
 
@@ -138,11 +143,12 @@ QWidget* TDev_prop_Dlg::BuildFields()
 {
     auto* panel = new QWidget(this);
     auto* grid = new QGridLayout(panel);
-    Name_dev_e = TextField("Name_dev_e", ",", panel);
-    IP_e = TextField("IP_e", ",", panel);
+    // Written unquoted: no ',' and no '"' (blanks at the ends are cut on OK).
+    Name_dev_e = TextField("Name_dev_e", ",\"", panel);
+    IP_e = TextField("IP_e", ",\"", panel);
     Port_e = Spin("Port_e", 1, MaxPort, panel);
     ASDU_Adr = Spin("ASDU_Adr", 1, MaxCommonAddress, panel);
-    IP2_e = TextField("IP2_e", ",", panel);
+    IP2_e = TextField("IP2_e", ",\"", panel);
     IP2_e->setToolTip(Q("IP адрес резервный (дополнительный)"));
     Port2_e = Spin("Port2_e", 0, MaxPort, panel);
     Port2_e->setToolTip(Q("IP порт резервный"));
@@ -384,10 +390,10 @@ TStationEdit TDev_prop_Dlg::Read() const
     TStationEdit edit;
     edit.row = base_.row;
     T_KP& kp = edit.row;
-    kp.NameKP = Name_dev_e->text().toStdString();
-    kp.IP = IP_e->text().toStdString();
+    kp.NameKP = Trimmed(Name_dev_e);
+    kp.IP = Trimmed(IP_e);
     kp.Port = Value(Port_e);
-    kp.IP2 = IP2_e->text().toStdString();
+    kp.IP2 = Trimmed(IP2_e);
     kp.Port2 = Value(Port2_e);
     kp.Passive = CB_Passive->isChecked();
     kp.send_start_DT_passiv = CB_Start_DT->isChecked();
@@ -409,6 +415,15 @@ TStationEdit TDev_prop_Dlg::Read() const
 
 void TDev_prop_Dlg::OKBtnClick()
 {
+    // An address the file cannot hold would make the station's save fail
+    // and every edit of this dialog lost: the dialog stays, on that cell.
+    for (const TSignalKind kind : {TSignalKind::TS, TSignalKind::TIT})
+        if (const auto cell = FindUnwritableAddress(Table(kind))) {
+            tabs_->setCurrentIndex(kind == TSignalKind::TS ? 0 : 1);
+            Grid(kind)->setCurrentCell(cell->first, cell->second);
+            Grid(kind)->setFocus();
+            return;
+        }
     for (const TSignalKind kind : {TSignalKind::TS, TSignalKind::TIT})
         if (const auto warning = FindDuplicateAddress(Table(kind)))
             prompts_.Info(*warning);

@@ -14,6 +14,7 @@
 
 class QCheckBox;
 class QLineEdit;
+class QTabWidget;
 class QTableWidget;
 class QTableWidgetItem;
 
@@ -84,6 +85,7 @@ private:
     QCheckBox* CB_Save_Obmen_v_File = nullptr;
     QTableWidget* StringGrid_TS = nullptr;
     QTableWidget* StringGrid_TIT = nullptr;
+    QTabWidget* tabs_ = nullptr;
 };
 
 } // namespace gw::desktop

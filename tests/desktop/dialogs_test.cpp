@@ -80,6 +80,24 @@ TEST(Fields, OpcUaDialogDefaultsPortAndRefusesSeparators)
     EXPECT_EQ(dialog.findChild<QLineEdit*>("E_OPC_UA_password")->echoMode(), QLineEdit::Password);
 }
 
+TEST(Fields, OpcUaLoginAndPasswordAreSavedAsTheFileGivesThemBack)
+{
+    TempDir temp;
+    temp.Write("iec104.cfg", ExampleStations({2404}));
+    desktop::TDesktopService service(temp.path(), true);
+    service.Init();
+    desktop::TOPC_UA_Dlg dialog;
+    dialog.Fill(service.OpcUa());
+    Type(dialog.findChild<QWidget*>("E_OPC_UA_username"), " оператор ");
+    Type(dialog.findChild<QWidget*>("E_OPC_UA_password"), "pw Ω1 ");
+    dialog.Store(service.OpcUa());
+    ASSERT_NO_THROW(service.SaveConfig());
+    desktop::TDesktopService fresh(temp.path(), true);
+    fresh.Init();
+    EXPECT_EQ(fresh.OpcUa().OPC_UA_username, "оператор");
+    EXPECT_EQ(fresh.OpcUa().OPC_UA_password, "pw 1"); // no letter Windows-1251 lacks
+}
+
 TEST(LinkParams, SecondsFieldSizesDefaultsAndUnfieldedValues)
 {
     TPrmn r{};
@@ -128,6 +146,50 @@ TEST(LinkParams, LongNamesAreCutInTheRecordOnly)
     const auto r = desktop::LinkRecordOf(f);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->Name.Text(), std::string(32, 'N'));
+}
+
+TEST(LinkParams, ValuesTheFileCannotHoldKeepTheDialogOpen)
+{
+    struct Case {
+        std::string desktop::TLinkFields::*field;
+        const char* text;
+        const char* refused; // the field that gets the focus, or null when taken
+    };
+    using F = desktop::TLinkFields;
+    const Case cases[] = {
+        {&F::k, "32768", "Edit_k"},
+        {&F::k, "32767", nullptr},
+        {&F::w, "-1", "Edit_w"},
+        {&F::t0, "-1", "Edit_t0"},
+        {&F::t0, "0", nullptr},
+        {&F::retryCount, "-3", "EditRetryCount"},
+        {&F::confirmation, "-5000", "EditConfirmationTimeout"},
+        {&F::originatorAddress, "256", "EditOriginatorAddress"},
+        {&F::originatorAddress, "255", nullptr},
+        {&F::receiveBufferLength, "-100", "EditReceiveBufferLength"},
+        // The station dialog clamps these two; the clock period is any number.
+        {&F::port, "70000", nullptr},
+        {&F::commonAddress, "65700", nullptr},
+        {&F::clockMinutes, "-30", nullptr},
+    };
+    for (const Case& c : cases) {
+        F f = desktop::DefaultLinkFields();
+        f.*c.field = c.text;
+        std::string bad;
+        const auto r = desktop::LinkRecordOf(f, &bad);
+        EXPECT_EQ(r.has_value(), c.refused == nullptr) << c.text;
+        EXPECT_EQ(bad, c.refused ? c.refused : "") << c.text;
+    }
+
+    desktop::TFormParam104 dialog;
+    dialog.ButtonDefaultClick();
+    Type(dialog.findChild<QWidget*>("EditOriginatorAddress"), "300");
+    EXPECT_FALSE(dialog.BitBtn1Click());
+    // The name and the host end up in the station's line: no ',' and no '"'.
+    Type(dialog.findChild<QWidget*>("EditHost"), "10.0.0.1,\"2\"");
+    Type(dialog.findChild<QWidget*>("EditDevName"), "КП,\"1\"");
+    EXPECT_EQ(dialog.Fields().host, "10.0.0.12");
+    EXPECT_EQ(dialog.Fields().name, "КП1");
 }
 
 // The real dialog, answered without its modal loop.
@@ -219,6 +281,49 @@ TEST_F(StationDialog, AddStoresTheFieldsTheGridsAndTheProgramSettings)
     EXPECT_EQ(fresh.Context().Stations.KpTable[2].TS_arr[1].NameTS, "Точка А");
 }
 
+TEST_F(StationDialog, NamesAndAddressesAreStoredAsTheFileGivesThemBack)
+{
+    answer.change = [&](desktop::TDev_prop_Dlg&) {
+        Type(Field<QWidget>("Name_dev_e"), " ПС \"Южная\" ");
+        Type(Field<QWidget>("IP_e"), " 10.0.0.5 ");
+        Type(Field<QWidget>("IP2_e"), "10.0.0.6\" ");
+    };
+    ASSERT_TRUE(desktop::ChangeStation(service, answer, 1));
+    const T_KP& kp = service.Context().Stations.KpTable[1];
+    EXPECT_EQ(kp.NameKP, "ПС Южная");
+    EXPECT_EQ(kp.IP, "10.0.0.5");
+    EXPECT_EQ(kp.IP2, "10.0.0.6");
+    desktop::TDesktopService fresh(temp.path(), true);
+    fresh.Init();
+    ASSERT_EQ(fresh.Context().Stations.KpCount, 1);
+    EXPECT_EQ(fresh.Context().Stations.KpTable[1].NameKP, "ПС Южная");
+    EXPECT_EQ(fresh.Context().Stations.KpTable[1].IP, "10.0.0.5");
+    EXPECT_EQ(fresh.Context().Stations.KpTable[1].IP2, "10.0.0.6");
+}
+
+TEST_F(StationDialog, SignalNamesFromACsvFileAreStoredAsTheFileCanHoldThem)
+{
+    // A spreadsheet's export: quotes in a Windows-1251 name, and a UTF-8
+    // file (with its byte-order mark) with a letter Windows-1251 lacks.
+    temp.Write("ts.csv", "h;\r\n\xC2\xE2\xEE\xE4 \"\xC0\";1;100;;0;0;;Boolean;\r\n");
+    temp.Write("tit.csv", "\xEF\xBB\xBFh;\r\nR, \xCE\xA9\tx;1;300;;0;1;0;1;;\r\n");
+    answer.change = [&](desktop::TDev_prop_Dlg& d) {
+        d.LoadCsv(desktop::TSignalKind::TS, temp.File("ts.csv"));
+        d.LoadCsv(desktop::TSignalKind::TIT, temp.File("tit.csv"));
+    };
+    ASSERT_TRUE(desktop::ChangeStation(service, answer, 1));
+    desktop::TDesktopService fresh(temp.path(), true);
+    fresh.Init();
+    ASSERT_EQ(fresh.Context().Stations.KpCount, 1);
+    const T_KP& kp = fresh.Context().Stations.KpTable[1];
+    ASSERT_EQ(kp.Kol_TS, 1);
+    EXPECT_EQ(kp.TS_arr[1].NameTS, "Ввод А");
+    EXPECT_EQ(kp.TS_arr[1].AdrIOA, 100);
+    ASSERT_EQ(kp.Kol_TI, 1);
+    EXPECT_EQ(kp.TI_arr[1].NameTI, "R, ?x");
+    EXPECT_EQ(kp.TI_arr[1].AdrIOA, 300);
+}
+
 TEST_F(StationDialog, AddIsRefusedAtTheLimit)
 {
     TServiceContext& ctx = service.Context();
@@ -257,6 +362,38 @@ TEST_F(StationDialog, DuplicateAddressesWarnButDoNotBlock)
     ASSERT_EQ(prompts.infos.size(), 1u);
     EXPECT_EQ(prompts.infos[0].rfind("Повтор адресов у ", 0), 0u);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}
+
+TEST_F(StationDialog, AnAddressTheFileCannotHoldKeepsTheDialogOnItsCell)
+{
+    struct Case {
+        desktop::TSignalKind kind;
+        int column;
+        const char* text;
+    };
+    using K = desktop::TSignalKind;
+    const Case cases[] = {{K::TS, 2, "65536"},    {K::TS, 3, "16777216"}, {K::TS, 5, "-1"},
+                          {K::TS, 6, "99999999"}, {K::TIT, 2, "-5"},      {K::TIT, 3, "16777216"}};
+    for (const Case& c : cases) {
+        dialog.BeforeShowOptionsUstr(service.Context(), 1, service.Context().Channels.Prmn104[0]);
+        dialog.setResult(QDialog::Rejected);
+        auto* grid = Field<QTableWidget>(c.kind == K::TS ? "StringGrid_TS" : "StringGrid_TIT");
+        grid->item(2, c.column)->setText(c.text);
+        dialog.OKBtnClick();
+        EXPECT_EQ(dialog.result(), QDialog::Rejected) << c.text;
+        EXPECT_EQ(grid->currentRow(), 2) << c.text;
+        EXPECT_EQ(grid->currentColumn(), c.column) << c.text;
+        // Within the range, or in a row without a name (not stored): OK closes.
+        grid->item(2, c.column)->setText(c.column == 3 || c.column == 6 ? "16777215" : "65535");
+        dialog.OKBtnClick();
+        EXPECT_EQ(dialog.result(), QDialog::Accepted) << c.text;
+        dialog.setResult(QDialog::Rejected);
+        grid->item(2, c.column)->setText(c.text);
+        grid->item(2, 1)->setText("");
+        dialog.OKBtnClick();
+        EXPECT_EQ(dialog.result(), QDialog::Accepted) << c.text;
+    }
+    EXPECT_TRUE(prompts.infos.empty());
 }
 
 TEST_F(StationDialog, CsvSaveAndLoadThroughTheDialog)

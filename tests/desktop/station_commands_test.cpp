@@ -1,10 +1,12 @@
-// Deleting and copying stations, saved at once and read back from the files.
+// Deleting, copying, adding and changing stations, saved at once and read
+// back from the files.
 
 #include "desktop_fixture.h"
 
 #include "core/prmn.h"
 #include "desktop/desktop_service.h"
 #include "desktop/station_commands.h"
+#include "desktop/station_edit.h"
 #include "desktop/texts.h"
 #include "service/cfgfile.h"
 #include "service/tables.h"
@@ -115,6 +117,60 @@ TEST_F(StationCommands, CopyIsRefusedWhilePollingForNoStationAndAtTheReadersLimi
     EXPECT_FALSE(desktop::CopyStation(service, prompts, 1, fixed));
     EXPECT_EQ(prompts.infos, std::vector<std::string>{"Много КП 980 "});
     EXPECT_EQ(service.Context().Stations.KpCount, MaxKpCount);
+}
+
+// A dialog that answers OK with the station it was opened on, changed by `edit`.
+class EditingDialog final : public desktop::TStationDialogPort {
+public:
+    bool Edit(const TServiceContext& ctx, int n, desktop::TStationEdit& result) override
+    {
+        if (const T_KP* kp = ctx.Stations.Kp(n))
+            result.row = *kp;
+        edit(result.row);
+        return true;
+    }
+    std::function<void(T_KP&)> edit = [](T_KP&) {};
+};
+
+TEST_F(StationCommands, AnEditTheFileCannotHoldLeavesTheTablesAsSavedAndLaterEditsSave)
+{
+    struct Case {
+        const char* what;
+        std::function<void(T_KP&)> edit;
+    };
+    const Case cases[] = {
+        {"blank at the end of the name", [](T_KP& kp) { kp.NameKP += " "; }},
+        {"quote in the name", [](T_KP& kp) { kp.NameKP = "КП \"1\""; }},
+        {"comma in the address", [](T_KP& kp) { kp.IP = "10.0.0.1,2"; }},
+        {"common address of a point beyond two bytes",
+         [](T_KP& kp) {
+             kp.TS_arr.push_back(Ts("Точка", 70000, 100));
+             kp.Kol_TS = 1;
+         }},
+    };
+    for (const Case& c : cases) {
+        service.Context().Stations.Reset();
+        AddStations(2);
+        desktop::SaveStations(service);
+        const std::string saved = temp.Read("iec104.cfg");
+        EditingDialog dialog;
+        dialog.edit = c.edit;
+        // The writer's refusal reaches the exception log as before.
+        EXPECT_THROW(desktop::ChangeStation(service, dialog, 1), std::exception) << c.what;
+        EXPECT_THROW(desktop::AddStation(service, prompts, dialog), std::exception) << c.what;
+        const TServiceContext& ctx = service.Context();
+        EXPECT_EQ(Names(ctx), (std::vector<std::string>{"КП 1", "КП 2"})) << c.what;
+        EXPECT_EQ(ctx.Stations.KpTable[1].IP, "10.0.0.1") << c.what;
+        EXPECT_EQ(ctx.Stations.KpTable[1].Kol_TS, 0) << c.what;
+        EXPECT_EQ(temp.Read("iec104.cfg"), saved) << c.what;
+
+        // The next edit, of another station, is saved: nothing refused stayed behind.
+        dialog.edit = [](T_KP& kp) { kp.NameKP = "КП 2 новый"; };
+        ASSERT_TRUE(desktop::ChangeStation(service, dialog, 2)) << c.what;
+        EXPECT_EQ(SavedNames(), (std::vector<std::string>{"КП 1", "КП 2 новый"})) << c.what;
+        ASSERT_TRUE(desktop::DeleteStation(service, prompts, 1)) << c.what;
+        EXPECT_EQ(SavedNames(), std::vector<std::string>{"КП 2 новый"}) << c.what;
+    }
 }
 
 } // namespace
