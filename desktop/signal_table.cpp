@@ -77,11 +77,14 @@ bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std:
 // A signal name as "iec104.cfg" can hold it between its quotes, whether it
 // was typed or came from a CSV file (whose import no cell filter sees): no
 // '"', no control character, and '?' for what Windows-1251 lacks. Anything
-// else would make the whole station's save fail.
+// else would make the whole station's save fail. Line breaks stay: a row
+// whose name has one is not stored at all.
 std::string StoredName(const std::string& cell)
 {
     std::string name = Cp1251ToUtf8(Utf8ToCp1251(cell));
-    std::erase_if(name, [](char c) { return c == '"' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+    std::erase_if(name, [](char c) {
+        return c == '"' || c == '\x7F' || (static_cast<unsigned char>(c) < 0x20 && c != '\r' && c != '\n');
+    });
     return name;
 }
 
@@ -100,18 +103,6 @@ std::vector<std::string> Lines(std::string_view text)
         start = end + 1;
     }
     return lines;
-}
-
-// An imported name as the grid's editor would let it in and "iec104.cfg" can
-// hold it: no '"' (it would end the quoted name), no control characters but
-// the line breaks that drop the row, and '?' for a character Windows-1251
-// lacks. Otherwise the station could not be saved.
-std::string StorableName(std::string name)
-{
-    std::erase_if(name, [](char c) {
-        return c == '"' || c == '\x7F' || (static_cast<unsigned char>(c) < 0x20 && c != '\r' && c != '\n');
-    });
-    return Cp1251ToUtf8(Utf8ToCp1251(name));
 }
 
 } // namespace
@@ -282,7 +273,7 @@ void ImportCsv(TSignalTable& t, std::string_view bytes)
             continue;
         for (int c = 1; c < t.Columns(); ++c)
             t.rows[i][static_cast<std::size_t>(c)] = ExtractCsvField(lines[i], c);
-        t.rows[i][1] = StorableName(t.rows[i][1]);
+        t.rows[i][1] = StoredName(t.rows[i][1]);
     }
 }
 
