@@ -28,6 +28,7 @@ public:
     bool HasThread() const override { return true; }
     bool IsConnected() const override { return true; }
     bool OfferFrame(std::span<const std::uint8_t>) override { return true; }
+    bool WithdrawFrame() override { return false; }
     void RequestConnect(const std::string&, int) override {}
     void RequestDisconnect() override {}
     void CurrentAddress(std::string& h, int& p) const override

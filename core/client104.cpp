@@ -4,6 +4,7 @@
 #include "core/logcategories.h"
 #include "core/tags.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace gw {
@@ -30,6 +31,7 @@ bool T104Client::SendToSocket(const T104APDU& papdu, bool Save_Obmen, int nomer_
 {
     if (!Connected() || !psock.port->OfferFrame(papdu.Bytes()))
         return false;
+    FollowTuFrame(papdu);
     if (Traces(Save_Obmen))
         Trace(Save_Obmen, nomer_socket, "То KP " + LongTimeText(Clock().Now()) + "  " + papdu.toString(" "));
     return true;
@@ -145,7 +147,12 @@ void T104Client::TuService1()
     // The sequencer first, so a command it ends this pass (a time-out) makes
     // room for the next one at once, whose first frame then leaves now.
     ElemTU.TuService1(*this);
-    if (TuQueue.Service(Connected() && StartDT(), Layout()))
+    const bool dataTransfer = Connected() && StartDT();
+    // A transfer stops only with its connection: the command's frame not yet
+    // out stays so, and the queue must know it before it ends the command.
+    if (!dataTransfer)
+        SettleTuFrame();
+    if (TuQueue.Service(dataTransfer, Layout()))
         ElemTU.TuService1(*this);
 }
 
@@ -156,9 +163,37 @@ bool T104Client::QueueTuAsdu(const TIEC_ASDUt& asdu)
     T104APDU frame;
     if (!Connected() || !StartDT() || s_APDUBuf.Full() || !frame.FromAsdu(asdu) || !QueueIFrame(frame))
         return false;
+    tuFrame_ = frame;
+    tuFrameAt_ = TTuFrameAt::Window;
     Log(LogCommand, "(iec3) TU: Send" + flag.ToString() + ClSFlag.ToString());
     return true;
 }
+
+void T104Client::FollowTuFrame(const T104APDU& offered)
+{
+    // The mailbox holds one frame: taking another, it gave the last one to
+    // be written.
+    if (tuFrameAt_ == TTuFrameAt::Mailbox)
+        tuFrameAt_ = TTuFrameAt::None;
+    else if (tuFrameAt_ == TTuFrameAt::Window && offered.Format() == TApduFormat::I
+             && std::ranges::equal(offered.Asdu(), tuFrame_.Asdu()))
+        tuFrameAt_ = TTuFrameAt::Mailbox;
+}
+
+void T104Client::SettleTuFrame()
+{
+    if (tuFrameAt_ == TTuFrameAt::None)
+        return;
+    // While the command's frame is in the mailbox no other frame went there:
+    // what the mailbox still holds is that frame. Once taken from it, the
+    // frame is being written and may reach the station, so it counts as sent.
+    const bool notSent = tuFrameAt_ == TTuFrameAt::Window || (psock.port != nullptr && psock.port->WithdrawFrame());
+    tuFrameAt_ = TTuFrameAt::None;
+    if (notSent)
+        TuQueue.StepNotSent();
+}
+
+void T104Client::OnDiscardingFrames() { SettleTuFrame(); }
 
 void T104Client::Opros_CLOCK_SYNC_103()
 {

@@ -58,6 +58,12 @@ public:
     // The per-tick step of the command queue and sequencer.
     void TuService1();
 
+    // The command's select or execute can leave no more (the data transfer
+    // stopped, the connection is gone): still in the send window or in the
+    // mailbox, taken back from there, it counts as not sent, and the command
+    // queue ends that command as one not sent.
+    void SettleTuFrame();
+
     void Opros();
     void Opros_Counters_101();
     void Opros_CLOCK_SYNC_103();
@@ -76,8 +82,16 @@ public:
     int nClConnAtt = 0;
 
 private:
+    // Where the frame of the running command's current step is until it is
+    // written: the sequencer takes it for gone once the window holds it.
+    enum class TTuFrameAt { None, Window, Mailbox };
+
     // The sequencer's frames: queued while the data transfer runs and the window has room.
     bool QueueTuAsdu(const TIEC_ASDUt& asdu) override;
+    // A frame the mailbox took: the command's frame moved there, or, when
+    // it was there, the channel has taken it for writing.
+    void FollowTuFrame(const T104APDU& offered);
+    void OnDiscardingFrames() override;
     // Queues a station-wide request; dropped when the window is full.
     void QueueStationRequest(const TIEC_ASDUt& asdu, const std::string& what);
     void ParseAsdu(const T104APDU& frame, int nomer_socket);
@@ -94,6 +108,8 @@ private:
     TTimeCheckPause tWaitConnect;
     TTimeCheckPause tClockSyncAnswer; // runs while the first clock synchronisation awaits its con
     bool FWaitConnect = false;
+    TTuFrameAt tuFrameAt_ = TTuFrameAt::None;
+    T104APDU tuFrame_; // the command's frame as queued, its control field zero
 };
 
 } // namespace gw

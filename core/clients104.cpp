@@ -112,7 +112,12 @@ void TClient104Frm::OnConnect()
 
 bool TClient104Frm::InReserveGrace() const { return pcl_->Is_Rezerv_IP && pcl_->MsSinceDisconnect() < ReserveGraceMs; }
 
-void TClient104Frm::OnDisconnect() { pcl_->Set(TBit104Subj::bsb_CallDoDisconnect); }
+void TClient104Frm::OnDisconnect()
+{
+    pcl_->Set(TBit104Subj::bsb_CallDoDisconnect);
+    // Before the channel empties its mailbox, so that the link learns what it throws away.
+    pcl_->SettleTuFrame();
+}
 
 void TClient104Frm::CheckValid1(bool prAll)
 {

@@ -25,14 +25,14 @@ bool TTuQueue::Service(bool dataTransfer, const TAsduLayout& layout)
 {
     if (running_ && RunningCompleted(dataTransfer))
         running_.reset();
+    // A command whose execute has not left would otherwise go out on the
+    // next connection, a select or execute nobody asked for any more.
+    if (running_ && (!dataTransfer || notSent_)) {
+        tu_.Cancel();
+        Drop(*running_, "нет связи с");
+        running_.reset();
+    }
     if (!dataTransfer) {
-        // A command whose execute has not left would otherwise go out on the
-        // next connection, a select or execute nobody asked for any more.
-        if (running_) {
-            tu_.Cancel();
-            Drop(*running_, "нет связи с");
-            running_.reset();
-        }
         while (!waiting_.empty()) {
             Drop(waiting_.front(), "нет связи с");
             waiting_.pop_front();
@@ -52,6 +52,9 @@ bool TTuQueue::ExecuteSent() const { return tu_.fl.Op(TFlagOperation::FYes, TBit
 
 bool TTuQueue::RunningCompleted(bool dataTransfer)
 {
+    // Its frame never left: it is dropped, not completed.
+    if (notSent_)
+        return false;
     // Ended before its execute left: refused by the station, timed out
     // waiting for the select's confirmation or for the window.
     if (!ExecuteSent())
@@ -70,6 +73,7 @@ bool TTuQueue::StartNext(const TAsduLayout& layout)
         return false;
     }
     answered_ = false;
+    notSent_ = false;
     started_.Start();
     running_ = std::move(order);
     return true;
@@ -89,9 +93,15 @@ void TTuQueue::OnAsdu(const TIEC_ASDUt& rx)
         answered_ = true;
 }
 
+void TTuQueue::StepNotSent()
+{
+    if (running_)
+        notSent_ = true;
+}
+
 void TTuQueue::DropAll(const std::string& why)
 {
-    if (running_ && !ExecuteSent())
+    if (running_ && (!ExecuteSent() || notSent_))
         Drop(*running_, why);
     running_.reset();
     for (const TTuOrder& order : waiting_)

@@ -8,8 +8,9 @@
 // Without data transfer nothing waits: the waiting commands, and the running
 // one whose execute has not left, could leave only after a reconnect, after
 // they were given for a link that is gone, so they are dropped, each with a
-// line. Like the sequencer the queue takes no lock: its link's caller
-// serialises every call.
+// line; so is the running one whose last frame the link threw away unsent at
+// a disconnect, though the sequencer took that frame for gone. Like the
+// sequencer the queue takes no lock: its link's caller serialises every call.
 
 #include "core/command.h"
 
@@ -60,6 +61,11 @@ public:
     // which mirrors it: an answer to a select of the object is not one.
     void OnAsdu(const TIEC_ASDUt& asdu);
 
+    // The link threw away the running command's select or execute before it
+    // was written to the socket: the command ends, dropped, at the next
+    // Service, and nothing of it goes out again.
+    void StepNotSent();
+
     // The channel ends for good: every command whose execute has not left,
     // the running one included, is dropped with why.
     void DropAll(const std::string& why);
@@ -75,6 +81,7 @@ private:
     std::deque<TTuOrder> waiting_;
     std::optional<TTuOrder> running_;
     bool answered_ = false; // the station answered the running command's execute
+    bool notSent_ = false;  // the running command's last frame was thrown away unsent
     TTimeCheckPause started_;
 };
 

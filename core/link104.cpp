@@ -93,6 +93,7 @@ std::string TSubj104::str_AddrPort() const { return FIpPort; }
 
 void TSubj104::ResetLink()
 {
+    OnDiscardingFrames();
     s_APDUBuf.Reset(true);
     r_APDUBuf.Reset(true);
     // A tail from the previous connection would spoil the first frame of the next.

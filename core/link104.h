@@ -135,6 +135,9 @@ protected:
     void Log(std::uint32_t category, const std::string& text) const;
     void Trace(bool Save_Obmen, int nomer_socket, const std::string& line) const;
     TClock& Clock() const { return *env.clock; }
+    // Called as a connection's frames are thrown away, those still waiting
+    // in the send window among them, before they are.
+    virtual void OnDiscardingFrames() {}
     TLinkEnv env;
 
 private:

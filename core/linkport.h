@@ -25,6 +25,10 @@ public:
     // Hands one frame to the one-frame mailbox; false while it still holds
     // the previous one (nothing is taken then).
     virtual bool OfferFrame(std::span<const std::uint8_t> frame) = 0;
+    // Takes back the frame the mailbox still holds, one not yet taken for
+    // writing; true when there was one. A frame the disconnect throws away
+    // never left, and the link must know whether it was a command's.
+    virtual bool WithdrawFrame() = 0;
     // Active channels: connect (again) to host:port.
     virtual void RequestConnect(const std::string& host, int port) = 0;
     virtual void RequestDisconnect() = 0;

@@ -243,7 +243,7 @@ void Toprosdevice::CloseSocket()
 void Toprosdevice::SyncConnected()
 {
     env.ctx->Channels.WithChannel(Number_of_Thread, [&](TClient104Frm* frm) {
-        ClearMailbox();
+        WithdrawFrame();
         Is_Connect = true;
         handedConnect_ = true;
         if (frm)
@@ -259,12 +259,13 @@ void Toprosdevice::SyncDisconnected()
 {
     env.ctx->Channels.WithChannel(Number_of_Thread, [&](TClient104Frm* frm) {
         Is_Connect = false;
-        // A frame of the old connection must not open the next one.
-        ClearMailbox();
+        // The link takes back a frame still waiting, learning that it never
+        // left; none of the old connection may open the next one.
         if (frm) {
             StationDisconnected(env, *frm, Number_of_Thread);
             frm->pcl()->Is_Rezerv_IP = HasReserve();
         }
+        WithdrawFrame();
         TraceSocketLine(env, Number_of_Thread, " DisConnect - _" + Host_Thread_tek);
     });
 }
@@ -278,10 +279,12 @@ void Toprosdevice::SyncReceived(std::span<const std::uint8_t> bytes)
     });
 }
 
-void Toprosdevice::ClearMailbox()
+bool Toprosdevice::WithdrawFrame()
 {
     std::lock_guard<std::mutex> guard(str_To_write_cr_section);
+    const bool held = !str_To_write.empty();
     str_To_write.clear();
+    return held;
 }
 
 std::string Toprosdevice::HostPort() const { return Host_Thread_tek + ":" + std::to_string(Port_Thread_tek); }

@@ -56,6 +56,7 @@ public:
     bool HasThread() const override { return true; }
     bool IsConnected() const override { return Is_Connect.load(); }
     bool OfferFrame(std::span<const std::uint8_t> frame) override;
+    bool WithdrawFrame() override;
     void RequestConnect(const std::string& host, int port) override;
     void RequestDisconnect() override;
     // The primary address: received values find their tags by it.
@@ -80,7 +81,6 @@ private:
     void SyncConnected();
     void SyncDisconnected();
     void SyncReceived(std::span<const std::uint8_t> bytes);
-    void ClearMailbox();
 
     bool HasReserve() const;
     std::string HostPort() const;

@@ -132,7 +132,7 @@ void TPassiveServer::PassiveOnConnect(Poco::Net::StreamSocket socket, const std:
     peer_ = peer;
     env.ctx->Channels.WithChannel(kpIndex_, [&](TClient104Frm* frm) {
         T_KP& kp = Kp();
-        ClearMailbox();
+        WithdrawFrame();
         kp.Must_disconnect_SVR = false;
         lastRxMs_ = env.clock->MonotonicMs();
         kp.Last_otvet_from_KP = env.clock->Now();
@@ -228,22 +228,27 @@ void TPassiveServer::PassiveOnDisconnect()
     std::lock_guard<std::mutex> events(env.ctx->Channels.PassiveEventLock);
     env.ctx->Channels.WithChannel(kpIndex_, [&](TClient104Frm* frm) {
         T_KP& kp = Kp();
-        // A frame of the old connection must not open the next one.
-        ClearMailbox();
         socketUp_ = false;
+        // The link takes back a frame still waiting, learning that it never
+        // left; none of the old connection may open the next one.
         if (frm)
             StationDisconnected(env, *frm, kpIndex_);
+        WithdrawFrame();
         kp.Must_disconnect_SVR = false;
         TraceSocketLine(env, kpIndex_, " DisConnect -  from port " + std::to_string(kp.Port_tek));
     });
     SrvLog(" DisConnect " + peer_ + " port " + std::to_string(port_) + " ");
 }
 
-void TPassiveServer::ClearMailbox()
+bool TPassiveServer::WithdrawFrame()
 {
     T_KP& kp = Kp();
+    if (!kp.Str_to_write_section)
+        return false;
     std::lock_guard<std::mutex> guard(*kp.Str_to_write_section);
+    const bool held = !kp.Str_to_write_.empty();
     kp.Str_to_write_.clear();
+    return held;
 }
 
 void TPassiveServer::SrvLog(const std::string& text) const

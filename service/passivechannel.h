@@ -55,6 +55,7 @@ public:
     bool HasThread() const override { return false; }
     bool IsConnected() const override;
     bool OfferFrame(std::span<const std::uint8_t> frame) override;
+    bool WithdrawFrame() override;
     void RequestConnect(const std::string&, int) override {}
     void RequestDisconnect() override;
     // The station's configured address and port, by which its tags are found.
@@ -72,7 +73,6 @@ private:
     void PassiveOnDisconnect();
     // Closes the connection and hands its disconnect over.
     void CloseConnection();
-    void ClearMailbox();
 
     T_KP& Kp() const;
     void SrvLog(const std::string& text) const;

@@ -29,6 +29,16 @@ namespace {
 constexpr const char* kHost = "10.0.0.7";
 constexpr int kPort = 2404;
 
+// The commands the queue reports as not sent.
+class DropLines final : public TTuQueueLog {
+public:
+    void TuDropped(const TTuOrder& order, const std::string& why) override
+    {
+        lines.push_back(std::to_string(order.sstID) + " " + why + " " + order.who);
+    }
+    std::vector<std::string> lines;
+};
+
 class Channel : public ::testing::Test {
 protected:
     Channel() : prmn(MakePrmn104())
@@ -45,7 +55,7 @@ protected:
     }
     void Open(bool passive = false, bool sendStartDT = false)
     {
-        ctx = {TLinkEnv{&clock, &log, nullptr, true}, &types, &tags, prOprosSend};
+        ctx = {TLinkEnv{&clock, &log, nullptr, true}, &types, &tags, prOprosSend, &drops};
         cl = table.AddClient(TLinkSocket{&port, 1, passive, sendStartDT}, prmn, ctx);
         ASSERT_TRUE(cl);
         port.thread = !passive;
@@ -100,6 +110,7 @@ protected:
     TClientContext ctx;
     std::shared_ptr<T104Client> cl;
     std::unique_ptr<TClient104Frm> frm;
+    DropLines drops;
     int stationNs = 0;
 };
 
@@ -422,6 +433,85 @@ TEST_F(Channel, ACommandOfTheLostConnectionDoesNotGoOutOnAQuickReconnect)
         EXPECT_NE(f.size() > 6 ? f[6] : 0, 45) << "the old select's execute left on the new connection";
     EXPECT_TRUE(cl->ElemTU.Idle());
 }
+
+// The sequencer takes a command's frame for gone once the send window holds
+// it; the frame may still wait there (the mailbox busy with the frame
+// before) or in the mailbox when the connection drops, which throws both
+// away. Such a command was not sent: it is reported so, and nothing of it
+// reaches the station later. One that was written may have been executed:
+// it ends without a line.
+enum class Where { Window, Mailbox, Written };
+struct LostFrameCase {
+    const char* name;
+    int type_tu;
+    bool afterSelect; // the execute of a confirmed select
+    Where where;
+    bool linkDrops; // the link drops the connection (STOPDT from the station), else the socket side
+    bool reported;
+};
+
+class LostCommandFrame : public Channel, public ::testing::WithParamInterface<LostFrameCase> {};
+
+const LostFrameCase kLostFrameCases[] = {
+    {"DirectSingleExecuteInTheWindow", 1, false, Where::Window, false, true},
+    {"DirectDoubleExecuteInTheMailbox", 3, false, Where::Mailbox, false, true},
+    {"ExecuteInTheMailboxTheLinkDrops", 1, false, Where::Mailbox, true, true},
+    {"ExecuteInTheWindowTheLinkDrops", 3, false, Where::Window, true, true},
+    {"ExecuteOfAConfirmedSelectInTheMailbox", 0, true, Where::Mailbox, false, true},
+    {"ExecuteOfAConfirmedSelectInTheWindowTheLinkDrops", 0, true, Where::Window, true, true},
+    {"SelectInTheMailbox", 0, false, Where::Mailbox, false, true},
+    {"ExecuteWritten", 1, false, Where::Written, false, false},
+    {"ExecuteOfAConfirmedSelectWrittenTheLinkDrops", 0, true, Where::Written, true, false},
+};
+
+bool IsCommandFrame(const TFrameBytes& f) { return f.size() > 6 && (f[6] == 45 || f[6] == 46); }
+
+TEST_P(LostCommandFrame, IsReportedNotSentAndNeverLeavesLater)
+{
+    const LostFrameCase& c = GetParam();
+    Open();
+    Connect(false);
+    Tick();
+    ASSERT_EQ(port.TakeSent().size(), 1u); // the interrogation
+    ASSERT_TRUE(cl->TuQueue.Push({TTUCommand::tuCommand_On, 1, 5000, c.type_tu, 7, "КП 1"}));
+    if (c.afterSelect) {
+        Tick();
+        ASSERT_EQ(port.TakeSent().size(), 1u); // the select
+    }
+    port.autoDrain = c.where == Where::Written;
+    if (c.where == Where::Window)
+        port.mailbox = SFrame(0); // the channel is still to write the frame before
+    if (c.afterSelect)
+        StationAsdu("2D 01 07 00 01 00 88 13 00 85");
+    else
+        Tick();
+    ASSERT_EQ(port.mailbox.has_value(), c.where != Where::Written);
+    EXPECT_EQ(IsCommandFrame(port.mailbox.value_or(TFrameBytes{})), c.where == Where::Mailbox);
+    EXPECT_EQ(std::ranges::count_if(port.TakeSent(), IsCommandFrame), c.where == Where::Written ? 1 : 0);
+
+    if (c.linkDrops) {
+        Station(STOPDT_act);
+        Tick();
+        ASSERT_EQ(port.disconnectRequests, 1);
+    }
+    port.connected = false;
+    frm->OnDisconnect();
+    port.mailbox.reset(); // what the channel throws away at its disconnect
+    Tick();
+    EXPECT_EQ(drops.lines, c.reported ? std::vector<std::string>{"7 нет связи с КП 1"} : std::vector<std::string>{});
+    EXPECT_TRUE(cl->ElemTU.Idle());
+
+    port.connected = port.autoDrain = true;
+    Connect(false);
+    Tick();
+    clock.Advance(1000);
+    Tick();
+    EXPECT_EQ(std::ranges::count_if(port.TakeSent(), IsCommandFrame), 0) << "a frame of the old command left";
+    EXPECT_EQ(drops.lines.size(), c.reported ? 1u : 0u) << "reported once";
+}
+
+INSTANTIATE_TEST_SUITE_P(Channel, LostCommandFrame, ::testing::ValuesIn(kLostFrameCases),
+                         [](const ::testing::TestParamInfo<LostFrameCase>& param) { return param.param.name; });
 
 // Once the stream lost its framing the link drops the connection; what
 // still arrives on it before the socket closes starts at no frame boundary

@@ -29,6 +29,11 @@ public:
             DrainLocked();
         return true;
     }
+    bool WithdrawFrame() override
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return std::exchange(mailbox, std::nullopt).has_value();
+    }
     void RequestConnect(const std::string& h, int p) override
     {
         std::lock_guard<std::mutex> guard(mutex_);

@@ -165,6 +165,58 @@ TEST_F(PassiveChannel, LinkRequestedDropClosesTheConnection)
     EXPECT_EQ(Count("Thread_srv_port_" + std::to_string(srv.LocalPort()) + ".txt", " disconnect_SVR "), 1u);
 }
 
+// A command's execute still in the mailbox when the connection drops (here
+// the station's silence, the connection closed before the frame could be
+// written) is thrown away with the mailbox: the command is reported not
+// sent, and neither that connection nor the next one carries it; the next
+// command reaches the station as the first one it gets.
+TEST_F(PassiveChannel, ACommandThrownAwayWithTheMailboxIsReportedAndNeverReachesTheStation)
+{
+    Prm(1).t0 = 1500;
+    Prm(1).t1 = Prm(1).t3 = 600000;
+    Prm(1).wMax = 1; // kpsim's t1 runs in real time: each of its frames is acknowledged at once
+    TTuDropLog tuDrops(log);
+    cctx.tuLog = &tuDrops;
+    auto& srv = Listen(1, 0);
+    Run(1, srv);
+    StartTick();
+    const std::string server = "127.0.0.1:" + std::to_string(srv.LocalPort());
+    KpsimProcess kpsim({"--connect", server, "--reconnect", "50", "--ca", "3", "--sp", "100"});
+    ASSERT_TRUE(kpsim.WaitFor("interrogation station=1 ca=3"));
+    ASSERT_TRUE(LinkStarted(1, 3)); // act con, the point, act term
+    ASSERT_TRUE(channelClock.AwaitPass()) << "the server waits for the station";
+
+    bool closed = false;
+    bool inMailbox = false;
+    ctx.Channels.WithLink(1, [&](TClient104Frm& link) {
+        // Under the channel lock the server closes the silent connection but
+        // cannot hand its disconnect over yet.
+        clock.Advance(1501);
+        closed = kpsim.WaitFor("disconnected station=1").has_value();
+        ASSERT_TRUE(link.pcl()->TuQueue.Push({TTUCommand::tuCommand_On, 3, 7001, 1, 41, "КП 1"}));
+        link.DoService(false, 0);
+        std::lock_guard<std::mutex> guard(*Kp(1).Str_to_write_section);
+        inMailbox = Kp(1).Str_to_write_.size() > 6 && Kp(1).Str_to_write_[6] == 45;
+    });
+    ASSERT_TRUE(closed);
+    ASSERT_TRUE(inMailbox) << "the execute waits in the mailbox";
+    EXPECT_TRUE(Eventually(
+        [&] { return Count("log_iec104.txt", " ExecuteTU - команда снята, sstID=41: нет связи с КП 1") == 1; }));
+
+    ASSERT_TRUE(kpsim.WaitFor("interrogation station=1 ca=3"));
+    ASSERT_TRUE(LinkStarted(1, 3)) << "the new connection's transfer runs";
+    ctx.Channels.WithLink(1, [&](TClient104Frm& link) {
+        ASSERT_TRUE(link.pcl()->TuQueue.Push({TTUCommand::tuCommand_On, 3, 7002, 1, 42, "КП 1"}));
+    });
+    const auto command = kpsim.WaitFor("command ");
+    ASSERT_TRUE(command);
+    const auto commands =
+        std::ranges::count_if(kpsim.Lines(), [](const std::string& line) { return line.starts_with("command "); });
+    EXPECT_EQ(commands, 1) << "the thrown-away execute reached the station";
+    EXPECT_TRUE(command->starts_with("command station=1 type=C_SC_NA_1 ca=3 ioa=7002 value=1 select=0")) << *command;
+    EXPECT_EQ(Count("log_iec104.txt", " ExecuteTU - команда снята"), 1u);
+}
+
 // The station's one-frame mailbox: a second frame is refused while the first
 // waits; a new connection starts with it empty.
 TEST_F(PassiveChannel, MailboxHoldsOneFrameAndANewConnectionStartsEmpty)

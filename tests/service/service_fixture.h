@@ -76,6 +76,7 @@ public:
         sent.emplace_back(frame.begin(), frame.end());
         return true;
     }
+    bool WithdrawFrame() override { return false; } // every offered frame is written at once
     void RequestConnect(const std::string& host, int port) override
     {
         connectRequests.emplace_back(host + ":" + std::to_string(port));
