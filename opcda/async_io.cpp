@@ -135,7 +135,7 @@ void sOPCAsyncIO2::Write(sOPCGroup& group)
                 else if (!item->WriteAble())
                     mError[j] = OPC_E_BADRIGHTS;
                 else
-                    item->Write(*ItemValues[j].get(), *group.core_);
+                    mError[j] = item->Write(*ItemValues[j].get(), *group.core_);
             }
             failed = failed || mError[j] != S_OK;
         }

@@ -515,8 +515,7 @@ HRESULT sOPCGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValue
         return forEachHandle(dwCount, phServer, ppErrors, [&](sOPCItem& item, DWORD i) {
             if (!item.WriteAble())
                 return OPC_E_BADRIGHTS;
-            item.Write(pItemValues[i], *core_);
-            return S_OK;
+            return item.Write(pItemValues[i], *core_);
         });
     });
 }

@@ -33,10 +33,11 @@ NodeSnapshot sOPCItem::Read(com::DWORD dataSource, sOPC& core)
     return s;
 }
 
-void sOPCItem::Write(const com::VARIANT& value, sOPC& core)
+com::HRESULT sOPCItem::Write(const com::VARIANT& value, sOPC& core)
 {
-    core.ItemWrite(FOPCNode, value, stAccessPath, vtRequestedDataType);
+    const com::HRESULT hr = core.ItemWrite(FOPCNode, value, stAccessPath, vtRequestedDataType);
     FQuality = FOPCNode.snapshot().quality;
+    return hr;
 }
 
 void sOPCItem::GetOPCItemState(com::DWORD dataSource, OPCITEMSTATE& state, sOPC& core)

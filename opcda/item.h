@@ -18,7 +18,8 @@ public:
     void Copy(sOPCItem& dItem) const;
     // One snapshot of the node after the read; FQuality is updated from it.
     NodeSnapshot Read(com::DWORD dataSource, sOPC& core);
-    void Write(const com::VARIANT& value, sOPC& core);
+    // The item's error for the client: S_OK only when the write was taken.
+    com::HRESULT Write(const com::VARIANT& value, sOPC& core);
     void GetOPCItemState(com::DWORD dataSource, OPCITEMSTATE& state, sOPC& core);
     // Task-memory strings in `oia`; false when one cannot be allocated.
     bool GetOPCItemAttributes(OPCITEMATTRIBUTES& oia) const;

@@ -233,23 +233,25 @@ void sOPC::ItemRead(sOPCNode& node, const std::u16string& path, com::VARTYPE dat
     node.Quality = 0x1C;
 }
 
-void sOPC::ItemWrite(sOPCNode& node, const com::VARIANT& value, const std::u16string& path, com::VARTYPE dataType)
+com::HRESULT sOPC::ItemWrite(sOPCNode& node, const com::VARIANT& value, const std::u16string& path,
+                             com::VARTYPE dataType)
 {
     std::lock_guard<std::mutex> guard(node.valueLock);
     if (!FOnWrite) {
         com::VariantCopy(node.CurrentValue.get(), &value);
         node.LastUpdate = now();
-        return;
+        return com::S_OK;
     }
     try {
         com::Variant copy;
         com::VariantCopy(copy.get(), &value);
-        FOnWrite(node, *copy.get(), path, dataType);
+        return FOnWrite(node, *copy.get(), path, dataType);
     } catch (const std::exception& e) {
         LogException("sOPC.ItemWrite", e.what());
     } catch (...) {
         LogException("sOPC.ItemWrite", "unknown error");
     }
+    return com::E_FAIL;
 }
 
 void sOPC::AddDataAccessServer(sOPCDataAccess* server)

@@ -70,8 +70,9 @@ public:
 };
 
 using sOnRead = std::function<void(sOPCNode& node, const std::u16string& path, com::VARTYPE dataType)>;
-using sOnWrite =
-    std::function<void(sOPCNode& node, const com::VARIANT& value, const std::u16string& path, com::VARTYPE dataType)>;
+// The write's result is the item's error for the client: S_OK only when the value was taken.
+using sOnWrite = std::function<com::HRESULT(sOPCNode& node, const com::VARIANT& value, const std::u16string& path,
+                                            com::VARTYPE dataType)>;
 using sOnSetDataType = std::function<bool(sOPCNode& node, com::VARTYPE dataType)>; // never called
 using sOnInitAddressSpace = std::function<void()>;
 using sOnConnectEvent = std::function<void(bool connecting)>;
@@ -110,7 +111,9 @@ public:
 
     // Values; the node's value lock is held across the callback.
     void ItemRead(sOPCNode& node, const std::u16string& path, com::VARTYPE dataType);
-    void ItemWrite(sOPCNode& node, const com::VARIANT& value, const std::u16string& path, com::VARTYPE dataType);
+    // The write callback's result; E_FAIL when it throws.
+    com::HRESULT ItemWrite(sOPCNode& node, const com::VARIANT& value, const std::u16string& path,
+                           com::VARTYPE dataType);
 
     void AddDataAccessServer(sOPCDataAccess* server);
     void RemoveDataAccessServer(sOPCDataAccess* server);

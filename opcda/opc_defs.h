@@ -12,9 +12,11 @@ using namespace com;
 using OPCHANDLE = DWORD;
 
 constexpr HRESULT OPC_E_INVALIDHANDLE = hresult(0xC0040001);
+constexpr HRESULT OPC_E_BADTYPE = hresult(0xC0040004);
 constexpr HRESULT OPC_E_BADRIGHTS = hresult(0xC0040006);
 constexpr HRESULT OPC_E_UNKNOWNITEMID = hresult(0xC0040007);
 constexpr HRESULT OPC_E_INVALIDITEMID = hresult(0xC0040008);
+constexpr HRESULT OPC_E_RANGE = hresult(0xC004000B);
 constexpr HRESULT OPC_E_DUPLICATENAME = hresult(0xC004000C);
 // An enumerator asked for nothing answers this success code.
 constexpr HRESULT ENUM_VALUE_OUT_OF_RANGE = 1781;

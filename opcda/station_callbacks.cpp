@@ -1,12 +1,13 @@
 #include "opcda/station_callbacks.h"
 
+#include "opcda/opc_defs.h"
 #include "opcda/wide.h"
 #include "service/commandentry.h"
 #include "service/serviceinit.h"
 
 #include <cmath>
 #include <functional>
-#include <stdexcept>
+#include <optional>
 
 namespace opcda {
 
@@ -27,12 +28,29 @@ std::optional<double> nodeNumber(const com::VARIANT& v, bool boolRow)
     return com::variantToDouble(v);
 }
 
-bool equalsNumber(const com::VARIANT& value, double number)
+// Empty when the value compares with no number: such a write commands nothing.
+std::optional<bool> equalsNumber(const com::VARIANT& value, double number)
 {
-    const auto eq = com::variantEquals(value, *Variant::fromR8(number).get());
-    if (!eq)
-        throw std::invalid_argument("the written value is no number");
-    return *eq;
+    return com::variantEquals(value, *Variant::fromR8(number).get());
+}
+
+// The command a written value stands for; empty when it is no number, Empty
+// when it is a number the point has no command for.
+std::optional<gw::TTUCommand> commandOf(const com::VARIANT& value, VARTYPE requested, VARTYPE canonical)
+{
+    using gw::TTUCommand;
+    const auto minusOne = equalsNumber(value, -1);
+    if (!minusOne)
+        return std::nullopt;
+    if (requested == com::VT_BOOL)
+        return *minusOne ? TTUCommand::tuCommand_On : TTUCommand::tuCommand_Off;
+    const bool one = *equalsNumber(value, 1);
+    if (canonical == com::VT_I4) {
+        if (*equalsNumber(value, 2))
+            return TTUCommand::tuCommand_On;
+        return one ? TTUCommand::tuCommand_Off : TTUCommand::tuCommand_Empty;
+    }
+    return *minusOne || one ? TTUCommand::tuCommand_On : TTUCommand::tuCommand_Off;
 }
 
 } // namespace
@@ -50,7 +68,7 @@ void StationModel::bind(sOPC& core)
     core.FOnInitAddressSpace = [this, &core] { OpcItemsInitAddressSpace(core); };
     core.FOnRead = [this](sOPCNode& n, const std::u16string& p, VARTYPE t) { OpcItemsRead(n, p, t); };
     core.FOnWrite = [this](sOPCNode& n, const com::VARIANT& v, const std::u16string& p, VARTYPE t) {
-        OpcItemsWrite(n, v, p, t);
+        return OpcItemsWrite(n, v, p, t);
     };
 }
 
@@ -194,17 +212,20 @@ void StationModel::readRow(sOPCNode& node, TDateTime now)
     node.Quality = quality;
 }
 
-void StationModel::OpcItemsWrite(sOPCNode& node, const com::VARIANT& value, const std::u16string&, VARTYPE dataType)
+// Every write that sends no command tells the client so: an S_OK would make
+// it believe the station was commanded.
+com::HRESULT StationModel::OpcItemsWrite(sOPCNode& node, const com::VARIANT& value, const std::u16string&,
+                                         VARTYPE dataType)
 {
     node.LastUpdate = core_ ? core_->now() : gw::WallNow();
     const std::int32_t id = node.Ident;
     if (connectedIdents_.count(id)) {
         LogLine(formatText("OpcItemsWrite - %d - Connected has no command", id));
-        return;
+        return com::E_FAIL;
     }
     if (!ctx_.Items.IsOpcItem(id) || !numberingMatches()) {
         LogLine(formatText("OpcItemsWrite - %d - no signal of this numbering", id));
-        return;
+        return com::E_FAIL;
     }
     std::int32_t tag = gw::NoOpcTag;
     {
@@ -212,21 +233,13 @@ void StationModel::OpcItemsWrite(sOPCNode& node, const com::VARIANT& value, cons
         tag = ctx_.Items.OpcItems[static_cast<std::size_t>(id)].Nomer_Tag;
     }
     if (tag == gw::NoOpcTag)
-        return;
-    gw::TTUCommand command = gw::TTUCommand::tuCommand_Empty;
-    if (dataType == com::VT_BOOL) {
-        command = equalsNumber(value, -1) ? gw::TTUCommand::tuCommand_On : gw::TTUCommand::tuCommand_Off;
-    } else if (node.vtCanonicalDataType == com::VT_I4) {
-        if (equalsNumber(value, 2))
-            command = gw::TTUCommand::tuCommand_On;
-        else if (equalsNumber(value, 1))
-            command = gw::TTUCommand::tuCommand_Off;
-    } else {
-        command = equalsNumber(value, -1) || equalsNumber(value, 1) ? gw::TTUCommand::tuCommand_On
-                                                                    : gw::TTUCommand::tuCommand_Off;
-    }
-    if (command != gw::TTUCommand::tuCommand_Empty)
-        executeTU_(tag, command);
+        return com::E_FAIL;
+    const auto command = commandOf(value, dataType, node.vtCanonicalDataType);
+    if (!command)
+        return OPC_E_BADTYPE;
+    if (*command == gw::TTUCommand::tuCommand_Empty)
+        return OPC_E_RANGE;
+    return executeTU_(tag, *command) ? com::S_OK : com::E_FAIL;
 }
 
 } // namespace opcda

@@ -33,7 +33,9 @@ public:
 
     void OpcItemsInitAddressSpace(sOPC& core);
     void OpcItemsRead(sOPCNode& node, const std::u16string& path, com::VARTYPE dataType);
-    void OpcItemsWrite(sOPCNode& node, const com::VARIANT& value, const std::u16string& path, com::VARTYPE dataType);
+    // S_OK only when the command was handed to the service and taken.
+    com::HRESULT OpcItemsWrite(sOPCNode& node, const com::VARIANT& value, const std::u16string& path,
+                               com::VARTYPE dataType);
 
     std::int32_t LifebitIdent() const { return lifebit_.load(); }
 

@@ -20,7 +20,10 @@ protected:
         return *n;
     }
     void read(sOPCNode& n) { core->ItemRead(n, u"", VT_EMPTY); }
-    void write(sOPCNode& n, const Variant& v, VARTYPE requested) { core->ItemWrite(n, *v.get(), u"", requested); }
+    HRESULT write(sOPCNode& n, const Variant& v, VARTYPE requested)
+    {
+        return core->ItemWrite(n, *v.get(), u"", requested);
+    }
 };
 
 TEST_F(AddressSpace, NumbersStationsAsTheService)
@@ -230,33 +233,44 @@ TEST_F(AddressSpace, WritesBecomeCommandsOfTheRightSignal)
         Variant value;
         VARTYPE requested;
         std::vector<Command> expected;
+        HRESULT result;
     };
     using gw::TTUCommand;
     const Case cases[] = {
-        {u"St1.P1", Variant::fromBool(true), VT_BOOL, {{0, TTUCommand::tuCommand_On}}},
-        {u"St1.P1", Variant::fromBool(false), VT_BOOL, {{0, TTUCommand::tuCommand_Off}}},
-        {u"St1.P1", Variant::fromI4(1), VT_BOOL, {{0, TTUCommand::tuCommand_Off}}}, // 1 is not true (-1)
-        {u"St1.P1", Variant::fromBool(true), VT_EMPTY, {{0, TTUCommand::tuCommand_On}}},
-        {u"St1.P1", Variant::fromI4(0), VT_EMPTY, {{0, TTUCommand::tuCommand_Off}}},
-        {u"St1.P2", Variant::fromI4(2), VT_EMPTY, {{1, TTUCommand::tuCommand_On}}},
-        {u"St1.P2", Variant::fromR8(2.0), VT_EMPTY, {{1, TTUCommand::tuCommand_On}}},
-        {u"St1.P2", Variant::fromI4(1), VT_EMPTY, {{1, TTUCommand::tuCommand_Off}}},
-        {u"St1.P2", Variant::fromI4(0), VT_EMPTY, {}},
-        {u"St1.P2", Variant::fromI4(3), VT_EMPTY, {}},
-        {u"St2.Q1", Variant::fromI4(1), VT_EMPTY, {{3, TTUCommand::tuCommand_On}}},
-        {u"St1.M1", Variant::fromR8(-1), VT_EMPTY, {{2, TTUCommand::tuCommand_On}}},
-        {u"St1.P1", Variant::fromString(u"abc"), VT_EMPTY, {}}, // no number: no command
-        {u"St1.Connected", Variant::fromBool(true), VT_BOOL, {}},
-        {u"St2.Connected", Variant::fromI4(1), VT_EMPTY, {}},
+        {u"St1.P1", Variant::fromBool(true), VT_BOOL, {{0, TTUCommand::tuCommand_On}}, S_OK},
+        {u"St1.P1", Variant::fromBool(false), VT_BOOL, {{0, TTUCommand::tuCommand_Off}}, S_OK},
+        {u"St1.P1", Variant::fromI4(1), VT_BOOL, {{0, TTUCommand::tuCommand_Off}}, S_OK}, // 1 is not true (-1)
+        {u"St1.P1", Variant::fromBool(true), VT_EMPTY, {{0, TTUCommand::tuCommand_On}}, S_OK},
+        {u"St1.P1", Variant::fromI4(0), VT_EMPTY, {{0, TTUCommand::tuCommand_Off}}, S_OK},
+        {u"St1.P2", Variant::fromI4(2), VT_EMPTY, {{1, TTUCommand::tuCommand_On}}, S_OK},
+        {u"St1.P2", Variant::fromR8(2.0), VT_EMPTY, {{1, TTUCommand::tuCommand_On}}, S_OK},
+        {u"St1.P2", Variant::fromI4(1), VT_EMPTY, {{1, TTUCommand::tuCommand_Off}}, S_OK},
+        {u"St1.P2", Variant::fromI4(0), VT_EMPTY, {}, OPC_E_RANGE},
+        {u"St1.P2", Variant::fromI4(3), VT_EMPTY, {}, OPC_E_RANGE},
+        {u"St2.Q1", Variant::fromI4(1), VT_EMPTY, {{3, TTUCommand::tuCommand_On}}, S_OK},
+        {u"St1.M1", Variant::fromR8(-1), VT_EMPTY, {{2, TTUCommand::tuCommand_On}}, S_OK},
+        {u"St1.P1", Variant::fromString(u"abc"), VT_EMPTY, {}, OPC_E_BADTYPE}, // no number: no command
+        {u"St1.P1", Variant::fromString(u"abc"), VT_BOOL, {}, OPC_E_BADTYPE},
+        {u"St1.Connected", Variant::fromBool(true), VT_BOOL, {}, E_FAIL},
+        {u"St2.Connected", Variant::fromI4(1), VT_EMPTY, {}, E_FAIL},
     };
     for (const Case& c : cases) {
         commands.clear();
         sOPCNode& n = built(c.id);
         clock.Advance(1000);
-        write(n, c.value, c.requested);
+        EXPECT_EQ(write(n, c.value, c.requested), c.result) << toUtf8(c.id) << " vt " << c.value.vt();
         EXPECT_EQ(commands, c.expected) << toUtf8(c.id) << " vt " << c.value.vt();
         EXPECT_EQ(n.snapshot().time, clock.Now());
     }
+}
+
+// A command the service refuses (no data transfer, no command address, a
+// full queue) is the write's failure, not a success.
+TEST_F(AddressSpace, ARefusedCommandFailsTheWrite)
+{
+    commandsTaken = false;
+    EXPECT_EQ(write(built(u"St1.P1"), Variant::fromBool(true), VT_BOOL), E_FAIL);
+    EXPECT_EQ(commands, (std::vector<Command>{{0, gw::TTUCommand::tuCommand_On}}));
 }
 
 TEST_F(AddressSpace, AnotherNumberingStopsReadsAndWrites)
@@ -272,7 +286,7 @@ TEST_F(AddressSpace, AnotherNumberingStopsReadsAndWrites)
     ctx.Running.Run = std::make_unique<gw::TServiceRun>();
     read(n);
     EXPECT_EQ(n.snapshot().quality, 0);
-    write(n, Variant::fromBool(true), VT_BOOL);
+    EXPECT_EQ(write(n, Variant::fromBool(true), VT_BOOL), E_FAIL);
     EXPECT_TRUE(commands.empty());
 }
 

@@ -243,9 +243,10 @@ protected:
     FixedLocalZone zone{ZoneOffset};
     gw::TServiceContext ctx;
     std::vector<Command> commands;
+    bool commandsTaken = true; // what the service's command entry answers
     StationModel model{ctx, [this](int tag, gw::TTUCommand c) {
                            commands.push_back({tag, c});
-                           return true;
+                           return commandsTaken;
                        }};
     std::shared_ptr<sOPC> core = std::make_shared<sOPC>(clock, zone);
     ClassTable classes;

@@ -148,6 +148,40 @@ TEST_F(Group, SyncWritesCommandAndRespectRights)
     EXPECT_EQ(commands.back(), (Command{1, gw::TTUCommand::tuCommand_Off}));
 }
 
+// A write that sends no command says why in its item's error, synchronous
+// or asynchronous alike; the client must not take it for a command given.
+TEST_F(Group, WritesThatCommandNothingFailTheirItems)
+{
+    const auto h = addItems(*items, {u"St1.P1", u"St1.P2", u"St1.Connected", u"St1.M1"});
+    auto sink = advise(*items);
+    std::vector<Variant> values{Variant::fromBool(true), Variant::fromI4(3), Variant::fromBool(true),
+                                Variant::fromString(u"x")};
+    const std::vector<HRESULT> expected{E_FAIL, OPC_E_RANGE, E_FAIL, OPC_E_BADTYPE};
+    commandsTaken = false; // the station has no data transfer
+    std::vector<HRESULT> errors;
+    EXPECT_EQ(syncWrite(h, values, &errors), S_FALSE);
+    EXPECT_EQ(errors, expected);
+
+    std::vector<VARIANT> raw;
+    for (auto& v : values)
+        raw.push_back(*v.get());
+    std::vector<OPCHANDLE> handles = h;
+    HRESULT* accepted = nullptr;
+    DWORD cancel = 0;
+    ASSERT_EQ(async->Write(4, handles.data(), raw.data(), 31, &cancel, &accepted), S_OK);
+    CoTaskMemFree(accepted);
+    tick();
+    const auto calls = sink->take();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].kind, "write");
+    EXPECT_EQ(calls[0].masterError, S_FALSE);
+    ASSERT_EQ(calls[0].entries.size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(calls[0].entries[i].error, expected[i]) << i;
+    // Only the single point's command was offered to the service, once per write.
+    EXPECT_EQ(commands, (std::vector<Command>(2, {0, gw::TTUCommand::tuCommand_On})));
+}
+
 TEST_F(Group, PeriodicRefreshSendsMovedStampsOnly)
 {
     auto sink = advise(*items);

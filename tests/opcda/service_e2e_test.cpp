@@ -1,7 +1,8 @@
 // The whole way: kpsim as the station over loopback, the service polling it,
 // an OPC DA client with one group over every item. Spontaneous values arrive
 // as data changes with their values, qualities and stamps; writes reach the
-// station as select and execute; a station that goes away turns bad.
+// station as select and execute; a station that goes away turns bad and
+// refuses writes.
 #include "compat/com/taskmem.h"
 #include "opcda/registration.h"
 #include "opcda/station_callbacks.h"
@@ -189,6 +190,13 @@ TEST_F(ServiceEndToEnd, SpontaneousValuesWritesAndALostStation)
                 pointsBad = pointsBad || p->quality != 0xC0;
             return connectedFalse && pointsBad;
         })) << "Connected false and the points bad";
+
+        // A command to the lost station cannot go out: the write says so.
+        OPCHANDLE sp = handles[1];
+        VARIANT value = off;
+        ASSERT_EQ(sync->Write(1, &sp, &value, &errors), S_FALSE);
+        EXPECT_EQ(errors[0], E_FAIL);
+        CoTaskMemFree(errors);
         cp->Unadvise(cookie);
     }
     classes.revokeClass(CLSID_OPCDataAccess20);
