@@ -237,12 +237,12 @@ HRESULT sOPCGroup::ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, BOOL, OP
     });
 }
 
-HRESULT sOPCGroup::allocHandleErrors(DWORD dwCount, const OPCHANDLE* phServer, HRESULT** ppErrors)
+HRESULT sOPCGroup::allocHandleErrors(DWORD dwCount, const OPCHANDLE* phServer, HRESULT** ppErrors, bool argsGiven)
 {
     if (!ppErrors)
         return E_INVALIDARG;
     *ppErrors = nullptr;
-    if (dwCount == 0 || !phServer)
+    if (dwCount == 0 || !phServer || !argsGiven)
         return E_INVALIDARG;
     HRESULT hr = S_OK;
     *ppErrors = taskAlloc<HRESULT>(dwCount, hr);
@@ -250,9 +250,10 @@ HRESULT sOPCGroup::allocHandleErrors(DWORD dwCount, const OPCHANDLE* phServer, H
 }
 
 template <class Apply>
-HRESULT sOPCGroup::forEachHandle(DWORD dwCount, const OPCHANDLE* phServer, HRESULT** ppErrors, Apply apply)
+HRESULT sOPCGroup::forEachHandle(DWORD dwCount, const OPCHANDLE* phServer, HRESULT** ppErrors, bool argsGiven,
+                                 Apply apply)
 {
-    if (const HRESULT hr = allocHandleErrors(dwCount, phServer, ppErrors); hr != S_OK)
+    if (const HRESULT hr = allocHandleErrors(dwCount, phServer, ppErrors, argsGiven); hr != S_OK)
         return hr;
     HRESULT result = S_OK;
     std::lock_guard<std::mutex> guard(lock_);
@@ -269,7 +270,7 @@ HRESULT sOPCGroup::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppE
 {
     LogLine(formatText("sOPCGroup.RemoveItems - %d", static_cast<int>(dwCount)));
     return guarded("sOPCGroup.RemoveItems - Exception", [&]() -> HRESULT {
-        if (const HRESULT hr = allocHandleErrors(dwCount, phServer, ppErrors); hr != S_OK)
+        if (const HRESULT hr = allocHandleErrors(dwCount, phServer, ppErrors, true); hr != S_OK)
             return hr;
         HRESULT result = S_OK;
         std::lock_guard<std::mutex> guard(lock_);
@@ -292,7 +293,7 @@ HRESULT sOPCGroup::SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActi
 {
     LogLine(formatText("sOPCGroup.SetActiveState - %d", static_cast<int>(dwCount)));
     return guarded("sOPCGroup.SetActiveState - Exception", [&] {
-        return forEachHandle(dwCount, phServer, ppErrors, [&](sOPCItem& item, DWORD) {
+        return forEachHandle(dwCount, phServer, ppErrors, true, [&](sOPCItem& item, DWORD) {
             item.bActive = bActive != FALSE;
             return S_OK;
         });
@@ -303,9 +304,7 @@ HRESULT sOPCGroup::SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, OPCHANDL
 {
     LogLine(formatText("sOPCGroup.SetClientHandles - %d", static_cast<int>(dwCount)));
     return guarded("sOPCGroup.SetClientHandles - Exception", [&] {
-        if (!phClient)
-            return E_INVALIDARG;
-        return forEachHandle(dwCount, phServer, ppErrors, [&](sOPCItem& item, DWORD i) {
+        return forEachHandle(dwCount, phServer, ppErrors, phClient != nullptr, [&](sOPCItem& item, DWORD i) {
             item.hClient = phClient[i];
             return S_OK;
         });
@@ -316,9 +315,7 @@ HRESULT sOPCGroup::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRe
 {
     LogLine(formatText("sOPCGroup.SetDatatypes - %d", static_cast<int>(dwCount)));
     return guarded("sOPCGroup.SetDatatypes - Exception", [&] {
-        if (!pRequestedDatatypes)
-            return E_INVALIDARG;
-        return forEachHandle(dwCount, phServer, ppErrors, [&](sOPCItem& item, DWORD i) {
+        return forEachHandle(dwCount, phServer, ppErrors, pRequestedDatatypes != nullptr, [&](sOPCItem& item, DWORD i) {
             item.SetRequestedDataType(pRequestedDatatypes[i]);
             return S_OK;
         });
@@ -510,9 +507,7 @@ HRESULT sOPCGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValue
 {
     LogLine(formatText("sOPCGroup.Write - %d", static_cast<int>(dwCount)));
     return guarded("sOPCGroup.Write - Exception", [&] {
-        if (!pItemValues)
-            return E_INVALIDARG;
-        return forEachHandle(dwCount, phServer, ppErrors, [&](sOPCItem& item, DWORD i) {
+        return forEachHandle(dwCount, phServer, ppErrors, pItemValues != nullptr, [&](sOPCItem& item, DWORD i) {
             if (!item.WriteAble())
                 return OPC_E_BADRIGHTS;
             return item.Write(pItemValues[i], *core_);

@@ -104,10 +104,13 @@ private:
     com::HRESULT queue(std::unique_ptr<sOPCAsyncIO2> request, com::DWORD* pdwCancelID);
     void touchLastUpdate();
     template <class Apply>
-    com::HRESULT forEachHandle(com::DWORD dwCount, const OPCHANDLE* phServer, com::HRESULT** ppErrors, Apply apply);
+    com::HRESULT forEachHandle(com::DWORD dwCount, const OPCHANDLE* phServer, com::HRESULT** ppErrors, bool argsGiven,
+                               Apply apply);
     // The checks and the error array every call over server handles starts
-    // with: S_OK with *ppErrors allocated, or what to answer instead.
-    static com::HRESULT allocHandleErrors(com::DWORD dwCount, const OPCHANDLE* phServer, com::HRESULT** ppErrors);
+    // with: S_OK with *ppErrors allocated, or what to answer instead, with
+    // *ppErrors null. argsGiven: the call's per-item array is there.
+    static com::HRESULT allocHandleErrors(com::DWORD dwCount, const OPCHANDLE* phServer, com::HRESULT** ppErrors,
+                                          bool argsGiven);
 
     const std::shared_ptr<sOPC> core_;
     const std::weak_ptr<DataAccessState> FDataAccess;

@@ -4,6 +4,8 @@
 
 #include "opcda/item_enum.h"
 
+#include <functional>
+
 namespace opcda::test {
 namespace {
 
@@ -180,6 +182,24 @@ TEST_F(Group, WritesThatCommandNothingFailTheirItems)
         EXPECT_EQ(calls[0].entries[i].error, expected[i]) << i;
     // Only the single point's command was offered to the service, once per write.
     EXPECT_EQ(commands, (std::vector<Command>(2, {0, gw::TTUCommand::tuCommand_On})));
+}
+
+// A client that frees whatever the error array holds after a refused call
+// must find it null, not the stale pointer it passed in.
+TEST_F(Group, MissingPerItemArraysLeaveNoErrorArray)
+{
+    auto h = addItems(*items, {u"St1.P1"});
+    const std::function<HRESULT(HRESULT**)> calls[] = {
+        [&](HRESULT** e) { return sync->Write(1, h.data(), nullptr, e); },
+        [&](HRESULT** e) { return items->SetClientHandles(1, h.data(), nullptr, e); },
+        [&](HRESULT** e) { return items->SetDatatypes(1, h.data(), nullptr, e); },
+    };
+    HRESULT stale = S_OK;
+    for (std::size_t i = 0; i < std::size(calls); ++i) {
+        HRESULT* errors = &stale;
+        EXPECT_EQ(calls[i](&errors), E_INVALIDARG) << i;
+        EXPECT_EQ(errors, nullptr) << i;
+    }
 }
 
 TEST_F(Group, PeriodicRefreshSendsMovedStampsOnly)
