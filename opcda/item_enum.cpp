@@ -3,6 +3,8 @@
 #include "opcda/framework.h"
 #include "opcda/group.h"
 
+#include <algorithm>
+
 namespace opcda {
 
 using namespace com;
@@ -37,13 +39,19 @@ HRESULT sOPCItemEnumerator::Next(ULONG celt, OPCITEMATTRIBUTES** ppItemArray, UL
             return ENUM_VALUE_OUT_OF_RANGE;
         if (!pceltFetched && celt != 1)
             return E_INVALIDARG;
+        // A client may ask for far more than there is ("all of them"): the
+        // array is as large as what is left, not as what was asked.
+        std::size_t i = nextIndex.load();
+        const std::size_t count = group_->itemCount();
+        const auto room = static_cast<ULONG>(std::min<std::size_t>(celt, count > i ? count - i : 0));
+        if (room == 0)
+            return S_FALSE;
         HRESULT hr = S_OK;
-        auto* items = taskAlloc<OPCITEMATTRIBUTES>(celt, hr);
+        auto* items = taskAlloc<OPCITEMATTRIBUTES>(room, hr);
         if (!items)
             return hr;
-        std::size_t i = nextIndex.load();
         ULONG fetched = 0;
-        while (fetched < celt && group_->itemAttributes(i, items[fetched])) {
+        while (fetched < room && group_->itemAttributes(i, items[fetched])) {
             ++fetched;
             ++i;
         }

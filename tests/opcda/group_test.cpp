@@ -371,6 +371,11 @@ TEST_F(Group, ItemEnumeratorWalksTheLiveList)
     EXPECT_EQ(en->Skip(3), S_OK);
     en->Reset();
     EXPECT_EQ(en->Skip(4), S_FALSE);
+    // "As many as there are": what is left, in an array of that size.
+    en->Reset();
+    EXPECT_EQ(en->Next(0xFFFFFFFFu, &attrs, &n), S_FALSE);
+    EXPECT_EQ(n, 3u);
+    freeItemAttributes(attrs, n);
     // The enumerator keeps the group: it outlives the client's references.
     items.reset();
     sync.reset();
