@@ -191,6 +191,17 @@ TEST_F(ServiceEndToEnd, SpontaneousValuesWritesAndALostStation)
             return connectedFalse && pointsBad;
         })) << "Connected false and the points bad";
 
+        // Reads of the lost station, from the cache and the device, are not good either.
+        for (const DWORD source : {OPC_DS_CACHE, OPC_DS_DEVICE}) {
+            OPCHANDLE sp = handles[1];
+            OPCITEMSTATE* states = nullptr;
+            ASSERT_EQ(sync->Read(source, 1, &sp, &states, &errors), S_OK);
+            EXPECT_NE(states[0].wQuality, 0xC0) << source;
+            VariantClear(&states[0].vDataValue);
+            CoTaskMemFree(states);
+            CoTaskMemFree(errors);
+        }
+
         // A command to the lost station cannot go out: the write says so.
         OPCHANDLE sp = handles[1];
         VARIANT value = off;
