@@ -155,6 +155,8 @@ void sOPCAsyncIO2::Write(sOPCGroup& group)
 // The periodic refresh sends the items whose node stamp moved since their
 // last report; a Refresh2 sends every active readable item. Each entry is
 // one snapshot of its node, which also becomes the item's reported stamp.
+// An accepted Refresh2 whose items went away before it ran is answered
+// empty, with E_FAIL as at the call: its transaction must complete.
 void sOPCAsyncIO2::Refresh(sOPCGroup& group, bool bEnable)
 {
     const bool periodic = OPCMode == sOPCMode::omTimerRefresh;
@@ -162,14 +164,14 @@ void sOPCAsyncIO2::Refresh(sOPCGroup& group, bool bEnable)
     ComPtr<IOPCDataCallback> callback;
     OPCHANDLE hGroup = 0;
     DWORD reported = 0;
+    DWORD marked = 0;
     {
         std::lock_guard<std::mutex> guard(group.lock_);
-        DWORD marked = 0;
         for (const auto& item : group.FOPCItemList) {
             item->FTag = item->bActive && item->ReadAble() ? 1 : 0;
             marked += static_cast<DWORD>(item->FTag);
         }
-        if (marked == 0)
+        if (marked == 0 && periodic)
             return;
         dwCount = marked;
         if (!Init())
@@ -194,11 +196,12 @@ void sOPCAsyncIO2::Refresh(sOPCGroup& group, bool bEnable)
         callback = group.FDataCallback;
         hGroup = group.FClientGroup;
     }
-    if (reported > 0 && bEnable && callback) {
+    if ((reported > 0 || !periodic) && bEnable && callback) {
         group.touchLastUpdate();
+        const HRESULT masterError = marked > 0 ? S_OK : E_FAIL;
         guarded("sOPCAsyncIO2.Refresh", [&] {
-            return callback->OnDataChange(dwTransactionID, hGroup, MasterQuality, S_OK, reported, mClientID, mVariant,
-                                          mQuality, mTime, mError);
+            return callback->OnDataChange(dwTransactionID, hGroup, MasterQuality, masterError, reported, mClientID,
+                                          mVariant, mQuality, mTime, mError);
         });
     }
     Done();

@@ -586,8 +586,9 @@ HRESULT sOPCGroup::Refresh2(DWORD dwSource, DWORD dwTransactionID, DWORD* pdwCan
                 return CONNECT_E_NOCONNECTION;
             if (dwTransactionID == 0 || !pdwCancelID)
                 return E_INVALIDARG;
-            const bool anyActive =
-                std::any_of(FOPCItemList.begin(), FOPCItemList.end(), [](const auto& i) { return i->bActive; });
+            // Only what the refresh would send counts: an active branch has nothing to read.
+            const bool anyActive = std::any_of(FOPCItemList.begin(), FOPCItemList.end(),
+                                               [](const auto& i) { return i->bActive && i->ReadAble(); });
             if (!FActive || !anyActive)
                 return E_FAIL;
         }

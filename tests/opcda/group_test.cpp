@@ -321,6 +321,28 @@ TEST_F(Group, AsyncWritesRefreshesAndCancel)
     EXPECT_EQ(async->Refresh2(OPC_DS_CACHE, 24, &refreshId), E_FAIL);
 }
 
+// A Refresh2 the server accepted always completes, also when its items went
+// before the tick; one with nothing readable to send is refused at the call.
+TEST_F(Group, AcceptedRefreshCompletesAfterItsItemsWent)
+{
+    auto sink = advise(*items);
+    addItems(*items, {u"St1"});
+    DWORD cancel = 0;
+    EXPECT_EQ(async->Refresh2(OPC_DS_CACHE, 41, &cancel), E_FAIL);
+    auto point = addItems(*items, {u"St1.P1"});
+    ASSERT_EQ(async->Refresh2(OPC_DS_DEVICE, 42, &cancel), S_OK);
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(items->RemoveItems(1, point.data(), &errors), S_OK);
+    CoTaskMemFree(errors);
+    tick();
+    const auto calls = sink->take();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].kind, "data");
+    EXPECT_EQ(calls[0].transaction, 42u);
+    EXPECT_EQ(calls[0].masterError, E_FAIL);
+    EXPECT_TRUE(calls[0].entries.empty());
+}
+
 TEST_F(Group, UnadviseStopsEverySend)
 {
     addItems(*items, {u"lifebit"});
