@@ -6,6 +6,7 @@
 
 #include "core/cp1251.h"
 #include "core/link104.h"
+#include "core/tags.h"
 #include "daemon/webserverpart.h"
 #include "fieldgate_rig.h"
 #include "opcua/opcuabridge.h"
@@ -24,8 +25,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -172,7 +176,11 @@ protected:
         return body.substr(from, body.find("</td>", from) - from);
     }
     // The point's value cell on the points page ("Нет соединения" while not connected).
-    std::string PagePoint()
+    std::string PagePoint() { return PagePointCell(0); }
+    // The point's quality cell on the points page: its IEC quality byte.
+    std::string PageQuality() { return PagePointCell(1); }
+    // Cell n of the point's row on the points page, counted from its value.
+    std::string PagePointCell(int n)
     {
         const auto page = Request(webPort, "GET", "/tstek.php");
         if (!page || page->status != 200)
@@ -182,8 +190,16 @@ protected:
         const auto at = body.find(row);
         if (at == std::string::npos)
             return "no row";
-        const auto from = at + row.size();
+        auto from = at + row.size();
+        for (int i = 0; i < n; ++i)
+            from = body.find("<td>", from) + 4;
         return body.substr(from, body.find("</td>", from) - from);
+    }
+    // The OPC DA quality of item id, as the item table holds it for OPC DA.
+    int ItemQuality(int id)
+    {
+        std::lock_guard<std::mutex> guard(ctx.Items.OpcItemsLock);
+        return ctx.Items.OpcItems[static_cast<std::size_t>(id)].Quality;
     }
 
     // What a fresh OPC UA client reads now: "value status" of variable id,
@@ -256,6 +272,23 @@ protected:
         ASSERT_EQ(UaRead(alarmId).value, "true Good");
         ASSERT_EQ(UaRead(pointId).value, "false Good");
     }
+
+    // On every surface at once: the station not connected, the point not good.
+    void ExpectLost()
+    {
+        EXPECT_EQ(PageConnection(), "Нет");
+        EXPECT_EQ(PagePoint(), "Нет соединения");
+        const std::string quality = PageQuality();
+        EXPECT_NE(std::atoi(quality.c_str()) & QualityIV, 0) << "quality on the page " << quality;
+        EXPECT_EQ(UaRead(alarmId).value, "false Good");
+        const std::string point = UaRead(pointId).value;
+        EXPECT_EQ(point.substr(point.find(' ') + 1), "Bad") << point;
+        EXPECT_NE(ItemQuality(pointId), OpcQualityGood);
+        std::lock_guard<std::mutex> guard(ctx.Items.OpcItemsLock);
+        EXPECT_EQ(ctx.Items.OpcItemValues[static_cast<std::size_t>(alarmId)], 0);
+    }
+
+    static constexpr int OpcQualityGood = 0xC0;
 
     TempDir home;
     FakeClock clock;
@@ -379,6 +412,58 @@ TEST_F(ConnectedState, DropAndReconnectWithinOnePassIsStillPublished)
     EXPECT_EQ(Notified(alarmId), (std::vector<std::string>{"true Good", "false Good", "true Good"}));
     EXPECT_EQ(Notified(pointId), (std::vector<std::string>{"false Good", "false Bad", "false Good"}));
 }
+
+// Every way a station goes: it closes the connection, resets it, stops the
+// transfer or its process dies. Each time the station is then silent, taking
+// the gateway's new connections without answering, so the loss shows while a
+// TCP connection is up again; the point turns good only with the value of the
+// interrogation once the station answers.
+class StationGone : public ConnectedState, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(StationGone, EverySurfaceShowsItLostUntilFreshData)
+{
+    auto kpsim =
+        std::make_unique<KpsimProcess>(std::vector<std::string>{"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100"});
+    Start(*kpsim);
+    BringUp(*kpsim);
+    ASSERT_FALSE(HasFailure());
+    kpsim->Control("set 1 100 1");
+    ASSERT_TRUE(TickUntil([&] { return PagePoint() == "1"; }));
+    Pass();
+    ASSERT_EQ(UaRead(pointId).value, "true Good");
+
+    const std::string way = GetParam();
+    if (way == "kill") {
+        kpsim->Kill();
+        kpsim = std::make_unique<KpsimProcess>(std::vector<std::string>{
+            "--listen", "127.0.0.1:" + std::to_string(stationPort), "--ca", "1", "--sp", "100", "--silent"});
+    } else {
+        kpsim->Control(way + " 1");
+        ASSERT_TRUE(kpsim->WaitFor("done station=1 action=" + way));
+        kpsim->Control("silent 1");
+        ASSERT_TRUE(kpsim->WaitFor("done station=1 action=silent"));
+        // Its point changes meanwhile: only a fresh value may turn it good.
+        kpsim->Control("set 1 100 0");
+        ASSERT_TRUE(kpsim->WaitFor("done station=1 action=set"));
+    }
+    ASSERT_TRUE(TickUntil([&] { return !ctx.Stations.KpTable[1].Connected.Get(); }));
+    ASSERT_TRUE(TickUntilLine(*kpsim, "connected station=1"));
+    ASSERT_TRUE(TickUntil([&] { return StartDtOutstanding(); }));
+    Pass();
+    ExpectLost();
+
+    kpsim->Control("talk 1");
+    ASSERT_TRUE(TickUntilLine(*kpsim, "interrogation station=1"));
+    ASSERT_TRUE(TickUntil([&] { return Received(3); }));
+    Pass();
+    EXPECT_EQ(PageConnection(), "Есть (127.0.0.1:" + std::to_string(stationPort) + ")");
+    EXPECT_EQ(PagePoint(), "0");
+    EXPECT_EQ(UaRead(alarmId).value, "true Good");
+    EXPECT_EQ(UaRead(pointId).value, "false Good");
+    EXPECT_EQ(ItemQuality(pointId), OpcQualityGood);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, StationGone, ::testing::Values("close", "reset", "stopdt", "kill"));
 
 } // namespace
 } // namespace gw::test
