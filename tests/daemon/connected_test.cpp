@@ -87,6 +87,10 @@ protected:
         TOneStation s;
         s.commonAddress = Ca;
         s.port = stationPort;
+        if (reservePort > 0) {
+            s.ip2 = "127.0.0.1";
+            s.port2 = reservePort;
+        }
         s.timeToOpc = true;
         s.points = {{PointIoa, "P1"}};
         return s;
@@ -294,6 +298,7 @@ protected:
     FakeClock clock;
     int webPort = FreePort();
     int stationPort = 0;
+    int reservePort = 0;
     int alarmId = 0, pointId = 0;
     TOpcUaSettings settings;
     TOpcUaLibraryBridge bridge{settings};
@@ -464,6 +469,35 @@ TEST_P(StationGone, EverySurfaceShowsItLostUntilFreshData)
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, StationGone, ::testing::Values("close", "reset", "stopdt", "kill"));
+
+// A station with a reserve address keeps its values for its grace, also
+// while both its addresses take connections and never start the transfer;
+// then they turn bad on every surface.
+TEST_F(ConnectedState, ReserveGraceEndsAlsoWhileConnectionsAreTaken)
+{
+    KpsimProcess kpsim(
+        {"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100", "--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100"});
+    reservePort = kpsim.ListenPort(2);
+    Start(kpsim);
+    BringUp(kpsim);
+    ASSERT_FALSE(HasFailure());
+
+    kpsim.Control("silent 0");
+    ASSERT_TRUE(kpsim.WaitFor("done station=2 action=silent"));
+    kpsim.Control("close 1");
+    ASSERT_TRUE(kpsim.WaitFor("done station=1 action=close"));
+    ASSERT_TRUE(TickUntil([&] { return !ctx.Stations.KpTable[1].Connected.Get(); }));
+    Pass();
+    EXPECT_EQ(UaRead(alarmId).value, "false Good");
+    EXPECT_EQ(UaRead(pointId).value, "false Good") << "the grace keeps the values";
+
+    const TDateTime lost = clock.Now();
+    ASSERT_TRUE(TickUntil([&] { return ItemQuality(pointId) != OpcQualityGood; }))
+        << "still good after " << (clock.Now() - lost) * 86400 << " s";
+    EXPECT_GE((clock.Now() - lost) * 86400, 29.0);
+    Pass();
+    ExpectLost();
+}
 
 } // namespace
 } // namespace gw::test
