@@ -5,6 +5,7 @@
 #include "core/tags.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace gw {
 
@@ -81,6 +82,7 @@ void TClient104Frm::DoService(bool Save_Obmen, int nomer_socket)
         return;
     pcl_->TuService1();
     pcl_->ConnectService(Save_Obmen, nomer_socket);
+    NoteTransfer();
 }
 
 void TClient104Frm::OnReceive(const TSocket_temp& Socket, bool Save_Obmen, int nomer_socket)
@@ -90,6 +92,8 @@ void TClient104Frm::OnReceive(const TSocket_temp& Socket, bool Save_Obmen, int n
     do
         pcl_->RaspakReceiveBufferAPDU(Save_Obmen, nomer_socket);
     while (pcl_->CutFrames(Save_Obmen, nomer_socket));
+    // The frames just stored are the returned station's: no invalidation may follow them.
+    NoteTransfer();
     if (!pcl_->Work())
         return;
     pcl_->TuService1();
@@ -104,16 +108,33 @@ void TClient104Frm::OnConnect()
     // A new connection clears the link's flags, a pending invalidation with
     // them: the values of the lost connection turn invalid now, before the
     // new one can store any. Only a station that came back through its reserve
-    // address within the grace keeps them.
-    if (pcl_->Yes(TBit104Subj::bsb_ClearValid) && !InReserveGrace())
-        InvalidateStations(false, pcl_->prm.Host.Text(), pcl_->prm.Port);
+    // address within the grace keeps them, until the grace ends without a
+    // data transfer.
+    if (pcl_->Yes(TBit104Subj::bsb_ClearValid) || invalidAfterGrace_) {
+        invalidAfterGrace_ = InReserveGrace();
+        if (!invalidAfterGrace_)
+            InvalidateStations(false, pcl_->prm.Host.Text(), pcl_->prm.Port);
+    }
     pcl_->DoOnConnect();
 }
 
-bool TClient104Frm::InReserveGrace() const { return pcl_->Is_Rezerv_IP && pcl_->MsSinceDisconnect() < ReserveGraceMs; }
+bool TClient104Frm::InReserveGrace() const
+{
+    return pcl_->Is_Rezerv_IP && lost_ && pcl_->MonotonicMs() - lostMs_ < ReserveGraceMs;
+}
+
+void TClient104Frm::NoteTransfer()
+{
+    if (!DataTransfer())
+        return;
+    lost_ = false;
+    invalidAfterGrace_ = false;
+}
 
 void TClient104Frm::OnDisconnect()
 {
+    if (!std::exchange(lost_, true))
+        lostMs_ = pcl_->MonotonicMs();
     pcl_->Set(TBit104Subj::bsb_CallDoDisconnect);
     // Before the channel empties its mailbox, so that the link learns what it throws away.
     pcl_->SettleTuFrame();
@@ -126,9 +147,10 @@ void TClient104Frm::CheckValid1(bool prAll)
     // marked invalid after it.
     if (InReserveGrace())
         return;
-    if (!pcl_->Yes(TBit104Subj::bsb_ClearValid))
+    if (!pcl_->Yes(TBit104Subj::bsb_ClearValid) && !invalidAfterGrace_)
         return;
     pcl_->Clear(TBit104Subj::bsb_ClearValid);
+    invalidAfterGrace_ = false;
     InvalidateStations(prAll, pcl_->prm.Host.Text(), pcl_->prm.Port);
 }
 

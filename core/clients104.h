@@ -91,14 +91,26 @@ public:
     const std::shared_ptr<T104Client>& pcl() const { return pcl_; }
 
 private:
-    // Disconnected with a reserve address less than ReserveGraceMs ago.
+    // A channel with a reserve address lost its station less than
+    // ReserveGraceMs ago.
     bool InReserveGrace() const;
+    // The data transfer runs: the station is back, the loss is over.
+    void NoteTransfer();
     void InvalidateStations(bool prAll, const std::string& host, int port);
     void InvalidateTags(int kpId);
 
     std::shared_ptr<T104Client> pcl_;
     TChannelModel model_;
     std::atomic<std::uint32_t> invalidations_{0};
+    // The station is lost from the first disconnect since its data transfer
+    // last ran: a station that takes connections and never starts the
+    // transfer stays lost, and its grace ends.
+    bool lost_ = false;
+    std::int64_t lostMs_ = 0;
+    // A reconnect within the grace clears the link's flags, the pending
+    // invalidation among them: kept here until the transfer runs again or the
+    // grace ends.
+    bool invalidAfterGrace_ = false;
 };
 
 } // namespace gw

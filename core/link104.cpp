@@ -117,7 +117,6 @@ void TSubj104::DoOnDisconnect()
     flag.Reset();
     Set(TBit104Subj::bsb_ClearValid);
     Date_Time_Disconnect = Clock().Now();
-    disconnectMs = Clock().MonotonicMs();
     ResetLink();
     Log(LogLink, "(iec5) DoOnDisconnect():" + FIpPort + "(сбросить STARTDT)" + flag.ToString());
 }

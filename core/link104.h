@@ -116,7 +116,7 @@ public:
     std::string str_AddrPort() const;
     TAsduLayout Layout() const;
     const TReceiveArea& Area() const { return area; }
-    std::int64_t MsSinceDisconnect() const { return Clock().MonotonicMs() - disconnectMs; }
+    std::int64_t MonotonicMs() const { return Clock().MonotonicMs(); }
 
     TFl104Subj flag;
     TPrmn prm;
@@ -151,7 +151,6 @@ private:
     bool T1Expired();
     void ResetLink();
 
-    std::int64_t disconnectMs = 0; // Date_Time_Disconnect on the monotonic clock
     int Fvs = 0;
     int Fvr = 0;
     int FVrAck = 0;

@@ -1,5 +1,7 @@
 #include "testkit/kpsim_process.h"
 
+#include <signal.h>
+
 #include <stdexcept>
 
 namespace gw::test {
@@ -43,6 +45,13 @@ int KpsimProcess::Quit()
     Control("quit");
     running_ = false;
     return child_.Close();
+}
+
+void KpsimProcess::Kill()
+{
+    ::kill(child_.Pid(), SIGKILL);
+    running_ = false;
+    child_.Close();
 }
 
 int RunKpsimExpectingExit(const std::vector<std::string>& args)

@@ -36,6 +36,9 @@ public:
 
     // Ends the program with "quit" and returns its exit code.
     int Quit();
+    // Ends the program by SIGKILL, as a station whose process dies: no
+    // close of its own, the system closes its sockets.
+    void Kill();
 
 private:
     ChildLines child_;

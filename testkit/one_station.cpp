@@ -23,8 +23,8 @@ std::string PrmTLine(const TOneStation& s)
 void OptionLines(std::ostringstream& cfg, const TOneStation& s)
 {
     cfg << "PER,0" << Eol << "TIM," << s.timeToOpc << Eol << "POPR,0" << Eol << "OPROS," << s.interrogationMinutes
-        << Eol << "OPROS_101,0" << Eol << "CLOCK_SYNC_103," << s.clockSyncMinutes << Eol << "IP2," << Eol << "PORT2,0"
-        << Eol << "PASSIV," << s.passive << Eol << "send_start_DT," << s.startDt << Eol;
+        << Eol << "OPROS_101,0" << Eol << "CLOCK_SYNC_103," << s.clockSyncMinutes << Eol << "IP2," << s.ip2 << Eol
+        << "PORT2," << s.port2 << Eol << "PASSIV," << s.passive << Eol << "send_start_DT," << s.startDt << Eol;
 }
 
 void OpcUaLines(std::ostringstream& cfg, const TCfgOpcUa& u)

@@ -50,6 +50,8 @@ struct TOneStation {
     std::string ip = "127.0.0.1";
     int commonAddress = 1; // the station's and its link's
     int port = 2404;       // where the active channel connects, or the passive one listens
+    std::string ip2;       // the active channel's reserve address, none when empty
+    int port2 = 0;
     bool passive = false;
     bool startDt = false;   // "send_start_DT": the gateway starts the transfer on a passive link too
     bool timeToOpc = false; // "TIM": the station's time tags stamp the OPC values

@@ -630,6 +630,21 @@ TEST_F(Channel, ValuesTurnInvalidOncePerDisconnectAfterTheReserveGrace)
     clock.Advance(2000);
     frm->CheckValid1(false);
     EXPECT_EQ(TagQuality(), 0);
+
+    // Back within the grace on a connection that never starts the transfer:
+    // the grace still ends, counted from the loss.
+    frm->OnDisconnect();
+    Tick();
+    clock.Advance(20000);
+    frm->CheckValid1(false);
+    frm->OnConnect();
+    Tick();
+    ASSERT_EQ(port.TakeSent(), std::vector<TFrameBytes>{STARTDT_act});
+    frm->CheckValid1(false);
+    EXPECT_EQ(TagQuality(), 0);
+    clock.Advance(11000);
+    frm->CheckValid1(false);
+    EXPECT_EQ(TagQuality(), 0x80) << "values kept past the grace";
 }
 
 // A lost station's values turn invalid, and only those: the tags of a

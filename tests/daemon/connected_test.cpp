@@ -6,6 +6,7 @@
 
 #include "core/cp1251.h"
 #include "core/link104.h"
+#include "core/tags.h"
 #include "daemon/webserverpart.h"
 #include "fieldgate_rig.h"
 #include "opcua/opcuabridge.h"
@@ -24,10 +25,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 namespace gw::test {
 namespace {
@@ -77,12 +82,19 @@ protected:
             GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
     }
 
-    // One active station with one single point; its stamps are taken into OPC.
+    // One station with one single point; its stamps are taken into OPC. A
+    // passive one is started by the gateway, as an active one is.
     TOneStation Config() const
     {
         TOneStation s;
         s.commonAddress = Ca;
         s.port = stationPort;
+        s.passive = passive;
+        s.startDt = passive;
+        if (reservePort > 0) {
+            s.ip2 = "127.0.0.1";
+            s.port2 = reservePort;
+        }
         s.timeToOpc = true;
         s.points = {{PointIoa, "P1"}};
         return s;
@@ -90,7 +102,8 @@ protected:
 
     void Start(KpsimProcess& kpsim)
     {
-        stationPort = kpsim.ListenPort(1);
+        if (!passive)
+            stationPort = kpsim.ListenPort(1);
         home.Write(Iec104CfgFileName, OneStationCfg(Config()));
         ASSERT_TRUE(ServiceStart(ctx));
         ASSERT_TRUE(ctx.Switches.OpcUaRunning);
@@ -164,7 +177,8 @@ protected:
         if (!page || page->status != 200)
             return "no page";
         const std::string body = Cp1251ToUtf8(page->body);
-        const std::string row = "<td>KP1</td><td>127.0.0.1</td><td>" + std::to_string(stationPort) + "</td><td>";
+        const std::string address = passive ? "Пассивный" : "127.0.0.1";
+        const std::string row = "<td>KP1</td><td>" + address + "</td><td>" + std::to_string(stationPort) + "</td><td>";
         const auto at = body.find(row);
         if (at == std::string::npos)
             return "no row";
@@ -172,7 +186,11 @@ protected:
         return body.substr(from, body.find("</td>", from) - from);
     }
     // The point's value cell on the points page ("Нет соединения" while not connected).
-    std::string PagePoint()
+    std::string PagePoint() { return PagePointCell(0); }
+    // The point's quality cell on the points page: its IEC quality byte.
+    std::string PageQuality() { return PagePointCell(1); }
+    // Cell n of the point's row on the points page, counted from its value.
+    std::string PagePointCell(int n)
     {
         const auto page = Request(webPort, "GET", "/tstek.php");
         if (!page || page->status != 200)
@@ -182,8 +200,16 @@ protected:
         const auto at = body.find(row);
         if (at == std::string::npos)
             return "no row";
-        const auto from = at + row.size();
+        auto from = at + row.size();
+        for (int i = 0; i < n; ++i)
+            from = body.find("<td>", from) + 4;
         return body.substr(from, body.find("</td>", from) - from);
+    }
+    // The OPC DA quality of item id, as the item table holds it for OPC DA.
+    int ItemQuality(int id)
+    {
+        std::lock_guard<std::mutex> guard(ctx.Items.OpcItemsLock);
+        return ctx.Items.OpcItems[static_cast<std::size_t>(id)].Quality;
     }
 
     // What a fresh OPC UA client reads now: "value status" of variable id,
@@ -257,10 +283,29 @@ protected:
         ASSERT_EQ(UaRead(pointId).value, "false Good");
     }
 
+    // On every surface at once: the station not connected, the point not good.
+    void ExpectLost()
+    {
+        EXPECT_EQ(PageConnection(), "Нет");
+        EXPECT_EQ(PagePoint(), "Нет соединения");
+        const std::string quality = PageQuality();
+        EXPECT_NE(std::atoi(quality.c_str()) & QualityIV, 0) << "quality on the page " << quality;
+        EXPECT_EQ(UaRead(alarmId).value, "false Good");
+        const std::string point = UaRead(pointId).value;
+        EXPECT_EQ(point.substr(point.find(' ') + 1), "Bad") << point;
+        EXPECT_NE(ItemQuality(pointId), OpcQualityGood);
+        std::lock_guard<std::mutex> guard(ctx.Items.OpcItemsLock);
+        EXPECT_EQ(ctx.Items.OpcItemValues[static_cast<std::size_t>(alarmId)], 0);
+    }
+
+    static constexpr int OpcQualityGood = 0xC0;
+
     TempDir home;
     FakeClock clock;
     int webPort = FreePort();
     int stationPort = 0;
+    int reservePort = 0;
+    bool passive = false;
     int alarmId = 0, pointId = 0;
     TOpcUaSettings settings;
     TOpcUaLibraryBridge bridge{settings};
@@ -378,6 +423,102 @@ TEST_F(ConnectedState, DropAndReconnectWithinOnePassIsStillPublished)
         watch->WaitFor("change " + std::to_string(pointId), 100ms);
     EXPECT_EQ(Notified(alarmId), (std::vector<std::string>{"true Good", "false Good", "true Good"}));
     EXPECT_EQ(Notified(pointId), (std::vector<std::string>{"false Good", "false Bad", "false Good"}));
+}
+
+// Every way a station goes: it closes the connection, resets it, stops the
+// transfer or its process dies. Each time the station is then silent, taking
+// the gateway's new connections without answering, so the loss shows while a
+// TCP connection is up again; the point turns good only with the value of the
+// interrogation once the station answers.
+// A passive station, connecting to the gateway, goes the same ways.
+class StationGone : public ConnectedState, public ::testing::WithParamInterface<std::tuple<std::string, bool>> {
+protected:
+    // kpsim as the station, on the port the last one had, or a new one.
+    std::unique_ptr<KpsimProcess> Station(std::vector<std::string> options)
+    {
+        std::vector<std::string> args{"--listen", "127.0.0.1:" + std::to_string(stationPort)};
+        if (passive)
+            args = {"--connect", "127.0.0.1:" + std::to_string(stationPort), "--reconnect", "50"};
+        args.insert(args.end(), {"--ca", "1", "--sp", "100"});
+        args.insert(args.end(), options.begin(), options.end());
+        return std::make_unique<KpsimProcess>(args);
+    }
+};
+
+TEST_P(StationGone, EverySurfaceShowsItLostUntilFreshData)
+{
+    const auto& [way, passiveStation] = GetParam();
+    passive = passiveStation;
+    if (passive)
+        stationPort = FreePort();
+    auto kpsim = Station({});
+    Start(*kpsim);
+    BringUp(*kpsim);
+    ASSERT_FALSE(HasFailure());
+    kpsim->Control("set 1 100 1");
+    ASSERT_TRUE(TickUntil([&] { return PagePoint() == "1"; }));
+    Pass();
+    ASSERT_EQ(UaRead(pointId).value, "true Good");
+
+    if (way == "kill") {
+        kpsim->Kill();
+        kpsim = Station({"--silent"});
+    } else {
+        kpsim->Control(way + " 1");
+        ASSERT_TRUE(kpsim->WaitFor("done station=1 action=" + way));
+        kpsim->Control("silent 1");
+        ASSERT_TRUE(kpsim->WaitFor("done station=1 action=silent"));
+        // Its point changes meanwhile: only a fresh value may turn it good.
+        kpsim->Control("set 1 100 0");
+        ASSERT_TRUE(kpsim->WaitFor("done station=1 action=set"));
+    }
+    ASSERT_TRUE(TickUntil([&] { return !ctx.Stations.KpTable[1].Connected.Get(); }));
+    ASSERT_TRUE(TickUntilLine(*kpsim, "connected station=1"));
+    ASSERT_TRUE(TickUntil([&] { return StartDtOutstanding(); }));
+    Pass();
+    ExpectLost();
+
+    kpsim->Control("talk 1");
+    ASSERT_TRUE(TickUntilLine(*kpsim, "interrogation station=1"));
+    ASSERT_TRUE(TickUntil([&] { return Received(3); }));
+    Pass();
+    EXPECT_EQ(PageConnection().rfind("Есть", 0), 0u) << PageConnection();
+    EXPECT_EQ(PagePoint(), "0");
+    EXPECT_EQ(UaRead(alarmId).value, "true Good");
+    EXPECT_EQ(UaRead(pointId).value, "false Good");
+    EXPECT_EQ(ItemQuality(pointId), OpcQualityGood);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, StationGone,
+                         ::testing::Combine(::testing::Values("close", "reset", "stopdt", "kill"), ::testing::Bool()));
+
+// A station with a reserve address keeps its values for its grace, also
+// while both its addresses take connections and never start the transfer;
+// then they turn bad on every surface.
+TEST_F(ConnectedState, ReserveGraceEndsAlsoWhileConnectionsAreTaken)
+{
+    KpsimProcess kpsim(
+        {"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100", "--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100"});
+    reservePort = kpsim.ListenPort(2);
+    Start(kpsim);
+    BringUp(kpsim);
+    ASSERT_FALSE(HasFailure());
+
+    kpsim.Control("silent 0");
+    ASSERT_TRUE(kpsim.WaitFor("done station=2 action=silent"));
+    kpsim.Control("close 1");
+    ASSERT_TRUE(kpsim.WaitFor("done station=1 action=close"));
+    ASSERT_TRUE(TickUntil([&] { return !ctx.Stations.KpTable[1].Connected.Get(); }));
+    Pass();
+    EXPECT_EQ(UaRead(alarmId).value, "false Good");
+    EXPECT_EQ(UaRead(pointId).value, "false Good") << "the grace keeps the values";
+
+    const TDateTime lost = clock.Now();
+    ASSERT_TRUE(TickUntil([&] { return ItemQuality(pointId) != OpcQualityGood; }))
+        << "still good after " << (clock.Now() - lost) * 86400 << " s";
+    EXPECT_GE((clock.Now() - lost) * 86400, 29.0);
+    Pass();
+    ExpectLost();
 }
 
 } // namespace
