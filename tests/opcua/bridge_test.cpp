@@ -49,6 +49,20 @@ protected:
     }
 
     void WithLibrary() { std::filesystem::create_symlink(TAGSERVE_LIBRARY, temp.File(OpcUaLibraryName)); }
+    // The server asks for a login: the library in place, user and password set.
+    void WithLogin(const std::string& user, const std::string& password)
+    {
+        WithLibrary();
+        settings.OPC_UA_by_pwd = true;
+        settings.OPC_UA_username = user;
+        settings.OPC_UA_password = password;
+    }
+    // A client that logs in with args sees the first station's group.
+    void ExpectLogsIn(const std::string& out, int status) const
+    {
+        EXPECT_EQ(status, 0) << out;
+        EXPECT_TRUE(Has(out, "group 80001 Transformator_1")) << out;
+    }
     bool HasClient() const { return HasUaClient(); }
     std::string Probe(const std::string& args, int& status)
     {
@@ -205,15 +219,11 @@ TEST_F(BridgeTest, UserNameAndPasswordInUtf8)
 {
     if (!HasClient())
         GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
-    WithLibrary();
-    settings.OPC_UA_by_pwd = true;
-    settings.OPC_UA_username = "оператор";
-    settings.OPC_UA_password = "секрет";
+    WithLogin("оператор", "секрет");
     Start();
     int status = 0;
     std::string out = Probe("--user оператор секрет", status);
-    EXPECT_EQ(status, 0) << out;
-    EXPECT_TRUE(Has(out, "group 80001 Transformator_1")) << out;
+    ExpectLogsIn(out, status);
     out = Probe("--user оператор неверно", status);
     EXPECT_NE(status, 0) << out;
     EXPECT_FALSE(Has(out, "group 80001 Transformator_1")) << out;
@@ -226,10 +236,7 @@ TEST_F(BridgeTest, SettingsEditedWhileTheServerRunsAreTheNextStarts)
 {
     if (!HasClient())
         GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
-    WithLibrary();
-    settings.OPC_UA_by_pwd = true;
-    settings.OPC_UA_username = "оператор";
-    settings.OPC_UA_password = "секрет";
+    WithLogin("оператор", "секрет");
     const int started = settings.OPC_UA_Port;
     Start();
     settings.OPC_UA_Port = FreePort();
@@ -237,14 +244,12 @@ TEST_F(BridgeTest, SettingsEditedWhileTheServerRunsAreTheNextStarts)
     settings.OPC_UA_password = "пароль";
     int status = 0;
     std::string out = RunUaProbe(temp.File("xdg"), started, "--user оператор секрет", status);
-    EXPECT_EQ(status, 0) << out;
-    EXPECT_TRUE(Has(out, "group 80001 Transformator_1")) << out;
+    ExpectLogsIn(out, status);
 
     ServiceStop(ctx);
     Start();
     out = Probe("--user диспетчер пароль", status);
-    EXPECT_EQ(status, 0) << out;
-    EXPECT_TRUE(Has(out, "group 80001 Transformator_1")) << out;
+    ExpectLogsIn(out, status);
 }
 
 TEST_F(BridgeTest, StopJoinsTheServerAndAStartBuildsAfresh)
