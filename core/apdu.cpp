@@ -206,6 +206,26 @@ void TBufferAPDU::MarkSent(std::int64_t nowMs)
     ++indSend;
 }
 
+bool TBufferAPDU::UnmarkSent()
+{
+    if (indSend == 0)
+        return false;
+    --indSend;
+    return true;
+}
+
+bool TBufferAPDU::RemoveUnsent(int i)
+{
+    if (i < indSend || i >= indAdd)
+        return false;
+    for (int j = i; j + 1 < indAdd; ++j)
+        At(j).frame = At(j + 1).frame;
+    --indAdd;
+    if (indAdd == 0)
+        head = 0;
+    return true;
+}
+
 const T104APDU* TBufferAPDU::GetToSend()
 {
     if (AllSended())

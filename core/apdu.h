@@ -93,7 +93,8 @@ private:
 // Bounded FIFO of frames with a send cursor: frames before the cursor are
 // sent and not yet acknowledged, those after it wait. A slot is made when the
 // write position first reaches it and stays where it is, so a frame handed
-// out by pointer never moves; an emptied buffer starts over at its first
+// out by pointer never moves (but for the waiting frames behind one taken out
+// by RemoveUnsent, which close its gap); an emptied buffer starts over at its first
 // slot, so a receive queue of 250 that holds a few frames at a time (every
 // link has one) costs a few frames, not 250.
 class TBufferAPDU {
@@ -117,6 +118,15 @@ public:
     // until MarkSent, so a frame the socket side refused is offered again.
     T104APDU* NextToSend();
     void MarkSent(std::int64_t nowMs);
+    // The frame at position i from the oldest, 0 <= i < Count().
+    const T104APDU& FrameAt(int i) const { return At(i).frame; }
+    // Takes out the waiting frame at position i (Send() <= i < Count()): the
+    // waiting frames after it keep their order, the sent ones are untouched.
+    // False when i is no waiting frame.
+    bool RemoveUnsent(int i);
+    // The last frame sent waits again, the socket side having given it back
+    // unwritten; false when none was sent.
+    bool UnmarkSent();
     // Takes the frame at the cursor (receive queue use).
     const T104APDU* GetToSend();
     // Monotonic time the oldest sent frame went out; only with Send() > 0.

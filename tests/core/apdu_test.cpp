@@ -239,6 +239,87 @@ TEST(BufferApdu, WindowKeepsRefusedFramesAndFreesOnlyWhatIsAcknowledged)
     EXPECT_TRUE(w.Empty());
 }
 
+// A waiting frame taken out of the window: the waiting ones behind it close
+// the gap in their order, the sent ones and the free room are as before,
+// also where the ring wraps; a sent frame or a position past the last frame
+// is refused and changes nothing.
+TEST(BufferApdu, RemoveUnsentClosesTheGapOfWaitingFramesOnly)
+{
+    auto frame = [](int n) {
+        T104APDU f;
+        f.lenData = 7;
+        f.Data[6] = static_cast<std::uint8_t>(n);
+        return f;
+    };
+    auto contents = [](const TBufferAPDU& w) {
+        std::vector<int> all;
+        for (int i = 0; i < w.Count(); ++i)
+            all.push_back(w.FrameAt(i).Data[6]);
+        return all;
+    };
+    struct Case {
+        const char* name;
+        int acked;  // frames sent and acknowledged first: the ring's start moves on
+        int sent;   // of those then held, how many are sent
+        int remove; // position taken out
+        bool removed;
+        std::vector<int> after; // the frames held afterwards, the oldest first
+    } cases[] = {
+        {"FirstWaiting", 0, 2, 2, true, {10, 11, 13, 14}},
+        {"MiddleWaiting", 0, 1, 2, true, {10, 11, 13, 14}},
+        {"LastWaiting", 0, 1, 4, true, {10, 11, 12, 13}},
+        {"AcrossTheWrap", 3, 1, 1, true, {10, 12, 13, 14}},
+        {"LastAcrossTheWrap", 4, 2, 4, true, {10, 11, 12, 13}},
+        {"SentIsRefused", 3, 2, 1, false, {10, 11, 12, 13, 14}},
+        {"PastTheEndIsRefused", 0, 0, 5, false, {10, 11, 12, 13, 14}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TBufferAPDU w(6);
+        for (int i = 0; i < c.acked; ++i) {
+            ASSERT_TRUE(w.Put1(frame(0)));
+            w.MarkSent(1);
+        }
+        ASSERT_TRUE(w.Put1(frame(10)));
+        w.FreeSent(c.acked); // a frame still held: the ring does not start over
+        for (int n = 11; n < 15; ++n)
+            ASSERT_TRUE(w.Put1(frame(n)));
+        for (int i = 0; i < c.sent; ++i)
+            w.MarkSent(100 + i);
+        EXPECT_EQ(w.RemoveUnsent(c.remove), c.removed);
+        EXPECT_EQ(contents(w), c.after);
+        EXPECT_EQ(w.Count(), static_cast<int>(c.after.size()));
+        EXPECT_EQ(w.Send(), c.sent);
+        EXPECT_EQ(w.OldestSentMs(), c.sent > 0 ? 100 : 0);
+        // The room freed takes a frame, which waits behind the others.
+        ASSERT_TRUE(w.Put1(frame(20)));
+        EXPECT_EQ(w.Full(), !c.removed);
+        std::vector<int> order;
+        while (const T104APDU* p = w.NextToSend()) {
+            order.push_back(p->Data[6]);
+            w.MarkSent(200);
+        }
+        std::vector<int> waiting(c.after.begin() + c.sent, c.after.end());
+        waiting.push_back(20);
+        EXPECT_EQ(order, waiting);
+    }
+    // The last frame sent, given back unwritten, waits again and can go.
+    TBufferAPDU two(2);
+    EXPECT_FALSE(two.UnmarkSent());
+    ASSERT_TRUE(two.Put1(frame(1)));
+    ASSERT_TRUE(two.Put1(frame(2)));
+    two.MarkSent(10);
+    two.MarkSent(20);
+    ASSERT_TRUE(two.UnmarkSent());
+    EXPECT_EQ(two.Send(), 1);
+    ASSERT_TRUE(two.RemoveUnsent(1));
+    EXPECT_EQ(contents(two), std::vector<int>{1});
+    EXPECT_EQ(two.OldestSentMs(), 10);
+    two.FreeSent(1);
+    EXPECT_TRUE(two.Empty());
+    EXPECT_TRUE(two.AllSended());
+}
+
 // Slots are made as the queue first fills them: a frame handed out stays
 // where it is while the queue grows behind it, and a queue grown to its full
 // size still wraps like a ring.
