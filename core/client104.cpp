@@ -147,12 +147,16 @@ void T104Client::TuService1()
     // The sequencer first, so a command it ends this pass (a time-out) makes
     // room for the next one at once, whose first frame then leaves now.
     ElemTU.TuService1(*this);
+    WithdrawEndedTuFrame();
     const bool dataTransfer = Connected() && StartDT();
     // A transfer stops only with its connection: the command's frame not yet
     // out stays so, and the queue must know it before it ends the command.
     if (!dataTransfer)
         SettleTuFrame();
-    if (TuQueue.Service(dataTransfer, Layout()))
+    const bool started = TuQueue.Service(dataTransfer, Layout());
+    // Before the next command queues its frame, the ended one's frame goes.
+    WithdrawEndedTuFrame();
+    if (started)
         ElemTU.TuService1(*this);
 }
 
@@ -160,11 +164,15 @@ bool T104Client::QueueTuAsdu(const TIEC_ASDUt& asdu)
 {
     // Queued only while it can leave now: a command kept in the window until
     // the station starts (again) its data transfer would go out any time later.
+    WithdrawEndedTuFrame();
     T104APDU frame;
     if (!Connected() || !StartDT() || s_APDUBuf.Full() || !frame.FromAsdu(asdu) || !QueueIFrame(frame))
         return false;
     tuFrame_ = frame;
     tuFrameAt_ = TTuFrameAt::Window;
+    tuCommandNo_ = ElemTU.CommandNo();
+    tuSelect_ = ElemTU.step1 == TStepTU::stuFormSelect;
+    tuFromQueue_ = TuQueue.Running();
     Log(LogCommand, "(iec3) TU: Send" + flag.ToString() + ClSFlag.ToString());
     return true;
 }
@@ -178,6 +186,41 @@ void T104Client::FollowTuFrame(const T104APDU& offered)
     else if (tuFrameAt_ == TTuFrameAt::Window && offered.Format() == TApduFormat::I
              && std::ranges::equal(offered.Asdu(), tuFrame_.Asdu()))
         tuFrameAt_ = TTuFrameAt::Mailbox;
+}
+
+bool T104Client::TuFrameStepRuns() const
+{
+    if (ElemTU.CommandNo() != tuCommandNo_)
+        return false;
+    if (tuSelect_)
+        return ElemTU.step1 == TStepTU::stuSendSelect;
+    // The sequencer is done with an execute one pass after queueing it; its
+    // command runs on until answered or timed out.
+    return !ElemTU.TimeOutPassed() && (!tuFromQueue_ || TuQueue.Running());
+}
+
+void T104Client::WithdrawEndedTuFrame()
+{
+    if (tuFrameAt_ == TTuFrameAt::None || TuFrameStepRuns())
+        return;
+    // As at a disconnect: while the frame is in the mailbox no other frame
+    // went there, and once the channel took it from there it is written.
+    // Taken back, it is the last I-frame numbered, whose number the next
+    // frame then gets: the station sees no gap. One the station acknowledged
+    // is no more in the window: it counts as received.
+    bool withdrawn = false;
+    if (tuFrameAt_ == TTuFrameAt::Mailbox) {
+        const int last = s_APDUBuf.Send() - 1;
+        withdrawn = last >= 0 && std::ranges::equal(s_APDUBuf.FrameAt(last).Asdu(), tuFrame_.Asdu())
+                    && psock.port != nullptr && psock.port->WithdrawFrame();
+        if (withdrawn)
+            TakeBackLastIFrame();
+    } else
+        for (int i = s_APDUBuf.Send(); i < s_APDUBuf.Count() && !withdrawn; ++i)
+            withdrawn = std::ranges::equal(s_APDUBuf.FrameAt(i).Asdu(), tuFrame_.Asdu()) && s_APDUBuf.RemoveUnsent(i);
+    tuFrameAt_ = TTuFrameAt::None;
+    if (withdrawn)
+        Log(LogCommand, "(iec3)TU: Кадр завершённой команды ТУ не отправлен и снят с передачи");
 }
 
 void T104Client::SettleTuFrame()

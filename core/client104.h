@@ -91,6 +91,13 @@ private:
     // A frame the mailbox took: the command's frame moved there, or, when
     // it was there, the channel has taken it for writing.
     void FollowTuFrame(const T104APDU& offered);
+    // Whether the step that queued the followed frame still runs: a select
+    // until it is confirmed or ends, an execute until its command ends.
+    bool TuFrameStepRuns() const;
+    // The step of the followed frame ended while the frame was not written:
+    // it is taken out of the window or back from the mailbox, so a command
+    // reported ended (or given again since) never reaches the station.
+    void WithdrawEndedTuFrame();
     void OnDiscardingFrames() override;
     // Queues a station-wide request; dropped when the window is full.
     void QueueStationRequest(const TIEC_ASDUt& asdu, const std::string& what);
@@ -109,7 +116,10 @@ private:
     TTimeCheckPause tClockSyncAnswer; // runs while the first clock synchronisation awaits its con
     bool FWaitConnect = false;
     TTuFrameAt tuFrameAt_ = TTuFrameAt::None;
-    T104APDU tuFrame_; // the command's frame as queued, its control field zero
+    T104APDU tuFrame_;         // the command's frame as queued, its control field zero
+    int tuCommandNo_ = 0;      // ElemTU's command that queued it
+    bool tuSelect_ = false;    // it is that command's select
+    bool tuFromQueue_ = false; // that command was the queue's running one
 };
 
 } // namespace gw

@@ -67,6 +67,7 @@ bool TElemTU::Init(TTUCommand ATUCommand, int ACtrlASDUAddr, int ACtrlObjAddr, c
     type_tu_ElemTU = type_tu3;
     asdu.reset();
     sent_ = false;
+    ++commandNo_;
     fl.Op(TFlagOperation::FSet, TBitTuExecute::btue_TU_Init);
     if (type_tu3 == 0 || type_tu3 == 2) {
         step1 = TStepTU::stuInit;

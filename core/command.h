@@ -86,6 +86,11 @@ public:
     bool Idle() const { return step1 == TStepTU::stuNone; }
     // Ends the command in progress without a line: its caller reports it.
     void Cancel();
+    // Counts the commands Init started: a frame queued for one is told from
+    // the frames of the next, however alike.
+    int CommandNo() const { return commandNo_; }
+    // The time-out of the command Init started last has passed.
+    bool TimeOutPassed() const { return tmCommand.TimeFromStart() > AckTimeout; }
 
     TStepTU step1 = TStepTU::stuNone;
     TFlagTuExecute fl;
@@ -110,6 +115,7 @@ private:
 
     TTimeCheckPause tmCommand;
     bool sent_ = false; // a frame of this command was queued
+    int commandNo_ = 0;
     const TTypeIdentList& types_;
     TMessBuff* log_;
     TClock& clock_;

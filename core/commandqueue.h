@@ -66,6 +66,9 @@ public:
     // Service, and nothing of it goes out again.
     void StepNotSent();
 
+    // A command of the queue runs: started, not yet completed nor dropped.
+    bool Running() const { return running_.has_value(); }
+
     // The channel ends for good: every command whose execute has not left,
     // the running one included, is dropped with why.
     void DropAll(const std::string& why);

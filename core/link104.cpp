@@ -397,6 +397,16 @@ void TSubj104::ConnectService(bool Save_Obmen, int nomer_socket)
 
 bool TSubj104::QueueIFrame(const T104APDU& frame) { return s_APDUBuf.Put1(frame); }
 
+void TSubj104::TakeBackLastIFrame()
+{
+    if (!s_APDUBuf.UnmarkSent())
+        return;
+    s_APDUBuf.RemoveUnsent(s_APDUBuf.Send());
+    Fvs = SeqDistance(Fvs, 1);
+    k = DiffSeq(Fvs, Ack);
+    FVrAck = FVrAckBeforeI;
+}
+
 bool TSubj104::SendUCommand1(U_Func command, UActCon ActCon, bool Save_Obmen, int nomer_socket)
 {
     T104APDU frame;
@@ -436,6 +446,7 @@ bool TSubj104::SendICommand(T104APDU& papdu, bool Save_Obmen, int nomer_socket)
     if (ok) {
         Fvs = IncSeq(Fvs);
         k = DiffSeq(Fvs, Ack);
+        FVrAckBeforeI = FVrAck;
         FVrAck = Fvr;
         t2_AckReseiveI.Stop();
     }

@@ -98,6 +98,9 @@ public:
 
     // Appends an I-frame to the send window; false when the window is full.
     bool QueueIFrame(const T104APDU& frame);
+    // The last I-frame sent came back from the mailbox unwritten and goes:
+    // its number and the acknowledgement it carried count as never sent.
+    void TakeBackLastIFrame();
     bool SendUCommand1(U_Func command, UActCon ActCon, bool Save_Obmen, int nomer_socket);
     bool SendSCommand1(int vr, bool wOver, bool Save_Obmen, int nomer_socket);
     bool SendICommand(T104APDU& papdu, bool Save_Obmen, int nomer_socket);
@@ -154,6 +157,7 @@ private:
     int Fvs = 0;
     int Fvr = 0;
     int FVrAck = 0;
+    int FVrAckBeforeI = 0; // FVrAck before the last I-frame sent carried an acknowledgement
     int Ack = 0;
     // t1 of each act awaiting its con, from the first time it went out.
     TTimeCheckPause t1_Response; // STARTDT act

@@ -513,6 +513,106 @@ TEST_P(LostCommandFrame, IsReportedNotSentAndNeverLeavesLater)
 INSTANTIATE_TEST_SUITE_P(Channel, LostCommandFrame, ::testing::ValuesIn(kLostFrameCases),
                          [](const ::testing::TestParamInfo<LostFrameCase>& param) { return param.param.name; });
 
+// The channel writes slowly (a station that reads and acknowledges slowly):
+// the command's select or execute still waits in the window behind the frame
+// the mailbox holds, or in the mailbox itself, when the command's time-out
+// ends it. Written later, it would be executed though the operator was told
+// it failed, and may have given it again: it never leaves, and the frames
+// queued around it still go out in order, numbered without a gap.
+struct EndedFrameCase {
+    const char* name;
+    int type_tu;
+    bool afterSelect; // the execute of a confirmed select
+    Where where;
+};
+
+class EndedCommandFrame : public Channel, public ::testing::WithParamInterface<EndedFrameCase> {};
+
+const EndedFrameCase kEndedFrameCases[] = {
+    {"SelectInTheWindow", 0, false, Where::Window},
+    {"SelectInTheMailbox", 2, false, Where::Mailbox},
+    {"ExecuteOfAConfirmedSelectInTheWindow", 0, true, Where::Window},
+    {"ExecuteOfAConfirmedSelectInTheMailbox", 2, true, Where::Mailbox},
+    {"DirectExecuteInTheWindow", 1, false, Where::Window},
+    {"DirectExecuteInTheMailbox", 3, false, Where::Mailbox},
+};
+
+int SentNs(const TFrameBytes& f) { return (f[2] | (f[3] << 8)) >> 1; }
+
+TEST_P(EndedCommandFrame, NeverLeavesAfterTheCommandEnded)
+{
+    const EndedFrameCase& c = GetParam();
+    const bool select = c.type_tu == 0 || c.type_tu == 2;
+    const std::string confirmation = c.type_tu == 0 ? "2D 01 07 00 01 00 88 13 00 85" : "2E 01 07 00 01 00 88 13 00 86";
+    Open();
+    Connect(false);
+    Tick();
+    ASSERT_EQ(port.TakeSent().size(), 1u); // the interrogation, N(S) 0, never acknowledged
+    ASSERT_TRUE(cl->TuQueue.Push({TTUCommand::tuCommand_On, 1, 5000, c.type_tu, 7, "КП 1"}));
+    int ns = 1;
+    if (c.afterSelect) {
+        Tick();
+        ASSERT_EQ(port.TakeSent().size(), 1u); // the select
+        ++ns;
+    }
+    port.autoDrain = false;
+    // In the window the frame waits behind a counter interrogation the channel is still to write.
+    cl->opros_counters_101_ = c.where == Where::Window;
+    Tick();
+    if (c.afterSelect)
+        Station(IFrame(stationNs++, cl->AckNr(), Hex(confirmation))); // acknowledges nothing
+    ASSERT_TRUE(port.mailbox.has_value());
+    ASSERT_EQ(IsCommandFrame(*port.mailbox), c.where == Where::Mailbox);
+    ASSERT_EQ(cl->s_APDUBuf.Count() - cl->s_APDUBuf.Send(), c.where == Where::Window ? 1 : 0);
+    // An interrogation queued behind it.
+    cl->OPROS_KP_ = true;
+    Tick();
+
+    clock.Advance(6001);
+    Tick();
+    EXPECT_TRUE(cl->ElemTU.Idle());
+    EXPECT_FALSE(cl->TuQueue.Running());
+    const bool abortLine = Logged("TU: Команда ТУ не завершена за 6000 мс и снята");
+    if (select && !c.afterSelect) {
+        EXPECT_TRUE(abortLine) << "the operator's line of the time-out";
+    }
+
+    port.Drain();
+    port.autoDrain = true;
+    Station(SFrame(cl->Vs()));
+    Tick();
+    clock.Advance(1000);
+    Tick();
+    const auto sent = port.TakeSent();
+    EXPECT_EQ(std::ranges::count_if(sent, IsCommandFrame), 0) << "a frame of the ended command left";
+    std::vector<int> kinds, numbers;
+    for (const TFrameBytes& f : sent)
+        if (f.size() > 6) {
+            kinds.push_back(f[6]);
+            numbers.push_back(SentNs(f));
+        }
+    const std::vector<int> expected = c.where == Where::Window ? std::vector<int>{101, 100} : std::vector<int>{100};
+    EXPECT_EQ(kinds, expected);
+    std::vector<int> consecutive;
+    for (std::size_t i = 0; i < numbers.size(); ++i)
+        consecutive.push_back(ns + static_cast<int>(i));
+    EXPECT_EQ(numbers, consecutive);
+    EXPECT_EQ(port.disconnectRequests, 0);
+    EXPECT_TRUE(drops.lines.empty());
+
+    // The operator gives it again: its frame leaves once, the next number.
+    ASSERT_TRUE(cl->TuQueue.Push({TTUCommand::tuCommand_On, 1, 5000, c.type_tu, 7, "КП 1"}));
+    Tick();
+    Tick();
+    const auto again = port.TakeSent();
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_TRUE(IsCommandFrame(again[0]));
+    EXPECT_EQ(SentNs(again[0]), ns + static_cast<int>(numbers.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Channel, EndedCommandFrame, ::testing::ValuesIn(kEndedFrameCases),
+                         [](const ::testing::TestParamInfo<EndedFrameCase>& param) { return param.param.name; });
+
 // Once the stream lost its framing the link drops the connection; what
 // still arrives on it before the socket closes starts at no frame boundary
 // and is not taken for values.
