@@ -2,13 +2,13 @@
 
 #include "core/cp1251.h"
 #include "core/files.h"
+#include "core/text.h"
 #include "desktop/desktop_service.h"
 #include "desktop/http_transfer.h"
 #include "service/cfgfile.h"
 #include "service/cnfini.h"
 #include "service/tables.h"
 
-#include <charconv>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -45,9 +45,8 @@ std::string Trim(std::string s)
 // than send the transfer to a port nobody asked for.
 int PortOr(const std::string& value, int def)
 {
-    int port = 0;
-    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
-    return ec == std::errc() && end == value.data() + value.size() && port >= 1 && port <= 65535 ? port : def;
+    const int port = StrToIntDef(value, 0);
+    return port >= 1 && port <= 65535 ? port : def;
 }
 
 // One file of the device; none for an answer too short to be one.
