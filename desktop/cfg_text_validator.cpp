@@ -1,6 +1,9 @@
 #include "desktop/cfg_text_validator.h"
 
 #include "core/cp1251.h"
+#include "service/cfgtext.h"
+
+#include <QLineEdit>
 
 #include <algorithm>
 
@@ -19,5 +22,7 @@ QValidator::State TCfgTextValidator::validate(QString& input, int&) const
 {
     return IsCfgText(input.toStdString(), forbidden_) ? Acceptable : Invalid;
 }
+
+std::string CfgFieldText(const QLineEdit* field) { return std::string(TrimBlanks(field->text().toStdString())); }
 
 } // namespace gw::desktop

@@ -5,6 +5,8 @@
 
 #include <QValidator>
 
+class QLineEdit;
+
 #include <string>
 
 namespace gw::desktop {
@@ -22,5 +24,9 @@ private:
 // True when text holds none of forbidden, no line break and only
 // characters Windows-1251 has.
 bool IsCfgText(const std::string& text, const std::string& forbidden);
+
+// A field's text as the file gives it back: the reader cuts the blanks at
+// the ends of a field, so they are not stored either.
+std::string CfgFieldText(const QLineEdit* field);
 
 } // namespace gw::desktop

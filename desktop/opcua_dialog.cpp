@@ -4,7 +4,6 @@
 #include "desktop/clamped_spin_box.h"
 #include "desktop/texts.h"
 #include "service/cfgfile.h"
-#include "service/cfgtext.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -20,9 +19,6 @@ namespace {
 // No ',' (the field separator), no '"' (the reader's quote), nothing
 // Windows-1251 lacks: "iec104.cfg" could not hold it.
 QValidator* CfgFieldValidator(QObject* parent) { return new TCfgTextValidator(",\"", parent); }
-
-// The reader cuts the blanks at the ends of a field: stored as it reads back.
-std::string Trimmed(const QLineEdit* e) { return std::string(TrimBlanks(e->text().toStdString())); }
 
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 
@@ -83,8 +79,8 @@ void TOPC_UA_Dlg::Store(TOpcUaSettings& settings) const
     settings.OPC_UA_writable = CB_OPC_UA_writable->isChecked();
     settings.OPC_UA_Port = ClampFieldText(SE_OPC_UA_Port->text(), 1, OpcUaMaxPort);
     settings.OPC_UA_by_pwd = CB_OPC_UA_by_pwd->isChecked();
-    settings.OPC_UA_username = Trimmed(E_OPC_UA_username);
-    settings.OPC_UA_password = Trimmed(E_OPC_UA_password);
+    settings.OPC_UA_username = CfgFieldText(E_OPC_UA_username);
+    settings.OPC_UA_password = CfgFieldText(E_OPC_UA_password);
 }
 
 bool EditOpcUaSettings(TOPC_UA_Dlg& dialog, TOpcUaSettings& settings)

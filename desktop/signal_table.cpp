@@ -2,6 +2,7 @@
 
 #include "core/cp1251.h"
 #include "core/text.h"
+#include "service/cfgfile.h"
 #include "service/tables.h"
 
 #include <algorithm>
@@ -207,7 +208,7 @@ std::optional<std::string> FindDuplicateAddress(const TSignalTable& t)
 
 std::optional<std::pair<int, int>> FindUnwritableAddress(const TSignalTable& t)
 {
-    constexpr int MaxCa = 65535, MaxIoa = 16777215;
+    constexpr int MaxCa = MaxCfgCommonAddress, MaxIoa = MaxCfgObjectAddress;
     struct Column {
         int column, max;
     };

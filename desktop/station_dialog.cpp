@@ -6,7 +6,6 @@
 #include "desktop/link_param_dialog.h"
 #include "desktop/prompts.h"
 #include "desktop/texts.h"
-#include "service/cfgtext.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -96,10 +95,6 @@ QCheckBox* Check(const char* name, const char* caption, QWidget* parent)
 }
 
 int Value(const TClampedSpinBox* s) { return ClampFieldText(s->text(), s->minimum(), s->maximum()); }
-
-// The reader cuts the blanks at the ends of an unquoted field, so the file
-// could not hold them: what is stored is what the next start reads.
-std::string Trimmed(const QLineEdit* e) { return std::string(TrimBlanks(e->text().toStdString())); }
 
 std::string ReadWholeFile(const std::string& path)
 {
@@ -390,10 +385,10 @@ TStationEdit TDev_prop_Dlg::Read() const
     TStationEdit edit;
     edit.row = base_.row;
     T_KP& kp = edit.row;
-    kp.NameKP = Trimmed(Name_dev_e);
-    kp.IP = Trimmed(IP_e);
+    kp.NameKP = CfgFieldText(Name_dev_e);
+    kp.IP = CfgFieldText(IP_e);
     kp.Port = Value(Port_e);
-    kp.IP2 = Trimmed(IP2_e);
+    kp.IP2 = CfgFieldText(IP2_e);
     kp.Port2 = Value(Port2_e);
     kp.Passive = CB_Passive->isChecked();
     kp.send_start_DT_passiv = CB_Start_DT->isChecked();

@@ -28,8 +28,8 @@ struct TRange {
 };
 constexpr TRange AnyInt{};
 constexpr TRange NonNegative{0, std::numeric_limits<std::int32_t>::max()};
-constexpr TRange CommonAddress{0, 65535};
-constexpr TRange ObjectAddress{0, 16777215};
+constexpr TRange CommonAddress{0, MaxCfgCommonAddress};
+constexpr TRange ObjectAddress{0, MaxCfgObjectAddress};
 constexpr TRange PortNumber{0, 65535};
 constexpr TRange Minutes{0, 525600}; // up to a year
 constexpr TRange Hours{-24, 24};

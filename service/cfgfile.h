@@ -18,6 +18,9 @@ class TServiceContext;
 
 inline constexpr const char* Iec104CfgFileName = "iec104.cfg";
 inline constexpr int MaxCfgSignals = MaxSignalRecords; // the capacity of the signal table
+// The largest addresses a signal line can hold.
+inline constexpr int MaxCfgCommonAddress = 65535;
+inline constexpr int MaxCfgObjectAddress = 16777215;
 
 // The OPC UA settings, global to the file (whatever station they stand with).
 // OPC_UA_Control_podkl and OPC_UA_Timeout_of_control are only kept and
