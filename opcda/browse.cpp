@@ -98,13 +98,13 @@ sOPCNode* sOPCBrowse::GetProperty(const std::u16string& stItemID, int index)
     return index >= 0 && index < static_cast<int>(props.size()) ? props[static_cast<std::size_t>(index)] : nullptr;
 }
 
-com::Variant sOPCBrowse::GetPropertyData(const std::u16string& stItemID, com::DWORD dwPropertyID)
+const sOPCNode* sOPCBrowse::FindProperty(const std::u16string& stItemID, com::DWORD dwPropertyID)
 {
-    com::Variant data;
-    for (sOPCNode* p : propertiesOf(stItemID))
+    const sOPCNode* found = nullptr;
+    for (const sOPCNode* p : propertiesOf(stItemID))
         if (p->dwPropertyID == dwPropertyID)
-            data = p->vPropertyData;
-    return data;
+            found = p;
+    return found;
 }
 
 } // namespace opcda

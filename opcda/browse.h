@@ -22,7 +22,8 @@ public:
     std::u16string GetItemID(const std::u16string& stItemDataID);
     int GetPropertyCount(const std::u16string& stItemID);
     sOPCNode* GetProperty(const std::u16string& stItemID, int index);
-    com::Variant GetPropertyData(const std::u16string& stItemID, com::DWORD dwPropertyID);
+    // The item's property with this id (the last one in table order), or null.
+    const sOPCNode* FindProperty(const std::u16string& stItemID, com::DWORD dwPropertyID);
 
 private:
     std::vector<sOPCNode*> propertiesOf(const std::u16string& stItemID);

@@ -466,15 +466,23 @@ HRESULT sOPCDataAccess::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD*
             CoTaskMemFree(errors);
             return hr;
         }
-        for (DWORD i = 0; i < dwCount; ++i)
-            VariantCopy(&data[i], FOPCBrowse.GetPropertyData(id, pdwPropertyIDs[i]).get());
+        // An id the item has no property for fails in its entry, never as an empty success.
+        HRESULT result = S_OK;
+        for (DWORD i = 0; i < dwCount; ++i) {
+            if (const sOPCNode* p = FOPCBrowse.FindProperty(id, pdwPropertyIDs[i])) {
+                VariantCopy(&data[i], p->vPropertyData.get());
+            } else {
+                errors[i] = OPC_E_INVALID_PID;
+                result = S_FALSE;
+            }
+        }
         *ppvData = data;
         *ppErrors = errors;
-        return S_OK;
+        return result;
     });
 }
 
-HRESULT sOPCDataAccess::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD*, LPWSTR** ppszNewItemIDs,
+HRESULT sOPCDataAccess::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs, LPWSTR** ppszNewItemIDs,
                                       HRESULT** ppErrors)
 {
     const std::u16string id = fromClient(szItemID);
@@ -486,7 +494,7 @@ HRESULT sOPCDataAccess::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD*, LP
         *ppErrors = nullptr;
         if (!core_->GetOPCNode(id, -1))
             return OPC_E_INVALIDITEMID;
-        if (dwCount == 0)
+        if (dwCount == 0 || !pdwPropertyIDs)
             return E_INVALIDARG;
         HRESULT hr = S_OK;
         auto* errors = taskAlloc<HRESULT>(dwCount, hr);
@@ -496,9 +504,22 @@ HRESULT sOPCDataAccess::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD*, LP
             CoTaskMemFree(ids);
             return hr;
         }
+        // Only a property that has an item ID of its own answers one.
+        HRESULT result = S_OK;
+        for (DWORD i = 0; i < dwCount; ++i) {
+            const sOPCNode* p = FOPCBrowse.FindProperty(id, pdwPropertyIDs[i]);
+            if (p && !p->stItemDataID.empty()) {
+                ids[i] = taskStrDup(p->stItemID);
+                errors[i] = ids[i] ? S_OK : E_OUTOFMEMORY;
+            } else {
+                errors[i] = OPC_E_INVALID_PID;
+            }
+            if (errors[i] != S_OK)
+                result = S_FALSE;
+        }
         *ppErrors = errors;
         *ppszNewItemIDs = ids;
-        return S_OK;
+        return result;
     });
 }
 

@@ -18,6 +18,7 @@ constexpr HRESULT OPC_E_UNKNOWNITEMID = hresult(0xC0040007);
 constexpr HRESULT OPC_E_INVALIDITEMID = hresult(0xC0040008);
 constexpr HRESULT OPC_E_RANGE = hresult(0xC004000B);
 constexpr HRESULT OPC_E_DUPLICATENAME = hresult(0xC004000C);
+constexpr HRESULT OPC_E_INVALID_PID = hresult(0xC0040203);
 // An enumerator asked for nothing answers this success code.
 constexpr HRESULT ENUM_VALUE_OUT_OF_RANGE = 1781;
 

@@ -183,7 +183,9 @@ TEST_F(Server, StatusTextsLocalesAndPersistence)
     EXPECT_EQ(server.as<IUnknown>().get(), persist.as<IUnknown>().get());
 }
 
-TEST_F(Server, ItemPropertiesAreNone)
+// The station items have no properties: every id asked for is refused in
+// its entry and the call says so, never an empty success.
+TEST_F(Server, ItemPropertiesTheItemLacksAreRefused)
 {
     auto server = connect();
     auto props = server.as<IOPCItemProperties>();
@@ -197,14 +199,84 @@ TEST_F(Server, ItemPropertiesAreNone)
     EXPECT_EQ(props->QueryAvailableProperties(none.data(), &count, &ids, &descriptions, &types), OPC_E_INVALIDITEMID);
     LPWSTR* newIds = nullptr;
     HRESULT* errors = nullptr;
-    DWORD propertyId = 1;
-    EXPECT_EQ(props->LookupItemIDs(life.data(), 0, &propertyId, &newIds, &errors), E_INVALIDARG);
-    EXPECT_EQ(props->LookupItemIDs(none.data(), 0, &propertyId, &newIds, &errors), OPC_E_INVALIDITEMID);
+    DWORD standard[] = {1, 2, 3, 4, 5, 6};
+    EXPECT_EQ(props->LookupItemIDs(life.data(), 0, standard, &newIds, &errors), E_INVALIDARG);
+    EXPECT_EQ(props->LookupItemIDs(none.data(), 0, standard, &newIds, &errors), OPC_E_INVALIDITEMID);
     VARIANT* data = nullptr;
-    ASSERT_EQ(props->GetItemProperties(life.data(), 1, &propertyId, &data, &errors), S_OK);
-    EXPECT_EQ(data[0].vt, VT_EMPTY);
+    ASSERT_EQ(props->GetItemProperties(life.data(), 6, standard, &data, &errors), S_FALSE);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(errors[i], OPC_E_INVALID_PID) << i;
+        EXPECT_EQ(data[i].vt, VT_EMPTY) << i;
+    }
     CoTaskMemFree(data);
     CoTaskMemFree(errors);
+    ASSERT_EQ(props->LookupItemIDs(life.data(), 6, standard, &newIds, &errors), S_FALSE);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(errors[i], OPC_E_INVALID_PID) << i;
+        EXPECT_EQ(newIds[i], nullptr) << i;
+    }
+    CoTaskMemFree(newIds);
+    CoTaskMemFree(errors);
+}
+
+// An address space that does provide properties: provided ids answer, the
+// others fail in their entries, and the call is S_OK only when all answered.
+TEST_F(Server, ItemPropertiesAnswerTheProvidedIds)
+{
+    auto own = std::make_shared<sOPC>(clock, zone);
+    own->FOnInitAddressSpace = [&] {
+        own->AddLeaf(0, 1, u"T", VT_R8, 3);
+        own->AddProperty(1, 100, u"EU", u"Unit", VT_BSTR, *Variant::fromString(u"kV").get());
+        own->AddProperty(1, 101, u"", u"Scale", VT_R8, *Variant::fromR8(0.5).get());
+    };
+    own->setStartDelay(std::chrono::milliseconds(0));
+    own->setManualTicks(true);
+    own->Start();
+    ComPtr<IOPCItemProperties> props;
+    {
+        ComPtr<IUnknown> unk((new sOPCDataAccess(own))->identity());
+        unk->QueryInterface(IOPCItemProperties::iid, props.putVoid());
+    }
+    ASSERT_TRUE(props);
+    std::u16string t = u"T";
+    struct Case {
+        std::vector<DWORD> ids;
+        HRESULT result;
+        std::vector<HRESULT> properties, lookups;
+    };
+    const Case cases[] = {
+        {{100, 101}, S_OK, {S_OK, S_OK}, {S_OK, OPC_E_INVALID_PID}},
+        {{101, 7}, S_FALSE, {S_OK, OPC_E_INVALID_PID}, {OPC_E_INVALID_PID, OPC_E_INVALID_PID}},
+        {{100}, S_OK, {S_OK}, {S_OK}},
+    };
+    for (const Case& c : cases) {
+        std::vector<DWORD> ids = c.ids;
+        const auto n = static_cast<DWORD>(ids.size());
+        VARIANT* data = nullptr;
+        HRESULT* errors = nullptr;
+        ASSERT_EQ(props->GetItemProperties(t.data(), n, ids.data(), &data, &errors), c.result) << ids[0];
+        for (DWORD i = 0; i < n; ++i) {
+            EXPECT_EQ(errors[i], c.properties[i]) << ids[i];
+            if (ids[i] == 100) {
+                EXPECT_EQ(std::u16string(data[i].bstrVal), u"kV");
+            } else if (ids[i] == 101) {
+                EXPECT_EQ(data[i].dblVal, 0.5);
+            }
+            VariantClear(&data[i]);
+        }
+        CoTaskMemFree(data);
+        CoTaskMemFree(errors);
+        LPWSTR* newIds = nullptr;
+        const HRESULT lookedUp = props->LookupItemIDs(t.data(), n, ids.data(), &newIds, &errors);
+        EXPECT_EQ(lookedUp, c.lookups == std::vector<HRESULT>(n, S_OK) ? S_OK : S_FALSE) << ids[0];
+        for (DWORD i = 0; i < n; ++i) {
+            EXPECT_EQ(errors[i], c.lookups[i]) << ids[i];
+            EXPECT_EQ(newIds[i] ? std::u16string(newIds[i]) : u"<null>", ids[i] == 100 ? u"T.EU" : u"<null>");
+            CoTaskMemFree(newIds[i]);
+        }
+        CoTaskMemFree(newIds);
+        CoTaskMemFree(errors);
+    }
 }
 
 TEST_F(Server, BrowsesStationsAndTheirItems)
