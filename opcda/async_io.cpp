@@ -58,16 +58,34 @@ void sOPCAsyncIO2::Done()
     CoTaskMemFree(std::exchange(mError, nullptr));
 }
 
-void sOPCAsyncIO2::ProcessRequest(sOPCGroup& group, bool bEnable)
+void sOPCAsyncIO2::ProcessRequest(sOPCGroup& group)
 {
-    if (FCancelFlag)
+    if (FCancelFlag) {
+        CancelComplete(group);
         return;
+    }
     switch (OPCMode) {
     case sOPCMode::omRead: Read(group); break;
     case sOPCMode::omWrite: Write(group); break;
     case sOPCMode::omRefresh:
-    case sOPCMode::omTimerRefresh: Refresh(group, bEnable); break;
+    case sOPCMode::omTimerRefresh: Refresh(group); break;
     }
+}
+
+// A cancelled transaction is closed like any other, once: the client that
+// waits for one completion per transaction gets this one instead of the
+// read, write or refresh it cancelled.
+void sOPCAsyncIO2::CancelComplete(sOPCGroup& group)
+{
+    ComPtr<IOPCDataCallback> callback;
+    OPCHANDLE hGroup = 0;
+    {
+        std::lock_guard<std::mutex> guard(group.lock_);
+        callback = group.FDataCallback;
+        hGroup = group.FClientGroup;
+    }
+    if (callback)
+        guarded("sOPCAsyncIO2.CancelComplete", [&] { return callback->OnCancelComplete(dwTransactionID, hGroup); });
 }
 
 // Every accepted read is answered, failed entries included: otherwise the
@@ -157,7 +175,12 @@ void sOPCAsyncIO2::Write(sOPCGroup& group)
 // one snapshot of its node, which also becomes the item's reported stamp.
 // An accepted Refresh2 whose items went away before it ran is answered
 // empty, with E_FAIL as at the call: its transaction must complete.
-void sOPCAsyncIO2::Refresh(sOPCGroup& group, bool bEnable)
+//
+// SetEnable gates the periodic callbacks only. While they are off, or no
+// callback is connected, the periodic refresh still reads the nodes (the
+// cache stays current) but marks nothing as reported, so what changed in the
+// meantime goes out once a callback can take it.
+void sOPCAsyncIO2::Refresh(sOPCGroup& group)
 {
     const bool periodic = OPCMode == sOPCMode::omTimerRefresh;
     const DWORD source = periodic || DataSource == OPC_DS_DEVICE ? OPC_DS_DEVICE : OPC_DS_CACHE;
@@ -173,10 +196,16 @@ void sOPCAsyncIO2::Refresh(sOPCGroup& group, bool bEnable)
         }
         if (marked == 0 && periodic)
             return;
+        sOPC& core = *group.core_;
+        if (periodic && (!group.FDataCallback || !group.CallBackEnabled)) {
+            for (const auto& item : group.FOPCItemList)
+                if (item->FTag != 0)
+                    item->Read(source, core);
+            return;
+        }
         dwCount = marked;
         if (!Init())
             return;
-        sOPC& core = *group.core_;
         for (const auto& item : group.FOPCItemList) {
             if (item->FTag == 0)
                 continue;
@@ -196,7 +225,7 @@ void sOPCAsyncIO2::Refresh(sOPCGroup& group, bool bEnable)
         callback = group.FDataCallback;
         hGroup = group.FClientGroup;
     }
-    if ((reported > 0 || !periodic) && bEnable && callback) {
+    if ((reported > 0 || !periodic) && callback) {
         group.touchLastUpdate();
         const HRESULT masterError = marked > 0 ? S_OK : E_FAIL;
         guarded("sOPCAsyncIO2.Refresh", [&] {

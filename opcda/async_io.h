@@ -28,7 +28,8 @@ public:
     void Copy_pItemValues(const com::VARIANT* apItemValues);
     bool Init();
     void Done();
-    void ProcessRequest(sOPCGroup& group, bool bEnable);
+    // Runs the request, or closes a cancelled one with its cancel completion.
+    void ProcessRequest(sOPCGroup& group);
 
     const sOPCMode OPCMode;
     const com::DWORD dwTransactionID;
@@ -40,7 +41,8 @@ public:
 private:
     void Read(sOPCGroup& group);
     void Write(sOPCGroup& group);
-    void Refresh(sOPCGroup& group, bool bEnable);
+    void Refresh(sOPCGroup& group);
+    void CancelComplete(sOPCGroup& group);
 
     OPCHANDLE* mClientID = nullptr;
     com::VARIANT* mVariant = nullptr;

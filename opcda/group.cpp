@@ -136,7 +136,6 @@ void sOPCGroup::Timer()
         return;
     for (;;) {
         std::unique_ptr<sOPCAsyncIO2> request;
-        bool enable = true;
         {
             std::lock_guard<std::mutex> guard(lock_);
             if (AsyncIOList.empty())
@@ -144,27 +143,24 @@ void sOPCGroup::Timer()
             // Taken off before it runs: Cancel2 cannot claim a request whose answer is coming.
             request = std::move(AsyncIOList.front());
             AsyncIOList.pop_front();
-            enable = CallBackEnabled;
         }
         guarded("sOPCGroup.Timer 1", [&] {
-            request->ProcessRequest(*this, enable);
+            request->ProcessRequest(*this);
             return S_OK;
         });
     }
     bool refresh = false;
-    bool enable = true;
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (FTimer.isRunning() && FTimer.msTime() > static_cast<double>(FRequestedUpdateRate)) {
             FTimer.Start();
             refresh = FActive && !FOPCItemList.empty();
-            enable = CallBackEnabled;
         }
     }
     if (refresh)
         guarded("sOPCGroup.Timer 2", [&] {
             sOPCAsyncIO2 periodic(sOPCMode::omTimerRefresh, 0, 0, 0, 0);
-            periodic.ProcessRequest(*this, enable);
+            periodic.ProcessRequest(*this);
             return S_OK;
         });
 }
@@ -659,6 +655,10 @@ void sOPCGroup::ConnectEvent(IUnknown* sink)
         std::lock_guard<std::mutex> guard(lock_);
         sinkConnected_ = sink != nullptr;
         std::swap(FDataCallback, callback);
+        // A new callback knows nothing yet: the next update sends every active item.
+        if (sink)
+            for (const auto& item : FOPCItemList)
+                item->FCallBackTime.reset();
     }
     // The withdrawn callback is released here, outside the lock.
 }

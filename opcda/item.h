@@ -6,6 +6,8 @@
 #include "opcda/opc_core.h"
 #include "opcda/opc_defs.h"
 
+#include <optional>
+
 namespace opcda {
 
 class sOPCItem {
@@ -33,7 +35,7 @@ public:
     bool bActive = false;
     OPCHANDLE hClient = 0;
     com::VARTYPE vtRequestedDataType = com::VT_EMPTY;
-    TDateTime FCallBackTime = 0;
+    std::optional<TDateTime> FCallBackTime; // none until a data change reported the item
     com::WORD FQuality = 0;
     std::int32_t FTag = 0;
 };

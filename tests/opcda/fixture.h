@@ -41,7 +41,7 @@ public:
         HRESULT error;
     };
     struct Call {
-        std::string kind; // "data", "read", "write"
+        std::string kind; // "data", "read", "write", "cancel"
         DWORD transaction;
         OPCHANDLE group;
         HRESULT masterQuality;
@@ -68,7 +68,11 @@ public:
         record("write", tid, g, 0, me, n, h, nullptr, nullptr, nullptr, e);
         return S_OK;
     }
-    HRESULT OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
+    HRESULT OnCancelComplete(DWORD tid, OPCHANDLE g) override
+    {
+        record("cancel", tid, g, 0, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr);
+        return S_OK;
+    }
 
     std::vector<Call> take()
     {

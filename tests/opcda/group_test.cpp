@@ -73,6 +73,13 @@ protected:
             *cancel = id;
         return hr;
     }
+    static std::vector<OPCHANDLE> clientsOf(const RecordingDataCallback::Call& c)
+    {
+        std::vector<OPCHANDLE> out;
+        for (const auto& e : c.entries)
+            out.push_back(e.hClient);
+        return out;
+    }
     // Moves the clock past the update rate.
     void due()
     {
@@ -243,13 +250,72 @@ TEST_F(Group, PeriodicRefreshSendsMovedStampsOnly)
     addItems(*items, {u"lifebit"});
     due();
     EXPECT_EQ(sink->take().size(), 1u);
-    // Disabled callbacks: no data change, but the stamps are taken.
+    // Disabled callbacks: no data change.
     async->SetEnable(FALSE);
     due();
     EXPECT_TRUE(sink->take().empty());
     BOOL enabled = 1;
     async->GetEnable(&enabled);
     EXPECT_EQ(enabled, 0);
+}
+
+// The usual client order: items first, a while later Advise. Each new
+// callback starts with every active item.
+TEST_F(Group, ClientThatAdvisesAfterItsItemsGetsEveryValue)
+{
+    publish(5, 1.5, 0xC0, clock.Now() - 0.01);
+    publish(3, 1, 0xC0, clock.Now() - 0.01);
+    addItems(*items, {u"St1.M1", u"St1.P1", u"St1.P2"});
+    due(); // periodic refreshes before anyone listens
+    due();
+    for (int round = 0; round < 2; ++round) { // the second time after an Unadvise
+        auto sink = advise(*items);
+        due();
+        auto calls = sink->take();
+        ASSERT_EQ(calls.size(), 1u) << round;
+        EXPECT_EQ(calls[0].transaction, 0u);
+        EXPECT_EQ(clientsOf(calls[0]), (std::vector<OPCHANDLE>{100, 101, 102})) << round;
+        EXPECT_EQ(calls[0].entries[0].value.get()->dblVal, 1.5);
+        EXPECT_EQ(calls[0].entries[0].quality, 0xC0);
+        due();
+        EXPECT_TRUE(sink->take().empty()) << round; // nothing moved
+        ComPtr<IConnectionPoint> cp;
+        items.as<IConnectionPointContainer>()->FindConnectionPoint(IOPCDataCallback::iid, cp.put());
+        ASSERT_EQ(cp->Unadvise(1), S_OK);
+    }
+}
+
+// Callbacks off stops the periodic data changes only: a Refresh2 completes,
+// and what changed meanwhile goes out once they are on again.
+TEST_F(Group, CallbacksOffStillRefreshAndCatchUpWhenOn)
+{
+    publish(5, 1.5, 0xC0, clock.Now() - 0.01);
+    addItems(*items, {u"St1.M1", u"St1.P1", u"St1.P2"});
+    auto sink = advise(*items);
+    due();
+    sink->take();
+    ASSERT_EQ(async->SetEnable(FALSE), S_OK);
+    DWORD cancel = 0;
+    ASSERT_EQ(async->Refresh2(OPC_DS_CACHE, 31, &cancel), S_OK);
+    tick();
+    auto calls = sink->take();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].kind, "data");
+    EXPECT_EQ(calls[0].transaction, 31u);
+    EXPECT_EQ(clientsOf(calls[0]), (std::vector<OPCHANDLE>{100, 101, 102}));
+    const gw::TDateTime t2 = clock.Now() - 0.001;
+    publish(5, 2.5, 0xC0, t2);
+    due();
+    due();
+    EXPECT_TRUE(sink->take().empty());
+    ASSERT_EQ(async->SetEnable(TRUE), S_OK);
+    due();
+    calls = sink->take();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].transaction, 0u);
+    EXPECT_EQ(clientsOf(calls[0]), std::vector<OPCHANDLE>{100});
+    EXPECT_EQ(calls[0].entries[0].value.get()->dblVal, 2.5);
+    EXPECT_EQ(fileTimeValue(calls[0].entries[0].time), fileTimeValue(fileTimeOf(t2)));
 }
 
 TEST_F(Group, AsyncReadsAnswerEveryAcceptedRequest)
@@ -304,9 +370,11 @@ TEST_F(Group, AsyncWritesRefreshesAndCancel)
     ASSERT_EQ(asyncRead(h, 23, &cancelled), S_OK);
     EXPECT_EQ(async->Cancel2(cancelled), S_OK);
     tick();
-    EXPECT_EQ(async->Cancel2(cancel), E_FAIL); // already done
+    EXPECT_EQ(async->Cancel2(cancel), E_FAIL);    // already done
+    EXPECT_EQ(async->Cancel2(cancelled), E_FAIL); // closed already
+    tick();
     auto calls = sink->take();
-    ASSERT_EQ(calls.size(), 2u);
+    ASSERT_EQ(calls.size(), 3u);
     EXPECT_EQ(calls[0].kind, "write");
     EXPECT_EQ(calls[0].masterError, S_FALSE);
     EXPECT_EQ(calls[0].entries[0].error, S_OK);
@@ -315,6 +383,10 @@ TEST_F(Group, AsyncWritesRefreshesAndCancel)
     EXPECT_EQ(calls[1].kind, "data");
     EXPECT_EQ(calls[1].transaction, 22u);
     EXPECT_EQ(calls[1].entries.size(), 1u); // the active item only
+    // The cancelled read is closed by its cancel completion alone.
+    EXPECT_EQ(calls[2].kind, "cancel");
+    EXPECT_EQ(calls[2].transaction, 23u);
+    EXPECT_EQ(calls[2].group, 7u);
     // Inactive group or no active item: E_FAIL.
     BOOL off = FALSE;
     items.as<IOPCGroupStateMgt>()->SetState(nullptr, nullptr, &off, nullptr, nullptr, nullptr, nullptr);
