@@ -3,163 +3,37 @@
 // as data changes with their values, qualities and stamps; writes reach the
 // station as select and execute; a station that goes away turns bad and
 // refuses writes.
-#include "compat/com/taskmem.h"
-#include "opcda/registration.h"
-#include "opcda/station_callbacks.h"
-#include "service/cfgfile.h"
-#include "service/channelfactory.h"
-#include "service/serviceinit.h"
-#include "service/service_ticker.h"
-#include "support/fake_clock.h"
-#include "testkit/temp_dir.h"
-#include "testkit/kpsim_process.h"
-#include "testkit/one_station.h"
-
-#include "fixture.h"
-
-#include <thread>
+#include "service_fixture.h"
 
 namespace opcda::test {
 namespace {
 
-using namespace std::chrono_literals;
-
-constexpr int Ca = 3;
-constexpr int CommandOffset = 5000;
-
-class ServiceEndToEnd : public ::testing::Test {
-protected:
-    ServiceEndToEnd()
-    {
-        ctx.Process.Clock = &clock;
-        ctx.Process.ExePath = temp.File("fieldgate");
-        gw::ServiceInit(ctx);
-    }
-    ~ServiceEndToEnd() override
-    {
-        ticker.Stop();
-        gw::ServiceStop(ctx);
-    }
-
-    // One station with a single and a double point, both commanded with select.
-    gw::test::TOneStation config() const
-    {
-        gw::test::TOneStation s;
-        s.commonAddress = Ca;
-        s.port = port;
-        s.timeToOpc = true;
-        s.points = {{100, "SP", 100 + CommandOffset}, {200, "DP", 200 + CommandOffset, 2, 1}};
-        return s;
-    }
-
-    void startService()
-    {
-        temp.Write(gw::Iec104CfgFileName, gw::test::OneStationCfg(config()));
-        ASSERT_TRUE(gw::ServiceStart(ctx));
-        ticker.Start();
-        clock.Advance(1200); // the first connect pause
-    }
-
-    // Ticks the group until a data change satisfies pred (bounded in real time).
-    template <class Pred>
-    bool dataChangeUntil(RecordingDataCallback& sink, Pred pred)
-    {
-        const auto until = std::chrono::steady_clock::now() + 10s;
-        while (std::chrono::steady_clock::now() < until) {
-            clock.Advance(300);
-            core->ticker().runOnce();
-            for (auto& call : sink.take())
-                if (call.kind == "data" && pred(call))
-                    return true;
-            std::this_thread::sleep_for(5ms);
-        }
-        return false;
-    }
-
-    static const RecordingDataCallback::Entry* entry(const RecordingDataCallback::Call& c, OPCHANDLE h)
-    {
-        for (const auto& e : c.entries)
-            if (e.hClient == h)
-                return &e;
-        return nullptr;
-    }
-
-    gw::test::TempDir temp;
-    gw::test::FakeClock clock;
-    gw::TSocketChannelFactory factory;
-    int port = 0;
-    gw::TOpcUaSettings opcUa;
-    gw::TServiceContext ctx;
-    gw::TPlugged plugged = gw::Plug(ctx, {&factory, nullptr, nullptr, gw::Iec104CfgReader(opcUa)});
-    gw::test::ServiceTicker ticker{ctx};
-    FixedLocalZone zone{3 * 3600};
-    std::shared_ptr<sOPC> core = std::make_shared<sOPC>(clock, zone);
-    StationModel model{ctx};
-};
-
 TEST_F(ServiceEndToEnd, SpontaneousValuesWritesAndALostStation)
 {
     const long leaks = taskMemOutstanding();
-    auto kpsim = std::make_unique<gw::test::KpsimProcess>(
-        std::vector<std::string>{"--listen", "127.0.0.1:0", "--ca", "3", "--sp", "100", "--dp", "200", "--cmd-offset",
-                                 std::to_string(CommandOffset)});
-    port = kpsim->ListenPort(1);
-    startService();
-    ASSERT_TRUE(kpsim->WaitFor("interrogation station=1"));
-
-    core->setStartDelay(0ms);
-    core->setManualTicks(true);
-    model.bind(*core);
-    core->Start();
-    InMemoryRegistry registry;
-    ComponentCategoryStore categories;
-    Registrar registrar{registry, categories, "Norvane.OPCServer", "Norvane", "fieldgate"};
-    ClassTable classes;
-    classes.registerClass(CLSID_OPCDataAccess20, makeCom<TOPCAutoObjectFactory>(core, registrar));
+    ASSERT_NO_FATAL_FAILURE(startStation());
     {
-        ComPtr<IOPCServer> server;
-        ASSERT_EQ(classes.createInstance(CLSID_OPCDataAccess20, IOPCServer::iid, server.putVoid()), S_OK);
-        ComPtr<IOPCItemMgt> group;
-        OPCHANDLE hGroup = 0;
-        DWORD revised = 0;
-        ASSERT_EQ(server->AddGroup(u"All", TRUE, 100, 1, nullptr, nullptr, 0, &hGroup, &revised, IOPCItemMgt::iid,
-                                   reinterpret_cast<IUnknown**>(group.put())),
-                  S_OK);
-        std::vector<std::u16string> ids{u"KP1.Connected", u"KP1.SP", u"KP1.DP", u"lifebit"};
-        std::vector<OPCITEMDEF> defs;
-        for (std::size_t i = 0; i < ids.size(); ++i)
-            defs.push_back({nullptr, ids[i].data(), TRUE, static_cast<OPCHANDLE>(i + 1), 0, nullptr, VT_EMPTY, 0});
-        OPCITEMRESULT* results = nullptr;
+        auto server = connect();
+        auto group = addGroup(*server);
+        auto sink = advise(*group);
         HRESULT* errors = nullptr;
-        ASSERT_EQ(group->AddItems(4, defs.data(), &results, &errors), S_OK);
-        std::vector<OPCHANDLE> handles;
-        for (int i = 0; i < 4; ++i)
-            handles.push_back(results[i].hServer);
-        CoTaskMemFree(results);
-        CoTaskMemFree(errors);
-
-        auto sink = makeCom<RecordingDataCallback>();
-        ComPtr<IConnectionPoint> cp;
-        group.as<IConnectionPointContainer>()->FindConnectionPoint(IOPCDataCallback::iid, cp.put());
-        DWORD cookie = 0;
-        ASSERT_EQ(cp->Advise(sink->identity(), &cookie), S_OK);
 
         EXPECT_TRUE(dataChangeUntil(*sink, [&](const auto& call) {
-            const auto* c = entry(call, 1);
-            return c && c->value.vt() == VT_BOOL && c->value.get()->boolVal == VARIANT_TRUE && c->quality == 0xC0;
+            const auto* c = entry(call, hConnected);
+            return c && isTrue(c->value) && c->quality == 0xC0;
         })) << "Connected comes true";
 
         // A time-tagged spontaneous change: value, quality and the station's stamp.
         kpsim->Control("set 1 100 1 time=2023-03-15T11:30:00.000");
         const gw::TDateTime stationTime = 45000.5 - 0.5 / 24;
         EXPECT_TRUE(dataChangeUntil(*sink, [&](const auto& call) {
-            const auto* sp = entry(call, 2);
+            const auto* sp = entry(call, hSP);
             return sp && sp->value.vt() == VT_BOOL && sp->value.get()->boolVal == VARIANT_TRUE && sp->quality == 0xC0
                    && fileTimeValue(sp->time) == fileTimeValue(localDateToFileTime(stationTime, zone));
         })) << "the single point switched on, with the station's time";
         kpsim->Control("set 1 200 2");
         EXPECT_TRUE(dataChangeUntil(*sink, [&](const auto& call) {
-            const auto* dp = entry(call, 3);
+            const auto* dp = entry(call, hDP);
             return dp && dp->value.vt() == VT_I8 && dp->value.get()->llVal == 2 && dp->quality == 0xC0;
         })) << "the double point arrives as an integer";
 
@@ -184,9 +58,9 @@ TEST_F(ServiceEndToEnd, SpontaneousValuesWritesAndALostStation)
         kpsim.reset();
         bool connectedFalse = false, pointsBad = false;
         EXPECT_TRUE(dataChangeUntil(*sink, [&](const auto& call) {
-            if (const auto* c = entry(call, 1))
+            if (const auto* c = entry(call, hConnected))
                 connectedFalse = connectedFalse || (c->value.vt() == VT_BOOL && c->value.get()->boolVal == 0);
-            if (const auto* p = entry(call, 2))
+            if (const auto* p = entry(call, hSP))
                 pointsBad = pointsBad || p->quality != 0xC0;
             return connectedFalse && pointsBad;
         })) << "Connected false and the points bad";
