@@ -232,11 +232,7 @@ TEST_F(Server, ItemPropertiesAnswerTheProvidedIds)
     own->setStartDelay(std::chrono::milliseconds(0));
     own->setManualTicks(true);
     own->Start();
-    ComPtr<IOPCItemProperties> props;
-    {
-        ComPtr<IUnknown> unk((new sOPCDataAccess(own))->identity());
-        unk->QueryInterface(IOPCItemProperties::iid, props.putVoid());
-    }
+    auto props = makeCom<sOPCDataAccess>(own).as<IOPCItemProperties>();
     ASSERT_TRUE(props);
     std::u16string t = u"T";
     struct Case {
