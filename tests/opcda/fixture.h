@@ -99,6 +99,17 @@ private:
     std::vector<Call> calls_;
 };
 
+// A recording sink advised on the group's data callback connection point.
+inline ComPtr<RecordingDataCallback> adviseRecording(IUnknown& group, ComPtr<IConnectionPoint>& cp, DWORD& cookie)
+{
+    auto sink = makeCom<RecordingDataCallback>();
+    ComPtr<IConnectionPointContainer> cpc;
+    group.QueryInterface(IConnectionPointContainer::iid, cpc.putVoid());
+    EXPECT_EQ(cpc->FindConnectionPoint(IOPCDataCallback::iid, cp.put()), S_OK);
+    EXPECT_EQ(cp->Advise(sink->identity(), &cookie), S_OK);
+    return sink;
+}
+
 class OpcFixture : public ::testing::Test {
 protected:
     static constexpr std::int64_t ZoneOffset = 3 * 3600;
@@ -229,14 +240,9 @@ protected:
 
     ComPtr<RecordingDataCallback> advise(IUnknown& group)
     {
-        auto sink = makeCom<RecordingDataCallback>();
-        ComPtr<IConnectionPointContainer> cpc;
-        group.QueryInterface(IConnectionPointContainer::iid, cpc.putVoid());
         ComPtr<IConnectionPoint> cp;
-        EXPECT_EQ(cpc->FindConnectionPoint(IOPCDataCallback::iid, cp.put()), S_OK);
         DWORD cookie = 0;
-        EXPECT_EQ(cp->Advise(sink->identity(), &cookie), S_OK);
-        return sink;
+        return adviseRecording(group, cp, cookie);
     }
 
     void tick() { core->ticker().runOnce(); }

@@ -110,15 +110,7 @@ protected:
         return group;
     }
 
-    ComPtr<RecordingDataCallback> advise(IOPCItemMgt& group)
-    {
-        auto sink = makeCom<RecordingDataCallback>();
-        ComPtr<IConnectionPointContainer> cpc;
-        group.QueryInterface(IConnectionPointContainer::iid, cpc.putVoid());
-        EXPECT_EQ(cpc->FindConnectionPoint(IOPCDataCallback::iid, cp.put()), S_OK);
-        EXPECT_EQ(cp->Advise(sink->identity(), &cookie), S_OK);
-        return sink;
-    }
+    ComPtr<RecordingDataCallback> advise(IOPCItemMgt& group) { return adviseRecording(group, cp, cookie); }
 
     // One group update: the clock past the rate, one tick.
     void update()
