@@ -147,6 +147,24 @@ TEST_F(LinkProcedures, AnIFrameRepeatedByTheStationIsNotStoredAndTheConnectionIs
     EXPECT_TRUE(kpsim->WaitFor("interrogation station=1"));
 }
 
+// An I-frame whose N(R) acknowledges frames the gateway never sent is as out
+// of step as a repeated one: its value is not stored, the connection drops.
+TEST_F(LinkProcedures, AnIFrameAcknowledgingFramesNeverSentIsNotStored)
+{
+    const auto kpsim = Station();
+    Start();
+    ASSERT_TRUE(kpsim->WaitFor("interrogation station=1"));
+    ASSERT_TRUE(Eventually([&] { return PointValue() == 0; }));
+
+    kpsim->Control("bad-nr 1");
+    ASSERT_TRUE(kpsim->WaitFor("done station=1 action=bad-nr"));
+    kpsim->Control("set 1 100 1");
+    ASSERT_TRUE(kpsim->WaitFor("bad-nr station=1"));
+    ASSERT_TRUE(kpsim->WaitFor("disconnected station=1 reason=peer-closed"));
+    EXPECT_EQ(PointValue(), 0) << "the value of the out-of-step frame was stored";
+    EXPECT_TRUE(Queued("вне окна"));
+}
+
 // STOPDT act from the station (a controlled station has no business
 // stopping the transfer): the gateway drops the connection with a log line
 // and connects again, rather than staying connected and silent.
