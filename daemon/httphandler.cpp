@@ -283,8 +283,9 @@ void TSubj104Serv_ext::Post(HTTPServerRequest& request, HTTPServerResponse& resp
         SendError(response, refusal, refusal == HTTPResponse::HTTP_BAD_REQUEST ? "Incomplete body" : "Body too large");
         return;
     }
-    // A configuration the service would not read as it stands is not stored.
-    const std::string unreadable = UploadRefusal(document.substr(1), *body);
+    // A configuration the service would not read as it stands is not stored;
+    // an empty body, no file at all, is refused as it would be stored.
+    const std::string unreadable = body->empty() ? "" : UploadRefusal(document.substr(1), *body);
     if (!unreadable.empty()) {
         response.setKeepAlive(false);
         SendText(response, HTTPResponse::HTTP_BAD_REQUEST, "text/plain; charset=windows-1251",

@@ -301,12 +301,13 @@ TEST_F(HttpGate, SlowClientsLeaveTheServerToOthers)
     }
     Poco::Net::HTTPRequest upload("POST", "/iec104.cfg", Poco::Net::HTTPMessage::HTTP_1_1);
     Poco::Net::HTTPBasicCredentials("opcstation", Password).authenticate(upload);
-    upload.setContentLength(8);
-    session.sendRequest(upload) << ";kol,0\r\n";
+    const std::string cfg = "KP,2,1,Yug,10.0.0.2\r\n";
+    upload.setContentLength(static_cast<std::streamsize>(cfg.size()));
+    session.sendRequest(upload) << cfg;
     Poco::Net::HTTPResponse response;
     session.receiveResponse(response);
     EXPECT_EQ(response.getStatus(), Poco::Net::HTTPResponse::HTTP_OK);
-    EXPECT_EQ(root.Read("svc/iec104.cfg"), ";kol,0\r\n");
+    EXPECT_EQ(root.Read("svc/iec104.cfg"), cfg);
 }
 
 // One answer with its Content-Length body, the connection left open.
