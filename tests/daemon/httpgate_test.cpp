@@ -286,7 +286,7 @@ TEST_F(HttpGate, SlowClientsLeaveTheServerToOthers)
         if (i % 3 == 0)
             SendQuietly(slow.back(), "GET /css/style.css HTTP/1.1\r\nX-Slow: ");
         else if (i % 3 == 1)
-            SendQuietly(slow.back(), "POST /cnf.ini HTTP/1.1\r\nContent-Length: 100\r\n\r\n[pwd]\n");
+            SendQuietly(slow.back(), "POST /cnf.ini HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n[pwd]\n");
     }
     Poco::Net::HTTPClientSession session("127.0.0.1", server->Port());
     session.setTimeout(Poco::Timespan(5, 0));
@@ -535,6 +535,15 @@ TEST_F(HttpGate, ErrorAnswersCarryTheirOwnReasonPhrase)
         {"GET /%zz HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 400 Bad Request"},
         {"POST /cnf.ini HTTP/1.1\r\nHost: x\r\n" + auth + "Content-Length: 100000000\r\n\r\n",
          "HTTP/1.1 413 Request Entity Too Large"},
+        // The protocol's own answers.
+        {"GET /css/style.css HTTP/1.1\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+        {"GET /css/style.css HTTP/1.1\r\nHost: x\r\nHost: y\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+        {"GET /css/style.css HTTP/1.0\r\n\r\n", "HTTP/1.0 200 OK"},
+        {"GET /css/style.css HTTP/2.0\r\nHost: x\r\n\r\n", "HTTP/1.1 505 HTTP Version Not Supported"},
+        {"GET /css/style.css HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(9000, 'a') + "\r\n\r\n",
+         "HTTP/1.1 431 Request Header Fields Too Large"},
+        {"GET /css/style.css HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(20000, 'a') + "\r\n\r\n",
+         "HTTP/1.1 431 Request Header Fields Too Large"},
     };
     for (const auto& c : cases) {
         std::string request = c.request;
