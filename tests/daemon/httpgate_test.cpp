@@ -345,13 +345,28 @@ bool AwaitReadable(const Poco::Net::StreamSocket& socket)
     return ::poll(&p, 1, 30'000) == 1;
 }
 
+// The most of an answer the system may take off the server's hands: a send
+// buffer grown to its largest, and a margin for the client's small window.
+std::size_t SystemTakes()
+{
+    std::ifstream limits("/proc/sys/net/ipv4/tcp_wmem");
+    std::size_t least = 0, start = 0, most = 4 * 1024 * 1024;
+    limits >> least >> start >> most;
+    return most + 1024 * 1024;
+}
+
 // Sixteen clients from one address, as many as the handler threads, ask for
 // a large file and never read their answers: they hold their sockets, not
 // the threads, and a good client still gets its pages and its transfer.
 TEST_F(HttpGate, ClientsThatDoNotReadTheirAnswersHoldNoHandlerThread)
 {
-    Restart(THttpLimits{}); // the shares of the real server
-    root.Write("svc/web/big.png", std::string(4 * 1024 * 1024, 'x'));
+    // The shares of the real server, and memory to hold every answer: each
+    // is larger than the system takes off the server's hands.
+    const std::size_t size = 2 * SystemTakes();
+    THttpLimits limits;
+    limits.MaxHeldAnswerBytes = HttpHandlerThreads * size;
+    Restart(limits);
+    root.Write("svc/web/big.png", std::string(size, 'x'));
     std::vector<Poco::Net::StreamSocket> nonReaders;
     for (unsigned i = 0; i < HttpHandlerThreads; ++i) {
         Poco::Net::StreamSocket socket(Poco::Net::SocketAddress::IPv4);
@@ -368,6 +383,38 @@ TEST_F(HttpGate, ClientsThatDoNotReadTheirAnswersHoldNoHandlerThread)
     session.setTimeout(Poco::Timespan(20, 0));
     session.setKeepAlive(true);
     ExpectPagesAndTransfer(session, root.File("svc/iec104.cfg"));
+}
+
+// Answers not yet taken hold a bounded memory: past it the oldest is cut,
+// and the newest goes out whole.
+TEST_F(HttpGate, AnswersNotTakenHoldBoundedMemory)
+{
+    // Each answer leaves more than three in four of its bytes to the server,
+    // which holds one of them but not two.
+    const std::size_t unit = SystemTakes();
+    const std::string big(4 * unit, 'x');
+    root.Write("svc/web/big.png", big);
+    THttpLimits limits = Limits();
+    limits.MaxHeldAnswerBytes = 5 * unit;
+    Restart(limits);
+    std::vector<Poco::Net::StreamSocket> readers;
+    for (const char* from : {"127.0.9.1", "127.0.9.2"}) {
+        Poco::Net::StreamSocket socket(Poco::Net::SocketAddress::IPv4);
+        socket.impl()->bind(Poco::Net::SocketAddress(from, 0));
+        socket.setReceiveBufferSize(4096);
+        socket.connect(Poco::Net::SocketAddress("127.0.0.1", server->Port()));
+        SendQuietly(socket, "GET /big.png HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        ASSERT_TRUE(AwaitReadable(socket)) << from;
+        readers.push_back(socket);
+    }
+    const TReceived older = ReadToEnd(readers[0]);
+    EXPECT_EQ(StatusLine(older.bytes), "HTTP/1.1 200 OK");
+    EXPECT_LT(older.bytes.size(), big.size()) << "the older answer was not cut";
+    EXPECT_TRUE(older.closed);
+    const TReceived newer = ReadToEnd(readers[1]);
+    EXPECT_GT(newer.bytes.size(), big.size());
+    EXPECT_EQ(newer.bytes.substr(newer.bytes.size() - big.size()), big);
+    EXPECT_TRUE(newer.closed);
 }
 
 // Requests of one address whose answers take long to make (a page of many
