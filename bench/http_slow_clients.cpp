@@ -1,6 +1,8 @@
 // The web server under slow clients: pages answered per second for one
 // well-behaved client while 100 others, each from its own address, hold a
-// connection open and send their request head one byte a second.
+// connection open and send their request head one byte a second; and while
+// 16 others, all from one address, have each asked for a large file and
+// never read their answer.
 
 #include "daemon/httphandler.h"
 #include "testkit/temp_dir.h"
@@ -25,6 +27,8 @@ namespace {
 using namespace gw;
 
 constexpr int SlowClients = 100;
+constexpr int NonReaders = 16;
+constexpr std::size_t LargeFileBytes = 4 * 1024 * 1024;
 
 // The slow clients: connected, the start of a request sent, then one more
 // byte of a header that never ends each second until the end.
@@ -91,17 +95,27 @@ bool FetchPage(Poco::Net::HTTPClientSession& session)
     }
 }
 
-void BM_PagesWhileSlowClientsHoldConnections(benchmark::State& state)
+// Clients from one address, each of which asks for the large file on a
+// connection with a small receive window and then reads nothing.
+std::vector<std::unique_ptr<Poco::Net::StreamSocket>> StartNonReaders(std::uint16_t port)
 {
-    test::TempDir root;
-    std::filesystem::create_directories(root.File("svc/web/css"));
-    root.Write("svc/web/css/style.css", "td {}");
-    TShared<bool> reconfigure;
-    TFieldgateWeb web(
-        THttpSettings{root.File("svc/"), "pw", 4096}, [] { return TWebSnapshot{}; }, reconfigure, "127.0.0.1", 0);
-    TSlowClients slow(web.Port());
+    std::vector<std::unique_ptr<Poco::Net::StreamSocket>> sockets;
+    for (int i = 0; i < NonReaders; ++i) {
+        auto socket = std::make_unique<Poco::Net::StreamSocket>(Poco::Net::SocketAddress::IPv4);
+        socket->impl()->bind(Poco::Net::SocketAddress("127.0.2.1", 0));
+        socket->setReceiveBufferSize(4096);
+        socket->connect(Poco::Net::SocketAddress("127.0.0.1", port));
+        const std::string request = "GET /big.png HTTP/1.1\r\nHost: x\r\n\r\n";
+        socket->sendBytes(request.data(), static_cast<int>(request.size()));
+        sockets.push_back(std::move(socket));
+    }
+    return sockets;
+}
 
-    Poco::Net::HTTPClientSession session("127.0.0.1", web.Port());
+// The good client's pages, as a rate, and those that got no answer in time.
+void FetchPages(benchmark::State& state, std::uint16_t port)
+{
+    Poco::Net::HTTPClientSession session("127.0.0.1", port);
     session.setTimeout(Poco::Timespan(2, 0));
     session.setKeepAlive(true);
     std::int64_t answered = 0;
@@ -111,8 +125,41 @@ void BM_PagesWhileSlowClientsHoldConnections(benchmark::State& state)
     }
     state.counters["pages"] = benchmark::Counter(static_cast<double>(answered), benchmark::Counter::kIsRate);
     state.counters["unanswered"] = static_cast<double>(state.iterations() - answered);
+}
+
+struct TWebFolder {
+    TWebFolder()
+    {
+        std::filesystem::create_directories(root.File("svc/web/css"));
+        root.Write("svc/web/css/style.css", "td {}");
+        root.Write("svc/web/big.png", std::string(LargeFileBytes, 'x'));
+    }
+    test::TempDir root;
+    TShared<bool> reconfigure;
+};
+
+void BM_PagesWhileSlowClientsHoldConnections(benchmark::State& state)
+{
+    TWebFolder folder;
+    TFieldgateWeb web(
+        THttpSettings{folder.root.File("svc/"), "pw", 4096}, [] { return TWebSnapshot{}; }, folder.reconfigure,
+        "127.0.0.1", 0);
+    TSlowClients slow(web.Port());
+    FetchPages(state, web.Port());
     web.Stop();
 }
 BENCHMARK(BM_PagesWhileSlowClientsHoldConnections)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(4.0);
+
+void BM_PagesWhileNonReadersHoldLargeAnswers(benchmark::State& state)
+{
+    TWebFolder folder;
+    TFieldgateWeb web(
+        THttpSettings{folder.root.File("svc/"), "pw", 4096}, [] { return TWebSnapshot{}; }, folder.reconfigure,
+        "127.0.0.1", 0);
+    const auto nonReaders = StartNonReaders(web.Port());
+    FetchPages(state, web.Port());
+    web.Stop();
+}
+BENCHMARK(BM_PagesWhileNonReadersHoldLargeAnswers)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(4.0);
 
 } // namespace

@@ -216,7 +216,10 @@ bool TSubj104::AcceptIFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_so
     Clear(TBit104Subj::bsb_STARTDT_Act);
     int ns = 0, nr = 0;
     papdu.GetFromAPCI(0, ns, nr);
-    DoAckSend(nr);
+    // A frame that acknowledges frames never sent is as much out of step as
+    // one with a gap in N(S): the connection drops and nothing of it is taken.
+    if (!DoAckSend(nr))
+        return false;
     const bool inSequence = ns == Fvr;
     if (inSequence) {
         // t2 runs from the oldest frame not yet acknowledged.
@@ -278,7 +281,7 @@ void TSubj104::AcceptStopdtAct(bool Save_Obmen, int nomer_socket)
     Log(LogAlways, text);
 }
 
-void TSubj104::DoAckSend(int vrSecond)
+bool TSubj104::DoAckSend(int vrSecond)
 {
     const int unacked = SeqDistance(Fvs, Ack);
     const int covered = SeqDistance(vrSecond, Ack);
@@ -287,13 +290,14 @@ void TSubj104::DoAckSend(int vrSecond)
         Log(LogAlways, "Error N(R)=" + std::to_string(vrSecond) + " вне окна (" + std::to_string(Ack) + ".."
                            + std::to_string(Fvs) + "). Разрыв соедин!");
         Set(TBit104Subj::bsb_ERRSEQAPDU);
-        return;
+        return false;
     }
     if (covered == 0)
-        return;
+        return true;
     s_APDUBuf.FreeSent(covered);
     Ack = vrSecond;
     k = DiffSeq(Fvs, Ack);
+    return true;
 }
 
 bool TSubj104::SendWaitingU(bool Save_Obmen, int nomer_socket)

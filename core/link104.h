@@ -144,7 +144,8 @@ protected:
     TLinkEnv env;
 
 private:
-    void DoAckSend(int vrSecond);
+    // False when vrSecond acknowledges frames never sent (the connection is then dropped).
+    bool DoAckSend(int vrSecond);
     // False when the frame is out of sequence: nothing of it is to be stored.
     bool AcceptIFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_socket);
     void AcceptStopdtAct(bool Save_Obmen, int nomer_socket);

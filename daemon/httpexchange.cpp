@@ -1,7 +1,6 @@
 #include "daemon/httpexchange.h"
 
 #include "daemon/httpanswersession.h"
-#include "daemon/httpgate.h"
 #include "daemon/httphandler.h"
 
 #include <Poco/Net/HTTPChunkedStream.h>
@@ -147,20 +146,19 @@ bool Answer(const TSubj104Serv_ext& handler, THttpConnection& connection,
 
 } // namespace
 
-bool ServeRequest(const TSubj104Serv_ext& handler, THttpConnection& connection,
-                  const Poco::Net::HTTPServerParams::Ptr& params, const TAnswerDeadline& deadline)
+THttpAnswer ServeRequest(const TSubj104Serv_ext& handler, THttpConnection& connection,
+                         const Poco::Net::HTTPServerParams::Ptr& params)
 {
-    THttpAnswerSession session(connection.Socket, params, deadline.clock,
-                               deadline.clock.MonotonicMs() + deadline.timeoutMs, deadline.stopping);
-    bool keepAlive = false;
+    THttpAnswerSession session(connection.Socket, params);
+    THttpAnswer answer;
     try {
-        // The answer's streams swallow a failed write: the session keeps it.
-        keepAlive = Answer(handler, connection, params, session) && session.networkException() == nullptr;
+        answer.KeepAlive = Answer(handler, connection, params, session);
     } catch (const std::exception&) {
-        keepAlive = false; // the client went away, or its head did not parse the second time
+        answer.KeepAlive = false; // its head did not parse the second time: what was made is sent, then the end
     }
+    answer.Bytes = std::move(session.Answer());
     connection.Socket = session.detachSocket();
-    return keepAlive;
+    return answer;
 }
 
 } // namespace gw

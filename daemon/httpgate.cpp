@@ -19,6 +19,8 @@ namespace {
 constexpr int PollCapMs = 50;
 constexpr std::size_t ReceiveChunk = 64 * 1024;
 constexpr int MaxAcceptsPerRound = 64;
+// What a client refused for want of room is told to wait before it tries again.
+constexpr const char* RetryAfterSeconds = "2";
 
 // Best effort and without waiting: the answer is a few hundred bytes, which
 // a fresh socket buffer always takes.
@@ -27,13 +29,27 @@ void SendNow(const Poco::Net::StreamSocket& socket, const std::string& bytes)
     (void)::send(socket.impl()->sockfd(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
-std::string ErrorAnswer(int status, const std::string& text)
+std::string ErrorAnswer(int status, const std::string& text, const std::string& extraHeaders = "")
 {
     using Poco::Net::HTTPResponse;
     const std::string& reason = HTTPResponse::getReasonForStatus(static_cast<HTTPResponse::HTTPStatus>(status));
-    return "HTTP/1.1 " + std::to_string(status) + " " + reason
-           + "\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: " + std::to_string(text.size())
+    return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\n" + extraHeaders
+           + "Content-Type: text/plain\r\nConnection: close\r\nContent-Length: " + std::to_string(text.size())
            + "\r\n\r\n" + text;
+}
+
+std::string NoRoomAnswer()
+{
+    return ErrorAnswer(503, "Too many connections", std::string("Retry-After: ") + RetryAfterSeconds + "\r\n");
+}
+
+// An idle connection whose client has sent nothing since its last answer:
+// it can be closed without losing a request. One whose client has closed
+// counts too.
+bool NothingPending(const Poco::Net::StreamSocket& socket)
+{
+    char byte = 0;
+    return ::recv(socket.impl()->sockfd(), &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
 }
 
 } // namespace
@@ -73,7 +89,8 @@ void THttpAddressCount::Remove(const std::string& host)
 
 THttpConnection::THttpConnection(Poco::Net::StreamSocket socket, Poco::Net::SocketAddress peer, std::size_t maxBody,
                                  std::shared_ptr<THttpAddressCount> count)
-    : Socket(std::move(socket)), Peer(std::move(peer)), Reader(maxBody), count_(std::move(count))
+    : Socket(std::move(socket)), Peer(std::move(peer)), Host(Peer.host().toString()), Reader(maxBody),
+      count_(std::move(count))
 {
 }
 
@@ -84,7 +101,7 @@ THttpConnection::~THttpConnection()
     } catch (const Poco::Exception&) {
         // already gone; the descriptor is released all the same
     }
-    count_->Remove(Peer.host().toString());
+    count_->Remove(Host);
 }
 
 THttpGate::THttpGate(Poco::Net::ServerSocket listener, const THttpLimits& limits, std::size_t maxBody,
@@ -117,13 +134,13 @@ void THttpGate::Stop()
     returned_.clear();
 }
 
-void THttpGate::Return(std::unique_ptr<THttpConnection> connection, bool keepAlive)
+void THttpGate::Return(std::unique_ptr<THttpConnection> connection, THttpAnswer answer)
 {
     {
         std::lock_guard lock(mutex_);
         if (stopping_)
             return; // closed as it goes out of scope
-        returned_.emplace_back(std::move(connection), keepAlive);
+        returned_.emplace_back(std::move(connection), std::move(answer));
     }
     Wake();
 }
@@ -144,9 +161,12 @@ void THttpGate::Run()
                 break;
         }
         TakeReturned();
+        AdmitWaiting();
         fds.assign({{wakeFd_, POLLIN, 0}, {listener_.impl()->sockfd(), POLLIN, 0}});
-        for (const auto& c : waiting_)
-            fds.push_back({c->Socket.impl()->sockfd(), POLLIN, 0});
+        for (const auto& c : waiting_) {
+            const short events = c->phase_ == THttpConnection::TPhase::Writing ? POLLOUT : POLLIN;
+            fds.push_back({c->Socket.impl()->sockfd(), events, 0});
+        }
         if (::poll(fds.data(), fds.size(), PollTimeoutMs()) < 0 && errno != EINTR)
             break;
         if (fds[0].revents != 0) {
@@ -158,11 +178,7 @@ void THttpGate::Run()
         const std::size_t polled = fds.size() - 2;
         for (std::size_t i = 0; i < polled; ++i) {
             auto& c = waiting_[i];
-            if ((fds[i + 2].revents != 0 && !Receive(*c)) || Expired(*c, now)) {
-                c.reset();
-                continue;
-            }
-            if (!Settle(c))
+            if (!Serve(c, fds[i + 2].revents, now))
                 c.reset();
         }
         waiting_.erase(std::remove(waiting_.begin(), waiting_.end(), nullptr), waiting_.end());
@@ -170,30 +186,96 @@ void THttpGate::Run()
             Accept();
     }
     waiting_.clear();
+    waitingRoom_.clear();
     listener_.close();
 }
 
-int THttpGate::PollTimeoutMs() const { return waiting_.empty() ? -1 : PollCapMs; }
+int THttpGate::PollTimeoutMs() const { return waiting_.empty() && waitingRoom_.empty() ? -1 : PollCapMs; }
+
+// False when the connection has left the gate's hands (or is gone).
+bool THttpGate::Serve(std::unique_ptr<THttpConnection>& c, short events, std::int64_t now)
+{
+    if (events != 0) {
+        const bool here = c->phase_ == THttpConnection::TPhase::Writing ? WriteAnswer(c) : Receive(*c) && Settle(c);
+        if (!here)
+            return false;
+    }
+    return !Expired(*c, now);
+}
 
 void THttpGate::TakeReturned()
 {
-    std::vector<std::pair<std::unique_ptr<THttpConnection>, bool>> returned;
+    std::vector<std::pair<std::unique_ptr<THttpConnection>, THttpAnswer>> returned;
     {
         std::lock_guard lock(mutex_);
         returned.swap(returned_);
     }
-    for (auto& [c, keepAlive] : returned) {
-        c->Socket.setBlocking(false);
-        if (!keepAlive) {
-            StartClosing(*c);
-        } else {
-            c->phase_ = THttpConnection::TPhase::Idle;
-            c->deadlineMs_ = clock_.MonotonicMs() + limits_.IdleTimeoutMs;
-            c->Reader.Next(); // a request sent behind the last one is read on
-            if (!Settle(c))
-                continue;
-        }
+    bool held = false;
+    for (auto& [c, answer] : returned) {
+        c->phase_ = THttpConnection::TPhase::Writing;
+        c->deadlineMs_ = clock_.MonotonicMs() + limits_.AnswerTimeoutMs;
+        c->answer_ = std::move(answer);
+        c->answerSent_ = 0;
+        if (!WriteAnswer(c))
+            continue;
+        held = held || c->phase_ == THttpConnection::TPhase::Writing;
         waiting_.push_back(std::move(c));
+    }
+    if (held)
+        CutAnswersOverBudget();
+}
+
+// As much of the answer as the socket takes now. False when the connection
+// has left the gate's hands: broken, or handed on with its next request.
+bool THttpGate::WriteAnswer(std::unique_ptr<THttpConnection>& c)
+{
+    const std::string& bytes = c->answer_.Bytes;
+    while (c->answerSent_ < bytes.size()) {
+        const ssize_t n = ::send(c->Socket.impl()->sockfd(), bytes.data() + c->answerSent_,
+                                 bytes.size() - c->answerSent_, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0)
+            c->answerSent_ += static_cast<std::size_t>(n);
+        else if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return true;
+        else if (errno != EINTR)
+            return false;
+    }
+    return AnswerWritten(c);
+}
+
+bool THttpGate::AnswerWritten(std::unique_ptr<THttpConnection>& c)
+{
+    const bool keepAlive = c->answer_.KeepAlive;
+    c->answer_ = THttpAnswer{};
+    if (!keepAlive) {
+        StartClosing(*c);
+        return true;
+    }
+    c->phase_ = THttpConnection::TPhase::Idle;
+    c->deadlineMs_ = clock_.MonotonicMs() + limits_.IdleTimeoutMs;
+    c->Reader.Next(); // a request sent behind the last one is read on
+    return Settle(c);
+}
+
+// The answers still to be taken, oldest first, are cut while they hold more
+// than their budget: clients that do not read must not take the memory.
+void THttpGate::CutAnswersOverBudget()
+{
+    using TPhase = THttpConnection::TPhase;
+    for (;;) {
+        std::size_t held = 0;
+        auto oldest = waiting_.end();
+        for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
+            const THttpConnection& c = **it;
+            if (c.phase_ != TPhase::Writing)
+                continue;
+            held += c.answer_.Bytes.size() - c.answerSent_;
+            if (oldest == waiting_.end() || c.deadlineMs_ < (*oldest)->deadlineMs_)
+                oldest = it;
+        }
+        if (held <= limits_.MaxHeldAnswerBytes)
+            return;
+        waiting_.erase(oldest);
     }
 }
 
@@ -208,25 +290,77 @@ void THttpGate::Accept()
             return; // nothing more waiting, or a connection that went away before it was taken
         Poco::Net::StreamSocket socket(new Poco::Net::StreamSocketImpl(fd));
         const Poco::Net::SocketAddress peer(reinterpret_cast<const sockaddr*>(&address), length);
-        if (!AddConnection(socket, peer)) {
-            SendNow(socket, ErrorAnswer(503, "Too many connections"));
-            socket.close();
+        std::string host = peer.host().toString();
+        // A connection does not pass those of its address that wait already.
+        using TAdd = THttpAddressCount::TAdd;
+        const TAdd added = HasWaitingTurn(host) ? TAdd::AddressFull : AddConnection(socket, peer, host);
+        if (added == TAdd::Added)
+            continue;
+        if (added == TAdd::AddressFull && waitingRoom_.size() < limits_.MaxWaiting) {
+            waitingRoom_.push_back({socket, peer, std::move(host)});
+            continue;
         }
+        SendNow(socket, NoRoomAnswer());
+        socket.close();
     }
 }
 
-bool THttpGate::AddConnection(Poco::Net::StreamSocket& socket, const Poco::Net::SocketAddress& peer)
+bool THttpGate::HasWaitingTurn(const std::string& host) const
+{
+    return std::any_of(waitingRoom_.begin(), waitingRoom_.end(),
+                       [&](const TWaitingTurn& turn) { return turn.host == host; });
+}
+
+// The connections in the waiting room take their turn, oldest first, as
+// their address has room: a place given back, or one of its connections
+// idle between requests, closed for it.
+void THttpGate::AdmitWaiting()
 {
     using TAdd = THttpAddressCount::TAdd;
-    TAdd added = count_->TryAdd(peer.host().toString());
+    std::vector<std::string> full; // addresses that have no room this round
+    for (auto it = waitingRoom_.begin(); it != waitingRoom_.end();) {
+        if (std::find(full.begin(), full.end(), it->host) != full.end()) {
+            ++it;
+            continue;
+        }
+        TAdd added = AddConnection(it->socket, it->peer, it->host);
+        if (added == TAdd::AddressFull && CloseIdleOf(it->host))
+            added = AddConnection(it->socket, it->peer, it->host);
+        if (added != TAdd::Added) {
+            full.push_back(it->host);
+            ++it;
+            continue;
+        }
+        it = waitingRoom_.erase(it);
+    }
+}
+
+THttpAddressCount::TAdd THttpGate::AddConnection(Poco::Net::StreamSocket& socket, const Poco::Net::SocketAddress& peer,
+                                                 const std::string& host)
+{
+    using TAdd = THttpAddressCount::TAdd;
+    TAdd added = count_->TryAdd(host);
     if (added == TAdd::AllFull && EvictLongestWaiting())
-        added = count_->TryAdd(peer.host().toString());
+        added = count_->TryAdd(host);
     if (added != TAdd::Added)
-        return false;
+        return added;
     socket.setNoDelay(true); // answers are written whole; nothing is gained by waiting
     auto c = std::make_unique<THttpConnection>(socket, peer, maxBody_, count_);
     c->deadlineMs_ = clock_.MonotonicMs() + limits_.HeadTimeoutMs;
     waiting_.push_back(std::move(c));
+    return added;
+}
+
+// Of the address's connections, one idle between requests with nothing sent
+// since its last answer goes; its client opens another when it needs one.
+bool THttpGate::CloseIdleOf(const std::string& host)
+{
+    const auto idle = std::find_if(waiting_.begin(), waiting_.end(), [&](const auto& c) {
+        return c->Host == host && c->phase_ == THttpConnection::TPhase::Idle && NothingPending(c->Socket);
+    });
+    if (idle == waiting_.end())
+        return false;
+    waiting_.erase(idle); // its place is given back as it is destroyed
     return true;
 }
 
@@ -234,16 +368,18 @@ bool THttpGate::AddConnection(Poco::Net::StreamSocket& socket, const Poco::Net::
 // answer being written), the one whose time runs out first goes.
 bool THttpGate::EvictLongestWaiting()
 {
+    using TPhase = THttpConnection::TPhase;
     auto oldest = waiting_.end();
     for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
-        if ((*it)->phase_ != THttpConnection::TPhase::Body
+        const TPhase phase = (*it)->phase_;
+        if (phase != TPhase::Body && phase != TPhase::Writing
             && (oldest == waiting_.end() || (*it)->deadlineMs_ < (*oldest)->deadlineMs_))
             oldest = it;
     }
     if (oldest == waiting_.end())
         return false;
-    if ((*oldest)->phase_ == THttpConnection::TPhase::Head)
-        SendNow((*oldest)->Socket, ErrorAnswer(503, "Too many connections"));
+    if ((*oldest)->phase_ == TPhase::Head)
+        SendNow((*oldest)->Socket, NoRoomAnswer());
     waiting_.erase(oldest); // its place is given back as it is destroyed
     return true;
 }

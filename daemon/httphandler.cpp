@@ -13,6 +13,7 @@
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/URI.h>
 
+#include <algorithm>
 #include <fstream>
 #include <istream>
 #include <optional>
@@ -283,8 +284,9 @@ void TSubj104Serv_ext::Post(HTTPServerRequest& request, HTTPServerResponse& resp
         SendError(response, refusal, refusal == HTTPResponse::HTTP_BAD_REQUEST ? "Incomplete body" : "Body too large");
         return;
     }
-    // A configuration the service would not read as it stands is not stored.
-    const std::string unreadable = UploadRefusal(document.substr(1), *body);
+    // A configuration the service would not read as it stands is not stored;
+    // an empty body, no file at all, is refused as it would be stored.
+    const std::string unreadable = body->empty() ? "" : UploadRefusal(document.substr(1), *body);
     if (!unreadable.empty()) {
         response.setKeepAlive(false);
         SendText(response, HTTPResponse::HTTP_BAD_REQUEST, "text/plain; charset=windows-1251",
@@ -322,8 +324,7 @@ std::string TSubj104Serv_ext::ReceiveUploadedFile(std::string_view body, std::st
 
 TWebServer::TWebServer(const TSubj104Serv_ext& handler, const THttpSettings& settings, const THttpLimits& limits,
                        const std::string& address, std::uint16_t port, const TClock& clock)
-    : handler_(handler), clock_(clock), answerTimeoutMs_(limits.AnswerTimeoutMs),
-      params_(new Poco::Net::HTTPServerParams)
+    : handler_(handler), maxBusyPerAddress_(limits.MaxBusyPerAddress), params_(new Poco::Net::HTTPServerParams)
 {
     // The address may be reused at once after a restart, but the port is not
     // shared: POCO's short form also sets SO_REUSEPORT, with which a second
@@ -351,20 +352,36 @@ void TWebServer::Dispatch(std::unique_ptr<THttpConnection> connection)
     ready_.notify_one();
 }
 
+TWebServer::TQueue::iterator TWebServer::NextServable()
+{
+    return std::find_if(queue_.begin(), queue_.end(), [this](const auto& c) {
+        const auto busy = busy_.find(c->Host);
+        return busy == busy_.end() || busy->second < maxBusyPerAddress_;
+    });
+}
+
 void TWebServer::Work()
 {
     for (;;) {
         std::unique_ptr<THttpConnection> connection;
         {
             std::unique_lock lock(mutex_);
-            ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            auto next = queue_.end();
+            ready_.wait(lock, [&] { return stopping_ || (next = NextServable()) != queue_.end(); });
             if (stopping_)
                 return;
-            connection = std::move(queue_.front());
-            queue_.pop_front();
+            connection = std::move(*next);
+            queue_.erase(next);
+            ++busy_[connection->Host];
         }
-        const bool keepAlive = ServeRequest(handler_, *connection, params_, {clock_, answerTimeoutMs_, cutAnswers_});
-        gate_->Return(std::move(connection), keepAlive);
+        THttpAnswer answer = ServeRequest(handler_, *connection, params_);
+        {
+            std::lock_guard lock(mutex_);
+            if (--busy_[connection->Host] == 0)
+                busy_.erase(connection->Host);
+        }
+        ready_.notify_one(); // a request of this address may wait for the thread it gave back
+        gate_->Return(std::move(connection), std::move(answer));
     }
 }
 
@@ -377,13 +394,11 @@ TFieldgateWeb::TFieldgateWeb(THttpSettings settings, TWebPages::TSnapshotSource 
 }
 
 // The gate stops first, so no request is handed on while the handler
-// threads end. An answer the socket takes is finished; one that waits for
-// a client that does not read is cut.
+// threads end; the answers it still held for their clients are cut.
 void TWebServer::Stop()
 {
     if (!gate_)
         return;
-    cutAnswers_ = true;
     gate_->Stop();
     {
         std::lock_guard lock(mutex_);

@@ -24,11 +24,11 @@
 
 #include <Poco/Net/HTTPServerParams.h>
 
-#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -82,7 +82,9 @@ private:
 inline constexpr unsigned HttpHandlerThreads = 16;
 
 // The web server of fieldgate: the gate reads each request whole, a fixed
-// set of handler threads answers them. Stop joins every thread.
+// set of handler threads makes the answers, the gate writes them. One client
+// address has at most MaxBusyPerAddress of the threads at once; its other
+// requests wait their turn. Stop joins every thread.
 class TWebServer {
 public:
     // Listens on address:port (port 0: one the system picks).
@@ -96,19 +98,22 @@ public:
     void Stop();
 
 private:
+    using TQueue = std::deque<std::unique_ptr<THttpConnection>>;
+
     void Dispatch(std::unique_ptr<THttpConnection> connection);
     void Work();
+    // The oldest request whose address has a thread to spare; under mutex_.
+    TQueue::iterator NextServable();
 
     const TSubj104Serv_ext& handler_;
-    const TClock& clock_;
-    const std::int64_t answerTimeoutMs_;
+    const std::size_t maxBusyPerAddress_;
     Poco::Net::HTTPServerParams::Ptr params_;
     std::uint16_t port_ = 0;
     std::mutex mutex_;
     std::condition_variable ready_;
-    std::deque<std::unique_ptr<THttpConnection>> queue_;
+    TQueue queue_;
+    std::map<std::string, std::size_t> busy_; // handler threads per address
     bool stopping_ = false;
-    std::atomic<bool> cutAnswers_{false};
     std::vector<std::thread> workers_;
     std::unique_ptr<THttpGate> gate_;
 };

@@ -3,6 +3,7 @@
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/String.h>
 
+#include <algorithm>
 #include <charconv>
 #include <sstream>
 
@@ -11,6 +12,9 @@ namespace gw {
 namespace {
 
 constexpr std::size_t MaxHeadBytes = 16 * 1024;
+// A header line, as long as POCO takes a field's value; the request line may
+// be longer (a long query).
+constexpr std::size_t MaxHeaderLineBytes = 8 * 1024;
 constexpr std::size_t MaxLineBytes = 4096; // a chunk size or trailer line
 constexpr std::size_t MaxTrailerLines = 64;
 
@@ -40,6 +44,28 @@ std::size_t HeadEnd(std::string_view text, std::size_t from)
             return i + 1;
     }
     return 0;
+}
+
+// Whether a line after the request line is longer than a field may be.
+bool HasLongHeaderLine(std::string_view head)
+{
+    for (std::size_t start = head.find('\n'); start != std::string_view::npos;) {
+        const std::size_t end = head.find('\n', start + 1);
+        const std::size_t length = (end == std::string_view::npos ? head.size() : end) - start - 1;
+        if (length > MaxHeaderLineBytes)
+            return true;
+        start = end;
+    }
+    return false;
+}
+
+// "HTTP/" and a version number: a version of the protocol, if not one this
+// server speaks.
+bool IsHttpVersion(const std::string& version)
+{
+    const std::string_view number = std::string_view(version).substr(std::min<std::size_t>(5, version.size()));
+    return version.rfind("HTTP/", 0) == 0 && !number.empty() && IsDigit(number.front())
+           && AllOf(number, [](char c) { return IsDigit(c) || c == '.'; });
 }
 
 // A chunk size line: hex digits, then optional blanks and an extension after
@@ -146,6 +172,10 @@ bool THttpRequestReader::ReadHead()
 // Reads the head's framing, and keeps the head as the handler will get it.
 void THttpRequestReader::TakeHead(std::string_view text)
 {
+    if (HasLongHeaderLine(text)) {
+        Refuse(431, "Request header field too large");
+        return;
+    }
     Poco::Net::HTTPRequest request;
     try {
         std::istringstream in{std::string(text)};
@@ -154,11 +184,22 @@ void THttpRequestReader::TakeHead(std::string_view text)
         Refuse(400, "Bad request head");
         return;
     }
-    int lengths = 0, codings = 0;
+    const std::string& version = request.getVersion();
+    const bool http11 = version == Poco::Net::HTTPMessage::HTTP_1_1;
+    if (!http11 && version != Poco::Net::HTTPMessage::HTTP_1_0) {
+        if (IsHttpVersion(version))
+            Refuse(505, "HTTP/1.0 and HTTP/1.1 only");
+        else
+            Refuse(400, "Bad request head");
+        return;
+    }
+    int lengths = 0, codings = 0, hosts = 0;
     std::string length, coding;
     bool expectContinue = false;
     for (const auto& [name, value] : request) {
-        if (SameName(name, "Content-Length")) {
+        if (SameName(name, "Host")) {
+            ++hosts;
+        } else if (SameName(name, "Content-Length")) {
             ++lengths;
             length = Poco::trim(value);
         } else if (SameName(name, "Transfer-Encoding")) {
@@ -167,6 +208,11 @@ void THttpRequestReader::TakeHead(std::string_view text)
         } else if (SameName(name, "Expect")) {
             expectContinue = Poco::icompare(Poco::trim(value), "100-continue") == 0;
         }
+    }
+    // An HTTP/1.1 request names its host once (RFC 7230 5.4).
+    if (hosts > 1 || (http11 && hosts == 0)) {
+        Refuse(400, hosts > 1 ? "More than one Host header" : "No Host header");
+        return;
     }
     if (codings > 0 && (lengths > 0 || codings > 1 || Poco::icompare(coding, "chunked") != 0)) {
         Refuse(400, "Bad Transfer-Encoding");

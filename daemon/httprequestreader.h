@@ -7,7 +7,9 @@
 //
 // A length that is not plain digits, two lengths, a length beside chunks, an
 // unknown transfer coding or a chunk size that does not parse are refused:
-// the bytes after them cannot be told apart from a second request. A body
+// the bytes after them cannot be told apart from a second request. So are an
+// HTTP/1.1 head without its Host (400), a version other than HTTP/1.0 and
+// HTTP/1.1 (505), and a head over 16 KiB or a header line over 8 KiB (431). A body
 // longer than the limit is not read; the request is handed on with its head
 // alone, so the handler can still answer it (401 before 413), and the
 // connection closes after the answer.

@@ -542,13 +542,14 @@ bool ReadIec104Cfg(TServiceContext& ctx, TOpcUaSettings& opcUa, const std::files
     return true;
 }
 
-void CheckIec104Cfg(std::string_view bytes)
+int CheckIec104Cfg(std::string_view bytes)
 {
     TTextFile file;
     ParseTextFile(bytes, Iec104CfgFileName, file);
     const TConfigComplaint refuse = RefuseComplaints();
     TCfgReader reader(Iec104CfgFileName, refuse, MakePrmn104(), TOpcUaSettings{});
     ReadLines(reader, file);
+    return reader.KpCount;
 }
 
 std::function<void(TServiceContext&)> Iec104CfgReader(TOpcUaSettings& opcUa)

@@ -56,8 +56,8 @@ bool ReadIec104Cfg(TServiceContext& ctx, TOpcUaSettings& opcUa, const std::files
 
 // The check of an "iec104.cfg" that is to replace the stored one: a
 // TConfigError for the first line that ReadIec104Cfg would complain about,
-// or for a file it could not read.
-void CheckIec104Cfg(std::string_view bytes);
+// or for a file it could not read; else the number of stations read.
+int CheckIec104Cfg(std::string_view bytes);
 
 // The service's reading of "iec104.cfg" in its directory, the reader to plug
 // in (TPlugs::ReadConfig): complaints go to "log_iec104.txt" (unless the

@@ -254,11 +254,11 @@ void ReadCnfIni(const std::filesystem::path& dir, TCnfIni& settings, const TConf
     settings = LoadTextFile(path, file) ? TCnfIniReader(path.string(), complain).Read(file) : TCnfIni{};
 }
 
-void CheckCnfIni(std::string_view bytes)
+TCnfIni CheckCnfIni(std::string_view bytes)
 {
     TTextFile file;
     ParseTextFile(bytes, CnfIniFileName, file);
-    TCnfIniReader(CnfIniFileName, RefuseComplaints()).Read(file);
+    return TCnfIniReader(CnfIniFileName, RefuseComplaints()).Read(file);
 }
 
 void WriteCnfIniOptions(const std::filesystem::path& dir, bool UseWebServer, int Port_WebServ, bool Save_Obmen_v_File)

@@ -35,8 +35,8 @@ struct TCnfIni {
 void ReadCnfIni(const std::filesystem::path& dir, TCnfIni& settings, const TConfigComplaint& complain = {});
 
 // The check of a "cnf.ini" that is to replace the stored one: a TConfigError
-// for the first line that ReadCnfIni would skip.
-void CheckCnfIni(std::string_view bytes);
+// for the first line that ReadCnfIni would skip; else the settings read.
+TCnfIni CheckCnfIni(std::string_view bytes);
 
 // The station dialog's OK: the three switches. Other lines of the file stay
 // byte for byte; a missing file is created. The file is written through a

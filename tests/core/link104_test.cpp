@@ -321,20 +321,20 @@ TEST_F(Link104, AnIFrameStartsTheTransferWhileStartdtConIsAwaited)
 
 TEST_F(Link104, SequenceErrorsDropTheConnectionAtTheNextPass)
 {
+    // Nothing of a frame out of step is parsed, whichever number is wrong.
     struct Case {
         const char* name;
         TFrameBytes frame;
-        bool asdu;
     } cases[] = {
-        {"N(S) ahead of V(R)", StationI(2, 0), false},
-        {"N(R) acknowledges frames never sent", StationI(0, 3), true},
-        {"S-frame N(R) beyond V(S)", SFrame(1), false},
+        {"N(S) ahead of V(R)", StationI(2, 0)},
+        {"N(R) acknowledges frames never sent", StationI(0, 3)},
+        {"S-frame N(R) beyond V(S)", SFrame(1)},
     };
     for (const auto& c : cases) {
         port.disconnectRequests = 0;
         link->DoOnConnect();
         Started();
-        EXPECT_EQ(link->Feed(c.frame).size(), c.asdu ? 1u : 0u) << c.name;
+        EXPECT_TRUE(link->Feed(c.frame).empty()) << c.name;
         EXPECT_EQ(port.disconnectRequests, 0) << c.name;
         link->Pass();
         EXPECT_EQ(port.disconnectRequests, 1) << c.name;

@@ -30,7 +30,7 @@ TEST(FieldgateService, UploadedCnfIniAsksForTheRestartAndTheStopEndsTheWebServer
     ASSERT_EQ(service.WebPort(), port);
     service.Tick();
 
-    EXPECT_EQ(Post(port, "/iec104.cfg", "pw", ";kol,0\r\n"), 200);
+    EXPECT_EQ(Post(port, "/iec104.cfg", "pw", "KP,1,1,A,127.0.0.1\r\n"), 200);
     service.Tick();
     EXPECT_FALSE(service.ReconfigureRequested());
     EXPECT_EQ(Post(port, "/cnf.ini", "wrong", "x"), 401);
@@ -72,13 +72,24 @@ TEST(FieldgateService, LinesTheReadersCannotUseAreLoggedAndTheWebServerStillRuns
     const auto stations = Request(port, "GET", "/config.php");
     ASSERT_TRUE(stations);
     EXPECT_NE(stations->body.find("<td>bad</td>"), std::string::npos) << "the station is not read";
-    EXPECT_EQ(Post(port, "/iec104.cfg", "pw", ";kol,0\r\n"), 200);
-    EXPECT_EQ(dir.Read("iec104.cfg"), ";kol,0\r\n");
+    EXPECT_EQ(Post(port, "/iec104.cfg", "pw", "KP,1,1,good,127.0.0.1\r\n"), 200);
+    EXPECT_EQ(dir.Read("iec104.cfg"), "KP,1,1,good,127.0.0.1\r\n");
     service.Stop();
 }
 
-// A file the service would not read as it stands is refused before it
-// replaces the stored one: 400 with the line and its fault, and no restart.
+// The bytes 0..255, four times over: a kilobyte of binary.
+std::string Binary()
+{
+    std::string bytes;
+    for (int i = 0; i < 1024; ++i)
+        bytes += static_cast<char>(i % 256);
+    return bytes;
+}
+
+// A file the service would not read as it stands, or that would leave the
+// device without stations or without its transfer password, is refused
+// before it replaces the stored one: 400 with the line and its fault, and
+// no restart.
 TEST(FieldgateService, UploadsTheServiceWouldNotReadWholeAreRefused)
 {
     TempDir dir;
@@ -86,6 +97,7 @@ TEST(FieldgateService, UploadsTheServiceWouldNotReadWholeAreRefused)
     const std::string stored = FieldgateRig::CnfIni(port, "pw");
     dir.Write("cnf.ini", stored);
     dir.Write("iec104.cfg", ";kol,0\r\n");
+    const std::string noStation = "iec104.cfg: no station (no KP line): the device would run without any";
     TFieldgateService service(dir.path() + "/", "127.0.0.1");
     service.Start();
     ASSERT_EQ(service.WebPort(), port);
@@ -105,6 +117,19 @@ TEST(FieldgateService, UploadsTheServiceWouldNotReadWholeAreRefused)
         {"/iec104.cfg", "KP,1,1,A,127.0.0.1\r\nTS,1001,1,,\"a\",8272,1,16777216\r\n",
          "iec104.cfg, line 2, field 7 (AdrIOA): 16777216 is outside 0..16777215"},
         {"/iec104.cfg", "KP,x,1,A,127.0.0.1\r\n", "iec104.cfg, line 1, field 1 (ASDU_Adr): \"x\" is not an integer"},
+        {"/cnf.ini", "[UseWebServer]\r\nUseWebServer=1\r\n",
+         "cnf.ini, pwd: no transfer password: every later transfer would be refused"},
+        {"/cnf.ini", "[UseWebServer]\r\nUseWebServer=1\r\n[pwd]\r\npwd=  \r\n",
+         "cnf.ini, pwd: no transfer password: every later transfer would be refused"},
+        {"/cnf.ini", stored + std::string("\0", 1),
+         "cnf.ini: a NUL byte at offset " + std::to_string(stored.size()) + ": not a text file"},
+        {"/iec104.cfg", "abcde", noStation},
+        {"/iec104.cfg", "\r\n", noStation},
+        {"/iec104.cfg", ";kol,0\r\n", noStation},
+        {"/iec104.cfg", "<html><body><h1>502 Bad Gateway</h1></body></html>\r\n", noStation},
+        {"/iec104.cfg", Binary(), "iec104.cfg: a NUL byte at offset 0: not a text file"},
+        {"/iec104.cfg", "KP,1,1,A,127.0.0.1\r\n" + std::string(16, '\0'),
+         "iec104.cfg: a NUL byte at offset 20: not a text file"},
     };
     for (const auto& c : cases) {
         const auto answer = Request(port, "POST", c.doc, "pw", c.body);

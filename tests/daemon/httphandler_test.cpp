@@ -224,7 +224,7 @@ TEST_F(HttpHandler, PasswordOutsideAsciiInWindows1251OrUtf8)
 TEST_F(HttpHandler, UploadsReplaceFilesKeepingTheirMode)
 {
     ::chmod(Dir().append("iec104.cfg").c_str(), 0600);
-    const std::string cfg2 = Utf8ToCp1251("KP,2,1,ПС-2,10.0.0.2\r\n") + std::string("\0\xff", 2);
+    const std::string cfg2 = Utf8ToCp1251("KP,2,1,ПС-2,10.0.0.2\r\n") + std::string("\t\xff", 2);
     EXPECT_EQ(Send("POST", "/iec104.cfg", cfg2, Password).status, 200);
     EXPECT_EQ(root.Read("svc/iec104.cfg"), cfg2);
     struct stat st {};
@@ -262,12 +262,13 @@ TEST_F(HttpHandler, UploadsReplaceFilesKeepingTheirMode)
 
 TEST_F(HttpHandler, CnfIniUploadAnswersThenAsksForTheRestart)
 {
-    EXPECT_EQ(Send("POST", "/iec104.cfg", "new cfg", Password).status, 200);
+    const std::string cfg = "KP,2,1,Yug,10.0.0.2\r\n";
+    EXPECT_EQ(Send("POST", "/iec104.cfg", cfg, Password).status, 200);
     EXPECT_FALSE(reconfigure.Get());
     EXPECT_EQ(Send("POST", "/cnf.ini", "[pwd]\npwd=next\n", Password).status, 200);
     EXPECT_TRUE(WaitReconfigure());
     EXPECT_EQ(root.Read("svc/cnf.ini"), "[pwd]\npwd=next\n");
-    EXPECT_EQ(root.Read("svc/iec104.cfg"), "new cfg");
+    EXPECT_EQ(root.Read("svc/iec104.cfg"), cfg);
 }
 
 // The reason of a refused configuration quotes the file's own text, in the

@@ -73,6 +73,17 @@ protected:
     }
     void StopTick() { ticker.Stop(); }
 
+    // The station started, its interrogation answered and the point's value
+    // 0 stored; null when that does not happen.
+    std::unique_ptr<KpsimProcess> StartedWithPointStored()
+    {
+        auto kpsim = Station();
+        Start();
+        if (!kpsim->WaitFor("interrogation station=1") || !Eventually([&] { return PointValue() == 0; }))
+            return nullptr;
+        return kpsim;
+    }
+
     // Moves the fake clock in steps of stepMs, at most up to limitMs, until
     // kpsim prints a line starting with prefix. Each step is taken by every
     // channel thread before the next; what follows from the last one (a
@@ -128,10 +139,8 @@ protected:
 // the connection is dropped and made again.
 TEST_F(LinkProcedures, AnIFrameRepeatedByTheStationIsNotStoredAndTheConnectionIsMadeAgain)
 {
-    const auto kpsim = Station();
-    Start();
-    ASSERT_TRUE(kpsim->WaitFor("interrogation station=1"));
-    ASSERT_TRUE(Eventually([&] { return PointValue() == 0; }));
+    const auto kpsim = StartedWithPointStored();
+    ASSERT_TRUE(kpsim);
     kpsim->Control("set 1 100 1");
     ASSERT_TRUE(Eventually([&] { return PointValue() == 1; }));
     kpsim->Control("set 1 100 0");
@@ -145,6 +154,21 @@ TEST_F(LinkProcedures, AnIFrameRepeatedByTheStationIsNotStoredAndTheConnectionIs
 
     ASSERT_TRUE(AdvanceUntilLine(*kpsim, "connected station=1", 500, 5000));
     EXPECT_TRUE(kpsim->WaitFor("interrogation station=1"));
+}
+
+// An I-frame whose N(R) acknowledges frames the gateway never sent is as out
+// of step as a repeated one: its value is not stored, the connection drops.
+TEST_F(LinkProcedures, AnIFrameAcknowledgingFramesNeverSentIsNotStored)
+{
+    const auto kpsim = StartedWithPointStored();
+    ASSERT_TRUE(kpsim);
+    kpsim->Control("bad-nr 1");
+    ASSERT_TRUE(kpsim->WaitFor("done station=1 action=bad-nr"));
+    kpsim->Control("set 1 100 1");
+    ASSERT_TRUE(kpsim->WaitFor("bad-nr station=1"));
+    ASSERT_TRUE(kpsim->WaitFor("disconnected station=1 reason=peer-closed"));
+    EXPECT_EQ(PointValue(), 0) << "the value of the out-of-step frame was stored";
+    EXPECT_TRUE(Queued("вне окна"));
 }
 
 // STOPDT act from the station (a controlled station has no business

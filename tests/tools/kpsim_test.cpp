@@ -508,10 +508,21 @@ TEST(Kpsim, SendsTheLinkFaultsAskedFor)
     kp.Control("repeat 1 3");
     EXPECT_TRUE(kp.WaitFor("error station=1 repeat"));
 
+    // N(R) sits in the third and fourth control octets, shifted by one bit.
+    const auto receiveSeq = [](const TBytes& frame) { return (frame[4] | frame[5] << 8) >> 1; };
+    kp.Control("bad-nr 1");
+    ASSERT_TRUE(kp.WaitFor("done station=1 action=bad-nr"));
+    kp.Control("set 1 100 1");
+    const auto badAck = s.link.ReadFrame();
+    ASSERT_TRUE(badAck);
+    EXPECT_EQ(receiveSeq(*badAck), 16384) << "no I-frame of this side was received";
+    EXPECT_TRUE(kp.WaitFor("bad-nr station=1 ns=2 nr=16384"));
+
     kp.Control("eoi 1");
     const auto eoi = s.link.ReadFrame();
     ASSERT_TRUE(eoi);
     EXPECT_EQ(ToHex(AsduOf(*eoi)), "46 01 04 00 01 00 00 00 00 00");
+    EXPECT_EQ(receiveSeq(*eoi), 0) << "only the one frame carries the wrong N(R)";
 
     s.link.SendAsdu(kCsAct, false); // the repeated frame counts once
     EXPECT_TRUE(kp.WaitFor("clock-sync station=1 ca=1 time=2021-03-07T14:05:09.250 reply=none"));

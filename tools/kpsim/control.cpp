@@ -22,7 +22,7 @@ constexpr Verb kVerbs[] = {
     {"talk", Action::Talk, 0, false},     {"garbage", Action::Garbage, 0, false}, {"set", Action::Set, 2, true},
     {"rate", Action::Rate, 1, false},     {"refuse", Action::Refuse, 1, false},   {"repeat", Action::Repeat, 1, false},
     {"stopdt", Action::StopDt, 0, false}, {"eoi", Action::EndOfInit, 0, false},   {"hold", Action::Hold, 1, false},
-    {"stats", Action::Stats, 0, false},
+    {"stats", Action::Stats, 0, false},   {"bad-nr", Action::BadAck, 0, false},
 };
 
 bool ToNumber(const std::string& text, long high, long& out)

@@ -13,7 +13,7 @@ namespace kpsim {
 
 // clang-format off
 enum class Action {
-    Close, Reset, Silent, Talk, Garbage, Set, Rate, Refuse, Repeat, StopDt, EndOfInit, Hold, Stats, Quit
+    Close, Reset, Silent, Talk, Garbage, Set, Rate, Refuse, Repeat, BadAck, StopDt, EndOfInit, Hold, Stats, Quit
 };
 // clang-format on
 

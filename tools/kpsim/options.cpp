@@ -301,6 +301,7 @@ Standard output, one line per event:
   startdt station=S   stopdt station=S   testfr station=S
   stopdt-con station=S   (the answer to this side's "stopdt")
   repeated station=S ns=N   (an I-frame sent again by "repeat")
+  bad-nr station=S ns=N nr=R   (the I-frame that "bad-nr" asked for)
   interrogation station=S ca=C qoi=Q
   counter-interrogation station=S ca=C qcc=Q
   clock-sync station=S ca=C time=YYYY-MM-DDTHH:MM:SS.mmm
@@ -330,6 +331,8 @@ Standard input, one control line each (S = station number, 0 = all):
   refuse S on|off   refuse every command with a negative act con
   repeat S N  send again, with its old N(S), the I-frame sent N frames ago
               (1: the last one; up to 64)
+  bad-nr S    the next I-frame (a "set", say) carries an N(R) for frames
+              the gateway never sent: half the sequence space ahead
   stopdt S    send STOPDT act and stop sending until a STARTDT act
   eoi S       send end of initialisation (M_EI_NA_1, cause 4, COI 0)
   stats S     print the station's "stats" line

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <map>
+#include <utility>
 
 namespace kpsim {
 namespace {
@@ -351,7 +352,12 @@ bool Session::Tick(SteadyTime now)
 void Session::Flush(SteadyTime now)
 {
     while (started_ && !queued_.empty() && sentTimes_.size() < static_cast<std::size_t>(config_.k)) {
-        Emit(BuildIFrame(sendSeq_, recvSeq_, queued_.front()));
+        std::uint16_t ack = recvSeq_;
+        if (std::exchange(ackBeyondReceived_, false)) {
+            ack = static_cast<std::uint16_t>((recvSeq_ + kSequenceModulo / 2) % kSequenceModulo);
+            log_.Line("bad-nr " + Tag() + " ns=" + std::to_string(sendSeq_) + " nr=" + std::to_string(ack));
+        }
+        Emit(BuildIFrame(sendSeq_, ack, queued_.front()));
         history_.push_back({sendSeq_, std::move(queued_.front())});
         if (history_.size() > static_cast<std::size_t>(kRepeatableFrames))
             history_.pop_front();

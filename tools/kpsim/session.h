@@ -56,6 +56,10 @@ public:
     // Sends again, with its old N(S), the I-frame sent `back` frames ago (1:
     // the last one); false when that frame is no longer kept.
     bool RepeatSent(int back);
+    // The next I-frame sent carries an N(R) half the sequence space beyond
+    // the frames received: an acknowledgement of frames the peer never sent,
+    // whatever its window.
+    void AckBeyondReceivedOnce() { ackBeyondReceived_ = true; }
     // STOPDT act: the station stops its own data transfer, as no controlled
     // station should; it sends nothing more until a STARTDT act.
     void StopDataTransfer();
@@ -108,6 +112,7 @@ private:
     };
     std::deque<SentFrame> history_; // the last I-frames sent, newest last, for "repeat"
     bool started_;
+    bool ackBeyondReceived_ = false;
     std::uint16_t sendSeq_ = 0;
     std::uint16_t recvSeq_ = 0;
     std::uint16_t ackedByPeer_ = 0;

@@ -262,6 +262,7 @@ bool Station::Apply(const ControlRequest& r, Poco::Net::StreamSocket* connection
         log_.Line("disconnected " + Tag() + " reason=write-failed");
         return false;
     case Action::Repeat:
+    case Action::BadAck:
     case Action::StopDt:
     case Action::EndOfInit: ApplyLinkFault(r, *session); return true;
     case Action::Reset: connection->setLinger(true, 0); [[fallthrough]];
@@ -283,6 +284,7 @@ void Station::ApplyLinkFault(const ControlRequest& r, Session& session)
             return;
         }
         break;
+    case Action::BadAck: session.AckBeyondReceivedOnce(); break;
     case Action::StopDt: session.StopDataTransfer(); break;
     case Action::EndOfInit: session.EndOfInitialisation(0); break;
     default: return;
