@@ -129,6 +129,13 @@ bool load_all_conf_from_device(const TRemoteParts& p)
     TConfDev dev = ReadConfDev(p.service.Dir());
     std::string password;
     std::optional<std::string> stations, settings;
+    bool settingsStored = false;
+    // From then on the folder's "cnf.ini" is the device's: its switches, not
+    // the program's own, are the ones edited and sent back.
+    const auto takeDeviceSettings = [&] {
+        if (settingsStored)
+            p.service.ReadDeviceCnf();
+    };
     try {
         const bool ran = p.dialog.Run("Считать конфигурацию", dev, password, [&] {
             Probe(p, dev, password);
@@ -138,10 +145,12 @@ bool load_all_conf_from_device(const TRemoteParts& p)
             settings = load_conf_from_device(p, dev, password, CnfIniFileName);
             StoreConf(p, Iec104CfgFileName, stations);
             StoreConf(p, CnfIniFileName, settings);
+            settingsStored = settings.has_value();
             WriteConfDev(p.service.Dir(), dev);
         });
         if (!ran)
             return false;
+        takeDeviceSettings();
         if (!stations) {
             p.message(NotFound);
             return false;
@@ -154,6 +163,7 @@ bool load_all_conf_from_device(const TRemoteParts& p)
         p.message(Ok);
         return true;
     } catch (const std::exception& e) {
+        takeDeviceSettings();
         p.message(Failed + std::string(e.what()));
         return false;
     }

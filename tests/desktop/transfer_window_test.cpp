@@ -163,6 +163,37 @@ protected:
         ASSERT_EQ(fieldgate->WebPort(), webPort);
     }
 
+    void Download()
+    {
+        AnswerTransferDialog({"127.0.0.1", std::to_string(webPort), "pw"});
+        Action("ReadRemote")->trigger();
+        ASSERT_EQ(prompts.infos, std::vector<std::string>{"Конфигурация считана успешно "});
+        prompts.infos.clear();
+    }
+    // The address and port come back from "conf_dev.ini", the password from
+    // the last use: OK alone.
+    void Upload()
+    {
+        AnswerTransferDialog({});
+        Action("WriteRemote")->trigger();
+        ASSERT_EQ(prompts.infos, std::vector<std::string>{"Конфигурация записана успешно "});
+        prompts.infos.clear();
+    }
+    // The first station's dialog, opened as a user does: its line, then "Изменить".
+    void EditFirstStation(std::function<void(desktop::TDev_prop_Dlg&)> act)
+    {
+        bool shown = false;
+        WhenShown<desktop::TDev_prop_Dlg>([&shown, act = std::move(act)](desktop::TDev_prop_Dlg& dialog) {
+            shown = true;
+            act(dialog);
+            QTest::mouseClick(ButtonOf(dialog, desktop::texts::Ok), Qt::LeftButton);
+        });
+        QListWidget* list = List();
+        ASSERT_EQ(list->count(), 1);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+        QTest::mouseClick(Child<QPushButton>(*form.findChild<QWidget*>("paClients"), "BitBtn2"), Qt::LeftButton);
+        ASSERT_TRUE(shown);
+    }
     bool DeviceRestarts()
     {
         // The device flags its restart once its answer has gone out.
@@ -195,6 +226,39 @@ TEST_F(TransferWindowDevice, DialogTypedIntoWhileModalDownloadsAndUploads)
     EXPECT_EQ(prompts.infos, std::vector<std::string>{"Конфигурация записана успешно "});
     EXPECT_TRUE(DeviceRestarts());
     EXPECT_EQ(device.Read("cnf.ini"), deviceCnf);
+}
+
+TEST_F(TransferWindowDevice, EditAfterADownloadKeepsTheDevicesOwnSettings)
+{
+    Download();
+    // The station dialog shows the device's switches, and an edit of the
+    // station alone leaves them as the device had them.
+    EditFirstStation([&](desktop::TDev_prop_Dlg& dialog) {
+        EXPECT_EQ(Child<QSpinBox>(dialog, "SE_Port_WebServ")->value(), webPort);
+        EXPECT_TRUE(Child<QCheckBox>(dialog, "CB_UseWebServer")->isChecked());
+        EXPECT_FALSE(Child<QCheckBox>(dialog, "CB_Save_Obmen_v_File")->isChecked());
+        Retype(Child<QLineEdit>(dialog, "Name_dev_e"), "Yuzhnaya");
+    });
+    EXPECT_EQ(service.Context().Stations.KpTable[1].NameKP, "Yuzhnaya");
+    EXPECT_EQ(local.Read("cnf.ini"), deviceCnf);
+
+    Upload();
+    EXPECT_NE(device.Read("iec104.cfg").find("Yuzhnaya"), std::string::npos);
+    EXPECT_EQ(device.Read("cnf.ini"), deviceCnf);
+    TCnfIni stored;
+    ReadCnfIni(device.path(), stored);
+    EXPECT_EQ(stored.Port_WebServ, webPort);
+
+    // A switch the user changes is the device's to have; the program's own
+    // settings in memory stay as "cnf.ini" gave them at the start.
+    EditFirstStation([](desktop::TDev_prop_Dlg& dialog) {
+        QTest::mouseClick(Child<QCheckBox>(dialog, "CB_Save_Obmen_v_File"), Qt::LeftButton);
+    });
+    EXPECT_EQ(local.Read("cnf.ini"), CnfIni(true, webPort, true, "pw"));
+    const TServiceSwitches& own = service.Context().Switches;
+    EXPECT_EQ(own.Port_WebServ, 8080);
+    EXPECT_TRUE(own.UseWebServer);
+    EXPECT_TRUE(own.Save_Obmen_v_File.Get());
 }
 
 TEST_F(TransferWindow, EscapeCancelsTheTransferDialog)
