@@ -2,6 +2,7 @@
 // and the real HTTP client against a real fieldgate service on loopback.
 
 #include "desktop_fixture.h"
+#include "loopback_peer.h"
 
 #include "core/cp1251.h"
 #include "daemon/fieldgateservice.h"
@@ -17,7 +18,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <map>
 #include <thread>
@@ -268,42 +268,30 @@ TEST_F(RemoteConfigDevice, PasswordInCyrillicOpensBothRoads)
 class ScriptedDevice {
 public:
     explicit ScriptedDevice(std::map<std::string, std::string> answers)
-        : answers_(std::move(answers)), thread_([this] { Serve(); })
+        : answers_(std::move(answers)), peer_([this](Poco::Net::StreamSocket client) { Answer(client); })
     {
     }
-    ~ScriptedDevice()
-    {
-        stop_ = true;
-        thread_.join();
-    }
-    int Port() const { return socket_.address().port(); }
+    int Port() const { return peer_.Port(); }
 
 private:
-    void Serve()
+    void Answer(Poco::Net::StreamSocket& client) const
     {
-        while (!stop_) {
-            if (!socket_.poll(Poco::Timespan(0, 20000), Poco::Net::Socket::SELECT_READ))
-                continue;
-            Poco::Net::StreamSocket client = socket_.acceptConnection();
-            client.setReceiveTimeout(Poco::Timespan(30, 0));
-            std::string head;
-            char c = 0;
-            while (head.find("\r\n\r\n") == std::string::npos && client.receiveBytes(&c, 1) == 1)
-                head += c;
-            const std::size_t from = head.find('/') + 1;
-            const auto it = answers_.find(head.substr(from, head.find(' ', from) - from));
-            const std::string answer =
-                it == answers_.end() ? "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n" : it->second;
-            client.sendBytes(answer.data(), static_cast<int>(answer.size()));
-            client.shutdown();
-            client.close();
-        }
+        client.setReceiveTimeout(Poco::Timespan(30, 0));
+        std::string head;
+        char c = 0;
+        while (head.find("\r\n\r\n") == std::string::npos && client.receiveBytes(&c, 1) == 1)
+            head += c;
+        const std::size_t from = head.find('/') + 1;
+        const auto it = answers_.find(head.substr(from, head.find(' ', from) - from));
+        const std::string answer =
+            it == answers_.end() ? "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n" : it->second;
+        client.sendBytes(answer.data(), static_cast<int>(answer.size()));
+        client.shutdown();
+        client.close();
     }
 
-    std::map<std::string, std::string> answers_;
-    Poco::Net::ServerSocket socket_{Poco::Net::SocketAddress("127.0.0.1", 0)};
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    const std::map<std::string, std::string> answers_;
+    LoopbackPeer peer_; // last: it answers from the table above
 };
 
 std::string FileAnswer(const std::string& body, std::size_t announced, const char* type = "application/octet-stream")

@@ -4,6 +4,7 @@
 // loopback and against a device that accepts and never answers.
 
 #include "desktop_fixture.h"
+#include "loopback_peer.h"
 
 #include "daemon/fieldgateservice.h"
 #include "desktop/desktop_service.h"
@@ -15,9 +16,6 @@
 #include "desktop/upload_dialog.h"
 #include "service/cnfini.h"
 #include "testkit/free_port.h"
-
-#include <Poco/Net/ServerSocket.h>
-#include <Poco/Net/StreamSocket.h>
 
 #include <QAction>
 #include <QApplication>
@@ -32,7 +30,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -275,34 +272,18 @@ TEST_F(TransferWindow, EscapeCancelsTheTransferDialog)
 // window's loop of each connection it accepted.
 class SilentDevice {
 public:
-    explicit SilentDevice(QObject& window, std::function<void()> accepted)
-        : window_(window), accepted_(std::move(accepted)), thread_([this] { Serve(); })
+    SilentDevice(QObject& window, std::function<void()> accepted)
+        : peer_([this, &window, accepted = std::move(accepted)](Poco::Net::StreamSocket client) {
+              held_.push_back(std::move(client));
+              QMetaObject::invokeMethod(&window, accepted, Qt::QueuedConnection);
+          })
     {
     }
-    ~SilentDevice()
-    {
-        stop_ = true;
-        thread_.join();
-    }
-    int Port() const { return socket_.address().port(); }
+    int Port() const { return peer_.Port(); }
 
 private:
-    void Serve()
-    {
-        std::vector<Poco::Net::StreamSocket> held;
-        while (!stop_) {
-            if (!socket_.poll(Poco::Timespan(0, 20000), Poco::Net::Socket::SELECT_READ))
-                continue;
-            held.push_back(socket_.acceptConnection());
-            QMetaObject::invokeMethod(&window_, accepted_, Qt::QueuedConnection);
-        }
-    }
-
-    QObject& window_;
-    std::function<void()> accepted_;
-    Poco::Net::ServerSocket socket_{Poco::Net::SocketAddress("127.0.0.1", 0)};
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    std::vector<Poco::Net::StreamSocket> held_; // the peer's thread alone
+    LoopbackPeer peer_;                         // last: it fills the list above
 };
 
 TEST_F(TransferWindow, SilentDeviceLeavesTheWindowTurningUntilTheTimeOut)
