@@ -302,8 +302,9 @@ TEST_F(TransferWindow, SilentDeviceLeavesTheWindowTurningUntilTheTimeOut)
         EXPECT_FALSE(ButtonOf(dialog, desktop::texts::Ok)->isEnabled());
         EXPECT_FALSE(ButtonOf(dialog, desktop::texts::Cancel)->isEnabled());
         EXPECT_FALSE(dialog.findChild<QLineEdit*>("Ed_IP_addr1")->isEnabled());
-        // Escape does not leave a transfer half-way.
+        // Neither Escape nor the close box leaves a transfer half-way.
         QTest::keyClick(&dialog, Qt::Key_Escape);
+        EXPECT_FALSE(dialog.close());
         EXPECT_TRUE(dialog.isVisible());
         EXPECT_FALSE(dialog.grab().isNull());
         ++seenRunning;
