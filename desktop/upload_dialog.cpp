@@ -55,6 +55,8 @@ Tdlg_upload_conf::Tdlg_upload_conf(QWidget* parent) : QDialog(parent)
     buttons_->addButton(QString::fromUtf8(texts::Cancel), QDialogButtonBox::RejectRole)->setObjectName("CancelBtn");
     connect(buttons_, &QDialogButtonBox::accepted, this, &Tdlg_upload_conf::OKBtnClick);
     connect(buttons_, &QDialogButtonBox::rejected, this, &Tdlg_upload_conf::reject);
+    // The transfer's thread signals its end; the window's thread joins it.
+    connect(this, &Tdlg_upload_conf::TransferFinished, this, &Tdlg_upload_conf::TransferEnded, Qt::QueuedConnection);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(laRunning);
@@ -116,8 +118,7 @@ void Tdlg_upload_conf::OKBtnClick()
         } catch (...) {
             failure_ = std::current_exception();
         }
-        QMetaObject::invokeMethod(
-            this, [this] { TransferEnded(); }, Qt::QueuedConnection);
+        Q_EMIT TransferFinished(QPrivateSignal());
     });
 }
 

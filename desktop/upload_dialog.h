@@ -37,6 +37,9 @@ public:
 
     void reject() override;
 
+Q_SIGNALS:
+    void TransferFinished(QPrivateSignal);
+
 private:
     void OKBtnClick();
     void TransferEnded();

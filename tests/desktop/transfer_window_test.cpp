@@ -30,6 +30,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -268,22 +269,23 @@ TEST_F(TransferWindow, EscapeCancelsTheTransferDialog)
     EXPECT_FALSE(std::filesystem::exists(local.File("conf_dev.ini")));
 }
 
-// A peer that accepts every connection and never answers; it tells the
-// window's loop of each connection it accepted.
+// A peer that accepts every connection and never answers.
 class SilentDevice {
 public:
-    SilentDevice(QObject& window, std::function<void()> accepted)
-        : peer_([this, &window, accepted = std::move(accepted)](Poco::Net::StreamSocket client) {
+    SilentDevice()
+        : peer_([this](Poco::Net::StreamSocket client) {
               held_.push_back(std::move(client));
-              QMetaObject::invokeMethod(&window, accepted, Qt::QueuedConnection);
+              ++accepted_;
           })
     {
     }
     int Port() const { return peer_.Port(); }
+    int Accepted() const { return accepted_; }
 
 private:
     std::vector<Poco::Net::StreamSocket> held_; // the peer's thread alone
-    LoopbackPeer peer_;                         // last: it fills the list above
+    std::atomic<int> accepted_{0};
+    LoopbackPeer peer_; // last: it fills the two above
 };
 
 TEST_F(TransferWindow, SilentDeviceLeavesTheWindowTurningUntilTheTimeOut)
@@ -291,13 +293,14 @@ TEST_F(TransferWindow, SilentDeviceLeavesTheWindowTurningUntilTheTimeOut)
     desktop::TPocoHttpTransfer impatient(std::chrono::milliseconds(1000));
     form.SetHttpTransfer(impatient);
     auto& dialog = *form.findChild<desktop::Tdlg_upload_conf*>("Tdlg_upload_conf");
-    // Run by the window's loop while the device holds a request unanswered.
+    SilentDevice silent;
+    // A timer of the window's loop, looking in while the device holds a
+    // request unanswered.
     int seenRunning = 0;
-    SilentDevice silent(form, [&] {
-        if (!dialog.isVisible())
-            return;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
         auto* bar = dialog.findChild<QProgressBar*>("pbRunning");
-        if (!bar || !bar->isVisible())
+        if (silent.Accepted() == 0 || seenRunning > 0 || !dialog.isVisible() || !bar || !bar->isVisible())
             return;
         EXPECT_FALSE(ButtonOf(dialog, desktop::texts::Ok)->isEnabled());
         EXPECT_FALSE(ButtonOf(dialog, desktop::texts::Cancel)->isEnabled());
@@ -309,6 +312,7 @@ TEST_F(TransferWindow, SilentDeviceLeavesTheWindowTurningUntilTheTimeOut)
         EXPECT_FALSE(dialog.grab().isNull());
         ++seenRunning;
     });
+    watch.start(10);
     AnswerTransferDialog({"127.0.0.1", std::to_string(silent.Port()), "pw"});
     Action("ReadRemote")->trigger();
     EXPECT_GE(seenRunning, 1);
