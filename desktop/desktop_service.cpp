@@ -9,6 +9,22 @@
 
 namespace gw::desktop {
 
+namespace {
+
+// A file that cannot be read gives the defaults, as a missing one does.
+TCnfIni CnfOrDefaults(const std::string& dir)
+{
+    TCnfIni cnf;
+    try {
+        ReadCnfIni(dir, cnf);
+    } catch (const std::exception&) {
+        // The reader leaves the defaults in place.
+    }
+    return cnf;
+}
+
+} // namespace
+
 TDesktopService::TDesktopService(const std::string& dir, bool configurator, std::string webAddress)
     : dir_(dir), ctx_(std::make_unique<TServiceContext>()),
       // Configurator mode serves the configuration tool only: no OPC UA.
@@ -32,14 +48,11 @@ TDesktopService::~TDesktopService()
 
 void TDesktopService::Init() { ServiceInit(*ctx_); }
 
+void TDesktopService::ReadDeviceCnf() { deviceCnf_ = CnfOrDefaults(dir_); }
+
 void TDesktopService::ReadCnf()
 {
-    TCnfIni cnf;
-    try {
-        ReadCnfIni(dir_, cnf);
-    } catch (const std::exception&) {
-        // Defaults, as for a missing file.
-    }
+    const TCnfIni cnf = CnfOrDefaults(dir_);
     ctx_->Switches.UseWebServer = cnf.UseWebServer;
     ctx_->Switches.Port_WebServ = cnf.Port_WebServ;
     ctx_->Switches.Save_Obmen_v_File.Set(cnf.Save_Obmen_v_File);

@@ -10,6 +10,7 @@
 #include "service/tables.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace gw::desktop {
@@ -29,6 +30,11 @@ public:
     void Init();
     // Reads "cnf.ini" into the switches; a file that cannot be read keeps the defaults.
     void ReadCnf();
+    // After a download: the switches of the device's "cnf.ini", now the
+    // folder's. The station dialog shows and writes these from then on, and
+    // the program's own stay what they were.
+    void ReadDeviceCnf();
+    std::optional<TCnfIni>& DeviceCnf() { return deviceCnf_; }
     // ServiceStart; throws what it throws, and false is thrown as an error too.
     // Then the web server, when enabled and not in configurator mode; a web
     // server that cannot listen leaves the program without one, silently.
@@ -47,6 +53,7 @@ public:
 private:
     std::string dir_;
     TOpcUaSettings opcUa_;
+    std::optional<TCnfIni> deviceCnf_;
     TOpcUaLibraryBridge opcUaBridge_{opcUa_};
     TSocketChannelFactory channels_;
     std::unique_ptr<TServiceContext> ctx_;

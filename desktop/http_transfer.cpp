@@ -79,7 +79,7 @@ std::string TPocoHttpTransfer::Request(const std::string& method, const std::str
         if (port < 1 || port > 65535)
             throw TTransferError("port " + std::to_string(port) + " is no TCP port");
         HTTPClientSession session(host, static_cast<Poco::UInt16>(port));
-        session.setTimeout(Poco::Timespan(timeoutSeconds_, 0));
+        session.setTimeout(Poco::Timespan(std::chrono::microseconds(timeout_).count()));
         HTTPRequest request(method, "/" + file, HTTPRequest::HTTP_1_1);
         request.set("Authorization", BasicAuthorization(password));
         request.setContentType("text/html; charset=ISO-8859-1");

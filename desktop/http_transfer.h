@@ -7,6 +7,7 @@
 // answer shorter than its announced length or, to a download, one that is
 // not sent as a file ("application/octet-stream"): neither may be stored.
 
+#include <chrono>
 #include <stdexcept>
 #include <string>
 
@@ -26,13 +27,13 @@ public:
                       const std::string& password) = 0;
 };
 
-// A device that accepts the connection and then says nothing must not hold
-// the window for ever.
-constexpr int TransferTimeoutSeconds = 30;
+// A device that does not answer ends the transfer: the connect and each read
+// give up after this long ("Timeout").
+constexpr std::chrono::milliseconds TransferTimeout = std::chrono::seconds(10);
 
 class TPocoHttpTransfer final : public THttpTransfer {
 public:
-    explicit TPocoHttpTransfer(int timeoutSeconds = TransferTimeoutSeconds) : timeoutSeconds_(timeoutSeconds) {}
+    explicit TPocoHttpTransfer(std::chrono::milliseconds timeout = TransferTimeout) : timeout_(timeout) {}
     std::string Get(const std::string& host, int port, const std::string& file, const std::string& password) override;
     void Post(const std::string& host, int port, const std::string& file, const std::string& body,
               const std::string& password) override;
@@ -41,7 +42,7 @@ private:
     // fileType: the type a good answer has; "" for any.
     std::string Request(const std::string& method, const std::string& host, int port, const std::string& file,
                         const std::string* body, const std::string& password, const std::string& fileType);
-    int timeoutSeconds_;
+    std::chrono::milliseconds timeout_;
 };
 
 // "Basic " + Base64(":" + password in Windows-1251).

@@ -205,8 +205,8 @@ void TOPCForm::BuildMenus()
     ReadRemoteItem->setObjectName("ReadRemote");
     WriteRemoteItem = device->addAction(Q(texts::WriteRemote));
     WriteRemoteItem->setObjectName("WriteRemote");
-    connect(ReadRemoteItem, &QAction::triggered, this, [this] { Guard([this] { RemoteTransfer(true); }); });
-    connect(WriteRemoteItem, &QAction::triggered, this, [this] { Guard([this] { RemoteTransfer(false); }); });
+    connect(ReadRemoteItem, &QAction::triggered, this, [this] { Guard([this] { read_confClick(); }); });
+    connect(WriteRemoteItem, &QAction::triggered, this, [this] { Guard([this] { write_confClick(); }); });
     ReadRemoteItem->setVisible(false);
     WriteRemoteItem->setVisible(false);
 
@@ -396,25 +396,24 @@ void TOPCForm::ToggleLogs()
         prompts_.Info(texts::LogOnAdvice);
 }
 
-void TOPCForm::RemoteTransfer(bool download)
+TRemoteParts TOPCForm::RemoteParts()
 {
-    const TRemoteParts parts{service_,
-                             *http_,
-                             *uploadDialog_,
-                             [this](const std::string& text) { prompts_.Info(text); },
-                             [this] {
-                                 if (polling_->PollingOn())
-                                     polling_->Button1Click();
-                             },
-                             [this] { Refresh_ListBox(); }};
-    // The requests block: nothing of the window may start another meanwhile.
-    setEnabled(false);
-    if (download)
-        LoadAllConfFromDevice(parts);
-    else
-        SaveAllConfToDevice(parts);
-    setEnabled(true);
+    return TRemoteParts{service_,
+                        *http_,
+                        *uploadDialog_,
+                        [this](const std::string& text) { prompts_.Info(text); },
+                        [this] {
+                            if (polling_->PollingOn())
+                                polling_->Button1Click();
+                        },
+                        [this] { Refresh_ListBox(); }};
 }
+
+// The window stays enabled: the transfer dialog is its child, and while the
+// transfer runs the dialog is modal and keeps its own fields disabled.
+void TOPCForm::read_confClick() { load_all_conf_from_device(RemoteParts()); }
+
+void TOPCForm::write_confClick() { Save_all_conf_to_device(RemoteParts()); }
 
 void TOPCForm::N18Click()
 {

@@ -29,6 +29,7 @@ class THttpTransfer;
 class Tdlg_upload_conf;
 class TOpcDaRegistration;
 class TAboutBox;
+struct TRemoteParts;
 
 class TOPCForm final : public QMainWindow, private TPollingView, private TPollingService {
     Q_OBJECT
@@ -83,7 +84,9 @@ private:
     void ChangeSelected();
     void EditOpcUa();
     void ToggleLogs();
-    void RemoteTransfer(bool download);
+    TRemoteParts RemoteParts();
+    void read_confClick();
+    void write_confClick();
     void N18Click();
     void N16Click();
     void Registration(bool on);

@@ -50,8 +50,8 @@ int PortOr(const std::string& value, int def)
 }
 
 // One file of the device; none for an answer too short to be one.
-std::optional<std::string> FetchConfFromDevice(const TRemoteParts& p, const TConfDev& dev, const std::string& password,
-                                               const std::string& file)
+std::optional<std::string> load_conf_from_device(const TRemoteParts& p, const TConfDev& dev,
+                                                 const std::string& password, const std::string& file)
 {
     std::string body = p.http.Get(dev.IP_addr, dev.port, file, password);
     if (body.size() <= MissingFileBytes)
@@ -72,7 +72,8 @@ void StoreConf(const TRemoteParts& p, const std::string& file, const std::option
         throw std::runtime_error("cannot write " + path);
 }
 
-void SaveConfToDevice(const TRemoteParts& p, const TConfDev& dev, const std::string& password, const std::string& file)
+void Save_conf_to_device(const TRemoteParts& p, const TConfDev& dev, const std::string& password,
+                         const std::string& file)
 {
     p.http.Post(dev.IP_addr, dev.port, file, ReadFileBytes(p.service.FilePath(file)), password);
 }
@@ -80,7 +81,7 @@ void SaveConfToDevice(const TRemoteParts& p, const TConfDev& dev, const std::str
 void Probe(const TRemoteParts& p, const TConfDev& dev, const std::string& password)
 {
     try {
-        StoreConf(p, ProbeFile, FetchConfFromDevice(p, dev, password, ProbeFile));
+        StoreConf(p, ProbeFile, load_conf_from_device(p, dev, password, ProbeFile));
     } catch (const std::exception&) {
         // The device serves no such file: the probe only wakes the link.
     }
@@ -123,21 +124,33 @@ void WriteConfDev(const std::string& dir, const TConfDev& dev)
         throw std::runtime_error(std::string("cannot write ") + ConfDevFileName);
 }
 
-bool LoadAllConfFromDevice(const TRemoteParts& p)
+bool load_all_conf_from_device(const TRemoteParts& p)
 {
     TConfDev dev = ReadConfDev(p.service.Dir());
     std::string password;
-    if (!p.dialog.Ask("Считать конфигурацию", dev, password))
-        return false;
+    std::optional<std::string> stations, settings;
+    bool settingsStored = false;
+    // From then on the folder's "cnf.ini" is the device's: its switches, not
+    // the program's own, are the ones edited and sent back.
+    const auto takeDeviceSettings = [&] {
+        if (settingsStored)
+            p.service.ReadDeviceCnf();
+    };
     try {
-        Probe(p, dev, password);
-        // Both answers first: a failed second one must not leave the first
-        // stored beside a station list that is not read again.
-        const auto stations = FetchConfFromDevice(p, dev, password, Iec104CfgFileName);
-        const auto settings = FetchConfFromDevice(p, dev, password, CnfIniFileName);
-        StoreConf(p, Iec104CfgFileName, stations);
-        StoreConf(p, CnfIniFileName, settings);
-        WriteConfDev(p.service.Dir(), dev);
+        const bool ran = p.dialog.Run("Считать конфигурацию", dev, password, [&] {
+            Probe(p, dev, password);
+            // Both answers first: a failed second one must not leave the
+            // first stored beside a station list that is not read again.
+            stations = load_conf_from_device(p, dev, password, Iec104CfgFileName);
+            settings = load_conf_from_device(p, dev, password, CnfIniFileName);
+            StoreConf(p, Iec104CfgFileName, stations);
+            StoreConf(p, CnfIniFileName, settings);
+            settingsStored = settings.has_value();
+            WriteConfDev(p.service.Dir(), dev);
+        });
+        if (!ran)
+            return false;
+        takeDeviceSettings();
         if (!stations) {
             p.message(NotFound);
             return false;
@@ -150,23 +163,26 @@ bool LoadAllConfFromDevice(const TRemoteParts& p)
         p.message(Ok);
         return true;
     } catch (const std::exception& e) {
+        takeDeviceSettings();
         p.message(Failed + std::string(e.what()));
         return false;
     }
 }
 
-bool SaveAllConfToDevice(const TRemoteParts& p)
+bool Save_all_conf_to_device(const TRemoteParts& p)
 {
     TConfDev dev = ReadConfDev(p.service.Dir());
     std::string password;
-    if (!p.dialog.Ask("Записать конфигурацию", dev, password))
-        return false;
     try {
-        Probe(p, dev, password);
-        // "iec104.cfg" first: the device restarts when "cnf.ini" arrives.
-        SaveConfToDevice(p, dev, password, Iec104CfgFileName);
-        SaveConfToDevice(p, dev, password, CnfIniFileName);
-        WriteConfDev(p.service.Dir(), dev);
+        const bool ran = p.dialog.Run("Записать конфигурацию", dev, password, [&] {
+            Probe(p, dev, password);
+            // "iec104.cfg" first: the device restarts when "cnf.ini" arrives.
+            Save_conf_to_device(p, dev, password, Iec104CfgFileName);
+            Save_conf_to_device(p, dev, password, CnfIniFileName);
+            WriteConfDev(p.service.Dir(), dev);
+        });
+        if (!ran)
+            return false;
         p.message(Sent);
         return true;
     } catch (const std::exception& e) {

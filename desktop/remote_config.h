@@ -27,8 +27,13 @@ void WriteConfDev(const std::string& dir, const TConfDev& dev);
 class TTransferDialogPort {
 public:
     virtual ~TTransferDialogPort() = default;
-    // caption: "Считать конфигурацию" or "Записать конфигурацию"; false on Cancel.
-    virtual bool Ask(const std::string& caption, TConfDev& dev, std::string& password) = 0;
+    // caption: "Считать конфигурацию" or "Записать конфигурацию". On OK dev
+    // and password take the dialog's fields, then transfer runs (in the real
+    // dialog on a thread of its own, the window's loop turning and the
+    // dialog showing that it runs); what transfer throws comes out of here.
+    // False on Cancel: transfer never ran.
+    virtual bool Run(const std::string& caption, TConfDev& dev, std::string& password,
+                     const std::function<void()>& transfer) = 0;
 };
 
 struct TRemoteParts {
@@ -43,8 +48,10 @@ struct TRemoteParts {
 };
 
 // Both roads end with one message; false when nothing was asked or it failed.
-bool LoadAllConfFromDevice(const TRemoteParts& parts);
-bool SaveAllConfToDevice(const TRemoteParts& parts);
+// The requests and the files run through the dialog's transfer; the station
+// table, the list and the message on the caller's thread.
+bool load_all_conf_from_device(const TRemoteParts& parts);
+bool Save_all_conf_to_device(const TRemoteParts& parts);
 // The password command: an empty answer changes nothing.
 void SetRemotePassword(TDesktopService& service, const std::string& password);
 

@@ -10,6 +10,7 @@
 #include "service/tables.h"
 
 #include <functional>
+#include <optional>
 #include <random>
 
 namespace gw::desktop {
@@ -18,15 +19,35 @@ namespace {
 
 constexpr const char* PrmnBinFileName = "iec104sr.bin";
 
-// The settings the dialog shows beside the station: in memory, and the three
-// keys of "cnf.ini" at every OK. A failing write is logged; the station is
-// stored regardless.
+// The settings the dialog shows beside the station: the device's after a
+// download, else the program's own.
+void FillProgramSettings(TDesktopService& service, TStationEdit& edit)
+{
+    const TServiceSwitches& own = service.Context().Switches;
+    const std::optional<TCnfIni>& device = service.DeviceCnf();
+    edit.UseWebServer = device ? device->UseWebServer : own.UseWebServer;
+    edit.Port_WebServ = device ? device->Port_WebServ : own.Port_WebServ;
+    edit.Save_Obmen_v_File = device ? device->Save_Obmen_v_File : own.Save_Obmen_v_File.Get();
+}
+
+// The program's own settings: in memory, and the three keys of "cnf.ini" at
+// every OK. The device's: its "cnf.ini" only, and only when the user changed
+// one of them. A failing write is logged; the station is stored regardless.
 void ApplyProgramSettings(TDesktopService& service, const TStationEdit& edit)
 {
-    TServiceContext& ctx = service.Context();
-    ctx.Switches.UseWebServer = edit.UseWebServer;
-    ctx.Switches.Port_WebServ = edit.Port_WebServ;
-    ctx.Switches.Save_Obmen_v_File.Set(edit.Save_Obmen_v_File);
+    if (std::optional<TCnfIni>& device = service.DeviceCnf()) {
+        if (edit.UseWebServer == device->UseWebServer && edit.Port_WebServ == device->Port_WebServ
+            && edit.Save_Obmen_v_File == device->Save_Obmen_v_File)
+            return;
+        device->UseWebServer = edit.UseWebServer;
+        device->Port_WebServ = edit.Port_WebServ;
+        device->Save_Obmen_v_File = edit.Save_Obmen_v_File;
+    } else {
+        TServiceContext& ctx = service.Context();
+        ctx.Switches.UseWebServer = edit.UseWebServer;
+        ctx.Switches.Port_WebServ = edit.Port_WebServ;
+        ctx.Switches.Save_Obmen_v_File.Set(edit.Save_Obmen_v_File);
+    }
     Guarded(service.Dir(),
             [&] { WriteCnfIniOptions(service.Dir(), edit.UseWebServer, edit.Port_WebServ, edit.Save_Obmen_v_File); });
 }
@@ -91,6 +112,7 @@ bool AddStation(TDesktopService& service, TPrompts& prompts, TStationDialogPort&
     }
     TStationEdit edit;
     SetPrmnDefault(edit.prm, PrmnKind104, "127.0.0.1", 2404);
+    FillProgramSettings(service, edit);
     if (!dialog.Edit(ctx, ctx.Stations.KpCount + 1, edit))
         return false;
     ApplyProgramSettings(service, edit);
@@ -121,6 +143,7 @@ bool ChangeStation(TDesktopService& service, TStationDialogPort& dialog, int k)
         return false;
     TStationEdit edit;
     edit.prm = ctx.Channels.Prmn104[static_cast<std::size_t>(k - 1)];
+    FillProgramSettings(service, edit);
     if (!dialog.Edit(ctx, k, edit))
         return false;
     ApplyProgramSettings(service, edit);

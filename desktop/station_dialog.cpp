@@ -447,6 +447,10 @@ void TDev_prop_Dlg::ClientParamModal()
 bool TDev_prop_Dlg::Edit(const TServiceContext& ctx, int n, TStationEdit& edit)
 {
     BeforeShowOptionsUstr(ctx, n, edit.prm);
+    // The command's program-wide settings: after a download, the device's.
+    CB_UseWebServer->setChecked(edit.UseWebServer);
+    SE_Port_WebServ->setValue(edit.Port_WebServ);
+    CB_Save_Obmen_v_File->setChecked(edit.Save_Obmen_v_File);
     if (exec() != QDialog::Accepted)
         return false;
     edit = Read();

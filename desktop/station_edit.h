@@ -17,7 +17,8 @@ struct TStationEdit {
 };
 
 // Shows the station dialog for station n (n > KpCount: a new one) over the
-// channel record edit.prm; true on OK with edit filled.
+// channel record edit.prm and the settings in edit; true on OK with edit
+// filled.
 class TStationDialogPort {
 public:
     virtual ~TStationDialogPort() = default;

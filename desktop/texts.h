@@ -33,6 +33,7 @@ inline constexpr const char* OpcUaSettingsMenu = "Настройки OPC UA се
 inline constexpr const char* SetRemotePassword = "Установить пароль для удаленной загрузки конфигурации";
 inline constexpr const char* ReadRemote = "Считать конфигурацию из удаленного ОРС-сервера";
 inline constexpr const char* WriteRemote = "Записать конфигурацию в удаленный ОРС-сервер";
+inline constexpr const char* TransferRunning = "Идёт обмен с устройством…";
 inline constexpr const char* LogOn = "Временно включить запись лог файлов";
 inline constexpr const char* LogOff = "Выключить запись лог файлов";
 inline constexpr const char* LogOnAdvice = "Потом обязательно Выключите запись лог файлов";

@@ -6,10 +6,12 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include <charconv>
+#include <utility>
 
 namespace gw::desktop {
 
@@ -40,16 +42,30 @@ Tdlg_upload_conf::Tdlg_upload_conf(QWidget* parent) : QDialog(parent)
     form->addRow(loginCaption, Ed_login_upl);
     loginCaption->hide();
     Ed_login_upl->hide();
-    auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok = buttons->addButton(QString::fromUtf8(texts::Ok), QDialogButtonBox::AcceptRole);
+    laRunning = new QLabel(QString::fromUtf8(texts::TransferRunning), this);
+    laRunning->setObjectName("laRunning");
+    pbRunning = new QProgressBar(this);
+    pbRunning->setObjectName("pbRunning");
+    pbRunning->setRange(0, 0); // no steps to count: it shows that something runs
+    pbRunning->setTextVisible(false);
+    buttons_ = new QDialogButtonBox(this);
+    QPushButton* ok = buttons_->addButton(QString::fromUtf8(texts::Ok), QDialogButtonBox::AcceptRole);
+    ok->setObjectName("OKBtn");
     ok->setDefault(true);
-    buttons->addButton(QString::fromUtf8(texts::Cancel), QDialogButtonBox::RejectRole);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    buttons_->addButton(QString::fromUtf8(texts::Cancel), QDialogButtonBox::RejectRole)->setObjectName("CancelBtn");
+    connect(buttons_, &QDialogButtonBox::accepted, this, &Tdlg_upload_conf::OKBtnClick);
+    connect(buttons_, &QDialogButtonBox::rejected, this, &Tdlg_upload_conf::reject);
+    // The transfer's thread signals its end; the window's thread joins it.
+    connect(this, &Tdlg_upload_conf::TransferFinished, this, &Tdlg_upload_conf::TransferEnded, Qt::QueuedConnection);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addWidget(buttons);
+    layout->addWidget(laRunning);
+    layout->addWidget(pbRunning);
+    layout->addWidget(buttons_);
+    ShowRunning(false);
 }
+
+Tdlg_upload_conf::~Tdlg_upload_conf() { JoinTransfer(); }
 
 void Tdlg_upload_conf::Fill(const std::string& caption, const TConfDev& dev)
 {
@@ -70,13 +86,74 @@ void Tdlg_upload_conf::Take(TConfDev& dev, std::string& password) const
     password = MaskEdit_pwd_up->text().toStdString();
 }
 
-bool Tdlg_upload_conf::Ask(const std::string& caption, TConfDev& dev, std::string& password)
+bool Tdlg_upload_conf::Run(const std::string& caption, TConfDev& dev, std::string& password,
+                           const std::function<void()>& transfer)
 {
     Fill(caption, dev);
-    if (exec() != QDialog::Accepted)
-        return false;
-    Take(dev, password);
-    return true;
+    dev_ = &dev;
+    password_ = &password;
+    transfer_ = &transfer;
+    failure_ = nullptr;
+    started_ = false;
+    exec();
+    JoinTransfer();
+    dev_ = nullptr;
+    password_ = nullptr;
+    transfer_ = nullptr;
+    if (failure_)
+        std::rethrow_exception(std::exchange(failure_, nullptr));
+    return started_;
+}
+
+void Tdlg_upload_conf::OKBtnClick()
+{
+    if (TransferRunning() || !transfer_)
+        return;
+    Take(*dev_, *password_);
+    started_ = true;
+    ShowRunning(true);
+    worker_ = std::thread([this] {
+        try {
+            (*transfer_)();
+        } catch (...) {
+            failure_ = std::current_exception();
+        }
+        Q_EMIT TransferFinished(QPrivateSignal());
+    });
+}
+
+void Tdlg_upload_conf::TransferEnded()
+{
+    // Run has already waited for it when the loop ended first.
+    if (!TransferRunning())
+        return;
+    JoinTransfer();
+    accept();
+}
+
+void Tdlg_upload_conf::reject()
+{
+    // The transfer cannot be called back half-way: it ends on its own, at the
+    // latest with the time-out.
+    if (!TransferRunning())
+        QDialog::reject();
+}
+
+void Tdlg_upload_conf::ShowRunning(bool running)
+{
+    for (QWidget* w : {static_cast<QWidget*>(Ed_IP_addr1), static_cast<QWidget*>(SE_port),
+                       static_cast<QWidget*>(MaskEdit_pwd_up), static_cast<QWidget*>(buttons_)})
+        w->setEnabled(!running);
+    laRunning->setVisible(running);
+    pbRunning->setVisible(running);
+}
+
+void Tdlg_upload_conf::JoinTransfer()
+{
+    if (!worker_.joinable())
+        return;
+    worker_.join();
+    ShowRunning(false);
 }
 
 } // namespace gw::desktop

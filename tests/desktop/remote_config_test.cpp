@@ -2,6 +2,7 @@
 // and the real HTTP client against a real fieldgate service on loopback.
 
 #include "desktop_fixture.h"
+#include "loopback_peer.h"
 
 #include "core/cp1251.h"
 #include "daemon/fieldgateservice.h"
@@ -10,13 +11,13 @@
 #include "desktop/remote_config.h"
 #include "service/cnfini.h"
 #include "service/tables.h"
+#include "testkit/free_port.h"
 
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/StreamSocket.h>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <map>
 #include <thread>
@@ -28,7 +29,7 @@ using desktop::TConfDev;
 
 class FixedDialog final : public desktop::TTransferDialogPort {
 public:
-    bool Ask(const std::string& caption, TConfDev& dev, std::string& pw) override
+    bool Run(const std::string& caption, TConfDev& dev, std::string& pw, const std::function<void()>& transfer) override
     {
         captions.push_back(caption);
         if (!ok)
@@ -36,6 +37,7 @@ public:
         dev.IP_addr = "127.0.0.1";
         dev.port = port;
         pw = password;
+        transfer();
         return true;
     }
     bool ok = true;
@@ -71,12 +73,6 @@ std::string CnfIni(int port, const std::string& pwd)
            + "\r\n[Save_Obmen_v_File]\r\nSave_Obmen_v_File=0\r\n[pwd]\r\npwd=" + pwd + "\r\n";
 }
 
-int FreePort()
-{
-    Poco::Net::ServerSocket s(Poco::Net::SocketAddress("127.0.0.1", 0));
-    return s.address().port();
-}
-
 class RemoteConfig : public ::testing::Test {
 protected:
     desktop::TRemoteParts Parts(desktop::THttpTransfer& client)
@@ -101,8 +97,8 @@ protected:
 TEST_F(RemoteConfig, CancelSendsNothing)
 {
     dialog.ok = false;
-    EXPECT_FALSE(desktop::LoadAllConfFromDevice(Parts(http)));
-    EXPECT_FALSE(desktop::SaveAllConfToDevice(Parts(http)));
+    EXPECT_FALSE(desktop::load_all_conf_from_device(Parts(http)));
+    EXPECT_FALSE(desktop::Save_all_conf_to_device(Parts(http)));
     EXPECT_TRUE(http.requests.empty());
     EXPECT_TRUE(messages.empty());
     EXPECT_FALSE(ConfDevWritten());
@@ -113,7 +109,7 @@ TEST_F(RemoteConfig, TenByteStationFileCountsAsMissing)
 {
     http.files["iec104.cfg"] = "0123456789";
     http.files["cnf.ini"] = CnfIni(80, "x");
-    EXPECT_FALSE(desktop::LoadAllConfFromDevice(Parts(http)));
+    EXPECT_FALSE(desktop::load_all_conf_from_device(Parts(http)));
     EXPECT_EQ(messages, std::vector<std::string>{"Не найден файл на устройстве "});
     EXPECT_EQ(http.requests, (std::vector<std::string>{"GET test.cfg pw", "GET iec104.cfg pw", "GET cnf.ini pw"}));
     EXPECT_FALSE(std::filesystem::exists(local.File("iec104.cfg")));
@@ -125,7 +121,7 @@ TEST_F(RemoteConfig, TenByteStationFileCountsAsMissing)
 TEST_F(RemoteConfig, UploadWithoutLocalCnfIniHasSentTheStationsAndFails)
 {
     local.Write("iec104.cfg", ";kol,0\r\n");
-    EXPECT_FALSE(desktop::SaveAllConfToDevice(Parts(http)));
+    EXPECT_FALSE(desktop::Save_all_conf_to_device(Parts(http)));
     EXPECT_EQ(http.requests, (std::vector<std::string>{"GET test.cfg pw", "POST iec104.cfg pw"}));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].rfind("Ошибка ", 0), 0u);
@@ -141,7 +137,7 @@ TEST_F(RemoteConfig, PasswordCommandIsNotTheTransferPassword)
     ReadCnfIni(local.path(), cnf);
     EXPECT_EQ(cnf.pwd, "новый");
     local.Write("iec104.cfg", ";kol,0\r\n");
-    ASSERT_TRUE(desktop::SaveAllConfToDevice(Parts(http)));
+    ASSERT_TRUE(desktop::Save_all_conf_to_device(Parts(http)));
     EXPECT_EQ(http.requests.back(), "POST cnf.ini pw");
 }
 
@@ -198,14 +194,14 @@ protected:
     TempDir device;
     int webPort = 0;
     std::unique_ptr<TFieldgateService> fieldgate;
-    desktop::TPocoHttpTransfer client{5};
+    desktop::TPocoHttpTransfer client{std::chrono::seconds(5)};
 };
 
 TEST_F(RemoteConfigDevice, DownloadLoadsTheDevicesStations)
 {
     service.Init();
     service.Context().Switches.Port_WebServ = 4321;
-    ASSERT_TRUE(desktop::LoadAllConfFromDevice(Parts(client)));
+    ASSERT_TRUE(desktop::load_all_conf_from_device(Parts(client)));
     EXPECT_EQ(messages, std::vector<std::string>{"Конфигурация считана успешно "});
     EXPECT_EQ(local.Read("iec104.cfg"), device.Read("iec104.cfg"));
     EXPECT_EQ(local.Read("cnf.ini"), device.Read("cnf.ini"));
@@ -226,7 +222,7 @@ TEST_F(RemoteConfigDevice, UploadStoresBothFilesAndAsksTheDeviceToRestart)
 {
     local.Write("iec104.cfg", ";kol,0\r\n");
     local.Write("cnf.ini", CnfIni(webPort, "next"));
-    ASSERT_TRUE(desktop::SaveAllConfToDevice(Parts(client)));
+    ASSERT_TRUE(desktop::Save_all_conf_to_device(Parts(client)));
     EXPECT_EQ(messages, std::vector<std::string>{"Конфигурация записана успешно "});
     EXPECT_EQ(device.Read("iec104.cfg"), ";kol,0\r\n");
     EXPECT_EQ(device.Read("cnf.ini"), CnfIni(webPort, "next"));
@@ -241,8 +237,8 @@ TEST_F(RemoteConfigDevice, WrongPasswordEndsEitherRoadWithTheError)
     dialog.password = "wrong";
     local.Write("iec104.cfg", ";kol,0\r\n");
     local.Write("cnf.ini", CnfIni(webPort, "pw"));
-    EXPECT_FALSE(desktop::LoadAllConfFromDevice(Parts(client)));
-    EXPECT_FALSE(desktop::SaveAllConfToDevice(Parts(client)));
+    EXPECT_FALSE(desktop::load_all_conf_from_device(Parts(client)));
+    EXPECT_FALSE(desktop::Save_all_conf_to_device(Parts(client)));
     ASSERT_EQ(messages.size(), 2u);
     for (const std::string& m : messages)
         EXPECT_EQ(m.rfind("Ошибка HTTP/1.1 401", 0), 0u) << m;
@@ -262,9 +258,9 @@ TEST_F(RemoteConfigDevice, PasswordInCyrillicOpensBothRoads)
     ASSERT_EQ(fieldgate->WebPort(), webPort);
     dialog.password = "пароль";
     service.Init();
-    ASSERT_TRUE(desktop::LoadAllConfFromDevice(Parts(client))) << messages.back();
+    ASSERT_TRUE(desktop::load_all_conf_from_device(Parts(client))) << messages.back();
     EXPECT_EQ(local.Read("cnf.ini"), device.Read("cnf.ini"));
-    ASSERT_TRUE(desktop::SaveAllConfToDevice(Parts(client))) << messages.back();
+    ASSERT_TRUE(desktop::Save_all_conf_to_device(Parts(client))) << messages.back();
 }
 
 // A device on loopback that gives each file its scripted answer, bytes as
@@ -272,42 +268,30 @@ TEST_F(RemoteConfigDevice, PasswordInCyrillicOpensBothRoads)
 class ScriptedDevice {
 public:
     explicit ScriptedDevice(std::map<std::string, std::string> answers)
-        : answers_(std::move(answers)), thread_([this] { Serve(); })
+        : answers_(std::move(answers)), peer_([this](Poco::Net::StreamSocket client) { Answer(client); })
     {
     }
-    ~ScriptedDevice()
-    {
-        stop_ = true;
-        thread_.join();
-    }
-    int Port() const { return socket_.address().port(); }
+    int Port() const { return peer_.Port(); }
 
 private:
-    void Serve()
+    void Answer(Poco::Net::StreamSocket& client) const
     {
-        while (!stop_) {
-            if (!socket_.poll(Poco::Timespan(0, 20000), Poco::Net::Socket::SELECT_READ))
-                continue;
-            Poco::Net::StreamSocket client = socket_.acceptConnection();
-            client.setReceiveTimeout(Poco::Timespan(30, 0));
-            std::string head;
-            char c = 0;
-            while (head.find("\r\n\r\n") == std::string::npos && client.receiveBytes(&c, 1) == 1)
-                head += c;
-            const std::size_t from = head.find('/') + 1;
-            const auto it = answers_.find(head.substr(from, head.find(' ', from) - from));
-            const std::string answer =
-                it == answers_.end() ? "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n" : it->second;
-            client.sendBytes(answer.data(), static_cast<int>(answer.size()));
-            client.shutdown();
-            client.close();
-        }
+        client.setReceiveTimeout(Poco::Timespan(30, 0));
+        std::string head;
+        char c = 0;
+        while (head.find("\r\n\r\n") == std::string::npos && client.receiveBytes(&c, 1) == 1)
+            head += c;
+        const std::size_t from = head.find('/') + 1;
+        const auto it = answers_.find(head.substr(from, head.find(' ', from) - from));
+        const std::string answer =
+            it == answers_.end() ? "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n" : it->second;
+        client.sendBytes(answer.data(), static_cast<int>(answer.size()));
+        client.shutdown();
+        client.close();
     }
 
-    std::map<std::string, std::string> answers_;
-    Poco::Net::ServerSocket socket_{Poco::Net::SocketAddress("127.0.0.1", 0)};
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    const std::map<std::string, std::string> answers_;
+    LoopbackPeer peer_; // last: it answers from the table above
 };
 
 std::string FileAnswer(const std::string& body, std::size_t announced, const char* type = "application/octet-stream")
@@ -338,8 +322,8 @@ TEST_F(RemoteConfig, AnswerCutShortOrNoFileIsNotStored)
         messages.clear();
         ScriptedDevice device(c.answers);
         dialog.port = device.Port();
-        desktop::TPocoHttpTransfer client(30);
-        EXPECT_FALSE(desktop::LoadAllConfFromDevice(Parts(client))) << c.what;
+        desktop::TPocoHttpTransfer client(std::chrono::seconds(30));
+        EXPECT_FALSE(desktop::load_all_conf_from_device(Parts(client))) << c.what;
         ASSERT_EQ(messages.size(), 1u) << c.what;
         EXPECT_EQ(messages[0].rfind("Ошибка ", 0), 0u) << c.what << ": " << messages[0];
         // Both files or neither: the station list is not read again after a
@@ -354,10 +338,10 @@ TEST_F(RemoteConfig, DeviceThatNeverAnswersTimesOut)
 {
     Poco::Net::ServerSocket silent(Poco::Net::SocketAddress("127.0.0.1", 0));
     dialog.port = silent.address().port();
-    desktop::TPocoHttpTransfer impatient(1);
+    desktop::TPocoHttpTransfer impatient(std::chrono::milliseconds(300));
     local.Write("iec104.cfg", ";kol,0\r\n");
     local.Write("cnf.ini", CnfIni(80, "pw"));
-    EXPECT_FALSE(desktop::SaveAllConfToDevice(Parts(impatient)));
+    EXPECT_FALSE(desktop::Save_all_conf_to_device(Parts(impatient)));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].rfind("Ошибка ", 0), 0u);
     EXPECT_FALSE(ConfDevWritten());

@@ -4,6 +4,7 @@
 
 #include "desktop/about_dialog.h"
 #include "desktop/desktop_service.h"
+#include "desktop/http_transfer.h"
 #include "desktop/link_param_dialog.h"
 #include "desktop/main_window.h"
 #include "desktop/opcda_server.h"
@@ -16,9 +17,16 @@
 #include "testkit/kpsim_process.h"
 #include "testkit/one_station.h"
 
+#include <Poco/Net/ServerSocket.h>
+
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QPushButton>
+#include <QTimer>
 
 #include <clocale>
 #include <cstdio>
@@ -39,6 +47,51 @@ bool Save(QWidget& w, const std::string& dir, const char* name, bool fit = true)
     const bool ok = w.grab().save(QString::fromStdString(path));
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", path.c_str());
     return ok;
+}
+
+// Saves what is on screen now, as it is (a modal dialog in use).
+bool SaveAsShown(QWidget& w, const std::string& dir, const char* name)
+{
+    const std::string path = dir + "/" + name + ".png";
+    const bool ok = w.grab().save(QString::fromStdString(path));
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", path.c_str());
+    return ok;
+}
+
+// The transfer dialog in use: the address, port and password filled in and
+// OK clicked, against a device that accepts and never answers. Shot while the
+// transfer runs (the dialog and the window behind it), and the message it
+// ends with.
+bool ShootTransfer(desktop::TOPCForm& form, const std::string& out)
+{
+    Poco::Net::ServerSocket silent(Poco::Net::SocketAddress("127.0.0.1", 0));
+    desktop::TPocoHttpTransfer impatient(std::chrono::seconds(2));
+    form.SetHttpTransfer(impatient);
+    desktop::Tdlg_upload_conf& dialog = form.UploadDialog();
+    bool ok = true, shotRunning = false;
+    QTimer::singleShot(0, &dialog, [&] {
+        dialog.findChild<QLineEdit*>("Ed_IP_addr1")->setText("127.0.0.1");
+        dialog.findChild<QLineEdit*>("SE_port")->setText(QString::number(silent.address().port()));
+        dialog.findChild<QLineEdit*>("MaskEdit_pwd_up")->setText("secret");
+        dialog.findChild<QPushButton*>("OKBtn")->click();
+    });
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!shotRunning && dialog.TransferRunning()) {
+            // A few turns for the layout and the busy bar's animation.
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 200);
+            ok = SaveAsShown(dialog, out, "upload_dialog_running") && ok;
+            ok = SaveAsShown(form, out, "main_window_during_transfer") && ok;
+            shotRunning = true;
+        }
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            ok = SaveAsShown(*box, out, "transfer_message") && ok;
+            box->accept();
+        }
+    });
+    watch.start(100);
+    form.findChild<QAction*>("ReadRemote")->trigger();
+    return ok && shotRunning;
 }
 
 // Runs the event loop (the service tick) until pred holds or ms pass.
@@ -100,6 +153,8 @@ int main(int argc, char* argv[])
     desktop::Tdlg_upload_conf& upload = form.UploadDialog();
     upload.Fill("Считать конфигурацию", desktop::TConfDev{"192.168.1.10", 810, ""});
     ok = Save(upload, out, "upload_dialog") && ok;
+    upload.hide();
+    ok = ShootTransfer(form, out) && ok;
     ok = Save(form.AboutBox(), out, "about_dialog") && ok;
     form.close();
     return ok ? 0 : 1;
