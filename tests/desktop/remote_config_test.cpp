@@ -220,11 +220,12 @@ TEST_F(RemoteConfigDevice, DownloadLoadsTheDevicesStations)
 
 TEST_F(RemoteConfigDevice, UploadStoresBothFilesAndAsksTheDeviceToRestart)
 {
-    local.Write("iec104.cfg", ";kol,0\r\n");
+    const std::string stations = ExampleStations({2405});
+    local.Write("iec104.cfg", stations);
     local.Write("cnf.ini", CnfIni(webPort, "next"));
     ASSERT_TRUE(desktop::Save_all_conf_to_device(Parts(client)));
     EXPECT_EQ(messages, std::vector<std::string>{"Конфигурация записана успешно "});
-    EXPECT_EQ(device.Read("iec104.cfg"), ";kol,0\r\n");
+    EXPECT_EQ(device.Read("iec104.cfg"), stations);
     EXPECT_EQ(device.Read("cnf.ini"), CnfIni(webPort, "next"));
     // The device flags its restart once its answer has gone out.
     for (int i = 0; i < 500 && !fieldgate->ReconfigureRequested(); ++i)
