@@ -137,7 +137,8 @@ protected:
         pointId = ctx.Stations.KpTable[1].Nom_OPC_TS;
     }
 
-    // 50 ms of the fake clock and one tick: every third one publishes.
+    // ms of the fake clock (50 unless a wait has used its share) and one
+    // tick: every third one publishes.
     void Tick(std::int64_t ms = 50)
     {
         clock.Advance(ms);
@@ -150,8 +151,8 @@ protected:
             Tick();
         while (ctx.Running.TickCounter % 3 != 0);
     }
-    // 50 ms and the link's part of a tick alone: connects, timers, frames,
-    // but no publication.
+    // The same with the link's part of a tick alone: connects, timers,
+    // frames, but no publication.
     void LinkTick(std::int64_t ms = 50)
     {
         clock.Advance(ms);
