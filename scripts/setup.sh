@@ -13,6 +13,7 @@ packages=(
   qt6-base-dev # opcstation, the desktop program
   tshark
   curl
+  tzdata # zones with summer time for the UTC conversion tests
   procps
   clang libclang-rt-14-dev # libFuzzer for the short fuzz runs
   clang-format # the test that every source is formatted

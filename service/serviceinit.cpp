@@ -19,6 +19,9 @@ namespace {
 // The service directory with its separator, "" for the working directory.
 std::string ServiceDir(const TServiceContext& ctx) { return ctx.Process.FilePath(""); }
 
+constexpr const char* MissingCnfIniLine =
+    "Нет файла cnf.ini: веб-сервер и передача конфигурации выключены (нужны UseWebServer=1 и пароль pwd)";
+
 // fieldgate: "cnf.ini" and the web server. A failure is logged and the start
 // goes on without web server.
 void StartWebServer(TServiceContext& ctx)
@@ -32,7 +35,11 @@ void StartWebServer(TServiceContext& ctx)
         // it the device could not be reached to mend the file.
         const TConfigComplaint complain =
             LogComplaints([&ctx](const std::string& line) { AppendServiceLine(ctx, line, "log_iec104.txt"); });
-        ReadCnfIni(dir.empty() ? std::filesystem::path(".") : std::filesystem::path(dir), settings, complain);
+        const std::filesystem::path at = dir.empty() ? std::filesystem::path(".") : std::filesystem::path(dir);
+        // A fresh install has none: say why the device cannot be reached.
+        if (!std::filesystem::exists(at / CnfIniFileName))
+            AppendServiceLine(ctx, MissingCnfIniLine, "log_iec104.txt");
+        ReadCnfIni(at, settings, complain);
         ctx.Switches.UseWebServer = settings.UseWebServer;
         ctx.Switches.Port_WebServ = settings.Port_WebServ;
         ctx.Switches.Save_Obmen_v_File = settings.Save_Obmen_v_File;

@@ -294,7 +294,7 @@ TEST_F(Channel, ActiveChannelAsksForAConnectionEveryTwoSeconds)
     Tick();
     EXPECT_EQ(port.connectRequests, 1);
     EXPECT_EQ(port.host, kHost);
-    clock.Advance(T104Client::ConnectPauseMs);
+    clock.Advance(2000);
     Tick();
     EXPECT_EQ(port.connectRequests, 1);
     clock.Advance(1);

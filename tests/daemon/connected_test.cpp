@@ -43,6 +43,32 @@ const std::string NpmDir = std::string(GATEWAY_SOURCE_DIR) + "/tests/npm";
 constexpr int Ca = 1;
 constexpr int PointIoa = 100;
 
+// How long a wait may take in real time: only a failing program takes this
+// long, however loaded the machine.
+constexpr auto Patience = 60s;
+// The link's time a wait may use: the connect pauses of a reconnect, well
+// below its t1 (15 s), so that a station slow to answer on a loaded machine
+// never sees its answer expire. A wait for one of the link's time-outs
+// (t1, T0 of 30 s, the reserve grace of 30 s) gives the time-out room.
+constexpr std::int64_t LinkPausesMs = 10'000;
+constexpr std::int64_t LinkTimeoutsMs = 60'000;
+
+// kpsim's station with the point, as every test here has it. The gateway's
+// clock stands while a test reads through a client, so its acknowledgement
+// (t2) comes late in real time: the station waits for it far beyond its
+// usual t1 of 15 s.
+std::vector<std::string> StationArgs(std::vector<std::string> address)
+{
+    address.insert(address.end(), {"--ca", "1", "--sp", "100", "--t1", "255000"});
+    return address;
+}
+std::vector<std::string> StationArgs(std::vector<std::string> address, const std::string& option)
+{
+    auto args = StationArgs(std::move(address));
+    args.push_back(option);
+    return args;
+}
+
 // "YYYY-MM-DDThh:mm:ss.zzz" of a local date-time, as kpsim's "set ... time=" takes it.
 std::string KpsimTime(TDateTime dt)
 {
@@ -111,10 +137,11 @@ protected:
         pointId = ctx.Stations.KpTable[1].Nom_OPC_TS;
     }
 
-    // 50 ms of the fake clock and one tick: every third one publishes.
-    void Tick()
+    // ms of the fake clock (50 unless a wait has used its share) and one
+    // tick: every third one publishes.
+    void Tick(std::int64_t ms = 50)
     {
-        clock.Advance(50);
+        clock.Advance(ms);
         ServiceTick(ctx);
     }
     // Up to and including the next publication pass.
@@ -124,33 +151,35 @@ protected:
             Tick();
         while (ctx.Running.TickCounter % 3 != 0);
     }
-    // 50 ms and the link's part of a tick alone: connects, timers, frames,
-    // but no publication.
-    void LinkTick()
+    // The same with the link's part of a tick alone: connects, timers,
+    // frames, but no publication.
+    void LinkTick(std::int64_t ms = 50)
     {
-        clock.Advance(50);
+        clock.Advance(ms);
         ServicePeriodic(ctx);
     }
-    // Ticks (or link ticks) until kpsim prints a line starting with prefix.
-    bool TickUntilLine(KpsimProcess& kpsim, const std::string& prefix, bool publish = true)
-    {
-        for (int i = 0; i < 2000; ++i) {
-            publish ? Tick() : LinkTick();
-            if (kpsim.WaitFor(prefix, 5ms))
-                return true;
-        }
-        return false;
-    }
+    // Ticks (or link ticks) until pred holds, for up to Patience. The fake
+    // clock moves 50 ms a tick for the first budgetMs of the wait, then
+    // stands while the ticks go on taking what arrives.
     template <class Pred>
-    bool TickUntil(Pred pred, bool publish = true)
+    bool TickUntil(Pred pred, bool publish = true, std::int64_t budgetMs = LinkPausesMs)
     {
-        for (int i = 0; i < 2000; ++i) {
+        const auto deadline = std::chrono::steady_clock::now() + Patience;
+        for (std::int64_t spent = 0; std::chrono::steady_clock::now() < deadline;) {
             if (pred())
                 return true;
-            publish ? Tick() : LinkTick();
+            const std::int64_t step = spent < budgetMs ? 50 : 0;
+            spent += step;
+            publish ? Tick(step) : LinkTick(step);
             std::this_thread::sleep_for(2ms);
         }
-        return false;
+        return pred();
+    }
+    // Ticks (or link ticks) until kpsim prints a line starting with prefix.
+    bool TickUntilLine(KpsimProcess& kpsim, const std::string& prefix, bool publish = true,
+                       std::int64_t budgetMs = LinkPausesMs)
+    {
+        return TickUntil([&] { return kpsim.WaitFor(prefix, 5ms).has_value(); }, publish, budgetMs);
     }
     // The link has sent STARTDT act and waits for its con.
     bool StartDtOutstanding()
@@ -255,7 +284,7 @@ protected:
                                      "opc.tcp://127.0.0.1:" + std::to_string(settings.OPC_UA_Port),
                                      std::to_string(alarmId), std::to_string(pointId)},
             env);
-        ASSERT_TRUE(watch->WaitFor("ready", 30s)) << "no subscription";
+        ASSERT_TRUE(watch->WaitFor("ready", Patience)) << "no subscription";
     }
     // "value status" of every notification of variable id the client has read so far.
     std::vector<std::string> Notified(int id)
@@ -322,7 +351,7 @@ protected:
 // time-tagged point later does not move that stamp.
 TEST_F(ConnectedState, ConnectedFromTheConfirmedStartOfTransferStampedWithIt)
 {
-    KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100", "--silent"});
+    KpsimProcess kpsim(StationArgs({"--listen", "127.0.0.1:0"}, "--silent"));
     Start(kpsim);
     ASSERT_TRUE(TickUntilLine(kpsim, "connected station=1"));
     ASSERT_TRUE(TickUntil([&] { return StartDtOutstanding(); }));
@@ -334,7 +363,7 @@ TEST_F(ConnectedState, ConnectedFromTheConfirmedStartOfTransferStampedWithIt)
     // The STARTDT act went to a silent station: t1 drops the connection, and
     // the next one starts the transfer.
     kpsim.Control("talk 1");
-    ASSERT_TRUE(TickUntilLine(kpsim, "startdt station=1"));
+    ASSERT_TRUE(TickUntilLine(kpsim, "startdt station=1", true, LinkTimeoutsMs));
     ASSERT_TRUE(TickUntil([&] { return ctx.Stations.KpTable[1].Connected.Get(); }));
     const TDateTime started = ctx.Stations.KpTable[1].Connected_Time;
     ASSERT_TRUE(TickUntilLine(kpsim, "interrogation station=1"));
@@ -366,7 +395,7 @@ TEST_F(ConnectedState, ConnectedFromTheConfirmedStartOfTransferStampedWithIt)
 // variables start without a value.
 TEST_F(ConnectedState, NeverConnectedStationReadsFalseAfterARestart)
 {
-    KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100", "--silent"});
+    KpsimProcess kpsim(StationArgs({"--listen", "127.0.0.1:0"}, "--silent"));
     for (int run = 1; run <= 2; ++run) {
         SCOPED_TRACE(run);
         Start(kpsim);
@@ -381,14 +410,14 @@ TEST_F(ConnectedState, NeverConnectedStationReadsFalseAfterARestart)
 // a new TCP connection to the hung station does not bring it back.
 TEST_F(ConnectedState, StationThatHangsIsLostAndStaysLostAcrossReconnects)
 {
-    KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100"});
+    KpsimProcess kpsim(StationArgs({"--listen", "127.0.0.1:0"}));
     Start(kpsim);
     BringUp(kpsim);
     ASSERT_FALSE(HasFailure());
 
     kpsim.Control("silent 1");
     ASSERT_TRUE(kpsim.WaitFor("done station=1 action=silent"));
-    ASSERT_TRUE(TickUntilLine(kpsim, "disconnected station=1"));
+    ASSERT_TRUE(TickUntilLine(kpsim, "disconnected station=1", true, LinkTimeoutsMs));
     ASSERT_TRUE(TickUntilLine(kpsim, "connected station=1"));
     ASSERT_TRUE(TickUntil([&] { return StartDtOutstanding(); }));
     Pass();
@@ -403,7 +432,7 @@ TEST_F(ConnectedState, StationThatHangsIsLostAndStaysLostAcrossReconnects)
 // connection's state.
 TEST_F(ConnectedState, DropAndReconnectWithinOnePassIsStillPublished)
 {
-    KpsimProcess kpsim({"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100"});
+    KpsimProcess kpsim(StationArgs({"--listen", "127.0.0.1:0"}));
     Start(kpsim);
     BringUp(kpsim);
     ASSERT_FALSE(HasFailure());
@@ -418,8 +447,9 @@ TEST_F(ConnectedState, DropAndReconnectWithinOnePassIsStillPublished)
     Pass();
     EXPECT_EQ(PageConnection(), "Есть (127.0.0.1:" + std::to_string(stationPort) + ")");
 
-    ASSERT_TRUE(watch->WaitFor("change " + std::to_string(alarmId) + " true", 10s));
-    for (int tries = 0; tries < 100 && Notified(pointId).size() < 3; ++tries)
+    ASSERT_TRUE(watch->WaitFor("change " + std::to_string(alarmId) + " true", Patience));
+    const auto deadline = std::chrono::steady_clock::now() + Patience;
+    while (Notified(pointId).size() < 3 && std::chrono::steady_clock::now() < deadline)
         watch->WaitFor("change " + std::to_string(pointId), 100ms);
     EXPECT_EQ(Notified(alarmId), (std::vector<std::string>{"true Good", "false Good", "true Good"}));
     EXPECT_EQ(Notified(pointId), (std::vector<std::string>{"false Good", "false Bad", "false Good"}));
@@ -436,10 +466,10 @@ protected:
     // kpsim as the station, on the port the last one had, or a new one.
     std::unique_ptr<KpsimProcess> Station(std::vector<std::string> options)
     {
-        std::vector<std::string> args{"--listen", "127.0.0.1:" + std::to_string(stationPort)};
-        if (passive)
-            args = {"--connect", "127.0.0.1:" + std::to_string(stationPort), "--reconnect", "50"};
-        args.insert(args.end(), {"--ca", "1", "--sp", "100"});
+        std::vector<std::string> args =
+            StationArgs(passive ? std::vector<std::string>{"--connect", "127.0.0.1:" + std::to_string(stationPort),
+                                                           "--reconnect", "50"}
+                                : std::vector<std::string>{"--listen", "127.0.0.1:" + std::to_string(stationPort)});
         args.insert(args.end(), options.begin(), options.end());
         return std::make_unique<KpsimProcess>(args);
     }
@@ -478,8 +508,10 @@ TEST_P(StationGone, EverySurfaceShowsItLostUntilFreshData)
     Pass();
     ExpectLost();
 
+    // The STARTDT act the silent station took goes unanswered: t1 drops
+    // that connection, and the next one starts the transfer.
     kpsim->Control("talk 1");
-    ASSERT_TRUE(TickUntilLine(*kpsim, "interrogation station=1"));
+    ASSERT_TRUE(TickUntilLine(*kpsim, "interrogation station=1", true, LinkTimeoutsMs));
     ASSERT_TRUE(TickUntil([&] { return Received(3); }));
     Pass();
     EXPECT_EQ(PageConnection().rfind("Есть", 0), 0u) << PageConnection();
@@ -497,8 +529,10 @@ INSTANTIATE_TEST_SUITE_P(Ways, StationGone,
 // then they turn bad on every surface.
 TEST_F(ConnectedState, ReserveGraceEndsAlsoWhileConnectionsAreTaken)
 {
-    KpsimProcess kpsim(
-        {"--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100", "--listen", "127.0.0.1:0", "--ca", "1", "--sp", "100"});
+    std::vector<std::string> args = StationArgs({"--listen", "127.0.0.1:0"});
+    for (const std::string& arg : StationArgs({"--listen", "127.0.0.1:0"}))
+        args.push_back(arg);
+    KpsimProcess kpsim(args);
     reservePort = kpsim.ListenPort(2);
     Start(kpsim);
     BringUp(kpsim);
@@ -514,7 +548,7 @@ TEST_F(ConnectedState, ReserveGraceEndsAlsoWhileConnectionsAreTaken)
     EXPECT_EQ(UaRead(pointId).value, "false Good") << "the grace keeps the values";
 
     const TDateTime lost = clock.Now();
-    ASSERT_TRUE(TickUntil([&] { return ItemQuality(pointId) != OpcQualityGood; }))
+    ASSERT_TRUE(TickUntil([&] { return ItemQuality(pointId) != OpcQualityGood; }, true, LinkTimeoutsMs))
         << "still good after " << (clock.Now() - lost) * 86400 << " s";
     EXPECT_GE((clock.Now() - lost) * 86400, 29.0);
     Pass();

@@ -1,5 +1,6 @@
 #include "opcua/opcuabridge.h"
 #include "opcua/uatime.h"
+#include "support/time_zone.h"
 
 #include <gtest/gtest.h>
 
@@ -25,13 +26,34 @@ TEST(UaTime, LocalTimeInTicksSince1601)
     EXPECT_EQ(LocalTimeToUaTime(Local(1969, 12, 31, 23, 59, 59, 500), 0), UaTimeOf1970 - 500 * 10'000);
 }
 
+// In zones east and west of UTC, in winter and in summer time: the offset
+// that counts is the one in force at the stamp's own date.
 TEST(UaTime, WallTimeBecomesTheSameInstantInUtc)
 {
-    const auto utcNow =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-            .count();
-    const std::int64_t ua = DateTimeToUaTime(WallNow());
-    EXPECT_NEAR(static_cast<double>((ua - UaTimeOf1970) / 10'000), static_cast<double>(utcNow), 2000.0);
+    constexpr std::int64_t Summer = 1784116800; // 2026-07-15 12:00:00 UTC
+    constexpr std::int64_t Winter = 1768478400; // 2026-01-15 12:00:00 UTC
+    const struct {
+        const char* zone;
+        TDateTime local;
+        std::int64_t utcSeconds;
+    } cases[] = {
+        {"Europe/Berlin", Local(2026, 7, 15, 14, 0, 0, 250), Summer},   // CEST, UTC+2
+        {"Europe/Berlin", Local(2026, 1, 15, 13, 0, 0, 250), Winter},   // CET, UTC+1
+        {"America/New_York", Local(2026, 7, 15, 8, 0, 0, 250), Summer}, // EDT, UTC-4
+        {"America/New_York", Local(2026, 1, 15, 7, 0, 0, 250), Winter}, // EST, UTC-5
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.zone);
+        ASSERT_TRUE(ScopedTimeZone::Installed(c.zone)) << "tzdata is missing";
+        const ScopedTimeZone zone(c.zone);
+        EXPECT_EQ(DateTimeToUaTime(c.local), UaTimeOf1970 + c.utcSeconds * 10'000'000 + 250 * 10'000);
+
+        const auto utcNow =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+                .count();
+        const std::int64_t ua = DateTimeToUaTime(WallNow());
+        EXPECT_NEAR(static_cast<double>((ua - UaTimeOf1970) / 10'000), static_cast<double>(utcNow), 2000.0);
+    }
 }
 
 TEST(UaWrittenCommand, SingleAndDoublePoints)

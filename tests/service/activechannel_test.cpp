@@ -32,7 +32,7 @@ protected:
         return dev;
     }
     // The first connect waits 1200 ms of the channel's clock.
-    void PassFirstPause() { clock.Advance(Toprosdevice::FirstConnectPauseMs); }
+    void PassFirstPause() { clock.Advance(1200); }
     std::size_t Disconnects() { return Count("Socket0.txt", " DisConnect - _"); }
     std::size_t Connects() { return Count("Socket0.txt", " Connect - _"); }
     std::vector<std::string> Attempts() { return LinesWith("Thread0.txt", " пробую соединиться с "); }
@@ -143,7 +143,7 @@ TEST_P(ActiveSilence, BeyondT0DropsTheConnectionThenPauses)
     EXPECT_EQ(Count("Thread0.txt", " вышел таймаут. разрываю соединение 127.0.0.1:"), 1u);
     EXPECT_TRUE(ClosedByPeer(peer)) << "the station sees the connection closed";
 
-    clock.Advance(Toprosdevice::SilencePauseMs - 100);
+    clock.Advance(2400); // 100 ms short of the pause
     ASSERT_TRUE(AwaitTick()) << "the link has asked to connect";
     ASSERT_TRUE(channelClock.AwaitPass());
     EXPECT_TRUE(Attempts().empty()) << "the link's request waits for the pause";
@@ -284,7 +284,7 @@ TEST_F(ActiveChannel, HangingConnectTimesOutOnTheClockAndStopsWithinABound)
     EXPECT_FALSE(dev.IsConnected());
     EXPECT_EQ(Count("Thread0.txt", " ошибка первого соединения с "), 0u) << "still connecting";
 
-    clock.Advance(Toprosdevice::FirstConnectTimeoutMs);
+    clock.Advance(10000);
     ASSERT_TRUE(Eventually([&] { return Count("Thread0.txt", " ошибка первого соединения с ") == 1; }));
     ASSERT_TRUE(AdvanceUntil([&] { return Attempts().size() == 1; }));
     ASSERT_TRUE(channelClock.AwaitPass()) << "the connect runs";

@@ -270,6 +270,26 @@ TEST_F(ServiceInitTest, AWebServerThatCannotStartIsLoggedAndTheStartSucceeds)
     EXPECT_EQ(Log("log_iec104.txt"), "Web Serv Error address in use\n");
 }
 
+// A fresh install has no "cnf.ini": the web server stays off, and with it
+// the configuration transfer, and one line says so at every start.
+TEST_F(ServiceInitTest, AMissingCnfIniIsOneLineSayingTheWebServerAndTheTransferAreOff)
+{
+    TPlugged withWeb = Plug(ctx, {&factory, nullptr, &web, Reader()});
+    const std::string line =
+        "Нет файла cnf.ini: веб-сервер и передача конфигурации выключены (нужны UseWebServer=1 и пароль pwd)\n";
+    Start();
+    EXPECT_TRUE(ctx.Running.Run);
+    EXPECT_FALSE(ctx.Switches.UseWebServer);
+    EXPECT_FALSE(Has("web start 80"));
+    EXPECT_EQ(Log("log_iec104.txt"), line);
+    ServiceStop(ctx);
+
+    temp.Write("cnf.ini", "[UseWebServer]\nUseWebServer=1\n");
+    Start();
+    EXPECT_TRUE(Has("web start 80"));
+    EXPECT_EQ(Log("log_iec104.txt"), line) << "no line once the file is there";
+}
+
 TEST_F(ServiceInitTest, OpcUaOffOrConfiguratorModeLeavesTheBridgeNotRunning)
 {
     TPlugged withUa = Plug(ctx, {&factory, &ua, nullptr, Reader()});

@@ -1,0 +1,32 @@
+# Reads the includes of every C and C++ file under DIR and checks that none
+# climbs out of its folder with "..": a quoted include is looked up beside its
+# source first, so "../service/tables.h" would reach a layer above where
+# "service/tables.h" does not resolve. EXPECT "clean", or "refused" for a
+# folder of probes each of which must be found out.
+file(GLOB_RECURSE files ${DIR}/*.h ${DIR}/*.hpp ${DIR}/*.c ${DIR}/*.cpp)
+set(climbing)
+set(missed)
+foreach(file IN LISTS files)
+  file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
+  set(found FALSE)
+  foreach(line IN LISTS includes)
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[\"<]([^\">]*).*" "\\1" path "${line}")
+    if(path MATCHES "(^|/)\\.\\.(/|$)")
+      list(APPEND climbing "${file}: ${line}")
+      set(found TRUE)
+    endif()
+  endforeach()
+  if(NOT found)
+    list(APPEND missed ${file})
+  endif()
+endforeach()
+if(NOT files)
+  message(FATAL_ERROR "no source under ${DIR}")
+endif()
+if(EXPECT STREQUAL "clean" AND climbing)
+  list(JOIN climbing "\n" text)
+  message(FATAL_ERROR "an include climbs out of its folder:\n${text}")
+elseif(EXPECT STREQUAL "refused" AND missed)
+  list(JOIN missed "\n" text)
+  message(FATAL_ERROR "an include that climbs out of its folder was not found in:\n${text}")
+endif()
