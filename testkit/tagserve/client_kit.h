@@ -87,6 +87,21 @@ inline void WriteCreateSessionBody(Writer& w, const std::string& endpointUrl = "
     w.UInt32(0);
 }
 
+// A ReadRequest body: the Value of variable ns=1;i=id, count times, as a
+// client polling its items does.
+inline void WriteReadValuesBody(Writer& w, uint32_t id, int32_t count)
+{
+    w.Double(0); // maxAge
+    w.UInt32(0); // source timestamps
+    w.Int32(count);
+    for (int32_t i = 0; i < count; ++i) {
+        w.WriteNodeId(NodeId(1, id));
+        w.UInt32(attr::Value);
+        w.NullString();
+        w.WriteQualifiedName({});
+    }
+}
+
 inline void WriteActivateSessionBody(Writer& w, const ExtensionObject& identity)
 {
     w.NullString();

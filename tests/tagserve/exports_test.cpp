@@ -1,5 +1,6 @@
 // The built libtagserve.so as the bridge uses it: loaded with dlopen, driven
 // through its 13 entry points, and reached over real loopback sockets.
+#include "testkit/resident_memory.h"
 #include "testkit/tagserve/client_kit.h"
 #include "testkit/tagserve/session_client.h"
 #include "testkit/temp_dir.h"
@@ -564,6 +565,29 @@ TEST(Exports, HeavyRequestsOfOneClientHoldUpNeitherOthersNorTheStop)
         // the stopped server closed the connection
     }
     EXPECT_LT(answered, kQueued / 2);
+}
+
+// A client polling one connection as fast as it is answered, each request
+// arriving in one read of its own: what the server holds for it must not
+// grow with the number of requests.
+TEST(Exports, ResidentMemoryStaysFlatUnderSequentialReads)
+{
+    Library lib;
+    Build(lib);
+    int port = FreePort();
+    Running server(lib, port);
+    test::SessionClient client(port);
+    ASSERT_EQ(client.Session(test::AnonymousToken()), status::Good);
+    // About 7 KB a request: 20 000 of them are 140 MiB when kept.
+    auto read = [](Writer& w) { test::WriteReadValuesBody(w, 2, 400); };
+    constexpr int kWarmUp = 500, kRequests = 20000;
+    for (int i = 0; i < kWarmUp; ++i)
+        ASSERT_EQ(client.Call(msg::ReadRequest, read).serviceResult, status::Good);
+    const double before = gw::test::ResidentMiB();
+    for (int i = 0; i < kRequests; ++i)
+        ASSERT_EQ(client.Call(msg::ReadRequest, read).serviceResult, status::Good) << i;
+    const double grown = gw::test::ResidentMiB() - before;
+    EXPECT_LT(grown, 16.0) << "MiB more after " << kRequests << " reads";
 }
 
 TEST(Exports, CredentialsFromTheBufferAndRefusedWhenTooLong)
