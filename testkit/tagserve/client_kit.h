@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 namespace tagserve::test {
 
@@ -87,14 +88,14 @@ inline void WriteCreateSessionBody(Writer& w, const std::string& endpointUrl = "
     w.UInt32(0);
 }
 
-// A ReadRequest body: the Value of variable ns=1;i=id, count times, as a
-// client polling its items does.
-inline void WriteReadValuesBody(Writer& w, uint32_t id, int32_t count)
+// A ReadRequest body: the Value of each variable ns=1;i=id, as a client
+// polling its items does.
+inline void WriteReadValuesBody(Writer& w, const std::vector<uint32_t>& ids)
 {
     w.Double(0); // maxAge
     w.UInt32(0); // source timestamps
-    w.Int32(count);
-    for (int32_t i = 0; i < count; ++i) {
+    w.Int32(static_cast<int32_t>(ids.size()));
+    for (uint32_t id : ids) {
         w.WriteNodeId(NodeId(1, id));
         w.UInt32(attr::Value);
         w.NullString();

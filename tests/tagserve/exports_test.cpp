@@ -579,7 +579,8 @@ TEST(Exports, ResidentMemoryStaysFlatUnderSequentialReads)
     test::SessionClient client(port);
     ASSERT_EQ(client.Session(test::AnonymousToken()), status::Good);
     // About 7 KB a request: 20 000 of them are 140 MiB when kept.
-    auto read = [](Writer& w) { test::WriteReadValuesBody(w, 2, 400); };
+    const std::vector<uint32_t> ids(400, 2);
+    auto read = [&](Writer& w) { test::WriteReadValuesBody(w, ids); };
     constexpr int kWarmUp = 500, kRequests = 20000;
     for (int i = 0; i < kWarmUp; ++i)
         ASSERT_EQ(client.Call(msg::ReadRequest, read).serviceResult, status::Good);
