@@ -230,7 +230,7 @@ void OpenChannels(TServiceContext& ctx, TServiceRun& run)
         ctx.Channels.Prmn104[static_cast<std::size_t>(r)].prWork1 = 0;
 
     run.SocketTrace = std::make_unique<TSocketTrace>(*ctx.Process.ServiceLog);
-    run.TuLog = std::make_unique<TTuDropLog>(*ctx.Process.ServiceLog);
+    run.TuLog = std::make_unique<TTuEndLog>(*ctx.Process.ServiceLog);
     TClientContext cctx;
     cctx.link.clock = ctx.Process.Clock;
     cctx.link.log = ctx.Switches.LinkLogQueue ? &ctx.Process.MessBuff : nullptr;
