@@ -88,7 +88,7 @@ private:
     void CloseSession(Call& call, Reader& r);
     Session* FindSession(const NodeId& token);
     // The session a new one takes the place of at the session limit, or null.
-    Session* SessionToDisplace();
+    Session* SessionToDisplace(int64_t nowMs);
     void DeleteSession(Session* session, uint32_t publishStatus);
 
     // View.
