@@ -139,6 +139,8 @@ void TOpcUaLibraryBridge::StartOpcUa(TServiceContext& ctx)
 
 // Station i's "Connected", points and measured values, on the ids the
 // service start has given their OPC items; tag runs on as the tag list does.
+// Signals numbered from MaxOpcItem on have no variable, as they have no OPC
+// DA item: the service start names how many.
 void TOpcUaLibraryBridge::AddStation(TServiceContext& ctx, int i, std::int32_t& tag)
 {
     const TOpcUaEntryPoints& api = lib_.Api();
@@ -149,7 +151,7 @@ void TOpcUaLibraryBridge::AddStation(TServiceContext& ctx, int i, std::int32_t& 
     std::lock_guard<std::mutex> items(ctx.Items.OpcItemsLock);
     for (int n = 1; n <= kp.Kol_TS; ++n, ++tag) {
         const int id = kp.Nom_OPC_TS + n - 1;
-        if (!ctx.Items.IsOpcItem(id) || static_cast<std::size_t>(n) >= kp.TS_arr.size())
+        if (id >= MaxOpcItem || static_cast<std::size_t>(n) >= kp.TS_arr.size())
             continue;
         const T_TS& ts = kp.TS_arr[static_cast<std::size_t>(n)];
         const std::string name = UaNameFilter(ts.NameTS, false);
@@ -165,7 +167,7 @@ void TOpcUaLibraryBridge::AddStation(TServiceContext& ctx, int i, std::int32_t& 
     }
     for (int n = 1; n <= kp.Kol_TI; ++n, ++tag) {
         const int id = kp.Nom_OPC_TI + n - 1;
-        if (!ctx.Items.IsOpcItem(id) || static_cast<std::size_t>(n) >= kp.TI_arr.size())
+        if (id >= MaxOpcItem || static_cast<std::size_t>(n) >= kp.TI_arr.size())
             continue;
         const std::string name = UaNameFilter(kp.TI_arr[static_cast<std::size_t>(n)].NameTI, false);
         api.Add_new_perem(Length(name), id, UaTypeDouble, group, 1, 0, name.c_str());
