@@ -25,8 +25,10 @@ bool TTuQueue::Service(bool dataTransfer, const TAsduLayout& layout)
 {
     if (running_) {
         if (const std::optional<TTuOutcome> outcome = RunningCompleted(dataTransfer)) {
-            const bool lost = *outcome == TTuOutcome::NoAnswer && !dataTransfer;
-            End(*running_, *outcome, lost ? "нет связи с" : "время ожидания ответа истекло,");
+            const char* why = !dataTransfer                     ? "нет связи с"
+                              : *outcome == TTuOutcome::Dropped ? "команда не отправлена,"
+                                                                : "время ожидания ответа истекло,";
+            End(*running_, *outcome, why);
             running_.reset();
         }
     }
