@@ -135,12 +135,8 @@ void TTuQueue::StepNotSent()
 
 void TTuQueue::DropAll(const std::string& why)
 {
-    if (running_) {
-        if (const std::optional<TTuOutcome> outcome = RunningCompleted(false); outcome && !notSent_)
-            End(*running_, *outcome, why);
-        else
-            End(*running_, TTuOutcome::Dropped, why);
-    }
+    if (running_)
+        End(*running_, RunningCompleted(false).value_or(TTuOutcome::Dropped), why);
     running_.reset();
     for (const TTuOrder& order : waiting_)
         End(order, TTuOutcome::Dropped, why);
