@@ -1,6 +1,7 @@
 // libtagserve with 60 000 variables and one client subscribed to all of them:
 // the cost of a value push, the notifications delivered per second while
 // 20 000 values per second are pushed, and the resident memory.
+#include "testkit/resident_memory.h"
 #include "testkit/tagserve/session_client.h"
 #include "tagserve/binary.h"
 #include "tagserve/ids.h"
@@ -25,21 +26,11 @@
 namespace {
 
 using namespace tagserve;
+using gw::test::ResidentMiB;
 
 constexpr int32_t kVariables = 60000;
 constexpr int32_t kPerGroup = 1000;
 constexpr int kOutstandingPublish = 5;
-
-double ResidentMiB()
-{
-    long pages = 0, resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
 
 int64_t UaNow()
 {

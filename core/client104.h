@@ -27,7 +27,7 @@ struct TClientContext {
     const TTypeIdentList* types = nullptr;
     TTagSignalList* tags = nullptr; // where received values are stored
     bool prOprosSend = true;        // general interrogations are sent at all
-    TTuQueueLog* tuLog = nullptr;   // where dropped commands are reported
+    TTuQueueLog* tuLog = nullptr;   // where the end of every command is reported
 };
 
 class T104Client : public TSubj104, private TTuSender {

@@ -23,18 +23,25 @@ bool TTuQueue::Push(TTuOrder order)
 
 bool TTuQueue::Service(bool dataTransfer, const TAsduLayout& layout)
 {
-    if (running_ && RunningCompleted(dataTransfer))
-        running_.reset();
+    if (running_) {
+        if (const std::optional<TTuOutcome> outcome = RunningCompleted(dataTransfer)) {
+            const char* why = !dataTransfer                     ? "нет связи с"
+                              : *outcome == TTuOutcome::Dropped ? "команда не отправлена,"
+                                                                : "время ожидания ответа истекло,";
+            End(*running_, *outcome, why);
+            running_.reset();
+        }
+    }
     // A command whose execute has not left would otherwise go out on the
     // next connection, a select or execute nobody asked for any more.
     if (running_ && (!dataTransfer || notSent_)) {
         tu_.Cancel();
-        Drop(*running_, "нет связи с");
+        End(*running_, TTuOutcome::Dropped, "нет связи с");
         running_.reset();
     }
     if (!dataTransfer) {
         while (!waiting_.empty()) {
-            Drop(waiting_.front(), "нет связи с");
+            End(waiting_.front(), TTuOutcome::Dropped, "нет связи с");
             waiting_.pop_front();
         }
         return false;
@@ -48,20 +55,37 @@ bool TTuQueue::Service(bool dataTransfer, const TAsduLayout& layout)
     return started;
 }
 
+bool TTuQueue::SelectSent() const
+{
+    // A direct command counts its select as done without one.
+    const bool withSelect = running_->type_tu == 0 || running_->type_tu == 2;
+    return withSelect && tu_.fl.Op(TFlagOperation::FYes, TBitTuExecute::btue_TU_SendSelect);
+}
+
 bool TTuQueue::ExecuteSent() const { return tu_.fl.Op(TFlagOperation::FYes, TBitTuExecute::btue_TU_SendExecute); }
 
-bool TTuQueue::RunningCompleted(bool dataTransfer)
+std::optional<TTuOutcome> TTuQueue::RunningCompleted(bool dataTransfer)
 {
     // Its frame never left: it is dropped, not completed.
     if (notSent_)
-        return false;
+        return std::nullopt;
     // Ended before its execute left: refused by the station, timed out
-    // waiting for the select's confirmation or for the window.
-    if (!ExecuteSent())
-        return tu_.Idle();
+    // waiting for the select's confirmation, or never sent (no window, no
+    // frame that could be built).
+    if (!ExecuteSent()) {
+        if (!tu_.Idle())
+            return std::nullopt;
+        if (refused_)
+            return TTuOutcome::Refused;
+        return SelectSent() ? TTuOutcome::NoAnswer : TTuOutcome::Dropped;
+    }
     // The execute is out: the station's answer completes it; without one the
     // time-out does, or at once a stopped transfer, which no answer crosses.
-    return answered_ || !dataTransfer || started_.CheckExpire(tu_.AckTimeout, false);
+    if (answered_)
+        return refused_ ? TTuOutcome::Refused : TTuOutcome::Executed;
+    if (!dataTransfer || started_.CheckExpire(tu_.AckTimeout, false))
+        return TTuOutcome::NoAnswer;
+    return std::nullopt;
 }
 
 bool TTuQueue::StartNext(const TAsduLayout& layout)
@@ -69,10 +93,11 @@ bool TTuQueue::StartNext(const TAsduLayout& layout)
     TTuOrder order = std::move(waiting_.front());
     waiting_.pop_front();
     if (!tu_.Init(order.command, order.CtrlASDUAddr, order.CtrlObjAddr, layout, true, order.type_tu)) {
-        Drop(order, "команда не инициализирована,");
+        End(order, TTuOutcome::Dropped, "команда не инициализирована,");
         return false;
     }
     answered_ = false;
+    refused_ = false;
     notSent_ = false;
     started_.Start();
     running_ = std::move(order);
@@ -81,16 +106,25 @@ bool TTuQueue::StartNext(const TAsduLayout& layout)
 
 void TTuQueue::OnAsdu(const TIEC_ASDUt& rx)
 {
-    if (!running_ || !ExecuteSent() || rx.ptid == nullptr || rx.nelem < 1)
+    if (!running_ || rx.ptid == nullptr || rx.nelem < 1)
         return;
     if (rx.ptid->Name != TuTypeIdent(running_->type_tu) || rx.ASDUAddress != running_->CtrlASDUAddr
         || rx.ObjAddress != running_->CtrlObjAddr)
         return;
+    const bool negative = (rx.COT & kNegative) != 0;
+    if (!ExecuteSent()) {
+        // Before its execute only a refusal of its select tells anything.
+        if (negative && AnswersTuElement(rx, running_->type_tu, TuElement(running_->type_tu, running_->command, true)))
+            refused_ = true;
+        return;
+    }
     if (!AnswersTuElement(rx, running_->type_tu, TuElement(running_->type_tu, running_->command, false)))
         return;
     const int cause = rx.COT & kCauseMask;
-    if ((rx.COT & kNegative) != 0 || cause == kCauseActCon || cause == kCauseActTerm)
+    if (negative || cause == kCauseActCon || cause == kCauseActTerm)
         answered_ = true;
+    if (negative)
+        refused_ = true;
 }
 
 void TTuQueue::StepNotSent()
@@ -101,18 +135,18 @@ void TTuQueue::StepNotSent()
 
 void TTuQueue::DropAll(const std::string& why)
 {
-    if (running_ && (!ExecuteSent() || notSent_))
-        Drop(*running_, why);
+    if (running_)
+        End(*running_, RunningCompleted(false).value_or(TTuOutcome::Dropped), why);
     running_.reset();
     for (const TTuOrder& order : waiting_)
-        Drop(order, why);
+        End(order, TTuOutcome::Dropped, why);
     waiting_.clear();
 }
 
-void TTuQueue::Drop(const TTuOrder& order, const std::string& why)
+void TTuQueue::End(const TTuOrder& order, TTuOutcome outcome, const std::string& why)
 {
     if (log_ != nullptr)
-        log_->TuDropped(order, why);
+        log_->TuEnded(order, outcome, outcome == TTuOutcome::NoAnswer || outcome == TTuOutcome::Dropped ? why : "");
 }
 
 } // namespace gw

@@ -7,10 +7,12 @@
 // or when its time-out (the sequencer's AckTimeout from its start) passed.
 // Without data transfer nothing waits: the waiting commands, and the running
 // one whose execute has not left, could leave only after a reconnect, after
-// they were given for a link that is gone, so they are dropped, each with a
-// line; so is the running one whose last frame the link threw away unsent at
-// a disconnect, though the sequencer took that frame for gone. Like the
-// sequencer the queue takes no lock: its link's caller serialises every call.
+// they were given for a link that is gone, so they are dropped; so is the
+// running one whose last frame the link threw away unsent at a disconnect,
+// though the sequencer took that frame for gone. Every command the queue
+// took is reported once when it ends: executed, refused by the station, left
+// without an answer, or dropped. Like the sequencer the queue takes no lock:
+// its link's caller serialises every call.
 
 #include "core/command.h"
 
@@ -31,11 +33,20 @@ struct TTuOrder {
     std::string who; // station and signal, as the log lines name them
 };
 
-// Where a command that was accepted but never sent is reported.
+// How a command of the queue ended.
+enum class TTuOutcome {
+    Executed, // the station confirmed its execute
+    Refused,  // the station answered its select or execute negatively
+    NoAnswer, // its time-out passed, or the link went, with no answer to what was sent
+    Dropped,  // never sent whole: its select or execute did not leave
+};
+
+// Where the end of each command the queue took is reported.
 class TTuQueueLog {
 public:
     virtual ~TTuQueueLog() = default;
-    virtual void TuDropped(const TTuOrder& order, const std::string& why) = 0;
+    // why says more for NoAnswer and Dropped; empty for the others.
+    virtual void TuEnded(const TTuOrder& order, TTuOutcome outcome, const std::string& why) = 0;
 };
 
 class TTuQueue {
@@ -58,7 +69,8 @@ public:
     bool Service(bool dataTransfer, const TAsduLayout& layout);
 
     // A received ASDU: the station's answer to the running command's execute,
-    // which mirrors it: an answer to a select of the object is not one.
+    // which mirrors it (an answer to a select of the object is not one), or a
+    // negative answer to its select.
     void OnAsdu(const TIEC_ASDUt& asdu);
 
     // The link threw away the running command's select or execute before it
@@ -70,20 +82,24 @@ public:
     bool Running() const { return running_.has_value(); }
 
     // The channel ends for good: every command whose execute has not left,
-    // the running one included, is dropped with why.
+    // the running one included, is dropped with why; a running one whose
+    // execute left ends without an answer.
     void DropAll(const std::string& why);
 
 private:
-    bool RunningCompleted(bool dataTransfer);
+    // The running command's outcome once it has completed.
+    std::optional<TTuOutcome> RunningCompleted(bool dataTransfer);
     bool ExecuteSent() const;
+    bool SelectSent() const; // of the running command
     bool StartNext(const TAsduLayout& layout);
-    void Drop(const TTuOrder& order, const std::string& why);
+    void End(const TTuOrder& order, TTuOutcome outcome, const std::string& why = {});
 
     TElemTU& tu_;
     TTuQueueLog* log_;
     std::deque<TTuOrder> waiting_;
     std::optional<TTuOrder> running_;
     bool answered_ = false; // the station answered the running command's execute
+    bool refused_ = false;  // ...or its select or execute, negatively
     bool notSent_ = false;  // the running command's last frame was thrown away unsent
     TTimeCheckPause started_;
 };

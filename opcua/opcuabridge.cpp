@@ -2,7 +2,6 @@
 
 #include "opcua/uanames.h"
 #include "opcua/uatime.h"
-#include "service/commandentry.h"
 #include "service/serviceinit.h"
 
 #include <atomic>
@@ -20,6 +19,12 @@ std::atomic<TOpcUaLibraryBridge*> ActiveBridge{nullptr};
 
 std::int32_t Length(const std::string& s) { return static_cast<std::int32_t>(s.size()); }
 
+constexpr std::uint32_t UaGood = 0;
+constexpr std::uint32_t UaBadTooManyOperations = 0x80100000;
+constexpr std::uint32_t UaBadNoCommunication = 0x80310000;
+constexpr std::uint32_t UaBadNotWritable = 0x803B0000;
+constexpr std::uint32_t UaBadOutOfRange = 0x803C0000;
+
 } // namespace
 
 std::optional<TTUCommand> UaWrittenCommand(std::uint16_t kind, std::int32_t v)
@@ -33,6 +38,18 @@ std::optional<TTUCommand> UaWrittenCommand(std::uint16_t kind, std::int32_t v)
             return TTUCommand::tuCommand_Off;
     }
     return std::nullopt;
+}
+
+std::uint32_t UaWriteStatus(TTuDecision decision)
+{
+    switch (decision) {
+    case TTuDecision::Accepted: return UaGood;
+    case TTuDecision::NoDataTransfer: return UaBadNoCommunication;
+    case TTuDecision::QueueFull: return UaBadTooManyOperations;
+    case TTuDecision::NoCommand: return UaBadOutOfRange;
+    case TTuDecision::NotCommandable: return UaBadNotWritable;
+    }
+    return UaBadNotWritable;
 }
 
 TOpcUaLibraryBridge::TOpcUaLibraryBridge(const TOpcUaSettings& settings) : settings_(settings) {}
@@ -83,6 +100,8 @@ bool TOpcUaLibraryBridge::Start(TServiceContext& ctx)
     const std::size_t credentials = settings_.OPC_UA_username.size() + settings_.OPC_UA_password.size();
     if (settings_.OPC_UA_by_pwd && credentials > CredentialBytes)
         AppendServiceLine(ctx, "OPC UA: имя и пароль длиннее 100 байт, вход будет отклонён", UaLog);
+    if (lib_.Api().set_write_status_callback != nullptr)
+        lib_.Api().set_write_status_callback(&OpcUaWriteStatusCallback);
     thread_.Start([this, started = settings_] { Execute(started); }, [this] { lib_.Api().setrunning_bool(0); });
     return true;
 }
@@ -120,6 +139,8 @@ void TOpcUaLibraryBridge::StartOpcUa(TServiceContext& ctx)
 
 // Station i's "Connected", points and measured values, on the ids the
 // service start has given their OPC items; tag runs on as the tag list does.
+// Signals numbered from MaxOpcItem on have no variable, as they have no OPC
+// DA item: the service start names how many.
 void TOpcUaLibraryBridge::AddStation(TServiceContext& ctx, int i, std::int32_t& tag)
 {
     const TOpcUaEntryPoints& api = lib_.Api();
@@ -130,7 +151,7 @@ void TOpcUaLibraryBridge::AddStation(TServiceContext& ctx, int i, std::int32_t& 
     std::lock_guard<std::mutex> items(ctx.Items.OpcItemsLock);
     for (int n = 1; n <= kp.Kol_TS; ++n, ++tag) {
         const int id = kp.Nom_OPC_TS + n - 1;
-        if (!ctx.Items.IsOpcItem(id) || static_cast<std::size_t>(n) >= kp.TS_arr.size())
+        if (id >= MaxOpcItem || static_cast<std::size_t>(n) >= kp.TS_arr.size())
             continue;
         const T_TS& ts = kp.TS_arr[static_cast<std::size_t>(n)];
         const std::string name = UaNameFilter(ts.NameTS, false);
@@ -146,7 +167,7 @@ void TOpcUaLibraryBridge::AddStation(TServiceContext& ctx, int i, std::int32_t& 
     }
     for (int n = 1; n <= kp.Kol_TI; ++n, ++tag) {
         const int id = kp.Nom_OPC_TI + n - 1;
-        if (!ctx.Items.IsOpcItem(id) || static_cast<std::size_t>(n) >= kp.TI_arr.size())
+        if (id >= MaxOpcItem || static_cast<std::size_t>(n) >= kp.TI_arr.size())
             continue;
         const std::string name = UaNameFilter(kp.TI_arr[static_cast<std::size_t>(n)].NameTI, false);
         api.Add_new_perem(Length(name), id, UaTypeDouble, group, 1, 0, name.c_str());
@@ -182,27 +203,45 @@ void TOpcUaLibraryBridge::OpcUaWriteCallback(std::int32_t id)
     try {
         const TOpcUaEntryPoints& api = bridge->lib_.Api();
         const std::int32_t v = api.get_int32_valwrite_by_index(id);
-        bridge->OpcUaWriteToCommand(id, v);
+        bridge->OpcUaWriteToCommand(id, v, true);
     } catch (const std::exception&) {
         // Nothing may unwind into the library.
     }
 }
 
-bool TOpcUaLibraryBridge::OpcUaWriteToCommand(int id, std::int32_t v)
+std::uint32_t TOpcUaLibraryBridge::OpcUaWriteStatusCallback(std::int32_t id)
+{
+    TOpcUaLibraryBridge* bridge = ActiveBridge.load();
+    if (!bridge)
+        return UaBadNoCommunication;
+    try {
+        const std::int32_t v = bridge->lib_.Api().get_int32_valwrite_by_index(id);
+        return UaWriteStatus(bridge->OpcUaWriteToCommand(id, v, false));
+    } catch (const std::exception&) {
+        // Nothing may unwind into the library; whether the command left is not known.
+        return UaBadNoCommunication;
+    }
+}
+
+TTuDecision TOpcUaLibraryBridge::OpcUaWriteToCommand(int id, std::int32_t v, bool answeredGood)
 {
     const TUaPoint point =
         id >= 0 && static_cast<std::size_t>(id) < points_.size() ? points_[static_cast<std::size_t>(id)] : TUaPoint{};
     const std::string write = "OPC UA: запись " + std::to_string(v) + " в переменную " + std::to_string(id);
-    const std::string where = point.kind ? ", " + point.who : std::string();
-    const std::optional<TTUCommand> command = point.kind ? UaWrittenCommand(point.kind, v) : std::nullopt;
+    if (!point.kind) {
+        AppendServiceLine(*ctx_, write + " не даёт команды", UaLog);
+        return TTuDecision::NotCommandable;
+    }
+    const std::string where = ", " + point.who;
+    const std::optional<TTUCommand> command = UaWrittenCommand(point.kind, v);
     if (!command) {
         AppendServiceLine(*ctx_, write + " не даёт команды" + where, UaLog);
-        return false;
+        return TTuDecision::NoCommand;
     }
-    if (ExecuteTU(*ctx_, point.tag, *command))
-        return true;
-    AppendServiceLine(*ctx_, write + " отвечена клиенту Good, но команда не принята" + where, UaLog);
-    return false;
+    const TTuDecision decision = DecideTU(*ctx_, point.tag, *command);
+    if (decision != TTuDecision::Accepted && answeredGood)
+        AppendServiceLine(*ctx_, write + " отвечена клиенту Good, но команда не принята" + where, UaLog);
+    return decision;
 }
 
 void TOpcUaLibraryBridge::Stop()

@@ -7,7 +7,10 @@
 // server call on a thread of its own. The value publication pushes through
 // it; a client's write of a point comes back on the library's thread and
 // becomes an On or Off command through the command entry. A point without
-// command addresses is read-only whatever OPC_UA_writable says.
+// command addresses is read-only whatever OPC_UA_writable says. Where the
+// library has the write status addition, the client's write is answered
+// with the command entry's decision; a library with only the 13 entry
+// points answers Good to every write it takes.
 //
 // The library keeps one server per process and calls back with the variable
 // id alone, so one bridge at a time holds it; a second one is refused.
@@ -20,6 +23,7 @@
 
 #include "core/command.h"
 #include "service/cfgfile.h"
+#include "service/commandentry.h"
 #include "service/serviceparts.h"
 #include "service/thread.h"
 #include "opcua/opcualibrary.h"
@@ -53,6 +57,11 @@ constexpr std::int64_t OpcUaJoinMs = 3000;
 // none otherwise.
 std::optional<TTUCommand> UaWrittenCommand(std::uint16_t kind, std::int32_t v);
 
+// The OPC UA status a write gets for the command entry's decision: Good for
+// accepted, BadNoCommunication, BadTooManyOperations, BadOutOfRange (the
+// value gives no command), BadNotWritable.
+std::uint32_t UaWriteStatus(TTuDecision decision);
+
 class TOpcUaLibraryBridge final : public TOpcUaBridge {
 public:
     // settings are read at every Start: the service start has just read them
@@ -76,12 +85,13 @@ public:
     void SetQuality(int id, std::uint32_t status, TDateTime source, TDateTime server) override;
 
     const std::vector<TAll_groups_OPC_UA>& Groups() const { return OpcUaGroups; }
-    // A client wrote v to variable id: the command of that point, if any.
-    // True when the command entry accepted it. The library has answered the
-    // client Good whatever comes of it, so a write that gives no command is
-    // logged with its station and signal; the variable goes on showing the
+    // A client wrote v to variable id: the command of that point, if any, and
+    // what the command entry decided about it. A write that gives no command
+    // is logged with its station and signal; so is one the entry did not
+    // accept when answeredGood (the library without the write status
+    // addition has told the client Good). The variable goes on showing the
     // station's state, since a write does not change it.
-    bool OpcUaWriteToCommand(int id, std::int32_t v);
+    TTuDecision OpcUaWriteToCommand(int id, std::int32_t v, bool answeredGood);
 
 private:
     // What a writable variable commands.
@@ -96,6 +106,7 @@ private:
     void AddStation(TServiceContext& ctx, int i, std::int32_t& tag);
     void Execute(const TOpcUaSettings& settings); // the server thread (TOPCUAThread)
     static void OpcUaWriteCallback(std::int32_t id);
+    static std::uint32_t OpcUaWriteStatusCallback(std::int32_t id);
     void Release(); // after the thread has ended
 
     const TOpcUaSettings& settings_;

@@ -29,6 +29,8 @@ void TOpcUaLibrary::LookUpAll()
     LookUp(lib_, "get_bool_valwrite_by_index", api_.get_bool_valwrite_by_index);
     LookUp(lib_, "Set_new_quality_to_perem", api_.Set_new_quality_to_perem);
     LookUp(lib_, "create_din_arrays", api_.create_din_arrays);
+    if (lib_.hasSymbol("set_write_status_callback"))
+        LookUp(lib_, "set_write_status_callback", api_.set_write_status_callback);
 }
 
 bool TOpcUaLibrary::Load(const std::string& path, std::string& error)

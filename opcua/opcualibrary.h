@@ -1,7 +1,8 @@
 #pragma once
 // The outside OPC UA library as the bridge sees it: loaded at run time from
-// the service directory, its 13 entry points looked up by name. These are
-// the bridge's own declarations of them; nothing of the library is included.
+// the service directory, its 13 entry points looked up by name, and the one
+// addition where the library has it. These are the bridge's own declarations
+// of them; nothing of the library is included.
 
 #include <Poco/SharedLibrary.h>
 
@@ -35,9 +36,15 @@ using Tget_bool_valwrite_by_index = std::uint8_t (*)(std::int32_t id);
 using TSet_new_quality_to_perem = std::int32_t (*)(std::int32_t id, std::uint32_t status, std::int64_t sourceTime,
                                                    std::int64_t serverTime);
 using Tcreate_din_arrays = std::int32_t (*)(std::int32_t variableCount, std::int32_t groupCount);
+
+// The addition: a write callback whose result, an OPC UA status, is the
+// write's answer to the client, used instead of the plain one once set.
+using TOpcUaWriteStatusCallback = std::uint32_t (*)(std::int32_t id);
+using Tset_write_status_callback = std::int32_t (*)(TOpcUaWriteStatusCallback callback);
 }
 
-// The entry points, all set once the library is loaded.
+// The entry points, all set once the library is loaded; the addition stays
+// null in a library without it.
 struct TOpcUaEntryPoints {
     TDLL_add DLL_add = nullptr;
     TUA_ServerNetworkLayerTCP_dll UA_ServerNetworkLayerTCP_dll = nullptr;
@@ -52,14 +59,15 @@ struct TOpcUaEntryPoints {
     Tget_bool_valwrite_by_index get_bool_valwrite_by_index = nullptr;
     TSet_new_quality_to_perem Set_new_quality_to_perem = nullptr;
     Tcreate_din_arrays create_din_arrays = nullptr;
+    Tset_write_status_callback set_write_status_callback = nullptr;
 };
 
 // The loaded library; empty until Load succeeds.
 class TOpcUaLibrary {
 public:
-    // Loads path (lazily bound, its symbols local) and looks up all 13 entry points. False, with
-    // why in error, when the file cannot be loaded or lacks one of them;
-    // nothing stays loaded then.
+    // Loads path (lazily bound, its symbols local) and looks up all 13 entry points and the
+    // addition. False, with why in error, when the file cannot be loaded or
+    // lacks one of the 13; nothing stays loaded then.
     bool Load(const std::string& path, std::string& error);
     void Unload();
     bool IsLoaded() const { return lib_.isLoaded(); }

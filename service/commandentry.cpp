@@ -12,11 +12,11 @@ namespace {
 
 constexpr const char* TuTrace = "TU.txt";
 
-bool Refuse(TServiceContext& ctx, int sstID, const std::string& why)
+TTuDecision Refuse(TServiceContext& ctx, int sstID, TTuDecision decision, const std::string& why)
 {
     AppendServiceLine(ctx, " ExecuteTU - команда не выдана, sstID=" + std::to_string(sstID) + ": " + why,
                       "log_iec104.txt");
-    return false;
+    return decision;
 }
 
 // Station and signal as the refusal lines name them.
@@ -27,8 +27,8 @@ std::string Who(int i, const TKpEthernet& kp, const TArmRec& rec)
 }
 
 // Under the station's channel lock: the command into its link's queue.
-bool QueueCommand(TServiceContext& ctx, TClient104Frm& link, int sstID, TTUCommand TUCommand, const std::string& who,
-                  const TArmRec& rec)
+TTuDecision QueueCommand(TServiceContext& ctx, TClient104Frm& link, int sstID, TTUCommand TUCommand,
+                         const std::string& who, const TArmRec& rec)
 {
     T104Client& pcl = *link.pcl();
     AppendObmenLine(ctx, " pclTU - Find=" + pcl.str_AddrPort() + " pkp.Port=", TuTrace);
@@ -36,53 +36,60 @@ bool QueueCommand(TServiceContext& ctx, TClient104Frm& link, int sstID, TTUComma
     // long after the operator gave it: it is refused now instead, also when
     // the connection is gone and no pass has taken that yet.
     if (!link.DataTransfer())
-        return Refuse(ctx, sstID, "нет связи с " + who);
+        return Refuse(ctx, sstID, TTuDecision::NoDataTransfer, "нет связи с " + who);
     if (!IsKnownTuType(rec.type_tu()))
-        return Refuse(ctx, sstID, "неизвестный тип ТУ=" + std::to_string(rec.type_tu()) + ", " + who);
+        return Refuse(ctx, sstID, TTuDecision::NotCommandable,
+                      "неизвестный тип ТУ=" + std::to_string(rec.type_tu()) + ", " + who);
     // A command in progress runs on; this one waits for it in the station's queue.
     if (!pcl.TuQueue.Push({TUCommand, rec.CtrlASDUAddr(), rec.CtrlObjAddr(), rec.type_tu(), sstID, who}))
-        return Refuse(ctx, sstID, "очередь команд полна (" + std::to_string(TTuQueue::MaxQueuedTu) + "), " + who);
-    return true;
+        return Refuse(ctx, sstID, TTuDecision::QueueFull,
+                      "очередь команд полна (" + std::to_string(TTuQueue::MaxQueuedTu) + "), " + who);
+    return TTuDecision::Accepted;
 }
 
 // Finds the signal and its station's link object and starts the command.
-bool StartCommand(TServiceContext& ctx, TServiceRun& run, int sstID, TTUCommand TUCommand)
+TTuDecision StartCommand(TServiceContext& ctx, TServiceRun& run, int sstID, TTUCommand TUCommand)
 {
     if (TUCommand != TTUCommand::tuCommand_On && TUCommand != TTUCommand::tuCommand_Off)
-        return Refuse(ctx, sstID, "нет команды");
+        return Refuse(ctx, sstID, TTuDecision::NoCommand, "нет команды");
     const PTagSignal tag = run.TagSignalList.GetTag(sstID);
     if (!tag)
-        return Refuse(ctx, sstID, "нет такого сигнала");
+        return Refuse(ctx, sstID, TTuDecision::NotCommandable, "нет такого сигнала");
     const TArmRec* rec = run.ArmSignals.GetRec(tag->IndArm());
     const PKpEthernet kp = rec ? run.KpList.FindKP_KpID(rec->kpID()) : nullptr;
     const int i = kp ? StationIndex(kp->ID) : 0;
     if (!rec || !kp || !ctx.Stations.IsKpIndex(i))
-        return Refuse(ctx, sstID, "нет записи сигнала или КП");
+        return Refuse(ctx, sstID, TTuDecision::NotCommandable, "нет записи сигнала или КП");
     if (!rec->prTU())
-        return Refuse(ctx, sstID, "у сигнала нет адресов команды");
+        return Refuse(ctx, sstID, TTuDecision::NotCommandable, "у сигнала нет адресов команды");
     AppendObmenLine(ctx, " ExecuteTU - pkp.IPAddress=" + kp->IPAddress + " pkp.Port=" + std::to_string(kp->Port),
                     TuTrace);
 
-    bool started = false;
+    TTuDecision decision = TTuDecision::NoDataTransfer;
     const bool linked = ctx.Channels.WithLink(
-        i, [&](TClient104Frm& link) { started = QueueCommand(ctx, link, sstID, TUCommand, Who(i, *kp, *rec), *rec); });
+        i, [&](TClient104Frm& link) { decision = QueueCommand(ctx, link, sstID, TUCommand, Who(i, *kp, *rec), *rec); });
     if (!linked) {
         AppendObmenLine(ctx, " pclTU - nil", TuTrace);
-        return Refuse(ctx, sstID, "нет канала КП " + std::to_string(i));
+        return Refuse(ctx, sstID, TTuDecision::NoDataTransfer, "нет канала КП " + std::to_string(i));
     }
-    return started;
+    return decision;
 }
 
 } // namespace
 
-bool ExecuteTU(TServiceContext& ctx, int sstID, TTUCommand TUCommand)
+TTuDecision DecideTU(TServiceContext& ctx, int sstID, TTUCommand TUCommand)
 {
     return WithRun(ctx, [&](TServiceRun* run) {
         AppendObmenLine(ctx, " ExecuteTU - _sstID=" + std::to_string(sstID), TuTrace);
         if (!run)
-            return Refuse(ctx, sstID, "сервер не запущен");
+            return Refuse(ctx, sstID, TTuDecision::NoDataTransfer, "сервер не запущен");
         return StartCommand(ctx, *run, sstID, TUCommand);
     });
+}
+
+bool ExecuteTU(TServiceContext& ctx, int sstID, TTUCommand TUCommand)
+{
+    return DecideTU(ctx, sstID, TUCommand) == TTuDecision::Accepted;
 }
 
 } // namespace gw

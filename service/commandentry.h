@@ -13,11 +13,23 @@
 
 namespace gw {
 
-// True when the command was accepted for sending: it leaves unless the data
-// transfer stops before its turn, which "log_iec104.txt" then records. When
-// not accepted (no data transfer, or a full queue among others), a line in
-// "log_iec104.txt" says why, naming the station and signal where known. With
-// Save_Obmen_v_File the entry also traces to "TU.txt".
+// What the entry decided about a command.
+enum class TTuDecision {
+    Accepted,       // queued for sending
+    NoDataTransfer, // no data transfer with the station (or no service run, no channel)
+    QueueFull,      // the station holds TTuQueue::MaxQueuedTu commands already
+    NoCommand,      // neither On nor Off
+    NotCommandable, // no such signal, no command addresses, an unknown command type
+};
+
+// Accepted when the command was accepted for sending: it leaves unless the
+// data transfer stops before its turn, and "log_iec104.txt" records how it
+// ended. When not accepted, a line in "log_iec104.txt" says why, naming the
+// station and signal where known. With Save_Obmen_v_File the entry also
+// traces to "TU.txt".
+TTuDecision DecideTU(TServiceContext& ctx, int sstID, TTUCommand TUCommand);
+
+// True when DecideTU accepted the command.
 bool ExecuteTU(TServiceContext& ctx, int sstID, TTUCommand TUCommand);
 
 } // namespace gw

@@ -237,7 +237,7 @@ void OpenChannels(TServiceContext& ctx, TServiceRun& run)
         ctx.Channels.Prmn104[static_cast<std::size_t>(r)].prWork1 = 0;
 
     run.SocketTrace = std::make_unique<TSocketTrace>(*ctx.Process.ServiceLog);
-    run.TuLog = std::make_unique<TTuDropLog>(*ctx.Process.ServiceLog);
+    run.TuLog = std::make_unique<TTuEndLog>(*ctx.Process.ServiceLog);
     TClientContext cctx;
     cctx.link.clock = ctx.Process.Clock;
     cctx.link.log = ctx.Switches.LinkLogQueue ? &ctx.Process.MessBuff : nullptr;
@@ -337,31 +337,46 @@ void CountSignals(TServiceContext& ctx, const TServiceRun& run)
 
 void NumberOpcItems(TServiceContext& ctx)
 {
-    std::lock_guard<std::mutex> guard(ctx.Items.OpcItemsLock);
-    // A write to a row without a signal of this numbering (a branch, a
-    // "Connected" item, a row only an earlier configuration had) must not
-    // command whatever tag the row held before.
-    for (TIndent& r : ctx.Items.OpcItems)
-        r.Nomer_Tag = NoOpcTag;
-    int id = 0;
-    int tag = 0;
-    auto row = [&](int item) {
-        if (ctx.Items.IsOpcItem(item)) {
-            ctx.Items.OpcItems[static_cast<std::size_t>(item)].Nomer_Tag = tag;
+    int unnumbered = 0; // signals numbered from MaxOpcItem on: no OPC DA leaf, no OPC UA variable
+    int firstStation = 0;
+    {
+        std::lock_guard<std::mutex> guard(ctx.Items.OpcItemsLock);
+        // A write to a row without a signal of this numbering (a branch, a
+        // "Connected" item, a row only an earlier configuration had) must not
+        // command whatever tag the row held before.
+        for (TIndent& r : ctx.Items.OpcItems)
+            r.Nomer_Tag = NoOpcTag;
+        int id = 0;
+        int tag = 0;
+        auto row = [&](int item, int station) {
+            if (ctx.Items.IsOpcItem(item)) {
+                ctx.Items.OpcItems[static_cast<std::size_t>(item)].Nomer_Tag = tag;
+            }
+            if (item >= MaxOpcItem && unnumbered++ == 0)
+                firstStation = station;
+            tag += 1;
+        };
+        for (int i = 1; i <= ctx.Stations.KpCount; ++i) {
+            T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(i)];
+            kp.Nom_OPC_1st = ++id;
+            kp.Nom_OPC_Alarm = ++id;
+            kp.Nom_OPC_TS = id + 1;
+            for (int n = 1; n <= kp.Kol_TS; ++n)
+                row(++id, i);
+            kp.Nom_OPC_TI = id + 1;
+            for (int n = 1; n <= kp.Kol_TI; ++n)
+                row(++id, i);
         }
-        tag += 1;
-    };
-    for (int i = 1; i <= ctx.Stations.KpCount; ++i) {
-        T_KP& kp = ctx.Stations.KpTable[static_cast<std::size_t>(i)];
-        kp.Nom_OPC_1st = ++id;
-        kp.Nom_OPC_Alarm = ++id;
-        kp.Nom_OPC_TS = id + 1;
-        for (int n = 1; n <= kp.Kol_TS; ++n)
-            row(++id);
-        kp.Nom_OPC_TI = id + 1;
-        for (int n = 1; n <= kp.Kol_TI; ++n)
-            row(++id);
     }
+    // Each station takes two numbers besides its signals: a large
+    // configuration runs out of them, and its last signals are on neither
+    // OPC server.
+    if (unnumbered > 0)
+        AppendServiceLine(ctx,
+                          "Сигналов без элемента OPC: " + std::to_string(unnumbered) + " (номера элементов до "
+                              + std::to_string(MaxOpcItem - 1) + "), первый из них у КП " + std::to_string(firstStation)
+                              + " \"" + ctx.Stations.KpTable[static_cast<std::size_t>(firstStation)].NameKP + "\"",
+                          "log_iec104.txt");
 }
 
 void ServiceStop(TServiceContext& ctx)

@@ -44,6 +44,18 @@ void TServiceLog::AppendLogLine(const std::string& line, const std::string& file
     ::close(fd);
 }
 
+void TTuEndLog::TuEnded(const TTuOrder& order, TTuOutcome outcome, const std::string& why)
+{
+    const char* ended = outcome == TTuOutcome::Executed   ? "команда выполнена"
+                        : outcome == TTuOutcome::Refused  ? "команда отклонена КП"
+                        : outcome == TTuOutcome::NoAnswer ? "команда без ответа"
+                                                          : "команда снята";
+    const char* value = order.command == TTUCommand::tuCommand_On ? "Вкл" : "Откл";
+    log_.AppendLogLine(" ExecuteTU - " + std::string(ended) + ", sstID=" + std::to_string(order.sstID) + ": "
+                           + (why.empty() ? "" : why + " ") + order.who + ", команда " + value,
+                       "log_iec104.txt");
+}
+
 std::string ToCp1251(const std::string& utf8)
 {
     Poco::UTF8Encoding from;

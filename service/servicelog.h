@@ -46,17 +46,12 @@ private:
     TServiceLog& log_;
 };
 
-// Commands accepted by the command entry that were never sent: a line in
-// "log_iec104.txt" each, since the caller was told they would be.
-class TTuDropLog final : public TTuQueueLog {
+// The end of every command the command entry accepted: a line in
+// "log_iec104.txt" each, naming how it ended, its station, signal and value.
+class TTuEndLog final : public TTuQueueLog {
 public:
-    explicit TTuDropLog(TServiceLog& log) : log_(log) {}
-    void TuDropped(const TTuOrder& order, const std::string& why) override
-    {
-        log_.AppendLogLine(" ExecuteTU - команда снята, sstID=" + std::to_string(order.sstID) + ": " + why + " "
-                               + order.who,
-                           "log_iec104.txt");
-    }
+    explicit TTuEndLog(TServiceLog& log) : log_(log) {}
+    void TuEnded(const TTuOrder& order, TTuOutcome outcome, const std::string& why) override;
 
 private:
     TServiceLog& log_;

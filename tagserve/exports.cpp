@@ -25,6 +25,7 @@ struct Library {
     Model model;
     std::atomic<bool> stop{false};
     std::atomic<bool> running{false};
+    std::atomic<tagserve_write_status_callback> statusCallback{nullptr};
     std::mutex wakeMutex; // guards wakeFd between the server thread and setrunning_bool
     int wakeFd = -1;
 };
@@ -101,6 +102,7 @@ int32_t Serve(int32_t port, int32_t byPassword, int32_t userLength, int32_t pass
     config.port = static_cast<uint16_t>(port);
     config.credentials = CredentialsOf(byPassword, userLength, passwordLength, credentials);
     config.callback = callback;
+    config.statusCallback = lib.statusCallback.load();
     config.info.applicationUri = "urn:" + HostName() + ":tagserve";
     config.info.startTime = UaNow();
     {
@@ -144,12 +146,19 @@ int32_t create_din_arrays(int32_t variableCount, int32_t groupCount)
             return -1;
         }
         lib.model.Reset(variableCount, groupCount);
+        lib.statusCallback = nullptr;
         lib.stop = false;
         return 0;
     } catch (...) {
         Log(LogKind::Internal, "create_din_arrays failed");
         return -1;
     }
+}
+
+int32_t set_write_status_callback(tagserve_write_status_callback callback)
+{
+    Lib().statusCallback = callback;
+    return 0;
 }
 
 int32_t add_new_group(int32_t nameLength, int32_t groupId, const char* name)

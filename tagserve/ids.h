@@ -63,6 +63,7 @@ constexpr uint32_t BadAttributeIdInvalid = 0x80350000;
 constexpr uint32_t BadIndexRangeInvalid = 0x80360000;
 constexpr uint32_t BadDataEncodingInvalid = 0x80380000;
 constexpr uint32_t BadNotWritable = 0x803B0000;
+constexpr uint32_t BadOutOfRange = 0x803C0000;
 constexpr uint32_t BadMonitoringModeInvalid = 0x80410000;
 constexpr uint32_t BadMonitoredItemIdInvalid = 0x80420000;
 constexpr uint32_t BadMonitoredItemFilterUnsupported = 0x80440000;

@@ -202,6 +202,7 @@ private:
                 return;
             int one = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            EnableKeepAlive(fd);
             if (connections_.size() >= kMaxConnections && !Displace()) {
                 std::string err = BuildError(status::BadTcpServerTooBusy, "too many connections");
                 [[maybe_unused]] ssize_t w = ::send(fd, err.data(), err.size(), MSG_NOSIGNAL);
@@ -290,6 +291,15 @@ private:
 };
 
 } // namespace
+
+void EnableKeepAlive(int fd)
+{
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepAliveIdleS, sizeof kKeepAliveIdleS);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepAliveIntervalS, sizeof kKeepAliveIntervalS);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveProbes, sizeof kKeepAliveProbes);
+}
 
 int RunServer(Model& model, const ServerConfig& config, const std::atomic<bool>& stop, int wakeFd,
               Services::Clock clock)

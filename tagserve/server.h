@@ -16,6 +16,14 @@ constexpr int64_t kBindRetryMs = 5000;
 // client to create one, or to re-activate its old one after a reconnection.
 constexpr int64_t kSessionlessChannelMs = 10000;
 
+// TCP keep-alive of accepted sockets: a client that vanished without a word
+// (power lost, cable cut, a hung host) is noticed within about 40 s, and its
+// connection closed, so its session no longer counts as connected.
+constexpr int kKeepAliveIdleS = 20;
+constexpr int kKeepAliveIntervalS = 5;
+constexpr int kKeepAliveProbes = 4;
+void EnableKeepAlive(int fd);
+
 // Runs until stop is set. wakeFd is an eventfd that the stopper writes to.
 // clock gives the monotonic milliseconds of every timer of the server.
 // Returns 0; every socket is closed and every session gone when it returns.

@@ -122,6 +122,7 @@ uint32_t Services::CheckSession(Call& call)
     if (s->channelId != call.channel.Id())
         return status::BadSecureChannelIdInvalid;
     s->deadlineMs = call.nowMs + static_cast<int64_t>(s->timeoutMs);
+    s->lastRequestMs = call.nowMs;
     call.session = s;
     return status::Good;
 }
@@ -221,7 +222,7 @@ Session* Services::FindSession(const NodeId& token)
     return nullptr;
 }
 
-Session* Services::SessionToDisplace()
+Session* Services::SessionToDisplace(int64_t nowMs)
 {
     // A client that died with its session open leaves it without a channel
     // until the session times out; nobody can use it before a client
@@ -234,7 +235,16 @@ Session* Services::SessionToDisplace()
     for (auto& s : sessions_)
         if (!s->activated)
             return s.get();
-    return nullptr;
+    // A client that went silent with its connection open (a hung master, a
+    // host whose connection keep-alive has not yet found gone) would hold its
+    // slot up to its session time-out. A subscriber with a Publish waiting
+    // is not silent: it waits for us.
+    Session* silent = nullptr;
+    for (auto& s : sessions_)
+        if (s->publishQueue.empty() && nowMs - s->lastRequestMs > kSilentSessionMs
+            && (!silent || s->lastRequestMs < silent->lastRequestMs))
+            silent = s.get();
+    return silent;
 }
 
 Services::ChannelUse Services::UseOf(uint32_t channelId) const
@@ -264,7 +274,7 @@ void Services::CreateSession(Call& call, Reader& r)
     double requestedTimeout = r.Double();
     uint32_t maxResponse = r.UInt32();
     if (sessions_.size() >= kMaxSessions) {
-        Session* displaced = SessionToDisplace();
+        Session* displaced = SessionToDisplace(call.nowMs);
         if (!displaced)
             return Fault(call, status::BadTooManySessions);
         Log(LogKind::Client, "session limit reached: a new session takes the place of an unused one");
@@ -282,6 +292,7 @@ void Services::CreateSession(Call& call, Reader& r)
                        ? kMinSessionTimeoutMs
                        : std::clamp(requestedTimeout, kMinSessionTimeoutMs, kMaxSessionTimeoutMs);
     s->deadlineMs = call.nowMs + static_cast<int64_t>(s->timeoutMs);
+    s->lastRequestMs = call.nowMs;
     s->channelId = call.channel.Id();
     s->maxResponseSize = maxResponse;
 
@@ -330,6 +341,7 @@ void Services::ActivateSession(Call& call, Reader& r)
     }
     s->activated = true;
     s->deadlineMs = call.nowMs + static_cast<int64_t>(s->timeoutMs);
+    s->lastRequestMs = call.nowMs;
     Writer w;
     BeginResponse(w, msg::ActivateSessionResponse, call.header.requestHandle);
     w.ByteString(RandomBytes(kNonceBytes));

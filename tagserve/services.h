@@ -22,6 +22,8 @@
 namespace tagserve {
 
 using WriteCallback = void (*)(int32_t id);
+// Gives the status the write gets.
+using WriteStatusCallback = uint32_t (*)(int32_t id);
 
 constexpr int32_t kMaxOperationsPerCall = 1000;
 
@@ -32,6 +34,7 @@ struct ServerConfig {
     uint16_t port = 4840;
     Credentials credentials;
     WriteCallback callback = nullptr;
+    WriteStatusCallback statusCallback = nullptr; // used instead of callback when set
     ServerInfo info;
 };
 
@@ -85,7 +88,7 @@ private:
     void CloseSession(Call& call, Reader& r);
     Session* FindSession(const NodeId& token);
     // The session a new one takes the place of at the session limit, or null.
-    Session* SessionToDisplace();
+    Session* SessionToDisplace(int64_t nowMs);
     void DeleteSession(Session* session, uint32_t publishStatus);
 
     // View.

@@ -48,7 +48,8 @@ uint32_t Services::WriteOne(const WriteValue& item)
     if (item.attributeId != attr::Value || node->nodeClass != NodeClass::Variable)
         return status::BadNotWritable;
     // Without a callback the gateway cannot act on a write: treat it as read-only.
-    if (!(node->accessLevel & kAccessWrite) || node->modelIndex < 0 || config_.callback == nullptr)
+    if (!(node->accessLevel & kAccessWrite) || node->modelIndex < 0
+        || (config_.callback == nullptr && config_.statusCallback == nullptr))
         return status::BadNotWritable;
     if (item.hasIndexRange)
         return status::BadIndexRangeInvalid;
@@ -83,7 +84,10 @@ uint32_t Services::WriteOne(const WriteValue& item)
     auto index = static_cast<uint32_t>(node->modelIndex);
     model_.StoreWrite(index, slots);
     // The callback runs here, on the server thread, with no lock of ours held.
-    config_.callback(model_.Variables()[index].id);
+    const int32_t id = model_.Variables()[index].id;
+    if (config_.statusCallback != nullptr)
+        return config_.statusCallback(id);
+    config_.callback(id);
     return status::Good;
 }
 

@@ -18,6 +18,9 @@ constexpr size_t kMaxQueuedPublish = 10;
 constexpr double kMinSessionTimeoutMs = 10000;
 constexpr double kMaxSessionTimeoutMs = 3600000;
 constexpr size_t kMaxCredentialBytes = 100;
+// At the session limit, an activated session whose client has sent nothing
+// for this long, and has no Publish waiting, makes room for a new one.
+constexpr int64_t kSilentSessionMs = 30000;
 
 // The one identity the caller configured.
 struct Credentials {
@@ -59,6 +62,7 @@ struct Session {
     uint32_t channelId = 0;
     double timeoutMs = 0;
     int64_t deadlineMs = 0;
+    int64_t lastRequestMs = 0; // the last request that named it
     uint32_t maxResponseSize = 0;
     std::deque<QueuedPublish> publishQueue;
     std::vector<ContinuationPoint> continuationPoints;

@@ -1,6 +1,7 @@
 /* The 13 entry points of libtagserve.so, the OPC UA server the gateway loads
-   at run time. Plain C types: 32-bit integers, doubles, 64-bit times (100 ns
-   since 1601-01-01 UTC), statuses 0 good and 0x80000000 bad. */
+   at run time, and one addition a caller may look up. Plain C types: 32-bit
+   integers, doubles, 64-bit times (100 ns since 1601-01-01 UTC), statuses 0
+   good and 0x80000000 bad. */
 #ifndef TAGSERVE_H
 #define TAGSERVE_H
 
@@ -31,6 +32,15 @@ TAGSERVE_API double get_double_valwrite_by_index(int32_t id);
 TAGSERVE_API uint8_t get_bool_valwrite_by_index(int32_t id);
 TAGSERVE_API int32_t Set_new_quality_to_perem(int32_t id, uint32_t status, int64_t sourceTime, int64_t serverTime);
 TAGSERVE_API int32_t create_din_arrays(int32_t variableCount, int32_t groupCount);
+
+/* The addition: a write callback that decides the write's result. It returns
+   the OPC UA status the client's write gets (0 Good, or a Bad code). Set
+   after create_din_arrays (which clears it) and before
+   UA_ServerNetworkLayerTCP_dll; that server then calls it instead of the
+   plain callback. A caller that never sets it gets every write that reaches
+   the plain callback answered Good. Returns 0. */
+typedef uint32_t (*tagserve_write_status_callback)(int32_t id);
+TAGSERVE_API int32_t set_write_status_callback(tagserve_write_status_callback callback);
 
 #ifdef __cplusplus
 }

@@ -81,6 +81,14 @@ std::string BuildError(uint32_t status, std::string_view reason)
     return Finish(w);
 }
 
+void ChunkStream::Append(const char* data, size_t size)
+{
+    buffer_.erase(0, start_);
+    start_ = 0;
+    if (size != 0)
+        buffer_.append(data, size);
+}
+
 bool ChunkStream::HasChunk(uint32_t maxChunkSize) const
 {
     size_t available = buffer_.size() - start_;
@@ -93,21 +101,15 @@ bool ChunkStream::HasChunk(uint32_t maxChunkSize) const
 ChunkStream::Result ChunkStream::Next(uint32_t maxChunkSize, std::string& chunk)
 {
     size_t available = buffer_.size() - start_;
-    if (available < kChunkHeaderSize) {
-        buffer_.erase(0, start_);
-        start_ = 0;
+    if (available < kChunkHeaderSize)
         return Result::NeedMore;
-    }
     ChunkHeader h = ParseChunkHeader(std::string_view(buffer_).substr(start_, kChunkHeaderSize));
     if (h.messageSize < kChunkHeaderSize)
         return Result::Malformed;
     if (h.messageSize > maxChunkSize)
         return Result::TooLarge;
-    if (available < h.messageSize) {
-        buffer_.erase(0, start_);
-        start_ = 0;
+    if (available < h.messageSize)
         return Result::NeedMore;
-    }
     chunk.assign(buffer_, start_, h.messageSize);
     start_ += h.messageSize;
     return Result::Chunk;

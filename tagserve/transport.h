@@ -55,16 +55,16 @@ class ChunkStream {
 public:
     enum class Result { NeedMore, Chunk, TooLarge, Malformed };
 
-    void Append(const char* data, size_t size)
-    {
-        if (size != 0)
-            buffer_.append(data, size);
-    }
+    // Drops the chunks already taken first, so the buffer holds only what is
+    // unread plus these bytes, however the client's requests fall into reads.
+    void Append(const char* data, size_t size);
     // Takes the next whole chunk out of the buffer. The size in the header is
     // checked against maxChunkSize before the chunk's bytes are awaited.
     Result Next(uint32_t maxChunkSize, std::string& chunk);
     // True when Next would give more than NeedMore.
     bool HasChunk(uint32_t maxChunkSize) const;
+    // Bytes held, taken chunks included until the next Append.
+    size_t Buffered() const { return buffer_.size(); }
 
 private:
     std::string buffer_;

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 namespace tagserve::test {
 
@@ -85,6 +86,21 @@ inline void WriteCreateSessionBody(Writer& w, const std::string& endpointUrl = "
     w.Int32(-1); // clientCertificate
     w.Double(timeoutMs);
     w.UInt32(0);
+}
+
+// A ReadRequest body: the Value of each variable ns=1;i=id, as a client
+// polling its items does.
+inline void WriteReadValuesBody(Writer& w, const std::vector<uint32_t>& ids)
+{
+    w.Double(0); // maxAge
+    w.UInt32(0); // source timestamps
+    w.Int32(static_cast<int32_t>(ids.size()));
+    for (uint32_t id : ids) {
+        w.WriteNodeId(NodeId(1, id));
+        w.UInt32(attr::Value);
+        w.NullString();
+        w.WriteQualifiedName({});
+    }
 }
 
 inline void WriteActivateSessionBody(Writer& w, const ExtensionObject& identity)

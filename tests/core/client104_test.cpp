@@ -32,9 +32,10 @@ constexpr int kPort = 2404;
 // The commands the queue reports as not sent.
 class DropLines final : public TTuQueueLog {
 public:
-    void TuDropped(const TTuOrder& order, const std::string& why) override
+    void TuEnded(const TTuOrder& order, TTuOutcome outcome, const std::string& why) override
     {
-        lines.push_back(std::to_string(order.sstID) + " " + why + " " + order.who);
+        if (outcome == TTuOutcome::Dropped)
+            lines.push_back(std::to_string(order.sstID) + " " + why + " " + order.who);
     }
     std::vector<std::string> lines;
 };

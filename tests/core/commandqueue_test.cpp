@@ -24,12 +24,16 @@ public:
     }
 };
 
+// The commands dropped in lines; how every command ended in ends.
 class Drops : public TTuQueueLog {
 public:
     std::vector<std::string> lines;
-    void TuDropped(const TTuOrder& order, const std::string& why) override
+    std::vector<std::pair<int, TTuOutcome>> ends;
+    void TuEnded(const TTuOrder& order, TTuOutcome outcome, const std::string& why) override
     {
-        lines.push_back(std::to_string(order.sstID) + " " + why);
+        ends.emplace_back(order.sstID, outcome);
+        if (outcome == TTuOutcome::Dropped)
+            lines.push_back(std::to_string(order.sstID) + " " + why);
     }
 };
 
@@ -147,8 +151,8 @@ TEST_F(CommandQueue, ACommandWhoseExecuteHasNotLeftEndsWhenTheTransferStops)
     }
 }
 
-// A command whose execute is out completes at the stop without a line: the
-// station may have carried it out, so it is not reported as dropped.
+// A command whose execute is out completes at the stop without an answer:
+// the station may have carried it out, so it is not reported as dropped.
 TEST_F(CommandQueue, ACommandWhoseExecuteLeftIsNotReportedDroppedAtTheStop)
 {
     ASSERT_TRUE(queue.Push(Order(1, 5001, 1)));
@@ -156,10 +160,49 @@ TEST_F(CommandQueue, ACommandWhoseExecuteLeftIsNotReportedDroppedAtTheStop)
     ASSERT_EQ(channel.frames, 1);
     Pass(false);
     EXPECT_TRUE(drops.lines.empty());
+    EXPECT_EQ(drops.ends, (std::vector<std::pair<int, TTuOutcome>>{{1, TTuOutcome::NoAnswer}}));
     ASSERT_TRUE(queue.Push(Order(2, 5002, 1)));
     Pass();
     EXPECT_EQ(channel.frames, 2);
     EXPECT_EQ(tu.CtrlObjAddr, 5002);
+}
+
+// Every command ends once, with what became of it.
+TEST_F(CommandQueue, EachCommandEndsOnceWithItsOutcome)
+{
+    struct TCase {
+        const char* what;
+        int type_tu;
+        bool linkTakes;
+        int answerCot;         // to the select (type 0) or the execute (type 1); 0: none, the time-out passes
+        std::uint8_t answered; // the element answered
+        TTuOutcome outcome;
+    };
+    const TCase cases[] = {
+        {"execute confirmed", 1, true, 7, 0x05, TTuOutcome::Executed},
+        {"execute terminated", 1, true, 10, 0x05, TTuOutcome::Executed},
+        {"execute refused", 1, true, 0x47, 0x05, TTuOutcome::Refused},
+        {"select refused", 0, true, 0x47, 0x85, TTuOutcome::Refused},
+        {"select unanswered", 0, true, 0, 0, TTuOutcome::NoAnswer},
+        {"execute unanswered", 1, true, 0, 0, TTuOutcome::NoAnswer},
+        {"direct execute never taken by the link", 1, false, 0, 0, TTuOutcome::Dropped},
+    };
+    int sstID = 0;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        drops.ends.clear();
+        channel.takes = c.linkTakes;
+        ASSERT_TRUE(queue.Push(Order(++sstID, 5001, c.type_tu)));
+        Pass();
+        if (c.answerCot != 0)
+            Answer(5001, c.answerCot, c.answered);
+        else
+            clock.Advance(6001);
+        for (int k = 0; k < 3; ++k)
+            Pass();
+        EXPECT_EQ(drops.ends, (std::vector<std::pair<int, TTuOutcome>>{{sstID, c.outcome}}));
+        EXPECT_FALSE(queue.Running());
+    }
 }
 
 } // namespace

@@ -160,11 +160,14 @@ TEST_F(BridgeTest, DoublePointWritesAndReadOnlyPoints)
     EXPECT_EQ(commands[0][0], 46);
     EXPECT_EQ(commands[0][1], 102);
     EXPECT_EQ(commands[0][2] & 0x83, 0x02);
-    // 3 is no state of a double point: no command.
-    out = Probe("--write 'ns=1;i=4' Int32 3", status);
-    ASSERT_TRUE(Has(out, "write 4 Good")) << out;
-    EXPECT_TRUE(Commands(1).empty());
-    EXPECT_NE(Log("log_iec104.txt").find("OPC UA: запись 3 в переменную 4 не даёт команды"), std::string::npos);
+    // 0, 3 and -5 are no state of a double point: no command, and the client hears so.
+    for (const char* v : {"0", "3", "-5"}) {
+        out = Probe(std::string("--write 'ns=1;i=4' Int32 ") + v, status);
+        EXPECT_TRUE(Has(out, "write 4 BadOutOfRange")) << v << "\n" << out;
+        EXPECT_TRUE(Commands(1).empty()) << v;
+        EXPECT_NE(Log("log_iec104.txt").find(std::string("OPC UA: запись ") + v + " в переменную 4 не даёт команды"),
+                  std::string::npos);
+    }
 
     // Without write access every point is read-only, after the next start.
     ServiceStop(ctx);
@@ -176,11 +179,10 @@ TEST_F(BridgeTest, DoublePointWritesAndReadOnlyPoints)
     EXPECT_TRUE(Commands(1).empty());
 }
 
-// The library answers every accepted write Good, so a write the command
-// entry refuses (a full queue, a station without data transfer) is logged
-// with its station and signal, and the variable shows the station's state
-// still, not what the client wrote.
-TEST_F(BridgeTest, ARefusedWriteIsLoggedAndItsVariableKeepsTheStationsState)
+// A write the command entry refuses (a full queue, a station without data
+// transfer) is answered with why, logged with its station and signal, and
+// the variable shows the station's state still, not what the client wrote.
+TEST_F(BridgeTest, ARefusedWriteIsAnsweredWithWhyAndItsVariableKeepsTheStationsState)
 {
     if (!HasClient())
         GTEST_SKIP() << "npm packages missing (scripts/setup.sh)";
@@ -195,16 +197,13 @@ TEST_F(BridgeTest, ARefusedWriteIsLoggedAndItsVariableKeepsTheStationsState)
 
     int status = 0;
     std::string out = Probe("--write 'ns=1;i=3' Boolean false --write 'ns=1;i=9' Boolean true", status);
-    ASSERT_TRUE(Has(out, "write 3 Good")) << out;
-    ASSERT_TRUE(Has(out, "write 9 Good")) << out;
-    const std::string log = Log("log_iec104.txt");
+    EXPECT_TRUE(Has(out, "write 3 BadTooManyOperations")) << out;
+    EXPECT_TRUE(Has(out, "write 9 BadNoCommunication")) << out;
+    std::string log = Log("log_iec104.txt");
     for (const char* line :
-         {"OPC UA: запись 0 в переменную 3 отвечена клиенту Good, но команда не принята, КП 1 \"Трансформатор 1\", "
-          "сигнал \"Выкл. 1\"\n",
-          "OPC UA: запись 1 в переменную 9 отвечена клиенту Good, но команда не принята, КП 2 \"1-я секция\", "
-          "сигнал \"Выкл. 1\"\n",
-          ": очередь команд полна (16), КП 1 \"Трансформатор 1\"", ": нет связи с КП 2 \"1-я секция\""})
+         {": очередь команд полна (16), КП 1 \"Трансформатор 1\"", ": нет связи с КП 2 \"1-я секция\""})
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    EXPECT_EQ(log.find("отвечена клиенту Good"), std::string::npos) << log;
 
     out = Probe("", status);
     EXPECT_TRUE(Has(out, "var 80001 3 Vikl__1 true Good")) << out;
@@ -213,6 +212,15 @@ TEST_F(BridgeTest, ARefusedWriteIsLoggedAndItsVariableKeepsTheStationsState)
     const auto commands = Commands(1);
     ASSERT_EQ(commands.size(), 1u);
     EXPECT_EQ(commands[0][2] & 0x81, 0x01);
+
+    // A library without the write status callback has told its client Good:
+    // the refusal's line says so.
+    EXPECT_EQ(bridge.OpcUaWriteToCommand(9, 1, true), TTuDecision::NoDataTransfer);
+    log = Log("log_iec104.txt");
+    EXPECT_NE(log.find("OPC UA: запись 1 в переменную 9 отвечена клиенту Good, но команда не принята, КП 2 \"1-я "
+                       "секция\", сигнал \"Выкл. 1\"\n"),
+              std::string::npos)
+        << log;
 }
 
 TEST_F(BridgeTest, UserNameAndPasswordInUtf8)

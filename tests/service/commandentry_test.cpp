@@ -219,8 +219,8 @@ TEST_F(CommandEntryTest, TraceWithSaveObmen)
     EXPECT_EQ(std::count(trace.begin(), trace.end(), '\n'), 4);
 }
 
-// The stop ends the commands not yet sent, each with a line; one whose
-// execute went out has left and needs none.
+// The stop ends the commands not yet sent, each with a line; the one the
+// station confirmed has its own line.
 TEST_F(CommandEntryTest, TheStopDropsTheCommandsNotYetSentWithALine)
 {
     const auto sent = ThreeCommandsGiven(1);
@@ -234,7 +234,8 @@ TEST_F(CommandEntryTest, TheStopDropsTheCommandsNotYetSentWithALine)
         EXPECT_NE(log.find(" ExecuteTU - команда снята, sstID=" + std::to_string(tag) + ": служба остановлена, КП 1"),
                   std::string::npos)
             << log;
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+    EXPECT_NE(log.find(" ExecuteTU - команда выполнена, sstID=0: КП 1"), std::string::npos) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3) << log;
 }
 
 // Commands from another thread while the main thread ticks, the channel
@@ -277,16 +278,29 @@ TEST_F(CommandEntryTest, CommandsFromOtherThreadsMeetTicksReceivesAndRestarts)
 // Two commands to one station given together both leave, in order: the
 // second waits until the station has answered the first one's execute
 // (confirmation or termination), refused it, or its time-out has passed.
+// Each command leaves once the one before it has completed, and its end is
+// a line naming how it ended, its station, signal and value.
 TEST_F(CommandEntryTest, CommandsToOneStationLeaveOneAfterTheOtherOnceEachHasCompleted)
 {
     enum class End { ExecuteCon, ExecuteTerm, SelectNegative, ExecuteNegative, SelectTimeOut, ExecuteTimeOut };
     const End ends[] = {End::ExecuteCon,      End::ExecuteTerm,   End::SelectNegative,
                         End::ExecuteNegative, End::SelectTimeOut, End::ExecuteTimeOut};
+    auto line = [](End end) {
+        const std::string who = "КП 1 \"КП\", сигнал \"\" (ТУ 1:4001), команда Вкл\n";
+        switch (end) {
+        case End::ExecuteCon:
+        case End::ExecuteTerm: return " ExecuteTU - команда выполнена, sstID=0: " + who;
+        case End::SelectNegative:
+        case End::ExecuteNegative: return " ExecuteTU - команда отклонена КП, sstID=0: " + who;
+        default: return " ExecuteTU - команда без ответа, sstID=0: время ожидания ответа истекло, " + who;
+        }
+    };
     TStationSpec s;
     s.ts = {TSignalSpec{1, 4001, 0, 0}, TSignalSpec{2, 4002, 2, 1}}; // single and double, with select
     stations = {s};
     for (const End end : ends) {
         SCOPED_TRACE(static_cast<int>(end));
+        const std::size_t logged = Log("log_iec104.txt").size();
         Start();
         Bring(1);
         ASSERT_TRUE(ExecuteTU(ctx, 0, TTUCommand::tuCommand_On));
@@ -316,6 +330,7 @@ TEST_F(CommandEntryTest, CommandsToOneStationLeaveOneAfterTheOtherOnceEachHasCom
             }
         }
         sent = Commands(1);
+        EXPECT_EQ(Log("log_iec104.txt").substr(logged), line(end));
         ASSERT_EQ(sent.size(), 1u);
         EXPECT_EQ(sent[0].type, 46);
         EXPECT_EQ(sent[0].ioa, 4002);
@@ -381,6 +396,21 @@ TEST_F(CommandEntryTest, WaitingAndUnexecutedCommandsAreDroppedWithALineWhenTheT
         EXPECT_TRUE(Commands(1).empty());
         clock.Advance(3000); // past the first command's time-out too
     }
+}
+
+// A command whose execute left and whose answer never came because the
+// link went ends with a line too: the station may or may not have acted.
+TEST_F(CommandEntryTest, ALinkLostWhileTheExecuteAwaitsItsAnswerEndsTheCommandWithALine)
+{
+    stations = {WithCommand(1)}; // executed directly
+    Start();
+    Bring(1);
+    ASSERT_TRUE(ExecuteTU(ctx, 1, TTUCommand::tuCommand_Off));
+    ASSERT_EQ(Commands(1).size(), 1u);
+    Channel(1).Disconnect();
+    Ticks(1);
+    EXPECT_EQ(Log("log_iec104.txt"), " ExecuteTU - команда без ответа, sstID=1: нет связи с КП 1 \"КП\", сигнал "
+                                     "\"\" (ТУ 1:4001), команда Откл\n");
 }
 
 } // namespace

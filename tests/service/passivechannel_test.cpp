@@ -175,7 +175,7 @@ TEST_F(PassiveChannel, ACommandThrownAwayWithTheMailboxIsReportedAndNeverReaches
     Prm(1).t0 = 1500;
     Prm(1).t1 = Prm(1).t3 = 600000;
     Prm(1).wMax = 1; // kpsim's t1 runs in real time: each of its frames is acknowledged at once
-    TTuDropLog tuDrops(log);
+    TTuEndLog tuDrops(log);
     cctx.tuLog = &tuDrops;
     auto& srv = Listen(1, 0);
     Run(1, srv);

@@ -167,6 +167,30 @@ TEST_F(ServiceInitTest, IdentifiersBeyondTheTableGetNoRow)
     EXPECT_FALSE(ctx.Items.IsOpcItem(MaxOpcItem + 1));
 }
 
+// Each station takes two item numbers besides its signals: signals numbered
+// from MaxOpcItem on are on no OPC server, and the start says how many.
+TEST_F(ServiceInitTest, TheStartNamesTheSignalsLeftWithoutAnOpcItem)
+{
+    const std::string line = "Сигналов без элемента OPC: ";
+    TStationSpec first;
+    first.name = "Первый";
+    first.ts.assign(30000, TSignalSpec{1, 0, 0, 0}); // items 3..30002
+    stations = {first};
+    Start();
+    EXPECT_EQ(Log("log_iec104.txt").find(line), std::string::npos);
+    ServiceStop(ctx);
+
+    TStationSpec second;
+    second.name = "Второй";
+    second.ts.assign(29990, TSignalSpec{1, 0, 0, 0}); // items 30005..59994
+    second.ti.assign(8, TSignalSpec{1, 0, 0, 0});     // items 59995..60002
+    stations = {first, second};
+    Start();
+    const std::string log = Log("log_iec104.txt");
+    EXPECT_NE(log.find(line + "3 (номера элементов до 59999), первый из них у КП 2 \"Второй\"\n"), std::string::npos)
+        << log;
+}
+
 TEST_F(ServiceInitTest, StopStopsWebServerOpcUaAndEveryChannelBeforeItFreesThem)
 {
     temp.Write("cnf.ini", "[UseWebServer]\r\nUseWebServer=1\r\n[Port_WebServ]\r\nPort_WebServ=8080\r\n");

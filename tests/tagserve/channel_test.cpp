@@ -351,5 +351,41 @@ TEST(SecureChannel, CapturedClientChunksAllPass)
     }
 }
 
+TEST(ChunkStream, HoldsOnlyWhatIsUnreadWhateverTheReadsBring)
+{
+    // Chunks of 8000 bytes, as a client's Read requests of a few hundred nodes.
+    std::string chunk = "MSGF";
+    Writer size;
+    size.UInt32(8000);
+    chunk += size.Bytes();
+    chunk.resize(8000, 'x');
+    const std::string stream5 = chunk + chunk + chunk + chunk + chunk;
+    struct Pattern {
+        const char* name;
+        std::vector<std::string> reads; // what the reads bring, in turn
+        size_t chunks;                  // in one turn
+        bool takesAll;                  // else one chunk per read, as the channel takes one request per turn
+    } patterns[] = {
+        {"one whole chunk per read", {chunk}, 1, false},
+        {"two and a half chunks per read", {stream5.substr(0, 20000), stream5.substr(20000)}, 5, true},
+    };
+    for (const Pattern& p : patterns) {
+        ChunkStream stream;
+        std::string out;
+        size_t taken = 0;
+        for (int turn = 0; turn < 20000; ++turn)
+            for (const std::string& read : p.reads) {
+                stream.Append(read.data(), read.size());
+                size_t now = 0;
+                while ((p.takesAll || now == 0) && stream.Next(kMaxBufferSize, out) == ChunkStream::Result::Chunk)
+                    ++now;
+                taken += now;
+                ASSERT_LE(stream.Buffered(), chunk.size() + read.size()) << p.name << ", turn " << turn;
+            }
+        EXPECT_EQ(taken, 20000u * p.chunks) << p.name;
+        EXPECT_EQ(out, chunk) << p.name;
+    }
+}
+
 } // namespace
 } // namespace tagserve

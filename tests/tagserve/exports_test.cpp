@@ -1,5 +1,6 @@
 // The built libtagserve.so as the bridge uses it: loaded with dlopen, driven
 // through its 13 entry points, and reached over real loopback sockets.
+#include "testkit/resident_memory.h"
 #include "testkit/tagserve/client_kit.h"
 #include "testkit/tagserve/session_client.h"
 #include "testkit/temp_dir.h"
@@ -20,6 +21,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -48,6 +50,7 @@ public:
         Bind("get_bool_valwrite_by_index", writtenBool);
         Bind("DLL_add", dllAdd);
         Bind("Add_All_perem_to_serv", addAll);
+        Bind("set_write_status_callback", setWriteStatusCallback);
     }
     ~Library() { dlclose(handle_); }
 
@@ -64,6 +67,7 @@ public:
     decltype(&get_bool_valwrite_by_index) writtenBool;
     decltype(&DLL_add) dllAdd;
     decltype(&Add_All_perem_to_serv) addAll;
+    decltype(&set_write_status_callback) setWriteStatusCallback;
 
 private:
     template <typename T>
@@ -218,10 +222,10 @@ struct Running {
     int32_t result = -99;
 
     Running(Library& l, int p, int32_t byPassword = 0, const char* credentials = "", int32_t ulen = 0, int32_t plen = 0,
-            bool listening = true)
+            bool listening = true, tagserve_write_callback callback = nullptr)
         : lib(l), port(p)
     {
-        thread = std::thread([=, this] { result = lib.serve(port, byPassword, ulen, plen, nullptr, credentials); });
+        thread = std::thread([=, this] { result = lib.serve(port, byPassword, ulen, plen, callback, credentials); });
         if (listening && !test::AwaitListening(port, kPatience))
             ADD_FAILURE() << "the server does not listen on port " << port << " (taken by another program?)";
     }
@@ -564,6 +568,78 @@ TEST(Exports, HeavyRequestsOfOneClientHoldUpNeitherOthersNorTheStop)
         // the stopped server closed the connection
     }
     EXPECT_LT(answered, kQueued / 2);
+}
+
+std::atomic<int32_t> plainWrites{0}, statusWrites{0};
+void CountPlainWrite(int32_t) { ++plainWrites; }
+uint32_t RefuseWrite(int32_t id)
+{
+    ++statusWrites;
+    return id == 2 ? status::BadOutOfRange : status::Good;
+}
+
+// The write status addition: once set, its result is the client's answer and
+// the plain callback is not called; create_din_arrays clears it, and the
+// plain callback's writes are answered Good as by a library without it.
+TEST(Exports, TheWriteStatusCallbackAnswersTheWrite)
+{
+    Library lib;
+    auto write = [](Writer& w) {
+        w.Int32(1);
+        w.WriteNodeId(NodeId(1, 2));
+        w.UInt32(attr::Value);
+        w.NullString();
+        DataValue v;
+        v.mask = DataValue::HasValue;
+        v.value = Variant::Int32(5);
+        w.WriteDataValue(v);
+    };
+    for (const bool withStatus : {true, false}) {
+        SCOPED_TRACE(withStatus);
+        plainWrites = 0;
+        statusWrites = 0;
+        Build(lib);
+        if (withStatus) {
+            ASSERT_EQ(lib.setWriteStatusCallback(&RefuseWrite), 0);
+        }
+        int port = FreePort();
+        Running server(lib, port, 0, "", 0, 0, true, &CountPlainWrite);
+        test::SessionClient client(port);
+        ASSERT_EQ(client.Session(test::AnonymousToken()), status::Good);
+        test::Answer answer = client.Call(msg::WriteRequest, write);
+        ASSERT_EQ(answer.serviceResult, status::Good);
+        Reader r(answer.body);
+        EXPECT_EQ(r.UInt32Array(), std::vector<uint32_t>{withStatus ? status::BadOutOfRange : status::Good});
+        EXPECT_EQ(statusWrites.load(), withStatus ? 1 : 0);
+        EXPECT_EQ(plainWrites.load(), withStatus ? 0 : 1);
+    }
+}
+
+// A client polling one connection as fast as it is answered, each request
+// arriving in one read of its own: what the server holds for it must not
+// grow with the number of requests.
+TEST(Exports, ResidentMemoryStaysFlatUnderSequentialReads)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer keeps freed memory in its quarantine: resident memory grows by design";
+#endif
+    Library lib;
+    Build(lib);
+    int port = FreePort();
+    Running server(lib, port);
+    test::SessionClient client(port);
+    ASSERT_EQ(client.Session(test::AnonymousToken()), status::Good);
+    // About 7 KB a request: 20 000 of them are 140 MiB when kept.
+    const std::vector<uint32_t> ids(400, 2);
+    auto read = [&](Writer& w) { test::WriteReadValuesBody(w, ids); };
+    constexpr int kWarmUp = 500, kRequests = 20000;
+    for (int i = 0; i < kWarmUp; ++i)
+        ASSERT_EQ(client.Call(msg::ReadRequest, read).serviceResult, status::Good);
+    const double before = gw::test::ResidentMiB();
+    for (int i = 0; i < kRequests; ++i)
+        ASSERT_EQ(client.Call(msg::ReadRequest, read).serviceResult, status::Good) << i;
+    const double grown = gw::test::ResidentMiB() - before;
+    EXPECT_LT(grown, 16.0) << "MiB more after " << kRequests << " reads";
 }
 
 TEST(Exports, CredentialsFromTheBufferAndRefusedWhenTooLong)

@@ -2,13 +2,16 @@
 // sockets, bare secure channels and abandoned sessions give way to a client
 // that logs in. The server loop runs on a clock the test moves.
 #include "harness.h"
+#include "opcua/ua_probe.h"
 #include "testkit/tagserve/session_client.h"
+#include "testkit/temp_dir.h"
 
 #include "tagserve/admission.h"
 #include "tagserve/server.h"
 
 #include <gtest/gtest.h>
 
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 
@@ -273,6 +276,87 @@ TEST(Limits, LiveSessionsAreNotDisplaced)
     EXPECT_EQ(late.Session(test::AnonymousToken()), status::BadTooManySessions);
     for (auto& c : live)
         EXPECT_EQ(ReadState(*c), status::Good);
+}
+
+// Sessions whose clients went silent with their connections open (a hung
+// master, a host that lost power) give way to a new client once silent for
+// kSilentSessionMs; a subscriber whose Publish waits at the server is not
+// silent and stays.
+TEST(Limits, SilentSessionsGiveWayToANewClientButWaitingSubscribersStay)
+{
+    LoopServer server;
+    SessionClient subscriber(server.port);
+    ASSERT_EQ(subscriber.Session(test::AnonymousToken()), status::Good);
+    ASSERT_EQ(subscriber
+                  .Call(msg::CreateSubscriptionRequest,
+                        [](Writer& w) {
+                            w.Double(1000);
+                            w.UInt32(3000); // lifetime and keep-alive counts: nothing is due for 100 s
+                            w.UInt32(100);
+                            w.UInt32(0);
+                            w.Boolean(true);
+                            w.Byte(0);
+                        })
+                  .serviceResult,
+              status::Good);
+    // Two, as clients keep them: the first cycle answers one with a keep-alive.
+    for (int i = 0; i < 2; ++i)
+        subscriber.Request(msg::PublishRequest, [](Writer& w) { w.Int32(0); });
+    std::vector<std::unique_ptr<SessionClient>> silent;
+    for (size_t i = 1; i < kMaxSessions; ++i) {
+        silent.push_back(std::make_unique<SessionClient>(server.port));
+        ASSERT_EQ(silent.back()->Session(test::AnonymousToken()), status::Good);
+    }
+    SessionClient early(server.port);
+    EXPECT_EQ(early.Session(test::AnonymousToken()), status::BadTooManySessions);
+
+    loopNowMs += kSilentSessionMs + 1;
+    SessionClient late(server.port);
+    ASSERT_EQ(late.Session(test::AnonymousToken()), status::Good);
+    EXPECT_EQ(ReadState(late), status::Good);
+    EXPECT_EQ(ReadState(subscriber), status::Good);
+    // A real client as well: it takes the place of the next silent session.
+    if (gw::test::HasUaClient()) {
+        gw::test::TempDir xdg;
+        int exit = 0;
+        const std::string out = gw::test::RunUaProbe(xdg.File("xdg"), server.port, "", exit);
+        EXPECT_EQ(exit, 0) << out;
+        EXPECT_TRUE(gw::test::Has(out, "group 80001 Station_1")) << out;
+        EXPECT_NE(out.find("var 80001 4 m1 "), std::string::npos) << out;
+    }
+    EXPECT_EQ(ReadState(subscriber), status::Good);
+    EXPECT_EQ(ReadState(late), status::Good);
+}
+
+// Accepted connections carry TCP keep-alive, so a peer that vanished is found out.
+TEST(Limits, AcceptedSocketsKeepAlive)
+{
+    const int port = test::FreePort();
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const int accepted = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(accepted, 0);
+    EnableKeepAlive(accepted);
+    auto option = [&](int level, int name) {
+        int v = 0;
+        socklen_t len = sizeof v;
+        ::getsockopt(accepted, level, name, &v, &len);
+        return v;
+    };
+    EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), kKeepAliveIdleS);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), kKeepAliveIntervalS);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), kKeepAliveProbes);
+    EXPECT_LE(kKeepAliveIdleS + kKeepAliveIntervalS * kKeepAliveProbes, 60);
+    for (int fd : {accepted, client, listener})
+        ::close(fd);
 }
 
 } // namespace
