@@ -185,6 +185,8 @@ void THttpGate::Run()
         if (fds[1].revents != 0)
             Accept();
     }
+    // The answers made by now go out as far as their sockets take them at once.
+    TakeReturned();
     waiting_.clear();
     waitingRoom_.clear();
     listener_.close();

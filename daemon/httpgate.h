@@ -124,7 +124,9 @@ public:
     // it; then the connection waits for its next request when the answer
     // keeps it alive, else it is closed. Any thread; after Stop it is closed.
     void Return(std::unique_ptr<THttpConnection> connection, THttpAnswer answer);
-    // Closes the listener and every connection the gate holds; joins its thread.
+    // Closes the listener and every connection the gate holds, after writing
+    // what their sockets take at once of the answers returned by now; joins
+    // its thread.
     void Stop();
 
 private:

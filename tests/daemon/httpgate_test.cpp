@@ -644,6 +644,59 @@ TEST_F(HttpGate, StopCutsAnAnswerWaitingForItsClient)
     EXPECT_TRUE(reader.Received().closed);
 }
 
+// A stop that begins while an answer is being made (the upload of "cnf.ini"
+// asks for one just then) waits for that answer and sends it: the client
+// learns how its request ended.
+TEST_F(HttpGate, StopSendsTheAnswerBeingMade)
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool making = false;
+    bool release = false;
+    Restart(Limits(), [&] {
+        std::unique_lock lock(mutex);
+        making = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return release; });
+        return TWebSnapshot{};
+    });
+    const auto releaseAll = [&] {
+        std::lock_guard lock(mutex);
+        release = true;
+        changed.notify_all();
+    };
+    struct TRelease {
+        std::function<void()> release;
+        ~TRelease() { release(); }
+    } released{releaseAll}; // also when an assertion ends the test early
+
+    Poco::Net::StreamSocket page = Connect();
+    SendQuietly(page, "GET /titek.php HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return making; }));
+    }
+    auto stopped = std::async(std::launch::async, [this] { server->Stop(); });
+    // The stop is under way once a new request is no longer answered.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    bool served = true;
+    while (served && std::chrono::steady_clock::now() < until) {
+        try {
+            Poco::Net::StreamSocket probe = Connect("127.0.0.98");
+            SendQuietly(probe, "GET /css/style.css HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+            served = StatusLine(ReadToEnd(probe).bytes) == "HTTP/1.1 200 OK";
+        } catch (const Poco::Exception&) {
+            served = false; // no longer listening
+        }
+    }
+    ASSERT_FALSE(served) << "the stop did not begin";
+    releaseAll();
+    ASSERT_EQ(stopped.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    const TReceived answer = ReadToEnd(page);
+    EXPECT_EQ(StatusLine(answer.bytes), "HTTP/1.1 200 OK");
+    EXPECT_TRUE(answer.closed);
+}
+
 // Connections of one address past its share wait their turn: they take the
 // place of one that ends, or of one idle between requests, which is closed
 // for them. Only when the waiting room is full is a connection refused,
