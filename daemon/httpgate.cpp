@@ -260,7 +260,8 @@ bool THttpGate::AnswerWritten(std::unique_ptr<THttpConnection>& c)
 }
 
 // The answers still to be taken, oldest first, are cut while they hold more
-// than their budget: clients that do not read must not take the memory.
+// than their budget: clients that do not read must not take the memory. An
+// answer holds all its bytes until its client has taken the last of them.
 void THttpGate::CutAnswersOverBudget()
 {
     using TPhase = THttpConnection::TPhase;
@@ -271,7 +272,7 @@ void THttpGate::CutAnswersOverBudget()
             const THttpConnection& c = **it;
             if (c.phase_ != TPhase::Writing)
                 continue;
-            held += c.answer_.Bytes.size() - c.answerSent_;
+            held += c.answer_.Bytes.size();
             if (oldest == waiting_.end() || c.deadlineMs_ < (*oldest)->deadlineMs_)
                 oldest = it;
         }

@@ -364,7 +364,7 @@ TEST_F(HttpGate, ClientsThatDoNotReadTheirAnswersHoldNoHandlerThread)
     // is larger than the system takes off the server's hands.
     const std::size_t size = 2 * SystemTakes();
     THttpLimits limits;
-    limits.MaxHeldAnswerBytes = HttpHandlerThreads * size;
+    limits.MaxHeldAnswerBytes = HttpHandlerThreads * (size + 1024); // each with its head
     Restart(limits);
     root.Write("svc/web/big.png", std::string(size, 'x'));
     std::vector<Poco::Net::StreamSocket> nonReaders;
@@ -411,6 +411,49 @@ TEST_F(HttpGate, AnswersNotTakenHoldBoundedMemory)
     EXPECT_EQ(StatusLine(older.bytes), "HTTP/1.1 200 OK");
     EXPECT_LT(older.bytes.size(), big.size()) << "the older answer was not cut";
     EXPECT_TRUE(older.closed);
+    const TReceived newer = ReadToEnd(readers[1]);
+    EXPECT_GT(newer.bytes.size(), big.size());
+    EXPECT_EQ(newer.bytes.substr(newer.bytes.size() - big.size()), big);
+    EXPECT_TRUE(newer.closed);
+}
+
+// An answer holds its memory until it is all taken, however much of it its
+// client has read: two answers of four units each, one half read, are more
+// than a budget of seven, and the older is cut.
+TEST_F(HttpGate, AnswerPartlyTakenStillCountsWhole)
+{
+    const std::size_t unit = SystemTakes();
+    const std::string big(4 * unit, 'x');
+    root.Write("svc/web/big.png", big);
+    THttpLimits limits = Limits();
+    limits.MaxHeldAnswerBytes = 7 * unit;
+    Restart(limits);
+    std::vector<Poco::Net::StreamSocket> readers;
+    for (const char* from : {"127.0.9.3", "127.0.9.4"}) {
+        Poco::Net::StreamSocket socket(Poco::Net::SocketAddress::IPv4);
+        socket.impl()->bind(Poco::Net::SocketAddress(from, 0));
+        socket.setReceiveBufferSize(4096);
+        socket.connect(Poco::Net::SocketAddress("127.0.0.1", server->Port()));
+        readers.push_back(socket);
+    }
+    SendQuietly(readers[0], "GET /big.png HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    // Half its answer taken: what is left of it, sent or not, is less than two units.
+    std::string older;
+    readers[0].setReceiveTimeout(Poco::Timespan(30, 0));
+    std::vector<char> buffer(64 * 1024);
+    while (older.size() < 2 * unit) {
+        const int n = readers[0].receiveBytes(buffer.data(), static_cast<int>(buffer.size()));
+        ASSERT_GT(n, 0) << "the answer ended after " << older.size() << " bytes";
+        older.append(buffer.data(), static_cast<std::size_t>(n));
+    }
+    SendQuietly(readers[1], "GET /big.png HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    ASSERT_TRUE(AwaitReadable(readers[1]));
+
+    const TReceived rest = ReadToEnd(readers[0]);
+    older += rest.bytes;
+    EXPECT_EQ(StatusLine(older), "HTTP/1.1 200 OK");
+    EXPECT_LT(older.size(), big.size()) << "the older answer was not cut";
+    EXPECT_TRUE(rest.closed);
     const TReceived newer = ReadToEnd(readers[1]);
     EXPECT_GT(newer.bytes.size(), big.size());
     EXPECT_EQ(newer.bytes.substr(newer.bytes.size() - big.size()), big);
