@@ -299,7 +299,7 @@ void THttpGate::Accept()
         const TAdd added = HasWaitingTurn(host) ? TAdd::AddressFull : AddConnection(socket, peer, host);
         if (added == TAdd::Added)
             continue;
-        if (added == TAdd::AddressFull && waitingRoom_.size() < limits_.MaxWaiting) {
+        if (added == TAdd::AddressFull && (waitingRoom_.size() < limits_.MaxWaiting || MakeRoomToWait(host))) {
             waitingRoom_.push_back({socket, peer, std::move(host)});
             continue;
         }
@@ -312,6 +312,27 @@ bool THttpGate::HasWaitingTurn(const std::string& host) const
 {
     return std::any_of(waitingRoom_.begin(), waitingRoom_.end(),
                        [&](const TWaitingTurn& turn) { return turn.host == host; });
+}
+
+// A full waiting room makes room for an address that has fewer connections
+// in it than another: that one's newest is refused instead, so one address
+// cannot keep every other out of the room.
+bool THttpGate::MakeRoomToWait(const std::string& host)
+{
+    std::map<std::string, std::size_t> waitingOf;
+    for (const auto& turn : waitingRoom_)
+        ++waitingOf[turn.host];
+    const std::size_t own = waitingOf[host];
+    const auto most = std::max_element(waitingOf.begin(), waitingOf.end(),
+                                       [](const auto& a, const auto& b) { return a.second < b.second; });
+    if (most->second <= own + 1)
+        return false;
+    const auto newest = std::find_if(waitingRoom_.rbegin(), waitingRoom_.rend(),
+                                     [&](const TWaitingTurn& turn) { return turn.host == most->first; });
+    SendNow(newest->socket, NoRoomAnswer());
+    newest->socket.close();
+    waitingRoom_.erase(std::next(newest).base());
+    return true;
 }
 
 // The connections in the waiting room take their turn, oldest first, as

@@ -15,10 +15,12 @@
 // its connections past that wait their turn, unread, in the waiting room
 // (MaxWaiting for all addresses), and take the place of the first of its
 // connections to end or to fall idle between requests. Only a connection
-// that finds the waiting room full is answered 503. When all addresses
-// together hold MaxConnections, the connection that has waited longest for
-// its request (idle, or still sending its head) makes room for the new one:
-// a newcomer is not locked out by a crowd of slow clients. Answers still to
+// that finds the waiting room full is answered 503, or rather the newest of
+// an address that holds more of the room than the newcomer's does, whose
+// place the newcomer takes. When all addresses together hold
+// MaxConnections, the connection that has waited longest for its request
+// (idle, or still sending its head) makes room for the new one: a newcomer
+// is not locked out by a crowd of slow clients. Answers still to
 // be taken hold at most MaxHeldAnswerBytes; past that the oldest is cut.
 
 #include "core/clock.h"
@@ -143,6 +145,7 @@ private:
     void Accept();
     void AdmitWaiting();
     bool HasWaitingTurn(const std::string& host) const;
+    bool MakeRoomToWait(const std::string& host);
     THttpAddressCount::TAdd AddConnection(Poco::Net::StreamSocket& socket, const Poco::Net::SocketAddress& peer,
                                           const std::string& host);
     bool CloseIdleOf(const std::string& host);

@@ -789,6 +789,29 @@ TEST_F(HttpGate, ConnectionsPastTheShareOfTheirAddressWaitTheirTurn)
     EXPECT_EQ(StatusLine(ReadToEnd(beside).bytes), "HTTP/1.1 200 OK");
 }
 
+// One address that fills the waiting room does not keep another out of it:
+// the other's connection takes the place of the newest of the crowd, which
+// is refused in its stead.
+TEST_F(HttpGate, OneAddressDoesNotFillTheWaitingRoomForOthers)
+{
+    std::vector<Poco::Net::StreamSocket> silent;
+    for (const char* from : {"127.0.10.1", "127.0.10.2"})
+        for (std::size_t i = 0; i < Limits().MaxPerAddress; ++i)
+            silent.push_back(Connect(from));
+    std::vector<Poco::Net::StreamSocket> crowd;
+    for (std::size_t i = 0; i < Limits().MaxWaiting; ++i)
+        crowd.push_back(Connect("127.0.10.1"));
+    ASSERT_EQ(Barrier(), "HTTP/1.1 200 OK");
+
+    Poco::Net::StreamSocket waiting = Connect("127.0.10.2");
+    SendQuietly(waiting, "GET /css/style.css HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    const TReceived refused = ReadToEnd(crowd.back());
+    EXPECT_EQ(StatusLine(refused.bytes), "HTTP/1.1 503 Service Unavailable");
+    EXPECT_NE(refused.bytes.find("\r\nRetry-After: 2\r\n"), std::string::npos) << refused.bytes;
+    silent.back().close(); // a place of the second address
+    EXPECT_EQ(StatusLine(ReadToEnd(waiting).bytes), "HTTP/1.1 200 OK");
+}
+
 // A crowd of silent connections from many addresses, as many as the server
 // holds, does not lock a newcomer out: the longest waiting makes room.
 TEST_F(HttpGate, NewcomerTakesThePlaceOfTheLongestWaiting)
