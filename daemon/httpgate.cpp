@@ -259,25 +259,34 @@ bool THttpGate::AnswerWritten(std::unique_ptr<THttpConnection>& c)
     return Settle(c);
 }
 
-// The answers still to be taken, oldest first, are cut while they hold more
-// than their budget: clients that do not read must not take the memory. An
-// answer holds all its bytes until its client has taken the last of them.
+// The answers still to be taken are cut while they hold more than their
+// budget: clients that do not read must not take the memory. The oldest
+// answer of the address that holds the most goes first, so clients of one
+// address that do not read cut their own answers, not another's. An answer
+// holds all its bytes until its client has taken the last of them.
 void THttpGate::CutAnswersOverBudget()
 {
     using TPhase = THttpConnection::TPhase;
     for (;;) {
         std::size_t held = 0;
+        std::map<std::string, std::size_t> heldBy;
+        for (const auto& c : waiting_)
+            if (c->phase_ == TPhase::Writing) {
+                held += c->answer_.Bytes.size();
+                heldBy[c->Host] += c->answer_.Bytes.size();
+            }
+        if (held <= limits_.MaxHeldAnswerBytes)
+            return;
+        std::size_t most = 0;
+        for (const auto& [host, bytes] : heldBy)
+            most = std::max(most, bytes);
         auto oldest = waiting_.end();
         for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
             const THttpConnection& c = **it;
-            if (c.phase_ != TPhase::Writing)
-                continue;
-            held += c.answer_.Bytes.size();
-            if (oldest == waiting_.end() || c.deadlineMs_ < (*oldest)->deadlineMs_)
+            if (c.phase_ == TPhase::Writing && heldBy[c.Host] == most
+                && (oldest == waiting_.end() || c.deadlineMs_ < (*oldest)->deadlineMs_))
                 oldest = it;
         }
-        if (held <= limits_.MaxHeldAnswerBytes)
-            return;
         waiting_.erase(oldest);
     }
 }

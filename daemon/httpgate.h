@@ -20,8 +20,9 @@
 // place the newcomer takes. When all addresses together hold
 // MaxConnections, the connection that has waited longest for its request
 // (idle, or still sending its head) makes room for the new one: a newcomer
-// is not locked out by a crowd of slow clients. Answers still to
-// be taken hold at most MaxHeldAnswerBytes; past that the oldest is cut.
+// is not locked out by a crowd of slow clients. Answers still to be taken
+// hold at most MaxHeldAnswerBytes; past that the oldest answer of the
+// address that holds the most is cut.
 
 #include "core/clock.h"
 #include "daemon/httprequestreader.h"

@@ -460,6 +460,38 @@ TEST_F(HttpGate, AnswerPartlyTakenStillCountsWhole)
     EXPECT_TRUE(newer.closed);
 }
 
+// Non-reading clients of one address that take the memory budget cut their
+// own answers, not the older answer of a client elsewhere.
+TEST_F(HttpGate, AnswersOverTheBudgetAreCutAtTheAddressHoldingMost)
+{
+    const std::size_t unit = SystemTakes();
+    const std::string big(2 * unit, 'x');
+    root.Write("svc/web/big.png", big);
+    THttpLimits limits = Limits();
+    limits.MaxHeldAnswerBytes = 7 * unit;
+    Restart(limits);
+    const auto ask = [&](const char* from) {
+        Poco::Net::StreamSocket socket(Poco::Net::SocketAddress::IPv4);
+        socket.impl()->bind(Poco::Net::SocketAddress(from, 0));
+        socket.setReceiveBufferSize(4096);
+        socket.connect(Poco::Net::SocketAddress("127.0.0.1", server->Port()));
+        SendQuietly(socket, "GET /big.png HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        EXPECT_TRUE(AwaitReadable(socket)) << from;
+        return socket;
+    };
+    Poco::Net::StreamSocket elsewhere = ask("127.0.9.5");
+    std::vector<Poco::Net::StreamSocket> crowd;
+    for (int i = 0; i < 3; ++i)
+        crowd.push_back(ask("127.0.9.6"));
+
+    const TReceived whole = ReadToEnd(elsewhere);
+    EXPECT_GT(whole.bytes.size(), big.size()) << "the answer of the other address was cut";
+    EXPECT_TRUE(whole.bytes.ends_with(big)) << "the body differs";
+    const TReceived cut = ReadToEnd(crowd.front());
+    EXPECT_LT(cut.bytes.size(), big.size()) << "the oldest of the crowd was not cut";
+    EXPECT_TRUE(cut.closed);
+}
+
 // Requests of one address whose answers take long to make (a page of many
 // stations) keep half the handler threads at most: another address is
 // answered meanwhile, and the held ones are answered after.
