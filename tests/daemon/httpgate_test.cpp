@@ -190,6 +190,30 @@ protected:
         return socket;
     }
 
+    // A connection from the given address whose client takes its answer
+    // through a narrow window: the system cannot take the answer off the
+    // server's hands instead.
+    Poco::Net::StreamSocket ConnectNarrow(const std::string& from) const
+    {
+        Poco::Net::StreamSocket socket(Poco::Net::SocketAddress::IPv4);
+        socket.impl()->bind(Poco::Net::SocketAddress(from, 0));
+        socket.setReceiveBufferSize(4096);
+        socket.connect(Poco::Net::SocketAddress("127.0.0.1", server->Port()));
+        return socket;
+    }
+
+    // A file of size bytes to be served as /big.png, by a server that holds
+    // answers not yet taken of heldAnswerBytes at most; the file's bytes.
+    std::string ServeBigFile(std::size_t size, std::size_t heldAnswerBytes)
+    {
+        std::string big(size, 'x');
+        root.Write("svc/web/big.png", big);
+        THttpLimits limits = Limits();
+        limits.MaxHeldAnswerBytes = heldAnswerBytes;
+        Restart(limits);
+        return big;
+    }
+
     // A page on a new connection of its own, answered. The server reads all
     // connections on one thread in turn, so whatever was sent or closed
     // before has been seen when this answer comes.
@@ -369,10 +393,7 @@ TEST_F(HttpGate, ClientsThatDoNotReadTheirAnswersHoldNoHandlerThread)
     root.Write("svc/web/big.png", std::string(size, 'x'));
     std::vector<Poco::Net::StreamSocket> nonReaders;
     for (unsigned i = 0; i < HttpHandlerThreads; ++i) {
-        Poco::Net::StreamSocket socket(Poco::Net::SocketAddress::IPv4);
-        socket.impl()->bind(Poco::Net::SocketAddress("127.0.6.1", 0));
-        socket.setReceiveBufferSize(4096); // the answer cannot be taken by the system instead
-        socket.connect(Poco::Net::SocketAddress("127.0.0.1", server->Port()));
+        Poco::Net::StreamSocket socket = ConnectNarrow("127.0.6.1");
         SendQuietly(socket, "GET /big.png HTTP/1.1\r\nHost: x\r\n\r\n");
         nonReaders.push_back(socket);
     }
@@ -385,6 +406,14 @@ TEST_F(HttpGate, ClientsThatDoNotReadTheirAnswersHoldNoHandlerThread)
     ExpectPagesAndTransfer(session, root.File("svc/iec104.cfg"));
 }
 
+// The answer ended with its connection, its body whole.
+void ExpectWhole(const TReceived& answer, const std::string& body)
+{
+    EXPECT_GT(answer.bytes.size(), body.size()) << "the answer was cut";
+    EXPECT_TRUE(answer.bytes.ends_with(body)) << "the body differs";
+    EXPECT_TRUE(answer.closed);
+}
+
 // Answers not yet taken hold a bounded memory: past it the oldest is cut,
 // and the newest goes out whole.
 TEST_F(HttpGate, AnswersNotTakenHoldBoundedMemory)
@@ -392,17 +421,10 @@ TEST_F(HttpGate, AnswersNotTakenHoldBoundedMemory)
     // Each answer leaves more than three in four of its bytes to the server,
     // which holds one of them but not two.
     const std::size_t unit = SystemTakes();
-    const std::string big(4 * unit, 'x');
-    root.Write("svc/web/big.png", big);
-    THttpLimits limits = Limits();
-    limits.MaxHeldAnswerBytes = 5 * unit;
-    Restart(limits);
+    const std::string big = ServeBigFile(4 * unit, 5 * unit);
     std::vector<Poco::Net::StreamSocket> readers;
     for (const char* from : {"127.0.9.1", "127.0.9.2"}) {
-        Poco::Net::StreamSocket socket(Poco::Net::SocketAddress::IPv4);
-        socket.impl()->bind(Poco::Net::SocketAddress(from, 0));
-        socket.setReceiveBufferSize(4096);
-        socket.connect(Poco::Net::SocketAddress("127.0.0.1", server->Port()));
+        Poco::Net::StreamSocket socket = ConnectNarrow(from);
         SendQuietly(socket, "GET /big.png HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
         ASSERT_TRUE(AwaitReadable(socket)) << from;
         readers.push_back(socket);
@@ -411,10 +433,7 @@ TEST_F(HttpGate, AnswersNotTakenHoldBoundedMemory)
     EXPECT_EQ(StatusLine(older.bytes), "HTTP/1.1 200 OK");
     EXPECT_LT(older.bytes.size(), big.size()) << "the older answer was not cut";
     EXPECT_TRUE(older.closed);
-    const TReceived newer = ReadToEnd(readers[1]);
-    EXPECT_GT(newer.bytes.size(), big.size());
-    EXPECT_EQ(newer.bytes.substr(newer.bytes.size() - big.size()), big);
-    EXPECT_TRUE(newer.closed);
+    ExpectWhole(ReadToEnd(readers[1]), big);
 }
 
 // An answer holds its memory until it is all taken, however much of it its
@@ -423,19 +442,8 @@ TEST_F(HttpGate, AnswersNotTakenHoldBoundedMemory)
 TEST_F(HttpGate, AnswerPartlyTakenStillCountsWhole)
 {
     const std::size_t unit = SystemTakes();
-    const std::string big(4 * unit, 'x');
-    root.Write("svc/web/big.png", big);
-    THttpLimits limits = Limits();
-    limits.MaxHeldAnswerBytes = 7 * unit;
-    Restart(limits);
-    std::vector<Poco::Net::StreamSocket> readers;
-    for (const char* from : {"127.0.9.3", "127.0.9.4"}) {
-        Poco::Net::StreamSocket socket(Poco::Net::SocketAddress::IPv4);
-        socket.impl()->bind(Poco::Net::SocketAddress(from, 0));
-        socket.setReceiveBufferSize(4096);
-        socket.connect(Poco::Net::SocketAddress("127.0.0.1", server->Port()));
-        readers.push_back(socket);
-    }
+    const std::string big = ServeBigFile(4 * unit, 7 * unit);
+    std::vector<Poco::Net::StreamSocket> readers{ConnectNarrow("127.0.9.3"), ConnectNarrow("127.0.9.4")};
     SendQuietly(readers[0], "GET /big.png HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
     // Half its answer taken: what is left of it, sent or not, is less than two units.
     std::string older;
@@ -454,10 +462,7 @@ TEST_F(HttpGate, AnswerPartlyTakenStillCountsWhole)
     EXPECT_EQ(StatusLine(older), "HTTP/1.1 200 OK");
     EXPECT_LT(older.size(), big.size()) << "the older answer was not cut";
     EXPECT_TRUE(rest.closed);
-    const TReceived newer = ReadToEnd(readers[1]);
-    EXPECT_GT(newer.bytes.size(), big.size());
-    EXPECT_EQ(newer.bytes.substr(newer.bytes.size() - big.size()), big);
-    EXPECT_TRUE(newer.closed);
+    ExpectWhole(ReadToEnd(readers[1]), big);
 }
 
 // Non-reading clients of one address that take the memory budget cut their
@@ -465,16 +470,9 @@ TEST_F(HttpGate, AnswerPartlyTakenStillCountsWhole)
 TEST_F(HttpGate, AnswersOverTheBudgetAreCutAtTheAddressHoldingMost)
 {
     const std::size_t unit = SystemTakes();
-    const std::string big(2 * unit, 'x');
-    root.Write("svc/web/big.png", big);
-    THttpLimits limits = Limits();
-    limits.MaxHeldAnswerBytes = 7 * unit;
-    Restart(limits);
+    const std::string big = ServeBigFile(2 * unit, 7 * unit);
     const auto ask = [&](const char* from) {
-        Poco::Net::StreamSocket socket(Poco::Net::SocketAddress::IPv4);
-        socket.impl()->bind(Poco::Net::SocketAddress(from, 0));
-        socket.setReceiveBufferSize(4096);
-        socket.connect(Poco::Net::SocketAddress("127.0.0.1", server->Port()));
+        Poco::Net::StreamSocket socket = ConnectNarrow(from);
         SendQuietly(socket, "GET /big.png HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
         EXPECT_TRUE(AwaitReadable(socket)) << from;
         return socket;
@@ -484,57 +482,73 @@ TEST_F(HttpGate, AnswersOverTheBudgetAreCutAtTheAddressHoldingMost)
     for (int i = 0; i < 3; ++i)
         crowd.push_back(ask("127.0.9.6"));
 
-    const TReceived whole = ReadToEnd(elsewhere);
-    EXPECT_GT(whole.bytes.size(), big.size()) << "the answer of the other address was cut";
-    EXPECT_TRUE(whole.bytes.ends_with(big)) << "the body differs";
+    ExpectWhole(ReadToEnd(elsewhere), big);
     const TReceived cut = ReadToEnd(crowd.front());
     EXPECT_LT(cut.bytes.size(), big.size()) << "the oldest of the crowd was not cut";
     EXPECT_TRUE(cut.closed);
 }
+
+// A snapshot source that holds every page being made until released, as a
+// page of many stations takes long to make. It releases them at the latest
+// as it ends, also when an assertion ends the test early.
+class THeldPages {
+public:
+    THeldPages() = default;
+    THeldPages(const THeldPages&) = delete;
+    THeldPages& operator=(const THeldPages&) = delete;
+    ~THeldPages() { Release(); }
+
+    TWebPages::TSnapshotSource Source()
+    {
+        return [this] {
+            std::unique_lock lock(mutex_);
+            ++making_;
+            changed_.notify_all();
+            changed_.wait(lock, [&] { return release_; });
+            return TWebSnapshot{};
+        };
+    }
+    // Whether count pages are being made, within a generous wait.
+    bool AwaitMaking(unsigned count)
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(30), [&] { return making_ >= count; });
+    }
+    void Release()
+    {
+        std::lock_guard lock(mutex_);
+        release_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    unsigned making_ = 0;
+    bool release_ = false;
+};
 
 // Requests of one address whose answers take long to make (a page of many
 // stations) keep half the handler threads at most: another address is
 // answered meanwhile, and the held ones are answered after.
 TEST_F(HttpGate, OneAddressNeverHoldsEveryHandlerThread)
 {
-    std::mutex mutex;
-    std::condition_variable changed;
-    unsigned making = 0;
-    bool release = false;
+    THeldPages held;
     THttpLimits limits = Limits();
     limits.MaxPerAddress = 2 * HttpHandlerThreads;
-    Restart(limits, [&] {
-        std::unique_lock lock(mutex);
-        ++making;
-        changed.notify_all();
-        changed.wait(lock, [&] { return release; });
-        return TWebSnapshot{};
-    });
-    const auto releaseAll = [&] {
-        std::lock_guard lock(mutex);
-        release = true;
-        changed.notify_all();
-    };
-    struct TRelease {
-        std::function<void()> release;
-        ~TRelease() { release(); }
-    } released{releaseAll}; // also when an assertion ends the test early
+    Restart(limits, held.Source());
 
     std::vector<Poco::Net::StreamSocket> pages;
     for (unsigned i = 0; i < HttpHandlerThreads; ++i) {
         pages.push_back(Connect("127.0.7.1"));
         SendQuietly(pages.back(), "GET /titek.php HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
     }
-    {
-        std::unique_lock lock(mutex);
-        ASSERT_TRUE(
-            changed.wait_for(lock, std::chrono::seconds(30), [&] { return making >= limits.MaxBusyPerAddress; }));
-    }
+    ASSERT_TRUE(held.AwaitMaking(static_cast<unsigned>(limits.MaxBusyPerAddress)));
     Poco::Net::StreamSocket other = Connect("127.0.7.2");
     SendQuietly(other, "GET /css/style.css HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(StatusLine(ReadToEnd(other, 30'000).bytes), "HTTP/1.1 200 OK");
 
-    releaseAll();
+    held.Release();
     for (auto& page : pages)
         EXPECT_EQ(StatusLine(ReadToEnd(page).bytes), "HTTP/1.1 200 OK");
 }
@@ -724,33 +738,12 @@ TEST_F(HttpGate, StopCutsAnAnswerWaitingForItsClient)
 // learns how its request ended.
 TEST_F(HttpGate, StopSendsTheAnswerBeingMade)
 {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool making = false;
-    bool release = false;
-    Restart(Limits(), [&] {
-        std::unique_lock lock(mutex);
-        making = true;
-        changed.notify_all();
-        changed.wait(lock, [&] { return release; });
-        return TWebSnapshot{};
-    });
-    const auto releaseAll = [&] {
-        std::lock_guard lock(mutex);
-        release = true;
-        changed.notify_all();
-    };
-    struct TRelease {
-        std::function<void()> release;
-        ~TRelease() { release(); }
-    } released{releaseAll}; // also when an assertion ends the test early
+    THeldPages held;
+    Restart(Limits(), held.Source());
 
     Poco::Net::StreamSocket page = Connect();
     SendQuietly(page, "GET /titek.php HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
-    {
-        std::unique_lock lock(mutex);
-        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return making; }));
-    }
+    ASSERT_TRUE(held.AwaitMaking(1));
     auto stopped = std::async(std::launch::async, [this] { server->Stop(); });
     // The stop is under way once a new request is no longer answered.
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -765,7 +758,7 @@ TEST_F(HttpGate, StopSendsTheAnswerBeingMade)
         }
     }
     ASSERT_FALSE(served) << "the stop did not begin";
-    releaseAll();
+    held.Release();
     ASSERT_EQ(stopped.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     const TReceived answer = ReadToEnd(page);
     EXPECT_EQ(StatusLine(answer.bytes), "HTTP/1.1 200 OK");
