@@ -185,6 +185,8 @@ void THttpGate::Run()
         if (fds[1].revents != 0)
             Accept();
     }
+    // The answers made by now go out as far as their sockets take them at once.
+    TakeReturned();
     waiting_.clear();
     waitingRoom_.clear();
     listener_.close();
@@ -257,24 +259,34 @@ bool THttpGate::AnswerWritten(std::unique_ptr<THttpConnection>& c)
     return Settle(c);
 }
 
-// The answers still to be taken, oldest first, are cut while they hold more
-// than their budget: clients that do not read must not take the memory.
+// The answers still to be taken are cut while they hold more than their
+// budget: clients that do not read must not take the memory. The oldest
+// answer of the address that holds the most goes first, so clients of one
+// address that do not read cut their own answers, not another's. An answer
+// holds all its bytes until its client has taken the last of them.
 void THttpGate::CutAnswersOverBudget()
 {
     using TPhase = THttpConnection::TPhase;
     for (;;) {
         std::size_t held = 0;
+        std::map<std::string, std::size_t> heldBy;
+        for (const auto& c : waiting_)
+            if (c->phase_ == TPhase::Writing) {
+                held += c->answer_.Bytes.size();
+                heldBy[c->Host] += c->answer_.Bytes.size();
+            }
+        if (held <= limits_.MaxHeldAnswerBytes)
+            return;
+        std::size_t most = 0;
+        for (const auto& [host, bytes] : heldBy)
+            most = std::max(most, bytes);
         auto oldest = waiting_.end();
         for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
             const THttpConnection& c = **it;
-            if (c.phase_ != TPhase::Writing)
-                continue;
-            held += c.answer_.Bytes.size() - c.answerSent_;
-            if (oldest == waiting_.end() || c.deadlineMs_ < (*oldest)->deadlineMs_)
+            if (c.phase_ == TPhase::Writing && heldBy[c.Host] == most
+                && (oldest == waiting_.end() || c.deadlineMs_ < (*oldest)->deadlineMs_))
                 oldest = it;
         }
-        if (held <= limits_.MaxHeldAnswerBytes)
-            return;
         waiting_.erase(oldest);
     }
 }
@@ -296,7 +308,7 @@ void THttpGate::Accept()
         const TAdd added = HasWaitingTurn(host) ? TAdd::AddressFull : AddConnection(socket, peer, host);
         if (added == TAdd::Added)
             continue;
-        if (added == TAdd::AddressFull && waitingRoom_.size() < limits_.MaxWaiting) {
+        if (added == TAdd::AddressFull && (waitingRoom_.size() < limits_.MaxWaiting || MakeRoomToWait(host))) {
             waitingRoom_.push_back({socket, peer, std::move(host)});
             continue;
         }
@@ -309,6 +321,27 @@ bool THttpGate::HasWaitingTurn(const std::string& host) const
 {
     return std::any_of(waitingRoom_.begin(), waitingRoom_.end(),
                        [&](const TWaitingTurn& turn) { return turn.host == host; });
+}
+
+// A full waiting room makes room for an address that has fewer connections
+// in it than another: that one's newest is refused instead, so one address
+// cannot keep every other out of the room.
+bool THttpGate::MakeRoomToWait(const std::string& host)
+{
+    std::map<std::string, std::size_t> waitingOf;
+    for (const auto& turn : waitingRoom_)
+        ++waitingOf[turn.host];
+    const std::size_t own = waitingOf[host];
+    const auto most = std::max_element(waitingOf.begin(), waitingOf.end(),
+                                       [](const auto& a, const auto& b) { return a.second < b.second; });
+    if (most->second <= own + 1)
+        return false;
+    const auto newest = std::find_if(waitingRoom_.rbegin(), waitingRoom_.rend(),
+                                     [&](const TWaitingTurn& turn) { return turn.host == most->first; });
+    SendNow(newest->socket, NoRoomAnswer());
+    newest->socket.close();
+    waitingRoom_.erase(std::next(newest).base());
+    return true;
 }
 
 // The connections in the waiting room take their turn, oldest first, as

@@ -15,11 +15,14 @@
 // its connections past that wait their turn, unread, in the waiting room
 // (MaxWaiting for all addresses), and take the place of the first of its
 // connections to end or to fall idle between requests. Only a connection
-// that finds the waiting room full is answered 503. When all addresses
-// together hold MaxConnections, the connection that has waited longest for
-// its request (idle, or still sending its head) makes room for the new one:
-// a newcomer is not locked out by a crowd of slow clients. Answers still to
-// be taken hold at most MaxHeldAnswerBytes; past that the oldest is cut.
+// that finds the waiting room full is answered 503, or rather the newest of
+// an address that holds more of the room than the newcomer's does, whose
+// place the newcomer takes. When all addresses together hold
+// MaxConnections, the connection that has waited longest for its request
+// (idle, or still sending its head) makes room for the new one: a newcomer
+// is not locked out by a crowd of slow clients. Answers still to be taken
+// hold at most MaxHeldAnswerBytes; past that the oldest answer of the
+// address that holds the most is cut.
 
 #include "core/clock.h"
 #include "daemon/httprequestreader.h"
@@ -124,7 +127,9 @@ public:
     // it; then the connection waits for its next request when the answer
     // keeps it alive, else it is closed. Any thread; after Stop it is closed.
     void Return(std::unique_ptr<THttpConnection> connection, THttpAnswer answer);
-    // Closes the listener and every connection the gate holds; joins its thread.
+    // Closes the listener and every connection the gate holds, after writing
+    // what their sockets take at once of the answers returned by now; joins
+    // its thread.
     void Stop();
 
 private:
@@ -141,6 +146,7 @@ private:
     void Accept();
     void AdmitWaiting();
     bool HasWaitingTurn(const std::string& host) const;
+    bool MakeRoomToWait(const std::string& host);
     THttpAddressCount::TAdd AddConnection(Poco::Net::StreamSocket& socket, const Poco::Net::SocketAddress& peer,
                                           const std::string& host);
     bool CloseIdleOf(const std::string& host);

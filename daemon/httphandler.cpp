@@ -393,13 +393,15 @@ TFieldgateWeb::TFieldgateWeb(THttpSettings settings, TWebPages::TSnapshotSource 
 {
 }
 
-// The gate stops first, so no request is handed on while the handler
-// threads end; the answers it still held for their clients are cut.
+// The handler threads end first, each after the answer it is making (the
+// answer to an upload that asked for this very stop among them), which the
+// gate still writes; a request no thread has begun is dropped. The gate then
+// stops: what its sockets take at once is sent, answers still waiting for
+// their clients are cut.
 void TWebServer::Stop()
 {
     if (!gate_)
         return;
-    gate_->Stop();
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -408,6 +410,7 @@ void TWebServer::Stop()
     for (auto& worker : workers_)
         worker.join();
     workers_.clear();
+    gate_->Stop();
     queue_.clear();
     gate_.reset();
 }

@@ -190,6 +190,30 @@ protected:
         return socket;
     }
 
+    // A connection from the given address whose client takes its answer
+    // through a narrow window: the system cannot take the answer off the
+    // server's hands instead.
+    Poco::Net::StreamSocket ConnectNarrow(const std::string& from) const
+    {
+        Poco::Net::StreamSocket socket(Poco::Net::SocketAddress::IPv4);
+        socket.impl()->bind(Poco::Net::SocketAddress(from, 0));
+        socket.setReceiveBufferSize(4096);
+        socket.connect(Poco::Net::SocketAddress("127.0.0.1", server->Port()));
+        return socket;
+    }
+
+    // A file of size bytes to be served as /big.png, by a server that holds
+    // answers not yet taken of heldAnswerBytes at most; the file's bytes.
+    std::string ServeBigFile(std::size_t size, std::size_t heldAnswerBytes)
+    {
+        std::string big(size, 'x');
+        root.Write("svc/web/big.png", big);
+        THttpLimits limits = Limits();
+        limits.MaxHeldAnswerBytes = heldAnswerBytes;
+        Restart(limits);
+        return big;
+    }
+
     // A page on a new connection of its own, answered. The server reads all
     // connections on one thread in turn, so whatever was sent or closed
     // before has been seen when this answer comes.
@@ -364,15 +388,12 @@ TEST_F(HttpGate, ClientsThatDoNotReadTheirAnswersHoldNoHandlerThread)
     // is larger than the system takes off the server's hands.
     const std::size_t size = 2 * SystemTakes();
     THttpLimits limits;
-    limits.MaxHeldAnswerBytes = HttpHandlerThreads * size;
+    limits.MaxHeldAnswerBytes = HttpHandlerThreads * (size + 1024); // each with its head
     Restart(limits);
     root.Write("svc/web/big.png", std::string(size, 'x'));
     std::vector<Poco::Net::StreamSocket> nonReaders;
     for (unsigned i = 0; i < HttpHandlerThreads; ++i) {
-        Poco::Net::StreamSocket socket(Poco::Net::SocketAddress::IPv4);
-        socket.impl()->bind(Poco::Net::SocketAddress("127.0.6.1", 0));
-        socket.setReceiveBufferSize(4096); // the answer cannot be taken by the system instead
-        socket.connect(Poco::Net::SocketAddress("127.0.0.1", server->Port()));
+        Poco::Net::StreamSocket socket = ConnectNarrow("127.0.6.1");
         SendQuietly(socket, "GET /big.png HTTP/1.1\r\nHost: x\r\n\r\n");
         nonReaders.push_back(socket);
     }
@@ -385,6 +406,14 @@ TEST_F(HttpGate, ClientsThatDoNotReadTheirAnswersHoldNoHandlerThread)
     ExpectPagesAndTransfer(session, root.File("svc/iec104.cfg"));
 }
 
+// The answer ended with its connection, its body whole.
+void ExpectWhole(const TReceived& answer, const std::string& body)
+{
+    EXPECT_GT(answer.bytes.size(), body.size()) << "the answer was cut";
+    EXPECT_TRUE(answer.bytes.ends_with(body)) << "the body differs";
+    EXPECT_TRUE(answer.closed);
+}
+
 // Answers not yet taken hold a bounded memory: past it the oldest is cut,
 // and the newest goes out whole.
 TEST_F(HttpGate, AnswersNotTakenHoldBoundedMemory)
@@ -392,17 +421,10 @@ TEST_F(HttpGate, AnswersNotTakenHoldBoundedMemory)
     // Each answer leaves more than three in four of its bytes to the server,
     // which holds one of them but not two.
     const std::size_t unit = SystemTakes();
-    const std::string big(4 * unit, 'x');
-    root.Write("svc/web/big.png", big);
-    THttpLimits limits = Limits();
-    limits.MaxHeldAnswerBytes = 5 * unit;
-    Restart(limits);
+    const std::string big = ServeBigFile(4 * unit, 5 * unit);
     std::vector<Poco::Net::StreamSocket> readers;
     for (const char* from : {"127.0.9.1", "127.0.9.2"}) {
-        Poco::Net::StreamSocket socket(Poco::Net::SocketAddress::IPv4);
-        socket.impl()->bind(Poco::Net::SocketAddress(from, 0));
-        socket.setReceiveBufferSize(4096);
-        socket.connect(Poco::Net::SocketAddress("127.0.0.1", server->Port()));
+        Poco::Net::StreamSocket socket = ConnectNarrow(from);
         SendQuietly(socket, "GET /big.png HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
         ASSERT_TRUE(AwaitReadable(socket)) << from;
         readers.push_back(socket);
@@ -411,55 +433,122 @@ TEST_F(HttpGate, AnswersNotTakenHoldBoundedMemory)
     EXPECT_EQ(StatusLine(older.bytes), "HTTP/1.1 200 OK");
     EXPECT_LT(older.bytes.size(), big.size()) << "the older answer was not cut";
     EXPECT_TRUE(older.closed);
-    const TReceived newer = ReadToEnd(readers[1]);
-    EXPECT_GT(newer.bytes.size(), big.size());
-    EXPECT_EQ(newer.bytes.substr(newer.bytes.size() - big.size()), big);
-    EXPECT_TRUE(newer.closed);
+    ExpectWhole(ReadToEnd(readers[1]), big);
 }
+
+// An answer holds its memory until it is all taken, however much of it its
+// client has read: two answers of four units each, one half read, are more
+// than a budget of seven, and the older is cut.
+TEST_F(HttpGate, AnswerPartlyTakenStillCountsWhole)
+{
+    const std::size_t unit = SystemTakes();
+    const std::string big = ServeBigFile(4 * unit, 7 * unit);
+    std::vector<Poco::Net::StreamSocket> readers{ConnectNarrow("127.0.9.3"), ConnectNarrow("127.0.9.4")};
+    SendQuietly(readers[0], "GET /big.png HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    // Half its answer taken: what is left of it, sent or not, is less than two units.
+    std::string older;
+    readers[0].setReceiveTimeout(Poco::Timespan(30, 0));
+    std::vector<char> buffer(64 * 1024);
+    while (older.size() < 2 * unit) {
+        const int n = readers[0].receiveBytes(buffer.data(), static_cast<int>(buffer.size()));
+        ASSERT_GT(n, 0) << "the answer ended after " << older.size() << " bytes";
+        older.append(buffer.data(), static_cast<std::size_t>(n));
+    }
+    SendQuietly(readers[1], "GET /big.png HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    ASSERT_TRUE(AwaitReadable(readers[1]));
+
+    const TReceived rest = ReadToEnd(readers[0]);
+    older += rest.bytes;
+    EXPECT_EQ(StatusLine(older), "HTTP/1.1 200 OK");
+    EXPECT_LT(older.size(), big.size()) << "the older answer was not cut";
+    EXPECT_TRUE(rest.closed);
+    ExpectWhole(ReadToEnd(readers[1]), big);
+}
+
+// Non-reading clients of one address that take the memory budget cut their
+// own answers, not the older answer of a client elsewhere.
+TEST_F(HttpGate, AnswersOverTheBudgetAreCutAtTheAddressHoldingMost)
+{
+    const std::size_t unit = SystemTakes();
+    const std::string big = ServeBigFile(2 * unit, 7 * unit);
+    const auto ask = [&](const char* from) {
+        Poco::Net::StreamSocket socket = ConnectNarrow(from);
+        SendQuietly(socket, "GET /big.png HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        EXPECT_TRUE(AwaitReadable(socket)) << from;
+        return socket;
+    };
+    Poco::Net::StreamSocket elsewhere = ask("127.0.9.5");
+    std::vector<Poco::Net::StreamSocket> crowd;
+    for (int i = 0; i < 3; ++i)
+        crowd.push_back(ask("127.0.9.6"));
+
+    ExpectWhole(ReadToEnd(elsewhere), big);
+    const TReceived cut = ReadToEnd(crowd.front());
+    EXPECT_LT(cut.bytes.size(), big.size()) << "the oldest of the crowd was not cut";
+    EXPECT_TRUE(cut.closed);
+}
+
+// A snapshot source that holds every page being made until released, as a
+// page of many stations takes long to make. It releases them at the latest
+// as it ends, also when an assertion ends the test early.
+class THeldPages {
+public:
+    THeldPages() = default;
+    THeldPages(const THeldPages&) = delete;
+    THeldPages& operator=(const THeldPages&) = delete;
+    ~THeldPages() { Release(); }
+
+    TWebPages::TSnapshotSource Source()
+    {
+        return [this] {
+            std::unique_lock lock(mutex_);
+            ++making_;
+            changed_.notify_all();
+            changed_.wait(lock, [&] { return release_; });
+            return TWebSnapshot{};
+        };
+    }
+    // Whether count pages are being made, within a generous wait.
+    bool AwaitMaking(unsigned count)
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(30), [&] { return making_ >= count; });
+    }
+    void Release()
+    {
+        std::lock_guard lock(mutex_);
+        release_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    unsigned making_ = 0;
+    bool release_ = false;
+};
 
 // Requests of one address whose answers take long to make (a page of many
 // stations) keep half the handler threads at most: another address is
 // answered meanwhile, and the held ones are answered after.
 TEST_F(HttpGate, OneAddressNeverHoldsEveryHandlerThread)
 {
-    std::mutex mutex;
-    std::condition_variable changed;
-    unsigned making = 0;
-    bool release = false;
+    THeldPages held;
     THttpLimits limits = Limits();
     limits.MaxPerAddress = 2 * HttpHandlerThreads;
-    Restart(limits, [&] {
-        std::unique_lock lock(mutex);
-        ++making;
-        changed.notify_all();
-        changed.wait(lock, [&] { return release; });
-        return TWebSnapshot{};
-    });
-    const auto releaseAll = [&] {
-        std::lock_guard lock(mutex);
-        release = true;
-        changed.notify_all();
-    };
-    struct TRelease {
-        std::function<void()> release;
-        ~TRelease() { release(); }
-    } released{releaseAll}; // also when an assertion ends the test early
+    Restart(limits, held.Source());
 
     std::vector<Poco::Net::StreamSocket> pages;
     for (unsigned i = 0; i < HttpHandlerThreads; ++i) {
         pages.push_back(Connect("127.0.7.1"));
         SendQuietly(pages.back(), "GET /titek.php HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
     }
-    {
-        std::unique_lock lock(mutex);
-        ASSERT_TRUE(
-            changed.wait_for(lock, std::chrono::seconds(30), [&] { return making >= limits.MaxBusyPerAddress; }));
-    }
+    ASSERT_TRUE(held.AwaitMaking(static_cast<unsigned>(limits.MaxBusyPerAddress)));
     Poco::Net::StreamSocket other = Connect("127.0.7.2");
     SendQuietly(other, "GET /css/style.css HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(StatusLine(ReadToEnd(other, 30'000).bytes), "HTTP/1.1 200 OK");
 
-    releaseAll();
+    held.Release();
     for (auto& page : pages)
         EXPECT_EQ(StatusLine(ReadToEnd(page).bytes), "HTTP/1.1 200 OK");
 }
@@ -644,6 +733,38 @@ TEST_F(HttpGate, StopCutsAnAnswerWaitingForItsClient)
     EXPECT_TRUE(reader.Received().closed);
 }
 
+// A stop that begins while an answer is being made (the upload of "cnf.ini"
+// asks for one just then) waits for that answer and sends it: the client
+// learns how its request ended.
+TEST_F(HttpGate, StopSendsTheAnswerBeingMade)
+{
+    THeldPages held;
+    Restart(Limits(), held.Source());
+
+    Poco::Net::StreamSocket page = Connect();
+    SendQuietly(page, "GET /titek.php HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    ASSERT_TRUE(held.AwaitMaking(1));
+    auto stopped = std::async(std::launch::async, [this] { server->Stop(); });
+    // The stop is under way once a new request is no longer answered.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    bool served = true;
+    while (served && std::chrono::steady_clock::now() < until) {
+        try {
+            Poco::Net::StreamSocket probe = Connect("127.0.0.98");
+            SendQuietly(probe, "GET /css/style.css HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+            served = StatusLine(ReadToEnd(probe).bytes) == "HTTP/1.1 200 OK";
+        } catch (const Poco::Exception&) {
+            served = false; // no longer listening
+        }
+    }
+    ASSERT_FALSE(served) << "the stop did not begin";
+    held.Release();
+    ASSERT_EQ(stopped.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    const TReceived answer = ReadToEnd(page);
+    EXPECT_EQ(StatusLine(answer.bytes), "HTTP/1.1 200 OK");
+    EXPECT_TRUE(answer.closed);
+}
+
 // Connections of one address past its share wait their turn: they take the
 // place of one that ends, or of one idle between requests, which is closed
 // for them. Only when the waiting room is full is a connection refused,
@@ -691,6 +812,29 @@ TEST_F(HttpGate, ConnectionsPastTheShareOfTheirAddressWaitTheirTurn)
     Poco::Net::StreamSocket beside = Connect("127.0.2.5");
     SendQuietly(beside, page);
     EXPECT_EQ(StatusLine(ReadToEnd(beside).bytes), "HTTP/1.1 200 OK");
+}
+
+// One address that fills the waiting room does not keep another out of it:
+// the other's connection takes the place of the newest of the crowd, which
+// is refused in its stead.
+TEST_F(HttpGate, OneAddressDoesNotFillTheWaitingRoomForOthers)
+{
+    std::vector<Poco::Net::StreamSocket> silent;
+    for (const char* from : {"127.0.10.1", "127.0.10.2"})
+        for (std::size_t i = 0; i < Limits().MaxPerAddress; ++i)
+            silent.push_back(Connect(from));
+    std::vector<Poco::Net::StreamSocket> crowd;
+    for (std::size_t i = 0; i < Limits().MaxWaiting; ++i)
+        crowd.push_back(Connect("127.0.10.1"));
+    ASSERT_EQ(Barrier(), "HTTP/1.1 200 OK");
+
+    Poco::Net::StreamSocket waiting = Connect("127.0.10.2");
+    SendQuietly(waiting, "GET /css/style.css HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    const TReceived refused = ReadToEnd(crowd.back());
+    EXPECT_EQ(StatusLine(refused.bytes), "HTTP/1.1 503 Service Unavailable");
+    EXPECT_NE(refused.bytes.find("\r\nRetry-After: 2\r\n"), std::string::npos) << refused.bytes;
+    silent.back().close(); // a place of the second address
+    EXPECT_EQ(StatusLine(ReadToEnd(waiting).bytes), "HTTP/1.1 200 OK");
 }
 
 // A crowd of silent connections from many addresses, as many as the server
