@@ -43,6 +43,20 @@ struct T_TI {
     std::int32_t Znak_for_norm = 0;            // 1 = publish the integer reading
 };
 
+// A line of "iec104.cfg" that its reader could not take (a point whose
+// address is no number, a station line with a typo and the lines of that
+// station): kept as it stood, so that a save writes it back where it stood
+// instead of dropping it. Nothing in the service reads it.
+struct TKeptCfgLine {
+    std::string text;        // UTF-8, without its line end
+    std::int32_t lineNo = 0; // in the file as it was read
+    // Where it goes back: after this many points (measured values, when
+    // measured) of its station, or, for a line of no station, after this
+    // many stations of the file.
+    std::int32_t after = 0;
+    bool measured = false;
+};
+
 // One controlled station (KP), a row of KpTable.
 struct T_KP {
     std::string NameKP;
@@ -90,6 +104,7 @@ struct T_KP {
     // opened; the channel start-up makes them afresh. Copies of a row share them.
     std::shared_ptr<std::mutex> Str_to_write_section; // guards Str_to_write_
     TShared<TDateTime> Last_otvet_from_KP;
+    std::vector<TKeptCfgLine> KeptCfgLines; // its "TS" and "TIT" lines the reader could not take
 };
 
 } // namespace gw

@@ -95,10 +95,7 @@ TFormParam104::TFormParam104(QWidget* parent) : QDialog(parent)
     buttons->addButton(defaults, QDialogButtonBox::ResetRole);
     buttons->addButton(QString::fromUtf8(texts::Ok), QDialogButtonBox::AcceptRole)->setObjectName("BitBtn1");
     buttons->addButton(QString::fromUtf8(texts::Cancel), QDialogButtonBox::RejectRole)->setObjectName("BitBtn2");
-    connect(buttons, &QDialogButtonBox::accepted, this, [this] {
-        if (BitBtn1Click())
-            accept();
-    });
+    connect(buttons, &QDialogButtonBox::accepted, this, [this] { BitBtn1Click(); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs);
@@ -163,6 +160,14 @@ void TFormParam104::OutParamForm(const TPrmn& record) { SetFields(LinkFieldsOf(r
 void TFormParam104::ButtonDefaultClick() { SetFields(DefaultLinkFields()); }
 
 bool TFormParam104::BitBtn1Click()
+{
+    if (!InParamForm())
+        return false;
+    accept();
+    return true;
+}
+
+bool TFormParam104::InParamForm()
 {
     std::string bad;
     const std::optional<TPrmn> record = LinkRecordOf(Fields(), &bad);

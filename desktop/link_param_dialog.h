@@ -22,8 +22,11 @@ public:
 
     void OutParamForm(const TPrmn& record);
     void ButtonDefaultClick();
-    // OK: the record, or false with the focus on the field that is empty.
+    // OK: InParamForm, and the dialog closes as confirmed; false when it stays.
     bool BitBtn1Click();
+    // The edits into the record, whole, or false (and nothing changed) with
+    // the focus on the field that is empty.
+    bool InParamForm();
     const TPrmn& Result() const { return pprm1_; }
     TLinkFields Fields() const;
     void SetFields(const TLinkFields& fields);

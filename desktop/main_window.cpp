@@ -3,6 +3,7 @@
 #include "desktop/desktop_service.h"
 #include "desktop/about_dialog.h"
 #include "desktop/exception_log.h"
+#include "desktop/grid_columns.h"
 #include "desktop/opcda_registration.h"
 #include "desktop/http_transfer.h"
 #include "desktop/remote_config.h"
@@ -10,6 +11,7 @@
 #include "desktop/opcda_server.h"
 #include "desktop/opcua_dialog.h"
 #include "desktop/prompts.h"
+#include "desktop/skipped_lines_notice.h"
 #include "desktop/station_commands.h"
 #include "desktop/station_dialog.h"
 #include "desktop/texts.h"
@@ -52,7 +54,6 @@ QTableWidget* Grid(const char* name, QWidget* parent)
     auto* g = new QTableWidget(parent);
     g->setObjectName(name);
     g->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    g->horizontalHeader()->setVisible(false);
     g->verticalHeader()->setVisible(false);
     return g;
 }
@@ -61,6 +62,7 @@ QTableWidget* Grid(const char* name, QWidget* parent)
 void ShowGrid(QTableWidget* widget, const TGrid& grid, int columns)
 {
     const int rows = static_cast<int>(grid.size());
+    const bool reshaped = widget->rowCount() != rows || widget->columnCount() != columns;
     if (widget->rowCount() != rows)
         widget->setRowCount(rows);
     if (widget->columnCount() != columns)
@@ -75,6 +77,8 @@ void ShowGrid(QTableWidget* widget, const TGrid& grid, int columns)
                 item->setText(text);
         }
     }
+    if (reshaped)
+        ShowHeaderRow(widget);
 }
 
 } // namespace
@@ -242,6 +246,9 @@ void TOPCForm::FormCreate()
     paPath->setText(QString::fromStdString(service_.Dir()));
     service_.Init();
     Refresh_ListBox();
+    // Saving keeps the skipped lines, but the stations they hold do not run.
+    if (const auto notice = SkippedLinesNotice(ctx.Stations))
+        prompts_.Info(*notice);
     // Without a notification area the window would be unreachable: it shows.
     if (configurator_ || !trayAvailable_) {
         ReadRemoteItem->setVisible(configurator_);
@@ -274,9 +281,8 @@ void TOPCForm::ListBox_Click(int it)
     ctx.Switches.SelectedKpIndex = it;
     grids_ = StationGrids(ctx, it + 1);
     CopyGridsToWidgets();
-    StringGrd_TS->resizeColumnsToContents();
-    StringGrd_TI->resizeColumnsToContents();
-    fitTs_ = fitTi_ = true;
+    tsFit_.Reset(StringGrd_TS);
+    tiFit_.Reset(StringGrd_TI);
 }
 
 void TOPCForm::OutStingGrigTsTit()
@@ -289,15 +295,9 @@ void TOPCForm::OutStingGrigTsTit()
         grids_ = StationGrids(ctx, k);
     RefreshValueGrids(ctx, k, grids_);
     CopyGridsToWidgets();
-    // The first values (their times above all) are wider than the empty cells.
-    if (fitTs_ && grids_.ts.size() > 3 && !grids_.ts[2][5].empty()) {
-        StringGrd_TS->resizeColumnsToContents();
-        fitTs_ = false;
-    }
-    if (fitTi_ && grids_.ti.size() > 2 && !grids_.ti[1][6].empty()) {
-        StringGrd_TI->resizeColumnsToContents();
-        fitTi_ = false;
-    }
+    // The live cells (the connection's address, the times) are wider than the empty ones.
+    tsFit_.Grow(StringGrd_TS);
+    tiFit_.Grow(StringGrd_TI);
 }
 
 void TOPCForm::CopyGridsToWidgets()
@@ -363,8 +363,11 @@ void TOPCForm::Make_Copy_Dev(int n)
 
 void TOPCForm::DeleteSelected()
 {
-    if (DeleteStation(service_, prompts_, ListBox->currentRow() + 1))
-        Refresh_ListBox();
+    if (!DeleteStation(service_, prompts_, ListBox->currentRow() + 1))
+        return;
+    Refresh_ListBox();
+    // The station shown was the one selected: the grids go with it.
+    ListBox_Click(-1);
 }
 
 void TOPCForm::AddNew()

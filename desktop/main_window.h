@@ -3,6 +3,7 @@
 // the menus and the notification-area icon. It owns the three window timers:
 // the 500 ms OPC DA counts, the 50 ms service tick and the 1 s grid refresh.
 
+#include "desktop/grid_columns.h"
 #include "desktop/polling_controller.h"
 #include "desktop/tray_icon.h"
 #include "desktop/value_grids.h"
@@ -102,8 +103,8 @@ private:
     const bool trayAvailable_;
     std::unique_ptr<TPollingController> polling_;
     TValueGrids grids_;
-    // Until the first live values of a newly shown station: points, measured values.
-    bool fitTs_ = false, fitTi_ = false;
+    // Points, measured values.
+    TColumnFit tsFit_, tiFit_;
     TDev_prop_Dlg* stationDialog_ = nullptr;
     Tdlg_upload_conf* uploadDialog_ = nullptr;
     std::unique_ptr<THttpTransfer> ownHttp_;

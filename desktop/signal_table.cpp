@@ -73,6 +73,19 @@ std::string Item(const std::vector<std::string>& items, int index)
 
 std::string Number(double v) { return FloatToText(v); }
 
+struct TAddressColumn {
+    int column, max;
+};
+
+// The address columns of a table and the largest address "iec104.cfg" holds in each.
+std::span<const TAddressColumn> AddressColumns(TSignalKind kind)
+{
+    constexpr int MaxCa = MaxCfgCommonAddress, MaxIoa = MaxCfgObjectAddress;
+    static constexpr TAddressColumn Ts[] = {{2, MaxCa}, {3, MaxIoa}, {5, MaxCa}, {6, MaxIoa}};
+    static constexpr TAddressColumn Tit[] = {{2, MaxCa}, {3, MaxIoa}};
+    return kind == TSignalKind::TS ? std::span<const TAddressColumn>(Ts) : std::span<const TAddressColumn>(Tit);
+}
+
 bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
 
 // A signal name as "iec104.cfg" can hold it between its quotes, whether it
@@ -104,6 +117,41 @@ std::vector<std::string> Lines(std::string_view text)
         start = end + 1;
     }
     return lines;
+}
+
+// Why a CSV line cannot be a row of the table: fewer fields than its
+// columns, or an address or range that is not a number the station file
+// holds. Nothing when it can.
+std::optional<std::string> CsvLineFault(TSignalKind kind, const std::string& line)
+{
+    const TSignalTable t(kind);
+    const int need = t.Columns() - 1;
+    const auto fields = static_cast<int>(std::count(line.begin(), line.end(), ';')) + 1;
+    if (fields < need)
+        return "полей " + std::to_string(fields) + ", а нужно " + std::to_string(need);
+    const auto header = [&t](int c) { return "«" + t.rows[0][static_cast<std::size_t>(c)] + "»: «"; };
+    for (const TAddressColumn& a : AddressColumns(kind)) {
+        const std::string cell = ExtractCsvField(line, a.column);
+        if (!cell.empty() && (!IsInteger(cell) || IntCell(cell) < 0 || IntCell(cell) > a.max))
+            return header(a.column) + cell + "» не целое число от 0 до " + std::to_string(a.max);
+    }
+    if (kind == TSignalKind::TIT)
+        for (int c = 5; c <= 8; ++c) {
+            const std::string cell = ExtractCsvField(line, c);
+            if (!cell.empty() && !IsDecimal(cell))
+                return header(c) + cell + "» не число";
+        }
+    return std::nullopt;
+}
+
+// A line of a file that may be anything, cut and without control characters.
+std::string Shown(const std::string& line)
+{
+    constexpr std::size_t MaxShown = 80;
+    std::string shown = Cp1251ToUtf8(Utf8ToCp1251(line).substr(0, MaxShown));
+    std::replace_if(
+        shown.begin(), shown.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }, '?');
+    return shown;
 }
 
 } // namespace
@@ -208,18 +256,11 @@ std::optional<std::string> FindDuplicateAddress(const TSignalTable& t)
 
 std::optional<std::pair<int, int>> FindUnwritableAddress(const TSignalTable& t)
 {
-    constexpr int MaxCa = MaxCfgCommonAddress, MaxIoa = MaxCfgObjectAddress;
-    struct Column {
-        int column, max;
-    };
-    static constexpr Column TsAddresses[] = {{2, MaxCa}, {3, MaxIoa}, {5, MaxCa}, {6, MaxIoa}};
-    static constexpr Column TitAddresses[] = {{2, MaxCa}, {3, MaxIoa}};
     for (int r = 1; r <= t.DataRows(); ++r) {
         const auto& row = t.rows[static_cast<std::size_t>(r)];
         if (row[1].empty() || HasLineBreak(row[1]))
             continue;
-        for (const Column& a :
-             t.kind == TSignalKind::TS ? std::span<const Column>(TsAddresses) : std::span<const Column>(TitAddresses)) {
+        for (const TAddressColumn& a : AddressColumns(t.kind)) {
             const int v = IntCell(row[static_cast<std::size_t>(a.column)]);
             if (v < 0 || v > a.max)
                 return std::pair{r, a.column};
@@ -258,24 +299,29 @@ std::string ExportCsv(const TSignalTable& t)
     return Utf8ToCp1251(text);
 }
 
-void ImportCsv(TSignalTable& t, std::string_view bytes)
+std::optional<std::string> ImportCsv(TSignalTable& t, std::string_view bytes)
 {
     static constexpr std::string_view Bom = "\xEF\xBB\xBF";
     const std::string text =
         bytes.substr(0, Bom.size()) == Bom ? std::string(bytes.substr(Bom.size())) : Cp1251ToUtf8(bytes);
     const std::vector<std::string> lines = Lines(text);
-    const std::vector<std::string> header = t.rows[0];
-    t.rows.assign(std::max<std::size_t>(lines.size(), 1),
-                  std::vector<std::string>(static_cast<std::size_t>(t.Columns())));
-    t.rows[0] = header;
+    TSignalTable read(t.kind);
+    read.rows.resize(std::max<std::size_t>(lines.size(), 1),
+                     std::vector<std::string>(static_cast<std::size_t>(t.Columns())));
+    read.rows[0] = t.rows[0];
     for (std::size_t i = 1; i < lines.size(); ++i) {
         // Counted in characters, not bytes: the file's text is single-byte.
         if (Utf8ToCp1251(lines[i]).size() <= ShortCsvLine)
             continue;
+        if (const auto fault = CsvLineFault(t.kind, lines[i]))
+            return "Таблица не загружена: строку " + std::to_string(i + 1) + " файла прочитать нельзя (" + *fault
+                   + "): " + Shown(lines[i]);
         for (int c = 1; c < t.Columns(); ++c)
-            t.rows[i][static_cast<std::size_t>(c)] = ExtractCsvField(lines[i], c);
-        t.rows[i][1] = StoredName(t.rows[i][1]);
+            read.rows[i][static_cast<std::size_t>(c)] = ExtractCsvField(lines[i], c);
+        read.rows[i][1] = StoredName(read.rows[i][1]);
     }
+    t = std::move(read);
+    return std::nullopt;
 }
 
 std::string CsvFileName(const std::string& chosen)

@@ -64,8 +64,10 @@ std::string ExportCsv(const TSignalTable& t);
 // line of six characters or fewer leaves its row empty. A UTF-8 byte-order
 // mark means UTF-8, else the bytes are Windows-1251. Names lose the '"' and
 // control characters "iec104.cfg" cannot hold, and characters Windows-1251
-// lacks become '?'.
-void ImportCsv(TSignalTable& t, std::string_view bytes);
+// lacks become '?'. A line with fewer fields than the table has columns, or
+// an address or range that is no number the station file holds, refuses
+// the whole file: the message naming the line, and t stays as it was.
+[[nodiscard]] std::optional<std::string> ImportCsv(TSignalTable& t, std::string_view bytes);
 // ".csv" appended unless the name holds it already (exact case).
 std::string CsvFileName(const std::string& chosen);
 

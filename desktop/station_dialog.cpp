@@ -3,6 +3,7 @@
 #include "core/cp1251.h"
 #include "desktop/cfg_text_validator.h"
 #include "desktop/clamped_spin_box.h"
+#include "desktop/grid_columns.h"
 #include "desktop/link_param_dialog.h"
 #include "desktop/prompts.h"
 #include "desktop/texts.h"
@@ -25,8 +26,6 @@
 #include <QTableWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
-
-#include <stdexcept>
 
 namespace gw::desktop {
 
@@ -96,14 +95,6 @@ QCheckBox* Check(const char* name, const char* caption, QWidget* parent)
 
 int Value(const TClampedSpinBox* s) { return ClampFieldText(s->text(), s->minimum(), s->maximum()); }
 
-std::string ReadWholeFile(const std::string& path)
-{
-    QFile f(Q(path));
-    if (!f.open(QIODevice::ReadOnly))
-        throw std::runtime_error("cannot read " + path + ": " + f.errorString().toStdString());
-    return f.readAll().toStdString();
-}
-
 } // namespace
 
 TDev_prop_Dlg::TDev_prop_Dlg(TPrompts& prompts, QWidget* parent) : QDialog(parent), prompts_(prompts)
@@ -167,38 +158,44 @@ QWidget* TDev_prop_Dlg::BuildFields()
     SE_Port_WebServ = Spin("SE_Port_WebServ", MinWebPort, MaxPort, panel);
     CB_Save_Obmen_v_File = Check("CB_Save_Obmen_v_File", "Сохранять обмен в файл (Только для тестирования!)", panel);
 
+    // Two columns of captioned fields, then the switches two by two: narrow
+    // enough for a 1024-pixel screen.
     auto label = [panel](const char* text) { return new QLabel(Q(text), panel); };
+    auto withUnit = [panel](QWidget* field, const char* unit) {
+        auto* box = new QWidget(panel);
+        auto* row = new QHBoxLayout(box);
+        row->setContentsMargins(0, 0, 0, 0);
+        row->addWidget(field, 1);
+        row->addWidget(new QLabel(Q(unit), box));
+        return box;
+    };
+    const std::pair<QWidget*, QWidget*> fields[][2] = {
+        {{label("Имя устройства"), Name_dev_e}, {label("Адрес ASDU"), ASDU_Adr}},
+        {{label("IP адрес"), IP_e}, {label("Порт"), Port_e}},
+        {{label("IP адрес резервный \n(дополнительный)"), IP2_e}, {nullptr, Port2_e}},
+        {{label("Поправка времени"), withUnit(SE_Time_Popravka, "час")},
+         {label("Периодический опрос"), withUnit(Period_opros, "мин.  (0 -нет)")}},
+        {{label("Опрос счетчиков"), withUnit(SE_opros_conters_101, "мин.  (0 -нет)")},
+         {label("Синхронизация\nвремени (мин)"), SE_CLOCK_SYNC_103}},
+        {{CB_UseWebServer, nullptr}, {label("Порт WEB-сервера"), SE_Port_WebServ}},
+    };
     int r = 0;
-    grid->addWidget(label("Имя устройства"), r, 0);
-    grid->addWidget(Name_dev_e, r, 1);
-    grid->addWidget(label("IP адрес"), r, 2);
-    grid->addWidget(IP_e, r, 3);
-    grid->addWidget(label("Порт"), r, 4);
-    grid->addWidget(Port_e, r++, 5);
-    grid->addWidget(label("Адрес ASDU"), r, 0);
-    grid->addWidget(ASDU_Adr, r, 1);
-    grid->addWidget(label("IP адрес резервный \n(дополнительный)"), r, 2);
-    grid->addWidget(IP2_e, r, 3);
-    grid->addWidget(Port2_e, r++, 5);
-    grid->addWidget(CB_Passive, r, 0, 1, 2);
-    grid->addWidget(CB_Start_DT, r, 2, 1, 2);
-    grid->addWidget(CB_Pereschet, r++, 4, 1, 2);
-    grid->addWidget(CB_Time_to_OPC, r, 0, 1, 2);
-    grid->addWidget(label("Поправка времени"), r, 2);
-    grid->addWidget(SE_Time_Popravka, r, 3);
-    grid->addWidget(label("час"), r++, 4);
-    grid->addWidget(label("Периодический опрос"), r, 0);
-    grid->addWidget(Period_opros, r, 1);
-    grid->addWidget(label("мин.  (0 -нет)"), r, 2);
-    grid->addWidget(label("Опрос счетчиков"), r, 3);
-    grid->addWidget(SE_opros_conters_101, r, 4);
-    grid->addWidget(label("мин.  (0 -нет)"), r++, 5);
-    grid->addWidget(label("Синхронизация\nвремени (мин)"), r, 0);
-    grid->addWidget(SE_CLOCK_SYNC_103, r, 1);
-    grid->addWidget(CB_UseWebServer, r, 2);
-    grid->addWidget(label("Порт WEB-сервера"), r, 3);
-    grid->addWidget(SE_Port_WebServ, r++, 4);
-    grid->addWidget(CB_Save_Obmen_v_File, r, 0, 1, 4);
+    for (const auto& row : fields) {
+        for (int half = 0; half < 2; ++half) {
+            const auto& [caption, field] = row[half];
+            if (caption)
+                grid->addWidget(caption, r, 2 * half);
+            if (field)
+                grid->addWidget(field, r, 2 * half + 1);
+        }
+        ++r;
+    }
+    QCheckBox* const switches[] = {CB_Passive, CB_Start_DT, CB_Pereschet, CB_Time_to_OPC};
+    for (int i = 0; i < 4; ++i)
+        grid->addWidget(switches[i], r + i / 2, 2 * (i % 2), 1, 2);
+    grid->addWidget(CB_Save_Obmen_v_File, r + 2, 0, 1, 4);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
     return panel;
 }
 
@@ -284,7 +281,6 @@ void TDev_prop_Dlg::SetTable(const TSignalTable& t)
     grid->clear();
     grid->setColumnCount(t.Columns());
     grid->setRowCount(static_cast<int>(t.rows.size()));
-    grid->horizontalHeader()->setVisible(false);
     for (int r = 0; r < static_cast<int>(t.rows.size()); ++r) {
         for (int c = 1; c < t.Columns(); ++c) {
             auto* item = new QTableWidgetItem(Q(t.rows[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)]));
@@ -293,7 +289,9 @@ void TDev_prop_Dlg::SetTable(const TSignalTable& t)
             grid->setItem(r, c, item);
         }
     }
+    ShowHeaderRow(grid);
     grid->setColumnHidden(4, true); // the comment is never stored
+    grid->resizeColumnsToContents();
 }
 
 void TDev_prop_Dlg::CellChanged(TSignalKind kind, QTableWidgetItem* item)
@@ -326,15 +324,25 @@ void TDev_prop_Dlg::SaveCsv(TSignalKind kind, const std::string& chosen)
     const std::string name = CsvFileName(chosen);
     QSaveFile f(Q(name));
     const std::string bytes = ExportCsv(Table(kind));
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes.data(), static_cast<qint64>(bytes.size())) < 0 || !f.commit())
-        throw std::runtime_error("cannot write " + name + ": " + f.errorString().toStdString());
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes.data(), static_cast<qint64>(bytes.size())) < 0 || !f.commit()) {
+        prompts_.Info(texts::CsvNotSaved + name + ": " + f.errorString().toStdString());
+        return;
+    }
     prompts_.Info("Сохранено в " + name);
 }
 
 void TDev_prop_Dlg::LoadCsv(TSignalKind kind, const std::string& path)
 {
-    TSignalTable t(kind);
-    ImportCsv(t, ReadWholeFile(path));
+    QFile f(Q(path));
+    if (!f.open(QIODevice::ReadOnly)) {
+        prompts_.Info(texts::CsvNotRead + path + ": " + f.errorString().toStdString());
+        return;
+    }
+    TSignalTable t = Table(kind);
+    if (const auto refused = ImportCsv(t, f.readAll().toStdString())) {
+        prompts_.Info(*refused);
+        return;
+    }
     SetTable(t);
 }
 

@@ -61,7 +61,15 @@ inline constexpr const char* ConfirmDelete = "Вы действительно х
 inline constexpr const char* CopyLimitHead = "Много КП ";
 inline constexpr const char* CopyLimitTail = " ";
 inline constexpr const char* CopySuffix = "_copy_";
+inline constexpr const char* SkippedLinesHead = "В файле iec104.cfg не удалось прочитать строк: ";
+inline constexpr const char* SkippedLinesFirst = ". Первая из них, строка ";
+inline constexpr const char* SkippedLinesTail =
+    "\nВсе они названы в log_iec104.txt. При сохранении они остаются в файле такими, как были.";
 inline constexpr const char* NewStationPrefix = "IEC104_";
+
+// Station dialog: a table file that cannot be written or read.
+inline constexpr const char* CsvNotSaved = "Не удалось сохранить таблицу в ";
+inline constexpr const char* CsvNotRead = "Не удалось прочитать файл ";
 
 // OPC UA settings dialog: the first "ОРС" Cyrillic, the second "OPC" Latin.
 inline constexpr const char* OpcUaCaption = "Настройки ОРС UA сервера (Отдача данных по OPC UA)";

@@ -31,10 +31,10 @@ TTrayIcon::TTrayIcon(QWidget& window) : QObject(&window), window_(window)
 {
     PopupMenu1 = new QMenu(&window);
     PopupMenu1->setObjectName("PopupMenu1");
-    RestoreItem = PopupMenu1->addAction(Q(texts::TrayRestore), this, [this] { RestoreFromTray(); });
+    RestoreItem = PopupMenu1->addAction(Q(texts::TrayRestore), this, [this] { RestoreItemClick(); });
     RestoreItem->setObjectName("RestoreItem");
     RestoreItem->setShortcut(QKeySequence("Ctrl+R"));
-    HideItem = PopupMenu1->addAction(Q(texts::TrayHide), this, [this] { HideToTray(); });
+    HideItem = PopupMenu1->addAction(Q(texts::TrayHide), this, [this] { HideItemClick(); });
     HideItem->setObjectName("HideItem");
     HideItem->setShortcut(QKeySequence("Ctrl+H"));
     HideItem->setEnabled(false);
@@ -45,6 +45,12 @@ TTrayIcon::TTrayIcon(QWidget& window) : QObject(&window), window_(window)
     icon_ = new QSystemTrayIcon(TrayPicture(window), this);
     icon_->setObjectName("TrayIcon");
     icon_->setToolTip(Q(texts::AppTitle));
+    menuDelay_ = new QTimer(this);
+    menuDelay_->setSingleShot(true);
+    connect(menuDelay_, &QTimer::timeout, this, [this] {
+        window_.activateWindow();
+        PopupMenu1->popup(pressedAt_);
+    });
     // No context menu of its own: a right click does nothing, a left one pops the menu.
     connect(icon_, &QSystemTrayIcon::activated, this, &TTrayIcon::Activated);
     icon_->show();
@@ -53,26 +59,34 @@ TTrayIcon::TTrayIcon(QWidget& window) : QObject(&window), window_(window)
 void TTrayIcon::Activated(QSystemTrayIcon::ActivationReason reason)
 {
     if (reason == QSystemTrayIcon::Trigger) {
-        window_.activateWindow();
-        PopupMenu1->popup(QCursor::pos());
+        pressedAt_ = QCursor::pos();
+        menuDelay_->start(QApplication::doubleClickInterval());
     } else if (reason == QSystemTrayIcon::DoubleClick) {
-        RestoreFromTray();
+        menuDelay_->stop();
+        RestoreItemClick();
     }
 }
 
-void TTrayIcon::HideToTray()
+void TTrayIcon::HideItemClick()
 {
-    window_.hide();
+    HideMainForm();
     HideItem->setEnabled(false);
     RestoreItem->setEnabled(true);
 }
 
-void TTrayIcon::RestoreFromTray()
+void TTrayIcon::RestoreItemClick()
+{
+    RestoreMainForm();
+    HideItem->setEnabled(true);
+    RestoreItem->setEnabled(false);
+}
+
+void TTrayIcon::HideMainForm() { window_.hide(); }
+
+void TTrayIcon::RestoreMainForm()
 {
     window_.showNormal();
     window_.activateWindow();
-    HideItem->setEnabled(true);
-    RestoreItem->setEnabled(false);
 }
 
 void TTrayIcon::Minimised()
@@ -80,7 +94,7 @@ void TTrayIcon::Minimised()
     // Hiding inside the state change itself would be undone by it.
     QTimer::singleShot(0, this, [this] {
         if (window_.isMinimized())
-            HideToTray();
+            HideItemClick();
     });
 }
 

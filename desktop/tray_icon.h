@@ -5,10 +5,12 @@
 // exists: elsewhere a hidden window could never be brought back.
 
 #include <QObject>
+#include <QPoint>
 #include <QSystemTrayIcon>
 
 class QAction;
 class QMenu;
+class QTimer;
 class QWidget;
 
 namespace gw::desktop {
@@ -22,12 +24,15 @@ public:
     // The window starts hidden: "&Восстановить" is enabled, "&Скрыть" not.
     explicit TTrayIcon(QWidget& window);
 
-    void HideToTray();
-    void RestoreFromTray();
+    // "&Скрыть" and "&Восстановить".
+    void HideItemClick();
+    void RestoreItemClick();
     // The window was minimised: it goes to the notification area instead.
     void Minimised();
 
 private:
+    void HideMainForm();
+    void RestoreMainForm();
     void Activated(QSystemTrayIcon::ActivationReason reason);
 
     QWidget& window_;
@@ -35,6 +40,10 @@ private:
     QAction* RestoreItem = nullptr;
     QAction* HideItem = nullptr;
     QSystemTrayIcon* icon_ = nullptr;
+    // A left press opens the menu only once it is no double click's first
+    // press: the menu would take the second one.
+    QTimer* menuDelay_ = nullptr;
+    QPoint pressedAt_;
 };
 
 } // namespace gw::desktop

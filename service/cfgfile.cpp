@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -147,12 +148,18 @@ public:
     bool Line(int lineNo, std::string_view raw)
     {
         const std::string_view text = TrimBlanks(raw);
-        if (text.empty() || text.front() == ';')
+        if (text.empty() || text.front() == ';') {
+            if (FSkipStation)
+                KeepForFile(lineNo, raw);
             return true;
+        }
         FSplit.SplitString(text);
         const TCfgFields f(FFile, lineNo, FSplit, FComplain);
         const std::string keyword = f.Text(0);
         const SignalType kind = StrToSignalType(keyword);
+        // A refused station's OPC UA lines are read all the same: the settings are global.
+        if (FSkipStation && kind != SignalType::stKP)
+            KeepForFile(lineNo, raw);
         if (OpcUaLine(kind, f))
             return true;
         try {
@@ -165,10 +172,18 @@ public:
             Station(kind, f);
         } catch (const TLineFault& fault) {
             FSkipStation = kind == SignalType::stKP;
+            Keep(kind, lineNo, raw);
             FComplain(fault.error, FSkipStation ? "the station is skipped with its lines up to the next KP line"
                                                 : "the line is skipped");
         }
         return true;
+    }
+
+    // The lines from the first one not read on, kept for the file.
+    void KeepRest(const TTextFile& file, std::size_t first)
+    {
+        for (std::size_t i = first; i < file.lines.size(); ++i)
+            KeepForFile(static_cast<int>(i) + 1, file.lines[i].text);
     }
 
     // A station with no "PRM_T" line of its own, in a file that has them,
@@ -192,9 +207,28 @@ public:
     TPrmnArray Prmn104;
     bool PrmTFromCfg = false;
     TOpcUaSettings OpcUa;
+    std::vector<TKeptCfgLine> KeptCfgLines; // of no station
 
 private:
     static constexpr std::int32_t DefaultPrmnPort = 2404;
+
+    void KeepForFile(int lineNo, std::string_view raw)
+    {
+        KeptCfgLines.push_back(TKeptCfgLine{std::string(raw), lineNo, KpCount, false});
+    }
+
+    // A refused line: a station's point or measured value stays with its
+    // station, anything else with the file.
+    void Keep(SignalType kind, int lineNo, std::string_view raw)
+    {
+        if (kind == SignalType::stKP || KpCount == 0) {
+            KeepForFile(lineNo, raw);
+            return;
+        }
+        T_KP& kp = KpTable[static_cast<std::size_t>(KpCount)];
+        const bool measured = kind == SignalType::stTIT;
+        kp.KeptCfgLines.push_back(TKeptCfgLine{std::string(raw), lineNo, measured ? kp.Kol_TI : kp.Kol_TS, measured});
+    }
 
     static bool StationLine(SignalType kind)
     {
@@ -387,7 +421,9 @@ class TCfgWriter {
 public:
     explicit TCfgWriter(std::string file) : FFile(std::move(file)) {}
 
-    void Add(std::string line) { FLines.push_back(std::move(line)); }
+    void Add(std::string line) { FLines.push_back({std::move(line), false}); }
+    // A line kept from the reading: written as it stood, never checked.
+    void AddKept(std::string line) { FLines.push_back({std::move(line), true}); }
 
     // A field the reader splits at commas and quotes and trims.
     std::string Plain(const std::string& where, const std::string& text) const
@@ -417,7 +453,11 @@ public:
         throw TConfigError(FFile, 0, where, what);
     }
 
-    const std::vector<std::string>& Lines() const { return FLines; }
+    struct TLine {
+        std::string text;
+        bool kept;
+    };
+    const std::vector<TLine>& Lines() const { return FLines; }
 
 private:
     void Check(const std::string& where, const std::string& text) const
@@ -430,7 +470,7 @@ private:
     }
 
     std::string FFile;
-    std::vector<std::string> FLines;
+    std::vector<TLine> FLines;
 };
 
 // Rows 1..count of a 1-based table are there.
@@ -444,17 +484,77 @@ std::string Bit(bool b) { return b ? "1" : "0"; }
 
 std::string Str(std::int32_t v) { return std::to_string(v); }
 
+// The OPC UA lines in the order they are written.
+constexpr SignalType OpcUaKinds[] = {SignalType::stOPC_UA_use,      SignalType::stOPC_UA_writable,
+                                     SignalType::stOPC_UA_by_pwd,   SignalType::stOPC_UA_Control_podkl,
+                                     SignalType::stOPC_UA_Port,     SignalType::stOPC_UA_password,
+                                     SignalType::stOPC_UA_username, SignalType::stOPC_UA_Timeout_of_control};
+
+// The line of an OPC UA setting; nothing for another kind of line.
+std::optional<std::string> OpcUaLineText(const TCfgWriter& w, SignalType kind, const TOpcUaSettings& u)
+{
+    switch (kind) {
+    case SignalType::stOPC_UA_use: return "OPC_UA_use," + Bit(u.OPC_UA_use);
+    case SignalType::stOPC_UA_writable: return "OPC_UA_writable," + Bit(u.OPC_UA_writable);
+    case SignalType::stOPC_UA_by_pwd: return "OPC_UA_by_pwd," + Bit(u.OPC_UA_by_pwd);
+    case SignalType::stOPC_UA_Control_podkl: return "OPC_UA_Control_podkl," + Bit(u.OPC_UA_Control_podkl);
+    case SignalType::stOPC_UA_Port: return "OPC_UA_Port," + Str(u.OPC_UA_Port);
+    case SignalType::stOPC_UA_password: return "OPC_UA_password," + w.Plain("OPC_UA_password", u.OPC_UA_password);
+    case SignalType::stOPC_UA_username: return "OPC_UA_username," + w.Plain("OPC_UA_username", u.OPC_UA_username);
+    case SignalType::stOPC_UA_Timeout_of_control:
+        return "OPC_UA_Timeout_of_control," + Str(u.OPC_UA_Timeout_of_control);
+    default: return std::nullopt;
+    }
+}
+
 void WriteOpcUa(TCfgWriter& w, const TOpcUaSettings& u)
 {
-    w.Add("OPC_UA_use," + Bit(u.OPC_UA_use));
-    w.Add("OPC_UA_writable," + Bit(u.OPC_UA_writable));
-    w.Add("OPC_UA_by_pwd," + Bit(u.OPC_UA_by_pwd));
-    w.Add("OPC_UA_Control_podkl," + Bit(u.OPC_UA_Control_podkl));
-    w.Add("OPC_UA_Port," + Str(u.OPC_UA_Port));
-    w.Add("OPC_UA_password," + w.Plain("OPC_UA_password", u.OPC_UA_password));
-    w.Add("OPC_UA_username," + w.Plain("OPC_UA_username", u.OPC_UA_username));
-    w.Add("OPC_UA_Timeout_of_control," + Str(u.OPC_UA_Timeout_of_control));
+    for (const SignalType kind : OpcUaKinds)
+        w.Add(*OpcUaLineText(w, kind, u));
 }
+
+bool IsOpcUaKind(SignalType kind)
+{
+    return std::find(std::begin(OpcUaKinds), std::end(OpcUaKinds), kind) != std::end(OpcUaKinds);
+}
+
+SignalType KeptLineKind(const std::string& text)
+{
+    TSplitArray split{MaxFields, ','};
+    split.SplitString(TrimBlanks(text));
+    return StrToSignalType(split.GetField(0));
+}
+
+// Writes kept lines back in their places while the lines around them are
+// written. The lines come in file order, so their places only grow.
+class TKeptLines {
+public:
+    // Those of lines that pass, placed among count lines.
+    TKeptLines(const std::vector<TKeptCfgLine>& lines, int count, const std::function<bool(const TKeptCfgLine&)>& pass)
+        : FCount(count)
+    {
+        for (const TKeptCfgLine& line : lines)
+            if (pass(line))
+                FLines.push_back(&line);
+    }
+
+    // Those that stood after the n-th line (or after the last, for a place
+    // beyond the lines there are now). An OPC UA line of a refused station
+    // is written with the settings as they are now: the reader takes it,
+    // and the old value would undo a change made since.
+    void Upto(TCfgWriter& w, int n, const TOpcUaSettings& opcUa)
+    {
+        for (; FNext < FLines.size() && std::min(FLines[FNext]->after, FCount) <= n; ++FNext) {
+            const std::string& text = FLines[FNext]->text;
+            w.AddKept(OpcUaLineText(w, KeptLineKind(text), opcUa).value_or(text));
+        }
+    }
+
+private:
+    int FCount;
+    std::vector<const TKeptCfgLine*> FLines;
+    std::size_t FNext = 0;
+};
 
 std::string PrmTLine(const TPrmn& p)
 {
@@ -496,12 +596,17 @@ void WriteStation(TCfgWriter& w, const TServiceContext& t, int i, const TOpcUaSe
     w.Add("send_start_DT," + Bit(kp.send_start_DT_passiv));
     WriteOpcUa(w, opcUa);
     const std::string station = Str(StationId(i)) + "," + Str(kp.ASDU_Adr) + ",,";
+    TKeptLines keptTs(kp.KeptCfgLines, kp.Kol_TS, [](const TKeptCfgLine& l) { return !l.measured; });
+    TKeptLines keptTi(kp.KeptCfgLines, kp.Kol_TI, [](const TKeptCfgLine& l) { return l.measured; });
+    keptTs.Upto(w, 0, opcUa);
     for (int n = 1; n <= kp.Kol_TS; ++n) {
         const T_TS& ts = kp.TS_arr[static_cast<std::size_t>(n)];
         w.Add("TS," + station + w.Quoted(at + "point " + Str(n) + " NameTS", ts.NameTS) + ",8272," + Str(ts.AdrASDU)
               + "," + Str(ts.AdrIOA) + "," + Str(ts.AdrASDU_TU) + "," + Str(ts.AdrIOA_TU) + "," + Str(ts.Type_TU) + ","
               + Str(ts.Type_Var));
+        keptTs.Upto(w, n, opcUa);
     }
+    keptTi.Upto(w, 0, opcUa);
     for (int n = 1; n <= kp.Kol_TI; ++n) {
         const T_TI& ti = kp.TI_arr[static_cast<std::size_t>(n)];
         const std::string where = at + "value " + Str(n) + " ";
@@ -511,14 +616,17 @@ void WriteStation(TCfgWriter& w, const TServiceContext& t, int i, const TOpcUaSe
               + Str(ti.AdrIOA) + "," + range + "," + range + "," + range + ","
               + w.Real(where + "Min_TM_Diap", ti.Min_TM_Diap) + "," + w.Real(where + "Max_TM_Diap", ti.Max_TM_Diap)
               + "," + Str(ti.Znak_for_norm));
+        keptTi.Upto(w, n, opcUa);
     }
 }
 
 void ReadLines(TCfgReader& reader, const TTextFile& file)
 {
     for (std::size_t i = 0; i < file.lines.size(); ++i)
-        if (!reader.Line(static_cast<int>(i) + 1, file.lines[i].text))
+        if (!reader.Line(static_cast<int>(i) + 1, file.lines[i].text)) {
+            reader.KeepRest(file, i);
             break;
+        }
     reader.Finish();
 }
 
@@ -536,10 +644,29 @@ bool ReadIec104Cfg(TServiceContext& ctx, TOpcUaSettings& opcUa, const std::files
     // Everything read: only now does anything change.
     ctx.Stations.KpTable = std::move(reader.KpTable);
     ctx.Stations.KpCount = reader.KpCount;
+    ctx.Stations.KeptCfgLines = std::move(reader.KeptCfgLines);
     ctx.Channels.Prmn104 = std::move(reader.Prmn104);
     ctx.Switches.PrmTFromCfg = reader.PrmTFromCfg;
     opcUa = std::move(reader.OpcUa);
     return true;
+}
+
+std::vector<const TKeptCfgLine*> SkippedCfgLines(const TStationTables& t)
+{
+    std::vector<const TKeptCfgLine*> skipped;
+    const auto add = [&skipped](const std::vector<TKeptCfgLine>& lines) {
+        for (const TKeptCfgLine& line : lines) {
+            const std::string_view text = TrimBlanks(line.text);
+            if (!text.empty() && text.front() != ';' && !IsOpcUaKind(KeptLineKind(line.text)))
+                skipped.push_back(&line);
+        }
+    };
+    add(t.KeptCfgLines);
+    for (int i = 1; i <= t.KpCount; ++i)
+        add(t.KpTable[static_cast<std::size_t>(i)].KeptCfgLines);
+    std::sort(skipped.begin(), skipped.end(),
+              [](const TKeptCfgLine* a, const TKeptCfgLine* b) { return a->lineNo < b->lineNo; });
+    return skipped;
 }
 
 int CheckIec104Cfg(std::string_view bytes)
@@ -587,20 +714,31 @@ void WriteIec104Cfg(const TServiceContext& ctx, const TOpcUaSettings& opcUa, con
     if (ctx.Stations.KpCount > MaxKpCount || !HoldsRows(ctx.Stations.KpTable, ctx.Stations.KpCount)
         || ctx.Channels.Prmn104.size() < static_cast<std::size_t>(ctx.Stations.KpCount))
         w.Fail("KpCount", Str(ctx.Stations.KpCount) + " stations, the file holds 0.." + Str(MaxKpCount));
-    w.Add(";kol," + Str(ctx.Stations.KpCount));
-    for (int i = 1; i <= ctx.Stations.KpCount; ++i)
+    const TStationTables& t = ctx.Stations;
+    // Refused stations are stations of the file all the same.
+    const auto refused = std::count_if(t.KeptCfgLines.begin(), t.KeptCfgLines.end(),
+                                       [](const TKeptCfgLine& l) { return KeptLineKind(l.text) == SignalType::stKP; });
+    w.Add(";kol," + Str(t.KpCount + static_cast<std::int32_t>(refused)));
+    TKeptLines kept(t.KeptCfgLines, t.KpCount, [](const TKeptCfgLine&) { return true; });
+    kept.Upto(w, 0, opcUa);
+    for (int i = 1; i <= t.KpCount; ++i) {
         WriteStation(w, ctx, i, opcUa);
-    if (ctx.Stations.KpCount == 0)
+        kept.Upto(w, i, opcUa);
+    }
+    if (t.KpCount == 0)
         WriteOpcUa(w, opcUa); // the settings are global; they must survive a file without stations
 
     // A number the reader would not take as written (an address or port out
     // of range, say) must not make a file that the next start reads otherwise.
+    // The kept lines are refused as they were at the reading, and skipped.
     const TConfigComplaint refuse = RefuseComplaints();
     TCfgReader check(path.string() + " as it would be written", refuse, ctx.Channels.Prmn104, opcUa);
     std::string text;
     for (std::size_t n = 0; n < w.Lines().size(); ++n) {
-        check.Line(static_cast<int>(n) + 1, w.Lines()[n]);
-        text += w.Lines()[n] + "\r\n";
+        const TCfgWriter::TLine& line = w.Lines()[n];
+        if (!line.kept)
+            check.Line(static_cast<int>(n) + 1, line.text);
+        text += line.text + "\r\n";
     }
     WriteFileReplacing(path, Utf8ToCp1251(text));
 }

@@ -11,10 +11,13 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace gw {
 
 class TServiceContext;
+struct TStationTables;
+struct TKeptCfgLine;
 
 inline constexpr const char* Iec104CfgFileName = "iec104.cfg";
 inline constexpr int MaxCfgSignals = MaxSignalRecords; // the capacity of the signal table
@@ -47,12 +50,22 @@ struct TOpcUaSettings {
 //   skipped; a "KP" line with one is skipped with all lines of its station;
 // - lines that belong to a station but come before the first "KP" line are
 //   skipped; at a "KP" line beyond the 980th the reading ends.
+// The lines skipped are kept, as they stood, in the tables: a station's
+// points and measured values in its row (KeptCfgLines), the rest (a skipped
+// station with all its lines, what comes after the 980th) in the station
+// table's KeptCfgLines, so that a save writes them back; the service never
+// reads them.
 // False when the file does not exist. A file that cannot be read, or more
 // than 60000 signals, is a TConfigError and nothing changes.
 // A station without a "PRM_T" line of its own, in a file that has such
 // lines, gets the default link profile.
 bool ReadIec104Cfg(TServiceContext& ctx, TOpcUaSettings& opcUa, const std::filesystem::path& dir,
                    const std::string& fileName, const TConfigComplaint& complain);
+
+// The kept lines of t that the reading skipped, in file order: not the
+// blank, comment and OPC UA lines of a skipped station (the OPC UA ones are
+// read all the same).
+std::vector<const TKeptCfgLine*> SkippedCfgLines(const TStationTables& t);
 
 // The check of an "iec104.cfg" that is to replace the stored one: a
 // TConfigError for the first line that ReadIec104Cfg would complain about,
@@ -75,6 +88,11 @@ std::function<void(TServiceContext&)> Iec104CfgReader(TOpcUaSettings& opcUa);
 // more than 980 stations: a TConfigError naming the station and field. A
 // number the reader would not take as written: the reader's TConfigError for
 // the line as it would be written. Either way the file is not touched.
+// The lines the reading kept go back where they stood: a station's after
+// the point or measured value they followed (after its last one when it has
+// fewer now), the others after the station they followed (after the last
+// station when there are fewer now). Kept OPC UA lines are written with
+// the settings as they are now; ";kol" counts the skipped stations too.
 void WriteIec104Cfg(const TServiceContext& ctx, const TOpcUaSettings& opcUa, const std::filesystem::path& dir,
                     const std::string& fileName);
 

@@ -31,6 +31,7 @@ void TStationTables::Reset()
 {
     KpTable.assign(1, T_KP{});
     KpCount = 0;
+    KeptCfgLines.clear();
 }
 
 void TChannelSlots::SetLink(int kpIndex, std::shared_ptr<TClient104Frm> link)

@@ -62,6 +62,10 @@ struct TStationTables {
     std::vector<T_KP> KpTable = std::vector<T_KP>(1); // row 0 empty
     std::int32_t KpCount = 0;
     std::int32_t SignalCountTS = 0, SignalCountTI = 0, SignalCountTU = 0;
+    // The lines of "iec104.cfg" that belong to no station it kept: stations
+    // the reader refused, with all their lines, and what comes before the
+    // first station or after the last one it reads.
+    std::vector<TKeptCfgLine> KeptCfgLines;
 
     // Empties the table before "iec104.cfg" is read again.
     void Reset();

@@ -10,6 +10,11 @@
 #include "desktop/prompts.h"
 #include "service/tables.h"
 
+#include <QApplication>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -52,6 +57,22 @@ inline T_TI Ti(std::string name, int ca, int ioa)
     s.AdrASDU = ca;
     s.AdrIOA = ioa;
     return s;
+}
+
+// Acts inside a modal dialog of type D once its own loop runs: a timer
+// looks for it on every turn of the loop, as a user waits for it to appear,
+// and acts again while it is still open. Stops when the returned handle goes.
+template <class D>
+std::unique_ptr<QTimer> WhenModal(std::function<void(D&)> act)
+{
+    auto timer = std::make_unique<QTimer>();
+    timer->setInterval(10);
+    QObject::connect(timer.get(), &QTimer::timeout, [act = std::move(act)] {
+        if (auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget()))
+            act(*dialog);
+    });
+    timer->start();
+    return timer;
 }
 
 } // namespace gw::test

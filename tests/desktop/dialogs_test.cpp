@@ -3,19 +3,25 @@
 
 #include "desktop_fixture.h"
 
+#include "core/cp1251.h"
 #include "desktop/clamped_spin_box.h"
 #include "desktop/desktop_service.h"
 #include "desktop/link_param_dialog.h"
 #include "desktop/opcua_dialog.h"
 #include "desktop/station_commands.h"
 #include "desktop/station_dialog.h"
+#include "desktop/texts.h"
 #include "service/cfgfile.h"
 #include "service/cnfini.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QImage>
 #include <QLineEdit>
 #include <QTableWidget>
 #include <QTest>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -405,6 +411,77 @@ TEST_F(StationDialog, CsvSaveAndLoadThroughTheDialog)
     dialog.SetTable(desktop::TSignalTable(desktop::TSignalKind::TIT));
     dialog.LoadCsv(desktop::TSignalKind::TIT, temp.File("tit.csv"));
     EXPECT_EQ(dialog.Table(desktop::TSignalKind::TIT).rows, before.rows);
+}
+
+// The dialog shown, a table button clicked and the file chosen in the file
+// dialog that opens, as a user does.
+class CsvFiles : public StationDialog {
+protected:
+    void SetUp() override
+    {
+        StationDialog::SetUp();
+        dialog.BeforeShowOptionsUstr(service.Context(), 1, service.Context().Channels.Prmn104[0]);
+        dialog.show();
+    }
+    void Choose(const char* button, const std::string& path)
+    {
+        // The path typed into the name field, and the dialog confirmed.
+        const auto choose = WhenModal<QFileDialog>([path](QFileDialog& files) {
+            files.findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(path));
+            static_cast<QDialog&>(files).accept(); // the file dialog checks the name first
+        });
+        QTest::mouseClick(Field<QToolButton>(button), Qt::LeftButton);
+    }
+};
+
+TEST_F(CsvFiles, AnImportWithALineItCannotReadIsRefusedNamingTheLineAndTheTableStays)
+{
+    QImage picture(8, 8, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(picture.save(QString::fromStdString(temp.File("picture.png")), "PNG"));
+    temp.Write("picture.csv", temp.Read("picture.png"));
+    struct Case {
+        const char* file;
+        std::string text; // "" for the picture
+        const char* line; // the refusal names it
+        const char* why;
+    };
+    const Case cases[] = {
+        {"few.csv", "h;\r\nВвод 1;1;100;;0;0;;Boolean;\r\nВвод 2;1;101\r\n", "строку 3 ", "полей 3, а нужно 8"},
+        {"letters.csv", "h;\r\nВвод 1;1;1x2;;0;0;;Boolean;\r\n", "строку 2 ", "«Адрес IOA»: «1x2» не целое число"},
+        {"negative.csv", "h;\r\nВвод 1;-1;100;;0;0;;Boolean;\r\n", "строку 2 ", "«Адрес ASDU»: «-1»"},
+        {"picture.csv", "", "строку ", "полей "},
+    };
+    const desktop::TSignalTable before = dialog.Table(desktop::TSignalKind::TS);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        if (!c.text.empty())
+            temp.Write(c.file, Utf8ToCp1251(c.text));
+        prompts.infos.clear();
+        Choose("LoadCsv_TS", temp.File(c.file));
+        ASSERT_EQ(prompts.infos.size(), 1u);
+        const std::string& told = prompts.infos[0];
+        EXPECT_EQ(told.rfind(std::string("Таблица не загружена: ") + c.line, 0), 0u) << told;
+        EXPECT_NE(told.find(c.why), std::string::npos) << told;
+        EXPECT_EQ(dialog.Table(desktop::TSignalKind::TS).rows, before.rows);
+    }
+    // A file it can read replaces the table.
+    temp.Write("good.csv", Utf8ToCp1251("h;\r\nВвод 1;1;100;;0;0;;Boolean;\r\n"));
+    prompts.infos.clear();
+    Choose("LoadCsv_TS", temp.File("good.csv"));
+    EXPECT_TRUE(prompts.infos.empty());
+    EXPECT_EQ(dialog.Table(desktop::TSignalKind::TS).rows[1][1], "Ввод 1");
+}
+
+TEST_F(CsvFiles, AFailedExportSaysWhy)
+{
+    // The file would replace a folder: it cannot be written, whoever runs the test.
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(temp.File("tit.csv"))));
+    Choose("SaveCsv_TIT", temp.File("tit"));
+    ASSERT_EQ(prompts.infos.size(), 1u);
+    const std::string& told = prompts.infos[0];
+    EXPECT_EQ(told.rfind(std::string(desktop::texts::CsvNotSaved) + temp.File("tit.csv") + ": ", 0), 0u) << told;
+    EXPECT_GT(told.size(), std::string(desktop::texts::CsvNotSaved).size() + temp.File("tit.csv").size() + 2);
 }
 
 } // namespace

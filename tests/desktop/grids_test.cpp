@@ -3,9 +3,16 @@
 #include "desktop_fixture.h"
 
 #include "desktop/desktop_service.h"
+#include "desktop/main_window.h"
+#include "desktop/opcda_server.h"
 #include "desktop/value_grids.h"
 #include "service/tables.h"
 #include "testkit/temp_dir.h"
+
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -59,6 +66,56 @@ TEST(ValueGrids, CellFormats)
     EXPECT_EQ(desktop::GridTime(stamp, 11), "11.12.2026 00:45:30.250");
     EXPECT_EQ(desktop::GridTime(0, 0), "");
     EXPECT_EQ(desktop::GridTime(1.0, 0), "");
+}
+
+// The names column of a window grid, row 0 (the headers) included.
+std::vector<QString> Names(const QTableWidget* grid)
+{
+    std::vector<QString> names;
+    for (int r = 0; r < grid->rowCount(); ++r)
+        names.push_back(grid->item(r, 1) ? grid->item(r, 1)->text() : QString());
+    return names;
+}
+
+TEST(WindowGrids, FollowTheStationListAfterADelete)
+{
+    TempDir temp;
+    temp.Write("iec104.cfg", ExampleStations({2404, 2405, 2406}));
+    desktop::TDesktopService service(temp.path(), true);
+    desktop::TNullOpcDaServer opcDa;
+    RecordingPrompts prompts;
+    desktop::TOPCForm form(service, opcDa, prompts, true);
+    form.FormCreate();
+    if (form.PollingOn())
+        form.Button1Click();
+    auto* list = form.findChild<QListWidget*>("ListBox");
+    auto* ts = form.findChild<QTableWidget*>("StringGrd_TS");
+    auto* ti = form.findChild<QTableWidget*>("StringGrd_TI");
+    const auto shown = [&](int k) {
+        const desktop::TValueGrids grids = desktop::StationGrids(service.Context(), k);
+        std::vector<QString> tsNames, tiNames;
+        for (const auto& row : grids.ts)
+            tsNames.push_back(QString::fromStdString(row[1]));
+        for (const auto& row : grids.ti)
+            tiNames.push_back(QString::fromStdString(row[1]));
+        return Names(ts) == tsNames && Names(ti) == tiNames;
+    };
+
+    list->setCurrentRow(1);
+    ASSERT_TRUE(shown(2));
+    QTest::mouseClick(form.findChild<QPushButton*>("BitBtn3"), Qt::LeftButton);
+    ASSERT_EQ(service.Context().Stations.KpCount, 2);
+    // Station 2 is gone from the list: no entry is selected, and the grids hold their headers alone.
+    EXPECT_EQ(list->currentRow(), -1);
+    EXPECT_TRUE(shown(0));
+    EXPECT_EQ(ts->rowCount(), 1);
+    EXPECT_EQ(ti->rowCount(), 1);
+    form.OutStingGrigTsTit();
+    EXPECT_TRUE(shown(0));
+    // The last station took its place, and shows when chosen there.
+    list->setCurrentRow(1);
+    EXPECT_TRUE(shown(2));
+    EXPECT_EQ(list->currentItem()->text().toStdString(), service.Context().Stations.KpTable[2].NameKP);
 }
 
 } // namespace

@@ -96,29 +96,30 @@ TEST(SignalTable, CsvRoundTripInBothEncodings)
     EXPECT_EQ(cp1251.substr(0, 4), Utf8ToCp1251("Имя;"));
     EXPECT_NE(cp1251.find(Utf8ToCp1251("Ток Т1;1;302;;0;1000;0;1000.5;Нет;\r\n")), std::string::npos);
     TSignalTable back(TSignalKind::TIT);
-    desktop::ImportCsv(back, cp1251);
+    EXPECT_EQ(desktop::ImportCsv(back, cp1251), std::nullopt);
     EXPECT_EQ(back.rows, t.rows);
     // The same file saved by an editor as UTF-8 with a byte-order mark.
     TSignalTable utf8(TSignalKind::TIT);
-    desktop::ImportCsv(utf8, "\xEF\xBB\xBF" + Cp1251ToUtf8(cp1251));
+    EXPECT_EQ(desktop::ImportCsv(utf8, "\xEF\xBB\xBF" + Cp1251ToUtf8(cp1251)), std::nullopt);
     EXPECT_EQ(utf8.rows, t.rows);
 }
 
 TEST(SignalTable, CsvImportEdges)
 {
     TSignalTable t(TSignalKind::TS);
-    desktop::ImportCsv(t, "header\r\nabcd;1;2\r\na;1;2\r\n");
+    EXPECT_EQ(desktop::ImportCsv(t, "header\r\nabcd;1;2;;0;0;;;\r\na;1;2\r\n"), std::nullopt);
     ASSERT_EQ(t.DataRows(), 2);
-    EXPECT_EQ(t.rows[1], (std::vector<std::string>{"", "abcd", "1", "2", "0", "0", "0", "0", "0"}));
+    EXPECT_EQ(t.rows[1], (std::vector<std::string>{"", "abcd", "1", "2", "", "0", "0", "", ""}));
     EXPECT_EQ(t.rows[2][1], ""); // five characters: left empty
-    desktop::ImportCsv(t, "only a header");
+    EXPECT_EQ(desktop::ImportCsv(t, "only a header"), std::nullopt);
     EXPECT_EQ(t.DataRows(), 0);
-    // A ';' in a name splits it on the way back.
+    // A ';' in a name splits it on the way back: the file is refused.
     TSignalTable named = Table(TSignalKind::TS, {{"a;b", "1", "1"}});
     TSignalTable back(TSignalKind::TS);
-    desktop::ImportCsv(back, desktop::ExportCsv(named));
-    EXPECT_EQ(back.rows[1][1], "a");
-    EXPECT_EQ(back.rows[1][2], "b");
+    const auto refused = desktop::ImportCsv(back, desktop::ExportCsv(named));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->rfind("Таблица не загружена: строку 2 файла прочитать нельзя", 0), 0u) << *refused;
+    EXPECT_EQ(back.DataRows(), 0);
     EXPECT_EQ(desktop::CsvFileName("/tmp/x"), "/tmp/x.csv");
     EXPECT_EQ(desktop::CsvFileName("/tmp/x.csv.bak"), "/tmp/x.csv.bak");
     EXPECT_EQ(desktop::CsvFileName("/tmp/x.CSV"), "/tmp/x.CSV.csv");
@@ -129,13 +130,14 @@ TEST(SignalTable, CsvImportEdges)
 // holds none of these: an imported table that kept them could not be saved.
 TEST(SignalTable, CsvImportGivesNamesTheStationFileCanHold)
 {
-    const std::string csv = std::string("Имя;Адрес;\r\nПС \"Северная\" Q1;1;100;\r\n\"Ввод 2\";1;101;\r\nТаб\tи\x7F")
-                            + "конец;1;102;\r\nНоль" + '\0' + "байт;1;103;\r\nПлощадь м²;1;104;\r\n";
+    const std::string csv =
+        std::string("Имя;Адрес;\r\nПС \"Северная\" Q1;1;100;;;;;\r\n\"Ввод 2\";1;101;;;;;\r\nТаб\tи\x7F")
+        + "конец;1;102;;;;;\r\nНоль" + '\0' + "байт;1;103;;;;;\r\nПлощадь м²;1;104;;;;;\r\n";
     const std::vector<std::string> names = {"ПС Северная Q1", "Ввод 2", "Табиконец", "Нольбайт", "Площадь м?"};
     for (const bool utf8 : {false, true}) {
         SCOPED_TRACE(utf8 ? "UTF-8" : "Windows-1251");
         TSignalTable t(TSignalKind::TS);
-        desktop::ImportCsv(t, utf8 ? "\xEF\xBB\xBF" + csv : Utf8ToCp1251(csv));
+        ASSERT_EQ(desktop::ImportCsv(t, utf8 ? "\xEF\xBB\xBF" + csv : Utf8ToCp1251(csv)), std::nullopt);
         auto ctx = std::make_unique<TServiceContext>();
         ctx->Stations.KpTable.resize(2);
         ctx->Stations.KpCount = 1;

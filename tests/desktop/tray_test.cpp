@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -46,8 +47,17 @@ struct Window {
         case Event::None: break;
         case Event::RestoreItem: Item("RestoreItem")->trigger(); break;
         case Event::HideItem: Item("HideItem")->trigger(); break;
-        case Event::DoubleClick: Q_EMIT Icon()->activated(QSystemTrayIcon::DoubleClick); break;
-        case Event::LeftClick: Q_EMIT Icon()->activated(QSystemTrayIcon::Trigger); break;
+        case Event::DoubleClick:
+            // The icon reports the first press of a double click as a click of its own.
+            Q_EMIT Icon()->activated(QSystemTrayIcon::Trigger);
+            Q_EMIT Icon()->activated(QSystemTrayIcon::DoubleClick);
+            break;
+        case Event::LeftClick:
+            Q_EMIT Icon()->activated(QSystemTrayIcon::Trigger);
+            // The menu waits for the double-click interval to pass without a second click.
+            EXPECT_FALSE(Menu()->isVisible());
+            EXPECT_TRUE(QTest::qWaitFor([this] { return Menu()->isVisible(); }, 10000));
+            break;
         case Event::RightClick: Q_EMIT Icon()->activated(QSystemTrayIcon::Context); break;
         case Event::Minimise: form.showMinimized(); break;
         }

@@ -489,6 +489,82 @@ TEST_F(Iec104Cfg, WriterOutputReadsBackToTheSameTables)
     EXPECT_EQ(back.Channels.Prmn104[0].sz_COT, 2);
 }
 
+// The canonical file with a station line that has a typo (its station,
+// OPC UA lines and a comment included, between the two good stations) and
+// a measured value of station 2 whose address is no number.
+std::string WithSkippedLines()
+{
+    std::string cfg = Canonical;
+    cfg.replace(0, 6, ";kol,3"); // as the program wrote it, before the typo
+    const std::string refused = "KP,6x,1,ПС Опечатка,10.0.0.6\r\n"
+                                "PRM_T,2406,30000,15000,10000,20000,12,8,100,0,0,0,0,5000,30000,3,20000,6,2,3,2,30\r\n"
+                                ";PORT,6x,1,ПС Опечатка,10.0.0.6,2406\r\n"
+                                "PER,0\r\n"
+                                + OpcUaLines + "TS,1001,6,,\"Точка\",8272,6,1,0,0,0,0\r\n";
+    cfg.insert(cfg.find("KP,7,1,"), refused);
+    cfg.insert(cfg.find("TIT,1002,7,"), "TIT,1002,7,,\"Плохой\",8280,7,1x2,0,1,0,1,0,1,0,1,0\r\n");
+    return cfg;
+}
+
+TEST_F(Iec104Cfg, SkippedLinesAreKeptWhereTheyStoodAndTheServiceReadsAsWithoutThem)
+{
+    PutCfg(WithSkippedLines());
+    ASSERT_TRUE(Read());
+    EXPECT_EQ(logged.size(), 2u);
+    // What the service reads: the tables of the file without those lines.
+    auto plain = std::make_unique<TServiceContext>();
+    TOpcUaSettings plainUa;
+    {
+        PutCfg(Canonical);
+        ASSERT_TRUE(ReadIec104Cfg(*plain, plainUa, dir, "iec104.cfg", RefuseComplaints()));
+    }
+    ASSERT_EQ(t.Stations.KpCount, plain->Stations.KpCount);
+    for (int i = 1; i <= t.Stations.KpCount; ++i) {
+        const T_KP& a = t.Stations.KpTable[static_cast<std::size_t>(i)];
+        const T_KP& b = plain->Stations.KpTable[static_cast<std::size_t>(i)];
+        EXPECT_EQ(a.NameKP, b.NameKP);
+        EXPECT_EQ(a.Kol_TS, b.Kol_TS);
+        EXPECT_EQ(a.Kol_TI, b.Kol_TI);
+    }
+    EXPECT_EQ(ua.OPC_UA_Port, plainUa.OPC_UA_Port);
+    const std::vector<const TKeptCfgLine*> skipped = SkippedCfgLines(t.Stations);
+    ASSERT_EQ(skipped.size(), 5u); // KP, PRM_T, PER and TS of the refused station, the measured value
+    EXPECT_EQ(skipped.front()->lineNo, 27);
+    EXPECT_EQ(skipped.front()->text, "KP,6x,1,ПС Опечатка,10.0.0.6");
+
+    // Written back unchanged: the same bytes.
+    WriteIec104Cfg(t, ua, dir, "iec104.cfg");
+    EXPECT_EQ(Get("iec104.cfg"), Utf8ToCp1251(WithSkippedLines()));
+
+    // Fewer stations and values than they stood among, and new OPC UA
+    // settings: after the last there is, and the refused station's OPC UA
+    // lines say what the settings are now.
+    t.Stations.KpTable[2].Kol_TI = 0;
+    t.Stations.KpTable[2].TI_arr.resize(1);
+    ua.OPC_UA_Port = 4841;
+    WriteIec104Cfg(t, ua, dir, "iec104.cfg");
+    const auto newPort = [](std::string text) {
+        for (std::size_t at = 0; (at = text.find("OPC_UA_Port,4840", at)) != std::string::npos;)
+            text.replace(at, 16, "OPC_UA_Port,4841");
+        return text;
+    };
+    std::string expected = newPort(WithSkippedLines());
+    const std::size_t value = expected.find("TIT,1002,7,,\"P, МВт\"");
+    expected.erase(value, expected.find("\r\n", value) + 2 - value);
+    EXPECT_EQ(Get("iec104.cfg"), Utf8ToCp1251(expected));
+    t.Stations.KpCount = 1;
+    WriteIec104Cfg(t, ua, dir, "iec104.cfg");
+    auto back = std::make_unique<TServiceContext>();
+    TOpcUaSettings backUa;
+    ASSERT_TRUE(ReadInto(*back, backUa));
+    EXPECT_EQ(back->Stations.KpCount, 1);
+    EXPECT_EQ(backUa.OPC_UA_Port, 4841);
+    const std::string last = Cp1251ToUtf8(Get("iec104.cfg"));
+    EXPECT_EQ(last.rfind(";kol,2\r\n", 0), 0u); // the refused station counts
+    EXPECT_TRUE(last.ends_with("PER,0\r\n" + newPort(OpcUaLines) + "TS,1001,6,,\"Точка\",8272,6,1,0,0,0,0\r\n"))
+        << last;
+}
+
 TEST_F(Iec104Cfg, WriterRefusesWhatWouldNotReadBack)
 {
     PutCfg(Canonical);

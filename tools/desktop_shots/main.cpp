@@ -142,8 +142,8 @@ int main(int argc, char* argv[])
     TServiceContext& ctx = service.Context();
     desktop::TDev_prop_Dlg& station = form.StationDialog();
     station.BeforeShowOptionsUstr(ctx, 1, ctx.Channels.Prmn104[0]);
-    station.resize(1000, 600);
-    ok = Save(station, out, "station_dialog") && ok;
+    station.resize(1024, 768); // a common screen, whole
+    ok = Save(station, out, "station_dialog", false) && ok;
     desktop::TFormParam104& link = station.LinkDialog();
     link.OutParamForm(ctx.Channels.Prmn104[0]);
     ok = Save(link, out, "link_param_dialog") && ok;
