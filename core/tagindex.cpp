@@ -6,57 +6,58 @@ namespace gw {
 
 namespace {
 
-// A block stays a table while it has no more than this many slots per entry
-// (plus a small allowance for the first few): 4 bytes a slot keeps it below
-// the hash's 32 bytes an entry however the addresses are spread.
-constexpr long DenseSlotsPerEntry = 4;
-constexpr long DenseAllowance = 256;
+// A block keeps its pages while slots and directory together are no more
+// than this many per entry (plus a small allowance for the first few): 4
+// bytes a slot keeps it within the hash's 32 bytes an entry however the
+// addresses are spread.
+constexpr long PagedSlotsPerEntry = 8;
+constexpr long PagedAllowance = 512;
 
 } // namespace
 
-int TTagIndex::TBlock::Find(int obj) const
-{
-    if (index_ == nullptr)
-        return -1;
-    if (dense_ == nullptr)
-        return index_->FindSlot({conn_, asdu_, obj});
-    const long at = static_cast<long>(obj) - first_;
-    if (at < 0 || at >= static_cast<long>(dense_->size()))
-        return -1;
-    return (*dense_)[static_cast<std::size_t>(at)];
-}
-
-bool TTagIndex::TDense::Add(int obj, int index)
+bool TTagIndex::TPaged::Add(int obj, int index)
 {
     if (sparse)
         return false;
     ++count;
-    if (slots.empty()) {
-        first = obj;
-        slots.assign(1, index);
-        return true;
-    }
-    const long last = first + static_cast<long>(slots.size()) - 1;
-    const long span = std::max<long>(last, obj) - std::min<long>(first, obj) + 1;
-    const long limit = DenseSlotsPerEntry * count + DenseAllowance;
-    if (span > limit) {
+    const int page = obj >> PageBits;
+    if (pages.empty())
+        firstPage = page;
+    const long first = std::min<long>(firstPage, page);
+    const long last = std::max<long>(firstPage + static_cast<long>(pages.size()) - 1, page);
+    const long span = std::max<long>(last - first + 1, static_cast<long>(pages.size()));
+    const bool newPage = page < firstPage || page - firstPage >= static_cast<long>(pages.size())
+                         || pages[static_cast<std::size_t>(page - firstPage)] < 0;
+    const long size = span + static_cast<long>(slots.size()) + (newPage ? PageSize : 0);
+    if (size > PagedSlotsPerEntry * count + PagedAllowance) {
         sparse = true;
         return false;
     }
-    if (obj < first) {
-        // Spare room below obj as well (up to the table's own size), so
-        // addresses added in falling order do not move it on every entry.
-        const long spare = std::clamp<long>(limit - span, 0, static_cast<long>(slots.size()));
-        const long newFirst = std::max<long>(obj - spare, std::min(obj, 0));
-        slots.insert(slots.begin(), static_cast<std::size_t>(first - newFirst), -1);
-        first = static_cast<int>(newFirst);
-    } else if (obj > last) {
-        slots.resize(static_cast<std::size_t>(obj - first + 1), -1);
+    if (pages.empty())
+        pages.assign(1, -1);
+    else if (page < firstPage)
+        pages.insert(pages.begin(), static_cast<std::size_t>(firstPage - page), -1);
+    else if (page - firstPage >= static_cast<long>(pages.size()))
+        pages.resize(static_cast<std::size_t>(page - firstPage + 1), -1);
+    firstPage = static_cast<int>(first);
+    int& base = pages[static_cast<std::size_t>(page - firstPage)];
+    if (base < 0) {
+        base = static_cast<int>(slots.size());
+        slots.resize(slots.size() + PageSize, -1);
     }
-    int& slot = slots[static_cast<std::size_t>(obj - first)];
+    int& slot = slots[static_cast<std::size_t>(base + (obj & PageMask))];
     if (slot < 0)
         slot = index;
     return true;
+}
+
+int TTagIndex::TPaged::Find(int obj) const
+{
+    const long at = static_cast<long>(obj >> PageBits) - firstPage;
+    if (at < 0 || at >= static_cast<long>(pages.size()))
+        return -1;
+    const int base = pages[static_cast<std::size_t>(at)];
+    return base < 0 ? -1 : slots[static_cast<std::size_t>(base + (obj & PageMask))];
 }
 
 std::uint64_t TTagIndex::Hash(const TKey& k)
@@ -69,25 +70,51 @@ std::uint64_t TTagIndex::Hash(const TKey& k)
     return x;
 }
 
-std::uint64_t TTagIndex::BlockKey(int conn, int asdu)
+const TTagIndex::TPaged* TTagIndex::FindPaged(int conn, int asdu) const
 {
-    return std::uint64_t(std::uint32_t(conn)) << 32 | std::uint32_t(asdu);
+    if (conn < 0 || conn >= static_cast<int>(conns_.size()))
+        return nullptr;
+    const auto& blocks = conns_[static_cast<std::size_t>(conn)];
+    const auto it =
+        std::lower_bound(blocks.begin(), blocks.end(), asdu, [](const TPaged& b, int a) { return b.asdu < a; });
+    return it != blocks.end() && it->asdu == asdu ? &*it : nullptr;
+}
+
+TTagIndex::TPaged& TTagIndex::PagedOf(int conn, int asdu)
+{
+    if (conn >= static_cast<int>(conns_.size()))
+        conns_.resize(static_cast<std::size_t>(conn) + 1);
+    auto& blocks = conns_[static_cast<std::size_t>(conn)];
+    auto it = std::lower_bound(blocks.begin(), blocks.end(), asdu, [](const TPaged& b, int a) { return b.asdu < a; });
+    if (it == blocks.end() || it->asdu != asdu) {
+        it = blocks.insert(it, TPaged{});
+        it->asdu = asdu;
+    }
+    return *it;
 }
 
 void TTagIndex::Insert(const TKey& key, int index)
 {
-    if (Find(key) >= 0)
+    if (key.conn < 0 || Find(key) >= 0)
         return;
-    TDense& block = blocks_[BlockKey(key.conn, key.asdu)];
+    TPaged& block = PagedOf(key.conn, key.asdu);
     const bool wasSparse = block.sparse;
     if (block.Add(key.obj, index))
         return;
-    // The hash holds only the objects of blocks too thin for a table: the
-    // ones the table held move there when it is given up.
+    // The hash holds only the objects of blocks too thin for pages: the
+    // ones the pages held move there when they are given up.
     if (!wasSparse) {
-        for (std::size_t i = 0; i < block.slots.size(); ++i)
-            if (block.slots[i] >= 0)
-                InsertSlot({key.conn, key.asdu, block.first + static_cast<int>(i)}, block.slots[i]);
+        for (std::size_t p = 0; p < block.pages.size(); ++p) {
+            if (block.pages[p] < 0)
+                continue;
+            const int firstObj = (block.firstPage + static_cast<int>(p)) * PageSize;
+            for (int i = 0; i < PageSize; ++i) {
+                const int at = block.slots[static_cast<std::size_t>(block.pages[p] + i)];
+                if (at >= 0)
+                    InsertSlot({key.conn, key.asdu, firstObj + i}, at);
+            }
+        }
+        block.pages = {};
         block.slots = {};
     }
     InsertSlot(key, index);
@@ -110,15 +137,10 @@ void TTagIndex::InsertSlot(const TKey& key, int index)
 
 int TTagIndex::Find(const TKey& key) const
 {
-    const auto block = blocks_.find(BlockKey(key.conn, key.asdu));
-    if (block == blocks_.end())
+    const TPaged* block = FindPaged(key.conn, key.asdu);
+    if (block == nullptr)
         return -1;
-    if (!block->second.sparse) {
-        const TDense& dense = block->second;
-        const long at = static_cast<long>(key.obj) - dense.first;
-        return at < 0 || at >= static_cast<long>(dense.slots.size()) ? -1 : dense.slots[static_cast<std::size_t>(at)];
-    }
-    return FindSlot(key);
+    return block->sparse ? FindSlot(key) : block->Find(key.obj);
 }
 
 int TTagIndex::FindSlot(const TKey& key) const
@@ -138,15 +160,18 @@ int TTagIndex::FindSlot(const TKey& key) const
 TTagIndex::TBlock TTagIndex::Block(int conn, int asdu) const
 {
     TBlock block;
-    const auto found = blocks_.find(BlockKey(conn, asdu));
-    if (found == blocks_.end())
+    const TPaged* found = FindPaged(conn, asdu);
+    if (found == nullptr)
         return block;
-    block.index_ = this;
     block.conn_ = conn;
     block.asdu_ = asdu;
-    if (!found->second.sparse) {
-        block.dense_ = &found->second.slots;
-        block.first_ = found->second.first;
+    if (found->sparse) {
+        block.index_ = this;
+    } else {
+        block.pages_ = found->pages.data();
+        block.slots_ = found->slots.data();
+        block.pageCount_ = static_cast<long>(found->pages.size());
+        block.firstPage_ = found->firstPage;
     }
     return block;
 }
@@ -155,7 +180,7 @@ void TTagIndex::Clear()
 {
     slots_.clear();
     used_ = 0;
-    blocks_.clear();
+    conns_.clear();
 }
 
 void TTagIndex::Grow()
