@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <utility>
 
 namespace gw {
@@ -32,6 +33,15 @@ constexpr TTagCategory Categories[] = {
     {C::dcn_TS32, 4, "32 ТС (4 байта)"},
     {C::dcn_TS16IZM, 1, "16 ТС с изм.(4 байта)"},
 };
+
+constexpr bool InNameOrder()
+{
+    for (std::size_t i = 0; i < std::size(Categories); ++i)
+        if (static_cast<std::size_t>(Categories[i].tcName) != i)
+            return false;
+    return true;
+}
+static_assert(InNameOrder(), "DataCategory indexes the table by name");
 
 bool IsSignalCategory(TagCategName n) { return n <= C::tcn_TU; }
 
@@ -97,6 +107,15 @@ std::uint8_t StoredQuality(std::uint8_t received, bool timeInvalid)
     return timeInvalid ? static_cast<std::uint8_t>(q | QualityTimeInvalid) : q;
 }
 
+// The one copy of a host's text that every tag of the host points to.
+const std::string* SharedHost(std::string host)
+{
+    static std::mutex lock;
+    static std::set<std::string, std::less<>> hosts;
+    const std::lock_guard<std::mutex> guard(lock);
+    return &*hosts.insert(std::move(host)).first;
+}
+
 std::uint32_t Word32(const std::array<std::uint8_t, 8>& bv)
 {
     return std::uint32_t(bv[0]) | std::uint32_t(bv[1]) << 8 | std::uint32_t(bv[2]) << 16 | std::uint32_t(bv[3]) << 24;
@@ -123,10 +142,9 @@ PTagCategory TTagCategoryList::GetPtc(TagCategName tcName) const
 
 PTagCategory DataCategory(TagCategName tcName)
 {
-    for (const TTagCategory& c : Categories)
-        if (c.tcName == tcName)
-            return IsSignalCategory(tcName) ? nullptr : &c;
-    return nullptr;
+    // Every store asks: the table is in the order of the names.
+    const auto i = static_cast<std::size_t>(tcName);
+    return i < std::size(Categories) && !IsSignalCategory(tcName) ? &Categories[i] : nullptr;
 }
 
 // ---- values ----
@@ -154,6 +172,23 @@ bool TValue1::SetParam1(std::span<const std::uint8_t> buf, std::size_t offset, s
     SetParam1(bv[0], Quality, prQual, dt2, qtype_, pdc_); // everything but the value bytes
     std::memcpy(bv.data(), buf.data() + offset, n);
     return true;
+}
+
+bool TValue1::Replace(const std::uint8_t* value, std::size_t n, std::uint8_t Quality, TDateTime dt2,
+                      TQualityType qtype_, PTagCategory pdc_)
+{
+    // A byte loop: n is 1, 2 or 4, too few for a call to memcmp.
+    bool changed = !prQualit || Qualit != Quality;
+    for (std::size_t i = 0; i < n; ++i)
+        changed |= bv[i] != value[i];
+    qtype = qtype_;
+    pdc = pdc_;
+    prQualit = true;
+    Qualit = Quality;
+    std::memcpy(bv.data(), value, n);
+    if (dt2 != 0)
+        dt = dt2;
+    return changed;
 }
 
 bool TValue1::Equival(const TValue1& LastValue) const
@@ -278,13 +313,15 @@ std::string TValue1::ToStringValue() const
 
 // ---- tags ----
 
+TTagSignal::TTagSignal() : FIP_adrr4(SharedHost({})) {}
+
 void TTagSignal::Init(std::string AName, int AAsduAddress, int AObjAddress, std::string IP_addr_host, int IP_POrt99,
                       PTagCategory ptc, int AIndArm, int Adouble_ts_val, int Nomer_TS_in_KP1, int Nomer_TIT_in_KP1)
 {
     FName = std::move(AName);
     FAsduAddress = AAsduAddress;
     FObjAddress = AObjAddress;
-    FIP_adrr4 = std::move(IP_addr_host);
+    FIP_adrr4 = SharedHost(std::move(IP_addr_host));
     FPort4 = IP_POrt99;
     Value.ptc = ptc;
     FIndArm = AIndArm;
@@ -311,9 +348,9 @@ void TTagSignal::SetInvalid()
     FPrNew = true;
 }
 
-void TTagSignal::AfterStore(const TValue1& before)
+void TTagSignal::AfterStore(bool changed)
 {
-    SetOnReceive(Value.Equival(before));
+    SetOnReceive(!changed);
     if (FPrNew && owner_)
         owner_->Trace(*this);
 }
@@ -351,10 +388,9 @@ std::string TTagSignal::ChangeTS1(PTypeIdent ptid, std::span<const std::uint8_t>
         break;
     default: return "ChangeTS() не обрабатывает код=" + std::to_string(ptid->Code);
     }
-    const TValue1 before = Value;
+    const auto state = static_cast<std::uint8_t>(b & mask);
     const std::uint8_t quality = StoredQuality(static_cast<std::uint8_t>(b & ~mask), timeInvalid);
-    Value.SetParam1(static_cast<std::uint8_t>(b & mask), quality, true, dt, ptid->qtype, pdc);
-    AfterStore(before);
+    AfterStore(Value.Replace(&state, 1, quality, dt, ptid->qtype, pdc));
     return {};
 }
 
@@ -371,12 +407,19 @@ std::string TTagSignal::ChangeVal(PTypeIdent ptid, std::span<const std::uint8_t>
     std::uint8_t quality = 0;
     if (rule.qualityAt >= 0)
         quality = buf[offset + static_cast<std::size_t>(rule.qualityAt)];
-    const TValue1 before = Value;
-    Value.CounterStatus = rule.counter ? quality : 0;
+    const std::uint8_t counterStatus = rule.counter ? quality : 0;
+    bool changed = Value.CounterStatus != counterStatus;
+    Value.CounterStatus = counterStatus;
     if (rule.counter)
         quality &= CounterQualityBits;
-    Value.SetParam1(buf, offset, StoredQuality(quality, timeInvalid), true, dt, ptid->qtype, DataCategory(rule.pdc));
-    AfterStore(before);
+    const PTagCategory pdc = DataCategory(rule.pdc);
+    const auto n = static_cast<std::size_t>(pdc->valuelen);
+    // An element shorter than its category's value (no type of the table
+    // has one) stores nothing but the status.
+    if (buf.size() - offset >= n)
+        changed =
+            Value.Replace(buf.data() + offset, n, StoredQuality(quality, timeInvalid), dt, ptid->qtype, pdc) || changed;
+    AfterStore(changed);
     return {};
 }
 
@@ -389,6 +432,7 @@ TTagSignalList::TTagSignalList(const TArmSignals* armSignals, TSstList* sstList,
 
 void TTagSignalList::Clear()
 {
+    ++generation_;
     List.clear();
     index_.Clear();
     conns_.clear();
@@ -420,7 +464,9 @@ void TTagSignalList::AddTag(const TTagSignal& ptg)
     TTagSignal& tag = List.emplace_back(ptg);
     tag.FPrNew = tag.FprReceive = false;
     tag.owner_ = this;
-    tag.conn_ = InternConn(tag.FIP_adrr4, tag.FPort4);
+    tag.conn_ = InternConn(*tag.FIP_adrr4, tag.FPort4);
+    tag.sstPos_ = sstList_ ? sstList_->FindSstInd(SstIdOf(tag)) : 0;
+    ++generation_;
     // emplace keeps an existing entry, so the lowest index wins.
     index_.Insert({tag.conn_, tag.FAsduAddress, tag.FObjAddress}, Count() - 1);
 }
@@ -508,7 +554,7 @@ std::string TTagSignalList::Spread(PTypeIdent ptid, const TTagSignal& ptg0, TVal
                 const TValue1 before = target->Value;
                 target->Value.SetParam1(static_cast<std::uint8_t>(source.bv[n / 8] >> (n % 8) & 1), source.Qualit,
                                         source.prQualit, source.dt, TQualityType::Q0, DataCategory(C::dcn_TS8a));
-                target->AfterStore(before);
+                target->AfterStore(!target->Value.Equival(before));
             }
         }
     }
@@ -562,7 +608,7 @@ int TTagSignalList::SstIdOf(const TTagSignal& tag) const
 void TTagSignalList::MarkReceive(const TTagSignal& tag)
 {
     if (sstList_)
-        sstList_->MarkSstReceive(SstIdOf(tag));
+        sstList_->MarkSstReceiveAt(tag.sstPos_);
 }
 
 void TTagSignalList::Trace(const TTagSignal& tag)
