@@ -194,9 +194,9 @@ void StationsDecode(benchmark::State& state)
     TServiceContext service;
     TServiceRun run;
     bench::LoadStations(service, run);
-    std::vector<std::string> ips;
+    std::vector<int> conns; // each station's channel finds its connection once
     for (int s = 0; s < bench::kStations; ++s)
-        ips.push_back(bench::StationIp(s));
+        conns.push_back(run.TagSignalList.FindConn(bench::StationIp(s), bench::kStationPort));
     const bench::TStationFrames streams[2] = {bench::TStreamWriter(1, 0).Frames(shape, frames),
                                               bench::TStreamWriter(2, 5000000).Frames(shape, frames)};
     TTypeIdentList types;
@@ -209,8 +209,7 @@ void StationsDecode(benchmark::State& state)
         const bench::TStationFrames& s = streams[which ^= 1];
         for (const auto& at : s.At) {
             TIEC_ASDUt asdu(s.Bytes, static_cast<int>(at.offset) + 6, at.length - 6, layout, types);
-            asdu.IP_address2 = ips[at.station];
-            asdu.IP_port3 = bench::kStationPort;
+            asdu.TagConn = conns[at.station];
             asdu.ReceiveRaspak1(ctx);
         }
         objects += s.Objects;

@@ -101,7 +101,7 @@ TIEC_ASDUt::TIEC_ASDUt(std::span<const std::uint8_t> frame, int offset, int leng
 
 TIEC_ASDUt::TIEC_ASDUt(int code, int SeqNumb, int cot, int asduAddress, int objAddress,
                        std::span<const std::uint8_t> data, const TAsduLayout& layout, const TTypeIdentList& types)
-    : SeqNumb1(SeqNumb), COT(cot), ptid(types.FindTypeIdent(code)), ObjAddress(objAddress),
+    : SeqNumb1(SeqNumb), COT(cot), Data1{}, ptid(types.FindTypeIdent(code)), ObjAddress(objAddress),
       OriginatorAddress(layout.originator), ASDUAddress(asduAddress), nelem(SeqNumb & 0x7F), FCode(code),
       FLayout(layout), FTypes(&types), FHeaderOk(true), FBuilt(true)
 {
@@ -159,7 +159,8 @@ void TIEC_ASDUt::ReceiveRaspak1(const TRaspakContext& ctx)
         }
     }
     auto lock = ctx.tags.Lock();
-    const TTagIndex::TBlock tags = ctx.tags.Block(ctx.tags.FindConn(IP_address2, IP_port3), ASDUAddress);
+    const int conn = TagConn == ConnByAddress ? ctx.tags.FindConn(IP_address2, IP_port3) : TagConn;
+    const TTagIndex::TBlock tags = ctx.tags.Block(conn, ASDUAddress);
     for (int i = 0; i < plan->count; ++i) {
         std::string text = RaspakInformObject(*plan, i, tags, ctx);
         if (!text.empty())

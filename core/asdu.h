@@ -34,7 +34,7 @@ struct TRaspakContext {
 
 class TIEC_ASDUt {
 public:
-    TIEC_ASDUt() = default;
+    TIEC_ASDUt() : Data1{} {}
     // A received ASDU: the length bytes from offset of frame (the link passes
     // the I-frame with offset 6). When the bytes are fewer than the header
     // (or run past frame), HeaderOk() is false and nothing else is read. The
@@ -74,7 +74,7 @@ public:
     int SeqNumb1 = 0;          // VSQ: SQ in bit 7, element count in bits 0..6
     int COT = 0;               // cause byte with P/N (0x40) and T (0x80)
     int lenData = 0;           // bytes in Data1
-    TACOMDATA Data1{};         // built: the element bytes (see Data())
+    TACOMDATA Data1;           // built: the element bytes (see Data()); unset when received
     PTypeIdent ptid = nullptr; // nullptr for a code the station does not know
     int ObjAddress = 0;        // received: the first object's address; built: the object address
     int OriginatorAddress = 0;
@@ -83,9 +83,13 @@ public:
     int BlockAddress = 0;    // sequence: address of the first element
     TDateTime BlockDate = 0; // sequence with one trailing time tag: that time
     // The connection a received ASDU came on; its tags are found by it. The
-    // caller keeps the text alive while the ASDU is parsed.
+    // caller keeps the text alive while the ASDU is parsed. A receiver that
+    // knows the connection's number in the tag list (FindConn, found once
+    // per connection) gives it in TagConn instead.
     std::string_view IP_address2;
     int IP_port3 = 0;
+    static constexpr int ConnByAddress = -2;
+    int TagConn = ConnByAddress;
     int Nomer_sock = 0;
 
 private:
