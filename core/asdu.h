@@ -19,7 +19,20 @@
 namespace gw {
 
 class TMessBuff;
+class TTagSignal;
 class TTagSignalList;
+
+// What the parser does with one information object, by type name.
+enum class TObjAction : std::uint8_t {
+    Unhandled,  // "Нет обработки принятого кадра с типом=..."
+    StoreTS,    // single and double points: ChangeTS1
+    StoreVal,   // every other monitored value: ChangeVal
+    StoreBits8, // M_BO_TC: ChangeVal, then spread its 8 bits over point tags
+    Confirm,    // command confirmations: a text for causes 7 and 10
+    GiDone,     // the station reports an interrogation
+    Delay,      // a delay acquisition nobody asked for
+    Silent,     // end of initialisation, clock synchronisation
+};
 
 // Element bytes handed to the builder.
 using TACOMDATA = std::array<std::uint8_t, 255>;
@@ -93,7 +106,13 @@ public:
     int Nomer_sock = 0;
 
 private:
-    std::string RaspakInformObject(const TObjectPlan& plan, int ielem, const TTagIndex::TBlock& tags,
+    // An object of a received ASDU: its address and, for a value to store,
+    // its tag (null when none has that address).
+    struct TObject {
+        int addr;
+        TTagSignal* tag;
+    };
+    std::string RaspakInformObject(const TObjectPlan& plan, int ielem, TObjAction act, const TObject& object,
                                    const TRaspakContext& ctx);
     // The time of element ielem (0 when its type has none); a time tag marked
     // invalid gives the reception time and sets timeInvalid.
