@@ -6,12 +6,13 @@ namespace gw {
 
 namespace {
 
-// A block keeps its pages while slots and directory together are no more
-// than this many per entry (plus a small allowance for the first few): 4
-// bytes a slot keeps it within the hash's 32 bytes an entry however the
-// addresses are spread.
-constexpr long PagedSlotsPerEntry = 8;
+// A block keeps its pages while directory and slots together take no more
+// than this many 4-byte words per entry (plus a small allowance for the
+// first few): it stays within the hash's 32 bytes an entry however the
+// addresses are spread. A directory entry takes four words.
+constexpr long PagedWordsPerEntry = 8;
 constexpr long PagedAllowance = 512;
+constexpr long PageWords = 4;
 
 } // namespace
 
@@ -21,33 +22,44 @@ bool TTagIndex::TPaged::Add(int obj, int index)
         return false;
     ++count;
     const int page = obj >> PageBits;
+    const int bit = obj & PageMask;
     if (pages.empty())
         firstPage = page;
     const long first = std::min<long>(firstPage, page);
     const long last = std::max<long>(firstPage + static_cast<long>(pages.size()) - 1, page);
-    const long span = std::max<long>(last - first + 1, static_cast<long>(pages.size()));
-    const bool newPage = page < firstPage || page - firstPage >= static_cast<long>(pages.size())
-                         || pages[static_cast<std::size_t>(page - firstPage)] < 0;
-    const long size = span + static_cast<long>(slots.size()) + (newPage ? PageSize : 0);
-    if (size > PagedSlotsPerEntry * count + PagedAllowance) {
+    const long span = std::max<long>(last - first + 1, 1);
+    const long at = page - first;
+    const long shift = firstPage - first; // entries the directory grows by at its front
+    const TPage* old = page >= firstPage && page - firstPage < static_cast<long>(pages.size())
+                           ? &pages[static_cast<std::size_t>(page - firstPage)]
+                           : nullptr;
+    // A tag that does not follow the page's first gives the page its slots.
+    const bool toSlots = old != nullptr && old->present != 0 && old->slotsAt < 0 && old->first + bit != index;
+    const long words = PageWords * span + static_cast<long>(slots.size()) + (toSlots ? PageSize : 0);
+    if (words > PagedWordsPerEntry * count + PagedAllowance) {
         sparse = true;
         return false;
     }
-    if (pages.empty())
-        pages.assign(1, -1);
-    else if (page < firstPage)
-        pages.insert(pages.begin(), static_cast<std::size_t>(firstPage - page), -1);
-    else if (page - firstPage >= static_cast<long>(pages.size()))
-        pages.resize(static_cast<std::size_t>(page - firstPage + 1), -1);
+    if (shift > 0)
+        pages.insert(pages.begin(), static_cast<std::size_t>(shift), TPage{});
+    if (static_cast<long>(pages.size()) < span)
+        pages.resize(static_cast<std::size_t>(span));
     firstPage = static_cast<int>(first);
-    int& base = pages[static_cast<std::size_t>(page - firstPage)];
-    if (base < 0) {
-        base = static_cast<int>(slots.size());
+    TPage& p = pages[static_cast<std::size_t>(at)];
+    if (p.present == 0) {
+        p.first = index - bit;
+    } else if (toSlots) {
+        p.slotsAt = static_cast<int>(slots.size());
         slots.resize(slots.size() + PageSize, -1);
+        for (int i = 0; i < PageSize; ++i)
+            if (p.present >> i & 1)
+                slots[static_cast<std::size_t>(p.slotsAt + i)] = p.first + i;
     }
-    int& slot = slots[static_cast<std::size_t>(base + (obj & PageMask))];
-    if (slot < 0)
-        slot = index;
+    if ((p.present >> bit & 1) != 0)
+        return true; // the first added keeps its place
+    p.present |= std::uint64_t{1} << bit;
+    if (p.slotsAt >= 0)
+        slots[static_cast<std::size_t>(p.slotsAt + bit)] = index;
     return true;
 }
 
@@ -56,8 +68,7 @@ int TTagIndex::TPaged::Find(int obj) const
     const long at = static_cast<long>(obj >> PageBits) - firstPage;
     if (at < 0 || at >= static_cast<long>(pages.size()))
         return -1;
-    const int base = pages[static_cast<std::size_t>(at)];
-    return base < 0 ? -1 : slots[static_cast<std::size_t>(base + (obj & PageMask))];
+    return pages[static_cast<std::size_t>(at)].Find(obj, slots.data());
 }
 
 std::uint64_t TTagIndex::Hash(const TKey& k)
@@ -105,11 +116,9 @@ void TTagIndex::Insert(const TKey& key, int index)
     // ones the pages held move there when they are given up.
     if (!wasSparse) {
         for (std::size_t p = 0; p < block.pages.size(); ++p) {
-            if (block.pages[p] < 0)
-                continue;
             const int firstObj = (block.firstPage + static_cast<int>(p)) * PageSize;
             for (int i = 0; i < PageSize; ++i) {
-                const int at = block.slots[static_cast<std::size_t>(block.pages[p] + i)];
+                const int at = block.pages[p].Find(firstObj + i, block.slots.data());
                 if (at >= 0)
                     InsertSlot({key.conn, key.asdu, firstObj + i}, at);
             }

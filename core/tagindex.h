@@ -5,12 +5,16 @@
 // so the receive path resolves that pair once (Block) and each object by its
 // address alone. Stations number their objects in runs, often one run per
 // kind of signal with a gap between (1..100, 1001..1100, ...), so a block is
-// a paged table: the object address picks a page of 64 slots through a page
-// directory over the pages in use, and the slot holds the tag index. That is
-// two reads of a few hundred kilobytes for all tags, which stay in cache. A
-// block whose addresses are spread too thin for pages (more slots than the
-// hash would take bytes) falls back to a flat open-addressed hash (linear
-// probing, at most half full), which holds the objects of such blocks only.
+// a paged table: the object address picks a page of 64 addresses in a
+// directory over the pages in use. A page says which of its addresses have a
+// tag (a bit each) and, as the tags of a run are added one after another,
+// the first one's index: the others follow it. Only a page whose tags do
+// not follow one another keeps a slot per address. So a lookup reads one
+// directory entry of 16 bytes, and the directories of all tags stay in
+// cache. A block whose addresses are spread too thin for pages (more bytes
+// than the hash would take) falls back to a flat open-addressed hash
+// (linear probing, at most half full), which holds the objects of such
+// blocks only.
 // Connections are numbered from 0 (the tag list's numbers); a key with a
 // negative connection is never stored.
 
@@ -20,6 +24,27 @@
 namespace gw {
 
 class TTagIndex {
+    static constexpr int PageBits = 6;
+    static constexpr int PageSize = 1 << PageBits;
+    static constexpr int PageMask = PageSize - 1;
+
+    // PageSize object addresses of a block: bit i of present says whether
+    // address i has a tag; its index is first + i, or slots[slotsAt + i] for
+    // a page that keeps slots (slotsAt >= 0).
+    struct TPage {
+        std::uint64_t present = 0;
+        int first = 0;
+        int slotsAt = -1;
+
+        int Find(int obj, const int* slots) const
+        {
+            const int i = obj & PageMask;
+            if ((present >> i & 1) == 0)
+                return -1;
+            return slotsAt < 0 ? first + i : slots[slotsAt + i];
+        }
+    };
+
 public:
     struct TKey {
         int conn, asdu, obj;
@@ -34,16 +59,13 @@ public:
             if (pages_ == nullptr)
                 return index_ == nullptr ? -1 : index_->FindSlot({conn_, asdu_, obj});
             const long at = static_cast<long>(obj >> PageBits) - firstPage_;
-            if (at < 0 || at >= pageCount_)
-                return -1;
-            const int base = pages_[at];
-            return base < 0 ? -1 : slots_[base + (obj & PageMask)];
+            return at < 0 || at >= pageCount_ ? -1 : pages_[at].Find(obj, slots_);
         }
 
     private:
         friend class TTagIndex;
         const TTagIndex* index_ = nullptr; // a block too thin for pages: its objects are in the hash
-        const int* pages_ = nullptr;       // null: no pages
+        const TPage* pages_ = nullptr;     // null: no pages
         const int* slots_ = nullptr;
         long pageCount_ = 0;
         int firstPage_ = 0;
@@ -58,23 +80,19 @@ public:
     void Clear();
 
 private:
-    static constexpr int PageBits = 6;
-    static constexpr int PageSize = 1 << PageBits;
-    static constexpr int PageMask = PageSize - 1;
-
     struct TSlot {
         TKey key;
         int index = -1; // -1: empty
     };
-    // The pages of one (connection, common address). Kept while its slots
-    // and directory stay near its entry count.
+    // The pages of one (connection, common address). Kept while its
+    // directory and slots stay near its entry count.
     struct TPaged {
         int asdu = 0;
-        int firstPage = 0;      // page number of pages[0]
-        int count = 0;          // entries added
-        bool sparse = false;    // given up: the objects are in the hash
-        std::vector<int> pages; // page number - firstPage -> its first slot, -1: none
-        std::vector<int> slots; // PageSize per page: the tag index, -1: none
+        int firstPage = 0;        // page number of pages[0]
+        int count = 0;            // entries added
+        bool sparse = false;      // given up: the objects are in the hash
+        std::vector<TPage> pages; // by page number - firstPage
+        std::vector<int> slots;   // PageSize for each page that keeps slots: the tag index, -1: none
         // False, and nothing stored, when the block is (or just became) too
         // thin for pages; the caller then keeps its objects in the hash.
         bool Add(int obj, int index);
