@@ -107,6 +107,30 @@ std::uint8_t StoredQuality(std::uint8_t received, bool timeInvalid)
     return timeInvalid ? static_cast<std::uint8_t>(q | QualityTimeInvalid) : q;
 }
 
+// The first n bytes of bv become value's; true when they differ. n is 1, 2
+// or 4 for every category: those are one word each, no call to memcmp.
+bool CopyChanged(std::array<std::uint8_t, 8>& bv, const std::uint8_t* value, std::size_t n)
+{
+    const auto copy = [&](auto word) {
+        decltype(word) was, now;
+        std::memcpy(&was, bv.data(), sizeof word);
+        std::memcpy(&now, value, sizeof word);
+        std::memcpy(bv.data(), &now, sizeof word);
+        return was != now;
+    };
+    switch (n) {
+    case 1: return copy(std::uint8_t{});
+    case 2: return copy(std::uint16_t{});
+    case 4: return copy(std::uint32_t{});
+    default: {
+        n = std::min(n, bv.size());
+        const bool changed = std::memcmp(bv.data(), value, n) != 0;
+        std::memcpy(bv.data(), value, n);
+        return changed;
+    }
+    }
+}
+
 // The one copy of a host's text that every tag of the host points to.
 const std::string* SharedHost(std::string host)
 {
@@ -177,15 +201,12 @@ bool TValue1::SetParam1(std::span<const std::uint8_t> buf, std::size_t offset, s
 bool TValue1::Replace(const std::uint8_t* value, std::size_t n, std::uint8_t Quality, TDateTime dt2,
                       TQualityType qtype_, PTagCategory pdc_)
 {
-    // A byte loop: n is 1, 2 or 4, too few for a call to memcmp.
-    bool changed = !prQualit || Qualit != Quality;
-    for (std::size_t i = 0; i < n; ++i)
-        changed |= bv[i] != value[i];
+    const bool qualityChanged = !prQualit || Qualit != Quality;
+    const bool changed = CopyChanged(bv, value, n) || qualityChanged;
     qtype = qtype_;
     pdc = pdc_;
     prQualit = true;
     Qualit = Quality;
-    std::memcpy(bv.data(), value, n);
     if (dt2 != 0)
         dt = dt2;
     return changed;
