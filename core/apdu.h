@@ -141,8 +141,11 @@ private:
         T104APDU frame;
         std::int64_t sentMs = 0;
     };
-    TSlot& At(int i) { return List[static_cast<std::size_t>((head + i) % FSize)]; }
-    const TSlot& At(int i) const { return List[static_cast<std::size_t>((head + i) % FSize)]; }
+    // The slot i places after head, 0 <= i <= FSize: a wrap, not a division,
+    // as every received frame asks for one.
+    std::size_t Ring(int i) const { return static_cast<std::size_t>(head + i >= FSize ? head + i - FSize : head + i); }
+    TSlot& At(int i) { return List[Ring(i)]; }
+    const TSlot& At(int i) const { return List[Ring(i)]; }
     // The slot at the write position, made if it is not yet; the caller has checked !Full().
     TSlot& FreeSlot();
 
