@@ -1,5 +1,6 @@
 #include "core/tags.h"
 
+#include "core/hosttext.h"
 #include "core/kplist.h"
 #include "core/logcategories.h"
 #include "core/messbuff.h"
@@ -8,7 +9,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <set>
 #include <utility>
 
 namespace gw {
@@ -129,15 +129,6 @@ bool CopyChanged(std::array<std::uint8_t, 8>& bv, const std::uint8_t* value, std
         return changed;
     }
     }
-}
-
-// The one copy of a host's text that every tag of the host points to.
-const std::string* SharedHost(std::string host)
-{
-    static std::mutex lock;
-    static std::set<std::string, std::less<>> hosts;
-    const std::lock_guard<std::mutex> guard(lock);
-    return &*hosts.insert(std::move(host)).first;
 }
 
 std::uint32_t Word32(const std::array<std::uint8_t, 8>& bv)
