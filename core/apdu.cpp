@@ -175,8 +175,8 @@ TBufferAPDU::TSlot& TBufferAPDU::FreeSlot()
 {
     const std::size_t index = Ring(indAdd);
     while (List.size() <= index)
-        List.emplace_back();
-    return List[index];
+        List.push_back(std::make_unique<TSlot>());
+    return *List[index];
 }
 
 bool TBufferAPDU::Put1(const T104APDU& frame)
