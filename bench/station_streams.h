@@ -71,6 +71,16 @@ inline void LoadStations(TServiceContext& ctx, TServiceRun& run)
     LoadSignalLists(ctx, run);
 }
 
+// Whether the stations' tags took the streams: at least a quarter of them
+// received (the cyclic shape reaches the measured values only).
+inline bool StationsStored(const TTagSignalList& tags)
+{
+    int received = 0;
+    for (int t = 0; t < tags.Count(); ++t)
+        received += tags.GetTag(t)->prReceive() ? 1 : 0;
+    return tags.Count() == kSignals && received >= kSignals / 4;
+}
+
 // I-frames one after another; frame f of station At[f].station is
 // Bytes[At[f].offset ..] (APCI included), numbered N(S) = 0.. per station.
 struct TStationFrames {
