@@ -188,7 +188,8 @@ std::string TIEC_ASDUt::RaspakInformObject(const TObjectPlan& plan, int ielem, T
                    + " для бработки принятого кадра с типом=" + std::to_string(FCode);
         }
         bool timeInvalid = false;
-        const TDateTime dt = ElementTime(plan, ielem, ctx, timeInvalid);
+        // Most values come without a time tag: no call for them.
+        const TDateTime dt = plan.timeLen > 0 || plan.sharedTime ? ElementTime(plan, ielem, ctx, timeInvalid) : 0;
         if (act == TObjAction::StoreTS)
             return ptg->ChangeTS1(ptid, Data(), elem, dt, timeInvalid);
         if (act == TObjAction::StoreBits8)

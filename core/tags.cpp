@@ -136,6 +136,24 @@ std::uint32_t Word32(const std::array<std::uint8_t, 8>& bv)
     return std::uint32_t(bv[0]) | std::uint32_t(bv[1]) << 8 | std::uint32_t(bv[2]) << 16 | std::uint32_t(bv[3]) << 24;
 }
 
+// Stores a received value with its quality: n value bytes from value (the
+// category's), a dt2 of 0 keeping the earlier time stamp. True when the
+// quality or those bytes changed: what Equival would tell of the new value
+// against a copy of the old.
+bool Replace(TValue1& v, const std::uint8_t* value, std::size_t n, std::uint8_t Quality, TDateTime dt2,
+             TQualityType qtype, PTagCategory pdc)
+{
+    const bool qualityChanged = !v.prQualit || v.Qualit != Quality;
+    const bool changed = CopyChanged(v.bv, value, n) || qualityChanged;
+    v.qtype = qtype;
+    v.pdc = pdc;
+    v.prQualit = true;
+    v.Qualit = Quality;
+    if (dt2 != 0)
+        v.dt = dt2;
+    return changed;
+}
+
 } // namespace
 
 // ---- categories ----
@@ -187,20 +205,6 @@ bool TValue1::SetParam1(std::span<const std::uint8_t> buf, std::size_t offset, s
     SetParam1(bv[0], Quality, prQual, dt2, qtype_, pdc_); // everything but the value bytes
     std::memcpy(bv.data(), buf.data() + offset, n);
     return true;
-}
-
-bool TValue1::Replace(const std::uint8_t* value, std::size_t n, std::uint8_t Quality, TDateTime dt2,
-                      TQualityType qtype_, PTagCategory pdc_)
-{
-    const bool qualityChanged = !prQualit || Qualit != Quality;
-    const bool changed = CopyChanged(bv, value, n) || qualityChanged;
-    qtype = qtype_;
-    pdc = pdc_;
-    prQualit = true;
-    Qualit = Quality;
-    if (dt2 != 0)
-        dt = dt2;
-    return changed;
 }
 
 bool TValue1::Equival(const TValue1& LastValue) const
@@ -360,7 +364,7 @@ void TTagSignal::SetInvalid()
     FPrNew = true;
 }
 
-void TTagSignal::AfterStore(bool changed)
+inline void TTagSignal::AfterStore(bool changed)
 {
     SetOnReceive(!changed);
     if (FPrNew && owner_)
@@ -402,7 +406,7 @@ std::string TTagSignal::ChangeTS1(PTypeIdent ptid, std::span<const std::uint8_t>
     }
     const auto state = static_cast<std::uint8_t>(b & mask);
     const std::uint8_t quality = StoredQuality(static_cast<std::uint8_t>(b & ~mask), timeInvalid);
-    AfterStore(Value.Replace(&state, 1, quality, dt, ptid->qtype, pdc));
+    AfterStore(Replace(Value, &state, 1, quality, dt, ptid->qtype, pdc));
     return {};
 }
 
@@ -429,8 +433,8 @@ std::string TTagSignal::ChangeVal(PTypeIdent ptid, std::span<const std::uint8_t>
     // An element shorter than its category's value (no type of the table
     // has one) stores nothing but the status.
     if (buf.size() - offset >= n)
-        changed =
-            Value.Replace(buf.data() + offset, n, StoredQuality(quality, timeInvalid), dt, ptid->qtype, pdc) || changed;
+        changed = Replace(Value, buf.data() + offset, n, StoredQuality(quality, timeInvalid), dt, ptid->qtype, pdc)
+                  || changed;
     AfterStore(changed);
     return {};
 }

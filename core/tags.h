@@ -98,13 +98,6 @@ struct TValue1 {
     bool SetParam1(std::span<const std::uint8_t> buf, std::size_t offset, std::uint8_t Quality, bool prQual,
                    TDateTime dt2, TQualityType qtype, PTagCategory pdc);
 
-    // Stores a received value with its quality: n value bytes from value
-    // (the category's), a dt2 of 0 keeping the earlier time stamp. True
-    // when the quality or those bytes changed: what Equival would tell of
-    // the new value against a copy of the old.
-    bool Replace(const std::uint8_t* value, std::size_t n, std::uint8_t Quality, TDateTime dt2, TQualityType qtype,
-                 PTagCategory pdc);
-
     // True when nothing that matters changed against LastValue: the quality
     // (when this value has one), a total's status and the category's value bytes.
     bool Equival(const TValue1& LastValue) const;
