@@ -202,7 +202,8 @@ bool TSubj104::RaspakAPDU(const T104APDU& papdu, bool Save_Obmen, int nomer_sock
     }
     if (!AcceptIFrame(papdu, Save_Obmen, nomer_socket))
         return false;
-    const int headerBytes = Layout().FixedLen() + Layout().szIoa;
+    const TAsduLayout layout = Layout();
+    const int headerBytes = layout.FixedLen() + layout.szIoa;
     if (static_cast<int>(papdu.Asdu().size()) < headerBytes) {
         Log(LogAlways, "Error: ASDU короче заголовка, длина=" + std::to_string(papdu.Asdu().size()));
         return false;

@@ -86,6 +86,8 @@ const TTagIndex::TPaged* TTagIndex::FindPaged(int conn, int asdu) const
     if (conn < 0 || conn >= static_cast<int>(conns_.size()))
         return nullptr;
     const auto& blocks = conns_[static_cast<std::size_t>(conn)];
+    if (blocks.size() == 1) // a connection mostly carries one common address
+        return blocks[0].asdu == asdu ? blocks.data() : nullptr;
     const auto it =
         std::lower_bound(blocks.begin(), blocks.end(), asdu, [](const TPaged& b, int a) { return b.asdu < a; });
     return it != blocks.end() && it->asdu == asdu ? &*it : nullptr;

@@ -508,11 +508,6 @@ int TTagSignalList::FindTag(int conn, int AsduAddress, int ObjAddress, PTagSigna
     return ind;
 }
 
-TTagIndex::TBlock TTagSignalList::Block(int conn, int AsduAddress) const
-{
-    return conn < 0 ? TTagIndex::TBlock() : index_.Block(conn, AsduAddress);
-}
-
 int TTagSignalList::FindTag(const TTagIndex::TBlock& block, int ObjAddress, PTagSignal& ptg)
 {
     const int ind = block.Find(ObjAddress);

@@ -208,7 +208,10 @@ public:
     std::uint64_t Generation() const { return generation_; }
     int FindTag(int conn, int AsduAddress, int ObjAddress, PTagSignal& ptg);
     // The connection and common address once, then each object by its address.
-    TTagIndex::TBlock Block(int conn, int AsduAddress) const;
+    TTagIndex::TBlock Block(int conn, int AsduAddress) const
+    {
+        return conn < 0 ? TTagIndex::TBlock() : index_.Block(conn, AsduAddress);
+    }
     int FindTag(const TTagIndex::TBlock& block, int ObjAddress, PTagSignal& ptg);
 
     // Spreads the 8 bits of an M_BO_TC tag over the point tags at its address
