@@ -52,8 +52,8 @@ std::int16_t Word16(const std::array<std::uint8_t, 8>& bv) { return static_cast<
 // How a monitored type other than a point is stored: its data category and
 // where its quality byte stands in the element.
 struct TValRule {
-    TagCategName pdc;
-    int qualityAt;        // data byte of the quality, or NoQualityByte
+    TagCategName pdc = C::tcn_TS;
+    int qualityAt = 0;    // data byte of the quality, or NoQualityByte
     bool counter = false; // the quality byte is a total's status byte
 };
 // The type carries no quality descriptor (M_ME_ND, M_BO_TC): nothing is known
@@ -65,7 +65,7 @@ constexpr int NoQualityByte = -1;
 // would read as BL, SB and NT.
 constexpr std::uint8_t CounterQualityBits = QualityIV;
 
-bool FindValRule(NameTypeIdent name, TValRule& rule)
+constexpr bool ValRuleOf(NameTypeIdent name, TValRule& rule)
 {
     using N = NameTypeIdent;
     switch (name) {
@@ -93,6 +93,30 @@ bool FindValRule(NameTypeIdent name, TValRule& rule)
     default: return false;
     }
 }
+
+// ValRuleOf for every type name, looked up by every store.
+struct TKnownRule {
+    bool known = false;
+    TValRule rule;
+};
+constexpr auto kValRules = [] {
+    std::array<TKnownRule, static_cast<std::size_t>(NameTypeIdent::M_CB_TC) + 1> rules{};
+    for (std::size_t i = 0; i < rules.size(); ++i)
+        rules[i].known = ValRuleOf(static_cast<NameTypeIdent>(i), rules[i].rule);
+    return rules;
+}();
+
+bool FindValRule(NameTypeIdent name, TValRule& rule)
+{
+    const auto i = static_cast<std::size_t>(name);
+    if (i >= kValRules.size() || !kValRules[i].known)
+        return false;
+    rule = kValRules[i].rule;
+    return true;
+}
+
+// DataCategory of a data category's name, inline for the stores.
+PTagCategory DataCategoryOf(TagCategName tcName) { return &Categories[static_cast<std::size_t>(tcName)]; }
 
 bool ElementFits(PTypeIdent ptid, std::span<const std::uint8_t> buf, std::size_t offset)
 {
@@ -390,13 +414,13 @@ std::string TTagSignal::ChangeTS1(PTypeIdent ptid, std::span<const std::uint8_t>
     case N::M_SP_TA:
     case N::M_SP_TB:
         mask = 1;
-        pdc = DataCategory(C::dcn_SingleTS1);
+        pdc = DataCategoryOf(C::dcn_SingleTS1);
         break;
     case N::M_DP_NA:
     case N::M_DP_TA:
     case N::M_DP_TB:
         mask = 3;
-        pdc = DataCategory(C::dcn_DoubleTS);
+        pdc = DataCategoryOf(C::dcn_DoubleTS);
         // Intermediate and indeterminate states without any quality bit
         // count as invalid, unless the point is published with all four states.
         if (Fdouble_ts_val2 != 1 && (b == 0 || b == 3))
@@ -428,7 +452,7 @@ std::string TTagSignal::ChangeVal(PTypeIdent ptid, std::span<const std::uint8_t>
     Value.CounterStatus = counterStatus;
     if (rule.counter)
         quality &= CounterQualityBits;
-    const PTagCategory pdc = DataCategory(rule.pdc);
+    const PTagCategory pdc = DataCategoryOf(rule.pdc);
     const auto n = static_cast<std::size_t>(pdc->valuelen);
     // An element shorter than its category's value (no type of the table
     // has one) stores nothing but the status.
