@@ -4,7 +4,12 @@
 // tag list the service builds from its station table (ServiceInit); and
 // objects that find no tag (unknown object address, unknown common address),
 // which the log of a running service, keeping none of their lines, drops.
+// StationsDecode: the streams of 200 stations with their objects in blocks,
+// frames in random station order (bench/station_streams.h), into the tags
+// the service builds for them; shape 0 one or two objects a frame of
+// M_SP_TB_1, M_ME_TF_1 or M_ME_NC_1, shape 1 30 M_ME_NC_1 objects a frame.
 
+#include "station_streams.h"
 #include "testkit/measured_tags.h"
 #include "core/asdu.h"
 #include "core/messbuff.h"
@@ -180,6 +185,43 @@ BENCHMARK(AsduDecode)
     ->Arg(static_cast<int>(TRow::ServiceTags))
     ->Arg(static_cast<int>(TRow::UnknownObject))
     ->Arg(static_cast<int>(TRow::UnknownCommonAddress))
+    ->Unit(benchmark::kMillisecond);
+
+void StationsDecode(benchmark::State& state)
+{
+    const auto shape = static_cast<bench::TShape>(state.range(0));
+    const int frames = shape == bench::TShape::Changes ? 40000 : 2000;
+    TServiceContext service;
+    TServiceRun run;
+    bench::LoadStations(service, run);
+    std::vector<int> conns; // each station's channel finds its connection once
+    for (int s = 0; s < bench::kStations; ++s)
+        conns.push_back(run.TagSignalList.FindConn(bench::StationIp(s), bench::kStationPort));
+    const bench::TStationFrames streams[2] = {bench::TStreamWriter(1, 0).Frames(shape, frames),
+                                              bench::TStreamWriter(2, 5000000).Frames(shape, frames)};
+    TTypeIdentList types;
+    const TAsduLayout layout;
+    TMessBuff log(1000);
+    const TRaspakContext ctx{run.TagSignalList, SystemClock(), &log};
+    std::int64_t objects = 0;
+    int which = 0;
+    for (auto _ : state) {
+        const bench::TStationFrames& s = streams[which ^= 1];
+        for (const auto& at : s.At) {
+            TIEC_ASDUt asdu(s.Bytes, static_cast<int>(at.offset) + 6, at.length - 6, layout, types);
+            asdu.TagConn = conns[at.station];
+            asdu.ReceiveRaspak1(ctx);
+        }
+        objects += s.Objects;
+    }
+    if (!bench::StationsStored(run.TagSignalList))
+        state.SkipWithError("the stations' tags were not stored");
+    state.counters["objects/s"] = benchmark::Counter(static_cast<double>(objects), benchmark::Counter::kIsRate);
+}
+BENCHMARK(StationsDecode)
+    ->ArgName("shape")
+    ->Arg(static_cast<int>(bench::TShape::Changes))
+    ->Arg(static_cast<int>(bench::TShape::Cyclic))
     ->Unit(benchmark::kMillisecond);
 
 } // namespace

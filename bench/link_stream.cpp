@@ -1,9 +1,13 @@
 // A station's byte stream through the whole receive path of one channel:
 // chunks of a TCP read cut into I-frames, sequence-checked, acknowledged,
 // parsed and stored into 60 000 tags. Information objects per second on one
-// core.
+// core. StationsLinkStream: 200 channels, each read holding one frame of its
+// station, the reads of the stations in random order, into the tags the
+// service builds for them (bench/station_streams.h; shape 0 one or two
+// objects a frame, shape 1 30 objects).
 
 #include "cross_build_note.h"
+#include "station_streams.h"
 #include "testkit/measured_tags.h"
 #include "core/clients104.h"
 #include "core/tags.h"
@@ -12,6 +16,9 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace gw {
@@ -25,6 +32,7 @@ constexpr std::size_t kChunk = 1460; // one TCP segment per read
 // Connected, with a mailbox that is always free.
 class SinkPort final : public TLinkPort {
 public:
+    explicit SinkPort(std::string host = kIp) : host_(std::move(host)) {}
     bool HasThread() const override { return true; }
     bool IsConnected() const override { return true; }
     bool OfferFrame(std::span<const std::uint8_t>) override { return true; }
@@ -33,9 +41,12 @@ public:
     void RequestDisconnect() override {}
     void CurrentAddress(std::string& h, int& p) const override
     {
-        h = kIp;
+        h = host_;
         p = kPort;
     }
+
+private:
+    std::string host_;
 };
 
 // Object kinds of the stream: type, SQ, element bytes, objects per ASDU.
@@ -107,6 +118,51 @@ void LinkStream(benchmark::State& state)
     state.counters["objects/s"] = benchmark::Counter(static_cast<double>(objects), benchmark::Counter::kIsRate);
 }
 BENCHMARK(LinkStream)->Unit(benchmark::kMillisecond);
+
+void StationsLinkStream(benchmark::State& state)
+{
+    const auto shape = static_cast<bench::TShape>(state.range(0));
+    const int frames = shape == bench::TShape::Changes ? 40000 : 2000;
+    TServiceContext service;
+    TServiceRun run;
+    bench::LoadStations(service, run);
+    TTypeIdentList types;
+    TPrmnArray prmn = MakePrmn104();
+    std::vector<std::string> ips;
+    std::vector<std::unique_ptr<SinkPort>> ports;
+    TClients104 table(bench::kStations);
+    std::vector<std::unique_ptr<TClient104Frm>> channels;
+    for (int s = 0; s < bench::kStations; ++s) {
+        ips.push_back(bench::StationIp(s));
+        SetPrmnDefault(prmn[static_cast<std::size_t>(s)], PrmnKind104, ips.back(), kPort);
+        prmn[static_cast<std::size_t>(s)].prWork1 = 1;
+        ports.push_back(std::make_unique<SinkPort>(ips.back()));
+        auto client = table.AddClient(TLinkSocket{ports.back().get()}, prmn,
+                                      {TLinkEnv{&SystemClock()}, &types, &run.TagSignalList, true});
+        channels.push_back(std::make_unique<TClient104Frm>(client, false, TChannelModel{}));
+    }
+    const bench::TStationFrames streams[2] = {bench::TStreamWriter(1, 0).Frames(shape, frames),
+                                              bench::TStreamWriter(2, 5000000).Frames(shape, frames)};
+    std::int64_t objects = 0;
+    int which = 0;
+    for (auto _ : state) {
+        for (auto& channel : channels)
+            channel->OnConnect(); // sequence numbers from 0 again
+        const bench::TStationFrames& s = streams[which ^= 1];
+        for (const auto& at : s.At)
+            channels[at.station]->OnReceive({{s.Bytes.data() + at.offset, at.length}, ips[at.station], kPort}, false,
+                                            at.station);
+        objects += s.Objects;
+    }
+    if (!bench::StationsStored(run.TagSignalList))
+        state.SkipWithError("the stations' tags were not stored");
+    state.counters["objects/s"] = benchmark::Counter(static_cast<double>(objects), benchmark::Counter::kIsRate);
+}
+BENCHMARK(StationsLinkStream)
+    ->ArgName("shape")
+    ->Arg(static_cast<int>(bench::TShape::Changes))
+    ->Arg(static_cast<int>(bench::TShape::Cyclic))
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace gw

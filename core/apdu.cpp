@@ -173,10 +173,10 @@ TBufferAPDU::TBufferAPDU(int size) : FSize(std::max(size, 0)) {}
 
 TBufferAPDU::TSlot& TBufferAPDU::FreeSlot()
 {
-    const auto index = static_cast<std::size_t>((head + indAdd) % FSize);
+    const std::size_t index = Ring(indAdd);
     while (List.size() <= index)
-        List.emplace_back();
-    return List[index];
+        List.push_back(std::make_unique<TSlot>());
+    return *List[index];
 }
 
 bool TBufferAPDU::Put1(const T104APDU& frame)

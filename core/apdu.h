@@ -6,7 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -141,8 +141,11 @@ private:
         T104APDU frame;
         std::int64_t sentMs = 0;
     };
-    TSlot& At(int i) { return List[static_cast<std::size_t>((head + i) % FSize)]; }
-    const TSlot& At(int i) const { return List[static_cast<std::size_t>((head + i) % FSize)]; }
+    // The slot i places after head, 0 <= i <= FSize: a wrap, not a division,
+    // as every received frame asks for one.
+    std::size_t Ring(int i) const { return static_cast<std::size_t>(head + i >= FSize ? head + i - FSize : head + i); }
+    TSlot& At(int i) { return *List[Ring(i)]; }
+    const TSlot& At(int i) const { return *List[Ring(i)]; }
     // The slot at the write position, made if it is not yet; the caller has checked !Full().
     TSlot& FreeSlot();
 
@@ -150,7 +153,7 @@ private:
     int head = 0;
     int indSend = 0;
     int indAdd = 0;
-    std::deque<TSlot> List;
+    std::vector<std::unique_ptr<TSlot>> List; // each slot made once, where it stays
 };
 
 } // namespace gw

@@ -14,18 +14,6 @@ namespace gw {
 
 namespace {
 
-// What the parser does with one information object, by type name.
-enum class TObjAction : std::uint8_t {
-    Unhandled,  // "Нет обработки принятого кадра с типом=..."
-    StoreTS,    // single and double points: ChangeTS1
-    StoreVal,   // every other monitored value: ChangeVal
-    StoreBits8, // M_BO_TC: ChangeVal, then spread its 8 bits over point tags
-    Confirm,    // command confirmations: a text for causes 7 and 10
-    GiDone,     // the station reports an interrogation
-    Delay,      // a delay acquisition nobody asked for
-    Silent,     // end of initialisation, clock synchronisation
-};
-
 using N = NameTypeIdent;
 constexpr int kNameCount = static_cast<int>(N::M_CB_TC) + 1;
 
@@ -101,7 +89,7 @@ TIEC_ASDUt::TIEC_ASDUt(std::span<const std::uint8_t> frame, int offset, int leng
 
 TIEC_ASDUt::TIEC_ASDUt(int code, int SeqNumb, int cot, int asduAddress, int objAddress,
                        std::span<const std::uint8_t> data, const TAsduLayout& layout, const TTypeIdentList& types)
-    : SeqNumb1(SeqNumb), COT(cot), ptid(types.FindTypeIdent(code)), ObjAddress(objAddress),
+    : SeqNumb1(SeqNumb), COT(cot), Data1{}, ptid(types.FindTypeIdent(code)), ObjAddress(objAddress),
       OriginatorAddress(layout.originator), ASDUAddress(asduAddress), nelem(SeqNumb & 0x7F), FCode(code),
       FLayout(layout), FTypes(&types), FHeaderOk(true), FBuilt(true)
 {
@@ -158,28 +146,40 @@ void TIEC_ASDUt::ReceiveRaspak1(const TRaspakContext& ctx)
             FBlockTimeInvalid = TimeTagInvalid(Data(), at, ptid->timelen);
         }
     }
+    const TObjAction act = ActionOf(ptid->Name);
     auto lock = ctx.tags.Lock();
-    const TTagIndex::TBlock tags = ctx.tags.Block(ctx.tags.FindConn(IP_address2, IP_port3), ASDUAddress);
+    const int conn = TagConn == ConnByAddress ? ctx.tags.FindConn(IP_address2, IP_port3) : TagConn;
+    const TTagIndex::TBlock tags = ctx.tags.Block(conn, ASDUAddress);
+    // The tags of all objects first, each read from memory at once: the tags
+    // of one frame lie far apart, and so their reads overlap.
+    std::array<TObject, 128> objects; // a VSQ counts up to 127
     for (int i = 0; i < plan->count; ++i) {
-        std::string text = RaspakInformObject(*plan, i, tags, ctx);
+        TObject& o = objects[static_cast<std::size_t>(i)];
+        o.addr = plan->sequence ? BlockAddress + i * AddressStep(act)
+                                : ReadLe(Data().data() + plan->AddressAt(i), FLayout.szIoa);
+        o.tag = nullptr;
+        if (act == TObjAction::StoreTS || act == TObjAction::StoreVal || act == TObjAction::StoreBits8)
+            if (ctx.tags.FindTag(tags, o.addr, o.tag) >= 0)
+                __builtin_prefetch(o.tag, 1);
+    }
+    for (int i = 0; i < plan->count; ++i) {
+        std::string text = RaspakInformObject(*plan, i, act, objects[static_cast<std::size_t>(i)], ctx);
         if (!text.empty())
             Log(ctx.log, LogObjects, "(iec2) " + text, ctx.clock);
     }
 }
 
-std::string TIEC_ASDUt::RaspakInformObject(const TObjectPlan& plan, int ielem, const TTagIndex::TBlock& tags,
+std::string TIEC_ASDUt::RaspakInformObject(const TObjectPlan& plan, int ielem, TObjAction act, const TObject& object,
                                            const TRaspakContext& ctx)
 {
-    const TObjAction act = ActionOf(ptid->Name);
-    const int addr = plan.sequence ? BlockAddress + ielem * AddressStep(act)
-                                   : ReadLe(Data().data() + plan.AddressAt(ielem), FLayout.szIoa);
+    const int addr = object.addr;
     const auto elem = static_cast<std::size_t>(plan.ElementAt(ielem));
     switch (act) {
     case TObjAction::StoreTS:
     case TObjAction::StoreVal:
     case TObjAction::StoreBits8: {
-        PTagSignal ptg = nullptr;
-        if (ctx.tags.FindTag(tags, addr, ptg) < 0) {
+        const PTagSignal ptg = object.tag;
+        if (ptg == nullptr) {
             // Objects nobody configured are common (a station sends more than
             // is polled): their line costs two conversions, so only when kept.
             if (ctx.log == nullptr || !ctx.log->Keeps(LogObjects))
@@ -188,7 +188,8 @@ std::string TIEC_ASDUt::RaspakInformObject(const TObjectPlan& plan, int ielem, c
                    + " для бработки принятого кадра с типом=" + std::to_string(FCode);
         }
         bool timeInvalid = false;
-        const TDateTime dt = ElementTime(plan, ielem, ctx, timeInvalid);
+        // Most values come without a time tag: no call for them.
+        const TDateTime dt = plan.timeLen > 0 || plan.sharedTime ? ElementTime(plan, ielem, ctx, timeInvalid) : 0;
         if (act == TObjAction::StoreTS)
             return ptg->ChangeTS1(ptid, Data(), elem, dt, timeInvalid);
         if (act == TObjAction::StoreBits8)

@@ -19,7 +19,20 @@
 namespace gw {
 
 class TMessBuff;
+class TTagSignal;
 class TTagSignalList;
+
+// What the parser does with one information object, by type name.
+enum class TObjAction : std::uint8_t {
+    Unhandled,  // "Нет обработки принятого кадра с типом=..."
+    StoreTS,    // single and double points: ChangeTS1
+    StoreVal,   // every other monitored value: ChangeVal
+    StoreBits8, // M_BO_TC: ChangeVal, then spread its 8 bits over point tags
+    Confirm,    // command confirmations: a text for causes 7 and 10
+    GiDone,     // the station reports an interrogation
+    Delay,      // a delay acquisition nobody asked for
+    Silent,     // end of initialisation, clock synchronisation
+};
 
 // Element bytes handed to the builder.
 using TACOMDATA = std::array<std::uint8_t, 255>;
@@ -34,7 +47,7 @@ struct TRaspakContext {
 
 class TIEC_ASDUt {
 public:
-    TIEC_ASDUt() = default;
+    TIEC_ASDUt() : Data1{} {}
     // A received ASDU: the length bytes from offset of frame (the link passes
     // the I-frame with offset 6). When the bytes are fewer than the header
     // (or run past frame), HeaderOk() is false and nothing else is read. The
@@ -74,7 +87,7 @@ public:
     int SeqNumb1 = 0;          // VSQ: SQ in bit 7, element count in bits 0..6
     int COT = 0;               // cause byte with P/N (0x40) and T (0x80)
     int lenData = 0;           // bytes in Data1
-    TACOMDATA Data1{};         // built: the element bytes (see Data())
+    TACOMDATA Data1;           // built: the element bytes (see Data()); unset when received
     PTypeIdent ptid = nullptr; // nullptr for a code the station does not know
     int ObjAddress = 0;        // received: the first object's address; built: the object address
     int OriginatorAddress = 0;
@@ -83,13 +96,23 @@ public:
     int BlockAddress = 0;    // sequence: address of the first element
     TDateTime BlockDate = 0; // sequence with one trailing time tag: that time
     // The connection a received ASDU came on; its tags are found by it. The
-    // caller keeps the text alive while the ASDU is parsed.
+    // caller keeps the text alive while the ASDU is parsed. A receiver that
+    // knows the connection's number in the tag list (FindConn, found once
+    // per connection) gives it in TagConn instead.
     std::string_view IP_address2;
     int IP_port3 = 0;
+    static constexpr int ConnByAddress = -2;
+    int TagConn = ConnByAddress;
     int Nomer_sock = 0;
 
 private:
-    std::string RaspakInformObject(const TObjectPlan& plan, int ielem, const TTagIndex::TBlock& tags,
+    // An object of a received ASDU: its address and, for a value to store,
+    // its tag (null when none has that address).
+    struct TObject {
+        int addr;
+        TTagSignal* tag;
+    };
+    std::string RaspakInformObject(const TObjectPlan& plan, int ielem, TObjAction act, const TObject& object,
                                    const TRaspakContext& ctx);
     // The time of element ielem (0 when its type has none); a time tag marked
     // invalid gives the reception time and sets timeInvalid.

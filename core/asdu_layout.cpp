@@ -4,16 +4,6 @@
 
 namespace gw {
 
-TAsduLayout TAsduLayout::Make(int szCot, int szCa, int szIoa, int originator)
-{
-    TAsduLayout l;
-    l.originator = originator & 0xFF;
-    l.szCot = szCot >= 2 ? 2 : 1;
-    l.szCa = std::clamp(szCa, 0, 2);
-    l.szIoa = std::clamp(szIoa, 0, 3);
-    return l;
-}
-
 std::optional<TAsduHeader> ReadAsduHeader(const std::uint8_t* asdu, int len, const TAsduLayout& layout)
 {
     if (asdu == nullptr || len < layout.FixedLen())

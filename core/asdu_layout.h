@@ -4,6 +4,7 @@
 // objects of a received ASDU lie. Pure byte arithmetic, shared by the parser,
 // the builders and the frame writer, so both directions agree on one layout.
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 
@@ -21,7 +22,15 @@ struct TAsduLayout {
     // The widths as configured, brought into the ranges above: a cause of 2 or
     // more bytes is 2, else 1; addresses wider than the field allow are read
     // and written at their widest, negative widths as 0.
-    static TAsduLayout Make(int szCot, int szCa, int szIoa, int originator = 0);
+    static TAsduLayout Make(int szCot, int szCa, int szIoa, int originator = 0)
+    {
+        TAsduLayout l;
+        l.originator = originator & 0xFF;
+        l.szCot = szCot >= 2 ? 2 : 1;
+        l.szCa = std::clamp(szCa, 0, 2);
+        l.szIoa = std::clamp(szIoa, 0, 3);
+        return l;
+    }
 
     // Type, VSQ, cause (with originator) and common address.
     int FixedLen() const { return 2 + szCot + szCa; }

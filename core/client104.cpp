@@ -49,6 +49,7 @@ void T104Client::StopConnect()
 void T104Client::DoOnConnect()
 {
     TSubj104::DoOnConnect();
+    tagConnOf_ = 0;
     tClockSyncAnswer.Stop();
     // The commands of the lost connection end with it, also when no pass saw
     // it gone: a station back at once, its transfer started by itself, would
@@ -317,17 +318,26 @@ void T104Client::ParseAsdu(const T104APDU& frame, int nomer_socket)
     ElemTU.OnConfirmation(asdu);
     TuQueue.OnAsdu(asdu);
     OnStartUpAnswer(asdu);
-    std::string host;
-    int port = 0;
-    if (psock.port)
-        psock.port->CurrentAddress(host, port);
-    asdu.IP_address2 = host;
-    asdu.IP_port3 = port;
     asdu.Nomer_sock = nomer_socket;
     if (Logs(LogExchange))
         Log(LogExchange, ">(iec0)" + FIpPort + asdu.ToString());
-    if (ctx.tags)
+    if (ctx.tags) {
+        asdu.TagConn = TagConn();
         asdu.ReceiveRaspak1({*ctx.tags, Clock(), env.log});
+    }
+}
+
+int T104Client::TagConn()
+{
+    if (tagConnOf_ != ctx.tags->Generation()) {
+        std::string host;
+        int port = 0;
+        if (psock.port)
+            psock.port->CurrentAddress(host, port);
+        tagConn_ = ctx.tags->FindConn(host, port);
+        tagConnOf_ = ctx.tags->Generation();
+    }
+    return tagConn_;
 }
 
 } // namespace gw

@@ -102,6 +102,9 @@ private:
     // Queues a station-wide request; dropped when the window is full.
     void QueueStationRequest(const TIEC_ASDUt& asdu, const std::string& what);
     void ParseAsdu(const T104APDU& frame, int nomer_socket);
+    // The number of the connection's address in the tag list, found at its
+    // first ASDU: the address stays for as long as the connection.
+    int TagConn();
     // The start-up's requests after what the station sent: the interrogation
     // on the first clock synchronisation's confirmation, the whole start-up
     // again after its end of initialisation.
@@ -115,6 +118,8 @@ private:
     TTimeCheckPause tWaitConnect;
     TTimeCheckPause tClockSyncAnswer; // runs while the first clock synchronisation awaits its con
     bool FWaitConnect = false;
+    int tagConn_ = -1;
+    std::uint64_t tagConnOf_ = 0; // the tag list's Generation() tagConn_ was found in; 0: none on this connection
     TTuFrameAt tuFrameAt_ = TTuFrameAt::None;
     T104APDU tuFrame_;         // the command's frame as queued, its control field zero
     int tuCommandNo_ = 0;      // ElemTU's command that queued it

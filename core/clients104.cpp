@@ -97,7 +97,7 @@ void TClient104Frm::OnReceive(const TSocket_temp& Socket, bool Save_Obmen, int n
     if (!pcl_->Work())
         return;
     pcl_->TuService1();
-    pcl_->ConnectService(Save_Obmen, nomer_socket);
+    pcl_->ConnectServiceAt(pcl_->ReceivedMs(), Save_Obmen, nomer_socket);
 }
 
 void TClient104Frm::OnConnect()

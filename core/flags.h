@@ -16,8 +16,20 @@ public:
     explicit TFLAG(std::uint32_t afln = 0) : fln(afln) {}
 
     // FSet, FClear and FClearAll change the word and return false; FYes and
-    // FNo tell whether the bit (taken modulo 32) is set or clear.
-    bool Operation(TFlagOperation opName, int bit);
+    // FNo tell whether the bit (taken modulo 32) is set or clear. Inline:
+    // the link asks several flags for every frame.
+    bool Operation(TFlagOperation opName, int bit)
+    {
+        const std::uint32_t mask = 1u << (static_cast<unsigned>(bit) & 31u);
+        switch (opName) {
+        case TFlagOperation::FSet: fln |= mask; return false;
+        case TFlagOperation::FClear: fln &= ~mask; return false;
+        case TFlagOperation::FClearAll: fln = 0; return false;
+        case TFlagOperation::FYes: return (fln & mask) != 0;
+        case TFlagOperation::FNo: return (fln & mask) == 0;
+        }
+        return false;
+    }
     void Reset() { fln = 0; }
 
     std::uint32_t Flags() const { return fln; }

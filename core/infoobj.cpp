@@ -5,6 +5,38 @@
 
 namespace gw {
 
+namespace {
+
+// TryEncodeDateTime with the date of the last call kept: the time tags of a
+// stream mostly share their date, and its check and day count are most of
+// the work. The same sum as TryEncodeDateTime's, so the same time.
+bool EncodeTimeTag(const TDateTimeParts& p, TDateTime& dt)
+{
+    struct TDay {
+        int year = 0, month = 0, day = 0;
+        double days = 0;
+    };
+    thread_local TDay last;
+    if (p.year != last.year || p.month != last.month || p.day != last.day) {
+        TDateTimeParts midnight;
+        midnight.year = p.year;
+        midnight.month = p.month;
+        midnight.day = p.day;
+        TDateTime days = 0;
+        if (!TryEncodeDateTime(midnight, days) || days < 0)
+            return TryEncodeDateTime(p, dt);
+        last = {p.year, p.month, p.day, days};
+    }
+    if (p.hour < 0 || p.hour > 23 || p.minute < 0 || p.minute > 59 || p.second < 0 || p.second > 59 || p.millisecond < 0
+        || p.millisecond > 999)
+        return false;
+    const double ms = ((p.hour * 60.0 + p.minute) * 60.0 + p.second) * 1000.0 + p.millisecond;
+    dt = last.days + ms / MsPerDay;
+    return true;
+}
+
+} // namespace
+
 int GetObjAddr(std::span<const std::uint8_t> bytes, std::size_t& position, int width)
 {
     if (width < 1 || width > 3 || position > bytes.size() || bytes.size() - position < std::size_t(width))
@@ -46,7 +78,7 @@ bool GetDate(std::span<const std::uint8_t> bytes, std::size_t position, TDateTim
         || p.month > 12)
         return true;
     TDateTime decoded = 0;
-    if (!TryEncodeDateTime(p, decoded)) {
+    if (!EncodeTimeTag(p, decoded)) {
         if (log)
             log->Put(LogError, "(err) Error! u_TypeIdent.GetDate(). Плохая метка времени", 0);
         return false;

@@ -77,9 +77,11 @@ TSst* TSstList::GetSst(int pos)
     return pos >= 1 && pos <= Count() ? &List[static_cast<std::size_t>(pos - 1)] : nullptr;
 }
 
-void TSstList::MarkSstReceive(int sstID)
+void TSstList::MarkSstReceive(int sstID) { MarkSstReceiveAt(FindSstInd(sstID)); }
+
+void TSstList::MarkSstReceiveAt(int pos)
 {
-    TSst* sst = GetSst(FindSstInd(sstID));
+    TSst* sst = GetSst(pos);
     if (!sst || sst->flss.Op(TFlagOperation::FYes, TBitFlagSst::bflssReceiveTsTit))
         return;
     sst->flss.Op(TFlagOperation::FSet, TBitFlagSst::bflssReceiveTsTit);

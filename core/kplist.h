@@ -97,6 +97,8 @@ public:
     // bflssReceiveTsTit and bflssChanged the first time. Point stores call it
     // under the tag list's lock.
     void MarkSstReceive(int sstID);
+    // The same for the substation at position pos (FindSstInd); nothing for 0.
+    void MarkSstReceiveAt(int pos);
 
 private:
     std::vector<TSst> List;             // reserved to capacity: addresses never move

@@ -123,6 +123,7 @@ void TSubj104::DoOnDisconnect()
 
 void TSubj104::Receive(const TSocket_temp& Socket, bool Save_Obmen, int nomer_socket)
 {
+    receivedMs_ = Clock().MonotonicMs();
     const auto n = Socket.ReceiveBuf_str.size();
     // A connection being dropped lost its framing or its sequence: what still
     // arrives on it before the socket closes is not taken for frames.
@@ -138,7 +139,7 @@ void TSubj104::Receive(const TSocket_temp& Socket, bool Save_Obmen, int nomer_so
     if (Traces(Save_Obmen) || Logs(LogExchange))
         peerText = " \"\"" + std::string(Socket.RemoteAddress) + "=" + std::to_string(Socket.RemotePort) + "\"\" ";
     area.Add(Socket.ReceiveBuf_str);
-    t3_TestSending.Start();
+    t3_TestSending.StartAt(receivedMs_);
     CutFrames(Save_Obmen, nomer_socket);
 }
 
@@ -201,7 +202,8 @@ bool TSubj104::RaspakAPDU(const T104APDU& papdu, bool Save_Obmen, int nomer_sock
     }
     if (!AcceptIFrame(papdu, Save_Obmen, nomer_socket))
         return false;
-    const int headerBytes = Layout().FixedLen() + Layout().szIoa;
+    const TAsduLayout layout = Layout();
+    const int headerBytes = layout.FixedLen() + layout.szIoa;
     if (static_cast<int>(papdu.Asdu().size()) < headerBytes) {
         Log(LogAlways, "Error: ASDU короче заголовка, длина=" + std::to_string(papdu.Asdu().size()));
         return false;
@@ -341,15 +343,15 @@ bool TSubj104::SendWaitingU(bool Save_Obmen, int nomer_socket)
     return true;
 }
 
-bool TSubj104::T1Expired()
+bool TSubj104::T1Expired(std::int64_t nowMs)
 {
     const std::int64_t t1 = prm.t1;
-    if (s_APDUBuf.Send() > 0 && Clock().MonotonicMs() - s_APDUBuf.OldestSentMs() > t1) {
+    if (s_APDUBuf.Send() > 0 && nowMs - s_APDUBuf.OldestSentMs() > t1) {
         Log(LogLink, "(iec5) t1(вышел таймаут! Нет подтверждения I-кадра. Разрыв соединения)");
         return true;
     }
-    const bool startdtLate = Yes(TBit104Subj::bsb_STARTDT_Act) && t1_Response.CheckExpire(t1, false);
-    const bool testfrLate = Yes(TBit104Subj::bsb_TESTFR_Act) && t1_TestFr.CheckExpire(t1, false);
+    const bool startdtLate = Yes(TBit104Subj::bsb_STARTDT_Act) && t1_Response.CheckExpireAt(nowMs, t1, false);
+    const bool testfrLate = Yes(TBit104Subj::bsb_TESTFR_Act) && t1_TestFr.CheckExpireAt(nowMs, t1, false);
     if (startdtLate || testfrLate) {
         Log(LogLink, "(iec5) t1(вышел таймаут! Нет ответа на U-кадр. Разрыв соединения)");
         return true;
@@ -359,11 +361,16 @@ bool TSubj104::T1Expired()
 
 void TSubj104::ConnectService(bool Save_Obmen, int nomer_socket)
 {
+    ConnectServiceAt(Clock().MonotonicMs(), Save_Obmen, nomer_socket);
+}
+
+void TSubj104::ConnectServiceAt(std::int64_t nowMs, bool Save_Obmen, int nomer_socket)
+{
     if (Yes(TBit104Subj::bsb_CallDoDisconnect))
         DoOnDisconnect();
     if (!Connected() || Yes(TBit104Subj::bsb_Dropping))
         return;
-    if (Yes(TBit104Subj::bsb_ERRSEQAPDU) || Yes(TBit104Subj::bsb_STOPDT_FromKP) || T1Expired()) {
+    if (Yes(TBit104Subj::bsb_ERRSEQAPDU) || Yes(TBit104Subj::bsb_STOPDT_FromKP) || T1Expired(nowMs)) {
         StopConnect();
         Set(TBit104Subj::bsb_Dropping);
         return;
@@ -374,7 +381,7 @@ void TSubj104::ConnectService(bool Save_Obmen, int nomer_socket)
     const int w = GetW();
     if (w > 0) {
         const bool wOver = w >= prm.wMax;
-        if (wOver || t2_AckReseiveI.CheckExpire(prm.t2, false)) {
+        if (wOver || t2_AckReseiveI.CheckExpireAt(nowMs, prm.t2, false)) {
             Log(LogLink, wOver ? "(iec5) Подтверждение приема т.к.(GetW>=wMax)"
                                : "(iec5) Подтверждение приема т.к.(вышел таймаут t2!");
             if (!SendSCommand1(Fvr, wOver, Save_Obmen, nomer_socket))
@@ -382,7 +389,7 @@ void TSubj104::ConnectService(bool Save_Obmen, int nomer_socket)
         }
     }
 
-    if (t3_TestSending.CheckExpire(prm.t3, true) && !Yes(TBit104Subj::bsb_TESTFR_Act)) {
+    if (t3_TestSending.CheckExpireAt(nowMs, prm.t3, true) && !Yes(TBit104Subj::bsb_TESTFR_Act)) {
         Log(LogLink, "(iec5) t3_(вышел таймаут! Послать проверку связи.)");
         Set(TBit104Subj::bsb_TESTFR_Want);
         if (!SendWaitingU(Save_Obmen, nomer_socket))

@@ -95,6 +95,11 @@ public:
     // The service pass: acknowledgements, timers, waiting U-frames (STARTDT
     // act among them), send loop.
     void ConnectService(bool Save_Obmen, int nomer_socket);
+    // The same with the timers read at nowMs: the pass right after a
+    // receive takes the instant of that receive (ReceivedMs).
+    void ConnectServiceAt(std::int64_t nowMs, bool Save_Obmen, int nomer_socket);
+    // The monotonic instant of the last Receive.
+    std::int64_t ReceivedMs() const { return receivedMs_; }
 
     // Appends an I-frame to the send window; false when the window is full.
     bool QueueIFrame(const T104APDU& frame);
@@ -152,7 +157,7 @@ private:
     void AcceptUFrame(const T104APDU& papdu, bool Save_Obmen, int nomer_socket);
     // Sends the U-frames waiting for the mailbox; false when one was refused.
     bool SendWaitingU(bool Save_Obmen, int nomer_socket);
-    bool T1Expired();
+    bool T1Expired(std::int64_t nowMs);
     void ResetLink();
 
     int Fvs = 0;
@@ -167,6 +172,7 @@ private:
     TTimeCheckPause t3_TestSending;
     TReceiveArea area;
     std::string peerText;
+    std::int64_t receivedMs_ = 0;
 };
 
 } // namespace gw

@@ -2,6 +2,7 @@
 
 #include "core/errlist.h"
 #include "core/fatal.h"
+#include "core/hosttext.h"
 
 #include <utility>
 
@@ -76,7 +77,7 @@ TTitBound::TTitBound(bool prcontrol, double RawMin2, double RawMax2, double EngM
 }
 
 TArmRec::TArmRec(int sstID_, SignalType st_, std::string ADispName, std::uint32_t flags)
-    : fl(flags | AbsentFlags), Fst(st_), FDispName(std::move(ADispName)), FsstID(sstID_)
+    : fl(flags | AbsentFlags), Fst(st_), FDispName(std::move(ADispName)), FIP_address(SharedHost({})), FsstID(sstID_)
 {
 }
 
@@ -97,7 +98,7 @@ void TArmRec::SetParam(int kpID_, std::string ACCS, int ASigASDUAddr, int ASigOb
     FCtrlASDUAddr = ACtrlASDUAddr;
     FCtrlObjAddr = ACtrlObjAddr;
     FTitBound = std::move(ApTitBound);
-    FIP_address = std::move(IP_adr);
+    FIP_address = SharedHost(std::move(IP_adr));
     Fport2 = IP_Port;
     Ftype_tu = Atype_tu;
     Ftype_var = Atype_var;

@@ -73,7 +73,7 @@ public:
     int CtrlObjAddr() const { return FCtrlObjAddr; }
     int type_tu() const { return Ftype_tu; }
     int port2() const { return Fport2; }
-    const std::string& IP_address() const { return FIP_address; }
+    const std::string& IP_address() const { return *FIP_address; }
     int type_var() const { return Ftype_var; }
     const TTitBound* pTitBound1() const { return FTitBound.get(); }
 
@@ -85,8 +85,8 @@ private:
     // Ordered so that little is padded: there is one record per signal.
     SignalType Fst;
     std::string FDispName;
-    std::unique_ptr<std::string> FKKS; // null when empty, as the service's records leave it
-    std::string FIP_address;
+    std::unique_ptr<std::string> FKKS;    // null when empty, as the service's records leave it
+    const std::string* FIP_address;       // shared with the other records of the host (SharedHost)
     std::unique_ptr<TTitBound> FTitBound; // measured values only
     int FsstID;
     int FKpID = 0;

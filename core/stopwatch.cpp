@@ -31,8 +31,13 @@ std::int64_t TTimeChecker::TimeFromStart() const
 
 bool TTimeCheckPause::CheckExpire(std::int64_t pause, bool prRestart)
 {
-    std::int64_t nowMs = 0;
-    if (TimeFromStart(nowMs) <= pause)
+    return CheckExpireAt(clock->MonotonicMs(), pause, prRestart);
+}
+
+bool TTimeCheckPause::CheckExpireAt(std::int64_t nowMs, std::int64_t pause, bool prRestart)
+{
+    const std::int64_t elapsed = hasStart ? nowMs - tmstamp0 : NeverStartedMs;
+    if (elapsed <= pause)
         return false;
     if (prRestart)
         StartAt(nowMs);

@@ -49,6 +49,9 @@ public:
     // stopwatch included); then restarts at the measured instant when
     // prRestart, else stops. Nothing changes when not expired.
     bool CheckExpire(std::int64_t pause, bool prRestart);
+    // The same at an instant the caller read (MonotonicMs of its clock), so
+    // that a pass over several stopwatches reads the clock once.
+    bool CheckExpireAt(std::int64_t nowMs, std::int64_t pause, bool prRestart);
 };
 
 class TTimeTrace : public TTimeChecker {

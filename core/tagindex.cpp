@@ -6,57 +6,69 @@ namespace gw {
 
 namespace {
 
-// A block stays a table while it has no more than this many slots per entry
-// (plus a small allowance for the first few): 4 bytes a slot keeps it below
-// the hash's 32 bytes an entry however the addresses are spread.
-constexpr long DenseSlotsPerEntry = 4;
-constexpr long DenseAllowance = 256;
+// A block keeps its pages while directory and slots together take no more
+// than this many 4-byte words per entry (plus a small allowance for the
+// first few): it stays within the hash's 32 bytes an entry however the
+// addresses are spread. A directory entry takes four words.
+constexpr long PagedWordsPerEntry = 8;
+constexpr long PagedAllowance = 512;
+constexpr long PageWords = 4;
 
 } // namespace
 
-int TTagIndex::TBlock::Find(int obj) const
-{
-    if (index_ == nullptr)
-        return -1;
-    if (dense_ == nullptr)
-        return index_->FindSlot({conn_, asdu_, obj});
-    const long at = static_cast<long>(obj) - first_;
-    if (at < 0 || at >= static_cast<long>(dense_->size()))
-        return -1;
-    return (*dense_)[static_cast<std::size_t>(at)];
-}
-
-bool TTagIndex::TDense::Add(int obj, int index)
+bool TTagIndex::TPaged::Add(int obj, int index)
 {
     if (sparse)
         return false;
     ++count;
-    if (slots.empty()) {
-        first = obj;
-        slots.assign(1, index);
-        return true;
-    }
-    const long last = first + static_cast<long>(slots.size()) - 1;
-    const long span = std::max<long>(last, obj) - std::min<long>(first, obj) + 1;
-    const long limit = DenseSlotsPerEntry * count + DenseAllowance;
-    if (span > limit) {
+    const int page = obj >> PageBits;
+    const int bit = obj & PageMask;
+    if (pages.empty())
+        firstPage = page;
+    const long first = std::min<long>(firstPage, page);
+    const long last = std::max<long>(firstPage + static_cast<long>(pages.size()) - 1, page);
+    const long span = std::max<long>(last - first + 1, 1);
+    const long at = page - first;
+    const long shift = firstPage - first; // entries the directory grows by at its front
+    const TPage* old = page >= firstPage && page - firstPage < static_cast<long>(pages.size())
+                           ? &pages[static_cast<std::size_t>(page - firstPage)]
+                           : nullptr;
+    // A tag that does not follow the page's first gives the page its slots.
+    const bool toSlots = old != nullptr && old->present != 0 && old->slotsAt < 0 && old->first + bit != index;
+    const long words = PageWords * span + static_cast<long>(slots.size()) + (toSlots ? PageSize : 0);
+    if (words > PagedWordsPerEntry * count + PagedAllowance) {
         sparse = true;
         return false;
     }
-    if (obj < first) {
-        // Spare room below obj as well (up to the table's own size), so
-        // addresses added in falling order do not move it on every entry.
-        const long spare = std::clamp<long>(limit - span, 0, static_cast<long>(slots.size()));
-        const long newFirst = std::max<long>(obj - spare, std::min(obj, 0));
-        slots.insert(slots.begin(), static_cast<std::size_t>(first - newFirst), -1);
-        first = static_cast<int>(newFirst);
-    } else if (obj > last) {
-        slots.resize(static_cast<std::size_t>(obj - first + 1), -1);
+    if (shift > 0)
+        pages.insert(pages.begin(), static_cast<std::size_t>(shift), TPage{});
+    if (static_cast<long>(pages.size()) < span)
+        pages.resize(static_cast<std::size_t>(span));
+    firstPage = static_cast<int>(first);
+    TPage& p = pages[static_cast<std::size_t>(at)];
+    if (p.present == 0) {
+        p.first = index - bit;
+    } else if (toSlots) {
+        p.slotsAt = static_cast<int>(slots.size());
+        slots.resize(slots.size() + PageSize, -1);
+        for (int i = 0; i < PageSize; ++i)
+            if (p.present >> i & 1)
+                slots[static_cast<std::size_t>(p.slotsAt + i)] = p.first + i;
     }
-    int& slot = slots[static_cast<std::size_t>(obj - first)];
-    if (slot < 0)
-        slot = index;
+    if ((p.present >> bit & 1) != 0)
+        return true; // the first added keeps its place
+    p.present |= std::uint64_t{1} << bit;
+    if (p.slotsAt >= 0)
+        slots[static_cast<std::size_t>(p.slotsAt + bit)] = index;
     return true;
+}
+
+int TTagIndex::TPaged::Find(int obj) const
+{
+    const long at = static_cast<long>(obj >> PageBits) - firstPage;
+    if (at < 0 || at >= static_cast<long>(pages.size()))
+        return -1;
+    return pages[static_cast<std::size_t>(at)].Find(obj, slots.data());
 }
 
 std::uint64_t TTagIndex::Hash(const TKey& k)
@@ -69,25 +81,51 @@ std::uint64_t TTagIndex::Hash(const TKey& k)
     return x;
 }
 
-std::uint64_t TTagIndex::BlockKey(int conn, int asdu)
+const TTagIndex::TPaged* TTagIndex::FindPaged(int conn, int asdu) const
 {
-    return std::uint64_t(std::uint32_t(conn)) << 32 | std::uint32_t(asdu);
+    if (conn < 0 || conn >= static_cast<int>(conns_.size()))
+        return nullptr;
+    const auto& blocks = conns_[static_cast<std::size_t>(conn)];
+    if (blocks.size() == 1) // a connection mostly carries one common address
+        return blocks[0].asdu == asdu ? blocks.data() : nullptr;
+    const auto it =
+        std::lower_bound(blocks.begin(), blocks.end(), asdu, [](const TPaged& b, int a) { return b.asdu < a; });
+    return it != blocks.end() && it->asdu == asdu ? &*it : nullptr;
+}
+
+TTagIndex::TPaged& TTagIndex::PagedOf(int conn, int asdu)
+{
+    if (conn >= static_cast<int>(conns_.size()))
+        conns_.resize(static_cast<std::size_t>(conn) + 1);
+    auto& blocks = conns_[static_cast<std::size_t>(conn)];
+    auto it = std::lower_bound(blocks.begin(), blocks.end(), asdu, [](const TPaged& b, int a) { return b.asdu < a; });
+    if (it == blocks.end() || it->asdu != asdu) {
+        it = blocks.insert(it, TPaged{});
+        it->asdu = asdu;
+    }
+    return *it;
 }
 
 void TTagIndex::Insert(const TKey& key, int index)
 {
-    if (Find(key) >= 0)
+    if (key.conn < 0 || Find(key) >= 0)
         return;
-    TDense& block = blocks_[BlockKey(key.conn, key.asdu)];
+    TPaged& block = PagedOf(key.conn, key.asdu);
     const bool wasSparse = block.sparse;
     if (block.Add(key.obj, index))
         return;
-    // The hash holds only the objects of blocks too thin for a table: the
-    // ones the table held move there when it is given up.
+    // The hash holds only the objects of blocks too thin for pages: the
+    // ones the pages held move there when they are given up.
     if (!wasSparse) {
-        for (std::size_t i = 0; i < block.slots.size(); ++i)
-            if (block.slots[i] >= 0)
-                InsertSlot({key.conn, key.asdu, block.first + static_cast<int>(i)}, block.slots[i]);
+        for (std::size_t p = 0; p < block.pages.size(); ++p) {
+            const int firstObj = (block.firstPage + static_cast<int>(p)) * PageSize;
+            for (int i = 0; i < PageSize; ++i) {
+                const int at = block.pages[p].Find(firstObj + i, block.slots.data());
+                if (at >= 0)
+                    InsertSlot({key.conn, key.asdu, firstObj + i}, at);
+            }
+        }
+        block.pages = {};
         block.slots = {};
     }
     InsertSlot(key, index);
@@ -110,15 +148,10 @@ void TTagIndex::InsertSlot(const TKey& key, int index)
 
 int TTagIndex::Find(const TKey& key) const
 {
-    const auto block = blocks_.find(BlockKey(key.conn, key.asdu));
-    if (block == blocks_.end())
+    const TPaged* block = FindPaged(key.conn, key.asdu);
+    if (block == nullptr)
         return -1;
-    if (!block->second.sparse) {
-        const TDense& dense = block->second;
-        const long at = static_cast<long>(key.obj) - dense.first;
-        return at < 0 || at >= static_cast<long>(dense.slots.size()) ? -1 : dense.slots[static_cast<std::size_t>(at)];
-    }
-    return FindSlot(key);
+    return block->sparse ? FindSlot(key) : block->Find(key.obj);
 }
 
 int TTagIndex::FindSlot(const TKey& key) const
@@ -138,15 +171,18 @@ int TTagIndex::FindSlot(const TKey& key) const
 TTagIndex::TBlock TTagIndex::Block(int conn, int asdu) const
 {
     TBlock block;
-    const auto found = blocks_.find(BlockKey(conn, asdu));
-    if (found == blocks_.end())
+    const TPaged* found = FindPaged(conn, asdu);
+    if (found == nullptr)
         return block;
-    block.index_ = this;
     block.conn_ = conn;
     block.asdu_ = asdu;
-    if (!found->second.sparse) {
-        block.dense_ = &found->second.slots;
-        block.first_ = found->second.first;
+    if (found->sparse) {
+        block.index_ = this;
+    } else {
+        block.pages_ = found->pages.data();
+        block.slots_ = found->slots.data();
+        block.pageCount_ = static_cast<long>(found->pages.size());
+        block.firstPage_ = found->firstPage;
     }
     return block;
 }
@@ -155,7 +191,7 @@ void TTagIndex::Clear()
 {
     slots_.clear();
     used_ = 0;
-    blocks_.clear();
+    conns_.clear();
 }
 
 void TTagIndex::Grow()

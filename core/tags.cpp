@@ -1,5 +1,6 @@
 #include "core/tags.h"
 
+#include "core/hosttext.h"
 #include "core/kplist.h"
 #include "core/logcategories.h"
 #include "core/messbuff.h"
@@ -33,6 +34,15 @@ constexpr TTagCategory Categories[] = {
     {C::dcn_TS16IZM, 1, "16 ТС с изм.(4 байта)"},
 };
 
+constexpr bool InNameOrder()
+{
+    for (std::size_t i = 0; i < std::size(Categories); ++i)
+        if (static_cast<std::size_t>(Categories[i].tcName) != i)
+            return false;
+    return true;
+}
+static_assert(InNameOrder(), "DataCategory indexes the table by name");
+
 bool IsSignalCategory(TagCategName n) { return n <= C::tcn_TU; }
 
 bool Is(PTagCategory c, TagCategName n) { return c && c->tcName == n; }
@@ -42,8 +52,8 @@ std::int16_t Word16(const std::array<std::uint8_t, 8>& bv) { return static_cast<
 // How a monitored type other than a point is stored: its data category and
 // where its quality byte stands in the element.
 struct TValRule {
-    TagCategName pdc;
-    int qualityAt;        // data byte of the quality, or NoQualityByte
+    TagCategName pdc = C::tcn_TS;
+    int qualityAt = 0;    // data byte of the quality, or NoQualityByte
     bool counter = false; // the quality byte is a total's status byte
 };
 // The type carries no quality descriptor (M_ME_ND, M_BO_TC): nothing is known
@@ -55,7 +65,7 @@ constexpr int NoQualityByte = -1;
 // would read as BL, SB and NT.
 constexpr std::uint8_t CounterQualityBits = QualityIV;
 
-bool FindValRule(NameTypeIdent name, TValRule& rule)
+constexpr bool ValRuleOf(NameTypeIdent name, TValRule& rule)
 {
     using N = NameTypeIdent;
     switch (name) {
@@ -84,6 +94,30 @@ bool FindValRule(NameTypeIdent name, TValRule& rule)
     }
 }
 
+// ValRuleOf for every type name, looked up by every store.
+struct TKnownRule {
+    bool known = false;
+    TValRule rule;
+};
+constexpr auto kValRules = [] {
+    std::array<TKnownRule, static_cast<std::size_t>(NameTypeIdent::M_CB_TC) + 1> rules{};
+    for (std::size_t i = 0; i < rules.size(); ++i)
+        rules[i].known = ValRuleOf(static_cast<NameTypeIdent>(i), rules[i].rule);
+    return rules;
+}();
+
+bool FindValRule(NameTypeIdent name, TValRule& rule)
+{
+    const auto i = static_cast<std::size_t>(name);
+    if (i >= kValRules.size() || !kValRules[i].known)
+        return false;
+    rule = kValRules[i].rule;
+    return true;
+}
+
+// DataCategory of a data category's name, inline for the stores.
+PTagCategory DataCategoryOf(TagCategName tcName) { return &Categories[static_cast<std::size_t>(tcName)]; }
+
 bool ElementFits(PTypeIdent ptid, std::span<const std::uint8_t> buf, std::size_t offset)
 {
     return offset <= buf.size() && buf.size() - offset >= static_cast<std::size_t>(ptid->objlen);
@@ -97,9 +131,51 @@ std::uint8_t StoredQuality(std::uint8_t received, bool timeInvalid)
     return timeInvalid ? static_cast<std::uint8_t>(q | QualityTimeInvalid) : q;
 }
 
+// The first n bytes of bv become value's; true when they differ. n is 1, 2
+// or 4 for every category: those are one word each, no call to memcmp.
+bool CopyChanged(std::array<std::uint8_t, 8>& bv, const std::uint8_t* value, std::size_t n)
+{
+    const auto copy = [&](auto word) {
+        decltype(word) was, now;
+        std::memcpy(&was, bv.data(), sizeof word);
+        std::memcpy(&now, value, sizeof word);
+        std::memcpy(bv.data(), &now, sizeof word);
+        return was != now;
+    };
+    switch (n) {
+    case 1: return copy(std::uint8_t{});
+    case 2: return copy(std::uint16_t{});
+    case 4: return copy(std::uint32_t{});
+    default: {
+        n = std::min(n, bv.size());
+        const bool changed = std::memcmp(bv.data(), value, n) != 0;
+        std::memcpy(bv.data(), value, n);
+        return changed;
+    }
+    }
+}
+
 std::uint32_t Word32(const std::array<std::uint8_t, 8>& bv)
 {
     return std::uint32_t(bv[0]) | std::uint32_t(bv[1]) << 8 | std::uint32_t(bv[2]) << 16 | std::uint32_t(bv[3]) << 24;
+}
+
+// Stores a received value with its quality: n value bytes from value (the
+// category's), a dt2 of 0 keeping the earlier time stamp. True when the
+// quality or those bytes changed: what Equival would tell of the new value
+// against a copy of the old.
+bool Replace(TValue1& v, const std::uint8_t* value, std::size_t n, std::uint8_t Quality, TDateTime dt2,
+             TQualityType qtype, PTagCategory pdc)
+{
+    const bool qualityChanged = !v.prQualit || v.Qualit != Quality;
+    const bool changed = CopyChanged(v.bv, value, n) || qualityChanged;
+    v.qtype = qtype;
+    v.pdc = pdc;
+    v.prQualit = true;
+    v.Qualit = Quality;
+    if (dt2 != 0)
+        v.dt = dt2;
+    return changed;
 }
 
 } // namespace
@@ -123,10 +199,9 @@ PTagCategory TTagCategoryList::GetPtc(TagCategName tcName) const
 
 PTagCategory DataCategory(TagCategName tcName)
 {
-    for (const TTagCategory& c : Categories)
-        if (c.tcName == tcName)
-            return IsSignalCategory(tcName) ? nullptr : &c;
-    return nullptr;
+    // Every store asks: the table is in the order of the names.
+    const auto i = static_cast<std::size_t>(tcName);
+    return i < std::size(Categories) && !IsSignalCategory(tcName) ? &Categories[i] : nullptr;
 }
 
 // ---- values ----
@@ -278,13 +353,15 @@ std::string TValue1::ToStringValue() const
 
 // ---- tags ----
 
+TTagSignal::TTagSignal() : FIP_adrr4(SharedHost({})) {}
+
 void TTagSignal::Init(std::string AName, int AAsduAddress, int AObjAddress, std::string IP_addr_host, int IP_POrt99,
                       PTagCategory ptc, int AIndArm, int Adouble_ts_val, int Nomer_TS_in_KP1, int Nomer_TIT_in_KP1)
 {
     FName = std::move(AName);
     FAsduAddress = AAsduAddress;
     FObjAddress = AObjAddress;
-    FIP_adrr4 = std::move(IP_addr_host);
+    FIP_adrr4 = SharedHost(std::move(IP_addr_host));
     FPort4 = IP_POrt99;
     Value.ptc = ptc;
     FIndArm = AIndArm;
@@ -311,9 +388,9 @@ void TTagSignal::SetInvalid()
     FPrNew = true;
 }
 
-void TTagSignal::AfterStore(const TValue1& before)
+inline void TTagSignal::AfterStore(bool changed)
 {
-    SetOnReceive(Value.Equival(before));
+    SetOnReceive(!changed);
     if (FPrNew && owner_)
         owner_->Trace(*this);
 }
@@ -337,13 +414,13 @@ std::string TTagSignal::ChangeTS1(PTypeIdent ptid, std::span<const std::uint8_t>
     case N::M_SP_TA:
     case N::M_SP_TB:
         mask = 1;
-        pdc = DataCategory(C::dcn_SingleTS1);
+        pdc = DataCategoryOf(C::dcn_SingleTS1);
         break;
     case N::M_DP_NA:
     case N::M_DP_TA:
     case N::M_DP_TB:
         mask = 3;
-        pdc = DataCategory(C::dcn_DoubleTS);
+        pdc = DataCategoryOf(C::dcn_DoubleTS);
         // Intermediate and indeterminate states without any quality bit
         // count as invalid, unless the point is published with all four states.
         if (Fdouble_ts_val2 != 1 && (b == 0 || b == 3))
@@ -351,10 +428,9 @@ std::string TTagSignal::ChangeTS1(PTypeIdent ptid, std::span<const std::uint8_t>
         break;
     default: return "ChangeTS() не обрабатывает код=" + std::to_string(ptid->Code);
     }
-    const TValue1 before = Value;
+    const auto state = static_cast<std::uint8_t>(b & mask);
     const std::uint8_t quality = StoredQuality(static_cast<std::uint8_t>(b & ~mask), timeInvalid);
-    Value.SetParam1(static_cast<std::uint8_t>(b & mask), quality, true, dt, ptid->qtype, pdc);
-    AfterStore(before);
+    AfterStore(Replace(Value, &state, 1, quality, dt, ptid->qtype, pdc));
     return {};
 }
 
@@ -371,12 +447,19 @@ std::string TTagSignal::ChangeVal(PTypeIdent ptid, std::span<const std::uint8_t>
     std::uint8_t quality = 0;
     if (rule.qualityAt >= 0)
         quality = buf[offset + static_cast<std::size_t>(rule.qualityAt)];
-    const TValue1 before = Value;
-    Value.CounterStatus = rule.counter ? quality : 0;
+    const std::uint8_t counterStatus = rule.counter ? quality : 0;
+    bool changed = Value.CounterStatus != counterStatus;
+    Value.CounterStatus = counterStatus;
     if (rule.counter)
         quality &= CounterQualityBits;
-    Value.SetParam1(buf, offset, StoredQuality(quality, timeInvalid), true, dt, ptid->qtype, DataCategory(rule.pdc));
-    AfterStore(before);
+    const PTagCategory pdc = DataCategoryOf(rule.pdc);
+    const auto n = static_cast<std::size_t>(pdc->valuelen);
+    // An element shorter than its category's value (no type of the table
+    // has one) stores nothing but the status.
+    if (buf.size() - offset >= n)
+        changed = Replace(Value, buf.data() + offset, n, StoredQuality(quality, timeInvalid), dt, ptid->qtype, pdc)
+                  || changed;
+    AfterStore(changed);
     return {};
 }
 
@@ -389,6 +472,7 @@ TTagSignalList::TTagSignalList(const TArmSignals* armSignals, TSstList* sstList,
 
 void TTagSignalList::Clear()
 {
+    ++generation_;
     List.clear();
     index_.Clear();
     conns_.clear();
@@ -420,7 +504,9 @@ void TTagSignalList::AddTag(const TTagSignal& ptg)
     TTagSignal& tag = List.emplace_back(ptg);
     tag.FPrNew = tag.FprReceive = false;
     tag.owner_ = this;
-    tag.conn_ = InternConn(tag.FIP_adrr4, tag.FPort4);
+    tag.conn_ = InternConn(*tag.FIP_adrr4, tag.FPort4);
+    tag.sstPos_ = sstList_ ? sstList_->FindSstInd(SstIdOf(tag)) : 0;
+    ++generation_;
     // emplace keeps an existing entry, so the lowest index wins.
     index_.Insert({tag.conn_, tag.FAsduAddress, tag.FObjAddress}, Count() - 1);
 }
@@ -444,11 +530,6 @@ int TTagSignalList::FindTag(int conn, int AsduAddress, int ObjAddress, PTagSigna
     if (ind >= 0)
         ptg = &List[static_cast<std::size_t>(ind)];
     return ind;
-}
-
-TTagIndex::TBlock TTagSignalList::Block(int conn, int AsduAddress) const
-{
-    return conn < 0 ? TTagIndex::TBlock() : index_.Block(conn, AsduAddress);
 }
 
 int TTagSignalList::FindTag(const TTagIndex::TBlock& block, int ObjAddress, PTagSignal& ptg)
@@ -508,7 +589,7 @@ std::string TTagSignalList::Spread(PTypeIdent ptid, const TTagSignal& ptg0, TVal
                 const TValue1 before = target->Value;
                 target->Value.SetParam1(static_cast<std::uint8_t>(source.bv[n / 8] >> (n % 8) & 1), source.Qualit,
                                         source.prQualit, source.dt, TQualityType::Q0, DataCategory(C::dcn_TS8a));
-                target->AfterStore(before);
+                target->AfterStore(!target->Value.Equival(before));
             }
         }
     }
@@ -562,7 +643,7 @@ int TTagSignalList::SstIdOf(const TTagSignal& tag) const
 void TTagSignalList::MarkReceive(const TTagSignal& tag)
 {
     if (sstList_)
-        sstList_->MarkSstReceive(SstIdOf(tag));
+        sstList_->MarkSstReceiveAt(tag.sstPos_);
 }
 
 void TTagSignalList::Trace(const TTagSignal& tag)

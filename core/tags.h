@@ -111,9 +111,13 @@ struct TValue1 {
 
 class TTagSignalList;
 
-class TTagSignal {
+// What a store touches (the value, the list, the substation, the flags)
+// fills the first cache line of a tag; names and addresses follow. A tag
+// holds its host as a pointer to one process-wide copy of the text: there
+// are few stations and one tag per signal.
+class alignas(64) TTagSignal {
 public:
-    TTagSignal() = default;
+    TTagSignal();
 
     void Init(std::string AName, int AAsduAddress, int AObjAddress, std::string IP_addr_host, int IP_POrt99,
               PTagCategory ptc, int AIndArm, int Adouble_ts_val, int Nomer_TS_in_KP1, int Nomer_TIT_in_KP1);
@@ -142,31 +146,34 @@ public:
     int ObjAddress() const { return FObjAddress; }
     int IndArm() const { return FIndArm; }
     int Port4() const { return FPort4; }
-    const std::string& IP_adrr4() const { return FIP_adrr4; }
+    const std::string& IP_adrr4() const { return *FIP_adrr4; }
     int double_ts_val2() const { return Fdouble_ts_val2; }
 
     TValue1 Value;
-    int Nomer_TS_in_KP = 0;
-    int Nomer_TIT_in_KP = 0;
 
 private:
     friend class TTagSignalList;
 
     // After a store: the changed flag, and the trace line when it is set.
-    void AfterStore(const TValue1& before);
+    void AfterStore(bool changed);
 
     // Ordered so that nothing is padded: there is one tag per signal.
-    std::string FName;
-    std::string FIP_adrr4;
     TTagSignalList* owner_ = nullptr; // the list that holds the tag, if any
+    int sstPos_ = 0;                  // the position of its substation in the list's TSstList, 0: none
+    int Fdouble_ts_val2 = 0;
+    bool FPrNew = false;
+    bool FprReceive = false;
+    int conn_ = -1; // the list's number of (FIP_adrr4, FPort4)
+    std::string FName;
+    const std::string* FIP_adrr4;
     int FAsduAddress = 0;
     int FObjAddress = 0;
     int FIndArm = 0;
     int FPort4 = 0;
-    int Fdouble_ts_val2 = 0;
-    int conn_ = -1; // the list's number of (FIP_adrr4, FPort4)
-    bool FPrNew = false;
-    bool FprReceive = false;
+
+public:
+    int Nomer_TS_in_KP = 0;
+    int Nomer_TIT_in_KP = 0;
 };
 
 using PTagSignal = TTagSignal*;
@@ -175,6 +182,8 @@ class TTagSignalList {
 public:
     // armSignals and sstList let a point store mark its substation as
     // receiving; trace takes the "(ptg1) New TS,TIT" lines (nullptr: none).
+    // Tags are added after the records and substations they belong to: a
+    // tag looks its substation up once, as it is added.
     explicit TTagSignalList(const TArmSignals* armSignals = nullptr, TSstList* sstList = nullptr,
                             TMessBuff* trace = nullptr);
     TTagSignalList(const TTagSignalList&) = delete;
@@ -194,9 +203,15 @@ public:
     // The same split for a whole ASDU: the connection once, then each
     // object. FindConn gives -1 when no tag arrives on that connection.
     int FindConn(std::string_view IPaddress, int IPPort) const;
+    // Changes with every AddTag and Clear: a connection number found while
+    // it stays the same still holds, so a receiver finds it once.
+    std::uint64_t Generation() const { return generation_; }
     int FindTag(int conn, int AsduAddress, int ObjAddress, PTagSignal& ptg);
     // The connection and common address once, then each object by its address.
-    TTagIndex::TBlock Block(int conn, int AsduAddress) const;
+    TTagIndex::TBlock Block(int conn, int AsduAddress) const
+    {
+        return conn < 0 ? TTagIndex::TBlock() : index_.Block(conn, AsduAddress);
+    }
     int FindTag(const TTagIndex::TBlock& block, int ObjAddress, PTagSignal& ptg);
 
     // Spreads the 8 bits of an M_BO_TC tag over the point tags at its address
@@ -234,6 +249,7 @@ private:
     TTagIndex index_;
     std::map<std::string, std::vector<std::pair<int, int>>, std::less<>> conns_; // ip -> (port, conn)
     int connCount_ = 0;
+    std::uint64_t generation_ = 1;
     const TArmSignals* armSignals_;
     TSstList* sstList_;
     TMessBuff* trace_;

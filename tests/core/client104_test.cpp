@@ -821,6 +821,56 @@ TEST_F(Channel, AQuickReconnectStillInvalidatesTheOldValuesFirst)
     EXPECT_EQ(TagQuality(), 0x80);
 }
 
+// A channel finds its connection's tags once per connection: values go to
+// the tags of the address it is connected to, also after it moved to its
+// reserve address and back, and after the tag list was built anew.
+TEST_F(Channel, ValuesReachTheTagsOfTheAddressConnectedTo)
+{
+    constexpr const char* kReserve = "10.0.0.8";
+    TTagSignal reserve;
+    reserve.Init("P reserve", 1, 700, kReserve, kPort, cats.GetPtc(TagCategName::tcn_TIT), 0, 0, 0, 1);
+    tags.AddTag(reserve);
+    auto value = [&](int ind) {
+        TValue1 v;
+        EXPECT_TRUE(tags.ReadValue(ind, v));
+        double f = 0;
+        v.GetTitValue(f);
+        return f;
+    };
+    auto reconnect = [&](const char* host) {
+        frm->OnDisconnect();
+        Tick();
+        port.TakeSent();
+        port.host = host; // where the channel thread connected this time
+        Connect(false);
+    };
+    Open();
+    Connect(false);
+    StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 50 40 00"); // 3.25
+    EXPECT_DOUBLE_EQ(value(0), 3.25);
+
+    reconnect(kReserve);
+    StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 80 40 00"); // 4.0
+    EXPECT_DOUBLE_EQ(value(1), 4.0);
+    EXPECT_DOUBLE_EQ(value(0), 3.25) << "a value of the reserve connection in the main address's tag";
+
+    reconnect(kHost);
+    StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 A0 40 00"); // 5.0
+    EXPECT_DOUBLE_EQ(value(0), 5.0);
+    EXPECT_DOUBLE_EQ(value(1), 4.0);
+
+    // Built anew with the reserve address's tag first, the connection
+    // numbers change under the running connection.
+    tags.Clear();
+    tags.AddTag(reserve);
+    TTagSignal main;
+    main.Init("P", 1, 700, kHost, kPort, cats.GetPtc(TagCategName::tcn_TIT), 0, 0, 0, 1);
+    tags.AddTag(main);
+    StationAsdu("0D 01 03 00 01 00 BC 02 00 00 00 C0 40 00"); // 6.0
+    EXPECT_DOUBLE_EQ(value(1), 6.0);
+    EXPECT_FALSE(tags.GetTag(0)->prReceive());
+}
+
 TEST_F(Channel, ReceiveOnAChannelSwitchedOffParsesButRunsNoPass)
 {
     Open();

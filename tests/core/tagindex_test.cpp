@@ -34,19 +34,23 @@ TEST(TagIndex, FindsEveryKeyAcrossGrowthAndKeepsTheFirstOfDuplicates)
 // block lookup of the receive path and the single lookup both give the tag
 // added first for every configured address and none for the addresses
 // around them, also for a block that became too thin for a table after it
-// held some (the "runs").
+// held some (the "spread"), and for pages whose tags do not follow one
+// another (the other connection's tags come between them here).
 TEST(TagIndex, BlockLookupAgreesWithTheSingleLookupForEveryLayout)
 {
     struct TLayout {
         const char* name;
         std::vector<int> objects;
     };
-    std::vector<TLayout> layouts = {{"rising", {}}, {"falling", {}}, {"runs", {}}, {"spread", {}}, {"random", {}}};
+    std::vector<TLayout> layouts = {{"rising", {}}, {"falling", {}}, {"runs", {}},       {"spread", {}},
+                                    {"random", {}}, {"blocks", {}},  {"interleaved", {}}};
     for (int i = 0; i < 3000; ++i) {
         layouts[0].objects.push_back(1000 + i);
         layouts[1].objects.push_back(40000 - i);
-        layouts[2].objects.push_back((i / 100) * 4096 + i % 100); // runs of 100, one per 4096
-        layouts[3].objects.push_back(i * 5000);                   // too thin for a table
+        layouts[2].objects.push_back((i / 100) * 4096 + i % 100);            // runs of 100, one per 4096
+        layouts[3].objects.push_back(i * 5000);                              // too thin for a table
+        layouts[5].objects.push_back((i / 100) * 1000 + 1 + i % 100);        // 1..100, 1001..1100, ...
+        layouts[6].objects.push_back(i < 1500 ? 2 * i : 2 * (i - 1500) + 1); // even addresses, then odd
     }
     std::mt19937 random(7);
     for (int i = 0; i < 3000; ++i)
