@@ -15,6 +15,11 @@
 // With ua 1 the OPC UA bridge loads the built libtagserve.so, copied beside
 // the service's ExePath, so every publication pass also pushes to it (no
 // client is connected: its cost is the pushes and the server thread).
+// With client P a real OPC UA client (node-opcua, bench/ua_latency_client.js
+// as a child process, its CPU not counted) subscribes with publishing
+// interval P ms to the Value of every signal's and every station's
+// "Connected" item before the warm-up; ua_interval_ms is the interval the
+// server granted.
 //
 // Delay. kpsim stamps each change with its CP56Time2a of the local wall time
 // when it packs the change into the frame it sends next (a frame that waits
@@ -31,6 +36,11 @@
 //   last walk holds a new value. This figure is bound to the 150 ms
 //   publication period (about 75 ms p50, 150 ms p99 whatever the receive
 //   path does). CP56 milliseconds add up to 1 ms to both.
+// - ua_*: with a client, the client takes its wall time when a notification
+//   comes out of a Publish response less the value's source timestamp: the
+//   delay from frame sent to value shown to an OPC UA client, bound to the
+//   publication period plus the publishing interval. ua_values_per_s is how
+//   many notifications it got.
 //
 // Lost values. kpsim counts the changes it queued and the changes it
 // skipped because 256 ASDUs were already waiting for the window (its
@@ -57,7 +67,8 @@
 // values_per_s (new values seen in the tags per second), sent_per_s, lost,
 // objects_per_asdu, walk_ms, cpu_per_s, user_per_s, sys_per_s, rss_MiB,
 // B_per_signal, hwm_MiB, rss_before_MiB, no_row (signals beyond the item
-// table).
+// table), and with a client ua_p50_ms, ua_p99_ms, ua_max_ms, ua_values_per_s,
+// ua_interval_ms.
 
 #include "cross_build_note.h"
 #include "core/datetime.h"
@@ -68,6 +79,7 @@
 #include "service/serviceinit.h"
 #include "service/servicetick.h"
 #include "testkit/temp_dir.h"
+#include "testkit/child_lines.h"
 #include "testkit/kpsim_process.h"
 
 #include <Poco/Net/ServerSocket.h>
@@ -78,6 +90,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -182,6 +195,7 @@ struct TLoad {
     int rate;    // changes per second of each station
     int objects; // objects per ASDU at most, 0: as many as fit
     bool ua;     // the OPC UA library loaded
+    int client;  // publishing interval of the OPC UA client, 0: no client
     int Signals() const { return stations * points * 2; }
     // The short floats follow the single points, from 1001 up as before.
     int FirstFloatIoa() const { return std::max(1001, points + 1); }
@@ -256,6 +270,21 @@ std::vector<int> SignalItems(const TServiceContext& ctx, int& noRow)
                 noRow += 1;
         }
     }
+    return ids;
+}
+
+// Every station's "Connected" item, then every signal's item.
+std::vector<int> WatchedItems(const TServiceContext& ctx)
+{
+    std::vector<int> ids;
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i) {
+        const int id = ctx.Stations.KpTable[static_cast<std::size_t>(i)].Nom_OPC_Alarm;
+        if (ctx.Items.IsOpcItem(id))
+            ids.push_back(id);
+    }
+    int noRow = 0;
+    const std::vector<int> signals = SignalItems(ctx, noRow);
+    ids.insert(ids.end(), signals.begin(), signals.end());
     return ids;
 }
 
@@ -436,6 +465,49 @@ private:
     std::thread thread_;
 };
 
+// The OPC UA client subscribed to the given items, as a child process.
+class TUaClient {
+public:
+    TUaClient(const test::TempDir& temp, int port, int interval, const std::vector<int>& ids, TOwnCpu& own) : own_(own)
+    {
+        std::string text;
+        for (int id : ids)
+            text += std::to_string(id) + "\n";
+        temp.Write("ua_ids.txt", text);
+        const std::string npm = std::string(GATEWAY_SOURCE_DIR) + "/tests/npm";
+        Poco::Process::Env env{{"NODE_PATH", npm + "/node_modules"}, {"XDG_CONFIG_HOME", temp.File("xdg")}};
+        child_.emplace("node",
+                       std::vector<std::string>{std::string(GATEWAY_SOURCE_DIR) + "/bench/ua_latency_client.js",
+                                                "opc.tcp://127.0.0.1:" + std::to_string(port), std::to_string(interval),
+                                                temp.File("ua_ids.txt")},
+                       env);
+    }
+    // Looks for "ready" (a poll of a millisecond); the granted interval once seen.
+    std::optional<double> Ready()
+    {
+        std::optional<std::string> line;
+        own_.Run([&] { line = child_->WaitFor("ready ", std::chrono::milliseconds(2)); });
+        if (!line)
+            return std::nullopt;
+        return std::strtod(line->c_str() + line->rfind(' ') + 1, nullptr);
+    }
+    void Start() { child_->Write("start"); }
+    // count, p50, p99, max of the delays since Start.
+    std::optional<std::array<double, 4>> Stats()
+    {
+        child_->Write("stats");
+        const auto line = child_->WaitFor("stats ", std::chrono::seconds(30));
+        if (!line)
+            return std::nullopt;
+        return std::array<double, 4>{StatsField(*line, "count"), StatsField(*line, "p50"), StatsField(*line, "p99"),
+                                     StatsField(*line, "max")};
+    }
+
+private:
+    std::optional<test::ChildLines> child_;
+    TOwnCpu& own_;
+};
+
 void DelayCounters(benchmark::State& state, const std::string& prefix, const TDelays& delays)
 {
     state.counters[prefix + "_p50_ms"] = delays.Percentile(0.50);
@@ -445,8 +517,12 @@ void DelayCounters(benchmark::State& state, const std::string& prefix, const TDe
 
 void BM_Load104(benchmark::State& state)
 {
-    const TLoad load{static_cast<int>(state.range(0)), static_cast<int>(state.range(1)) / 2,
-                     static_cast<int>(state.range(2)), static_cast<int>(state.range(3)), state.range(4) != 0};
+    const TLoad load{static_cast<int>(state.range(0)),
+                     static_cast<int>(state.range(1)) / 2,
+                     static_cast<int>(state.range(2)),
+                     static_cast<int>(state.range(3)),
+                     state.range(4) != 0,
+                     static_cast<int>(state.range(5))};
     // What the rows before left freed goes back to the system, as far as it can.
     malloc_trim(0);
     const double rssBefore = StatusMiB("VmRSS");
@@ -498,6 +574,21 @@ void BM_Load104(benchmark::State& state)
             state.SkipWithError("not every station connected");
             break;
         }
+        std::optional<TUaClient> client;
+        double uaInterval = 0;
+        if (load.client > 0) {
+            client.emplace(temp, ua.OPC_UA_Port, load.client, WatchedItems(ctx), own);
+            const auto limit = Steady::now() + ConnectLimit * 2;
+            for (std::optional<double> granted; !granted && Steady::now() < limit;) {
+                tick(false);
+                granted = client->Ready();
+                uaInterval = granted.value_or(0);
+            }
+            if (uaInterval <= 0) {
+                state.SkipWithError("the OPC UA client did not subscribe");
+                break;
+            }
+        }
         for (const auto warm = Steady::now() + WarmUp; Steady::now() < warm;)
             tick(false);
 
@@ -511,6 +602,8 @@ void BM_Load104(benchmark::State& state)
         const TCpu cpu0 = ProcessCpu();
         const double own0 = own.Seconds();
         tags.Record(true);
+        if (client)
+            client->Start();
         const auto t0 = Steady::now();
         const auto end = t0 + std::chrono::seconds(MeasuredSeconds());
         while (Steady::now() < end)
@@ -520,6 +613,18 @@ void BM_Load104(benchmark::State& state)
         const TCpu cpu1 = ProcessCpu();
         const TKpsimStats sent1 = reader.Stats();
         tags.Stop();
+        if (client) {
+            const auto seen = client->Stats();
+            if (!seen) {
+                state.SkipWithError("the OPC UA client gave no figures");
+                break;
+            }
+            state.counters["ua_p50_ms"] = (*seen)[1];
+            state.counters["ua_p99_ms"] = (*seen)[2];
+            state.counters["ua_max_ms"] = (*seen)[3];
+            state.counters["ua_values_per_s"] = (*seen)[0] / wall;
+            state.counters["ua_interval_ms"] = uaInterval;
+        }
         // The observers' walks are user time almost all.
         const double user = cpu1.user - cpu0.user - (own.Seconds() - own0) - tags.OwnCpu();
         const double sys = cpu1.sys - cpu0.sys;
@@ -540,6 +645,8 @@ void BM_Load104(benchmark::State& state)
         state.counters["hwm_MiB"] = StatusMiB("VmHWM");
         state.counters["rss_before_MiB"] = rssBefore;
         state.counters["no_row"] = noRow;
+        // The client leaves while the server still answers.
+        client.reset();
         ServiceStop(ctx);
     }
 }
@@ -550,16 +657,19 @@ void BM_Load104(benchmark::State& state)
 // stations of 3000 signals at 1000 a second send the same 20 000 changes a
 // second packed by the dozen, or (objects 2) one frame for every one or two.
 // Rate 0 shows what the channel threads, the tick and the library cost
-// without traffic; ua 0 what the library costs.
+// without traffic; ua 0 what the library costs; client 50 what a client
+// watching every item at a 50 ms publishing interval adds.
 BENCHMARK(BM_Load104)
-    ->ArgNames({"stations", "signals", "rate", "objects", "ua"})
-    ->Args({20, 300, 100, 0, 1})
-    ->Args({200, 300, 100, 0, 1})
-    ->Args({200, 300, 100, 2, 1})
-    ->Args({20, 3000, 1000, 0, 1})
-    ->Args({20, 3000, 1000, 2, 1})
-    ->Args({200, 300, 100, 0, 0})
-    ->Args({200, 300, 0, 0, 1})
+    ->ArgNames({"stations", "signals", "rate", "objects", "ua", "client"})
+    ->Args({20, 300, 100, 0, 1, 0})
+    ->Args({200, 300, 100, 0, 1, 0})
+    ->Args({200, 300, 100, 2, 1, 0})
+    ->Args({20, 3000, 1000, 0, 1, 0})
+    ->Args({20, 3000, 1000, 2, 1, 0})
+    ->Args({200, 300, 100, 0, 0, 0})
+    ->Args({200, 300, 0, 0, 1, 0})
+    ->Args({200, 300, 100, 0, 1, 50})
+    ->Args({200, 300, 0, 0, 1, 50})
     ->Iterations(1)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();
