@@ -209,11 +209,11 @@ void Services::CreateMonitoredItems(Call& call, Reader& r)
         item.id = nextMonitoredItemId_++;
         item.modelIndex = space_.At(item.node).modelIndex;
         item.queueSize = GrantQueue(item.queueSize);
-        MonitoredItem& stored = s->items.emplace(item.id, std::move(item)).first->second;
+        MonitoredItem& stored = s->Add(std::move(item));
         ++monitoredItems_;
         Watch(stored);
         // The current value goes out with the next Publish.
-        stored.Offer(space_.ReadAttribute(space_.At(stored.node), attr::Value, stored.timestamps));
+        s->Offer(stored, space_.ReadAttribute(space_.At(stored.node), attr::Value, stored.timestamps));
         w.UInt32(status::Good);
         w.UInt32(stored.id);
         w.Double(stored.samplingInterval);
@@ -445,9 +445,9 @@ void Services::DeleteSubscriptions(Call& call, Reader& r)
 
 void Services::SampleNamespaceZero(Subscription& s)
 {
-    for (auto& [id, item] : s.items)
-        if (item.modelIndex < 0)
-            item.Offer(space_.ReadAttribute(space_.At(item.node), attr::Value, item.timestamps));
+    s.SampleNamespaceZero([&](MonitoredItem& item) {
+        s.Offer(item, space_.ReadAttribute(space_.At(item.node), attr::Value, item.timestamps));
+    });
 }
 
 void Services::RunCycle(Subscription& s)
@@ -486,7 +486,7 @@ void Services::DeliverChanges()
         if (watched == watchers_.end())
             continue;
         for (MonitoredItem* item : watched->second)
-            item->Offer(AddressSpace::ValueOf(space_.At(item->node), c.value, item->timestamps, now));
+            item->owner->Offer(*item, AddressSpace::ValueOf(space_.At(item->node), c.value, item->timestamps, now));
     }
     if (!resync)
         return;
@@ -495,7 +495,7 @@ void Services::DeliverChanges()
     for (const auto& [index, items] : watchers_) {
         VariableValue v = model_.Snapshot(index);
         for (MonitoredItem* item : items)
-            item->Offer(AddressSpace::ValueOf(space_.At(item->node), v, item->timestamps, now));
+            item->owner->Offer(*item, AddressSpace::ValueOf(space_.At(item->node), v, item->timestamps, now));
     }
 }
 

@@ -25,10 +25,10 @@ double Number(const Variant& v)
 
 } // namespace
 
-void MonitoredItem::Offer(const DataValue& v)
+bool MonitoredItem::Offer(const DataValue& v)
 {
     if (mode == 0)
-        return;
+        return false;
     bool hasValue = (v.mask & DataValue::HasValue) != 0;
     Writer encoded;
     if (hasValue)
@@ -41,7 +41,7 @@ void MonitoredItem::Offer(const DataValue& v)
             || (deadband > 0 ? std::fabs(number - lastNumber) > deadband : encoded.Bytes() != lastEncoded);
         bool timeChanged = trigger == 2 && v.sourceTimestamp != lastSourceTimestamp;
         if (!statusChanged && !(trigger >= 1 && valueChanged) && !timeChanged)
-            return;
+            return false;
     }
     hasLast = true;
     lastHasValue = hasValue;
@@ -51,7 +51,7 @@ void MonitoredItem::Offer(const DataValue& v)
     lastEncoded = std::move(encoded.Bytes());
     queue.push_back(v);
     if (queue.size() <= queueSize)
-        return;
+        return true;
     // Keep the newest (or the oldest) and flag that values were lost in between.
     if (discardOldest) {
         queue.erase(queue.begin());
@@ -66,14 +66,16 @@ void MonitoredItem::Offer(const DataValue& v)
             queue.back().status |= status::InfoOverflow;
         }
     }
+    return true;
 }
 
 RevisedSubscription ReviseSubscription(double interval, uint32_t lifetime, uint32_t keepAlive,
                                        uint32_t maxNotifications)
 {
     RevisedSubscription r;
-    r.publishingInterval =
-        std::isnan(interval) || interval <= 0 ? kMinPublishingIntervalMs : std::clamp(interval, 100.0, 3600000.0);
+    r.publishingInterval = std::isnan(interval) || interval <= 0
+                               ? kMinPublishingIntervalMs
+                               : std::clamp(interval, kMinPublishingIntervalMs, 3600000.0);
     r.maxKeepAliveCount = keepAlive == 0 ? 10 : std::clamp<uint32_t>(keepAlive, 1, 10000);
     r.lifetimeCount = std::min<uint32_t>(std::max(lifetime, 3 * r.maxKeepAliveCount), 100000);
     r.maxNotifications =
@@ -81,14 +83,45 @@ RevisedSubscription ReviseSubscription(double interval, uint32_t lifetime, uint3
     return r;
 }
 
-bool Subscription::HasNotifications() const
+MonitoredItem& Subscription::Add(MonitoredItem item)
+{
+    MonitoredItem& stored = items.emplace(item.id, std::move(item)).first->second;
+    stored.owner = this;
+    stored.pending = false;
+    if (stored.modelIndex < 0)
+        sampledIds.push_back(stored.id);
+    return stored;
+}
+
+void Subscription::Offer(MonitoredItem& item, const DataValue& v)
+{
+    if (!item.Offer(v) || item.pending)
+        return;
+    item.pending = true;
+    pendingIds.push_back(item.id);
+}
+
+bool Subscription::HasNotifications()
 {
     if (!publishing)
         return false;
-    for (const auto& [itemId, item] : items)
-        if (item.mode == 2 && !item.queue.empty())
+    // Items met with nothing queued leave the list; usually the first one reports.
+    bool found = false;
+    std::erase_if(pendingIds, [&](uint32_t itemId) {
+        if (found)
+            return false;
+        auto it = items.find(itemId);
+        if (it == items.end())
             return true;
-    return false;
+        MonitoredItem& item = it->second;
+        if (item.queue.empty()) {
+            item.pending = false;
+            return true;
+        }
+        found = item.mode == 2;
+        return false;
+    });
+    return found;
 }
 
 std::string Subscription::TakeMessage(int64_t publishTime, bool& moreNotifications)
@@ -110,9 +143,15 @@ std::string Subscription::TakeMessage(int64_t publishTime, bool& moreNotificatio
         size_t countAt = w.Size();
         w.Int32(0);
         uint32_t count = 0;
-        for (auto& [itemId, item] : items) {
+        // In the order of the item ids, as the items are kept.
+        std::sort(pendingIds.begin(), pendingIds.end());
+        std::erase_if(pendingIds, [&](uint32_t itemId) {
+            auto it = items.find(itemId);
+            if (it == items.end())
+                return true;
+            MonitoredItem& item = it->second;
             if (item.mode != 2)
-                continue;
+                return false;
             size_t taken = 0;
             while (taken < item.queue.size() && count < limits.maxNotifications) {
                 w.UInt32(item.clientHandle);
@@ -120,9 +159,13 @@ std::string Subscription::TakeMessage(int64_t publishTime, bool& moreNotificatio
                 ++count;
             }
             item.queue.erase(item.queue.begin(), item.queue.begin() + static_cast<long>(taken));
-            if (!item.queue.empty())
+            if (!item.queue.empty()) {
                 moreNotifications = true;
-        }
+                return false;
+            }
+            item.pending = false;
+            return true;
+        });
         w.PatchUInt32(countAt, count);
         w.EmptyArray(); // diagnosticInfos
     }

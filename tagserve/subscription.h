@@ -15,6 +15,7 @@
 namespace tagserve {
 
 struct Session;
+struct Subscription;
 
 constexpr size_t kMaxSubscriptionsPerSession = 10;
 constexpr size_t kRetransmitQueue = 10;
@@ -27,7 +28,7 @@ constexpr uint32_t kMaxQueueSize = 100;
 // asking the largest queue on every item cannot make us hold gigabytes.
 constexpr size_t kMaxQueuedValues = 1000000;
 constexpr uint32_t kMaxNotificationsPerPublish = 1000;
-constexpr double kMinPublishingIntervalMs = 100;
+constexpr double kMinPublishingIntervalMs = 50;
 constexpr double kMinSamplingIntervalMs = 100;
 
 struct MonitoredItem {
@@ -54,8 +55,12 @@ struct MonitoredItem {
     double lastNumber = 0;   // for the deadband
     std::string lastEncoded; // the encoded Variant: a double or an int fits without allocation
 
-    // Queues the value when the filter says it is a change.
-    void Offer(const DataValue& v);
+    Subscription* owner = nullptr; // set when its subscription adds it
+    // Set while the item is on its subscription's pending list.
+    bool pending = false;
+
+    // Queues the value when the filter says it is a change; true when it did.
+    bool Offer(const DataValue& v);
 };
 
 struct RevisedSubscription {
@@ -80,9 +85,29 @@ struct Subscription {
     bool first = true;
     uint32_t nextSequence = 1;
     std::map<uint32_t, MonitoredItem> items;
+    // The ids of the items that may hold queued values (each once, with its
+    // pending flag set) and of the ns 0 items sampled per cycle, so a cycle
+    // touches only those; ids of deleted items are dropped when met.
+    std::vector<uint32_t> pendingIds;
+    std::vector<uint32_t> sampledIds;
     std::deque<std::pair<uint32_t, std::string>> retransmit; // sequence number, encoded NotificationMessage
 
-    bool HasNotifications() const;
+    MonitoredItem& Add(MonitoredItem item);
+    // Offers the value to one of this subscription's items.
+    void Offer(MonitoredItem& item, const DataValue& v);
+    // Calls sample(item) for each ns 0 item.
+    template <class Sample>
+    void SampleNamespaceZero(Sample sample)
+    {
+        std::erase_if(sampledIds, [&](uint32_t itemId) {
+            auto it = items.find(itemId);
+            if (it == items.end())
+                return true;
+            sample(it->second);
+            return false;
+        });
+    }
+    bool HasNotifications();
     bool KeepAliveDue() const { return first || keepAliveCounter + 1 >= limits.maxKeepAliveCount; }
     // Encodes the next NotificationMessage: queued data changes (consuming a
     // sequence number, kept for Republish) or, with none, a keep-alive.

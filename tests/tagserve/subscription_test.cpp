@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace tagserve {
 namespace {
 
@@ -141,6 +143,16 @@ ExtensionObject DataChangeFilter(uint32_t trigger, uint32_t deadbandType, double
     w.UInt32(deadbandType);
     w.Double(deadband);
     return {NodeId(0, msg::DataChangeFilter), 1, w.Bytes()};
+}
+
+TEST(Subscription, PublishingIntervalIsRevisedIntoItsLimits)
+{
+    const double nan = std::nan("");
+    // requested, revised
+    const std::pair<double, double> cases[] = {{nan, 50}, {0, 50},  {-5, 50},   {20, 50},
+                                               {50, 50},  {75, 75}, {100, 100}, {1e7, 3600000}};
+    for (auto [requested, revised] : cases)
+        EXPECT_EQ(ReviseSubscription(requested, 30, 3, 0).publishingInterval, revised) << requested;
 }
 
 TEST(Subscription, InitialValueDataChangesAndKeepAlive)
