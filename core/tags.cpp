@@ -297,9 +297,9 @@ void TTagSignal::SetOnReceive(bool ReceiveEquival)
 {
     if (!FprReceive) {
         FprReceive = true;
-        FPrNew = true;
+        MarkNew();
     } else if (!ReceiveEquival) {
-        FPrNew = true;
+        MarkNew();
     }
 }
 
@@ -308,7 +308,17 @@ void TTagSignal::SetInvalid()
     if (Value.Qualit & QualityIV)
         return;
     Value.Qualit |= QualityIV;
+    MarkNew();
+}
+
+void TTagSignal::MarkNew()
+{
     FPrNew = true;
+    // Set only while the list's lock is held, as every store is.
+    if (owner_ && !inChanged_) {
+        inChanged_ = true;
+        owner_->changed_.push_back(index_);
+    }
 }
 
 void TTagSignal::AfterStore(const TValue1& before)
@@ -392,6 +402,7 @@ void TTagSignalList::Clear()
     List.clear();
     index_.Clear();
     conns_.clear();
+    changed_.clear();
     connCount_ = 0;
 }
 
@@ -418,8 +429,9 @@ int TTagSignalList::InternConn(const std::string& ip, int port)
 void TTagSignalList::AddTag(const TTagSignal& ptg)
 {
     TTagSignal& tag = List.emplace_back(ptg);
-    tag.FPrNew = tag.FprReceive = false;
+    tag.FPrNew = tag.FprReceive = tag.inChanged_ = false;
     tag.owner_ = this;
+    tag.index_ = Count() - 1;
     tag.conn_ = InternConn(tag.FIP_adrr4, tag.FPort4);
     // emplace keeps an existing entry, so the lowest index wins.
     index_.Insert({tag.conn_, tag.FAsduAddress, tag.FObjAddress}, Count() - 1);
@@ -551,6 +563,22 @@ void TTagSignalList::TakeNewRange(int first, int end, std::vector<std::pair<int,
         tag.FPrNew = false;
         out.emplace_back(ind, tag.Value);
     }
+}
+
+void TTagSignalList::TakeChanged(std::vector<std::pair<int, TValue1>>& out)
+{
+    const auto lock = Lock();
+    std::sort(changed_.begin(), changed_.end());
+    for (const int ind : changed_) {
+        TTagSignal& tag = List[static_cast<std::size_t>(ind)];
+        tag.inChanged_ = false;
+        // TakeNew may have taken it since.
+        if (!tag.FPrNew)
+            continue;
+        tag.FPrNew = false;
+        out.emplace_back(ind, tag.Value);
+    }
+    changed_.clear();
 }
 
 int TTagSignalList::SstIdOf(const TTagSignal& tag) const

@@ -154,6 +154,8 @@ private:
 
     // After a store: the changed flag, and the trace line when it is set.
     void AfterStore(const TValue1& before);
+    // Sets the changed flag and puts the tag on its list's changed set.
+    void MarkNew();
 
     // Ordered so that nothing is padded: there is one tag per signal.
     std::string FName;
@@ -164,9 +166,11 @@ private:
     int FIndArm = 0;
     int FPort4 = 0;
     int Fdouble_ts_val2 = 0;
-    int conn_ = -1; // the list's number of (FIP_adrr4, FPort4)
+    int conn_ = -1;  // the list's number of (FIP_adrr4, FPort4)
+    int index_ = -1; // where the list holds the tag
     bool FPrNew = false;
     bool FprReceive = false;
+    bool inChanged_ = false; // on the list's changed set
 };
 
 using PTagSignal = TTagSignal*;
@@ -219,6 +223,9 @@ public:
     // TakeNew for every tag in [first, end) under one lock: appends the
     // (index, value) of each changed one to out.
     void TakeNewRange(int first, int end, std::vector<std::pair<int, TValue1>>& out);
+    // TakeNew for every changed tag of the list, in the order of the list,
+    // under one lock, touching only the tags marked since the last call.
+    void TakeChanged(std::vector<std::pair<int, TValue1>>& out);
 
 private:
     friend class TTagSignal;
@@ -233,6 +240,7 @@ private:
     TStableList<TTagSignal> List;
     TTagIndex index_;
     std::map<std::string, std::vector<std::pair<int, int>>, std::less<>> conns_; // ip -> (port, conn)
+    std::vector<int> changed_; // indexes of the tags marked changed, each once
     int connCount_ = 0;
     const TArmSignals* armSignals_;
     TSstList* sstList_;
