@@ -150,20 +150,25 @@ uint32_t Services::GrantQueue(uint32_t requested)
 
 void Services::Watch(MonitoredItem& item)
 {
-    if (item.modelIndex >= 0)
-        watchers_[static_cast<uint32_t>(item.modelIndex)].push_back(&item);
+    if (item.modelIndex < 0)
+        return;
+    const auto index = static_cast<size_t>(item.modelIndex);
+    if (index >= watchers_.size())
+        watchers_.resize(index + 1);
+    item.nextWatcher = watchers_[index];
+    watchers_[index] = &item;
 }
 
 void Services::Unwatch(const MonitoredItem& item)
 {
-    if (item.modelIndex < 0)
+    const auto index = static_cast<size_t>(item.modelIndex);
+    if (item.modelIndex < 0 || index >= watchers_.size())
         return;
-    auto it = watchers_.find(static_cast<uint32_t>(item.modelIndex));
-    if (it == watchers_.end())
-        return;
-    std::erase(it->second, &item);
-    if (it->second.empty())
-        watchers_.erase(it);
+    MonitoredItem** link = &watchers_[index];
+    while (*link && *link != &item)
+        link = &(*link)->nextWatcher;
+    if (*link)
+        *link = item.nextWatcher;
 }
 
 void Services::CreateMonitoredItems(Call& call, Reader& r)
@@ -482,19 +487,20 @@ void Services::DeliverChanges()
     if (watchers_.empty())
         return;
     for (const Change& c : changes_) {
-        auto watched = watchers_.find(c.index);
-        if (watched == watchers_.end())
+        if (c.index >= watchers_.size())
             continue;
-        for (MonitoredItem* item : watched->second)
+        for (MonitoredItem* item = watchers_[c.index]; item; item = item->nextWatcher)
             item->owner->Offer(*item, AddressSpace::ValueOf(space_.At(item->node), c.value, item->timestamps, now));
     }
     if (!resync)
         return;
     // Changes were lost to the overflow of the list: compare every watched
     // variable's current value with what its items last reported.
-    for (const auto& [index, items] : watchers_) {
+    for (uint32_t index = 0; index < watchers_.size(); ++index) {
+        if (!watchers_[index])
+            continue;
         VariableValue v = model_.Snapshot(index);
-        for (MonitoredItem* item : items)
+        for (MonitoredItem* item = watchers_[index]; item; item = item->nextWatcher)
             item->owner->Offer(*item, AddressSpace::ValueOf(space_.At(item->node), v, item->timestamps, now));
     }
 }

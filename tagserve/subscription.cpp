@@ -69,6 +69,13 @@ bool MonitoredItem::Offer(const DataValue& v)
     return true;
 }
 
+void MonitoredItem::Drained()
+{
+    pending = false;
+    // Most items wait long for their next value: they hold no room meanwhile.
+    std::vector<DataValue>().swap(queue);
+}
+
 RevisedSubscription ReviseSubscription(double interval, uint32_t lifetime, uint32_t keepAlive,
                                        uint32_t maxNotifications)
 {
@@ -115,7 +122,7 @@ bool Subscription::HasNotifications()
             return true;
         MonitoredItem& item = it->second;
         if (item.queue.empty()) {
-            item.pending = false;
+            item.Drained();
             return true;
         }
         found = item.mode == 2;
@@ -163,7 +170,7 @@ std::string Subscription::TakeMessage(int64_t publishTime, bool& moreNotificatio
                 moreNotifications = true;
                 return false;
             }
-            item.pending = false;
+            item.Drained();
             return true;
         });
         w.PatchUInt32(countAt, count);

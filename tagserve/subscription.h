@@ -31,6 +31,8 @@ constexpr uint32_t kMaxNotificationsPerPublish = 1000;
 constexpr double kMinPublishingIntervalMs = 50;
 constexpr double kMinSamplingIntervalMs = 100;
 
+// Ordered so that nothing is padded: a subscription may watch every
+// variable of the gateway.
 struct MonitoredItem {
     uint32_t id = 0;
     uint32_t clientHandle = 0;
@@ -38,16 +40,15 @@ struct MonitoredItem {
     int32_t modelIndex = -1; // gateway variable, else an ns 0 variable sampled per cycle
     uint32_t mode = 2;       // 0 Disabled, 1 Sampling, 2 Reporting
     TimestampsToReturn timestamps = TimestampsToReturn::Both;
-    double samplingInterval = 0;
     uint32_t queueSize = 1;
-    bool discardOldest = true;
     uint32_t trigger = 1; // 0 status, 1 status or value, 2 also source timestamp
-    double deadband = 0;  // absolute; 0 = none
+    double samplingInterval = 0;
+    double deadband = 0; // absolute; 0 = none
+    bool discardOldest = true;
+    // Set while the item is on its subscription's pending list.
+    bool pending = false;
 
-    std::vector<DataValue> queue; // short (queueSize <= 100): a vector costs less memory than a deque
-
-    // What the filter compares with: the last queued value, kept small
-    // because a subscription may watch every variable of the gateway.
+    // What the filter compares with: the last queued value, kept small.
     bool hasLast = false;
     bool lastHasValue = false;
     uint32_t lastStatus = 0;
@@ -55,12 +56,15 @@ struct MonitoredItem {
     double lastNumber = 0;   // for the deadband
     std::string lastEncoded; // the encoded Variant: a double or an int fits without allocation
 
-    Subscription* owner = nullptr; // set when its subscription adds it
-    // Set while the item is on its subscription's pending list.
-    bool pending = false;
+    std::vector<DataValue> queue; // short (queueSize <= 100): a vector costs less memory than a deque
+
+    Subscription* owner = nullptr;        // set when its subscription adds it
+    MonitoredItem* nextWatcher = nullptr; // the next item watching the same variable
 
     // Queues the value when the filter says it is a change; true when it did.
     bool Offer(const DataValue& v);
+    // Off the pending list, its queue empty.
+    void Drained();
 };
 
 struct RevisedSubscription {
