@@ -48,11 +48,13 @@
 // the queued ones per second, objects_per_asdu how they were packed.
 //
 // CPU and memory. getrusage(RUSAGE_SELF) of this process (kpsim is a child
-// and not counted) over the measured window, less the thread CPU time the
-// benchmark's own observers and its reading of kpsim's output take; per
+// and not counted) over the measured window, less the thread CPU time, user
+// and system apart, the benchmark's own observers (the tag observer's pauses
+// included) and its reading of kpsim's and the client's output take; per
 // second of wall time, so 1.0 is one core, and split into user and system
-// time. rss_MiB is VmRSS of /proc/self/status once every station is
-// connected and the warm-up has passed, before the observers allocate
+// time (the kernel's split is sampled: for small figures it is rough, and
+// the parts may even go below zero while their sum holds). rss_MiB is VmRSS of /proc/self/status once every station is
+// connected (and the client has subscribed) and the warm-up has passed, before the observers allocate
 // anything, and B_per_signal is that over the configured signals: the
 // whole process, C++ runtime and libraries included. rss_before_MiB is the
 // process before the service start; hwm_MiB the peak (VmHWM) at the end.
@@ -129,11 +131,24 @@ TCpu ProcessCpu()
     return {CpuSeconds(u.ru_utime, zero), CpuSeconds(zero, u.ru_stime)};
 }
 
-double ThreadCpu()
+// The same of the calling thread.
+TCpu ThreadCpu()
 {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    const timeval zero{};
+    return {CpuSeconds(u.ru_utime, zero), CpuSeconds(zero, u.ru_stime)};
+}
+
+TCpu operator-(const TCpu& a, const TCpu& b) { return {a.user - b.user, a.sys - b.sys}; }
+
+TCpu operator+(const TCpu& a, const TCpu& b) { return {a.user + b.user, a.sys + b.sys}; }
+
+TCpu& operator+=(TCpu& a, const TCpu& b)
+{
+    a.user += b.user;
+    a.sys += b.sys;
+    return a;
 }
 
 // A "Vm...:" line of /proc/self/status in MiB.
@@ -313,14 +328,14 @@ public:
     template <class Work>
     void Run(Work work)
     {
-        const double cpu = ThreadCpu();
+        const TCpu cpu = ThreadCpu();
         work();
         seconds_ += ThreadCpu() - cpu;
     }
-    double Seconds() const { return seconds_; }
+    TCpu Seconds() const { return seconds_; }
 
 private:
-    double seconds_ = 0;
+    TCpu seconds_;
 };
 
 // kpsim's output, read so its pipe never fills, and its counts.
@@ -418,7 +433,7 @@ public:
     }
     // After Stop: the delays, the thread's CPU time while recording and its mean walk.
     const TDelays& Delays() const { return delays_; }
-    double OwnCpu() const { return ownCpu_; }
+    TCpu OwnCpu() const { return ownCpu_; }
     double WalkMs() const { return walks_ ? walkSeconds_ * 1000 / static_cast<double>(walks_) : 0; }
 
 private:
@@ -426,15 +441,17 @@ private:
     {
         while (!stop_) {
             const bool record = record_;
-            const double cpu = ThreadCpu();
+            const TCpu cpu = ThreadCpu();
             const auto t0 = Steady::now();
             Walk(record);
             if (record) {
-                ownCpu_ += ThreadCpu() - cpu;
                 walkSeconds_ += std::chrono::duration<double>(Steady::now() - t0).count();
                 walks_ += 1;
             }
+            // The pause's system calls are the observer's too.
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (record)
+                ownCpu_ += ThreadCpu() - cpu;
         }
     }
     void Walk(bool record)
@@ -460,7 +477,8 @@ private:
     TDelays delays_;
     std::atomic<bool> record_{false};
     std::atomic<bool> stop_{false};
-    double ownCpu_ = 0, walkSeconds_ = 0;
+    TCpu ownCpu_;
+    double walkSeconds_ = 0;
     std::uint64_t walks_ = 0;
     std::thread thread_;
 };
@@ -600,7 +618,7 @@ void BM_Load104(benchmark::State& state)
 
         const TKpsimStats sent0 = reader.Stats();
         const TCpu cpu0 = ProcessCpu();
-        const double own0 = own.Seconds();
+        const TCpu own0 = own.Seconds();
         tags.Record(true);
         if (client)
             client->Start();
@@ -625,9 +643,9 @@ void BM_Load104(benchmark::State& state)
             state.counters["ua_values_per_s"] = (*seen)[0] / wall;
             state.counters["ua_interval_ms"] = uaInterval;
         }
-        // The observers' walks are user time almost all.
-        const double user = cpu1.user - cpu0.user - (own.Seconds() - own0) - tags.OwnCpu();
-        const double sys = cpu1.sys - cpu0.sys;
+        const TCpu observers = own.Seconds() - own0 + tags.OwnCpu();
+        const double user = cpu1.user - cpu0.user - observers.user;
+        const double sys = cpu1.sys - cpu0.sys - observers.sys;
 
         DelayCounters(state, "tag", tags.Delays());
         DelayCounters(state, "item", items->Delays());
