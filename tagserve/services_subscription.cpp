@@ -315,7 +315,7 @@ void Services::DeleteMonitoredItems(Call& call, Reader& r)
         }
         Unwatch(it->second);
         queuedValues_ -= it->second.queueSize;
-        s->items.erase(it);
+        s->Remove(it);
         --monitoredItems_;
         results.push_back(status::Good);
     }
@@ -425,6 +425,7 @@ void Services::DeleteSubscription(uint32_t id)
             AnswerQueuedPublishes(*session, status::BadNoSubscription);
     }
     monitoredItems_ -= s.items.size();
+    s.pending.clear();
     s.items.clear();
     s.session = nullptr; // erased by the next Tick, which may be iterating right now
 }

@@ -105,7 +105,14 @@ void Subscription::Offer(MonitoredItem& item, const DataValue& v)
     if (!item.Offer(v) || item.pending)
         return;
     item.pending = true;
-    pendingIds.push_back(item.id);
+    pending.emplace_back(item.id, &item);
+}
+
+void Subscription::Remove(std::map<uint32_t, MonitoredItem>::iterator it)
+{
+    if (it->second.pending)
+        std::erase_if(pending, [&](const auto& p) { return p.second == &it->second; });
+    items.erase(it);
 }
 
 bool Subscription::HasNotifications()
@@ -114,13 +121,10 @@ bool Subscription::HasNotifications()
         return false;
     // Items met with nothing queued leave the list; usually the first one reports.
     bool found = false;
-    std::erase_if(pendingIds, [&](uint32_t itemId) {
+    std::erase_if(pending, [&](const auto& p) {
         if (found)
             return false;
-        auto it = items.find(itemId);
-        if (it == items.end())
-            return true;
-        MonitoredItem& item = it->second;
+        MonitoredItem& item = *p.second;
         if (item.queue.empty()) {
             item.Drained();
             return true;
@@ -151,12 +155,9 @@ std::string Subscription::TakeMessage(int64_t publishTime, bool& moreNotificatio
         w.Int32(0);
         uint32_t count = 0;
         // In the order of the item ids, as the items are kept.
-        std::sort(pendingIds.begin(), pendingIds.end());
-        std::erase_if(pendingIds, [&](uint32_t itemId) {
-            auto it = items.find(itemId);
-            if (it == items.end())
-                return true;
-            MonitoredItem& item = it->second;
+        std::sort(pending.begin(), pending.end());
+        std::erase_if(pending, [&](const auto& p) {
+            MonitoredItem& item = *p.second;
             if (item.mode != 2)
                 return false;
             size_t taken = 0;

@@ -89,14 +89,15 @@ struct Subscription {
     bool first = true;
     uint32_t nextSequence = 1;
     std::map<uint32_t, MonitoredItem> items;
-    // The ids of the items that may hold queued values (each once, with its
-    // pending flag set) and of the ns 0 items sampled per cycle, so a cycle
-    // touches only those; ids of deleted items are dropped when met.
-    std::vector<uint32_t> pendingIds;
+    // The items that may hold queued values (each once, with its pending
+    // flag set, by id), and the ids of the ns 0 items sampled per cycle
+    // (those of deleted items dropped when met), so a cycle touches only those.
+    std::vector<std::pair<uint32_t, MonitoredItem*>> pending;
     std::vector<uint32_t> sampledIds;
     std::deque<std::pair<uint32_t, std::string>> retransmit; // sequence number, encoded NotificationMessage
 
     MonitoredItem& Add(MonitoredItem item);
+    void Remove(std::map<uint32_t, MonitoredItem>::iterator it);
     // Offers the value to one of this subscription's items.
     void Offer(MonitoredItem& item, const DataValue& v);
     // Calls sample(item) for each ns 0 item.
