@@ -565,20 +565,22 @@ void TTagSignalList::TakeNewRange(int first, int end, std::vector<std::pair<int,
     }
 }
 
-void TTagSignalList::TakeChanged(std::vector<std::pair<int, TValue1>>& out)
+void TTagSignalList::TakeChangedRange(int first, int end, std::vector<std::pair<int, TValue1>>& out)
 {
     const auto lock = Lock();
-    std::sort(changed_.begin(), changed_.end());
-    for (const int ind : changed_) {
-        TTagSignal& tag = List[static_cast<std::size_t>(ind)];
+    const auto taken =
+        std::partition(changed_.begin(), changed_.end(), [&](int ind) { return ind < first || ind >= end; });
+    std::sort(taken, changed_.end());
+    for (auto it = taken; it != changed_.end(); ++it) {
+        TTagSignal& tag = List[static_cast<std::size_t>(*it)];
         tag.inChanged_ = false;
         // TakeNew may have taken it since.
         if (!tag.FPrNew)
             continue;
         tag.FPrNew = false;
-        out.emplace_back(ind, tag.Value);
+        out.emplace_back(*it, tag.Value);
     }
-    changed_.clear();
+    changed_.erase(taken, changed_.end());
 }
 
 int TTagSignalList::SstIdOf(const TTagSignal& tag) const

@@ -223,9 +223,9 @@ public:
     // TakeNew for every tag in [first, end) under one lock: appends the
     // (index, value) of each changed one to out.
     void TakeNewRange(int first, int end, std::vector<std::pair<int, TValue1>>& out);
-    // TakeNew for every changed tag of the list, in the order of the list,
-    // under one lock, touching only the tags marked since the last call.
-    void TakeChanged(std::vector<std::pair<int, TValue1>>& out);
+    // TakeNewRange that touches only the tags marked changed since they were
+    // last taken, not every tag of the range.
+    void TakeChangedRange(int first, int end, std::vector<std::pair<int, TValue1>>& out);
 
 private:
     friend class TTagSignal;

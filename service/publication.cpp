@@ -3,7 +3,6 @@
 #include "core/tags.h"
 #include "service/serviceinit.h"
 
-#include <algorithm>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -44,12 +43,10 @@ public:
     {
     }
 
-    // Every station, then the lifebit.
-    void Run();
+    void Station(int i);
+    void Lifebit();
 
 private:
-    void Station(int i, const TLinkView& link);
-    void Lifebit();
     TLinkView Link(int i);
     // What the station lost since the last pass, published first, even when
     // it is connected again by now.
@@ -82,8 +79,7 @@ private:
     TServiceRun& run_;
     TDateTime now_;
     TOpcUaBridge* ua_;
-    std::vector<TLinkView> links_;                 // of stations 1.., read before the tags
-    std::vector<std::pair<int, TValue1>> changed_; // the changed tags of all stations, in list order
+    std::vector<std::pair<int, TValue1>> changed_; // one station's changed tags, reused
 };
 
 TLinkView TPass::Link(int i)
@@ -214,21 +210,10 @@ void TPass::Measured(const T_KP& kp, const TTagSignal& tag, const TArmRec& rec, 
         PushSignal(id, 10, 0, v, r, *stamp, now_);
 }
 
-void TPass::Run()
-{
-    // Each station's link is read before its tags are taken, as the loss
-    // published first relies on.
-    for (int i = 1; i <= ctx_.Stations.KpCount; ++i)
-        links_.push_back(Link(i));
-    run_.TagSignalList.TakeChanged(changed_);
-    for (int i = 1; i <= ctx_.Stations.KpCount; ++i)
-        Station(i, links_[static_cast<std::size_t>(i - 1)]);
-    Lifebit();
-}
-
-void TPass::Station(int i, const TLinkView& link)
+void TPass::Station(int i)
 {
     const T_KP& kp = ctx_.Stations.KpTable[static_cast<std::size_t>(i)];
+    const TLinkView link = Link(i);
     const int c = link.connected ? 1 : 0;
     const auto row = static_cast<std::size_t>(i);
     TStationSeen* seen = row < run_.PublishedLink.size() ? &run_.PublishedLink[row] : nullptr;
@@ -242,11 +227,9 @@ void TPass::Station(int i, const TLinkView& link)
     if (static_cast<std::size_t>(i) >= run_.StationTags.size())
         return;
     const auto [first, end] = run_.StationTags[static_cast<std::size_t>(i)];
-    const auto byIndex = [](const std::pair<int, TValue1>& changed, int ind) { return changed.first < ind; };
-    const auto from = std::lower_bound(changed_.begin(), changed_.end(), first, byIndex);
-    const auto to = std::lower_bound(from, changed_.end(), end, byIndex);
-    for (auto it = from; it != to; ++it) {
-        const auto& [t, value] = *it;
+    changed_.clear();
+    run_.TagSignalList.TakeChangedRange(first, end, changed_);
+    for (const auto& [t, value] : changed_) {
         const TTagSignal& tag = *run_.TagSignalList.GetTag(t);
         const TArmRec* rec = run_.ArmSignals.GetRec(tag.IndArm());
         if (!rec)
@@ -303,7 +286,10 @@ void PushOpcValues(TServiceContext& ctx)
 {
     if (!ctx.Running.Run)
         return;
-    TPass(ctx).Run();
+    TPass pass(ctx);
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i)
+        pass.Station(i);
+    pass.Lifebit();
 }
 
 void InvalidateOpcItems(TServiceContext& ctx)

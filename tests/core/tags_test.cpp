@@ -506,18 +506,19 @@ TEST(TagChanged, TakeNewRangeTakesOnlyTheChangedTagsOfItsRange)
 namespace gw {
 namespace {
 
-// The changed set: every tag changed since the last take, once, in list
-// order, whichever way it changed and whoever took it in between.
-TEST(TagChanged, TakeChangedTakesEachTagMarkedSinceTheLastTakeOnce)
+// The changed set: every tag of the range changed since it was last taken,
+// once, in list order, whichever way it changed and whoever took it in
+// between; the others stay for a later take.
+TEST(TagChanged, TakeChangedRangeTakesEachTagMarkedSinceItWasLastTakenOnce)
 {
     TTagSignalList list;
     for (int i = 0; i < 6; ++i)
         list.AddTag(Bound("t", 1, 100 + i, "h", 2404));
     const Bytes one = {0, 0, 0x80, 0x3F, 0};
     const Bytes two = {0, 0, 0x00, 0x40, 0};
-    auto indexes = [&] {
+    auto indexes = [&](int first = 0, int end = 6) {
         std::vector<std::pair<int, TValue1>> out;
-        list.TakeChanged(out);
+        list.TakeChangedRange(first, end, out);
         std::vector<int> ids;
         for (const auto& [ind, value] : out)
             ids.push_back(ind);
@@ -528,7 +529,8 @@ TEST(TagChanged, TakeChangedTakesEachTagMarkedSinceTheLastTakeOnce)
     ASSERT_EQ(list.GetTag(1)->ChangeVal(Type(13), two, 0, 0), ""); // changed twice, taken once
     TValue1 v;
     ASSERT_TRUE(list.TakeNew(3, v)); // taken already
-    EXPECT_EQ(indexes(), (std::vector<int>{1, 4}));
+    EXPECT_EQ(indexes(2, 5), (std::vector<int>{4}));
+    EXPECT_EQ(indexes(), (std::vector<int>{1}));
     EXPECT_TRUE(indexes().empty());
 
     // Taken by TakeNew and changed again: still on the set, and once.
