@@ -483,6 +483,12 @@ void Services::RunCycle(Subscription& s)
 
 void Services::DeliverChanges()
 {
+    // A burst (every variable's first value) leaves a list far larger than
+    // the changes of a pass: its room goes back, to the model's list too,
+    // which takes this one in turn.
+    constexpr size_t kKeptChanges = 16384;
+    if (changes_.capacity() > kKeptChanges && changes_.size() < changes_.capacity() / 4)
+        std::vector<Change>().swap(changes_);
     bool resync = model_.DrainChanges(changes_);
     int64_t now = UaNow();
     if (watchers_.empty())
