@@ -15,6 +15,11 @@
 // With ua 1 the OPC UA bridge loads the built libtagserve.so, copied beside
 // the service's ExePath, so every publication pass also pushes to it (no
 // client is connected: its cost is the pushes and the server thread).
+// With client P a real OPC UA client (node-opcua, bench/ua_latency_client.js
+// as a child process, its CPU not counted) subscribes with publishing
+// interval P ms to the Value of every signal's and every station's
+// "Connected" item before the warm-up; ua_interval_ms is the interval the
+// server granted.
 //
 // Delay. kpsim stamps each change with its CP56Time2a of the local wall time
 // when it packs the change into the frame it sends next (a frame that waits
@@ -31,6 +36,11 @@
 //   last walk holds a new value. This figure is bound to the 150 ms
 //   publication period (about 75 ms p50, 150 ms p99 whatever the receive
 //   path does). CP56 milliseconds add up to 1 ms to both.
+// - ua_*: with a client, the client takes its wall time when a notification
+//   comes out of a Publish response less the value's source timestamp: the
+//   delay from frame sent to value shown to an OPC UA client, bound to the
+//   publication period plus the publishing interval. ua_values_per_s is how
+//   many notifications it got.
 //
 // Lost values. kpsim counts the changes it queued and the changes it
 // skipped because 256 ASDUs were already waiting for the window (its
@@ -38,11 +48,13 @@
 // the queued ones per second, objects_per_asdu how they were packed.
 //
 // CPU and memory. getrusage(RUSAGE_SELF) of this process (kpsim is a child
-// and not counted) over the measured window, less the thread CPU time the
-// benchmark's own observers and its reading of kpsim's output take; per
+// and not counted) over the measured window, less the thread CPU time, user
+// and system apart, the benchmark's own observers (the tag observer's pauses
+// included) and its reading of kpsim's and the client's output take; per
 // second of wall time, so 1.0 is one core, and split into user and system
-// time. rss_MiB is VmRSS of /proc/self/status once every station is
-// connected and the warm-up has passed, before the observers allocate
+// time (the kernel's split is sampled: for small figures it is rough, and
+// the parts may even go below zero while their sum holds). rss_MiB is VmRSS of /proc/self/status once every station is
+// connected (and the client has subscribed) and the warm-up has passed, before the observers allocate
 // anything, and B_per_signal is that over the configured signals: the
 // whole process, C++ runtime and libraries included. rss_before_MiB is the
 // process before the service start; hwm_MiB the peak (VmHWM) at the end.
@@ -57,7 +69,8 @@
 // values_per_s (new values seen in the tags per second), sent_per_s, lost,
 // objects_per_asdu, walk_ms, cpu_per_s, user_per_s, sys_per_s, rss_MiB,
 // B_per_signal, hwm_MiB, rss_before_MiB, no_row (signals beyond the item
-// table).
+// table), and with a client ua_p50_ms, ua_p99_ms, ua_max_ms, ua_values_per_s,
+// ua_interval_ms.
 
 #include "cross_build_note.h"
 #include "core/datetime.h"
@@ -68,6 +81,7 @@
 #include "service/serviceinit.h"
 #include "service/servicetick.h"
 #include "testkit/temp_dir.h"
+#include "testkit/child_lines.h"
 #include "testkit/kpsim_process.h"
 
 #include <Poco/Net/ServerSocket.h>
@@ -78,6 +92,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -116,11 +131,24 @@ TCpu ProcessCpu()
     return {CpuSeconds(u.ru_utime, zero), CpuSeconds(zero, u.ru_stime)};
 }
 
-double ThreadCpu()
+// The same of the calling thread.
+TCpu ThreadCpu()
 {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    const timeval zero{};
+    return {CpuSeconds(u.ru_utime, zero), CpuSeconds(zero, u.ru_stime)};
+}
+
+TCpu operator-(const TCpu& a, const TCpu& b) { return {a.user - b.user, a.sys - b.sys}; }
+
+TCpu operator+(const TCpu& a, const TCpu& b) { return {a.user + b.user, a.sys + b.sys}; }
+
+TCpu& operator+=(TCpu& a, const TCpu& b)
+{
+    a.user += b.user;
+    a.sys += b.sys;
+    return a;
 }
 
 // A "Vm...:" line of /proc/self/status in MiB.
@@ -182,6 +210,7 @@ struct TLoad {
     int rate;    // changes per second of each station
     int objects; // objects per ASDU at most, 0: as many as fit
     bool ua;     // the OPC UA library loaded
+    int client;  // publishing interval of the OPC UA client, 0: no client
     int Signals() const { return stations * points * 2; }
     // The short floats follow the single points, from 1001 up as before.
     int FirstFloatIoa() const { return std::max(1001, points + 1); }
@@ -259,6 +288,21 @@ std::vector<int> SignalItems(const TServiceContext& ctx, int& noRow)
     return ids;
 }
 
+// Every station's "Connected" item, then every signal's item.
+std::vector<int> WatchedItems(const TServiceContext& ctx)
+{
+    std::vector<int> ids;
+    for (int i = 1; i <= ctx.Stations.KpCount; ++i) {
+        const int id = ctx.Stations.KpTable[static_cast<std::size_t>(i)].Nom_OPC_Alarm;
+        if (ctx.Items.IsOpcItem(id))
+            ids.push_back(id);
+    }
+    int noRow = 0;
+    const std::vector<int> signals = SignalItems(ctx, noRow);
+    ids.insert(ids.end(), signals.begin(), signals.end());
+    return ids;
+}
+
 bool AllConnected(const TServiceContext& ctx)
 {
     for (int i = 1; i <= ctx.Stations.KpCount; ++i)
@@ -284,14 +328,14 @@ public:
     template <class Work>
     void Run(Work work)
     {
-        const double cpu = ThreadCpu();
+        const TCpu cpu = ThreadCpu();
         work();
         seconds_ += ThreadCpu() - cpu;
     }
-    double Seconds() const { return seconds_; }
+    TCpu Seconds() const { return seconds_; }
 
 private:
-    double seconds_ = 0;
+    TCpu seconds_;
 };
 
 // kpsim's output, read so its pipe never fills, and its counts.
@@ -389,7 +433,7 @@ public:
     }
     // After Stop: the delays, the thread's CPU time while recording and its mean walk.
     const TDelays& Delays() const { return delays_; }
-    double OwnCpu() const { return ownCpu_; }
+    TCpu OwnCpu() const { return ownCpu_; }
     double WalkMs() const { return walks_ ? walkSeconds_ * 1000 / static_cast<double>(walks_) : 0; }
 
 private:
@@ -397,15 +441,17 @@ private:
     {
         while (!stop_) {
             const bool record = record_;
-            const double cpu = ThreadCpu();
+            const TCpu cpu = ThreadCpu();
             const auto t0 = Steady::now();
             Walk(record);
             if (record) {
-                ownCpu_ += ThreadCpu() - cpu;
                 walkSeconds_ += std::chrono::duration<double>(Steady::now() - t0).count();
                 walks_ += 1;
             }
+            // The pause's system calls are the observer's too.
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (record)
+                ownCpu_ += ThreadCpu() - cpu;
         }
     }
     void Walk(bool record)
@@ -431,9 +477,53 @@ private:
     TDelays delays_;
     std::atomic<bool> record_{false};
     std::atomic<bool> stop_{false};
-    double ownCpu_ = 0, walkSeconds_ = 0;
+    TCpu ownCpu_;
+    double walkSeconds_ = 0;
     std::uint64_t walks_ = 0;
     std::thread thread_;
+};
+
+// The OPC UA client subscribed to the given items, as a child process.
+class TUaClient {
+public:
+    TUaClient(const test::TempDir& temp, int port, int interval, const std::vector<int>& ids, TOwnCpu& own) : own_(own)
+    {
+        std::string text;
+        for (int id : ids)
+            text += std::to_string(id) + "\n";
+        temp.Write("ua_ids.txt", text);
+        const std::string npm = std::string(GATEWAY_SOURCE_DIR) + "/tests/npm";
+        Poco::Process::Env env{{"NODE_PATH", npm + "/node_modules"}, {"XDG_CONFIG_HOME", temp.File("xdg")}};
+        child_.emplace("node",
+                       std::vector<std::string>{std::string(GATEWAY_SOURCE_DIR) + "/bench/ua_latency_client.js",
+                                                "opc.tcp://127.0.0.1:" + std::to_string(port), std::to_string(interval),
+                                                temp.File("ua_ids.txt")},
+                       env);
+    }
+    // Looks for "ready" (a poll of a millisecond); the granted interval once seen.
+    std::optional<double> Ready()
+    {
+        std::optional<std::string> line;
+        own_.Run([&] { line = child_->WaitFor("ready ", std::chrono::milliseconds(2)); });
+        if (!line)
+            return std::nullopt;
+        return std::strtod(line->c_str() + line->rfind(' ') + 1, nullptr);
+    }
+    void Start() { child_->Write("start"); }
+    // count, p50, p99, max of the delays since Start.
+    std::optional<std::array<double, 4>> Stats()
+    {
+        child_->Write("stats");
+        const auto line = child_->WaitFor("stats ", std::chrono::seconds(30));
+        if (!line)
+            return std::nullopt;
+        return std::array<double, 4>{StatsField(*line, "count"), StatsField(*line, "p50"), StatsField(*line, "p99"),
+                                     StatsField(*line, "max")};
+    }
+
+private:
+    std::optional<test::ChildLines> child_;
+    TOwnCpu& own_;
 };
 
 void DelayCounters(benchmark::State& state, const std::string& prefix, const TDelays& delays)
@@ -445,8 +535,12 @@ void DelayCounters(benchmark::State& state, const std::string& prefix, const TDe
 
 void BM_Load104(benchmark::State& state)
 {
-    const TLoad load{static_cast<int>(state.range(0)), static_cast<int>(state.range(1)) / 2,
-                     static_cast<int>(state.range(2)), static_cast<int>(state.range(3)), state.range(4) != 0};
+    const TLoad load{static_cast<int>(state.range(0)),
+                     static_cast<int>(state.range(1)) / 2,
+                     static_cast<int>(state.range(2)),
+                     static_cast<int>(state.range(3)),
+                     state.range(4) != 0,
+                     static_cast<int>(state.range(5))};
     // What the rows before left freed goes back to the system, as far as it can.
     malloc_trim(0);
     const double rssBefore = StatusMiB("VmRSS");
@@ -498,6 +592,21 @@ void BM_Load104(benchmark::State& state)
             state.SkipWithError("not every station connected");
             break;
         }
+        std::optional<TUaClient> client;
+        double uaInterval = 0;
+        if (load.client > 0) {
+            client.emplace(temp, ua.OPC_UA_Port, load.client, WatchedItems(ctx), own);
+            const auto limit = Steady::now() + ConnectLimit * 2;
+            for (std::optional<double> granted; !granted && Steady::now() < limit;) {
+                tick(false);
+                granted = client->Ready();
+                uaInterval = granted.value_or(0);
+            }
+            if (uaInterval <= 0) {
+                state.SkipWithError("the OPC UA client did not subscribe");
+                break;
+            }
+        }
         for (const auto warm = Steady::now() + WarmUp; Steady::now() < warm;)
             tick(false);
 
@@ -509,8 +618,10 @@ void BM_Load104(benchmark::State& state)
 
         const TKpsimStats sent0 = reader.Stats();
         const TCpu cpu0 = ProcessCpu();
-        const double own0 = own.Seconds();
+        const TCpu own0 = own.Seconds();
         tags.Record(true);
+        if (client)
+            client->Start();
         const auto t0 = Steady::now();
         const auto end = t0 + std::chrono::seconds(MeasuredSeconds());
         while (Steady::now() < end)
@@ -520,9 +631,21 @@ void BM_Load104(benchmark::State& state)
         const TCpu cpu1 = ProcessCpu();
         const TKpsimStats sent1 = reader.Stats();
         tags.Stop();
-        // The observers' walks are user time almost all.
-        const double user = cpu1.user - cpu0.user - (own.Seconds() - own0) - tags.OwnCpu();
-        const double sys = cpu1.sys - cpu0.sys;
+        if (client) {
+            const auto seen = client->Stats();
+            if (!seen) {
+                state.SkipWithError("the OPC UA client gave no figures");
+                break;
+            }
+            state.counters["ua_p50_ms"] = (*seen)[1];
+            state.counters["ua_p99_ms"] = (*seen)[2];
+            state.counters["ua_max_ms"] = (*seen)[3];
+            state.counters["ua_values_per_s"] = (*seen)[0] / wall;
+            state.counters["ua_interval_ms"] = uaInterval;
+        }
+        const TCpu observers = own.Seconds() - own0 + tags.OwnCpu();
+        const double user = cpu1.user - cpu0.user - observers.user;
+        const double sys = cpu1.sys - cpu0.sys - observers.sys;
 
         DelayCounters(state, "tag", tags.Delays());
         DelayCounters(state, "item", items->Delays());
@@ -540,6 +663,8 @@ void BM_Load104(benchmark::State& state)
         state.counters["hwm_MiB"] = StatusMiB("VmHWM");
         state.counters["rss_before_MiB"] = rssBefore;
         state.counters["no_row"] = noRow;
+        // The client leaves while the server still answers.
+        client.reset();
         ServiceStop(ctx);
     }
 }
@@ -550,16 +675,19 @@ void BM_Load104(benchmark::State& state)
 // stations of 3000 signals at 1000 a second send the same 20 000 changes a
 // second packed by the dozen, or (objects 2) one frame for every one or two.
 // Rate 0 shows what the channel threads, the tick and the library cost
-// without traffic; ua 0 what the library costs.
+// without traffic; ua 0 what the library costs; client 50 what a client
+// watching every item at a 50 ms publishing interval adds.
 BENCHMARK(BM_Load104)
-    ->ArgNames({"stations", "signals", "rate", "objects", "ua"})
-    ->Args({20, 300, 100, 0, 1})
-    ->Args({200, 300, 100, 0, 1})
-    ->Args({200, 300, 100, 2, 1})
-    ->Args({20, 3000, 1000, 0, 1})
-    ->Args({20, 3000, 1000, 2, 1})
-    ->Args({200, 300, 100, 0, 0})
-    ->Args({200, 300, 0, 0, 1})
+    ->ArgNames({"stations", "signals", "rate", "objects", "ua", "client"})
+    ->Args({20, 300, 100, 0, 1, 0})
+    ->Args({200, 300, 100, 0, 1, 0})
+    ->Args({200, 300, 100, 2, 1, 0})
+    ->Args({20, 3000, 1000, 0, 1, 0})
+    ->Args({20, 3000, 1000, 2, 1, 0})
+    ->Args({200, 300, 100, 0, 0, 0})
+    ->Args({200, 300, 0, 0, 1, 0})
+    ->Args({200, 300, 100, 0, 1, 50})
+    ->Args({200, 300, 0, 0, 1, 50})
     ->Iterations(1)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();

@@ -42,6 +42,8 @@ constexpr bool InNameOrder()
     return true;
 }
 static_assert(InNameOrder(), "DataCategory indexes the table by name");
+// What a store touches fills the first of two cache lines: one tag per signal.
+static_assert(sizeof(TTagSignal) == 128, "a tag is two cache lines");
 
 bool IsSignalCategory(TagCategName n) { return n <= C::tcn_TU; }
 
@@ -365,7 +367,7 @@ void TTagSignal::Init(std::string AName, int AAsduAddress, int AObjAddress, std:
     FPort4 = IP_POrt99;
     Value.ptc = ptc;
     FIndArm = AIndArm;
-    Fdouble_ts_val2 = Adouble_ts_val;
+    Fdouble_ts_val2 = Adouble_ts_val == 1;
     Nomer_TS_in_KP = Nomer_TS_in_KP1;
     Nomer_TIT_in_KP = Nomer_TIT_in_KP1;
 }
@@ -374,9 +376,9 @@ void TTagSignal::SetOnReceive(bool ReceiveEquival)
 {
     if (!FprReceive) {
         FprReceive = true;
-        FPrNew = true;
+        MarkNew();
     } else if (!ReceiveEquival) {
-        FPrNew = true;
+        MarkNew();
     }
 }
 
@@ -385,7 +387,17 @@ void TTagSignal::SetInvalid()
     if (Value.Qualit & QualityIV)
         return;
     Value.Qualit |= QualityIV;
+    MarkNew();
+}
+
+void TTagSignal::MarkNew()
+{
     FPrNew = true;
+    // Set only while the list's lock is held, as every store is.
+    if (owner_ && !inChanged_) {
+        inChanged_ = true;
+        owner_->changed_.push_back(index_);
+    }
 }
 
 inline void TTagSignal::AfterStore(bool changed)
@@ -423,7 +435,7 @@ std::string TTagSignal::ChangeTS1(PTypeIdent ptid, std::span<const std::uint8_t>
         pdc = DataCategoryOf(C::dcn_DoubleTS);
         // Intermediate and indeterminate states without any quality bit
         // count as invalid, unless the point is published with all four states.
-        if (Fdouble_ts_val2 != 1 && (b == 0 || b == 3))
+        if (!Fdouble_ts_val2 && (b == 0 || b == 3))
             b = static_cast<std::uint8_t>(b + QualityIV);
         break;
     default: return "ChangeTS() не обрабатывает код=" + std::to_string(ptid->Code);
@@ -476,6 +488,7 @@ void TTagSignalList::Clear()
     List.clear();
     index_.Clear();
     conns_.clear();
+    changed_.clear();
     connCount_ = 0;
 }
 
@@ -502,8 +515,9 @@ int TTagSignalList::InternConn(const std::string& ip, int port)
 void TTagSignalList::AddTag(const TTagSignal& ptg)
 {
     TTagSignal& tag = List.emplace_back(ptg);
-    tag.FPrNew = tag.FprReceive = false;
+    tag.FPrNew = tag.FprReceive = tag.inChanged_ = false;
     tag.owner_ = this;
+    tag.index_ = Count() - 1;
     tag.conn_ = InternConn(*tag.FIP_adrr4, tag.FPort4);
     tag.sstPos_ = sstList_ ? sstList_->FindSstInd(SstIdOf(tag)) : 0;
     ++generation_;
@@ -632,6 +646,24 @@ void TTagSignalList::TakeNewRange(int first, int end, std::vector<std::pair<int,
         tag.FPrNew = false;
         out.emplace_back(ind, tag.Value);
     }
+}
+
+void TTagSignalList::TakeChangedRange(int first, int end, std::vector<std::pair<int, TValue1>>& out)
+{
+    const auto lock = Lock();
+    const auto taken =
+        std::partition(changed_.begin(), changed_.end(), [&](int ind) { return ind < first || ind >= end; });
+    std::sort(taken, changed_.end());
+    for (auto it = taken; it != changed_.end(); ++it) {
+        TTagSignal& tag = List[static_cast<std::size_t>(*it)];
+        tag.inChanged_ = false;
+        // TakeNew may have taken it since.
+        if (!tag.FPrNew)
+            continue;
+        tag.FPrNew = false;
+        out.emplace_back(*it, tag.Value);
+    }
+    changed_.erase(taken, changed_.end());
 }
 
 int TTagSignalList::SstIdOf(const TTagSignal& tag) const

@@ -147,7 +147,7 @@ public:
     int IndArm() const { return FIndArm; }
     int Port4() const { return FPort4; }
     const std::string& IP_adrr4() const { return *FIP_adrr4; }
-    int double_ts_val2() const { return Fdouble_ts_val2; }
+    int double_ts_val2() const { return Fdouble_ts_val2 ? 1 : 0; }
 
     TValue1 Value;
 
@@ -156,14 +156,18 @@ private:
 
     // After a store: the changed flag, and the trace line when it is set.
     void AfterStore(bool changed);
+    // Sets the changed flag and puts the tag on its list's changed set.
+    void MarkNew();
 
     // Ordered so that nothing is padded: there is one tag per signal.
     TTagSignalList* owner_ = nullptr; // the list that holds the tag, if any
     int sstPos_ = 0;                  // the position of its substation in the list's TSstList, 0: none
-    int Fdouble_ts_val2 = 0;
+    int conn_ = -1;                   // the list's number of (FIP_adrr4, FPort4)
+    int index_ = -1;                  // where the list holds the tag
     bool FPrNew = false;
     bool FprReceive = false;
-    int conn_ = -1; // the list's number of (FIP_adrr4, FPort4)
+    bool inChanged_ = false;      // on the list's changed set
+    bool Fdouble_ts_val2 = false; // a double point shown as one value (double_ts_val 1)
     std::string FName;
     const std::string* FIP_adrr4;
     int FAsduAddress = 0;
@@ -234,6 +238,9 @@ public:
     // TakeNew for every tag in [first, end) under one lock: appends the
     // (index, value) of each changed one to out.
     void TakeNewRange(int first, int end, std::vector<std::pair<int, TValue1>>& out);
+    // TakeNewRange that touches only the tags marked changed since they were
+    // last taken, not every tag of the range.
+    void TakeChangedRange(int first, int end, std::vector<std::pair<int, TValue1>>& out);
 
 private:
     friend class TTagSignal;
@@ -248,6 +255,7 @@ private:
     TStableList<TTagSignal> List;
     TTagIndex index_;
     std::map<std::string, std::vector<std::pair<int, int>>, std::less<>> conns_; // ip -> (port, conn)
+    std::vector<int> changed_; // indexes of the tags marked changed, each once
     int connCount_ = 0;
     std::uint64_t generation_ = 1;
     const TArmSignals* armSignals_;

@@ -228,7 +228,7 @@ void TPass::Station(int i)
         return;
     const auto [first, end] = run_.StationTags[static_cast<std::size_t>(i)];
     changed_.clear();
-    run_.TagSignalList.TakeNewRange(first, end, changed_);
+    run_.TagSignalList.TakeChangedRange(first, end, changed_);
     for (const auto& [t, value] : changed_) {
         const TTagSignal& tag = *run_.TagSignalList.GetTag(t);
         const TArmRec* rec = run_.ArmSignals.GetRec(tag.IndArm());

@@ -2,8 +2,8 @@
 // The value publication, every third tick on the main thread: moves the tags
 // stored anew into the OPC item table (value, OPC DA quality, time stamp),
 // keeps each station's "Connected" item, and feeds the OPC UA bridge while it
-// runs. Each station's tags are one contiguous run of the tag list, so a
-// pass walks every tag once.
+// runs. Each station's tags are one contiguous run of the tag list; a pass
+// takes only the tags the list marked changed since they were last taken.
 //
 // "Connected" is stamped with the time the station's link changed. A link
 // that dropped since the last pass is published as lost ("Connected" 0, its

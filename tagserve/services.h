@@ -137,9 +137,9 @@ private:
     std::unordered_map<uint32_t, SecureChannel*> channels_;
     std::vector<std::unique_ptr<Session>> sessions_;
     std::map<uint32_t, Subscription> subscriptions_;
-    // The monitored items of each watched variable, by model index; only
-    // variables some client watches have an entry.
-    std::unordered_map<uint32_t, std::vector<MonitoredItem*>> watchers_;
+    // The first monitored item of each variable, by model index, the others
+    // linked from it; empty until some client watches a variable.
+    std::vector<MonitoredItem*> watchers_;
     std::vector<Change> changes_;
     uint32_t nextSubscriptionId_;
     uint32_t nextMonitoredItemId_ = 1;

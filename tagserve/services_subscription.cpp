@@ -150,20 +150,25 @@ uint32_t Services::GrantQueue(uint32_t requested)
 
 void Services::Watch(MonitoredItem& item)
 {
-    if (item.modelIndex >= 0)
-        watchers_[static_cast<uint32_t>(item.modelIndex)].push_back(&item);
+    if (item.modelIndex < 0)
+        return;
+    const auto index = static_cast<size_t>(item.modelIndex);
+    if (index >= watchers_.size())
+        watchers_.resize(index + 1);
+    item.nextWatcher = watchers_[index];
+    watchers_[index] = &item;
 }
 
 void Services::Unwatch(const MonitoredItem& item)
 {
-    if (item.modelIndex < 0)
+    const auto index = static_cast<size_t>(item.modelIndex);
+    if (item.modelIndex < 0 || index >= watchers_.size())
         return;
-    auto it = watchers_.find(static_cast<uint32_t>(item.modelIndex));
-    if (it == watchers_.end())
-        return;
-    std::erase(it->second, &item);
-    if (it->second.empty())
-        watchers_.erase(it);
+    MonitoredItem** link = &watchers_[index];
+    while (*link && *link != &item)
+        link = &(*link)->nextWatcher;
+    if (*link)
+        *link = item.nextWatcher;
 }
 
 void Services::CreateMonitoredItems(Call& call, Reader& r)
@@ -209,11 +214,11 @@ void Services::CreateMonitoredItems(Call& call, Reader& r)
         item.id = nextMonitoredItemId_++;
         item.modelIndex = space_.At(item.node).modelIndex;
         item.queueSize = GrantQueue(item.queueSize);
-        MonitoredItem& stored = s->items.emplace(item.id, std::move(item)).first->second;
+        MonitoredItem& stored = s->Add(std::move(item));
         ++monitoredItems_;
         Watch(stored);
         // The current value goes out with the next Publish.
-        stored.Offer(space_.ReadAttribute(space_.At(stored.node), attr::Value, stored.timestamps));
+        s->Offer(stored, space_.ReadAttribute(space_.At(stored.node), attr::Value, stored.timestamps));
         w.UInt32(status::Good);
         w.UInt32(stored.id);
         w.Double(stored.samplingInterval);
@@ -310,7 +315,7 @@ void Services::DeleteMonitoredItems(Call& call, Reader& r)
         }
         Unwatch(it->second);
         queuedValues_ -= it->second.queueSize;
-        s->items.erase(it);
+        s->Remove(it);
         --monitoredItems_;
         results.push_back(status::Good);
     }
@@ -420,6 +425,7 @@ void Services::DeleteSubscription(uint32_t id)
             AnswerQueuedPublishes(*session, status::BadNoSubscription);
     }
     monitoredItems_ -= s.items.size();
+    s.pending.clear();
     s.items.clear();
     s.session = nullptr; // erased by the next Tick, which may be iterating right now
 }
@@ -445,9 +451,9 @@ void Services::DeleteSubscriptions(Call& call, Reader& r)
 
 void Services::SampleNamespaceZero(Subscription& s)
 {
-    for (auto& [id, item] : s.items)
-        if (item.modelIndex < 0)
-            item.Offer(space_.ReadAttribute(space_.At(item.node), attr::Value, item.timestamps));
+    s.SampleNamespaceZero([&](MonitoredItem& item) {
+        s.Offer(item, space_.ReadAttribute(space_.At(item.node), attr::Value, item.timestamps));
+    });
 }
 
 void Services::RunCycle(Subscription& s)
@@ -477,25 +483,32 @@ void Services::RunCycle(Subscription& s)
 
 void Services::DeliverChanges()
 {
+    // A burst (every variable's first value) leaves a list far larger than
+    // the changes of a pass: its room goes back, to the model's list too,
+    // which takes this one in turn.
+    constexpr size_t kKeptChanges = 16384;
+    if (changes_.capacity() > kKeptChanges && changes_.size() < changes_.capacity() / 4)
+        std::vector<Change>().swap(changes_);
     bool resync = model_.DrainChanges(changes_);
     int64_t now = UaNow();
     if (watchers_.empty())
         return;
     for (const Change& c : changes_) {
-        auto watched = watchers_.find(c.index);
-        if (watched == watchers_.end())
+        if (c.index >= watchers_.size())
             continue;
-        for (MonitoredItem* item : watched->second)
-            item->Offer(AddressSpace::ValueOf(space_.At(item->node), c.value, item->timestamps, now));
+        for (MonitoredItem* item = watchers_[c.index]; item; item = item->nextWatcher)
+            item->owner->Offer(*item, AddressSpace::ValueOf(space_.At(item->node), c.value, item->timestamps, now));
     }
     if (!resync)
         return;
     // Changes were lost to the overflow of the list: compare every watched
     // variable's current value with what its items last reported.
-    for (const auto& [index, items] : watchers_) {
+    for (uint32_t index = 0; index < watchers_.size(); ++index) {
+        if (!watchers_[index])
+            continue;
         VariableValue v = model_.Snapshot(index);
-        for (MonitoredItem* item : items)
-            item->Offer(AddressSpace::ValueOf(space_.At(item->node), v, item->timestamps, now));
+        for (MonitoredItem* item = watchers_[index]; item; item = item->nextWatcher)
+            item->owner->Offer(*item, AddressSpace::ValueOf(space_.At(item->node), v, item->timestamps, now));
     }
 }
 

@@ -25,10 +25,10 @@ double Number(const Variant& v)
 
 } // namespace
 
-void MonitoredItem::Offer(const DataValue& v)
+bool MonitoredItem::Offer(const DataValue& v)
 {
     if (mode == 0)
-        return;
+        return false;
     bool hasValue = (v.mask & DataValue::HasValue) != 0;
     Writer encoded;
     if (hasValue)
@@ -41,7 +41,7 @@ void MonitoredItem::Offer(const DataValue& v)
             || (deadband > 0 ? std::fabs(number - lastNumber) > deadband : encoded.Bytes() != lastEncoded);
         bool timeChanged = trigger == 2 && v.sourceTimestamp != lastSourceTimestamp;
         if (!statusChanged && !(trigger >= 1 && valueChanged) && !timeChanged)
-            return;
+            return false;
     }
     hasLast = true;
     lastHasValue = hasValue;
@@ -51,7 +51,7 @@ void MonitoredItem::Offer(const DataValue& v)
     lastEncoded = std::move(encoded.Bytes());
     queue.push_back(v);
     if (queue.size() <= queueSize)
-        return;
+        return true;
     // Keep the newest (or the oldest) and flag that values were lost in between.
     if (discardOldest) {
         queue.erase(queue.begin());
@@ -66,14 +66,23 @@ void MonitoredItem::Offer(const DataValue& v)
             queue.back().status |= status::InfoOverflow;
         }
     }
+    return true;
+}
+
+void MonitoredItem::Drained()
+{
+    pending = false;
+    // Most items wait long for their next value: they hold no room meanwhile.
+    std::vector<DataValue>().swap(queue);
 }
 
 RevisedSubscription ReviseSubscription(double interval, uint32_t lifetime, uint32_t keepAlive,
                                        uint32_t maxNotifications)
 {
     RevisedSubscription r;
-    r.publishingInterval =
-        std::isnan(interval) || interval <= 0 ? kMinPublishingIntervalMs : std::clamp(interval, 100.0, 3600000.0);
+    r.publishingInterval = std::isnan(interval) || interval <= 0
+                               ? kMinPublishingIntervalMs
+                               : std::clamp(interval, kMinPublishingIntervalMs, 3600000.0);
     r.maxKeepAliveCount = keepAlive == 0 ? 10 : std::clamp<uint32_t>(keepAlive, 1, 10000);
     r.lifetimeCount = std::min<uint32_t>(std::max(lifetime, 3 * r.maxKeepAliveCount), 100000);
     r.maxNotifications =
@@ -81,14 +90,49 @@ RevisedSubscription ReviseSubscription(double interval, uint32_t lifetime, uint3
     return r;
 }
 
-bool Subscription::HasNotifications() const
+MonitoredItem& Subscription::Add(MonitoredItem item)
+{
+    MonitoredItem& stored = items.emplace(item.id, std::move(item)).first->second;
+    stored.owner = this;
+    stored.pending = false;
+    if (stored.modelIndex < 0)
+        sampledIds.push_back(stored.id);
+    return stored;
+}
+
+void Subscription::Offer(MonitoredItem& item, const DataValue& v)
+{
+    if (!item.Offer(v) || item.pending)
+        return;
+    item.pending = true;
+    pending.emplace_back(item.id, &item);
+}
+
+void Subscription::Remove(std::map<uint32_t, MonitoredItem>::iterator it)
+{
+    if (it->second.pending)
+        std::erase_if(pending, [&](const auto& p) { return p.second == &it->second; });
+    items.erase(it);
+}
+
+bool Subscription::HasNotifications()
 {
     if (!publishing)
         return false;
-    for (const auto& [itemId, item] : items)
-        if (item.mode == 2 && !item.queue.empty())
+    // Items met with nothing queued leave the list; usually the first one reports.
+    bool found = false;
+    std::erase_if(pending, [&](const auto& p) {
+        if (found)
+            return false;
+        MonitoredItem& item = *p.second;
+        if (item.queue.empty()) {
+            item.Drained();
             return true;
-    return false;
+        }
+        found = item.mode == 2;
+        return false;
+    });
+    return found;
 }
 
 std::string Subscription::TakeMessage(int64_t publishTime, bool& moreNotifications)
@@ -110,9 +154,12 @@ std::string Subscription::TakeMessage(int64_t publishTime, bool& moreNotificatio
         size_t countAt = w.Size();
         w.Int32(0);
         uint32_t count = 0;
-        for (auto& [itemId, item] : items) {
+        // In the order of the item ids, as the items are kept.
+        std::sort(pending.begin(), pending.end());
+        std::erase_if(pending, [&](const auto& p) {
+            MonitoredItem& item = *p.second;
             if (item.mode != 2)
-                continue;
+                return false;
             size_t taken = 0;
             while (taken < item.queue.size() && count < limits.maxNotifications) {
                 w.UInt32(item.clientHandle);
@@ -120,9 +167,13 @@ std::string Subscription::TakeMessage(int64_t publishTime, bool& moreNotificatio
                 ++count;
             }
             item.queue.erase(item.queue.begin(), item.queue.begin() + static_cast<long>(taken));
-            if (!item.queue.empty())
+            if (!item.queue.empty()) {
                 moreNotifications = true;
-        }
+                return false;
+            }
+            item.Drained();
+            return true;
+        });
         w.PatchUInt32(countAt, count);
         w.EmptyArray(); // diagnosticInfos
     }

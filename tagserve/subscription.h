@@ -15,6 +15,7 @@
 namespace tagserve {
 
 struct Session;
+struct Subscription;
 
 constexpr size_t kMaxSubscriptionsPerSession = 10;
 constexpr size_t kRetransmitQueue = 10;
@@ -27,9 +28,11 @@ constexpr uint32_t kMaxQueueSize = 100;
 // asking the largest queue on every item cannot make us hold gigabytes.
 constexpr size_t kMaxQueuedValues = 1000000;
 constexpr uint32_t kMaxNotificationsPerPublish = 1000;
-constexpr double kMinPublishingIntervalMs = 100;
+constexpr double kMinPublishingIntervalMs = 50;
 constexpr double kMinSamplingIntervalMs = 100;
 
+// Ordered so that nothing is padded: a subscription may watch every
+// variable of the gateway.
 struct MonitoredItem {
     uint32_t id = 0;
     uint32_t clientHandle = 0;
@@ -37,16 +40,15 @@ struct MonitoredItem {
     int32_t modelIndex = -1; // gateway variable, else an ns 0 variable sampled per cycle
     uint32_t mode = 2;       // 0 Disabled, 1 Sampling, 2 Reporting
     TimestampsToReturn timestamps = TimestampsToReturn::Both;
-    double samplingInterval = 0;
     uint32_t queueSize = 1;
-    bool discardOldest = true;
     uint32_t trigger = 1; // 0 status, 1 status or value, 2 also source timestamp
-    double deadband = 0;  // absolute; 0 = none
+    double samplingInterval = 0;
+    double deadband = 0; // absolute; 0 = none
+    bool discardOldest = true;
+    // Set while the item is on its subscription's pending list.
+    bool pending = false;
 
-    std::vector<DataValue> queue; // short (queueSize <= 100): a vector costs less memory than a deque
-
-    // What the filter compares with: the last queued value, kept small
-    // because a subscription may watch every variable of the gateway.
+    // What the filter compares with: the last queued value, kept small.
     bool hasLast = false;
     bool lastHasValue = false;
     uint32_t lastStatus = 0;
@@ -54,8 +56,15 @@ struct MonitoredItem {
     double lastNumber = 0;   // for the deadband
     std::string lastEncoded; // the encoded Variant: a double or an int fits without allocation
 
-    // Queues the value when the filter says it is a change.
-    void Offer(const DataValue& v);
+    std::vector<DataValue> queue; // short (queueSize <= 100): a vector costs less memory than a deque
+
+    Subscription* owner = nullptr;        // set when its subscription adds it
+    MonitoredItem* nextWatcher = nullptr; // the next item watching the same variable
+
+    // Queues the value when the filter says it is a change; true when it did.
+    bool Offer(const DataValue& v);
+    // Off the pending list, its queue empty.
+    void Drained();
 };
 
 struct RevisedSubscription {
@@ -80,9 +89,30 @@ struct Subscription {
     bool first = true;
     uint32_t nextSequence = 1;
     std::map<uint32_t, MonitoredItem> items;
+    // The items that may hold queued values (each once, with its pending
+    // flag set, by id), and the ids of the ns 0 items sampled per cycle
+    // (those of deleted items dropped when met), so a cycle touches only those.
+    std::vector<std::pair<uint32_t, MonitoredItem*>> pending;
+    std::vector<uint32_t> sampledIds;
     std::deque<std::pair<uint32_t, std::string>> retransmit; // sequence number, encoded NotificationMessage
 
-    bool HasNotifications() const;
+    MonitoredItem& Add(MonitoredItem item);
+    void Remove(std::map<uint32_t, MonitoredItem>::iterator it);
+    // Offers the value to one of this subscription's items.
+    void Offer(MonitoredItem& item, const DataValue& v);
+    // Calls sample(item) for each ns 0 item.
+    template <class Sample>
+    void SampleNamespaceZero(Sample sample)
+    {
+        std::erase_if(sampledIds, [&](uint32_t itemId) {
+            auto it = items.find(itemId);
+            if (it == items.end())
+                return true;
+            sample(it->second);
+            return false;
+        });
+    }
+    bool HasNotifications();
     bool KeepAliveDue() const { return first || keepAliveCounter + 1 >= limits.maxKeepAliveCount; }
     // Encodes the next NotificationMessage: queued data changes (consuming a
     // sequence number, kept for Republish) or, with none, a keep-alive.

@@ -502,3 +502,45 @@ TEST(TagChanged, TakeNewRangeTakesOnlyTheChangedTagsOfItsRange)
 
 } // namespace
 } // namespace gw
+
+namespace gw {
+namespace {
+
+// The changed set: every tag of the range changed since it was last taken,
+// once, in list order, whichever way it changed and whoever took it in
+// between; the others stay for a later take.
+TEST(TagChanged, TakeChangedRangeTakesEachTagMarkedSinceItWasLastTakenOnce)
+{
+    TTagSignalList list;
+    for (int i = 0; i < 6; ++i)
+        list.AddTag(Bound("t", 1, 100 + i, "h", 2404));
+    const Bytes one = {0, 0, 0x80, 0x3F, 0};
+    const Bytes two = {0, 0, 0x00, 0x40, 0};
+    auto indexes = [&](int first = 0, int end = 6) {
+        std::vector<std::pair<int, TValue1>> out;
+        list.TakeChangedRange(first, end, out);
+        std::vector<int> ids;
+        for (const auto& [ind, value] : out)
+            ids.push_back(ind);
+        return ids;
+    };
+    for (int i : {4, 1, 3})
+        ASSERT_EQ(list.GetTag(i)->ChangeVal(Type(13), one, 0, 0), "");
+    ASSERT_EQ(list.GetTag(1)->ChangeVal(Type(13), two, 0, 0), ""); // changed twice, taken once
+    TValue1 v;
+    ASSERT_TRUE(list.TakeNew(3, v)); // taken already
+    EXPECT_EQ(indexes(2, 5), (std::vector<int>{4}));
+    EXPECT_EQ(indexes(), (std::vector<int>{1}));
+    EXPECT_TRUE(indexes().empty());
+
+    // Taken by TakeNew and changed again: still on the set, and once.
+    ASSERT_EQ(list.GetTag(2)->ChangeVal(Type(13), one, 0, 0), "");
+    ASSERT_TRUE(list.TakeNew(2, v));
+    ASSERT_EQ(list.GetTag(2)->ChangeVal(Type(13), two, 0, 0), "");
+    ASSERT_EQ(list.GetTag(1)->ChangeVal(Type(13), two, 0, 0), ""); // the same value: no change
+    list.GetTag(4)->SetInvalid();
+    EXPECT_EQ(indexes(), (std::vector<int>{2, 4}));
+}
+
+} // namespace
+} // namespace gw

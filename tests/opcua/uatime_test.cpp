@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
+#include <optional>
+#include <ctime>
+#include <cstdlib>
 
 namespace gw::test {
 namespace {
@@ -53,6 +57,49 @@ TEST(UaTime, WallTimeBecomesTheSameInstantInUtc)
                 .count();
         const std::int64_t ua = DateTimeToUaTime(WallNow());
         EXPECT_NEAR(static_cast<double>((ua - UaTimeOf1970) / 10'000), static_cast<double>(utcNow), 2000.0);
+    }
+}
+
+// The process's zone set for one test, and back after it.
+class ZoneOfProcess {
+public:
+    explicit ZoneOfProcess(const char* zone)
+    {
+        if (const char* old = std::getenv("TZ"))
+            old_ = old;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~ZoneOfProcess()
+    {
+        if (old_)
+            setenv("TZ", old_->c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+    ZoneOfProcess(const ZoneOfProcess&) = delete;
+    ZoneOfProcess& operator=(const ZoneOfProcess&) = delete;
+
+private:
+    std::optional<std::string> old_;
+};
+
+// Summer time starts at 02:00 on 2026-03-29 in Berlin (UTC+1 to UTC+2) and
+// ends at 03:00 on 2026-10-25: times on either side of a change, taken in
+// turns, each with the offset of its own minute.
+TEST(UaTime, SummerTimeChangesTakeEffectAtTheirMinute)
+{
+    ZoneOfProcess zone("Europe/Berlin");
+    const auto utcSeconds = [](TDateTime t) { return (DateTimeToUaTime(t) - UaTimeOf1970) / 10'000'000; };
+    // 2026-03-29 00:59 UTC is 1774745940 s since 1970.
+    const std::int64_t beforeSpring = 1774745940;
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(utcSeconds(Local(2026, 3, 29, 1, 59, 0, 0)), beforeSpring);
+        EXPECT_EQ(utcSeconds(Local(2026, 3, 29, 3, 0, 0, 0)), beforeSpring + 60);
+        EXPECT_EQ(utcSeconds(Local(2026, 3, 29, 1, 59, 59, 0)), beforeSpring + 59);
+        EXPECT_EQ(utcSeconds(Local(2026, 12, 10, 10, 0, 0, 0)), 1796893200);
+        EXPECT_EQ(utcSeconds(Local(2026, 7, 10, 10, 0, 0, 0)), 1783670400);
     }
 }
 

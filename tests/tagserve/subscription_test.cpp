@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace tagserve {
 namespace {
 
@@ -143,6 +145,16 @@ ExtensionObject DataChangeFilter(uint32_t trigger, uint32_t deadbandType, double
     return {NodeId(0, msg::DataChangeFilter), 1, w.Bytes()};
 }
 
+TEST(Subscription, PublishingIntervalIsRevisedIntoItsLimits)
+{
+    const double nan = std::nan("");
+    // requested, revised
+    const std::pair<double, double> cases[] = {{nan, 50}, {0, 50},  {-5, 50},   {20, 50},
+                                               {50, 50},  {75, 75}, {100, 100}, {1e7, 3600000}};
+    for (auto [requested, revised] : cases)
+        EXPECT_EQ(ReviseSubscription(requested, 30, 3, 0).publishingInterval, revised) << requested;
+}
+
 TEST(Subscription, InitialValueDataChangesAndKeepAlive)
 {
     Sub s;
@@ -226,6 +238,36 @@ TEST(Subscription, WhatDidNotFitGoesToTheNextWaitingPublishAtOnce)
     EXPECT_EQ(p.notifications.size(), 1u);
     EXPECT_EQ(p.notifications[0].clientHandle, 2u);
     EXPECT_FALSE(p.more);
+}
+
+// Items created later report later in a message, and an item deleted while
+// it holds values reports nothing, the others all they hold.
+TEST(Subscription, AMessageHoldsTheItemsInTheirOrderAndNoDeletedOne)
+{
+    Sub s;
+    const uint32_t third = s.Monitor(NodeId(1, 3), 3).second;
+    s.Monitor(NodeId(1, 4), 4);
+    s.Publish();
+    ASSERT_EQ(s.Cycle().size(), 1u); // the first values
+    s.Push(4, 1.0);
+    s.h.model.SetValue(5, 3, 7, 7, 0, 1, 1);
+    Response del = s.h.Call(msg::DeleteMonitoredItemsRequest, [&](Writer& w) {
+        w.UInt32(s.id);
+        w.Int32(1);
+        w.UInt32(third);
+    });
+    EXPECT_EQ(del.serviceResult, status::Good);
+    s.Push(4, 2.0);
+    const uint32_t again = s.Monitor(NodeId(1, 3), 5).second;
+    EXPECT_GT(again, third);
+    s.Publish();
+    auto out = s.Cycle();
+    ASSERT_EQ(out.size(), 1u);
+    std::vector<uint32_t> handles;
+    for (const Notification& n : out[0].notifications)
+        handles.push_back(n.clientHandle);
+    // Item 4 holds 2.0 only (queue size 1), the new item 3 its current value.
+    EXPECT_EQ(handles, (std::vector<uint32_t>{4, 5}));
 }
 
 TEST(Subscription, AcknowledgeAndRepublish)
