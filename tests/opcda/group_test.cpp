@@ -461,6 +461,32 @@ TEST_F(Group, AsyncWritesRefreshesAndCancel)
     EXPECT_EQ(async->Refresh2(OPC_DS_CACHE, 24, &refreshId), E_FAIL);
 }
 
+// A Refresh2 answers its own transaction only: a change it carried is still
+// sent once by the periodic data changes.
+TEST_F(Group, RefreshLeavesThePeriodicChangesWhole)
+{
+    publish(5, 1.5, 0xC0, clock.Now() - 0.01);
+    addItems(*items, {u"St1.M1"});
+    auto sink = advise(*items);
+    due();
+    sink->take();
+    publish(5, 2.5, 0xC0, clock.Now() - 0.001);
+    DWORD cancel = 0;
+    ASSERT_EQ(async->Refresh2(OPC_DS_DEVICE, 61, &cancel), S_OK);
+    tick();
+    auto calls = sink->take();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].transaction, 61u);
+    EXPECT_EQ(calls[0].entries[0].value.get()->dblVal, 2.5);
+    due();
+    calls = sink->take();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].transaction, 0u);
+    EXPECT_EQ(calls[0].entries[0].value.get()->dblVal, 2.5);
+    due();
+    EXPECT_TRUE(sink->take().empty()); // sent once
+}
+
 // A Refresh2 the server accepted always completes, also when its items went
 // before the tick; one with nothing readable to send is refused at the call.
 TEST_F(Group, AcceptedRefreshCompletesAfterItsItemsWent)
