@@ -172,7 +172,10 @@ void sOPCAsyncIO2::Write(sOPCGroup& group)
 
 // The periodic refresh sends the items whose node stamp moved since their
 // last report; a Refresh2 sends every active readable item. Each entry is
-// one snapshot of its node, which also becomes the item's reported stamp.
+// one snapshot of its node. In a periodic refresh that snapshot's stamp
+// becomes the item's reported stamp; a Refresh2 leaves the reported stamps
+// alone, as it answers the client's own transaction: a change it carried is
+// still sent once by the periodic data changes.
 // An accepted Refresh2 whose items went away before it ran is answered
 // empty, with E_FAIL as at the call: its transaction must complete.
 //

@@ -290,6 +290,9 @@ HRESULT sOPCGroup::SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActi
     LogLine(formatText("sOPCGroup.SetActiveState - %d", static_cast<int>(dwCount)));
     return guarded("sOPCGroup.SetActiveState - Exception", [&] {
         return forEachHandle(dwCount, phServer, ppErrors, true, [&](sOPCItem& item, DWORD) {
+            // Switched on, the item is sent at the next update as if it had changed.
+            if (bActive != FALSE && !item.bActive)
+                item.FCallBackTime.reset();
             item.bActive = bActive != FALSE;
             return S_OK;
         });
@@ -380,8 +383,12 @@ HRESULT sOPCGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRa
         std::lock_guard<std::mutex> guard(lock_);
         if (pRequestedUpdateRate)
             SetUpdateRate(*pRequestedUpdateRate);
-        if (pActive)
+        if (pActive) {
+            // Switched on, the group sends every active item at its next update.
+            if (*pActive != FALSE && !FActive)
+                forgetReported();
             FActive = *pActive != FALSE;
+        }
         if (pTimeBias)
             FTimeBias = *pTimeBias;
         if (pPercentDeadband)
@@ -623,6 +630,12 @@ HRESULT sOPCGroup::GetEnable(BOOL* pbEnable)
     return S_OK;
 }
 
+void sOPCGroup::forgetReported()
+{
+    for (const auto& item : FOPCItemList)
+        item->FCallBackTime.reset();
+}
+
 // ---- connection point ------------------------------------------------------
 
 HRESULT sOPCGroup::EnumConnectionPoints(IEnumConnectionPoints** ppEnum)
@@ -657,8 +670,7 @@ void sOPCGroup::ConnectEvent(IUnknown* sink)
         std::swap(FDataCallback, callback);
         // A new callback knows nothing yet: the next update sends every active item.
         if (sink)
-            for (const auto& item : FOPCItemList)
-                item->FCallBackTime.reset();
+            forgetReported();
     }
     // The withdrawn callback is released here, outside the lock.
 }

@@ -103,6 +103,7 @@ private:
     void itemsChanged();                  // with lock_ held: the stopwatch runs while items exist
     com::HRESULT queue(std::unique_ptr<sOPCAsyncIO2> request, com::DWORD* pdwCancelID);
     void touchLastUpdate();
+    void forgetReported(); // with lock_ held: the next update sends every active item
     template <class Apply>
     com::HRESULT forEachHandle(com::DWORD dwCount, const OPCHANDLE* phServer, com::HRESULT** ppErrors, bool argsGiven,
                                Apply apply);

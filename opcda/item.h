@@ -35,7 +35,7 @@ public:
     bool bActive = false;
     OPCHANDLE hClient = 0;
     com::VARTYPE vtRequestedDataType = com::VT_EMPTY;
-    std::optional<TDateTime> FCallBackTime; // none until a data change reported the item
+    std::optional<TDateTime> FCallBackTime; // none until a periodic data change reported the item
     com::WORD FQuality = 0;
     std::int32_t FTag = 0;
 };

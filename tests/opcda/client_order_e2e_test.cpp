@@ -1,7 +1,7 @@
 // An OPC DA client in the order clients use, against the real service and
-// kpsim: items first and Advise after; callbacks off with an occasional
-// Refresh2, then on again; item properties; a read cancelled and its
-// completion awaited.
+// kpsim: items first and Advise after; a group and an item switched off and
+// on; callbacks off with an occasional Refresh2, then on again; item
+// properties; a read cancelled and its completion awaited.
 #include "service_fixture.h"
 
 namespace opcda::test {
@@ -67,6 +67,33 @@ TEST_F(ClientOrder, ItemsAddedBeforeAdviseArriveAtTheFirstUpdate)
     auto sink = advise(*group);
     EXPECT_TRUE(dataChangeUntil(*sink, [](const auto& call) { return call.transaction == 0 && everyItemGood(call); }))
         << "every item with its value, unchanged since AddItems";
+}
+
+// A group switched off and on again, or an item, sends the values it has at
+// the next update, unchanged as they are.
+TEST_F(ClientOrder, SwitchedOnGroupAndItemArriveWithTheirValues)
+{
+    ASSERT_NO_FATAL_FAILURE(settle());
+    auto sink = advise(*group);
+    ASSERT_TRUE(dataChangeUntil(*sink, [](const auto& call) { return everyItemGood(call); }));
+    auto state = group.as<IOPCGroupStateMgt>();
+    for (const BOOL active : {FALSE, TRUE}) {
+        BOOL a = active;
+        ASSERT_EQ(state->SetState(nullptr, nullptr, &a, nullptr, nullptr, nullptr, nullptr), S_OK);
+    }
+    EXPECT_TRUE(dataChangeUntil(*sink, [](const auto& call) { return call.transaction == 0 && everyItemGood(call); }))
+        << "every item again once the group is on";
+
+    OPCHANDLE me = handles.at(hME - 1);
+    for (const BOOL active : {FALSE, TRUE}) {
+        HRESULT* errors = nullptr;
+        ASSERT_EQ(group->SetActiveState(1, &me, active, &errors), S_OK);
+        CoTaskMemFree(errors);
+    }
+    EXPECT_TRUE(dataChangeUntil(*sink, [](const auto& call) {
+        const auto* e = entry(call, hME);
+        return call.transaction == 0 && e && e->quality == 0xC0;
+    })) << "the measurement once it is on again";
 }
 
 // SetEnable(FALSE) stops the periodic data changes only: a Refresh2 still

@@ -285,6 +285,74 @@ TEST_F(Group, ClientThatAdvisesAfterItsItemsGetsEveryValue)
     }
 }
 
+// A client that switches its group on, in the usual order (inactive group,
+// items, Advise, then active), gets every active item at the next update;
+// and again each time it switches the group off and on, the values unchanged.
+TEST_F(Group, ActivatedGroupSendsEveryActiveItem)
+{
+    publish(5, 1.5, 0xC0, clock.Now() - 0.01);
+    publish(3, 1, 0xC0, clock.Now() - 0.01);
+    auto off = addGroup(*server, u"Off", false, 250, 8);
+    auto state = off.as<IOPCGroupStateMgt>();
+    const auto h = addItems(*off, {u"St1.M1", u"St1.P1", u"St1.P2"});
+    HRESULT* errors = nullptr;
+    OPCHANDLE p2 = h[2];
+    ASSERT_EQ(off->SetActiveState(1, &p2, FALSE, &errors), S_OK);
+    CoTaskMemFree(errors);
+    auto sink = advise(*off);
+    const auto setActive = [&](BOOL active) {
+        return state->SetState(nullptr, nullptr, &active, nullptr, nullptr, nullptr, nullptr);
+    };
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(setActive(TRUE), S_OK);
+        due();
+        auto calls = sink->take();
+        ASSERT_EQ(calls.size(), 1u) << round;
+        EXPECT_EQ(calls[0].transaction, 0u);
+        EXPECT_EQ(calls[0].group, 8u);
+        EXPECT_EQ(clientsOf(calls[0]), (std::vector<OPCHANDLE>{100, 101})) << round;
+        EXPECT_EQ(calls[0].entries[0].value.get()->dblVal, 1.5);
+        EXPECT_EQ(calls[0].entries[0].quality, 0xC0);
+        due();
+        EXPECT_TRUE(sink->take().empty()) << round; // nothing moved
+        ASSERT_EQ(setActive(FALSE), S_OK);
+    }
+}
+
+// An item switched on is sent at the next update with its current value,
+// although it did not change; an item that was on already is not resent.
+TEST_F(Group, ActivatedItemIsSentAtTheNextUpdate)
+{
+    publish(5, 1.5, 0xC0, clock.Now() - 0.01);
+    publish(3, 1, 0xC0, clock.Now() - 0.01);
+    auto h = addItems(*items, {u"St1.M1", u"St1.P1"});
+    auto sink = advise(*items);
+    due();
+    auto first = sink->take();
+    ASSERT_EQ(first.size(), 1u);
+    const auto stamp = fileTimeValue(first[0].entries[0].time);
+    const auto setActive = [&](std::vector<OPCHANDLE> handles, BOOL active) {
+        HRESULT* errors = nullptr;
+        const HRESULT hr = items->SetActiveState(static_cast<DWORD>(handles.size()), handles.data(), active, &errors);
+        CoTaskMemFree(errors);
+        return hr;
+    };
+    ASSERT_EQ(setActive({h[0]}, FALSE), S_OK);
+    due();
+    EXPECT_TRUE(sink->take().empty());
+    ASSERT_EQ(setActive({h[0], h[1]}, TRUE), S_OK);
+    due();
+    auto calls = sink->take();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].transaction, 0u);
+    EXPECT_EQ(clientsOf(calls[0]), std::vector<OPCHANDLE>{100});
+    EXPECT_EQ(calls[0].entries[0].value.get()->dblVal, 1.5);
+    EXPECT_EQ(calls[0].entries[0].quality, 0xC0);
+    EXPECT_EQ(fileTimeValue(calls[0].entries[0].time), stamp);
+    due();
+    EXPECT_TRUE(sink->take().empty()); // nothing moved
+}
+
 // Callbacks off stops the periodic data changes only: a Refresh2 completes,
 // and what changed meanwhile goes out once they are on again.
 TEST_F(Group, CallbacksOffStillRefreshAndCatchUpWhenOn)
@@ -391,6 +459,32 @@ TEST_F(Group, AsyncWritesRefreshesAndCancel)
     BOOL off = FALSE;
     items.as<IOPCGroupStateMgt>()->SetState(nullptr, nullptr, &off, nullptr, nullptr, nullptr, nullptr);
     EXPECT_EQ(async->Refresh2(OPC_DS_CACHE, 24, &refreshId), E_FAIL);
+}
+
+// A Refresh2 answers its own transaction only: a change it carried is still
+// sent once by the periodic data changes.
+TEST_F(Group, RefreshLeavesThePeriodicChangesWhole)
+{
+    publish(5, 1.5, 0xC0, clock.Now() - 0.01);
+    addItems(*items, {u"St1.M1"});
+    auto sink = advise(*items);
+    due();
+    sink->take();
+    publish(5, 2.5, 0xC0, clock.Now() - 0.001);
+    DWORD cancel = 0;
+    ASSERT_EQ(async->Refresh2(OPC_DS_DEVICE, 61, &cancel), S_OK);
+    tick();
+    auto calls = sink->take();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].transaction, 61u);
+    EXPECT_EQ(calls[0].entries[0].value.get()->dblVal, 2.5);
+    due();
+    calls = sink->take();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].transaction, 0u);
+    EXPECT_EQ(calls[0].entries[0].value.get()->dblVal, 2.5);
+    due();
+    EXPECT_TRUE(sink->take().empty()); // sent once
 }
 
 // A Refresh2 the server accepted always completes, also when its items went
