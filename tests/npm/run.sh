@@ -12,4 +12,7 @@ export XDG_CONFIG_HOME
 trap 'rm -rf "$XDG_CONFIG_HOME"' EXIT
 # A client the server displaced at its connection limit may keep a reconnect
 # timer of node-opcua's: the run ends when the tests have, not when it fires.
-TAGSERVE_HOST="$1" TAGSERVE_LIBRARY="$2" node --test --test-force-exit --test-concurrency=1 "$here/e2e.test.js"
+# The runner gives a test no time limit of its own: one that hangs fails by
+# name, after longer than the longest wait inside a test on a loaded machine.
+TAGSERVE_HOST="$1" TAGSERVE_LIBRARY="$2" node --test --test-force-exit --test-concurrency=1 --test-timeout=90000 \
+  "$here/e2e.test.js"
