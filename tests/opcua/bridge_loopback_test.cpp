@@ -54,11 +54,11 @@ protected:
     // kpsim with the points of Config(); its station's port is taken.
     static std::vector<std::string> KpsimArgs()
     {
-        return {"--listen",     "127.0.0.1:0",
-                "--ca",         "3",
-                "--sp",         "100:2",
-                "--dp",         "102",
-                "--cmd-offset", std::to_string(CommandOffset)};
+        return {"--listen", "127.0.0.1:0", "--ca", "3", "--sp", "100:2", "--dp", "102", "--cmd-offset",
+                std::to_string(CommandOffset),
+                // The gateway acknowledges as its fake clock moves, and a
+                // client process can take seconds on a loaded machine.
+                "--t1", "255000", "--t2", "250000"};
     }
     // The OPC UA port is chosen once kpsim holds its own, and the channel
     // connects (taking a port of its own) once the server listens.
