@@ -634,20 +634,6 @@ bool TTagSignalList::TakeNew(int ind, TValue1& value)
     return true;
 }
 
-void TTagSignalList::TakeNewRange(int first, int end, std::vector<std::pair<int, TValue1>>& out)
-{
-    first = std::max(first, 0);
-    end = std::min(end, Count());
-    const auto lock = Lock();
-    for (int ind = first; ind < end; ++ind) {
-        TTagSignal& tag = List[static_cast<std::size_t>(ind)];
-        if (!tag.FPrNew)
-            continue;
-        tag.FPrNew = false;
-        out.emplace_back(ind, tag.Value);
-    }
-}
-
 void TTagSignalList::TakeChangedRange(int first, int end, std::vector<std::pair<int, TValue1>>& out)
 {
     const auto lock = Lock();

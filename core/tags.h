@@ -236,10 +236,9 @@ public:
     // When tag ind is marked changed: clears the mark, copies the value, true.
     bool TakeNew(int ind, TValue1& value);
     // TakeNew for every tag in [first, end) under one lock: appends the
-    // (index, value) of each changed one to out.
-    void TakeNewRange(int first, int end, std::vector<std::pair<int, TValue1>>& out);
-    // TakeNewRange that touches only the tags marked changed since they were
-    // last taken, not every tag of the range.
+    // (index, value) of each changed one to out, in list order. It touches
+    // only the tags marked changed since they were last taken, not every tag
+    // of the range.
     void TakeChangedRange(int first, int end, std::vector<std::pair<int, TValue1>>& out);
 
 private:

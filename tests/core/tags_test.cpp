@@ -477,7 +477,7 @@ TEST(TagConcurrency, StoresAndTakesMeetUnderTheListLock)
 namespace gw {
 namespace {
 
-TEST(TagChanged, TakeNewRangeTakesOnlyTheChangedTagsOfItsRange)
+TEST(TagChanged, TakeChangedRangeTakesOnlyTheChangedTagsOfItsRange)
 {
     TTagSignalList list;
     for (int i = 0; i < 5; ++i)
@@ -487,7 +487,7 @@ TEST(TagChanged, TakeNewRangeTakesOnlyTheChangedTagsOfItsRange)
         ASSERT_EQ(list.GetTag(i)->ChangeVal(Type(13), value, 0, 0), "");
 
     std::vector<std::pair<int, TValue1>> out;
-    list.TakeNewRange(-3, 4, out); // clamped to the list; tag 4 lies outside
+    list.TakeChangedRange(-3, 4, out); // clamped to the list; tag 4 lies outside
     ASSERT_EQ(out.size(), 3u);
     EXPECT_EQ(out[0].first, 0);
     EXPECT_EQ(out[1].first, 2);
@@ -495,7 +495,7 @@ TEST(TagChanged, TakeNewRangeTakesOnlyTheChangedTagsOfItsRange)
     EXPECT_EQ(out[2].second.Qualit, 0);
 
     out.clear();
-    list.TakeNewRange(0, 99, out); // the marks were cleared; only tag 4 is left
+    list.TakeChangedRange(0, 99, out); // the marks were cleared; only tag 4 is left
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].first, 4);
 }
